@@ -1,0 +1,45 @@
+#include "client/driver.h"
+
+#include <clocale>
+#include <string>
+
+#include "client/catalogue.h"
+#include "client/channel.h"
+#include "client/options.h"
+#include "client/request.h"
+#include "client/service_start.h"
+#include "support/runtime_services.h"
+#include "support/work_dir.h"
+
+int run_client(int argc, const char* const* argv) {
+  constexpr int kFailure = -1;
+  svc_system_init();
+  std::setlocale(LC_ALL, "");
+  msg_set_app_name("tarnwick");
+
+  // Before the work directory exists there is no log: the prompt tool is
+  // the only way to tell the user.
+  if (!init_work_dir()) {
+    show_error(kWorkDirErrorMessage);
+    return kFailure;
+  }
+  init_log(kClientLogName);
+
+  // The service is made to run before the command line is looked at, so that
+  // even a wrong command line leaves a service for the next run.
+  if (!service_running() && start_service() < 0) {
+    log_line(kServiceStartFailedLine);
+    return kFailure;
+  }
+
+  CompareOptions options;
+  if (options.parse(argc, argv) || !options.validate()) {
+    print_entry(kUsageEntry);
+    return kFailure;
+  }
+
+  const std::string request = build_request(options);
+  std::string reply;
+  if (!exchange_with_service(request, &reply)) return kFailure;
+  return reply_succeeded(reply) ? 0 : kFailure;
+}

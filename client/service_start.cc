@@ -1,0 +1,95 @@
+#include "client/service_start.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "support/runtime_services.h"
+#include "support/work_dir.h"
+
+namespace {
+
+// The installation directory as product_dir fills it in.
+std::string installation_dir() {
+  char buffer[1024] = {};
+  product_dir(buffer, 0);
+  return buffer;
+}
+
+// The whole content of a small text file, or nothing when it cannot be
+// opened. A pid file is a few bytes; more than a page is never looked at.
+std::optional<std::string> read_small_file(const std::string& path) {
+  std::FILE* file = compat_fopen(path.c_str(), "r");
+  if (file == nullptr) return std::nullopt;
+  char buffer[4096];
+  const std::size_t bytes = std::fread(buffer, 1, sizeof buffer, file);
+  compat_fclose(file);
+  return std::string(buffer, bytes);
+}
+
+}  // namespace
+
+std::optional<int> parse_pid_text(const std::string& text) {
+  std::istringstream in(text);
+  int pid = 0;
+  if (!(in >> pid)) return std::nullopt;
+  return pid;
+}
+
+std::string service_exe_path_for(const std::string& product_directory) {
+  const char sep = platform::kPathSeparator;
+  return product_directory + sep + "bin" + sep + "hollin_service" + platform::kExeSuffix;
+}
+
+std::string gui_dir_for(const std::string& product_directory) {
+  return product_directory + platform::kPathSeparator + "Brightdesk";
+}
+
+platform::ProcessSpec windows_service_spec(const std::string& exe_path,
+                                           const std::string& gui_dir) {
+  platform::ProcessSpec spec;
+  spec.command_line = "\"" + exe_path + "\" \"" + gui_dir + "\"";
+  spec.hidden = true;
+  return spec;
+}
+
+platform::ProcessSpec posix_service_spec(const std::string& exe_path, const std::string& gui_dir) {
+  platform::ProcessSpec spec;
+  spec.program = exe_path;
+  spec.args = {gui_dir};
+  spec.new_session = true;
+  spec.null_stdio = true;
+  return spec;
+}
+
+std::string service_exe_path() { return service_exe_path_for(installation_dir()); }
+
+bool is_service_process(std::uint32_t pid) {
+  const std::string image = platform::process_image_path(pid);
+  if (image.empty()) return false;
+  return platform::paths_equal_ignoring_case(image, service_exe_path());
+}
+
+bool service_running() {
+  const std::optional<std::string> text =
+      read_small_file(work_dir() + platform::kPathSeparator + kPidFileName);
+  if (!text) return false;
+  const std::optional<int> pid = parse_pid_text(*text);
+  // No process of ours has an id of zero or below.
+  if (!pid || *pid <= 0) return false;
+  return is_service_process(static_cast<std::uint32_t>(*pid));
+}
+
+int start_service() {
+  const std::string dir = installation_dir();
+  const std::string exe = service_exe_path_for(dir);
+  const std::string gui_dir = gui_dir_for(dir);
+  platform::ProcessSpec spec;
+  if constexpr (platform::kWindows) {
+    spec = windows_service_spec(exe, gui_dir);
+  } else {
+    spec = posix_service_spec(exe, gui_dir);
+  }
+  // The service outlives us: the handle is released, never waited on.
+  platform::Process process;
+  return platform::start_process(spec, &process) ? 0 : -1;
+}

@@ -1,0 +1,40 @@
+// Finding this installation's running relay service for the user, and
+// starting one when there is none.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "support/platform.h"
+
+inline constexpr const char* kPidFileName = "hollin_service.pid";
+
+// The process id at the start of a pid file's text, read as formatted stream
+// input reads an integer: white space skipped, an optional sign, digits.
+// Nothing when no integer can be read.
+std::optional<int> parse_pid_text(const std::string& text);
+
+// <installation directory><sep>bin<sep>hollin_service[.exe]
+std::string service_exe_path_for(const std::string& product_directory);
+// <installation directory><sep>Brightdesk
+std::string gui_dir_for(const std::string& product_directory);
+
+// How the service is started on Windows: the quoted executable path, one
+// blank, the quoted graphical-client directory, hidden.
+platform::ProcessSpec windows_service_spec(const std::string& exe_path, const std::string& gui_dir);
+// How it is started on POSIX: the directory as the one argument, in a new
+// session, with the standard streams on the null device.
+platform::ProcessSpec posix_service_spec(const std::string& exe_path, const std::string& gui_dir);
+
+// The service executable of this installation.
+std::string service_exe_path();
+// True when process `pid` runs this installation's service executable
+// (compared without regard to case).
+bool is_service_process(std::uint32_t pid);
+// True when the pid file in the work directory names a live service of this
+// installation.
+bool service_running();
+// Starts the service in the background without waiting for it: 0 when the
+// process was created, -1 otherwise.
+int start_service();

@@ -1,0 +1,20 @@
+# Installation layout: <prefix>/bin holds the three programs and the prompt
+# tool, <prefix>/Brightdesk the graphical client.
+install(TARGETS tarnwick hollin_service tarnwickutf8 fernask RUNTIME DESTINATION bin)
+install(TARGETS marlow RUNTIME DESTINATION Brightdesk)
+
+set(CPACK_PACKAGE_NAME "tarnwick")
+set(CPACK_PACKAGE_VENDOR "tarnwick developers")
+set(CPACK_PACKAGE_CONTACT "tarnwick developers <maintainers@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Command-line compare and merge through a per-user relay service")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+if(WIN32)
+  set(CPACK_GENERATOR "ZIP")
+else()
+  set(CPACK_GENERATOR "TGZ;DEB")
+  set(CPACK_PACKAGING_INSTALL_PREFIX "/opt/tarnwick")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+endif()
+include(CPack)

@@ -1,0 +1,102 @@
+#include "service/launch.h"
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "support/work_dir.h"
+
+std::string windows_gui_command_line(const std::string& directory,
+                                     const std::string& wrapper_pipe_name) {
+  // The program path stays unquoted; only the pipe name is quoted.
+  return directory + "\\marlow.exe" + " " + kGuiFixedOptions + kWrapperPipeProperty + "\"" +
+         wrapper_pipe_name + "\"";
+}
+
+std::string posix_gui_program(const std::string& directory) { return directory + "/marlow"; }
+
+std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_name) {
+  std::vector<std::string> args;
+  const std::string options = kGuiFixedOptions;
+  std::size_t start = 0;
+  for (std::size_t blank = options.find(' '); blank != std::string::npos;
+       blank = options.find(' ', start)) {
+    if (blank > start) args.push_back(options.substr(start, blank - start));
+    start = blank + 1;
+  }
+  if (start < options.size()) args.push_back(options.substr(start));
+  args.push_back(kWrapperPipeProperty + wrapper_pipe_name);
+  return args;
+}
+
+std::string posix_gui_logged_line(const std::string& directory,
+                                  const std::string& wrapper_pipe_name) {
+  // The fixed options already end with a blank.
+  return posix_gui_program(directory) + " " + kGuiFixedOptions + kWrapperPipeProperty + "\"" +
+         wrapper_pipe_name + "\"";
+}
+
+GuiLaunch gui_launch_for(bool windows, const std::string& directory,
+                         const std::string& wrapper_pipe_name) {
+  // No working directory, window settings or creation flags of our own: the
+  // caller makes the directory current around the start instead.
+  GuiLaunch launch;
+  if (windows) {
+    launch.spec.program = directory + "\\marlow.exe";
+    launch.spec.command_line = windows_gui_command_line(directory, wrapper_pipe_name);
+    launch.logged_line = launch.spec.command_line;
+  } else {
+    launch.spec.program = posix_gui_program(directory);
+    launch.spec.args = posix_gui_arguments(wrapper_pipe_name);
+    launch.logged_line = posix_gui_logged_line(directory, wrapper_pipe_name);
+  }
+  return launch;
+}
+
+bool launch_hollin(const std::string& directory, ServiceState& state, const ServiceHooks& hooks) {
+  if (!state.debug_mode) {
+    const GuiLaunch launch = gui_launch_for(platform::kWindows, directory, state.wrapper_pipe_name);
+    hooks.log(launch.logged_line);
+    // The graphical client runs in its own directory; whether that can be
+    // made current is not examined.
+    const std::string saved_dir = platform::current_dir();
+    platform::set_current_dir(directory);
+    platform::Process process;
+    if (!hooks.start_process(launch.spec, &process)) {
+      hooks.log("Could not create HOLLIN process");
+      return false;
+    }
+    platform::set_current_dir(saved_dir);
+    hooks.watch_process(std::move(process));
+  } else {
+    hooks.log("Debug option was passed, HOLLIN will not be launched");
+    hooks.log(state.wrapper_pipe_name);
+    const std::string line = state.wrapper_pipe_name + "\n";
+    std::fwrite(line.data(), 1, line.size(), hooks.console);
+    std::fflush(hooks.console);
+  }
+  // A failed wait is not examined: the first write of a pipe notice decides.
+  state.wrapper_pipe->connect();
+  return true;
+}
+
+namespace {
+
+void watch_body(void* arg) {
+  std::unique_ptr<platform::Process> process(static_cast<platform::Process*>(arg));
+  const int status = process->wait();
+  // On POSIX -1 means the wait itself failed (statuses are 0 to 255): the
+  // process may still run, so leave it to the notice write to notice a loss.
+  if (status == -1 && !platform::kWindows) return;
+  log_line("HOLLIN quit unexpectedly...exiting");
+  platform::exit_now(-1);
+}
+
+}  // namespace
+
+void watch_graphical_client(platform::Process process) {
+  // Without a watcher the service still notices a lost graphical client
+  // when the next pipe notice cannot be written.
+  auto* owned = new platform::Process(std::move(process));
+  if (!platform::start_detached_thread(&watch_body, owned)) delete owned;
+}

@@ -1,0 +1,52 @@
+// Starting the graphical client and waiting for it on the wrapper pipe.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "service/service_state.h"
+#include "support/platform.h"
+
+// The graphical client's options, passed on unchanged; the last one is
+// followed by the wrapper-pipe property.
+inline constexpr const char* kGuiFixedOptions =
+    "-product com.orvane.tessel.team.client.integration.product "
+    "-application com.orvane.tessel.team.client.integration.application "
+    "-configuration @user.home\\.Tessel\\Marlow8\\config "
+    "-data @user.home\\.Tessel\\Marlow8\\workspace "
+    "-nosplash -vmargs ";
+inline constexpr const char* kWrapperPipeProperty =
+    "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=";
+
+// Windows: the command line "<directory>\marlow.exe <options> <property>="<name>"".
+// The directory is taken as it stands (a trailing backslash is doubled).
+std::string windows_gui_command_line(const std::string& directory,
+                                     const std::string& wrapper_pipe_name);
+
+// POSIX: the program "<directory>/marlow" and its arguments: the fixed
+// options one by one, then the property with the name unquoted.
+std::string posix_gui_program(const std::string& directory);
+std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_name);
+// POSIX: what the log shows, the program and arguments joined with single
+// blanks, the property's value in double quotes as on Windows.
+std::string posix_gui_logged_line(const std::string& directory,
+                                  const std::string& wrapper_pipe_name);
+
+// How a platform starts the graphical client, and the line it logs for it.
+struct GuiLaunch {
+  platform::ProcessSpec spec;
+  std::string logged_line;
+};
+GuiLaunch gui_launch_for(bool windows, const std::string& directory,
+                         const std::string& wrapper_pipe_name);
+
+// Starts the graphical client from `directory` (or, in debug mode, prints
+// the wrapper pipe name for a person to start it), then waits until a peer
+// has connected to the wrapper pipe. False when the process cannot be
+// created.
+bool launch_hollin(const std::string& directory, ServiceState& state, const ServiceHooks& hooks);
+
+// Watches the graphical client on a thread of its own: when it ends, the
+// service logs "HOLLIN quit unexpectedly...exiting" and ends with -1, so that
+// waiting clients fail at once and the next one starts a fresh service.
+void watch_graphical_client(platform::Process process);

@@ -1,0 +1,33 @@
+// The relay of one request: from the client's instance of the request pipe
+// to the graphical client, framed as an HTTP POST, and the reply back.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "support/platform.h"
+
+// What the main loop hands one relay worker. The worker owns the record and
+// the three pipes from its start and releases them before it ends.
+struct RelayJob {
+  std::unique_ptr<platform::ServerPipe> client_pipe;           // connected request-pipe instance
+  std::unique_ptr<platform::ServerPipe> hollin_request_pipe;   // the service writes the request here
+  std::unique_ptr<platform::ServerPipe> hollin_response_pipe;  // and reads the reply here
+};
+
+using LogSink = std::function<void(const std::string&)>;
+
+// "POST /RPC2 HTTP/1.1\r\nContent-Length: <bytes>\r\n\r\n" followed by `request`.
+std::string frame_request(const std::string& request);
+
+// Relays one request: waits for the graphical client on both per-request
+// pipes, reads the client's request, writes it framed, reads the reply and
+// writes it back unchanged (nothing for an empty reply, which is logged),
+// then disconnects and closes the client's instance, the request pipe and
+// the response pipe, in that order, and frees the job.
+void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log);
+
+// The worker thread's body: `arg` is a RelayJob allocated with new, whose
+// ownership passes to the worker. Logs to the service log.
+void relay_thread_body(void* arg);

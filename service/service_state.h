@@ -1,0 +1,40 @@
+// The service-wide state that the main thread sets up, and the operations
+// through which the main loop and the launch reach the system. The real
+// operations come from real_service_hooks(); tests replace them with fakes.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "service/relay.h"
+#include "support/platform.h"
+
+struct ServiceState {
+  std::string wrapper_pipe_name;                        // set once at start
+  std::unique_ptr<platform::ServerPipe> wrapper_pipe;  // set once at start
+  bool debug_mode = false;                              // final before the first worker starts
+};
+
+struct ServiceHooks {
+  LogSink log;
+  std::function<std::string()> login_name;
+  std::function<std::string()> random_part;
+  // Creates one server instance of a pipe; null when it cannot be created.
+  std::function<std::unique_ptr<platform::ServerPipe>(const std::string& name,
+                                                      const platform::PipeParams& params)>
+      create_pipe;
+  std::function<bool()> write_pid_file;
+  // Starts body(arg) on a detached thread; false leaves `arg` with the caller.
+  std::function<bool(void (*body)(void*), void* arg)> start_thread;
+  std::function<bool(const platform::ProcessSpec& spec, platform::Process* out)> start_process;
+  // Takes over the graphical client's process and watches it.
+  std::function<void(platform::Process process)> watch_process;
+  // Where debug mode prints the wrapper pipe name.
+  std::FILE* console = stdout;
+};
+
+// The operations of the running service: the service log, the real pipes
+// with the owner's security attributes, the pid file, threads, processes.
+ServiceHooks real_service_hooks();

@@ -1,0 +1,253 @@
+// The one interface between the portable core and the operating system.
+//
+// Everything that touches pipes, processes, files with owners, the current
+// directory, time, sleep, entropy or threads goes through here. The POSIX
+// implementation lives in platform_posix.cc, the Win32 one in
+// platform_win32.cc; no other file includes an OS header.
+//
+// Pipe ends are abstract classes so that the relay and the client channel can
+// be driven by fakes in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kExeSuffix = ".exe";
+#else
+inline constexpr bool kWindows = false;
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kExeSuffix = "";
+#endif
+
+// ---------------------------------------------------------------------------
+// Pipes, server end.
+
+enum class PipeDirection { duplex, outbound, inbound };
+
+struct PipeParams {
+  PipeDirection direction = PipeDirection::duplex;
+  // 255 stands for the platform's "unlimited".
+  unsigned max_instances = 1;
+  // True for the wrapper pipe: it carries a sequence of self-delimited
+  // notices and its writer never ends "the message". On POSIX every other
+  // pipe carries one message per direction, ended by shutting down the
+  // sending side after the write.
+  bool notice_stream = false;
+  // Windows: create with FILE_FLAG_FIRST_PIPE_INSTANCE (ignored on POSIX,
+  // where a name that someone listens on can never be bound twice).
+  bool first_instance = false;
+};
+
+enum class ConnectResult {
+  connected,          // a peer connected during the wait
+  already_connected,  // the peer connected before the wait (ERROR_PIPE_CONNECTED)
+  failed,
+};
+
+enum class ReadStatus {
+  complete,   // the read ended the message (or took all of it)
+  more_data,  // the buffer is full and the message goes on (ERROR_MORE_DATA)
+  failed,     // error, or end of message with nothing read
+};
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::failed;
+  std::size_t bytes = 0;
+};
+
+class ServerPipe {
+ public:
+  virtual ~ServerPipe() = default;  // closes the pipe end
+  ServerPipe() = default;
+  ServerPipe(const ServerPipe&) = delete;
+  ServerPipe& operator=(const ServerPipe&) = delete;
+
+  // Blocks until a peer has connected. On POSIX the peer's user id is
+  // checked and a peer of another user is dropped silently while the wait
+  // goes on.
+  virtual ConnectResult connect() = 0;
+  // One read of at most `size` bytes of the current message.
+  virtual ReadResult read(char* buffer, std::size_t size) = 0;
+  // Writes one whole message (one write call on Windows).
+  virtual bool write(const char* data, std::size_t size) = 0;
+  // Waits until the peer has taken what was written.
+  virtual bool flush() = 0;
+  virtual void disconnect() = 0;
+};
+
+// Creates a server end (one instance) of the named pipe. `security_attributes`
+// is the record that owner_security_attributes() returns (Windows only).
+// Returns null where the platform would return its invalid handle.
+std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
+                                               const void* security_attributes);
+
+// ---------------------------------------------------------------------------
+// Pipes, client end.
+
+enum class PipeAccess { read_write, read, write };
+
+enum class OpenStatus {
+  opened,
+  busy,       // the pipe exists but every instance is taken (ERROR_PIPE_BUSY)
+  not_found,  // no pipe of that name
+  failed,     // anything else, including a server of another user (POSIX)
+};
+
+class ClientPipe {
+ public:
+  virtual ~ClientPipe() = default;  // closes the pipe end
+  ClientPipe() = default;
+  ClientPipe(const ClientPipe&) = delete;
+  ClientPipe& operator=(const ClientPipe&) = delete;
+
+  // Writes one whole message; on POSIX, for a message pipe, the sending side
+  // is then shut down so the peer sees the end of the message.
+  virtual bool write(const char* data, std::size_t size) = 0;
+  // One read of at most `size` bytes (POSIX: reads until `size` bytes or the
+  // end of the message). False on error, or at end of message with nothing
+  // read. `*bytes` receives the count.
+  virtual bool read(char* buffer, std::size_t size, std::size_t* bytes) = 0;
+};
+
+// WaitNamedPipeA: true when an instance is free to be opened within
+// `timeout_ms`; false at once when no pipe of that name exists. On POSIX the
+// wait is a connect attempt whose connection the next open of that name in
+// this process takes over.
+bool wait_named_pipe(const std::string& name, unsigned timeout_ms);
+// True when a pipe of that name exists (free or busy). Cheap; never waits
+// longer than a few milliseconds.
+bool named_pipe_exists(const std::string& name);
+// Opens the client end. `notice_stream` as in PipeParams (POSIX only).
+OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
+                            std::unique_ptr<ClientPipe>* out);
+
+// ---------------------------------------------------------------------------
+// Processes.
+
+struct ProcessSpec {
+  // The program to run, as a path.
+  std::string program;
+  // Arguments after the program name (POSIX argv[1..]; on Windows quoted by
+  // the C runtime's rules unless `command_line` is given).
+  std::vector<std::string> args;
+  // Windows: when not empty, handed to CreateProcessA exactly as it stands,
+  // with no application name (the first token names the program).
+  std::string command_line;
+  // Working directory of the child; empty inherits the caller's.
+  std::string working_dir;
+  // Windows: STARTF_USESHOWWINDOW + SW_HIDE and CREATE_NO_WINDOW.
+  bool hidden = false;
+  // POSIX: start the child in a new session (POSIX_SPAWN_SETSID).
+  bool new_session = false;
+  // Standard streams on the null device.
+  bool null_stdio = false;
+  // When not empty, standard output / error go to these files (created or
+  // truncated) and standard input comes from the null device. For tests.
+  std::string stdout_path;
+  std::string stderr_path;
+};
+
+class Process {
+ public:
+  Process() = default;
+  ~Process();  // releases the handle; never kills or waits
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool valid() const { return handle_ != kNoHandle; }
+  std::uint32_t pid() const { return pid_; }
+  // Waits for the process to end and returns its exit status: the full
+  // 32-bit code on Windows (-1 for 0xFFFFFFFF); 0..255 on POSIX, or 128 plus
+  // the signal number when a signal ended it. -1 when waiting fails.
+  int wait();
+  // Ends the process at once (TerminateProcess / SIGKILL).
+  bool kill();
+
+ private:
+  friend bool start_process(const ProcessSpec& spec, Process* out);
+  static constexpr std::intptr_t kNoHandle = -1;
+  std::intptr_t handle_ = kNoHandle;
+  std::uint32_t pid_ = 0;
+};
+
+// Starts a process as `spec` says. False when it cannot be created.
+bool start_process(const ProcessSpec& spec, Process* out);
+
+// The full path of the main module of process `pid`, or empty text when the
+// process cannot be opened or queried (Windows: OpenProcess with 0x0410 and
+// GetModuleFileNameExA into a 1024-byte buffer; POSIX: /proc/<pid>/exe).
+std::string process_image_path(std::uint32_t pid);
+
+// Sends the end signal to a process by id (tests and tools only).
+bool kill_process(std::uint32_t pid);
+
+std::uint32_t current_pid();
+
+// Starts `body(arg)` on a new detached thread with the default stack size.
+// False when the thread cannot be started (the caller still owns `arg`).
+bool start_detached_thread(void (*body)(void*), void* arg);
+
+// Ends the process at once with `status`, from any thread. On POSIX the
+// socket files this process made are removed first.
+[[noreturn]] void exit_now(int status);
+
+// ---------------------------------------------------------------------------
+// Files, directories, users.
+
+// The full path of the running executable.
+std::string executable_path();
+// Windows: GetUserNameA. POSIX: the user name of the effective user id.
+std::string login_name();
+// Windows: GetTempPathA without its trailing backslash. POSIX: $TMPDIR when
+// set and not empty, else /tmp.
+std::string temp_dir();
+// The current directory, or empty text when it cannot be read.
+std::string current_dir();
+bool set_current_dir(const std::string& path);
+
+// Creates a directory that only the current user may use. Returns 0, or an
+// errno value: EEXIST when the entry exists and is the user's own (POSIX: a
+// directory owned by the effective user without group or other permission
+// bits, or a plain file owned by the user), EACCES when it exists but may
+// not be used (someone else's, a symbolic link, or open to others).
+int make_private_dir(const std::string& path);
+
+// Writes `pid` in decimal into the pid file. POSIX: the file is opened
+// without truncation, locked exclusively for the rest of the process's life,
+// and only then truncated and written; false when another live process holds
+// the lock. Windows: created or truncated, no sharing restriction.
+bool write_pid_file(const std::string& path, std::uint32_t pid);
+
+// Windows: a SECURITY_ATTRIBUTES record whose descriptor has a protected DACL
+// with one entry granting `access` to the current user's own SID (from the
+// process token); built once and reused, null when it cannot be built.
+// POSIX: null (pipes are protected by the private work directory, socket
+// file modes and peer credential checks).
+const void* owner_security_attributes(unsigned long access, bool inherit);
+
+// Case-insensitive equality of two paths (Windows: _stricmp).
+bool paths_equal_ignoring_case(const std::string& a, const std::string& b);
+
+// ---------------------------------------------------------------------------
+// Time, entropy, environment.
+
+std::int64_t now_seconds();
+void sleep_ms(unsigned milliseconds);
+// Fills `size` bytes from the system's strong entropy source.
+bool random_bytes(void* buffer, std::size_t size);
+
+// Empty text when the variable is unset.
+std::string get_env(const std::string& name);
+bool set_env(const std::string& name, const std::string& value);
+
+}  // namespace platform

@@ -1,0 +1,584 @@
+// The Win32 implementation of the platform layer (MinGW-w64, also run under
+// Wine). This file and platform_posix.cc are the only ones that include OS
+// headers.
+#include "support/platform.h"
+
+#include <windows.h>
+// windows.h first: these rely on its types.
+#include <direct.h>
+#include <ntsecapi.h>
+#include <process.h>
+#include <psapi.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <list>
+#include <mutex>
+#include <new>
+
+#include "support/command_line.h"
+
+namespace platform {
+namespace {
+
+// The largest count a single ReadFile/WriteFile call takes.
+DWORD clamp_count(std::size_t size) {
+  return size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+}
+
+// A kernel handle closed when the owner goes.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void reset(HANDLE handle = nullptr) {
+    if (valid()) CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Pipes.
+
+class Win32ServerPipe final : public ServerPipe {
+ public:
+  explicit Win32ServerPipe(HANDLE handle) : handle_(handle) {}
+
+  ConnectResult connect() override {
+    if (ConnectNamedPipe(handle_.get(), nullptr)) return ConnectResult::connected;
+    // The peer came before the wait: the connection is there all the same.
+    if (GetLastError() == ERROR_PIPE_CONNECTED) return ConnectResult::already_connected;
+    return ConnectResult::failed;
+  }
+
+  ReadResult read(char* buffer, std::size_t size) override {
+    DWORD got = 0;
+    ReadResult result;
+    if (ReadFile(handle_.get(), buffer, clamp_count(size), &got, nullptr)) {
+      result.status = ReadStatus::complete;
+    } else if (GetLastError() == ERROR_MORE_DATA) {
+      result.status = ReadStatus::more_data;
+    } else {
+      result.status = ReadStatus::failed;
+    }
+    result.bytes = got;
+    return result;
+  }
+
+  bool write(const char* data, std::size_t size) override {
+    if (size > MAXDWORD) return false;
+    DWORD written = 0;
+    return WriteFile(handle_.get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
+  }
+
+  bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
+
+  void disconnect() override { DisconnectNamedPipe(handle_.get()); }
+
+ private:
+  UniqueHandle handle_;
+};
+
+class Win32ClientPipe final : public ClientPipe {
+ public:
+  explicit Win32ClientPipe(HANDLE handle) : handle_(handle) {}
+
+  bool write(const char* data, std::size_t size) override {
+    if (size > MAXDWORD) return false;
+    DWORD written = 0;
+    return WriteFile(handle_.get(), data, static_cast<DWORD>(size), &written, nullptr) != 0;
+  }
+
+  bool read(char* buffer, std::size_t size, std::size_t* bytes) override {
+    // The handle stays in the byte read mode it was opened in; a message
+    // longer than the buffer still counts as a successful read of its start.
+    DWORD got = 0;
+    const bool ok = ReadFile(handle_.get(), buffer, clamp_count(size), &got, nullptr) ||
+                    GetLastError() == ERROR_MORE_DATA;
+    *bytes = got;
+    return ok;
+  }
+
+ private:
+  UniqueHandle handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
+                                               const void* security_attributes) {
+  DWORD open_mode = PIPE_ACCESS_DUPLEX;
+  if (params.direction == PipeDirection::outbound) open_mode = PIPE_ACCESS_OUTBOUND;
+  if (params.direction == PipeDirection::inbound) open_mode = PIPE_ACCESS_INBOUND;
+  if (params.first_instance) open_mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
+  const DWORD instances =
+      params.max_instances >= PIPE_UNLIMITED_INSTANCES ? PIPE_UNLIMITED_INSTANCES : params.max_instances;
+  // The descriptor is only read by the system; the API merely lacks const.
+  auto* attributes =
+      static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security_attributes));
+  const HANDLE handle = CreateNamedPipeA(
+      name.c_str(), open_mode,
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
+      4096, 4096, 5000, attributes);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32ServerPipe>(handle);
+}
+
+bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
+  return WaitNamedPipeA(name.c_str(), timeout_ms) != 0;
+}
+
+bool named_pipe_exists(const std::string& name) {
+  // With no pipe of that name the wait fails at once; with every instance
+  // busy it runs out after 1 ms.
+  if (WaitNamedPipeA(name.c_str(), 1)) return true;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_NAME:
+      return false;
+    default:
+      return true;
+  }
+}
+
+OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*notice_stream*/,
+                            std::unique_ptr<ClientPipe>* out) {
+  DWORD desired = GENERIC_READ | GENERIC_WRITE;
+  if (access == PipeAccess::read) desired = GENERIC_READ;
+  if (access == PipeAccess::write) desired = GENERIC_WRITE;
+  // Identification level only: whoever serves the pipe cannot act as us.
+  const HANDLE handle = CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
+                                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    switch (GetLastError()) {
+      case ERROR_PIPE_BUSY:
+        return OpenStatus::busy;
+      case ERROR_FILE_NOT_FOUND:
+        return OpenStatus::not_found;
+      default:
+        return OpenStatus::failed;
+    }
+  }
+  *out = std::make_unique<Win32ClientPipe>(handle);
+  return OpenStatus::opened;
+}
+
+// ---------------------------------------------------------------------------
+// Processes.
+
+Process::~Process() {
+  if (handle_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+Process::Process(Process&& other) noexcept : handle_(other.handle_), pid_(other.pid_) {
+  other.handle_ = kNoHandle;
+  other.pid_ = 0;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = other.handle_;
+    pid_ = other.pid_;
+    other.handle_ = kNoHandle;
+    other.pid_ = 0;
+  }
+  return *this;
+}
+
+int Process::wait() {
+  if (handle_ == kNoHandle) return -1;
+  const HANDLE handle = reinterpret_cast<HANDLE>(handle_);
+  if (WaitForSingleObject(handle, INFINITE) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(handle, &code)) return -1;
+  // The full 32-bit code; 0xFFFFFFFF, a program's -1, comes back as -1.
+  return static_cast<int>(code);
+}
+
+bool Process::kill() {
+  if (handle_ == kNoHandle) return false;
+  return TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1) != 0;
+}
+
+namespace {
+
+// Standard handles for a child whose streams are redirected. Every handle is
+// inheritable and closed when the object goes (the child has its own copies
+// by then).
+struct ChildStdio {
+  UniqueHandle in;
+  UniqueHandle out;
+  UniqueHandle err;
+
+  static HANDLE open_null(DWORD access) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return CreateFileA("NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+
+  static HANDLE create_file(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+
+  // An inheritable copy of this process's own standard handle, or the null
+  // device when there is none.
+  static HANDLE inherit_own(DWORD which, DWORD access) {
+    const HANDLE own = GetStdHandle(which);
+    HANDLE copy = nullptr;
+    if (own != nullptr && own != INVALID_HANDLE_VALUE &&
+        DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS)) {
+      return copy;
+    }
+    return open_null(access);
+  }
+
+  bool open(const ProcessSpec& spec) {
+    in.reset(open_null(GENERIC_READ));
+    if (!spec.stdout_path.empty()) {
+      out.reset(create_file(spec.stdout_path));
+    } else {
+      out.reset(spec.null_stdio ? open_null(GENERIC_WRITE)
+                                : inherit_own(STD_OUTPUT_HANDLE, GENERIC_WRITE));
+    }
+    if (!spec.stderr_path.empty()) {
+      err.reset(create_file(spec.stderr_path));
+    } else {
+      err.reset(spec.null_stdio ? open_null(GENERIC_WRITE)
+                                : inherit_own(STD_ERROR_HANDLE, GENERIC_WRITE));
+    }
+    return in.valid() && out.valid() && err.valid();
+  }
+};
+
+}  // namespace
+
+bool start_process(const ProcessSpec& spec, Process* out) {
+  // CreateProcessA may write into the command line, so it gets a writable,
+  // zero-filled copy one byte longer than the text.
+  const std::string line =
+      spec.command_line.empty() ? windows_command_line(spec.program, spec.args) : spec.command_line;
+  std::vector<char> buffer(line.size() + 1, '\0');
+  std::memcpy(buffer.data(), line.data(), line.size());
+  const char* application = spec.command_line.empty() ? spec.program.c_str() : nullptr;
+
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  DWORD creation_flags = 0;
+  if (spec.hidden) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    creation_flags = CREATE_NO_WINDOW;
+  }
+
+  // Handles are inherited only when the child's streams are redirected, and
+  // then only the three standard ones are named for it.
+  const bool redirect = spec.null_stdio || !spec.stdout_path.empty() || !spec.stderr_path.empty();
+  ChildStdio stdio;
+  std::vector<char> attribute_storage;
+  STARTUPINFOEXA extended;
+  std::memset(&extended, 0, sizeof extended);
+  HANDLE inherited[3] = {};
+  LPSTARTUPINFOA startup_arg = &startup;
+  if (redirect) {
+    if (!stdio.open(spec)) return false;
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = stdio.in.get();
+    startup.hStdOutput = stdio.out.get();
+    startup.hStdError = stdio.err.get();
+    // Restrict inheritance to these handles where the system supports it, so
+    // that other inheritable handles of this process (pipes made with an
+    // inheritable descriptor) do not leak into the child.
+    inherited[0] = stdio.in.get();
+    inherited[1] = stdio.out.get();
+    inherited[2] = stdio.err.get();
+    SIZE_T attribute_size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attribute_size);
+    attribute_storage.assign(attribute_size, '\0');
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attribute_storage.data());
+    if (attribute_size != 0 && InitializeProcThreadAttributeList(list, 1, 0, &attribute_size)) {
+      if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                    sizeof inherited, nullptr, nullptr)) {
+        extended.StartupInfo = startup;
+        extended.StartupInfo.cb = sizeof extended;
+        extended.lpAttributeList = list;
+        startup_arg = &extended.StartupInfo;
+        creation_flags |= EXTENDED_STARTUPINFO_PRESENT;
+      } else {
+        DeleteProcThreadAttributeList(list);
+      }
+    }
+  }
+
+  PROCESS_INFORMATION info;
+  std::memset(&info, 0, sizeof info);
+  const BOOL created =
+      CreateProcessA(application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
+                     creation_flags, nullptr,
+                     spec.working_dir.empty() ? nullptr : spec.working_dir.c_str(), startup_arg, &info);
+  if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
+  if (!created) return false;
+  CloseHandle(info.hThread);
+  Process started;
+  started.handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
+  started.pid_ = info.dwProcessId;
+  *out = std::move(started);
+  return true;
+}
+
+std::string process_image_path(std::uint32_t pid) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == nullptr) return std::string();
+  char path[1024];
+  std::memset(path, 0, sizeof path);
+  // On failure the buffer stays empty, which is the answer then.
+  GetModuleFileNameExA(process, nullptr, path, sizeof path);
+  CloseHandle(process);
+  path[sizeof path - 1] = '\0';
+  return std::string(path);
+}
+
+bool kill_process(std::uint32_t pid) {
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  if (process == nullptr) return false;
+  const bool ended = TerminateProcess(process, 1) != 0;
+  CloseHandle(process);
+  return ended;
+}
+
+std::uint32_t current_pid() { return GetCurrentProcessId(); }
+
+namespace {
+
+struct ThreadStart {
+  void (*body)(void*);
+  void* arg;
+};
+
+unsigned __stdcall thread_trampoline(void* raw) {
+  const ThreadStart start = *static_cast<ThreadStart*>(raw);
+  delete static_cast<ThreadStart*>(raw);
+  start.body(start.arg);
+  return 0;
+}
+
+}  // namespace
+
+bool start_detached_thread(void (*body)(void*), void* arg) {
+  auto* start = new (std::nothrow) ThreadStart{body, arg};
+  if (start == nullptr) return false;
+  const std::uintptr_t thread = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
+  if (thread == 0) {
+    delete start;
+    return false;
+  }
+  CloseHandle(reinterpret_cast<HANDLE>(thread));
+  return true;
+}
+
+void exit_now(int status) {
+  // TerminateProcess rather than ExitProcess: ExitProcess ends the other
+  // threads wherever they are and then runs the DLL detach code, which takes
+  // runtime locks (the C runtime flushes its streams) that a worker ended in
+  // the middle of a log write may still hold, so the exit could hang.
+  // Terminating runs no code of ours or the runtime's and ends every thread,
+  // also one blocked in ConnectNamedPipe.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));
+}
+
+// ---------------------------------------------------------------------------
+// Files, directories, users.
+
+std::string executable_path() {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    if (buffer.size() >= 32768) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string login_name() {
+  char name[257];  // UNLEN + 1
+  DWORD size = sizeof name;
+  if (!GetUserNameA(name, &size)) return std::string();
+  return std::string(name);
+}
+
+std::string temp_dir() {
+  char path[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof path, path);
+  if (length == 0 || length >= sizeof path) return std::string();
+  std::string result(path, length);
+  if (!result.empty() && result.back() == '\\') result.pop_back();
+  return result;
+}
+
+std::string current_dir() {
+  char path[4096];
+  std::memset(path, 0, sizeof path);
+  if (_getcwd(path, sizeof path) == nullptr) return std::string();
+  return std::string(path);
+}
+
+bool set_current_dir(const std::string& path) { return _chdir(path.c_str()) == 0; }
+
+int make_private_dir(const std::string& path) {
+  // The runtime reports EEXIST for any existing entry, a plain file included.
+  if (_mkdir(path.c_str()) == 0) return 0;
+  return errno;
+}
+
+bool write_pid_file(const std::string& path, std::uint32_t pid) {
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  const std::string digits = std::to_string(pid);
+  DWORD written = 0;
+  return WriteFile(file.get(), digits.data(), static_cast<DWORD>(digits.size()), &written, nullptr) &&
+         written == digits.size();
+}
+
+namespace {
+
+// One security-attributes record and the descriptor, list and SID it points
+// into. Absolute-format descriptor, so every part lives here.
+struct OwnerSecurity {
+  unsigned long access = 0;
+  bool inherit = false;
+  SECURITY_ATTRIBUTES attributes{};
+  SECURITY_DESCRIPTOR descriptor{};
+  std::vector<unsigned char> sid;
+  std::vector<unsigned char> acl;
+};
+
+// The SID of the user the process token belongs to.
+bool token_user_sid(std::vector<unsigned char>* sid) {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  UniqueHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  // TOKEN_USER holds pointers: keep the buffer pointer-aligned.
+  std::vector<std::uintptr_t> info((size + sizeof(std::uintptr_t) - 1) / sizeof(std::uintptr_t));
+  if (!GetTokenInformation(token.get(), TokenUser, info.data(), size, &size)) return false;
+  const PSID user = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
+  if (!IsValidSid(user)) return false;
+  const DWORD length = GetLengthSid(user);
+  sid->assign(length, 0);
+  return CopySid(length, sid->data(), user) != 0;
+}
+
+bool build(OwnerSecurity* record) {
+  if (!token_user_sid(&record->sid)) return false;
+  const DWORD acl_size =
+      sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(record->sid.size());
+  // ACL and ACE fields are DWORD-aligned.
+  record->acl.assign((acl_size + 3) & ~3u, 0);
+  auto* acl = reinterpret_cast<PACL>(record->acl.data());
+  if (!InitializeAcl(acl, static_cast<DWORD>(record->acl.size()), ACL_REVISION)) return false;
+  if (!AddAccessAllowedAce(acl, ACL_REVISION, record->access, record->sid.data())) return false;
+  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION)) return false;
+  if (!SetSecurityDescriptorDacl(&record->descriptor, TRUE, acl, FALSE)) return false;
+  // Protected: no entries are inherited from a parent object.
+  if (!SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return false;
+  }
+  record->attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+  record->attributes.lpSecurityDescriptor = &record->descriptor;
+  record->attributes.bInheritHandle = record->inherit ? TRUE : FALSE;
+  return true;
+}
+
+}  // namespace
+
+const void* owner_security_attributes(unsigned long access, bool inherit) {
+  // Built once for each (access, inherit) and kept for the life of the
+  // process; callers pass the pointer on to every pipe they create.
+  static std::mutex lock;
+  static std::list<OwnerSecurity> records;
+  const std::lock_guard<std::mutex> guard(lock);
+  for (const OwnerSecurity& record : records) {
+    if (record.access == access && record.inherit == inherit) return &record.attributes;
+  }
+  OwnerSecurity& record = records.emplace_back();
+  record.access = access;
+  record.inherit = inherit;
+  if (!build(&record)) {
+    records.pop_back();
+    return nullptr;
+  }
+  return &record.attributes;
+}
+
+bool paths_equal_ignoring_case(const std::string& a, const std::string& b) {
+  return _stricmp(a.c_str(), b.c_str()) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Time, entropy, environment.
+
+std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
+
+bool random_bytes(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ULONG chunk = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
+    if (!RtlGenRandom(bytes, chunk)) return false;
+    bytes += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+std::string get_env(const std::string& name) {
+  std::vector<char> value(256);
+  for (;;) {
+    const DWORD length =
+        GetEnvironmentVariableA(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return std::string();
+    if (length < value.size()) return std::string(value.data(), length);
+    value.resize(length);  // the size needed, terminating zero included
+  }
+}
+
+bool set_env(const std::string& name, const std::string& value) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  // The process environment (seen by children and the system) and the C
+  // runtime's copy (seen by getenv) are kept in step; an empty value unsets.
+  if (value.empty()) {
+    SetEnvironmentVariableA(name.c_str(), nullptr);  // fails harmlessly when unset
+    _putenv_s(name.c_str(), "");
+    return get_env(name).empty();
+  }
+  return SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0 &&
+         _putenv_s(name.c_str(), value.c_str()) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,100 @@
+#include "support/work_dir.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "support/platform.h"
+#include "support/runtime_services.h"
+
+namespace {
+
+constexpr std::size_t kPathBufferSize = 4096;
+
+// Written during start-up on the main thread only, read afterwards.
+std::string work_dir_path;
+std::string log_file_path;
+
+// Serialises the log lines of one process's threads; lines of different
+// processes never interleave either, since each is one append-mode write.
+std::mutex log_mutex;
+
+std::string separator() { return std::string(1, platform::kPathSeparator); }
+
+// The line end that a text-mode stream writes on this platform; the log is
+// written in binary mode so that the message and its line end go out in one
+// write call.
+constexpr const char* kLineEnd = platform::kWindows ? "\r\n" : "\n";
+
+}  // namespace
+
+bool init_work_dir() {
+  char buffer[kPathBufferSize] = {};
+  get_tmpdir(0, buffer, sizeof buffer, 0);
+  work_dir_path = buffer;
+  const std::string login = my_login_name();
+  if (work_dir_path.empty()) return false;
+  work_dir_path += separator() + login + kWorkDirSuffix;
+  if (compat_mkdir(work_dir_path.c_str(), 0) == 0) return true;
+  return errno == EEXIST;
+}
+
+std::string work_dir() { return work_dir_path; }
+
+std::string prompt_tool_path() {
+  char buffer[kPathBufferSize] = {};
+  const std::string dir = product_dir(buffer, 0);
+  const std::string sep = separator();
+  return dir + sep + "bin" + sep + "fernask" + platform::kExeSuffix;
+}
+
+void init_log(const std::string& log_name) {
+  log_file_path = work_dir_path + separator() + log_name;
+  if (std::FILE* file = std::fopen(log_file_path.c_str(), "w")) std::fclose(file);
+}
+
+void log_line(const std::string& message) {
+  const std::lock_guard<std::mutex> lock(log_mutex);
+  std::FILE* file = log_file_path.empty() ? nullptr : std::fopen(log_file_path.c_str(), "ab");
+  if (file == nullptr) {
+    const std::string line = message + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+    return;
+  }
+  std::string line = message + kLineEnd;
+  // A buffer larger than the line: fclose hands the whole line to the system
+  // in one append-mode write.
+  std::setvbuf(file, nullptr, _IOFBF, line.size() + 16);
+  std::fwrite(line.data(), 1, line.size(), file);
+  std::fclose(file);
+}
+
+std::string prompt_command_line(const std::string& tool_path, const std::string& message) {
+  std::string line = "\"" + tool_path + "\"";
+  line += " proceed -mask p -type \"error\" -prompt ";
+  line += "\"" + message + "\"";
+  line += " -prefer_gui";
+  // The command interpreter strips the outer pair of quotes.
+  return "\"" + line + "\"";
+}
+
+std::vector<std::string> prompt_arguments(const std::string& message) {
+  return {"proceed", "-mask", "p", "-type", "error", "-prompt", message, "-prefer_gui"};
+}
+
+void show_error(const std::string& message) {
+  if constexpr (platform::kWindows) {
+    // The status of the prompt tool is of no interest.
+    [[maybe_unused]] const int status =
+        std::system(prompt_command_line(prompt_tool_path(), message).c_str());
+  } else {
+    // No shell: the message is handed over as one argument, whatever it holds.
+    platform::ProcessSpec spec;
+    spec.program = prompt_tool_path();
+    spec.args = prompt_arguments(message);
+    platform::Process tool;
+    if (platform::start_process(spec, &tool)) tool.wait();
+  }
+}

@@ -1,0 +1,29 @@
+// The per-user work directory, the log file in it, and the error prompt.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Name of the work directory below the temporary directory, after the login.
+inline constexpr const char* kWorkDirSuffix = ".tarnwick";
+
+// Creates the per-user work directory <tmp><sep><login>.tarnwick, or accepts
+// it when it is already there. False when the temporary directory is empty or
+// the directory can be neither created nor used.
+bool init_work_dir();
+// The work directory's path (empty before init_work_dir).
+std::string work_dir();
+// The prompt tool: <installation directory><sep>bin<sep>fernask[.exe].
+std::string prompt_tool_path();
+// Empties (creates) the log file `log_name` in the work directory.
+void init_log(const std::string& log_name);
+// Appends `message` and one line end to the log with one write, or writes them
+// on standard output when the log cannot be opened.
+void log_line(const std::string& message);
+// Shows `message` through the prompt tool and returns when the tool has ended.
+void show_error(const std::string& message);
+
+// The command line that show_error hands the command interpreter on Windows.
+std::string prompt_command_line(const std::string& tool_path, const std::string& message);
+// The arguments (after the program) with which the prompt tool is run on POSIX.
+std::vector<std::string> prompt_arguments(const std::string& message);

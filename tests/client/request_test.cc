@@ -1,0 +1,118 @@
+#include "client/request.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+CompareOptions validated_compare() {
+  CompareOptions options;
+  options.contributors = {"C:\\w\\a.txt", "C:\\w\\b.txt"};
+  options.display_names = {"a.txt", "b.txt"};
+  return options;
+}
+
+TEST(BuildRequestTest, WorkedCompareExample) {
+  EXPECT_EQ(build_request(validated_compare()),
+            "<methodCall><methodName>RequestHandler.Compare</methodName><params><param><value>"
+            "<array><data><value><string>a.txt</string></value></data><data><value><string>b.txt"
+            "</string></value></data></array></value></param><param><value><array><data><value>"
+            "<string>C:\\w\\a.txt</string></value></data><data><value><string>C:\\w\\b.txt"
+            "</string></value></data></array></value></param><param><value><string></string>"
+            "</value></param></params></methodCall>");
+}
+
+TEST(BuildRequestTest, MergeSendsTheOutputPathFirst) {
+  CompareOptions options = validated_compare();
+  options.merge = true;
+  options.out_path = "C:\\w\\out.txt";
+  options.encoding_given = true;
+  options.type_name = "utf16le_file_delta";
+  const std::string request = build_request(options);
+  EXPECT_EQ(count(request, "<param>"), 4u);
+  EXPECT_EQ(request.rfind("<methodCall><methodName>RequestHandler.CompareMerge</methodName>"
+                          "<params><param><value><string>C:\\w\\out.txt</string></value></param>"
+                          "<param><value><array>",
+                          0),
+            0u);
+  EXPECT_NE(request.find("<param><value><string>utf16le_file_delta</string></value></param>"
+                         "</params></methodCall>"),
+            std::string::npos);
+
+  // The same record as a compare: three parameters, no output path.
+  options.merge = false;
+  const std::string compare = build_request(options);
+  EXPECT_EQ(count(compare, "<param>"), 3u);
+  EXPECT_NE(compare.find("<methodName>RequestHandler.Compare</methodName>"), std::string::npos);
+  EXPECT_EQ(compare.find("out.txt"), std::string::npos);
+}
+
+TEST(BuildRequestTest, TypeNameOnlyWhenEncodingGiven) {
+  CompareOptions options = validated_compare();
+  options.type_name = "utf8_file_delta";
+  EXPECT_EQ(build_request(options).find("utf8_file_delta"), std::string::npos);
+}
+
+TEST(BuildRequestTest, ArraysFollowContributorOrder) {
+  CompareOptions options;
+  options.contributors = {"/p/1", "/p/2", "/p/3"};
+  options.display_names = {"one", "two", "three"};
+  const std::string request = build_request(options);
+  EXPECT_EQ(count(request, "<data>"), 6u);
+  EXPECT_NE(request.find("<array><data><value><string>one</string></value></data>"
+                         "<data><value><string>two</string></value></data>"
+                         "<data><value><string>three</string></value></data></array>"),
+            std::string::npos);
+  EXPECT_NE(request.find("<array><data><value><string>/p/1</string></value></data>"
+                         "<data><value><string>/p/2</string></value></data>"
+                         "<data><value><string>/p/3</string></value></data></array>"),
+            std::string::npos);
+}
+
+TEST(BuildRequestTest, MarkupInValuesIsEscaped) {
+  EXPECT_EQ(xml_escape("a&b<c>d"), "a&amp;b&lt;c&gt;d");
+  EXPECT_EQ(xml_escape("&amp;"), "&amp;amp;");
+  const std::string plain = "C:\\x y\\\"q\"\xe9'\t";
+  EXPECT_EQ(xml_escape(plain), plain);
+
+  CompareOptions options;
+  options.merge = true;
+  options.out_path = "/o/<out>";
+  options.contributors = {"/p/a&b", "/p/</string><x>"};
+  options.display_names = {"a&b", "<b>"};
+  const std::string request = build_request(options);
+  EXPECT_NE(request.find("<string>/o/&lt;out&gt;</string>"), std::string::npos);
+  EXPECT_NE(request.find("<string>a&amp;b</string>"), std::string::npos);
+  EXPECT_NE(request.find("<string>&lt;b&gt;</string>"), std::string::npos);
+  EXPECT_NE(request.find("<string>/p/&lt;/string&gt;&lt;x&gt;</string>"), std::string::npos);
+  // No element but ours: every '<' of the request opens one of our tags.
+  EXPECT_EQ(count(request, "<string>"), 6u);
+  EXPECT_EQ(count(request, "</string>"), 6u);
+  EXPECT_EQ(count(request, "<x>"), 0u);
+}
+
+TEST(ReplySucceededTest, FirstBooleanWithinItsWindow) {
+  EXPECT_TRUE(reply_succeeded("<boolean>1</boolean>"));
+  EXPECT_TRUE(reply_succeeded("HTTP/1.1 200 OK\r\n\r\n<methodResponse><params><param><value>"
+                              "<boolean>1</boolean></value></param></params></methodResponse>"));
+  EXPECT_TRUE(reply_succeeded("<boolean> 1</boolean>"));
+  EXPECT_TRUE(reply_succeeded("<boolean>          1"));  // the window's last byte
+  EXPECT_TRUE(reply_succeeded("<boolean>1"));
+  EXPECT_FALSE(reply_succeeded("<boolean>           1"));  // one byte beyond
+  EXPECT_FALSE(reply_succeeded("<boolean>0</boolean>"));
+  EXPECT_FALSE(reply_succeeded("<boolean>0</boolean>1"));
+  EXPECT_FALSE(reply_succeeded("<boolean>"));
+  EXPECT_FALSE(reply_succeeded("<boolean>0</boolean><boolean>1</boolean>"));
+  EXPECT_FALSE(reply_succeeded("<Boolean>1</Boolean>"));
+  EXPECT_FALSE(reply_succeeded("<fault><value><int>1</int></value></fault>"));
+  EXPECT_FALSE(reply_succeeded(""));
+}
+
+}  // namespace

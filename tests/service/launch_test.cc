@@ -1,0 +1,121 @@
+#include "service/launch.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/service/service_fakes.h"
+#include "tests/testlib/testlib.h"
+
+namespace {
+
+using servicetest::FakePipe;
+using servicetest::FakeSystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const std::string kWrapper = "\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe48213907user1";
+
+TEST(GuiCommandLine, WindowsFormIsExact) {
+  EXPECT_EQ(windows_gui_command_line("C:\\app\\Brightdesk", kWrapper),
+            "C:\\app\\Brightdesk\\marlow.exe -product "
+            "com.orvane.tessel.team.client.integration.product -application "
+            "com.orvane.tessel.team.client.integration.application -configuration "
+            "@user.home\\.Tessel\\Marlow8\\config -data @user.home\\.Tessel\\Marlow8\\workspace "
+            "-nosplash -vmargs "
+            "-Dcom.orvane.tessel.team.client.integration.wrapperpipe="
+            "\"\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe48213907user1\"");
+  // The directory is not normalised.
+  EXPECT_EQ(windows_gui_command_line("C:\\app\\Brightdesk\\", "w").substr(0, 30),
+            "C:\\app\\Brightdesk\\\\marlow.exe ");
+
+  const GuiLaunch launch = gui_launch_for(true, "C:\\app\\Brightdesk", kWrapper);
+  EXPECT_EQ(launch.spec.command_line, windows_gui_command_line("C:\\app\\Brightdesk", kWrapper));
+  EXPECT_EQ(launch.logged_line, launch.spec.command_line);
+  EXPECT_TRUE(launch.spec.working_dir.empty());
+  EXPECT_FALSE(launch.spec.hidden || launch.spec.new_session || launch.spec.null_stdio);
+}
+
+TEST(GuiCommandLine, PosixFormIsAnArgumentVector) {
+  const std::string wrapper = "/tmp/user1.tarnwick/hollin_service_pipe48213907user1";
+  const GuiLaunch launch = gui_launch_for(false, "/opt/app/Brightdesk", wrapper);
+  EXPECT_EQ(launch.spec.program, "/opt/app/Brightdesk/marlow");
+  EXPECT_THAT(launch.spec.args,
+              ElementsAre("-product", "com.orvane.tessel.team.client.integration.product",
+                          "-application", "com.orvane.tessel.team.client.integration.application",
+                          "-configuration", "@user.home\\.Tessel\\Marlow8\\config", "-data",
+                          "@user.home\\.Tessel\\Marlow8\\workspace", "-nosplash", "-vmargs",
+                          "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=" + wrapper));
+  EXPECT_TRUE(launch.spec.command_line.empty());
+  EXPECT_TRUE(launch.spec.working_dir.empty());
+  EXPECT_FALSE(launch.spec.hidden || launch.spec.new_session || launch.spec.null_stdio);
+  EXPECT_EQ(launch.logged_line,
+            "/opt/app/Brightdesk/marlow -product com.orvane.tessel.team.client.integration.product "
+            "-application com.orvane.tessel.team.client.integration.application -configuration "
+            "@user.home\\.Tessel\\Marlow8\\config -data @user.home\\.Tessel\\Marlow8\\workspace "
+            "-nosplash -vmargs -Dcom.orvane.tessel.team.client.integration.wrapperpipe=\"" +
+                wrapper + "\"");
+  EXPECT_EQ(gui_launch_for(false, "/opt/app/Brightdesk/", wrapper).spec.program,
+            "/opt/app/Brightdesk//marlow");
+}
+
+class Launch : public ::testing::Test {
+ protected:
+  Launch() {
+    state.wrapper_pipe_name = kWrapper;
+    state.wrapper_pipe = std::make_unique<FakePipe>("wrapper", &sys.record);
+    console_file = std::fopen(console_dir.file("console").c_str(), "w+b");
+    sys.hooks.console = console_file;
+  }
+  ~Launch() override { std::fclose(console_file); }
+
+  std::string console() {
+    std::fflush(console_file);
+    return testlib::read_file(console_dir.file("console"));
+  }
+
+  FakeSystem sys;
+  ServiceState state;
+  testlib::TempDir console_dir;
+  std::FILE* console_file = nullptr;
+};
+
+TEST_F(Launch, StartsTheGraphicalClientFromItsDirectoryAndRestoresOurs) {
+  testlib::TempDir gui_dir;
+  const std::string before = platform::current_dir();
+  ASSERT_TRUE(launch_hollin(gui_dir.path(), state, sys.hooks));
+
+  const GuiLaunch expected = gui_launch_for(platform::kWindows, gui_dir.path(), kWrapper);
+  EXPECT_THAT(sys.log, ElementsAre(expected.logged_line));
+  ASSERT_EQ(sys.started.size(), 1u);
+  EXPECT_EQ(sys.started[0].command_line, expected.spec.command_line);
+  EXPECT_EQ(sys.started[0].args, expected.spec.args);
+  EXPECT_TRUE(std::filesystem::equivalent(sys.dir_at_start, gui_dir.path()));
+  EXPECT_EQ(platform::current_dir(), before);
+  // Watched from its start; the wait for it on the wrapper pipe comes last.
+  EXPECT_THAT(sys.record.journal, ElementsAre("log " + expected.logged_line, "start process",
+                                              "watch", "wrapper.connect"));
+  EXPECT_EQ(console(), "");
+}
+
+TEST_F(Launch, AProcessThatCannotBeCreatedIsReported) {
+  sys.process_ok = false;
+  EXPECT_FALSE(launch_hollin("/nonexistent/Brightdesk", state, sys.hooks));
+  EXPECT_EQ(sys.log.back(), "Could not create HOLLIN process");
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "wrapper.connect"), 0);
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "watch"), 0);
+}
+
+TEST_F(Launch, DebugModePrintsTheWrapperNameAndStartsNothing) {
+  state.debug_mode = true;
+  EXPECT_TRUE(launch_hollin("C:\\app\\Brightdesk", state, sys.hooks));
+  EXPECT_THAT(sys.log,
+              ElementsAre("Debug option was passed, HOLLIN will not be launched", kWrapper));
+  EXPECT_EQ(console(), kWrapper + "\n");
+  EXPECT_THAT(sys.started, IsEmpty());
+  EXPECT_EQ(sys.record.journal.back(), "wrapper.connect");
+}
+
+}  // namespace

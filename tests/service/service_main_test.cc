@@ -1,0 +1,208 @@
+#include "service/service_main.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "service/launch.h"
+#include "support/pipe_names.h"
+#include "tests/service/service_fakes.h"
+#include "tests/testlib/testlib.h"
+
+namespace {
+
+using servicetest::FakeSystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const std::string kDir = platform::kWindows ? "C:\\app\\Brightdesk" : "/opt/app/Brightdesk";
+const std::vector<std::string> kDebugArgs = {kDir, "-debug"};
+
+std::string name_for(int draw) { return random_pipe_name(std::to_string(1000 + draw), "user1"); }
+
+// The journal entries from `first` up to (not including) `last`.
+std::vector<std::string> between(const std::vector<std::string>& journal, const std::string& first,
+                                 const std::string& last) {
+  auto begin = std::find(journal.begin(), journal.end(), first);
+  auto end = std::find(begin, journal.end(), last);
+  return {begin, end};
+}
+
+bool same_params(const platform::PipeParams& a, const platform::PipeParams& b) {
+  return a.direction == b.direction && a.max_instances == b.max_instances &&
+         a.notice_stream == b.notice_stream && a.first_instance == b.first_instance;
+}
+
+class ServiceLoop : public ::testing::Test {
+ protected:
+  ServiceLoop() {
+    console_file = std::fopen(console_dir.file("console").c_str(), "w+b");
+    sys.hooks.console = console_file;
+  }
+  ~ServiceLoop() override { std::fclose(console_file); }
+
+  std::string console() {
+    std::fflush(console_file);
+    return testlib::read_file(console_dir.file("console"));
+  }
+
+  testlib::TempDir console_dir;
+  std::FILE* console_file = nullptr;
+  FakeSystem sys;
+};
+
+TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) {
+  sys.fail = {"instance1"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_THAT(sys.record.journal,
+              ElementsAre("create wrapper", "pid file", "create instance1",
+                          "log Could not create launcher request pipe\n", "wrapper.close"));
+  EXPECT_EQ(sys.names["wrapper"], name_for(1));
+  EXPECT_EQ(sys.names["instance1"], request_pipe_name("user1"));
+  EXPECT_TRUE(same_params(sys.params_of["wrapper"], wrapper_pipe_params()));
+  EXPECT_TRUE(same_params(sys.params_of["instance1"], request_pipe_params()));
+
+  const platform::PipeParams wrapper = wrapper_pipe_params();
+  EXPECT_EQ(wrapper.direction, platform::PipeDirection::outbound);
+  EXPECT_EQ(wrapper.max_instances, 1u);
+  EXPECT_TRUE(wrapper.notice_stream && wrapper.first_instance);
+  const platform::PipeParams request = request_pipe_params();
+  EXPECT_EQ(request.direction, platform::PipeDirection::duplex);
+  EXPECT_EQ(request.max_instances, 255u);
+  EXPECT_FALSE(request.notice_stream);
+}
+
+TEST_F(ServiceLoop, StartUpFailuresEndTheService) {
+  {
+    FakeSystem wrapper_fails;
+    wrapper_fails.fail = {"wrapper"};
+    EXPECT_EQ(run_service(kDebugArgs, wrapper_fails.hooks), 0);
+    EXPECT_THAT(wrapper_fails.record.journal,
+                ElementsAre("create wrapper", "log Error in creating HOLLIN pipes\n"));
+  }
+  {
+    FakeSystem pid_fails;
+    pid_fails.pid_file_ok = false;
+    EXPECT_EQ(run_service(kDebugArgs, pid_fails.hooks), -1);
+    EXPECT_THAT(pid_fails.record.journal, ElementsAre("create wrapper", "pid file",
+                                                      "log Error creating Lock File\n",
+                                                      "wrapper.close"));
+  }
+}
+
+TEST_F(ServiceLoop, WithoutArgumentsTheFirstClientEndsTheService) {
+  EXPECT_EQ(run_service({}, sys.hooks), -1);
+  EXPECT_THAT(sys.log, ElementsAre("Path of hollin path is not passed by argv, quitting..."));
+  EXPECT_EQ(sys.counts["hreq"], 0);
+  EXPECT_THAT(sys.started, IsEmpty());
+}
+
+TEST_F(ServiceLoop, EachRequestGetsTwoPipesANoticeAndAWorker) {
+  sys.fail = {"instance3"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+
+  // Debug mode: the name is logged and printed, nothing is started, and the
+  // service waits once for a peer on the wrapper pipe.
+  EXPECT_THAT(sys.log, ElementsAre("Debug option was passed, HOLLIN will not be launched",
+                                   name_for(1), "Could not create launcher request pipe\n"));
+  EXPECT_EQ(console(), name_for(1) + "\n");
+  EXPECT_THAT(sys.started, IsEmpty());
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "wrapper.connect"), 1);
+
+  EXPECT_THAT(sys.record.writes["wrapper"],
+              ElementsAre(name_for(2) + "\n" + name_for(3) + "\n",
+                          name_for(4) + "\n" + name_for(5) + "\n"));
+  EXPECT_EQ(sys.names["hreq1"], name_for(2));
+  EXPECT_EQ(sys.names["hresp1"], name_for(3));
+  EXPECT_TRUE(same_params(sys.params_of["hreq1"], hollin_request_pipe_params()));
+  EXPECT_TRUE(same_params(sys.params_of["hresp1"], hollin_response_pipe_params()));
+  EXPECT_EQ(hollin_request_pipe_params().direction, platform::PipeDirection::outbound);
+  EXPECT_EQ(hollin_response_pipe_params().direction, platform::PipeDirection::inbound);
+  EXPECT_TRUE(hollin_request_pipe_params().first_instance);
+  EXPECT_TRUE(hollin_response_pipe_params().first_instance);
+
+  EXPECT_THAT(between(sys.record.journal, "instance1.connect", "create instance2"),
+              ElementsAre("instance1.connect", "log Debug option was passed, HOLLIN will not be launched",
+                          "log " + name_for(1), "wrapper.connect", "create hreq1", "create hresp1",
+                          "wrapper.write", "thread"));
+
+  ASSERT_EQ(sys.jobs.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    const std::string n = std::to_string(i + 1);
+    EXPECT_EQ(sys.jobs[i]->client_pipe.get(), sys.pipes["instance" + n]);
+    EXPECT_EQ(sys.jobs[i]->hollin_request_pipe.get(), sys.pipes["hreq" + n]);
+    EXPECT_EQ(sys.jobs[i]->hollin_response_pipe.get(), sys.pipes["hresp" + n]);
+  }
+}
+
+TEST_F(ServiceLoop, DebugIsOnlyTheExactSecondArgument) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{kDir, "-Debug"}, std::vector<std::string>{"-debug", kDir}}) {
+    FakeSystem s;
+    s.process_ok = false;
+    EXPECT_EQ(run_service(args, s.hooks), -1);
+    ASSERT_EQ(s.started.size(), 1u);
+    EXPECT_EQ(s.log.front(), gui_launch_for(platform::kWindows, args[0], name_for(1)).logged_line);
+    EXPECT_THAT(std::vector<std::string>(s.log.begin() + 1, s.log.end()),
+                ElementsAre("Could not create HOLLIN process", "Failed to launch HOLLIN \n"));
+  }
+}
+
+TEST_F(ServiceLoop, LaunchesOnlyOnTheFirstConnection) {
+  sys.fail = {"instance3"};
+  EXPECT_EQ(run_service({kDir}, sys.hooks), -1);
+  EXPECT_EQ(sys.started.size(), 1u);
+  EXPECT_THAT(between(sys.record.journal, "instance1.connect", "create hreq1"),
+              ElementsAre("instance1.connect", "log " + sys.log.front(), "start process", "watch",
+                          "wrapper.connect"));
+  EXPECT_EQ(sys.jobs.size(), 2u);
+}
+
+TEST_F(ServiceLoop, RequestsWhosePipesCannotBeMadeAreDroppedAndTheLoopGoesOn) {
+  sys.fail = {"hreq1", "hresp2", "instance4"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_THAT(between(sys.record.journal, "create hreq1", "create instance2"),
+              ElementsAre("create hreq1", "instance1.disconnect", "instance1.close",
+                          "log Could not create HOLLIN_Request_pipe\n"));
+  EXPECT_THAT(between(sys.record.journal, "create hresp2", "create instance3"),
+              ElementsAre("create hresp2", "hreq2.close", "instance2.disconnect", "instance2.close",
+                          "log Could not create HOLLIN_Response_pipe"));
+  // Neither dropped request was announced; the third one was relayed.
+  EXPECT_THAT(sys.record.writes["wrapper"], ElementsAre(name_for(6) + "\n" + name_for(7) + "\n"));
+  EXPECT_EQ(sys.jobs.size(), 1u);
+}
+
+TEST_F(ServiceLoop, AFailedNoticeWriteEndsTheService) {
+  sys.setup["wrapper"] = [](servicetest::FakePipe& p) { p.set_write_result(false); };
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_EQ(sys.log.back(), "HOLLIN quit unexpectedly...exiting");
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "thread"), 0);
+}
+
+TEST_F(ServiceLoop, AWorkerThatCannotStartReleasesItsPipesAndTheLoopGoesOn) {
+  sys.thread_ok = false;
+  sys.fail = {"instance2"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_THAT(between(sys.record.journal, "thread", "create instance2"),
+              ElementsAre("thread", "instance1.disconnect", "instance1.close", "hreq1.close",
+                          "hresp1.close", "log Could not start relay thread"));
+}
+
+TEST_F(ServiceLoop, AFailedConnectGetsAFreshInstanceWithoutLaunching) {
+  sys.setup["instance1"] = [](servicetest::FakePipe& p) {
+    p.set_connect_result(platform::ConnectResult::failed);
+  };
+  sys.setup["instance2"] = [](servicetest::FakePipe& p) {
+    p.set_connect_result(platform::ConnectResult::already_connected);
+  };
+  sys.fail = {"instance3"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_THAT(between(sys.record.journal, "instance1.connect", "instance2.connect"),
+              ElementsAre("instance1.connect", "instance1.disconnect", "instance1.close",
+                          "create instance2"));
+  EXPECT_EQ(sys.jobs.size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "tests/testlib/testlib.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace testlib {
+namespace fs = std::filesystem;
+
+std::string join(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (a.back() == platform::kPathSeparator) return a + b;
+  return a + platform::kPathSeparator + b;
+}
+
+std::string root_dir() {
+  const fs::path exe(platform::executable_path());
+  return (exe.parent_path().parent_path() / "root").string();
+}
+
+std::string bin_program(const std::string& name) {
+  return join(join(root_dir(), "bin"), name + platform::kExeSuffix);
+}
+
+std::string gui_program() {
+  return join(join(root_dir(), "Brightdesk"), std::string("marlow") + platform::kExeSuffix);
+}
+
+bool under_wine() {
+  // Wine's WINEPREFIX reaches every process it starts; Windows has none.
+  return platform::kWindows && !platform::get_env("WINEPREFIX").empty();
+}
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  const std::string base = platform::kWindows ? fs::temp_directory_path().string() : "/tmp";
+  for (;;) {
+    const std::string candidate = join(base, "twt" + std::to_string(platform::current_pid()) +
+                                                 "_" + std::to_string(counter++));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate;
+      return;
+    }
+    if (ec && ec != std::errc::file_exists) {
+      path_ = candidate;  // let the test fail on its first use
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+  old_ = platform::get_env(name_);
+  had_ = !old_.empty();
+  platform::set_env(name_, value);
+}
+
+ScopedEnv::~ScopedEnv() { platform::set_env(name_, had_ ? old_ : std::string()); }
+
+ScopedTempDirEnv::ScopedTempDirEnv(const std::string& dir)
+    : a_(platform::kWindows ? "TMP" : "TMPDIR", dir), b_("TEMP", dir) {}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  return static_cast<bool>(out);
+}
+
+bool file_exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+std::string strip_cr(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& working_dir) {
+  TempDir capture;
+  platform::ProcessSpec spec;
+  spec.program = program;
+  spec.args = args;
+  spec.working_dir = working_dir;
+  spec.stdout_path = capture.file("out");
+  spec.stderr_path = capture.file("err");
+  RunResult result;
+  platform::Process process;
+  if (!platform::start_process(spec, &process)) return result;
+  result.status = process.wait();
+  result.out = strip_cr(read_file(spec.stdout_path));
+  result.err = strip_cr(read_file(spec.stderr_path));
+  return result;
+}
+
+int minus_one_status() { return platform::kWindows ? -1 : 255; }
+
+}  // namespace testlib

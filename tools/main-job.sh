@@ -1,0 +1,33 @@
+#!/bin/sh
+# The main job: builds the product, installs it into a local prefix, and runs
+# a real merge through the whole chain (client, relay service, graphical
+# client stand-in), starting from no service running.
+set -eu
+cd "$(dirname "$0")/.."
+tools/install-deps.sh native
+cmake --preset native >/dev/null
+cmake --build --preset native -j2
+prefix="$PWD/build/main-job/install"
+work="$PWD/build/main-job/files"
+rm -rf "$prefix" "$work"
+cmake --install build/native --prefix "$prefix" >/dev/null
+mkdir -p "$work/tmp"
+chmod 700 "$work/tmp"
+printf 'one\ntwo\nthree\n' >"$work/base.txt"
+printf 'one\ntwo, mine\nthree\n' >"$work/mine.txt"
+printf 'one\ntwo\nthree, theirs\n' >"$work/theirs.txt"
+export TMPDIR="$work/tmp"   # a private work directory, so nothing else is disturbed
+cd "$work"
+echo "\$ tarnwick -out merged.txt base.txt mine.txt theirs.txt"
+status=0
+"$prefix/bin/tarnwick" -out merged.txt base.txt mine.txt theirs.txt || status=$?
+echo "tarnwick exit status: $status"
+wd="$TMPDIR/$(id -un).tarnwick"
+echo "-- $wd/hollin_service.log"; cat "$wd/hollin_service.log" 2>/dev/null || true
+echo "-- $wd/tarnwick.log"; cat "$wd/tarnwick.log" 2>/dev/null || true
+# The service lives until its graphical client ends; end both.
+if [ -s "$wd/hollin_service.pid" ]; then
+  pkill -P "$(cat "$wd/hollin_service.pid")" 2>/dev/null || true
+  kill "$(cat "$wd/hollin_service.pid")" 2>/dev/null || true
+fi
+exit $status

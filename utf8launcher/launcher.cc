@@ -1,0 +1,36 @@
+#include "utf8launcher/launcher.h"
+
+#include "support/platform.h"
+#include "support/runtime_services.h"
+
+std::string client_program_path(const std::string& installation_dir) {
+  std::string path = installation_dir;
+  path += platform::kPathSeparator;
+  path += "bin";
+  path += platform::kPathSeparator;
+  path += "tarnwick";
+  path += platform::kExeSuffix;
+  return path;
+}
+
+std::vector<std::string> client_arguments(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  args.emplace_back("-encoding");
+  args.emplace_back("utf-8");
+  return args;
+}
+
+int run_launcher(int argc, const char* const* argv) {
+  char installation_dir[4096] = {};
+  product_dir(installation_dir, 0);
+  platform::ProcessSpec spec;
+  spec.program = client_program_path(installation_dir);
+  // An argument vector, never an interpreter line: on Windows the process
+  // layer quotes each argument by the C runtime's rules, so blanks, quotes,
+  // backslashes and shell characters arrive unchanged and run nothing.
+  spec.args = client_arguments(argc, argv);
+  platform::Process client;
+  if (!platform::start_process(spec, &client)) return -1;
+  return client.wait();
+}
