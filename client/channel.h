@@ -45,7 +45,7 @@ inline constexpr unsigned kPipeWaitMs = 10000;
 inline constexpr int kMaxPipeWaits = 13;
 inline constexpr unsigned kPauseMs = 10000;
 // How often a pause looks whether the pipe has appeared.
-inline constexpr unsigned kPauseSliceMs = 50;
+inline constexpr unsigned kPauseSliceMs = 5;
 inline constexpr std::size_t kReplyBufferSize = 1024;
 
 // Carries `request` to the service on `pipe_name` and reads its reply into

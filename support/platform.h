@@ -149,6 +149,10 @@ struct ProcessSpec {
   bool new_session = false;
   // Standard streams on the null device.
   bool null_stdio = false;
+  // Windows: the child gets this process's own standard streams even when
+  // they are redirected files or pipes (a console child otherwise loses
+  // them). POSIX children always inherit them.
+  bool inherit_stdio = false;
   // When not empty, standard output / error go to these files (created or
   // truncated) and standard input comes from the null device. For tests.
   std::string stdout_path;
@@ -216,10 +220,11 @@ std::string current_dir();
 bool set_current_dir(const std::string& path);
 
 // Creates a directory that only the current user may use. Returns 0, or an
-// errno value: EEXIST when the entry exists and is the user's own (POSIX: a
-// directory owned by the effective user without group or other permission
-// bits, or a plain file owned by the user), EACCES when it exists but may
-// not be used (someone else's, a symbolic link, or open to others).
+// errno value: EEXIST when the entry exists and is the user's own (Windows:
+// any existing entry; POSIX: a directory owned by the effective user without
+// group or other permission bits), EACCES when it exists but may not be used
+// (POSIX: someone else's, a symbolic link, a directory open to others, or
+// anything that is not a directory).
 int make_private_dir(const std::string& path);
 
 // Writes `pid` in decimal into the pid file. POSIX: the file is opened

@@ -13,14 +13,12 @@
 #include "support/platform.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -237,26 +235,15 @@ Fd connect_to(const std::string& name, unsigned timeout_ms, int* error) {
   return fd;
 }
 
-// True when the stashed connection can still carry an exchange: its peer has
-// not hung up, or left data to be read before it did.
-bool stashed_connection_alive(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 0) < 0) return false;
-  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) return true;
-  int queued = 0;
-  return ::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0;
-}
-
-// True when a live stashed connection for `name` exists; drops a dead one.
-bool have_live_stash(const std::string& name) {
+// True when a connection for `name` is stashed. A stashed connection whose
+// server has since dropped it is kept too: the open takes it over and the
+// exchange fails at once, as it does on Windows when the server disconnects
+// a client between its wait and its read. Dropping it instead would send the
+// client back to waiting for a pipe that may never come back.
+bool have_stash(const std::string& name) {
   PipeRegistry& reg = registry();
   std::lock_guard<std::mutex> lock(reg.mutex);
-  auto it = reg.stashed_connections.find(name);
-  if (it == reg.stashed_connections.end()) return false;
-  if (stashed_connection_alive(it->second)) return true;
-  ::close(it->second);
-  reg.stashed_connections.erase(it);
-  return false;
+  return reg.stashed_connections.count(name) != 0;
 }
 
 void stash_connection(const std::string& name, Fd fd) {
@@ -637,7 +624,7 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
-  if (have_live_stash(name)) return true;
+  if (have_stash(name)) return true;
   // The connect waits only while the backlog is full; no socket file, or one
   // that nobody listens on, fails at once.
   int error = 0;
@@ -648,7 +635,7 @@ bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
 }
 
 bool named_pipe_exists(const std::string& name) {
-  if (have_live_stash(name)) return true;
+  if (have_stash(name)) return true;
   int error = 0;
   Fd fd = connect_to(name, 0, &error);
   if (fd.valid()) {
@@ -874,8 +861,10 @@ int make_private_dir(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return EACCES;
   if (S_ISLNK(st.st_mode) || st.st_uid != ::geteuid()) return EACCES;
-  if (S_ISDIR(st.st_mode)) return (st.st_mode & 077) == 0 ? EEXIST : EACCES;
-  if (S_ISREG(st.st_mode)) return EEXIST;
+  // Only our own private directory may be used. Anything else (a plain file
+  // included) can hold neither the sockets nor the logs, and accepting it
+  // would leave every client waiting for a service that cannot start.
+  if (S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0) return EEXIST;
   return EACCES;
 }
 

@@ -252,7 +252,8 @@ struct ChildStdio {
   }
 
   bool open(const ProcessSpec& spec) {
-    in.reset(open_null(GENERIC_READ));
+    in.reset(spec.inherit_stdio ? inherit_own(STD_INPUT_HANDLE, GENERIC_READ)
+                                : open_null(GENERIC_READ));
     if (!spec.stdout_path.empty()) {
       out.reset(create_file(spec.stdout_path));
     } else {
@@ -292,7 +293,8 @@ bool start_process(const ProcessSpec& spec, Process* out) {
 
   // Handles are inherited only when the child's streams are redirected, and
   // then only the three standard ones are named for it.
-  const bool redirect = spec.null_stdio || !spec.stdout_path.empty() || !spec.stderr_path.empty();
+  const bool redirect = spec.null_stdio || spec.inherit_stdio || !spec.stdout_path.empty() ||
+                        !spec.stderr_path.empty();
   ChildStdio stdio;
   std::vector<char> attribute_storage;
   STARTUPINFOEXA extended;

@@ -13,4 +13,6 @@ echo "== native tests"
 ctest --preset native || status=1
 echo "== windows tests (under Wine)"
 ctest --preset windows || status=1
+echo "== packages"
+sh tools/package-check.sh || status=1
 exit $status

@@ -30,6 +30,8 @@ int run_launcher(int argc, const char* const* argv) {
   // layer quotes each argument by the C runtime's rules, so blanks, quotes,
   // backslashes and shell characters arrive unchanged and run nothing.
   spec.args = client_arguments(argc, argv);
+  // The client's messages go where the launcher's own would.
+  spec.inherit_stdio = true;
   platform::Process client;
   if (!platform::start_process(spec, &client)) return -1;
   return client.wait();

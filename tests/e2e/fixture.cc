@@ -8,6 +8,8 @@
 #include <thread>
 #include <tuple>
 
+#include <gtest/gtest.h>
+
 #include "support/pipe_names.h"
 
 namespace e2e {
@@ -102,6 +104,15 @@ Sandbox::Sandbox()
       gate_env_("MARLOW_STANDIN_GATE", temp_.file("gate")) {
   std::error_code ec;
   fs::create_directory(record_, ec);
+  if constexpr (platform::kWindows) {
+    // Every service of this user shares the request pipe's name, whatever
+    // its work directory: one left running by an earlier test would serve
+    // this test's clients.
+    if (platform::named_pipe_exists(std::string(kWindowsPipeBaseName) + kRequestPipePart +
+                                    platform::login_name())) {
+      ADD_FAILURE() << "a service from an earlier test still serves the request pipe";
+    }
+  }
 }
 
 Sandbox::~Sandbox() { stop_all(); }

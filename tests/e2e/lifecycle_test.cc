@@ -162,9 +162,18 @@ TEST(Lifecycle, UnusableTemporaryDirectoryShowsThePromptTool) {
   testlib::ScopedTempDirEnv env(missing);
   testlib::ScopedEnv log_env("FERNASK_STANDIN_LOG", prompt_log);
 
-  const testlib::RunResult run =
-      testlib::run(testlib::bin_program("tarnwick"), {"a.txt", "b.txt"}, temp.path());
-  EXPECT_EQ(run.status, testlib::minus_one_status());
+  // Not testlib::run: its capture directory would live in the temporary
+  // directory, which is what is broken here.
+  platform::ProcessSpec spec;
+  spec.program = testlib::bin_program("tarnwick");
+  spec.args = {"a.txt", "b.txt"};
+  spec.working_dir = temp.path();
+  spec.stdout_path = temp.file("out");
+  spec.stderr_path = temp.file("err");
+  platform::Process client;
+  ASSERT_TRUE(platform::start_process(spec, &client));
+  EXPECT_EQ(client.wait(), testlib::minus_one_status());
+  const std::string err = testlib::strip_cr(testlib::read_file(spec.stderr_path));
   const std::string received = testlib::read_file(prompt_log);
   if constexpr (platform::kWindows) {
     // Through the command interpreter the message's own quotes split it.
@@ -176,7 +185,7 @@ TEST(Lifecycle, UnusableTemporaryDirectoryShowsThePromptTool) {
               "proceed\n-mask\np\n-type\nerror\n-prompt\n"
               "\" Could not set the temporary directory \"\n-prefer_gui\n");
   }
-  EXPECT_THAT(run.err, HasSubstr("Could not set the temporary directory"));
+  EXPECT_THAT(err, HasSubstr("Could not set the temporary directory"));
   EXPECT_FALSE(testlib::file_exists(missing));
 }
 

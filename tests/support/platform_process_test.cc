@@ -241,7 +241,8 @@ TEST(PlatformFiles, MakePrivateDirAcceptsOnlyTheUsersOwnEntry) {
   ASSERT_EQ(platform::make_private_dir(fresh), 0);
   EXPECT_EQ(platform::make_private_dir(fresh), EEXIST);
   ASSERT_TRUE(testlib::write_file(dir.file("plain"), "x"));
-  EXPECT_EQ(platform::make_private_dir(dir.file("plain")), EEXIST);
+  // Windows takes any existing entry; POSIX only a private directory.
+  EXPECT_EQ(platform::make_private_dir(dir.file("plain")), platform::kWindows ? EEXIST : EACCES);
   EXPECT_EQ(platform::make_private_dir(dir.file("missing") + platform::kPathSeparator + "x"),
             ENOENT);
   if constexpr (platform::kWindows) return;

@@ -63,6 +63,12 @@ TEST(Launcher, ClientExitStatusComesBack) {
 
 TEST(Launcher, ClientOutputReachesTheCaller) {
   Sandbox box;
+  // The client makes sure a service runs before it reads its command line,
+  // and would not wait for one that it starts: have one running beforehand,
+  // so that none is left behind.
+  platform::Process service =
+      box.start_service({testlib::join(testlib::root_dir(), "Brightdesk")});
+  ASSERT_EQ(box.service_pid(), service.pid());
   // Only "-encoding utf-8": too few contributors, so the client prints its
   // messages and ends with -1.
   const testlib::RunResult run = launch(box, {});
