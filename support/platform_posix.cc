@@ -78,6 +78,8 @@ class Fd {
 // Windows pipes are created with.
 constexpr unsigned kDefaultPipeWaitMs = 5000;
 constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+// How long an accept that ran out of descriptors waits before it tries again.
+constexpr unsigned kOutOfResourcesRetryMs = 10;
 
 // ---------------------------------------------------------------------------
 // Process-wide pipe state.
@@ -405,6 +407,13 @@ class PosixServerPipe final : public ServerPipe {
       Fd peer(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
       if (!peer.valid()) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          // Out of descriptors or memory for now: the client stays queued
+          // until relays in flight release theirs. Retrying at once would
+          // spin; failing would drop a client that did nothing wrong.
+          sleep_ms(kOutOfResourcesRetryMs);
+          continue;
+        }
         return ConnectResult::failed;
       }
       // A peer of another user is dropped without a word.
@@ -720,6 +729,10 @@ bool start_process(const ProcessSpec& spec, Process* out) {
 
   const bool redirect = !spec.stdout_path.empty() || !spec.stderr_path.empty();
   posix_spawn_file_actions_t* actions = setup.actions();
+  // The child gets the three standard streams and nothing else the caller
+  // had open: a long-lived child such as the service must not hold a
+  // caller's pipe open (the caller's reader would wait for the service to end).
+  if (::posix_spawn_file_actions_addclosefrom_np(actions, 3) != 0) return false;
   if (spec.null_stdio || redirect) {
     if (::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) != 0) return false;
   }

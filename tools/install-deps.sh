@@ -1,11 +1,16 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: install-deps.sh [native|all]   (all adds the Windows cross build and Wine)
+# Usage: install-deps.sh [native|all|fuzz]   (all adds the Windows cross build and Wine;
+# fuzz adds clang and its sanitizer and libFuzzer runtimes, for tools/fuzz.sh)
 set -eu
 want=${1:-all}
 pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev"
 if [ "$want" = all ]; then
   pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine"
+fi
+if [ "$want" = fuzz ]; then
+  # The runtimes are only a recommendation of clang's packages.
+  pkgs="$pkgs clang libclang-rt-14-dev"
 fi
 missing=""
 for p in $pkgs; do

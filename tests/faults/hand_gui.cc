@@ -1,0 +1,173 @@
+#include "tests/faults/hand_gui.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace faults {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The body length that a complete framed request header announces, or -1
+// while the header has not fully arrived; `*body_at` receives the offset of
+// the body.
+long long announced_length(const std::string& data, std::size_t* body_at) {
+  const std::size_t end = data.find("\r\n\r\n");
+  if (end == std::string::npos) return -1;
+  *body_at = end + 4;
+  const std::string key = "Content-Length: ";
+  const std::size_t at = data.find(key);
+  if (at == std::string::npos || at > end) return 0;
+  return std::atoll(data.c_str() + at + key.size());
+}
+
+int count_entries(const std::string& dir) {
+  if constexpr (platform::kWindows) return -1;
+  std::error_code ec;
+  int count = 0;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) ++count;
+  return ec ? -1 : count;
+}
+
+}  // namespace
+
+bool HandGui::connect(const std::string& name) {
+  return platform::open_client_pipe(name, platform::PipeAccess::read, true, &wrapper_) ==
+         platform::OpenStatus::opened;
+}
+
+bool HandGui::next_notice(Notice* notice) {
+  for (;;) {
+    const std::size_t first = pending_.find('\n');
+    const std::size_t second =
+        first == std::string::npos ? std::string::npos : pending_.find('\n', first + 1);
+    if (second != std::string::npos) {
+      notice->request_pipe = pending_.substr(0, first);
+      notice->response_pipe = pending_.substr(first + 1, second - first - 1);
+      pending_.erase(0, second + 1);
+      return true;
+    }
+    if (!wrapper_) return false;
+    char buffer[4096];
+    std::size_t got = 0;
+    if (!wrapper_->read(buffer, sizeof buffer, &got) || got == 0) return false;
+    pending_.append(buffer, got);
+  }
+}
+
+bool HandGui::serve(const Notice& notice, const std::string& reply, std::string* framed) {
+  framed->clear();
+  std::unique_ptr<platform::ClientPipe> in;
+  std::unique_ptr<platform::ClientPipe> out;
+  if (platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false, &in) !=
+          platform::OpenStatus::opened ||
+      platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false, &out) !=
+          platform::OpenStatus::opened) {
+    return false;
+  }
+  char buffer[8192];
+  for (;;) {
+    std::size_t body_at = 0;
+    const long long length = announced_length(*framed, &body_at);
+    if (length >= 0 && framed->size() >= body_at + static_cast<std::size_t>(length)) break;
+    std::size_t got = 0;
+    if (!in->read(buffer, sizeof buffer, &got) || got == 0) break;
+    framed->append(buffer, got);
+  }
+  if (!reply.empty()) out->write(reply.data(), reply.size());
+  return true;
+}
+
+std::string reply_with_boolean(char value) {
+  const std::string body =
+      std::string("<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>") +
+      value + "</boolean></value></param></params></methodResponse>";
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+int open_descriptors(std::uint32_t pid) { return count_entries("/proc/" + std::to_string(pid) + "/fd"); }
+
+int threads(std::uint32_t pid) { return count_entries("/proc/" + std::to_string(pid) + "/task"); }
+
+std::vector<std::string> socket_files(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (it->symlink_status(type_ec).type() == fs::file_type::socket) {
+      names.push_back(it->path().filename().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+HandServed::HandServed(e2e::Sandbox& box)
+    : box_(box), a_(box.contributor("a.txt")), b_(box.contributor("b.txt")) {
+  request_pipe_ = box.pipe_base() + "_request" + platform::login_name();
+  service_ = box.start_service({testlib::join(testlib::root_dir(), "Brightdesk"), "-debug"});
+  if (!service_.valid() || box.service_pid() != service_.pid()) {
+    error_ = "the debug-mode service did not start";
+    return;
+  }
+  // The first client makes the service print its wrapper pipe's name.
+  platform::Process first = box.start_tarnwick(args(), "first");
+  const std::string wrapper = box.service_stdout_line();
+  if (!first.valid() || wrapper.empty() || !gui_.connect(wrapper)) {
+    error_ = "cannot reach the wrapper pipe \"" + wrapper + "\"";
+    return;
+  }
+  std::string framed;
+  if (!serve_next(&framed) || framed != e2e::framed(call())) {
+    error_ = "the first request arrived as \"" + framed + "\"";
+    return;
+  }
+  const int status = first.wait();
+  if (status != 0) {
+    error_ = "the first client ended with " + std::to_string(status);
+    return;
+  }
+  if constexpr (!platform::kWindows) {
+    // At rest a debug-mode service runs its main thread alone; its
+    // descriptors are counted once the first worker has gone.
+    const std::uint32_t pid = service_.pid();
+    if (!settle([&] { return threads(pid) == 1; })) {
+      error_ = "the first relay worker did not end";
+      return;
+    }
+    rest_threads_ = 1;
+    rest_fds_ = open_descriptors(pid);
+  }
+}
+
+HandServed::~HandServed() {
+  if (service_.kill()) service_.wait();
+}
+
+std::string HandServed::call() const { return e2e::expected_call(false, "", {a_, b_}, {a_, b_}, ""); }
+
+bool HandServed::serve_next(std::string* framed) {
+  Notice notice;
+  return gui_.next_notice(&notice) && HandGui::serve(notice, reply_with_boolean('1'), framed);
+}
+
+std::string HandServed::back_at_rest() {
+  if constexpr (platform::kWindows) return std::string();
+  const std::uint32_t pid = service_.pid();
+  const std::string request_file = fs::path(request_pipe_).filename().string();
+  const auto at_rest = [&] {
+    return threads(pid) == rest_threads_ && open_descriptors(pid) == rest_fds_ &&
+           socket_files(box_.work_dir()) == std::vector<std::string>{request_file};
+  };
+  if (settle(at_rest, 10)) return std::string();
+  std::string sockets;
+  for (const std::string& name : socket_files(box_.work_dir())) sockets += " " + name;
+  return "threads " + std::to_string(threads(pid)) + " (at rest " + std::to_string(rest_threads_) +
+         "), descriptors " + std::to_string(open_descriptors(pid)) + " (at rest " +
+         std::to_string(rest_fds_) + "), sockets:" + sockets;
+}
+
+}  // namespace faults

@@ -1,0 +1,107 @@
+// A service that dies, and what it leaves behind: its waiting clients fail,
+// its graphical client goes, and the next client starts a fresh service over
+// the stale pid file and (POSIX) socket file, or over a pid file whose id now
+// belongs to another program.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tests/faults/hand_gui.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::EventPipe;
+using e2e::Sandbox;
+
+constexpr char kSep = platform::kPathSeparator;
+
+std::string request_pipe_name(const Sandbox& box) {
+  return box.pipe_base() + "_request" + platform::login_name();
+}
+
+bool is_socket_file(const std::string& path) {
+  std::error_code ec;
+  return fs::symlink_status(path, ec).type() == fs::file_type::socket;
+}
+
+TEST(ServiceFaults, ServiceKilledMidRequestFailsItsClientAndTheNextClientStartsAfresh) {
+  Sandbox box;
+  EventPipe events(box);
+  ASSERT_TRUE(events.created());
+  const std::vector<std::string> args = {box.contributor("a.txt"), box.contributor("b.txt")};
+  box.set_mode("slow");
+  platform::Process pending = box.start_tarnwick(args, "pending");
+  ASSERT_TRUE(pending.valid());
+  ASSERT_TRUE(events.accept());
+  ASSERT_EQ(events.wait_for("request "), "request 1");
+  const std::uint32_t killed = box.service_pid();
+  ASSERT_TRUE(Sandbox::is_service(killed));
+
+  ASSERT_TRUE(platform::kill_process(killed));
+  EXPECT_EQ(pending.wait(), testlib::minus_one_status());
+  // The graphical client ends when its wrapper pipe goes: its report pipe
+  // closes without a further event.
+  EXPECT_EQ(events.wait_for("none"), "");
+  EXPECT_FALSE(Sandbox::is_service(killed));
+  EXPECT_EQ(box.service_pid(), killed) << "the pid file stays behind";
+  if constexpr (!platform::kWindows) {
+    EXPECT_TRUE(is_socket_file(request_pipe_name(box))) << "a killed service cannot clean up";
+  }
+
+  box.set_mode("ok");
+  const testlib::RunResult next = box.tarnwick(args);
+  EXPECT_EQ(next.status, 0) << box.service_log() << box.client_log();
+  EXPECT_NE(box.service_pid(), killed);
+  EXPECT_TRUE(Sandbox::is_service(box.service_pid()));
+  EXPECT_EQ(box.marlow_pids().size(), 2u);
+}
+
+// Nothing but a socket file of the request pipe on which nobody listens: the
+// client must not take it for a service, and the service it starts must be
+// able to make its pipe there.
+TEST(ServiceFaults, StaleRequestSocketFileIsReplacedByTheNextService) {
+  if constexpr (platform::kWindows) GTEST_SKIP() << "Windows pipes vanish with their process";
+  Sandbox box;
+  const std::string pid_file = box.work_dir() + kSep + "hollin_service.pid";
+  {
+    faults::HandServed served(box);
+    ASSERT_EQ(served.setup_error(), "");
+    ASSERT_TRUE(served.service().kill());
+    served.service().wait();
+  }
+  ASSERT_TRUE(is_socket_file(request_pipe_name(box)));
+  std::error_code ec;
+  ASSERT_TRUE(fs::remove(pid_file, ec));
+
+  const testlib::RunResult run = box.tarnwick({box.contributor("c.txt"), box.contributor("d.txt")});
+  EXPECT_EQ(run.status, 0) << box.service_log() << box.client_log();
+  EXPECT_TRUE(Sandbox::is_service(box.service_pid()));
+  EXPECT_TRUE(is_socket_file(request_pipe_name(box)));
+  EXPECT_EQ(box.client_log(), "");
+}
+
+// A pid file whose id has come to belong to another live program (here the
+// test itself): no service runs, so one is started.
+TEST(ServiceFaults, PidFileNamingAnotherLiveProgramStartsAService) {
+  Sandbox box;
+  std::error_code ec;
+  ASSERT_TRUE(fs::create_directory(box.work_dir(), ec)) << ec.message();
+  // The work directory must be private, as the programs would make it.
+  fs::permissions(box.work_dir(), fs::perms::owner_all, fs::perm_options::replace, ec);
+  const std::uint32_t self = platform::current_pid();
+  ASSERT_TRUE(testlib::write_file(box.work_dir() + kSep + "hollin_service.pid",
+                                  std::to_string(self)));
+
+  const testlib::RunResult run = box.tarnwick({box.contributor("a.txt"), box.contributor("b.txt")});
+  EXPECT_EQ(run.status, 0) << box.service_log() << box.client_log();
+  EXPECT_NE(box.service_pid(), self);
+  EXPECT_TRUE(Sandbox::is_service(box.service_pid()));
+  EXPECT_EQ(box.marlow_pids().size(), 1u);
+}
+
+}  // namespace
