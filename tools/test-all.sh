@@ -1,18 +1,23 @@
 #!/bin/sh
-# Builds both platforms and runs the whole test suite: natively on Linux and
-# under Wine for the Windows build. Exits non-zero when anything fails.
+# Builds both platforms and runs the whole test suite: natively on Linux,
+# natively again under the address and undefined-behaviour sanitizers, and
+# under Wine for the Windows build; then builds and checks the packages.
+# Exits non-zero when anything fails.
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh all
-cmake --preset native >/dev/null
-cmake --build --preset native -j2
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j2
 status=0
-echo "== native tests"
+for preset in native windows asan; do
+  echo "== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2 || status=1
+done
+echo "== tests: native"
 ctest --preset native || status=1
-echo "== windows tests (under Wine)"
+echo "== tests: windows (under Wine)"
 ctest --preset windows || status=1
+echo "== tests: native, address and undefined-behaviour sanitizers"
+ctest --preset asan || status=1
 echo "== packages"
 sh tools/package-check.sh || status=1
 exit $status
