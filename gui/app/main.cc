@@ -1,0 +1,57 @@
+// marlow: the graphical client. It connects to the wrapper pipe named on its
+// command line, stays connected, and serves every pipe notice: a comparison
+// or a merge window per call, or an answer without a window.
+//
+// Environment:
+//   MARLOW_AUTOMATIC    when not empty, a merge without conflicts is written
+//                       at once and answered with 1, and a comparison of
+//                       equal texts is answered with 1, both without a window
+//   MARLOW_NO_WINDOWS   when not empty (and when there is no display at all),
+//                       no window is ever shown: the automatic answer where
+//                       there is one, else 0 (the output is not touched)
+#include <QApplication>
+#include <cstdio>
+#include <thread>
+
+#include "app/broker.h"
+#include "serve/serve.h"
+
+namespace {
+
+bool has_display() {
+  return !platform::get_env("QT_QPA_PLATFORM").empty() ||
+         !platform::get_env("DISPLAY").empty() || !platform::get_env("WAYLAND_DISPLAY").empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string name = marlow::wrapper_pipe_name(argc, argv);
+  std::unique_ptr<platform::ClientPipe> wrapper;
+  if (name.empty() || platform::open_client_pipe(name, platform::PipeAccess::read, true,
+                                                 &wrapper) != platform::OpenStatus::opened) {
+    std::fprintf(stderr, "marlow: cannot connect to the wrapper pipe \"%s\"\n", name.c_str());
+    return 1;
+  }
+
+  if (!platform::get_env("MARLOW_NO_WINDOWS").empty() || !has_display()) {
+    marlow::serve_notices(*wrapper, marlow::answer_without_window);
+    std::fflush(nullptr);
+    platform::exit_now(0);
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  marlow::WindowBroker broker(!platform::get_env("MARLOW_AUTOMATIC").empty());
+  std::thread reader([&wrapper, &broker] {
+    marlow::serve_notices(*wrapper,
+                          [&broker](const std::string& framed) { return broker.handle(framed); });
+    broker.service_gone();
+  });
+  reader.detach();
+  const int status = QApplication::exec();
+  // Requests still in flight cannot be answered any more: end at once
+  // rather than tear down what their threads use.
+  std::fflush(nullptr);
+  platform::exit_now(status);
+}

@@ -1,0 +1,285 @@
+#include "engine/diff.h"
+
+#include <git2.h>
+
+#include <algorithm>
+#include <mutex>
+
+namespace marlow {
+namespace {
+
+void init_libgit2() {
+  static std::once_flag once;
+  std::call_once(once, [] { git_libgit2_init(); });
+}
+
+int on_hunk(const git_diff_delta*, const git_diff_hunk* hunk, void* payload) {
+  auto* hunks = static_cast<std::vector<Hunk>*>(payload);
+  Hunk h;
+  h.base_count = static_cast<std::size_t>(hunk->old_lines);
+  h.other_count = static_cast<std::size_t>(hunk->new_lines);
+  // Line numbers count from 1; an empty side names the line it follows.
+  h.base_start = static_cast<std::size_t>(hunk->old_lines == 0 ? hunk->old_start
+                                                                : hunk->old_start - 1);
+  h.other_start = static_cast<std::size_t>(hunk->new_lines == 0 ? hunk->new_start
+                                                                 : hunk->new_start - 1);
+  hunks->push_back(h);
+  return 0;
+}
+
+// The lines of `side` over the base range [from, to). For a group of
+// changes (`group`), the side's hunks that start within [from, to] belong to
+// it; for an unchanged stretch between groups, none do, and a hunk that ends
+// at `from` belongs to the group before.
+std::vector<Line> side_lines(const std::vector<Line>& side, const std::vector<Hunk>& hunks,
+                             std::size_t from, std::size_t to, bool group, std::size_t* start) {
+  long long begin = static_cast<long long>(from);
+  long long end = static_cast<long long>(to);
+  for (const Hunk& h : hunks) {
+    const long long delta =
+        static_cast<long long>(h.other_count) - static_cast<long long>(h.base_count);
+    const std::size_t h_end = h.base_start + h.base_count;
+    const bool before = group ? h_end < from : h_end <= from;
+    if (before) begin += delta;
+    if (before || (group && h.base_start <= to)) end += delta;
+  }
+  *start = static_cast<std::size_t>(begin);
+  return std::vector<Line>(side.begin() + begin, side.begin() + end);
+}
+
+std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
+  for (const std::vector<Line>& text : texts) {
+    for (const Line& line : text) {
+      if (!line.eol.empty()) return line.eol;
+    }
+  }
+  return "\n";
+}
+
+}  // namespace
+
+std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other) {
+  init_libgit2();
+  const std::string a = join_lines(base);
+  const std::string b = join_lines(other);
+  std::vector<Hunk> hunks;
+  git_diff_options options;
+  git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+  options.context_lines = 0;
+  options.interhunk_lines = 0;
+  options.flags = GIT_DIFF_FORCE_TEXT;
+  const int rc = git_diff_buffers(a.data(), a.size(), nullptr, b.data(), b.size(), nullptr,
+                                  &options, nullptr, nullptr, on_hunk, nullptr, &hunks);
+  if (rc != 0) {
+    // Never report "equal" for texts the diff could not read: one hunk
+    // replacing everything is always a true answer.
+    hunks.clear();
+    if (base != other) hunks.push_back(Hunk{0, base.size(), 0, other.size()});
+  }
+  return hunks;
+}
+
+std::vector<Block> align(const std::vector<Line>& left, const std::vector<Line>& right) {
+  std::vector<Block> blocks;
+  std::size_t l = 0;
+  std::size_t r = 0;
+  const auto same_until = [&](std::size_t l_end) {
+    if (l_end > l) {
+      blocks.push_back(Block{BlockKind::same, l, l_end - l, r, l_end - l});
+      r += l_end - l;
+      l = l_end;
+    }
+  };
+  for (const Hunk& h : diff_lines(left, right)) {
+    same_until(h.base_start);
+    BlockKind kind = BlockKind::changed;
+    if (h.base_count == 0) kind = BlockKind::right_only;
+    if (h.other_count == 0) kind = BlockKind::left_only;
+    blocks.push_back(Block{kind, h.base_start, h.base_count, h.other_start, h.other_count});
+    l = h.base_start + h.base_count;
+    r = h.other_start + h.other_count;
+  }
+  same_until(left.size());
+  return blocks;
+}
+
+MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors) {
+  MergePlan plan;
+  plan.line_end = first_line_end(contributors);
+  const std::size_t n = contributors.size();
+  if (n < 2) return plan;
+  if (n == 2) {
+    // No base: every difference between the two is a choice.
+    for (const Block& b : align(contributors[0], contributors[1])) {
+      Region region;
+      region.kind = b.kind == BlockKind::same ? RegionKind::common : RegionKind::conflict;
+      region.sides = {
+          std::vector<Line>(contributors[0].begin() + b.left_start,
+                            contributors[0].begin() + b.left_start + b.left_count),
+          std::vector<Line>(contributors[1].begin() + b.right_start,
+                            contributors[1].begin() + b.right_start + b.right_count)};
+      region.starts = {b.left_start, b.right_start};
+      region.changed_by = {region.kind == RegionKind::conflict,
+                           region.kind == RegionKind::conflict};
+      if (region.kind == RegionKind::common) region.result = region.sides[0];
+      if (region.kind == RegionKind::conflict) ++plan.conflicts;
+      plan.regions.push_back(std::move(region));
+    }
+    return plan;
+  }
+
+  plan.has_base = true;
+  const std::vector<Line>& base = contributors[0];
+  std::vector<std::vector<Hunk>> hunks(n);
+  struct Change {
+    std::size_t side;
+    Hunk hunk;
+  };
+  std::vector<Change> changes;
+  for (std::size_t s = 1; s < n; ++s) {
+    hunks[s] = diff_lines(base, contributors[s]);
+    for (const Hunk& h : hunks[s]) changes.push_back(Change{s, h});
+  }
+  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    return a.hunk.base_start < b.hunk.base_start;
+  });
+
+  const auto add_common = [&](std::size_t from, std::size_t to) {
+    if (to <= from) return;
+    Region region;
+    region.kind = RegionKind::common;
+    for (std::size_t s = 0; s < n; ++s) {
+      std::size_t start = 0;
+      region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
+                                    : side_lines(contributors[s], hunks[s], from, to, false, &start));
+      region.starts.push_back(s == 0 ? from : start);
+    }
+    region.changed_by.assign(n, false);
+    region.result = region.sides[0];
+    plan.regions.push_back(std::move(region));
+  };
+
+  std::size_t done = 0;  // base lines already covered by regions
+  for (std::size_t i = 0; i < changes.size();) {
+    // A group: changes that overlap or touch, taken transitively. Changes
+    // that merely touch are grouped too, so that two contributors' edits of
+    // neighbouring lines are never merged without a look.
+    std::size_t from = changes[i].hunk.base_start;
+    std::size_t to = from + changes[i].hunk.base_count;
+    std::vector<bool> changed(n, false);
+    std::size_t j = i;
+    while (j < changes.size() && changes[j].hunk.base_start <= to) {
+      to = std::max(to, changes[j].hunk.base_start + changes[j].hunk.base_count);
+      changed[changes[j].side] = true;
+      ++j;
+    }
+    add_common(done, from);
+    Region region;
+    region.changed_by = changed;
+    for (std::size_t s = 0; s < n; ++s) {
+      std::size_t start = from;
+      region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
+                                    : side_lines(contributors[s], hunks[s], from, to, true, &start));
+      region.starts.push_back(start);
+    }
+    const std::vector<Line>* agreed = nullptr;
+    bool conflict = false;
+    for (std::size_t s = 1; s < n; ++s) {
+      if (!changed[s]) continue;
+      if (agreed == nullptr) {
+        agreed = &region.sides[s];
+      } else if (*agreed != region.sides[s]) {
+        conflict = true;
+      }
+    }
+    // A contributor that changed nothing here agrees with the base, which
+    // the changed ones left behind: that is no conflict.
+    region.kind = conflict ? RegionKind::conflict : RegionKind::changed;
+    if (!conflict) region.result = *agreed;
+    if (conflict) ++plan.conflicts;
+    plan.regions.push_back(std::move(region));
+    done = to;
+    i = j;
+  }
+  add_common(done, base.size());
+  return plan;
+}
+
+std::optional<std::vector<Line>> resolve_region(const MergePlan& plan, const Region& region,
+                                                const Resolution& resolution) {
+  if (region.kind != RegionKind::conflict) return region.result;
+  switch (resolution.kind) {
+    case Resolution::Kind::unresolved:
+      return std::nullopt;
+    case Resolution::Kind::take:
+      if (resolution.side >= region.sides.size()) return std::nullopt;
+      return region.sides[resolution.side];
+    case Resolution::Kind::edited:
+      return resolution.lines;
+    case Resolution::Kind::take_all: {
+      std::vector<Line> out;
+      std::vector<std::size_t> chosen;
+      for (std::size_t s = plan.has_base ? 1 : 0; s < region.sides.size(); ++s) {
+        if (region.changed_by[s]) chosen.push_back(s);
+      }
+      for (std::size_t k = 0; k < chosen.size(); ++k) {
+        const std::vector<Line>& part = region.sides[chosen[k]];
+        for (std::size_t i = 0; i < part.size(); ++i) {
+          const bool joins_next = i + 1 == part.size() && k + 1 < chosen.size();
+          out.push_back(part[i]);
+          if (joins_next && out.back().eol.empty()) out.back().eol = plan.line_end;
+        }
+      }
+      return out;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<Line>> merged_lines(const MergePlan& plan,
+                                              const std::vector<Resolution>& resolutions) {
+  std::vector<Line> out;
+  std::size_t conflict = 0;
+  for (const Region& region : plan.regions) {
+    const Resolution none;
+    const Resolution& r = region.kind == RegionKind::conflict && conflict < resolutions.size()
+                              ? resolutions[conflict]
+                              : none;
+    if (region.kind == RegionKind::conflict) ++conflict;
+    const std::optional<std::vector<Line>> lines = resolve_region(plan, region, r);
+    if (!lines) return std::nullopt;
+    out.insert(out.end(), lines->begin(), lines->end());
+  }
+  return out;
+}
+
+std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan) {
+  if (plan.conflicts != 0) return std::nullopt;
+  return merged_lines(plan, {});
+}
+
+std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels) {
+  std::string out;
+  const auto part = [&](const std::vector<Line>& lines) {
+    const std::string text = join_lines(lines);
+    out += text;
+    if (!text.empty() && text.back() != '\n') out += '\n';
+  };
+  const auto label = [&](std::size_t i) { return i < labels.size() ? labels[i] : std::string(); };
+  for (const Region& region : plan.regions) {
+    if (region.kind != RegionKind::conflict) {
+      out += join_lines(region.result);
+      continue;
+    }
+    out += "<<<<<<< " + label(1) + "\n";
+    part(region.sides[1]);
+    out += "||||||| " + label(0) + "\n";
+    part(region.sides[0]);
+    out += "=======\n";
+    part(region.sides[2]);
+    out += ">>>>>>> " + label(2) + "\n";
+  }
+  return out;
+}
+
+}  // namespace marlow

@@ -1,0 +1,109 @@
+// Line differences (computed by libgit2's buffer diff), turned into the
+// aligned blocks of a side-by-side comparison and the regions of a merge.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/text_codec.h"
+
+namespace marlow {
+
+// One difference: `base_count` lines of the old text from `base_start`
+// (0-based) became `other_count` lines of the new text from `other_start`.
+// A pure insertion has base_count 0 and base_start at the line it precedes.
+struct Hunk {
+  std::size_t base_start = 0;
+  std::size_t base_count = 0;
+  std::size_t other_start = 0;
+  std::size_t other_count = 0;
+  bool operator==(const Hunk&) const = default;
+};
+
+// The differences between two texts, in order, without context. Two lines are
+// equal when their text and line end are equal. Empty when they are equal.
+std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other);
+
+// ---------------------------------------------------------------------------
+// Two-way comparison.
+
+enum class BlockKind { same, changed, left_only, right_only };
+
+// Consecutive blocks cover both texts completely, in order.
+struct Block {
+  BlockKind kind = BlockKind::same;
+  std::size_t left_start = 0;
+  std::size_t left_count = 0;
+  std::size_t right_start = 0;
+  std::size_t right_count = 0;
+  bool operator==(const Block&) const = default;
+};
+
+std::vector<Block> align(const std::vector<Line>& left, const std::vector<Line>& right);
+
+// ---------------------------------------------------------------------------
+// Merge.
+//
+// With three or more contributors the first is the base and every other is
+// compared with it: a region that no one changed is `common`; one that one
+// or more contributors changed in the same way is `changed`; changes that
+// overlap or touch and differ are a `conflict`. With two contributors there
+// is no base and every difference is a `conflict` to choose from.
+
+enum class RegionKind { common, changed, conflict };
+
+struct Region {
+  RegionKind kind = RegionKind::common;
+  // The lines each contributor has in this region (index = contributor;
+  // index 0 is the base in a merge with a base).
+  std::vector<std::vector<Line>> sides;
+  // Where each contributor's lines of the region start in its text.
+  std::vector<std::size_t> starts;
+  // Which contributors changed this region (never the base).
+  std::vector<bool> changed_by;
+  // The merged lines of a common or changed region; empty for a conflict.
+  std::vector<Line> result;
+};
+
+struct MergePlan {
+  bool has_base = false;
+  std::vector<Region> regions;
+  std::size_t conflicts = 0;
+  // The line end that `take_all` gives a line that has none: the first line
+  // end of the contributors, in their order.
+  std::string line_end = "\n";
+};
+
+MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors);
+
+// How the user settled one conflict.
+struct Resolution {
+  enum class Kind { unresolved, take, take_all, edited };
+  Kind kind = Kind::unresolved;
+  std::size_t side = 0;     // for `take`: the contributor whose lines are kept
+  std::vector<Line> lines;  // for `edited`
+};
+
+// The lines a resolution gives a conflict region; nullopt while unresolved.
+// `take_all` keeps the changed contributors' lines one after the other
+// (both contributors' when there is no base), each ending in a line end.
+std::optional<std::vector<Line>> resolve_region(const MergePlan& plan, const Region& region,
+                                                const Resolution& resolution);
+
+// The merged text: `resolutions` holds one entry per conflict, in order.
+// nullopt while any conflict is unresolved.
+std::optional<std::vector<Line>> merged_lines(const MergePlan& plan,
+                                              const std::vector<Resolution>& resolutions);
+
+// The merged text when there is no conflict, else nullopt.
+std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan);
+
+// The merge with conflicts written out between markers, as in "diff3"
+// style: "<<<<<<< L1", side 1, "||||||| L0", base, "=======", side 2,
+// ">>>>>>> L2" (labels by contributor). A conflict side that ends without a
+// line end gets one before the next marker. For three contributors.
+std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels);
+
+}  // namespace marlow

@@ -1,0 +1,299 @@
+#include "engine/text_codec.h"
+
+#include <cstdint>
+
+namespace marlow {
+namespace {
+
+constexpr char32_t kMaxCodePoint = 0x10FFFF;
+
+bool is_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Reads one code point of valid UTF-8 at `*pos`; false at an invalid
+// sequence (overlong forms, surrogates and values above U+10FFFF included).
+bool next_utf8(const std::string& s, std::size_t* pos, char32_t* out) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char b0 = byte(*pos);
+  std::size_t extra = 0;
+  char32_t c = 0;
+  char32_t min = 0;
+  if (b0 < 0x80) {
+    *out = b0;
+    ++*pos;
+    return true;
+  } else if ((b0 & 0xE0) == 0xC0) {
+    extra = 1, c = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2, c = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3, c = b0 & 0x07, min = 0x10000;
+  } else {
+    return false;
+  }
+  if (*pos + extra >= s.size()) return false;
+  for (std::size_t i = 1; i <= extra; ++i) {
+    const unsigned char b = byte(*pos + i);
+    if ((b & 0xC0) != 0x80) return false;
+    c = (c << 6) | (b & 0x3F);
+  }
+  if (c < min || c > kMaxCodePoint || is_surrogate(c)) return false;
+  *out = c;
+  *pos += extra + 1;
+  return true;
+}
+
+std::uint32_t read_unit(const std::string& s, std::size_t at, std::size_t width, bool big) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < width; ++i) {
+    const std::uint32_t b = static_cast<unsigned char>(s[at + (big ? i : width - 1 - i)]);
+    v = (v << 8) | b;
+  }
+  return v;
+}
+
+void write_unit(std::string& out, std::uint32_t v, std::size_t width, bool big) {
+  for (std::size_t i = 0; i < width; ++i) {
+    const std::size_t shift = 8 * (big ? width - 1 - i : i);
+    out += static_cast<char>((v >> shift) & 0xFF);
+  }
+}
+
+std::size_t unit_width(Encoding e) {
+  switch (e) {
+    case Encoding::utf16le:
+    case Encoding::utf16be:
+      return 2;
+    case Encoding::utf32le:
+    case Encoding::utf32be:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+bool big_endian(Encoding e) { return e == Encoding::utf16be || e == Encoding::utf32be; }
+
+std::string bom_bytes(Encoding e) {
+  switch (e) {
+    case Encoding::utf8:
+      return "\xEF\xBB\xBF";
+    case Encoding::utf16le:
+      return std::string("\xFF\xFE", 2);
+    case Encoding::utf16be:
+      return std::string("\xFE\xFF", 2);
+    case Encoding::utf32le:
+      return std::string("\xFF\xFE\x00\x00", 4);
+    case Encoding::utf32be:
+      return std::string("\x00\x00\xFE\xFF", 4);
+    default:
+      return std::string();
+  }
+}
+
+bool starts_with(const std::string& s, const std::string& prefix) {
+  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Decodes UTF-16 or UTF-32 (no mark) into UTF-8.
+bool decode_units(const std::string& s, Encoding e, std::string* out, std::string* error) {
+  const std::size_t width = unit_width(e);
+  const bool big = big_endian(e);
+  if (s.size() % width != 0) {
+    *error = "the length is not a whole number of " + std::to_string(width) + "-byte units";
+    return false;
+  }
+  for (std::size_t at = 0; at < s.size(); at += width) {
+    char32_t c = read_unit(s, at, width, big);
+    if (width == 2 && c >= 0xD800 && c <= 0xDBFF) {
+      if (at + 2 >= s.size()) {
+        *error = "a high surrogate ends the text";
+        return false;
+      }
+      const char32_t low = read_unit(s, at + 2, 2, big);
+      if (low < 0xDC00 || low > 0xDFFF) {
+        *error = "a high surrogate without its low surrogate at byte " + std::to_string(at);
+        return false;
+      }
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      at += 2;
+    } else if (is_surrogate(c) || c > kMaxCodePoint) {
+      *error = "an invalid code unit at byte " + std::to_string(at);
+      return false;
+    }
+    append_utf8(*out, c);
+  }
+  return true;
+}
+
+}  // namespace
+
+Encoding encoding_for_type(const std::string& type_name) {
+  if (type_name == "utf8_file_delta") return Encoding::utf8;
+  if (type_name == "utf16le_file_delta") return Encoding::utf16le;
+  if (type_name == "utf16be_file_delta") return Encoding::utf16be;
+  if (type_name == "utf32le_file_delta") return Encoding::utf32le;
+  if (type_name == "utf32be_file_delta") return Encoding::utf32be;
+  return Encoding::automatic;
+}
+
+const char* encoding_name(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::automatic:
+      return "automatic";
+    case Encoding::utf8:
+      return "UTF-8";
+    case Encoding::latin1:
+      return "Latin-1";
+    case Encoding::utf16le:
+      return "UTF-16LE";
+    case Encoding::utf16be:
+      return "UTF-16BE";
+    case Encoding::utf32le:
+      return "UTF-32LE";
+    case Encoding::utf32be:
+      return "UTF-32BE";
+  }
+  return "?";
+}
+
+bool is_valid_utf8(const std::string& bytes) {
+  std::size_t pos = 0;
+  char32_t c = 0;
+  while (pos < bytes.size()) {
+    if (!next_utf8(bytes, &pos, &c)) return false;
+  }
+  return true;
+}
+
+std::vector<Line> split_lines(const std::string& utf8) {
+  std::vector<Line> lines;
+  std::size_t start = 0;
+  while (start < utf8.size()) {
+    const std::size_t lf = utf8.find('\n', start);
+    if (lf == std::string::npos) {
+      lines.push_back(Line{utf8.substr(start), std::string()});
+      break;
+    }
+    const bool crlf = lf > start && utf8[lf - 1] == '\r';
+    const std::size_t text_end = crlf ? lf - 1 : lf;
+    lines.push_back(Line{utf8.substr(start, text_end - start), crlf ? "\r\n" : "\n"});
+    start = lf + 1;
+  }
+  return lines;
+}
+
+std::string join_lines(const std::vector<Line>& lines, std::size_t start, std::size_t count) {
+  std::string out;
+  for (std::size_t i = start; i < start + count && i < lines.size(); ++i) {
+    out += lines[i].text;
+    out += lines[i].eol;
+  }
+  return out;
+}
+
+std::string join_lines(const std::vector<Line>& lines) {
+  return join_lines(lines, 0, lines.size());
+}
+
+DecodeResult decode_text(const std::string& bytes, Encoding encoding) {
+  DecodeResult result;
+  std::string body = bytes;
+  if (encoding == Encoding::automatic) {
+    // The UTF-32LE mark begins with the UTF-16LE one, so it is tried first.
+    for (Encoding e : {Encoding::utf32le, Encoding::utf32be, Encoding::utf16le, Encoding::utf16be}) {
+      if (starts_with(bytes, bom_bytes(e))) {
+        encoding = e;
+        break;
+      }
+    }
+    if (encoding == Encoding::automatic) {
+      encoding = is_valid_utf8(bytes) ? Encoding::utf8 : Encoding::latin1;
+    }
+  }
+  TextDocument& doc = result.doc;
+  doc.encoding = encoding;
+  const std::string bom = bom_bytes(encoding);
+  if (!bom.empty() && starts_with(body, bom)) {
+    doc.bom = true;
+    body.erase(0, bom.size());
+  }
+  std::string utf8;
+  switch (encoding) {
+    case Encoding::utf8:
+      if (!is_valid_utf8(body)) {
+        result.error = "the text is not valid UTF-8";
+        return result;
+      }
+      utf8 = std::move(body);
+      break;
+    case Encoding::latin1:
+      utf8.reserve(body.size());
+      for (const char ch : body) append_utf8(utf8, static_cast<unsigned char>(ch));
+      break;
+    default:
+      if (!decode_units(body, encoding, &utf8, &result.error)) return result;
+      break;
+  }
+  doc.lines = split_lines(utf8);
+  result.ok = true;
+  return result;
+}
+
+EncodeResult encode_text(const TextDocument& doc) {
+  EncodeResult result;
+  const std::string utf8 = join_lines(doc.lines);
+  if (!is_valid_utf8(utf8)) {
+    result.error = "the text is not valid UTF-8";
+    return result;
+  }
+  const Encoding encoding = doc.encoding == Encoding::automatic ? Encoding::utf8 : doc.encoding;
+  std::string& out = result.bytes;
+  if (doc.bom) out = bom_bytes(encoding);
+  if (encoding == Encoding::utf8) {
+    out += utf8;
+    result.ok = true;
+    return result;
+  }
+  const std::size_t width = unit_width(encoding);
+  const bool big = big_endian(encoding);
+  std::size_t pos = 0;
+  char32_t c = 0;
+  while (pos < utf8.size()) {
+    next_utf8(utf8, &pos, &c);
+    if (encoding == Encoding::latin1) {
+      if (c > 0xFF) {
+        result.error = "the text holds a character that Latin-1 cannot represent";
+        return result;
+      }
+      out += static_cast<char>(c);
+    } else if (width == 2 && c >= 0x10000) {
+      const char32_t v = c - 0x10000;
+      write_unit(out, 0xD800 + (v >> 10), 2, big);
+      write_unit(out, 0xDC00 + (v & 0x3FF), 2, big);
+    } else {
+      write_unit(out, c, width, big);
+    }
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace marlow

@@ -1,0 +1,89 @@
+// How the graphical client reaches the relay service and answers it, apart
+// from any window: the wrapper pipe and its notices, the per-request pipes,
+// loading the contributors of a call, and the automatic answer.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/diff.h"
+#include "engine/text_codec.h"
+#include "engine/xmlrpc.h"
+#include "support/platform.h"
+
+namespace marlow {
+
+// The wrapper pipe name from the command line property
+// -Dcom.orvane.tessel.team.client.integration.wrapperpipe=<name> (double
+// quotes around the name are removed); empty when the property is missing.
+std::string wrapper_pipe_name(int argc, char** argv);
+
+// Splits the bytes of the wrapper pipe into notices: two pipe names, each
+// ended by a line feed. Bytes may arrive in any pieces.
+class NoticeSplitter {
+ public:
+  void feed(const char* data, std::size_t size) { pending_.append(data, size); }
+  // The next whole notice (request pipe, response pipe), if one has arrived.
+  std::optional<std::pair<std::string, std::string>> next();
+
+ private:
+  std::string pending_;
+};
+
+// Reads the framed request: the header up to the empty line, then as many
+// body bytes as its Content-Length says (or up to the end of the message).
+std::string read_framed_request(platform::ClientPipe& pipe);
+
+// Answers one framed request with a reply message; called on the request's
+// own thread, so it may block (for example until a window closes).
+using RequestHandler = std::function<std::string(const std::string& framed)>;
+
+// Reads notices from the wrapper pipe until it ends (the service has gone),
+// serving each on a thread of its own: open the request pipe for reading
+// and the response pipe for writing, read the request, write the handler's
+// reply with one write. Returns the number of notices seen.
+std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler);
+
+// ---------------------------------------------------------------------------
+// A call with its files loaded.
+
+struct Job {
+  CompareRequest request;
+  std::vector<TextDocument> docs;  // one per contributor
+};
+
+// What to do with a call: reply at once (a fault, or the automatic answer),
+// or show a window for `job`.
+struct Preparation {
+  bool needs_window = false;
+  std::string reply;
+  Job job;
+};
+
+// Parses the call and reads and decodes every contributor. With `automatic`
+// a merge without conflicts is written to the output at once and answered
+// with 1, and a comparison of equal texts is answered with 1, both without
+// a window.
+Preparation prepare(const std::string& framed, bool automatic);
+
+// The handler of a client without windows: what `prepare` cannot answer at
+// once is answered with 0 (the output is not touched).
+std::string answer_without_window(const std::string& framed);
+
+// The encoding and mark the merged output is written with: the call's type
+// name when it names one, else what the base (first contributor) had.
+TextDocument output_document(const Job& job, std::vector<Line> lines);
+
+// Writes the bytes to `path` through a temporary file in the same directory
+// that then replaces it, so that a failed write leaves the old file whole.
+bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error);
+
+// Encodes and writes a merge result; false with a reason when it cannot.
+bool save_output(const Job& job, std::vector<Line> lines, std::string* error);
+
+}  // namespace marlow

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "engine/diff.h"
+#include "support/platform.h"
+
+namespace marlow {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<Line> L(const std::string& text) { return split_lines(text); }
+
+TEST(GuiDiff, HunksFromLibgit2AreZeroBasedRanges) {
+  EXPECT_TRUE(diff_lines(L("a\nb\n"), L("a\nb\n")).empty());
+  EXPECT_EQ(diff_lines(L("a\nb\nc\n"), L("a\nB\nc\n")), (std::vector<Hunk>{{1, 1, 1, 1}}));
+  EXPECT_EQ(diff_lines(L("a\nc\n"), L("a\nb\nc\n")), (std::vector<Hunk>{{1, 0, 1, 1}}));
+  EXPECT_EQ(diff_lines(L("a\nb\nc\n"), L("a\nc\n")), (std::vector<Hunk>{{1, 1, 1, 0}}));
+  EXPECT_EQ(diff_lines(L(""), L("x\n")), (std::vector<Hunk>{{0, 0, 0, 1}}));
+  EXPECT_EQ(diff_lines(L("x\n"), L("")), (std::vector<Hunk>{{0, 1, 0, 0}}));
+  // Line ends count: a missing final line end and CRLF are differences.
+  EXPECT_EQ(diff_lines(L("a\nb"), L("a\nb\n")), (std::vector<Hunk>{{1, 1, 1, 1}}));
+  EXPECT_EQ(diff_lines(L("a\r\n"), L("a\n")), (std::vector<Hunk>{{0, 1, 0, 1}}));
+  // Text with NUL bytes (for example from a Latin-1 file) is still text.
+  EXPECT_EQ(diff_lines(L(std::string("a\0\nb\n", 5)), L(std::string("a\0\nc\n", 5))).size(), 1u);
+}
+
+TEST(GuiDiff, AlignedBlocksCoverBothTexts) {
+  const std::vector<Block> blocks = align(L("a\nb\nc\nd\ne\n"), L("a\nB\nc\ne\nf\ng\n"));
+  EXPECT_EQ(blocks, (std::vector<Block>{{BlockKind::same, 0, 1, 0, 1},
+                                        {BlockKind::changed, 1, 1, 1, 1},
+                                        {BlockKind::same, 2, 1, 2, 1},
+                                        {BlockKind::left_only, 3, 1, 3, 0},
+                                        {BlockKind::same, 4, 1, 3, 1},
+                                        {BlockKind::right_only, 5, 0, 4, 2}}));
+  EXPECT_EQ(align(L(""), L("")), std::vector<Block>{});
+  EXPECT_EQ(align(L(""), L("x\n")), (std::vector<Block>{{BlockKind::right_only, 0, 0, 0, 1}}));
+}
+
+// ---------------------------------------------------------------------------
+// Three-way merges compared with `git merge-file -p --diff3` as a reference.
+
+class GuiMergeOracle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    dir_ = fs::temp_directory_path() /
+           ("gui-merge-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+
+  // git's merged text and conflict count.
+  std::pair<std::string, int> git_merge(const std::string& base, const std::string& one,
+                                        const std::string& other) {
+    write("base", base);
+    write("one", one);
+    write("other", other);
+    platform::ProcessSpec spec;
+    spec.program = "/usr/bin/git";
+    spec.args = {"merge-file", "-p", "--diff3", "-L", "one", "-L", "base", "-L", "other",
+                 (dir_ / "one").string(), (dir_ / "base").string(), (dir_ / "other").string()};
+    spec.stdout_path = (dir_ / "out").string();
+    spec.stderr_path = (dir_ / "err").string();
+    platform::Process process;
+    EXPECT_TRUE(platform::start_process(spec, &process));
+    const int status = process.wait();
+    std::ifstream in(dir_ / "out", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return {text.str(), status};
+  }
+
+  // Our merge must give git's text, conflict markers included.
+  void expect_like_git(const std::string& base, const std::string& one, const std::string& other,
+                       std::size_t conflicts) {
+    const auto [git_text, git_status] = git_merge(base, one, other);
+    const MergePlan plan = plan_merge({L(base), L(one), L(other)});
+    EXPECT_EQ(render_with_markers(plan, {"base", "one", "other"}), git_text);
+    EXPECT_EQ(static_cast<int>(plan.conflicts), git_status);
+    EXPECT_EQ(plan.conflicts, conflicts);
+    const std::optional<std::vector<Line>> merged = automatic_merge(plan);
+    EXPECT_EQ(merged.has_value(), conflicts == 0);
+    if (merged) {
+      EXPECT_EQ(join_lines(*merged), git_text);
+    }
+  }
+
+ private:
+  fs::path dir_;
+};
+
+TEST_F(GuiMergeOracle, CleanMerges) {
+  expect_like_git("a\nb\nc\nd\ne\n", "a\nB\nc\nd\ne\n", "a\nb\nc\nD\ne\n", 0);
+  expect_like_git("a\nb\nc\n", "a\nb\nc\n", "x\na\nb\nc\ny\n", 0);  // only one side changed
+  expect_like_git("a\nb\nc\n", "a\nX\nc\n", "a\nX\nc\n", 0);        // the same change twice
+  expect_like_git("a\nb\n", "a\nx\nb\n", "a\nx\nb\n", 0);           // the same insertion
+  expect_like_git("a\r\nb\r\nc\r\nd\r\ne\r\n", "a\r\nB\r\nc\r\nd\r\ne\r\n",
+                  "a\r\nb\r\nc\r\nd\r\nE\r\n", 0);
+  expect_like_git("1\n2\n3\n4\n5\n6\n7\n8\n", "1\n3\n4\n5\n6\n7\n8\n", "1\n2\n3\n4\n5\n6\n8\n", 0);
+}
+
+TEST_F(GuiMergeOracle, OverlappingAndTouchingEditsConflict) {
+  expect_like_git("a\nb\nc\nd\n", "a\nB1\nc\nd\n", "a\nB2\nc\nd\n", 1);
+  expect_like_git("a\nb\nc\nd\n", "a\nB\nc\nd\n", "a\nb\nC\nd\n", 1);  // neighbouring lines
+  expect_like_git("a\nb\nc\nd\ne\n", "a\nB\nC\nd\ne\n", "a\nb\nX\nD\ne\n", 1);
+  // Two conflicts with a clean change between them.
+  expect_like_git("1\n2\n3\n4\n5\n6\n7\n", "1\nA\n3\n4\n5\nC\n7\n", "1\nB\n3\nX\n5\nD\n7\n", 2);
+}
+
+TEST_F(GuiMergeOracle, InsertionsAtTheSamePlace) {
+  expect_like_git("a\nb\n", "a\nx\nb\n", "a\ny\nb\n", 1);
+  expect_like_git("a\nb\n", "x\na\nb\n", "y\na\nb\n", 1);
+  expect_like_git("a\nb\n", "a\nb\nx\n", "a\nb\ny\n", 1);
+}
+
+TEST_F(GuiMergeOracle, DeletionAgainstEdit) {
+  expect_like_git("a\nb\nc\nd\n", "a\nb\nd\n", "a\nb\nC\nd\n", 1);
+  expect_like_git("a\nb\nc\nd\n", "a\nb\nd\n", "a\nb\nd\n", 0);  // both delete
+}
+
+TEST_F(GuiMergeOracle, NoFinalLineEnd) {
+  expect_like_git("a\nb\nc", "A\nb\nc", "a\nb\nc", 0);
+  expect_like_git("a\nb\nc", "A\nb\nc", "a\nb\nC", 0);
+  expect_like_git("a\nb", "a\nB", "a\nC", 1);
+  expect_like_git("a\nb", "a\nb\n", "a\nb\nc", 1);
+}
+
+TEST_F(GuiMergeOracle, EmptyBase) {
+  expect_like_git("", "x\n", "y\n", 1);
+  expect_like_git("", "x\n", "", 0);
+  expect_like_git("", "x\n", "x\n", 0);
+}
+
+// ---------------------------------------------------------------------------
+// Regions, resolutions, and merges without git's counterpart.
+
+TEST(GuiMerge, RegionsCarryEveryContributorsLines) {
+  const MergePlan plan = plan_merge({L("a\nb\nc\nd\n"), L("a\nB\nc\nd\n"), L("a\nb\nc\nD\nE\n")});
+  ASSERT_TRUE(plan.has_base);
+  ASSERT_EQ(plan.regions.size(), 4u);
+  EXPECT_EQ(plan.regions[1].kind, RegionKind::changed);
+  EXPECT_EQ(plan.regions[1].changed_by, (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(plan.regions[3].kind, RegionKind::changed);
+  EXPECT_EQ(plan.regions[3].sides[2], L("D\nE\n"));
+  EXPECT_EQ(plan.regions[3].starts, (std::vector<std::size_t>{3, 3, 3}));
+  EXPECT_EQ(plan.regions[2].kind, RegionKind::common);
+  EXPECT_EQ(plan.regions[2].starts, (std::vector<std::size_t>{2, 2, 2}));
+  // After an insertion at the top, the common lines start one line later in
+  // the contributor that inserted.
+  const MergePlan grown = plan_merge({L("a\nb\n"), L("a\nb\n"), L("x\na\nb\n")});
+  ASSERT_EQ(grown.regions.size(), 2u);
+  EXPECT_EQ(grown.regions[1].starts, (std::vector<std::size_t>{0, 0, 1}));
+}
+
+TEST(GuiMerge, ResolutionsPickBaseOneOtherBothOrAnEdit) {
+  const MergePlan plan = plan_merge({L("a\nb\nc\n"), L("a\nX\nc\n"), L("a\nY\nc\n")});
+  ASSERT_EQ(plan.conflicts, 1u);
+  using K = Resolution::Kind;
+  EXPECT_FALSE(merged_lines(plan, {}).has_value());
+  EXPECT_EQ(join_lines(*merged_lines(plan, {Resolution{K::take, 0, {}}})), "a\nb\nc\n");
+  EXPECT_EQ(join_lines(*merged_lines(plan, {Resolution{K::take, 2, {}}})), "a\nY\nc\n");
+  EXPECT_EQ(join_lines(*merged_lines(plan, {Resolution{K::take_all, 0, {}}})), "a\nX\nY\nc\n");
+  EXPECT_EQ(join_lines(*merged_lines(plan, {Resolution{K::edited, 0, L("Z\n")}})), "a\nZ\nc\n");
+}
+
+TEST(GuiMerge, BothKeepsLinesApartWhenOneLacksALineEnd) {
+  const MergePlan plan = plan_merge({L("a\r\nb"), L("a\r\nX")});
+  ASSERT_FALSE(plan.has_base);
+  ASSERT_EQ(plan.conflicts, 1u);
+  EXPECT_EQ(join_lines(*merged_lines(plan, {Resolution{Resolution::Kind::take_all, 0, {}}})),
+            "a\r\nb\r\nX");
+}
+
+TEST(GuiMerge, TwoContributorsMakeEveryDifferenceAChoice) {
+  const MergePlan plan = plan_merge({L("a\nb\nc\n"), L("a\nc\nd\n")});
+  EXPECT_FALSE(plan.has_base);
+  EXPECT_EQ(plan.conflicts, 2u);
+  EXPECT_FALSE(automatic_merge(plan).has_value());
+  EXPECT_EQ(plan_merge({L("a\n"), L("a\n")}).conflicts, 0u);
+  EXPECT_EQ(join_lines(*automatic_merge(plan_merge({L("a\n"), L("a\n")}))), "a\n");
+}
+
+TEST(GuiMerge, FourContributorsAgreeOrConflict) {
+  const std::vector<Line> base = L("a\nb\nc\n");
+  // Two make the same change, one leaves it alone: the change stands.
+  const MergePlan same = plan_merge({base, L("a\nB\nc\n"), L("a\nb\nc\n"), L("a\nB\nc\n")});
+  ASSERT_TRUE(automatic_merge(same).has_value());
+  EXPECT_EQ(join_lines(*automatic_merge(same)), "a\nB\nc\n");
+  // A third contributor's different change conflicts.
+  const MergePlan differ = plan_merge({base, L("a\nB\nc\n"), L("a\nb\nC\n"), L("a\nX\nc\n")});
+  EXPECT_EQ(differ.conflicts, 1u);
+  using K = Resolution::Kind;
+  EXPECT_EQ(join_lines(*merged_lines(differ, {Resolution{K::take, 3, {}}})), "a\nX\nc\n");
+}
+
+}  // namespace
+}  // namespace marlow

@@ -1,0 +1,105 @@
+#include "engine/text_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marlow {
+namespace {
+
+using namespace std::string_literals;
+
+// Decoding then encoding gives back the very same bytes.
+void expect_round_trip(const std::string& bytes, Encoding encoding, Encoding expect_encoding,
+                       bool expect_bom) {
+  const DecodeResult decoded = decode_text(bytes, encoding);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  EXPECT_EQ(decoded.doc.encoding, expect_encoding);
+  EXPECT_EQ(decoded.doc.bom, expect_bom);
+  const EncodeResult encoded = encode_text(decoded.doc);
+  ASSERT_TRUE(encoded.ok) << encoded.error;
+  EXPECT_EQ(encoded.bytes, bytes);
+}
+
+TEST(GuiTextCodec, TypeNamesSelectEncodings) {
+  EXPECT_EQ(encoding_for_type("utf8_file_delta"), Encoding::utf8);
+  EXPECT_EQ(encoding_for_type("utf16le_file_delta"), Encoding::utf16le);
+  EXPECT_EQ(encoding_for_type("utf16be_file_delta"), Encoding::utf16be);
+  EXPECT_EQ(encoding_for_type("utf32le_file_delta"), Encoding::utf32le);
+  EXPECT_EQ(encoding_for_type("utf32be_file_delta"), Encoding::utf32be);
+  EXPECT_EQ(encoding_for_type(""), Encoding::automatic);
+  EXPECT_EQ(encoding_for_type("UTF8_file_delta"), Encoding::automatic);
+}
+
+TEST(GuiTextCodec, LinesKeepTheirOwnEnds) {
+  const std::vector<Line> lines = split_lines("a\r\nb\nc\rd\r\n\ne");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], (Line{"a", "\r\n"}));
+  EXPECT_EQ(lines[1], (Line{"b", "\n"}));
+  EXPECT_EQ(lines[2], (Line{"c\rd", "\r\n"}));  // a lone CR is text
+  EXPECT_EQ(lines[3], (Line{"", "\n"}));
+  EXPECT_EQ(lines[4], (Line{"e", ""}));
+  EXPECT_EQ(join_lines(lines), "a\r\nb\nc\rd\r\n\ne");
+  EXPECT_TRUE(split_lines("").empty());
+  EXPECT_EQ(split_lines("x\n").size(), 1u);
+}
+
+TEST(GuiTextCodec, Utf16And32RoundTripWithAndWithoutMark) {
+  // "aé€𝄞" then CRLF and LF line ends, no final line end.
+  const std::string le16 = "a\0\xE9\0\xAC\x20\x34\xD8\x1E\xDD\r\0\n\0x\0\n\0y\0"s;
+  const std::string be16 = "\0a\0\xE9\x20\xAC\xD8\x34\xDD\x1E\0\r\0\n\0x\0\n\0y"s;
+  expect_round_trip(le16, Encoding::utf16le, Encoding::utf16le, false);
+  expect_round_trip("\xFF\xFE"s + le16, Encoding::utf16le, Encoding::utf16le, true);
+  expect_round_trip(be16, Encoding::utf16be, Encoding::utf16be, false);
+  expect_round_trip("\xFE\xFF"s + be16, Encoding::utf16be, Encoding::utf16be, true);
+  const std::string le32 = "a\0\0\0\x1E\xD1\x01\0\r\0\0\0\n\0\0\0"s;
+  const std::string be32 = "\0\0\0a\0\x01\xD1\x1E\0\0\0\r\0\0\0\n"s;
+  expect_round_trip(le32, Encoding::utf32le, Encoding::utf32le, false);
+  expect_round_trip("\xFF\xFE\0\0"s + le32, Encoding::utf32le, Encoding::utf32le, true);
+  expect_round_trip(be32, Encoding::utf32be, Encoding::utf32be, false);
+  expect_round_trip("\0\0\xFE\xFF"s + be32, Encoding::utf32be, Encoding::utf32be, true);
+
+  const DecodeResult d = decode_text(le16, Encoding::utf16le);
+  ASSERT_EQ(d.doc.lines.size(), 3u);
+  EXPECT_EQ(d.doc.lines[0].text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E");
+  EXPECT_EQ(d.doc.lines[0].eol, "\r\n");
+  EXPECT_EQ(d.doc.lines[2].eol, "");
+}
+
+TEST(GuiTextCodec, AutomaticPicksMarkThenUtf8ThenLatin1) {
+  expect_round_trip("\xFF\xFE\0\0a\0\0\0"s, Encoding::automatic, Encoding::utf32le, true);
+  expect_round_trip("\xFF\xFEx\0"s, Encoding::automatic, Encoding::utf16le, true);
+  expect_round_trip("\xFE\xFF\0x"s, Encoding::automatic, Encoding::utf16be, true);
+  expect_round_trip("\xEF\xBB\xBFh\xC3\xA9\r\n", Encoding::automatic, Encoding::utf8, true);
+  expect_round_trip("h\xC3\xA9\r\n", Encoding::automatic, Encoding::utf8, false);
+  expect_round_trip("caf\xE9\r\nna\xEFve\n", Encoding::automatic, Encoding::latin1, false);
+  expect_round_trip("", Encoding::automatic, Encoding::utf8, false);
+  const DecodeResult latin = decode_text("caf\xE9", Encoding::automatic);
+  EXPECT_EQ(latin.doc.lines[0].text, "caf\xC3\xA9");
+}
+
+TEST(GuiTextCodec, InvalidBytesAreErrorsNotReplacements) {
+  EXPECT_FALSE(decode_text("abc", Encoding::utf16le).ok);          // odd length
+  EXPECT_FALSE(decode_text("\x00\xD8x\0"s, Encoding::utf16le).ok);  // lone high surrogate
+  EXPECT_FALSE(decode_text("\x00\xDC"s, Encoding::utf16le).ok);     // lone low surrogate
+  EXPECT_FALSE(decode_text("\0\0\x11\0"s, Encoding::utf32le).ok);   // above U+10FFFF
+  EXPECT_FALSE(decode_text("caf\xE9", Encoding::utf8).ok);
+  EXPECT_FALSE(decode_text("\xC0\xAF", Encoding::utf8).ok);          // overlong
+  EXPECT_FALSE(decode_text("\xED\xA0\x80", Encoding::utf8).ok);      // surrogate
+  EXPECT_FALSE(decode_text("\xE2\x82", Encoding::utf8).ok);          // cut short
+  EXPECT_TRUE(decode_text("\xF4\x8F\xBF\xBF", Encoding::utf8).ok);   // U+10FFFF
+}
+
+TEST(GuiTextCodec, EncodingRejectsWhatTheTargetCannotHold) {
+  TextDocument doc;
+  doc.encoding = Encoding::latin1;
+  doc.lines = split_lines("\xE2\x82\xAC\n");  // the euro sign
+  EXPECT_FALSE(encode_text(doc).ok);
+  doc.lines = split_lines("\xC3\xBF\n");  // U+00FF fits
+  const EncodeResult ok = encode_text(doc);
+  ASSERT_TRUE(ok.ok);
+  EXPECT_EQ(ok.bytes, "\xFF\n");
+}
+
+}  // namespace
+}  // namespace marlow
