@@ -1,181 +1,147 @@
-// Round-trip benchmark of the whole chain: one tarnwick run through a running
-// hollin_service to the marlow stand-in, which answers at once; the same with
-// no service running (the client starts it, the service starts the stand-in);
-// and, as the floor, the start and end of a process of ours that does nothing
-// (fernask without arguments). Prints a Markdown table.
+// Round-trip benchmark of the whole chain, with its floors measured in the
+// same run:
+// - warm: one tarnwick run through a running hollin_service to the marlow
+//   stand-in, which answers at once;
+// - cold: the same with no service running (the client starts the service,
+//   the service starts the stand-in); its slowest run shows whether any
+//   start waits for seconds;
+// - floor 1: the start and end of a process of ours that does nothing
+//   (fernask without arguments);
+// - floor 2: a direct round trip between two processes on a pipe of the
+//   kind the client and the service use (a Unix socket on POSIX, a named
+//   pipe on Windows): connect, a request of the client's size, a reply of
+//   the stand-in's size.
+// The warm run and both floors are interleaved, one of each per round, so
+// that a change of load on the machine touches all three alike.
 //
-// Usage: roundtrip [warm runs] [cold runs]   (defaults 200 and 30)
-// Run from the build tree: the programs are found in <build>/root.
-#include <algorithm>
-#include <chrono>
+// Usage: roundtrip [warm runs] [cold runs]   (defaults 300 and 30)
+// Prints a Markdown table and a few derived lines. Built natively and for
+// Windows (run under Wine); it finds the programs in <build>/root.
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "support/platform.h"
+#include "bench/bench_common.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Samples;
+namespace fs = bench::fs;
 
-fs::path g_root;
-
-std::string program(const std::string& dir, const std::string& name) {
-  return (g_root / dir / (name + platform::kExeSuffix)).string();
-}
-
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs `spec` to its end; the time in milliseconds, or a negative value when
-// it failed.
-double timed_run(const platform::ProcessSpec& spec, int expected_status) {
-  const Clock::time_point start = Clock::now();
-  platform::Process process;
-  if (!platform::start_process(spec, &process)) return -1;
-  const int status = process.wait();
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  return status == expected_status ? ms : -1;
-}
-
-struct Row {
-  std::string what;
-  std::vector<double> ms;
-  int failures = 0;
-};
-
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const double index = p * static_cast<double>(values.size() - 1);
-  const auto low = static_cast<std::size_t>(index);
-  const std::size_t high = std::min(low + 1, values.size() - 1);
-  return values[low] + (values[high] - values[low]) * (index - static_cast<double>(low));
-}
-
-void print(const std::vector<Row>& rows) {
-  std::printf("| Case | Runs | Median ms | p10 ms | p90 ms | Min ms | Max ms | Failed |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (const Row& row : rows) {
-    if (row.ms.empty()) {
-      std::printf("| %s | 0 | - | - | - | - | - | %d |\n", row.what.c_str(), row.failures);
-      continue;
-    }
-    std::printf("| %s | %zu | %.2f | %.2f | %.2f | %.2f | %.2f | %d |\n", row.what.c_str(),
-                row.ms.size(), percentile(row.ms, 0.5), percentile(row.ms, 0.1),
-                percentile(row.ms, 0.9), *std::min_element(row.ms.begin(), row.ms.end()),
-                *std::max_element(row.ms.begin(), row.ms.end()), row.failures);
-  }
-}
-
-void add(Row* row, double ms) {
-  if (ms < 0) {
-    ++row->failures;
-  } else {
-    row->ms.push_back(ms);
-  }
-}
-
-// Ends the service named by the pid file in `work_dir` and every stand-in
-// recorded in `record_dir`, and waits until they are gone.
-void stop_processes(const fs::path& work_dir, const fs::path& record_dir) {
-  std::vector<std::uint32_t> pids;
-  const std::string service = read_text(work_dir / "hollin_service.pid");
-  if (!service.empty()) pids.push_back(static_cast<std::uint32_t>(std::stoul(service)));
+int run(int warm_runs, int cold_runs) {
+  const fs::path root = bench::build_root();
+  const fs::path base =
+      fs::path(platform::temp_dir()) / ("twb" + std::to_string(platform::current_pid()));
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(record_dir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("marlow-", 0) == 0) {
-      pids.push_back(static_cast<std::uint32_t>(std::stoul(read_text(entry.path()))));
+  fs::remove_all(base, ec);
+  fs::create_directories(base);
+  bench::write_text(base / "a.txt", "one\n");
+  bench::write_text(base / "b.txt", "two\n");
+  platform::set_env("MARLOW_STANDIN_MODE", "ok");
+
+  // The stand-in records nothing on Linux (the benchmark finds it as the
+  // service's child); elsewhere it records its id so that it can be ended.
+  auto use_record_dir = [](const fs::path& dir) {
+    if constexpr (platform::kWindows) {
+      fs::create_directories(dir);
+      platform::set_env("MARLOW_STANDIN_RECORD", dir.string());
+      return dir;
+    } else {
+      (void)dir;
+      return fs::path();
     }
-  }
-  for (const std::uint32_t pid : pids) platform::kill_process(pid);
-  for (const std::uint32_t pid : pids) {
-    for (int i = 0; i < 5000 && !platform::process_image_path(pid).empty(); ++i) {
-      platform::sleep_ms(1);
+  };
+
+  platform::ProcessSpec client;
+  client.program = bench::program(root, "bin", "tarnwick");
+  client.args = {(base / "a.txt").string(), (base / "b.txt").string()};
+  client.working_dir = base.string();
+  client.null_stdio = true;
+
+  platform::ProcessSpec noop;
+  noop.program = bench::program(root, "bin", "fernask");
+  noop.null_stdio = true;
+
+  Samples warm;
+  Samples spawn_floor;
+  Samples pipe_floor;
+  const std::string small_request = bench::request_of_size(0);
+  {
+    bench::EchoPeer peer(base);
+    const fs::path warm_tmp = base / "warm";
+    fs::create_directories(warm_tmp);
+    bench::use_temp_dir(warm_tmp);
+    const fs::path record = use_record_dir(warm_tmp / "record");
+    // The first run starts the service and is not counted.
+    if (!peer.ready() || bench::timed_run(client, 0) < 0) {
+      std::fprintf(stderr, "roundtrip: the floor peer or the first client run failed\n");
+      bench::stop_service(bench::work_dir_in(warm_tmp), record);
+      return 1;
     }
+    bench::pipe_round_trip(peer.name(), small_request);
+    for (int i = 0; i < warm_runs; ++i) {
+      spawn_floor.add(bench::timed_run(noop, 0));
+      const bench::Clock::time_point start = bench::Clock::now();
+      pipe_floor.add(bench::pipe_round_trip(peer.name(), small_request) ? bench::ms_since(start)
+                                                                        : -1);
+      warm.add(bench::timed_run(client, 0));
+    }
+    bench::stop_service(bench::work_dir_in(warm_tmp), record);
   }
+
+  // Cold: a fresh temporary directory each time, so no service runs.
+  Samples cold;
+  for (int i = 0; i < cold_runs; ++i) {
+    const fs::path tmp = base / ("cold" + std::to_string(i));
+    fs::create_directories(tmp);
+    bench::use_temp_dir(tmp);
+    const fs::path record = use_record_dir(tmp / "record");
+    cold.add(bench::timed_run(client, 0));
+    bench::stop_service(bench::work_dir_in(tmp), record);
+  }
+
+  const char* pipe_kind = platform::kWindows ? "named pipe" : "Unix socket";
+  bench::print_row_header();
+  bench::print_row("Warm round trip: one tarnwick run through a running service to the stand-in",
+                   warm);
+  bench::print_row("&nbsp;&nbsp;floor: start and end of a do-nothing process of ours (fernask)",
+                   spawn_floor);
+  bench::print_row(std::string("&nbsp;&nbsp;floor: direct ") + pipe_kind +
+                       " round trip between two processes (" +
+                       std::to_string(small_request.size()) + "-byte request, " +
+                       std::to_string(bench::ok_reply().size()) + "-byte reply)",
+                   pipe_floor);
+  bench::print_row(
+      "Cold start: no service; tarnwick starts the service, which starts the "
+      "stand-in",
+      cold);
+  bench::print_row("&nbsp;&nbsp;floor: start and end of a do-nothing process of ours (fernask)",
+                   spawn_floor);
+  std::printf("\n");
+  std::printf(
+      "- Warm round trip above its two floors (median minus both floor medians): "
+      "%.2f ms.\n",
+      bench::median(warm) - bench::median(spawn_floor) - bench::median(pipe_floor));
+  std::printf(
+      "- Cold start above the warm round trip (medians): %.2f ms; slowest cold start "
+      "%.2f ms.\n",
+      bench::median(cold) - bench::median(warm), bench::max_of(cold));
+
+  fs::remove_all(base, ec);
+  const bool failed =
+      warm.failures + cold.failures + spawn_floor.failures + pipe_floor.failures > 0;
+  return failed ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int warm_runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  if (argc == 3 && std::string(argv[1]) == bench::kEchoOption) return bench::serve_echo(argv[2]);
+  const int warm_runs = argc > 1 ? std::atoi(argv[1]) : 300;
   const int cold_runs = argc > 2 ? std::atoi(argv[2]) : 30;
-  g_root = fs::path(platform::executable_path()).parent_path().parent_path() / "root";
-
-  const fs::path base = fs::path("/tmp") / ("twb" + std::to_string(platform::current_pid()));
-  fs::create_directories(base);
-  const fs::path record = base / "record";
-  fs::create_directories(record);
-  const fs::path a = base / "a.txt";
-  const fs::path b = base / "b.txt";
-  std::ofstream(a) << "one\n";
-  std::ofstream(b) << "two\n";
-  platform::set_env("MARLOW_STANDIN_RECORD", record.string());
-  platform::set_env("MARLOW_STANDIN_MODE", "ok");
-
-  platform::ProcessSpec client;
-  client.program = program("bin", "tarnwick");
-  client.args = {a.string(), b.string()};
-  client.working_dir = base.string();
-  client.null_stdio = true;
-
-  std::vector<Row> rows;
-
-  // Floor: a process of ours that does nothing.
-  Row floor{"process start and end (floor: fernask, no arguments)", {}, 0};
-  platform::ProcessSpec noop;
-  noop.program = program("bin", "fernask");
-  noop.null_stdio = true;
-  for (int i = 0; i < warm_runs; ++i) add(&floor, timed_run(noop, 0));
-
-  // Warm: one service for all runs, started by a first run that is not
-  // counted.
-  const fs::path warm_tmp = base / "warm";
-  fs::create_directories(warm_tmp);
-  platform::set_env("TMPDIR", warm_tmp.string());
-  platform::set_env("TMP", warm_tmp.string());
-  platform::set_env("TEMP", warm_tmp.string());
-  Row warm{"warm round trip (service running)", {}, 0};
-  if (timed_run(client, 0) >= 0) {
-    for (int i = 0; i < warm_runs; ++i) add(&warm, timed_run(client, 0));
-  } else {
-    warm.failures = 1;
+  if (warm_runs < 1 || cold_runs < 1) {
+    std::fprintf(stderr, "usage: roundtrip [warm runs] [cold runs]\n");
+    return 2;
   }
-  const fs::path warm_work = warm_tmp / (platform::login_name() + ".tarnwick");
-  stop_processes(warm_work, record);
-
-  // Cold: a fresh work directory each time, so no service runs.
-  Row cold{"cold round trip (client starts service and stand-in)", {}, 0};
-  for (int i = 0; i < cold_runs; ++i) {
-    const fs::path tmp = base / ("cold" + std::to_string(i));
-    const fs::path cold_record = tmp / "record";
-    fs::create_directories(cold_record);
-    platform::set_env("TMPDIR", tmp.string());
-    platform::set_env("TMP", tmp.string());
-    platform::set_env("TEMP", tmp.string());
-    platform::set_env("MARLOW_STANDIN_RECORD", cold_record.string());
-    add(&cold, timed_run(client, 0));
-    stop_processes(tmp / (platform::login_name() + ".tarnwick"), cold_record);
-  }
-  rows.push_back(std::move(warm));
-  rows.push_back(std::move(cold));
-  rows.push_back(std::move(floor));
-  print(rows);
-
-  std::error_code ec;
-  fs::remove_all(base, ec);
-  const bool failed =
-      std::any_of(rows.begin(), rows.end(), [](const Row& row) { return row.failures > 0; });
-  return failed ? 1 : 0;
+  return run(warm_runs, cold_runs);
 }

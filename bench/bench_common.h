@@ -1,0 +1,379 @@
+// What the benchmark programs share: timing and percentiles, running the
+// programs of this build, a private temporary directory per service, stopping
+// a service and its stand-in, and the floor peer (a process that answers
+// direct pipe round trips and does nothing else).
+//
+// Only the standard library and support/platform.h: the round-trip benchmark
+// is built for Windows too and runs under Wine.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/pipe_names.h"
+#include "support/platform.h"
+
+namespace bench {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+inline double ms_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// ---------------------------------------------------------------------------
+// Samples.
+
+struct Samples {
+  std::vector<double> ms;
+  int failures = 0;
+
+  // A negative value stands for a failed run.
+  void add(double value) {
+    if (value < 0) {
+      ++failures;
+    } else {
+      ms.push_back(value);
+    }
+  }
+};
+
+// Linear interpolation between the closest ranks.
+inline double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const double index = p * static_cast<double>(values.size() - 1);
+  const auto low = static_cast<std::size_t>(index);
+  const std::size_t high = std::min(low + 1, values.size() - 1);
+  return values[low] + (values[high] - values[low]) * (index - static_cast<double>(low));
+}
+
+inline double median(const Samples& samples) { return percentile(samples.ms, 0.5); }
+
+inline double max_of(const Samples& samples) {
+  return samples.ms.empty() ? 0 : *std::max_element(samples.ms.begin(), samples.ms.end());
+}
+
+// One Markdown row: case, runs, median, p10, p90, max, failures.
+inline void print_row(const std::string& what, const Samples& samples) {
+  if (samples.ms.empty()) {
+    std::printf("| %s | 0 | - | - | - | - | %d |\n", what.c_str(), samples.failures);
+    return;
+  }
+  std::printf("| %s | %zu | %.2f | %.2f | %.2f | %.2f | %d |\n", what.c_str(), samples.ms.size(),
+              median(samples), percentile(samples.ms, 0.1), percentile(samples.ms, 0.9),
+              max_of(samples), samples.failures);
+}
+
+inline void print_row_header() {
+  std::printf("| Case | Runs | Median ms | p10 ms | p90 ms | Max ms | Failed |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+}
+
+// ---------------------------------------------------------------------------
+// Files and programs.
+
+inline std::string read_text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void write_text(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// The installation tree of this build: the benchmarks live in <build>/bench,
+// the programs in <build>/root/{bin,Brightdesk}.
+inline fs::path build_root() {
+  return fs::path(platform::executable_path()).parent_path().parent_path() / "root";
+}
+
+inline std::string program(const fs::path& root, const std::string& dir, const std::string& name) {
+  return (root / dir / (name + platform::kExeSuffix)).string();
+}
+
+// Runs `spec` to its end: the time in milliseconds, or -1 when it could not
+// start or ended with another status than `expected_status`.
+inline double timed_run(const platform::ProcessSpec& spec, int expected_status) {
+  const Clock::time_point start = Clock::now();
+  platform::Process process;
+  if (!platform::start_process(spec, &process)) return -1;
+  const int status = process.wait();
+  const double ms = ms_since(start);
+  return status == expected_status ? ms : -1;
+}
+
+// Runs `total` copies of `spec`, `concurrency` at a time, each started as
+// soon as one ends. Returns the wall time in milliseconds; `*failures`
+// counts the runs that did not end with `expected_status`.
+inline double run_concurrently(const platform::ProcessSpec& spec, int expected_status, int total,
+                               int concurrency, int* failures) {
+  std::atomic<int> next{0};
+  std::atomic<int> failed{0};
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> workers;
+  for (int i = 0; i < concurrency; ++i) {
+    workers.emplace_back([&] {
+      while (next.fetch_add(1) < total) {
+        if (timed_run(spec, expected_status) < 0) failed.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  *failures = failed.load();
+  return ms_since(start);
+}
+
+// ---------------------------------------------------------------------------
+// A private service per temporary directory: the client and the service put
+// their work directory, pipes and pid file below the user's temporary
+// directory, which the environment names.
+
+inline void use_temp_dir(const fs::path& dir) {
+  platform::set_env("TMPDIR", dir.string());
+  platform::set_env("TMP", dir.string());
+  platform::set_env("TEMP", dir.string());
+}
+
+inline fs::path work_dir_in(const fs::path& temp) {
+  return temp / (platform::login_name() + ".tarnwick");
+}
+
+inline std::string request_pipe_in(const fs::path& temp) {
+  return pipe_base_name_for(platform::kWindows, work_dir_in(temp).string()) + kRequestPipePart +
+         platform::login_name();
+}
+
+inline std::uint32_t service_pid(const fs::path& work_dir) {
+  const std::string text = read_text(work_dir / "hollin_service.pid");
+  return text.empty() ? 0 : static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+// Linux: the processes whose parent is `pid`, from /proc/<id>/stat. Empty
+// elsewhere.
+inline std::vector<std::uint32_t> children_of(std::uint32_t pid) {
+  std::vector<std::uint32_t> children;
+  if constexpr (!platform::kWindows) {
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+      const std::string stat = read_text(it->path() / "stat");
+      // "pid (comm) state ppid ...": the name may hold blanks and parentheses.
+      const std::size_t close = stat.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(stat.substr(close + 1));
+      std::string state;
+      std::uint32_t parent = 0;
+      if (rest >> state >> parent && parent == pid) {
+        children.push_back(static_cast<std::uint32_t>(std::strtoul(name.c_str(), nullptr, 10)));
+      }
+    }
+  }
+  return children;
+}
+
+// Waits until the process is gone (its image can no longer be read).
+inline void wait_gone(std::uint32_t pid) {
+  for (int i = 0; i < 5000 && !platform::process_image_path(pid).empty(); ++i) {
+    platform::sleep_ms(1);
+  }
+}
+
+// Ends the service whose pid file is in `work_dir`, and its stand-in: on
+// Linux the service's children, elsewhere the stand-ins that recorded their
+// ids in `record_dir` (empty when nothing was recorded).
+inline void stop_service(const fs::path& work_dir, const fs::path& record_dir) {
+  std::vector<std::uint32_t> pids;
+  const std::uint32_t service = service_pid(work_dir);
+  if (service != 0) {
+    pids.push_back(service);
+    for (const std::uint32_t child : children_of(service)) pids.push_back(child);
+  }
+  if (!record_dir.empty()) {
+    std::error_code ec;
+    for (fs::directory_iterator it(record_dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name.rfind("marlow-", 0) == 0) {
+        pids.push_back(
+            static_cast<std::uint32_t>(std::strtoul(read_text(it->path()).c_str(), nullptr, 10)));
+      }
+    }
+  }
+  for (const std::uint32_t pid : pids) platform::kill_process(pid);
+  for (const std::uint32_t pid : pids) wait_gone(pid);
+}
+
+// ---------------------------------------------------------------------------
+// Requests and round trips on the request pipe.
+
+// What the stand-in answers, so that the floor peer's reply is the same size.
+inline const std::string& ok_reply() {
+  static const std::string reply = [] {
+    const std::string body =
+        "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
+        "</value></param></params></methodResponse>";
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+  }();
+  return reply;
+}
+
+// A compare call of two contributors in the client's format, `size` bytes
+// long (at least the size of the call without padding): the first display
+// name is padded with 'x'.
+inline std::string request_of_size(std::size_t size) {
+  const std::string head =
+      "<methodCall><methodName>RequestHandler.Compare</methodName><params><param><value><array>"
+      "<data><value><string>";
+  const std::string tail =
+      "</string></value></data><data><value><string>b.txt</string></value></data></array>"
+      "</value></param><param><value><array><data><value><string>/w/a.txt</string></value>"
+      "</data><data><value><string>/w/b.txt</string></value></data></array></value></param>"
+      "<param><value><string></string></value></param></params></methodCall>";
+  const std::size_t fixed = head.size() + tail.size() + 5;  // "a.txt" at least
+  std::string request = head + "a.txt";
+  if (size > fixed) request.append(size - fixed, 'x');
+  return request + tail;
+}
+
+// One exchange as the client makes it: wait for the pipe, open it, write the
+// request as one message, read up to 1023 bytes of reply. True when the
+// reply reports success.
+inline bool pipe_round_trip(const std::string& name, const std::string& request) {
+  std::unique_ptr<platform::ClientPipe> pipe;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const platform::OpenStatus status =
+        platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &pipe);
+    if (status == platform::OpenStatus::opened) break;
+    pipe.reset();
+    if (status == platform::OpenStatus::failed) return false;
+    if (!platform::wait_named_pipe(name, 10000)) platform::sleep_ms(1);
+  }
+  if (!pipe || !pipe->write(request.data(), request.size())) return false;
+  char buffer[1024] = {};
+  std::size_t bytes = 0;
+  if (!pipe->read(buffer, sizeof buffer - 1, &bytes)) return false;
+  return std::string(buffer, bytes).find("<boolean>1") != std::string::npos;
+}
+
+// Times `runs` round trips of `request`; each one a connection of its own.
+inline Samples time_round_trips(const std::string& name, const std::string& request, int runs) {
+  Samples samples;
+  for (int i = 0; i < runs; ++i) {
+    const Clock::time_point start = Clock::now();
+    const bool ok = pipe_round_trip(name, request);
+    samples.add(ok ? ms_since(start) : -1);
+  }
+  return samples;
+}
+
+// Runs `total` round trips from `concurrency` threads; the wall time in ms.
+inline double round_trips_concurrently(const std::string& name, const std::string& request,
+                                       int total, int concurrency, int* failures) {
+  std::atomic<int> next{0};
+  std::atomic<int> failed{0};
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> workers;
+  for (int i = 0; i < concurrency; ++i) {
+    workers.emplace_back([&] {
+      while (next.fetch_add(1) < total) {
+        if (!pipe_round_trip(name, request)) failed.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  *failures = failed.load();
+  return ms_since(start);
+}
+
+// ---------------------------------------------------------------------------
+// The floor peer: a second process that serves a request pipe of its own the
+// way the service serves its clients (one connection per request, the whole
+// request read, a reply of the stand-in's size written), without relaying.
+
+inline constexpr const char* kEchoOption = "--floor-peer";
+
+// The peer's pipe name: beside the other files of the run on POSIX (a
+// filesystem path), a name of its own on Windows.
+inline std::string echo_pipe_name(const fs::path& base) {
+  if constexpr (platform::kWindows) {
+    return "\\\\.\\pipe\\tarnwick_bench_floor_" + std::to_string(platform::current_pid());
+  } else {
+    return (base / "floor.sock").string();
+  }
+}
+
+// The peer's main loop; it runs until it is killed.
+inline int serve_echo(const std::string& name) {
+  platform::PipeParams params;
+  params.direction = platform::PipeDirection::duplex;
+  params.max_instances = 255;
+  const void* security = platform::owner_security_attributes(0x1F01FF, true);
+  std::unique_ptr<platform::ServerPipe> next = platform::create_server_pipe(name, params, security);
+  std::vector<char> buffer(65536);
+  while (next) {
+    std::unique_ptr<platform::ServerPipe> pipe = std::move(next);
+    const platform::ConnectResult connected = pipe->connect();
+    next = platform::create_server_pipe(name, params, security);
+    if (connected == platform::ConnectResult::failed) continue;
+    for (;;) {
+      const platform::ReadResult got = pipe->read(buffer.data(), buffer.size());
+      if (got.status != platform::ReadStatus::more_data) break;
+    }
+    pipe->write(ok_reply().data(), ok_reply().size());
+    pipe->flush();
+    pipe->disconnect();
+  }
+  return 1;
+}
+
+// Starts the floor peer (this program again, with kEchoOption) and ends it
+// when destroyed.
+class EchoPeer {
+ public:
+  explicit EchoPeer(const fs::path& base) : name_(echo_pipe_name(base)) {
+    platform::ProcessSpec spec;
+    spec.program = platform::executable_path();
+    spec.args = {kEchoOption, name_};
+    spec.null_stdio = true;
+    if (!platform::start_process(spec, &process_)) return;
+    for (int i = 0; i < 5000; ++i) {
+      if (platform::named_pipe_exists(name_)) {
+        ready_ = true;
+        break;
+      }
+      platform::sleep_ms(1);
+    }
+  }
+  ~EchoPeer() {
+    process_.kill();
+    process_.wait();
+  }
+  EchoPeer(const EchoPeer&) = delete;
+  EchoPeer& operator=(const EchoPeer&) = delete;
+
+  bool ready() const { return ready_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  platform::Process process_;
+  bool ready_ = false;
+};
+
+}  // namespace bench

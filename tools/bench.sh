@@ -1,0 +1,232 @@
+#!/bin/sh
+# Builds the benchmarks and runs them all: the round trip, cold start and
+# their floors natively and (the Windows build) under Wine, then the load
+# benchmark (requests per second, relay of large requests, service memory).
+# Writes one Markdown report, with the machine's facts, to standard output
+# and to docs/performance.md (or $BENCH_DOC). Progress goes to standard error.
+#
+# Usage: tools/bench.sh [--no-wine]
+# On a quiet 2-core machine: about 70 s from empty build directories (with
+# the Wine prefix to create), about 35 s after that. Exits non-zero when a
+# benchmark reported failed runs (their tables are still written).
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+
+wine=yes
+for arg in "$@"; do
+  case "$arg" in
+    --no-wine) wine=no ;;
+    *) echo "usage: $0 [--no-wine]" >&2; exit 2 ;;
+  esac
+done
+
+# Run counts: enough for stable medians, small enough for the time budget.
+warm_runs=500
+cold_runs=40
+wine_warm_runs=100
+wine_cold_runs=10
+per_level=2000
+relay_runs=30
+after=10000
+
+native=build/bench-native
+win=build/bench-win
+doc=${BENCH_DOC:-$here/docs/performance.md}
+work=$(mktemp -d)
+prefix=""
+# A Wine prefix that is up when the script ends early is taken down.
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+  [ -z "$prefix" ] || sh tools/wine-prefix.sh down "$prefix" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+status=0
+
+note() { echo "bench: $*" >&2; }
+
+# The share of the machine's CPU time that other work used during one second
+# in which this script does nothing, in percent.
+other_work() {
+  a=$(head -n 1 /proc/stat)
+  sleep 1
+  b=$(head -n 1 /proc/stat)
+  printf '%s\n%s\n' "$a" "$b" | awk '
+    { total = 0; for (i = 2; i <= NF; i++) total += $i; idle = $5 + $6 }
+    NR == 1 { t0 = total; i0 = idle }
+    NR == 2 { d = total - t0; busy = 0; if (d > 0) busy = 100 * (d - (idle - i0)) / d
+              printf "%.0f", busy }'
+}
+
+if [ "$wine" = yes ]; then
+  sh tools/install-deps.sh all >&2
+else
+  sh tools/install-deps.sh native >&2
+fi
+
+note "building natively in $native"
+cmake --preset native -B "$native" -DTW_BUILD_TESTS=OFF >"$work/configure.log" 2>&1 ||
+  { cat "$work/configure.log" >&2; exit 1; }
+cmake --build "$native" --target roundtrip load -j2 >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; exit 1; }
+
+cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$native/CMakeCache.txt")
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$native/CMakeCache.txt")
+flags=$(sed -n 's/^CMAKE_CXX_FLAGS_RELWITHDEBINFO:[A-Z]*=//p' "$native/CMakeCache.txt")
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+hypervisor=$(lscpu 2>/dev/null | sed -n 's/^Hypervisor vendor:[[:space:]]*//p')
+
+note "round trip and cold start, native"
+busy_native=$(other_work)
+"$native/bench/roundtrip" "$warm_runs" "$cold_runs" >"$work/roundtrip.md" || status=1
+
+wine_result=""
+win_cxx="MinGW-w64"
+busy_wine=-
+if [ "$wine" = yes ]; then
+  note "building for Windows in $win"
+  if cmake --preset windows -B "$win" -DTW_BUILD_TESTS=OFF >"$work/configure-win.log" 2>&1 &&
+     cmake --build "$win" --target roundtrip -j2 >"$work/build-win.log" 2>&1; then
+    # The toolchain file names the compiler; the cache does not keep it.
+    win_cxx=$(x86_64-w64-mingw32-g++-posix --version 2>/dev/null | head -n 1)
+    prefix="$here/$win/wineprefix"
+    note "round trip and cold start under Wine (prefix $prefix)"
+    if sh tools/wine-prefix.sh up "$prefix" >&2; then
+      busy_wine=$(other_work)
+      # Output to a file, never a pipe: a Wine process that started a
+      # long-lived child would hold a pipe open until that child ends.
+      if "$win/wine-run.sh" "$win/bench/roundtrip.exe" "$wine_warm_runs" "$wine_cold_runs" \
+           >"$work/wine.md" 2>"$work/wine.err" </dev/null; then
+        wine_result=ok
+      else
+        wine_result=failed
+        status=1
+        cat "$work/wine.err" >&2
+      fi
+      sh tools/wine-prefix.sh down "$prefix" >&2
+      prefix=""
+      tr -d '\r' <"$work/wine.md" >"$work/wine.tmp" && mv "$work/wine.tmp" "$work/wine.md"
+    else
+      wine_result="prefix"
+      prefix=""
+    fi
+  else
+    cat "$work/configure-win.log" "$work/build-win.log" >&2
+    wine_result="build"
+  fi
+fi
+
+note "load: requests per second, relay of large requests, service memory"
+busy_load=$(other_work)
+"$native/bench/load" "$per_level" "$relay_runs" "$after" >"$work/load.md" || status=1
+busy_note=""
+if [ "$(printf '%s\n' "$busy_native" "$busy_wine" "$busy_load" | grep -v '^-$' | sort -n |
+        tail -n 1)" -gt 20 ]; then
+  busy_note="
+
+**Other work kept the machine busy as this run went on**, so its figures
+are higher and more spread than on a quiet machine."
+fi
+
+{
+  cat <<EOF
+# Performance
+
+Figures from one run of \`tools/bench.sh\` on the machine below, each beside
+its floor measured in the same run. Rerun with:
+
+\`\`\`sh
+tools/bench.sh            # builds what it needs, runs everything, rewrites this file
+tools/bench.sh --no-wine  # native figures only
+# or one benchmark at a time, after a build of the targets roundtrip and load:
+$native/bench/roundtrip [warm runs] [cold runs]
+$native/bench/load [requests per level] [relay rounds] [requests after]
+\`\`\`
+
+The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`load\`), built in
+\`$native\` (and \`$win\` for Wine); they are never CTest tests. Each one
+starts its own service in a private temporary directory and ends it, and the
+stand-in \`marlow\` answers every request at once unless a figure says
+otherwise.
+
+## Machine
+
+| Fact | Value |
+|---|---|
+| CPU | $cpu${hypervisor:+ ($hypervisor guest)} |
+| Cores | $(nproc) |
+| Memory | $(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo) |
+| Kernel | $(uname -sr) |
+| Compiler | $("$cxx" --version | head -n 1) |
+| Build | \`native\` preset, $build_type ($flags), libstdc++ and libgcc linked statically |
+| CPU time used by other work in the second before each part | native round trip $busy_native %, Wine $busy_wine %, load $busy_load % |
+| Date | $(date -u '+%Y-%m-%d %H:%M UTC') |
+
+The machine may be shared with other work; the row above says how busy it
+was as each part began. Medians hold up best under other work; p90 and
+maximum figures show it most.$busy_note
+
+## Floors
+
+- **Process floor**: the start and end of a do-nothing process of ours
+  (\`fernask\` without arguments, linked like the product's programs). Every
+  \`tarnwick\` run pays it once.
+- **Pipe floor**: a direct round trip between two processes on the kind of
+  pipe the client and service use (a Unix socket here, a named pipe under
+  Wine): connect, write a request of the client's size (or the size under
+  test), the peer reads it whole and writes a reply of the stand-in's size.
+  A request through the service makes two such trips (client to service,
+  service to stand-in) plus the notice on the wrapper pipe.
+
+## Warm round trip and cold start (Linux, native)
+
+Warm: \`tarnwick a.txt b.txt\` against a running service, $warm_runs runs
+interleaved with both floors. Cold: the same with no service running, so the
+client starts the service and the service starts the stand-in; $cold_runs runs,
+each in a fresh temporary directory. The slowest cold start shows whether any
+start waits for seconds.
+
+EOF
+  cat "$work/roundtrip.md"
+  cat <<EOF
+
+## Warm round trip and cold start under Wine
+
+**Wine figures are not Windows figures.** They are the Windows build
+($win_cxx) run under $(wine --version 2>/dev/null || echo Wine) on this Linux
+machine, with the prefix warmed and its server kept running. Process start
+under Wine costs tens of milliseconds, far more than on Windows or Linux, and
+dominates every figure; they show that the Windows code paths work end to end
+and where their time goes, not what a Windows machine would measure.
+
+EOF
+  case "$wine_result" in
+    ok)
+      echo "$wine_warm_runs warm runs, $wine_cold_runs cold runs, run by the Windows build of the round-trip benchmark inside the same Wine prefix."
+      echo
+      cat "$work/wine.md"
+      ;;
+    failed)
+      echo "The run under Wine reported failed runs:"
+      echo
+      cat "$work/wine.md"
+      ;;
+    prefix) echo "Not run: the Wine prefix could not be brought up." ;;
+    build) echo "Not run: the Windows build failed." ;;
+    *) echo "Not run in this run (\`--no-wine\`)." ;;
+  esac
+  cat <<EOF
+
+## Load (Linux, native)
+
+EOF
+  cat "$work/load.md"
+} >"$work/report.md"
+
+mkdir -p "$(dirname "$doc")"
+cp "$work/report.md" "$doc"
+cat "$work/report.md"
+note "written to $doc"
+exit $status
