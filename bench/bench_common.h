@@ -106,21 +106,21 @@ inline std::string program(const fs::path& root, const std::string& dir, const s
   return (root / dir / (name + platform::kExeSuffix)).string();
 }
 
-// Runs `spec` to its end: the time in milliseconds, or -1 when it could not
+// Runs `invocation` to its end: the time in milliseconds, or -1 when it could not
 // start or ended with another status than `expected_status`.
-inline double timed_run(const platform::ProcessSpec& spec, int expected_status) {
+inline double timed_run(const platform::ProcessSpec& invocation, int expected_status) {
   const Clock::time_point start = Clock::now();
   platform::Process process;
-  if (!platform::start_process(spec, &process)) return -1;
+  if (!platform::start_process(invocation, &process)) return -1;
   const int status = process.wait();
   const double ms = ms_since(start);
   return status == expected_status ? ms : -1;
 }
 
-// Runs `total` copies of `spec`, `concurrency` at a time, each started as
+// Runs `total` copies of `invocation`, `concurrency` at a time, each started as
 // soon as one ends. Returns the wall time in milliseconds; `*failures`
 // counts the runs that did not end with `expected_status`.
-inline double run_concurrently(const platform::ProcessSpec& spec, int expected_status, int total,
+inline double run_concurrently(const platform::ProcessSpec& invocation, int expected_status, int total,
                                int concurrency, int* failures) {
   std::atomic<int> next{0};
   std::atomic<int> failed{0};
@@ -129,7 +129,7 @@ inline double run_concurrently(const platform::ProcessSpec& spec, int expected_s
   for (int i = 0; i < concurrency; ++i) {
     workers.emplace_back([&] {
       while (next.fetch_add(1) < total) {
-        if (timed_run(spec, expected_status) < 0) failed.fetch_add(1);
+        if (timed_run(invocation, expected_status) < 0) failed.fetch_add(1);
       }
     });
   }
@@ -347,11 +347,11 @@ inline int serve_echo(const std::string& name) {
 class EchoPeer {
  public:
   explicit EchoPeer(const fs::path& base) : name_(echo_pipe_name(base)) {
-    platform::ProcessSpec spec;
-    spec.program = platform::executable_path();
-    spec.args = {kEchoOption, name_};
-    spec.null_stdio = true;
-    if (!platform::start_process(spec, &process_)) return;
+    platform::ProcessSpec invocation;
+    invocation.program = platform::executable_path();
+    invocation.args = {kEchoOption, name_};
+    invocation.null_stdio = true;
+    if (!platform::start_process(invocation, &process_)) return;
     for (int i = 0; i < 5000; ++i) {
       if (platform::named_pipe_exists(name_)) {
         ready_ = true;

@@ -46,19 +46,19 @@ std::string gui_dir_for(const std::string& product_directory) {
 
 platform::ProcessSpec windows_service_spec(const std::string& exe_path,
                                            const std::string& gui_dir) {
-  platform::ProcessSpec spec;
-  spec.command_line = "\"" + exe_path + "\" \"" + gui_dir + "\"";
-  spec.hidden = true;
-  return spec;
+  platform::ProcessSpec invocation;
+  invocation.command_line = "\"" + exe_path + "\" \"" + gui_dir + "\"";
+  invocation.hidden = true;
+  return invocation;
 }
 
 platform::ProcessSpec posix_service_spec(const std::string& exe_path, const std::string& gui_dir) {
-  platform::ProcessSpec spec;
-  spec.program = exe_path;
-  spec.args = {gui_dir};
-  spec.new_session = true;
-  spec.null_stdio = true;
-  return spec;
+  platform::ProcessSpec invocation;
+  invocation.program = exe_path;
+  invocation.args = {gui_dir};
+  invocation.new_session = true;
+  invocation.null_stdio = true;
+  return invocation;
 }
 
 std::string service_exe_path() { return service_exe_path_for(installation_dir()); }
@@ -83,13 +83,13 @@ int start_service() {
   const std::string dir = installation_dir();
   const std::string exe = service_exe_path_for(dir);
   const std::string gui_dir = gui_dir_for(dir);
-  platform::ProcessSpec spec;
+  platform::ProcessSpec invocation;
   if constexpr (platform::kWindows) {
-    spec = windows_service_spec(exe, gui_dir);
+    invocation = windows_service_spec(exe, gui_dir);
   } else {
-    spec = posix_service_spec(exe, gui_dir);
+    invocation = posix_service_spec(exe, gui_dir);
   }
   // The service outlives us: the handle is released, never waited on.
   platform::Process process;
-  return platform::start_process(spec, &process) ? 0 : -1;
+  return platform::start_process(invocation, &process) ? 0 : -1;
 }

@@ -42,12 +42,12 @@ GuiLaunch gui_launch_for(bool windows, const std::string& directory,
   // caller makes the directory current around the start instead.
   GuiLaunch launch;
   if (windows) {
-    launch.spec.program = directory + "\\marlow.exe";
-    launch.spec.command_line = windows_gui_command_line(directory, wrapper_pipe_name);
-    launch.logged_line = launch.spec.command_line;
+    launch.invocation.program = directory + "\\marlow.exe";
+    launch.invocation.command_line = windows_gui_command_line(directory, wrapper_pipe_name);
+    launch.logged_line = launch.invocation.command_line;
   } else {
-    launch.spec.program = posix_gui_program(directory);
-    launch.spec.args = posix_gui_arguments(wrapper_pipe_name);
+    launch.invocation.program = posix_gui_program(directory);
+    launch.invocation.args = posix_gui_arguments(wrapper_pipe_name);
     launch.logged_line = posix_gui_logged_line(directory, wrapper_pipe_name);
   }
   return launch;
@@ -62,7 +62,7 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
     const std::string saved_dir = platform::current_dir();
     platform::set_current_dir(directory);
     platform::Process process;
-    if (!hooks.start_process(launch.spec, &process)) {
+    if (!hooks.start_process(launch.invocation, &process)) {
       hooks.log("Could not create HOLLIN process");
       return false;
     }

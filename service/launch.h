@@ -34,7 +34,7 @@ std::string posix_gui_logged_line(const std::string& directory,
 
 // How a platform starts the graphical client, and the line it logs for it.
 struct GuiLaunch {
-  platform::ProcessSpec spec;
+  platform::ProcessSpec invocation;
   std::string logged_line;
 };
 GuiLaunch gui_launch_for(bool windows, const std::string& directory,

@@ -28,7 +28,7 @@ struct ServiceHooks {
   std::function<bool()> write_pid_file;
   // Starts body(arg) on a detached thread; false leaves `arg` with the caller.
   std::function<bool(void (*body)(void*), void* arg)> start_thread;
-  std::function<bool(const platform::ProcessSpec& spec, platform::Process* out)> start_process;
+  std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)> start_process;
   // Takes over the graphical client's process and watches it.
   std::function<void(platform::Process process)> watch_process;
   // Where debug mode prints the wrapper pipe name.

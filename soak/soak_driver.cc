@@ -360,20 +360,20 @@ bool Soak::set_up() {
 }
 
 platform::Process Soak::start_client(bool with_limit) const {
-  platform::ProcessSpec spec;
+  platform::ProcessSpec invocation;
   if (with_limit) {
     // The first client starts the service, which inherits the limit.
-    spec.program = "/bin/sh";
-    spec.args = {"-c", "ulimit -Sn " + std::to_string(options_.fd_limit) + " && exec \"$0\" \"$@\"",
+    invocation.program = "/bin/sh";
+    invocation.args = {"-c", "ulimit -Sn " + std::to_string(options_.fd_limit) + " && exec \"$0\" \"$@\"",
                  tarnwick_};
   } else {
-    spec.program = tarnwick_;
+    invocation.program = tarnwick_;
   }
-  spec.args.insert(spec.args.end(), contributors_.begin(), contributors_.end());
-  spec.working_dir = dir_.string();
-  spec.null_stdio = true;
+  invocation.args.insert(invocation.args.end(), contributors_.begin(), contributors_.end());
+  invocation.working_dir = dir_.string();
+  invocation.null_stdio = true;
   platform::Process process;
-  platform::start_process(spec, &process);
+  platform::start_process(invocation, &process);
   return process;
 }
 

@@ -178,14 +178,14 @@ class Process {
   bool kill();
 
  private:
-  friend bool start_process(const ProcessSpec& spec, Process* out);
+  friend bool start_process(const ProcessSpec& invocation, Process* out);
   static constexpr std::intptr_t kNoHandle = -1;
   std::intptr_t handle_ = kNoHandle;
   std::uint32_t pid_ = 0;
 };
 
-// Starts a process as `spec` says. False when it cannot be created.
-bool start_process(const ProcessSpec& spec, Process* out);
+// Starts a process as `invocation` says. False when it cannot be created.
+bool start_process(const ProcessSpec& invocation, Process* out);
 
 // The full path of the main module of process `pid`, or empty text when the
 // process cannot be opened or queried (Windows: OpenProcess with 0x0410 and

@@ -712,48 +712,48 @@ bool Process::kill() {
   return ::kill(static_cast<pid_t>(handle_), SIGKILL) == 0;
 }
 
-bool start_process(const ProcessSpec& spec, Process* out) {
-  if (spec.program.empty()) return false;
+bool start_process(const ProcessSpec& invocation, Process* out) {
+  if (invocation.program.empty()) return false;
   SpawnSetup setup;
   if (!setup.ok()) return false;
 
   // The file actions run in the child before the exec, after the change of
   // directory: a relative program path is made absolute here so that it
   // names the same file as in the caller.
-  std::string program = spec.program;
-  if (program.front() != '/' && !spec.working_dir.empty()) {
+  std::string program = invocation.program;
+  if (program.front() != '/' && !invocation.working_dir.empty()) {
     const std::string cwd = current_dir();
     if (cwd.empty()) return false;
     program = cwd + "/" + program;
   }
 
-  const bool redirect = !spec.stdout_path.empty() || !spec.stderr_path.empty();
+  const bool redirect = !invocation.stdout_path.empty() || !invocation.stderr_path.empty();
   posix_spawn_file_actions_t* actions = setup.actions();
   // The child gets the three standard streams and nothing else the caller
   // had open: a long-lived child such as the service must not hold a
   // caller's pipe open (the caller's reader would wait for the service to end).
   if (::posix_spawn_file_actions_addclosefrom_np(actions, 3) != 0) return false;
-  if (spec.null_stdio || redirect) {
+  if (invocation.null_stdio || redirect) {
     if (::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) != 0) return false;
   }
-  if (!spec.stdout_path.empty()) {
-    if (::posix_spawn_file_actions_addopen(actions, 1, spec.stdout_path.c_str(),
+  if (!invocation.stdout_path.empty()) {
+    if (::posix_spawn_file_actions_addopen(actions, 1, invocation.stdout_path.c_str(),
                                            kOutputFileFlags, 0644) != 0) {
       return false;
     }
-  } else if (spec.null_stdio) {
+  } else if (invocation.null_stdio) {
     if (::posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0) != 0) return false;
   }
-  if (!spec.stderr_path.empty()) {
-    if (::posix_spawn_file_actions_addopen(actions, 2, spec.stderr_path.c_str(),
+  if (!invocation.stderr_path.empty()) {
+    if (::posix_spawn_file_actions_addopen(actions, 2, invocation.stderr_path.c_str(),
                                            kOutputFileFlags, 0644) != 0) {
       return false;
     }
-  } else if (spec.null_stdio) {
+  } else if (invocation.null_stdio) {
     if (::posix_spawn_file_actions_addopen(actions, 2, "/dev/null", O_WRONLY, 0) != 0) return false;
   }
-  if (!spec.working_dir.empty() &&
-      ::posix_spawn_file_actions_addchdir_np(actions, spec.working_dir.c_str()) != 0) {
+  if (!invocation.working_dir.empty() &&
+      ::posix_spawn_file_actions_addchdir_np(actions, invocation.working_dir.c_str()) != 0) {
     return false;
   }
 
@@ -762,7 +762,7 @@ bool start_process(const ProcessSpec& spec, Process* out) {
   // whatever the calling thread has.
   posix_spawnattr_t* attr = setup.attr();
   short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (spec.new_session) flags |= POSIX_SPAWN_SETSID;
+  if (invocation.new_session) flags |= POSIX_SPAWN_SETSID;
   sigset_t empty_mask;
   sigset_t defaults;
   sigemptyset(&empty_mask);
@@ -776,9 +776,9 @@ bool start_process(const ProcessSpec& spec, Process* out) {
   }
 
   std::vector<char*> argv;
-  argv.reserve(spec.args.size() + 2);
-  argv.push_back(const_cast<char*>(spec.program.c_str()));
-  for (const std::string& arg : spec.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.reserve(invocation.args.size() + 2);
+  argv.push_back(const_cast<char*>(invocation.program.c_str()));
+  for (const std::string& arg : invocation.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   pid_t pid = 0;

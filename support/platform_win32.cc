@@ -251,19 +251,19 @@ struct ChildStdio {
     return open_null(access);
   }
 
-  bool open(const ProcessSpec& spec) {
-    in.reset(spec.inherit_stdio ? inherit_own(STD_INPUT_HANDLE, GENERIC_READ)
+  bool open(const ProcessSpec& invocation) {
+    in.reset(invocation.inherit_stdio ? inherit_own(STD_INPUT_HANDLE, GENERIC_READ)
                                 : open_null(GENERIC_READ));
-    if (!spec.stdout_path.empty()) {
-      out.reset(create_file(spec.stdout_path));
+    if (!invocation.stdout_path.empty()) {
+      out.reset(create_file(invocation.stdout_path));
     } else {
-      out.reset(spec.null_stdio ? open_null(GENERIC_WRITE)
+      out.reset(invocation.null_stdio ? open_null(GENERIC_WRITE)
                                 : inherit_own(STD_OUTPUT_HANDLE, GENERIC_WRITE));
     }
-    if (!spec.stderr_path.empty()) {
-      err.reset(create_file(spec.stderr_path));
+    if (!invocation.stderr_path.empty()) {
+      err.reset(create_file(invocation.stderr_path));
     } else {
-      err.reset(spec.null_stdio ? open_null(GENERIC_WRITE)
+      err.reset(invocation.null_stdio ? open_null(GENERIC_WRITE)
                                 : inherit_own(STD_ERROR_HANDLE, GENERIC_WRITE));
     }
     return in.valid() && out.valid() && err.valid();
@@ -272,20 +272,20 @@ struct ChildStdio {
 
 }  // namespace
 
-bool start_process(const ProcessSpec& spec, Process* out) {
+bool start_process(const ProcessSpec& invocation, Process* out) {
   // CreateProcessA may write into the command line, so it gets a writable,
   // zero-filled copy one byte longer than the text.
   const std::string line =
-      spec.command_line.empty() ? windows_command_line(spec.program, spec.args) : spec.command_line;
+      invocation.command_line.empty() ? windows_command_line(invocation.program, invocation.args) : invocation.command_line;
   std::vector<char> buffer(line.size() + 1, '\0');
   std::memcpy(buffer.data(), line.data(), line.size());
-  const char* application = spec.command_line.empty() ? spec.program.c_str() : nullptr;
+  const char* application = invocation.command_line.empty() ? invocation.program.c_str() : nullptr;
 
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   DWORD creation_flags = 0;
-  if (spec.hidden) {
+  if (invocation.hidden) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     creation_flags = CREATE_NO_WINDOW;
@@ -293,8 +293,8 @@ bool start_process(const ProcessSpec& spec, Process* out) {
 
   // Handles are inherited only when the child's streams are redirected, and
   // then only the three standard ones are named for it.
-  const bool redirect = spec.null_stdio || spec.inherit_stdio || !spec.stdout_path.empty() ||
-                        !spec.stderr_path.empty();
+  const bool redirect = invocation.null_stdio || invocation.inherit_stdio || !invocation.stdout_path.empty() ||
+                        !invocation.stderr_path.empty();
   ChildStdio stdio;
   std::vector<char> attribute_storage;
   STARTUPINFOEXA extended;
@@ -302,7 +302,7 @@ bool start_process(const ProcessSpec& spec, Process* out) {
   HANDLE inherited[3] = {};
   LPSTARTUPINFOA startup_arg = &startup;
   if (redirect) {
-    if (!stdio.open(spec)) return false;
+    if (!stdio.open(invocation)) return false;
     startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = stdio.in.get();
     startup.hStdOutput = stdio.out.get();
@@ -336,7 +336,7 @@ bool start_process(const ProcessSpec& spec, Process* out) {
   const BOOL created =
       CreateProcessA(application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
                      creation_flags, nullptr,
-                     spec.working_dir.empty() ? nullptr : spec.working_dir.c_str(), startup_arg, &info);
+                     invocation.working_dir.empty() ? nullptr : invocation.working_dir.c_str(), startup_arg, &info);
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return false;
   CloseHandle(info.hThread);

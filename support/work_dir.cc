@@ -91,10 +91,10 @@ void show_error(const std::string& message) {
         std::system(prompt_command_line(prompt_tool_path(), message).c_str());
   } else {
     // No shell: the message is handed over as one argument, whatever it holds.
-    platform::ProcessSpec spec;
-    spec.program = prompt_tool_path();
-    spec.args = prompt_arguments(message);
+    platform::ProcessSpec invocation;
+    invocation.program = prompt_tool_path();
+    invocation.args = prompt_arguments(message);
     platform::Process tool;
-    if (platform::start_process(spec, &tool)) tool.wait();
+    if (platform::start_process(invocation, &tool)) tool.wait();
   }
 }

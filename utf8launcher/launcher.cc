@@ -24,15 +24,15 @@ std::vector<std::string> client_arguments(int argc, const char* const* argv) {
 int run_launcher(int argc, const char* const* argv) {
   char installation_dir[4096] = {};
   product_dir(installation_dir, 0);
-  platform::ProcessSpec spec;
-  spec.program = client_program_path(installation_dir);
+  platform::ProcessSpec invocation;
+  invocation.program = client_program_path(installation_dir);
   // An argument vector, never an interpreter line: on Windows the process
   // layer quotes each argument by the C runtime's rules, so blanks, quotes,
   // backslashes and shell characters arrive unchanged and run nothing.
-  spec.args = client_arguments(argc, argv);
+  invocation.args = client_arguments(argc, argv);
   // The client's messages go where the launcher's own would.
-  spec.inherit_stdio = true;
+  invocation.inherit_stdio = true;
   platform::Process client;
-  if (!platform::start_process(spec, &client)) return -1;
+  if (!platform::start_process(invocation, &client)) return -1;
   return client.wait();
 }

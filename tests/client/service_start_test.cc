@@ -21,25 +21,25 @@ TEST(PidTextTest, ReadsLikeFormattedStreamInput) {
 }
 
 TEST(ServiceSpecTest, WindowsCommandLineKeepsPathsWhole) {
-  const platform::ProcessSpec spec =
+  const platform::ProcessSpec invocation =
       windows_service_spec("C:\\Prod Dir\\bin\\hollin_service.exe", "C:\\Prod Dir\\Brightdesk");
-  EXPECT_EQ(spec.command_line,
+  EXPECT_EQ(invocation.command_line,
             "\"C:\\Prod Dir\\bin\\hollin_service.exe\" \"C:\\Prod Dir\\Brightdesk\"");
-  EXPECT_TRUE(spec.hidden);
-  EXPECT_TRUE(spec.program.empty());
-  EXPECT_TRUE(spec.args.empty());
-  EXPECT_TRUE(spec.working_dir.empty());
+  EXPECT_TRUE(invocation.hidden);
+  EXPECT_TRUE(invocation.program.empty());
+  EXPECT_TRUE(invocation.args.empty());
+  EXPECT_TRUE(invocation.working_dir.empty());
 }
 
 TEST(ServiceSpecTest, PosixStartsInANewSessionWithoutStreams) {
-  const platform::ProcessSpec spec =
+  const platform::ProcessSpec invocation =
       posix_service_spec("/opt/my prod/bin/hollin_service", "/opt/my prod/Brightdesk");
-  EXPECT_EQ(spec.program, "/opt/my prod/bin/hollin_service");
-  EXPECT_EQ(spec.args, std::vector<std::string>{"/opt/my prod/Brightdesk"});
-  EXPECT_TRUE(spec.new_session);
-  EXPECT_TRUE(spec.null_stdio);
-  EXPECT_TRUE(spec.command_line.empty());
-  EXPECT_TRUE(spec.working_dir.empty());
+  EXPECT_EQ(invocation.program, "/opt/my prod/bin/hollin_service");
+  EXPECT_EQ(invocation.args, std::vector<std::string>{"/opt/my prod/Brightdesk"});
+  EXPECT_TRUE(invocation.new_session);
+  EXPECT_TRUE(invocation.null_stdio);
+  EXPECT_TRUE(invocation.command_line.empty());
+  EXPECT_TRUE(invocation.working_dir.empty());
 }
 
 }  // namespace

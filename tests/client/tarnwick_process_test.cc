@@ -101,20 +101,20 @@ TEST_F(TarnwickProcessTest, UnusableTempDirRunsThePromptTool) {
   // testlib::run makes its capture directory below the temporary directory,
   // which must exist in this process: the child alone gets the missing one.
   testlib::TempDir capture;
-  platform::ProcessSpec spec;
-  spec.program = inst.program("tarnwick");
-  spec.args = {"f1", "f2"};
-  spec.stdout_path = capture.file("out");
-  spec.stderr_path = capture.file("err");
+  platform::ProcessSpec invocation;
+  invocation.program = inst.program("tarnwick");
+  invocation.args = {"f1", "f2"};
+  invocation.stdout_path = capture.file("out");
+  invocation.stderr_path = capture.file("err");
   platform::Process process;
   {
     const testlib::ScopedTempDirEnv env(missing);
-    ASSERT_TRUE(platform::start_process(spec, &process));
+    ASSERT_TRUE(platform::start_process(invocation, &process));
   }
   testlib::RunResult r;
   r.status = process.wait();
-  r.out = testlib::strip_cr(testlib::read_file(spec.stdout_path));
-  r.err = testlib::strip_cr(testlib::read_file(spec.stderr_path));
+  r.out = testlib::strip_cr(testlib::read_file(invocation.stdout_path));
+  r.err = testlib::strip_cr(testlib::read_file(invocation.stderr_path));
   EXPECT_EQ(r.status, testlib::minus_one_status());
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -260,12 +260,12 @@ TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
       platform::create_server_pipe(hold_name, params, nullptr);
   ASSERT_TRUE(hold);
 
-  platform::ProcessSpec spec;
-  spec.program = inst.program("hollin_service");
-  spec.args = {"--hold", hold_name};
-  spec.null_stdio = true;
+  platform::ProcessSpec invocation;
+  invocation.program = inst.program("hollin_service");
+  invocation.args = {"--hold", hold_name};
+  invocation.null_stdio = true;
   platform::Process service;
-  ASSERT_TRUE(platform::start_process(spec, &service));
+  ASSERT_TRUE(platform::start_process(invocation, &service));
   // The probe is running once it has connected and said so.
   ASSERT_NE(hold->connect(), platform::ConnectResult::failed);
   char ready[8] = {};

@@ -162,25 +162,25 @@ testlib::RunResult Sandbox::tarnwick(const std::vector<std::string>& args) {
 
 platform::Process Sandbox::start_tarnwick(const std::vector<std::string>& args,
                                           const std::string& tag) {
-  platform::ProcessSpec spec;
-  spec.program = testlib::bin_program("tarnwick");
-  spec.args = args;
-  spec.working_dir = dir();
-  spec.stdout_path = file(tag + ".out");
-  spec.stderr_path = file(tag + ".err");
+  platform::ProcessSpec invocation;
+  invocation.program = testlib::bin_program("tarnwick");
+  invocation.args = args;
+  invocation.working_dir = dir();
+  invocation.stdout_path = file(tag + ".out");
+  invocation.stderr_path = file(tag + ".err");
   platform::Process process;
-  platform::start_process(spec, &process);
+  platform::start_process(invocation, &process);
   return process;
 }
 
 platform::Process Sandbox::start_service(const std::vector<std::string>& args) {
-  platform::ProcessSpec spec;
-  spec.program = testlib::bin_program("hollin_service");
-  spec.args = args;
-  spec.stdout_path = file("service.out");
-  spec.stderr_path = file("service.err");
+  platform::ProcessSpec invocation;
+  invocation.program = testlib::bin_program("hollin_service");
+  invocation.args = args;
+  invocation.stdout_path = file("service.out");
+  invocation.stderr_path = file("service.err");
   platform::Process process;
-  if (!platform::start_process(spec, &process)) return process;
+  if (!platform::start_process(invocation, &process)) return process;
   services_.push_back(process.pid());
   const std::uint32_t pid = process.pid();
   poll_until([&] { return service_pid() == pid; }, 60);

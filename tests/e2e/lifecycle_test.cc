@@ -164,16 +164,16 @@ TEST(Lifecycle, UnusableTemporaryDirectoryShowsThePromptTool) {
 
   // Not testlib::run: its capture directory would live in the temporary
   // directory, which is what is broken here.
-  platform::ProcessSpec spec;
-  spec.program = testlib::bin_program("tarnwick");
-  spec.args = {"a.txt", "b.txt"};
-  spec.working_dir = temp.path();
-  spec.stdout_path = temp.file("out");
-  spec.stderr_path = temp.file("err");
+  platform::ProcessSpec invocation;
+  invocation.program = testlib::bin_program("tarnwick");
+  invocation.args = {"a.txt", "b.txt"};
+  invocation.working_dir = temp.path();
+  invocation.stdout_path = temp.file("out");
+  invocation.stderr_path = temp.file("err");
   platform::Process client;
-  ASSERT_TRUE(platform::start_process(spec, &client));
+  ASSERT_TRUE(platform::start_process(invocation, &client));
   EXPECT_EQ(client.wait(), testlib::minus_one_status());
-  const std::string err = testlib::strip_cr(testlib::read_file(spec.stderr_path));
+  const std::string err = testlib::strip_cr(testlib::read_file(invocation.stderr_path));
   const std::string received = testlib::read_file(prompt_log);
   if constexpr (platform::kWindows) {
     // Through the command interpreter the message's own quotes split it.

@@ -175,13 +175,13 @@ TEST(Relay, DebugServiceServesAGraphicalClientStartedByHand) {
   expect_random_pipe_name(name, box);
   EXPECT_TRUE(box.marlow_pids().empty()) << "no graphical client is started in debug mode";
 
-  platform::ProcessSpec spec;
-  spec.program = testlib::gui_program();
-  spec.args = {std::string(e2e::kWrapperPipeProperty) + name};
-  spec.stdout_path = box.file("marlow.out");
-  spec.stderr_path = box.file("marlow.err");
+  platform::ProcessSpec invocation;
+  invocation.program = testlib::gui_program();
+  invocation.args = {std::string(e2e::kWrapperPipeProperty) + name};
+  invocation.stdout_path = box.file("marlow.out");
+  invocation.stderr_path = box.file("marlow.err");
   platform::Process gui;
-  ASSERT_TRUE(platform::start_process(spec, &gui));
+  ASSERT_TRUE(platform::start_process(invocation, &gui));
 
   EXPECT_EQ(client.wait(), 0) << box.service_log();
   EXPECT_THAT(box.service_log(),

@@ -131,15 +131,15 @@ TEST(WorkDirFaults, UmaskZeroChangesNoMode) {
   // The graphical client never opens a request's pipes, so both of them
   // stay in the directory beside the request pipe.
   box.set_mode("never");
-  platform::ProcessSpec spec;
-  spec.program = "/bin/sh";
-  spec.args = {"-c", "umask 0; exec \"$0\" \"$@\"", testlib::bin_program("tarnwick"),
+  platform::ProcessSpec invocation;
+  invocation.program = "/bin/sh";
+  invocation.args = {"-c", "umask 0; exec \"$0\" \"$@\"", testlib::bin_program("tarnwick"),
                box.contributor("a.txt"), box.contributor("b.txt")};
-  spec.working_dir = box.dir();
-  spec.stdout_path = box.file("client.out");
-  spec.stderr_path = box.file("client.err");
+  invocation.working_dir = box.dir();
+  invocation.stdout_path = box.file("client.out");
+  invocation.stderr_path = box.file("client.err");
   platform::Process client;
-  ASSERT_TRUE(platform::start_process(spec, &client));
+  ASSERT_TRUE(platform::start_process(invocation, &client));
   ASSERT_TRUE(events.accept());
   const std::string connected = events.wait_for("connected ");
   ASSERT_FALSE(connected.empty());

@@ -67,14 +67,14 @@ class GuiMergeOracle : public ::testing::Test {
     write("base", base);
     write("one", one);
     write("other", other);
-    platform::ProcessSpec spec;
-    spec.program = "/usr/bin/git";
-    spec.args = {"merge-file", "-p", "--diff3", "-L", "one", "-L", "base", "-L", "other",
+    platform::ProcessSpec invocation;
+    invocation.program = "/usr/bin/git";
+    invocation.args = {"merge-file", "-p", "--diff3", "-L", "one", "-L", "base", "-L", "other",
                  (dir_ / "one").string(), (dir_ / "base").string(), (dir_ / "other").string()};
-    spec.stdout_path = (dir_ / "out").string();
-    spec.stderr_path = (dir_ / "err").string();
+    invocation.stdout_path = (dir_ / "out").string();
+    invocation.stderr_path = (dir_ / "err").string();
     platform::Process process;
-    EXPECT_TRUE(platform::start_process(spec, &process));
+    EXPECT_TRUE(platform::start_process(invocation, &process));
     const int status = process.wait();
     std::ifstream in(dir_ / "out", std::ios::binary);
     std::ostringstream text;

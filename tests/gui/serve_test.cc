@@ -51,12 +51,12 @@ class GuiServe : public ::testing::Test {
     params.notice_stream = true;
     wrapper_ = platform::create_server_pipe(wrapper_name, params, nullptr);
     ASSERT_TRUE(wrapper_);
-    platform::ProcessSpec spec;
-    spec.program = TW_GUI_MARLOW;
-    spec.args = {"-data", "@none",
+    platform::ProcessSpec invocation;
+    invocation.program = TW_GUI_MARLOW;
+    invocation.args = {"-data", "@none",
                  "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=" + wrapper_name};
-    spec.working_dir = dir_;
-    ASSERT_TRUE(platform::start_process(spec, &process_));
+    invocation.working_dir = dir_;
+    ASSERT_TRUE(platform::start_process(invocation, &process_));
     ASSERT_NE(wrapper_->connect(), platform::ConnectResult::failed);
   }
 

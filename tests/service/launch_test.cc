@@ -32,32 +32,32 @@ TEST(GuiCommandLine, WindowsFormIsExact) {
             "C:\\app\\Brightdesk\\\\marlow.exe ");
 
   const GuiLaunch launch = gui_launch_for(true, "C:\\app\\Brightdesk", kWrapper);
-  EXPECT_EQ(launch.spec.command_line, windows_gui_command_line("C:\\app\\Brightdesk", kWrapper));
-  EXPECT_EQ(launch.logged_line, launch.spec.command_line);
-  EXPECT_TRUE(launch.spec.working_dir.empty());
-  EXPECT_FALSE(launch.spec.hidden || launch.spec.new_session || launch.spec.null_stdio);
+  EXPECT_EQ(launch.invocation.command_line, windows_gui_command_line("C:\\app\\Brightdesk", kWrapper));
+  EXPECT_EQ(launch.logged_line, launch.invocation.command_line);
+  EXPECT_TRUE(launch.invocation.working_dir.empty());
+  EXPECT_FALSE(launch.invocation.hidden || launch.invocation.new_session || launch.invocation.null_stdio);
 }
 
 TEST(GuiCommandLine, PosixFormIsAnArgumentVector) {
   const std::string wrapper = "/tmp/user1.tarnwick/hollin_service_pipe48213907user1";
   const GuiLaunch launch = gui_launch_for(false, "/opt/app/Brightdesk", wrapper);
-  EXPECT_EQ(launch.spec.program, "/opt/app/Brightdesk/marlow");
-  EXPECT_THAT(launch.spec.args,
+  EXPECT_EQ(launch.invocation.program, "/opt/app/Brightdesk/marlow");
+  EXPECT_THAT(launch.invocation.args,
               ElementsAre("-product", "com.orvane.tessel.team.client.integration.product",
                           "-application", "com.orvane.tessel.team.client.integration.application",
                           "-configuration", "@user.home\\.Tessel\\Marlow8\\config", "-data",
                           "@user.home\\.Tessel\\Marlow8\\workspace", "-nosplash", "-vmargs",
                           "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=" + wrapper));
-  EXPECT_TRUE(launch.spec.command_line.empty());
-  EXPECT_TRUE(launch.spec.working_dir.empty());
-  EXPECT_FALSE(launch.spec.hidden || launch.spec.new_session || launch.spec.null_stdio);
+  EXPECT_TRUE(launch.invocation.command_line.empty());
+  EXPECT_TRUE(launch.invocation.working_dir.empty());
+  EXPECT_FALSE(launch.invocation.hidden || launch.invocation.new_session || launch.invocation.null_stdio);
   EXPECT_EQ(launch.logged_line,
             "/opt/app/Brightdesk/marlow -product com.orvane.tessel.team.client.integration.product "
             "-application com.orvane.tessel.team.client.integration.application -configuration "
             "@user.home\\.Tessel\\Marlow8\\config -data @user.home\\.Tessel\\Marlow8\\workspace "
             "-nosplash -vmargs -Dcom.orvane.tessel.team.client.integration.wrapperpipe=\"" +
                 wrapper + "\"");
-  EXPECT_EQ(gui_launch_for(false, "/opt/app/Brightdesk/", wrapper).spec.program,
+  EXPECT_EQ(gui_launch_for(false, "/opt/app/Brightdesk/", wrapper).invocation.program,
             "/opt/app/Brightdesk//marlow");
 }
 
@@ -90,8 +90,8 @@ TEST_F(Launch, StartsTheGraphicalClientFromItsDirectoryAndRestoresOurs) {
   const GuiLaunch expected = gui_launch_for(platform::kWindows, gui_dir.path(), kWrapper);
   EXPECT_THAT(sys.log, ElementsAre(expected.logged_line));
   ASSERT_EQ(sys.started.size(), 1u);
-  EXPECT_EQ(sys.started[0].command_line, expected.spec.command_line);
-  EXPECT_EQ(sys.started[0].args, expected.spec.args);
+  EXPECT_EQ(sys.started[0].command_line, expected.invocation.command_line);
+  EXPECT_EQ(sys.started[0].args, expected.invocation.args);
   EXPECT_TRUE(std::filesystem::equivalent(sys.dir_at_start, gui_dir.path()));
   EXPECT_EQ(platform::current_dir(), before);
   // Watched from its start; the wait for it on the wrapper pipe comes last.

@@ -39,9 +39,9 @@ class FakeSystem {
       jobs.emplace_back(static_cast<RelayJob*>(arg));
       return true;
     };
-    hooks.start_process = [this](const platform::ProcessSpec& spec, platform::Process*) {
+    hooks.start_process = [this](const platform::ProcessSpec& invocation, platform::Process*) {
       record.journal.push_back("start process");
-      started.push_back(spec);
+      started.push_back(invocation);
       dir_at_start = platform::current_dir();
       return process_ok;
     };

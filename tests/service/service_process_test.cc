@@ -23,11 +23,11 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
                           : testlib::join(work, kPosixPipeFileName)) +
       kRequestPipePart + platform::login_name();
 
-  platform::ProcessSpec spec;
-  spec.program = testlib::bin_program("hollin_service");
-  spec.null_stdio = true;
+  platform::ProcessSpec invocation;
+  invocation.program = testlib::bin_program("hollin_service");
+  invocation.null_stdio = true;
   platform::Process service;
-  ASSERT_TRUE(platform::start_process(spec, &service));
+  ASSERT_TRUE(platform::start_process(invocation, &service));
 
   // The service ends on its own once a client connects; until then, watch
   // for its end on another thread so that a service that dies early fails

@@ -354,18 +354,18 @@ bool start_helper(const std::string& mode, const std::string& pipe, const std::s
   testlib::ScopedEnv m(kHelperMode, mode);
   testlib::ScopedEnv p(kHelperPipe, pipe);
   testlib::ScopedEnv r(kHelperReady, ready);
-  platform::ProcessSpec spec;
+  platform::ProcessSpec invocation;
   if (launcher.empty()) {
-    spec.program = program;
-    spec.args = {kHelperFilter};
+    invocation.program = program;
+    invocation.args = {kHelperFilter};
   } else {
-    spec.program = launcher.front();
-    spec.args.assign(launcher.begin() + 1, launcher.end());
-    spec.args.push_back(program);
-    spec.args.push_back(kHelperFilter);
+    invocation.program = launcher.front();
+    invocation.args.assign(launcher.begin() + 1, launcher.end());
+    invocation.args.push_back(program);
+    invocation.args.push_back(kHelperFilter);
   }
-  spec.stdout_path = stdout_path.empty() ? "/dev/null" : stdout_path;
-  return platform::start_process(spec, process);
+  invocation.stdout_path = stdout_path.empty() ? "/dev/null" : stdout_path;
+  return platform::start_process(invocation, process);
 }
 
 std::string wait_for_report(ServerPipe& ready) {

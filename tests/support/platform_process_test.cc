@@ -59,18 +59,18 @@ TEST(PlatformProcess, OutputGoesToTheNamedFilesAndTheChildRunsInItsWorkingDirect
   testlib::TempDir work;
   testlib::TempDir capture;
   const std::string before = platform::current_dir();
-  platform::ProcessSpec spec;
-  spec.program = argv_echo();
-  spec.args = {"--cwd"};
-  spec.working_dir = work.path();
-  spec.stdout_path = capture.file("out");
-  spec.stderr_path = capture.file("err");
+  platform::ProcessSpec invocation;
+  invocation.program = argv_echo();
+  invocation.args = {"--cwd"};
+  invocation.working_dir = work.path();
+  invocation.stdout_path = capture.file("out");
+  invocation.stderr_path = capture.file("err");
   // Files that already exist are truncated, not appended to.
-  ASSERT_TRUE(testlib::write_file(spec.stdout_path, std::string(5000, 'x')));
+  ASSERT_TRUE(testlib::write_file(invocation.stdout_path, std::string(5000, 'x')));
   platform::Process process;
-  ASSERT_TRUE(platform::start_process(spec, &process));
+  ASSERT_TRUE(platform::start_process(invocation, &process));
   ASSERT_EQ(process.wait(), 0);
-  std::string out = testlib::strip_cr(testlib::read_file(spec.stdout_path));
+  std::string out = testlib::strip_cr(testlib::read_file(invocation.stdout_path));
   ASSERT_FALSE(out.empty());
   ASSERT_EQ(out.back(), '\n');
   out.pop_back();
@@ -104,11 +104,11 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr);
   ASSERT_TRUE(ready);
   platform::Process process;
-  platform::ProcessSpec spec;
-  spec.program = argv_echo();
-  spec.args = {"--hang", ready_name};
-  spec.null_stdio = true;
-  ASSERT_TRUE(platform::start_process(spec, &process));
+  platform::ProcessSpec invocation;
+  invocation.program = argv_echo();
+  invocation.args = {"--hang", ready_name};
+  invocation.null_stdio = true;
+  ASSERT_TRUE(platform::start_process(invocation, &process));
   ASSERT_TRUE(process.valid());
   ASSERT_NE(ready->connect(), platform::ConnectResult::failed);
   EXPECT_TRUE(same_path(platform::process_image_path(process.pid()), argv_echo()))
@@ -123,19 +123,19 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   EXPECT_EQ(platform::process_image_path(process.pid()), "");
 
   platform::Process other;
-  spec.args = {"--hang"};
-  ASSERT_TRUE(platform::start_process(spec, &other));
+  invocation.args = {"--hang"};
+  ASSERT_TRUE(platform::start_process(invocation, &other));
   EXPECT_TRUE(platform::kill_process(other.pid()));
   EXPECT_NE(other.wait(), 0);
 }
 
 TEST(PlatformProcess, ExitNowEndsTheProcessFromAnotherThread) {
   platform::Process process;
-  platform::ProcessSpec spec;
-  spec.program = argv_echo();
-  spec.args = {"--exit-now", "7"};
-  spec.null_stdio = true;
-  ASSERT_TRUE(platform::start_process(spec, &process));
+  platform::ProcessSpec invocation;
+  invocation.program = argv_echo();
+  invocation.args = {"--exit-now", "7"};
+  invocation.null_stdio = true;
+  ASSERT_TRUE(platform::start_process(invocation, &process));
   EXPECT_EQ(process.wait(), 7);
   if constexpr (!platform::kWindows) {
     // The socket file of the pipe it listened on went with it.
@@ -145,22 +145,22 @@ TEST(PlatformProcess, ExitNowEndsTheProcessFromAnotherThread) {
 
 TEST(PlatformProcess, AMissingProgramCannotBeStarted) {
   testlib::TempDir dir;
-  platform::ProcessSpec spec;
-  spec.program = dir.file(std::string("no_such_program") + platform::kExeSuffix);
+  platform::ProcessSpec invocation;
+  invocation.program = dir.file(std::string("no_such_program") + platform::kExeSuffix);
   platform::Process process;
-  EXPECT_FALSE(platform::start_process(spec, &process));
+  EXPECT_FALSE(platform::start_process(invocation, &process));
   EXPECT_FALSE(process.valid());
 }
 
 TEST(PlatformProcessPosix, NewSessionAndNullDevice) {
   if constexpr (platform::kWindows) GTEST_SKIP() << "sessions and /proc are POSIX matters";
-  platform::ProcessSpec spec;
-  spec.program = argv_echo();
-  spec.args = {"--hang"};
-  spec.new_session = true;
-  spec.null_stdio = true;
+  platform::ProcessSpec invocation;
+  invocation.program = argv_echo();
+  invocation.args = {"--hang"};
+  invocation.new_session = true;
+  invocation.null_stdio = true;
   platform::Process process;
-  ASSERT_TRUE(platform::start_process(spec, &process));
+  ASSERT_TRUE(platform::start_process(invocation, &process));
   const std::string proc = "/proc/" + std::to_string(process.pid());
   // Field 6 of /proc/<pid>/stat is the session id; the command field comes
   // in parentheses before it.

@@ -35,17 +35,17 @@ std::string unique_pipe_name(const std::string& tag) {
          std::to_string(counter++);
 }
 
-// Runs `spec` with its output captured in files and waits for it.
-testlib::RunResult run_spec(platform::ProcessSpec spec) {
+// Runs `invocation` with its output captured in files and waits for it.
+testlib::RunResult run_spec(platform::ProcessSpec invocation) {
   testlib::TempDir capture;
-  spec.stdout_path = capture.file("out");
-  spec.stderr_path = capture.file("err");
+  invocation.stdout_path = capture.file("out");
+  invocation.stderr_path = capture.file("err");
   testlib::RunResult result;
   platform::Process process;
-  if (!platform::start_process(spec, &process)) return result;
+  if (!platform::start_process(invocation, &process)) return result;
   result.status = process.wait();
-  result.out = testlib::strip_cr(testlib::read_file(spec.stdout_path));
-  result.err = testlib::strip_cr(testlib::read_file(spec.stderr_path));
+  result.out = testlib::strip_cr(testlib::read_file(invocation.stdout_path));
+  result.err = testlib::strip_cr(testlib::read_file(invocation.stderr_path));
   return result;
 }
 
@@ -275,10 +275,10 @@ TEST(Win32Processes, ArgumentsWithBlanksQuotesAndBackslashesArriveUnchanged) {
   const std::vector<std::string> args = {
       "plain", "two words", "quote\"inside", "ends with\\", "C:\\dir with blank\\",
       "\\\\server\\share", "a\\\"b", "", "tab\there", "a\" & echo injected & \"b"};
-  platform::ProcessSpec spec;
-  spec.program = echo_program();
-  spec.args = args;
-  const testlib::RunResult result = run_spec(spec);
+  platform::ProcessSpec invocation;
+  invocation.program = echo_program();
+  invocation.args = args;
+  const testlib::RunResult result = run_spec(invocation);
   ASSERT_EQ(result.status, 0) << result.err;
   std::string expected;
   for (const std::string& arg : args) expected += arg + "\n";
@@ -286,41 +286,41 @@ TEST(Win32Processes, ArgumentsWithBlanksQuotesAndBackslashesArriveUnchanged) {
 }
 
 TEST(Win32Processes, CommandLineIsHandedOverAsItStands) {
-  platform::ProcessSpec spec;
+  platform::ProcessSpec invocation;
   // The program field is not used when a command line is given: its first
   // token names the program.
-  spec.program = "Z:\\no\\such\\program.exe";
-  spec.command_line = "\"" + echo_program() + "\" alpha \"beta  gamma\" de\\\"lta x\\\\\"y z\"";
-  const testlib::RunResult result = run_spec(spec);
+  invocation.program = "Z:\\no\\such\\program.exe";
+  invocation.command_line = "\"" + echo_program() + "\" alpha \"beta  gamma\" de\\\"lta x\\\\\"y z\"";
+  const testlib::RunResult result = run_spec(invocation);
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "alpha\nbeta  gamma\nde\"lta\nx\\y z\n");
 }
 
 TEST(Win32Processes, ExitStatusIsTheFull32BitCode) {
-  platform::ProcessSpec spec;
-  spec.program = echo_program();
-  spec.args = {"--exit", "-1"};
-  EXPECT_EQ(run_spec(spec).status, -1) << "0xFFFFFFFF";
-  spec.args = {"--exit", "258"};
-  EXPECT_EQ(run_spec(spec).status, 258) << "not only the low byte";
-  spec.args = {"--exit-now", "7"};
-  EXPECT_EQ(run_spec(spec).status, 7) << "exit_now from a thread while the main thread waits";
+  platform::ProcessSpec invocation;
+  invocation.program = echo_program();
+  invocation.args = {"--exit", "-1"};
+  EXPECT_EQ(run_spec(invocation).status, -1) << "0xFFFFFFFF";
+  invocation.args = {"--exit", "258"};
+  EXPECT_EQ(run_spec(invocation).status, 258) << "not only the low byte";
+  invocation.args = {"--exit-now", "7"};
+  EXPECT_EQ(run_spec(invocation).status, 7) << "exit_now from a thread while the main thread waits";
 }
 
 TEST(Win32Processes, HiddenChildRunsInItsWorkingDirectoryWithRedirectedStreams) {
   testlib::TempDir dir;
-  platform::ProcessSpec spec;
-  spec.program = echo_program();
-  spec.hidden = true;
-  spec.working_dir = dir.path();
-  spec.args = {"--cwd"};
-  testlib::RunResult result = run_spec(spec);
+  platform::ProcessSpec invocation;
+  invocation.program = echo_program();
+  invocation.hidden = true;
+  invocation.working_dir = dir.path();
+  invocation.args = {"--cwd"};
+  testlib::RunResult result = run_spec(invocation);
   ASSERT_EQ(result.status, 0);
   EXPECT_TRUE(platform::paths_equal_ignoring_case(result.out, dir.path() + "\n"))
       << result.out << " vs " << dir.path();
 
-  spec.args = {"--stderr", "to the error file"};
-  result = run_spec(spec);
+  invocation.args = {"--stderr", "to the error file"};
+  result = run_spec(invocation);
   EXPECT_EQ(result.err, "to the error file\n");
   EXPECT_EQ(result.out, "");
 
@@ -339,18 +339,18 @@ TEST(Win32Processes, HiddenChildRunsInItsWorkingDirectoryWithRedirectedStreams) 
 }
 
 TEST(Win32Processes, KilledChildEndsWithStatusOne) {
-  platform::ProcessSpec spec;
-  spec.program = echo_program();
-  spec.args = {"--hang"};
-  spec.null_stdio = true;
+  platform::ProcessSpec invocation;
+  invocation.program = echo_program();
+  invocation.args = {"--hang"};
+  invocation.null_stdio = true;
 
   platform::Process by_handle;
-  ASSERT_TRUE(platform::start_process(spec, &by_handle));
+  ASSERT_TRUE(platform::start_process(invocation, &by_handle));
   EXPECT_TRUE(by_handle.kill());
   EXPECT_EQ(by_handle.wait(), 1);
 
   platform::Process by_pid;
-  ASSERT_TRUE(platform::start_process(spec, &by_pid));
+  ASSERT_TRUE(platform::start_process(invocation, &by_pid));
   EXPECT_TRUE(platform::kill_process(by_pid.pid()));
   EXPECT_EQ(by_pid.wait(), 1);
 }
@@ -366,12 +366,12 @@ TEST(Win32Processes, ImagePathOfLiveEndedAndUnknownProcesses) {
   const std::string ready_name = unique_pipe_name("ready");
   auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr);
   ASSERT_NE(ready, nullptr);
-  platform::ProcessSpec spec;
-  spec.program = echo_program();
-  spec.args = {"--hang", ready_name};
-  spec.null_stdio = true;
+  platform::ProcessSpec invocation;
+  invocation.program = echo_program();
+  invocation.args = {"--hang", ready_name};
+  invocation.null_stdio = true;
   platform::Process child;
-  ASSERT_TRUE(platform::start_process(spec, &child));
+  ASSERT_TRUE(platform::start_process(invocation, &child));
   ASSERT_NE(ready->connect(), platform::ConnectResult::failed);
   EXPECT_TRUE(platform::paths_equal_ignoring_case(platform::process_image_path(child.pid()),
                                                   echo_program()))
@@ -414,20 +414,20 @@ TEST(Win32Files, TempDirDirectoriesAndPidFile) {
 
 TEST(Win32Environment, SettingReachesTheRuntimeAndChildrenAndEmptyUnsets) {
   const std::string name = "TW_WIN32_TEST_VARIABLE";
-  platform::ProcessSpec spec;
-  spec.program = echo_program();
-  spec.args = {"--env", name};
+  platform::ProcessSpec invocation;
+  invocation.program = echo_program();
+  invocation.args = {"--env", name};
 
   ASSERT_TRUE(platform::set_env(name, "a value"));
   EXPECT_EQ(platform::get_env(name), "a value");
   ASSERT_NE(std::getenv(name.c_str()), nullptr);
   EXPECT_STREQ(std::getenv(name.c_str()), "a value");
-  EXPECT_EQ(run_spec(spec).out, "set:a value\n");
+  EXPECT_EQ(run_spec(invocation).out, "set:a value\n");
 
   ASSERT_TRUE(platform::set_env(name, ""));
   EXPECT_EQ(platform::get_env(name), "");
   EXPECT_EQ(std::getenv(name.c_str()), nullptr);
-  EXPECT_EQ(run_spec(spec).out, "unset\n");
+  EXPECT_EQ(run_spec(invocation).out, "unset\n");
   EXPECT_TRUE(platform::set_env(name, "")) << "unsetting twice is fine";
 }
 

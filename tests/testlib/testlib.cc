@@ -94,18 +94,18 @@ std::string strip_cr(std::string text) {
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::string& working_dir) {
   TempDir capture;
-  platform::ProcessSpec spec;
-  spec.program = program;
-  spec.args = args;
-  spec.working_dir = working_dir;
-  spec.stdout_path = capture.file("out");
-  spec.stderr_path = capture.file("err");
+  platform::ProcessSpec invocation;
+  invocation.program = program;
+  invocation.args = args;
+  invocation.working_dir = working_dir;
+  invocation.stdout_path = capture.file("out");
+  invocation.stderr_path = capture.file("err");
   RunResult result;
   platform::Process process;
-  if (!platform::start_process(spec, &process)) return result;
+  if (!platform::start_process(invocation, &process)) return result;
   result.status = process.wait();
-  result.out = strip_cr(read_file(spec.stdout_path));
-  result.err = strip_cr(read_file(spec.stderr_path));
+  result.out = strip_cr(read_file(invocation.stdout_path));
+  result.err = strip_cr(read_file(invocation.stderr_path));
   return result;
 }
 
