@@ -17,6 +17,9 @@ printf 'one\ntwo\nthree\n' >"$work/base.txt"
 printf 'one\ntwo, mine\nthree\n' >"$work/mine.txt"
 printf 'one\ntwo\nthree, theirs\n' >"$work/theirs.txt"
 export TMPDIR="$work/tmp"   # a private work directory, so nothing else is disturbed
+# The graphical-client stand-in keeps a copy of every request it is handed.
+export MARLOW_STANDIN_RECORD="$work/received"
+mkdir -p "$MARLOW_STANDIN_RECORD"
 cd "$work"
 echo "\$ tarnwick -out merged.txt base.txt mine.txt theirs.txt"
 status=0
@@ -25,6 +28,8 @@ echo "tarnwick exit status: $status"
 wd="$TMPDIR/$(id -un).tarnwick"
 echo "-- $wd/hollin_service.log"; cat "$wd/hollin_service.log" 2>/dev/null || true
 echo "-- $wd/tarnwick.log"; cat "$wd/tarnwick.log" 2>/dev/null || true
+echo "-- what the graphical client received"
+cat "$MARLOW_STANDIN_RECORD"/request-*.txt 2>/dev/null; echo
 # The service lives until its graphical client ends; end both.
 if [ -s "$wd/hollin_service.pid" ]; then
   pkill -P "$(cat "$wd/hollin_service.pid")" 2>/dev/null || true
