@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/platform.h"
+
 namespace {
 
 TEST(PidTextTest, ReadsLikeFormattedStreamInput) {
@@ -18,6 +20,16 @@ TEST(PidTextTest, ReadsLikeFormattedStreamInput) {
   EXPECT_EQ(parse_pid_text("+"), std::nullopt);
   EXPECT_EQ(parse_pid_text("- 5"), std::nullopt);
   EXPECT_EQ(parse_pid_text("99999999999"), std::nullopt);
+}
+
+TEST(ServiceImagePathTest, MatchesRegardlessOfLetterCaseOnly) {
+  EXPECT_TRUE(platform::paths_equal_ignoring_case("C:\\PROD\\BIN\\HOLLIN_SERVICE.EXE",
+                                                  "C:\\Prod\\bin\\hollin_service.exe"));
+  EXPECT_FALSE(platform::paths_equal_ignoring_case("C:\\Other\\bin\\hollin_service.exe",
+                                                   "C:\\Prod\\bin\\hollin_service.exe"));
+  EXPECT_FALSE(platform::paths_equal_ignoring_case("C:\\PROGRA~1\\bin\\hollin_service.exe",
+                                                   "C:\\Program Files\\bin\\hollin_service.exe"));
+  EXPECT_FALSE(platform::paths_equal_ignoring_case("", "C:\\Prod\\bin\\hollin_service.exe"));
 }
 
 TEST(ServiceSpecTest, WindowsCommandLineKeepsPathsWhole) {
