@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -117,11 +118,11 @@ inline double timed_run(const platform::ProcessSpec& invocation, int expected_st
   return status == expected_status ? ms : -1;
 }
 
-// Runs `total` copies of `invocation`, `concurrency` at a time, each started as
-// soon as one ends. Returns the wall time in milliseconds; `*failures`
-// counts the runs that did not end with `expected_status`.
-inline double run_concurrently(const platform::ProcessSpec& invocation, int expected_status, int total,
-                               int concurrency, int* failures) {
+// Runs `one` `total` times from `concurrency` threads, each taking the next
+// run as soon as its last one ends. Returns the wall time in milliseconds;
+// `*failures` counts the runs for which `one` returned false.
+inline double time_concurrently(int total, int concurrency, const std::function<bool()>& one,
+                                int* failures) {
   std::atomic<int> next{0};
   std::atomic<int> failed{0};
   const Clock::time_point start = Clock::now();
@@ -129,13 +130,21 @@ inline double run_concurrently(const platform::ProcessSpec& invocation, int expe
   for (int i = 0; i < concurrency; ++i) {
     workers.emplace_back([&] {
       while (next.fetch_add(1) < total) {
-        if (timed_run(invocation, expected_status) < 0) failed.fetch_add(1);
+        if (!one()) failed.fetch_add(1);
       }
     });
   }
   for (std::thread& worker : workers) worker.join();
   *failures = failed.load();
   return ms_since(start);
+}
+
+// Runs `total` copies of `invocation`, `concurrency` at a time; the wall time
+// in ms. `*failures` counts the runs that did not end with `expected_status`.
+inline double run_concurrently(const platform::ProcessSpec& invocation, int expected_status, int total,
+                               int concurrency, int* failures) {
+  return time_concurrently(
+      total, concurrency, [&] { return timed_run(invocation, expected_status) >= 0; }, failures);
 }
 
 // ---------------------------------------------------------------------------
@@ -285,20 +294,8 @@ inline Samples time_round_trips(const std::string& name, const std::string& requ
 // Runs `total` round trips from `concurrency` threads; the wall time in ms.
 inline double round_trips_concurrently(const std::string& name, const std::string& request,
                                        int total, int concurrency, int* failures) {
-  std::atomic<int> next{0};
-  std::atomic<int> failed{0};
-  const Clock::time_point start = Clock::now();
-  std::vector<std::thread> workers;
-  for (int i = 0; i < concurrency; ++i) {
-    workers.emplace_back([&] {
-      while (next.fetch_add(1) < total) {
-        if (!pipe_round_trip(name, request)) failed.fetch_add(1);
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
-  *failures = failed.load();
-  return ms_since(start);
+  return time_concurrently(
+      total, concurrency, [&] { return pipe_round_trip(name, request); }, failures);
 }
 
 // ---------------------------------------------------------------------------

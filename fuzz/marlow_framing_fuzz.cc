@@ -1,36 +1,21 @@
-// Fuzzes the marlow stand-in's reading of a framed request
+// Fuzzes a graphical client's reading of a framed request
 // ("POST ... \r\nContent-Length: n\r\n\r\n" and n body bytes) and of its
-// wrapper pipe property. The stand-in keeps these helpers in an unnamed
-// namespace of its only source file, so that file is compiled into this
-// target with its main renamed.
+// wrapper pipe property, as every graphical client of ours reads them.
 //
 // Input: a byte of read sizes, then the stream the request pipe delivers.
 // The stream is handed out in reads whose sizes follow that byte, never more
 // than the reader asks for.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "fuzz_util.h"
+#include "support/graphical_client.h"
 #include "support/platform.h"
-
-#define main marlow_standin_main
-#include "standins/marlow/main.cc"
-#undef main
 
 namespace {
 

@@ -26,7 +26,7 @@ bool has_display() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string name = marlow::wrapper_pipe_name(argc, argv);
+  const std::string name = wrapper_pipe_name(argc, argv);
   std::unique_ptr<platform::ClientPipe> wrapper;
   if (name.empty() || platform::open_client_pipe(name, platform::PipeAccess::read, true,
                                                  &wrapper) != platform::OpenStatus::opened) {

@@ -13,9 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kWrapperPipeProperty =
-    "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=";
-
 // Opens one per-request pipe, waiting while its only instance is busy.
 std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
                                                         platform::PipeAccess access) {
@@ -55,54 +52,6 @@ bool read_whole_file(const std::string& path, std::string* out) {
 }
 
 }  // namespace
-
-std::string wrapper_pipe_name(int argc, char** argv) {
-  const std::string property = kWrapperPipeProperty;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.compare(0, property.size(), property) != 0) continue;
-    std::string name = arg.substr(property.size());
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-      name = name.substr(1, name.size() - 2);
-    }
-    return name;
-  }
-  return std::string();
-}
-
-std::optional<std::pair<std::string, std::string>> NoticeSplitter::next() {
-  const std::size_t first = pending_.find('\n');
-  if (first == std::string::npos) return std::nullopt;
-  const std::size_t second = pending_.find('\n', first + 1);
-  if (second == std::string::npos) return std::nullopt;
-  std::pair<std::string, std::string> notice(pending_.substr(0, first),
-                                             pending_.substr(first + 1, second - first - 1));
-  pending_.erase(0, second + 1);
-  return notice;
-}
-
-std::string read_framed_request(platform::ClientPipe& pipe) {
-  std::string data;
-  char buffer[4096];
-  for (;;) {
-    std::size_t want = sizeof buffer;
-    const std::size_t end = data.find("\r\n\r\n");
-    if (end != std::string::npos) {
-      const std::string key = "Content-Length:";
-      const std::size_t at = data.find(key);
-      if (at != std::string::npos && at < end) {
-        const unsigned long long length = std::strtoull(data.c_str() + at + key.size(), nullptr, 10);
-        const std::size_t total = end + 4 + static_cast<std::size_t>(length);
-        if (data.size() >= total) break;
-        want = std::min(want, total - data.size());
-      }
-    }
-    std::size_t got = 0;
-    if (!pipe.read(buffer, want, &got) || got == 0) break;
-    data.append(buffer, got);
-  }
-  return data;
-}
 
 std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler) {
   NoticeSplitter splitter;

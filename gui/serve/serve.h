@@ -14,30 +14,13 @@
 #include "engine/diff.h"
 #include "engine/text_codec.h"
 #include "engine/xmlrpc.h"
+#include "support/graphical_client.h"
 #include "support/platform.h"
 
 namespace marlow {
 
-// The wrapper pipe name from the command line property
-// -Dcom.orvane.tessel.team.client.integration.wrapperpipe=<name> (double
-// quotes around the name are removed); empty when the property is missing.
-std::string wrapper_pipe_name(int argc, char** argv);
-
-// Splits the bytes of the wrapper pipe into notices: two pipe names, each
-// ended by a line feed. Bytes may arrive in any pieces.
-class NoticeSplitter {
- public:
-  void feed(const char* data, std::size_t size) { pending_.append(data, size); }
-  // The next whole notice (request pipe, response pipe), if one has arrived.
-  std::optional<std::pair<std::string, std::string>> next();
-
- private:
-  std::string pending_;
-};
-
-// Reads the framed request: the header up to the empty line, then as many
-// body bytes as its Content-Length says (or up to the end of the message).
-std::string read_framed_request(platform::ClientPipe& pipe);
+// The wrapper pipe's name, the notices and the framed request are read as
+// every graphical client reads them (support/graphical_client.h).
 
 // Answers one framed request with a reply message; called on the request's
 // own thread, so it may block (for example until a window closes).

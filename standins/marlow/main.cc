@@ -57,14 +57,13 @@
 #include <utility>
 #include <vector>
 
+#include "support/graphical_client.h"
 #include "support/platform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kWrapperPipeProperty =
-    "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=";
 
 std::string g_record_dir;
 std::string g_default_mode;
@@ -155,37 +154,6 @@ std::unique_ptr<platform::ClientPipe> open_pipe(const std::string& name,
   return nullptr;
 }
 
-// The length in the framed request's header, or -1 while the header is
-// incomplete; `*header_end` receives the offset of the body.
-long long framed_length(const std::string& data, std::size_t* header_end) {
-  const std::size_t end = data.find("\r\n\r\n");
-  if (end == std::string::npos) return -1;
-  *header_end = end + 4;
-  const std::string key = "Content-Length: ";
-  const std::size_t at = data.find(key);
-  if (at == std::string::npos || at > end) return 0;
-  return std::atoll(data.c_str() + at + key.size());
-}
-
-std::string read_framed_request(platform::ClientPipe& pipe) {
-  std::string data;
-  char buffer[4096];
-  for (;;) {
-    std::size_t want = sizeof buffer;
-    std::size_t body_at = 0;
-    const long long length = framed_length(data, &body_at);
-    if (length >= 0) {
-      const std::size_t total = body_at + static_cast<std::size_t>(length);
-      if (data.size() >= total) break;
-      want = std::min(want, total - data.size());
-    }
-    std::size_t got = 0;
-    if (!pipe.read(buffer, want, &got) || got == 0) break;
-    data.append(buffer, got);
-  }
-  return data;
-}
-
 void serve(std::string request_name, std::string response_name, unsigned number,
            std::string mode) {
   const std::string suffix = pid_text() + "-" + std::to_string(number) + ".txt";
@@ -210,20 +178,6 @@ void serve(std::string request_name, std::string response_name, unsigned number,
   const std::string reply = reply_for(mode);
   out->write(reply.data(), reply.size());
   report_event("replied " + std::to_string(number));
-}
-
-std::string wrapper_pipe_name(int argc, char** argv) {
-  const std::string property = kWrapperPipeProperty;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.compare(0, property.size(), property) != 0) continue;
-    std::string name = arg.substr(property.size());
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-      name = name.substr(1, name.size() - 2);
-    }
-    return name;
-  }
-  return std::string();
 }
 
 void record_start(int argc, char** argv) {
@@ -263,26 +217,19 @@ int main(int argc, char** argv) {
   const std::string start_mode = current_mode();
   if (start_mode == "exit") platform::exit_now(0);
 
-  std::string pending;
+  NoticeSplitter notices;
   unsigned number = 0;
   char buffer[4096];
   for (;;) {
     std::size_t got = 0;
     if (!wrapper->read(buffer, sizeof buffer, &got) || got == 0) break;
-    pending.append(buffer, got);
-    for (;;) {
-      const std::size_t first = pending.find('\n');
-      if (first == std::string::npos) break;
-      const std::size_t second = pending.find('\n', first + 1);
-      if (second == std::string::npos) break;
-      const std::string notice = pending.substr(0, second + 1);
-      std::string request_name = pending.substr(0, first);
-      std::string response_name = pending.substr(first + 1, second - first - 1);
-      pending.erase(0, second + 1);
+    notices.feed(buffer, got);
+    while (auto names = notices.next()) {
       ++number;
-      record("notice-" + pid_text() + "-" + std::to_string(number) + ".txt", notice);
+      record("notice-" + pid_text() + "-" + std::to_string(number) + ".txt",
+             names->first + "\n" + names->second + "\n");
       if (start_mode == "never") continue;
-      std::thread(serve, std::move(request_name), std::move(response_name), number,
+      std::thread(serve, std::move(names->first), std::move(names->second), number,
                   current_mode())
           .detach();
     }

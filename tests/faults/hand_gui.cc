@@ -10,19 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The body length that a complete framed request header announces, or -1
-// while the header has not fully arrived; `*body_at` receives the offset of
-// the body.
-long long announced_length(const std::string& data, std::size_t* body_at) {
-  const std::size_t end = data.find("\r\n\r\n");
-  if (end == std::string::npos) return -1;
-  *body_at = end + 4;
-  const std::string key = "Content-Length: ";
-  const std::size_t at = data.find(key);
-  if (at == std::string::npos || at > end) return 0;
-  return std::atoll(data.c_str() + at + key.size());
-}
-
 int count_entries(const std::string& dir) {
   if constexpr (platform::kWindows) return -1;
   std::error_code ec;
@@ -40,20 +27,16 @@ bool HandGui::connect(const std::string& name) {
 
 bool HandGui::next_notice(Notice* notice) {
   for (;;) {
-    const std::size_t first = pending_.find('\n');
-    const std::size_t second =
-        first == std::string::npos ? std::string::npos : pending_.find('\n', first + 1);
-    if (second != std::string::npos) {
-      notice->request_pipe = pending_.substr(0, first);
-      notice->response_pipe = pending_.substr(first + 1, second - first - 1);
-      pending_.erase(0, second + 1);
+    if (auto names = notices_.next()) {
+      notice->request_pipe = std::move(names->first);
+      notice->response_pipe = std::move(names->second);
       return true;
     }
     if (!wrapper_) return false;
     char buffer[4096];
     std::size_t got = 0;
     if (!wrapper_->read(buffer, sizeof buffer, &got) || got == 0) return false;
-    pending_.append(buffer, got);
+    notices_.feed(buffer, got);
   }
 }
 
@@ -67,15 +50,7 @@ bool HandGui::serve(const Notice& notice, const std::string& reply, std::string*
           platform::OpenStatus::opened) {
     return false;
   }
-  char buffer[8192];
-  for (;;) {
-    std::size_t body_at = 0;
-    const long long length = announced_length(*framed, &body_at);
-    if (length >= 0 && framed->size() >= body_at + static_cast<std::size_t>(length)) break;
-    std::size_t got = 0;
-    if (!in->read(buffer, sizeof buffer, &got) || got == 0) break;
-    framed->append(buffer, got);
-  }
+  *framed = read_framed_request(*in);
   if (!reply.empty()) out->write(reply.data(), reply.size());
   return true;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/graphical_client.h"
 #include "support/platform.h"
 #include "tests/e2e/fixture.h"
 
@@ -36,7 +37,7 @@ class HandGui {
 
  private:
   std::unique_ptr<platform::ClientPipe> wrapper_;
-  std::string pending_;
+  NoticeSplitter notices_;
 };
 
 // An HTTP-framed XML-RPC response whose first boolean is `value`.

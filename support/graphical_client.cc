@@ -1,0 +1,58 @@
+#include "support/graphical_client.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+std::string wrapper_pipe_name(int argc, const char* const* argv) {
+  const std::string property = kWrapperPipeProperty;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.compare(0, property.size(), property) != 0) continue;
+    std::string name = arg.substr(property.size());
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+      name = name.substr(1, name.size() - 2);
+    }
+    return name;
+  }
+  return std::string();
+}
+
+std::optional<std::pair<std::string, std::string>> NoticeSplitter::next() {
+  const std::size_t first = pending_.find('\n');
+  if (first == std::string::npos) return std::nullopt;
+  const std::size_t second = pending_.find('\n', first + 1);
+  if (second == std::string::npos) return std::nullopt;
+  std::pair<std::string, std::string> notice(pending_.substr(0, first),
+                                             pending_.substr(first + 1, second - first - 1));
+  pending_.erase(0, second + 1);
+  return notice;
+}
+
+long long framed_length(const std::string& data, std::size_t* body_at) {
+  const std::size_t end = data.find("\r\n\r\n");
+  if (end == std::string::npos) return -1;
+  *body_at = end + 4;
+  const std::string key = "Content-Length: ";
+  const std::size_t at = data.find(key);
+  if (at == std::string::npos || at > end) return 0;
+  return std::atoll(data.c_str() + at + key.size());
+}
+
+std::string read_framed_request(platform::ClientPipe& pipe) {
+  std::string data;
+  char buffer[4096];
+  for (;;) {
+    std::size_t want = sizeof buffer;
+    std::size_t body_at = 0;
+    const long long length = framed_length(data, &body_at);
+    if (length >= 0) {
+      const std::size_t total = body_at + static_cast<std::size_t>(length);
+      if (data.size() >= total) break;
+      want = std::min(want, total - data.size());
+    }
+    std::size_t got = 0;
+    if (!pipe.read(buffer, want, &got) || got == 0) break;
+    data.append(buffer, got);
+  }
+  return data;
+}
