@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
 #include "support/platform.h"
 
@@ -43,8 +42,6 @@ int msg_set_app_name(const char* name) {
   app_name() = name != nullptr ? name : "";
   return 0;
 }
-
-std::string msg_app_name() { return app_name(); }
 
 int msg_print(int kind, const MessageCatalogue* catalogue, int index) {
   if (kind != kCatalogueKind || catalogue == nullptr || index < 0 ||

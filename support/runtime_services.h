@@ -23,8 +23,6 @@ struct MessageCatalogue {
 int svc_system_init();
 // Later messages carry this program name. Always 0.
 int msg_set_app_name(const char* name);
-// The program name set by msg_set_app_name ("" before).
-std::string msg_app_name();
 // Prints entry `index` of `catalogue` on standard error. Kind 6 is the
 // catalogue kind; an entry whose number is 1 (a usage text) is printed as it
 // stands, any other behind the program name ("tarnwick: text"). Returns 0, or
