@@ -7,7 +7,7 @@
 # an independent reference)
 set -eu
 want=${1:-all}
-pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev"
+pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps"
 if [ "$want" = all ]; then
   pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine"
 fi
