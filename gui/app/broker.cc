@@ -5,7 +5,8 @@
 #include <future>
 #include <memory>
 
-#include "app/windows.h"
+#include "app/compare_window.h"
+#include "app/merge_window.h"
 
 namespace marlow {
 

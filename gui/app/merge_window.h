@@ -1,53 +1,18 @@
-// The windows of the graphical client: a side-by-side comparison and a
-// merge. Each answers its call once, when it closes, through `finish`.
+// The merge window: conflicts settled one by one, the result saved.
 #pragma once
 
 #include <QPlainTextEdit>
 #include <QWidget>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "app/finish.h"
 #include "serve/serve.h"
 
-class QComboBox;
 class QLabel;
 class QPushButton;
 
 namespace marlow {
-
-// Receives the reply message of the window's call.
-using Finish = std::function<void(const std::string& reply)>;
-
-// Contributor 0 on the left, any other on the right (chosen in a list when
-// there are more than two), lines aligned with blank fillers, differences
-// highlighted, next/previous difference. Closing answers 1.
-class CompareWindow : public QWidget {
-  Q_OBJECT
- public:
-  CompareWindow(Job job, Finish finish);
-  ~CompareWindow() override;
-
-  int difference_count() const { return static_cast<int>(differences_.size()); }
-  int current_difference() const { return current_; }
-  QPlainTextEdit* left() const { return left_; }
-  QPlainTextEdit* right() const { return right_; }
-  void show_pair(int right_contributor);
-  void go_to_difference(int index);
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
- private:
-  Job job_;
-  Finish finish_;
-  QPlainTextEdit* left_ = nullptr;
-  QPlainTextEdit* right_ = nullptr;
-  QComboBox* chooser_ = nullptr;
-  QLabel* status_ = nullptr;
-  std::vector<int> differences_;  // first display row of each difference
-  int current_ = -1;
-};
 
 // One conflict at a time: every contributor's lines side by side, buttons
 // to take one of them or all changed ones, and an editable result. Save

@@ -1,0 +1,45 @@
+// What the window tests share: a temporary directory with files, and the
+// call the client sends for them.
+#pragma once
+
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/xmlrpc.h"
+
+namespace marlow::testing {
+
+inline std::string call(const std::string& method, const std::string& out,
+                 const std::vector<std::string>& paths) {
+  std::string text = "<methodCall><methodName>" + method + "</methodName><params>";
+  if (!out.empty()) text += "<param><value><string>" + xml_escape(out) + "</string></value></param>";
+  std::string array = "<param><value><array>";
+  for (const std::string& p : paths) {
+    array += "<data><value><string>" + xml_escape(p) + "</string></value></data>";
+  }
+  array += "</array></value></param>";
+  return text + array + array + "<param><value><string></string></value></param></params></methodCall>";
+}
+
+
+class Files {
+ public:
+  std::string path(const char* name) const { return (dir_.path() + "/" + name).toStdString(); }
+  void write(const char* name, const std::string& text) const {
+    std::ofstream(path(name), std::ios::binary) << text;
+  }
+  std::string read(const char* name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+}  // namespace marlow::testing
