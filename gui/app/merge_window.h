@@ -25,6 +25,7 @@ class MergeWindow : public QWidget {
   ~MergeWindow() override;
 
   std::size_t conflict_count() const { return resolutions_.size(); }
+  std::size_t current_conflict() const { return current_; }
   std::size_t unresolved_count() const;
   void go_to_conflict(std::size_t index);
   void take(std::size_t side);
