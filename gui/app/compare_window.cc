@@ -1,55 +1,287 @@
 #include "app/compare_window.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
 #include <QTextBlock>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <functional>
 
-#include "app/panes.h"
+#include "engine/diff.h"
+#include "engine/inline_diff.h"
 #include "engine/xmlrpc.h"
 
 namespace marlow {
+namespace {
+
+// Lines longer than this are highlighted as a whole: a character diff of
+// megabyte lines would only slow the window down.
+constexpr std::size_t kInlineLimit = 4000;
+
+// A display name in bold, shortened in the middle when the pane is narrow.
+class NameLabel : public QWidget {
+ public:
+  NameLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
+    QFont bold = font();
+    bold.setBold(true);
+    setFont(bold);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  }
+  QSize sizeHint() const override {
+    return QSize(fontMetrics().horizontalAdvance(text_), fontMetrics().height() + 4);
+  }
+  QSize minimumSizeHint() const override { return QSize(0, fontMetrics().height() + 4); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(text_, Qt::ElideMiddle, width()));
+  }
+
+ private:
+  QString text_;
+};
+
+// A strip beside the panes with a mark for every difference over the height
+// of the whole text; a click goes to the difference nearest to it.
+class DifferenceMap : public QWidget {
+ public:
+  DifferenceMap(QWidget* parent, std::function<void(int)> go) : QWidget(parent), go_(std::move(go)) {
+    setFixedWidth(14);
+    setToolTip(CompareWindow::tr("Differences in the whole text; click to go to one"));
+  }
+  // `row_height`: the panes' line height, so that a short text is drawn to
+  // the scale of the panes rather than stretched.
+  void set(int rows, int row_height, std::vector<std::pair<int, int>> differences) {
+    rows_ = std::max(rows, 1);
+    row_height_ = std::max(row_height, 1);
+    differences_ = std::move(differences);
+    update();
+  }
+  void set_current(int current) {
+    current_ = current;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(248, 248, 248));
+    painter.setPen(QColor(210, 210, 210));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const double scale = std::min<double>(row_height_, static_cast<double>(height() - 2) / rows_);
+    for (std::size_t i = 0; i < differences_.size(); ++i) {
+      const auto [first, end] = differences_[i];
+      const int top = 1 + static_cast<int>(first * scale);
+      const int bottom = std::max(top + 2, 1 + static_cast<int>(end * scale));
+      const bool current = static_cast<int>(i) == current_;
+      painter.fillRect(QRect(2, top, width() - 4, bottom - top),
+                       current ? QColor(50, 110, 210) : QColor(230, 150, 40));
+    }
+  }
+  void mousePressEvent(QMouseEvent* event) override {
+    if (differences_.empty()) return;
+    const double scale = std::min<double>(row_height_, static_cast<double>(height() - 2) / rows_);
+    const double row = (event->position().y() - 1) / std::max(scale, 0.001);
+    int nearest = 0;
+    double distance = -1;
+    for (std::size_t i = 0; i < differences_.size(); ++i) {
+      const double middle = (differences_[i].first + differences_[i].second) / 2.0;
+      if (distance < 0 || std::abs(middle - row) < distance) {
+        distance = std::abs(middle - row);
+        nearest = static_cast<int>(i);
+      }
+    }
+    go_(nearest);
+  }
+
+ private:
+  std::function<void(int)> go_;
+  int rows_ = 1;
+  int row_height_ = 1;
+  std::vector<std::pair<int, int>> differences_;
+  int current_ = -1;
+};
+
+// "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
+QString file_note(const TextDocument& doc) {
+  QStringList parts;
+  parts << QString::fromLatin1(encoding_name(doc.encoding));
+  if (doc.bom) parts << CompareWindow::tr("BOM");
+  std::size_t lf = 0;
+  std::size_t crlf = 0;
+  for (const Line& line : doc.lines) {
+    if (line.eol == "\r\n") ++crlf;
+    if (line.eol == "\n") ++lf;
+  }
+  if (lf != 0 && crlf != 0) {
+    parts << CompareWindow::tr("mixed line ends (%1 LF, %2 CRLF)").arg(lf).arg(crlf);
+  } else if (crlf != 0) {
+    parts << QStringLiteral("CRLF");
+  } else if (lf != 0) {
+    parts << QStringLiteral("LF");
+  }
+  if (!doc.lines.empty() && doc.lines.back().eol.empty()) {
+    parts << CompareWindow::tr("no line end at the end");
+  }
+  parts << (doc.lines.size() == 1 ? CompareWindow::tr("1 line")
+                                  : CompareWindow::tr("%1 lines").arg(doc.lines.size()));
+  return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
+int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
+  int units = 0;
+  for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+               const std::vector<TextRange>& ranges) {
+  for (const TextRange& r : ranges) {
+    marks->push_back(CharMark{row, utf16_units(text, 0, r.start),
+                              utf16_units(text, r.start, r.start + r.length)});
+  }
+}
+
+// Sorted, merged union of ranges.
+std::vector<TextRange> merged(std::vector<TextRange> ranges) {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const TextRange& a, const TextRange& b) { return a.start < b.start; });
+  std::vector<TextRange> out;
+  for (const TextRange& r : ranges) {
+    if (!out.empty() && r.start <= out.back().start + out.back().length) {
+      const std::size_t end = std::max(out.back().start + out.back().length, r.start + r.length);
+      out.back().length = end - out.back().start;
+    } else {
+      out.push_back(r);
+    }
+  }
+  return out;
+}
+
+QColor colour_of(CellKind kind) {
+  switch (kind) {
+    case CellKind::same:
+      return QColor();
+    case CellKind::changed:
+      return kChanged;
+    case CellKind::added:
+      return kAdded;
+    case CellKind::removed:
+      return kRemoved;
+    case CellKind::filler:
+      return kFiller;
+  }
+  return QColor();
+}
+
+}  // namespace
 
 CompareWindow::CompareWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(tr("Compare - %1").arg(q(job_.request.display_names.front())));
+  QStringList names;
+  for (const std::string& name : job_.request.display_names) names << q(name);
+  setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
+
   auto* layout = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout();
-  auto* prev = new QPushButton(tr("Previous difference"), this);
-  auto* next = new QPushButton(tr("Next difference"), this);
-  chooser_ = new QComboBox(this);
-  for (std::size_t i = 1; i < job_.docs.size(); ++i) {
-    chooser_->addItem(q(job_.request.display_names[i]));
-  }
-  chooser_->setVisible(job_.docs.size() > 2);
+  prev_ = new QPushButton(tr("Previous difference"), this);
+  next_ = new QPushButton(tr("Next difference"), this);
+  prev_->setToolTip(tr("Go to the previous difference (Shift+F8, Alt+Up)"));
+  next_->setToolTip(tr("Go to the next difference (F8, Alt+Down)"));
   status_ = new QLabel(this);
-  bar->addWidget(prev);
-  bar->addWidget(next);
-  bar->addWidget(chooser_);
-  bar->addStretch();
+  bar->addWidget(prev_);
+  bar->addWidget(next_);
+  bar->addSpacing(12);
   bar->addWidget(status_);
+  bar->addStretch();
   layout->addLayout(bar);
-  auto* panes = new QHBoxLayout();
-  left_ = make_viewer(this);
-  right_ = make_viewer(this);
-  panes->addWidget(left_);
-  panes->addWidget(right_);
-  layout->addLayout(panes);
-  connect(left_->verticalScrollBar(), &QScrollBar::valueChanged, right_->verticalScrollBar(),
-          &QScrollBar::setValue);
-  connect(right_->verticalScrollBar(), &QScrollBar::valueChanged, left_->verticalScrollBar(),
-          &QScrollBar::setValue);
-  connect(prev, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
-  connect(next, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
-  connect(chooser_, &QComboBox::currentIndexChanged, this,
-          [this](int index) { show_pair(index + 1); });
-  resize(1000, 700);
-  show_pair(1);
+
+  auto* splitter = new QSplitter(Qt::Horizontal, this);
+  splitter->setChildrenCollapsible(false);
+  const std::size_t n = job_.docs.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    auto* column = new QWidget(splitter);
+    auto* column_layout = new QVBoxLayout(column);
+    column_layout->setContentsMargins(0, 0, 0, 0);
+    column_layout->setSpacing(2);
+    const QString name = static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
+    const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
+    auto* title = new NameLabel(name, column);
+    auto* note = new QLabel(file_note(job_.docs[i]), column);
+    note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    QFont small = note->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    note->setFont(small);
+    note->setStyleSheet(QStringLiteral("color: #666666"));
+    const QString tip = name == path ? path : tr("%1\n%2").arg(name, path);
+    title->setToolTip(tip);
+    note->setToolTip(tip);
+    auto* pane = new DiffPane(column);
+    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // One vertical scroll bar, on the right, moves all panes.
+    if (i + 1 < n) pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    column_layout->addWidget(title);
+    column_layout->addWidget(note);
+    if (i + 1 < n) {
+      column_layout->addWidget(pane);
+    } else {
+      // The overview stands right of the last pane, level with the panes.
+      auto* row = new QHBoxLayout();
+      row->setSpacing(2);
+      row->addWidget(pane, 1);
+      map_ = new DifferenceMap(column, [this](int index) { go_to_difference(index); });
+      row->addWidget(map_);
+      column_layout->addLayout(row, 1);
+    }
+    panes_.push_back(pane);
+    connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this](int value) { follow(&QPlainTextEdit::verticalScrollBar, value); });
+    connect(pane->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+            [this](int value) { follow(&QPlainTextEdit::horizontalScrollBar, value); });
+  }
+  layout->addWidget(splitter, 1);
+
+  connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
+  connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
+  const auto shortcut = [this](const QKeySequence& keys, int step) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this,
+            [this, step] { go_to_difference(current_ + step); });
+  };
+  shortcut(QKeySequence(Qt::Key_F8), 1);
+  shortcut(QKeySequence(Qt::ALT | Qt::Key_Down), 1);
+  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), -1);
+  shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), -1);
+  connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this,
+          &QWidget::close);
+
+  const QRect screen_area = screen()->availableGeometry();
+  resize(std::min(screen_area.width() * 9 / 10, 160 + 480 * static_cast<int>(n)),
+         std::min(screen_area.height() * 9 / 10, 760));
+  fill_panes();
+  if (map_ != nullptr) {
+    static_cast<DifferenceMap*>(map_)->set(panes_.front()->blockCount(),
+                                           panes_.front()->fontMetrics().lineSpacing(), differences_);
+    map_->setVisible(!differences_.empty());
+  }
+  show_status();
+  if (!differences_.empty()) go_to_difference(0);
 }
 
 CompareWindow::~CompareWindow() {
@@ -57,45 +289,99 @@ CompareWindow::~CompareWindow() {
   if (finish_) finish_(boolean_reply(true));
 }
 
-void CompareWindow::show_pair(int right_contributor) {
-  const std::vector<Line>& a = job_.docs.front().lines;
-  const std::vector<Line>& b = job_.docs[static_cast<std::size_t>(right_contributor)].lines;
-  std::vector<Line> left_rows;
-  std::vector<Line> right_rows;
-  std::vector<QColor> left_colors;
-  std::vector<QColor> right_colors;
-  differences_.clear();
-  for (const Block& block : align(a, b)) {
-    const std::size_t rows = std::max(block.left_count, block.right_count);
-    if (block.kind != BlockKind::same) differences_.push_back(static_cast<int>(left_rows.size()));
-    QColor left_color = block.kind == BlockKind::left_only ? kRemoved : kChanged;
-    QColor right_color = block.kind == BlockKind::right_only ? kAdded : kChanged;
-    if (block.kind == BlockKind::same) left_color = right_color = QColor();
-    for (std::size_t r = 0; r < rows; ++r) {
-      const bool has_left = r < block.left_count;
-      const bool has_right = r < block.right_count;
-      left_rows.push_back(has_left ? a[block.left_start + r] : Line{});
-      right_rows.push_back(has_right ? b[block.right_start + r] : Line{});
-      left_colors.push_back(has_left ? left_color : kFiller);
-      right_colors.push_back(has_right ? right_color : kFiller);
+void CompareWindow::fill_panes() {
+  std::vector<std::vector<Line>> texts;
+  texts.reserve(job_.docs.size());
+  for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
+  const RowAlignment rows = align_rows(texts);
+  const std::size_t n = texts.size();
+
+  // Each contributor's changed characters against contributor 0; contributor
+  // 0 shows the characters that any of the others changed.
+  std::vector<std::vector<CharMark>> marks(n);
+  for (const auto& [first, end] : rows.differences) {
+    differences_.emplace_back(static_cast<int>(first), static_cast<int>(end));
+    for (std::size_t row = first; row < end; ++row) {
+      if (rows.kind[0][row] != CellKind::changed) continue;
+      const std::string& base = texts[0][rows.line[0][row]].text;
+      std::vector<TextRange> base_ranges;
+      for (std::size_t s = 1; s < n; ++s) {
+        if (rows.kind[s][row] != CellKind::changed) continue;
+        const std::string& other = texts[s][rows.line[s][row]].text;
+        if (base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
+        InlineDiff d = diff_chars(base, other);
+        add_marks(&marks[s], static_cast<int>(row), other, d.other);
+        base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
+      }
+      add_marks(&marks[0], static_cast<int>(row), base, merged(std::move(base_ranges)));
     }
   }
-  left_->setPlainText(shown(left_rows));
-  right_->setPlainText(shown(right_rows));
-  highlight_rows(left_, left_colors);
-  highlight_rows(right_, right_colors);
-  current_ = -1;
-  status_->setText(differences_.empty() ? tr("The texts are identical")
-                                        : tr("%n difference(s)", nullptr, difference_count()));
-  if (!differences_.empty()) go_to_difference(0);
+
+  for (std::size_t s = 0; s < n; ++s) {
+    QString text;
+    std::vector<int> numbers(rows.rows, 0);
+    std::vector<QColor> backgrounds(rows.rows);
+    for (std::size_t row = 0; row < rows.rows; ++row) {
+      if (row != 0) text += QLatin1Char('\n');
+      const std::size_t line = rows.line[s][row];
+      if (line != kNoLine) {
+        text += q(texts[s][line].text);
+        numbers[row] = static_cast<int>(line) + 1;
+      }
+      backgrounds[row] = colour_of(rows.kind[s][row]);
+    }
+    panes_[s]->set_rows(text, std::move(numbers), backgrounds, marks[s], kChangedText);
+  }
+}
+
+void CompareWindow::follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value) {
+  if (following_) return;
+  following_ = true;
+  for (DiffPane* pane : panes_) (pane->*bar)()->setValue(value);
+  following_ = false;
 }
 
 void CompareWindow::go_to_difference(int index) {
   if (index < 0 || index >= difference_count()) return;
   current_ = index;
-  show_row(left_, differences_[static_cast<std::size_t>(index)]);
-  show_row(right_, differences_[static_cast<std::size_t>(index)]);
-  status_->setText(tr("Difference %1 of %2").arg(index + 1).arg(difference_count()));
+  const auto [first, end] = differences_[static_cast<std::size_t>(index)];
+  following_ = true;
+  for (DiffPane* pane : panes_) {
+    pane->setTextCursor(QTextCursor(pane->document()->findBlockByNumber(first)));
+    pane->set_current_rows(first, end);
+  }
+  following_ = false;
+  // The whole difference in the middle when it fits, else its start near
+  // the top (rows are one line each: the scroll value is the top row).
+  DiffPane* lead = panes_.front();
+  const int visible = std::max(1, lead->viewport()->height() / lead->fontMetrics().lineSpacing());
+  const int span = end - first;
+  const int top = span + 4 >= visible ? first - 2 : first - (visible - span) / 2;
+  lead->verticalScrollBar()->setValue(std::max(0, top));
+  follow(&QPlainTextEdit::verticalScrollBar, lead->verticalScrollBar()->value());
+  follow(&QPlainTextEdit::horizontalScrollBar, 0);
+  show_status();
+}
+
+void CompareWindow::show_status() {
+  if (differences_.empty()) {
+    status_->setText(tr("The texts are identical"));
+  } else if (current_ < 0) {
+    status_->setText(difference_count() == 1 ? tr("1 difference")
+                                             : tr("%1 differences").arg(difference_count()));
+  } else {
+    status_->setText(tr("Difference %1 of %2").arg(current_ + 1).arg(difference_count()));
+  }
+  if (map_ != nullptr) static_cast<DifferenceMap*>(map_)->set_current(current_);
+  prev_->setEnabled(current_ > 0);
+  next_->setEnabled(current_ + 1 < difference_count());
+}
+
+void CompareWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // Place the first difference again now that the panes have their size.
+  if (!shown_ && current_ >= 0) go_to_difference(current_);
+  shown_ = true;
 }
 
 void CompareWindow::closeEvent(QCloseEvent* event) {

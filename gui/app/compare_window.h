@@ -1,22 +1,26 @@
-// The comparison window: contributors side by side, differences highlighted.
+// The comparison window: every contributor side by side, differences
+// highlighted.
 #pragma once
 
-#include <QPlainTextEdit>
 #include <QWidget>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/finish.h"
+#include "app/panes.h"
 #include "serve/serve.h"
 
-class QComboBox;
 class QLabel;
+class QPushButton;
+class QScrollBar;
 
 namespace marlow {
 
-// Contributor 0 on the left, any other on the right (chosen in a list when
-// there are more than two), lines aligned with blank fillers, differences
-// highlighted, next/previous difference. Closing answers 1.
+// One pane per contributor under its display name, rows aligned against
+// contributor 0 with blank fillers, changed lines and the changed characters
+// in them highlighted against contributor 0, scrolling shared by all panes,
+// next/previous difference. Closing answers 1.
 class CompareWindow : public QWidget {
   Q_OBJECT
  public:
@@ -25,23 +29,31 @@ class CompareWindow : public QWidget {
 
   int difference_count() const { return static_cast<int>(differences_.size()); }
   int current_difference() const { return current_; }
-  QPlainTextEdit* left() const { return left_; }
-  QPlainTextEdit* right() const { return right_; }
-  void show_pair(int right_contributor);
+  int pane_count() const { return static_cast<int>(panes_.size()); }
+  DiffPane* pane(int i) const { return panes_.at(static_cast<std::size_t>(i)); }
+  // Shows difference `index` (0-based) in every pane; out of range: no change.
   void go_to_difference(int index);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void fill_panes();
+  void follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value);
+  void show_status();
+
   Job job_;
   Finish finish_;
-  QPlainTextEdit* left_ = nullptr;
-  QPlainTextEdit* right_ = nullptr;
-  QComboBox* chooser_ = nullptr;
+  std::vector<DiffPane*> panes_;
   QLabel* status_ = nullptr;
-  std::vector<int> differences_;  // first display row of each difference
+  QPushButton* prev_ = nullptr;
+  QPushButton* next_ = nullptr;
+  QWidget* map_ = nullptr;  // the overview of all differences
+  std::vector<std::pair<int, int>> differences_;  // rows [first, end) of each difference
   int current_ = -1;
+  bool following_ = false;  // while panes are scrolled to follow one another
+  bool shown_ = false;
 };
 
 }  // namespace marlow

@@ -45,3 +45,135 @@ void show_row(QPlainTextEdit* edit, int row) {
 }
 
 }  // namespace marlow
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPlainTextDocumentLayout>
+#include <QTextCursor>
+
+namespace marlow {
+
+class DiffPane::Gutter : public QWidget {
+ public:
+  explicit Gutter(DiffPane* pane) : QWidget(pane), pane_(pane) {}
+  QSize sizeHint() const override { return QSize(pane_->gutter_width(), 0); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override { pane_->paint_gutter(event); }
+
+ private:
+  DiffPane* pane_;
+};
+
+DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
+  setReadOnly(true);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  QFont font(QStringLiteral("monospace"));
+  font.setStyleHint(QFont::TypeWriter);
+  setFont(font);
+  gutter_ = new Gutter(this);
+  connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
+    if (dy != 0) {
+      gutter_->scroll(0, dy);
+    } else {
+      gutter_->update(0, rect.y(), gutter_->width(), rect.height());
+    }
+  });
+  place_gutter();
+}
+
+void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
+                        const std::vector<QColor>& backgrounds, const std::vector<CharMark>& marks,
+                        const QColor& mark_colour) {
+  numbers_ = std::move(numbers);
+  largest_number_ = 1;
+  for (int n : numbers_) largest_number_ = std::max(largest_number_, n);
+  current_first_ = current_end_ = -1;
+  // The formats go in before the document is shown, so the view lays it
+  // out once.
+  auto* doc = new QTextDocument(this);
+  doc->setUndoRedoEnabled(false);
+  doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
+  doc->setDefaultFont(font());
+  doc->setPlainText(text);
+  QTextCursor cursor(doc);
+  cursor.beginEditBlock();
+  QTextBlock block = doc->begin();
+  for (std::size_t row = 0; row < backgrounds.size() && block.isValid(); ++row, block = block.next()) {
+    if (!backgrounds[row].isValid()) continue;
+    QTextBlockFormat format;
+    format.setBackground(backgrounds[row]);
+    cursor.setPosition(block.position());
+    cursor.setBlockFormat(format);
+  }
+  QTextCharFormat mark_format;
+  mark_format.setBackground(mark_colour);
+  for (const CharMark& mark : marks) {
+    const QTextBlock at = doc->findBlockByNumber(mark.row);
+    if (!at.isValid() || mark.length <= 0 || mark.start + mark.length > at.length() - 1) continue;
+    cursor.setPosition(at.position() + mark.start);
+    cursor.setPosition(at.position() + mark.start + mark.length, QTextCursor::KeepAnchor);
+    cursor.mergeCharFormat(mark_format);
+  }
+  cursor.endEditBlock();
+  setDocument(doc);
+  delete own_document_;
+  own_document_ = doc;
+  place_gutter();
+}
+
+void DiffPane::set_current_rows(int first, int end) {
+  current_first_ = first;
+  current_end_ = end;
+  gutter_->update();
+}
+
+int DiffPane::line_number(int row) const {
+  return row >= 0 && static_cast<std::size_t>(row) < numbers_.size()
+             ? numbers_[static_cast<std::size_t>(row)]
+             : 0;
+}
+
+int DiffPane::gutter_width() const {
+  const int digits = static_cast<int>(QString::number(largest_number_).size());
+  return 10 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(digits, 2) + 6;
+}
+
+void DiffPane::place_gutter() {
+  setViewportMargins(gutter_width(), 0, 0, 0);
+  const QRect area = contentsRect();
+  gutter_->setGeometry(QRect(area.left(), area.top(), gutter_width(), area.height()));
+  gutter_->update();
+}
+
+void DiffPane::resizeEvent(QResizeEvent* event) {
+  QPlainTextEdit::resizeEvent(event);
+  place_gutter();
+}
+
+void DiffPane::paint_gutter(QPaintEvent* event) {
+  QPainter painter(gutter_);
+  painter.fillRect(event->rect(), QColor(244, 244, 244));
+  painter.setPen(QColor(215, 215, 215));
+  painter.drawLine(gutter_->width() - 1, event->rect().top(), gutter_->width() - 1,
+                   event->rect().bottom());
+  painter.setFont(font());
+  QTextBlock block = firstVisibleBlock();
+  qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
+  while (block.isValid() && top <= event->rect().bottom()) {
+    const qreal height = blockBoundingRect(block).height();
+    const int row = block.blockNumber();
+    const QRectF line(0, top, gutter_->width() - 6, height);
+    if (row >= current_first_ && row < current_end_) {
+      painter.fillRect(QRectF(0, top, 4, height), QColor(50, 110, 210));
+    }
+    if (const int number = line_number(row); number > 0) {
+      painter.setPen(QColor(120, 120, 120));
+      painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, QString::number(number));
+    }
+    top += height;
+    block = block.next();
+  }
+}
+
+}  // namespace marlow

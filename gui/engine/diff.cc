@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "engine/inline_diff.h"
+
 namespace marlow {
 namespace {
 
@@ -278,6 +280,214 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     out += "=======\n";
     part(region.sides[2]);
     out += ">>>>>>> " + label(2) + "\n";
+  }
+  return out;
+}
+
+}  // namespace marlow
+
+namespace marlow {
+namespace {
+
+// How much two lines have in common: twice the characters a diff keeps,
+// over the characters of both (1 for equal texts, 0 for nothing shared).
+double likeness(const std::string& a, const std::string& b) {
+  const std::size_t total = a.size() + b.size();
+  if (total == 0) return 1;
+  // Lines of very different lengths cannot be much alike.
+  if (std::min(a.size(), b.size()) * 3 < std::max(a.size(), b.size())) return 0;
+  const auto characters = [](const std::string& text) {
+    std::vector<Line> out;
+    std::size_t at = 0;
+    for (std::size_t len : code_point_lengths(text)) {
+      out.push_back(Line{text.substr(at, len), "\n"});
+      at += len;
+    }
+    return out;
+  };
+  const std::vector<Line> ca = characters(a);
+  const std::vector<Line> cb = characters(b);
+  std::size_t changed = 0;
+  for (const Hunk& h : diff_lines(ca, cb)) changed += h.base_count + h.other_count;
+  return 1.0 - static_cast<double>(changed) / static_cast<double>(ca.size() + cb.size());
+}
+
+// Pairs (i, j), increasing in both, of lines base[b + i] and other[os + j]
+// that are at least half alike, chosen to be as alike as possible in all.
+// Only for small changes: every pair of lines is compared.
+std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
+    const std::vector<Line>& base, std::size_t b, std::size_t k, const std::vector<Line>& other,
+    std::size_t os, std::size_t m) {
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  if (k == 0 || m == 0 || (k == 1 && m == 1) || k * m > 400) return pairs;
+  std::vector<double> like(k * m);
+  for (std::size_t i = 0; i < k; ++i) {
+    for (std::size_t j = 0; j < m; ++j) {
+      const double l = likeness(base[b + i].text, other[os + j].text);
+      like[i * m + j] = l >= 0.5 ? l : 0;
+    }
+  }
+  // best[i][j]: the best total for the first i and j lines.
+  std::vector<double> best((k + 1) * (m + 1), 0);
+  const auto at = [&](std::size_t i, std::size_t j) -> double& { return best[i * (m + 1) + j]; };
+  for (std::size_t i = 1; i <= k; ++i) {
+    for (std::size_t j = 1; j <= m; ++j) {
+      at(i, j) = std::max({at(i - 1, j), at(i, j - 1), at(i - 1, j - 1) + like[(i - 1) * m + j - 1]});
+    }
+  }
+  for (std::size_t i = k, j = m; i > 0 && j > 0;) {
+    const double l = like[(i - 1) * m + j - 1];
+    if (l > 0 && at(i, j) == at(i - 1, j - 1) + l) {
+      pairs.emplace_back(i - 1, j - 1);
+      --i;
+      --j;
+    } else if (at(i, j) == at(i - 1, j)) {
+      --i;
+    } else {
+      --j;
+    }
+  }
+  std::reverse(pairs.begin(), pairs.end());
+  return pairs;
+}
+
+}  // namespace
+
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
+  RowAlignment out;
+  const std::size_t n = texts.size();
+  if (n == 0) return out;
+  const std::size_t base_size = texts[0].size();
+
+  // Per other text: the line standing against each line of text 0 (and
+  // whether it is part of a change), and the lines inserted at each gap
+  // (gap g lies before line g of text 0; gap base_size after the last).
+  struct Side {
+    std::vector<std::size_t> at;
+    std::vector<bool> changed;
+    std::vector<std::size_t> extra_start;
+    std::vector<std::size_t> extra_count;
+  };
+  std::vector<Side> sides(n);
+  std::vector<std::size_t> gap_rows(base_size + 1, 0);
+  for (std::size_t s = 1; s < n; ++s) {
+    Side& side = sides[s];
+    side.at.assign(base_size, kNoLine);
+    side.changed.assign(base_size, false);
+    side.extra_start.assign(base_size + 1, 0);
+    side.extra_count.assign(base_size + 1, 0);
+    std::size_t p = 0;  // next line of text 0
+    std::size_t o = 0;  // next line of text s
+    const auto unchanged_until = [&](std::size_t end) {
+      for (; p < end && p < base_size; ++p, ++o) side.at[p] = o;
+    };
+    // k lines of text 0 from b became m lines of text s from os: the first
+    // lines of each side stand against each other, the rest are fillers or
+    // extra rows after the k lines.
+    const auto place_top = [&](std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
+      const std::size_t paired = std::min(k, m);
+      for (std::size_t i = 0; i < k; ++i) {
+        side.at[b + i] = i < paired ? os + i : kNoLine;
+        side.changed[b + i] = true;
+      }
+      if (m > k) {
+        const std::size_t gap = b + k;
+        if (side.extra_count[gap] == 0) side.extra_start[gap] = os + k;
+        side.extra_count[gap] += m - k;
+        gap_rows[gap] = std::max(gap_rows[gap], side.extra_count[gap]);
+      }
+    };
+    // The same, but lines much alike stand against each other first, so
+    // that an edited line stays beside its original when lines around it
+    // were deleted or inserted.
+    const auto place = [&](std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
+      std::size_t done_b = 0;
+      std::size_t done_o = 0;
+      for (const auto& [i, j] : similar_pairs(texts[0], b, k, texts[s], os, m)) {
+        place_top(b + done_b, i - done_b, os + done_o, j - done_o);
+        side.at[b + i] = os + j;
+        side.changed[b + i] = true;
+        done_b = i + 1;
+        done_o = j + 1;
+      }
+      place_top(b + done_b, k - done_b, os + done_o, m - done_o);
+    };
+    for (const Hunk& h : diff_lines(texts[0], texts[s])) {
+      unchanged_until(h.base_start);
+      if (h.base_count == 0 || h.other_count == 0) {
+        place(h.base_start, h.base_count, h.other_start, h.other_count);
+      } else {
+        // Within a change, lines that differ only in their line ends stand
+        // against each other (a file saved with other line ends is one
+        // change from top to bottom, but its lines still pair up).
+        std::vector<Line> a;
+        std::vector<Line> b;
+        for (std::size_t i = 0; i < h.base_count; ++i) a.push_back(Line{texts[0][h.base_start + i].text, "\n"});
+        for (std::size_t i = 0; i < h.other_count; ++i) b.push_back(Line{texts[s][h.other_start + i].text, "\n"});
+        std::size_t pa = 0;
+        std::size_t pb = 0;
+        const auto same_text_until = [&](std::size_t end) {
+          for (; pa < end; ++pa, ++pb) {
+            side.at[h.base_start + pa] = h.other_start + pb;
+            side.changed[h.base_start + pa] = true;
+          }
+        };
+        for (const Hunk& inner : diff_lines(a, b)) {
+          same_text_until(inner.base_start);
+          place(h.base_start + inner.base_start, inner.base_count, h.other_start + inner.other_start,
+                inner.other_count);
+          pa = inner.base_start + inner.base_count;
+          pb = inner.other_start + inner.other_count;
+        }
+        same_text_until(h.base_count);
+      }
+      p = h.base_start + h.base_count;
+      o = h.other_start + h.other_count;
+    }
+    unchanged_until(base_size);
+  }
+
+  std::size_t rows = base_size;
+  for (std::size_t g : gap_rows) rows += g;
+  out.rows = rows;
+  out.line.assign(n, std::vector<std::size_t>(rows, kNoLine));
+  out.kind.assign(n, std::vector<CellKind>(rows, CellKind::filler));
+  std::size_t row = 0;
+  bool in_difference = false;
+  const auto mark = [&](bool differs) {
+    if (differs && !in_difference) out.differences.emplace_back(row, row + 1);
+    if (differs) out.differences.back().second = row + 1;
+    in_difference = differs;
+  };
+  for (std::size_t g = 0; g <= base_size; ++g) {
+    for (std::size_t r = 0; r < gap_rows[g]; ++r, ++row) {
+      for (std::size_t s = 1; s < n; ++s) {
+        if (r >= sides[s].extra_count[g]) continue;
+        out.line[s][row] = sides[s].extra_start[g] + r;
+        out.kind[s][row] = CellKind::added;
+      }
+      mark(true);
+    }
+    if (g == base_size) break;
+    bool any_change = false;
+    bool any_line = false;
+    for (std::size_t s = 1; s < n; ++s) {
+      const Side& side = sides[s];
+      out.line[s][row] = side.at[g];
+      if (side.changed[g]) {
+        any_change = true;
+        any_line = any_line || side.at[g] != kNoLine;
+        out.kind[s][row] = side.at[g] == kNoLine ? CellKind::filler : CellKind::changed;
+      } else {
+        out.kind[s][row] = CellKind::same;
+      }
+    }
+    out.line[0][row] = g;
+    out.kind[0][row] = !any_change ? CellKind::same
+                       : any_line  ? CellKind::changed
+                                   : CellKind::removed;
+    mark(any_change);
+    ++row;
   }
   return out;
 }

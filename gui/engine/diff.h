@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/text_codec.h"
@@ -42,6 +43,40 @@ struct Block {
 };
 
 std::vector<Block> align(const std::vector<Line>& left, const std::vector<Line>& right);
+
+// ---------------------------------------------------------------------------
+// Side-by-side rows for any number of texts, aligned against text 0.
+//
+// Every line of text 0 has a row of its own. A text whose difference with
+// text 0 replaces k lines of it by m lines puts its first min(k, m) lines in
+// the rows of those k lines; when m > k the other lines go into extra rows
+// right after them (a pure insertion thus gets rows of its own before the
+// line it precedes), and when k > m the remaining rows are fillers. Extra
+// rows at one place take as many rows as the text with the most lines there
+// needs; shorter texts and text 0 get fillers.
+
+inline constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
+
+enum class CellKind {
+  same,     // a line equal to the line of text 0 in its row (or of text 0, unchanged)
+  changed,  // a line that stands against a different line of text 0 (for text 0:
+            // a line that some text changed)
+  added,    // a line with no line of text 0 in its row
+  removed,  // text 0 only: a line that every text that changed it deleted
+  filler,   // no line in this row
+};
+
+struct RowAlignment {
+  std::size_t rows = 0;
+  // [text][row]: the 0-based line of that text shown in the row, or kNoLine.
+  std::vector<std::vector<std::size_t>> line;
+  std::vector<std::vector<CellKind>> kind;
+  // The differences: maximal runs [first, end) of rows where some cell is
+  // not `same`, in order.
+  std::vector<std::pair<std::size_t, std::size_t>> differences;
+};
+
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts);
 
 // ---------------------------------------------------------------------------
 // Merge.
