@@ -1,18 +1,194 @@
 #include "app/merge_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStringList>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/panes.h"
+#include "app/settings.h"
 #include "engine/xmlrpc.h"
 
 namespace marlow {
+namespace {
+
+// Row colours. Conflicts are red while unsettled and blue once settled; the
+// current conflict is a stronger shade of either; clean changes are green,
+// stronger on the contributors that made them.
+const QColor kConflict(255, 205, 205);
+const QColor kConflictCurrent(255, 150, 135);
+const QColor kSettled(215, 225, 255);
+const QColor kSettledCurrent(165, 185, 255);
+const QColor kCleanChange(200, 240, 200);
+const QColor kCleanUnchanged(232, 246, 232);
+const QColor kFillerRow(236, 236, 236);
+
+// A filler row inside a coloured region: the region's colour, greyed, so
+// that a side with fewer lines still shows where the region lies.
+QColor filler_in(const QColor& region) {
+  if (!region.isValid()) return kFillerRow;
+  return QColor((region.red() + kFillerRow.red()) / 2, (region.green() + kFillerRow.green()) / 2,
+                (region.blue() + kFillerRow.blue()) / 2);
+}
+
+QString css(const QColor& colour) { return colour.name(QColor::HexRgb); }
+
+// A one-line label that shortens its text in the middle to the room it has,
+// so that long paths never widen the window; the tooltip has the whole text.
+class ElidedLabel : public QLabel {
+ public:
+  ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), full_(text) {
+    setToolTip(text);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setText(text);
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, event->size().width()));
+  }
+
+ private:
+  QString full_;
+};
+
+// A read-only pane with a gutter of line numbers: each row shows the number
+// of the file line it holds, so filler and placeholder rows stay unnumbered.
+class NumberedView : public QPlainTextEdit {
+ public:
+  explicit NumberedView(QWidget* parent) : QPlainTextEdit(parent), gutter_(new Gutter(this)) {
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont font(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+    setFont(font);
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
+      if (dy != 0) {
+        gutter_->scroll(0, dy);
+      } else {
+        gutter_->update(0, rect.y(), gutter_->width(), rect.height());
+      }
+    });
+  }
+
+  // One entry per row: the line number shown, or 0 for none.
+  void set_numbers(std::vector<int> numbers) {
+    numbers_ = std::move(numbers);
+    const int largest = numbers_.empty() ? 1 : *std::max_element(numbers_.begin(), numbers_.end());
+    const int digits = static_cast<int>(QString::number(std::max(1, largest)).size());
+    width_ = 10 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(2, digits);
+    setViewportMargins(width_, 0, 0, 0);
+    place_gutter();
+    gutter_->update();
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QPlainTextEdit::resizeEvent(event);
+    place_gutter();
+  }
+
+ private:
+  class Gutter : public QWidget {
+   public:
+    explicit Gutter(NumberedView* view) : QWidget(view), view_(view) {}
+
+   protected:
+    void paintEvent(QPaintEvent* event) override { view_->paint_gutter(this, event->rect()); }
+
+   private:
+    NumberedView* view_;
+  };
+
+  void place_gutter() {
+    const QRect inside = contentsRect();
+    gutter_->setGeometry(inside.left(), inside.top(), width_, inside.height());
+  }
+
+  void paint_gutter(QWidget* gutter, const QRect& area) {
+    QPainter painter(gutter);
+    painter.fillRect(area, QColor(244, 244, 244));
+    painter.setPen(QColor(140, 140, 140));
+    painter.setFont(font());
+    QTextBlock block = firstVisibleBlock();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    const int line_height = fontMetrics().height();
+    while (block.isValid() && top <= area.bottom()) {
+      const int bottom = top + qRound(blockBoundingRect(block).height());
+      const std::size_t row = static_cast<std::size_t>(block.blockNumber());
+      if (bottom >= area.top() && row < numbers_.size() && numbers_[row] > 0) {
+        painter.drawText(0, top, width_ - 5, line_height, Qt::AlignRight,
+                         QString::number(numbers_[row]));
+      }
+      block = block.next();
+      top = bottom;
+    }
+  }
+
+  Gutter* gutter_;
+  std::vector<int> numbers_;
+  int width_ = 0;
+};
+
+// The last component of a path (either separator), for short button texts.
+QString file_part(const std::string& name) {
+  const std::size_t cut = name.find_last_of("/\\");
+  const std::string part = cut == std::string::npos ? name : name.substr(cut + 1);
+  return q(part.empty() ? name : part);
+}
+
+int visible_rows(QPlainTextEdit* edit) {
+  const int spacing = std::max(1, edit->fontMetrics().lineSpacing());
+  return std::max(1, edit->viewport()->height() / spacing);
+}
+
+// Puts the cursor on `first` and scrolls so that rows [first, first+count)
+// are in the middle of the view, or start near its top when they do not fit.
+void scroll_to_rows(QPlainTextEdit* edit, int first, int count) {
+  const QTextBlock block = edit->document()->findBlockByNumber(first);
+  if (block.isValid()) {
+    QTextCursor cursor(block);
+    edit->setTextCursor(cursor);
+  }
+  const int room = visible_rows(edit);
+  const int margin = count < room ? (room - count) / 2 : std::min(2, room / 4);
+  edit->verticalScrollBar()->setValue(std::max(0, first - margin));
+  edit->horizontalScrollBar()->setValue(0);
+}
+
+QPlainTextEdit* make_editor(QWidget* parent) {
+  auto* edit = new QPlainTextEdit(parent);
+  edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QFont font(QStringLiteral("monospace"));
+  font.setStyleHint(QFont::TypeWriter);
+  edit->setFont(font);
+  return edit;
+}
+
+QLabel* heading(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont font = label->font();
+  font.setBold(true);
+  label->setFont(font);
+  return label;
+}
+
+}  // namespace
 
 MergeWindow::MergeWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
@@ -24,123 +200,449 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     if (plan_.regions[i].kind == RegionKind::conflict) conflict_regions_.push_back(i);
   }
   resolutions_.resize(conflict_regions_.size());
+  const bool has_conflicts = !conflict_regions_.empty();
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
 
   auto* layout = new QVBoxLayout(this);
+
+  // Navigation, status and the choices for the current conflict.
   auto* bar = new QHBoxLayout();
-  auto* prev = new QPushButton(tr("Previous conflict"), this);
-  auto* next = new QPushButton(tr("Next conflict"), this);
-  status_ = new QLabel(this);
-  bar->addWidget(prev);
-  bar->addWidget(next);
-  bar->addStretch();
+  prev_button_ = new QPushButton(tr("Previous conflict"), this);
+  next_button_ = new QPushButton(tr("Next conflict"), this);
+  prev_button_->setToolTip(tr("Go to the previous conflict (Alt+Up, Shift+F8)"));
+  next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
+  status_ = heading(QString(), this);
+  const std::size_t changed_sides = job_.docs.size() - (plan_.has_base ? 1 : 0);
+  take_all_button_ = new QPushButton(
+      changed_sides == 2 ? tr("Take both") : tr("Take all changes"), this);
+  take_all_button_->setToolTip(
+      tr("Keep the lines of every contributor that changed this conflict, one after the "
+         "other in their order (Ctrl+B)"));
+  unresolve_button_ = new QPushButton(tr("Unresolve"), this);
+  unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
+  bar->addWidget(prev_button_);
+  bar->addWidget(next_button_);
+  bar->addSpacing(12);
   bar->addWidget(status_);
+  bar->addStretch();
+  bar->addWidget(take_all_button_);
+  bar->addWidget(unresolve_button_);
   layout->addLayout(bar);
 
-  auto* sides = new QHBoxLayout();
-  auto* take_row = new QHBoxLayout();
+  auto* legend = new QLabel(this);
+  legend->setTextFormat(Qt::RichText);
+  const auto swatch = [](const QColor& colour, const QString& text) {
+    return QStringLiteral("<span style=\"background-color:%1\">&nbsp;%2&nbsp;</span>")
+        .arg(css(colour), text.toHtmlEscaped());
+  };
+  legend->setText(tr("Output: %1 (%2)").arg(q(job_.request.out_path).toHtmlEscaped(),
+                                            QString::fromLatin1(encoding_name(
+                                                output_document(job_, {}).encoding))) +
+                  QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
+                  swatch(kConflictCurrent, tr("current conflict")) + ' ' +
+                  swatch(kSettled, tr("settled")) + ' ' + swatch(kCleanChange, tr("clean change")));
+  legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(legend);
+
+  // The contributors' panes, aligned row by row.
+  auto* splitter = new QSplitter(Qt::Vertical, this);
+  auto* pane_area = new QWidget(splitter);
+  auto* columns = new QHBoxLayout(pane_area);
+  columns->setContentsMargins(0, 0, 0, 0);
   for (std::size_t s = 0; s < job_.docs.size(); ++s) {
+    const bool base = plan_.has_base && s == 0;
     auto* column = new QVBoxLayout();
-    QString name = q(job_.request.display_names[s]);
-    if (plan_.has_base && s == 0) name = tr("Base: %1").arg(name);
-    column->addWidget(new QLabel(name, this));
-    sides_.push_back(make_viewer(this));
-    column->addWidget(sides_.back());
-    sides->addLayout(column);
-    auto* take_button = new QPushButton(tr("Take %1").arg(q(job_.request.display_names[s])), this);
+    auto* head = new QHBoxLayout();
+    const QString name = q(job_.request.display_names[s]);
+    head->addWidget(new ElidedLabel(base ? tr("Base: %1").arg(name) : name, pane_area), 1);
+    auto* take_button =
+        new QPushButton(base ? tr("Take base") : tr("Take %1").arg(file_part(job_.request.display_names[s])),
+                        pane_area);
+    take_button->setToolTip(tr("Keep the lines of %1 for this conflict (Ctrl+%2)")
+                                .arg(name)
+                                .arg(static_cast<int>(s) + 1));
+    take_button->setMaximumWidth(220);
     connect(take_button, &QPushButton::clicked, this, [this, s] { take(s); });
     take_buttons_.push_back(take_button);
-    take_row->addWidget(take_button);
+    head->addWidget(take_button);
+    column->addLayout(head);
+    panes_.push_back(new NumberedView(pane_area));
+    column->addWidget(panes_.back());
+    columns->addLayout(column);
   }
-  auto* all = new QPushButton(plan_.has_base ? tr("Take all changes") : tr("Take both"), this);
-  connect(all, &QPushButton::clicked, this, [this] { take_all(); });
-  take_row->addWidget(all);
-  layout->addLayout(sides, 2);
-  layout->addLayout(take_row);
-  layout->addWidget(new QLabel(tr("Result for this conflict (editable):"), this));
-  result_ = new QPlainTextEdit(this);
-  result_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  layout->addWidget(result_, 1);
-  connect(result_, &QPlainTextEdit::textChanged, this, [this] {
-    if (!updating_) edit_result(result_->toPlainText());
+  for (QPlainTextEdit* pane : panes_) {
+    connect(pane, &QPlainTextEdit::cursorPositionChanged, this, [this, pane] {
+      if (!moving_) row_clicked(pane_rows_, pane->textCursor().blockNumber(), false);
+    });
+  }
+  // Every pane has the same rows, so one scroll position fits them all.
+  for (QPlainTextEdit* from : panes_) {
+    for (QPlainTextEdit* to : panes_) {
+      if (from == to) continue;
+      connect(from->verticalScrollBar(), &QScrollBar::valueChanged, to->verticalScrollBar(),
+              &QScrollBar::setValue);
+      connect(from->horizontalScrollBar(), &QScrollBar::valueChanged, to->horizontalScrollBar(),
+              &QScrollBar::setValue);
+    }
+  }
+
+  // The merged text so far, and the editor for the current conflict.
+  auto* result_area = new QSplitter(Qt::Horizontal, splitter);
+  auto* whole = new QWidget(result_area);
+  auto* whole_layout = new QVBoxLayout(whole);
+  whole_layout->setContentsMargins(0, 0, 0, 0);
+  whole_layout->addWidget(heading(tr("Merged result"), whole));
+  result_view_ = new NumberedView(whole);
+  whole_layout->addWidget(result_view_);
+  connect(result_view_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+    if (!moving_) row_clicked(result_rows_, result_view_->textCursor().blockNumber(), true);
+  });
+  auto* edit_area = new QWidget(result_area);
+  auto* edit_layout = new QVBoxLayout(edit_area);
+  edit_layout->setContentsMargins(0, 0, 0, 0);
+  editor_label_ = heading(QString(), edit_area);
+  edit_layout->addWidget(editor_label_);
+  editor_ = make_editor(edit_area);
+  edit_layout->addWidget(editor_);
+  result_area->addWidget(whole);
+  result_area->addWidget(edit_area);
+  result_area->setStretchFactor(0, 3);
+  result_area->setStretchFactor(1, 2);
+  splitter->addWidget(pane_area);
+  splitter->addWidget(result_area);
+  splitter->setStretchFactor(0, 3);
+  splitter->setStretchFactor(1, 2);
+  splitter->setChildrenCollapsible(false);
+  layout->addWidget(splitter, 1);
+  connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+    if (!updating_) edit_result(editor_->toPlainText());
   });
 
+  // The preference and the actions.
   auto* actions = new QHBoxLayout();
+  automatic_box_ =
+      new QCheckBox(tr("Next time, merge without a window when there are no conflicts"), this);
+  automatic_box_->setObjectName(QStringLiteral("automatic_merge"));
+  automatic_box_->setToolTip(
+      tr("A merge whose changes all fit together is then written to its output at once"));
+  automatic_box_->setChecked(automatic_merge_preference());
+  connect(automatic_box_, &QCheckBox::toggled, this,
+          [](bool on) { set_automatic_merge_preference(on); });
+  message_ = new QLabel(this);
   save_button_ = new QPushButton(tr("Save"), this);
-  auto* save_close = new QPushButton(tr("Save and close"), this);
+  save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
+  save_close_button_ = new QPushButton(tr("Save and close"), this);
   auto* close_button = new QPushButton(tr("Close"), this);
+  close_button->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
+  actions->addWidget(automatic_box_);
   actions->addStretch();
+  actions->addWidget(message_);
   actions->addWidget(save_button_);
-  actions->addWidget(save_close);
+  actions->addWidget(save_close_button_);
   actions->addWidget(close_button);
   layout->addLayout(actions);
-  connect(prev, &QPushButton::clicked, this, [this] {
+
+  connect(prev_button_, &QPushButton::clicked, this, [this] {
     if (current_ > 0) go_to_conflict(current_ - 1);
   });
-  connect(next, &QPushButton::clicked, this, [this] { go_to_conflict(current_ + 1); });
+  connect(next_button_, &QPushButton::clicked, this, [this] { go_to_conflict(current_ + 1); });
+  connect(take_all_button_, &QPushButton::clicked, this, [this] { take_all(); });
+  connect(unresolve_button_, &QPushButton::clicked, this, [this] { unresolve(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
-  connect(save_close, &QPushButton::clicked, this, [this] {
+  connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
   });
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-  resize(1100, 750);
-  go_to_conflict(0);
+
+  const auto shortcut = [this](const QKeySequence& keys, auto&& action) {
+    auto* s = new QShortcut(keys, this);
+    connect(s, &QShortcut::activated, this, action);
+  };
+  const auto next = [this] { go_to_conflict(current_ + 1); };
+  const auto prev = [this] {
+    if (current_ > 0) go_to_conflict(current_ - 1);
+  };
+  shortcut(QKeySequence(Qt::ALT | Qt::Key_Down), next);
+  shortcut(QKeySequence(Qt::Key_F8), next);
+  shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), prev);
+  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), prev);
+  shortcut(QKeySequence::Save, [this] { save(); });
+  shortcut(QKeySequence::Close, [this] { close(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
+  for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
+    shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
+             [this, s] { take(s); });
+  }
+
+  build_panes();
+  build_result_view();
+  if (!has_conflicts) {
+    for (QPushButton* b : take_buttons_) b->setEnabled(false);
+    take_all_button_->setEnabled(false);
+    unresolve_button_->setEnabled(false);
+    prev_button_->setEnabled(false);
+    next_button_->setEnabled(false);
+    editor_->setEnabled(false);
+    editor_->setPlaceholderText(tr("Nothing to settle."));
+    editor_label_->setText(tr("No conflicts"));
+    save_close_button_->setDefault(true);
+    save_close_button_->setFocus();
+  }
+  resize(1200, 800);
+  refresh(true, true);
 }
 
 MergeWindow::~MergeWindow() {
+  // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(saved_));
 }
 
+void MergeWindow::build_panes() {
+  moving_ = true;
+  std::vector<std::vector<Line>> rows(panes_.size());
+  std::vector<std::vector<int>> numbers(panes_.size());
+  pane_rows_.clear();
+  int row = 0;
+  for (const Region& region : plan_.regions) {
+    std::size_t height = 0;
+    for (const std::vector<Line>& side : region.sides) height = std::max(height, side.size());
+    pane_rows_.push_back(Rows{row, static_cast<int>(height)});
+    for (std::size_t s = 0; s < panes_.size(); ++s) {
+      const std::vector<Line>& lines = region.sides[s];
+      rows[s].insert(rows[s].end(), lines.begin(), lines.end());
+      rows[s].resize(rows[s].size() + height - lines.size());
+      for (std::size_t i = 0; i < height; ++i) {
+        numbers[s].push_back(i < lines.size() ? static_cast<int>(region.starts[s] + i) + 1 : 0);
+      }
+    }
+    row += static_cast<int>(height);
+  }
+  for (std::size_t s = 0; s < panes_.size(); ++s) {
+    panes_[s]->setPlainText(shown(rows[s]));
+    static_cast<NumberedView*>(panes_[s])->set_numbers(std::move(numbers[s]));
+  }
+  moving_ = false;
+}
+
+std::size_t MergeWindow::conflict_of_region(std::size_t region) const {
+  return static_cast<std::size_t>(
+      std::lower_bound(conflict_regions_.begin(), conflict_regions_.end(), region) -
+      conflict_regions_.begin());
+}
+
+int MergeWindow::pane_row_of_conflict(std::size_t conflict) const {
+  if (conflict >= conflict_regions_.size()) return -1;
+  return pane_rows_[conflict_regions_[conflict]].first;
+}
+
+void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_result) {
+  for (std::size_t r = 0; r < rows.size() && r < plan_.regions.size(); ++r) {
+    if (row < rows[r].first || row >= rows[r].first + rows[r].count) continue;
+    if (plan_.regions[r].kind != RegionKind::conflict) return;
+    const std::size_t c = conflict_of_region(r);
+    if (c == current_) return;
+    current_ = c;
+    refresh(in_result, !in_result);
+    return;
+  }
+}
+
+void MergeWindow::colour_panes() {
+  for (std::size_t s = 0; s < panes_.size(); ++s) {
+    std::vector<QColor> colours;
+    for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+      const Region& region = plan_.regions[r];
+      QColor colour;
+      if (region.kind == RegionKind::changed) {
+        colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
+      } else if (region.kind == RegionKind::conflict) {
+        const std::size_t c = conflict_of_region(r);
+        const bool settled = resolutions_[c].kind != Resolution::Kind::unresolved;
+        const bool current = c == current_;
+        colour = settled ? (current ? kSettledCurrent : kSettled)
+                         : (current ? kConflictCurrent : kConflict);
+      }
+      const std::size_t lines = region.sides[s].size();
+      for (int i = 0; i < pane_rows_[r].count; ++i) {
+        const bool filler = static_cast<std::size_t>(i) >= lines;
+        colours.push_back(filler ? filler_in(colour) : colour);
+      }
+    }
+    highlight_rows(panes_[s], colours);
+  }
+}
+
+QStringList MergeWindow::result_rows_of(std::size_t region) const {
+  QStringList rows;
+  const Region& r = plan_.regions[region];
+  const std::size_t c = r.kind == RegionKind::conflict ? conflict_of_region(region) : 0;
+  const std::optional<std::vector<Line>> lines =
+      r.kind == RegionKind::conflict ? resolve_region(plan_, r, resolutions_[c]) : r.result;
+  if (!lines) {
+    rows.append(tr("<<< conflict %1 not settled: take a side or edit it >>>").arg(c + 1));
+  } else {
+    for (const Line& line : *lines) rows.append(q(line.text));
+  }
+  return rows;
+}
+
+void MergeWindow::build_result_view() {
+  QStringList all;
+  result_rows_.clear();
+  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+    const QStringList rows = result_rows_of(r);
+    result_rows_.push_back(Rows{static_cast<int>(all.size()), static_cast<int>(rows.size())});
+    all.append(rows);
+  }
+  moving_ = true;
+  result_view_->document()->setUndoRedoEnabled(false);
+  result_view_->setPlainText(all.join(QLatin1Char('\n')));
+  moving_ = false;
+}
+
+void MergeWindow::replace_result_rows(std::size_t region) {
+  const QStringList rows = result_rows_of(region);
+  const Rows old = result_rows_[region];
+  const int total = result_rows_.back().first + result_rows_.back().count;
+  const int added = static_cast<int>(rows.size()) - old.count;
+  QTextDocument* doc = result_view_->document();
+  const auto start_of = [doc](int row) { return doc->findBlockByNumber(row).position(); };
+  const auto end_of = [doc](int row) {
+    const QTextBlock block = doc->findBlockByNumber(row);
+    return block.position() + block.length() - 1;
+  };
+  // Rows are joined by line feeds: the region's separator goes and comes
+  // with its rows, on whichever side they have a neighbour.
+  const QString text = rows.join(QLatin1Char('\n'));
+  const bool rows_after = old.first + old.count < total;
+  QTextCursor cursor(doc);
+  if (total == old.count) {  // the region is the whole text
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
+  } else if (old.count > 0 && !rows.isEmpty()) {
+    cursor.setPosition(start_of(old.first));
+    cursor.setPosition(end_of(old.first + old.count - 1), QTextCursor::KeepAnchor);
+    cursor.insertText(text);
+  } else if (old.count > 0) {
+    cursor.setPosition(rows_after ? start_of(old.first) : end_of(old.first - 1));
+    cursor.setPosition(rows_after ? start_of(old.first + old.count)
+                                  : end_of(old.first + old.count - 1),
+                       QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+  } else if (!rows.isEmpty()) {
+    cursor.setPosition(rows_after ? start_of(old.first) : end_of(old.first - 1));
+    cursor.insertText(rows_after ? text + QLatin1Char('\n') : QLatin1Char('\n') + text);
+  }
+  result_rows_[region].count = static_cast<int>(rows.size());
+  for (std::size_t r = region + 1; r < result_rows_.size(); ++r) result_rows_[r].first += added;
+}
+
+void MergeWindow::decorate_result_view(bool scroll) {
+  std::vector<QColor> colours;
+  std::vector<int> numbers;
+  int line_number = 0;
+  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+    const Region& region = plan_.regions[r];
+    QColor colour = region.kind == RegionKind::changed ? kCleanChange : QColor();
+    bool lines = true;
+    if (region.kind == RegionKind::conflict) {
+      const std::size_t c = conflict_of_region(r);
+      lines = resolutions_[c].kind != Resolution::Kind::unresolved;
+      colour = lines ? (c == current_ ? kSettledCurrent : kSettled)
+                     : (c == current_ ? kConflictCurrent : kConflict);
+    }
+    for (int i = 0; i < result_rows_[r].count; ++i) {
+      colours.push_back(colour);
+      numbers.push_back(lines ? ++line_number : 0);
+    }
+  }
+  static_cast<NumberedView*>(result_view_)->set_numbers(std::move(numbers));
+  highlight_rows(result_view_, colours);
+  if (scroll && !conflict_regions_.empty()) {
+    const Rows rows = result_rows_[conflict_regions_[current_]];
+    scroll_to_rows(result_view_, rows.first, std::max(1, rows.count));
+  }
+}
+
+void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
+  moving_ = true;
+  colour_panes();
+  decorate_result_view(scroll_result);
+  const std::size_t open = unresolved_count();
+  if (conflict_regions_.empty()) {
+    status_->setText(tr("No conflicts: every change merges cleanly"));
+  } else {
+    status_->setText(tr("Conflict %1 of %2, %3 unresolved")
+                         .arg(current_ + 1)
+                         .arg(conflict_regions_.size())
+                         .arg(open));
+    prev_button_->setEnabled(current_ > 0);
+    next_button_->setEnabled(current_ + 1 < conflict_regions_.size());
+    unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
+  }
+  save_button_->setEnabled(open == 0);
+  save_close_button_->setEnabled(open == 0);
+  if (scroll_panes && !conflict_regions_.empty()) {
+    const Rows rows = pane_rows_[conflict_regions_[current_]];
+    for (QPlainTextEdit* pane : panes_) scroll_to_rows(pane, rows.first, rows.count);
+  }
+  moving_ = false;
+}
+
+void MergeWindow::refresh(bool scroll_panes, bool scroll_result) {
+  if (!conflict_regions_.empty()) {
+    const Region& region = plan_.regions[conflict_regions_[current_]];
+    const std::optional<std::vector<Line>> lines =
+        resolve_region(plan_, region, resolutions_[current_]);
+    updating_ = true;
+    editor_->setPlainText(lines ? shown(*lines) : QString());
+    updating_ = false;
+    editor_->setPlaceholderText(
+        tr("Conflict %1 is not settled. Take a side above, or type its result here.")
+            .arg(current_ + 1));
+    editor_label_->setText(tr("Result of conflict %1 (edit by hand)").arg(current_ + 1));
+  }
+  update_views(scroll_panes, scroll_result);
+}
+
 std::size_t MergeWindow::unresolved_count() const {
-  std::size_t n = 0;
-  for (const Resolution& r : resolutions_) n += r.kind == Resolution::Kind::unresolved ? 1 : 0;
-  return n;
+  return static_cast<std::size_t>(
+      std::count_if(resolutions_.begin(), resolutions_.end(), [](const Resolution& r) {
+        return r.kind == Resolution::Kind::unresolved;
+      }));
 }
 
 void MergeWindow::go_to_conflict(std::size_t index) {
   if (index >= conflict_regions_.size()) return;
   current_ = index;
-  refresh();
+  refresh(true, true);
 }
 
-void MergeWindow::refresh() {
-  updating_ = true;
-  if (!conflict_regions_.empty()) {
-    const Region& region = plan_.regions[conflict_regions_[current_]];
-    for (std::size_t s = 0; s < sides_.size(); ++s) {
-      sides_[s]->setPlainText(shown(region.sides[s]));
-      take_buttons_[s]->setEnabled(true);
-    }
-    const std::optional<std::vector<Line>> lines =
-        resolve_region(plan_, region, resolutions_[current_]);
-    result_->setPlainText(lines ? shown(*lines) : QString());
-    result_->setEnabled(true);
-  } else {
-    result_->setPlainText(tr("No conflicts: every change merges cleanly."));
-    result_->setEnabled(false);
-    for (QPushButton* b : take_buttons_) b->setEnabled(false);
-  }
-  updating_ = false;
-  const std::size_t open = unresolved_count();
-  status_->setText(conflict_regions_.empty()
-                       ? tr("No conflicts")
-                       : tr("Conflict %1 of %2, %3 unresolved")
-                             .arg(current_ + 1)
-                             .arg(conflict_regions_.size())
-                             .arg(open));
-  save_button_->setEnabled(open == 0);
+void MergeWindow::settle(Resolution resolution) {
+  resolutions_[current_] = std::move(resolution);
+  unsaved_choices_ = true;
+  moving_ = true;
+  replace_result_rows(conflict_regions_[current_]);
+  moving_ = false;
+  message_->clear();
 }
 
 void MergeWindow::take(std::size_t side) {
   if (conflict_regions_.empty() || side >= job_.docs.size()) return;
-  resolutions_[current_] = Resolution{Resolution::Kind::take, side, {}};
-  refresh();
+  settle(Resolution{Resolution::Kind::take, side, {}});
+  refresh(true, true);
 }
 
 void MergeWindow::take_all() {
   if (conflict_regions_.empty()) return;
-  resolutions_[current_] = Resolution{Resolution::Kind::take_all, 0, {}};
-  refresh();
+  settle(Resolution{Resolution::Kind::take_all, 0, {}});
+  refresh(true, true);
+}
+
+void MergeWindow::unresolve() {
+  if (conflict_regions_.empty()) return;
+  settle(Resolution{});
+  refresh(true, true);
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
@@ -157,17 +659,14 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
 
 void MergeWindow::edit_result(const QString& text) {
   if (conflict_regions_.empty()) return;
-  resolutions_[current_] = Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)};
-  if (result_->toPlainText() != text) {
+  settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)});
+  if (editor_->toPlainText() != text) {
     updating_ = true;
-    result_->setPlainText(text);
+    editor_->setPlainText(text);
     updating_ = false;
   }
-  status_->setText(tr("Conflict %1 of %2, %3 unresolved")
-                       .arg(current_ + 1)
-                       .arg(conflict_regions_.size())
-                       .arg(unresolved_count()));
-  save_button_->setEnabled(unresolved_count() == 0);
+  // Typing keeps the views where the user has them.
+  update_views(false, false);
 }
 
 QString MergeWindow::result_text() const {
@@ -175,25 +674,72 @@ QString MergeWindow::result_text() const {
   return lines ? q(join_lines(*lines)) : QString();
 }
 
+bool MergeWindow::has_unsaved_choices() const {
+  return unsaved_choices_ && unresolved_count() < resolutions_.size();
+}
+
 bool MergeWindow::save() {
   const std::optional<std::vector<Line>> lines = merged_lines(plan_, resolutions_);
   if (!lines) {
-    status_->setText(tr("Settle every conflict before saving."));
+    message_->setText(tr("Settle every conflict before saving (%1 unresolved).")
+                          .arg(unresolved_count()));
     return false;
   }
   std::string error;
   if (!save_output(job_, *lines, &error)) {
     // Shown in the window rather than in a dialog: the window stays usable
     // and nothing waits on a modal box.
-    status_->setText(tr("Not saved: %1").arg(q(error)));
+    message_->setText(tr("Not saved: %1").arg(q(error)));
     return false;
   }
   saved_ = true;
-  status_->setText(tr("Saved to %1").arg(q(job_.request.out_path)));
+  unsaved_choices_ = false;
+  message_->setText(tr("Saved."));
+  message_->setToolTip(tr("Saved to %1").arg(q(job_.request.out_path)));
   return true;
 }
 
+bool MergeWindow::close_without_asking() {
+  ask_on_close_ = false;
+  return close();
+}
+
+// Asks whether to save choices that closing would lose; false to stay open.
+bool MergeWindow::ask_before_closing() {
+  QMessageBox box(this);
+  box.setObjectName(QStringLiteral("unsaved_merge_question"));
+  box.setIcon(QMessageBox::Warning);
+  box.setWindowTitle(tr("Unsaved merge"));
+  const std::size_t open = unresolved_count();
+  if (open == 0) {
+    box.setText(tr("The merged result has not been saved."));
+    box.setInformativeText(tr("Save it to %1 before closing?").arg(q(job_.request.out_path)));
+    box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Save);
+  } else {
+    box.setText(tr("%1 of %2 conflicts are settled, but the result has not been saved.")
+                    .arg(resolutions_.size() - open)
+                    .arg(resolutions_.size()));
+    box.setInformativeText(tr("It can be saved once every conflict is settled. Close and "
+                              "discard your choices? The output is left as it is."));
+    box.setStandardButtons(QMessageBox::Discard | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+  }
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return save();
+    case QMessageBox::Discard:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void MergeWindow::closeEvent(QCloseEvent* event) {
+  if (ask_on_close_ && isVisible() && has_unsaved_choices() && !ask_before_closing()) {
+    event->ignore();
+    return;
+  }
   if (finish_) {
     finish_(boolean_reply(saved_));
     finish_ = nullptr;

@@ -1,4 +1,6 @@
-// The merge window: conflicts settled one by one, the result saved.
+// The merge window: every contributor's whole text aligned by merge region,
+// conflicts settled one by one, the merged result shown as it grows, and
+// the result saved in the output's encoding.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -9,15 +11,18 @@
 #include "app/finish.h"
 #include "serve/serve.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
 namespace marlow {
 
-// One conflict at a time: every contributor's lines side by side, buttons
-// to take one of them or all changed ones, and an editable result. Save
-// writes the output in its encoding (once every conflict is settled); the
-// window then answers 1 when it closes, 0 when it closes unsaved.
+// The base (when there is one) and the contributors side by side with
+// blank filler rows, conflicts and clean changes coloured, the current
+// conflict emphasized in every pane; below, the whole merged text so far
+// (an unsettled conflict is a marked placeholder row) and an editor for the
+// current conflict's result. Save writes the output once every conflict is
+// settled; the window answers 1 when it closes after a save, else 0.
 class MergeWindow : public QWidget {
   Q_OBJECT
  public:
@@ -28,33 +33,89 @@ class MergeWindow : public QWidget {
   std::size_t current_conflict() const { return current_; }
   std::size_t unresolved_count() const;
   void go_to_conflict(std::size_t index);
+  // Settle the current conflict: one contributor's lines (0 is the base when
+  // there is one), every changed contributor's lines in order, or lines
+  // typed by hand (line feeds separate them).
   void take(std::size_t side);
   void take_all();
   void edit_result(const QString& text);
+  // Puts the current conflict back to unsettled.
+  void unresolve();
   bool save();
   bool saved() const { return saved_; }
+  // The merged text once every conflict is settled, else empty.
   QString result_text() const;
+
+  // True when closing would lose choices made since the last save.
+  bool has_unsaved_choices() const;
+  // Whether closing with unsaved choices asks Save / Discard / Cancel (on by
+  // default). Programmatic closes that must never block turn it off, or call
+  // close_without_asking(), which closes at once (answering 0 unless saved).
+  void set_ask_on_close(bool ask) { ask_on_close_ = ask; }
+  bool close_without_asking();
+
+  // The views, for tests and screenshots.
+  QPlainTextEdit* pane(std::size_t side) const { return panes_.at(side); }
+  QPlainTextEdit* result_view() const { return result_view_; }
+  QPlainTextEdit* conflict_editor() const { return editor_; }
+  QCheckBox* automatic_merge_box() const { return automatic_box_; }
+  // The first row of a conflict in the panes (all panes align row by row).
+  int pane_row_of_conflict(std::size_t conflict) const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void refresh();
+  struct Rows {
+    int first = 0;
+    int count = 0;
+  };
+  void build_panes();
+  // Shows the current conflict's result in the editor, then the views.
+  void refresh(bool scroll_panes, bool scroll_result);
+  void update_views(bool scroll_panes, bool scroll_result);
+  void colour_panes();
+  // The result view holds every region's rows; settling a conflict replaces
+  // only that region's rows, so that big texts stay quick to work on.
+  QStringList result_rows_of(std::size_t region) const;
+  void build_result_view();
+  void replace_result_rows(std::size_t region);
+  void decorate_result_view(bool scroll);
+  // A click on a conflict's row in a pane or the result makes it current;
+  // the clicked view stays still and the others follow.
+  void row_clicked(const std::vector<Rows>& rows, int row, bool in_result);
+  void settle(Resolution resolution);
+  bool ask_before_closing();
   std::vector<Line> lines_from_editor(const QString& text) const;
+  std::size_t conflict_of_region(std::size_t region) const;
 
   Job job_;
   Finish finish_;
   MergePlan plan_;
   std::vector<std::size_t> conflict_regions_;  // region index of each conflict
   std::vector<Resolution> resolutions_;
+  std::vector<Rows> pane_rows_;    // per region
+  std::vector<Rows> result_rows_;  // per region, as the result view shows it now
   std::size_t current_ = 0;
   bool saved_ = false;
-  bool updating_ = false;
-  std::vector<QPlainTextEdit*> sides_;
+  bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
+  bool ask_on_close_ = true;
+  bool updating_ = false;  // the editor is being filled, not typed in
+  bool moving_ = false;    // the views are being rebuilt or scrolled
+  std::vector<QPlainTextEdit*> panes_;
   std::vector<QPushButton*> take_buttons_;
-  QPlainTextEdit* result_ = nullptr;
+  QPushButton* take_all_button_ = nullptr;
+  QPushButton* unresolve_button_ = nullptr;
+  QPushButton* prev_button_ = nullptr;
+  QPushButton* next_button_ = nullptr;
+  QPlainTextEdit* result_view_ = nullptr;
+  QPlainTextEdit* editor_ = nullptr;
+  QLabel* editor_label_ = nullptr;
   QPushButton* save_button_ = nullptr;
+  QPushButton* save_close_button_ = nullptr;
+  QCheckBox* automatic_box_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* message_ = nullptr;
 };
 
 }  // namespace marlow

@@ -1,8 +1,16 @@
 // The merge window on Qt's offscreen platform.
 #include "app/merge_window.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTimer>
 
+#include "app/settings.h"
 #include "tests/gui/qtest_files.h"
 
 namespace marlow {
@@ -17,17 +25,34 @@ class MergeWindowTest : public QObject {
   std::string path(const char* name) { return files_.path(name); }
   void write(const char* name, const std::string& text) { files_.write(name, text); }
   std::string read(const char* name) { return files_.read(name); }
+  Job job_for(const std::vector<std::string>& paths) {
+    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"), paths), false);
+    Q_ASSERT(prep.needs_window);
+    return prep.job;
+  }
+  // One conflict (line 2) and a clean change of "one" (line 4), CRLF.
   Job merge_job() {
     write("base", "a\r\nb\r\nc\r\nd\r\n");
     write("one", "a\r\nX\r\nc\r\nD\r\n");
     write("other", "a\r\nY\r\nc\r\nd\r\n");
-    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
-                                    {path("base"), path("one"), path("other")}),
-                               false);
-    Q_ASSERT(prep.needs_window);
-    return prep.job;
+    return job_for({path("base"), path("one"), path("other")});
   }
-
+  // Two conflicts, the second at the end of texts without a last line end.
+  Job two_conflicts_job() {
+    write("base", "a\nb\nc\nd\ne");
+    write("one", "a\nB1\nc\nd\nE1");
+    write("other", "a\nB2\nc\nd\nE2");
+    return job_for({path("base"), path("one"), path("other")});
+  }
+  // Answers the question the window asks on close with `button`, noting in
+  // `asked` whether there was one; runs inside the dialog's own event loop.
+  static void answer_question(QMessageBox::StandardButton button, bool* asked) {
+    QTimer::singleShot(0, [button, asked] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      *asked = box != nullptr;
+      if (box != nullptr) box->button(button)->click();
+    });
+  }
 
  private slots:
   void merge_saves_only_when_settled_and_answers_one() {
@@ -42,32 +67,225 @@ class MergeWindowTest : public QObject {
     QVERIFY(window->save());
     // The clean change of "one" is merged; line ends are kept.
     QCOMPARE(read("out"), std::string("a\r\nY\r\nc\r\nD\r\n"));
+    QVERIFY(!window->has_unsaved_choices());
     QVERIFY(window->close());
     QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
   }
 
-  void merge_closed_unsaved_answers_zero_and_leaves_output() {
+  void two_conflicts_settled_differently_save_exact_bytes() {
     write("out", "old");
+    std::string reply;
+    auto* window = new MergeWindow(two_conflicts_job(), [&](const std::string& r) { reply = r; });
+    window->show();
+    QCOMPARE(window->conflict_count(), std::size_t{2});
+    // Every pane has the whole text, aligned: the conflicts sit on the same rows.
+    for (std::size_t s = 0; s < 3; ++s) QCOMPARE(window->pane(s)->blockCount(), 5);
+    QCOMPARE(window->pane_row_of_conflict(0), 1);
+    QCOMPARE(window->pane_row_of_conflict(1), 4);
+    QVERIFY(window->result_view()->toPlainText().contains(QStringLiteral("conflict 1 not settled")));
+    QVERIFY(window->result_view()->toPlainText().contains(QStringLiteral("conflict 2 not settled")));
+
+    window->take(1);
+    // A click on a conflict's row in any pane makes it the current one.
+    const QTextCursor cursor(window->pane(2)->document()->findBlockByNumber(4));
+    QTest::mouseClick(window->pane(2)->viewport(), Qt::LeftButton, {},
+                      window->pane(2)->cursorRect(cursor).center());
+    QCOMPARE(window->current_conflict(), std::size_t{1});
+    QCOMPARE(window->unresolved_count(), std::size_t{1});
+    QVERIFY(!window->save());
+    QCOMPARE(read("out"), std::string("old"));
+    QVERIFY(window->result_view()->toPlainText().startsWith(QStringLiteral("a\nB1\nc\nd\n")));
+    window->take_all();
+    QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("E1\nE2"));
+    QVERIFY(window->save());
+    // "E1" had no line end of its own: joined to "E2" with the texts' one.
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nd\nE1\nE2"));
+    QCOMPARE(window->result_view()->toPlainText(), QStringLiteral("a\nB1\nc\nd\nE1\nE2"));
+    QVERIFY(window->close());
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+  }
+
+  void two_contributors_make_every_difference_a_choice() {
+    write("left", "a\nb\nc\n");
+    write("right", "a\nB\nc\nd\n");
+    std::string reply;
+    auto* window = new MergeWindow(job_for({path("left"), path("right")}),
+                                   [&](const std::string& r) { reply = r; });
+    window->show();
+    QCOMPARE(window->conflict_count(), std::size_t{2});
+    QCOMPARE(window->pane(0)->blockCount(), window->pane(1)->blockCount());
+    QCOMPARE(window->pane_row_of_conflict(1), 3);
+    window->take(0);
+    // A click on the second conflict's placeholder in the result goes there.
+    const QTextCursor cursor(window->result_view()->document()->findBlockByNumber(3));
+    QTest::mouseClick(window->result_view()->viewport(), Qt::LeftButton, {},
+                      window->result_view()->cursorRect(cursor).center());
+    QCOMPARE(window->current_conflict(), std::size_t{1});
+    window->take(1);
+    QCOMPARE(window->result_text(), QStringLiteral("a\nb\nc\nd\n"));
+    window->go_to_conflict(0);
+    window->take_all();  // both, in order
+    QCOMPARE(window->result_text(), QStringLiteral("a\nb\nB\nc\nd\n"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nb\nB\nc\nd\n"));
+    QVERIFY(window->close());
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+  }
+
+  void edit_by_hand_uses_the_texts_line_end() {
     std::string reply;
     auto* window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });
     window->show();
-    window->take_all();
+    // Typing in the editor settles the conflict as typed.
+    window->conflict_editor()->setPlainText(QStringLiteral("Z1\nZ2"));
+    QCOMPARE(window->unresolved_count(), std::size_t{0});
+    QCOMPARE(window->result_text(), QStringLiteral("a\r\nZ1\r\nZ2\r\nc\r\nD\r\n"));
+    QVERIFY(window->result_view()->toPlainText().contains(QStringLiteral("Z1\nZ2\nc")));
+    window->edit_result(QStringLiteral("W"));
+    QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("W"));
+    window->unresolve();
+    QCOMPARE(window->unresolved_count(), std::size_t{1});
+    window->edit_result(QString());  // an empty result deletes the conflict's lines
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\r\nc\r\nD\r\n"));
+    QVERIFY(window->close());
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+  }
+
+  // The result view is patched region by region: rows vanish and come back
+  // at the start, in the middle and at the end of the text.
+  void result_view_follows_every_settlement() {
+    write("left", "x\nm\ny");
+    write("right", "X\nm\nY");
+    auto* window = new MergeWindow(job_for({path("left"), path("right")}), [](const std::string&) {});
+    const auto view = [&window] { return window->result_view()->toPlainText(); };
+    const QString second = QStringLiteral("<<< conflict 2 not settled: take a side or edit it >>>");
+    window->go_to_conflict(1);
+    window->edit_result(QString());
+    QVERIFY(view().endsWith(QStringLiteral(">>>\nm")));
+    window->go_to_conflict(0);
+    window->edit_result(QString());
+    QCOMPARE(view(), QStringLiteral("m"));
+    window->edit_result(QStringLiteral("p\nq"));
+    QCOMPARE(view(), QStringLiteral("p\nq\nm"));
+    window->go_to_conflict(1);
+    window->edit_result(QStringLiteral("z"));
+    QCOMPARE(view(), QStringLiteral("p\nq\nm\nz"));
+    QCOMPARE(window->result_text(), QStringLiteral("p\nq\nm\nz"));
+    window->unresolve();
+    QCOMPARE(view(), QStringLiteral("p\nq\nm\n") + second);
+    window->close_without_asking();
+
+    write("left", "a");
+    write("right", "b");
+    window = new MergeWindow(job_for({path("left"), path("right")}), [](const std::string&) {});
+    window->edit_result(QString());
+    QCOMPARE(view(), QString());
+    window->take(1);
+    QCOMPARE(view(), QStringLiteral("b"));
+    window->close_without_asking();
+  }
+
+  void keyboard_moves_takes_and_saves() {
+    auto* window = new MergeWindow(two_conflicts_job(), [](const std::string&) {});
+    window->show();
+    window->activateWindow();
+    QCoreApplication::processEvents();  // delivers the activation
+    QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);  // the second pane: "one"
+    QTest::keyClick(window, Qt::Key_F8);
+    QCOMPARE(window->current_conflict(), std::size_t{1});
+    QTest::keyClick(window, Qt::Key_B, Qt::ControlModifier);
+    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(window->saved());
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nd\nE1\nE2"));
+    QTest::keyClick(window, Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(window->current_conflict(), std::size_t{0});
+    window->close_without_asking();
+  }
+
+  void closing_with_unsaved_choices_and_no_asking_answers_zero() {
+    write("out", "old");
+    std::string reply;
+    auto* window = new MergeWindow(two_conflicts_job(), [&](const std::string& r) { reply = r; });
+    window->show();
+    window->take(1);
+    window->go_to_conflict(1);
+    window->take(2);
+    QVERIFY(window->has_unsaved_choices());
+    window->set_ask_on_close(false);
     QVERIFY(window->close());
     QVERIFY(reply.find("<boolean>0</boolean>") != std::string::npos);
     QCOMPARE(read("out"), std::string("old"));
   }
 
-  void merge_edited_result_uses_the_texts_line_end() {
+  void closing_asks_only_when_choices_would_be_lost() {
+    write("out", "old");
     std::string reply;
+    bool asked = false;
     auto* window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });
-    window->edit_result(QStringLiteral("Z1\nZ2"));
-    QCOMPARE(window->result_text(), QStringLiteral("a\r\nZ1\r\nZ2\r\nc\r\nD\r\n"));
+    window->show();
+    window->take(1);
+    answer_question(QMessageBox::Cancel, &asked);
+    QVERIFY(!window->close());
+    QVERIFY(asked);
+    QVERIFY(reply.empty());
+    answer_question(QMessageBox::Save, &asked);
     QVERIFY(window->close());
+    QVERIFY(asked);
+    QCOMPARE(read("out"), std::string("a\r\nX\r\nc\r\nD\r\n"));
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+
+    // Nothing settled: no question.
+    reply.clear();
+    window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });
+    window->show();
+    answer_question(QMessageBox::Cancel, &asked);
+    QVERIFY(window->close());
+    QCoreApplication::processEvents();  // runs the answerer, which finds no question
+    QVERIFY(!asked);
     QVERIFY(reply.find("<boolean>0</boolean>") != std::string::npos);
+  }
+
+  void merge_without_conflicts_can_be_saved_at_once() {
+    write("base", "a\nb\nc\n");
+    write("one", "a\nB\nc\n");
+    write("other", "a\nb\nc\nd\n");
+    std::string reply;
+    auto* window = new MergeWindow(job_for({path("base"), path("one"), path("other")}),
+                                   [&](const std::string& r) { reply = r; });
+    window->show();
+    QCOMPARE(window->conflict_count(), std::size_t{0});
+    QVERIFY(window->result_view()->toPlainText() == QStringLiteral("a\nB\nc\nd"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nB\nc\nd\n"));
+    QVERIFY(window->close());
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+  }
+
+  void automatic_merge_preference_follows_the_checkbox() {
+    QVERIFY(!automatic_merge_preference());
+    auto* window = new MergeWindow(merge_job(), [](const std::string&) {});
+    QVERIFY(!window->automatic_merge_box()->isChecked());
+    window->automatic_merge_box()->click();
+    QVERIFY(automatic_merge_preference());
+    window->close_without_asking();
+    window = new MergeWindow(merge_job(), [](const std::string&) {});
+    QVERIFY(window->automatic_merge_box()->isChecked());
+    window->automatic_merge_box()->click();
+    QVERIFY(!automatic_merge_preference());
+    window->close_without_asking();
   }
 };
 
 }  // namespace marlow
 
-QTEST_MAIN(marlow::MergeWindowTest)
+// The preference lives in the user's settings: keep the tests' own apart.
+int main(int argc, char** argv) {
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  QApplication app(argc, argv);
+  marlow::MergeWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
 #include "merge_qtest.moc"
