@@ -3,7 +3,8 @@
 #
 # Usage: tools/fuzz.sh [seconds] [target...]
 #   seconds   how long each target runs (default 60)
-#   target    options, request, pipe_message, marlow_framing (default: all)
+#   target    options, request, pipe_message, marlow_framing, gui_text, gui_call
+#             (default: all)
 # Environment: FUZZ_PARALLEL=n runs n targets at a time (default 1).
 #
 # Each target starts from fuzz/regressions/<target>/ (inputs that once broke
@@ -17,7 +18,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(options request pipe_message marlow_framing)
+[ ${#targets[@]} -eq 0 ] && targets=(options request pipe_message marlow_framing gui_text gui_call)
 parallel=${FUZZ_PARALLEL:-1}
 case $seconds in (*[!0-9]*|'') echo "fuzz.sh: seconds must be a number" >&2; exit 2;; esac
 

@@ -217,16 +217,17 @@ DecodeResult decode_text(const std::string& bytes, Encoding encoding) {
   DecodeResult result;
   std::string body = bytes;
   if (encoding == Encoding::automatic) {
-    // The UTF-32LE mark begins with the UTF-16LE one, so it is tried first.
+    // A UTF-32 or UTF-16 mark selects that encoding when the bytes are text
+    // in it. The UTF-32LE mark begins with the UTF-16LE one, so it is tried
+    // first.
     for (Encoding e : {Encoding::utf32le, Encoding::utf32be, Encoding::utf16le, Encoding::utf16be}) {
-      if (starts_with(bytes, bom_bytes(e))) {
-        encoding = e;
-        break;
-      }
+      if (!starts_with(bytes, bom_bytes(e))) continue;
+      DecodeResult marked = decode_text(bytes, e);
+      if (marked.ok) return marked;
     }
-    if (encoding == Encoding::automatic) {
-      encoding = is_valid_utf8(bytes) ? Encoding::utf8 : Encoding::latin1;
-    }
+    // Otherwise UTF-8 when valid, else Latin-1, which reads any bytes and
+    // writes them back unchanged.
+    encoding = is_valid_utf8(bytes) ? Encoding::utf8 : Encoding::latin1;
   }
   TextDocument& doc = result.doc;
   doc.encoding = encoding;

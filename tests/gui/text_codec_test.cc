@@ -78,6 +78,14 @@ TEST(GuiTextCodec, AutomaticPicksMarkThenUtf8ThenLatin1) {
   EXPECT_EQ(latin.doc.lines[0].text, "caf\xC3\xA9");
 }
 
+// Bytes that begin like a UTF-16 or UTF-32 mark but are no text in that
+// encoding are read the way a file without a mark is, never refused.
+TEST(GuiTextCodec, AutomaticFallsBackWhenTheMarkLies) {
+  expect_round_trip("\xFF\xFE" "caf\xE9\n"s, Encoding::automatic, Encoding::latin1, false);
+  expect_round_trip("\xFF\xFE\0\0a\0"s, Encoding::automatic, Encoding::utf16le, true);
+  expect_round_trip("\xFE\xFF\xD8\x00"s, Encoding::automatic, Encoding::latin1, false);
+}
+
 TEST(GuiTextCodec, InvalidBytesAreErrorsNotReplacements) {
   EXPECT_FALSE(decode_text("abc", Encoding::utf16le).ok);          // odd length
   EXPECT_FALSE(decode_text("\x00\xD8x\0"s, Encoding::utf16le).ok);  // lone high surrogate
