@@ -69,7 +69,7 @@ fi
 note "building natively in $native"
 cmake --preset native -B "$native" -DTW_BUILD_TESTS=OFF >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log" >&2; exit 1; }
-cmake --build "$native" --target roundtrip load -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$native" --target roundtrip load gui_engine -j2 >"$work/build.log" 2>&1 ||
   { cat "$work/build.log" >&2; exit 1; }
 
 cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$native/CMakeCache.txt")
@@ -121,8 +121,11 @@ fi
 note "load: requests per second, relay of large requests, service memory"
 busy_load=$(other_work)
 "$native/bench/load" "$per_level" "$relay_runs" "$after" >"$work/load.md" || status=1
+note "the graphical client's engine on large texts"
+busy_engine=$(other_work)
+"$native/bench/gui_engine" 200000 9 >"$work/engine.md" || status=1
 busy_note=""
-if [ "$(printf '%s\n' "$busy_native" "$busy_wine" "$busy_load" | grep -v '^-$' | sort -n |
+if [ "$(printf '%s\n' "$busy_native" "$busy_wine" "$busy_load" "$busy_engine" | grep -v '^-$' | sort -n |
         tail -n 1)" -gt 20 ]; then
   busy_note="
 
@@ -140,12 +143,13 @@ its floor measured in the same run. Rerun with:
 \`\`\`sh
 tools/bench.sh            # builds what it needs, runs everything, rewrites this file
 tools/bench.sh --no-wine  # native figures only
-# or one benchmark at a time, after a build of the targets roundtrip and load:
+# or one benchmark at a time, after a build of the targets roundtrip, load and gui_engine:
 $native/bench/roundtrip [warm runs] [cold runs]
 $native/bench/load [requests per level] [relay rounds] [requests after]
+$native/bench/gui_engine [lines] [runs]
 \`\`\`
 
-The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`load\`), built in
+The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`load\`, \`gui_engine\`), built in
 \`$native\` (and \`$win\` for Wine); they are never CTest tests. Each one
 starts its own service in a private temporary directory and ends it, and the
 stand-in \`marlow\` answers every request at once unless a figure says
@@ -161,7 +165,7 @@ otherwise.
 | Kernel | $(uname -sr) |
 | Compiler | $("$cxx" --version | head -n 1) |
 | Build | \`native\` preset, $build_type ($flags), libstdc++ and libgcc linked statically |
-| CPU time used by other work in the second before each part | native round trip $busy_native %, Wine $busy_wine %, load $busy_load % |
+| CPU time used by other work in the second before each part | native round trip $busy_native %, Wine $busy_wine %, load $busy_load %, engine $busy_engine % |
 | Date | $(date -u '+%Y-%m-%d %H:%M UTC') |
 
 The machine may be shared with other work; the row above says how busy it
@@ -223,6 +227,18 @@ EOF
 
 EOF
   cat "$work/load.md"
+  cat <<EOF
+
+## The graphical client's engine (Linux, native)
+
+\`bench/gui_engine\`: three texts of 200,000 source-like lines (base, and two
+versions that each change about one line in a hundred and insert one in a
+thousand). The floor of a comparison is the libgit2 line difference it is
+built on; a merge needs two. Decoding's floor is splitting the same bytes
+into lines.
+
+EOF
+  cat "$work/engine.md"
 } >"$work/report.md"
 
 mkdir -p "$(dirname "$doc")"

@@ -1,0 +1,110 @@
+// The graphical client's engine on large texts: decoding and encoding, line
+// differences (libgit2), the aligned blocks of a comparison and the regions
+// of a three-way merge. Each figure stands beside its floor, the libgit2
+// line difference of the same texts, which every comparison and merge pays.
+//
+// Usage: gui_engine [lines] [runs]   (default 200000 lines, 9 runs)
+// Writes a Markdown table to standard output.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/diff.h"
+#include "engine/text_codec.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The median of `runs` timings of `work`, in milliseconds.
+double median_ms(int runs, const std::function<void()>& work) {
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    const Clock::time_point start = Clock::now();
+    work();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+// A source-like text of `lines` lines; `variant` changes about one line in
+// a hundred (and inserts one line in a thousand) at places of its own.
+std::string text(std::size_t lines, unsigned variant) {
+  std::string out;
+  out.reserve(lines * 40);
+  unsigned state = 12345;
+  for (std::size_t i = 0; i < lines; ++i) {
+    state = state * 1103515245u + 12345u;
+    out += "    value_" + std::to_string(i % 977) + " = compute(" + std::to_string(i) + ");";
+    if (variant != 0 && (i * 7 + variant * 13) % 100 == 0) out += " // changed " + std::to_string(variant);
+    out += '\n';
+    if (variant != 0 && (i * 3 + variant * 31) % 1000 == 0) out += "    inserted();\n";
+  }
+  return out;
+}
+
+long peak_rss_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+void row(const char* what, double ms, double floor_ms) {
+  std::printf("| %s | %.1f | %.1f |\n", what, ms, floor_ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t lines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 200000;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 9;
+  using namespace marlow;
+
+  const std::string base_bytes = text(lines, 0);
+  const std::string mine_bytes = text(lines, 1);
+  const std::string theirs_bytes = text(lines, 2);
+  const std::vector<Line> base = decode_text(base_bytes, Encoding::automatic).doc.lines;
+  const std::vector<Line> mine = decode_text(mine_bytes, Encoding::automatic).doc.lines;
+  const std::vector<Line> theirs = decode_text(theirs_bytes, Encoding::automatic).doc.lines;
+  TextDocument utf16 = decode_text(base_bytes, Encoding::utf8).doc;
+  utf16.encoding = Encoding::utf16le;
+  utf16.bom = true;
+  const std::string utf16_bytes = encode_text(utf16).bytes;
+
+  std::size_t sink = 0;
+  const double diff_ms = median_ms(runs, [&] { sink += diff_lines(base, mine).size(); });
+  const double diff3_ms = median_ms(runs, [&] {
+    sink += diff_lines(base, mine).size() + diff_lines(base, theirs).size();
+  });
+  const double align_ms = median_ms(runs, [&] { sink += align(base, mine).size(); });
+  const double merge_ms =
+      median_ms(runs, [&] { sink += plan_merge({base, mine, theirs}).regions.size(); });
+  const double decode_ms = median_ms(
+      runs, [&] { sink += decode_text(base_bytes, Encoding::automatic).doc.lines.size(); });
+  const double decode16_ms = median_ms(
+      runs, [&] { sink += decode_text(utf16_bytes, Encoding::utf16le).doc.lines.size(); });
+  const double encode16_ms = median_ms(runs, [&] { sink += encode_text(utf16).bytes.size(); });
+  const double split_ms = median_ms(runs, [&] { sink += split_lines(base_bytes).size(); });
+
+  std::printf("%zu lines (%.1f MB), %zu hunks between base and mine, median of %d runs.\n\n",
+              lines, static_cast<double>(base_bytes.size()) / 1e6, diff_lines(base, mine).size(),
+              runs);
+  std::printf("| Step | ms | floor ms |\n|---|---:|---:|\n");
+  row("comparison blocks (align), floor: one libgit2 line diff", align_ms, diff_ms);
+  row("three-way merge regions (plan_merge), floor: two libgit2 line diffs", merge_ms, diff3_ms);
+  row("decode, automatic (UTF-8 check and lines), floor: splitting lines", decode_ms, split_ms);
+  row("decode UTF-16LE with mark, floor: splitting lines", decode16_ms, split_ms);
+  row("encode UTF-16LE with mark, floor: splitting lines", encode16_ms, split_ms);
+  std::printf("\nPeak resident memory: %ld KiB for three texts of %.1f MB each and their lines.\n",
+              peak_rss_kib(), static_cast<double>(base_bytes.size()) / 1e6);
+  return sink == 0 ? 1 : 0;
+}
