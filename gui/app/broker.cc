@@ -2,33 +2,73 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <cstdio>
 #include <future>
 #include <memory>
 
 #include "app/compare_window.h"
+#include "app/error_window.h"
 #include "app/merge_window.h"
+#include "app/panes.h"
+#include "app/script.h"
+#include "app/settings.h"
+#include "serve/script_parse.h"
+#include "support/platform.h"
 
 namespace marlow {
+namespace {
+
+// The window for a prepared call; `finish` is handed to it.
+QWidget* open_window(Preparation& prep, const Finish& finish) {
+  Job& job = prep.job;
+  const bool merge = job.request.method == Method::compare_merge;
+  if (prep.shows_error) {
+    auto* window = new ErrorWindow(merge ? QObject::tr("Cannot merge") : QObject::tr("Cannot compare"),
+                                   q(prep.message), prep.reply, finish);
+    attach_environment_script(window);
+    return window;
+  }
+  if (merge) {
+    const std::size_t contributors = job.docs.size();
+    auto* window = new MergeWindow(std::move(job), finish);
+    attach_environment_script(window, contributors);
+    return window;
+  }
+  auto* window = new CompareWindow(std::move(job), finish);
+  attach_environment_script(window);
+  return window;
+}
+
+}  // namespace
 
 std::string WindowBroker::handle(const std::string& framed) {
-  Preparation prep = prepare(framed, automatic_);
-  if (!prep.needs_window) return prep.reply;
+  auto prep = std::make_shared<Preparation>(prepare(framed, automatic_merge_enabled()));
+  if (!prep->needs_window && !prep->shows_error) return prep->reply;
   auto answer = std::make_shared<std::promise<std::string>>();
   std::future<std::string> reply = answer->get_future();
-  auto job = std::make_shared<Job>(std::move(prep.job));
   QMetaObject::invokeMethod(
       this,
-      [this, answer, job] {
+      [this, answer, prep] {
         ++open_windows_;
-        // Called once, when the window closes; the window may go on existing
-        // a little while Qt deletes it.
-        Finish finish = [this, answer](const std::string& text) {
+        const char* kind = prep->shows_error ? "error"
+                           : prep->job.request.method == Method::compare_merge ? "merge"
+                                                                               : "compare";
+        auto answered = std::make_shared<bool>(false);
+        // Called when the window closes (or, failing that, when it is
+        // destroyed); only the first answer counts. The log line is written
+        // before the reply goes out, so whoever reads the log after the
+        // reply has arrived finds it there.
+        Finish finish = [this, answer, answered, kind](const std::string& text) {
+          if (*answered) return;
+          *answered = true;
+          const std::string log = platform::get_env("MARLOW_SCRIPT_LOG");
+          if (!log.empty() && !append_answer_line(log, kind, text)) {
+            std::fprintf(stderr, "marlow: cannot append to %s\n", log.c_str());
+          }
           answer->set_value(text);
           QMetaObject::invokeMethod(this, [this] { window_closed(); }, Qt::QueuedConnection);
         };
-        QWidget* window = job->request.method == Method::compare_merge
-                              ? static_cast<QWidget*>(new MergeWindow(std::move(*job), finish))
-                              : static_cast<QWidget*>(new CompareWindow(std::move(*job), finish));
+        QWidget* window = open_window(*prep, finish);
         window->show();
         window->raise();
         window->activateWindow();

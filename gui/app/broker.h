@@ -12,20 +12,25 @@ namespace marlow {
 class WindowBroker : public QObject {
   Q_OBJECT
  public:
-  explicit WindowBroker(bool automatic) : automatic_(automatic) {}
+  WindowBroker() = default;
 
   // Called on a serving thread: answers at once when it can, otherwise opens
-  // a window on the GUI thread and blocks until that window has answered.
+  // a window on the GUI thread (a compare or merge window, or the window
+  // that says why a file cannot be served) and blocks until that window has
+  // answered. Whether a merge without conflicts is written at once is asked
+  // of the preferences for every call. Calls that arrive while windows are
+  // open get windows of their own at once.
   std::string handle(const std::string& framed);
-  // Called on the serving thread when the wrapper pipe has ended: the
-  // program quits once no window is left open.
+  // Called on the serving thread when the wrapper pipe has ended and every
+  // call has been answered: the program quits once no window is left open.
   void service_gone();
+
+  int open_windows() const { return open_windows_; }  // GUI thread only
 
  private:
   void window_closed();
   void quit_if_done();
 
-  bool automatic_;
   int open_windows_ = 0;  // GUI thread only
   bool gone_ = false;     // GUI thread only
 };

@@ -1,14 +1,24 @@
 // marlow: the graphical client. It connects to the wrapper pipe named on its
 // command line, stays connected, and serves every pipe notice: a comparison
-// or a merge window per call, or an answer without a window.
+// or a merge window per call (a call that arrives while windows are open
+// gets its own window at once), a window that says why a file of the call
+// cannot be served, or an answer without a window.
 //
 // Environment:
-//   MARLOW_AUTOMATIC    when not empty, a merge without conflicts is written
-//                       at once and answered with 1, and a comparison of
-//                       equal texts is answered with 1, both without a window
+//   MARLOW_AUTOMATIC    when not empty and not "0" (unset or empty: the
+//                       saved preference, asked for every call), a merge
+//                       without conflicts is written at once and answered
+//                       with 1, and a comparison of equal texts is answered
+//                       with 1, both without a window
 //   MARLOW_NO_WINDOWS   when not empty (and when there is no display at all),
 //                       no window is ever shown: the automatic answer where
-//                       there is one, else 0 (the output is not touched)
+//                       there is one, else 0 (the output is not touched),
+//                       and a file that cannot be served is answered with
+//                       its fault at once
+//   MARLOW_SCRIPT       actions applied to every window once it is shown,
+//                       for tests (app/script.h)
+//   MARLOW_SCRIPT_LOG   a file to which each window appends
+//                       "<compare|merge|error> answered <0|1|fault>"
 #include <QApplication>
 #include <cstdio>
 #include <thread>
@@ -42,16 +52,17 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  marlow::WindowBroker broker(!platform::get_env("MARLOW_AUTOMATIC").empty());
+  marlow::WindowBroker broker;
   std::thread reader([&wrapper, &broker] {
+    // Returns once the wrapper pipe has ended and every call is answered.
     marlow::serve_notices(*wrapper,
                           [&broker](const std::string& framed) { return broker.handle(framed); });
     broker.service_gone();
   });
   reader.detach();
   const int status = QApplication::exec();
-  // Requests still in flight cannot be answered any more: end at once
-  // rather than tear down what their threads use.
+  // The service has gone and every call has been answered: end at once
+  // rather than tear down what detached threads may still hold.
   std::fflush(nullptr);
   platform::exit_now(status);
 }

@@ -1,11 +1,14 @@
 #include "serve/serve.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace marlow {
@@ -27,6 +30,14 @@ std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
   return nullptr;
 }
 
+// Counts the serving threads that have not yet answered, so that
+// serve_notices can wait for them when the wrapper pipe ends.
+struct Outstanding {
+  std::mutex mutex;
+  std::condition_variable idle;
+  std::size_t count = 0;
+};
+
 void serve_one(std::string request_name, std::string response_name, RequestHandler handler) {
   std::unique_ptr<platform::ClientPipe> in =
       open_request_pipe(request_name, platform::PipeAccess::read);
@@ -41,21 +52,39 @@ void serve_one(std::string request_name, std::string response_name, RequestHandl
   }
 }
 
-bool read_whole_file(const std::string& path, std::string* out) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return false;
-  *out = text.str();
-  return true;
+std::string errno_text(int code) { return std::generic_category().message(code); }
+
+// Reads a whole file; false with the system's reason when it cannot.
+bool read_whole_file(const std::string& path, std::string* out, std::string* why) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *why = errno_text(errno != 0 ? errno : ENOENT);
+    return false;
+  }
+  out->clear();
+  char buffer[65536];
+  for (;;) {
+    errno = 0;
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+    out->append(buffer, got);
+    if (got < sizeof buffer) break;
+  }
+  const bool failed = std::ferror(file) != 0;  // a directory fails here
+  const int code = errno;
+  std::fclose(file);
+  if (failed) *why = errno_text(code != 0 ? code : EIO);
+  return !failed;
 }
+
+std::atomic<unsigned> temp_counter{0};
 
 }  // namespace
 
 std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler) {
   NoticeSplitter splitter;
   std::size_t count = 0;
+  auto outstanding = std::make_shared<Outstanding>();
   char buffer[4096];
   for (;;) {
     std::size_t got = 0;
@@ -63,10 +92,22 @@ std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& h
     splitter.feed(buffer, got);
     while (auto notice = splitter.next()) {
       ++count;
-      std::thread(serve_one, std::move(notice->first), std::move(notice->second), handler)
+      {
+        const std::lock_guard<std::mutex> lock(outstanding->mutex);
+        ++outstanding->count;
+      }
+      std::thread(
+          [outstanding, handler](std::string request_name, std::string response_name) {
+            serve_one(std::move(request_name), std::move(response_name), handler);
+            const std::lock_guard<std::mutex> lock(outstanding->mutex);
+            if (--outstanding->count == 0) outstanding->idle.notify_all();
+          },
+          std::move(notice->first), std::move(notice->second))
           .detach();
     }
   }
+  std::unique_lock<std::mutex> lock(outstanding->mutex);
+  outstanding->idle.wait(lock, [&] { return outstanding->count == 0; });
   return count;
 }
 
@@ -81,26 +122,52 @@ TextDocument output_document(const Job& job, std::vector<Line> lines) {
 }
 
 bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error) {
-  const fs::path target(path);
-  fs::path temp = target;
-  temp += ".marlow-" + std::to_string(platform::current_pid()) + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      *error = "cannot write " + temp.string();
-      return false;
-    }
+  // Through a symbolic link (or a chain of them, even a dangling one) to the
+  // file it names: renaming over the link would replace the link itself.
+  fs::path target(path);
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(target, ec)) break;
+    const fs::path link = fs::read_symlink(target, ec);
+    if (ec) break;
+    target = link.is_absolute() ? link : target.parent_path() / link;
   }
   std::error_code ec;
+  const fs::file_status old_status = fs::status(target, ec);
+  const bool replacing = !ec && fs::is_regular_file(old_status);
+
+  fs::path temp = target;
+  temp += ".marlow-" + std::to_string(platform::current_pid()) + "-" +
+          std::to_string(temp_counter++) + ".tmp";
+  errno = 0;
+  std::FILE* file = std::fopen(temp.c_str(), "wb");
+  if (file == nullptr) {
+    *error = "cannot write " + target.string() + ": " + errno_text(errno != 0 ? errno : EACCES);
+    return false;
+  }
+  if (replacing) {
+    // The new file takes the old one's permission bits before it holds any
+    // text (a private file is never readable by others on the way); when
+    // they cannot all be set (a set-id bit, say) the file is still written.
+    fs::permissions(temp, old_status.permissions(), fs::perm_options::replace, ec);
+  }
+  errno = 0;
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  int code = errno;
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    code = errno;
+  }
+  if (!written) {
+    fs::remove(temp, ec);
+    *error = "cannot write " + target.string() + ": " + errno_text(code != 0 ? code : EIO);
+    return false;
+  }
   fs::rename(temp, target, ec);
   if (ec) {
     std::error_code ignored;
     fs::remove(temp, ignored);
-    *error = "cannot replace " + path + ": " + ec.message();
+    *error = "cannot replace " + target.string() + ": " + ec.message();
     return false;
   }
   return true;
@@ -124,19 +191,29 @@ Preparation prepare(const std::string& framed, bool automatic) {
   }
   Job& job = prep.job;
   job.request = std::move(call.request);
+  // A file that cannot be served: shown to the user where windows can be.
+  const auto file_fault = [&prep](const std::string& message, const std::string& fault) {
+    prep.shows_error = true;
+    prep.message = message;
+    prep.reply = fault_reply(kFaultCannotServe, fault);
+    return prep;
+  };
   const Encoding encoding = encoding_for_type(job.request.type_name);
-  for (const std::string& path : job.request.contributors) {
+  for (std::size_t i = 0; i < job.request.contributors.size(); ++i) {
+    const std::string& path = job.request.contributors[i];
+    const std::string& name = job.request.display_names[i];
+    // The display name says which file to the user; the path says where.
+    const std::string where = name == path ? std::string() : "\n(" + path + ")";
     std::string bytes;
-    if (!read_whole_file(path, &bytes)) {
-      prep.reply = fault_reply(kFaultCannotServe, "cannot read " + path);
-      return prep;
+    std::string why;
+    if (!read_whole_file(path, &bytes, &why)) {
+      return file_fault(name + " cannot be read: " + why + where,
+                        "cannot read " + path + ": " + why);
     }
     DecodeResult decoded = decode_text(bytes, encoding);
     if (!decoded.ok) {
-      prep.reply = fault_reply(kFaultCannotServe, "cannot decode " + path + " as " +
-                                                      encoding_name(encoding) + ": " +
-                                                      decoded.error);
-      return prep;
+      const std::string as = std::string(" as ") + encoding_name(encoding) + ": " + decoded.error;
+      return file_fault(name + " cannot be read" + as + where, "cannot decode " + path + as);
     }
     job.docs.push_back(std::move(decoded.doc));
   }
@@ -146,9 +223,10 @@ Preparation prepare(const std::string& framed, bool automatic) {
       for (const TextDocument& doc : job.docs) texts.push_back(doc.lines);
       if (std::optional<std::vector<Line>> merged = automatic_merge(plan_merge(texts))) {
         std::string error;
-        prep.reply = save_output(job, std::move(*merged), &error)
-                         ? boolean_reply(true)
-                         : fault_reply(kFaultCannotServe, error);
+        if (!save_output(job, std::move(*merged), &error)) {
+          return file_fault("The merged result cannot be saved: " + error, error);
+        }
+        prep.reply = boolean_reply(true);
         return prep;
       }
     } else {
@@ -166,6 +244,7 @@ Preparation prepare(const std::string& framed, bool automatic) {
 }
 
 std::string answer_without_window(const std::string& framed) {
+  // A file fault is answered at once: there is no one to show it to.
   const Preparation prep = prepare(framed, true);
   return prep.needs_window ? boolean_reply(false) : prep.reply;
 }

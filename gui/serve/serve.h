@@ -29,7 +29,9 @@ using RequestHandler = std::function<std::string(const std::string& framed)>;
 // Reads notices from the wrapper pipe until it ends (the service has gone),
 // serving each on a thread of its own: open the request pipe for reading
 // and the response pipe for writing, read the request, write the handler's
-// reply with one write. Returns the number of notices seen.
+// reply with one write. Returns the number of notices seen, once every
+// request it started has been answered (so that a caller who then ends
+// the program cuts no reply short).
 std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler);
 
 // ---------------------------------------------------------------------------
@@ -40,12 +42,21 @@ struct Job {
   std::vector<TextDocument> docs;  // one per contributor
 };
 
-// What to do with a call: reply at once (a fault, or the automatic answer),
-// or show a window for `job`.
+// What to do with a call:
+// - needs_window: show a compare or merge window for `job`;
+// - shows_error: a file of the call cannot be served (a contributor cannot
+//   be read or decoded, an automatic result cannot be written); where
+//   windows can be shown, `message` tells the user which file and why, and
+//   `reply` (a fault) answers once that is closed; without windows `reply`
+//   answers at once;
+// - neither: answer with `reply` at once (the automatic answer, or the
+//   fault of a malformed call or an unknown method).
 struct Preparation {
   bool needs_window = false;
+  bool shows_error = false;
+  std::string message;
   std::string reply;
-  Job job;
+  Job job;  // its request is filled in whenever the call could be parsed
 };
 
 // Parses the call and reads and decodes every contributor. With `automatic`
@@ -64,6 +75,9 @@ TextDocument output_document(const Job& job, std::vector<Line> lines);
 
 // Writes the bytes to `path` through a temporary file in the same directory
 // that then replaces it, so that a failed write leaves the old file whole.
+// The replaced file's permission bits are kept (a merged script stays
+// executable); when `path` is a symbolic link, the file it points to is
+// replaced and the link stays.
 bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error);
 
 // Encodes and writes a merge result; false with a reason when it cannot.

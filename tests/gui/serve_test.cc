@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "engine/xmlrpc.h"
 #include "serve/serve.h"
@@ -43,8 +44,8 @@ class GuiServe : public ::testing::Test {
     static int counter = 0;
     dir_ = "/tmp/gsv-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++);
     fs::create_directories(dir_);
-    // No windows: the program answers by itself.
-    ASSERT_TRUE(platform::set_env("MARLOW_NO_WINDOWS", "1"));
+    // No windows (unless a test asks for them): the program answers by itself.
+    ASSERT_TRUE(platform::set_env("MARLOW_NO_WINDOWS", windows_ ? "" : "1"));
     const std::string wrapper_name = path("wrap");
     platform::PipeParams params;
     params.direction = platform::PipeDirection::outbound;
@@ -139,6 +140,7 @@ class GuiServe : public ::testing::Test {
            "</string></value></param></params></methodCall>";
   }
 
+  bool windows_ = false;
   std::string dir_;
   std::unique_ptr<platform::ServerPipe> wrapper_;
   platform::Process process_;
@@ -187,12 +189,185 @@ TEST_F(GuiServe, SeveralNoticesAtOnceAndFaultsForWhatCannotBeServed) {
   EXPECT_NE(fault.find("<fault>"), std::string::npos) << fault;
   EXPECT_EQ(fault.find("<boolean>"), std::string::npos);
   const std::string no_file = serve(missing, merge_call("out", ""));  // "other" is missing
-  EXPECT_NE(no_file.find("cannot read"), std::string::npos) << no_file;
+  EXPECT_NE(no_file.find("cannot read " + path("other") + ": No such file or directory"),
+            std::string::npos)
+      << no_file;
   EXPECT_EQ(no_file.find("<boolean>"), std::string::npos);
   write("other", "abc");  // an odd length is no UTF-16
   const std::string bad = serve(undecodable, merge_call("out", "utf16le_file_delta"));
   EXPECT_NE(bad.find("cannot decode"), std::string::npos) << bad;
   EXPECT_FALSE(fs::exists(path("out")));
+}
+
+// The program with windows, on Qt's offscreen platform, driven by a script.
+class GuiServeWindows : public GuiServe {
+ protected:
+  void SetUp() override {
+    windows_ = true;
+    for (const auto& [name, value] :
+         {std::pair<const char*, std::string>{"QT_QPA_PLATFORM", "offscreen"},
+          {"MARLOW_AUTOMATIC", "0"},
+          {"MARLOW_SCRIPT", "take 2; save; close"},
+          {"MARLOW_SCRIPT_LOG", "answers.log"}}) {  // relative: in the program's directory
+      ASSERT_TRUE(platform::set_env(name, value));
+    }
+    GuiServe::SetUp();
+  }
+  void TearDown() override {
+    GuiServe::TearDown();
+    for (const char* name : {"MARLOW_SCRIPT", "MARLOW_SCRIPT_LOG", "MARLOW_AUTOMATIC"}) {
+      platform::set_env(name, "");
+    }
+  }
+};
+
+TEST_F(GuiServeWindows, AScriptedMergeIsAnsweredEvenWhenTheServiceGoesAtOnce) {
+  write("base", "a\nb\nc\n");
+  write("one", "a\nX\nc\n");
+  write("other", "a\nY\nc\n");
+  Exchange e = announce();
+  send_notices();
+  EXPECT_NE(e.request->connect(), platform::ConnectResult::failed);
+  EXPECT_NE(e.response->connect(), platform::ConnectResult::failed);
+  // The wrapper pipe ends before the call is even sent: the program still
+  // answers it before it ends.
+  wrapper_.reset();
+  const std::string call = merge_call("out", "");
+  const std::string framed =
+      "POST /RPC2 HTTP/1.1\r\nContent-Length: " + std::to_string(call.size()) + "\r\n\r\n" + call;
+  EXPECT_TRUE(e.request->write(framed.data(), framed.size()));
+  std::string reply;
+  char buffer[4096];
+  for (;;) {
+    const platform::ReadResult r = e.response->read(buffer, sizeof buffer);
+    if (r.status == platform::ReadStatus::failed) break;
+    reply.append(buffer, r.bytes);
+    if (r.status == platform::ReadStatus::complete) break;
+  }
+  EXPECT_NE(reply.find("<boolean>1</boolean>"), std::string::npos) << reply;
+  EXPECT_EQ(read("out"), "a\nY\nc\n");
+  EXPECT_EQ(process_.wait(), 0);
+  process_ = platform::Process();
+  EXPECT_EQ(read("answers.log"), "merge answered 1\n");
+}
+
+// Preparing a call: which faults are shown to the user and which are
+// answered at once.
+class GuiPrepare : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    dir_ = "/tmp/gpr-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(path(name), std::ios::binary) << text;
+  }
+  std::string read(const std::string& name) {
+    std::ifstream in(path(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::string call(const std::string& method, const std::string& out,
+                   const std::vector<std::string>& names, const std::string& type) {
+    std::string text = "<methodCall><methodName>" + method + "</methodName><params>";
+    if (!out.empty()) text += "<param><value><string>" + path(out) + "</string></value></param>";
+    std::string shown = "<param><value><array>";
+    std::string paths = shown;
+    for (const std::string& n : names) {
+      shown += "<data><value><string>" + n + "</string></value></data>";
+      paths += "<data><value><string>" + path(n) + "</string></value></data>";
+    }
+    return text + shown + "</array></value></param>" + paths + "</array></value></param>" +
+           "<param><value><string>" + type + "</string></value></param></params></methodCall>";
+  }
+  std::string dir_;
+};
+
+TEST_F(GuiPrepare, FileFaultsAreShownAndBadCallsAnsweredAtOnce) {
+  write("mine.txt", "abc");
+  write("theirs.txt", "abc\n");
+  Preparation odd = prepare(
+      call("RequestHandler.Compare", "", {"theirs.txt", "mine.txt"}, "utf16le_file_delta"), true);
+  EXPECT_TRUE(odd.shows_error);
+  EXPECT_FALSE(odd.needs_window);
+  // Which file (by its display name, then its path) and why.
+  EXPECT_EQ(odd.message.rfind("mine.txt cannot be read as UTF-16LE: ", 0), 0u) << odd.message;
+  EXPECT_NE(odd.message.find(path("mine.txt")), std::string::npos);
+  EXPECT_NE(odd.reply.find("<fault>"), std::string::npos);
+  EXPECT_EQ(odd.reply.find("<boolean>"), std::string::npos);
+
+  Preparation missing =
+      prepare(call("RequestHandler.Compare", "", {"theirs.txt", "gone.txt"}, ""), true);
+  EXPECT_TRUE(missing.shows_error);
+  EXPECT_EQ(missing.message.rfind("gone.txt cannot be read: No such file or directory", 0), 0u)
+      << missing.message;
+
+  for (const std::string& bad :
+       {std::string("<methodCall><methodName>Other</methodName><params/></methodCall>"),
+        std::string("<methodCall><methodName>RequestHandler.Compare")}) {
+    Preparation prep = prepare(bad, true);
+    EXPECT_FALSE(prep.shows_error);
+    EXPECT_FALSE(prep.needs_window);
+    EXPECT_NE(prep.reply.find("<fault>"), std::string::npos);
+  }
+}
+
+TEST_F(GuiPrepare, AnAutomaticResultThatCannotBeWrittenIsShown) {
+  write("base", "a\nx\nb\n");
+  write("one", "A\nx\nb\n");
+  write("other", "a\nx\nB\n");
+  // The output's directory is a file: nothing can be written there.
+  Preparation prep = prepare(
+      call("RequestHandler.CompareMerge", "base/out", {"base", "one", "other"}, ""), true);
+  EXPECT_TRUE(prep.shows_error);
+  EXPECT_NE(prep.message.find("cannot write " + path("base/out")), std::string::npos)
+      << prep.message;
+  EXPECT_NE(prep.message.find("Not a directory"), std::string::npos) << prep.message;
+  EXPECT_EQ(prep.reply.find("<boolean>"), std::string::npos);
+  // Without windows the same fault is the answer.
+  EXPECT_EQ(answer_without_window(call("RequestHandler.CompareMerge", "base/out",
+                                       {"base", "one", "other"}, "")),
+            prep.reply);
+}
+
+TEST_F(GuiPrepare, ReplacingKeepsPermissionsAndFollowsLinks) {
+  std::string error;
+  write("script.sh", "old");
+  fs::permissions(path("script.sh"), fs::perms(0750));
+  ASSERT_TRUE(write_file_replacing(path("script.sh"), "#!/bin/sh\n", &error)) << error;
+  EXPECT_EQ(read("script.sh"), "#!/bin/sh\n");
+  EXPECT_EQ(fs::status(path("script.sh")).permissions(), fs::perms(0750));
+
+  // A link (relative, through a second link) is followed: the file it names
+  // gets the new text and keeps its bits, and the links stay links.
+  fs::create_directories(path("real"));
+  write("real/target.txt", "old");
+  fs::permissions(path("real/target.txt"), fs::perms(0604));
+  fs::create_symlink("real/target.txt", path("inner"));
+  fs::create_symlink("inner", path("outer"));
+  ASSERT_TRUE(write_file_replacing(path("outer"), "new", &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(path("outer")));
+  EXPECT_TRUE(fs::is_symlink(path("inner")));
+  EXPECT_EQ(read("real/target.txt"), "new");
+  EXPECT_EQ(fs::status(path("real/target.txt")).permissions(), fs::perms(0604));
+
+  // A dangling link: the file it names is created.
+  fs::create_symlink("real/new.txt", path("dangling"));
+  ASSERT_TRUE(write_file_replacing(path("dangling"), "made", &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(path("dangling")));
+  EXPECT_EQ(read("real/new.txt"), "made");
+
+  // No temporary file is left anywhere.
+  for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
 }
 
 }  // namespace

@@ -1,0 +1,62 @@
+#include "app/error_window.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace marlow {
+
+ErrorWindow::ErrorWindow(const QString& title, const QString& message, std::string reply,
+                         Finish finish)
+    : reply_(std::move(reply)), finish_(std::move(finish)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(title);
+  auto* layout = new QVBoxLayout(this);
+  auto* row = new QHBoxLayout();
+  auto* icon = new QLabel(this);
+  const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+  icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical, nullptr, this).pixmap(size));
+  icon->setAlignment(Qt::AlignTop);
+  row->addWidget(icon);
+  message_ = new QLabel(message, this);
+  message_->setTextFormat(Qt::PlainText);
+  message_->setWordWrap(true);
+  // The user may want to copy a path out of the message.
+  message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  message_->setMinimumWidth(360);
+  row->addWidget(message_, 1);
+  layout->addLayout(row);
+  auto* buttons = new QHBoxLayout();
+  auto* close_button = new QPushButton(tr("Close"), this);
+  close_button->setDefault(true);
+  close_button->setFocus();
+  buttons->addStretch();
+  buttons->addWidget(close_button);
+  layout->addLayout(buttons);
+  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
+}
+
+ErrorWindow::~ErrorWindow() { answer(); }
+
+QString ErrorWindow::message() const { return message_->text(); }
+
+void ErrorWindow::answer() {
+  if (!finish_) return;
+  Finish finish = std::move(finish_);
+  finish_ = nullptr;
+  finish(reply_);
+}
+
+void ErrorWindow::closeEvent(QCloseEvent* event) {
+  answer();
+  event->accept();
+}
+
+}  // namespace marlow

@@ -1,0 +1,74 @@
+// The scripted test hook's parser and answer log (no windows).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "engine/xmlrpc.h"
+#include "serve/script_parse.h"
+#include "support/platform.h"
+
+namespace marlow {
+namespace {
+
+using Kind = ScriptAction::Kind;
+
+TEST(GuiScript, EveryActionWithBlanksAndEmptyActionsIgnored) {
+  const Script script = parse_script(
+      " next ;prev;;  take 2 ; take-all;\tsave\t; shot /tmp/a b.png ;close; ; ");
+  ASSERT_TRUE(script.ok) << script.error;
+  ASSERT_EQ(script.actions.size(), 7u);
+  const Kind kinds[] = {Kind::next, Kind::prev,  Kind::take, Kind::take_all,
+                        Kind::save, Kind::shot, Kind::close};
+  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(script.actions[i].kind, kinds[i]) << i;
+  EXPECT_EQ(script.actions[2].number, 2u);
+  EXPECT_EQ(script.actions[2].source, "take 2");
+  EXPECT_EQ(script.actions[5].text, "/tmp/a b.png");
+  EXPECT_TRUE(parse_script("").ok);
+  EXPECT_TRUE(parse_script(" ; ;").actions.empty());
+}
+
+TEST(GuiScript, EditTextTakesItsEscapes) {
+  const Script script = parse_script(R"(edit one\ntwo \\n\\; edit  lead; edit)");
+  ASSERT_TRUE(script.ok) << script.error;
+  ASSERT_EQ(script.actions.size(), 3u);
+  EXPECT_EQ(script.actions[0].kind, Kind::edit);
+  EXPECT_EQ(script.actions[0].text, "one\ntwo \\n\\");
+  EXPECT_EQ(script.actions[1].text, " lead");  // only the one separating blank goes
+  EXPECT_EQ(script.actions[2].text, "");       // an empty result
+}
+
+TEST(GuiScript, WhatCannotBeParsedStopsTheWholeScript) {
+  for (const char* bad : {"take", "take x", "take -1", "take 1 2", "take 99999999999999999999999",
+                          "next 2", "close now", "Save", "jump", "shot",
+                          R"(edit a\tb)", R"(edit a\)"}) {
+    const Script script = parse_script(std::string("next; ") + bad + "; close");
+    EXPECT_FALSE(script.ok) << bad;
+    EXPECT_TRUE(script.actions.empty()) << bad;
+    EXPECT_NE(script.error.find(std::string("\"") + bad), std::string::npos) << script.error;
+  }
+}
+
+TEST(GuiScript, AnswerWordsAndOneLinePerAnswer) {
+  EXPECT_EQ(answer_word(boolean_reply(true)), "1");
+  EXPECT_EQ(answer_word(boolean_reply(false)), "0");
+  EXPECT_EQ(answer_word(fault_reply(kFaultCannotServe, "cannot read x")), "fault");
+  EXPECT_EQ(answer_word(""), "0");
+
+  const std::string log = std::filesystem::temp_directory_path().string() + "/gscript-" +
+                          std::to_string(platform::current_pid()) + ".log";
+  std::filesystem::remove(log);
+  EXPECT_TRUE(append_answer_line(log, "merge", boolean_reply(true)));
+  EXPECT_TRUE(append_answer_line(log, "error", fault_reply(kFaultCannotServe, "x")));
+  std::ifstream in(log);
+  std::ostringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "merge answered 1\nerror answered fault\n");
+  std::filesystem::remove(log);
+  EXPECT_FALSE(append_answer_line("/nonexistent-dir/x.log", "compare", boolean_reply(true)));
+}
+
+}  // namespace
+}  // namespace marlow
