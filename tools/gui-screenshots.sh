@@ -1,0 +1,117 @@
+#!/bin/sh
+# Screenshots of the graphical client's windows, taken through the whole
+# chain: tarnwick from <build>/gui-root/bin starts hollin_service from cold,
+# which starts the Qt marlow; marlow's MARLOW_SCRIPT hook writes each window
+# as a PNG and closes it.
+#
+#   tools/gui-screenshots.sh [outdir] [builddir]
+#
+# outdir defaults to build/screenshots; builddir (configured with
+# -DTW_BUILD_GUI=ON and built) to build/native, or else the most recently
+# built build/*/gui-root. Runs under `xvfb-run -a` for real X11
+# windows; without xvfb-run it falls back to Qt's offscreen platform.
+set -eu
+cd "$(dirname "$0")/.."
+outdir=${1:-build/screenshots}
+build=${2:-build/native}
+if [ $# -lt 2 ] && [ ! -x "$build/gui-root/Brightdesk/marlow" ]; then
+  newest=$(ls -td build/*/gui-root/Brightdesk/marlow 2>/dev/null | head -n 1)
+  [ -n "$newest" ] && build=${newest%/gui-root/Brightdesk/marlow}
+fi
+
+if [ -z "${TW_SHOTS_INNER:-}" ]; then
+  if command -v xvfb-run >/dev/null 2>&1; then
+    TW_SHOTS_INNER=xvfb exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$outdir" "$build"
+  fi
+  echo "note: xvfb-run not found; using QT_QPA_PLATFORM=offscreen (fonts and frames may differ)" >&2
+  export QT_QPA_PLATFORM=offscreen TW_SHOTS_INNER=offscreen
+elif [ "$TW_SHOTS_INNER" = xvfb ]; then
+  unset QT_QPA_PLATFORM WAYLAND_DISPLAY || true
+fi
+
+root="$build/gui-root"
+if [ ! -x "$root/bin/tarnwick" ] || [ ! -x "$root/Brightdesk/marlow" ]; then
+  echo "error: $root is missing; build with: cmake --preset native -B $build -DTW_BUILD_GUI=ON && cmake --build $build -j2" >&2
+  exit 1
+fi
+root=$(cd "$root" && pwd -P)
+mkdir -p "$outdir"
+outdir=$(cd "$outdir" && pwd -P)
+
+files=$(mktemp -d "${TMPDIR:-/tmp}/twshots.XXXXXX")
+trap 'rm -rf "$files"' EXIT
+cat >"$files/base.txt" <<'EOF'
+[server]
+host = localhost
+port = 8080
+threads = 4
+
+[log]
+level = info
+file = /var/log/app.log
+rotate = daily
+EOF
+cat >"$files/mine.txt" <<'EOF'
+[server]
+host = 0.0.0.0
+port = 8080
+threads = 8
+
+[log]
+level = debug
+file = /var/log/app.log
+rotate = daily
+EOF
+cat >"$files/theirs.txt" <<'EOF'
+[server]
+host = localhost
+port = 9090
+threads = 16
+
+[log]
+level = warning
+file = /var/log/app.log
+rotate = weekly
+keep = 12
+EOF
+mkdir "$files/unreadable.txt"   # a directory: the client can open it, marlow cannot read it
+
+status=0
+# shot NAME SCRIPT ARGS...: one run of tarnwick in a fresh temporary directory,
+# so a service and marlow of its own that read SCRIPT; both are ended after.
+shot() {
+  name=$1 script=$2
+  shift 2
+  tmp="$files/tmp-$name"
+  mkdir -m 700 "$tmp"
+  rc=0
+  (cd "$files" && HOME="$tmp" TMPDIR="$tmp" MARLOW_SCRIPT="$script" MARLOW_SCRIPT_LOG="$files/answers" \
+     "$root/bin/tarnwick" "$@") >"$files/$name.out" 2>&1 || rc=$?
+  wd="$tmp/$(id -un).tarnwick"
+  if [ -s "$wd/hollin_service.pid" ]; then
+    service=$(cat "$wd/hollin_service.pid")
+    for pid in $(pgrep -s "$service" || true); do kill "$pid" 2>/dev/null || true; done
+    pidwait -s "$service" 2>/dev/null || true
+  fi
+  echo "$name: tarnwick exit status $rc" >&2
+}
+
+shot compare-2way "shot $outdir/compare-2way.png; close" \
+  -fname "base.txt" -fname "mine.txt" base.txt mine.txt
+shot compare-3way "next; shot $outdir/compare-3way.png; close" \
+  -fname "base.txt" -fname "mine.txt" -fname "theirs.txt" base.txt mine.txt theirs.txt
+shot merge "shot $outdir/merge-before.png; take 1; shot $outdir/merge-after-one.png; close" \
+  -fname "base" -fname "mine" -fname "theirs" -out merged.txt base.txt mine.txt theirs.txt
+shot unreadable "shot $outdir/unreadable-file.png; close" base.txt unreadable.txt
+
+for png in compare-2way compare-3way merge-before merge-after-one unreadable-file; do
+  if [ -s "$outdir/$png.png" ]; then
+    echo "$outdir/$png.png"
+  else
+    echo "missing: $outdir/$png.png" >&2
+    status=1
+  fi
+done
+echo "window answers:" >&2
+cat "$files/answers" >&2 2>/dev/null || true
+exit $status
