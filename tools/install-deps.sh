@@ -1,23 +1,24 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: install-deps.sh [native|all|fuzz|gui]   (all adds the Windows cross build and
-# Wine; fuzz adds clang and its sanitizer and libFuzzer runtimes, for
-# tools/fuzz.sh; gui adds what the Qt graphical client in gui/ builds with:
-# Qt 6 Widgets, libgit2, pugixml, and git, whose merge-file its tests use as
-# an independent reference)
+# Usage: install-deps.sh [native|all|fuzz]
+#   native  the Linux build and its tests, the graphical client included:
+#           Qt 6 Widgets, libgit2 and pugixml; git, whose merge-file the
+#           merge engine's tests use as a reference and whose mergetool and
+#           difftool the end-to-end tests drive; Xvfb for screenshots of real
+#           windows; dpkg-dev, which works out the package's dependencies
+#   all     native, and the Windows cross build and Wine
+#   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
-pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps"
-if [ "$want" = all ]; then
-  pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine"
-fi
-if [ "$want" = gui ]; then
-  pkgs="$pkgs qt6-base-dev libgit2-dev libpugixml-dev pkg-config git"
-fi
-if [ "$want" = fuzz ]; then
+pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
+  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev xvfb xauth"
+case "$want" in
+  native|gui) ;;
+  all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine" ;;
   # The runtimes are only a recommendation of clang's packages.
-  pkgs="$pkgs clang libclang-rt-14-dev"
-fi
+  fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
+  *) echo "usage: install-deps.sh [native|all|fuzz]" >&2; exit 2 ;;
+esac
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"

@@ -24,21 +24,43 @@ for f in bin/tarnwick bin/hollin_service bin/tarnwickutf8 bin/fernask Brightdesk
   grep -q "/$f.exe\$" "$out/zip.list" || fail "$f.exe missing from $zip"
 done
 
-# Unpack the .deb into a folder and compare two files with it.
+gui=$(sed -n 's/^TW_BUILD_GUI:BOOL=//p' build/native/CMakeCache.txt)
+if [ "$gui" = ON ]; then
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "$depends" | grep -q libqt6widgets6 || fail "$deb does not depend on Qt: $depends"
+fi
+
+# Unpack the .deb into a folder and run the whole chain from it.
 root="$out/unpacked"
 dpkg -x "$deb" "$root"
 files="$out/files"
 mkdir -p "$files/tmp"
 chmod 700 "$files/tmp"
-printf 'a\n' >"$files/a.txt"
-printf 'b\n' >"$files/b.txt"
-status=0
-(cd "$files" && TMPDIR="$files/tmp" "$root/opt/tarnwick/bin/tarnwick" a.txt b.txt) || status=$?
-pidfile="$files/tmp/$(id -un).tarnwick/hollin_service.pid"
-if [ -s "$pidfile" ]; then
-  pid=$(cat "$pidfile")
-  pkill -KILL -P "$pid" 2>/dev/null || true
-  kill -KILL "$pid" 2>/dev/null || true
+printf 'a\nb\nc\n' >"$files/base.txt"
+printf 'A\nb\nc\n' >"$files/mine.txt"
+printf 'a\nb\nC\n' >"$files/theirs.txt"
+stop_service() {
+  pidfile="$files/tmp/$(id -un).tarnwick/hollin_service.pid"
+  if [ -s "$pidfile" ]; then
+    pid=$(cat "$pidfile")
+    pkill -KILL -P "$pid" 2>/dev/null || true
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+}
+trap stop_service EXIT
+run() {
+  (cd "$files" && TMPDIR="$files/tmp" "$@" "$root/opt/tarnwick/bin/tarnwick" $args) || return $?
+}
+# A compare: the Qt client shows its window (offscreen) and a scripted close
+# answers it; the stand-in answers at once.
+args="base.txt mine.txt"
+run env QT_QPA_PLATFORM=offscreen MARLOW_SCRIPT=close || fail "a compare from the unpacked .deb ended with $?"
+if [ "$gui" = ON ]; then
+  stop_service
+  rm -rf "$files/tmp/$(id -un).tarnwick"
+  # Without any display the Qt client merges what merges cleanly, without a window.
+  args="-out merged.txt base.txt mine.txt theirs.txt"
+  run env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM || fail "a merge from the unpacked .deb ended with $?"
+  [ "$(cat "$files/merged.txt")" = "$(printf 'A\nb\nC')" ] || fail "wrong merge: $(cat "$files/merged.txt")"
 fi
-[ "$status" = 0 ] || fail "tarnwick from the unpacked .deb ended with $status"
 echo "package check: passed ($(basename "$deb"), $(basename "$tgz"), $(basename "$zip"))"
