@@ -15,9 +15,9 @@ rm -rf "$prefix" "$work"
 cmake --install build/native --prefix "$prefix" >/dev/null
 mkdir -p "$work/tmp"
 chmod 700 "$work/tmp"
-printf 'one\ntwo\nthree\n' >"$work/base.txt"
-printf 'one\ntwo, mine\nthree\n' >"$work/mine.txt"
-printf 'one\ntwo\nthree, theirs\n' >"$work/theirs.txt"
+printf 'one\ntwo\nthree\nfour\nfive\n' >"$work/base.txt"
+printf 'one\ntwo, mine\nthree\nfour\nfive\n' >"$work/mine.txt"
+printf 'one\ntwo\nthree\nfour, theirs\nfive\n' >"$work/theirs.txt"
 export TMPDIR="$work/tmp"   # a private work directory, so nothing else is disturbed
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "(a display is present: the merge window opens; save it to finish)"
