@@ -15,15 +15,11 @@ namespace marlow {
 
 using testing::call;
 
-class BrokerTest : public QObject {
+class BrokerTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  testing::Files files_;
   WindowBroker broker_;
-  std::string path(const char* name) { return files_.path(name); }
-  void write(const char* name, const std::string& text) { files_.write(name, text); }
-  std::string read(const char* name) { return files_.read(name); }
 
   // Hands the call to the broker as a serving thread does.
   std::future<std::string> request(const std::string& text) {

@@ -17,14 +17,10 @@ namespace marlow {
 
 using testing::call;
 
-class MergeWindowTest : public QObject {
+class MergeWindowTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  testing::Files files_;
-  std::string path(const char* name) { return files_.path(name); }
-  void write(const char* name, const std::string& text) { files_.write(name, text); }
-  std::string read(const char* name) { return files_.read(name); }
   Job job_for(const std::vector<std::string>& paths) {
     Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"), paths), false);
     Q_ASSERT(prep.needs_window);

@@ -16,14 +16,10 @@ namespace marlow {
 
 using testing::call;
 
-class ScriptTest : public QObject {
+class ScriptTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  testing::Files files_;
-  std::string path(const char* name) { return files_.path(name); }
-  void write(const char* name, const std::string& text) { files_.write(name, text); }
-  std::string read(const char* name) { return files_.read(name); }
 
   Job merge_job() {
     write("base", "a\nb\nc\nd\n");

@@ -38,12 +38,37 @@ TEST(GuiNotices, WrapperPipeNameFromTheProperty) {
   EXPECT_EQ(wrapper_pipe_name(3, argv), "");
 }
 
-class GuiServe : public ::testing::Test {
+// A fresh scratch directory per test, with its files read and written whole.
+class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     static int counter = 0;
-    dir_ = "/tmp/gsv-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++);
+    dir_ = "/tmp/gui-serve-" + std::to_string(platform::current_pid()) + "-" +
+           std::to_string(counter++);
     fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(path(name), std::ios::binary) << text;
+  }
+  std::string read(const std::string& name) {
+    std::ifstream in(path(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string dir_;
+};
+
+class GuiServe : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
     // No windows (unless a test asks for them): the program answers by itself.
     ASSERT_TRUE(platform::set_env("MARLOW_NO_WINDOWS", windows_ ? "" : "1"));
     const std::string wrapper_name = path("wrap");
@@ -66,21 +91,9 @@ class GuiServe : public ::testing::Test {
       wrapper_.reset();  // the service has gone: the program ends
       EXPECT_EQ(process_.wait(), 0);
     }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    ScratchTest::TearDown();
   }
 
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  void write(const std::string& name, const std::string& text) {
-    std::ofstream(path(name), std::ios::binary) << text;
-  }
-  std::string read(const std::string& name) {
-    std::ifstream in(path(name), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
 
   struct Exchange {
     std::unique_ptr<platform::ServerPipe> request;
@@ -141,7 +154,6 @@ class GuiServe : public ::testing::Test {
   }
 
   bool windows_ = false;
-  std::string dir_;
   std::unique_ptr<platform::ServerPipe> wrapper_;
   platform::Process process_;
   std::string notices_;
@@ -253,27 +265,8 @@ TEST_F(GuiServeWindows, AScriptedMergeIsAnsweredEvenWhenTheServiceGoesAtOnce) {
 
 // Preparing a call: which faults are shown to the user and which are
 // answered at once.
-class GuiPrepare : public ::testing::Test {
+class GuiPrepare : public ScratchTest {
  protected:
-  void SetUp() override {
-    static int counter = 0;
-    dir_ = "/tmp/gpr-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  void write(const std::string& name, const std::string& text) {
-    std::ofstream(path(name), std::ios::binary) << text;
-  }
-  std::string read(const std::string& name) {
-    std::ifstream in(path(name), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
   std::string call(const std::string& method, const std::string& out,
                    const std::vector<std::string>& names, const std::string& type) {
     std::string text = "<methodCall><methodName>" + method + "</methodName><params>";
@@ -287,7 +280,6 @@ class GuiPrepare : public ::testing::Test {
     return text + shown + "</array></value></param>" + paths + "</array></value></param>" +
            "<param><value><string>" + type + "</string></value></param></params></methodCall>";
   }
-  std::string dir_;
 };
 
 TEST_F(GuiPrepare, FileFaultsAreShownAndBadCallsAnsweredAtOnce) {
