@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds both platforms and runs the whole test suite: natively on Linux,
 # natively again under the address and undefined-behaviour sanitizers, and
-# under Wine for the Windows build; then builds and checks the packages.
+# under Wine for the Windows build; then builds and checks the packages and
+# takes a screenshot of each window of the graphical client under Xvfb
+# (build/screenshots, for a person to look at).
 # Exits non-zero when anything fails.
 set -eu
 cd "$(dirname "$0")/.."
@@ -20,4 +22,6 @@ echo "== tests: native, address and undefined-behaviour sanitizers"
 ctest --preset asan || status=1
 echo "== packages"
 sh tools/package-check.sh || status=1
+echo "== screenshots of the graphical client's windows, under Xvfb"
+sh tools/gui-screenshots.sh build/screenshots build/native || status=1
 exit $status
