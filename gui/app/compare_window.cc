@@ -1,5 +1,6 @@
 #include "app/compare_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -206,11 +207,19 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   prev_->setToolTip(tr("Go to the previous difference (Shift+F8, Alt+Up)"));
   next_->setToolTip(tr("Go to the next difference (F8, Alt+Down)"));
   status_ = new QLabel(this);
+  ignore_eol_ = new QCheckBox(tr("Ignore line ends"), this);
+  ignore_eol_->setToolTip(tr("Count lines that differ only in their line ends (CRLF, LF, none at "
+                             "the end) as equal"));
+  auto* close_button = new QPushButton(tr("Close"), this);
+  close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   bar->addWidget(prev_);
   bar->addWidget(next_);
   bar->addSpacing(12);
   bar->addWidget(status_);
   bar->addStretch();
+  bar->addWidget(ignore_eol_);
+  bar->addSpacing(12);
+  bar->addWidget(close_button);
   layout->addLayout(bar);
 
   auto* splitter = new QSplitter(Qt::Horizontal, this);
@@ -235,8 +244,10 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     note->setToolTip(tip);
     auto* pane = new DiffPane(column);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // One vertical scroll bar, on the right, moves all panes.
-    if (i + 1 < n) pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // One vertical scroll bar, on the right, moves all panes. It is always
+    // there: a bar that came and went would leave the rows' colours short of
+    // the pane's edge, as the view keeps the width the rows were laid out at.
+    pane->setVerticalScrollBarPolicy(i + 1 < n ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
     column_layout->addWidget(title);
     column_layout->addWidget(note);
     if (i + 1 < n) {
@@ -268,12 +279,21 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   shortcut(QKeySequence(Qt::ALT | Qt::Key_Down), 1);
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), -1);
   shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), -1);
-  connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this,
-          &QWidget::close);
+  connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
+  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+  }
 
   const QRect screen_area = screen()->availableGeometry();
   resize(std::min(screen_area.width() * 9 / 10, 160 + 480 * static_cast<int>(n)),
          std::min(screen_area.height() * 9 / 10, 760));
+  lay_out_rows();
+  if (!differences_.empty()) go_to_difference(0);
+}
+
+void CompareWindow::lay_out_rows() {
+  current_ = -1;
   fill_panes();
   if (map_ != nullptr) {
     static_cast<DifferenceMap*>(map_)->set(panes_.front()->blockCount(),
@@ -281,7 +301,29 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     map_->setVisible(!differences_.empty());
   }
   show_status();
-  if (!differences_.empty()) go_to_difference(0);
+}
+
+void CompareWindow::set_ignore_line_ends(bool ignore) {
+  if (ignore == ignore_line_ends_) return;
+  ignore_line_ends_ = ignore;
+  {
+    const QSignalBlocker quiet(ignore_eol_);
+    ignore_eol_->setChecked(ignore);
+  }
+  // Stay near the place in view: the first difference that ends after the
+  // current one's start (or after the top row when there was none).
+  const int from = current_ >= 0 ? differences_[static_cast<std::size_t>(current_)].first
+                                 : panes_.front()->verticalScrollBar()->value();
+  lay_out_rows();
+  if (differences_.empty()) return;
+  int next = difference_count() - 1;
+  for (int i = 0; i < difference_count(); ++i) {
+    if (differences_[static_cast<std::size_t>(i)].second > from) {
+      next = i;
+      break;
+    }
+  }
+  go_to_difference(next);
 }
 
 CompareWindow::~CompareWindow() {
@@ -293,7 +335,8 @@ void CompareWindow::fill_panes() {
   std::vector<std::vector<Line>> texts;
   texts.reserve(job_.docs.size());
   for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  const RowAlignment rows = align_rows(texts);
+  const RowAlignment rows = align_rows(texts, AlignOptions{.ignore_line_ends = ignore_line_ends_});
+  differences_.clear();
   const std::size_t n = texts.size();
 
   // Each contributor's changed characters against contributor 0; contributor
@@ -364,8 +407,15 @@ void CompareWindow::go_to_difference(int index) {
 }
 
 void CompareWindow::show_status() {
+  const auto same_lines = [this] {
+    for (const TextDocument& doc : job_.docs) {
+      if (doc.lines != job_.docs.front().lines) return false;
+    }
+    return true;
+  };
   if (differences_.empty()) {
-    status_->setText(tr("The texts are identical"));
+    status_->setText(ignore_line_ends_ && !same_lines() ? tr("The texts differ only in their line ends")
+                                                        : tr("The texts are identical"));
   } else if (current_ < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));

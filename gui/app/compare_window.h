@@ -11,6 +11,7 @@
 #include "app/panes.h"
 #include "serve/serve.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QScrollBar;
@@ -20,7 +21,9 @@ namespace marlow {
 // One pane per contributor under its display name, rows aligned against
 // contributor 0 with blank fillers, changed lines and the changed characters
 // in them highlighted against contributor 0, scrolling shared by all panes,
-// next/previous difference. Closing answers 1.
+// next/previous difference, the current one framed in every pane. Lines
+// that differ only in their line ends may count as equal. Closing (the Close
+// button, Ctrl+W, Escape, or the window's own close) answers 1.
 class CompareWindow : public QWidget {
   Q_OBJECT
  public:
@@ -33,6 +36,10 @@ class CompareWindow : public QWidget {
   DiffPane* pane(int i) const { return panes_.at(static_cast<std::size_t>(i)); }
   // Shows difference `index` (0-based) in every pane; out of range: no change.
   void go_to_difference(int index);
+  // Lays the panes out again with lines that differ only in their line ends
+  // counted as equal (or not); the same as the check box.
+  void set_ignore_line_ends(bool ignore);
+  bool ignore_line_ends() const { return ignore_line_ends_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -40,6 +47,7 @@ class CompareWindow : public QWidget {
 
  private:
   void fill_panes();
+  void lay_out_rows();
   void follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value);
   void show_status();
 
@@ -49,9 +57,11 @@ class CompareWindow : public QWidget {
   QLabel* status_ = nullptr;
   QPushButton* prev_ = nullptr;
   QPushButton* next_ = nullptr;
+  QCheckBox* ignore_eol_ = nullptr;
   QWidget* map_ = nullptr;  // the overview of all differences
   std::vector<std::pair<int, int>> differences_;  // rows [first, end) of each difference
   int current_ = -1;
+  bool ignore_line_ends_ = false;
   bool following_ = false;  // while panes are scrolled to follow one another
   bool shown_ = false;
 };

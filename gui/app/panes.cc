@@ -126,6 +126,31 @@ void DiffPane::set_current_rows(int first, int end) {
   current_first_ = first;
   current_end_ = end;
   gutter_->update();
+  viewport()->update();
+}
+
+void DiffPane::paintEvent(QPaintEvent* event) {
+  QPlainTextEdit::paintEvent(event);
+  if (current_first_ < 0 || current_end_ <= current_first_) return;
+  const QTextBlock first = document()->findBlockByNumber(current_first_);
+  const QTextBlock last = document()->findBlockByNumber(current_end_ - 1);
+  if (!first.isValid() || !last.isValid()) return;
+  const QPointF offset = contentOffset();
+  const qreal top = blockBoundingGeometry(first).translated(offset).top();
+  const qreal bottom = blockBoundingGeometry(last).translated(offset).bottom();
+  const int width = viewport()->width();
+  if (bottom < 0 || top > viewport()->height()) return;
+  // A frame of two pixels straddling the rows' edges: it stands out against
+  // every row colour while the rows and their changed characters stay in view.
+  QPainter painter(viewport());
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(kCurrent);
+  const int y0 = static_cast<int>(top) - 1;
+  const int y1 = static_cast<int>(bottom) - 1;
+  painter.drawRect(0, y0, width, 2);
+  painter.drawRect(0, y1, width, 2);
+  painter.drawRect(0, y0, 2, y1 - y0 + 2);
+  painter.drawRect(width - 2, y0, 2, y1 - y0 + 2);
 }
 
 int DiffPane::line_number(int row) const {
@@ -165,7 +190,8 @@ void DiffPane::paint_gutter(QPaintEvent* event) {
     const int row = block.blockNumber();
     const QRectF line(0, top, gutter_->width() - 6, height);
     if (row >= current_first_ && row < current_end_) {
-      painter.fillRect(QRectF(0, top, 4, height), QColor(50, 110, 210));
+      painter.fillRect(QRectF(0, top, gutter_->width() - 1, height), kCurrentGutter);
+      painter.fillRect(QRectF(0, top, 4, height), kCurrent);
     }
     if (const int number = line_number(row); number > 0) {
       painter.setPen(QColor(120, 120, 120));

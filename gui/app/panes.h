@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QString>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/text_codec.h"
@@ -32,6 +33,9 @@ inline const QColor kAdded(205, 245, 205);
 inline const QColor kFiller(230, 230, 230);
 // The changed characters inside a changed line.
 inline const QColor kChangedText(255, 196, 90);
+// The frame around the current difference and its band in the gutter.
+inline const QColor kCurrent(40, 100, 200);
+inline const QColor kCurrentGutter(208, 224, 248);
 
 // `length` UTF-16 units of row `row` from unit `start`.
 struct CharMark {
@@ -53,13 +57,16 @@ class DiffPane : public QPlainTextEdit {
   // i (invalid: plain). The marks get `mark_colour`.
   void set_rows(const QString& text, std::vector<int> numbers, const std::vector<QColor>& backgrounds,
                 const std::vector<CharMark>& marks, const QColor& mark_colour);
-  // Rows [first, end) get a bar in the gutter (the current difference).
+  // Rows [first, end) are the current difference: a frame around them across
+  // the whole pane and a band in the gutter. (-1, -1): none.
   void set_current_rows(int first, int end);
+  std::pair<int, int> current_rows() const { return {current_first_, current_end_}; }
   int line_number(int row) const;
   int gutter_width() const;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   class Gutter;

@@ -492,4 +492,15 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
   return out;
 }
 
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const AlignOptions& options) {
+  if (!options.ignore_line_ends) return align_rows(texts);
+  // Every line gets the same line end; the number of lines, and so every
+  // line index of the result, stays as it was.
+  std::vector<std::vector<Line>> same_ends = texts;
+  for (std::vector<Line>& text : same_ends) {
+    for (Line& line : text) line.eol = "\n";
+  }
+  return align_rows(same_ends);
+}
+
 }  // namespace marlow

@@ -78,6 +78,15 @@ struct RowAlignment {
 
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts);
 
+struct AlignOptions {
+  // Lines that differ only in their line end (CRLF against LF, or none at
+  // the end of the text) count as equal.
+  bool ignore_line_ends = false;
+};
+
+// align_rows with options; the rows still index the texts as given.
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const AlignOptions& options);
+
 // ---------------------------------------------------------------------------
 // Merge.
 //

@@ -1,7 +1,10 @@
 // The comparison window on Qt's offscreen platform.
 #include "app/compare_window.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -30,6 +33,22 @@ QStringList marked(DiffPane* pane, int row) {
     if (fragment.charFormat().background().color() == kChangedText) pieces << fragment.text();
   }
   return pieces;
+}
+
+// Whether the frame of the current difference is painted at the left edge
+// of the pane beside `row`.
+bool framed(DiffPane* pane, int row) {
+  const QImage image = pane->viewport()->grab().toImage();
+  const int y = pane->cursorRect(QTextCursor(row_of(pane, row))).center().y();
+  return image.pixelColor(0, y) == kCurrent;
+}
+
+template <typename W>
+W* child_named(QWidget* window, const QString& text) {
+  for (W* w : window->findChildren<W*>()) {
+    if (w->text() == text) return w;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -68,17 +87,84 @@ class CompareWindowTest : public QObject {
     QCOMPARE(background(window->pane(0), 4), kFiller);
     QCOMPARE(background(window->pane(1), 4), kAdded);
     QCOMPARE(background(window->pane(0), 0), QColor());
+    // The current difference is framed in every pane, and only it.
+    for (int i = 0; i < 2; ++i) {
+      QCOMPARE(window->pane(i)->current_rows(), std::make_pair(1, 2));
+      QVERIFY(framed(window->pane(i), 1));
+      QVERIFY(!framed(window->pane(i), 4));
+    }
     window->go_to_difference(1);
     QCOMPARE(window->pane(0)->textCursor().blockNumber(), 4);
     QCOMPARE(window->pane(1)->textCursor().blockNumber(), 4);
+    for (int i = 0; i < 2; ++i) {
+      QCOMPARE(window->pane(i)->current_rows(), std::make_pair(4, 6));
+      QVERIFY(framed(window->pane(i), 5));
+      QVERIFY(!framed(window->pane(i), 1));
+    }
     window->go_to_difference(2);  // past the last: stays
     QCOMPARE(window->current_difference(), 1);
     window->go_to_difference(window->current_difference() - 1);
     QCOMPARE(window->current_difference(), 0);
     window->go_to_difference(-1);
     QCOMPARE(window->current_difference(), 0);
-    QVERIFY(window->close());
+    QCOMPARE(window->pane(0)->current_rows(), std::make_pair(1, 2));
+    QPushButton* close = child_named<QPushButton>(window, QStringLiteral("Close"));
+    QVERIFY(close != nullptr);
+    QPointer<CompareWindow> alive(window);
+    close->click();
+    QVERIFY(!alive || !alive->isVisible());
     QCOMPARE(reply, boolean_reply(true));  // answered once
+  }
+
+  void escape_closes() {
+    write("e1", "a\n");
+    write("e2", "b\n");
+    std::string reply;
+    CompareWindow* window = open({path("e1"), path("e2")}, &reply);
+    QVERIFY(window != nullptr);
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Escape);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(reply, boolean_reply(true));
+  }
+
+  void line_ends_can_be_ignored() {
+    write("lf", "a\nb\nc\nd\ne");
+    write("crlf", "a\r\nB\r\nc\r\nd\r\nE\r\n");
+    write("crlf_same", "a\r\nb\r\nc\r\nd\r\ne\r\n");
+    std::string reply;
+    CompareWindow* window = open({path("lf"), path("crlf")}, &reply);
+    QVERIFY(window != nullptr);
+    QCheckBox* box = child_named<QCheckBox>(window, QStringLiteral("Ignore line ends"));
+    QVERIFY(box != nullptr);
+    QVERIFY(!box->isChecked());
+    QCOMPARE(window->difference_count(), 1);  // every line differs
+    QCOMPARE(background(window->pane(1), 0), kChanged);
+    box->click();
+    QVERIFY(window->ignore_line_ends());
+    QCOMPARE(window->difference_count(), 2);
+    QCOMPARE(background(window->pane(1), 0), QColor());
+    QCOMPARE(background(window->pane(1), 4), kChanged);
+    QCOMPARE(window->current_difference(), 0);
+    QCOMPARE(window->pane(1)->current_rows(), std::make_pair(1, 2));
+    QCOMPARE(marked(window->pane(1), 1), QStringList{QStringLiteral("B")});
+    // The notes above the panes still tell the line ends apart.
+    QVERIFY(child_named<QLabel>(window, QString::fromUtf8("UTF-8 \u00B7 CRLF \u00B7 5 lines")) != nullptr);
+    window->set_ignore_line_ends(false);
+    QVERIFY(!box->isChecked());
+    QCOMPARE(window->difference_count(), 1);
+    QVERIFY(window->close());
+
+    CompareWindow* same = open({path("lf"), path("crlf_same")}, &reply);
+    QVERIFY(same != nullptr);
+    QCOMPARE(same->difference_count(), 1);
+    same->set_ignore_line_ends(true);
+    QCOMPARE(same->difference_count(), 0);
+    QCOMPARE(same->current_difference(), -1);
+    QCOMPARE(same->pane(0)->current_rows(), std::make_pair(-1, -1));
+    QVERIFY(child_named<QLabel>(same, QStringLiteral("The texts differ only in their line ends")) != nullptr);
+    QVERIFY(same->close());
   }
 
   void three_texts_align_against_the_first() {

@@ -41,6 +41,28 @@ TEST(GuiDiff, AlignedBlocksCoverBothTexts) {
   EXPECT_EQ(align(L(""), L("x\n")), (std::vector<Block>{{BlockKind::right_only, 0, 0, 0, 1}}));
 }
 
+TEST(GuiDiff, AlignedRowsCanIgnoreLineEnds) {
+  const std::vector<std::vector<Line>> texts = {L("a\nb\nc\nd\ne"), L("a\r\nB\r\nc\r\nd\r\nE\r\n"),
+                                                L("a\nb\nc\nd\ne\n")};
+  // Counted, line ends make every line of the CRLF text a change and the
+  // missing final line end a change of the third.
+  const RowAlignment strict = align_rows(texts, AlignOptions{});
+  EXPECT_EQ(strict.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 5}}));
+  EXPECT_EQ(strict.kind[2][4], CellKind::changed);
+  const RowAlignment loose = align_rows(texts, AlignOptions{.ignore_line_ends = true});
+  EXPECT_EQ(loose.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 2}, {4, 5}}));
+  EXPECT_EQ(loose.kind[1][0], CellKind::same);
+  EXPECT_EQ(loose.kind[1][1], CellKind::changed);
+  EXPECT_EQ(loose.kind[2][4], CellKind::same);
+  EXPECT_EQ(loose.line[1][4], 4u);
+  // Real insertions still take rows of their own.
+  const RowAlignment inserted =
+      align_rows({L("a\nb\n"), L("a\r\nnew\r\nb\r\n")}, AlignOptions{.ignore_line_ends = true});
+  EXPECT_EQ(inserted.rows, 3u);
+  EXPECT_EQ(inserted.kind[1][1], CellKind::added);
+  EXPECT_EQ(inserted.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 2}}));
+}
+
 // ---------------------------------------------------------------------------
 // Three-way merges compared with `git merge-file -p --diff3` as a reference.
 
