@@ -44,8 +44,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (!platform::get_env("MARLOW_NO_WINDOWS").empty() || !has_display()) {
-    marlow::serve_notices(*wrapper, marlow::answer_without_window);
+  const bool windows = platform::get_env("MARLOW_NO_WINDOWS").empty() && has_display();
+  marlow::open_call_log("marlow: serving the wrapper pipe " + name +
+                        (windows ? "; calls are shown in windows"
+                                 : "; no display: merges without conflicts are written at once, "
+                                   "other calls that need a window are answered 0"));
+  if (!windows) {
+    marlow::serve_notices(*wrapper, marlow::with_call_log(marlow::answer_without_window));
     std::fflush(nullptr);
     platform::exit_now(0);
   }
@@ -55,8 +60,9 @@ int main(int argc, char** argv) {
   marlow::WindowBroker broker;
   std::thread reader([&wrapper, &broker] {
     // Returns once the wrapper pipe has ended and every call is answered.
-    marlow::serve_notices(*wrapper,
-                          [&broker](const std::string& framed) { return broker.handle(framed); });
+    marlow::serve_notices(*wrapper, marlow::with_call_log([&broker](const std::string& framed) {
+                            return broker.handle(framed);
+                          }));
     broker.service_gone();
   });
   reader.detach();

@@ -11,6 +11,9 @@
 #include <system_error>
 #include <thread>
 
+#include "serve/script_parse.h"
+#include "support/work_dir.h"
+
 namespace marlow {
 namespace {
 
@@ -241,6 +244,47 @@ Preparation prepare(const std::string& framed, bool automatic) {
   }
   prep.needs_window = true;
   return prep;
+}
+
+void open_call_log(const std::string& first_line) {
+  if (init_work_dir()) init_log("marlow.log");
+  log_line(first_line);
+}
+
+std::string call_log_line(const std::string& framed, const std::string& reply) {
+  const ParsedCall call = parse_call(framed);
+  std::string line;
+  if (call.ok) {
+    const CompareRequest& request = call.request;
+    line = request.method == Method::compare_merge ? "RequestHandler.CompareMerge of "
+                                                   : "RequestHandler.Compare of ";
+    for (std::size_t i = 0; i < request.display_names.size(); ++i) {
+      line += (i == 0 ? "" : ", ") + request.display_names[i];
+    }
+    if (request.method == Method::compare_merge) line += " into " + request.out_path;
+  } else {
+    line = "a call that cannot be served";
+  }
+  const std::string answer = answer_word(reply);
+  line += ": answered " + answer;
+  if (answer == "fault") {
+    // The reason as the reply carries it (XML-escaped).
+    const std::string open = "<name>faultString</name><value><string>";
+    const std::size_t from = reply.find(open);
+    const std::size_t to = from == std::string::npos ? from : reply.find("</string>", from);
+    if (to != std::string::npos) {
+      line += " (" + reply.substr(from + open.size(), to - from - open.size()) + ")";
+    }
+  }
+  return line;
+}
+
+RequestHandler with_call_log(RequestHandler handler) {
+  return [handler = std::move(handler)](const std::string& framed) {
+    std::string reply = handler(framed);
+    log_line(call_log_line(framed, reply));
+    return reply;
+  };
 }
 
 std::string answer_without_window(const std::string& framed) {

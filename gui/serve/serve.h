@@ -65,6 +65,18 @@ struct Preparation {
 // a window.
 Preparation prepare(const std::string& framed, bool automatic);
 
+// The program's own log, "marlow.log" in the user's work directory beside the
+// relay service's: a line when it starts and one for every call with its
+// answer, so that an answer given without a window (or a fault) can be
+// understood afterwards. Emptied when the program starts; lines go to
+// standard output when there is no work directory.
+void open_call_log(const std::string& first_line);
+// Wraps `handler` so that every call and its answer are logged.
+RequestHandler with_call_log(RequestHandler handler);
+// "RequestHandler.CompareMerge of base, mine, theirs into /out: answered 1",
+// with the fault's reason after a fault.
+std::string call_log_line(const std::string& framed, const std::string& reply);
+
 // The handler of a client without windows: what `prepare` cannot answer at
 // once is answered with 0 (the output is not touched).
 std::string answer_without_window(const std::string& framed);

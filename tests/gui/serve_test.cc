@@ -71,6 +71,9 @@ class GuiServe : public ScratchTest {
     ScratchTest::SetUp();
     // No windows (unless a test asks for them): the program answers by itself.
     ASSERT_TRUE(platform::set_env("MARLOW_NO_WINDOWS", windows_ ? "" : "1"));
+    // Its work directory (and log) in the scratch directory.
+    saved_tmpdir_ = platform::get_env("TMPDIR");
+    ASSERT_TRUE(platform::set_env("TMPDIR", dir_));
     const std::string wrapper_name = path("wrap");
     platform::PipeParams params;
     params.direction = platform::PipeDirection::outbound;
@@ -91,6 +94,7 @@ class GuiServe : public ScratchTest {
       wrapper_.reset();  // the service has gone: the program ends
       EXPECT_EQ(process_.wait(), 0);
     }
+    platform::set_env("TMPDIR", saved_tmpdir_);
     ScratchTest::TearDown();
   }
 
@@ -154,6 +158,7 @@ class GuiServe : public ScratchTest {
   }
 
   bool windows_ = false;
+  std::string saved_tmpdir_;
   std::unique_ptr<platform::ServerPipe> wrapper_;
   platform::Process process_;
   std::string notices_;
@@ -187,6 +192,13 @@ TEST_F(GuiServe, ConflictsLeaveTheOutputAloneAndAnswerZero) {
   const std::string reply = serve(e, merge_call("out", ""));
   EXPECT_NE(reply.find("<boolean>0</boolean>"), std::string::npos) << reply;
   EXPECT_EQ(read("out"), "untouched");
+  // The program's log says why no window came and what was answered.
+  const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
+  EXPECT_NE(log.find("no display"), std::string::npos) << log;
+  EXPECT_NE(log.find("RequestHandler.CompareMerge of base, one, other into " + path("out") +
+                     ": answered 0\n"),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(GuiServe, SeveralNoticesAtOnceAndFaultsForWhatCannotBeServed) {
@@ -209,6 +221,9 @@ TEST_F(GuiServe, SeveralNoticesAtOnceAndFaultsForWhatCannotBeServed) {
   const std::string bad = serve(undecodable, merge_call("out", "utf16le_file_delta"));
   EXPECT_NE(bad.find("cannot decode"), std::string::npos) << bad;
   EXPECT_FALSE(fs::exists(path("out")));
+  const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
+  EXPECT_NE(log.find("a call that cannot be served: answered fault ("), std::string::npos) << log;
+  EXPECT_NE(log.find("answered fault (cannot decode " + path("other")), std::string::npos) << log;
 }
 
 // The program with windows, on Qt's offscreen platform, driven by a script.
