@@ -4,28 +4,50 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tests/gui/chain/chain.h"
 
 namespace chain {
 namespace {
 
-// What a user writes, one `git config --global` per element.
-const std::vector<std::vector<std::string>> kUserConfig = {
-    {"mergetool.tarnwick.cmd",
-     R"cfg(tarnwick -fname "$MERGED (base)" -fname "$MERGED (local)" -fname "$MERGED (remote)" -out "$MERGED" -base "$BASE" "$LOCAL" "$REMOTE")cfg"},
-    {"mergetool.tarnwick.trustExitCode", "true"},
-    {"mergetool.tarnwickutf8.cmd",
-     R"cfg(tarnwickutf8 -fname "$MERGED (base)" -fname "$MERGED (local)" -fname "$MERGED (remote)" -out "$MERGED" -base "$BASE" "$LOCAL" "$REMOTE")cfg"},
-    {"mergetool.tarnwickutf8.trustExitCode", "true"},
-    {"difftool.tarnwick.cmd", R"cfg(tarnwick -fname "$MERGED (old)" -fname "$MERGED (new)" "$LOCAL" "$REMOTE")cfg"},
-    {"difftool.tarnwickutf8.cmd",
-     R"cfg(tarnwickutf8 -fname "$MERGED (old)" -fname "$MERGED (new)" "$LOCAL" "$REMOTE")cfg"},
-    {"merge.tool", "tarnwick"},
-    {"diff.tool", "tarnwick"},
-    {"mergetool.prompt", "false"},
-    {"mergetool.keepBackup", "false"},
-    {"difftool.prompt", "false"},
-};
+// What a user writes: the `git config --global` lines of the README, taken
+// from it so that what it shows is what is tested, and the same tools for
+// tarnwickutf8 (the README says to define them alike). The prompts are off
+// for the tests.
+std::vector<std::pair<std::string, std::string>> user_config() {
+  std::vector<std::pair<std::string, std::string>> config;
+  std::istringstream readme(testlib::read_file(TW_README));
+  const std::string prefix = "git config --global ";
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    const std::size_t key_end = line.find(' ', prefix.size());
+    if (key_end == std::string::npos) continue;
+    std::string value = line.substr(key_end + 1);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
+      value = value.substr(1, value.size() - 2);
+    }
+    config.emplace_back(line.substr(prefix.size(), key_end - prefix.size()), value);
+  }
+  const std::size_t from_readme = config.size();
+  for (std::size_t i = 0; i < from_readme; ++i) {
+    const auto [key, value] = config[i];
+    for (const std::string tool : {"mergetool.tarnwick.", "difftool.tarnwick."}) {
+      if (key.rfind(tool, 0) != 0) continue;
+      std::string utf8_value = value;
+      if (utf8_value.rfind("tarnwick ", 0) == 0) utf8_value.insert(8, "utf8");
+      config.emplace_back(tool.substr(0, tool.size() - 1) + "utf8." + key.substr(tool.size()),
+                          utf8_value);
+    }
+  }
+  config.emplace_back("mergetool.prompt", "false");
+  config.emplace_back("mergetool.keepBackup", "false");
+  config.emplace_back("difftool.prompt", "false");
+  return config;
+}
 
 class GitTool : public ::testing::Test {
  protected:
@@ -33,7 +55,9 @@ class GitTool : public ::testing::Test {
     ASSERT_TRUE(testlib::file_exists("/usr/bin/git")) << "these tests need git";
     repo_ = box_.file("repo");
     git({"init", "-q", "-b", "main", repo_}, box_.dir());
-    for (const auto& line : kUserConfig) git({"config", "--global", line[0], line[1]});
+    const auto config = user_config();
+    ASSERT_GE(config.size(), 6u) << "the README's git lines";
+    for (const auto& [key, value] : config) git({"config", "--global", key, value});
     git({"config", "--global", "user.name", "Test"});
     git({"config", "--global", "user.email", "test@example.invalid"});
   }
@@ -99,7 +123,7 @@ TEST_F(GitTool, DifftoolOpensACompareAndGitGoesOn) {
   commit("one\ntwo\n", "first");
   testlib::write_file(repo_ + "/notes.txt", "one\ntwo changed\n");
   box_.script("close");
-  const Outcome tool = git({"difftool", "--trust-exit-code"});
+  const Outcome tool = git({"difftool"});
   EXPECT_THAT(tool.log, ::testing::ElementsAre("compare answered 1"));
 }
 
