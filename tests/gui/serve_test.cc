@@ -127,6 +127,11 @@ class GuiServe : public ScratchTest {
   std::string serve(Exchange& e, const std::string& call) {
     EXPECT_NE(e.request->connect(), platform::ConnectResult::failed);
     EXPECT_NE(e.response->connect(), platform::ConnectResult::failed);
+    return send_and_read(e, call);
+  }
+
+  // Over the connected pipes of `e`: the framed call out, the whole reply in.
+  std::string send_and_read(Exchange& e, const std::string& call) {
     const std::string framed =
         "POST /RPC2 HTTP/1.1\r\nContent-Length: " + std::to_string(call.size()) + "\r\n\r\n" + call;
     EXPECT_TRUE(e.request->write(framed.data(), framed.size()));
@@ -259,18 +264,7 @@ TEST_F(GuiServeWindows, AScriptedMergeIsAnsweredEvenWhenTheServiceGoesAtOnce) {
   // The wrapper pipe ends before the call is even sent: the program still
   // answers it before it ends.
   wrapper_.reset();
-  const std::string call = merge_call("out", "");
-  const std::string framed =
-      "POST /RPC2 HTTP/1.1\r\nContent-Length: " + std::to_string(call.size()) + "\r\n\r\n" + call;
-  EXPECT_TRUE(e.request->write(framed.data(), framed.size()));
-  std::string reply;
-  char buffer[4096];
-  for (;;) {
-    const platform::ReadResult r = e.response->read(buffer, sizeof buffer);
-    if (r.status == platform::ReadStatus::failed) break;
-    reply.append(buffer, r.bytes);
-    if (r.status == platform::ReadStatus::complete) break;
-  }
+  const std::string reply = send_and_read(e, merge_call("out", ""));
   EXPECT_NE(reply.find("<boolean>1</boolean>"), std::string::npos) << reply;
   EXPECT_EQ(read("out"), "a\nY\nc\n");
   EXPECT_EQ(process_.wait(), 0);
