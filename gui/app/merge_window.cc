@@ -180,6 +180,15 @@ QPlainTextEdit* make_editor(QWidget* parent) {
   return edit;
 }
 
+// The editor's text as typed. toPlainText() would turn no-break spaces into
+// plain ones and line separators into line breaks, changing characters the
+// user never touched.
+QString typed_text(const QPlainTextEdit* edit) {
+  QString text = edit->document()->toRawText();
+  text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  return text;
+}
+
 QLabel* heading(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   QFont font = label->font();
@@ -315,7 +324,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   splitter->setChildrenCollapsible(false);
   layout->addWidget(splitter, 1);
   connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
-    if (!updating_) edit_result(editor_->toPlainText());
+    if (!updating_) edit_result(typed_text(editor_));
   });
 
   // The preference and the actions.
@@ -646,21 +655,32 @@ void MergeWindow::unresolve() {
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
-  std::vector<Line> lines = split_lines(text.toStdString());
-  const bool last_region = conflict_regions_[current_] + 1 == plan_.regions.size();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    // The editor knows only line feeds: lines get the text's own line end,
-    // and the last one keeps lines apart from what follows the conflict.
-    const bool ends_text = i + 1 == lines.size() && last_region;
-    if (!lines[i].eol.empty() || !ends_text) lines[i].eol = plan_.line_end;
+  // The editor shows a conflict's lines joined by line feeds, so every row
+  // it shows is a line, a last empty row included; no text is no lines.
+  std::vector<Line> lines;
+  if (!text.isEmpty()) {
+    for (const QString& row : text.split(QLatin1Char('\n'))) {
+      lines.push_back(Line{row.toStdString(), plan_.line_end});
+    }
   }
+  // Lines get the text's own line end. The editor never shows the line end
+  // after the text's last line: at the end of the text the last line ends as
+  // the conflict's own lines do, so that a hand edit keeps (or leaves out)
+  // the final line end.
+  const Region& region = plan_.regions[conflict_regions_[current_]];
+  const bool last_region = conflict_regions_[current_] + 1 == plan_.regions.size();
+  const bool sides_end_lines =
+      std::any_of(region.sides.begin(), region.sides.end(), [](const std::vector<Line>& side) {
+        return !side.empty() && !side.back().eol.empty();
+      });
+  if (!lines.empty() && last_region && !sides_end_lines) lines.back().eol.clear();
   return lines;
 }
 
 void MergeWindow::edit_result(const QString& text) {
   if (conflict_regions_.empty()) return;
   settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)});
-  if (editor_->toPlainText() != text) {
+  if (typed_text(editor_) != text) {
     updating_ = true;
     editor_->setPlainText(text);
     updating_ = false;

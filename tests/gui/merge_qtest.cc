@@ -148,6 +148,39 @@ class MergeWindowTest : public QObject, private testing::Files {
     QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
   }
 
+  // The editor never shows the text's last line end: a hand edit of a
+  // conflict at the end keeps the final line end the texts have, and typing
+  // keeps characters the user did not touch (no-break spaces included).
+  void edit_by_hand_at_the_end_keeps_the_text_as_stored() {
+    write("base", "a\nb\n");
+    write("one", "a\nX\xC2\xA0Y\n");
+    write("other", "a\nZ\n");
+    auto* window = new MergeWindow(job_for({path("base"), path("one"), path("other")}),
+                                   [](const std::string&) {});
+    window->show();
+    window->take(1);
+    QTextCursor cursor = window->conflict_editor()->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QStringLiteral("!"));  // as the user types
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nX\xC2\xA0Y!\n"));
+    window->edit_result(QStringLiteral("W1\nW2"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nW1\nW2\n"));
+    window->close_without_asking();
+
+    // An empty last row typed in the editor is a line of its own, and stays
+    // when the user comes back to the conflict.
+    window = new MergeWindow(two_conflicts_job(), [](const std::string&) {});
+    window->conflict_editor()->setPlainText(QStringLiteral("W\n"));
+    window->go_to_conflict(1);
+    window->take(1);
+    QCOMPARE(window->result_text(), QStringLiteral("a\nW\n\nc\nd\nE1"));
+    window->go_to_conflict(0);
+    QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("W\n"));
+    window->close_without_asking();
+  }
+
   // The result view is patched region by region: rows vanish and come back
   // at the start, in the middle and at the end of the text.
   void result_view_follows_every_settlement() {
