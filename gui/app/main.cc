@@ -44,18 +44,36 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const bool windows = platform::get_env("MARLOW_NO_WINDOWS").empty() && has_display();
-  marlow::open_call_log("marlow: serving the wrapper pipe " + name +
-                        (windows ? "; calls are shown in windows"
-                                 : "; no display: merges without conflicts are written at once, "
-                                   "other calls that need a window are answered 0"));
-  if (!windows) {
+  const std::string windowless_note =
+      "merges without conflicts are written at once, other calls that need a window are "
+      "answered 0";
+  const auto serve_without_windows = [&](const std::string& why) {
+    marlow::open_call_log("marlow: serving the wrapper pipe " + name + "; " + why + ": " +
+                          windowless_note);
     marlow::serve_notices(*wrapper, marlow::with_call_log(marlow::answer_without_window));
     std::fflush(nullptr);
     platform::exit_now(0);
-  }
+  };
+  if (!platform::get_env("MARLOW_NO_WINDOWS").empty()) serve_without_windows("MARLOW_NO_WINDOWS is set");
+  if (!has_display()) serve_without_windows("no display");
 
+  // Qt ends the program when it cannot reach the display. Given the
+  // offscreen platform as the last choice it starts all the same, and the
+  // program then knows that no window can be seen: without that, every start
+  // of the service would start a client that ends at once.
+  const bool platform_chosen = !platform::get_env("QT_QPA_PLATFORM").empty();
+  if (!platform_chosen) {
+    std::string choices;
+    if (!platform::get_env("WAYLAND_DISPLAY").empty()) choices += "wayland;";
+    if (!platform::get_env("DISPLAY").empty()) choices += "xcb;";
+    platform::set_env("QT_QPA_PLATFORM", choices + "offscreen");
+  }
   QApplication app(argc, argv);
+  if (!platform_chosen && QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+    serve_without_windows("the display cannot be reached");
+  }
+  marlow::open_call_log("marlow: serving the wrapper pipe " + name +
+                        "; calls are shown in windows");
   QApplication::setQuitOnLastWindowClosed(false);
   marlow::WindowBroker broker;
   std::thread reader([&wrapper, &broker] {

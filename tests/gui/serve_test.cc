@@ -199,7 +199,7 @@ TEST_F(GuiServe, ConflictsLeaveTheOutputAloneAndAnswerZero) {
   EXPECT_EQ(read("out"), "untouched");
   // The program's log says why no window came and what was answered.
   const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
-  EXPECT_NE(log.find("no display"), std::string::npos) << log;
+  EXPECT_NE(log.find("other calls that need a window are answered 0"), std::string::npos) << log;
   EXPECT_NE(log.find("RequestHandler.CompareMerge of base, one, other into " + path("out") +
                      ": answered 0\n"),
             std::string::npos)
@@ -270,6 +270,42 @@ TEST_F(GuiServeWindows, AScriptedMergeIsAnsweredEvenWhenTheServiceGoesAtOnce) {
   EXPECT_EQ(process_.wait(), 0);
   process_ = platform::Process();
   EXPECT_EQ(read("answers.log"), "merge answered 1\n");
+}
+
+// A display that is named but cannot be reached: the program keeps serving,
+// without windows, instead of ending at its start.
+class GuiServeUnreachableDisplay : public GuiServe {
+ protected:
+  void SetUp() override {
+    windows_ = true;
+    saved_display_ = platform::get_env("DISPLAY");
+    saved_wayland_ = platform::get_env("WAYLAND_DISPLAY");
+    ASSERT_TRUE(platform::set_env("DISPLAY", ":7777"));
+    ASSERT_TRUE(platform::set_env("WAYLAND_DISPLAY", ""));
+    ASSERT_TRUE(platform::set_env("QT_QPA_PLATFORM", ""));
+    GuiServe::SetUp();
+  }
+  void TearDown() override {
+    GuiServe::TearDown();
+    platform::set_env("DISPLAY", saved_display_);
+    platform::set_env("WAYLAND_DISPLAY", saved_wayland_);
+  }
+  std::string saved_display_;
+  std::string saved_wayland_;
+};
+
+TEST_F(GuiServeUnreachableDisplay, CallsAreAnsweredWithoutWindows) {
+  write("base", "a\nb\nc\n");
+  write("one", "a\nX\nc\n");
+  write("other", "a\nY\nc\n");
+  write("out", "untouched");
+  Exchange e = announce();
+  send_notices();
+  const std::string reply = serve(e, merge_call("out", ""));
+  EXPECT_NE(reply.find("<boolean>0</boolean>"), std::string::npos) << reply;
+  EXPECT_EQ(read("out"), "untouched");
+  const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
+  EXPECT_NE(log.find("the display cannot be reached"), std::string::npos) << log;
 }
 
 // Preparing a call: which faults are shown to the user and which are
