@@ -606,9 +606,7 @@ void MergeWindow::refresh(bool scroll_panes, bool scroll_result) {
     updating_ = true;
     editor_->setPlainText(lines ? shown(*lines) : QString());
     updating_ = false;
-    editor_->setPlaceholderText(
-        tr("Conflict %1 is not settled. Take a side above, or type its result here.")
-            .arg(current_ + 1));
+    update_placeholder();
     editor_label_->setText(tr("Result of conflict %1 (edit by hand)").arg(current_ + 1));
   }
   update_views(scroll_panes, scroll_result);
@@ -685,8 +683,20 @@ void MergeWindow::edit_result(const QString& text) {
     editor_->setPlainText(text);
     updating_ = false;
   }
+  update_placeholder();
   // Typing keeps the views where the user has them.
   update_views(false, false);
+}
+
+void MergeWindow::update_placeholder() {
+  // Shown only while the editor is empty: an unsettled conflict, or one
+  // settled with no lines at all (everything typed was deleted).
+  editor_->setPlaceholderText(
+      resolutions_[current_].kind == Resolution::Kind::unresolved
+          ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
+                .arg(current_ + 1)
+          : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
+                .arg(current_ + 1));
 }
 
 QString MergeWindow::result_text() const {

@@ -72,6 +72,7 @@ class MergeWindow : public QWidget {
   };
   void build_panes();
   // Shows the current conflict's result in the editor, then the views.
+  void update_placeholder();
   void refresh(bool scroll_panes, bool scroll_result);
   void update_views(bool scroll_panes, bool scroll_result);
   void colour_panes();

@@ -141,7 +141,9 @@ class MergeWindowTest : public QObject, private testing::Files {
     QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("W"));
     window->unresolve();
     QCOMPARE(window->unresolved_count(), std::size_t{1});
+    QVERIFY(window->conflict_editor()->placeholderText().contains(QStringLiteral("not settled")));
     window->edit_result(QString());  // an empty result deletes the conflict's lines
+    QVERIFY(window->conflict_editor()->placeholderText().contains(QStringLiteral("no lines")));
     QVERIFY(window->save());
     QCOMPARE(read("out"), std::string("a\r\nc\r\nD\r\n"));
     QVERIFY(window->close());
