@@ -2,7 +2,7 @@
 // is either served or refused with a fault code and a reason; a served call
 // has one display name per contributor, none of them empty, and an output
 // path exactly when it is a merge. Replies built from any text are well
-// formed: a fault never carries a boolean, and its reason reads back intact.
+// formed: a fault never carries a boolean.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -262,10 +262,33 @@ std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan) {
 
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels) {
   std::string out;
+  // Markers are drawn for a base and two sides only.
+  if (!plan.has_base || labels.size() < 3 ||
+      std::any_of(plan.regions.begin(), plan.regions.end(),
+                  [](const Region& region) { return region.sides.size() != 3; })) {
+    return out;
+  }
+  // The contributors' whole texts, for the line ends around each conflict.
+  std::vector<std::vector<Line>> texts(3);
+  for (const Region& region : plan.regions) {
+    for (std::size_t s = 0; s < texts.size() && s < region.sides.size(); ++s) {
+      texts[s].insert(texts[s].end(), region.sides[s].begin(), region.sides[s].end());
+    }
+  }
+  // Whether line i of a text ends in CRLF: 1 yes, 0 no, -1 cannot tell (an
+  // empty text, or a single line without a line end). A last line without
+  // one takes the line end of the line before.
+  const auto crlf_at = [](const std::vector<Line>& text, std::size_t i) {
+    if (text.empty()) return -1;
+    if (!text[i].eol.empty()) return text[i].eol == "\r\n" ? 1 : 0;
+    if (i == 0) return -1;
+    return text[i - 1].eol == "\r\n" ? 1 : 0;
+  };
+  std::string eol = "\n";
   const auto part = [&](const std::vector<Line>& lines) {
     const std::string text = join_lines(lines);
     out += text;
-    if (!text.empty() && text.back() != '\n') out += '\n';
+    if (!text.empty() && text.back() != '\n') out += eol;
   };
   const auto label = [&](std::size_t i) { return i < labels.size() ? labels[i] : std::string(); };
   for (const Region& region : plan.regions) {
@@ -273,13 +296,20 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
       out += join_lines(region.result);
       continue;
     }
-    out += "<<<<<<< " + label(1) + "\n";
+    // Markers end like the lines before the conflict in both changed texts
+    // (or their first lines) and the base's first line when all that are
+    // known end in CRLF, so that a CRLF file does not get mixed line ends.
+    int crlf = crlf_at(texts[1], region.starts[1] == 0 ? 0 : region.starts[1] - 1);
+    if (crlf != 0) crlf = crlf_at(texts[2], region.starts[2] == 0 ? 0 : region.starts[2] - 1);
+    if (crlf != 0) crlf = crlf_at(texts[0], 0);
+    eol = crlf > 0 ? "\r\n" : "\n";
+    out += "<<<<<<< " + label(1) + eol;
     part(region.sides[1]);
-    out += "||||||| " + label(0) + "\n";
+    out += "||||||| " + label(0) + eol;
     part(region.sides[0]);
-    out += "=======\n";
+    out += "=======" + eol;
     part(region.sides[2]);
-    out += ">>>>>>> " + label(2) + "\n";
+    out += ">>>>>>> " + label(2) + eol;
   }
   return out;
 }

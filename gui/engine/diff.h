@@ -147,7 +147,8 @@ std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan);
 // The merge with conflicts written out between markers, as in "diff3"
 // style: "<<<<<<< L1", side 1, "||||||| L0", base, "=======", side 2,
 // ">>>>>>> L2" (labels by contributor). A conflict side that ends without a
-// line end gets one before the next marker. For three contributors.
+// line end gets one before the next marker. For three contributors (a base
+// and two sides); empty for any other plan.
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels);
 
 }  // namespace marlow

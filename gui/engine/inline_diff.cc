@@ -21,6 +21,16 @@ bool is_word_byte(unsigned char c) {
 
 bool is_space_byte(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
+// A line feed cannot stand in a piece (the diff would cut the piece there
+// and its line numbers would no longer index the pieces), so a piece that
+// is one line feed is compared under a key that no other piece can have:
+// a stray continuation byte and a blank never share a piece.
+void hide_line_feeds(Pieces* p) {
+  for (Line& line : p->lines) {
+    if (line.text == "\n") line.text = "\x80\r";
+  }
+}
+
 // Characters of text[from, to).
 Pieces characters(const std::string& text, std::size_t from, std::size_t to) {
   Pieces p;
@@ -31,6 +41,7 @@ Pieces characters(const std::string& text, std::size_t from, std::size_t to) {
     at += len;
   }
   p.offsets.push_back(to);
+  hide_line_feeds(&p);
   return p;
 }
 
@@ -53,6 +64,7 @@ Pieces words(const std::string& text) {
     at += len;
   }
   p.offsets.push_back(text.size());
+  hide_line_feeds(&p);
   return p;
 }
 

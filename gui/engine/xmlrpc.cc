@@ -1,7 +1,10 @@
 #include "engine/xmlrpc.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <pugixml.hpp>
+
+#include "engine/text_codec.h"
 
 namespace marlow {
 namespace {
@@ -27,6 +30,55 @@ std::string call_body(const std::string& framed) {
   return body;
 }
 
+// Whether the body refers to a character that cannot stand in a value: NUL
+// (the parser would end the value there, so that "/w/out&#0;.bak" read as
+// "/w/out"), a surrogate or a number beyond U+10FFFF. CDATA sections and
+// comments hold no references and are skipped.
+bool has_bad_char_ref(const std::string& body) {
+  std::size_t at = 0;
+  while ((at = body.find_first_of("&<", at)) != std::string::npos) {
+    if (body.compare(at, 9, "<![CDATA[") == 0 || body.compare(at, 4, "<!--") == 0) {
+      const bool cdata = body[at + 2] == '[';
+      const std::size_t end = body.find(cdata ? "]]>" : "-->", at);
+      if (end == std::string::npos) return false;  // ill-formed; the parser says why
+      at = end + 3;
+      continue;
+    }
+    if (body.compare(at, 2, "&#") != 0) {
+      ++at;
+      continue;
+    }
+    at += 2;
+    const bool hex = at < body.size() && body[at] == 'x';
+    if (hex) ++at;
+    unsigned long long code = 0;
+    std::size_t digits = 0;
+    for (; at < body.size(); ++at, ++digits) {
+      const char c = body[at];
+      int d = -1;
+      if (c >= '0' && c <= '9') d = c - '0';
+      if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      if (d < 0) break;
+      code = std::min(code * (hex ? 16 : 10) + static_cast<unsigned>(d), 0x110000ull);
+    }
+    if (digits != 0 && (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The text of an element: all its character data, CDATA sections included
+// (a value may mix them, or be split by a comment).
+std::string text_of(const pugi::xml_node& node) {
+  std::string out;
+  for (const pugi::xml_node& child : node.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) out += child.value();
+  }
+  return out;
+}
+
 // A scalar value as text: <value><string>x</string></value>, or the value's
 // own text (XML-RPC's default type). Other types are not strings.
 bool string_value(const pugi::xml_node& value, std::string* out) {
@@ -34,11 +86,34 @@ bool string_value(const pugi::xml_node& value, std::string* out) {
   if (typed.type() == pugi::node_element) {
     if (std::string(typed.name()) != "string") return false;
     if (typed.next_sibling().type() == pugi::node_element) return false;
-    *out = typed.child_value();
+    *out = text_of(typed);
     return true;
   }
-  *out = value.child_value();
+  *out = text_of(value);
   return true;
+}
+
+// Message text that is always well-formed XML character data: bytes that
+// are not UTF-8, control characters other than tab, line feed and carriage
+// return, and the non-characters U+FFFE and U+FFFF become U+FFFD.
+std::string xml_safe(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    const std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
+                                       : (c & 0xF8) == 0xF0   ? 4 : 0;
+    const bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
+                         text.compare(at, 3, "\xEF\xBF\xBE") == 0 ||
+                         text.compare(at, 3, "\xEF\xBF\xBF") == 0;  // U+FFFE, U+FFFF
+    if (len == 0 || control || at + len > text.size() || !is_valid_utf8(text.substr(at, len))) {
+      out += "\xEF\xBF\xBD";
+      ++at;
+      continue;
+    }
+    out.append(text, at, len);
+    at += len;
+  }
+  return out;
 }
 
 bool string_array(const pugi::xml_node& value, std::vector<std::string>* out) {
@@ -94,6 +169,9 @@ std::string xml_escape(const std::string& text) {
 
 ParsedCall parse_call(const std::string& framed) {
   const std::string body = call_body(framed);
+  if (has_bad_char_ref(body)) {
+    return failure(kFaultMalformed, "malformed call: a reference to a character not allowed in XML");
+  }
   pugi::xml_document xml;
   const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single;
   const pugi::xml_parse_result parsed =
@@ -167,7 +245,7 @@ std::string fault_reply(int code, const std::string& message) {
       std::to_string(code) +
       "</int></value></member>"
       "<member><name>faultString</name><value><string>" +
-      xml_escape(message) +
+      xml_escape(xml_safe(message)) +
       "</string></value></member>"
       "</struct></value></fault></methodResponse>");
 }

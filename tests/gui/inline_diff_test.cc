@@ -31,6 +31,14 @@ namespace {
 
 constexpr std::size_t X = kNoLine;
 
+// A text that holds line feeds (several lines at once) still gets ranges
+// inside it: a line feed must not shift the pieces the ranges come from.
+TEST(GuiInlineDiff, LineFeedsInsideTheTextKeepRangesInBounds) {
+  EXPECT_EQ(diff_chars("ab\ncd x", "ab\ncd y"), (InlineDiff{{R{6, 1}}, {R{6, 1}}}));
+  EXPECT_EQ(diff_chars("a\n\nb", "a\nb"), (InlineDiff{{R{2, 1}}, {}}));
+  EXPECT_EQ(diff_chars("\n", "x"), (InlineDiff{{R{0, 1}}, {R{0, 1}}}));
+}
+
 TEST(GuiInlineDiff, ChangedWordsAndCharacters) {
   // Identical and empty texts: nothing to mark.
   EXPECT_EQ(diff_chars("same text", "same text"), InlineDiff{});

@@ -149,6 +149,15 @@ TEST_F(GuiMergeOracle, OverlappingAndTouchingEditsConflict) {
   expect_like_git("1\n2\n3\n4\n5\n6\n7\n", "1\nA\n3\n4\n5\nC\n7\n", "1\nB\n3\nX\n5\nD\n7\n", 2);
 }
 
+TEST_F(GuiMergeOracle, MarkersFollowCrlfLineEnds) {
+  expect_like_git("a\r\nb\r\nc\r\n", "a\r\nX\r\nc\r\n", "a\r\nY\r\nc\r\n", 1);
+  // A side that ends without a line end gets CRLF before the next marker.
+  expect_like_git("a\r\nb\r\n", "a\r\nX", "a\r\nY\r\n", 1);
+  // Mixed texts: one LF line before the conflict keeps the markers LF.
+  expect_like_git("a\r\nb\r\nc\r\n", "a\nX\r\nc\r\n", "a\r\nY\r\nc\r\n", 1);
+  expect_like_git("\r\n\n\n", "\r\n\n", "", 1);
+}
+
 TEST_F(GuiMergeOracle, InsertionsAtTheSamePlace) {
   expect_like_git("a\nb\n", "a\nx\nb\n", "a\ny\nb\n", 1);
   expect_like_git("a\nb\n", "x\na\nb\n", "y\na\nb\n", 1);
@@ -259,6 +268,7 @@ TEST(GuiMerge, TwoContributorsMakeEveryDifferenceAChoice) {
   EXPECT_FALSE(plan.has_base);
   EXPECT_EQ(plan.conflicts, 2u);
   EXPECT_FALSE(automatic_merge(plan).has_value());
+  EXPECT_EQ(render_with_markers(plan, {"one", "other", "third"}), "");  // markers need a base
   EXPECT_EQ(plan_merge({L("a\n"), L("a\n")}).conflicts, 0u);
   EXPECT_EQ(join_lines(*automatic_merge(plan_merge({L("a\n"), L("a\n")}))), "a\n");
 }

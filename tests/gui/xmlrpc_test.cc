@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/text_codec.h"
+
 #include <string>
 
 namespace marlow {
@@ -95,6 +97,37 @@ TEST(GuiXmlRpc, ContentLengthBoundsTheBody) {
                            array_of({"a", "b"}) + array_of({"/a", "/b"}) + string_param("") +
                            "</params></methodCall>";
   EXPECT_TRUE(parse_call(framed(body) + "trailing garbage").ok);
+}
+
+TEST(GuiXmlRpc, ValuesJoinAllTheirTextAndRejectNulReferences) {
+  const auto call = [](const std::string& path) {
+    return framed("<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
+                  string_param(path) + array_of({"a", "b"}) + array_of({"/a", "/b"}) +
+                  string_param("") + "</params></methodCall>");
+  };
+  // CDATA next to escaped text, and text split by a comment, are one value.
+  const ParsedCall mixed = parse_call(call("<![CDATA[/w/<a>]]>&amp;b<!-- note -->.txt"));
+  ASSERT_TRUE(mixed.ok) << mixed.error;
+  EXPECT_EQ(mixed.request.out_path, "/w/<a>&b.txt");
+  // A reference to NUL would cut the path short to another file's name.
+  for (const char* bad : {"/w/out&#0;.bak", "/w/out&#x0;", "/w/&#xD800;", "/w/&#x110000;"}) {
+    const ParsedCall c = parse_call(call(bad));
+    EXPECT_FALSE(c.ok) << bad << " read as " << c.request.out_path;
+    EXPECT_EQ(c.fault_code, kFaultMalformed) << bad;
+  }
+  // Inside CDATA the same characters are plain text.
+  const ParsedCall literal = parse_call(call("<![CDATA[/w/&#0;]]>"));
+  ASSERT_TRUE(literal.ok) << literal.error;
+  EXPECT_EQ(literal.request.out_path, "/w/&#0;");
+}
+
+TEST(GuiXmlRpc, FaultRepliesStayWellFormedForAnyMessage) {
+  const std::string fault =
+      fault_reply(kFaultCannotServe, std::string("cannot read /w/caf\xE9\x01\0.txt \xEF\xBF\xBF", 29));
+  const std::string body = fault.substr(fault.find("\r\n\r\n") + 4);
+  EXPECT_TRUE(is_valid_utf8(body));
+  for (const char c : body) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20) << int(c);
+  EXPECT_NE(body.find("/w/caf\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.txt"), std::string::npos);
 }
 
 TEST(GuiXmlRpc, RepliesAreFramedAndFaultsCarryNoBoolean) {
