@@ -130,6 +130,20 @@ class GuiServe : public ScratchTest {
     return send_and_read(e, call);
   }
 
+  // A merge whose contributors conflict, served without a window: answered
+  // 0, the output untouched.
+  void expect_conflicting_merge_answered_zero() {
+    write("base", "a\nb\nc\n");
+    write("one", "a\nX\nc\n");
+    write("other", "a\nY\nc\n");
+    write("out", "untouched");
+    Exchange e = announce();
+    send_notices();
+    const std::string reply = serve(e, merge_call("out", ""));
+    EXPECT_NE(reply.find("<boolean>0</boolean>"), std::string::npos) << reply;
+    EXPECT_EQ(read("out"), "untouched");
+  }
+
   // Over the connected pipes of `e`: the framed call out, the whole reply in.
   std::string send_and_read(Exchange& e, const std::string& call) {
     const std::string framed =
@@ -188,15 +202,7 @@ TEST_F(GuiServe, CleanMergeIsWrittenInItsEncodingAndAnsweredWithOne) {
 }
 
 TEST_F(GuiServe, ConflictsLeaveTheOutputAloneAndAnswerZero) {
-  write("base", "a\nb\nc\n");
-  write("one", "a\nX\nc\n");
-  write("other", "a\nY\nc\n");
-  write("out", "untouched");
-  Exchange e = announce();
-  send_notices();
-  const std::string reply = serve(e, merge_call("out", ""));
-  EXPECT_NE(reply.find("<boolean>0</boolean>"), std::string::npos) << reply;
-  EXPECT_EQ(read("out"), "untouched");
+  expect_conflicting_merge_answered_zero();
   // The program's log says why no window came and what was answered.
   const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
   EXPECT_NE(log.find("other calls that need a window are answered 0"), std::string::npos) << log;
@@ -295,15 +301,7 @@ class GuiServeUnreachableDisplay : public GuiServe {
 };
 
 TEST_F(GuiServeUnreachableDisplay, CallsAreAnsweredWithoutWindows) {
-  write("base", "a\nb\nc\n");
-  write("one", "a\nX\nc\n");
-  write("other", "a\nY\nc\n");
-  write("out", "untouched");
-  Exchange e = announce();
-  send_notices();
-  const std::string reply = serve(e, merge_call("out", ""));
-  EXPECT_NE(reply.find("<boolean>0</boolean>"), std::string::npos) << reply;
-  EXPECT_EQ(read("out"), "untouched");
+  expect_conflicting_merge_answered_zero();
   const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
   EXPECT_NE(log.find("the display cannot be reached"), std::string::npos) << log;
 }
