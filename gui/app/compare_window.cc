@@ -29,31 +29,6 @@ namespace {
 // megabyte lines would only slow the window down.
 constexpr std::size_t kInlineLimit = 4000;
 
-// A display name in bold, shortened in the middle when the pane is narrow.
-class NameLabel : public QWidget {
- public:
-  NameLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
-    QFont bold = font();
-    bold.setBold(true);
-    setFont(bold);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  }
-  QSize sizeHint() const override {
-    return QSize(fontMetrics().horizontalAdvance(text_), fontMetrics().height() + 4);
-  }
-  QSize minimumSizeHint() const override { return QSize(0, fontMetrics().height() + 4); }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(text_, Qt::ElideMiddle, width()));
-  }
-
- private:
-  QString text_;
-};
-
 // A strip beside the panes with a mark for every difference over the height
 // of the whole text; a click goes to the difference nearest to it.
 class DifferenceMap : public QWidget {
@@ -232,7 +207,10 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     column_layout->setSpacing(2);
     const QString name = static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
     const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
-    auto* title = new NameLabel(name, column);
+    auto* title = new ElidedLabel(name, column);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
     auto* note = new QLabel(file_note(job_.docs[i]), column);
     note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     QFont small = note->font();

@@ -6,10 +6,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPaintEvent>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
@@ -46,104 +43,6 @@ QColor filler_in(const QColor& region) {
 }
 
 QString css(const QColor& colour) { return colour.name(QColor::HexRgb); }
-
-// A one-line label that shortens its text in the middle to the room it has,
-// so that long paths never widen the window; the tooltip has the whole text.
-class ElidedLabel : public QLabel {
- public:
-  ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), full_(text) {
-    setToolTip(text);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    setText(text);
-  }
-
- protected:
-  void resizeEvent(QResizeEvent* event) override {
-    QLabel::resizeEvent(event);
-    setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, event->size().width()));
-  }
-
- private:
-  QString full_;
-};
-
-// A read-only pane with a gutter of line numbers: each row shows the number
-// of the file line it holds, so filler and placeholder rows stay unnumbered.
-class NumberedView : public QPlainTextEdit {
- public:
-  explicit NumberedView(QWidget* parent) : QPlainTextEdit(parent), gutter_(new Gutter(this)) {
-    setReadOnly(true);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont font(QStringLiteral("monospace"));
-    font.setStyleHint(QFont::TypeWriter);
-    setFont(font);
-    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
-      if (dy != 0) {
-        gutter_->scroll(0, dy);
-      } else {
-        gutter_->update(0, rect.y(), gutter_->width(), rect.height());
-      }
-    });
-  }
-
-  // One entry per row: the line number shown, or 0 for none.
-  void set_numbers(std::vector<int> numbers) {
-    numbers_ = std::move(numbers);
-    const int largest = numbers_.empty() ? 1 : *std::max_element(numbers_.begin(), numbers_.end());
-    const int digits = static_cast<int>(QString::number(std::max(1, largest)).size());
-    width_ = 10 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(2, digits);
-    setViewportMargins(width_, 0, 0, 0);
-    place_gutter();
-    gutter_->update();
-  }
-
- protected:
-  void resizeEvent(QResizeEvent* event) override {
-    QPlainTextEdit::resizeEvent(event);
-    place_gutter();
-  }
-
- private:
-  class Gutter : public QWidget {
-   public:
-    explicit Gutter(NumberedView* view) : QWidget(view), view_(view) {}
-
-   protected:
-    void paintEvent(QPaintEvent* event) override { view_->paint_gutter(this, event->rect()); }
-
-   private:
-    NumberedView* view_;
-  };
-
-  void place_gutter() {
-    const QRect inside = contentsRect();
-    gutter_->setGeometry(inside.left(), inside.top(), width_, inside.height());
-  }
-
-  void paint_gutter(QWidget* gutter, const QRect& area) {
-    QPainter painter(gutter);
-    painter.fillRect(area, QColor(244, 244, 244));
-    painter.setPen(QColor(140, 140, 140));
-    painter.setFont(font());
-    QTextBlock block = firstVisibleBlock();
-    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
-    const int line_height = fontMetrics().height();
-    while (block.isValid() && top <= area.bottom()) {
-      const int bottom = top + qRound(blockBoundingRect(block).height());
-      const std::size_t row = static_cast<std::size_t>(block.blockNumber());
-      if (bottom >= area.top() && row < numbers_.size() && numbers_[row] > 0) {
-        painter.drawText(0, top, width_ - 5, line_height, Qt::AlignRight,
-                         QString::number(numbers_[row]));
-      }
-      block = block.next();
-      top = bottom;
-    }
-  }
-
-  Gutter* gutter_;
-  std::vector<int> numbers_;
-  int width_ = 0;
-};
 
 // The last component of a path (either separator), for short button texts.
 QString file_part(const std::string& name) {
@@ -275,7 +174,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     take_buttons_.push_back(take_button);
     head->addWidget(take_button);
     column->addLayout(head);
-    panes_.push_back(new NumberedView(pane_area));
+    panes_.push_back(new DiffPane(pane_area));
     column->addWidget(panes_.back());
     columns->addLayout(column);
   }
@@ -301,7 +200,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   auto* whole_layout = new QVBoxLayout(whole);
   whole_layout->setContentsMargins(0, 0, 0, 0);
   whole_layout->addWidget(heading(tr("Merged result"), whole));
-  result_view_ = new NumberedView(whole);
+  result_view_ = new DiffPane(whole);
   whole_layout->addWidget(result_view_);
   connect(result_view_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
     if (!moving_) row_clicked(result_rows_, result_view_->textCursor().blockNumber(), true);
@@ -428,7 +327,7 @@ void MergeWindow::build_panes() {
   }
   for (std::size_t s = 0; s < panes_.size(); ++s) {
     panes_[s]->setPlainText(shown(rows[s]));
-    static_cast<NumberedView*>(panes_[s])->set_numbers(std::move(numbers[s]));
+    static_cast<DiffPane*>(panes_[s])->set_numbers(std::move(numbers[s]));
   }
   moving_ = false;
 }
@@ -565,7 +464,7 @@ void MergeWindow::decorate_result_view(bool scroll) {
       numbers.push_back(lines ? ++line_number : 0);
     }
   }
-  static_cast<NumberedView*>(result_view_)->set_numbers(std::move(numbers));
+  static_cast<DiffPane*>(result_view_)->set_numbers(std::move(numbers));
   highlight_rows(result_view_, colours);
   if (scroll && !conflict_regions_.empty()) {
     const Rows rows = result_rows_[conflict_regions_[current_]];

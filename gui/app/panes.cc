@@ -1,6 +1,11 @@
 #include "app/panes.h"
 
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPlainTextDocumentLayout>
+#include <QResizeEvent>
 #include <QTextBlock>
+#include <QTextCursor>
 
 namespace marlow {
 
@@ -13,16 +18,6 @@ QString shown(const std::vector<Line>& lines) {
     text += q(lines[i].text);
   }
   return text;
-}
-
-QPlainTextEdit* make_viewer(QWidget* parent) {
-  auto* edit = new QPlainTextEdit(parent);
-  edit->setReadOnly(true);
-  edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-  QFont font(QStringLiteral("monospace"));
-  font.setStyleHint(QFont::TypeWriter);
-  edit->setFont(font);
-  return edit;
 }
 
 void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows) {
@@ -38,20 +33,16 @@ void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows) {
   edit->setExtraSelections(selections);
 }
 
-void show_row(QPlainTextEdit* edit, int row) {
-  QTextCursor cursor(edit->document()->findBlockByNumber(row));
-  edit->setTextCursor(cursor);
-  edit->centerCursor();
+ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), full_(text) {
+  setToolTip(text);
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  setText(text);
 }
 
-}  // namespace marlow
-
-#include <QPaintEvent>
-#include <QPainter>
-#include <QPlainTextDocumentLayout>
-#include <QTextCursor>
-
-namespace marlow {
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, event->size().width()));
+}
 
 class DiffPane::Gutter : public QWidget {
  public:
@@ -85,9 +76,7 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
 void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
                         const std::vector<QColor>& backgrounds, const std::vector<CharMark>& marks,
                         const QColor& mark_colour) {
-  numbers_ = std::move(numbers);
-  largest_number_ = 1;
-  for (int n : numbers_) largest_number_ = std::max(largest_number_, n);
+  set_numbers(std::move(numbers));
   current_first_ = current_end_ = -1;
   // The formats go in before the document is shown, so the view lays it
   // out once.
@@ -119,6 +108,13 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   setDocument(doc);
   delete own_document_;
   own_document_ = doc;
+  place_gutter();
+}
+
+void DiffPane::set_numbers(std::vector<int> numbers) {
+  numbers_ = std::move(numbers);
+  largest_number_ = 1;
+  for (int n : numbers_) largest_number_ = std::max(largest_number_, n);
   place_gutter();
 }
 

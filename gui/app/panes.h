@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QString>
 #include <string>
@@ -18,14 +19,8 @@ QString q(const std::string& utf8);
 // The lines as an editor shows them: the texts joined by line feeds.
 QString shown(const std::vector<Line>& lines);
 
-// A read-only, non-wrapping pane in a fixed-width font.
-QPlainTextEdit* make_viewer(QWidget* parent);
-
 // Gives row i the background rows[i]; an invalid colour leaves it plain.
 void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows);
-
-// Puts the cursor on `row` and scrolls it to the middle.
-void show_row(QPlainTextEdit* edit, int row);
 
 inline const QColor kChanged(255, 240, 170);
 inline const QColor kRemoved(255, 205, 205);
@@ -36,6 +31,19 @@ inline const QColor kChangedText(255, 196, 90);
 // The frame around the current difference and its band in the gutter.
 inline const QColor kCurrent(40, 100, 200);
 inline const QColor kCurrentGutter(208, 224, 248);
+
+// A one-line label that shortens its text in the middle to the room it has,
+// so that long names never widen a window; the tooltip has the whole text.
+class ElidedLabel : public QLabel {
+ public:
+  ElidedLabel(const QString& text, QWidget* parent);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QString full_;
+};
 
 // `length` UTF-16 units of row `row` from unit `start`.
 struct CharMark {
@@ -57,6 +65,8 @@ class DiffPane : public QPlainTextEdit {
   // i (invalid: plain). The marks get `mark_colour`.
   void set_rows(const QString& text, std::vector<int> numbers, const std::vector<QColor>& backgrounds,
                 const std::vector<CharMark>& marks, const QColor& mark_colour);
+  // Only the line numbers, for rows the caller puts in the document itself.
+  void set_numbers(std::vector<int> numbers);
   // Rows [first, end) are the current difference: a frame around them across
   // the whole pane and a band in the gutter. (-1, -1): none.
   void set_current_rows(int first, int end);
