@@ -1,6 +1,7 @@
 #include "support/graphical_client.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 std::string wrapper_pipe_name(int argc, const char* const* argv) {
@@ -55,4 +56,27 @@ std::string read_framed_request(platform::ClientPipe& pipe) {
     data.append(buffer, got);
   }
   return data;
+}
+
+std::unique_ptr<platform::ClientPipe> connect_wrapper_pipe(const std::string& name) {
+  std::unique_ptr<platform::ClientPipe> wrapper;
+  if (name.empty() || platform::open_client_pipe(name, platform::PipeAccess::read, true,
+                                                 &wrapper) != platform::OpenStatus::opened) {
+    std::fprintf(stderr, "marlow: cannot connect to the wrapper pipe \"%s\"\n", name.c_str());
+    return nullptr;
+  }
+  return wrapper;
+}
+
+std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
+                                                        platform::PipeAccess access) {
+  std::unique_ptr<platform::ClientPipe> pipe;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const platform::OpenStatus status = platform::open_client_pipe(name, access, false, &pipe);
+    if (status == platform::OpenStatus::opened) return pipe;
+    if (status != platform::OpenStatus::busy) break;
+    platform::wait_named_pipe(name, 5000);
+  }
+  std::fprintf(stderr, "marlow: cannot open %s\n", name.c_str());
+  return nullptr;
 }

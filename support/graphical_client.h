@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,3 +40,13 @@ long long framed_length(const std::string& data, std::size_t* body_at);
 // Reads a framed request: the header up to the empty line, then as many body
 // bytes as it announces (or up to the end of the message).
 std::string read_framed_request(platform::ClientPipe& pipe);
+
+// Connects to the wrapper pipe `name` (from wrapper_pipe_name), for reading.
+// Null, with a message on standard error, when the name is empty or the pipe
+// cannot be opened.
+std::unique_ptr<platform::ClientPipe> connect_wrapper_pipe(const std::string& name);
+
+// Opens one per-request pipe named in a notice, waiting while its only
+// instance is busy. Null, with a message on standard error, when it cannot.
+std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
+                                                        platform::PipeAccess access);

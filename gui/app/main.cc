@@ -37,12 +37,8 @@ bool has_display() {
 
 int main(int argc, char** argv) {
   const std::string name = wrapper_pipe_name(argc, argv);
-  std::unique_ptr<platform::ClientPipe> wrapper;
-  if (name.empty() || platform::open_client_pipe(name, platform::PipeAccess::read, true,
-                                                 &wrapper) != platform::OpenStatus::opened) {
-    std::fprintf(stderr, "marlow: cannot connect to the wrapper pipe \"%s\"\n", name.c_str());
-    return 1;
-  }
+  const std::unique_ptr<platform::ClientPipe> wrapper = connect_wrapper_pipe(name);
+  if (!wrapper) return 1;
 
   const std::string windowless_note =
       "merges without conflicts are written at once, other calls that need a window are "

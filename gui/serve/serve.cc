@@ -19,20 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opens one per-request pipe, waiting while its only instance is busy.
-std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
-                                                        platform::PipeAccess access) {
-  std::unique_ptr<platform::ClientPipe> pipe;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    const platform::OpenStatus status = platform::open_client_pipe(name, access, false, &pipe);
-    if (status == platform::OpenStatus::opened) return pipe;
-    if (status != platform::OpenStatus::busy) break;
-    platform::wait_named_pipe(name, 5000);
-  }
-  std::fprintf(stderr, "marlow: cannot open %s\n", name.c_str());
-  return nullptr;
-}
-
 // Counts the serving threads that have not yet answered, so that
 // serve_notices can wait for them when the wrapper pipe ends.
 struct Outstanding {

@@ -140,31 +140,17 @@ std::string reply_for(const std::string& mode) {
   return http_reply(boolean_body('1'));
 }
 
-// Opens one per-request pipe, waiting while its only instance is busy.
-std::unique_ptr<platform::ClientPipe> open_pipe(const std::string& name,
-                                                platform::PipeAccess access) {
-  std::unique_ptr<platform::ClientPipe> pipe;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    const platform::OpenStatus status = platform::open_client_pipe(name, access, false, &pipe);
-    if (status == platform::OpenStatus::opened) return pipe;
-    if (status != platform::OpenStatus::busy) break;
-    platform::wait_named_pipe(name, 5000);
-  }
-  std::fprintf(stderr, "marlow: cannot open %s\n", name.c_str());
-  return nullptr;
-}
-
 void serve(std::string request_name, std::string response_name, unsigned number,
            std::string mode) {
   const std::string suffix = pid_text() + "-" + std::to_string(number) + ".txt";
   std::unique_ptr<platform::ClientPipe> in;
   std::unique_ptr<platform::ClientPipe> out;
   if (mode == "response_first") {
-    out = open_pipe(response_name, platform::PipeAccess::write);
-    in = open_pipe(request_name, platform::PipeAccess::read);
+    out = open_request_pipe(response_name, platform::PipeAccess::write);
+    in = open_request_pipe(request_name, platform::PipeAccess::read);
   } else {
-    in = open_pipe(request_name, platform::PipeAccess::read);
-    out = open_pipe(response_name, platform::PipeAccess::write);
+    in = open_request_pipe(request_name, platform::PipeAccess::read);
+    out = open_request_pipe(response_name, platform::PipeAccess::write);
   }
   if (!in || !out) return;
   const std::string request = read_framed_request(*in);
@@ -207,12 +193,8 @@ int main(int argc, char** argv) {
   }
 
   const std::string name = wrapper_pipe_name(argc, argv);
-  std::unique_ptr<platform::ClientPipe> wrapper;
-  if (name.empty() || platform::open_client_pipe(name, platform::PipeAccess::read, true,
-                                                 &wrapper) != platform::OpenStatus::opened) {
-    std::fprintf(stderr, "marlow: cannot connect to the wrapper pipe \"%s\"\n", name.c_str());
-    return 1;
-  }
+  const std::unique_ptr<platform::ClientPipe> wrapper = connect_wrapper_pipe(name);
+  if (!wrapper) return 1;
   report_event("connected " + pid_text());
   const std::string start_mode = current_mode();
   if (start_mode == "exit") platform::exit_now(0);
