@@ -5,4 +5,6 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_COMPONENTS_ALL Unspecified debian)
 elseif(CPACK_GENERATOR STREQUAL "TGZ")
   set(CPACK_COMPONENTS_ALL Unspecified archive)
+  # Unpacked, it makes one folder named after the package, as without components.
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 endif()
