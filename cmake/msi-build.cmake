@@ -47,7 +47,7 @@ function(tw_directory out dir)
     get_filename_component(parent "${path}" DIRECTORY)
     if(parent STREQUAL dir)
       tw_id(id f_ "${path}")
-      tw_xml_escape(source "${top}${path}")
+      tw_xml_escape(source "${path}")
       get_filename_component(name "${path}" NAME)
       tw_xml_escape(name "${name}")
       string(APPEND xml "<Component Id=\"c${id}\" Guid=\"*\" Win64=\"yes\">"
@@ -117,7 +117,8 @@ ${tree}</Directory>
 </Wix>
 ")
 file(REMOVE "${msi}")
-execute_process(COMMAND "${CPACK_TW_WIXL}" -a x64 -o "${msi}" "${wxs}"
+# wixl takes sources relative to its working directory.
+execute_process(COMMAND "${CPACK_TW_WIXL}" -a x64 -o "${msi}" "${wxs}" WORKING_DIRECTORY "${top}"
                 RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT EXISTS "${msi}")
   message(FATAL_ERROR "msi: wixl failed (${rc}): ${err}")

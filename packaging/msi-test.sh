@@ -10,11 +10,14 @@ msi=$1 prefix=$2 files=$3
 fail() { echo "msi test: $*" >&2; exit 1; }
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Only this prefix's server is ever ended.
-end_prefix() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
+end_prefix() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+}
 trap end_prefix EXIT
 start_prefix() {
   # Null stdio: a wine call that starts the server hands its streams to it.
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   wineboot -i </dev/null >/dev/null 2>&1
 }
 w() { wine "$@" </dev/null; }
@@ -33,7 +36,7 @@ uninstall_entry() {
 }
 # A PATH entry of the user's own must survive both steps.
 w reg add 'HKCU\Environment' /v PATH /t REG_SZ /d 'C:\users\mine' /f >/dev/null 2>&1
-winmsi=$(winepath -w "$msi" 2>/dev/null)
+winmsi=$(winepath -w "$msi" 2>/dev/null | tr -d '\r')
 w msiexec /i "$winmsi" /qn >/dev/null 2>&1 || fail "silent installation ended with $?"
 
 pf="$prefix/drive_c/Program Files/tarnwick"
@@ -49,7 +52,8 @@ path=$(user_path)
 # stand-in records its arguments, which show it is the installed one.
 record="$files/msi-record"
 mkdir -p "$record"
-export MARLOW_STANDIN_RECORD="$(winepath -w "$record" 2>/dev/null)"
+MARLOW_STANDIN_RECORD=$(winepath -w "$record" 2>/dev/null | tr -d '\r')
+export MARLOW_STANDIN_RECORD
 (cd "$files" && w cmd /c tarnwick base.txt mine.txt >"$files/msi-run.log" 2>&1) ||
   fail "tarnwick through the PATH ended with $?: $(cat "$files/msi-run.log")"
 unset MARLOW_STANDIN_RECORD

@@ -22,6 +22,7 @@ fail() { echo "package check: $*" >&2; exit 1; }
 # A Wine prefix left by an earlier run is ended before it is deleted.
 if [ -d "$out/wineprefix" ]; then
   WINEPREFIX="$out/wineprefix" wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX="$out/wineprefix" wineserver -w </dev/null >/dev/null 2>&1 || true
 fi
 rm -rf "$out"
 mkdir -p "$out"
@@ -94,9 +95,6 @@ stop_service() {
     pid=$(cat "$pidfile")
     pkill -KILL -P "$pid" 2>/dev/null || true
     kill -KILL "$pid" 2>/dev/null || true
-  fi
-  if [ -n "${WINEPREFIX:-}" ]; then
-    wineserver -k </dev/null >/dev/null 2>&1 || true
   fi
 }
 trap stop_service EXIT
