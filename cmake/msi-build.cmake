@@ -4,7 +4,8 @@
 #     (bin\*.exe, Brightdesk\marlow.exe), one component each;
 #   - the bin folder appended to the user's PATH (HKCU\Environment) and
 #     taken out again on removal;
-#   - the installation folder removed on removal.
+#   - the installation folder made by a component of its own, so that the
+#     removal takes it away too.
 # wixl has no Environment element, so the Environment table and the two
 # actions that apply it are added to the built database with msibuild.
 
@@ -107,7 +108,7 @@ file(WRITE "${wxs}" "<?xml version=\"1.0\" encoding=\"utf-8\"?>
 <Directory Id=\"ProgramFiles64Folder\">
 <Directory Id=\"INSTALLDIR\" Name=\"${name}\">
 <Component Id=\"PathEntry\" Guid=\"${CPACK_TW_PATH_COMPONENT_GUID}\" Win64=\"yes\">
-<CreateFolder/><RemoveFolder Id=\"RemoveInstallDir\" On=\"uninstall\"/>
+<CreateFolder/>
 </Component>
 ${tree}</Directory>
 </Directory>

@@ -111,4 +111,24 @@ git -C "$repo" -c user.name=t -c user.email=t@t commit -qm base
 cp "$files/mine.txt" "$repo/f.txt"
 (cd "$repo" && TMPDIR="$files/tmp" git difftool -y >"$scratch/difftool.out" 2>&1) ||
   fail "git difftool through tarnwick failed: $(cat "$scratch/difftool.out")"
+
+# The merge driver it wrote works inside git merge: a file both sides
+# changed on the same line stops the merge, with the driver's labels on the
+# conflict (git's own driver would label it HEAD and the branch).
+if [ -x "$bin/tarnwickmerge" ]; then
+  echo '* merge=tarnwick' >"$repo/.gitattributes"
+  git -C "$repo" checkout -q -- f.txt
+  g() { git -C "$repo" -c user.name=t -c user.email=t@t "$@"; }
+  g add .gitattributes
+  g commit -qm attributes
+  g checkout -q -b other
+  printf 'x\nb\nc\n' >"$repo/f.txt"
+  g commit -qam other
+  g checkout -q -
+  printf 'y\nb\nc\n' >"$repo/f.txt"
+  g commit -qam current
+  if g merge -q other >"$scratch/merge.out" 2>&1; then fail "a conflicting merge through the driver succeeded"; fi
+  grep -q '^<<<<<<< ours' "$repo/f.txt" && grep -q '^>>>>>>> theirs' "$repo/f.txt" ||
+    fail "the conflict was not written by the driver: $(cat "$repo/f.txt")"
+fi
 echo "git set-up: passed"

@@ -6,7 +6,8 @@
 # leaves no file, no PATH entry and no uninstall entry.
 # Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt and mine.txt)
 set -eu
-msi=$1 prefix=$2 files=$3
+msi=$1 prefix=$2
+files=$(cd "$3" && pwd)
 fail() { echo "msi test: $*" >&2; exit 1; }
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Only this prefix's server is ever ended.
