@@ -63,15 +63,17 @@ else()
   install(FILES ${tw_man_outputs} DESTINATION share/man/man1 COMPONENT archive)
 
   # The .deb: relative links in /usr/bin (the installation is in /usr/lib),
-  # manual pages, copyright and changelog where Debian looks for them.
+  # manual pages, copyright and changelog where Debian looks for them. These
+  # paths are absolute, so they are left out of a plain `cmake --install`,
+  # which would otherwise write into the machine's /usr whatever the prefix.
   set(tw_links "${CMAKE_BINARY_DIR}/deb-links")
   file(REMOVE_RECURSE "${tw_links}")
   file(MAKE_DIRECTORY "${tw_links}")
   foreach(command IN LISTS tw_commands)
     file(CREATE_LINK "../lib/tarnwick/bin/${command}" "${tw_links}/${command}" SYMBOLIC)
-    install(FILES "${tw_links}/${command}" DESTINATION /usr/bin COMPONENT debian)
+    install(FILES "${tw_links}/${command}" DESTINATION /usr/bin COMPONENT debian EXCLUDE_FROM_ALL)
   endforeach()
-  install(FILES ${tw_man_outputs} DESTINATION /usr/share/man/man1 COMPONENT debian)
+  install(FILES ${tw_man_outputs} DESTINATION /usr/share/man/man1 COMPONENT debian EXCLUDE_FROM_ALL)
   configure_file(packaging/changelog.in "${CMAKE_BINARY_DIR}/changelog" @ONLY)
   add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/changelog.gz"
                      COMMAND sh -c "gzip -9n -c \"$0\" >\"$1\"" "${CMAKE_BINARY_DIR}/changelog"
@@ -79,7 +81,7 @@ else()
                      DEPENDS "${CMAKE_BINARY_DIR}/changelog" VERBATIM)
   add_custom_target(deb_changelog ALL DEPENDS "${CMAKE_BINARY_DIR}/changelog.gz")
   install(FILES packaging/copyright "${CMAKE_BINARY_DIR}/changelog.gz"
-          DESTINATION /usr/share/doc/tarnwick COMPONENT debian)
+          DESTINATION /usr/share/doc/tarnwick COMPONENT debian EXCLUDE_FROM_ALL)
 
   set(CPACK_GENERATOR "TGZ;DEB")
   set(CPACK_PACKAGING_INSTALL_PREFIX "/opt/tarnwick")

@@ -49,6 +49,13 @@ grep -q "/bin/tarnwick-git-setup\$" "$out/zip.list" || fail "tarnwick-git-setup 
 # The .tar.gz takes nothing outside its installation.
 if grep -q "^[^/]*/usr/" "$out/tgz.list"; then fail "$tgz has files outside opt/tarnwick"; fi
 
+# A plain `cmake --install` stays inside its prefix: the .deb's files in /usr
+# are only for the .deb.
+DESTDIR="$out/install-dest" cmake --install build/native --prefix /prefix >/dev/null
+outside=$(cd "$out/install-dest" && find . -mindepth 1 ! -path ./prefix ! -path './prefix/*')
+[ -z "$outside" ] || fail "cmake --install writes outside its prefix: $outside"
+[ -f "$out/install-dest/prefix/share/man/man1/tarnwick.1.gz" ] || fail "cmake --install has no manual pages"
+
 # The commands on the PATH: tarnwickmerge only where the build has it.
 commands="tarnwick tarnwickutf8 tarnwick-git-setup"
 if grep -q "^/usr/lib/tarnwick/bin/tarnwickmerge\$" "$out/deb.list"; then
