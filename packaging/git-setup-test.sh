@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks tarnwick-git-setup against scratch homes: the README's settings on a
 # fresh configuration, nothing changed by a second run, a user's own tool
-# kept (and replaced only with --force), a stale definition of ours replaced,
+# kept (and replaced only with --force), --remove taking out only what is
+# ours, a stale definition of ours replaced,
 # full paths when the PATH does not find our programs, the merge driver when
 # tarnwickmerge is installed, and a real git difftool through the tool it
 # wrote (served by the user's running service).
@@ -75,6 +76,16 @@ tarnwick-git-setup --force --utf8 >/dev/null
 expect merge.tool tarnwickutf8
 expect diff.tool tarnwickutf8
 expect mergetool.mymerge.cmd 'mymerge "$LOCAL" "$REMOTE"'
+# --remove takes out what is ours and nothing of the user's.
+git config --global diff.tool mydiff
+tarnwick-git-setup --remove >/dev/null
+if git config --global --list | grep -q tarnwick; then
+  fail "--remove left: $(git config --global --list | grep tarnwick)"
+fi
+expect merge.tool ""
+expect diff.tool mydiff
+expect mergetool.mymerge.cmd 'mymerge "$LOCAL" "$REMOTE"'
+expect difftool.trustExitCode false
 
 # A stale definition of our own tool is replaced, and said so.
 fresh_home stale
