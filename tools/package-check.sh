@@ -146,6 +146,13 @@ left=$(cd "$sroot" && find . -mindepth 1 ! -path './var' ! -path './var/*')
 [ -z "$left" ] || fail "dpkg -r left: $left"
 kill -0 "$pid" || fail "the removal ended the service"
 [ -z "$(dpkg --root="$sroot" -l 2>/dev/null | grep '^.i *tarnwick ')" ] || fail "tarnwick still listed as installed"
+# Installed again while the old service still runs from its removed files:
+# a compare is served again.
+dpkg --root="$sroot" --force-depends -i "$deb" >"$out/dpkg-reinstall.log" 2>&1 || {
+  cat "$out/dpkg-reinstall.log" >&2; fail "dpkg -i after the removal failed"; }
+args="base.txt mine.txt"
+run env QT_QPA_PLATFORM=offscreen MARLOW_SCRIPT=close tarnwick ||
+  fail "a compare after reinstalling under the old service ended with $?"
 stop_service
 export PATH="$PATH_BEFORE"
 
