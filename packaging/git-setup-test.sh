@@ -55,7 +55,7 @@ if grep -q replaced "$scratch/again.out"; then fail "a second run replaced: $(ca
 fresh_home dry
 tarnwick-git-setup --dry-run >"$scratch/dry.out"
 [ ! -e "$HOME/.gitconfig" ] || fail "--dry-run wrote $HOME/.gitconfig"
-grep -q "git config --global merge.tool tarnwick" "$scratch/dry.out" || fail "--dry-run printed: $(cat "$scratch/dry.out")"
+grep -q "git config --global merge.tool 'tarnwick'" "$scratch/dry.out" || fail "--dry-run printed: $(cat "$scratch/dry.out")"
 
 # A user's own tool stays chosen and untouched, as does their own
 # difftool.trustExitCode; ours is defined beside it.
@@ -103,8 +103,8 @@ expect difftool.tarnwickutf8.cmd "'$bin/tarnwickutf8' $diff_cmd"
 
 # --file writes there only; a wrong argument is refused.
 fresh_home file
-tarnwick-git-setup --file "$scratch/file.config" >/dev/null
-[ "$(git config --file "$scratch/file.config" merge.tool)" = tarnwick ] || fail "--file did not write there"
+tarnwick-git-setup --file "$scratch/a file.config" >/dev/null
+[ "$(git config --file "$scratch/a file.config" merge.tool)" = tarnwick ] || fail "--file did not write there"
 [ ! -e "$HOME/.gitconfig" ] || fail "--file also wrote the global configuration"
 status=0
 tarnwick-git-setup --bogus >/dev/null 2>&1 || status=$?
