@@ -176,8 +176,8 @@ class Process {
   int wait();
   // Ends the process at once (TerminateProcess / SIGKILL).
   bool kill();
-  // True while the process has not ended; never blocks. POSIX: an ended
-  // child is reaped here, and the object no longer refers to it.
+  // True while the process has not ended; never blocks, and leaves the exit
+  // status to wait().
   bool running();
 
  private:

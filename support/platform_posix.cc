@@ -715,15 +715,13 @@ bool Process::kill() {
 
 bool Process::running() {
   if (!valid() || handle_ <= 0) return false;
-  int status = 0;
-  pid_t r;
+  // Looks without reaping, so that wait() still gives the status.
+  siginfo_t info{};
+  int rc;
   do {
-    r = ::waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
-  } while (r < 0 && errno == EINTR);
-  if (r == 0) return true;
-  // Ended and reaped (or no longer ours): the id may now belong to another.
-  handle_ = kNoHandle;
-  return false;
+    rc = ::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 && info.si_pid == 0;
 }
 
 bool start_process(const ProcessSpec& invocation, Process* out) {

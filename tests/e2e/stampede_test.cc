@@ -87,6 +87,10 @@ TEST(Stampede, TwentyFourClientsWithoutAServiceAreAllServedByOne) {
     reaper.clients.push_back(box.start_tarnwick(args, "client" + std::to_string(i)));
     ASSERT_TRUE(reaper.clients.back().valid()) << "client " << i;
   }
+  ASSERT_TRUE(watch_until([&] {
+    return std::none_of(reaper.clients.begin(), reaper.clients.end(),
+                        [](platform::Process& client) { return client.running(); });
+  })) << "clients still waiting\n" << logs(box);
   for (int i = 0; i < kClients; ++i) {
     EXPECT_EQ(reaper.clients[i].wait(), 0) << "client " << i << "\n" << logs(box);
   }
@@ -115,6 +119,8 @@ TEST(Stampede, ASecondServiceEndsAndThePidFileKeepsNamingTheFirst) {
   platform::Process second;
   ASSERT_TRUE(platform::start_process(invocation, &second));
   reaper.clients.push_back(std::move(second));
+  ASSERT_TRUE(watch_until([&] { return !reaper.clients.back().running(); }))
+      << "the second service still runs";
   EXPECT_EQ(reaper.clients.back().wait(), testlib::minus_one_status());
   EXPECT_THAT(box.service_log(), HasSubstr("Error creating Lock File\n"));
   EXPECT_EQ(box.service_pid(), first.pid());
