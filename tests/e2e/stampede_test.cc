@@ -1,5 +1,5 @@
-// End to end: many clients at once with no service, and the one-service
-// guarantee, on both platforms.
+// End to end: many clients at once with no service, the one-service
+// guarantee, and a client whose service cannot start, on both platforms.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "client/channel.h"
 #include "tests/e2e/fixture.h"
 
 namespace {
@@ -126,6 +127,25 @@ TEST(Stampede, ASecondServiceEndsAndThePidFileKeepsNamingTheFirst) {
   EXPECT_EQ(box.service_pid(), first.pid());
   EXPECT_TRUE(first.running());
   EXPECT_TRUE(Sandbox::is_service(first.pid()));
+}
+
+// The service cannot write its pid file (here a directory stands in its
+// place) and ends at once: the client says so in its log and gives up,
+// instead of waiting out the whole budget with nothing said.
+TEST(ServiceGone, AClientWhoseServiceEndedAtOnceSaysSoAndGivesUp) {
+  Sandbox box;
+  Reaper reaper(box);
+  ASSERT_EQ(platform::make_private_dir(box.work_dir()), 0);
+  ASSERT_EQ(platform::make_private_dir(testlib::join(box.work_dir(), "hollin_service.pid")), 0);
+  reaper.clients.push_back(
+      box.start_tarnwick({box.contributor("a.txt"), box.contributor("b.txt")}, "client"));
+  ASSERT_TRUE(reaper.clients.back().valid());
+  ASSERT_TRUE(watch_until([&] { return !reaper.clients.back().running(); }))
+      << "the client still waits\n" << logs(box);
+  EXPECT_EQ(reaper.clients.back().wait(), testlib::minus_one_status());
+  EXPECT_THAT(box.client_log(), HasSubstr(std::string(kServiceGoneLine) + "\n"));
+  EXPECT_THAT(box.client_log(), HasSubstr("Unable to obtain pipe "));
+  EXPECT_THAT(box.service_log(), HasSubstr("Error creating Lock File\n"));
 }
 
 }  // namespace
