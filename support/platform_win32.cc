@@ -10,8 +10,8 @@
 #include <process.h>
 #include <psapi.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -253,7 +253,8 @@ struct ChildStdio {
   }
 
   // A console handle as Windows 7 and earlier make them: a pseudo-handle of
-  // the console (its two low bits set), not a kernel object. Such a handle
+  // the console (its two low bits set, as the system's own test has it), not
+  // a kernel object. Such a handle
   // cannot be duplicated as a kernel handle, and CreateProcess rejects it in
   // a PROC_THREAD_ATTRIBUTE_HANDLE_LIST; a child attached to the same
   // console inherits it through the console itself when handles are
