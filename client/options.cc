@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "client/catalogue.h"
+#include "client/request.h"
 #include "support/platform.h"
 #include "support/runtime_services.h"
 
@@ -163,6 +164,13 @@ bool CompareOptions::validate(int* message_entry) {
       return false;
     }
     type_name = *name;
+  }
+
+  // A control character that XML cannot carry would reach the graphical
+  // client as another path (or not at all): refused before anything is sent.
+  if (merge && !xml_can_carry(out_path)) return false;
+  for (std::size_t i = 0; i < contributors.size(); ++i) {
+    if (!xml_can_carry(contributors[i]) || !xml_can_carry(display_names[i])) return false;
   }
   return true;
 }

@@ -39,9 +39,10 @@ struct CompareOptions {
   void parse_argument(const std::string& word, bool is_option, bool is_last);
 
   // Applies the cross-option checks, fills the display names, makes the
-  // paths absolute, tests that every contributor can be opened and chooses
-  // the type name. False when the record may not be used; the check's own
-  // catalogue entry, where it has one, has then been printed.
+  // paths absolute, tests that every contributor can be opened, chooses
+  // the type name and refuses a path or display name that the request
+  // cannot carry (xml_can_carry). False when the record may not be used; the
+  // check's own catalogue entry, where it has one, has then been printed.
   bool validate();
   // The same, but instead of printing, stores the entry to print in
   // `*message_entry` (-1 when the failure has no message of its own).

@@ -233,6 +233,25 @@ TEST_F(ValidateTest, EmptyPathsAreRefused) {
   EXPECT_EQ(entry, -1);
 }
 
+// Values the request could only carry as other text are refused, with the
+// usage alone; tab, line feed and carriage return can be carried.
+TEST_F(ValidateTest, ValuesTheRequestCannotCarryAreRefused) {
+  int entry = -2;
+  EXPECT_FALSE(check({"-out", "o\x01", "f1", "f2"}, &entry));
+  EXPECT_EQ(entry, -1);
+  EXPECT_FALSE(check({"-fname", "x\x1b", "f1", "f2"}, &entry));
+  EXPECT_EQ(entry, -1);
+  if constexpr (!platform::kWindows) {  // no such file name on Windows
+    testlib::write_file(dir_.file("g\x1f"), "g");
+    EXPECT_FALSE(check({"g\x1f", "f1"}, &entry));
+    EXPECT_EQ(entry, -1);
+  }
+  CompareOptions options;
+  EXPECT_TRUE(check({"-out", "o\r", "-fname", "t\tn\n", "f1", "f2"}, &entry, &options));
+  EXPECT_EQ(options.out_path, absolute("o\r"));
+  EXPECT_EQ(options.display_names[0], "t\tn\n");
+}
+
 TEST(PathRulesTest, UncPath) {
   EXPECT_TRUE(is_unc_path("\\\\s"));
   EXPECT_TRUE(is_unc_path("\\\\srv\\share"));
