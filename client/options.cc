@@ -199,11 +199,12 @@ std::string posix_absolute_path(const std::string& path, const std::string& curr
 bool make_absolute(std::string& path) {
   if (path.empty()) return false;
   const std::string current_dir = platform::current_dir();
-  if constexpr (platform::kWindows) {
-    path = windows_absolute_path(path, current_dir);
-  } else {
-    path = posix_absolute_path(path, current_dir);
-  }
+  const std::string absolute = platform::kWindows ? windows_absolute_path(path, current_dir)
+                                                  : posix_absolute_path(path, current_dir);
+  // Without the current directory a path that needs it would name another
+  // file (a relative one would hang from the root): refused instead.
+  if (current_dir.empty() && absolute != path) return false;
+  path = absolute;
   return true;
 }
 

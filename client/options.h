@@ -64,7 +64,8 @@ std::string windows_absolute_path(const std::string& path, const std::string& cu
 // `current_dir` and '/' in front. Empty result for an empty path.
 std::string posix_absolute_path(const std::string& path, const std::string& current_dir);
 // Rewrites `path` in place as an absolute path by this platform's rules and
-// the process's current directory. False (path unchanged) for an empty path.
+// the process's current directory. False (path unchanged) for an empty path,
+// and for one that needs the current directory when it cannot be read.
 bool make_absolute(std::string& path);
 
 // The file type name for an encoding parameter, or nothing when the

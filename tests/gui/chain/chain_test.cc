@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/gui/chain/chain.h"
+#include "tests/testlib/deep_dir.h"
 
 namespace chain {
 namespace {
@@ -147,6 +148,27 @@ TEST(Chain, AnOutputNameWithACarriageReturnNamesThatFile) {
   const std::string calls = box.read(platform::login_name() + ".tarnwick/marlow.log");
   ASSERT_NE(calls.find("RequestHandler."), std::string::npos) << calls;
   EXPECT_EQ(calls.find("RequestHandler."), calls.rfind("RequestHandler.")) << calls;
+}
+
+// From a current directory longer than the system's path limit, relative
+// names are made absolute against the whole of it (and so cannot be
+// opened): the usage error, never the files those names denote from "/".
+TEST(Chain, FromACurrentDirectoryBeyondThePathLimitNoOtherFileIsUsed) {
+  Sandbox box(Sandbox::Display::none);
+  box.write("base.txt", kBase);
+  box.write("mine.txt", kMine);
+  box.write("theirs.txt", kClean);
+  const std::string from_root = box.dir().substr(1);  // "tmp/..." names them from "/"
+  const testlib::DeepDir deep(box.dir(), 24, std::string(200, 'd'));
+  ASSERT_TRUE(deep.ok());
+  const Outcome run =
+      box.run(gui_bin("tarnwick"),
+              {"-out", from_root + "/out.txt", from_root + "/base.txt", from_root + "/mine.txt",
+               from_root + "/theirs.txt"},
+              ".");
+  EXPECT_EQ(run.status, testlib::minus_one_status());
+  EXPECT_NE(run.err.find("Usage: tarnwick"), std::string::npos) << run.err;
+  EXPECT_FALSE(testlib::file_exists(box.file("out.txt")));
 }
 
 }  // namespace
