@@ -221,7 +221,8 @@ std::string login_name();
 // Windows: GetTempPathA without its trailing backslash. POSIX: $TMPDIR when
 // set and not empty, else /tmp.
 std::string temp_dir();
-// The current directory, or empty text when it cannot be read.
+// The current directory, at any length, or empty text when it cannot be
+// read.
 std::string current_dir();
 bool set_current_dir(const std::string& path);
 

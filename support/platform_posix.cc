@@ -882,9 +882,15 @@ std::string temp_dir() {
 }
 
 std::string current_dir() {
-  char buffer[4096];
-  if (::getcwd(buffer, sizeof(buffer)) == nullptr) return std::string();
-  return buffer;
+  // Any length: the buffer grows while getcwd says it is too small (the C
+  // library walks up the tree itself where the kernel's call stops at a
+  // page).
+  std::vector<char> buffer(4096);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 30)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
 }
 
 bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }

@@ -514,10 +514,13 @@ std::string temp_dir() {
 }
 
 std::string current_dir() {
-  char path[4096];
-  std::memset(path, 0, sizeof path);
-  if (_getcwd(path, sizeof path) == nullptr) return std::string();
-  return std::string(path);
+  // Any length: without a buffer the runtime allocates one as large as the
+  // directory needs.
+  char* path = _getcwd(nullptr, 0);
+  if (path == nullptr) return std::string();
+  std::string result(path);
+  std::free(path);
+  return result;
 }
 
 bool set_current_dir(const std::string& path) { return _chdir(path.c_str()) == 0; }
