@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using e2e::EventPipe;
 using e2e::Sandbox;
 using testing::IsEmpty;
@@ -91,6 +94,55 @@ TEST(Ownership, WaitForExitFollowsAProcessThatIsNotAChild) {
   ASSERT_TRUE(platform::kill_process(service));
   EXPECT_TRUE(Sandbox::wait_for_exit(service));
   EXPECT_FALSE(Sandbox::is_service(service));
+}
+
+// POSIX: what a test program that died left running (its processes were
+// re-parented to init) is ended by the next test program of the build tree,
+// and only that: the processes of a test program that still runs stay.
+TEST(Ownership, StraysOfADeadTestProgramAreEndedByTheNext) {
+  if constexpr (platform::kWindows) {
+    GTEST_SKIP() << "Windows: a test program's job object ends its processes with it";
+  }
+  // An id that no process has any more: a child that has ended.
+  platform::ProcessSpec quick;
+  quick.program = "/bin/true";
+  quick.null_stdio = true;
+  platform::Process gone;
+  ASSERT_TRUE(platform::start_process(quick, &gone));
+  const std::uint32_t dead = gone.pid();
+  gone.wait();
+
+  // A service whose temporary directory is that of a dead test program, and
+  // one whose temporary directory is this (live) test program's.
+  const std::string build = fs::path(testlib::root_dir()).parent_path().string();
+  const std::string dead_tmp = "/tmp/twt" + std::to_string(dead) + "_0";
+  std::error_code ec;
+  fs::create_directory(dead_tmp, ec);
+  struct Remove {
+    std::string path;
+    ~Remove() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } remove{dead_tmp};
+  testlib::TempDir live_tmp;
+  std::vector<platform::Process> services(2);
+  for (int i = 0; i < 2; ++i) {
+    testlib::ScopedTempDirEnv env(i == 0 ? dead_tmp : live_tmp.path());
+    platform::ProcessSpec service;
+    service.program = testlib::bin_program("hollin_service");
+    service.args = {testlib::join(testlib::root_dir(), "Brightdesk"), "-debug"};
+    service.null_stdio = true;
+    ASSERT_TRUE(platform::start_process(service, &services[i]));
+  }
+
+  const std::vector<std::string> ended = testlib::end_strays_of_dead_tests(build);
+  ASSERT_EQ(ended.size(), 1u) << testing::PrintToString(ended);
+  EXPECT_EQ(ended[0].substr(0, ended[0].find(' ')), std::to_string(services[0].pid()));
+  EXPECT_EQ(Sandbox::wait(services[0], "the stray service"), 128 + 9);
+  EXPECT_FALSE(Sandbox::wait_for_exit(services[1].pid(), 0)) << "the live test's service stays";
+  services[1].kill();
+  Sandbox::wait(services[1], "the live test's service");
 }
 
 }  // namespace

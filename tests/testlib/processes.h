@@ -50,6 +50,14 @@ bool end_process(std::uint32_t pid, int seconds);
 // and std::nullopt is returned.
 std::optional<int> wait_or_end(platform::Process& process, int seconds);
 
+// POSIX: ends the processes that a test program of this build tree left
+// behind when it died without cleaning up (a crash, or CTest ending it):
+// processes running a program under `build_dir` whose temporary directory
+// is a testlib::TempDir ("/tmp/twt<pid>_<n>") of a test program <pid> that
+// no longer runs. Returns one line per process ended. Windows: nothing to
+// do (the job object ends them with their test program).
+std::vector<std::string> end_strays_of_dead_tests(const std::string& build_dir);
+
 // Every process of this user that runs the program `image` (compared as
 // platform::paths_equal_ignoring_case does), whoever started it. On Windows
 // under Wine: every such process of the prefix.

@@ -165,6 +165,32 @@ std::optional<int> wait_or_end(platform::Process& process, int seconds) {
   return std::nullopt;
 }
 
+std::vector<std::string> end_strays_of_dead_tests(const std::string& build_dir) {
+  std::vector<std::string> ended;
+  if (build_dir.empty()) return ended;
+  const std::string inside = build_dir + "/";
+  const std::string marker = "TMPDIR=/tmp/twt";
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code link_ec;
+    const std::string exe = fs::read_symlink(it->path() / "exe", link_ec).string();
+    if (link_ec || exe.compare(0, inside.size(), inside) != 0) continue;
+    const std::string environment = read_proc_file(it->path().string() + "/environ");
+    std::size_t at = environment.find(marker);
+    while (at != std::string::npos && at != 0 && environment[at - 1] != '\0') {
+      at = environment.find(marker, at + 1);
+    }
+    if (at == std::string::npos) continue;
+    const auto owner = static_cast<pid_t>(std::strtol(environment.c_str() + at + marker.size(), nullptr, 10));
+    if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    const auto pid = static_cast<std::uint32_t>(std::strtoul(name.c_str(), nullptr, 10));
+    if (end_process(pid, 30)) ended.push_back(std::to_string(pid) + " " + exe);
+  }
+  return ended;
+}
+
 std::vector<std::uint32_t> processes_running(const std::string& image) {
   std::vector<std::uint32_t> pids;
   std::error_code ec;

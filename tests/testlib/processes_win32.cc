@@ -161,6 +161,8 @@ std::optional<int> wait_or_end(platform::Process& process, int seconds) {
   return std::nullopt;
 }
 
+std::vector<std::string> end_strays_of_dead_tests(const std::string& /*build_dir*/) { return {}; }
+
 std::vector<std::uint32_t> processes_running(const std::string& image) {
   std::vector<std::uint32_t> pids;
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -124,6 +125,13 @@ int main(int argc, char** argv) {
   testing::InitGoogleMock(&argc, argv);
   if (!testlib::own_descendants()) {
     std::fprintf(stderr, "warning: cannot take ownership of the processes the tests start\n");
+  }
+  // What a test program of this build that died (a crash, a CTest time-out)
+  // left running would otherwise stay for good: <build>/tests/<program>.
+  const std::filesystem::path build =
+      std::filesystem::path(platform::executable_path()).parent_path().parent_path();
+  for (const std::string& line : testlib::end_strays_of_dead_tests(build.string())) {
+    std::printf("note: ended %s, left running by a test program that died\n", line.c_str());
   }
   const char* limit = std::getenv("TW_TEST_WATCHDOG");
   testing::UnitTest::GetInstance()->listeners().Append(
