@@ -319,7 +319,7 @@ void Sandbox::stop_all() {
   // its descendants (testlib::own_descendants), orphans included. Clients
   // still running would start new services, so this sweeps until none is
   // left.
-  const std::vector<std::string> ended = testlib::end_descendants(30, false);
+  testlib::end_descendants(30, false);
   // Beyond them, whatever of this sandbox runs outside the test's own tree
   // (should the ownership be unavailable): the services it recorded, the
   // stand-ins, and on POSIX every service or stand-in with this sandbox as
@@ -336,7 +336,6 @@ void Sandbox::stop_all() {
   for (const std::uint32_t pid : marlows) {
     if (runs(pid, marlow)) testlib::end_process(pid, 30);
   }
-  (void)ended;
 }
 
 EventPipe::EventPipe(const Sandbox& sandbox) : sandbox_(sandbox) {
