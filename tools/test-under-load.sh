@@ -7,8 +7,10 @@
 #   TW_LOAD_PRESETS  the presets to run (default: "native tsan windows")
 #   TW_LOAD_JOBS     busy loops (default: the number of cores)
 # Each preset is configured and built first (an up-to-date build is quick).
-# Results: build/under-load/<time>/ holds each run's log and JUnit file and
-# summary.txt. Exits 0 when every run of every test passed.
+# Results: build/under-load/<time>/ holds each run's log and JUnit file,
+# per-test.txt (every test: runs, passes, failures) and summary.txt (each
+# suite's totals and every test that failed at least once). Exits 0 when
+# every run of every test passed.
 set -u
 if [ $# -ne 1 ] || ! [ "$1" -ge 1 ] 2>/dev/null; then
   echo "usage: $0 N   (N >= 1 runs of each suite)" >&2
@@ -74,7 +76,10 @@ python3 - "$out" $presets >"$out/summary.txt" <<'EOF'
 import glob, os, sys
 import xml.etree.ElementTree as ET
 out, presets = sys.argv[1], sys.argv[2:]
-print("%-10s %6s %6s %6s  %s" % ("suite", "runs", "pass", "fail", "test"))
+every = open(os.path.join(out, "per-test.txt"), "w")
+line = "%-10s %6s %6s %6s  %s"
+every.write(line % ("suite", "runs", "pass", "fail", "test") + "\n")
+print(line % ("suite", "runs", "pass", "fail", "test"))
 total_fail = 0
 for preset in presets:
     counts = {}
@@ -95,6 +100,9 @@ for preset in presets:
             else:
                 passed += 1
             counts[case.get("name")] = (passed, failed)
+    for name in sorted(counts):
+        passed, failed = counts[name]
+        every.write(line % (preset, passed + failed, passed, failed, name) + "\n")
     bad = {name: c for name, c in counts.items() if c[1] > 0}
     print("%-10s %6d %6d %6d  (all %d tests)" % (preset, len(files), sum(c[0] for c in counts.values()),
                                                 sum(c[1] for c in counts.values()), len(counts)))
