@@ -106,7 +106,7 @@ HandServed::HandServed(e2e::Sandbox& box)
     error_ = "the first request arrived as \"" + framed + "\"";
     return;
   }
-  const int status = first.wait();
+  const int status = e2e::Sandbox::wait(first, "the first client");
   if (status != 0) {
     error_ = "the first client ended with " + std::to_string(status);
     return;
@@ -128,7 +128,7 @@ HandServed::HandServed(e2e::Sandbox& box)
 }
 
 HandServed::~HandServed() {
-  if (service_.kill()) service_.wait();
+  if (service_.kill()) e2e::Sandbox::wait(service_, "the killed service");
 }
 
 std::string HandServed::call() const { return e2e::expected_call(false, "", {a_, b_}, {a_, b_}, ""); }
