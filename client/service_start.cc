@@ -90,8 +90,15 @@ int start_service(platform::Process* started) {
     invocation = posix_service_spec(exe, gui_dir);
   }
   // The service outlives us: the handle is only looked at, never waited on.
+  // A process start can fail for a moment on a loaded machine (seen under
+  // Wine); a second or third try costs nothing when the first succeeds, and
+  // a service started twice still leaves one, since the pid file is a lock.
   platform::Process process;
-  if (!platform::start_process(invocation, &process)) return -1;
+  bool created = false;
+  for (int attempt = 0; attempt < kServiceStartAttempts && !created; ++attempt) {
+    created = platform::start_process(invocation, &process);
+  }
+  if (!created) return -1;
   if (started != nullptr) *started = std::move(process);
   return 0;
 }

@@ -37,6 +37,9 @@ bool is_service_process(std::uint32_t pid);
 // True when the pid file in the work directory names a live service of this
 // installation.
 bool service_running();
+// How often a failed process start is tried before the client gives up.
+inline constexpr int kServiceStartAttempts = 3;
+
 // Starts the service in the background without waiting for it: 0 when the
 // process was created, -1 otherwise. `started`, when given, receives the
 // process, so that the client can tell whether it is still alive.
