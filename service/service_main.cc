@@ -96,17 +96,36 @@ namespace {
 // The longest random pipe part: 32767 * 32767 + 7137.
 constexpr const char* kLongestRandomPart = "1073683426";
 
-// Creates one of a request's pipes. When descriptors have run out, the
-// client is not dropped: the creation is tried again until relays in flight
-// have given some back, as the accept of a client does.
-std::unique_ptr<platform::ServerPipe> create_request_pipe(const std::string& name,
-                                                          const platform::PipeParams& params,
-                                                          const ServiceHooks& hooks) {
+// The two pipes of one request.
+struct RequestPipes {
+  std::unique_ptr<platform::ServerPipe> request;
+  std::unique_ptr<platform::ServerPipe> response;
+};
+
+// Creates a request's two pipes. When descriptors have run out, the client
+// is not dropped: both are tried again, as a pair, once relays in flight have
+// given some back (as the accept of a client does); nothing is held while
+// waiting, so that those relays can go on. Any other failure ends the
+// attempt: a pipe that could not be made is null, and `response` is not
+// tried when `request` failed.
+RequestPipes create_request_pipes(const std::string& request_name,
+                                  const std::string& response_name, const ServiceHooks& hooks) {
+  const auto short_of_descriptors = [&] {
+    return hooks.out_of_descriptors && hooks.out_of_descriptors();
+  };
   bool waiting = false;
   for (;;) {
+    RequestPipes pipes;
     errno = 0;
-    std::unique_ptr<platform::ServerPipe> pipe = hooks.create_pipe(name, params);
-    if (pipe || !hooks.out_of_descriptors || !hooks.out_of_descriptors()) return pipe;
+    pipes.request = hooks.create_pipe(request_name, hollin_request_pipe_params());
+    if (pipes.request) {
+      errno = 0;
+      pipes.response = hooks.create_pipe(response_name, hollin_response_pipe_params());
+      if (pipes.response || !short_of_descriptors()) return pipes;
+      pipes.request.reset();
+    } else if (!short_of_descriptors()) {
+      return pipes;
+    }
     if (!waiting) {
       hooks.log("Out of descriptors for a request's pipes; waiting for a relay to end");
       waiting = true;
@@ -132,15 +151,14 @@ bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
   const std::string response_name = random_pipe_name(hooks.random_part(), login);
   const std::string notice = pipe_notice(request_name, response_name);
 
-  std::unique_ptr<platform::ServerPipe> hollin_request =
-      create_request_pipe(request_name, hollin_request_pipe_params(), hooks);
+  RequestPipes pipes = create_request_pipes(request_name, response_name, hooks);
+  std::unique_ptr<platform::ServerPipe> hollin_request = std::move(pipes.request);
   if (!hollin_request) {
     drop_client(std::move(client));
     hooks.log("Could not create HOLLIN_Request_pipe\n");
     return true;
   }
-  std::unique_ptr<platform::ServerPipe> hollin_response =
-      create_request_pipe(response_name, hollin_response_pipe_params(), hooks);
+  std::unique_ptr<platform::ServerPipe> hollin_response = std::move(pipes.response);
   if (!hollin_response) {
     hollin_request.reset();
     drop_client(std::move(client));

@@ -520,9 +520,15 @@ void retire_shared_listener(const std::string& name) {
 
 class PosixServerPipe final : public ServerPipe {
  public:
-  // `listener` is owned unless `shared`.
-  PosixServerPipe(std::string name, const PipeParams& params, int listener, bool shared)
-      : name_(std::move(name)), params_(params), listener_(listener), shared_(shared) {}
+  // `listener` is owned unless `shared`. `spare`, for a one-instance pipe,
+  // is a descriptor held for the accept of its one peer.
+  PosixServerPipe(std::string name, const PipeParams& params, int listener, bool shared,
+                  Fd spare = Fd())
+      : name_(std::move(name)),
+        params_(params),
+        listener_(listener),
+        shared_(shared),
+        spare_(std::move(spare)) {}
 
   ~PosixServerPipe() override {
     connection_.reset();
@@ -547,6 +553,16 @@ class PosixServerPipe final : public ServerPipe {
           listener_ = -1;
           return ConnectResult::lost;
         }
+      }
+      if (spare_.valid()) {
+        // The descriptor held since creation makes room for the peer's, once
+        // a peer is there: a pipe made while descriptors were short can still
+        // be connected, so the relay it belongs to can end and give its
+        // descriptors back.
+        pollfd waiting{listener_, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        spare_.reset();
       }
       Fd peer(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
       if (!peer.valid()) {
@@ -632,6 +648,7 @@ class PosixServerPipe final : public ServerPipe {
   PipeParams params_;
   int listener_;
   bool shared_;
+  Fd spare_;
   Fd connection_;
 };
 
@@ -751,10 +768,19 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       }
       remember_socket_file_locked(reg, std::move(file));
     }
-    auto pipe = std::unique_ptr<ServerPipe>(
-        new (std::nothrow) PosixServerPipe(name, params, listener.get(), false));
+    Fd spare(::fcntl(listener.get(), F_DUPFD_CLOEXEC, 0));
+    if (!spare.valid()) {
+      const int error = errno;
+      listener.reset();
+      forget_socket_file(name);
+      errno = error;
+      return nullptr;
+    }
+    auto pipe = std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(
+        name, params, listener.get(), false, std::move(spare)));
     if (!pipe) {
       forget_socket_file(name);
+      errno = ENOMEM;
       return nullptr;
     }
     listener.release();
@@ -1091,7 +1117,11 @@ namespace {
 Fd open_regular(const std::string& path, int flags) {
   const Place place = place_of(path);
   Fd fd(::openat(place.dir, place.at.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (!fd.valid()) return Fd();
+  if (!fd.valid()) {
+    // A FIFO without a reader or a socket, opened for writing.
+    if (errno == ENXIO) errno = EINVAL;
+    return Fd();
+  }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return Fd();
   if (!S_ISREG(st.st_mode)) {
