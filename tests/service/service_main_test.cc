@@ -228,6 +228,22 @@ TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
             0);
   EXPECT_EQ(sys.jobs.size(), 2u);
 
+  // Short of descriptors for the second pipe: the first is given back while
+  // waiting, so that relays in flight can go on, and both are made again.
+  FakeSystem pair;
+  pair.fail = {"hresp1", "instance2"};
+  pair.hooks.out_of_descriptors = [&] {
+    pair.fail.erase("hresp1");
+    return true;
+  };
+  pair.hooks.descriptor_pause = [] {};
+  EXPECT_EQ(run_service(kDebugArgs, pair.hooks), -1);
+  EXPECT_THAT(between(pair.record.journal, "create hreq1", "thread"),
+              ElementsAre("create hreq1", "create hresp1", "hreq1.close",
+                          "log Out of descriptors for a request's pipes; waiting for a relay to end",
+                          "create hreq1", "create hresp1", "wrapper.write"));
+  EXPECT_EQ(pair.jobs.size(), 1u);
+
   // Any other failure still drops the request at once.
   FakeSystem other;
   other.fail = {"hresp1", "instance2"};
