@@ -80,7 +80,7 @@ bool service_running() {
   return is_service_process(static_cast<std::uint32_t>(*pid));
 }
 
-int start_service() {
+int start_service(platform::Process* started) {
   const std::string dir = installation_dir();
   const std::string exe = service_exe_path_for(dir);
   const std::string gui_dir = gui_dir_for(dir);
@@ -90,7 +90,11 @@ int start_service() {
   } else {
     invocation = posix_service_spec(exe, gui_dir);
   }
-  // The service outlives us: the handle is released, never waited on.
+  // The service outlives us: the handle is only looked at, never waited on.
   platform::Process process;
-  return platform::start_process(invocation, &process) ? 0 : -1;
+  if (!platform::start_process(invocation, &process)) return -1;
+  if (started != nullptr) *started = std::move(process);
+  return 0;
 }
+
+bool RunningServiceWatch::alive() { return started_.running() || service_running(); }

@@ -195,6 +195,9 @@ class Process {
   int wait();
   // Ends the process at once (TerminateProcess / SIGKILL).
   bool kill();
+  // True while the process has not ended; never blocks, and leaves the exit
+  // status to wait().
+  bool running();
 
  private:
   friend bool start_process(const ProcessSpec& invocation, Process* out);
@@ -213,6 +216,9 @@ std::string process_image_path(std::uint32_t pid);
 
 // Sends the end signal to a process by id (tests and tools only).
 bool kill_process(std::uint32_t pid);
+
+// The ids of every process this user can see (tests and tools only).
+std::vector<std::uint32_t> all_process_ids();
 
 std::uint32_t current_pid();
 
@@ -265,10 +271,16 @@ int make_private_dir(const std::string& path);
 // hang the caller), and only a regular file is accepted.
 std::FILE* open_regular_file(const std::string& path, const char* mode);
 
-// Writes `pid` in decimal into the pid file. POSIX: the file is opened
-// without truncation, locked exclusively for the rest of the process's life,
-// and only then truncated and written; false when another live process holds
-// the lock. Windows: created or truncated, no sharing restriction.
+// Writes `pid` in decimal into the pid file, holding a lock on it for the
+// rest of the process's life; false when another live process (or an
+// earlier call in this one) holds the lock, and the file is then left as it
+// was. POSIX: the file is opened without truncation, locked exclusively
+// (flock) and only then truncated and written; it must be a regular file
+// and is never opened through a link. Windows: the lock is a named
+// mutex of the session's local namespace, named after the login and the
+// file's path and owned by the calling thread (call it from a thread that
+// lives as long as the process); once it is owned the file is created or
+// truncated, with no sharing restriction, and written.
 bool write_pid_file(const std::string& path, std::uint32_t pid);
 
 // Windows: a SECURITY_ATTRIBUTES record whose descriptor has a protected DACL

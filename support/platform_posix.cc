@@ -896,6 +896,17 @@ bool Process::kill() {
   return ::kill(static_cast<pid_t>(handle_), SIGKILL) == 0;
 }
 
+bool Process::running() {
+  if (!valid() || handle_ <= 0) return false;
+  // Looks without reaping, so that wait() still gives the status.
+  siginfo_t info{};
+  int rc;
+  do {
+    rc = ::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 && info.si_pid == 0;
+}
+
 bool start_process(const ProcessSpec& invocation, Process* out) {
   if (invocation.program.empty()) return false;
   SpawnSetup setup;
@@ -983,6 +994,19 @@ bool kill_process(std::uint32_t pid) {
   // 0 and values beyond pid_t would address process groups.
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
   return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+std::vector<std::uint32_t> all_process_ids() {
+  std::vector<std::uint32_t> ids;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return ids;
+  while (const dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0') ids.push_back(static_cast<std::uint32_t>(id));
+  }
+  ::closedir(proc);
+  return ids;
 }
 
 std::uint32_t current_pid() { return static_cast<std::uint32_t>(::getpid()); }

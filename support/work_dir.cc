@@ -65,7 +65,18 @@ void log_line(const std::string& message) {
     std::fflush(stdout);
     return;
   }
-  std::string line = message + kLineEnd;
+  // The bytes a text-mode stream would store: every line feed of the
+  // message, and the line end, as kLineEnd.
+  std::string line;
+  line.reserve(message.size() + 8);
+  for (const char c : message) {
+    if (c == '\n') {
+      line += kLineEnd;
+    } else {
+      line += c;
+    }
+  }
+  line += kLineEnd;
   // A buffer larger than the line: fclose hands the whole line to the system
   // in one append-mode write.
   std::setvbuf(file, nullptr, _IOFBF, line.size() + 16);

@@ -5,16 +5,20 @@
 #           Qt 6 Widgets, libgit2 and pugixml; git, whose merge-file the
 #           merge engine's tests use as a reference and whose mergetool and
 #           difftool the end-to-end tests drive; Xvfb for screenshots of real
-#           windows; dpkg-dev, which works out the package's dependencies
-#   all     native, and the Windows cross build and Wine
+#           windows; dpkg-dev, which works out the package's dependencies;
+#           lintian and man-db, which check the .deb and its manual pages
+#   all     native, and the Windows cross build and Wine; wixl and msitools,
+#           which build the .msi
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
 pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
-  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev xvfb xauth"
+  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev xvfb xauth
+  lintian man-db"
 case "$want" in
   native|gui) ;;
-  all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine" ;;
+  all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine
+    wixl msitools" ;;
   # The runtimes are only a recommendation of clang's packages.
   fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
   *) echo "usage: install-deps.sh [native|all|fuzz]" >&2; exit 2 ;;

@@ -1,0 +1,82 @@
+#!/bin/sh
+# Checks the Windows installer under Wine, in a fresh prefix of its own:
+# a silent installation into Program Files in the layout the programs expect,
+# bin on the user's PATH, a compare found on that PATH and served through the
+# installed service and stand-in graphical client, and a silent removal that
+# leaves no file, no PATH entry and no uninstall entry.
+# Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt and mine.txt)
+set -eu
+msi=$1 prefix=$2
+files=$(cd "$3" && pwd)
+fail() { echo "msi test: $*" >&2; exit 1; }
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Only this prefix's server is ever ended.
+end_prefix() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+}
+trap end_prefix EXIT
+start_prefix() {
+  # Null stdio: a wine call that starts the server hands its streams to it.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wineboot -i </dev/null >/dev/null 2>&1
+}
+w() { wine "$@" </dev/null; }
+rm -rf "$prefix"
+mkdir -p "$prefix"
+start_prefix
+# A crash fails instead of ending in the debugger with status 0.
+w reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
+
+user_path() {
+  w reg query 'HKCU\Environment' /v PATH 2>/dev/null | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]* *//p'
+}
+uninstall_entry() {
+  w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    grep -c 'DisplayName *REG_SZ *tarnwick$' || true
+}
+# A PATH entry of the user's own must survive both steps.
+w reg add 'HKCU\Environment' /v PATH /t REG_SZ /d 'C:\users\mine' /f >/dev/null 2>&1
+winmsi=$(winepath -w "$msi" 2>/dev/null | tr -d '\r')
+w msiexec /i "$winmsi" /qn >/dev/null 2>&1 || fail "silent installation ended with $?"
+
+pf="$prefix/drive_c/Program Files/tarnwick"
+for f in bin/tarnwick.exe bin/hollin_service.exe bin/tarnwickutf8.exe bin/fernask.exe \
+         bin/tarnwick-git-setup Brightdesk/marlow.exe; do
+  [ -f "$pf/$f" ] || fail "$f not installed under Program Files\\tarnwick"
+done
+path=$(user_path)
+[ "$path" = 'C:\users\mine;C:\Program Files\tarnwick\bin' ] || fail "user PATH after installation: $path"
+[ "$(uninstall_entry)" = 1 ] || fail "no uninstall entry after installation"
+
+# A new process finds tarnwick on the PATH built from the registry; the
+# stand-in records its arguments, which show it is the installed one.
+record="$files/msi-record"
+mkdir -p "$record"
+MARLOW_STANDIN_RECORD=$(winepath -w "$record" 2>/dev/null | tr -d '\r')
+export MARLOW_STANDIN_RECORD
+(cd "$files" && w cmd /c tarnwick base.txt mine.txt >"$files/msi-run.log" 2>&1) ||
+  fail "tarnwick through the PATH ended with $?: $(cat "$files/msi-run.log")"
+unset MARLOW_STANDIN_RECORD
+head -n 1 "$record"/argv-*.txt | tr -d '\r' | grep -qi 'C:\\Program Files\\tarnwick\\Brightdesk\\marlow' ||
+  fail "the compare was not served by the installed stand-in: $(cat "$record"/argv-*.txt)"
+log="$prefix/drive_c/users/$(id -un)/Temp/$(id -un).tarnwick/hollin_service.log"
+grep -qi 'Program Files\\tarnwick\\Brightdesk' "$log" || fail "the installed service did not start the installed client"
+
+# The service and client hold their programs open: end them (they are this
+# prefix's only processes) before the removal, as a user would close them.
+end_prefix
+start_prefix
+w msiexec /x "$winmsi" /qn >/dev/null 2>&1 || fail "silent removal ended with $?"
+[ ! -e "$pf" ] || fail "left after removal: $(cd "$prefix/drive_c/Program Files" && find tarnwick)"
+path=$(user_path)
+case "$path" in
+  *tarnwick*) fail "user PATH after removal: $path" ;;
+esac
+# Wine's removal keeps the separator before the part it takes out.
+[ "${path%;}" = 'C:\users\mine' ] || fail "the user's own PATH changed: $path"
+[ "$(uninstall_entry)" = 0 ] || fail "uninstall entry left after removal"
+end_prefix
+trap - EXIT
+rm -rf "$prefix"
+echo "msi test: passed"
