@@ -197,6 +197,12 @@ Place place_of(const std::string& path) {
 // A directory handle reached as a short path: /proc/self/fd/<fd>.
 std::string handle_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+// Whether handles can be reached that way (not without /proc).
+bool handle_paths_work() {
+  static const bool work = ::access("/proc/self/fd", X_OK) == 0;
+  return work;
+}
+
 bool fill_address(const std::string& path, sockaddr_un* addr) {
   if (path.empty() || path.size() >= sizeof(addr->sun_path) ||
       path.find('\0') != std::string::npos) {
@@ -221,6 +227,7 @@ bool socket_address(const std::string& name, sockaddr_un* addr, Fd* holder, int*
     return false;
   }
   const Place place = place_of(name);
+  if (!handle_paths_work()) return fill_address(name, addr);
   if (place.dir != AT_FDCWD) return fill_address(handle_path(place.dir) + "/" + place.at, addr);
   if (fill_address(name, addr)) return true;
   const std::size_t slash = name.rfind('/');
