@@ -134,6 +134,13 @@ RequestPipes create_request_pipes(const std::string& request_name,
   }
 }
 
+// Logs why the pipe `name` could not be made, when the failed creation left
+// a reason (on POSIX it does), before the fixed line that says it failed.
+void log_why_not_made(const std::string& name, const ServiceHooks& hooks) {
+  const int error = errno;
+  if (error != 0) hooks.log("Could not create the pipe " + name + ": " + std::strerror(error));
+}
+
 // Drops a client whose request cannot be relayed: the client finds its pipe
 // disconnected and gets no reply.
 void drop_client(std::unique_ptr<platform::ServerPipe> client) {
@@ -213,8 +220,10 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
   }
 
   state.wrapper_pipe_name = random_pipe_name(hooks.random_part(), login);
+  errno = 0;
   state.wrapper_pipe = hooks.create_pipe(state.wrapper_pipe_name, wrapper_pipe_params());
   if (!state.wrapper_pipe) {
+    log_why_not_made(state.wrapper_pipe_name, hooks);
     hooks.log("Error in creating HOLLIN pipes\n");
     return 0;
   }
@@ -228,9 +237,11 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 
   bool first_connection = true;
   const std::string request_name = request_pipe_name(login);
+  errno = 0;
   std::unique_ptr<platform::ServerPipe> instance =
       hooks.create_pipe(request_name, request_pipe_params());
   if (!instance) {
+    log_why_not_made(request_name, hooks);
     hooks.log("Could not create launcher request pipe\n");
     return -1;
   }
@@ -263,8 +274,10 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 
     // Only one unconnected instance exists at a time: the next one is made
     // once the current connection has been handed on.
+    errno = 0;
     instance = hooks.create_pipe(request_name, request_pipe_params());
     if (!instance) {
+      log_why_not_made(request_name, hooks);
       hooks.log("Could not create launcher request pipe\n");
       return -1;
     }

@@ -117,4 +117,34 @@ TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
   EXPECT_THAT(faults::socket_files(moved), testing::IsEmpty());
 }
 
+// A read-only work directory: the service cannot make its pipes there and
+// ends at once, its log saying why. (An unprivileged user, since root may
+// write anywhere.)
+TEST(ReadOnlyWorkDir, TheServiceLogsWhyItCannotStartAndEnds) {
+  if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX users and directories";
+  if (!running_as_root()) GTEST_SKIP() << "needs root to make an unprivileged user";
+  TestUser user("twr" + std::to_string(platform::current_pid()));
+  if (!user.made()) GTEST_SKIP() << "useradd failed";
+  Sandbox box;
+  const std::string tmp = box.file("tmp");
+  const std::string work = tmp + "/" + user.name() + ".tarnwick";
+  std::error_code ec;
+  fs::create_directories(work, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  ASSERT_TRUE(testlib::write_file(work + "/hollin_service.log", "earlier\n"));
+  ASSERT_EQ(testlib::run("/bin/chown", {"-R", user.name(), tmp}).status, 0);
+  fs::permissions(work, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace,
+                  ec);
+  testlib::ScopedTempDirEnv env(tmp);
+
+  const testlib::RunResult service = user.run(testlib::bin_program("hollin_service"),
+                                              {testlib::join(testlib::root_dir(), "Brightdesk")},
+                                              box.dir());
+  EXPECT_EQ(service.status, 0) << "the status of a wrapper pipe that cannot be made";
+  const std::string log = testlib::read_file(work + "/hollin_service.log");
+  EXPECT_THAT(log, testing::StartsWith("Could not create the pipe " + work + "/hollin_service_pipe"));
+  EXPECT_THAT(log, HasSubstr(": Permission denied\nError in creating HOLLIN pipes\n\n"));
+  EXPECT_FALSE(testlib::file_exists(work + "/hollin_service.pid"));
+}
+
 }  // namespace
