@@ -18,7 +18,8 @@ std::string installation_dir() {
 // The whole content of a small text file, or nothing when it cannot be
 // opened. A pid file is a few bytes; more than a page is never looked at.
 std::optional<std::string> read_small_file(const std::string& path) {
-  std::FILE* file = compat_fopen(path.c_str(), "r");
+  // A FIFO or a link in the pid file's place must not hang or mislead us.
+  std::FILE* file = platform::open_regular_file(path, "r");
   if (file == nullptr) return std::nullopt;
   char buffer[4096];
   const std::size_t bytes = std::fread(buffer, 1, sizeof buffer, file);

@@ -42,9 +42,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kKilledStatus = 128 + 9;  // SIGKILL
 constexpr int kFailedStatus = 255;      // tarnwick's -1
-// At rest the service runs its accept loop and the thread that watches the
-// graphical client; relay workers come and go with requests.
-constexpr int kRestingThreads = 2;
+// At rest the service runs its accept loop, the thread that takes the
+// termination signals and the thread that watches the graphical client;
+// relay workers come and go with requests.
+constexpr int kRestingThreads = 3;
 // Resident memory may grow a little once (allocator arenas of the relay
 // threads, pages touched by the first requests); more is a leak.
 constexpr long kRssToleranceKb = 1024;

@@ -483,6 +483,15 @@ void exit_now(int status) {
   ExitProcess(static_cast<UINT>(status));
 }
 
+// Pipes go with their process here, and pipe names have no length limit of
+// their own that a work directory could push them over.
+bool remove_pipes_on_termination_signals() { return true; }
+std::string pipe_name_problem(const std::string& /*name*/) { return std::string(); }
+void remove_stale_pipes(const std::string& /*base_name*/) {}
+std::FILE* open_regular_file(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 // ---------------------------------------------------------------------------
 // Files, directories, users.
 

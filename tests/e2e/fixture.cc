@@ -283,7 +283,13 @@ std::vector<std::string> Sandbox::recorded(const std::string& prefix) const {
 std::vector<std::uint32_t> Sandbox::processes_of_sandbox(const std::string& program) const {
   std::vector<std::uint32_t> pids;
   if constexpr (platform::kWindows) return pids;
-  const std::string marker = "TMPDIR=" + dir() + std::string(1, '\0');
+  // TMPDIR is the sandbox or a directory inside it.
+  const std::string marker = "TMPDIR=" + dir();
+  const auto names_sandbox = [&](const std::string& environment, std::size_t at) {
+    const std::size_t end = at + marker.size();
+    return environment.compare(at, marker.size(), marker) == 0 &&
+           (end == environment.size() || environment[end] == '\0' || environment[end] == '/');
+  };
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     const std::string name = entry.path().filename().string();
@@ -292,10 +298,12 @@ std::vector<std::uint32_t> Sandbox::processes_of_sandbox(const std::string& prog
     const fs::path exe = fs::read_symlink(entry.path() / "exe", link_ec);
     if (link_ec || exe.string() != program) continue;
     const std::string environment = testlib::read_file((entry.path() / "environ").string());
-    if (environment.compare(0, marker.size(), marker) != 0 &&
-        environment.find(std::string(1, '\0') + marker) == std::string::npos) {
-      continue;
+    bool found = names_sandbox(environment, 0);
+    for (std::size_t at = environment.find('\0'); !found && at != std::string::npos;
+         at = environment.find('\0', at + 1)) {
+      found = names_sandbox(environment, at + 1);
     }
+    if (!found) continue;
     pids.push_back(static_cast<std::uint32_t>(std::stoul(name)));
   }
   return pids;

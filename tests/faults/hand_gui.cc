@@ -112,12 +112,13 @@ HandServed::HandServed(e2e::Sandbox& box)
     return;
   }
   if constexpr (!platform::kWindows) {
-    // At rest a debug-mode service runs its main thread alone; its
-    // descriptors are counted once the first worker has gone.
+    // At rest a debug-mode service runs its main thread and the thread that
+    // takes the termination signals; its descriptors are counted once the
+    // first worker has gone.
     const std::uint32_t pid = service_.pid();
     // The thread sanitizer's runtime adds a thread of its own once the
     // process has started its first thread.
-    constexpr int kRestThreads = kThreadSanitizer ? 2 : 1;
+    constexpr int kRestThreads = kThreadSanitizer ? 3 : 2;
     if (!settle([&] { return threads(pid) == kRestThreads; })) {
       error_ = "the first relay worker did not end";
       return;
