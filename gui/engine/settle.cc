@@ -1,0 +1,230 @@
+#include "engine/settle.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+#include "engine/diff.h"
+#include "engine/inline_diff.h"
+
+namespace marlow {
+namespace {
+
+enum class Grain { words, characters };
+
+bool is_word_byte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+         c >= 0x80;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+
+// The text cut into tokens whose concatenation is the text. Line ends
+// ("\n", "\r\n") are tokens of their own, so that a change of lines is a
+// change of tokens too. Words: runs of letters, digits, '_' and non-ASCII
+// bytes; runs of blanks; any other byte alone. Characters: every UTF-8
+// character alone.
+std::vector<std::string_view> tokens(std::string_view text, Grain grain) {
+  std::vector<std::string_view> out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t end = i + 1;
+    if (c == '\r' && end < text.size() && text[end] == '\n') {
+      end = i + 2;
+    } else if (grain == Grain::words && is_word_byte(c)) {
+      while (end < text.size() && is_word_byte(static_cast<unsigned char>(text[end]))) ++end;
+    } else if (grain == Grain::words && is_blank(static_cast<char>(c))) {
+      while (end < text.size() && is_blank(text[end])) ++end;
+    } else if (grain == Grain::characters && c >= 0xC0) {
+      while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80 &&
+             end - i < 4) {
+        ++end;
+      }
+    }
+    out.push_back(text.substr(i, end - i));
+    i = end;
+  }
+  return out;
+}
+
+// Each token as a line naming its number, so that the line diff compares
+// tokens; equal tokens get equal numbers across the three texts.
+class TokenTable {
+ public:
+  std::vector<Line> lines(const std::vector<std::string_view>& toks) {
+    std::vector<Line> out;
+    out.reserve(toks.size());
+    for (std::string_view t : toks) {
+      auto [it, added] = ids_.try_emplace(t, ids_.size());
+      out.push_back(Line{std::to_string(it->second), "\n"});
+    }
+    return out;
+  }
+
+ private:
+  std::unordered_map<std::string_view, std::size_t> ids_;
+};
+
+// A three-way merge of token sequences. Changes of the two sides that
+// overlap in the base conflict unless they are the same; changes that only
+// meet (one ends where the other starts) conflict unless `touching`, and
+// two insertions at one place always do, since nothing tells their order.
+std::optional<std::string> merge_tokens(const std::string& base_text, const std::string& one_text,
+                                        const std::string& other_text, Grain grain,
+                                        bool touching) {
+  const std::vector<std::string_view> base = tokens(base_text, grain);
+  const std::vector<std::string_view> sides[2] = {tokens(one_text, grain),
+                                                  tokens(other_text, grain)};
+  TokenTable table;
+  const std::vector<Line> base_lines = table.lines(base);
+  struct Change {
+    int side;
+    Hunk hunk;
+  };
+  std::vector<Change> changes;
+  for (int s = 0; s < 2; ++s) {
+    for (const Hunk& h : diff_lines(base_lines, table.lines(sides[s]))) changes.push_back({s, h});
+  }
+  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    return a.hunk.base_start < b.hunk.base_start;
+  });
+
+  std::string out;
+  std::size_t pos = 0;
+  long long delta[2] = {0, 0};  // how far each side has moved against the base
+  const auto append = [&](const std::vector<std::string_view>& toks, std::size_t from,
+                          std::size_t to) {
+    for (std::size_t k = from; k < to; ++k) out.append(toks[k]);
+  };
+  for (std::size_t i = 0; i < changes.size();) {
+    const std::size_t from = changes[i].hunk.base_start;
+    std::size_t to = from + changes[i].hunk.base_count;
+    bool insertion_at_end = false;  // some change of the group inserts at `to`
+    bool changed[2] = {false, false};
+    long long group_delta[2] = {0, 0};
+    std::size_t j = i;
+    for (; j < changes.size(); ++j) {
+      const Hunk& h = changes[j].hunk;
+      const bool joins = h.base_start < to ||
+                         (h.base_start == to && (!touching || insertion_at_end || h.base_count == 0));
+      if (j > i && !joins) break;
+      const std::size_t end = h.base_start + h.base_count;
+      if (j == i || end > to) {
+        insertion_at_end = h.base_count == 0;
+      } else if (end == to && h.base_count == 0) {
+        insertion_at_end = true;
+      }
+      to = std::max(to, end);
+      changed[changes[j].side] = true;
+      group_delta[changes[j].side] +=
+          static_cast<long long>(h.other_count) - static_cast<long long>(h.base_count);
+    }
+    append(base, pos, from);
+    std::string versions[2];
+    for (int s = 0; s < 2; ++s) {
+      if (!changed[s]) continue;
+      const long long begin = static_cast<long long>(from) + delta[s];
+      const long long finish = static_cast<long long>(to) + delta[s] + group_delta[s];
+      for (long long k = begin; k < finish; ++k) versions[s].append(sides[s][static_cast<std::size_t>(k)]);
+    }
+    if (changed[0] && changed[1] && versions[0] != versions[1]) return std::nullopt;
+    out += changed[0] ? versions[0] : versions[1];
+    for (int s = 0; s < 2; ++s) delta[s] += group_delta[s];
+    pos = to;
+    i = j;
+  }
+  append(base, pos, base.size());
+  return out;
+}
+
+// The text without blanks and line ends.
+std::string without_space(const std::vector<Line>& lines) {
+  std::string out;
+  for (const Line& line : lines) {
+    for (char c : line.text) {
+      if (!is_blank(c) && c != '\r') out += c;
+    }
+  }
+  return out;
+}
+
+// `one` changed only spaces and line ends, `other` changed the content:
+// the content change wins. When `one` changed nothing but line ends, all to
+// one kind, the result takes that kind.
+std::optional<std::vector<Line>> content_over_space(const std::vector<Line>& base,
+                                                    const std::vector<Line>& one,
+                                                    const std::vector<Line>& other) {
+  const std::string bare = without_space(base);
+  if (without_space(one) != bare || without_space(other) == bare) return std::nullopt;
+  std::vector<Line> out = other;
+  const bool same_texts =
+      one.size() == base.size() &&
+      std::equal(one.begin(), one.end(), base.begin(),
+                 [](const Line& a, const Line& b) { return a.text == b.text; });
+  if (!same_texts) return out;
+  std::string eol;
+  for (const Line& line : one) {
+    if (line.eol.empty()) continue;
+    if (!eol.empty() && eol != line.eol) return std::nullopt;
+    eol = line.eol;
+  }
+  for (Line& line : out) {
+    if (!line.eol.empty() && !eol.empty()) line.eol = eol;
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* settle_rule_name(SettleRule rule) {
+  switch (rule) {
+    case SettleRule::none:
+      return "none";
+    case SettleRule::whitespace:
+      return "whitespace";
+    case SettleRule::words:
+      return "words";
+    case SettleRule::touching:
+      return "touching";
+    case SettleRule::characters:
+      return "characters";
+  }
+  return "none";
+}
+
+std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
+                                          const std::vector<Line>& one,
+                                          const std::vector<Line>& other,
+                                          const SettleOptions& options) {
+  if (options.whitespace) {
+    if (auto lines = content_over_space(base, one, other)) {
+      return Settlement{SettleRule::whitespace, std::move(*lines)};
+    }
+    if (auto lines = content_over_space(base, other, one)) {
+      return Settlement{SettleRule::whitespace, std::move(*lines)};
+    }
+  }
+  const std::string b = join_lines(base);
+  const std::string o1 = join_lines(one);
+  const std::string o2 = join_lines(other);
+  const auto attempt = [&](Grain grain, bool touching) -> std::optional<std::vector<Line>> {
+    std::optional<std::string> merged = merge_tokens(b, o1, o2, grain, touching);
+    if (!merged) return std::nullopt;
+    return split_lines(*merged);
+  };
+  if (options.words) {
+    if (auto lines = attempt(Grain::words, false)) return Settlement{SettleRule::words, *lines};
+  }
+  if (options.touching) {
+    if (auto lines = attempt(Grain::words, true)) return Settlement{SettleRule::touching, *lines};
+  }
+  if (options.characters) {
+    if (auto lines = attempt(Grain::characters, options.touching)) {
+      return Settlement{SettleRule::characters, *lines};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace marlow

@@ -1,0 +1,50 @@
+// Settling a line conflict of a three-way merge from the structure of the
+// two changes, finer than lines, only where the two changes can be told
+// apart: the merge is redone over words (or characters) of the conflict,
+// and it settles only when every change of one side stands clear of every
+// change of the other, or both made the same change.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/text_codec.h"
+
+namespace marlow {
+
+// What settled a conflict; `none` for one left to the user.
+enum class SettleRule {
+  none,
+  whitespace,  // one side changed only spaces, tabs or line ends
+  words,       // the two sides' changes touch different words
+  touching,    // the two sides' changes meet but do not overlap
+  characters,  // the two sides' changes touch different characters
+};
+
+const char* settle_rule_name(SettleRule rule);
+
+// Which rules the engine may use.
+struct SettleOptions {
+  bool whitespace = true;
+  bool words = true;
+  bool touching = false;
+  bool characters = false;
+
+  static SettleOptions none() { return SettleOptions{false, false, false, false}; }
+};
+
+struct Settlement {
+  SettleRule rule = SettleRule::none;
+  std::vector<Line> lines;
+};
+
+// The merged lines of a conflict whose base lines are `base` and whose two
+// sides' lines are `one` and `other`, or nullopt when no allowed rule
+// settles it. The result is made of the three texts' own bytes.
+std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
+                                          const std::vector<Line>& one,
+                                          const std::vector<Line>& other,
+                                          const SettleOptions& options);
+
+}  // namespace marlow
