@@ -18,7 +18,7 @@ const char* kUsage =
 
 bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   if (list == "all") {
-    *rules = marlow::SettleOptions{true, true, true, true};
+    *rules = marlow::SettleOptions{true, true, true, true, false};
     return true;
   }
   *rules = marlow::SettleOptions::none();
@@ -34,6 +34,8 @@ bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
       rules->touching = true;
     } else if (name == "characters") {
       rules->characters = true;
+    } else if (name == "same-line") {
+      rules->separate_lines = false;
     } else {
       return false;
     }
@@ -91,7 +93,7 @@ std::optional<Options> parse_arguments(const std::vector<std::string>& args, std
       if (a == "--rules") {
         if (!set_rules(value, &options.rules)) {
           *error = "unknown rule in \"" + value +
-                   "\" (rules: whitespace, words, touching, characters; or all, none)";
+                   "\" (rules: whitespace, words, touching, characters, same-line; or all, none)";
           return std::nullopt;
         }
       } else if (options.labels.size() == 3) {

@@ -1,9 +1,14 @@
 #include "engine/diff.h"
 
 #include <git2.h>
+#include <git2/sys/alloc.h>
+#include <string.h>
 
 #include <algorithm>
 #include <cctype>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "engine/inline_diff.h"
@@ -11,9 +16,43 @@
 namespace marlow {
 namespace {
 
+std::atomic<bool> g_allocator_only{false};
+
 void init_libgit2() {
   static std::once_flag once;
-  std::call_once(once, [] { git_libgit2_init(); });
+  std::call_once(once, [] {
+    if (!g_allocator_only) git_libgit2_init();
+  });
+}
+
+// The C library's allocator, in the shape libgit2 asks for.
+git_allocator c_allocator() {
+  git_allocator a{};
+  a.gmalloc = [](std::size_t n, const char*, int) { return std::malloc(n); };
+  a.gcalloc = [](std::size_t n, std::size_t size, const char*, int) { return std::calloc(n, size); };
+  a.gstrdup = [](const char* str, const char*, int) { return ::strdup(str); };
+  a.gstrndup = [](const char* str, std::size_t n, const char*, int) { return ::strndup(str, n); };
+  a.gsubstrdup = [](const char* str, std::size_t n, const char*, int) {
+    char* out = static_cast<char*>(std::malloc(n + 1));
+    if (out != nullptr) {
+      std::memcpy(out, str, n);
+      out[n] = '\0';
+    }
+    return out;
+  };
+  a.grealloc = [](void* ptr, std::size_t size, const char*, int) { return std::realloc(ptr, size); };
+  a.greallocarray = [](void* ptr, std::size_t n, std::size_t size, const char*, int) -> void* {
+    std::size_t total = 0;
+    if (__builtin_mul_overflow(n, size, &total)) return nullptr;
+    return std::realloc(ptr, total);
+  };
+  a.gmallocarray = [](std::size_t n, std::size_t size, const char*, int) -> void* {
+    std::size_t total = 0;
+    if (__builtin_mul_overflow(n, size, &total)) return nullptr;
+    return std::malloc(total);
+  };
+  a.gfree = [](void* ptr) { std::free(ptr); };
+  return a;
 }
 
 int on_hunk(const git_diff_delta*, const git_diff_hunk* hunk, void* payload) {
@@ -60,6 +99,13 @@ std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
 }
 
 }  // namespace
+
+bool start_diffs_without_runtime() {
+  static git_allocator allocator = c_allocator();
+  if (git_libgit2_opts(GIT_OPT_SET_ALLOCATOR, &allocator) != 0) return false;
+  g_allocator_only = true;
+  return true;
+}
 
 std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other) {
   init_libgit2();

@@ -24,6 +24,11 @@ struct Hunk {
   bool operator==(const Hunk&) const = default;
 };
 
+// For short-lived programs that only diff: gives libgit2 the C allocator
+// and leaves out its runtime start (threads, TLS streams, settings), which
+// costs more than a small merge. Call before any diff; false if refused.
+bool start_diffs_without_runtime();
+
 // The differences between two texts, in order, without context. Two lines are
 // equal when their text and line end are equal. Empty when they are equal.
 std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other);

@@ -70,9 +70,10 @@ class TokenTable {
 // overlap in the base conflict unless they are the same; changes that only
 // meet (one ends where the other starts) conflict unless `touching`, and
 // two insertions at one place always do, since nothing tells their order.
+// With `separate_lines`, no line of the base may hold changes of both sides.
 std::optional<std::string> merge_tokens(const std::string& base_text, const std::string& one_text,
                                         const std::string& other_text, Grain grain,
-                                        bool touching) {
+                                        bool touching, bool separate_lines) {
   const std::vector<std::string_view> base = tokens(base_text, grain);
   const std::vector<std::string_view> sides[2] = {tokens(one_text, grain),
                                                   tokens(other_text, grain)};
@@ -89,6 +90,29 @@ std::optional<std::string> merge_tokens(const std::string& base_text, const std:
   std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
     return a.hunk.base_start < b.hunk.base_start;
   });
+
+  if (separate_lines) {
+    // line[k]: the base line of token k (a line end belongs to its line).
+    std::vector<std::size_t> line(base.size() + 1, 0);
+    for (std::size_t k = 0; k < base.size(); ++k) {
+      const bool ends = base[k] == "\n" || base[k] == "\r\n";
+      line[k + 1] = line[k] + (ends ? 1 : 0);
+    }
+    std::vector<std::vector<bool>> touched(2, std::vector<bool>(line.back() + 2, false));
+    for (const Change& c : changes) {
+      const Hunk& h = c.hunk;
+      std::size_t first = line[h.base_start];
+      std::size_t last = h.base_count > 0 ? line[h.base_start + h.base_count - 1] : first;
+      // An insertion after a line's text (not after its line end) is in that line.
+      if (h.base_count == 0 && h.base_start > 0 && line[h.base_start - 1] == first) {
+        first = line[h.base_start - 1];
+      }
+      for (std::size_t l = first; l <= last; ++l) touched[static_cast<std::size_t>(c.side)][l] = true;
+    }
+    for (std::size_t l = 0; l < touched[0].size(); ++l) {
+      if (touched[0][l] && touched[1][l]) return std::nullopt;
+    }
+  }
 
   std::string out;
   std::size_t pos = 0;
@@ -209,7 +233,8 @@ std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
   const std::string o1 = join_lines(one);
   const std::string o2 = join_lines(other);
   const auto attempt = [&](Grain grain, bool touching) -> std::optional<std::vector<Line>> {
-    std::optional<std::string> merged = merge_tokens(b, o1, o2, grain, touching);
+    std::optional<std::string> merged =
+        merge_tokens(b, o1, o2, grain, touching, options.separate_lines);
     if (!merged) return std::nullopt;
     return split_lines(*merged);
   };
