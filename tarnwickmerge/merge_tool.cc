@@ -13,7 +13,8 @@ using marlow::Encoding;
 using marlow::Line;
 
 const char* kUsage =
-    "usage: tarnwickmerge [-p] [-q] [--diff3] [--rules LIST] [-L label [-L label [-L label]]] "
+    "usage: tarnwickmerge [-p] [-q] [--diff3] [--marker-size=N] [--rules LIST]\n"
+    "                     [-L label [-L label [-L label]]] "
     "CURRENT BASE OTHER";
 
 bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
@@ -84,6 +85,14 @@ std::optional<Options> parse_arguments(const std::vector<std::string>& args, std
       options.quiet = true;
     } else if (a == "--diff3") {
       options.style = marlow::MarkerStyle::diff3;
+    } else if (a.rfind("--marker-size=", 0) == 0) {
+      const std::string value = a.substr(14);
+      if (value.empty() || value.size() > 3 ||
+          value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1) {
+        *error = "--marker-size needs a number from 1 to 999";
+        return std::nullopt;
+      }
+      options.marker_size = static_cast<std::size_t>(std::stoi(value));
     } else if (a == "-L" || a == "--rules") {
       if (i + 1 == args.size()) {
         *error = a + " needs a value";
@@ -163,7 +172,7 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
   outcome.conflicts = marlow::marked_conflicts(plan, options.style);
   // Labels by contributor: base, current, other.
   const std::vector<std::string> by_contributor = {labels[1], labels[0], labels[2]};
-  std::string merged = marlow::render_with_markers(plan, by_contributor, options.style);
+  std::string merged = marlow::render_with_markers(plan, by_contributor, options.style, options.marker_size);
   if (marked == 0) {
     outcome.bytes = std::move(merged);
   } else {

@@ -545,7 +545,7 @@ std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
 }
 
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
-                                MarkerStyle style) {
+                                MarkerStyle style, std::size_t marker_size) {
   std::string out;
   // Markers are drawn for a base and two sides only.
   if (labels.size() < 3 || !markable(plan)) return out;
@@ -584,15 +584,15 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     if (crlf != 0) crlf = crlf_at(texts[2], piece.starts[2] == 0 ? 0 : piece.starts[2] - 1);
     if (crlf != 0) crlf = crlf_at(texts[0], 0);
     eol = crlf > 0 ? "\r\n" : "\n";
-    out += "<<<<<<< " + label(1) + eol;
+    out += std::string(marker_size, '<') + " " + label(1) + eol;
     part(piece.sides[1]);
     if (style == MarkerStyle::diff3) {
-      out += "||||||| " + label(0) + eol;
+      out += std::string(marker_size, '|') + " " + label(0) + eol;
       part(piece.sides[0]);
     }
-    out += "=======" + eol;
+    out += std::string(marker_size, '=') + eol;
     part(piece.sides[2]);
-    out += ">>>>>>> " + label(2) + eol;
+    out += std::string(marker_size, '>') + " " + label(2) + eol;
   }
   return out;
 }

@@ -189,7 +189,8 @@ enum class MarkerStyle {
 // a line end gets one before the next marker. For three contributors (a base
 // and two sides); empty for any other plan.
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
-                                MarkerStyle style = MarkerStyle::diff3);
+                                MarkerStyle style = MarkerStyle::diff3,
+                                std::size_t marker_size = 7);
 // The conflicts that render_with_markers writes out.
 std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style);
 
