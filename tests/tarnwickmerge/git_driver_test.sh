@@ -1,6 +1,6 @@
 #!/bin/sh
 # tarnwickmerge as git's merge driver in a scratch repository: a file it
-# settles (word-level changes on one line) leaves git a clean merge; a file
+# settles (word-level changes on neighbouring lines) leaves git a clean merge; a file
 # both sides changed in the same word stops the merge with that file
 # unmerged and the driver's markers in it.
 set -eu
@@ -17,21 +17,22 @@ git config commit.gpgsign false
 git config merge.tarnwick.name "tarnwickmerge"
 git config merge.tarnwick.driver "\"$tool\" -q --rules words --marker-size=%L -L ours -L base -L theirs %A %O %B # %P"
 printf '* merge=tarnwick\n' > .gitattributes
-printf 'first line\nconfig = open(path, mode)\nlast line\n' > settled.txt
+printf 'first line\nwidth = 10\nheight = 20\nlast line\n' > settled.txt
 printf 'alpha\nversion = 1\nomega\n' > conflicted.txt
 git add -A && git commit -q -m base
 git checkout -q -b side
-printf 'first line\nconfig = open(path, mode, encoding)\nlast line\n' > settled.txt
+printf 'first line\nwidth = 10\nheight = 25\nlast line\n' > settled.txt
 git commit -q -am side
 git checkout -q -
-printf 'first line\nsettings = open(path, mode)\nlast line\n' > settled.txt
+printf 'first line\nwidth = 12\nheight = 20\nlast line\n' > settled.txt
 git commit -q -am main
 
-# git alone leaves the one-line change a conflict; the driver settles it.
+# git alone leaves the changes of neighbouring lines a conflict; the driver settles them.
 if git merge -q --no-edit side >/dev/null 2>&1; then :; else fail "the settled merge stopped"; fi
 [ "$(git rev-list --count --merges HEAD)" = 1 ] || fail "no merge commit was recorded"
 expected='first line
-settings = open(path, mode, encoding)
+width = 12
+height = 25
 last line'
 [ "$(cat settled.txt)" = "$expected" ] || fail "settled.txt: $(cat settled.txt)"
 
