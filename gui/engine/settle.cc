@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <string_view>
+#include <cctype>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/diff.h"
 #include "engine/inline_diff.h"
@@ -199,6 +201,166 @@ std::optional<std::vector<Line>> content_over_space(const std::vector<Line>& bas
   return out;
 }
 
+bool has_alnum(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Whether the change from `base` to `changed` is already in `target`: some
+// line it adds has a letter or digit, every line it adds is a line of
+// `target`, and no line it removes is (lines compared without their
+// surrounding blanks).
+bool change_is_in(const std::vector<Line>& base, const std::vector<Line>& changed,
+                  const std::vector<Line>& target) {
+  const auto trimmed = [](const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+  };
+  std::unordered_set<std::string> lines;
+  for (const Line& line : target) lines.insert(trimmed(line.text));
+  bool adds_something = false;
+  for (const Hunk& h : diff_lines(base, changed)) {
+    for (std::size_t k = 0; k < h.other_count; ++k) {
+      const std::string t = trimmed(changed[h.other_start + k].text);
+      if (!lines.count(t)) return false;
+      adds_something = adds_something || has_alnum(t);
+    }
+    for (std::size_t k = 0; k < h.base_count; ++k) {
+      const std::string t = trimmed(base[h.base_start + k].text);
+      if (has_alnum(t) && lines.count(t)) return false;
+    }
+  }
+  return adds_something;
+}
+
+// A version number in a text: "1.2", "v0.22.7", "11.x-dev", "0.11.4.dev".
+struct Version {
+  std::vector<long long> parts;  // "x" counts as above any number
+  bool pre_release = false;      // a suffix: "-dev", ".rc1", "b2"
+};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The text with every version number replaced by a NUL byte, and the
+// version numbers in order.
+std::string mask_versions(const std::string& text, std::vector<Version>* versions) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t at = i;
+    const bool word_before = i > 0 && is_word_byte(static_cast<unsigned char>(text[i - 1]));
+    if (!word_before && (text[at] == 'v' || text[at] == 'V') && at + 1 < text.size() &&
+        is_digit(text[at + 1])) {
+      ++at;
+    }
+    if (word_before || at >= text.size() || !is_digit(text[at])) {
+      out += text[i++];
+      continue;
+    }
+    Version v;
+    std::size_t end = at;
+    while (true) {
+      if (end < text.size() && is_digit(text[end])) {
+        long long n = 0;
+        while (end < text.size() && is_digit(text[end])) {
+          n = std::min<long long>(n * 10 + (text[end] - '0'), 1LL << 40);
+          ++end;
+        }
+        v.parts.push_back(n);
+      } else if (end < text.size() && text[end] == 'x' && !v.parts.empty()) {
+        v.parts.push_back(1LL << 50);
+        ++end;
+      } else {
+        break;
+      }
+      if (end + 1 < text.size() && text[end] == '.' &&
+          (is_digit(text[end + 1]) || text[end + 1] == 'x')) {
+        ++end;
+      } else {
+        break;
+      }
+    }
+    if (v.parts.size() < 2) {
+      out.append(text, i, end - i);
+      i = end;
+      continue;
+    }
+    // A pre-release suffix: [-.]letters[digits...], or letters right after.
+    std::size_t suffix = end;
+    if (suffix < text.size() && (text[suffix] == '-' || text[suffix] == '.')) ++suffix;
+    if (suffix < text.size() && is_letter(text[suffix])) {
+      while (suffix < text.size() && (is_letter(text[suffix]) || is_digit(text[suffix]))) ++suffix;
+      v.pre_release = true;
+      end = suffix;
+    }
+    if (end < text.size() && is_word_byte(static_cast<unsigned char>(text[end]))) {
+      out.append(text, i, end - i);  // part of a longer word
+      i = end;
+      continue;
+    }
+    versions->push_back(v);
+    out += '\0';
+    i = end;
+  }
+  return out;
+}
+
+// -1, 0 or 1 as a is below, the same as or above b.
+int compare_versions(const Version& a, const Version& b) {
+  const std::size_t n = std::max(a.parts.size(), b.parts.size());
+  for (std::size_t k = 0; k < n; ++k) {
+    const long long x = k < a.parts.size() ? a.parts[k] : 0;
+    const long long y = k < b.parts.size() ? b.parts[k] : 0;
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.pre_release != b.pre_release) return a.pre_release ? -1 : 1;
+  return 0;
+}
+
+// Both sides changed the same version numbers and nothing else, line for
+// line: each line keeps the higher version. Every changed version must be
+// higher on one side in all of its places, and no line may change other
+// text. (Merging other changes around such lines, too, settles more
+// conflicts but about as many wrongly: changelogs, whose release headings
+// both sides rewrite.)
+std::optional<std::vector<Line>> higher_versions(const std::vector<Line>& base,
+                                                 const std::vector<Line>& one,
+                                                 const std::vector<Line>& other) {
+  if (one.size() != other.size() || one.size() != base.size()) return std::nullopt;
+  std::vector<Line> out;
+  bool any = false;
+  for (std::size_t i = 0; i < one.size(); ++i) {
+    if (one[i].eol != other[i].eol) return std::nullopt;
+    if (one[i].text == other[i].text) {
+      out.push_back(one[i]);
+      continue;
+    }
+    std::vector<Version> vb, v1, v2;
+    const std::string mb = mask_versions(base[i].text, &vb);
+    const std::string m1 = mask_versions(one[i].text, &v1);
+    const std::string m2 = mask_versions(other[i].text, &v2);
+    if (m1 != m2 || m1 != mb || v1.size() != v2.size()) return std::nullopt;
+    int direction = 0;
+    for (std::size_t k = 0; k < v1.size(); ++k) {
+      const int c = compare_versions(v1[k], v2[k]);
+      if (c == 0) continue;
+      // Each side moved this version away from the base.
+      if (compare_versions(v1[k], vb[k]) == 0 || compare_versions(v2[k], vb[k]) == 0) {
+        return std::nullopt;
+      }
+      if (direction != 0 && c != direction) return std::nullopt;
+      direction = c;
+    }
+    if (direction == 0) return std::nullopt;
+    out.push_back(direction > 0 ? one[i] : other[i]);
+    any = true;
+  }
+  if (!any) return std::nullopt;
+  return out;
+}
+
 }  // namespace
 
 const char* settle_rule_name(SettleRule rule) {
@@ -213,6 +375,10 @@ const char* settle_rule_name(SettleRule rule) {
       return "touching";
     case SettleRule::characters:
       return "characters";
+    case SettleRule::contained:
+      return "contained";
+    case SettleRule::versions:
+      return "versions";
   }
   return "none";
 }
@@ -227,6 +393,18 @@ std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
     }
     if (auto lines = content_over_space(base, other, one)) {
       return Settlement{SettleRule::whitespace, std::move(*lines)};
+    }
+  }
+  if (options.versions) {
+    if (auto lines = higher_versions(base, one, other)) {
+      return Settlement{SettleRule::versions, std::move(*lines)};
+    }
+  }
+  if (options.contained) {
+    const bool one_has_other = change_is_in(base, other, one);
+    const bool other_has_one = change_is_in(base, one, other);
+    if (one_has_other != other_has_one) {
+      return Settlement{SettleRule::contained, one_has_other ? one : other};
     }
   }
   const std::string b = join_lines(base);
