@@ -19,7 +19,7 @@ const char* kUsage =
 
 bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   if (list == "all") {
-    *rules = marlow::SettleOptions{true, true, true, true, true, true, false};
+    *rules = marlow::SettleOptions{true, true, true, true, true, true, true, true, true, false};
     return true;
   }
   *rules = marlow::SettleOptions::none();
@@ -35,6 +35,13 @@ bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
       rules->touching = true;
     } else if (name == "characters") {
       rules->characters = true;
+    } else if (name == "version-lists") {
+      rules->versions = true;
+      rules->version_lists = true;
+    } else if (name == "bump") {
+      rules->bump = true;
+    } else if (name == "deletion") {
+      rules->deletion = true;
     } else if (name == "versions") {
       rules->versions = true;
     } else if (name == "contained") {
@@ -106,7 +113,7 @@ std::optional<Options> parse_arguments(const std::vector<std::string>& args, std
       if (a == "--rules") {
         if (!set_rules(value, &options.rules)) {
           *error = "unknown rule in \"" + value +
-                   "\" (rules: versions, contained, whitespace, words, touching, characters, same-line; or all, none)";
+                   "\" (rules: versions, version-lists, contained, bump, deletion, whitespace, words, touching, characters, same-line; or all, none)";
           return std::nullopt;
         }
       } else if (options.labels.size() == 3) {

@@ -209,7 +209,7 @@ bool has_alnum(const std::string& text) {
 // Whether the change from `base` to `changed` is already in `target`: some
 // line it adds has a letter or digit, every line it adds is a line of
 // `target`, and no line it removes is (lines compared without their
-// surrounding blanks).
+// surrounding blanks; a last line without a line end differs from one with).
 bool change_is_in(const std::vector<Line>& base, const std::vector<Line>& changed,
                   const std::vector<Line>& target) {
   const auto trimmed = [](const std::string& text) {
@@ -218,12 +218,13 @@ bool change_is_in(const std::vector<Line>& base, const std::vector<Line>& change
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
   };
   std::unordered_set<std::string> lines;
-  for (const Line& line : target) lines.insert(trimmed(line.text));
+  for (const Line& line : target) lines.insert(trimmed(line.text) + (line.eol.empty() ? "\n" : ""));
   bool adds_something = false;
   for (const Hunk& h : diff_lines(base, changed)) {
     for (std::size_t k = 0; k < h.other_count; ++k) {
-      const std::string t = trimmed(changed[h.other_start + k].text);
-      if (!lines.count(t)) return false;
+      const Line& line = changed[h.other_start + k];
+      const std::string t = trimmed(line.text);
+      if (!lines.count(t + (line.eol.empty() ? "\n" : ""))) return false;
       adds_something = adds_something || has_alnum(t);
     }
     for (std::size_t k = 0; k < h.base_count; ++k) {
@@ -361,6 +362,86 @@ std::optional<std::vector<Line>> higher_versions(const std::vector<Line>& base,
   return out;
 }
 
+// The lines of a list of versioned things (dependencies, say): merged
+// with their version numbers left out, which must be clean and where every
+// line added or removed names a version; lines both sides changed keep the
+// higher versions. (Without the last condition, changelogs, whose release
+// headings both sides rewrite, settle wrongly about as often as right.)
+std::optional<std::vector<Line>> higher_versions_in_lists(const std::vector<Line>& base,
+                                                          const std::vector<Line>& one,
+                                                          const std::vector<Line>& other) {
+  std::vector<Line> masked[3];
+  const std::vector<Line>* texts[3] = {&base, &one, &other};
+  for (std::size_t t = 0; t < 3; ++t) {
+    for (const Line& line : *texts[t]) {
+      std::vector<Version> versions;
+      masked[t].push_back(Line{mask_versions(line.text, &versions), line.eol});
+    }
+  }
+  const MergePlan plan = plan_merge({masked[0], masked[1], masked[2]}, SettleOptions::none());
+  if (plan.conflicts != 0) return std::nullopt;
+  const auto versioned = [](const std::vector<Line>& lines) {
+    return std::all_of(lines.begin(), lines.end(), [](const Line& line) {
+      return line.text.find('\0') != std::string::npos;
+    });
+  };
+  std::vector<Line> out;
+  bool raised = false;
+  for (const Region& region : plan.regions) {
+    if (region.kind == RegionKind::common) {
+      for (std::size_t k = 0; k < region.sides[0].size(); ++k) {
+        const Line& b = base[region.starts[0] + k];
+        const Line& o1 = one[region.starts[1] + k];
+        const Line& o2 = other[region.starts[2] + k];
+        if (o1 == o2 || o2 == b) {
+          out.push_back(o1);
+          continue;
+        }
+        if (o1 == b) {
+          out.push_back(o2);
+          continue;
+        }
+        std::optional<std::vector<Line>> line = higher_versions({b}, {o1}, {o2});
+        if (!line) return std::nullopt;
+        out.push_back(line->front());
+        raised = true;
+      }
+      continue;
+    }
+    for (std::size_t t = 0; t < 3; ++t) {
+      if (!versioned(region.sides[t])) return std::nullopt;
+    }
+    // A change of one side: the other left those lines exactly as they were.
+    const std::size_t changer = region.changed_by[1] ? 1 : 2;
+    const std::size_t still = 3 - changer;
+    const auto lines_of = [&](std::size_t t) {
+      const auto from = texts[t]->begin() + static_cast<std::ptrdiff_t>(region.starts[t]);
+      return std::vector<Line>(from, from + static_cast<std::ptrdiff_t>(region.sides[t].size()));
+    };
+    const std::vector<Line> changed = lines_of(changer);
+    if (region.changed_by[still] ? lines_of(still) != changed
+                                 : lines_of(still) != lines_of(0)) {
+      return std::nullopt;
+    }
+    out.insert(out.end(), changed.begin(), changed.end());
+  }
+  if (!raised) return std::nullopt;
+  return out;
+}
+
+// Whether `changed` differs from `base` only in version numbers, line for
+// line (and in at least one).
+bool only_versions_changed(const std::vector<Line>& base, const std::vector<Line>& changed) {
+  if (base.size() != changed.size() || base == changed) return false;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    if (base[i] == changed[i]) continue;
+    if (base[i].eol != changed[i].eol) return false;
+    std::vector<Version> vb, vc;
+    if (mask_versions(base[i].text, &vb) != mask_versions(changed[i].text, &vc)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* settle_rule_name(SettleRule rule) {
@@ -379,6 +460,10 @@ const char* settle_rule_name(SettleRule rule) {
       return "contained";
     case SettleRule::versions:
       return "versions";
+    case SettleRule::deletion:
+      return "deletion";
+    case SettleRule::bump:
+      return "bump";
   }
   return "none";
 }
@@ -399,6 +484,19 @@ std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
     if (auto lines = higher_versions(base, one, other)) {
       return Settlement{SettleRule::versions, std::move(*lines)};
     }
+    if (options.version_lists) {
+      if (auto lines = higher_versions_in_lists(base, one, other)) {
+        return Settlement{SettleRule::versions, std::move(*lines)};
+      }
+    }
+  }
+  if (options.bump) {
+    const bool one_bumps = only_versions_changed(base, one);
+    const bool other_bumps = only_versions_changed(base, other);
+    if (one_bumps != other_bumps) return Settlement{SettleRule::bump, one_bumps ? other : one};
+  }
+  if (options.deletion && one.empty() != other.empty() && !base.empty()) {
+    return Settlement{SettleRule::deletion, {}};
   }
   if (options.contained) {
     const bool one_has_other = change_is_in(base, other, one);

@@ -25,6 +25,8 @@ enum class SettleRule {
   characters,  // the two sides' changes touch different characters
   contained,   // one side's change is already in the other side's lines
   versions,    // both sides raised the same version numbers: the higher stays
+  bump,        // one side only changed version numbers: the other side's change stays
+  deletion,    // one side deleted the lines the other changed: they stay deleted
 };
 
 const char* settle_rule_name(SettleRule rule);
@@ -41,10 +43,16 @@ struct SettleOptions {
   bool characters = false;
   bool contained = true;
   bool versions = true;
+  bool bump = false;
+  // With `versions`: also lists of versioned lines with lines added or removed.
+  bool version_lists = false;
+  bool deletion = false;
   // Finer rules only where no line holds changes of both sides.
   bool separate_lines = true;
 
-  static SettleOptions none() { return SettleOptions{false, false, false, false, false, false, true}; }
+  static SettleOptions none() {
+    return SettleOptions{false, false, false, false, false, false, false, false, false, true};
+  }
 };
 
 struct Settlement {
