@@ -321,9 +321,9 @@ int compare_versions(const Version& a, const Version& b) {
 }
 
 // Both sides changed the same version numbers and nothing else, line for
-// line: each line keeps the higher version. Every changed version must be
-// higher on one side in all of its places, and no line may change other
-// text. (Merging other changes around such lines, too, settles more
+// line: each line keeps its higher versions. In a line, every version both
+// sides moved away from the base must be higher on the same side, and no
+// line may change other text. (Merging other changes around such lines, too, settles more
 // conflicts but about as many wrongly: changelogs, whose release headings
 // both sides rewrite.)
 std::optional<std::vector<Line>> higher_versions(const std::vector<Line>& base,
