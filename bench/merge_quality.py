@@ -20,9 +20,6 @@ import subprocess
 import sys
 import time
 
-RULES = ["whitespace", "words", "touching", "characters"]
-
-
 def cases(corpus):
     for repo in sorted(os.listdir(corpus)):
         manifest = os.path.join(corpus, repo, "manifest.tsv")
@@ -116,12 +113,16 @@ def main():
         lines.append("")
         lines.append("| rules | resolved, equal | resolved, different |")
         lines.append("|---|---:|---:|")
-        configs = [("none (narrowing only)", "none")]
-        configs += [("%s alone" % r, r) for r in ["whitespace", "words"]]
-        configs += [("words, same line allowed", "words,same-line"),
-                    ("words and touching", "words,touching"),
-                    ("words and characters", "words,characters"),
-                    ("all, same line allowed", "all")]
+        configs = [("none (narrowing only)", "none"),
+                   ("versions alone", "versions"),
+                   ("contained alone", "contained"),
+                   ("default (versions, contained)", None),
+                   ("default + whitespace", "versions,contained,whitespace"),
+                   ("default + words", "versions,contained,words"),
+                   ("default + words, same line allowed", "versions,contained,words,same-line"),
+                   ("default + words + touching", "versions,contained,words,touching"),
+                   ("default + words + characters", "versions,contained,words,characters"),
+                   ("all, same line allowed", "all")]
         for label, rules in configs:
             t = total(measure(args.tool, all_cases, rules, False)[0])
             lines.append("| %s | %d (%s) | %d (%s) |" % (

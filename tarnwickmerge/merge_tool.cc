@@ -180,10 +180,10 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
     }
   }
   const marlow::MergePlan plan = marlow::plan_merge(texts, options.rules);
-  outcome.conflicts = marlow::marked_conflicts(plan, options.style);
   // Labels by contributor: base, current, other.
   const std::vector<std::string> by_contributor = {labels[1], labels[0], labels[2]};
-  std::string merged = marlow::render_with_markers(plan, by_contributor, options.style, options.marker_size);
+  std::string merged = marlow::render_with_markers(plan, by_contributor, options.style,
+                                                   options.marker_size, &outcome.conflicts);
   if (marked == 0) {
     outcome.bytes = std::move(merged);
   } else {

@@ -408,6 +408,12 @@ QString MergeWindow::automatic_note(std::size_t conflict) const {
     case SettleRule::whitespace:
       how = tr("one side changed only spaces or line ends; the other side's change is kept");
       break;
+    case SettleRule::bump:
+      how = tr("one side changed only version numbers; the other side's change is kept");
+      break;
+    case SettleRule::deletion:
+      how = tr("one side deleted the lines the other side changed; they stay deleted");
+      break;
     case SettleRule::words:
     case SettleRule::touching:
     case SettleRule::characters:

@@ -545,8 +545,10 @@ std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
 }
 
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
-                                MarkerStyle style, std::size_t marker_size) {
+                                MarkerStyle style, std::size_t marker_size,
+                                std::size_t* written) {
   std::string out;
+  if (written != nullptr) *written = 0;
   // Markers are drawn for a base and two sides only.
   if (labels.size() < 3 || !markable(plan)) return out;
   // The contributors' whole texts, for the line ends around each conflict.
@@ -584,6 +586,7 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     if (crlf != 0) crlf = crlf_at(texts[2], piece.starts[2] == 0 ? 0 : piece.starts[2] - 1);
     if (crlf != 0) crlf = crlf_at(texts[0], 0);
     eol = crlf > 0 ? "\r\n" : "\n";
+    if (written != nullptr) ++*written;
     out += std::string(marker_size, '<') + " " + label(1) + eol;
     part(piece.sides[1]);
     if (style == MarkerStyle::diff3) {
