@@ -119,9 +119,10 @@ std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Li
   options.flags = GIT_DIFF_FORCE_TEXT;
   const int rc = git_diff_buffers(a.data(), a.size(), nullptr, b.data(), b.size(), nullptr,
                                   &options, nullptr, nullptr, on_hunk, nullptr, &hunks);
-  if (rc != 0) {
-    // Never report "equal" for texts the diff could not read: one hunk
-    // replacing everything is always a true answer.
+  // Never report "equal" for texts the diff could not read (or took for
+  // equal by their ids): one hunk replacing everything is always a true
+  // answer.
+  if (rc != 0 || (hunks.empty() && a != b)) {
     hunks.clear();
     if (base != other) hunks.push_back(Hunk{0, base.size(), 0, other.size()});
   }
@@ -551,21 +552,24 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
   if (written != nullptr) *written = 0;
   // Markers are drawn for a base and two sides only.
   if (labels.size() < 3 || !markable(plan)) return out;
-  // The contributors' whole texts, for the line ends around each conflict.
-  std::vector<std::vector<Line>> texts(3);
+  // The line ends of the contributors' whole texts, for the markers around
+  // each conflict: 0 none, 1 LF, 2 CRLF.
+  std::vector<std::vector<char>> texts(3);
   for (const Region& region : plan.regions) {
     for (std::size_t s = 0; s < texts.size() && s < region.sides.size(); ++s) {
-      texts[s].insert(texts[s].end(), region.sides[s].begin(), region.sides[s].end());
+      for (const Line& line : region.sides[s]) {
+        texts[s].push_back(line.eol.empty() ? 0 : line.eol == "\r\n" ? 2 : 1);
+      }
     }
   }
   // Whether line i of a text ends in CRLF: 1 yes, 0 no, -1 cannot tell (an
   // empty text, or a single line without a line end). A last line without
   // one takes the line end of the line before.
-  const auto crlf_at = [](const std::vector<Line>& text, std::size_t i) {
+  const auto crlf_at = [](const std::vector<char>& text, std::size_t i) {
     if (text.empty()) return -1;
-    if (!text[i].eol.empty()) return text[i].eol == "\r\n" ? 1 : 0;
+    if (text[i] != 0) return text[i] == 2 ? 1 : 0;
     if (i == 0) return -1;
-    return text[i - 1].eol == "\r\n" ? 1 : 0;
+    return text[i - 1] == 2 ? 1 : 0;
   };
   std::string eol = "\n";
   const auto part = [&](const std::vector<Line>& lines) {

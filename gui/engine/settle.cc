@@ -505,6 +505,7 @@ std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
       return Settlement{SettleRule::contained, one_has_other ? one : other};
     }
   }
+  if (!options.words && !options.touching && !options.characters) return std::nullopt;
   const std::string b = join_lines(base);
   const std::string o1 = join_lines(one);
   const std::string o2 = join_lines(other);
