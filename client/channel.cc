@@ -117,9 +117,13 @@ bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
   bool service_gone = false;
   for (;;) {
     bool waited = false;
-    while (waits < kMaxPipeWaits && !service_gone && budget.left() > 0) {
+    while (waits < kMaxPipeWaits && !service_gone) {
+      // Read once: a time-out of zero would be the pipe's default wait of
+      // seconds, past the limit, so a budget spent by now ends the waiting.
+      const unsigned timeout = budget.cut(kPipeWaitMs);
+      if (timeout == 0) break;
       ++waits;
-      if (env.wait(pipe_name, budget.cut(kPipeWaitMs))) {
+      if (env.wait(pipe_name, timeout)) {
         waited = true;
         break;
       }

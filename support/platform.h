@@ -275,7 +275,7 @@ std::FILE* open_regular_file(const std::string& path, const char* mode);
 // Writes `pid` in decimal into the pid file, holding a lock on it for the
 // rest of the process's life; false when another live process (or an
 // earlier call in this one) holds the lock, and the file is then left as it
-// was. POSIX: the file is opened without truncation, locked exclusively
+// was, with errno EWOULDBLOCK. POSIX: the file is opened without truncation, locked exclusively
 // (flock) and only then truncated and written; it must be a regular file
 // and is never opened through a link. Windows: the lock is a named
 // mutex of the session's local namespace, named after the login and the

@@ -580,8 +580,12 @@ bool write_pid_file(const std::string& path, std::uint32_t pid) {
   const std::string name = pid_lock_name(path);
   PidLocks& locks = pid_locks();
   const std::lock_guard<std::mutex> guard(locks.mutex);
+  // Held elsewhere: errno says so, as flock's refusal does on POSIX.
   for (const auto& lock : locks.held) {
-    if (lock.first == name) return false;
+    if (lock.first == name) {
+      errno = EWOULDBLOCK;
+      return false;
+    }
   }
   // Ownership, not existence, is the lock: another process may hold a handle
   // to the mutex for a moment without owning it. An abandoned mutex (its
@@ -589,7 +593,10 @@ bool write_pid_file(const std::string& path, std::uint32_t pid) {
   UniqueHandle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
   if (!mutex.valid()) return false;
   const DWORD taken = WaitForSingleObject(mutex.get(), 0);
-  if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) return false;
+  if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {
+    if (taken == WAIT_TIMEOUT) errno = EWOULDBLOCK;
+    return false;
+  }
   UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -53,6 +53,9 @@ class FakeEnv final : public ChannelEnv {
   PipeScript pipe;
 
   std::uint64_t clock_ms = 0;
+  // How far the clock moves on its own at each reading (the time the client
+  // itself takes between readings).
+  std::uint64_t drift_ms = 0;
   std::vector<std::uint64_t> wait_times;
   std::vector<unsigned> wait_timeouts;
   std::vector<unsigned> sleeps;
@@ -94,7 +97,10 @@ class FakeEnv final : public ChannelEnv {
     sleeps.push_back(milliseconds);
     clock_ms += milliseconds;
   }
-  std::uint64_t now_ms() override { return clock_ms; }
+  std::uint64_t now_ms() override {
+    clock_ms += drift_ms;
+    return clock_ms;
+  }
   bool service_alive() override { return !service_ends_ms || clock_ms < *service_ends_ms; }
   void log(const std::string& line) override { log_lines.push_back(line); }
 
@@ -201,6 +207,38 @@ TEST(ChannelTest, WaitsOnABusyPipeStayWithinTheOverallTimeLimit) {
   EXPECT_EQ(env.clock_ms, kWaitLimitMs);
   EXPECT_LE(env.wait_times.size(), 13u);
   EXPECT_EQ(env.log_lines, std::vector<std::string>{kUnableLine});
+}
+
+// A clock that moves between the client's readings: when the time left runs
+// out between the look at the budget and the wait, no wait is made with a
+// time-out of zero, which both platforms take as the pipe's default wait of
+// seconds, past the overall limit. Each drift is tried with the pipe
+// appearing at many moments, so that the time left at some look is smaller
+// than the drift.
+TEST(ChannelTest, NoWaitHasAZeroTimeoutWhenTheClockMovesOnItsOwn) {
+  int zero_waits = 0;
+  for (std::uint64_t drift = 1; drift <= 12; ++drift) {
+    for (std::uint64_t appears = 0; appears < 40; ++appears) {
+      for (const bool lost_races : {true, false}) {
+        SCOPED_TRACE(testing::Message() << "drift " << drift << " appears " << appears
+                                        << " lost races " << lost_races);
+        FakeEnv env;
+        env.drift_ms = drift;
+        env.pipe_from_ms = appears;
+        if (lost_races) {
+          env.races_lost_until_ms = UINT64_MAX;
+        } else {
+          env.busy_until_ms = UINT64_MAX;
+        }
+        std::string reply;
+        EXPECT_FALSE(exchange_with_service(env, kName, "request", &reply));
+        for (const unsigned timeout : env.wait_timeouts) zero_waits += timeout == 0 ? 1 : 0;
+        EXPECT_LE(env.clock_ms, kWaitLimitMs + 20 * drift);
+        EXPECT_EQ(env.log_lines, std::vector<std::string>{kUnableLine});
+      }
+    }
+  }
+  EXPECT_EQ(zero_waits, 0);
 }
 
 TEST(ChannelTest, ScriptedBusyOpensGoBackToWaiting) {
