@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextLayout>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTextBlock>
@@ -18,6 +19,8 @@
 #include <cmath>
 #include <functional>
 
+#include "app/settings.h"
+#include "app/window_fit.h"
 #include "engine/diff.h"
 #include "engine/inline_diff.h"
 #include "engine/xmlrpc.h"
@@ -190,8 +193,11 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   bar->addWidget(prev_);
   bar->addWidget(next_);
   bar->addSpacing(12);
-  bar->addWidget(status_);
-  bar->addStretch();
+  // The status takes the room there is and never more: no message widens
+  // the window.
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  status_->setMinimumWidth(120);
+  bar->addWidget(status_, 1);
   bar->addWidget(ignore_eol_);
   bar->addSpacing(12);
   bar->addWidget(close_button);
@@ -199,6 +205,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
 
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->setChildrenCollapsible(false);
+  sync_ = new PaneSync(this);
   const std::size_t n = job_.docs.size();
   for (std::size_t i = 0; i < n; ++i) {
     auto* column = new QWidget(splitter);
@@ -240,10 +247,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
       column_layout->addLayout(row, 1);
     }
     panes_.push_back(pane);
-    connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { follow(&QPlainTextEdit::verticalScrollBar, value); });
-    connect(pane->horizontalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { follow(&QPlainTextEdit::horizontalScrollBar, value); });
+    sync_->add_aligned(pane);
   }
   layout->addWidget(splitter, 1);
 
@@ -263,9 +267,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
 
-  const QRect screen_area = screen()->availableGeometry();
-  resize(std::min(screen_area.width() * 9 / 10, 160 + 480 * static_cast<int>(n)),
-         std::min(screen_area.height() * 9 / 10, 760));
+  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(n), 860));
   lay_out_rows();
   if (!differences_.empty()) go_to_difference(0);
 }
@@ -353,34 +355,35 @@ void CompareWindow::fill_panes() {
     }
     panes_[s]->set_rows(text, std::move(numbers), backgrounds, marks[s], kChangedText);
   }
-}
-
-void CompareWindow::follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value) {
-  if (following_) return;
-  following_ = true;
-  for (DiffPane* pane : panes_) (pane->*bar)()->setValue(value);
-  following_ = false;
+  marks_ = std::move(marks);
 }
 
 void CompareWindow::go_to_difference(int index) {
   if (index < 0 || index >= difference_count()) return;
   current_ = index;
   const auto [first, end] = differences_[static_cast<std::size_t>(index)];
-  following_ = true;
   for (DiffPane* pane : panes_) {
-    pane->setTextCursor(QTextCursor(pane->document()->findBlockByNumber(first)));
+    sync_->put_cursor(pane, first);
     pane->set_current_rows(first, end);
   }
-  following_ = false;
   // The whole difference in the middle when it fits, else its start near
   // the top (rows are one line each: the scroll value is the top row).
   DiffPane* lead = panes_.front();
   const int visible = std::max(1, lead->viewport()->height() / lead->fontMetrics().lineSpacing());
   const int span = end - first;
   const int top = span + 4 >= visible ? first - 2 : first - (visible - span) / 2;
-  lead->verticalScrollBar()->setValue(std::max(0, top));
-  follow(&QPlainTextEdit::verticalScrollBar, lead->verticalScrollBar()->value());
-  follow(&QPlainTextEdit::horizontalScrollBar, 0);
+  sync_->set_top_row(std::max(0, top));
+  // Sideways, the first changed character of the difference in any pane
+  // (a whole changed row starts at its left edge).
+  int x = -1;
+  for (std::size_t s = 0; s < panes_.size() && s < marks_.size(); ++s) {
+    for (const CharMark& mark : marks_[s]) {
+      if (mark.row < first || mark.row >= end) continue;
+      const int at = panes_[s]->column_x(mark.row, mark.start);
+      if (at >= 0 && (x < 0 || at < x)) x = at;
+    }
+  }
+  sync_->set_left(lead->left_to_show(std::max(0, x)));
   show_status();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/finish.h"
+#include "app/pane_sync.h"
 #include "app/panes.h"
 #include "serve/serve.h"
 
@@ -40,6 +41,8 @@ class CompareWindow : public QWidget {
   // counted as equal (or not); the same as the check box.
   void set_ignore_line_ends(bool ignore);
   bool ignore_line_ends() const { return ignore_line_ends_; }
+  // What keeps the panes in step (scrolling, zoom).
+  PaneSync* sync() const { return sync_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -48,7 +51,6 @@ class CompareWindow : public QWidget {
  private:
   void fill_panes();
   void lay_out_rows();
-  void follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value);
   void show_status();
 
   Job job_;
@@ -62,7 +64,8 @@ class CompareWindow : public QWidget {
   std::vector<std::pair<int, int>> differences_;  // rows [first, end) of each difference
   int current_ = -1;
   bool ignore_line_ends_ = false;
-  bool following_ = false;  // while panes are scrolled to follow one another
+  PaneSync* sync_ = nullptr;
+  std::vector<std::vector<CharMark>> marks_;  // per pane, as filled
   bool shown_ = false;
 };
 

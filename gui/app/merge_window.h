@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/finish.h"
+#include "app/pane_sync.h"
 #include "serve/serve.h"
 
 class QCheckBox;
@@ -61,9 +62,14 @@ class MergeWindow : public QWidget {
   QCheckBox* automatic_merge_box() const { return automatic_box_; }
   // The first row of a conflict in the panes (all panes align row by row).
   int pane_row_of_conflict(std::size_t conflict) const;
+  // The first row of a region's rows in the result view.
+  int result_row_of_conflict(std::size_t conflict) const;
+  // What keeps the panes and the result in step (scrolling, zoom).
+  PaneSync* sync() const { return sync_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   struct Rows {
@@ -89,6 +95,8 @@ class MergeWindow : public QWidget {
   bool ask_before_closing();
   std::vector<Line> lines_from_editor(const QString& text) const;
   std::size_t conflict_of_region(std::size_t region) const;
+  // The current conflict's first differing column: its pane row and x.
+  int change_x() const;
 
   Job job_;
   Finish finish_;
@@ -117,6 +125,8 @@ class MergeWindow : public QWidget {
   QCheckBox* automatic_box_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
+  PaneSync* sync_ = nullptr;
+  bool shown_ = false;
 };
 
 }  // namespace marlow
