@@ -44,6 +44,10 @@ void PaneSync::add_aligned(QPlainTextEdit* view) {
           [this, vertical](int value) { aligned_moved(vertical, true, value); });
   connect(horizontal, &QScrollBar::valueChanged, this,
           [this, horizontal](int value) { aligned_moved(horizontal, false, value); });
+  // A click in the scroll bar's trough turns a page with its signals
+  // blocked: the others follow once it has.
+  connect(vertical, &QScrollBar::actionTriggered, this, [this, view] { followed(view); },
+          Qt::QueuedConnection);
   // A view whose range grows later (its text laid out, a zoom) takes the
   // position the others have.
   connect(vertical, &QScrollBar::rangeChanged, this, [this, vertical] {
@@ -61,6 +65,8 @@ void PaneSync::set_mapped(QPlainTextEdit* view, std::function<int(int)> to_view,
   watch(view);
   connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this,
           [this](int value) { mapped_moved(value); });
+  connect(view->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+          [this, view] { followed(view); }, Qt::QueuedConnection);
   connect(view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
     if (!aligned_.empty()) aligned_moved(nullptr, false, value);
   });
@@ -200,7 +206,18 @@ bool PaneSync::eventFilter(QObject* watched, QEvent* event) {
       bar->setValue(bar->maximum());
       break;
   }
+  followed(view);
   return true;
+}
+
+void PaneSync::followed(QPlainTextEdit* view) {
+  // A view turns pages with its scroll bar's signals blocked, so the others
+  // are told here.
+  if (view == mapped_) {
+    mapped_moved(view->verticalScrollBar()->value());
+  } else {
+    aligned_moved(view->verticalScrollBar(), true, view->verticalScrollBar()->value());
+  }
 }
 
 }  // namespace marlow

@@ -61,6 +61,7 @@ class PaneSync : public QObject {
   void watch(QPlainTextEdit* view);
   void aligned_moved(QScrollBar* from, bool vertical, int value);
   void mapped_moved(int value);
+  void followed(QPlainTextEdit* view);
   QPlainTextEdit* view_of(QObject* watched) const;
 
   std::vector<QPlainTextEdit*> aligned_;

@@ -126,5 +126,5 @@ class BrokerTest : public QObject, private testing::Files {
 
 }  // namespace marlow
 
-QTEST_MAIN(marlow::BrokerTest)
+MARLOW_QTEST_MAIN(marlow::BrokerTest)
 #include "broker_qtest.moc"
