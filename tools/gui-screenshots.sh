@@ -10,6 +10,8 @@
 # -DTW_BUILD_GUI=ON and built) to build/native, or else the most recently
 # built build/*/gui-root. Runs under `xvfb-run -a` for real X11
 # windows; without xvfb-run it falls back to Qt's offscreen platform.
+# The screen is 1366x768, the smallest the windows are made for, unless
+# TW_SHOTS_SCREEN gives another (e.g. 1920x1080).
 set -eu
 cd "$(dirname "$0")/.."
 outdir=${1:-build/screenshots}
@@ -21,7 +23,7 @@ fi
 
 if [ -z "${TW_SHOTS_INNER:-}" ]; then
   if command -v xvfb-run >/dev/null 2>&1; then
-    TW_SHOTS_INNER=xvfb exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$outdir" "$build"
+    TW_SHOTS_INNER=xvfb exec xvfb-run -a -s "-screen 0 ${TW_SHOTS_SCREEN:-1366x768}x24" "$0" "$outdir" "$build"
   fi
   echo "note: xvfb-run not found; using QT_QPA_PLATFORM=offscreen (fonts and frames may differ)" >&2
   export QT_QPA_PLATFORM=offscreen TW_SHOTS_INNER=offscreen

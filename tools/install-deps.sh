@@ -6,7 +6,8 @@
 #           merge engine's tests use as a reference and whose mergetool and
 #           difftool the end-to-end tests drive; Xvfb for screenshots of real
 #           windows and xdotool to drive them with keys and mouse; dpkg-dev,
-#           which works out the package's dependencies; lintian and man-db, which check the .deb and its manual pages
+#           which works out the package's dependencies; lintian and man-db,
+#           which check the .deb and its manual pages
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
 #           which build the .msi
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
