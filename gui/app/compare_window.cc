@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 #include <QTextLayout>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTextBlock>
 #include <QVBoxLayout>
@@ -188,7 +190,15 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   ignore_eol_ = new QCheckBox(tr("Ignore line ends"), this);
   ignore_eol_->setToolTip(tr("Count lines that differ only in their line ends (CRLF, LF, none at "
                              "the end) as equal"));
+  ignore_blanks_ = new QCheckBox(tr("Ignore whitespace"), this);
+  ignore_blanks_->setToolTip(tr("Count lines that differ only in spaces and tabs as equal"));
+  tab_width_ = new QSpinBox(this);
+  tab_width_->setRange(1, 16);
+  tab_width_->setValue(tab_width_preference());
+  tab_width_->setPrefix(tr("Tab width "));
+  tab_width_->setToolTip(tr("How many columns a tab takes in the panes"));
   auto* close_button = new QPushButton(tr("Close"), this);
+  close_button->setDefault(true);
   close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   bar->addWidget(prev_);
   bar->addWidget(next_);
@@ -198,6 +208,8 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   status_->setMinimumWidth(120);
   bar->addWidget(status_, 1);
+  bar->addWidget(tab_width_);
+  bar->addWidget(ignore_blanks_);
   bar->addWidget(ignore_eol_);
   bar->addSpacing(12);
   bar->addWidget(close_button);
@@ -262,6 +274,15 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), -1);
   shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), -1);
   connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
+  connect(ignore_blanks_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_whitespace);
+  connect(tab_width_, &QSpinBox::valueChanged, this, [this](int columns) {
+    set_tab_width_preference(columns);
+    for (DiffPane* pane : panes_) pane->set_tab_width(columns);
+  });
+  ignore_line_ends_ = ignore_line_ends_preference();
+  ignore_whitespace_ = ignore_whitespace_preference();
+  ignore_eol_->setChecked(ignore_line_ends_);
+  ignore_blanks_->setChecked(ignore_whitespace_);
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
   for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
@@ -286,10 +307,26 @@ void CompareWindow::lay_out_rows() {
 void CompareWindow::set_ignore_line_ends(bool ignore) {
   if (ignore == ignore_line_ends_) return;
   ignore_line_ends_ = ignore;
+  set_ignore_line_ends_preference(ignore);
   {
     const QSignalBlocker quiet(ignore_eol_);
     ignore_eol_->setChecked(ignore);
   }
+  relayout_near_current();
+}
+
+void CompareWindow::set_ignore_whitespace(bool ignore) {
+  if (ignore == ignore_whitespace_) return;
+  ignore_whitespace_ = ignore;
+  set_ignore_whitespace_preference(ignore);
+  {
+    const QSignalBlocker quiet(ignore_blanks_);
+    ignore_blanks_->setChecked(ignore);
+  }
+  relayout_near_current();
+}
+
+void CompareWindow::relayout_near_current() {
   // Stay near the place in view: the first difference that ends after the
   // current one's start (or after the top row when there was none).
   const int from = current_ >= 0 ? differences_[static_cast<std::size_t>(current_)].first
@@ -306,6 +343,16 @@ void CompareWindow::set_ignore_line_ends(bool ignore) {
   go_to_difference(next);
 }
 
+void CompareWindow::keyPressEvent(QKeyEvent* event) {
+  // Enter anywhere no control takes it is the default button's: Close.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 CompareWindow::~CompareWindow() {
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(true));
@@ -315,7 +362,17 @@ void CompareWindow::fill_panes() {
   std::vector<std::vector<Line>> texts;
   texts.reserve(job_.docs.size());
   for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  const RowAlignment rows = align_rows(texts, AlignOptions{.ignore_line_ends = ignore_line_ends_});
+  // Ignoring whitespace aligns lines with their blanks taken out; the rows
+  // index the lines as they are, which the panes show.
+  std::vector<std::vector<Line>> compared;
+  if (ignore_whitespace_) {
+    compared = texts;
+    for (std::vector<Line>& text : compared) {
+      for (Line& line : text) std::erase_if(line.text, [](char c) { return c == ' ' || c == '\t'; });
+    }
+  }
+  const RowAlignment rows = align_rows(ignore_whitespace_ ? compared : texts,
+                                       AlignOptions{.ignore_line_ends = ignore_line_ends_});
   differences_.clear();
   const std::size_t n = texts.size();
 
@@ -395,8 +452,9 @@ void CompareWindow::show_status() {
     return true;
   };
   if (differences_.empty()) {
-    status_->setText(ignore_line_ends_ && !same_lines() ? tr("The texts differ only in their line ends")
-                                                        : tr("The texts are identical"));
+    status_->setText(same_lines() ? tr("The texts are identical")
+                     : ignore_whitespace_ ? tr("The texts differ only in what is ignored")
+                                          : tr("The texts differ only in their line ends"));
   } else if (current_ < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));

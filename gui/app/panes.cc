@@ -5,10 +5,12 @@
 #include <QPlainTextDocumentLayout>
 #include <QResizeEvent>
 #include <QScrollBar>
-#include <QTextLayout>
-#include <algorithm>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
+#include <algorithm>
+
+#include "app/settings.h"
 
 namespace marlow {
 
@@ -66,6 +68,7 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   font.setStyleHint(QFont::TypeWriter);
   setFont(font);
   gutter_ = new Gutter(this);
+  set_tab_width(tab_width_preference());
   connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
     if (dy != 0) {
       gutter_->scroll(0, dy);
@@ -87,6 +90,9 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   doc->setUndoRedoEnabled(false);
   doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
   doc->setDefaultFont(font());
+  QTextOption option = doc->defaultTextOption();
+  option.setTabStopDistance(tabStopDistance());
+  doc->setDefaultTextOption(option);
   doc->setPlainText(text);
   QTextCursor cursor(doc);
   cursor.beginEditBlock();
@@ -178,7 +184,15 @@ void DiffPane::resizeEvent(QResizeEvent* event) {
 void DiffPane::changeEvent(QEvent* event) {
   QPlainTextEdit::changeEvent(event);
   // A zoom changes the digits' width.
-  if (event->type() == QEvent::FontChange && gutter_ != nullptr) place_gutter();
+  if (event->type() == QEvent::FontChange && gutter_ != nullptr) {
+    place_gutter();
+    set_tab_width(tab_columns_);
+  }
+}
+
+void DiffPane::set_tab_width(int columns) {
+  tab_columns_ = std::clamp(columns, 1, 16);
+  setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QLatin1Char(' ')) * tab_columns_);
 }
 
 int DiffPane::column_x(int row, int column) const {

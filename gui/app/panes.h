@@ -73,6 +73,9 @@ class DiffPane : public QPlainTextEdit {
   std::pair<int, int> current_rows() const { return {current_first_, current_end_}; }
   int line_number(int row) const;
   int gutter_width() const;
+  // Tabs are `columns` character widths apart (the preference unless set).
+  void set_tab_width(int columns);
+  int tab_width() const { return tab_columns_; }
   // The x of column `column` (UTF-16 units) of row `row` in the document,
   // -1 when there is no such row.
   int column_x(int row, int column) const;
@@ -96,6 +99,7 @@ class DiffPane : public QPlainTextEdit {
   int largest_number_ = 1;
   int current_first_ = -1;
   int current_end_ = -1;
+  int tab_columns_ = 8;
 };
 
 }  // namespace marlow

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <QSettings>
+#include <algorithm>
 #include <string>
 
 #include "support/platform.h"
@@ -36,6 +37,16 @@ QSize window_size_preference(const QString& window) {
 
 void set_window_size_preference(const QString& window, QSize size) {
   settings().setValue(QStringLiteral("windows/%1_size").arg(window), size);
+}
+
+int tab_width_preference() {
+  bool ok = false;
+  const int columns = settings().value(QStringLiteral("view/tab_width"), 8).toInt(&ok);
+  return ok && columns >= 1 && columns <= 16 ? columns : 8;
+}
+
+void set_tab_width_preference(int columns) {
+  settings().setValue(QStringLiteral("view/tab_width"), std::clamp(columns, 1, 16));
 }
 
 bool ignore_line_ends_preference() { return settings().value(kIgnoreLineEndsKey, false).toBool(); }

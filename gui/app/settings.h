@@ -27,6 +27,9 @@ void set_window_size_preference(const QString& window, QSize size);
 bool ignore_line_ends_preference();
 void set_ignore_line_ends_preference(bool on);
 bool ignore_whitespace_preference();
+// How many columns a tab takes in the panes (1 to 16; 8 unless set).
+int tab_width_preference();
+void set_tab_width_preference(int columns);
 void set_ignore_whitespace_preference(bool on);
 
 }  // namespace marlow

@@ -286,12 +286,12 @@ class PanesTest : public QObject, private testing::Files {
     write("r", "b\n");
     CompareWindow* window = compare({path("l"), path("r")});
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    window->resize(700, 500);
-    QTRY_COMPARE(window->size(), QSize(700, 500));
+    window->resize(1000, 560);
+    QTRY_COMPARE(window->size(), QSize(1000, 560));
     window->close();
-    QCOMPARE(window_size_preference(QStringLiteral("compare")), QSize(700, 500));
+    QCOMPARE(window_size_preference(QStringLiteral("compare")), QSize(1000, 560));
     window = compare({path("l"), path("r")});
-    QCOMPARE(window->size(), QSize(700, 500));
+    QCOMPARE(window->size(), QSize(1000, 560));
     window->close();
     // A kept size larger than this screen is cut down to it.
     set_window_size_preference(QStringLiteral("merge"), QSize(3000, 2000));
