@@ -21,7 +21,9 @@
 #include <cmath>
 #include <functional>
 
+#include "app/find_bar.h"
 #include "app/settings.h"
+#include "app/shortcuts_help.h"
 #include "app/window_fit.h"
 #include "engine/diff.h"
 #include "engine/inline_diff.h"
@@ -212,6 +214,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   bar->addWidget(ignore_blanks_);
   bar->addWidget(ignore_eol_);
   bar->addSpacing(12);
+  bar->addWidget(add_shortcuts_help(this));
   bar->addWidget(close_button);
   layout->addLayout(bar);
 
@@ -262,6 +265,8 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     sync_->add_aligned(pane);
   }
   layout->addWidget(splitter, 1);
+  find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
+  layout->addWidget(find_bar_);
 
   connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
   connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });

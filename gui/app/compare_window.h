@@ -20,6 +20,8 @@ class QSpinBox;
 
 namespace marlow {
 
+class FindBar;
+
 // One pane per contributor under its display name, rows aligned against
 // contributor 0 with blank fillers, changed lines and the changed characters
 // in them highlighted against contributor 0, scrolling shared by all panes,
@@ -50,6 +52,7 @@ class CompareWindow : public QWidget {
   bool ignore_whitespace() const { return ignore_whitespace_; }
   // What keeps the panes in step (scrolling, zoom).
   PaneSync* sync() const { return sync_; }
+  FindBar* find_bar() const { return find_bar_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -77,6 +80,7 @@ class CompareWindow : public QWidget {
   bool ignore_line_ends_ = false;
   bool ignore_whitespace_ = false;
   PaneSync* sync_ = nullptr;
+  FindBar* find_bar_ = nullptr;
   std::vector<std::vector<CharMark>> marks_;  // per pane, as filled
   bool shown_ = false;
 };

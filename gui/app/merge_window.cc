@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,8 +17,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/find_bar.h"
 #include "app/panes.h"
 #include "app/settings.h"
+#include "app/shortcuts_help.h"
 #include "app/window_fit.h"
 #include "engine/xmlrpc.h"
 
@@ -226,6 +229,10 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   splitter->setStretchFactor(1, 2);
   splitter->setChildrenCollapsible(false);
   layout->addWidget(splitter, 1);
+  std::vector<QPlainTextEdit*> searched = panes_;
+  searched.push_back(result_view_);
+  find_bar_ = new FindBar(this, searched);
+  layout->addWidget(find_bar_);
   connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
     if (!updating_) edit_result(typed_text(editor_));
   });
@@ -244,6 +251,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   save_button_ = new QPushButton(tr("Save"), this);
   save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
   save_close_button_ = new QPushButton(tr("Save and close"), this);
+  save_close_button_->setDefault(true);
+  save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
   auto* close_button = new QPushButton(tr("Close"), this);
   close_button->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
   actions->addWidget(automatic_box_);
@@ -252,6 +261,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   message_->setWordWrap(true);
   message_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   actions->addWidget(message_, 1);
+  actions->addWidget(add_shortcuts_help(this));
   actions->addWidget(save_button_);
   actions->addWidget(save_close_button_);
   actions->addWidget(close_button);
@@ -282,7 +292,9 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), prev);
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), prev);
   shortcut(QKeySequence::Save, [this] { save(); });
-  shortcut(QKeySequence::Close, [this] { close(); });
+  // Ctrl+W on every platform, as the tool tip says (the standard Close
+  // keys are only Ctrl+F4 on some).
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
     shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
@@ -722,6 +734,17 @@ void MergeWindow::showEvent(QShowEvent* event) {
   // that it opens with context above it.
   if (!shown_) update_views(true, true);
   shown_ = true;
+}
+
+void MergeWindow::keyPressEvent(QKeyEvent* event) {
+  // Enter where no control takes it (the panes, the buttons) is the
+  // default button's: Save and close.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    if (save_close_button_->isEnabled()) save_close_button_->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void MergeWindow::closeEvent(QCloseEvent* event) {

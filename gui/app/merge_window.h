@@ -18,6 +18,8 @@ class QPushButton;
 
 namespace marlow {
 
+class FindBar;
+
 // The base (when there is one) and the contributors side by side with
 // blank filler rows, conflicts and clean changes coloured, the current
 // conflict emphasized in every pane; below, the whole merged text so far
@@ -66,10 +68,12 @@ class MergeWindow : public QWidget {
   int result_row_of_conflict(std::size_t conflict) const;
   // What keeps the panes and the result in step (scrolling, zoom).
   PaneSync* sync() const { return sync_; }
+  FindBar* find_bar() const { return find_bar_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   struct Rows {
@@ -126,6 +130,7 @@ class MergeWindow : public QWidget {
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
   PaneSync* sync_ = nullptr;
+  FindBar* find_bar_ = nullptr;
   bool shown_ = false;
 };
 

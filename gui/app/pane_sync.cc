@@ -44,6 +44,11 @@ void PaneSync::add_aligned(QPlainTextEdit* view) {
           [this, vertical](int value) { aligned_moved(vertical, true, value); });
   connect(horizontal, &QScrollBar::valueChanged, this,
           [this, horizontal](int value) { aligned_moved(horizontal, false, value); });
+  // A view that scrolls itself to show its cursor (a search, a click) may
+  // do so with its scroll bar's signals blocked, too.
+  connect(view, &QPlainTextEdit::updateRequest, this, [this, view](const QRect&, int dy) {
+    if (dy != 0) followed(view);
+  });
   // A click in the scroll bar's trough turns a page with its signals
   // blocked: the others follow once it has.
   connect(vertical, &QScrollBar::actionTriggered, this, [this, view] { followed(view); },
@@ -67,6 +72,9 @@ void PaneSync::set_mapped(QPlainTextEdit* view, std::function<int(int)> to_view,
           [this](int value) { mapped_moved(value); });
   connect(view->verticalScrollBar(), &QScrollBar::actionTriggered, this,
           [this, view] { followed(view); }, Qt::QueuedConnection);
+  connect(view, &QPlainTextEdit::updateRequest, this, [this, view](const QRect&, int dy) {
+    if (dy != 0) followed(view);
+  });
   connect(view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
     if (!aligned_.empty()) aligned_moved(nullptr, false, value);
   });
