@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 
 #include "app/find_bar.h"
@@ -97,8 +98,17 @@ class DifferenceMap : public QWidget {
   int current_ = -1;
 };
 
+// Whether a contributor is no file at all: a path that does not exist, or
+// the null device that stands for the side of an added or deleted file.
+bool is_absent(const std::string& path) {
+  if (path == "/dev/null" || path == "nul" || path == "NUL") return true;
+  std::error_code ec;
+  return !std::filesystem::exists(path, ec);
+}
+
 // "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
-QString file_note(const TextDocument& doc) {
+QString file_note(const TextDocument& doc, bool absent) {
+  if (absent) return CompareWindow::tr("absent: no such file on this side");
   QStringList parts;
   parts << QString::fromLatin1(encoding_name(doc.encoding));
   if (doc.bom) parts << CompareWindow::tr("BOM");
@@ -233,7 +243,9 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
-    auto* note = new QLabel(file_note(job_.docs[i]), column);
+    const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
+    auto* note = new QLabel(file_note(job_.docs[i], absent), column);
+    if (absent) note->setObjectName(QStringLiteral("absent"));
     note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     QFont small = note->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
