@@ -76,6 +76,13 @@ file = /var/log/app.log
 rotate = weekly
 keep = 12
 EOF
+mkdir -p "$files/old/src" "$files/new/src"   # two directories to compare
+cp "$files/base.txt" "$files/old/app.conf"
+cp "$files/theirs.txt" "$files/new/app.conf"
+cp "$files/base.txt" "$files/old/src/same.txt"
+cp "$files/base.txt" "$files/new/src/same.txt"
+echo "gone" >"$files/old/src/removed.txt"
+echo "new" >"$files/new/src/added.txt"
 mkdir "$files/unreadable.txt"   # a directory: the client can open it, marlow cannot read it
 
 status=0
@@ -105,8 +112,9 @@ shot compare-3way "next; shot $outdir/compare-3way.png; close" \
 shot merge "shot $outdir/merge-before.png; take 1; shot $outdir/merge-after-one.png; close" \
   -fname "base" -fname "mine" -fname "theirs" -out merged.txt base.txt mine.txt theirs.txt
 shot unreadable "shot $outdir/unreadable-file.png; close" base.txt unreadable.txt
+shot directories "shot $outdir/compare-directories.png; close" old new
 
-for png in compare-2way compare-3way merge-before merge-after-one unreadable-file; do
+for png in compare-2way compare-3way merge-before merge-after-one unreadable-file compare-directories; do
   if [ -s "$outdir/$png.png" ]; then
     echo "$outdir/$png.png"
   else
