@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <string>
+#include <utility>
 
 #include "client/catalogue.h"
 #include "client/channel.h"
@@ -27,7 +28,8 @@ int run_client(int argc, const char* const* argv) {
 
   // The service is made to run before the command line is looked at, so that
   // even a wrong command line leaves a service for the next run.
-  if (!service_running() && start_service() < 0) {
+  platform::Process started;
+  if (!service_running() && start_service(&started) < 0) {
     log_line(kServiceStartFailedLine);
     return kFailure;
   }
@@ -40,6 +42,9 @@ int run_client(int argc, const char* const* argv) {
 
   const std::string request = build_request(options);
   std::string reply;
-  if (!exchange_with_service(request, &reply)) return kFailure;
+  // The wait for the service's pipe ends early when no service is left to
+  // make it.
+  RunningServiceWatch watch(std::move(started));
+  if (!exchange_with_service(request, &reply, &watch)) return kFailure;
   return reply_succeeded(reply) ? 0 : kFailure;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "client/catalogue.h"
+#include "client/request.h"
 #include "support/platform.h"
 #include "support/runtime_services.h"
 
@@ -164,6 +165,13 @@ bool CompareOptions::validate(int* message_entry) {
     }
     type_name = *name;
   }
+
+  // A control character that XML cannot carry would reach the graphical
+  // client as another path (or not at all): refused before anything is sent.
+  if (merge && !xml_can_carry(out_path)) return false;
+  for (std::size_t i = 0; i < contributors.size(); ++i) {
+    if (!xml_can_carry(contributors[i]) || !xml_can_carry(display_names[i])) return false;
+  }
   return true;
 }
 
@@ -191,11 +199,12 @@ std::string posix_absolute_path(const std::string& path, const std::string& curr
 bool make_absolute(std::string& path) {
   if (path.empty()) return false;
   const std::string current_dir = platform::current_dir();
-  if constexpr (platform::kWindows) {
-    path = windows_absolute_path(path, current_dir);
-  } else {
-    path = posix_absolute_path(path, current_dir);
-  }
+  const std::string absolute = platform::kWindows ? windows_absolute_path(path, current_dir)
+                                                  : posix_absolute_path(path, current_dir);
+  // Without the current directory a path that needs it would name another
+  // file (a relative one would hang from the root): refused instead.
+  if (current_dir.empty() && absolute != path) return false;
+  path = absolute;
   return true;
 }
 

@@ -39,9 +39,10 @@ struct CompareOptions {
   void parse_argument(const std::string& word, bool is_option, bool is_last);
 
   // Applies the cross-option checks, fills the display names, makes the
-  // paths absolute, tests that every contributor can be opened and chooses
-  // the type name. False when the record may not be used; the check's own
-  // catalogue entry, where it has one, has then been printed.
+  // paths absolute, tests that every contributor can be opened, chooses
+  // the type name and refuses a path or display name that the request
+  // cannot carry (xml_can_carry). False when the record may not be used; the
+  // check's own catalogue entry, where it has one, has then been printed.
   bool validate();
   // The same, but instead of printing, stores the entry to print in
   // `*message_entry` (-1 when the failure has no message of its own).
@@ -63,7 +64,8 @@ std::string windows_absolute_path(const std::string& path, const std::string& cu
 // `current_dir` and '/' in front. Empty result for an empty path.
 std::string posix_absolute_path(const std::string& path, const std::string& current_dir);
 // Rewrites `path` in place as an absolute path by this platform's rules and
-// the process's current directory. False (path unchanged) for an empty path.
+// the process's current directory. False (path unchanged) for an empty path,
+// and for one that needs the current directory when it cannot be read.
 bool make_absolute(std::string& path);
 
 // The file type name for an encoding parameter, or nothing when the

@@ -37,12 +37,22 @@ std::string xml_escape(const std::string& text) {
       case '>':
         out += "&gt;";
         break;
+      case '\r':
+        out += "&#13;";
+        break;
       default:
         out += c;
         break;
     }
   }
   return out;
+}
+
+bool xml_can_carry(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+  }
+  return true;
 }
 
 std::string build_request(const CompareOptions& options) {

@@ -18,7 +18,8 @@ std::string installation_dir() {
 // The whole content of a small text file, or nothing when it cannot be
 // opened. A pid file is a few bytes; more than a page is never looked at.
 std::optional<std::string> read_small_file(const std::string& path) {
-  std::FILE* file = compat_fopen(path.c_str(), "r");
+  // A FIFO or a link in the pid file's place must not hang or mislead us.
+  std::FILE* file = platform::open_regular_file(path, "r");
   if (file == nullptr) return std::nullopt;
   char buffer[4096];
   const std::size_t bytes = std::fread(buffer, 1, sizeof buffer, file);
@@ -79,7 +80,7 @@ bool service_running() {
   return is_service_process(static_cast<std::uint32_t>(*pid));
 }
 
-int start_service() {
+int start_service(platform::Process* started) {
   const std::string dir = installation_dir();
   const std::string exe = service_exe_path_for(dir);
   const std::string gui_dir = gui_dir_for(dir);
@@ -89,7 +90,18 @@ int start_service() {
   } else {
     invocation = posix_service_spec(exe, gui_dir);
   }
-  // The service outlives us: the handle is released, never waited on.
+  // The service outlives us: the handle is only looked at, never waited on.
+  // A process start can fail for a moment on a loaded machine (seen under
+  // Wine); a second or third try costs nothing when the first succeeds, and
+  // a service started twice still leaves one, since the pid file is a lock.
   platform::Process process;
-  return platform::start_process(invocation, &process) ? 0 : -1;
+  bool created = false;
+  for (int attempt = 0; attempt < kServiceStartAttempts && !created; ++attempt) {
+    created = platform::start_process(invocation, &process);
+  }
+  if (!created) return -1;
+  if (started != nullptr) *started = std::move(process);
+  return 0;
 }
+
+bool RunningServiceWatch::alive() { return started_.running() || service_running(); }

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "client/channel.h"
 #include "support/platform.h"
 
 inline constexpr const char* kPidFileName = "hollin_service.pid";
@@ -35,6 +37,22 @@ bool is_service_process(std::uint32_t pid);
 // True when the pid file in the work directory names a live service of this
 // installation.
 bool service_running();
+// How often a failed process start is tried before the client gives up.
+inline constexpr int kServiceStartAttempts = 3;
+
 // Starts the service in the background without waiting for it: 0 when the
-// process was created, -1 otherwise.
-int start_service();
+// process was created, -1 otherwise. `started`, when given, receives the
+// process, so that the client can tell whether it is still alive.
+int start_service(platform::Process* started = nullptr);
+
+// Alive while the service this client started runs, or else while the pid
+// file names a live service of this installation (one that another client
+// started, or the one that won the lock against ours).
+class RunningServiceWatch final : public ServiceWatch {
+ public:
+  explicit RunningServiceWatch(platform::Process started) : started_(std::move(started)) {}
+  bool alive() override;
+
+ private:
+  platform::Process started_;
+};

@@ -61,13 +61,13 @@ class ByteReader {
 };
 
 // Undoes the escaping of a text value, or returns false when the text is not
-// well formed: a raw '<' or '>', or an '&' that does not start one of
-// &amp; &lt; &gt;.
+// well formed: a raw '<', '>' or carriage return, or an '&' that does not
+// start one of &amp; &lt; &gt; &#13;.
 inline bool unescape_value(const std::string& text, std::string* out) {
   out->clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == '<' || c == '>') return false;
+    if (c == '<' || c == '>' || c == '\r') return false;
     if (c != '&') {
       *out += c;
       continue;
@@ -81,6 +81,9 @@ inline bool unescape_value(const std::string& text, std::string* out) {
     } else if (text.compare(i, 4, "&gt;") == 0) {
       *out += '>';
       i += 3;
+    } else if (text.compare(i, 5, "&#13;") == 0) {
+      *out += '\r';
+      i += 4;
     } else {
       return false;
     }

@@ -42,7 +42,7 @@ expect merge.tool tarnwick
 expect diff.tool tarnwick
 expect difftool.trustExitCode true
 if [ -x "$bin/tarnwickmerge" ]; then
-  expect merge.tarnwick.driver "tarnwickmerge -q -L ours -L base -L theirs %A %O %B"
+  expect merge.tarnwick.driver "tarnwickmerge -q --marker-size=%L -L ours -L base -L theirs %A %O %B"
 else
   [ -z "$(get merge.tarnwick.driver)" ] || fail "a merge driver without tarnwickmerge"
 fi

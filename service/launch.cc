@@ -57,16 +57,24 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
   if (!state.debug_mode) {
     const GuiLaunch launch = gui_launch_for(platform::kWindows, directory, state.wrapper_pipe_name);
     hooks.log(launch.logged_line);
-    // The graphical client runs in its own directory; whether that can be
-    // made current is not examined.
+    // The graphical client runs in its own directory. On POSIX the child
+    // changes into it itself: the service has threads by now and never
+    // changes its own current directory. On Windows the directory is made
+    // current around the start; whether that works is not examined.
     const std::string saved_dir = platform::current_dir();
-    platform::set_current_dir(directory);
+    platform::ProcessSpec invocation = launch.invocation;
+    if constexpr (platform::kWindows) {
+      platform::set_current_dir(directory);
+    } else {
+      invocation.working_dir = directory;
+    }
     platform::Process process;
-    if (!hooks.start_process(launch.invocation, &process)) {
+    if (!hooks.start_process(invocation, &process)) {
+      if constexpr (platform::kWindows) platform::set_current_dir(saved_dir);
       hooks.log("Could not create HOLLIN process");
       return false;
     }
-    platform::set_current_dir(saved_dir);
+    if constexpr (platform::kWindows) platform::set_current_dir(saved_dir);
     hooks.watch_process(std::move(process));
   } else {
     hooks.log("Debug option was passed, HOLLIN will not be launched");

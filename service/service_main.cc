@@ -1,5 +1,7 @@
 #include "service/service_main.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -48,8 +50,21 @@ std::string pipe_notice(const std::string& request_pipe, const std::string& resp
 }
 
 bool write_pid_file() {
-  return platform::write_pid_file(work_dir() + platform::kPathSeparator + kPidFileName,
-                                  platform::current_pid());
+  const std::string path = work_dir() + platform::kPathSeparator + kPidFileName;
+  errno = 0;
+  if (platform::write_pid_file(path, platform::current_pid())) return true;
+  const int error = errno;
+  // Why the service cannot start, before the fixed line that says it.
+  if (error == EWOULDBLOCK || error == EAGAIN) {
+    log_line("The pid file " + path + " is locked by another running service");
+  } else if (error == EINVAL) {
+    log_line("Could not write the pid file " + path + ": it is not a regular file");
+  } else if (error != 0) {
+    log_line("Could not write the pid file " + path + ": " + std::strerror(error));
+  } else {
+    log_line("Could not write the pid file " + path);
+  }
+  return false;
 }
 
 ServiceHooks real_service_hooks() {
@@ -63,6 +78,12 @@ ServiceHooks real_service_hooks() {
                                         owner_security_attributes(kPipeAccessMask, 1));
   };
   hooks.write_pid_file = write_pid_file;
+  hooks.pipe_name_problem = platform::pipe_name_problem;
+  hooks.remove_stale_pipes = [] { platform::remove_stale_pipes(pipe_base_name()); };
+  hooks.out_of_descriptors = [] {
+    return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+  };
+  hooks.descriptor_pause = [] { platform::sleep_ms(kDescriptorRetryMs); };
   hooks.start_thread = platform::start_detached_thread;
   hooks.start_process = platform::start_process;
   hooks.watch_process = watch_graphical_client;
@@ -71,6 +92,54 @@ ServiceHooks real_service_hooks() {
 }
 
 namespace {
+
+// The longest random pipe part: 32767 * 32767 + 7137.
+constexpr const char* kLongestRandomPart = "1073683426";
+
+// The two pipes of one request.
+struct RequestPipes {
+  std::unique_ptr<platform::ServerPipe> request;
+  std::unique_ptr<platform::ServerPipe> response;
+};
+
+// Creates a request's two pipes. When descriptors have run out, the client
+// is not dropped: both are tried again, as a pair, once relays in flight have
+// given some back (as the accept of a client does); nothing is held while
+// waiting, so that those relays can go on. Any other failure ends the
+// attempt: a pipe that could not be made is null, and `response` is not
+// tried when `request` failed.
+RequestPipes create_request_pipes(const std::string& request_name,
+                                  const std::string& response_name, const ServiceHooks& hooks) {
+  const auto short_of_descriptors = [&] {
+    return hooks.out_of_descriptors && hooks.out_of_descriptors();
+  };
+  bool waiting = false;
+  for (;;) {
+    RequestPipes pipes;
+    errno = 0;
+    pipes.request = hooks.create_pipe(request_name, hollin_request_pipe_params());
+    if (pipes.request) {
+      errno = 0;
+      pipes.response = hooks.create_pipe(response_name, hollin_response_pipe_params());
+      if (pipes.response || !short_of_descriptors()) return pipes;
+      pipes.request.reset();
+    } else if (!short_of_descriptors()) {
+      return pipes;
+    }
+    if (!waiting) {
+      hooks.log("Out of descriptors for a request's pipes; waiting for a relay to end");
+      waiting = true;
+    }
+    if (hooks.descriptor_pause) hooks.descriptor_pause();
+  }
+}
+
+// Logs why the pipe `name` could not be made, when the failed creation left
+// a reason (on POSIX it does), before the fixed line that says it failed.
+void log_why_not_made(const std::string& name, const ServiceHooks& hooks) {
+  const int error = errno;
+  if (error != 0) hooks.log("Could not create the pipe " + name + ": " + std::strerror(error));
+}
 
 // Drops a client whose request cannot be relayed: the client finds its pipe
 // disconnected and gets no reply.
@@ -89,15 +158,14 @@ bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
   const std::string response_name = random_pipe_name(hooks.random_part(), login);
   const std::string notice = pipe_notice(request_name, response_name);
 
-  std::unique_ptr<platform::ServerPipe> hollin_request =
-      hooks.create_pipe(request_name, hollin_request_pipe_params());
+  RequestPipes pipes = create_request_pipes(request_name, response_name, hooks);
+  std::unique_ptr<platform::ServerPipe> hollin_request = std::move(pipes.request);
   if (!hollin_request) {
     drop_client(std::move(client));
     hooks.log("Could not create HOLLIN_Request_pipe\n");
     return true;
   }
-  std::unique_ptr<platform::ServerPipe> hollin_response =
-      hooks.create_pipe(response_name, hollin_response_pipe_params());
+  std::unique_ptr<platform::ServerPipe> hollin_response = std::move(pipes.response);
   if (!hollin_response) {
     hollin_request.reset();
     drop_client(std::move(client));
@@ -137,9 +205,25 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
   state.debug_mode = args.size() >= 2 && args[1] == kDebugOption;
   const std::string login = hooks.login_name();
 
+  // A name that cannot be used fails now, with the reason, rather than
+  // leaving clients to wait for a pipe that will never come.
+  if (hooks.pipe_name_problem) {
+    for (const std::string& name :
+         {request_pipe_name(login), random_pipe_name(kLongestRandomPart, login)}) {
+      const std::string problem = hooks.pipe_name_problem(name);
+      if (!problem.empty()) {
+        hooks.log(problem);
+        hooks.log("Error in creating HOLLIN pipes\n");
+        return 0;
+      }
+    }
+  }
+
   state.wrapper_pipe_name = random_pipe_name(hooks.random_part(), login);
+  errno = 0;
   state.wrapper_pipe = hooks.create_pipe(state.wrapper_pipe_name, wrapper_pipe_params());
   if (!state.wrapper_pipe) {
+    log_why_not_made(state.wrapper_pipe_name, hooks);
     hooks.log("Error in creating HOLLIN pipes\n");
     return 0;
   }
@@ -147,19 +231,31 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
     hooks.log("Error creating Lock File\n");
     return -1;
   }
+  // Holding the lock, this is the only service of the user: a socket file of
+  // ours that nobody listens on was left by one that was killed.
+  if (hooks.remove_stale_pipes) hooks.remove_stale_pipes();
 
   bool first_connection = true;
   const std::string request_name = request_pipe_name(login);
+  errno = 0;
   std::unique_ptr<platform::ServerPipe> instance =
       hooks.create_pipe(request_name, request_pipe_params());
   if (!instance) {
+    log_why_not_made(request_name, hooks);
     hooks.log("Could not create launcher request pipe\n");
     return -1;
   }
 
   for (;;) {
     // A client that connected before the wait counts as connected too.
-    if (instance->connect() == platform::ConnectResult::failed) {
+    const platform::ConnectResult connected = instance->connect();
+    if (connected == platform::ConnectResult::lost) {
+      // Someone removed the request pipe's socket file: it is made again
+      // below (or the service ends when that cannot be done), so that the
+      // clients that find this service through its pid file can reach it.
+      hooks.log("The request pipe " + request_name + " was removed; making it again");
+      instance.reset();
+    } else if (connected == platform::ConnectResult::failed) {
       drop_client(std::move(instance));
     } else {
       if (first_connection) {
@@ -178,8 +274,10 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 
     // Only one unconnected instance exists at a time: the next one is made
     // once the current connection has been handed on.
+    errno = 0;
     instance = hooks.create_pipe(request_name, request_pipe_params());
     if (!instance) {
+      log_why_not_made(request_name, hooks);
       hooks.log("Could not create launcher request pipe\n");
       return -1;
     }
@@ -187,6 +285,9 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 }
 
 int service_main(int argc, char** argv) {
+  // First, while this is the only thread: a service ended by a termination
+  // signal removes its socket files as one that ends by itself does.
+  platform::remove_pipes_on_termination_signals();
   // Seeded once, from the entropy source, before anything draws a name.
   seed_random_pipe_part();
   if (!init_work_dir()) {

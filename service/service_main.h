@@ -12,6 +12,8 @@ inline constexpr const char* kPidFileName = "hollin_service.pid";
 inline constexpr const char* kDebugOption = "-debug";
 // Full access to a file object, for the current user, on every pipe.
 inline constexpr unsigned long kPipeAccessMask = 0x1F01FF;
+// The pause before a pipe creation that lacked descriptors is tried again.
+inline constexpr unsigned kDescriptorRetryMs = 10;
 
 // The parameters of each kind of pipe.
 platform::PipeParams request_pipe_params();

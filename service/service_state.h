@@ -31,6 +31,18 @@ struct ServiceHooks {
   std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)> start_process;
   // Takes over the graphical client's process and watches it.
   std::function<void(platform::Process process)> watch_process;
+  // Empty text when a pipe of that name can be made, else why not. Unset:
+  // every name can.
+  std::function<std::string(const std::string& name)> pipe_name_problem;
+  // Removes the socket files that a service that no longer runs left in the
+  // work directory. Unset: nothing to remove.
+  std::function<void()> remove_stale_pipes;
+  // True when the pipe creation that just failed on this thread failed for
+  // lack of descriptors (or memory for them), which relays in flight give
+  // back. Unset: never.
+  std::function<bool()> out_of_descriptors;
+  // The pause before a creation that lacked descriptors is tried again.
+  std::function<void()> descriptor_pause;
   // Where debug mode prints the wrapper pipe name.
   std::FILE* console = stdout;
 };

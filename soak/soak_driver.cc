@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "support/platform.h"
+#include "tests/testlib/processes.h"
 
 namespace {
 
@@ -41,9 +42,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kKilledStatus = 128 + 9;  // SIGKILL
 constexpr int kFailedStatus = 255;      // tarnwick's -1
-// At rest the service runs its accept loop and the thread that watches the
-// graphical client; relay workers come and go with requests.
-constexpr int kRestingThreads = 2;
+// At rest the service runs its accept loop, the thread that takes the
+// termination signals and the thread that watches the graphical client;
+// relay workers come and go with requests.
+constexpr int kRestingThreads = 3;
 // Resident memory may grow a little once (allocator arenas of the relay
 // threads, pages touched by the first requests); more is a leak.
 constexpr long kRssToleranceKb = 1024;
@@ -507,14 +509,12 @@ bool Soak::quiet(int seconds) {
 }
 
 void Soak::tear_down(bool passed) {
-  const Events::Counts counts = events_.counts();
-  if (service_ != 0 && platform::process_image_path(service_).find("hollin_service") !=
-                           std::string::npos) {
-    platform::kill_process(service_);
-  }
-  if (counts.gui_pid != 0 &&
-      platform::process_image_path(counts.gui_pid).find("marlow") != std::string::npos) {
-    platform::kill_process(counts.gui_pid);
+  // Every process the soak started, directly or through the clients (the
+  // service, the stand-in, clients still running after a failure), ended by
+  // id and waited for.
+  const std::vector<std::string> ended = testlib::end_descendants(30, true);
+  if (!passed) {
+    for (const std::string& line : ended) std::printf("soak: ended %s\n", line.c_str());
   }
   if (passed && !options_.keep) {
     std::error_code ec;
@@ -661,6 +661,9 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
+  // Processes whose parent ends (the service, once its first client has
+  // gone) stay ours, so that tear_down finds and ends them.
+  testlib::own_descendants();
   Soak soak(options);
   const int status = soak.run();
   // Ends without destructors: the report reader may still be blocked on

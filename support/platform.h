@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,10 @@ enum class ConnectResult {
   connected,          // a peer connected during the wait
   already_connected,  // the peer connected before the wait (ERROR_PIPE_CONNECTED)
   failed,
+  // POSIX, a pipe of many instances: its name no longer leads to it (the
+  // socket file was removed or replaced), so no client can reach it. Its
+  // listening socket is closed; the next instance of the name binds afresh.
+  lost,
 };
 
 enum class ReadStatus {
@@ -88,6 +93,20 @@ class ServerPipe {
 // Returns null where the platform would return its invalid handle.
 std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
                                                const void* security_attributes);
+
+// Empty text when a pipe of that name can be made and reached; otherwise a
+// line that says why not (POSIX: a socket address holds at most 107 bytes;
+// inside a work directory opened by make_private_dir every name is reached
+// through the directory's handle and fits, elsewhere a long name is reached
+// through a handle of its directory). Always empty on Windows.
+std::string pipe_name_problem(const std::string& name);
+
+// POSIX: removes the socket files in the directory of `base_name` whose names
+// begin with its last component and that are proven stale (nobody listens:
+// a connect is refused), other than this process's own. Only inside a work
+// directory opened by make_private_dir. Nothing on Windows, where pipes go
+// with their process.
+void remove_stale_pipes(const std::string& base_name);
 
 // ---------------------------------------------------------------------------
 // Pipes, client end.
@@ -176,6 +195,9 @@ class Process {
   int wait();
   // Ends the process at once (TerminateProcess / SIGKILL).
   bool kill();
+  // True while the process has not ended; never blocks, and leaves the exit
+  // status to wait().
+  bool running();
 
  private:
   friend bool start_process(const ProcessSpec& invocation, Process* out);
@@ -195,6 +217,9 @@ std::string process_image_path(std::uint32_t pid);
 // Sends the end signal to a process by id (tests and tools only).
 bool kill_process(std::uint32_t pid);
 
+// The ids of every process this user can see (tests and tools only).
+std::vector<std::uint32_t> all_process_ids();
+
 std::uint32_t current_pid();
 
 // Starts `body(arg)` on a new detached thread with the default stack size.
@@ -205,6 +230,12 @@ bool start_detached_thread(void (*body)(void*), void* arg);
 // socket files this process made are removed first.
 [[noreturn]] void exit_now(int status);
 
+// POSIX: from now on SIGTERM, SIGINT and SIGHUP remove the socket files this
+// process made and then end it by that signal. Call before any other thread
+// starts (the signals are blocked in the calling thread and taken by a
+// thread of their own). Windows: nothing to do (pipes go with the process).
+bool remove_pipes_on_termination_signals();
+
 // ---------------------------------------------------------------------------
 // Files, directories, users.
 
@@ -213,9 +244,13 @@ std::string executable_path();
 // Windows: GetUserNameA. POSIX: the user name of the effective user id.
 std::string login_name();
 // Windows: GetTempPathA without its trailing backslash. POSIX: $TMPDIR when
-// set and not empty, else /tmp.
+// set and not empty, else /tmp; a relative $TMPDIR is made absolute against
+// the current directory and written back to the environment, so that later
+// reads and child processes see the same absolute directory (call it while
+// the process has a single thread). Empty when that cannot be done.
 std::string temp_dir();
-// The current directory, or empty text when it cannot be read.
+// The current directory, at any length, or empty text when it cannot be
+// read.
 std::string current_dir();
 bool set_current_dir(const std::string& path);
 
@@ -225,12 +260,28 @@ bool set_current_dir(const std::string& path);
 // group or other permission bits), EACCES when it exists but may not be used
 // (POSIX: someone else's, a symbolic link, a directory open to others, or
 // anything that is not a directory).
+// POSIX: the check is made on the directory opened without following links,
+// and that handle is kept for the process's life as a work directory: every
+// file (open_regular_file, write_pid_file) and socket named directly inside
+// the path is then reached through the handle, never by the path again.
 int make_private_dir(const std::string& path);
 
-// Writes `pid` in decimal into the pid file. POSIX: the file is opened
-// without truncation, locked exclusively for the rest of the process's life,
-// and only then truncated and written; false when another live process holds
-// the lock. Windows: created or truncated, no sharing restriction.
+// fopen for the files of a work directory (logs, pid file): mode "r", "w" or
+// "a" (a "b" is allowed). POSIX: the last component is never followed as a
+// symbolic link, the open never blocks (a FIFO in the file's place cannot
+// hang the caller), and only a regular file is accepted.
+std::FILE* open_regular_file(const std::string& path, const char* mode);
+
+// Writes `pid` in decimal into the pid file, holding a lock on it for the
+// rest of the process's life; false when another live process (or an
+// earlier call in this one) holds the lock, and the file is then left as it
+// was. POSIX: the file is opened without truncation, locked exclusively
+// (flock) and only then truncated and written; it must be a regular file
+// and is never opened through a link. Windows: the lock is a named
+// mutex of the session's local namespace, named after the login and the
+// file's path and owned by the calling thread (call it from a thread that
+// lives as long as the process); once it is owned the file is created or
+// truncated, with no sharing restriction, and written.
 bool write_pid_file(const std::string& path, std::uint32_t pid);
 
 // Windows: a SECURITY_ATTRIBUTES record whose descriptor has a protected DACL

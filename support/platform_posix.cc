@@ -12,7 +12,9 @@
 // lock.
 #include "support/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
@@ -27,6 +29,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -80,6 +83,9 @@ constexpr unsigned kDefaultPipeWaitMs = 5000;
 constexpr unsigned kWaitForever = 0xFFFFFFFFu;
 // How long an accept that ran out of descriptors waits before it tries again.
 constexpr unsigned kOutOfResourcesRetryMs = 10;
+// How often an idle pipe of many instances checks that its name still leads
+// to it.
+constexpr unsigned kNameCheckMs = 1000;
 
 // ---------------------------------------------------------------------------
 // Process-wide pipe state.
@@ -88,7 +94,9 @@ constexpr unsigned kOutOfResourcesRetryMs = 10;
 // been connected or closed, and at exit. The inode is remembered so that a
 // file someone else put at the same path later is never removed.
 struct SocketFile {
-  std::string path;
+  std::string path;  // the name as given
+  int dir = AT_FDCWD;  // `at` is relative to this (a work directory's handle, never closed)
+  std::string at;
   dev_t dev = 0;
   ino_t ino = 0;
   pid_t owner = 0;  // a forked child that exits must not remove its parent's files
@@ -106,6 +114,12 @@ struct PipeRegistry {
   std::map<std::string, int> stashed_connections;
   // Descriptors that hold pid-file locks for the process's life.
   std::vector<int> pid_file_locks;
+  // Work directories opened and checked by make_private_dir, by path. Their
+  // handles stay open for the process's life: files and sockets named
+  // directly inside one are reached through its handle, never by the path
+  // again, so that swapping the directory after the check changes nothing.
+  std::mutex dirs_mutex;  // guards work_dirs alone
+  std::map<std::string, int> work_dirs;
   bool cleanup_registered = false;
 };
 
@@ -119,16 +133,21 @@ PipeRegistry& registry() {
 void unlink_socket_file(const SocketFile& file) {
   if (file.owner != ::getpid()) return;
   struct stat st {};
-  if (::lstat(file.path.c_str(), &st) != 0) return;
+  if (::fstatat(file.dir, file.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
   if (!S_ISSOCK(st.st_mode) || st.st_dev != file.dev || st.st_ino != file.ino) return;
-  ::unlink(file.path.c_str());
+  ::unlinkat(file.dir, file.at.c_str(), 0);
+}
+
+// Caller holds the mutex.
+void remove_all_socket_files_locked(PipeRegistry& reg) {
+  for (const SocketFile& file : reg.socket_files) unlink_socket_file(file);
+  reg.socket_files.clear();
 }
 
 void remove_all_socket_files() {
   PipeRegistry& reg = registry();
   std::lock_guard<std::mutex> lock(reg.mutex);
-  for (const SocketFile& file : reg.socket_files) unlink_socket_file(file);
-  reg.socket_files.clear();
+  remove_all_socket_files_locked(reg);
 }
 
 void remove_all_socket_files_at_exit() { remove_all_socket_files(); }
@@ -157,15 +176,69 @@ void forget_socket_file(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Socket helpers.
 
-bool make_address(const std::string& name, sockaddr_un* addr) {
-  std::memset(addr, 0, sizeof(*addr));
-  addr->sun_family = AF_UNIX;
-  if (name.empty() || name.size() >= sizeof(addr->sun_path) ||
-      name.find('\0') != std::string::npos) {
+// Where a path is reached: through the handle of the open work directory
+// when it names an entry directly inside one, else as it stands.
+struct Place {
+  int dir = AT_FDCWD;  // not owned
+  std::string at;      // relative to `dir`
+};
+
+Place place_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash + 1 < path.size()) {
+    PipeRegistry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.dirs_mutex);
+    auto it = reg.work_dirs.find(path.substr(0, slash));
+    if (it != reg.work_dirs.end()) return {it->second, path.substr(slash + 1)};
+  }
+  return {AT_FDCWD, path};
+}
+
+// A directory handle reached as a short path: /proc/self/fd/<fd>.
+std::string handle_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Whether handles can be reached that way (not without /proc).
+bool handle_paths_work() {
+  static const bool work = ::access("/proc/self/fd", X_OK) == 0;
+  return work;
+}
+
+bool fill_address(const std::string& path, sockaddr_un* addr) {
+  if (path.empty() || path.size() >= sizeof(addr->sun_path) ||
+      path.find('\0') != std::string::npos) {
     return false;
   }
-  std::memcpy(addr->sun_path, name.data(), name.size());
+  std::memcpy(addr->sun_path, path.data(), path.size());
   return true;
+}
+
+// The address at which the pipe `name` is bound or connected. A socket
+// address holds at most 107 bytes of path, so a socket inside the work
+// directory is always addressed through the directory's open handle
+// (/proc/self/fd/<fd>/<file name>), and any other name that is too long
+// through a handle of its directory opened for the purpose and kept in
+// `*holder`. False with `*error` set when even that cannot be done.
+bool socket_address(const std::string& name, sockaddr_un* addr, Fd* holder, int* error) {
+  std::memset(addr, 0, sizeof(*addr));
+  addr->sun_family = AF_UNIX;
+  *error = ENAMETOOLONG;
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    *error = EINVAL;
+    return false;
+  }
+  const Place place = place_of(name);
+  if (!handle_paths_work()) return fill_address(name, addr);
+  if (place.dir != AT_FDCWD) return fill_address(handle_path(place.dir) + "/" + place.at, addr);
+  if (fill_address(name, addr)) return true;
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos || slash + 1 == name.size()) return false;
+  const std::string parent = slash == 0 ? std::string("/") : name.substr(0, slash);
+  holder->reset(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!holder->valid()) {
+    *error = errno;
+    return false;
+  }
+  return fill_address(handle_path(holder->get()) + "/" + name.substr(slash + 1), addr);
 }
 
 // The user id of the process at the other end of a connected socket.
@@ -203,10 +276,8 @@ bool set_send_timeout(int fd, unsigned timeout_ms) {
 // the errno value.
 Fd connect_to(const std::string& name, unsigned timeout_ms, int* error) {
   sockaddr_un addr{};
-  if (!make_address(name, &addr)) {
-    *error = ENAMETOOLONG;
-    return Fd();
-  }
+  Fd dir_holder;
+  if (!socket_address(name, &addr, &dir_holder, error)) return Fd();
   const bool quick = timeout_ms == 0;
   Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (quick ? SOCK_NONBLOCK : 0), 0));
   if (!fd.valid()) {
@@ -347,10 +418,16 @@ Listening listener_in_socket_table(const std::string& name) {
 // Creates a listening socket bound at `name`, mode 0600. A socket file that
 // nobody listens on is a leftover of a process that ended without cleaning
 // up: it is removed and the bind tried again. When someone does listen there
-// the creation fails.
+// the creation fails. On failure errno says why.
 Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
   sockaddr_un addr{};
-  if (!make_address(name, &addr)) return Fd();
+  Fd dir_holder;
+  int error = 0;
+  if (!socket_address(name, &addr, &dir_holder, &error)) {
+    errno = error;
+    return Fd();
+  }
+  const Place place = place_of(name);
   for (int attempt = 0; attempt < 2; ++attempt) {
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return Fd();
@@ -358,12 +435,17 @@ Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
       // Not listening yet, so nobody can connect while the mode is set; the
       // explicit chmod makes the mode independent of the umask.
       struct stat st {};
-      if (::chmod(name.c_str(), 0600) != 0 || ::lstat(name.c_str(), &st) != 0 ||
+      if (::fchmodat(place.dir, place.at.c_str(), 0600, 0) != 0 ||
+          ::fstatat(place.dir, place.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
           ::listen(fd.get(), backlog) != 0) {
-        ::unlink(name.c_str());
+        error = errno;
+        ::unlinkat(place.dir, place.at.c_str(), 0);
+        errno = error;
         return Fd();
       }
       file->path = name;
+      file->dir = place.dir;
+      file->at = place.at;
       file->dev = st.st_dev;
       file->ino = st.st_ino;
       file->owner = ::getpid();
@@ -373,17 +455,71 @@ Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
     // Whether someone listens is asked of the kernel's socket table first: a
     // probing connection would land in that listener's backlog and could
     // take a one-instance pipe from the peer it was made for. Only when the
-    // table shows no listener (it covers this network namespace alone) does
-    // a connect attempt confirm that the file is a leftover.
-    if (listener_in_socket_table(name) != Listening::no_entry) return Fd();
-    int error = 0;
+    // table shows no listener (it covers this network namespace alone, and
+    // names a socket by the path it was bound with) does a connect attempt
+    // confirm that the file is a leftover.
+    if (listener_in_socket_table(name) != Listening::no_entry) {
+      errno = EADDRINUSE;
+      return Fd();
+    }
     Fd probe = connect_to(name, 0, &error);
-    if (probe.valid() || error != ECONNREFUSED) return Fd();  // someone listens (or worse)
+    if (probe.valid() || error != ECONNREFUSED) {  // someone listens (or worse)
+      errno = EADDRINUSE;
+      return Fd();
+    }
     struct stat st {};
-    if (::lstat(name.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return Fd();
-    ::unlink(name.c_str());
+    if (::fstatat(place.dir, place.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(st.st_mode)) {
+      errno = EADDRINUSE;
+      return Fd();
+    }
+    ::unlinkat(place.dir, place.at.c_str(), 0);
   }
+  errno = EADDRINUSE;
   return Fd();
+}
+
+// True when the path of `file` leads to it, as a peer that looks it up by
+// path finds it (or the path is too long to look up). A socket made through
+// the work directory's handle after the directory was moved away is not.
+bool reachable_by_name(const SocketFile& file) {
+  struct stat st {};
+  if (::lstat(file.path.c_str(), &st) != 0) return errno == ENAMETOOLONG;
+  return S_ISSOCK(st.st_mode) && st.st_dev == file.dev && st.st_ino == file.ino;
+}
+
+// True unless `name` is a socket file of this process that has been removed
+// or replaced: looked up by path, as a client finds it.
+bool name_still_leads_here(const std::string& name) {
+  SocketFile file;
+  {
+    PipeRegistry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    auto it = std::find_if(reg.socket_files.begin(), reg.socket_files.end(),
+                           [&](const SocketFile& f) { return f.path == name; });
+    if (it == reg.socket_files.end()) return true;
+    file = *it;
+  }
+  return reachable_by_name(file);
+}
+
+// Closes the shared listening socket of `name` and forgets it, so that the
+// next instance of that name binds afresh.
+void retire_shared_listener(const std::string& name) {
+  PipeRegistry& reg = registry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  auto it = reg.shared_listeners.find(name);
+  if (it != reg.shared_listeners.end()) {
+    ::close(it->second);
+    reg.shared_listeners.erase(it);
+  }
+  for (auto f = reg.socket_files.begin(); f != reg.socket_files.end(); ++f) {
+    if (f->path == name) {
+      unlink_socket_file(*f);  // only if it is still ours, which it is not
+      reg.socket_files.erase(f);
+      break;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -391,9 +527,15 @@ Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
 
 class PosixServerPipe final : public ServerPipe {
  public:
-  // `listener` is owned unless `shared`.
-  PosixServerPipe(std::string name, const PipeParams& params, int listener, bool shared)
-      : name_(std::move(name)), params_(params), listener_(listener), shared_(shared) {}
+  // `listener` is owned unless `shared`. `spare`, for a one-instance pipe,
+  // is a descriptor held for the accept of its one peer.
+  PosixServerPipe(std::string name, const PipeParams& params, int listener, bool shared,
+                  Fd spare = Fd())
+      : name_(std::move(name)),
+        params_(params),
+        listener_(listener),
+        shared_(shared),
+        spare_(std::move(spare)) {}
 
   ~PosixServerPipe() override {
     connection_.reset();
@@ -404,6 +546,31 @@ class PosixServerPipe final : public ServerPipe {
     if (connection_.valid()) return ConnectResult::already_connected;
     for (;;) {
       if (listener_ < 0) return ConnectResult::failed;
+      if (shared_) {
+        // A pipe of many instances lives for long: while nobody comes, make
+        // sure now and then that its name still leads to it (someone may
+        // have cleared the directory), since clients would never find it
+        // otherwise.
+        pollfd waiting{listener_, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, static_cast<int>(kNameCheckMs));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+          if (name_still_leads_here(name_)) continue;
+          retire_shared_listener(name_);
+          listener_ = -1;
+          return ConnectResult::lost;
+        }
+      }
+      if (spare_.valid()) {
+        // The descriptor held since creation makes room for the peer's, once
+        // a peer is there: a pipe made while descriptors were short can still
+        // be connected, so the relay it belongs to can end and give its
+        // descriptors back.
+        pollfd waiting{listener_, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        spare_.reset();
+      }
       Fd peer(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
       if (!peer.valid()) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -488,6 +655,7 @@ class PosixServerPipe final : public ServerPipe {
   PipeParams params_;
   int listener_;
   bool shared_;
+  Fd spare_;
   Fd connection_;
 };
 
@@ -590,18 +758,36 @@ constexpr int kOutputFileFlags = O_WRONLY | O_CREAT | O_TRUNC;
 std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
                                                const void* /*security_attributes*/) {
   if (params.max_instances == 1) {
-    SocketFile file;
-    Fd listener = bind_and_listen(name, 0, &file);
-    if (!listener.valid()) return nullptr;
+    Fd listener;
     {
+      // Bound and recorded under the lock, so that a process that is ending
+      // (exit_now, a termination signal) never leaves a socket file behind
+      // that it made a moment before.
       PipeRegistry& reg = registry();
       std::lock_guard<std::mutex> lock(reg.mutex);
+      SocketFile file;
+      listener = bind_and_listen(name, 0, &file);
+      if (!listener.valid()) return nullptr;
+      if (!reachable_by_name(file)) {
+        unlink_socket_file(file);
+        errno = ENOENT;
+        return nullptr;
+      }
       remember_socket_file_locked(reg, std::move(file));
     }
-    auto pipe = std::unique_ptr<ServerPipe>(
-        new (std::nothrow) PosixServerPipe(name, params, listener.get(), false));
+    Fd spare(::fcntl(listener.get(), F_DUPFD_CLOEXEC, 0));
+    if (!spare.valid()) {
+      const int error = errno;
+      listener.reset();
+      forget_socket_file(name);
+      errno = error;
+      return nullptr;
+    }
+    auto pipe = std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(
+        name, params, listener.get(), false, std::move(spare)));
     if (!pipe) {
       forget_socket_file(name);
+      errno = ENOMEM;
       return nullptr;
     }
     listener.release();
@@ -624,6 +810,11 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
     SocketFile file;
     Fd fd = bind_and_listen(name, backlog, &file);
     if (!fd.valid()) return nullptr;
+    if (!reachable_by_name(file)) {
+      unlink_socket_file(file);
+      errno = ENOENT;
+      return nullptr;
+    }
     remember_socket_file_locked(reg, std::move(file));
     listener = fd.release();
     reg.shared_listeners[name] = listener;
@@ -710,6 +901,17 @@ bool Process::kill() {
     return false;
   }
   return ::kill(static_cast<pid_t>(handle_), SIGKILL) == 0;
+}
+
+bool Process::running() {
+  if (!valid() || handle_ <= 0) return false;
+  // Looks without reaping, so that wait() still gives the status.
+  siginfo_t info{};
+  int rc;
+  do {
+    rc = ::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 && info.si_pid == 0;
 }
 
 bool start_process(const ProcessSpec& invocation, Process* out) {
@@ -801,6 +1003,19 @@ bool kill_process(std::uint32_t pid) {
   return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
+std::vector<std::uint32_t> all_process_ids() {
+  std::vector<std::uint32_t> ids;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return ids;
+  while (const dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0') ids.push_back(static_cast<std::uint32_t>(id));
+  }
+  ::closedir(proc);
+  return ids;
+}
+
 std::uint32_t current_pid() { return static_cast<std::uint32_t>(::getpid()); }
 
 bool start_detached_thread(void (*body)(void*), void* arg) {
@@ -823,8 +1038,58 @@ bool start_detached_thread(void (*body)(void*), void* arg) {
 }
 
 void exit_now(int status) {
-  remove_all_socket_files();
+  // The lock stays held until the end: no other thread binds anything more.
+  PipeRegistry& reg = registry();
+  reg.mutex.lock();
+  remove_all_socket_files_locked(reg);
   ::_exit(status);
+}
+
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void termination_body(void* arg) {
+  const sigset_t signals = *static_cast<sigset_t*>(arg);
+  delete static_cast<sigset_t*>(arg);
+  int signal_number = 0;
+  while (::sigwait(&signals, &signal_number) != 0) {
+  }
+  // Remove what we made, then end by the signal itself, as its default
+  // action would, so that whoever waits for us sees how we ended. The lock
+  // stays held: no other thread binds anything more.
+  PipeRegistry& reg = registry();
+  reg.mutex.lock();
+  remove_all_socket_files_locked(reg);
+  ::signal(signal_number, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal_number);
+  ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  ::raise(signal_number);
+  ::_exit(128 + signal_number);
+}
+
+}  // namespace
+
+bool remove_pipes_on_termination_signals() {
+  auto* signals = new (std::nothrow) sigset_t;
+  if (signals == nullptr) return false;
+  sigemptyset(signals);
+  for (const int signal_number : kTerminationSignals) sigaddset(signals, signal_number);
+  // Blocked here, before any further thread starts, so that every thread
+  // inherits the mask and only the waiting thread ever takes these signals.
+  sigset_t previous;
+  if (::pthread_sigmask(SIG_BLOCK, signals, &previous) != 0) {
+    delete signals;
+    return false;
+  }
+  if (!start_detached_thread(&termination_body, signals)) {
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    delete signals;
+    return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -853,38 +1118,121 @@ std::string login_name() {
 
 std::string temp_dir() {
   const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && dir[0] != '\0' ? std::string(dir) : std::string("/tmp");
+  if (dir == nullptr || dir[0] == '\0') return "/tmp";
+  if (dir[0] == '/') return dir;
+  // A relative directory is made absolute once, against the current
+  // directory, and put back into the environment: this process and every
+  // process it starts (the service, which starts the graphical client in
+  // another directory) then name the same directory.
+  const std::string cwd = current_dir();
+  if (cwd.empty()) return std::string();
+  const std::string absolute = (cwd == "/" ? cwd : cwd + "/") + dir;
+  ::setenv("TMPDIR", absolute.c_str(), 1);
+  return absolute;
 }
 
 std::string current_dir() {
-  char buffer[4096];
-  if (::getcwd(buffer, sizeof(buffer)) == nullptr) return std::string();
-  return buffer;
+  // Any length: the buffer grows while getcwd says it is too small (the C
+  // library walks up the tree itself where the kernel's call stops at a
+  // page).
+  std::vector<char> buffer(4096);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 30)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
 }
 
 bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
-int make_private_dir(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) == 0) {
-    // mkdir's mode passes through the umask; set it exactly.
-    return ::chmod(path.c_str(), 0700) == 0 ? 0 : errno;
+namespace {
+
+// Opens `path` (relative to the work directory's handle when it names an
+// entry directly inside it) without following a symbolic link and without
+// blocking, and accepts only a regular file. The descriptor is returned
+// blocking again. On failure errno says why (EINVAL: not a regular file).
+Fd open_regular(const std::string& path, int flags) {
+  const Place place = place_of(path);
+  Fd fd(::openat(place.dir, place.at.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (!fd.valid()) {
+    // A FIFO without a reader or a socket, opened for writing.
+    if (errno == ENXIO) errno = EINVAL;
+    return Fd();
   }
-  const int error = errno;
-  if (error != EEXIST) return error;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return EACCES;
-  if (S_ISLNK(st.st_mode) || st.st_uid != ::geteuid()) return EACCES;
+  if (::fstat(fd.get(), &st) != 0) return Fd();
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return Fd();
+  }
+  const int status = ::fcntl(fd.get(), F_GETFL);
+  if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) return Fd();
+  return fd;
+}
+
+// Keeps `fd`, the open and checked directory `path`, as a work directory.
+void adopt_work_dir(const std::string& path, Fd fd) {
+  PipeRegistry& reg = registry();
+  std::lock_guard<std::mutex> lock(reg.dirs_mutex);
+  auto it = reg.work_dirs.find(path);
+  if (it != reg.work_dirs.end()) {
+    struct stat old_st {};
+    struct stat new_st {};
+    if (::fstat(it->second, &old_st) == 0 && ::fstat(fd.get(), &new_st) == 0 &&
+        old_st.st_dev == new_st.st_dev && old_st.st_ino == new_st.st_ino) {
+      return;  // the same directory: keep the handle sockets were made through
+    }
+    // Another directory under the same path: the old handle stays open, as
+    // socket files made through it may still name it.
+  }
+  reg.work_dirs[path] = fd.release();
+}
+
+}  // namespace
+
+int make_private_dir(const std::string& path) {
+  bool made = false;
+  if (::mkdir(path.c_str(), 0700) == 0) {
+    made = true;
+  } else if (errno != EEXIST) {
+    return errno;
+  }
+  // Checked once, on the open directory, which is then used through its
+  // handle alone: whatever is put at the path afterwards is never touched.
+  Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir.valid()) return made ? errno : EACCES;
+  struct stat st {};
+  if (::fstat(dir.get(), &st) != 0) return EACCES;
   // Only our own private directory may be used. Anything else (a plain file
-  // included) can hold neither the sockets nor the logs, and accepting it
-  // would leave every client waiting for a service that cannot start.
-  if (S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0) return EEXIST;
-  return EACCES;
+  // or a link included) can hold neither the sockets nor the logs safely,
+  // and accepting it would leave every client waiting for a service that
+  // cannot start.
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return EACCES;
+  if (made) {
+    // mkdir's mode passes through the umask; set it exactly.
+    if (::fchmod(dir.get(), 0700) != 0) return errno;
+  } else if ((st.st_mode & 077) != 0) {
+    return EACCES;
+  }
+  adopt_work_dir(path, std::move(dir));
+  return made ? 0 : EEXIST;
+}
+
+std::FILE* open_regular_file(const std::string& path, const char* mode) {
+  int flags = O_RDONLY;
+  if (mode[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
+  Fd fd = open_regular(path, flags);
+  if (!fd.valid()) return nullptr;
+  std::FILE* file = ::fdopen(fd.get(), mode);
+  if (file != nullptr) fd.release();
+  return file;
 }
 
 bool write_pid_file(const std::string& path, std::uint32_t pid) {
   // No truncation before the lock: a live service's pid file must keep
   // naming it when a second service fails to take the lock.
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+  Fd fd = open_regular(path, O_WRONLY | O_CREAT);
   if (!fd.valid()) return false;
   int rc;
   do {
@@ -907,6 +1255,65 @@ bool write_pid_file(const std::string& path, std::uint32_t pid) {
   std::lock_guard<std::mutex> lock(reg.mutex);
   reg.pid_file_locks.push_back(fd.release());
   return true;
+}
+
+std::string pipe_name_problem(const std::string& name) {
+  sockaddr_un addr{};
+  Fd dir_holder;
+  int error = 0;
+  if (socket_address(name, &addr, &dir_holder, &error)) return std::string();
+  if (error == ENAMETOOLONG) {
+    return "The pipe name " + name + " cannot be used: its socket address would exceed the " +
+           std::to_string(sizeof(addr.sun_path) - 1) + " bytes a socket address holds";
+  }
+  return "The pipe name " + name + " cannot be used: " + std::strerror(error);
+}
+
+void remove_stale_pipes(const std::string& base_name) {
+  const std::size_t slash = base_name.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string dir_path = slash == 0 ? std::string("/") : base_name.substr(0, slash);
+  const std::string prefix = base_name.substr(slash + 1);
+  const Place place = place_of(base_name);
+  if (place.dir == AT_FDCWD) return;  // only inside our own checked work directory
+  // What this process made itself is never probed: a probe would take a
+  // one-instance pipe from the peer it was made for.
+  std::vector<std::pair<dev_t, ino_t>> own;
+  {
+    PipeRegistry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    for (const SocketFile& file : reg.socket_files) own.emplace_back(file.dev, file.ino);
+  }
+  Fd listing(::openat(place.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing.valid()) return;
+  DIR* dir = ::fdopendir(listing.get());
+  if (dir == nullptr) return;
+  listing.release();
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string entry_name = entry->d_name;
+    if (entry_name.compare(0, prefix.size(), prefix) == 0) names.push_back(entry_name);
+  }
+  ::closedir(dir);
+  for (const std::string& entry_name : names) {
+    struct stat st {};
+    if (::fstatat(place.dir, entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(st.st_mode)) {
+      continue;
+    }
+    if (std::find(own.begin(), own.end(), std::make_pair(st.st_dev, st.st_ino)) != own.end()) {
+      continue;
+    }
+    // Stale only when proven: nobody listens there (connect refused).
+    int error = 0;
+    Fd probe = connect_to(dir_path + "/" + entry_name, 0, &error);
+    if (probe.valid() || error != ECONNREFUSED) continue;
+    struct stat again {};
+    if (::fstatat(place.dir, entry_name.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 &&
+        again.st_dev == st.st_dev && again.st_ino == st.st_ino) {
+      ::unlinkat(place.dir, entry_name.c_str(), 0);
+    }
+  }
 }
 
 const void* owner_security_attributes(unsigned long /*access*/, bool /*inherit*/) {

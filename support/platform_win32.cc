@@ -10,14 +10,17 @@
 #include <process.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <list>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "support/command_line.h"
 
@@ -43,6 +46,12 @@ class UniqueHandle {
   void reset(HANDLE handle = nullptr) {
     if (valid()) CloseHandle(handle_);
     handle_ = handle;
+  }
+  // Gives up ownership without closing.
+  HANDLE release() {
+    const HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
   }
 
  private:
@@ -216,6 +225,11 @@ bool Process::kill() {
   return TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1) != 0;
 }
 
+bool Process::running() {
+  if (handle_ == kNoHandle) return false;
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_TIMEOUT;
+}
+
 namespace {
 
 // Standard handles for a child whose streams are redirected. Every handle is
@@ -238,10 +252,27 @@ struct ChildStdio {
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 
+  // A console handle as Windows 7 and earlier make them: a pseudo-handle of
+  // the console (its two low bits set, as the system's own test has it), not
+  // a kernel object. Such a handle
+  // cannot be duplicated as a kernel handle, and CreateProcess rejects it in
+  // a PROC_THREAD_ATTRIBUTE_HANDLE_LIST; a child attached to the same
+  // console inherits it through the console itself when handles are
+  // inherited at all. From Windows 8 on, console handles are kernel handles.
+  static bool is_console_pseudo_handle(HANDLE handle) {
+    return (reinterpret_cast<std::uintptr_t>(handle) & 0x10000003) == 3;
+  }
+
   // An inheritable copy of this process's own standard handle, or the null
-  // device when there is none.
-  static HANDLE inherit_own(DWORD which, DWORD access) {
+  // device when there is none. A console pseudo-handle is passed on as it
+  // is, and `*borrowed` is set: it is not ours to close and is left out of
+  // the handle list.
+  static HANDLE inherit_own(DWORD which, DWORD access, bool* borrowed) {
     const HANDLE own = GetStdHandle(which);
+    if (own != nullptr && own != INVALID_HANDLE_VALUE && is_console_pseudo_handle(own)) {
+      *borrowed = true;
+      return own;
+    }
     HANDLE copy = nullptr;
     if (own != nullptr && own != INVALID_HANDLE_VALUE &&
         DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
@@ -252,22 +283,49 @@ struct ChildStdio {
   }
 
   bool open(const ProcessSpec& invocation) {
-    in.reset(invocation.inherit_stdio ? inherit_own(STD_INPUT_HANDLE, GENERIC_READ)
-                                : open_null(GENERIC_READ));
+    in.reset(invocation.inherit_stdio ? inherit_own(STD_INPUT_HANDLE, GENERIC_READ, &in_borrowed)
+                                      : open_null(GENERIC_READ));
     if (!invocation.stdout_path.empty()) {
       out.reset(create_file(invocation.stdout_path));
+    } else if (invocation.null_stdio) {
+      out.reset(open_null(GENERIC_WRITE));
     } else {
-      out.reset(invocation.null_stdio ? open_null(GENERIC_WRITE)
-                                : inherit_own(STD_OUTPUT_HANDLE, GENERIC_WRITE));
+      out.reset(inherit_own(STD_OUTPUT_HANDLE, GENERIC_WRITE, &out_borrowed));
     }
     if (!invocation.stderr_path.empty()) {
       err.reset(create_file(invocation.stderr_path));
+    } else if (invocation.null_stdio) {
+      err.reset(open_null(GENERIC_WRITE));
     } else {
-      err.reset(invocation.null_stdio ? open_null(GENERIC_WRITE)
-                                : inherit_own(STD_ERROR_HANDLE, GENERIC_WRITE));
+      err.reset(inherit_own(STD_ERROR_HANDLE, GENERIC_WRITE, &err_borrowed));
     }
     return in.valid() && out.valid() && err.valid();
   }
+
+  // The handles that must be named for inheritance: every one but the
+  // borrowed console pseudo-handles.
+  std::vector<HANDLE> kernel_handles() const {
+    std::vector<HANDLE> handles;
+    if (!in_borrowed) handles.push_back(in.get());
+    if (!out_borrowed) handles.push_back(out.get());
+    if (!err_borrowed) handles.push_back(err.get());
+    return handles;
+  }
+
+  ~ChildStdio() {
+    // A borrowed handle is this process's own standard handle: keep it open.
+    if (in_borrowed) in.release();
+    if (out_borrowed) out.release();
+    if (err_borrowed) err.release();
+  }
+
+  ChildStdio() = default;
+  ChildStdio(const ChildStdio&) = delete;
+  ChildStdio& operator=(const ChildStdio&) = delete;
+
+  bool in_borrowed = false;
+  bool out_borrowed = false;
+  bool err_borrowed = false;
 };
 
 }  // namespace
@@ -307,19 +365,21 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
     startup.hStdInput = stdio.in.get();
     startup.hStdOutput = stdio.out.get();
     startup.hStdError = stdio.err.get();
-    // Restrict inheritance to these handles where the system supports it, so
-    // that other inheritable handles of this process (pipes made with an
-    // inheritable descriptor) do not leak into the child.
-    inherited[0] = stdio.in.get();
-    inherited[1] = stdio.out.get();
-    inherited[2] = stdio.err.get();
+    // Restrict inheritance to these handles, so that other inheritable
+    // handles of this process (pipes made with an inheritable descriptor) do
+    // not leak into the child. Console pseudo-handles (Windows 7) cannot be
+    // listed: they reach the child through the console, and when all three
+    // are such handles there is no list, since an empty one is invalid.
+    const std::vector<HANDLE> listed = stdio.kernel_handles();
+    std::copy(listed.begin(), listed.end(), inherited);
+    const SIZE_T listed_bytes = listed.size() * sizeof(HANDLE);
     SIZE_T attribute_size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &attribute_size);
+    if (!listed.empty()) InitializeProcThreadAttributeList(nullptr, 1, 0, &attribute_size);
     attribute_storage.assign(attribute_size, '\0');
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attribute_storage.data());
     if (attribute_size != 0 && InitializeProcThreadAttributeList(list, 1, 0, &attribute_size)) {
       if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                    sizeof inherited, nullptr, nullptr)) {
+                                    listed_bytes, nullptr, nullptr)) {
         extended.StartupInfo = startup;
         extended.StartupInfo.cb = sizeof extended;
         extended.lpAttributeList = list;
@@ -367,6 +427,21 @@ bool kill_process(std::uint32_t pid) {
   return ended;
 }
 
+std::vector<std::uint32_t> all_process_ids() {
+  std::vector<DWORD> ids(1024);
+  for (;;) {
+    DWORD bytes = 0;
+    const DWORD capacity = static_cast<DWORD>(ids.size() * sizeof(DWORD));
+    if (!EnumProcesses(ids.data(), capacity, &bytes)) return {};
+    // A full buffer may have cut the list short.
+    if (bytes < capacity) {
+      ids.resize(bytes / sizeof(DWORD));
+      return std::vector<std::uint32_t>(ids.begin(), ids.end());
+    }
+    ids.resize(ids.size() * 2);
+  }
+}
+
 std::uint32_t current_pid() { return GetCurrentProcessId(); }
 
 namespace {
@@ -408,6 +483,15 @@ void exit_now(int status) {
   ExitProcess(static_cast<UINT>(status));
 }
 
+// Pipes go with their process here, and pipe names have no length limit of
+// their own that a work directory could push them over.
+bool remove_pipes_on_termination_signals() { return true; }
+std::string pipe_name_problem(const std::string& /*name*/) { return std::string(); }
+void remove_stale_pipes(const std::string& /*base_name*/) {}
+std::FILE* open_regular_file(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 // ---------------------------------------------------------------------------
 // Files, directories, users.
 
@@ -439,10 +523,13 @@ std::string temp_dir() {
 }
 
 std::string current_dir() {
-  char path[4096];
-  std::memset(path, 0, sizeof path);
-  if (_getcwd(path, sizeof path) == nullptr) return std::string();
-  return std::string(path);
+  // Any length: without a buffer the runtime allocates one as large as the
+  // directory needs.
+  char* path = _getcwd(nullptr, 0);
+  if (path == nullptr) return std::string();
+  std::string result(path);
+  std::free(path);
+  return result;
 }
 
 bool set_current_dir(const std::string& path) { return _chdir(path.c_str()) == 0; }
@@ -453,15 +540,70 @@ int make_private_dir(const std::string& path) {
   return errno;
 }
 
+namespace {
+
+// The name of the mutex that stands for the lock on the pid file at `path`:
+// per login, in the session's local namespace, and per file (a hash of the
+// path folded to lower case, as the file system folds it), so that two work
+// directories never share one lock.
+std::string pid_lock_name(const std::string& path) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    hash ^= (byte >= 'A' && byte <= 'Z') ? byte - 'A' + 'a' : byte;
+    hash *= 1099511628211ull;
+  }
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  std::string login = login_name();
+  // A mutex name may hold no backslash after its namespace.
+  for (char& c : login) {
+    if (c == '\\') c = '_';
+  }
+  return "Local\\hollin_service_lock_" + login + "_" + digits;
+}
+
+struct PidLocks {
+  std::mutex mutex;
+  // The name and handle of every lock this process holds; kept for its life.
+  std::vector<std::pair<std::string, HANDLE>> held;
+};
+
+PidLocks& pid_locks() {
+  static PidLocks* locks = new PidLocks;  // never destroyed: held until exit
+  return *locks;
+}
+
+}  // namespace
+
 bool write_pid_file(const std::string& path, std::uint32_t pid) {
+  const std::string name = pid_lock_name(path);
+  PidLocks& locks = pid_locks();
+  const std::lock_guard<std::mutex> guard(locks.mutex);
+  for (const auto& lock : locks.held) {
+    if (lock.first == name) return false;
+  }
+  // Ownership, not existence, is the lock: another process may hold a handle
+  // to the mutex for a moment without owning it. An abandoned mutex (its
+  // owner ended without releasing it) is ours as well.
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
+  if (!mutex.valid()) return false;
+  const DWORD taken = WaitForSingleObject(mutex.get(), 0);
+  if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) return false;
   UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
   const std::string digits = std::to_string(pid);
   DWORD written = 0;
-  return WriteFile(file.get(), digits.data(), static_cast<DWORD>(digits.size()), &written, nullptr) &&
-         written == digits.size();
+  if (!file.valid() ||
+      !WriteFile(file.get(), digits.data(), static_cast<DWORD>(digits.size()), &written, nullptr) ||
+      written != digits.size()) {
+    ReleaseMutex(mutex.get());
+    return false;
+  }
+  locks.held.emplace_back(name, mutex.get());
+  mutex.release();
+  return true;
 }
 
 namespace {

@@ -51,19 +51,32 @@ std::string prompt_tool_path() {
 
 void init_log(const std::string& log_name) {
   log_file_path = work_dir_path + separator() + log_name;
-  if (std::FILE* file = std::fopen(log_file_path.c_str(), "w")) std::fclose(file);
+  // Never through a link, and never into a FIFO or device put in its place.
+  if (std::FILE* file = platform::open_regular_file(log_file_path, "w")) std::fclose(file);
 }
 
 void log_line(const std::string& message) {
   const std::lock_guard<std::mutex> lock(log_mutex);
-  std::FILE* file = log_file_path.empty() ? nullptr : std::fopen(log_file_path.c_str(), "ab");
+  std::FILE* file =
+      log_file_path.empty() ? nullptr : platform::open_regular_file(log_file_path, "ab");
   if (file == nullptr) {
     const std::string line = message + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     return;
   }
-  std::string line = message + kLineEnd;
+  // The bytes a text-mode stream would store: every line feed of the
+  // message, and the line end, as kLineEnd.
+  std::string line;
+  line.reserve(message.size() + 8);
+  for (const char c : message) {
+    if (c == '\n') {
+      line += kLineEnd;
+    } else {
+      line += c;
+    }
+  }
+  line += kLineEnd;
   // A buffer larger than the line: fclose hands the whole line to the system
   // in one append-mode write.
   std::setvbuf(file, nullptr, _IOFBF, line.size() + 16);

@@ -34,6 +34,9 @@ const QColor kConflict(255, 205, 205);
 const QColor kConflictCurrent(255, 150, 135);
 const QColor kSettled(215, 225, 255);
 const QColor kSettledCurrent(165, 185, 255);
+// Settled by the merge engine, not yet looked at by the user: violet.
+const QColor kAutomatic(235, 215, 250);
+const QColor kAutomaticCurrent(205, 165, 240);
 const QColor kCleanChange(200, 240, 200);
 const QColor kCleanUnchanged(232, 246, 232);
 const QColor kFillerRow(236, 236, 236);
@@ -118,6 +121,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     if (plan_.regions[i].kind == RegionKind::conflict) conflict_regions_.push_back(i);
   }
   resolutions_.resize(conflict_regions_.size());
+  // What the engine settled opens settled, marked as settled automatically.
+  resolutions_ = automatic_resolutions(plan_);
   const bool has_conflicts = !conflict_regions_.empty();
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
 
@@ -146,6 +151,12 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   bar->addWidget(take_all_button_);
   bar->addWidget(unresolve_button_);
   layout->addLayout(bar);
+  // For a conflict the engine settled: how, and what each side did.
+  automatic_note_ = new QLabel(this);
+  automatic_note_->setObjectName(QStringLiteral("automatic_note"));
+  automatic_note_->setWordWrap(true);
+  automatic_note_->setStyleSheet(QStringLiteral("background-color:%1; padding:3px").arg(css(kAutomatic)));
+  layout->addWidget(automatic_note_);
 
   auto* legend = new QLabel(this);
   legend->setTextFormat(Qt::RichText);
@@ -158,7 +169,9 @@ MergeWindow::MergeWindow(Job job, Finish finish)
                                                 output_document(job_, {}).encoding))) +
                   QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
-                  swatch(kSettled, tr("settled")) + ' ' + swatch(kCleanChange, tr("clean change")));
+                  swatch(kSettled, tr("settled")) + ' ' +
+                  swatch(kAutomatic, tr("settled automatically")) + ' ' +
+                  swatch(kCleanChange, tr("clean change")));
   legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(legend);
 
@@ -243,7 +256,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
       new QCheckBox(tr("Next time, merge without a window when there are no conflicts"), this);
   automatic_box_->setObjectName(QStringLiteral("automatic_merge"));
   automatic_box_->setToolTip(
-      tr("A merge whose changes all fit together is then written to its output at once"));
+      tr("A merge whose changes all fit together, or whose conflicts the merge engine settles "
+         "on its own, is then written to its output at once"));
   automatic_box_->setChecked(automatic_merge_preference());
   connect(automatic_box_, &QCheckBox::toggled, this,
           [](bool on) { set_automatic_merge_preference(on); });
@@ -416,6 +430,70 @@ void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_re
   }
 }
 
+QColor MergeWindow::conflict_colour(std::size_t c) const {
+  const bool current = c == current_;
+  switch (resolutions_[c].kind) {
+    case Resolution::Kind::unresolved:
+      return current ? kConflictCurrent : kConflict;
+    case Resolution::Kind::automatic:
+      return current ? kAutomaticCurrent : kAutomatic;
+    default:
+      return current ? kSettledCurrent : kSettled;
+  }
+}
+
+bool MergeWindow::settled_automatically(std::size_t conflict) const {
+  return conflict < resolutions_.size() &&
+         resolutions_[conflict].kind == Resolution::Kind::automatic;
+}
+
+QString MergeWindow::automatic_note(std::size_t conflict) const {
+  const Region& region = plan_.regions[conflict_regions_[conflict]];
+  const auto side = [&](std::size_t s) {
+    const std::vector<Line>& lines = region.sides[s];
+    const std::vector<Line>& base = region.sides[0];
+    const QString name = file_part(job_.request.display_names[s]);
+    if (lines == base) return tr("%1 left these lines as they were").arg(name);
+    if (lines.empty()) return tr("%1 deleted the %n base line(s)", "", static_cast<int>(base.size())).arg(name);
+    if (base.empty()) return tr("%1 added %n line(s)", "", static_cast<int>(lines.size())).arg(name);
+    return tr("%1 changed %2 base line(s) into %3").arg(name).arg(base.size()).arg(lines.size());
+  };
+  QString how;
+  switch (region.settled_by) {
+    case SettleRule::versions:
+      how = tr("both sides raised the same version numbers; the higher ones are kept");
+      break;
+    case SettleRule::contained:
+      how = tr("one side's change is already part of the other side's lines, which are kept");
+      break;
+    case SettleRule::whitespace:
+      how = tr("one side changed only spaces or line ends; the other side's change is kept");
+      break;
+    case SettleRule::bump:
+      how = tr("one side changed only version numbers; the other side's change is kept");
+      break;
+    case SettleRule::deletion:
+      how = tr("one side deleted the lines the other side changed; they stay deleted");
+      break;
+    case SettleRule::words:
+    case SettleRule::touching:
+    case SettleRule::characters:
+      how = tr("the two sides changed different words; both changes are kept");
+      break;
+    case SettleRule::none:
+      break;
+  }
+  return tr("Conflict %1 was settled automatically: %2. %3; %4 (see their panes). "
+            "Undo it to settle it yourself.")
+      .arg(conflict + 1)
+      .arg(how, side(1), side(2));
+}
+
+void MergeWindow::undo_automatic() {
+  if (conflict_regions_.empty() || !settled_automatically(current_)) return;
+  settle(Resolution{});
+}
+
 void MergeWindow::colour_panes() {
   for (std::size_t s = 0; s < panes_.size(); ++s) {
     std::vector<QColor> colours;
@@ -425,11 +503,7 @@ void MergeWindow::colour_panes() {
       if (region.kind == RegionKind::changed) {
         colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
       } else if (region.kind == RegionKind::conflict) {
-        const std::size_t c = conflict_of_region(r);
-        const bool settled = resolutions_[c].kind != Resolution::Kind::unresolved;
-        const bool current = c == current_;
-        colour = settled ? (current ? kSettledCurrent : kSettled)
-                         : (current ? kConflictCurrent : kConflict);
+        colour = conflict_colour(conflict_of_region(r));
       }
       const std::size_t lines = region.sides[s].size();
       for (int i = 0; i < pane_rows_[r].count; ++i) {
@@ -517,8 +591,7 @@ void MergeWindow::decorate_result_view(bool scroll) {
     if (region.kind == RegionKind::conflict) {
       const std::size_t c = conflict_of_region(r);
       lines = resolutions_[c].kind != Resolution::Kind::unresolved;
-      colour = lines ? (c == current_ ? kSettledCurrent : kSettled)
-                     : (c == current_ ? kConflictCurrent : kConflict);
+      colour = conflict_colour(c);
     }
     for (int i = 0; i < result_rows_[r].count; ++i) {
       colours.push_back(colour);
@@ -541,14 +614,23 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   const std::size_t open = unresolved_count();
   if (conflict_regions_.empty()) {
     status_->setText(tr("No conflicts: every change merges cleanly"));
+    automatic_note_->setVisible(false);
   } else {
-    status_->setText(tr("Conflict %1 of %2, %3 unresolved")
+    status_->setText(tr("Conflict %1 of %2, %3 unresolved, %4 settled automatically")
                          .arg(current_ + 1)
                          .arg(conflict_regions_.size())
-                         .arg(open));
+                         .arg(open)
+                         .arg(std::count_if(resolutions_.begin(), resolutions_.end(),
+                                            [](const Resolution& r) {
+                                              return r.kind == Resolution::Kind::automatic;
+                                            })));
     prev_button_->setEnabled(current_ > 0);
     next_button_->setEnabled(current_ + 1 < conflict_regions_.size());
     unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
+    const bool automatic = settled_automatically(current_);
+    unresolve_button_->setText(automatic ? tr("Undo automatic settlement") : tr("Unresolve"));
+    automatic_note_->setVisible(automatic);
+    if (automatic) automatic_note_->setText(automatic_note(current_));
   }
   save_button_->setEnabled(open == 0);
   save_close_button_->setEnabled(open == 0);

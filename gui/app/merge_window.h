@@ -3,6 +3,7 @@
 // the result saved in the output's encoding.
 #pragma once
 
+#include <QColor>
 #include <QPlainTextEdit>
 #include <QWidget>
 #include <string>
@@ -44,6 +45,13 @@ class MergeWindow : public QWidget {
   void edit_result(const QString& text);
   // Puts the current conflict back to unsettled.
   void unresolve();
+  // Conflicts the merge engine settled open settled, in their own colour,
+  // with a note on how and what each side did, until the user changes them.
+  bool settled_automatically(std::size_t conflict) const;
+  // Puts the current conflict, if the engine settled it, back to unsettled.
+  void undo_automatic();
+  QLabel* automatic_note_label() const { return automatic_note_; }
+  QPushButton* unresolve_button() const { return unresolve_button_; }
   bool save();
   bool saved() const { return saved_; }
   // The merged text once every conflict is settled, else empty.
@@ -86,6 +94,8 @@ class MergeWindow : public QWidget {
   void refresh(bool scroll_panes, bool scroll_result);
   void update_views(bool scroll_panes, bool scroll_result);
   void colour_panes();
+  QColor conflict_colour(std::size_t conflict) const;
+  QString automatic_note(std::size_t conflict) const;
   // The result view holds every region's rows; settling a conflict replaces
   // only that region's rows, so that big texts stay quick to work on.
   QStringList result_rows_of(std::size_t region) const;
@@ -129,6 +139,7 @@ class MergeWindow : public QWidget {
   QCheckBox* automatic_box_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
+  QLabel* automatic_note_ = nullptr;
   PaneSync* sync_ = nullptr;
   FindBar* find_bar_ = nullptr;
   bool shown_ = false;

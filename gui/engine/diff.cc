@@ -1,8 +1,14 @@
 #include "engine/diff.h"
 
 #include <git2.h>
+#include <git2/sys/alloc.h>
+#include <string.h>
 
 #include <algorithm>
+#include <cctype>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "engine/inline_diff.h"
@@ -10,9 +16,43 @@
 namespace marlow {
 namespace {
 
+std::atomic<bool> g_allocator_only{false};
+
 void init_libgit2() {
   static std::once_flag once;
-  std::call_once(once, [] { git_libgit2_init(); });
+  std::call_once(once, [] {
+    if (!g_allocator_only) git_libgit2_init();
+  });
+}
+
+// The C library's allocator, in the shape libgit2 asks for.
+git_allocator c_allocator() {
+  git_allocator a{};
+  a.gmalloc = [](std::size_t n, const char*, int) { return std::malloc(n); };
+  a.gcalloc = [](std::size_t n, std::size_t size, const char*, int) { return std::calloc(n, size); };
+  a.gstrdup = [](const char* str, const char*, int) { return ::strdup(str); };
+  a.gstrndup = [](const char* str, std::size_t n, const char*, int) { return ::strndup(str, n); };
+  a.gsubstrdup = [](const char* str, std::size_t n, const char*, int) {
+    char* out = static_cast<char*>(std::malloc(n + 1));
+    if (out != nullptr) {
+      std::memcpy(out, str, n);
+      out[n] = '\0';
+    }
+    return out;
+  };
+  a.grealloc = [](void* ptr, std::size_t size, const char*, int) { return std::realloc(ptr, size); };
+  a.greallocarray = [](void* ptr, std::size_t n, std::size_t size, const char*, int) -> void* {
+    std::size_t total = 0;
+    if (__builtin_mul_overflow(n, size, &total)) return nullptr;
+    return std::realloc(ptr, total);
+  };
+  a.gmallocarray = [](std::size_t n, std::size_t size, const char*, int) -> void* {
+    std::size_t total = 0;
+    if (__builtin_mul_overflow(n, size, &total)) return nullptr;
+    return std::malloc(total);
+  };
+  a.gfree = [](void* ptr) { std::free(ptr); };
+  return a;
 }
 
 int on_hunk(const git_diff_delta*, const git_diff_hunk* hunk, void* payload) {
@@ -60,6 +100,13 @@ std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
 
 }  // namespace
 
+bool start_diffs_without_runtime() {
+  static git_allocator allocator = c_allocator();
+  if (git_libgit2_opts(GIT_OPT_SET_ALLOCATOR, &allocator) != 0) return false;
+  g_allocator_only = true;
+  return true;
+}
+
 std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other) {
   init_libgit2();
   const std::string a = join_lines(base);
@@ -72,9 +119,10 @@ std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Li
   options.flags = GIT_DIFF_FORCE_TEXT;
   const int rc = git_diff_buffers(a.data(), a.size(), nullptr, b.data(), b.size(), nullptr,
                                   &options, nullptr, nullptr, on_hunk, nullptr, &hunks);
-  if (rc != 0) {
-    // Never report "equal" for texts the diff could not read: one hunk
-    // replacing everything is always a true answer.
+  // Never report "equal" for texts the diff could not read (or took for
+  // equal by their ids): one hunk replacing everything is always a true
+  // answer.
+  if (rc != 0 || (hunks.empty() && a != b)) {
     hunks.clear();
     if (base != other) hunks.push_back(Hunk{0, base.size(), 0, other.size()});
   }
@@ -105,7 +153,11 @@ std::vector<Block> align(const std::vector<Line>& left, const std::vector<Line>&
   return blocks;
 }
 
-MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors) {
+namespace {
+
+// The line-level merge: groups of changes that overlap or touch, as
+// `git merge-file --diff3` finds them.
+MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
   MergePlan plan;
   plan.line_end = first_line_end(contributors);
   const std::size_t n = contributors.size();
@@ -207,6 +259,76 @@ MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors) {
   return plan;
 }
 
+// Settles what the rules can, and narrows the other conflicts.
+void settle_and_narrow(MergePlan* plan, const SettleOptions& options) {
+  std::vector<Region> out;
+  out.reserve(plan->regions.size());
+  for (Region& region : plan->regions) {
+    if (region.kind != RegionKind::conflict || region.sides.size() != 3) {
+      out.push_back(std::move(region));
+      continue;
+    }
+    if (std::optional<Settlement> s =
+            settle_conflict(region.sides[0], region.sides[1], region.sides[2], options)) {
+      region.settled_by = s->rule;
+      region.result = std::move(s->lines);
+      ++plan->settled;
+      out.push_back(std::move(region));
+      continue;
+    }
+    const std::vector<Line>& one = region.sides[1];
+    const std::vector<Line>& other = region.sides[2];
+    const std::size_t shorter = std::min(one.size(), other.size());
+    std::size_t head = 0;
+    while (head < shorter && one[head] == other[head]) ++head;
+    std::size_t tail = 0;
+    while (tail < shorter - head && one[one.size() - 1 - tail] == other[other.size() - 1 - tail]) {
+      ++tail;
+    }
+    const auto edge = [&](std::size_t base_at, std::size_t one_at, std::size_t other_at,
+                          std::size_t from, std::size_t count) {
+      Region e;
+      e.kind = RegionKind::changed;
+      e.conflict_edge = true;
+      e.changed_by = {false, true, true};
+      e.result = std::vector<Line>(one.begin() + static_cast<std::ptrdiff_t>(from),
+                                   one.begin() + static_cast<std::ptrdiff_t>(from + count));
+      e.sides = {{}, e.result, e.result};
+      e.starts = {base_at, one_at, other_at};
+      return e;
+    };
+    const std::size_t b0 = region.starts[0];
+    const std::size_t s1 = region.starts[1];
+    const std::size_t s2 = region.starts[2];
+    if (head > 0) out.push_back(edge(b0, s1, s2, 0, head));
+    Region after;
+    if (tail > 0) {
+      after = edge(b0 + region.sides[0].size(), s1 + one.size() - tail, s2 + other.size() - tail,
+                   one.size() - tail, tail);
+    }
+    if (head > 0 || tail > 0) {
+      for (std::size_t side = 1; side < 3; ++side) {
+        std::vector<Line>& lines = region.sides[side];
+        lines = std::vector<Line>(lines.begin() + static_cast<std::ptrdiff_t>(head),
+                                  lines.end() - static_cast<std::ptrdiff_t>(tail));
+        region.starts[side] += head;
+      }
+    }
+    out.push_back(std::move(region));
+    if (tail > 0) out.push_back(std::move(after));
+  }
+  plan->regions = std::move(out);
+}
+
+}  // namespace
+
+MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors,
+                     const SettleOptions& settle) {
+  MergePlan plan = group_changes(contributors);
+  if (plan.has_base && contributors.size() == 3) settle_and_narrow(&plan, settle);
+  return plan;
+}
+
 std::optional<std::vector<Line>> resolve_region(const MergePlan& plan, const Region& region,
                                                 const Resolution& resolution) {
   if (region.kind != RegionKind::conflict) return region.result;
@@ -218,6 +340,9 @@ std::optional<std::vector<Line>> resolve_region(const MergePlan& plan, const Reg
       return region.sides[resolution.side];
     case Resolution::Kind::edited:
       return resolution.lines;
+    case Resolution::Kind::automatic:
+      if (region.settled_by == SettleRule::none) return std::nullopt;
+      return region.result;
     case Resolution::Kind::take_all: {
       std::vector<Line> out;
       std::vector<std::size_t> chosen;
@@ -255,34 +380,196 @@ std::optional<std::vector<Line>> merged_lines(const MergePlan& plan,
   return out;
 }
 
-std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan) {
-  if (plan.conflicts != 0) return std::nullopt;
-  return merged_lines(plan, {});
+std::vector<Resolution> automatic_resolutions(const MergePlan& plan) {
+  std::vector<Resolution> out;
+  for (const Region& region : plan.regions) {
+    if (region.kind != RegionKind::conflict) continue;
+    Resolution r;
+    if (region.settled_by != SettleRule::none) r.kind = Resolution::Kind::automatic;
+    out.push_back(r);
+  }
+  return out;
 }
 
-std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels) {
-  std::string out;
-  // Markers are drawn for a base and two sides only.
-  if (!plan.has_base || labels.size() < 3 ||
-      std::any_of(plan.regions.begin(), plan.regions.end(),
-                  [](const Region& region) { return region.sides.size() != 3; })) {
-    return out;
+std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan) {
+  if (plan.conflicts != plan.settled) return std::nullopt;
+  return merged_lines(plan, automatic_resolutions(plan));
+}
+
+namespace {
+
+// A stretch of the marked output: lines as merged, or a conflict to mark.
+struct Piece {
+  bool conflict = false;
+  // Merged lines that git's merge counts as untouched between two
+  // conflicts: common lines, and lines both sides changed identically.
+  bool gap = false;
+  std::vector<Line> lines;     // merged lines
+  std::vector<Line> sides[3];  // a conflict's base and two sides
+  std::size_t starts[3] = {0, 0, 0};
+};
+
+bool has_alnum(const std::vector<Line>& lines) {
+  for (const Line& line : lines) {
+    for (char c : line.text) {
+      if (std::isalnum(static_cast<unsigned char>(c))) return true;
+    }
   }
-  // The contributors' whole texts, for the line ends around each conflict.
-  std::vector<std::vector<Line>> texts(3);
+  return false;
+}
+
+void append_lines(std::vector<Line>* to, const std::vector<Line>& lines) {
+  to->insert(to->end(), lines.begin(), lines.end());
+}
+
+// The plan as pieces: an unsettled conflict with the edges that were cut
+// from it, as one conflict.
+std::vector<Piece> pieces_of(const MergePlan& plan) {
+  std::vector<Piece> out;
+  const std::vector<Region>& regions = plan.regions;
+  const auto open_conflict = [](const Region& r) {
+    return r.kind == RegionKind::conflict && r.settled_by == SettleRule::none;
+  };
+  for (std::size_t r = 0; r < regions.size();) {
+    const Region& region = regions[r];
+    Piece piece;
+    if (!region.conflict_edge && !open_conflict(region)) {
+      piece.lines = region.result;
+      piece.gap = region.kind == RegionKind::common ||
+                  (region.kind == RegionKind::changed && region.changed_by.size() == 3 &&
+                   region.changed_by[1] && region.changed_by[2]);
+      out.push_back(std::move(piece));
+      ++r;
+      continue;
+    }
+    piece.conflict = true;
+    for (std::size_t s = 0; s < 3; ++s) piece.starts[s] = region.starts[s];
+    bool seen_conflict = false;
+    for (; r < regions.size(); ++r) {
+      const Region& part = regions[r];
+      if (open_conflict(part) && !seen_conflict) {
+        seen_conflict = true;
+      } else if (!part.conflict_edge) {
+        break;
+      }
+      for (std::size_t s = 0; s < 3; ++s) append_lines(&piece.sides[s], part.sides[s]);
+    }
+    out.push_back(std::move(piece));
+  }
+  return out;
+}
+
+// git's narrower conflicts: each conflict cut where its two sides have
+// lines in common, then conflicts apart by at most three lines, or by lines
+// without a letter or digit, joined again with the lines between them.
+std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
+  std::vector<Piece> cut;
+  const auto add_gap = [&](std::vector<Line> lines) {
+    if (lines.empty()) return;
+    if (!cut.empty() && !cut.back().conflict && cut.back().gap) {
+      append_lines(&cut.back().lines, lines);
+      return;
+    }
+    Piece gap;
+    gap.gap = true;
+    gap.lines = std::move(lines);
+    cut.push_back(std::move(gap));
+  };
+  for (Piece& piece : pieces) {
+    if (!piece.conflict) {
+      if (piece.gap) {
+        add_gap(std::move(piece.lines));
+      } else {
+        cut.push_back(std::move(piece));
+      }
+      continue;
+    }
+    const std::vector<Line>& one = piece.sides[1];
+    const std::vector<Line>& other = piece.sides[2];
+    if (one.empty() || other.empty()) {
+      cut.push_back(std::move(piece));
+      continue;
+    }
+    std::size_t at = 0;  // next line of `one`
+    for (const Hunk& h : diff_lines(one, other)) {
+      add_gap(std::vector<Line>(one.begin() + static_cast<std::ptrdiff_t>(at),
+                                one.begin() + static_cast<std::ptrdiff_t>(h.base_start)));
+      Piece sub;
+      sub.conflict = true;
+      sub.sides[1].assign(one.begin() + static_cast<std::ptrdiff_t>(h.base_start),
+                          one.begin() + static_cast<std::ptrdiff_t>(h.base_start + h.base_count));
+      sub.sides[2].assign(other.begin() + static_cast<std::ptrdiff_t>(h.other_start),
+                          other.begin() + static_cast<std::ptrdiff_t>(h.other_start + h.other_count));
+      sub.starts[1] = piece.starts[1] + h.base_start;
+      sub.starts[2] = piece.starts[2] + h.other_start;
+      cut.push_back(std::move(sub));
+      at = h.base_start + h.base_count;
+    }
+    add_gap(std::vector<Line>(one.begin() + static_cast<std::ptrdiff_t>(at), one.end()));
+  }
+  std::vector<Piece> out;
+  for (Piece& piece : cut) {
+    const std::size_t n = out.size();
+    if (piece.conflict && n >= 2 && out[n - 1].gap && out[n - 2].conflict &&
+        (out[n - 1].lines.size() <= 3 || !has_alnum(out[n - 1].lines))) {
+      Piece& joined = out[n - 2];
+      for (std::size_t s = 1; s < 3; ++s) {
+        append_lines(&joined.sides[s], out[n - 1].lines);
+        append_lines(&joined.sides[s], piece.sides[s]);
+      }
+      out.pop_back();
+      continue;
+    }
+    out.push_back(std::move(piece));
+  }
+  return out;
+}
+
+std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style) {
+  std::vector<Piece> pieces = pieces_of(plan);
+  if (style == MarkerStyle::merge) pieces = merge_style_pieces(std::move(pieces));
+  return pieces;
+}
+
+bool markable(const MergePlan& plan) {
+  return plan.has_base && std::all_of(plan.regions.begin(), plan.regions.end(),
+                                      [](const Region& region) { return region.sides.size() == 3; });
+}
+
+}  // namespace
+
+std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
+  if (!markable(plan)) return 0;
+  const std::vector<Piece> pieces = marked_pieces(plan, style);
+  return static_cast<std::size_t>(
+      std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return p.conflict; }));
+}
+
+std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
+                                MarkerStyle style, std::size_t marker_size,
+                                std::size_t* written) {
+  std::string out;
+  if (written != nullptr) *written = 0;
+  // Markers are drawn for a base and two sides only.
+  if (labels.size() < 3 || !markable(plan)) return out;
+  // The line ends of the contributors' whole texts, for the markers around
+  // each conflict: 0 none, 1 LF, 2 CRLF.
+  std::vector<std::vector<char>> texts(3);
   for (const Region& region : plan.regions) {
     for (std::size_t s = 0; s < texts.size() && s < region.sides.size(); ++s) {
-      texts[s].insert(texts[s].end(), region.sides[s].begin(), region.sides[s].end());
+      for (const Line& line : region.sides[s]) {
+        texts[s].push_back(line.eol.empty() ? 0 : line.eol == "\r\n" ? 2 : 1);
+      }
     }
   }
   // Whether line i of a text ends in CRLF: 1 yes, 0 no, -1 cannot tell (an
   // empty text, or a single line without a line end). A last line without
   // one takes the line end of the line before.
-  const auto crlf_at = [](const std::vector<Line>& text, std::size_t i) {
+  const auto crlf_at = [](const std::vector<char>& text, std::size_t i) {
     if (text.empty()) return -1;
-    if (!text[i].eol.empty()) return text[i].eol == "\r\n" ? 1 : 0;
+    if (text[i] != 0) return text[i] == 2 ? 1 : 0;
     if (i == 0) return -1;
-    return text[i - 1].eol == "\r\n" ? 1 : 0;
+    return text[i - 1] == 2 ? 1 : 0;
   };
   std::string eol = "\n";
   const auto part = [&](const std::vector<Line>& lines) {
@@ -291,25 +578,28 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     if (!text.empty() && text.back() != '\n') out += eol;
   };
   const auto label = [&](std::size_t i) { return i < labels.size() ? labels[i] : std::string(); };
-  for (const Region& region : plan.regions) {
-    if (region.kind != RegionKind::conflict) {
-      out += join_lines(region.result);
+  for (const Piece& piece : marked_pieces(plan, style)) {
+    if (!piece.conflict) {
+      out += join_lines(piece.lines);
       continue;
     }
     // Markers end like the lines before the conflict in both changed texts
     // (or their first lines) and the base's first line when all that are
     // known end in CRLF, so that a CRLF file does not get mixed line ends.
-    int crlf = crlf_at(texts[1], region.starts[1] == 0 ? 0 : region.starts[1] - 1);
-    if (crlf != 0) crlf = crlf_at(texts[2], region.starts[2] == 0 ? 0 : region.starts[2] - 1);
+    int crlf = crlf_at(texts[1], piece.starts[1] == 0 ? 0 : piece.starts[1] - 1);
+    if (crlf != 0) crlf = crlf_at(texts[2], piece.starts[2] == 0 ? 0 : piece.starts[2] - 1);
     if (crlf != 0) crlf = crlf_at(texts[0], 0);
     eol = crlf > 0 ? "\r\n" : "\n";
-    out += "<<<<<<< " + label(1) + eol;
-    part(region.sides[1]);
-    out += "||||||| " + label(0) + eol;
-    part(region.sides[0]);
-    out += "=======" + eol;
-    part(region.sides[2]);
-    out += ">>>>>>> " + label(2) + eol;
+    if (written != nullptr) ++*written;
+    out += std::string(marker_size, '<') + " " + label(1) + eol;
+    part(piece.sides[1]);
+    if (style == MarkerStyle::diff3) {
+      out += std::string(marker_size, '|') + " " + label(0) + eol;
+      part(piece.sides[0]);
+    }
+    out += std::string(marker_size, '=') + eol;
+    part(piece.sides[2]);
+    out += std::string(marker_size, '>') + " " + label(2) + eol;
   }
   return out;
 }
@@ -528,7 +818,9 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const Align
   // line index of the result, stays as it was.
   std::vector<std::vector<Line>> same_ends = texts;
   for (std::vector<Line>& text : same_ends) {
-    for (Line& line : text) line.eol = "\n";
+    // assign(1, c) rather than = "\n": GCC 12 at -O3 reports a false
+    // -Wrestrict overlap for the literal's copy.
+    for (Line& line : text) line.eol.assign(1, '\n');
   }
   return align_rows(same_ends);
 }

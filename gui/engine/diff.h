@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/settle.h"
 #include "engine/text_codec.h"
 
 namespace marlow {
@@ -22,6 +23,11 @@ struct Hunk {
   std::size_t other_count = 0;
   bool operator==(const Hunk&) const = default;
 };
+
+// For short-lived programs that only diff: gives libgit2 the C allocator
+// and leaves out its runtime start (threads, TLS streams, settings), which
+// costs more than a small merge. Call before any diff; false if refused.
+bool start_diffs_without_runtime();
 
 // The differences between two texts, in order, without context. Two lines are
 // equal when their text and line end are equal. Empty when they are equal.
@@ -107,24 +113,42 @@ struct Region {
   std::vector<std::size_t> starts;
   // Which contributors changed this region (never the base).
   std::vector<bool> changed_by;
-  // The merged lines of a common or changed region; empty for a conflict.
+  // The merged lines of a common or changed region, and of a conflict that
+  // the engine settled; empty for a conflict left to the user.
   std::vector<Line> result;
+  // For a conflict: what settled it, or `none`.
+  SettleRule settled_by = SettleRule::none;
+  // A changed region cut from the edge of a conflict: lines that both sides
+  // changed in the same way, next to lines they changed differently. Its
+  // base side is empty; the conflict keeps every base line.
+  bool conflict_edge = false;
 };
 
 struct MergePlan {
   bool has_base = false;
   std::vector<Region> regions;
   std::size_t conflicts = 0;
+  // Conflicts that the engine settled (three contributors only).
+  std::size_t settled = 0;
   // The line end that `take_all` gives a line that has none: the first line
   // end of the contributors, in their order.
   std::string line_end = "\n";
 };
 
-MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors);
+//
+// With a base and two sides, every conflict is then narrowed: lines that
+// both sides changed identically at its edges become changed regions of
+// their own. Before that, the rules `settle` allows try to settle it; a
+// settled conflict stays a conflict region, with the rule in `settled_by`
+// and the merged lines in `result`.
+MergePlan plan_merge(const std::vector<std::vector<Line>>& contributors,
+                     const SettleOptions& settle = {});
 
 // How the user settled one conflict.
 struct Resolution {
-  enum class Kind { unresolved, take, take_all, edited };
+  // `automatic`: the engine's settlement (unresolved for a conflict it did
+  // not settle).
+  enum class Kind { unresolved, take, take_all, edited, automatic };
   Kind kind = Kind::unresolved;
   std::size_t side = 0;     // for `take`: the contributor whose lines are kept
   std::vector<Line> lines;  // for `edited`
@@ -132,7 +156,8 @@ struct Resolution {
 
 // The lines a resolution gives a conflict region; nullopt while unresolved.
 // `take_all` keeps the changed contributors' lines one after the other
-// (both contributors' when there is no base), each ending in a line end.
+// (both contributors' when there is no base), each ending in a line end;
+// lines both sides changed identically at the edges are kept once.
 std::optional<std::vector<Line>> resolve_region(const MergePlan& plan, const Region& region,
                                                 const Resolution& resolution);
 
@@ -141,14 +166,33 @@ std::optional<std::vector<Line>> resolve_region(const MergePlan& plan, const Reg
 std::optional<std::vector<Line>> merged_lines(const MergePlan& plan,
                                               const std::vector<Resolution>& resolutions);
 
-// The merged text when there is no conflict, else nullopt.
+// One resolution per conflict: `automatic` for those the engine settled,
+// `unresolved` for the others.
+std::vector<Resolution> automatic_resolutions(const MergePlan& plan);
+
+// The merged text when every conflict is settled by the engine, else nullopt.
 std::optional<std::vector<Line>> automatic_merge(const MergePlan& plan);
 
-// The merge with conflicts written out between markers, as in "diff3"
-// style: "<<<<<<< L1", side 1, "||||||| L0", base, "=======", side 2,
-// ">>>>>>> L2" (labels by contributor). A conflict side that ends without a
-// line end gets one before the next marker. For three contributors (a base
+enum class MarkerStyle {
+  // "<<<<<<< L1", side 1, "||||||| L0", base, "=======", side 2,
+  // ">>>>>>> L2": a conflict as it was found, with its edges.
+  diff3,
+  // "<<<<<<< L1", side 1, "=======", side 2, ">>>>>>> L2", as git merges:
+  // each conflict is cut where the two sides have lines in common, and
+  // conflicts apart by at most three lines, or by lines without a letter or
+  // digit, are joined.
+  merge,
+};
+
+// The merge with the conflicts that the engine did not settle written out
+// between markers (labels by contributor). A conflict side that ends without
+// a line end gets one before the next marker. For three contributors (a base
 // and two sides); empty for any other plan.
-std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels);
+// `written`, when given, receives the number of conflicts written out.
+std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
+                                MarkerStyle style = MarkerStyle::diff3,
+                                std::size_t marker_size = 7, std::size_t* written = nullptr);
+// The conflicts that render_with_markers writes out.
+std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style);
 
 }  // namespace marlow

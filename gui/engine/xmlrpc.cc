@@ -173,6 +173,8 @@ ParsedCall parse_call(const std::string& framed) {
     return failure(kFaultMalformed, "malformed call: a reference to a character not allowed in XML");
   }
   pugi::xml_document xml;
+  // parse_default turns a raw CR or CR LF in text into LF, as XML requires;
+  // a carriage return sent as &#13; is kept, so a path comes back exactly.
   const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single;
   const pugi::xml_parse_result parsed =
       xml.load_buffer(body.data(), body.size(), options, pugi::encoding_utf8);

@@ -1,12 +1,9 @@
 #include "serve/serve.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -16,8 +13,6 @@
 
 namespace marlow {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Counts the serving threads that have not yet answered, so that
 // serve_notices can wait for them when the wrapper pipe ends.
@@ -66,8 +61,6 @@ bool read_whole_file(const std::string& path, std::string* out, std::string* why
   return !failed;
 }
 
-std::atomic<unsigned> temp_counter{0};
-
 }  // namespace
 
 std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler) {
@@ -108,58 +101,6 @@ TextDocument output_document(const Job& job, std::vector<Line> lines) {
   doc.bom = base.bom;
   doc.lines = std::move(lines);
   return doc;
-}
-
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error) {
-  // Through a symbolic link (or a chain of them, even a dangling one) to the
-  // file it names: renaming over the link would replace the link itself.
-  fs::path target(path);
-  for (int hops = 0; hops < 40; ++hops) {
-    std::error_code ec;
-    if (!fs::is_symlink(target, ec)) break;
-    const fs::path link = fs::read_symlink(target, ec);
-    if (ec) break;
-    target = link.is_absolute() ? link : target.parent_path() / link;
-  }
-  std::error_code ec;
-  const fs::file_status old_status = fs::status(target, ec);
-  const bool replacing = !ec && fs::is_regular_file(old_status);
-
-  fs::path temp = target;
-  temp += ".marlow-" + std::to_string(platform::current_pid()) + "-" +
-          std::to_string(temp_counter++) + ".tmp";
-  errno = 0;
-  std::FILE* file = std::fopen(temp.c_str(), "wb");
-  if (file == nullptr) {
-    *error = "cannot write " + target.string() + ": " + errno_text(errno != 0 ? errno : EACCES);
-    return false;
-  }
-  if (replacing) {
-    // The new file takes the old one's permission bits before it holds any
-    // text (a private file is never readable by others on the way); when
-    // they cannot all be set (a set-id bit, say) the file is still written.
-    fs::permissions(temp, old_status.permissions(), fs::perm_options::replace, ec);
-  }
-  errno = 0;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  int code = errno;
-  if (std::fclose(file) != 0 && written) {
-    written = false;
-    code = errno;
-  }
-  if (!written) {
-    fs::remove(temp, ec);
-    *error = "cannot write " + target.string() + ": " + errno_text(code != 0 ? code : EIO);
-    return false;
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    *error = "cannot replace " + target.string() + ": " + ec.message();
-    return false;
-  }
-  return true;
 }
 
 bool save_output(const Job& job, std::vector<Line> lines, std::string* error) {

@@ -89,7 +89,9 @@ TextDocument output_document(const Job& job, std::vector<Line> lines);
 // that then replaces it, so that a failed write leaves the old file whole.
 // The replaced file's permission bits are kept (a merged script stays
 // executable); when `path` is a symbolic link, the file it points to is
-// replaced and the link stays.
+// replaced and the link stays. The temporary file has a name no one can
+// guess and is created by this call alone, private, never through a link:
+// in a directory that others may write, nothing they planted is written.
 bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error);
 
 // Encodes and writes a merge result; false with a reason when it cannot.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 
 #include "client/catalogue.h"
 #include "tests/client/client_test_util.h"
+#include "tests/testlib/deep_dir.h"
 #include "tests/testlib/testlib.h"
 
 namespace {
@@ -233,6 +235,25 @@ TEST_F(ValidateTest, EmptyPathsAreRefused) {
   EXPECT_EQ(entry, -1);
 }
 
+// Values the request could only carry as other text are refused, with the
+// usage alone; tab, line feed and carriage return can be carried.
+TEST_F(ValidateTest, ValuesTheRequestCannotCarryAreRefused) {
+  int entry = -2;
+  EXPECT_FALSE(check({"-out", "o\x01", "f1", "f2"}, &entry));
+  EXPECT_EQ(entry, -1);
+  EXPECT_FALSE(check({"-fname", "x\x1b", "f1", "f2"}, &entry));
+  EXPECT_EQ(entry, -1);
+  if constexpr (!platform::kWindows) {  // no such file name on Windows
+    testlib::write_file(dir_.file("g\x1f"), "g");
+    EXPECT_FALSE(check({"g\x1f", "f1"}, &entry));
+    EXPECT_EQ(entry, -1);
+  }
+  CompareOptions options;
+  EXPECT_TRUE(check({"-out", "o\r", "-fname", "t\tn\n", "f1", "f2"}, &entry, &options));
+  EXPECT_EQ(options.out_path, absolute("o\r"));
+  EXPECT_EQ(options.display_names[0], "t\tn\n");
+}
+
 TEST(PathRulesTest, UncPath) {
   EXPECT_TRUE(is_unc_path("\\\\s"));
   EXPECT_TRUE(is_unc_path("\\\\srv\\share"));
@@ -283,6 +304,53 @@ TEST(PathRulesTest, MakeAbsoluteUsesThisPlatformAndCurrentDirectory) {
   EXPECT_EQ(path, absolute);
   std::string empty;
   EXPECT_FALSE(make_absolute(empty));
+}
+
+// A current directory longer than the C library's usual buffer is read
+// whole: a relative path never becomes one that hangs from the root, here a
+// decoy that exists there.
+TEST(PathRulesTest, CurrentDirectoryOfAnyLength) {
+  if constexpr (platform::kWindows) {
+    GTEST_SKIP() << "Windows keeps the current directory within MAX_PATH";
+  }
+  testlib::TempDir dir;
+  testlib::write_file(dir.file("a"), "a");
+  testlib::write_file(dir.file("b"), "b");
+  const std::string from_root = dir.path().substr(1);  // "tmp/..." names the decoys from "/"
+  const testlib::DeepDir deep(dir.path(), 24, std::string(200, 'd'));
+  ASSERT_TRUE(deep.ok());
+  ASSERT_GT(deep.path().size(), 4096u);
+  EXPECT_EQ(platform::current_dir(), deep.path());
+
+  std::string path = from_root + "/a";
+  ASSERT_TRUE(make_absolute(path));
+  EXPECT_EQ(path, deep.path() + "/" + from_root + "/a");
+
+  CompareOptions options;
+  options.contributors = {from_root + "/a", from_root + "/b"};
+  int entry = -2;
+  EXPECT_FALSE(options.validate(&entry));  // such long paths cannot be opened
+  EXPECT_EQ(options.contributors[0], deep.path() + "/" + from_root + "/a");
+}
+
+// Without a current directory a relative path has no absolute form: it is
+// refused, while an absolute one stays usable.
+TEST(PathRulesTest, UnreadableCurrentDirectoryRefusesRelativePaths) {
+  if constexpr (platform::kWindows) {
+    GTEST_SKIP() << "Windows cannot remove a process's current directory";
+  }
+  testlib::TempDir dir;
+  const std::string gone = dir.file("gone");
+  ASSERT_TRUE(std::filesystem::create_directory(gone));
+  const client_test::ScopedCurrentDir cwd(gone);
+  ASSERT_TRUE(std::filesystem::remove(gone));
+  ASSERT_EQ(platform::current_dir(), "");
+  std::string relative = "x";
+  EXPECT_FALSE(make_absolute(relative));
+  EXPECT_EQ(relative, "x");
+  std::string absolute = "/w/x";
+  EXPECT_TRUE(make_absolute(absolute));
+  EXPECT_EQ(absolute, "/w/x");
 }
 
 TEST(AtoiTest, RuntimeSemantics) {

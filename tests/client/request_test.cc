@@ -98,6 +98,34 @@ TEST(BuildRequestTest, MarkupInValuesIsEscaped) {
   EXPECT_EQ(count(request, "<x>"), 0u);
 }
 
+// A raw carriage return would be read back as a line feed: it travels as a
+// character reference. Tab and line feed arrive as they are.
+TEST(BuildRequestTest, CarriageReturnTravelsAsAReference) {
+  EXPECT_EQ(xml_escape("out\r.txt"), "out&#13;.txt");
+  EXPECT_EQ(xml_escape("a\r\nb\tc\n"), "a&#13;\nb\tc\n");
+
+  CompareOptions options;
+  options.merge = true;
+  options.out_path = "/w/out\r.txt";
+  options.contributors = {"/w/a\r", "/w/b"};
+  options.display_names = {"a\r", "b"};
+  const std::string request = build_request(options);
+  EXPECT_EQ(request.find('\r'), std::string::npos);
+  EXPECT_NE(request.find("<string>/w/out&#13;.txt</string>"), std::string::npos);
+  EXPECT_NE(request.find("<string>a&#13;</string>"), std::string::npos);
+  EXPECT_NE(request.find("<string>/w/a&#13;</string>"), std::string::npos);
+}
+
+TEST(BuildRequestTest, OnlyControlCharactersXmlCannotCarryAreRefused) {
+  EXPECT_TRUE(xml_can_carry("C:\\x y\\\"q\"\xe9'\t\r\n\x7f\x80\xff"));
+  EXPECT_TRUE(xml_can_carry(""));
+  for (int c = 1; c < 0x20; ++c) {
+    if (c == '\t' || c == '\n' || c == '\r') continue;
+    EXPECT_FALSE(xml_can_carry(std::string("a") + static_cast<char>(c) + "b")) << c;
+  }
+  EXPECT_FALSE(xml_can_carry(std::string("a\0b", 3)));
+}
+
 TEST(ReplySucceededTest, FirstBooleanWithinItsWindow) {
   EXPECT_TRUE(reply_succeeded("<boolean>1</boolean>"));
   EXPECT_TRUE(reply_succeeded("HTTP/1.1 200 OK\r\n\r\n<methodResponse><params><param><value>"

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "client/catalogue.h"
+#include "client/channel.h"
 #include "support/pipe_names.h"
 #include "support/runtime_services.h"
 #include "tests/testlib/testlib.h"
@@ -133,6 +134,24 @@ TEST_F(TarnwickProcessTest, ServiceThatCannotStartEndsTheRunBeforeParsing) {
   EXPECT_EQ(r.err, "");  // the command line was never looked at
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(log(), "Unable to start hollin_service\n");
+}
+
+// The service that the client started has ended at once (here the probe,
+// which records its arguments and ends; in life a full disk or a work
+// directory it cannot write) and no other service runs: the client says so
+// and gives up instead of waiting out the whole budget.
+TEST_F(TarnwickProcessTest, AServiceThatHasEndedEndsTheWaitAndTheLogSaysWhy) {
+  const Installation inst(true);
+  const std::string f1 = tmp_.file("a.txt");
+  const std::string f2 = tmp_.file("b.txt");
+  testlib::write_file(f1, "one");
+  testlib::write_file(f2, "two");
+  const testlib::RunResult r = testlib::run(inst.program("tarnwick"), {f1, f2});
+  EXPECT_EQ(r.status, testlib::minus_one_status());
+  EXPECT_FALSE(inst.record("hollin_service").empty()) << "the service was started";
+  const std::string name = pipe_base_name_for(platform::kWindows, work_dir()) + kRequestPipePart +
+                           std::string(my_login_name());
+  EXPECT_EQ(log(), std::string(kServiceGoneLine) + "\nUnable to obtain pipe " + name + "\n");
 }
 
 // A server end of a pipe in this process, served on a thread of its own.

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "support/pipe_names.h"
+#include "tests/testlib/processes.h"
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -21,8 +24,8 @@ constexpr char kSep = platform::kPathSeparator;
 
 // Polls `ready` every few milliseconds for at most `seconds`. Used only where
 // the programs offer nothing to block on: a service started by hand has no
-// pipe of ours to wait for, and a process that is not our child cannot be
-// waited for.
+// pipe of ours to wait for, and a pipe's name has no event for its going.
+// A process's end is waited for on the process (testlib::wait_for_exit).
 template <typename Ready>
 bool poll_until(Ready ready, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -105,16 +108,28 @@ Sandbox::Sandbox()
   std::error_code ec;
   fs::create_directory(record_, ec);
   if constexpr (platform::kWindows) {
-    // Every service of this user shares the request pipe's name, whatever
-    // its work directory: one left running by an earlier test would serve
-    // this test's clients.
-    if (platform::named_pipe_exists(std::string(kWindowsPipeBaseName) + kRequestPipePart +
-                                    platform::login_name())) {
-      ADD_FAILURE() << "a service from an earlier test still serves the request pipe";
+    if (!end_strays()) {
+      ADD_FAILURE() << "a service that this test cannot end still serves the request pipe";
     }
   }
 }
 
+bool Sandbox::end_strays() {
+  const std::string request =
+      std::string(kWindowsPipeBaseName) + kRequestPipePart + platform::login_name();
+  if (!platform::named_pipe_exists(request)) return true;
+  // Every service of this user serves that one name, whatever its work
+  // directory; under Wine the prefix is this build's own, so its services
+  // and stand-ins are strays of an earlier test program that was killed.
+  for (const std::string& image : {testlib::bin_program("hollin_service"), testlib::gui_program()}) {
+    for (const std::uint32_t pid : testlib::processes_running(image)) {
+      std::fprintf(stderr, "note: ending %u %s, left running by an earlier test\n", pid,
+                   image.c_str());
+      testlib::end_process(pid, 30);
+    }
+  }
+  return poll_until([&] { return !platform::named_pipe_exists(request); }, 10);
+}
 Sandbox::~Sandbox() { stop_all(); }
 
 std::string Sandbox::dir_as_cwd() const {
@@ -168,9 +183,42 @@ platform::Process Sandbox::start_tarnwick(const std::vector<std::string>& args,
   invocation.working_dir = dir();
   invocation.stdout_path = file(tag + ".out");
   invocation.stderr_path = file(tag + ".err");
+  // Under Wine on a loaded machine, creating a process has been seen to fail
+  // now and then for no reason of ours; the client is the test's tool here,
+  // not what it checks, so a failed start is tried again (and noted).
+  constexpr int kAttempts = 3;
   platform::Process process;
-  platform::start_process(invocation, &process);
+  std::string why;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    if (platform::start_process(invocation, &process)) {
+      if (attempt > 1) {
+        std::printf("note: tarnwick (%s) started at attempt %d; before%s\n", tag.c_str(), attempt,
+                    why.c_str());
+      }
+      return process;
+    }
+    why = testlib::last_error_text();
+  }
+  ADD_FAILURE() << "cannot start tarnwick (" << tag << ")" << why;
   return process;
+}
+
+int Sandbox::wait(platform::Process& process, const std::string& what, int seconds) {
+  if (!process.valid()) {
+    ADD_FAILURE() << what << " was never started";
+    return kDidNotEnd;
+  }
+  const std::optional<int> status = testlib::wait_or_end(process, seconds);
+  if (!status) {
+    ADD_FAILURE() << what << " (pid " << process.pid() << ") did not end within " << seconds
+                  << " s; it has been ended";
+    return kDidNotEnd;
+  }
+  return *status;
+}
+
+bool Sandbox::wait_for_exit(std::uint32_t pid, int seconds) {
+  return testlib::wait_for_exit(pid, seconds);
 }
 
 platform::Process Sandbox::start_service(const std::vector<std::string>& args) {
@@ -235,7 +283,13 @@ std::vector<std::string> Sandbox::recorded(const std::string& prefix) const {
 std::vector<std::uint32_t> Sandbox::processes_of_sandbox(const std::string& program) const {
   std::vector<std::uint32_t> pids;
   if constexpr (platform::kWindows) return pids;
-  const std::string marker = "TMPDIR=" + dir() + std::string(1, '\0');
+  // TMPDIR is the sandbox or a directory inside it.
+  const std::string marker = "TMPDIR=" + dir();
+  const auto names_sandbox = [&](const std::string& environment, std::size_t at) {
+    const std::size_t end = at + marker.size();
+    return environment.compare(at, marker.size(), marker) == 0 &&
+           (end == environment.size() || environment[end] == '\0' || environment[end] == '/');
+  };
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     const std::string name = entry.path().filename().string();
@@ -244,10 +298,12 @@ std::vector<std::uint32_t> Sandbox::processes_of_sandbox(const std::string& prog
     const fs::path exe = fs::read_symlink(entry.path() / "exe", link_ec);
     if (link_ec || exe.string() != program) continue;
     const std::string environment = testlib::read_file((entry.path() / "environ").string());
-    if (environment.compare(0, marker.size(), marker) != 0 &&
-        environment.find(std::string(1, '\0') + marker) == std::string::npos) {
-      continue;
+    bool found = names_sandbox(environment, 0);
+    for (std::size_t at = environment.find('\0'); !found && at != std::string::npos;
+         at = environment.find('\0', at + 1)) {
+      found = names_sandbox(environment, at + 1);
     }
+    if (!found) continue;
     pids.push_back(static_cast<std::uint32_t>(std::stoul(name)));
   }
   return pids;
@@ -267,43 +323,56 @@ void Sandbox::note_service() {
 
 void Sandbox::stop_all() {
   note_service();
-  std::vector<std::pair<std::uint32_t, std::string>> ended;
+  // Everything the test started, however indirectly: the test program owns
+  // its descendants (testlib::own_descendants), orphans included. Clients
+  // still running would start new services, so this sweeps until none is
+  // left.
+  testlib::end_descendants(30, false);
+  // Beyond them, whatever of this sandbox runs outside the test's own tree
+  // (should the ownership be unavailable): the services it recorded, the
+  // stand-ins, and on POSIX every service or stand-in with this sandbox as
+  // its temporary directory.
   const std::string service = testlib::bin_program("hollin_service");
   const std::string marlow = testlib::gui_program();
   std::vector<std::uint32_t> services = services_;
   std::vector<std::uint32_t> marlows = marlow_pids();
-  // On POSIX also whatever else the runs left (a service that lost the race
-  // for the lock and may still be starting).
   for (const std::uint32_t pid : processes_of_sandbox(service)) services.push_back(pid);
   for (const std::uint32_t pid : processes_of_sandbox(marlow)) marlows.push_back(pid);
   for (const std::uint32_t pid : services) {
-    if (runs(pid, service) && platform::kill_process(pid)) ended.emplace_back(pid, service);
+    if (runs(pid, service)) testlib::end_process(pid, 30);
   }
   for (const std::uint32_t pid : marlows) {
-    if (runs(pid, marlow) && platform::kill_process(pid)) ended.emplace_back(pid, marlow);
-  }
-  for (const auto& process : ended) {
-    poll_until([&] { return !runs(process.first, process.second); }, 30);
+    if (runs(pid, marlow)) testlib::end_process(pid, 30);
   }
 }
 
-EventPipe::EventPipe(const Sandbox& sandbox) {
+EventPipe::EventPipe(const Sandbox& sandbox) : sandbox_(sandbox) {
   static std::atomic<unsigned> counter{0};
-  const std::string name =
-      platform::kWindows ? "\\\\.\\pipe\\tarnwick_e2e_events_" +
-                               std::to_string(platform::current_pid()) + "_" +
-                               std::to_string(counter++)
-                         : sandbox.file("events");
+  name_ = platform::kWindows ? "\\\\.\\pipe\\tarnwick_e2e_events_" +
+                                   std::to_string(platform::current_pid()) + "_" +
+                                   std::to_string(counter++)
+                             : sandbox.file("events");
   platform::PipeParams params;
   params.direction = platform::PipeDirection::inbound;
   params.max_instances = 1;
   params.notice_stream = true;
-  pipe_ = platform::create_server_pipe(name, params, nullptr);
-  env_ = std::make_unique<testlib::ScopedEnv>("MARLOW_STANDIN_EVENTS", name);
+  pipe_ = platform::create_server_pipe(name_, params, nullptr);
+  env_ = std::make_unique<testlib::ScopedEnv>("MARLOW_STANDIN_EVENTS", name_);
 }
 
-bool EventPipe::accept() {
-  return pipe_ != nullptr && pipe_->connect() != platform::ConnectResult::failed;
+bool EventPipe::accept(int seconds) {
+  if (pipe_ == nullptr) return false;
+  // If no stand-in comes, the test connects to its own pipe to end the wait.
+  std::unique_ptr<platform::ClientPipe> self;
+  testlib::Alarm alarm(seconds, [&] {
+    platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self);
+  });
+  const bool connected = pipe_->connect() != platform::ConnectResult::failed;
+  if (alarm.fired()) {
+    ADD_FAILURE() << "no graphical client connected to the report pipe within " << seconds << " s";
+    return false;
+  }
+  return connected;
 }
 
 std::string EventPipe::next_line() {
@@ -317,11 +386,22 @@ std::string EventPipe::next_line() {
   }
 }
 
-std::string EventPipe::wait_for(const std::string& prefix) {
+std::string EventPipe::wait_for(const std::string& prefix, int seconds) {
   if (pipe_ == nullptr) return std::string();
+  // A stand-in that stays silent is ended, which ends the read.
+  testlib::Alarm alarm(seconds, [&] {
+    for (const std::uint32_t pid : sandbox_.marlow_pids()) testlib::end_process(pid, 30);
+  });
   for (;;) {
     const std::string line = next_line();
-    if (line.empty() || line.compare(0, prefix.size(), prefix) == 0) return line;
+    if (line.empty() || line.compare(0, prefix.size(), prefix) == 0) {
+      if (alarm.fired()) {
+        ADD_FAILURE() << "no \"" << prefix << "\" from the graphical client within " << seconds
+                      << " s; it has been ended";
+        return std::string();
+      }
+      return line;
+    }
   }
 }
 

@@ -1,7 +1,11 @@
 // A sandbox for end-to-end runs of the real programs: a private temporary
 // directory (so a work directory, log files, pid file and, on POSIX, socket
 // paths of its own), a record directory for the marlow stand-in, and the
-// clean-up of every service and graphical client that the runs caused.
+// clean-up of every process that the test started, directly or through the
+// programs (clients, services, graphical clients), whatever happened.
+//
+// Waits are bounded: a client that does not end, a stand-in that does not
+// connect or report fails the test within kWaitSeconds, never hangs it.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +34,18 @@ std::string expected_call(bool merge, const std::string& out_path,
 // The framed request that the stand-in must receive for `call`.
 std::string framed(const std::string& call);
 
+// How long a test waits for anything a run does (a client's end, an event
+// of the stand-in, a service's end) before it fails: ample on a busy machine
+// and under Wine, well inside the per-test limit.
+inline constexpr int kWaitSeconds = 60;
+
 class Sandbox {
  public:
+  // Windows: every service of the user shares the request pipe's name, so a
+  // service that an earlier test left running (a test program that was
+  // killed) would serve this test's clients; it is ended first.
   Sandbox();
-  // Stops every service and stand-in that the sandbox's runs caused.
+  // Ends every process the test started, and waits until they have gone.
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
@@ -62,8 +74,18 @@ class Sandbox {
   // Runs tarnwick in the sandbox directory and waits for it.
   testlib::RunResult tarnwick(const std::vector<std::string>& args);
   // Starts tarnwick in the sandbox directory, output in files named after
-  // `tag`; the caller waits.
+  // `tag`; the caller waits (see wait). An invalid Process when it could not
+  // be started; the test has then failed with the reason.
   platform::Process start_tarnwick(const std::vector<std::string>& args, const std::string& tag);
+  // Waits for a process the test started, at most `seconds`, and returns its
+  // status. If it has not ended by then, the test fails, the process is
+  // ended, and kDidNotEnd is returned.
+  static constexpr int kDidNotEnd = -1000;
+  static int wait(platform::Process& process, const std::string& what,
+                  int seconds = kWaitSeconds);
+  // Waits until process `pid` has ended (any process; on the process itself,
+  // not by polling), at most `seconds`. True when it has.
+  static bool wait_for_exit(std::uint32_t pid, int seconds = kWaitSeconds);
   // Starts hollin_service by hand with `args` (standard output in the file
   // service.out) and returns once its pid file names it.
   platform::Process start_service(const std::vector<std::string>& args);
@@ -88,12 +110,15 @@ class Sandbox {
   // order the stand-ins wrote them (by process, then by number).
   std::vector<std::string> recorded(const std::string& prefix) const;
 
-  // Ends every service and stand-in seen so far, and waits until they are
-  // gone (on Windows all services of a user share one pipe namespace).
+  // Ends every process the test started so far (clients, services,
+  // stand-ins, whoever started them), and waits until they are gone.
   void stop_all();
 
  private:
   void note_service();
+  // Windows: ends every service and stand-in of this build that runs in the
+  // prefix; true when the request pipe is then free.
+  bool end_strays();
 
   testlib::TempDir temp_;
   testlib::ScopedTempDirEnv temp_env_;
@@ -114,15 +139,19 @@ class EventPipe {
   EventPipe& operator=(const EventPipe&) = delete;
 
   bool created() const { return pipe_ != nullptr; }
-  // Blocks until the stand-in has connected.
-  bool accept();
+  // Blocks until the stand-in has connected; false (and the test fails)
+  // when it has not within `seconds`.
+  bool accept(int seconds = kWaitSeconds);
   // Blocks until a line that begins with `prefix` arrives and returns it;
-  // empty text when the stand-in went away first.
-  std::string wait_for(const std::string& prefix);
+  // empty text when the stand-in went away first. When none has come
+  // within `seconds`, the test fails and the sandbox's stand-ins are ended.
+  std::string wait_for(const std::string& prefix, int seconds = kWaitSeconds);
 
  private:
   std::string next_line();
 
+  const Sandbox& sandbox_;
+  std::string name_;
   std::unique_ptr<platform::ServerPipe> pipe_;
   std::unique_ptr<testlib::ScopedEnv> env_;
 };

@@ -42,8 +42,11 @@ TEST(Lifecycle, GraphicalClientGoneEndsTheServiceAndTheNextClientStartsAfresh) {
   box.set_mode("exit");
   testlib::RunResult run = box.tarnwick(args);
   EXPECT_EQ(run.status, testlib::minus_one_status());
-  EXPECT_THAT(box.service_log(), HasSubstr("HOLLIN quit unexpectedly...exiting\n"));
   const std::uint32_t first = box.service_pid();
+  // The client is released as the service ends, which may still be under
+  // way: its end is the event to wait for.
+  EXPECT_TRUE(Sandbox::wait_for_exit(first)) << logs(box);
+  EXPECT_THAT(box.service_log(), HasSubstr("HOLLIN quit unexpectedly...exiting\n"));
   EXPECT_FALSE(Sandbox::is_service(first));
 
   box.set_mode("ok");
@@ -68,11 +71,17 @@ TEST(Lifecycle, GraphicalClientDyingMidRequestReleasesTheWaitingClient) {
   const std::string connected = events.wait_for("connected ");
   ASSERT_FALSE(connected.empty());
   const auto gui = static_cast<std::uint32_t>(std::stoul(connected.substr(10)));
+  // The service started the stand-in, so it has written its pid file.
+  const std::uint32_t service = box.service_pid();
+  ASSERT_TRUE(Sandbox::is_service(service));
 
   ASSERT_TRUE(platform::kill_process(gui));
-  EXPECT_EQ(client.wait(), testlib::minus_one_status());
+  EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status());
+  // The client is released while the service ends; the end itself may come
+  // a moment later, so it is waited for, not assumed.
+  EXPECT_TRUE(Sandbox::wait_for_exit(service)) << logs(box);
   EXPECT_THAT(box.service_log(), HasSubstr("HOLLIN quit unexpectedly...exiting\n"));
-  EXPECT_FALSE(Sandbox::is_service(box.service_pid()));
+  EXPECT_FALSE(Sandbox::is_service(service));
 }
 
 TEST(Lifecycle, ClientKilledMidRequestLeavesTheServiceServing) {
@@ -89,7 +98,7 @@ TEST(Lifecycle, ClientKilledMidRequestLeavesTheServiceServing) {
   const std::uint32_t service = box.service_pid();
 
   ASSERT_TRUE(doomed.kill());
-  doomed.wait();
+  Sandbox::wait(doomed, "the killed client");
   box.open_gate();
   // The reply to the dead client has been handed to the service.
   ASSERT_EQ(events.wait_for("replied "), "replied 1");
@@ -115,14 +124,19 @@ TEST(Lifecycle, ThirtyTwoClientsAtOnceAreAllServed) {
   ASSERT_EQ(events.wait_for("replied "), "replied 1");
 
   box.set_mode("slow");
+  // The sandbox owns every client started here (and what they start), so a
+  // client that cannot be started ends the test without leaving the others
+  // running.
   std::vector<platform::Process> clients;
   for (int i = 0; i < kClients; ++i) {
     clients.push_back(box.start_tarnwick(args, "client" + std::to_string(i)));
-    ASSERT_TRUE(clients.back().valid());
+    ASSERT_TRUE(clients.back().valid()) << "client " << i;
   }
   for (int i = 0; i < kClients; ++i) ASSERT_FALSE(events.wait_for("request ").empty()) << i;
   box.open_gate();
-  for (int i = 0; i < kClients; ++i) EXPECT_EQ(clients[i].wait(), 0) << "client " << i;
+  for (int i = 0; i < kClients; ++i) {
+    EXPECT_EQ(Sandbox::wait(clients[i], "client " + std::to_string(i)), 0) << logs(box);
+  }
   EXPECT_EQ(box.recorded("request-").size(), kClients + 1u);
   EXPECT_EQ(box.marlow_pids().size(), 1u);
   EXPECT_EQ(box.client_log(), "");
@@ -140,9 +154,11 @@ TEST(Lifecycle, TenClientsAtOnceWithoutAServiceLeaveExactlyOne) {
   std::vector<platform::Process> clients;
   for (int i = 0; i < kClients; ++i) {
     clients.push_back(box.start_tarnwick(args, "client" + std::to_string(i)));
-    ASSERT_TRUE(clients.back().valid());
+    ASSERT_TRUE(clients.back().valid()) << "client " << i;
   }
-  for (int i = 0; i < kClients; ++i) EXPECT_EQ(clients[i].wait(), 0) << "client " << i;
+  for (int i = 0; i < kClients; ++i) {
+    EXPECT_EQ(Sandbox::wait(clients[i], "client " + std::to_string(i)), 0) << logs(box);
+  }
   // Services that lost the race for the lock end by themselves; the one that
   // remains is the one the pid file names.
   EXPECT_TRUE(box.wait_for_services_at_most(1));
@@ -172,7 +188,7 @@ TEST(Lifecycle, UnusableTemporaryDirectoryShowsThePromptTool) {
   invocation.stderr_path = temp.file("err");
   platform::Process client;
   ASSERT_TRUE(platform::start_process(invocation, &client));
-  EXPECT_EQ(client.wait(), testlib::minus_one_status());
+  EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status());
   const std::string err = testlib::strip_cr(testlib::read_file(invocation.stderr_path));
   const std::string received = testlib::read_file(prompt_log);
   if constexpr (platform::kWindows) {

@@ -183,15 +183,15 @@ TEST(Relay, DebugServiceServesAGraphicalClientStartedByHand) {
   platform::Process gui;
   ASSERT_TRUE(platform::start_process(invocation, &gui));
 
-  EXPECT_EQ(client.wait(), 0) << box.service_log();
+  EXPECT_EQ(Sandbox::wait(client, "the client"), 0) << box.service_log();
   EXPECT_THAT(box.service_log(),
               HasSubstr("Debug option was passed, HOLLIN will not be launched\n" + name + "\n"));
   EXPECT_EQ(box.recorded("request-").size(), 1u);
 
   service.kill();
-  service.wait();
+  Sandbox::wait(service, "the killed service");
   // The stand-in ends when its wrapper pipe goes.
-  gui.wait();
+  EXPECT_NE(Sandbox::wait(gui, "the graphical client"), Sandbox::kDidNotEnd);
 }
 
 TEST(Relay, ServiceWithoutArgumentsEndsAtTheFirstClient) {
@@ -202,7 +202,7 @@ TEST(Relay, ServiceWithoutArgumentsEndsAtTheFirstClient) {
 
   const testlib::RunResult run = box.tarnwick({box.contributor("a.txt"), box.contributor("b.txt")});
   EXPECT_EQ(run.status, testlib::minus_one_status());
-  EXPECT_EQ(service.wait(), testlib::minus_one_status());
+  EXPECT_EQ(Sandbox::wait(service, "the service"), testlib::minus_one_status());
   EXPECT_THAT(box.service_log(),
               HasSubstr("Path of hollin path is not passed by argv, quitting...\n"));
   EXPECT_TRUE(box.marlow_pids().empty());

@@ -43,7 +43,7 @@ void expect_next_client_served(Sandbox& box, HandServed& served) {
   std::string framed;
   ASSERT_TRUE(served.serve_next(&framed));
   EXPECT_EQ(framed, e2e::framed(served.call()));
-  EXPECT_EQ(next.wait(), 0) << box.service_log();
+  EXPECT_EQ(Sandbox::wait(next, "the next client"), 0) << box.service_log();
 }
 
 TEST(ClientFaults, ClientGoneBeforeWritingIsRelayedAsAnEmptyRequest) {
@@ -122,7 +122,7 @@ TEST(ClientFaults, IgnoredRequestHoldsOnlyItsOwnClient) {
   expect_next_client_served(box, served);
 
   ASSERT_TRUE(ignored.kill());
-  EXPECT_NE(ignored.wait(), 0);
+  EXPECT_NE(Sandbox::wait(ignored, "the killed client"), 0);
 
   std::string framed;
   ASSERT_TRUE(HandGui::serve(parked, faults::reply_with_boolean('1'), &framed));
@@ -158,7 +158,7 @@ TEST(ClientFaults, GraphicalClientAbandoningARequestFailsOnlyThatClient) {
                                          &out),
               platform::OpenStatus::opened);
   }
-  EXPECT_EQ(client.wait(), testlib::minus_one_status());
+  EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status());
   EXPECT_THAT(box.service_log(), HasSubstr("Got an empty response\n"));
 
   expect_next_client_served(box, served);

@@ -27,7 +27,7 @@ TEST(GuiFaults, GraphicalClientKilledWithRequestsPendingReleasesEveryClient) {
   std::vector<platform::Process> clients;
   for (int i = 0; i < kPending; ++i) {
     clients.push_back(box.start_tarnwick(args, "pending" + std::to_string(i)));
-    ASSERT_TRUE(clients.back().valid());
+    ASSERT_TRUE(clients.back().valid()) << "client " << i;
     if (i == 0) {
       ASSERT_TRUE(events.accept());
     }
@@ -43,11 +43,13 @@ TEST(GuiFaults, GraphicalClientKilledWithRequestsPendingReleasesEveryClient) {
 
   ASSERT_TRUE(platform::kill_process(gui));
   for (int i = 0; i < kPending; ++i) {
-    EXPECT_EQ(clients[i].wait(), testlib::minus_one_status()) << "client " << i;
+    EXPECT_EQ(Sandbox::wait(clients[i], "client " + std::to_string(i)),
+              testlib::minus_one_status());
   }
   // Only the service's end can have released them: it has gone, and its
   // message is the last line of its log.
-  EXPECT_TRUE(faults::settle([&] { return !Sandbox::is_service(first_service); }));
+  EXPECT_TRUE(Sandbox::wait_for_exit(first_service));
+  EXPECT_FALSE(Sandbox::is_service(first_service));
   EXPECT_THAT(box.service_log(), testing::EndsWith("HOLLIN quit unexpectedly...exiting\n"));
 
   box.set_mode("ok");

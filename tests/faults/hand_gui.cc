@@ -106,18 +106,19 @@ HandServed::HandServed(e2e::Sandbox& box)
     error_ = "the first request arrived as \"" + framed + "\"";
     return;
   }
-  const int status = first.wait();
+  const int status = e2e::Sandbox::wait(first, "the first client");
   if (status != 0) {
     error_ = "the first client ended with " + std::to_string(status);
     return;
   }
   if constexpr (!platform::kWindows) {
-    // At rest a debug-mode service runs its main thread alone; its
-    // descriptors are counted once the first worker has gone.
+    // At rest a debug-mode service runs its main thread and the thread that
+    // takes the termination signals; its descriptors are counted once the
+    // first worker has gone.
     const std::uint32_t pid = service_.pid();
     // The thread sanitizer's runtime adds a thread of its own once the
     // process has started its first thread.
-    constexpr int kRestThreads = kThreadSanitizer ? 2 : 1;
+    constexpr int kRestThreads = kThreadSanitizer ? 3 : 2;
     if (!settle([&] { return threads(pid) == kRestThreads; })) {
       error_ = "the first relay worker did not end";
       return;
@@ -128,7 +129,7 @@ HandServed::HandServed(e2e::Sandbox& box)
 }
 
 HandServed::~HandServed() {
-  if (service_.kill()) service_.wait();
+  if (service_.kill()) e2e::Sandbox::wait(service_, "the killed service");
 }
 
 std::string HandServed::call() const { return e2e::expected_call(false, "", {a_, b_}, {a_, b_}, ""); }

@@ -43,7 +43,8 @@ TEST(ServiceFaults, ServiceKilledMidRequestFailsItsClientAndTheNextClientStartsA
   ASSERT_TRUE(Sandbox::is_service(killed));
 
   ASSERT_TRUE(platform::kill_process(killed));
-  EXPECT_EQ(pending.wait(), testlib::minus_one_status());
+  EXPECT_EQ(Sandbox::wait(pending, "the pending client"), testlib::minus_one_status());
+  EXPECT_TRUE(Sandbox::wait_for_exit(killed));
   // The graphical client ends when its wrapper pipe goes: its report pipe
   // closes without a further event.
   EXPECT_EQ(events.wait_for("none"), "");
@@ -72,7 +73,7 @@ TEST(ServiceFaults, StaleRequestSocketFileIsReplacedByTheNextService) {
     faults::HandServed served(box);
     ASSERT_EQ(served.setup_error(), "");
     ASSERT_TRUE(served.service().kill());
-    served.service().wait();
+    Sandbox::wait(served.service(), "the killed service");
   }
   ASSERT_TRUE(is_socket_file(request_pipe_name(box)));
   std::error_code ec;

@@ -87,14 +87,15 @@ class GuiMergeOracle : public ::testing::Test {
 
   // git's merged text and conflict count.
   std::pair<std::string, int> git_merge(const std::string& base, const std::string& one,
-                                        const std::string& other) {
+                                        const std::string& other, bool diff3 = true) {
     write("base", base);
     write("one", one);
     write("other", other);
     platform::ProcessSpec invocation;
     invocation.program = "/usr/bin/git";
-    invocation.args = {"merge-file", "-p", "--diff3", "-L", "one", "-L", "base", "-L", "other",
+    invocation.args = {"merge-file", "-p", "-L", "one", "-L", "base", "-L", "other",
                  (dir_ / "one").string(), (dir_ / "base").string(), (dir_ / "other").string()};
+    if (diff3) invocation.args.insert(invocation.args.begin() + 2, "--diff3");
     invocation.stdout_path = (dir_ / "out").string();
     invocation.stderr_path = (dir_ / "err").string();
     platform::Process process;
@@ -106,15 +107,31 @@ class GuiMergeOracle : public ::testing::Test {
     return {text.str(), status};
   }
 
-  // Our merge must give git's text, conflict markers included.
+  // Our merge must give git's text, conflict markers included, in both of
+  // git's styles: without the engine's own rules always, and with them
+  // wherever none of them settled a conflict.
   // Returns whether it did, so that a loop can stop at the first case that does not.
   bool expect_like_git(const std::string& base, const std::string& one, const std::string& other,
                        std::optional<std::size_t> conflicts = std::nullopt) {
     const auto [git_text, git_status] = git_merge(base, one, other);
-    const MergePlan plan = plan_merge({L(base), L(one), L(other)});
+    const auto [git_merged, git_merged_status] = git_merge(base, one, other, false);
+    const MergePlan plan = plan_merge({L(base), L(one), L(other)}, SettleOptions::none());
     const std::string ours = render_with_markers(plan, {"base", "one", "other"});
     EXPECT_EQ(ours, git_text);
     EXPECT_EQ(static_cast<int>(plan.conflicts), git_status);
+    const std::string ours_merged =
+        render_with_markers(plan, {"base", "one", "other"}, MarkerStyle::merge);
+    EXPECT_EQ(ours_merged, git_merged);
+    EXPECT_EQ(static_cast<int>(marked_conflicts(plan, MarkerStyle::merge)), git_merged_status);
+    const MergePlan with_rules = plan_merge({L(base), L(one), L(other)});
+    if (with_rules.settled == 0) {
+      EXPECT_EQ(render_with_markers(with_rules, {"base", "one", "other"}), git_text);
+      EXPECT_EQ(render_with_markers(with_rules, {"base", "one", "other"}, MarkerStyle::merge),
+                git_merged);
+    }
+    const bool agreed = ours_merged == git_merged &&
+                        static_cast<int>(marked_conflicts(plan, MarkerStyle::merge)) ==
+                            git_merged_status;
     if (conflicts) {
       EXPECT_EQ(plan.conflicts, *conflicts);
     }
@@ -123,7 +140,7 @@ class GuiMergeOracle : public ::testing::Test {
     if (merged) {
       EXPECT_EQ(join_lines(*merged), git_text);
     }
-    return ours == git_text && static_cast<int>(plan.conflicts) == git_status &&
+    return agreed && ours == git_text && static_cast<int>(plan.conflicts) == git_status &&
            (!merged || join_lines(*merged) == git_text);
   }
 

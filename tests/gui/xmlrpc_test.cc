@@ -121,6 +121,22 @@ TEST(GuiXmlRpc, ValuesJoinAllTheirTextAndRejectNulReferences) {
   EXPECT_EQ(literal.request.out_path, "/w/&#0;");
 }
 
+// The client sends a carriage return as &#13; (raw, any XML reader would
+// make it a line feed); tab and line feed travel raw. Each comes back as
+// the byte that was sent, and a path made only of such characters stays.
+TEST(GuiXmlRpc, CarriageReturnReferencesAndRawWhiteSpaceReadBackExactly) {
+  const std::string body =
+      "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
+      string_param("/w/out&#13;.txt") + array_of({"a&#13;\n", "\t"}) +
+      array_of({"/w/a&#13;\nb", "/w/&#13;&#13;\n\n"}) + string_param("") +
+      "</params></methodCall>";
+  const ParsedCall c = parse_call(framed(body));
+  ASSERT_TRUE(c.ok) << c.error;
+  EXPECT_EQ(c.request.out_path, "/w/out\r.txt");
+  EXPECT_EQ(c.request.display_names, (std::vector<std::string>{"a\r\n", "\t"}));
+  EXPECT_EQ(c.request.contributors, (std::vector<std::string>{"/w/a\r\nb", "/w/\r\r\n\n"}));
+}
+
 TEST(GuiXmlRpc, FaultRepliesStayWellFormedForAnyMessage) {
   const std::string fault =
       fault_reply(kFaultCannotServe, std::string("cannot read /w/caf\xE9\x01\0.txt \xEF\xBF\xBF", 29));

@@ -205,4 +205,94 @@ TEST_F(ServiceLoop, AFailedConnectGetsAFreshInstanceWithoutLaunching) {
   EXPECT_EQ(sys.jobs.size(), 1u);
 }
 
+// A request's pipes that cannot be made for lack of descriptors are made once
+// relays have given some back: the client is kept, and the wait is logged
+// once per request.
+TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
+  sys.fail = {"hreq1", "instance3"};
+  int shortages = 0;
+  int pauses = 0;
+  sys.hooks.out_of_descriptors = [&] {
+    if (++shortages == 3) sys.fail.erase("hreq1");
+    return true;
+  };
+  sys.hooks.descriptor_pause = [&] { ++pauses; };
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_EQ(pauses, 3);
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "create hreq1"), 4);
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(),
+                       "log Out of descriptors for a request's pipes; waiting for a relay to end"),
+            1);
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(),
+                       "instance1.disconnect"),
+            0);
+  EXPECT_EQ(sys.jobs.size(), 2u);
+
+  // Short of descriptors for the second pipe: the first is given back while
+  // waiting, so that relays in flight can go on, and both are made again.
+  FakeSystem pair;
+  pair.fail = {"hresp1", "instance2"};
+  pair.hooks.out_of_descriptors = [&] {
+    pair.fail.erase("hresp1");
+    return true;
+  };
+  pair.hooks.descriptor_pause = [] {};
+  EXPECT_EQ(run_service(kDebugArgs, pair.hooks), -1);
+  EXPECT_THAT(between(pair.record.journal, "create hreq1", "thread"),
+              ElementsAre("create hreq1", "create hresp1", "hreq1.close",
+                          "log Out of descriptors for a request's pipes; waiting for a relay to end",
+                          "create hreq1", "create hresp1", "wrapper.write"));
+  EXPECT_EQ(pair.jobs.size(), 1u);
+
+  // Any other failure still drops the request at once.
+  FakeSystem other;
+  other.fail = {"hresp1", "instance2"};
+  other.hooks.out_of_descriptors = [] { return false; };
+  other.hooks.descriptor_pause = [] { ADD_FAILURE() << "no pause for other failures"; };
+  EXPECT_EQ(run_service(kDebugArgs, other.hooks), -1);
+  EXPECT_THAT(other.log, ::testing::Contains("Could not create HOLLIN_Response_pipe"));
+  EXPECT_THAT(other.jobs, IsEmpty());
+}
+
+// A request pipe whose name was lost (its socket file removed) is made again,
+// and the service goes on serving through it; no graphical client starts for
+// the loss.
+TEST_F(ServiceLoop, ALostRequestPipeIsMadeAgain) {
+  sys.setup["instance1"] = [](servicetest::FakePipe& p) {
+    p.set_connect_result(platform::ConnectResult::lost);
+  };
+  sys.fail = {"instance3"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  EXPECT_THAT(between(sys.record.journal, "instance1.connect", "instance2.connect"),
+              ElementsAre("instance1.connect",
+                          "log The request pipe " + request_pipe_name("user1") +
+                              " was removed; making it again",
+                          "instance1.close", "create instance2"));
+  EXPECT_EQ(sys.names["instance2"], request_pipe_name("user1"));
+  EXPECT_EQ(sys.jobs.size(), 1u);
+}
+
+// A pipe name that cannot be used ends the service at once with the reason,
+// before it makes anything; when all can, stale pipes are cleared once the
+// pid file is ours, before the request pipe is made.
+TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheLock) {
+  std::vector<std::string> asked;
+  sys.hooks.pipe_name_problem = [&](const std::string& name) {
+    asked.push_back(name);
+    return name == random_pipe_name("1073683426", "user1") ? std::string("too long") : "";
+  };
+  sys.hooks.remove_stale_pipes = [&] { sys.record.journal.push_back("remove stale"); };
+  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), 0);
+  EXPECT_THAT(asked, ElementsAre(request_pipe_name("user1"), random_pipe_name("1073683426", "user1")));
+  EXPECT_THAT(sys.record.journal, ElementsAre("log too long", "log Error in creating HOLLIN pipes\n"));
+
+  FakeSystem fine;
+  fine.hooks.pipe_name_problem = [](const std::string&) { return std::string(); };
+  fine.hooks.remove_stale_pipes = [&] { fine.record.journal.push_back("remove stale"); };
+  fine.fail = {"instance1"};
+  EXPECT_EQ(run_service(kDebugArgs, fine.hooks), -1);
+  EXPECT_THAT(between(fine.record.journal, "create wrapper", "log Could not create launcher request pipe\n"),
+              ElementsAre("create wrapper", "pid file", "remove stale", "create instance1"));
+}
+
 }  // namespace

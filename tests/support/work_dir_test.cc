@@ -100,7 +100,11 @@ TEST(Log, IsEmptiedAtInitAndTakesOneLinePerMessage) {
   EXPECT_EQ(read_file(log), "");
   log_line("abc");
   log_line("Error in creating HOLLIN pipes\n");
-  EXPECT_EQ(read_file(log), "abc" + line_end() + "Error in creating HOLLIN pipes\n" + line_end());
+  log_line("two\nlines");
+  // Every line feed is stored as a text-mode stream stores it (CR LF on
+  // Windows), those inside a message too.
+  EXPECT_EQ(read_file(log), "abc" + line_end() + "Error in creating HOLLIN pipes" + line_end() +
+                                line_end() + "two" + line_end() + "lines" + line_end());
   init_log("hollin_service.log");
   EXPECT_EQ(read_file(log), "");
 }

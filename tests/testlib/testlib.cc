@@ -1,6 +1,7 @@
 #include "tests/testlib/testlib.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -107,6 +108,30 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
   result.out = strip_cr(read_file(invocation.stdout_path));
   result.err = strip_cr(read_file(invocation.stderr_path));
   return result;
+}
+
+Alarm::Alarm(int seconds, std::function<void()> action) {
+  thread_ = std::thread([this, seconds, action = std::move(action)] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (cancelled_.wait_for(lock, std::chrono::seconds(seconds), [&] { return cancel_; })) return;
+    fired_ = true;
+    lock.unlock();
+    action();
+  });
+}
+
+Alarm::~Alarm() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    cancel_ = true;
+  }
+  cancelled_.notify_all();
+  thread_.join();
+}
+
+bool Alarm::fired() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return fired_;
 }
 
 int minus_one_status() { return platform::kWindows ? -1 : 255; }

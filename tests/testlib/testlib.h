@@ -3,7 +3,11 @@
 // output captured in files.
 #pragma once
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/platform.h"
@@ -79,6 +83,27 @@ struct RunResult {
 // program must not hold the capture open).
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::string& working_dir = "");
+
+// Runs `action` on a thread of its own if the object still exists after
+// `seconds`: the way to bound a wait that blocks on something without a
+// time limit (a pipe connect or read), by having `action` release it (end
+// the process at the other end, connect to the pipe). fired() says whether
+// it ran; the destructor cancels it, or waits for it to finish.
+class Alarm {
+ public:
+  Alarm(int seconds, std::function<void()> action);
+  ~Alarm();
+  Alarm(const Alarm&) = delete;
+  Alarm& operator=(const Alarm&) = delete;
+  bool fired();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cancelled_;
+  bool cancel_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
 
 // The exit status of a program that returned -1, as platform::Process::wait
 // reports it on this platform (255 on POSIX, -1 on Windows).

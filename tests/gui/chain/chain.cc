@@ -2,9 +2,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "tests/testlib/processes.h"
 
 namespace chain {
 namespace fs = std::filesystem;
@@ -90,7 +93,14 @@ Outcome Sandbox::run(const std::string& program, const std::vector<std::string>&
     ADD_FAILURE() << "cannot start " << program;
     return outcome;
   }
-  outcome.status = process.wait();
+  // Bounded: a run that hangs fails the test and is ended, well inside the
+  // per-test limit.
+  constexpr int kRunSeconds = 90;
+  const std::optional<int> status = testlib::wait_or_end(process, kRunSeconds);
+  if (!status) {
+    ADD_FAILURE() << program << " did not end within " << kRunSeconds << " s; it has been ended";
+  }
+  outcome.status = status.value_or(-1);
   std::istringstream log(read("script.log"));
   for (std::string line; std::getline(log, line);) outcome.log.push_back(line);
   outcome.out = testlib::read_file(invocation.stdout_path);
@@ -99,6 +109,13 @@ Outcome Sandbox::run(const std::string& program, const std::vector<std::string>&
 }
 
 void Sandbox::stop_all() {
+  // Everything the runs started, however indirectly: the test program owns
+  // its descendants (testlib::own_descendants), so a marlow whose service
+  // has already gone is found as well.
+  testlib::end_descendants(30, false);
+  // Should that ownership be unavailable: the service named by the pid file
+  // runs in a session of its own (it is started with setsid), and
+  // everything in it, marlow included, is the service's.
   const std::string text =
       testlib::read_file(file(platform::login_name() + ".tarnwick/hollin_service.pid"));
   const auto service = static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
@@ -108,14 +125,9 @@ void Sandbox::stop_all() {
     image.erase(mark);
   }
   if (service == 0 || canonical(image) != gui_bin("hollin_service")) return;
-  // The service runs in a session of its own (it is started with setsid),
-  // and everything in it, marlow included, is the service's.
-  for (const std::uint32_t pid : session_members(service)) platform::kill_process(pid);
-  // pidwait (procps) blocks on the processes themselves (pidfd), not on a
-  // timer; it ends with 0, or 1 when nothing of the session was left.
-  const testlib::RunResult waited =
-      testlib::run("/usr/bin/pidwait", {"-s", std::to_string(service)});
-  EXPECT_TRUE(waited.status == 0 || waited.status == 1) << "/usr/bin/pidwait: " << waited.err;
+  for (const std::uint32_t pid : session_members(service)) {
+    EXPECT_TRUE(testlib::end_process(pid, 30)) << "process " << pid << " did not end";
+  }
 }
 
 std::string utf16le(const std::string& utf8) {

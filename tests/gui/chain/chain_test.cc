@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/gui/chain/chain.h"
+#include "tests/testlib/deep_dir.h"
 
 namespace chain {
 namespace {
@@ -17,6 +18,10 @@ const std::string kBase = "one\ntwo\nthree\nfour\nfive\nsix\nseven\n";
 const std::string kMine = "one\ntwo mine\nthree\nFOUR\nfive\nsix mine\nseven\n";
 // Also a clean change: a line added at the end.
 const std::string kTheirs = "one\ntwo theirs\nthree\nfour\nfive\nsix theirs\nseven\neight\n";
+
+// Another side that merges cleanly with kMine, and the result.
+const std::string kClean = "one\ntwo\nthree\nfour\nfive\nsix\nseven\neight\n";
+const std::string kCleanMerge = "one\ntwo mine\nthree\nFOUR\nfive\nsix mine\nseven\neight\n";
 
 // The programs are copies: each finds its installation from its own resolved
 // path, so a link would lead to <build>/root and its stand-in marlow.
@@ -118,6 +123,52 @@ TEST(Chain, WithoutAnyDisplayCleanMergesAreWrittenAndConflictsRefused) {
       {"-out", box.file("conflict.txt"), base, box.file("mine.txt"), box.write("t2.txt", kTheirs)});
   EXPECT_EQ(conflicting.status, testlib::minus_one_status());
   EXPECT_FALSE(testlib::file_exists(box.file("conflict.txt")));
+}
+
+// Names with a carriage return reach marlow as they were typed: the merge
+// goes to exactly that file, not to one with a line feed. A control
+// character that the call cannot carry is the usage error, and no call is
+// made at all.
+TEST(Chain, AnOutputNameWithACarriageReturnNamesThatFile) {
+  Sandbox box(Sandbox::Display::none);
+  box.write("base.txt", kBase);
+  box.write("mine\r.txt", kMine);
+  box.write("theirs.txt", kClean);
+  const Outcome merged =
+      box.tarnwick({"-out", "out\r.txt", "base.txt", "mine\r.txt", "theirs.txt"});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(box.read("out\r.txt"), kCleanMerge);
+  EXPECT_FALSE(testlib::file_exists(box.file("out\n.txt")));
+
+  const Outcome refused =
+      box.tarnwick({"-out", "out\x01.txt", "base.txt", "mine\r.txt", "theirs.txt"});
+  EXPECT_EQ(refused.status, testlib::minus_one_status());
+  EXPECT_NE(refused.err.find("Usage: tarnwick"), std::string::npos) << refused.err;
+  EXPECT_FALSE(testlib::file_exists(box.file("out\x01.txt")));
+  const std::string calls = box.read(platform::login_name() + ".tarnwick/marlow.log");
+  ASSERT_NE(calls.find("RequestHandler."), std::string::npos) << calls;
+  EXPECT_EQ(calls.find("RequestHandler."), calls.rfind("RequestHandler.")) << calls;
+}
+
+// From a current directory longer than the system's path limit, relative
+// names are made absolute against the whole of it (and so cannot be
+// opened): the usage error, never the files those names denote from "/".
+TEST(Chain, FromACurrentDirectoryBeyondThePathLimitNoOtherFileIsUsed) {
+  Sandbox box(Sandbox::Display::none);
+  box.write("base.txt", kBase);
+  box.write("mine.txt", kMine);
+  box.write("theirs.txt", kClean);
+  const std::string from_root = box.dir().substr(1);  // "tmp/..." names them from "/"
+  const testlib::DeepDir deep(box.dir(), 24, std::string(200, 'd'));
+  ASSERT_TRUE(deep.ok());
+  const Outcome run =
+      box.run(gui_bin("tarnwick"),
+              {"-out", from_root + "/out.txt", from_root + "/base.txt", from_root + "/mine.txt",
+               from_root + "/theirs.txt"},
+              ".");
+  EXPECT_EQ(run.status, testlib::minus_one_status());
+  EXPECT_NE(run.err.find("Usage: tarnwick"), std::string::npos) << run.err;
+  EXPECT_FALSE(testlib::file_exists(box.file("out.txt")));
 }
 
 }  // namespace

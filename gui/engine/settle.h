@@ -1,0 +1,71 @@
+// Settling a line conflict of a three-way merge from the structure of the
+// two changes. By default: both sides raised the same version numbers (the
+// higher stays), or one side's change is already in the other side's lines
+// (that side stays). On request, finer rules: the merge redone over words
+// (or characters) of the conflict, settling only when every change of one
+// side stands clear of every change of the other or both made the same
+// change; and one side's change of blanks giving way to the other's change
+// of content.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/text_codec.h"
+
+namespace marlow {
+
+// What settled a conflict; `none` for one left to the user.
+enum class SettleRule {
+  none,
+  whitespace,  // one side changed only spaces, tabs or line ends
+  words,       // the two sides' changes touch different words
+  touching,    // the two sides' changes meet but do not overlap
+  characters,  // the two sides' changes touch different characters
+  contained,   // one side's change is already in the other side's lines
+  versions,    // both sides raised the same version numbers: the higher stays
+  bump,        // one side only changed version numbers: the other side's change stays
+  deletion,    // one side deleted the lines the other changed: they stay deleted
+};
+
+const char* settle_rule_name(SettleRule rule);
+
+// Which rules the engine may use.
+struct SettleOptions {
+  // On by default: the rules that, measured on real merges, settle far
+  // more conflicts as their authors did than otherwise
+  // (docs/merge-quality.md). The finer ones settle about as many
+  // differently as equal, and are there to be asked for.
+  bool whitespace = false;
+  bool words = false;
+  bool touching = false;
+  bool characters = false;
+  bool contained = true;
+  bool versions = true;
+  bool bump = false;
+  // With `versions`: also lists of versioned lines with lines added or removed.
+  bool version_lists = false;
+  bool deletion = false;
+  // Finer rules only where no line holds changes of both sides.
+  bool separate_lines = true;
+
+  static SettleOptions none() {
+    return SettleOptions{false, false, false, false, false, false, false, false, false, true};
+  }
+};
+
+struct Settlement {
+  SettleRule rule = SettleRule::none;
+  std::vector<Line> lines;
+};
+
+// The merged lines of a conflict whose base lines are `base` and whose two
+// sides' lines are `one` and `other`, or nullopt when no allowed rule
+// settles it. The result is made of the three texts' own bytes.
+std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
+                                          const std::vector<Line>& one,
+                                          const std::vector<Line>& other,
+                                          const SettleOptions& options);
+
+}  // namespace marlow
