@@ -91,9 +91,10 @@ bool FindBar::find(bool backwards) {
     note_->setText(tr("Not found"));
     return false;
   }
-  // The view scrolls to the match; the window's other views follow it.
+  // The match in the middle of the view (when the text reaches that far);
+  // the window's other views follow it.
   view_->setTextCursor(found);
-  view_->ensureCursorVisible();
+  view_->centerCursor();
   note_->setText(wrapped ? (backwards ? tr("From the end") : tr("From the start")) : QString());
   return true;
 }
