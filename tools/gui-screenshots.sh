@@ -10,6 +10,8 @@
 # -DTW_BUILD_GUI=ON and built) to build/native, or else the most recently
 # built build/*/gui-root. Runs under `xvfb-run -a` for real X11
 # windows; without xvfb-run it falls back to Qt's offscreen platform.
+# The screen is 1366x768, the smallest the windows are made for, unless
+# TW_SHOTS_SCREEN gives another (e.g. 1920x1080).
 set -eu
 cd "$(dirname "$0")/.."
 outdir=${1:-build/screenshots}
@@ -21,7 +23,7 @@ fi
 
 if [ -z "${TW_SHOTS_INNER:-}" ]; then
   if command -v xvfb-run >/dev/null 2>&1; then
-    TW_SHOTS_INNER=xvfb exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$outdir" "$build"
+    TW_SHOTS_INNER=xvfb exec xvfb-run -a -s "-screen 0 ${TW_SHOTS_SCREEN:-1366x768}x24" "$0" "$outdir" "$build"
   fi
   echo "note: xvfb-run not found; using QT_QPA_PLATFORM=offscreen (fonts and frames may differ)" >&2
   export QT_QPA_PLATFORM=offscreen TW_SHOTS_INNER=offscreen
@@ -74,6 +76,13 @@ file = /var/log/app.log
 rotate = weekly
 keep = 12
 EOF
+mkdir -p "$files/old/src" "$files/new/src"   # two directories to compare
+cp "$files/base.txt" "$files/old/app.conf"
+cp "$files/theirs.txt" "$files/new/app.conf"
+cp "$files/base.txt" "$files/old/src/same.txt"
+cp "$files/base.txt" "$files/new/src/same.txt"
+echo "gone" >"$files/old/src/removed.txt"
+echo "new" >"$files/new/src/added.txt"
 mkdir "$files/unreadable.txt"   # a directory: the client can open it, marlow cannot read it
 
 status=0
@@ -103,8 +112,9 @@ shot compare-3way "next; shot $outdir/compare-3way.png; close" \
 shot merge "shot $outdir/merge-before.png; take 1; shot $outdir/merge-after-one.png; close" \
   -fname "base" -fname "mine" -fname "theirs" -out merged.txt base.txt mine.txt theirs.txt
 shot unreadable "shot $outdir/unreadable-file.png; close" base.txt unreadable.txt
+shot directories "shot $outdir/compare-directories.png; close" old new
 
-for png in compare-2way compare-3way merge-before merge-after-one unreadable-file; do
+for png in compare-2way compare-3way merge-before merge-after-one unreadable-file compare-directories; do
   if [ -s "$outdir/$png.png" ]; then
     echo "$outdir/$png.png"
   else

@@ -5,15 +5,16 @@
 #           Qt 6 Widgets, libgit2 and pugixml; git, whose merge-file the
 #           merge engine's tests use as a reference and whose mergetool and
 #           difftool the end-to-end tests drive; Xvfb for screenshots of real
-#           windows; dpkg-dev, which works out the package's dependencies;
-#           lintian and man-db, which check the .deb and its manual pages
+#           windows and xdotool to drive them with keys and mouse; dpkg-dev,
+#           which works out the package's dependencies; lintian and man-db,
+#           which check the .deb and its manual pages
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
 #           which build the .msi
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
 pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
-  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev xvfb xauth
+  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev xvfb xauth xdotool
   lintian man-db"
 case "$want" in
   native|gui) ;;

@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <memory>
 
 #include "app/compare_window.h"
+#include "app/directory_window.h"
 #include "app/error_window.h"
 #include "app/merge_window.h"
 #include "app/panes.h"
@@ -42,17 +44,29 @@ QWidget* open_window(Preparation& prep, const Finish& finish) {
 }  // namespace
 
 std::string WindowBroker::handle(const std::string& framed) {
+  // Two directories: their comparison, from which files open.
+  if (const ParsedCall call = parse_call(framed); call.ok && is_directory_call(call.request)) {
+    return in_window("compare", [request = call.request](const Finish& finish) {
+      auto* window = new DirectoryWindow(request, finish);
+      attach_environment_script(window);
+      return static_cast<QWidget*>(window);
+    });
+  }
   auto prep = std::make_shared<Preparation>(prepare(framed, automatic_merge_enabled()));
   if (!prep->needs_window && !prep->shows_error) return prep->reply;
+  const char* kind = prep->shows_error                                      ? "error"
+                     : prep->job.request.method == Method::compare_merge ? "merge"
+                                                                           : "compare";
+  return in_window(kind, [prep](const Finish& finish) { return open_window(*prep, finish); });
+}
+
+std::string WindowBroker::in_window(const char* kind, std::function<QWidget*(const Finish&)> make) {
   auto answer = std::make_shared<std::promise<std::string>>();
   std::future<std::string> reply = answer->get_future();
   QMetaObject::invokeMethod(
       this,
-      [this, answer, prep] {
+      [this, answer, kind, make = std::move(make)] {
         ++open_windows_;
-        const char* kind = prep->shows_error ? "error"
-                           : prep->job.request.method == Method::compare_merge ? "merge"
-                                                                               : "compare";
         auto answered = std::make_shared<bool>(false);
         // Called when the window closes (or, failing that, when it is
         // destroyed); only the first answer counts. The log line is written
@@ -68,7 +82,7 @@ std::string WindowBroker::handle(const std::string& framed) {
           answer->set_value(text);
           QMetaObject::invokeMethod(this, [this] { window_closed(); }, Qt::QueuedConnection);
         };
-        QWidget* window = open_window(*prep, finish);
+        QWidget* window = make(finish);
         window->show();
         window->raise();
         window->activateWindow();

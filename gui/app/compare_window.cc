@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -10,14 +11,21 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextLayout>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTextBlock>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 
+#include "app/find_bar.h"
+#include "app/settings.h"
+#include "app/shortcuts_help.h"
+#include "app/window_fit.h"
 #include "engine/diff.h"
 #include "engine/inline_diff.h"
 #include "engine/xmlrpc.h"
@@ -90,8 +98,17 @@ class DifferenceMap : public QWidget {
   int current_ = -1;
 };
 
+// Whether a contributor is no file at all: a path that does not exist, or
+// the null device that stands for the side of an added or deleted file.
+bool is_absent(const std::string& path) {
+  if (path == "/dev/null" || path == "nul" || path == "NUL") return true;
+  std::error_code ec;
+  return !std::filesystem::exists(path, ec);
+}
+
 // "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
-QString file_note(const TextDocument& doc) {
+QString file_note(const TextDocument& doc, bool absent) {
+  if (absent) return CompareWindow::tr("absent: no such file on this side");
   QStringList parts;
   parts << QString::fromLatin1(encoding_name(doc.encoding));
   if (doc.bom) parts << CompareWindow::tr("BOM");
@@ -185,20 +202,35 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   ignore_eol_ = new QCheckBox(tr("Ignore line ends"), this);
   ignore_eol_->setToolTip(tr("Count lines that differ only in their line ends (CRLF, LF, none at "
                              "the end) as equal"));
+  ignore_blanks_ = new QCheckBox(tr("Ignore whitespace"), this);
+  ignore_blanks_->setToolTip(tr("Count lines that differ only in spaces and tabs as equal"));
+  tab_width_ = new QSpinBox(this);
+  tab_width_->setRange(1, 16);
+  tab_width_->setValue(tab_width_preference());
+  tab_width_->setPrefix(tr("Tab width "));
+  tab_width_->setToolTip(tr("How many columns a tab takes in the panes"));
   auto* close_button = new QPushButton(tr("Close"), this);
+  close_button->setDefault(true);
   close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   bar->addWidget(prev_);
   bar->addWidget(next_);
   bar->addSpacing(12);
-  bar->addWidget(status_);
-  bar->addStretch();
+  // The status takes the room there is and never more: no message widens
+  // the window.
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  status_->setMinimumWidth(120);
+  bar->addWidget(status_, 1);
+  bar->addWidget(tab_width_);
+  bar->addWidget(ignore_blanks_);
   bar->addWidget(ignore_eol_);
   bar->addSpacing(12);
+  bar->addWidget(add_shortcuts_help(this));
   bar->addWidget(close_button);
   layout->addLayout(bar);
 
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->setChildrenCollapsible(false);
+  sync_ = new PaneSync(this);
   const std::size_t n = job_.docs.size();
   for (std::size_t i = 0; i < n; ++i) {
     auto* column = new QWidget(splitter);
@@ -211,7 +243,9 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
-    auto* note = new QLabel(file_note(job_.docs[i]), column);
+    const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
+    auto* note = new QLabel(file_note(job_.docs[i], absent), column);
+    if (absent) note->setObjectName(QStringLiteral("absent"));
     note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     QFont small = note->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
@@ -240,12 +274,11 @@ CompareWindow::CompareWindow(Job job, Finish finish)
       column_layout->addLayout(row, 1);
     }
     panes_.push_back(pane);
-    connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { follow(&QPlainTextEdit::verticalScrollBar, value); });
-    connect(pane->horizontalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { follow(&QPlainTextEdit::horizontalScrollBar, value); });
+    sync_->add_aligned(pane);
   }
   layout->addWidget(splitter, 1);
+  find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
+  layout->addWidget(find_bar_);
 
   connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
   connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
@@ -258,14 +291,21 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), -1);
   shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), -1);
   connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
+  connect(ignore_blanks_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_whitespace);
+  connect(tab_width_, &QSpinBox::valueChanged, this, [this](int columns) {
+    set_tab_width_preference(columns);
+    for (DiffPane* pane : panes_) pane->set_tab_width(columns);
+  });
+  ignore_line_ends_ = ignore_line_ends_preference();
+  ignore_whitespace_ = ignore_whitespace_preference();
+  ignore_eol_->setChecked(ignore_line_ends_);
+  ignore_blanks_->setChecked(ignore_whitespace_);
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
   for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
 
-  const QRect screen_area = screen()->availableGeometry();
-  resize(std::min(screen_area.width() * 9 / 10, 160 + 480 * static_cast<int>(n)),
-         std::min(screen_area.height() * 9 / 10, 760));
+  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(n), 860));
   lay_out_rows();
   if (!differences_.empty()) go_to_difference(0);
 }
@@ -284,10 +324,26 @@ void CompareWindow::lay_out_rows() {
 void CompareWindow::set_ignore_line_ends(bool ignore) {
   if (ignore == ignore_line_ends_) return;
   ignore_line_ends_ = ignore;
+  set_ignore_line_ends_preference(ignore);
   {
     const QSignalBlocker quiet(ignore_eol_);
     ignore_eol_->setChecked(ignore);
   }
+  relayout_near_current();
+}
+
+void CompareWindow::set_ignore_whitespace(bool ignore) {
+  if (ignore == ignore_whitespace_) return;
+  ignore_whitespace_ = ignore;
+  set_ignore_whitespace_preference(ignore);
+  {
+    const QSignalBlocker quiet(ignore_blanks_);
+    ignore_blanks_->setChecked(ignore);
+  }
+  relayout_near_current();
+}
+
+void CompareWindow::relayout_near_current() {
   // Stay near the place in view: the first difference that ends after the
   // current one's start (or after the top row when there was none).
   const int from = current_ >= 0 ? differences_[static_cast<std::size_t>(current_)].first
@@ -304,6 +360,16 @@ void CompareWindow::set_ignore_line_ends(bool ignore) {
   go_to_difference(next);
 }
 
+void CompareWindow::keyPressEvent(QKeyEvent* event) {
+  // Enter anywhere no control takes it is the default button's: Close.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 CompareWindow::~CompareWindow() {
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(true));
@@ -313,7 +379,17 @@ void CompareWindow::fill_panes() {
   std::vector<std::vector<Line>> texts;
   texts.reserve(job_.docs.size());
   for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  const RowAlignment rows = align_rows(texts, AlignOptions{.ignore_line_ends = ignore_line_ends_});
+  // Ignoring whitespace aligns lines with their blanks taken out; the rows
+  // index the lines as they are, which the panes show.
+  std::vector<std::vector<Line>> compared;
+  if (ignore_whitespace_) {
+    compared = texts;
+    for (std::vector<Line>& text : compared) {
+      for (Line& line : text) std::erase_if(line.text, [](char c) { return c == ' ' || c == '\t'; });
+    }
+  }
+  const RowAlignment rows = align_rows(ignore_whitespace_ ? compared : texts,
+                                       AlignOptions{.ignore_line_ends = ignore_line_ends_});
   differences_.clear();
   const std::size_t n = texts.size();
 
@@ -353,34 +429,35 @@ void CompareWindow::fill_panes() {
     }
     panes_[s]->set_rows(text, std::move(numbers), backgrounds, marks[s], kChangedText);
   }
-}
-
-void CompareWindow::follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value) {
-  if (following_) return;
-  following_ = true;
-  for (DiffPane* pane : panes_) (pane->*bar)()->setValue(value);
-  following_ = false;
+  marks_ = std::move(marks);
 }
 
 void CompareWindow::go_to_difference(int index) {
   if (index < 0 || index >= difference_count()) return;
   current_ = index;
   const auto [first, end] = differences_[static_cast<std::size_t>(index)];
-  following_ = true;
   for (DiffPane* pane : panes_) {
-    pane->setTextCursor(QTextCursor(pane->document()->findBlockByNumber(first)));
+    sync_->put_cursor(pane, first);
     pane->set_current_rows(first, end);
   }
-  following_ = false;
   // The whole difference in the middle when it fits, else its start near
   // the top (rows are one line each: the scroll value is the top row).
   DiffPane* lead = panes_.front();
   const int visible = std::max(1, lead->viewport()->height() / lead->fontMetrics().lineSpacing());
   const int span = end - first;
   const int top = span + 4 >= visible ? first - 2 : first - (visible - span) / 2;
-  lead->verticalScrollBar()->setValue(std::max(0, top));
-  follow(&QPlainTextEdit::verticalScrollBar, lead->verticalScrollBar()->value());
-  follow(&QPlainTextEdit::horizontalScrollBar, 0);
+  sync_->set_top_row(std::max(0, top));
+  // Sideways, the first changed character of the difference in any pane
+  // (a whole changed row starts at its left edge).
+  int x = -1;
+  for (std::size_t s = 0; s < panes_.size() && s < marks_.size(); ++s) {
+    for (const CharMark& mark : marks_[s]) {
+      if (mark.row < first || mark.row >= end) continue;
+      const int at = panes_[s]->column_x(mark.row, mark.start);
+      if (at >= 0 && (x < 0 || at < x)) x = at;
+    }
+  }
+  sync_->set_left(lead->left_to_show(std::max(0, x)));
   show_status();
 }
 
@@ -392,8 +469,9 @@ void CompareWindow::show_status() {
     return true;
   };
   if (differences_.empty()) {
-    status_->setText(ignore_line_ends_ && !same_lines() ? tr("The texts differ only in their line ends")
-                                                        : tr("The texts are identical"));
+    status_->setText(same_lines() ? tr("The texts are identical")
+                     : ignore_whitespace_ ? tr("The texts differ only in what is ignored")
+                                          : tr("The texts differ only in their line ends"));
   } else if (current_ < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));

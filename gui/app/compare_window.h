@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/finish.h"
+#include "app/pane_sync.h"
 #include "app/panes.h"
 #include "serve/serve.h"
 
@@ -15,15 +16,19 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QScrollBar;
+class QSpinBox;
 
 namespace marlow {
+
+class FindBar;
 
 // One pane per contributor under its display name, rows aligned against
 // contributor 0 with blank fillers, changed lines and the changed characters
 // in them highlighted against contributor 0, scrolling shared by all panes,
 // next/previous difference, the current one framed in every pane. Lines
-// that differ only in their line ends may count as equal. Closing (the Close
-// button, Ctrl+W, Escape, or the window's own close) answers 1.
+// that differ only in their line ends, or only in blanks, may count as equal
+// (remembered for the next window). Closing (the Close button, the default:
+// Enter; Ctrl+W, Escape, or the window's own close) answers 1.
 class CompareWindow : public QWidget {
   Q_OBJECT
  public:
@@ -37,18 +42,27 @@ class CompareWindow : public QWidget {
   // Shows difference `index` (0-based) in every pane; out of range: no change.
   void go_to_difference(int index);
   // Lays the panes out again with lines that differ only in their line ends
-  // counted as equal (or not); the same as the check box.
+  // counted as equal (or not); the same as the check box, and kept as the
+  // preference for the next window.
   void set_ignore_line_ends(bool ignore);
   bool ignore_line_ends() const { return ignore_line_ends_; }
+  // Lays the panes out again with lines that differ only in blanks (spaces
+  // and tabs, anywhere in the line) counted as equal (or not).
+  void set_ignore_whitespace(bool ignore);
+  bool ignore_whitespace() const { return ignore_whitespace_; }
+  // What keeps the panes in step (scrolling, zoom).
+  PaneSync* sync() const { return sync_; }
+  FindBar* find_bar() const { return find_bar_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void fill_panes();
   void lay_out_rows();
-  void follow(QScrollBar* (QPlainTextEdit::*bar)() const, int value);
+  void relayout_near_current();
   void show_status();
 
   Job job_;
@@ -58,11 +72,16 @@ class CompareWindow : public QWidget {
   QPushButton* prev_ = nullptr;
   QPushButton* next_ = nullptr;
   QCheckBox* ignore_eol_ = nullptr;
+  QCheckBox* ignore_blanks_ = nullptr;
+  QSpinBox* tab_width_ = nullptr;
   QWidget* map_ = nullptr;  // the overview of all differences
   std::vector<std::pair<int, int>> differences_;  // rows [first, end) of each difference
   int current_ = -1;
   bool ignore_line_ends_ = false;
-  bool following_ = false;  // while panes are scrolled to follow one another
+  bool ignore_whitespace_ = false;
+  PaneSync* sync_ = nullptr;
+  FindBar* find_bar_ = nullptr;
+  std::vector<std::vector<CharMark>> marks_;  // per pane, as filled
   bool shown_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,8 +17,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/find_bar.h"
 #include "app/panes.h"
 #include "app/settings.h"
+#include "app/shortcuts_help.h"
+#include "app/window_fit.h"
 #include "engine/xmlrpc.h"
 
 namespace marlow {
@@ -54,23 +58,29 @@ QString file_part(const std::string& name) {
   return q(part.empty() ? name : part);
 }
 
+// Row `row` of one set of region rows as the same place in another: the
+// same region, the same offset into it as far as the other has rows.
+template <typename Rows>
+int map_row(const std::vector<Rows>& from, const std::vector<Rows>& to, int row) {
+  if (from.empty() || to.size() != from.size()) return 0;
+  auto after = std::upper_bound(from.begin(), from.end(), row,
+                                [](int r, const Rows& rows) { return r < rows.first; });
+  const std::size_t region = after == from.begin() ? 0 : static_cast<std::size_t>(after - from.begin()) - 1;
+  const int offset = std::max(0, row - from[region].first);
+  return to[region].first + std::min(offset, std::max(0, to[region].count - 1));
+}
+
 int visible_rows(QPlainTextEdit* edit) {
   const int spacing = std::max(1, edit->fontMetrics().lineSpacing());
   return std::max(1, edit->viewport()->height() / spacing);
 }
 
-// Puts the cursor on `first` and scrolls so that rows [first, first+count)
-// are in the middle of the view, or start near its top when they do not fit.
-void scroll_to_rows(QPlainTextEdit* edit, int first, int count) {
-  const QTextBlock block = edit->document()->findBlockByNumber(first);
-  if (block.isValid()) {
-    QTextCursor cursor(block);
-    edit->setTextCursor(cursor);
-  }
+// The top row to give a view so that rows [first, first+count) are in its
+// middle, or start near its top when they do not fit.
+int top_for_rows(QPlainTextEdit* edit, int first, int count) {
   const int room = visible_rows(edit);
   const int margin = count < room ? (room - count) / 2 : std::min(2, room / 4);
-  edit->verticalScrollBar()->setValue(std::max(0, first - margin));
-  edit->horizontalScrollBar()->setValue(0);
+  return std::max(0, first - margin);
 }
 
 QPlainTextEdit* make_editor(QWidget* parent) {
@@ -197,15 +207,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     });
   }
   // Every pane has the same rows, so one scroll position fits them all.
-  for (QPlainTextEdit* from : panes_) {
-    for (QPlainTextEdit* to : panes_) {
-      if (from == to) continue;
-      connect(from->verticalScrollBar(), &QScrollBar::valueChanged, to->verticalScrollBar(),
-              &QScrollBar::setValue);
-      connect(from->horizontalScrollBar(), &QScrollBar::valueChanged, to->horizontalScrollBar(),
-              &QScrollBar::setValue);
-    }
-  }
+  sync_ = new PaneSync(this);
+  for (QPlainTextEdit* pane : panes_) sync_->add_aligned(pane);
 
   // The merged text so far, and the editor for the current conflict.
   auto* result_area = new QSplitter(Qt::Horizontal, splitter);
@@ -218,6 +221,10 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   connect(result_view_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
     if (!moving_) row_clicked(result_rows_, result_view_->textCursor().blockNumber(), true);
   });
+  // The result follows the panes region by region, and they it.
+  sync_->set_mapped(
+      result_view_, [this](int row) { return map_row(pane_rows_, result_rows_, row); },
+      [this](int row) { return map_row(result_rows_, pane_rows_, row); });
   auto* edit_area = new QWidget(result_area);
   auto* edit_layout = new QVBoxLayout(edit_area);
   edit_layout->setContentsMargins(0, 0, 0, 0);
@@ -235,6 +242,10 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   splitter->setStretchFactor(1, 2);
   splitter->setChildrenCollapsible(false);
   layout->addWidget(splitter, 1);
+  std::vector<QPlainTextEdit*> searched = panes_;
+  searched.push_back(result_view_);
+  find_bar_ = new FindBar(this, searched);
+  layout->addWidget(find_bar_);
   connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
     if (!updating_) edit_result(typed_text(editor_));
   });
@@ -254,11 +265,17 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   save_button_ = new QPushButton(tr("Save"), this);
   save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
   save_close_button_ = new QPushButton(tr("Save and close"), this);
+  save_close_button_->setDefault(true);
+  save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
   auto* close_button = new QPushButton(tr("Close"), this);
   close_button->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
   actions->addWidget(automatic_box_);
-  actions->addStretch();
-  actions->addWidget(message_);
+  // Messages word-wrap in the room left of the buttons: none widens the window.
+  message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  message_->setWordWrap(true);
+  message_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  actions->addWidget(message_, 1);
+  actions->addWidget(add_shortcuts_help(this));
   actions->addWidget(save_button_);
   actions->addWidget(save_close_button_);
   actions->addWidget(close_button);
@@ -289,7 +306,9 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), prev);
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), prev);
   shortcut(QKeySequence::Save, [this] { save(); });
-  shortcut(QKeySequence::Close, [this] { close(); });
+  // Ctrl+W on every platform, as the tool tip says (the standard Close
+  // keys are only Ctrl+F4 on some).
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
     shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
@@ -310,7 +329,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     save_close_button_->setDefault(true);
     save_close_button_->setFocus();
   }
-  resize(1200, 800);
+  fit_to_screen(this, QStringLiteral("merge"), QSize(1400, 950));
   refresh(true, true);
 }
 
@@ -355,6 +374,48 @@ std::size_t MergeWindow::conflict_of_region(std::size_t region) const {
 int MergeWindow::pane_row_of_conflict(std::size_t conflict) const {
   if (conflict >= conflict_regions_.size()) return -1;
   return pane_rows_[conflict_regions_[conflict]].first;
+}
+
+int MergeWindow::result_row_of_conflict(std::size_t conflict) const {
+  if (conflict >= conflict_regions_.size()) return -1;
+  return result_rows_[conflict_regions_[conflict]].first;
+}
+
+int MergeWindow::change_x() const {
+  if (conflict_regions_.empty()) return 0;
+  const std::size_t r = conflict_regions_[current_];
+  const Region& region = plan_.regions[r];
+  // The leftmost column where the sides' lines part, over the conflict's
+  // rows; a row some side lacks differs from its start.
+  int x = -1;
+  for (int i = 0; i < pane_rows_[r].count; ++i) {
+    std::size_t same = std::string::npos;
+    const std::string* first = nullptr;
+    for (const std::vector<Line>& side : region.sides) {
+      if (static_cast<std::size_t>(i) >= side.size()) {
+        same = 0;
+        break;
+      }
+      const std::string& text = side[static_cast<std::size_t>(i)].text;
+      if (first == nullptr) {
+        first = &text;
+        continue;
+      }
+      std::size_t n = 0;
+      while (n < text.size() && n < first->size() && text[n] == (*first)[n]) ++n;
+      if (n == text.size() && n == first->size()) continue;
+      same = std::min(same, n);
+    }
+    if (same == std::string::npos || first == nullptr) continue;
+    // Back to the start of the character, then counted in UTF-16 units.
+    while (same > 0 && same < first->size() && (static_cast<unsigned char>((*first)[same]) & 0xC0) == 0x80) {
+      --same;
+    }
+    const int column = static_cast<int>(q(first->substr(0, same)).size());
+    const int at = static_cast<DiffPane*>(panes_.front())->column_x(pane_rows_[r].first + i, column);
+    if (at >= 0 && (x < 0 || at < x)) x = at;
+  }
+  return std::max(0, x);
 }
 
 void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_result) {
@@ -541,7 +602,8 @@ void MergeWindow::decorate_result_view(bool scroll) {
   highlight_rows(result_view_, colours);
   if (scroll && !conflict_regions_.empty()) {
     const Rows rows = result_rows_[conflict_regions_[current_]];
-    scroll_to_rows(result_view_, rows.first, std::max(1, rows.count));
+    sync_->put_cursor(result_view_, rows.first);
+    sync_->place_mapped(top_for_rows(result_view_, rows.first, std::max(1, rows.count)));
   }
 }
 
@@ -574,7 +636,9 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   save_close_button_->setEnabled(open == 0);
   if (scroll_panes && !conflict_regions_.empty()) {
     const Rows rows = pane_rows_[conflict_regions_[current_]];
-    for (QPlainTextEdit* pane : panes_) scroll_to_rows(pane, rows.first, rows.count);
+    for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, rows.first);
+    sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
+    sync_->set_left(static_cast<DiffPane*>(panes_.front())->left_to_show(change_x()));
   }
   moving_ = false;
 }
@@ -744,6 +808,25 @@ bool MergeWindow::ask_before_closing() {
     default:
       return false;
   }
+}
+
+void MergeWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // Place the first conflict again now that the views have their size, so
+  // that it opens with context above it.
+  if (!shown_) update_views(true, true);
+  shown_ = true;
+}
+
+void MergeWindow::keyPressEvent(QKeyEvent* event) {
+  // Enter where no control takes it (the panes, the buttons) is the
+  // default button's: Save and close.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    if (save_close_button_->isEnabled()) save_close_button_->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void MergeWindow::closeEvent(QCloseEvent* event) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/finish.h"
+#include "app/pane_sync.h"
 #include "serve/serve.h"
 
 class QCheckBox;
@@ -17,6 +18,8 @@ class QLabel;
 class QPushButton;
 
 namespace marlow {
+
+class FindBar;
 
 // The base (when there is one) and the contributors side by side with
 // blank filler rows, conflicts and clean changes coloured, the current
@@ -69,9 +72,16 @@ class MergeWindow : public QWidget {
   QCheckBox* automatic_merge_box() const { return automatic_box_; }
   // The first row of a conflict in the panes (all panes align row by row).
   int pane_row_of_conflict(std::size_t conflict) const;
+  // The first row of a region's rows in the result view.
+  int result_row_of_conflict(std::size_t conflict) const;
+  // What keeps the panes and the result in step (scrolling, zoom).
+  PaneSync* sync() const { return sync_; }
+  FindBar* find_bar() const { return find_bar_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   struct Rows {
@@ -99,6 +109,8 @@ class MergeWindow : public QWidget {
   bool ask_before_closing();
   std::vector<Line> lines_from_editor(const QString& text) const;
   std::size_t conflict_of_region(std::size_t region) const;
+  // The current conflict's first differing column: its pane row and x.
+  int change_x() const;
 
   Job job_;
   Finish finish_;
@@ -128,6 +140,9 @@ class MergeWindow : public QWidget {
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
   QLabel* automatic_note_ = nullptr;
+  PaneSync* sync_ = nullptr;
+  FindBar* find_bar_ = nullptr;
+  bool shown_ = false;
 };
 
 }  // namespace marlow

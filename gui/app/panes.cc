@@ -4,8 +4,13 @@
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
+#include <algorithm>
+
+#include "app/settings.h"
 
 namespace marlow {
 
@@ -63,6 +68,7 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   font.setStyleHint(QFont::TypeWriter);
   setFont(font);
   gutter_ = new Gutter(this);
+  set_tab_width(tab_width_preference());
   connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
     if (dy != 0) {
       gutter_->scroll(0, dy);
@@ -84,6 +90,9 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   doc->setUndoRedoEnabled(false);
   doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
   doc->setDefaultFont(font());
+  QTextOption option = doc->defaultTextOption();
+  option.setTabStopDistance(tabStopDistance());
+  doc->setDefaultTextOption(option);
   doc->setPlainText(text);
   QTextCursor cursor(doc);
   cursor.beginEditBlock();
@@ -170,6 +179,47 @@ void DiffPane::place_gutter() {
 void DiffPane::resizeEvent(QResizeEvent* event) {
   QPlainTextEdit::resizeEvent(event);
   place_gutter();
+}
+
+void DiffPane::changeEvent(QEvent* event) {
+  QPlainTextEdit::changeEvent(event);
+  // A zoom changes the digits' width.
+  if (event->type() == QEvent::FontChange && gutter_ != nullptr) {
+    place_gutter();
+    set_tab_width(tab_columns_);
+  }
+}
+
+void DiffPane::set_tab_width(int columns) {
+  tab_columns_ = std::clamp(columns, 1, 16);
+  setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QLatin1Char(' ')) * tab_columns_);
+}
+
+int DiffPane::column_x(int row, int column) const {
+  const QTextBlock block = document()->findBlockByNumber(row);
+  if (!block.isValid()) return -1;
+  // A layout of its own: the view lays out only the rows it has shown.
+  QTextLayout layout(block.text(), document()->defaultFont());
+  QTextOption option = document()->defaultTextOption();
+  option.setWrapMode(QTextOption::NoWrap);
+  layout.setTextOption(option);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  layout.endLayout();
+  if (!line.isValid()) return -1;
+  const int at = std::clamp(column, 0, static_cast<int>(block.text().size()));
+  return static_cast<int>(line.cursorToX(at) + document()->documentMargin());
+}
+
+int DiffPane::left_to_show(int x) const {
+  const int now = horizontalScrollBar()->value();
+  const int width = viewport()->width();
+  const int room = std::min(width / 4, fontMetrics().horizontalAdvance(QLatin1Char('m')) * 8);
+  if (x - room >= now && x + room <= now + width) return now;
+  // From the left edge when that shows it; else with a third of the width
+  // to its left, so the change and what follows it are in view.
+  if (x + room <= width) return 0;
+  return std::max(0, x - width / 3);
 }
 
 void DiffPane::paint_gutter(QPaintEvent* event) {

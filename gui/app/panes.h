@@ -73,9 +73,19 @@ class DiffPane : public QPlainTextEdit {
   std::pair<int, int> current_rows() const { return {current_first_, current_end_}; }
   int line_number(int row) const;
   int gutter_width() const;
+  // Tabs are `columns` character widths apart (the preference unless set).
+  void set_tab_width(int columns);
+  int tab_width() const { return tab_columns_; }
+  // The x of column `column` (UTF-16 units) of row `row` in the document,
+  // -1 when there is no such row.
+  int column_x(int row, int column) const;
+  // Scrolls sideways only as far as needed to show x in the text (with room
+  // on either side); returns the new horizontal scroll value.
+  int left_to_show(int x) const;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
@@ -89,6 +99,7 @@ class DiffPane : public QPlainTextEdit {
   int largest_number_ = 1;
   int current_first_ = -1;
   int current_end_ = -1;
+  int tab_columns_ = 8;
 };
 
 }  // namespace marlow

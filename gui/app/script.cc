@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/compare_window.h"
+#include "app/directory_window.h"
 #include "app/error_window.h"
 #include "app/merge_window.h"
 #include "support/platform.h"
@@ -48,6 +49,12 @@ ScriptRunner* ScriptRunner::attach(MergeWindow* window, std::size_t contributors
   auto* runner = new ScriptRunner(window, std::move(script));
   runner->merge_ = window;
   runner->contributors_ = contributors;
+  return runner;
+}
+
+ScriptRunner* ScriptRunner::attach(DirectoryWindow* window, Script script) {
+  auto* runner = new ScriptRunner(window, std::move(script));
+  runner->directory_ = window;
   return runner;
 }
 
@@ -178,6 +185,11 @@ void attach_environment_script(CompareWindow* window) {
 void attach_environment_script(MergeWindow* window, std::size_t contributors) {
   Script script;
   if (environment_script(&script)) ScriptRunner::attach(window, contributors, std::move(script));
+}
+
+void attach_environment_script(DirectoryWindow* window) {
+  Script script;
+  if (environment_script(&script)) ScriptRunner::attach(window, std::move(script));
 }
 
 void attach_environment_script(ErrorWindow* window) {

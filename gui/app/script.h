@@ -16,6 +16,7 @@
 namespace marlow {
 
 class CompareWindow;
+class DirectoryWindow;
 class ErrorWindow;
 class MergeWindow;
 
@@ -28,6 +29,8 @@ class ScriptRunner : public QObject {
   static ScriptRunner* attach(CompareWindow* window, Script script);
   static ScriptRunner* attach(MergeWindow* window, std::size_t contributors, Script script);
   static ScriptRunner* attach(ErrorWindow* window, Script script);
+  // A directory comparison knows shot and close.
+  static ScriptRunner* attach(DirectoryWindow* window, Script script);
 
  signals:
   // Emitted when the script has run to its end or stopped, right before the
@@ -49,6 +52,7 @@ class ScriptRunner : public QObject {
   CompareWindow* compare_ = nullptr;
   MergeWindow* merge_ = nullptr;
   ErrorWindow* error_ = nullptr;
+  DirectoryWindow* directory_ = nullptr;
   std::size_t contributors_ = 0;
   Script script_;
   std::size_t next_ = 0;
@@ -60,5 +64,6 @@ class ScriptRunner : public QObject {
 void attach_environment_script(CompareWindow* window);
 void attach_environment_script(MergeWindow* window, std::size_t contributors);
 void attach_environment_script(ErrorWindow* window);
+void attach_environment_script(DirectoryWindow* window);
 
 }  // namespace marlow

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <QSettings>
+#include <algorithm>
 #include <string>
 
 #include "support/platform.h"
@@ -9,6 +10,8 @@ namespace marlow {
 namespace {
 
 constexpr const char* kAutomaticKey = "merge/automatic";
+constexpr const char* kIgnoreLineEndsKey = "compare/ignore_line_ends";
+constexpr const char* kIgnoreWhitespaceKey = "compare/ignore_whitespace";
 
 QSettings settings() { return QSettings(QStringLiteral("Brightdesk"), QStringLiteral("marlow")); }
 
@@ -23,5 +26,35 @@ bool automatic_merge_enabled() {
   if (!forced.empty()) return forced != "0";
   return automatic_merge_preference();
 }
+
+}  // namespace marlow
+
+namespace marlow {
+
+QSize window_size_preference(const QString& window) {
+  return settings().value(QStringLiteral("windows/%1_size").arg(window)).toSize();
+}
+
+void set_window_size_preference(const QString& window, QSize size) {
+  settings().setValue(QStringLiteral("windows/%1_size").arg(window), size);
+}
+
+int tab_width_preference() {
+  bool ok = false;
+  const int columns = settings().value(QStringLiteral("view/tab_width"), 8).toInt(&ok);
+  return ok && columns >= 1 && columns <= 16 ? columns : 8;
+}
+
+void set_tab_width_preference(int columns) {
+  settings().setValue(QStringLiteral("view/tab_width"), std::clamp(columns, 1, 16));
+}
+
+bool ignore_line_ends_preference() { return settings().value(kIgnoreLineEndsKey, false).toBool(); }
+
+void set_ignore_line_ends_preference(bool on) { settings().setValue(kIgnoreLineEndsKey, on); }
+
+bool ignore_whitespace_preference() { return settings().value(kIgnoreWhitespaceKey, false).toBool(); }
+
+void set_ignore_whitespace_preference(bool on) { settings().setValue(kIgnoreWhitespaceKey, on); }
 
 }  // namespace marlow

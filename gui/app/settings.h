@@ -2,6 +2,9 @@
 // application "marlow"; on Linux ~/.config/Brightdesk/marlow.conf).
 #pragma once
 
+#include <QSize>
+#include <QString>
+
 namespace marlow {
 
 // The saved preference: write a merge without conflicts at once, without a
@@ -13,5 +16,20 @@ void set_automatic_merge_preference(bool on);
 // when it is set and not empty ("0" turns it off, anything else on), else
 // the saved preference.
 bool automatic_merge_enabled();
+
+// The size the user last gave a kind of window ("compare", "merge");
+// invalid when none was kept.
+QSize window_size_preference(const QString& window);
+void set_window_size_preference(const QString& window, QSize size);
+
+// Whether lines that differ only in their line ends, or only in blanks,
+// count as equal in the windows.
+bool ignore_line_ends_preference();
+void set_ignore_line_ends_preference(bool on);
+bool ignore_whitespace_preference();
+// How many columns a tab takes in the panes (1 to 16; 8 unless set).
+int tab_width_preference();
+void set_tab_width_preference(int columns);
+void set_ignore_whitespace_preference(bool on);
 
 }  // namespace marlow

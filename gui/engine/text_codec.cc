@@ -1,5 +1,6 @@
 #include "engine/text_codec.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace marlow {
@@ -112,30 +113,80 @@ bool starts_with(const std::string& s, const std::string& prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// "line L, column C": where the end of `utf8` (the text read so far)
+// stands, both counted from 1, columns in characters.
+std::string position_after(const std::string& utf8) {
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (const char ch : utf8) {
+    if (ch == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::string hex_code_point(char32_t c) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (int shift = 20; shift >= 0; shift -= 4) hex += digits[(c >> shift) & 0xF];
+  // At least four digits, as the form goes.
+  return "U+" + hex.substr(std::min(hex.find_first_not_of('0'), hex.size() - 4));
+}
+
+// Where the first byte that is not valid UTF-8 stands, for a message; the
+// text must hold one.
+std::string utf8_fault_position(const std::string& bytes, std::size_t skipped) {
+  std::size_t pos = 0;
+  char32_t c = 0;
+  while (pos < bytes.size()) {
+    const std::size_t at = pos;
+    if (!next_utf8(bytes, &pos, &c)) {
+      return position_after(bytes.substr(0, at)) + " (byte " + std::to_string(at + skipped + 1) + ")";
+    }
+  }
+  return "its end";
+}
+
 // Decodes UTF-16 or UTF-32 (no mark) into UTF-8.
-bool decode_units(const std::string& s, Encoding e, std::string* out, std::string* error) {
+// Errors name the line and column (and the byte, from 1 in the file, after
+// `skipped` bytes of mark) where the text stops being valid.
+bool decode_units(const std::string& s, Encoding e, std::size_t skipped, std::string* out,
+                  std::string* error) {
   const std::size_t width = unit_width(e);
   const bool big = big_endian(e);
+  const auto where = [&](std::size_t at) {
+    return " at " + position_after(*out) + " (byte " + std::to_string(at + skipped + 1) + ")";
+  };
   if (s.size() % width != 0) {
     *error = "the length is not a whole number of " + std::to_string(width) + "-byte units";
+    // Where the text stops: every whole unit before the last part of one.
+    std::string whole;
+    if (decode_units(s.substr(0, s.size() - s.size() % width), e, skipped, &whole, error)) {
+      *error = "the length is not a whole number of " + std::to_string(width) +
+               "-byte units: a part of one ends the text at " + position_after(whole);
+    }
     return false;
   }
   for (std::size_t at = 0; at < s.size(); at += width) {
     char32_t c = read_unit(s, at, width, big);
     if (width == 2 && c >= 0xD800 && c <= 0xDBFF) {
       if (at + 2 >= s.size()) {
-        *error = "a high surrogate ends the text";
+        *error = "a high surrogate ends the text" + where(at);
         return false;
       }
       const char32_t low = read_unit(s, at + 2, 2, big);
       if (low < 0xDC00 || low > 0xDFFF) {
-        *error = "a high surrogate without its low surrogate at byte " + std::to_string(at);
+        *error = "a high surrogate without its low surrogate" + where(at);
         return false;
       }
       c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
       at += 2;
     } else if (is_surrogate(c) || c > kMaxCodePoint) {
-      *error = "an invalid code unit at byte " + std::to_string(at);
+      *error = "an invalid code unit" + where(at);
       return false;
     }
     append_utf8(*out, c);
@@ -240,7 +291,7 @@ DecodeResult decode_text(const std::string& bytes, Encoding encoding) {
   switch (encoding) {
     case Encoding::utf8:
       if (!is_valid_utf8(body)) {
-        result.error = "the text is not valid UTF-8";
+        result.error = "the text is not valid UTF-8 at " + utf8_fault_position(body, doc.bom ? bom.size() : 0);
         return result;
       }
       utf8 = std::move(body);
@@ -250,7 +301,7 @@ DecodeResult decode_text(const std::string& bytes, Encoding encoding) {
       for (const char ch : body) append_utf8(utf8, static_cast<unsigned char>(ch));
       break;
     default:
-      if (!decode_units(body, encoding, &utf8, &result.error)) return result;
+      if (!decode_units(body, encoding, doc.bom ? bom.size() : 0, &utf8, &result.error)) return result;
       break;
   }
   doc.lines = split_lines(utf8);
@@ -262,7 +313,7 @@ EncodeResult encode_text(const TextDocument& doc) {
   EncodeResult result;
   const std::string utf8 = join_lines(doc.lines);
   if (!is_valid_utf8(utf8)) {
-    result.error = "the text is not valid UTF-8";
+    result.error = "the text is not valid UTF-8 at " + utf8_fault_position(utf8, 0);
     return result;
   }
   const Encoding encoding = doc.encoding == Encoding::automatic ? Encoding::utf8 : doc.encoding;
@@ -278,10 +329,12 @@ EncodeResult encode_text(const TextDocument& doc) {
   std::size_t pos = 0;
   char32_t c = 0;
   while (pos < utf8.size()) {
+    const std::size_t at = pos;
     next_utf8(utf8, &pos, &c);
     if (encoding == Encoding::latin1) {
       if (c > 0xFF) {
-        result.error = "the text holds a character that Latin-1 cannot represent";
+        result.error = "the text holds a character that Latin-1 cannot represent (" + hex_code_point(c) +
+                       " at " + position_after(utf8.substr(0, at)) + ")";
         return result;
       }
       out += static_cast<char>(c);

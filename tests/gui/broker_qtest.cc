@@ -3,11 +3,13 @@
 #include "app/broker.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QTest>
 #include <chrono>
 #include <future>
 
 #include "app/compare_window.h"
+#include "app/directory_window.h"
 #include "app/merge_window.h"
 #include "tests/gui/qtest_files.h"
 
@@ -59,6 +61,22 @@ class BrokerTest : public QObject, private testing::Files {
     QVERIFY(reply.get().find("<boolean>1</boolean>") != std::string::npos);
     QCOMPARE(read("out"), std::string("a\nX\nc\n"));
     QCOMPARE(read("answers.log"), std::string("merge answered 1\n"));
+  }
+
+  void two_directories_open_their_comparison() {
+    QDir().mkpath(QString::fromStdString(path("dir_left")));
+    QDir().mkpath(QString::fromStdString(path("dir_right")));
+    write("dir_left/a.txt", "1\n");
+    write("dir_right/a.txt", "2\n");
+    std::future<std::string> reply = request(call("RequestHandler.Compare", "", {path("dir_left"), path("dir_right")}));
+    QTRY_VERIFY(window_of_kind<DirectoryWindow>() != nullptr);
+    DirectoryWindow* window = window_of_kind<DirectoryWindow>();
+    QCOMPARE(window->entries().size(), std::size_t{1});
+    QVERIFY(!ready(reply));
+    window->close();
+    QTRY_VERIFY(ready(reply));
+    QVERIFY(reply.get().find("<boolean>1</boolean>") != std::string::npos);
+    QCOMPARE(read("answers.log"), std::string("compare answered 1\n"));
   }
 
   void unreadable_contributor_opens_the_error_window_answering_a_fault() {
@@ -126,5 +144,5 @@ class BrokerTest : public QObject, private testing::Files {
 
 }  // namespace marlow
 
-QTEST_MAIN(marlow::BrokerTest)
+MARLOW_QTEST_MAIN(marlow::BrokerTest)
 #include "broker_qtest.moc"

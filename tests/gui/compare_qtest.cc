@@ -271,5 +271,5 @@ class CompareWindowTest : public QObject {
 
 }  // namespace marlow
 
-QTEST_MAIN(marlow::CompareWindowTest)
+MARLOW_QTEST_MAIN(marlow::CompareWindowTest)
 #include "compare_qtest.moc"

@@ -2,7 +2,9 @@
 // call the client sends for them.
 #pragma once
 
+#include <QApplication>
 #include <QTemporaryDir>
+#include <QTest>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -43,3 +45,14 @@ class Files {
 };
 
 }  // namespace marlow::testing
+
+// A test program's main: the windows keep preferences (sizes, options) in
+// the user's settings, so each run gets settings of its own.
+#define MARLOW_QTEST_MAIN(TestClass)                         \
+  int main(int argc, char** argv) {                          \
+    QTemporaryDir config;                                    \
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());      \
+    QApplication app(argc, argv);                            \
+    TestClass test;                                          \
+    return QTest::qExec(&test, argc, argv);                  \
+  }

@@ -116,5 +116,5 @@ class ScriptTest : public QObject, private testing::Files {
 
 }  // namespace marlow
 
-QTEST_MAIN(marlow::ScriptTest)
+MARLOW_QTEST_MAIN(marlow::ScriptTest)
 #include "script_qtest.moc"

@@ -98,6 +98,31 @@ TEST(GuiTextCodec, InvalidBytesAreErrorsNotReplacements) {
   EXPECT_TRUE(decode_text("\xF4\x8F\xBF\xBF", Encoding::utf8).ok);   // U+10FFFF
 }
 
+// Errors say where: the line and the column in characters (both from 1),
+// and for bytes read, the byte in the file (from 1, after any mark).
+TEST(GuiTextCodec, ErrorsNameTheLineAndColumn) {
+  EXPECT_EQ(decode_text("ab\ncd\n\xC3\xA9x\xE9y\n", Encoding::utf8).error,
+            "the text is not valid UTF-8 at line 3, column 3 (byte 10)");
+  EXPECT_EQ(decode_text("\xEF\xBB\xBF\xFF", Encoding::utf8).error,
+            "the text is not valid UTF-8 at line 1, column 1 (byte 4)");
+  // UTF-16LE "a\nb" then a lone low surrogate: line 2, column 2, byte 7.
+  EXPECT_EQ(decode_text("a\0\n\0b\0\x00\xDC"s, Encoding::utf16le).error,
+            "an invalid code unit at line 2, column 2 (byte 7)");
+  EXPECT_EQ(decode_text("\xFF\xFE" "a\0\x00\xD8"s, Encoding::utf16le).error,
+            "a high surrogate ends the text at line 1, column 2 (byte 5)");
+  EXPECT_EQ(decode_text("a\0\n\0b"s, Encoding::utf16le).error,
+            "the length is not a whole number of 2-byte units: a part of one ends the text at "
+            "line 2, column 1");
+  TextDocument doc;
+  doc.encoding = Encoding::latin1;
+  doc.lines = split_lines("caf\xC3\xA9\nA \xE2\x82\xAC sign\n");
+  EXPECT_EQ(encode_text(doc).error,
+            "the text holds a character that Latin-1 cannot represent (U+20AC at line 2, column 3)");
+  doc.lines = split_lines("\xF0\x9F\x98\x80");
+  EXPECT_EQ(encode_text(doc).error,
+            "the text holds a character that Latin-1 cannot represent (U+1F600 at line 1, column 1)");
+}
+
 TEST(GuiTextCodec, EncodingRejectsWhatTheTargetCannotHold) {
   TextDocument doc;
   doc.encoding = Encoding::latin1;

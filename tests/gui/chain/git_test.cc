@@ -127,5 +127,15 @@ TEST_F(GitTool, DifftoolOpensACompareAndGitGoesOn) {
   EXPECT_THAT(tool.log, ::testing::ElementsAre("compare answered 1"));
 }
 
+// git difftool -d hands the tool two directories: they open as a directory
+// comparison, not as files that cannot be read.
+TEST_F(GitTool, DirDiffOpensADirectoryComparison) {
+  commit("one\ntwo\n", "first");
+  testlib::write_file(repo_ + "/notes.txt", "one\ntwo changed\n");
+  box_.script("close");
+  const Outcome tool = git({"difftool", "-d"});
+  EXPECT_THAT(tool.log, ::testing::ElementsAre("compare answered 1"));
+}
+
 }  // namespace
 }  // namespace chain

@@ -1,0 +1,128 @@
+#include "app/find_bar.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace marlow {
+
+FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
+    : QWidget(window), views_(std::move(views)) {
+  if (!views_.empty()) view_ = views_.front();
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  field_ = new QLineEdit(this);
+  field_->setPlaceholderText(tr("Find in the pane last used"));
+  field_->setClearButtonEnabled(true);
+  auto* previous = new QPushButton(tr("Previous"), this);
+  previous->setToolTip(tr("Find the previous match (Shift+F3, Shift+Enter)"));
+  auto* next = new QPushButton(tr("Next"), this);
+  next->setToolTip(tr("Find the next match (F3, Enter)"));
+  auto* hide_button = new QPushButton(tr("Close search"), this);
+  hide_button->setToolTip(tr("Hide the search bar (Escape in the field)"));
+  note_ = new QLabel(this);
+  note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(new QLabel(tr("Find:"), this));
+  layout->addWidget(field_, 2);
+  layout->addWidget(previous);
+  layout->addWidget(next);
+  layout->addWidget(note_, 1);
+  layout->addWidget(hide_button);
+  connect(previous, &QPushButton::clicked, this, [this] { find(true); });
+  connect(next, &QPushButton::clicked, this, [this] { find(false); });
+  connect(hide_button, &QPushButton::clicked, this, [this] {
+    hide();
+    if (view_) view_->setFocus();
+  });
+  connect(field_, &QLineEdit::textEdited, this, [this] { note_->clear(); });
+  field_->installEventFilter(this);
+  for (QPlainTextEdit* view : views_) view->installEventFilter(this);
+
+  const auto shortcut = [window](const QKeySequence& keys, const QString& what, auto&& action) {
+    auto* s = new QShortcut(keys, window);
+    s->setWhatsThis(what);
+    connect(s, &QShortcut::activated, window, action);
+  };
+  shortcut(QKeySequence::Find, tr("Search in the pane last used"), [this] { open(); });
+  shortcut(QKeySequence(Qt::Key_F3), tr("Find the next match"), [this] {
+    if (field_->text().isEmpty()) {
+      open();
+    } else {
+      find(false);
+    }
+  });
+  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), tr("Find the previous match"), [this] {
+    if (field_->text().isEmpty()) {
+      open();
+    } else {
+      find(true);
+    }
+  });
+  hide();
+}
+
+void FindBar::open() {
+  show();
+  field_->setFocus();
+  field_->selectAll();
+}
+
+bool FindBar::find(bool backwards) {
+  if (!view_ || field_->text().isEmpty()) return false;
+  const QTextDocument::FindFlags flags = backwards ? QTextDocument::FindBackward : QTextDocument::FindFlags();
+  QTextDocument* doc = view_->document();
+  QTextCursor found = doc->find(field_->text(), view_->textCursor(), flags);
+  bool wrapped = false;
+  if (found.isNull()) {
+    // Round from the other end.
+    QTextCursor from(doc);
+    if (backwards) from.movePosition(QTextCursor::End);
+    found = doc->find(field_->text(), from, flags);
+    wrapped = true;
+  }
+  if (found.isNull()) {
+    note_->setText(tr("Not found"));
+    return false;
+  }
+  // The match in the middle of the view (when the text reaches that far);
+  // the window's other views follow it.
+  view_->setTextCursor(found);
+  view_->centerCursor();
+  note_->setText(wrapped ? (backwards ? tr("From the end") : tr("From the start")) : QString());
+  return true;
+}
+
+bool FindBar::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    for (QPlainTextEdit* view : views_) {
+      if (watched == view) view_ = view;
+    }
+  }
+  if (watched == field_ && event->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    event->accept();  // the bar's, not the window's Escape
+    return true;
+  }
+  if (watched == field_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      find(key->modifiers() & Qt::ShiftModifier);
+      return true;
+    }
+    if (key->key() == Qt::Key_Escape) {
+      hide();
+      if (view_) view_->setFocus();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace marlow

@@ -1,0 +1,41 @@
+// Search in a window's text views: Ctrl+F opens a bar under the views, F3
+// and Shift+F3 (or Enter and Shift+Enter in the bar) find the next and the
+// previous match in the view last used, wrapping round at either end;
+// Escape in the bar closes it.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace marlow {
+
+class FindBar : public QWidget {
+  Q_OBJECT
+ public:
+  // `window` gets the shortcuts; `views` are searched, the first one until
+  // another is used.
+  FindBar(QWidget* window, std::vector<QPlainTextEdit*> views);
+
+  void open();
+  // Finds the next (or previous) match of the bar's text after (before) the
+  // view's cursor; false when there is none in the whole view.
+  bool find(bool backwards);
+  QPlainTextEdit* view() const { return view_; }
+  QLineEdit* field() const { return field_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::vector<QPlainTextEdit*> views_;
+  QPointer<QPlainTextEdit> view_;
+  QLineEdit* field_ = nullptr;
+  QLabel* note_ = nullptr;
+};
+
+}  // namespace marlow

@@ -1,0 +1,76 @@
+// Keeps a window's text views in step: whichever way one of them scrolls or
+// zooms, the others do the same, so that aligned rows stay side by side.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <vector>
+
+class QPlainTextEdit;
+class QScrollBar;
+
+namespace marlow {
+
+// Two kinds of members. Aligned views have the same rows, so they share one
+// vertical and one horizontal scroll position. A mapped view has rows of its
+// own (the merged result): `to_view` turns the aligned views' top row into
+// its top row and `from_view` back, so each follows the other.
+//
+// For every member the synchroniser also takes over what would move only
+// that view: PageUp/PageDown and Ctrl+Home/Ctrl+End scroll the view (and so
+// all of them) even when it is read-only; Ctrl+wheel, Ctrl++, Ctrl+- and
+// Ctrl+0 zoom every member by the same step, so rows keep the same height
+// in every view.
+class PaneSync : public QObject {
+  Q_OBJECT
+ public:
+  explicit PaneSync(QObject* parent);
+
+  void add_aligned(QPlainTextEdit* view);
+  void set_mapped(QPlainTextEdit* view, std::function<int(int)> to_view,
+                  std::function<int(int)> from_view);
+
+  // The aligned views' top row and left edge, and all views' zoom in steps
+  // of one point from the size they started at.
+  int top_row() const;
+  void set_top_row(int row);
+  void set_left(int x);
+  // Places the aligned views, or the mapped view, without moving the other
+  // kind: for a window that puts each where it shows the same change best.
+  // The next scroll of either brings the other along again.
+  void place_aligned(int row);
+  void place_mapped(int row);
+  // Puts a view's text cursor on row `row` without scrolling any view, so
+  // that a click on any other row moves it and keys start from there.
+  void put_cursor(QPlainTextEdit* view, int row);
+  // Runs `change` with the views not following one another.
+  void unfollowed(const std::function<void()>& change) {
+    const bool was = moving_;
+    moving_ = true;
+    change();
+    moving_ = was;
+  }
+  int zoom() const { return zoom_; }
+  void zoom_by(int steps);
+  void reset_zoom() { zoom_by(-zoom_); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void watch(QPlainTextEdit* view);
+  void aligned_moved(QScrollBar* from, bool vertical, int value);
+  void mapped_moved(int value);
+  void followed(QPlainTextEdit* view);
+  QPlainTextEdit* view_of(QObject* watched) const;
+
+  std::vector<QPlainTextEdit*> aligned_;
+  QPlainTextEdit* mapped_ = nullptr;
+  std::function<int(int)> to_mapped_;
+  std::function<int(int)> from_mapped_;
+  int zoom_ = 0;
+  int wheel_rest_ = 0;  // wheel angle short of a whole zoom step
+  bool moving_ = false;
+};
+
+}  // namespace marlow

@@ -1,0 +1,88 @@
+#include "app/shortcuts_help.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace marlow {
+
+std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
+  std::vector<std::pair<QString, QString>> list;
+  const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
+  for (QShortcut* shortcut : window->findChildren<QShortcut*>()) {
+    QStringList all;
+    for (const QKeySequence& key : shortcut->keys()) all << key.toString(QKeySequence::NativeText);
+    const QString keys = all.join(QStringLiteral(", "));
+    if (keys.isEmpty()) continue;
+    QString what = shortcut->whatsThis();
+    for (qsizetype i = 0; what.isEmpty() && i < buttons.size(); ++i) {
+      const QString tip = buttons[i]->toolTip();
+      const qsizetype open = tip.lastIndexOf(QLatin1Char('('));
+      if (open < 0) continue;
+      for (const QString& named : tip.mid(open + 1).chopped(1).split(QStringLiteral(", "))) {
+        if (shortcut->keys().contains(QKeySequence(named, QKeySequence::PortableText))) {
+          what = QString(buttons[i]->text()).remove(QLatin1Char('&'));
+        }
+      }
+    }
+    list.emplace_back(keys, what);
+  }
+  const auto pane = [&list](const char* keys, const char* what) {
+    list.emplace_back(QKeySequence(QString::fromLatin1(keys)).toString(QKeySequence::NativeText),
+                      QWidget::tr(what));
+  };
+  pane("Return", "The default button (Close, or Save and close)");
+  pane("PgUp", "Scroll every pane up a page");
+  pane("PgDown", "Scroll every pane down a page");
+  pane("Ctrl+Home", "Every pane to the start");
+  pane("Ctrl+End", "Every pane to the end");
+  pane("Ctrl++", "Larger text in every pane (also Ctrl+wheel)");
+  pane("Ctrl+-", "Smaller text in every pane");
+  pane("Ctrl+0", "Text back to its first size");
+  return list;
+}
+
+namespace {
+
+void show_list(QWidget* window) {
+  QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"3\">");
+  for (const auto& [keys, what] : shortcut_list(window)) {
+    html += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>")
+                .arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
+  }
+  html += QStringLiteral("</table>");
+  QDialog dialog(window);
+  dialog.setObjectName(QStringLiteral("shortcuts_help"));
+  dialog.setWindowTitle(QWidget::tr("Keyboard shortcuts"));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* scroll = new QScrollArea(&dialog);
+  auto* label = new QLabel(html, scroll);
+  label->setTextFormat(Qt::RichText);
+  scroll->setWidget(label);
+  scroll->setWidgetResizable(true);
+  layout->addWidget(scroll);
+  auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  QObject::connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(close);
+  dialog.resize(460, 420);
+  dialog.exec();
+}
+
+}  // namespace
+
+QPushButton* add_shortcuts_help(QWidget* window) {
+  auto* button = new QPushButton(QWidget::tr("Keys"), window);
+  button->setToolTip(QWidget::tr("List the keyboard shortcuts (F1)"));
+  QObject::connect(button, &QPushButton::clicked, window, [window] { show_list(window); });
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);
+  f1->setWhatsThis(QWidget::tr("List the keyboard shortcuts"));
+  QObject::connect(f1, &QShortcut::activated, window, [window] { show_list(window); });
+  return button;
+}
+
+}  // namespace marlow
