@@ -86,6 +86,7 @@ std::size_t cut_chunks_at_zero_bytes(char* data, std::size_t size) {
 
 // The first read after the first chunk; each later one doubles the buffer.
 constexpr std::size_t kFirstLargeRead = std::size_t{64} << 10;
+constexpr std::size_t kLargestHintedRead = std::size_t{256} << 20;
 
 }  // namespace
 
@@ -99,9 +100,14 @@ void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMe
   std::unique_ptr<char, PipeMessage::Free> bytes(static_cast<char*>(std::malloc(head_room + capacity)));
   if (!bytes) throw std::bad_alloc();
   std::size_t size = 0;
+  std::size_t left = 0;
   for (;;) {
     if (size == capacity) {
-      const std::size_t grown = std::max(kFirstLargeRead, capacity * 2);
+      // When the pipe told how much of the message is left, the buffer takes
+      // all of it at once (one byte more, so that the read that takes it
+      // need not ask again whether the message goes on).
+      const std::size_t grown =
+          left > 0 ? size + left + 1 : std::max(kFirstLargeRead, capacity * 2);
       char* larger = static_cast<char*>(std::realloc(bytes.get(), head_room + grown));
       if (larger == nullptr) throw std::bad_alloc();
       (void)bytes.release();
@@ -112,6 +118,8 @@ void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMe
     if (result.status == platform::ReadStatus::failed) break;
     size += std::min(result.bytes, capacity - size);
     if (result.status == platform::ReadStatus::complete) break;
+    // A hint beyond this is not trusted with one allocation.
+    left = result.left_in_message <= kLargestHintedRead ? result.left_in_message : 0;
   }
   size = cut_chunks_at_zero_bytes(bytes.get() + head_room, size);
   message->bytes_ = std::move(bytes);

@@ -68,6 +68,25 @@ TEST(ReadPipeMessage, ASixteenMegabyteMessageArrivesWholeInFewReads) {
   EXPECT_EQ(read.prepend(std::string(61, 'x')), nullptr) << "more than the room left";
 }
 
+// Where the pipe tells how much of the message is left, the rest is taken in
+// one read; a hint that is wrong costs reads, never bytes.
+TEST(ReadPipeMessage, TheRestOfAMessageWhoseSizeIsKnownTakesOneRead) {
+  const std::string message = pattern(std::size_t{16} << 20);
+  PipeRecord record;
+  FakePipe told("p", &record);
+  told.set_message(message);
+  told.set_left_hint(0);
+  EXPECT_TRUE(read_pipe_message(told) == message);
+  EXPECT_EQ(told.read_sizes, (std::vector<std::size_t>{4095, message.size() - 4095 + 1}));
+
+  for (const long long error : {-100000LL, -1LL, 1LL, 100000LL}) {
+    FakePipe wrong("q", &record);
+    wrong.set_message(pattern(300000));
+    wrong.set_left_hint(error);
+    EXPECT_EQ(read_pipe_message(wrong), pattern(300000)) << error;
+  }
+}
+
 TEST(ReadPipeMessage, ZeroByteCutsTheRestOfItsChunkOnly) {
   std::string message = pattern(4095 + 20);
   message[10] = '\0';
