@@ -94,8 +94,8 @@ void PipeMessage::Free::operator()(char* bytes) const { std::free(bytes); }
 
 void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMessage* message) {
   // The buffer's bytes are never read before a read has written them, so it
-  // is not cleared. It grows with realloc, which moves a large block by
-  // remapping its pages rather than copying them.
+  // is not cleared. It grows with realloc, which (with the Linux C library)
+  // moves a large block by remapping its pages rather than copying them.
   std::size_t capacity = kMessageChunk;
   std::unique_ptr<char, PipeMessage::Free> bytes(static_cast<char*>(std::malloc(head_room + capacity)));
   if (!bytes) throw std::bad_alloc();

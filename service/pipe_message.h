@@ -46,8 +46,9 @@ class PipeMessage {
   bool empty() const { return size_ == 0; }
   std::string text() const { return std::string(data(), size_); }
 
-  // Puts `header` in the room in front of the message (it must fit: see
-  // read_pipe_message) and returns the start of header and message.
+  // Puts `header` in the room in front of the message and returns the start
+  // of header and message (size() then counts both); null when the header
+  // is longer than the room left.
   const char* prepend(const std::string& header);
 
  private:
@@ -61,14 +62,14 @@ class PipeMessage {
   std::size_t size_ = 0;
 };
 
-// The size of the reads that make up a message: a message arrives as chunks
-// of this many bytes, and a zero byte inside a chunk cuts off the rest of
-// that chunk while later chunks are still taken.
+// The chunks a message is counted in from its start: a zero byte inside a
+// chunk cuts off the rest of that chunk, while later chunks are still taken.
 inline constexpr std::size_t kMessageChunk = 4095;
 
 // Reads one whole message. The first read asks for one chunk, so that a
 // short message costs one small read; a longer message is read in larger
-// reads straight into one growing buffer, and the chunk rule above is then
+// reads straight into one growing buffer (sized for the rest at once where
+// the pipe tells how much is left), and the chunk rule above is then
 // applied to the bytes by their offset in the message, which gives the same
 // text as reading chunk by chunk (each read of a message fills its buffer
 // unless it reaches the end). A read that fails ends the message with what
