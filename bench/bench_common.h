@@ -298,6 +298,77 @@ inline double round_trips_concurrently(const std::string& name, const std::strin
       total, concurrency, [&] { return pipe_round_trip(name, request); }, failures);
 }
 
+// The relay of large requests, as a Markdown table: a benchmark client
+// writes each request straight to `service_pipe` (as tarnwick does) and reads
+// the reply; beside it the same request goes to the floor peer at
+// `floor_pipe`, which reads it whole and answers. `runs` rounds, each sending
+// every size once both ways, so that a change of load touches every size
+// alike. The last column is the ratio of the two costs per MB above the small
+// call. False when a round trip failed.
+inline bool relay_table(const std::string& service_pipe, const std::string& floor_pipe, int runs,
+                        const std::vector<std::size_t>& large_sizes) {
+  const std::string small = request_of_size(0);
+  std::printf(
+      "A benchmark client writes the request straight to the service's request pipe "
+      "(platform::open_client_pipe), as tarnwick does, and reads the reply (a tarnwick "
+      "command line cannot carry megabytes). %d rounds; each sends every size once "
+      "through the service and once to the floor peer, which reads it whole and "
+      "answers. The relay carries each request twice (client to service, service to "
+      "stand-in), so 2 is the ratio of a relay that adds nothing to the pipe's own "
+      "work.\n\n",
+      runs);
+  std::printf(
+      "| Request | Median ms | p10 ms | p90 ms | ms/MB | ms/MB above the small call | "
+      "Failed | floor: median ms | floor: ms/MB above the small call | ratio to the floor |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  std::vector<std::pair<std::string, std::string>> requests;
+  requests.emplace_back(std::to_string(small.size()) + " B (a small call)", small);
+  for (const std::size_t size : large_sizes) {
+    const std::string label = size >= (1u << 20) ? std::to_string(size >> 20) + " MB"
+                                                 : std::to_string(size >> 10) + " KB";
+    requests.emplace_back(label, request_of_size(size));
+  }
+  std::vector<Samples> relay(requests.size());
+  std::vector<Samples> floor(requests.size());
+  for (const auto& request : requests) pipe_round_trip(service_pipe, request.second);
+  for (int round = 0; round < runs; ++round) {
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      Clock::time_point start = Clock::now();
+      relay[i].add(pipe_round_trip(service_pipe, requests[i].second) ? ms_since(start) : -1);
+      start = Clock::now();
+      floor[i].add(pipe_round_trip(floor_pipe, requests[i].second) ? ms_since(start) : -1);
+    }
+  }
+  // The small call's medians are the fixed cost that the larger sizes are
+  // measured above: a constant ms/MB above it shows linear growth.
+  const double small_relay = median(relay[0]);
+  const double small_floor = median(floor[0]);
+  bool ok = true;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const double relay_ms = median(relay[i]);
+    const double floor_ms = median(floor[i]);
+    const char* label = requests[i].first.c_str();
+    const double p10 = percentile(relay[i].ms, 0.1);
+    const double p90 = percentile(relay[i].ms, 0.9);
+    if (i == 0) {
+      std::printf("| %s | %.2f | %.2f | %.2f | - | - | %d | %.2f | - | - |\n", label, relay_ms, p10,
+                  p90, relay[i].failures, floor_ms);
+    } else {
+      const std::size_t bytes = requests[i].second.size();
+      const double mb = static_cast<double>(bytes) / (1 << 20);
+      const double extra_mb = static_cast<double>(bytes - small.size()) / (1 << 20);
+      const double above = (relay_ms - small_relay) / extra_mb;
+      const double floor_above = (floor_ms - small_floor) / extra_mb;
+      std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f | %.1f |\n", label,
+                  relay_ms, p10, p90, relay_ms / mb, above, relay[i].failures, floor_ms,
+                  floor_above, floor_above > 0 ? above / floor_above : 0.0);
+    }
+    ok = ok && relay[i].failures == 0 && floor[i].failures == 0;
+  }
+  std::fflush(stdout);
+  return ok;
+}
+
 // ---------------------------------------------------------------------------
 // The floor peer: a second process that serves a request pipe of its own the
 // way the service serves its clients (one connection per request, the whole

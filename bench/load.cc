@@ -121,61 +121,8 @@ bool throughput_and_relay(const Context& ctx, int per_level, int relay_runs) {
   }
 
   std::printf("\n### Relay of large requests\n\n");
-  std::printf(
-      "A benchmark client writes the request straight to the service's request pipe "
-      "(platform::open_client_pipe), as tarnwick does, and reads the reply (a tarnwick "
-      "command line cannot carry megabytes). %d rounds; each sends every size once "
-      "through the service and once to the floor peer, which reads it whole and "
-      "answers.\n\n",
-      relay_runs);
-  std::printf(
-      "| Request | Median ms | p10 ms | p90 ms | ms/MB | ms/MB above the small call | "
-      "Failed | floor: median ms | floor: ms/MB above the small call |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-  const std::string service_pipe = bench::request_pipe_in(tmp);
-  const std::vector<std::pair<std::string, std::size_t>> sizes = {
-      {std::to_string(small.size()) + " B (a small call)", small.size()},
-      {"64 KB", 64u << 10},
-      {"256 KB", 256u << 10},
-      {"1 MB", 1u << 20},
-      {"4 MB", 4u << 20}};
-  // One round sends each size once through the service and once to the
-  // floor peer, so that a change of load touches every size alike.
-  std::vector<std::string> requests;
-  for (const auto& entry : sizes) requests.push_back(bench::request_of_size(entry.second));
-  std::vector<Samples> relay(sizes.size());
-  std::vector<Samples> floor(sizes.size());
-  for (const std::string& request : requests) bench::pipe_round_trip(service_pipe, request);
-  for (int round = 0; round < relay_runs; ++round) {
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      bench::Clock::time_point start = bench::Clock::now();
-      relay[i].add(bench::pipe_round_trip(service_pipe, requests[i]) ? bench::ms_since(start) : -1);
-      start = bench::Clock::now();
-      floor[i].add(bench::pipe_round_trip(peer.name(), requests[i]) ? bench::ms_since(start) : -1);
-    }
-  }
-  // The small call's medians are the fixed cost that the larger sizes are
-  // measured above: a constant ms/MB above it shows linear growth.
-  const double small_relay = bench::median(relay[0]);
-  const double small_floor = bench::median(floor[0]);
-  for (std::size_t i = 0; i < requests.size(); ++i) {
-    const double relay_ms = bench::median(relay[i]);
-    const double floor_ms = bench::median(floor[i]);
-    const char* label = sizes[i].first.c_str();
-    const double p10 = bench::percentile(relay[i].ms, 0.1);
-    const double p90 = bench::percentile(relay[i].ms, 0.9);
-    if (i == 0) {
-      std::printf("| %s | %.2f | %.2f | %.2f | - | - | %d | %.2f | - |\n", label, relay_ms, p10,
-                  p90, relay[i].failures, floor_ms);
-    } else {
-      const double mb = static_cast<double>(requests[i].size()) / (1 << 20);
-      const double extra_mb = static_cast<double>(requests[i].size() - small.size()) / (1 << 20);
-      std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f |\n", label, relay_ms,
-                  p10, p90, relay_ms / mb, (relay_ms - small_relay) / extra_mb, relay[i].failures,
-                  floor_ms, (floor_ms - small_floor) / extra_mb);
-    }
-    ok = ok && relay[i].failures == 0 && floor[i].failures == 0;
-  }
+  ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), relay_runs,
+                          {64u << 10, 256u << 10, 1u << 20, 4u << 20}) && ok;
   std::fflush(stdout);
   bench::stop_service(bench::work_dir_in(tmp), fs::path());
   return ok;

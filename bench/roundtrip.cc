@@ -62,8 +62,17 @@ int run(int warm_runs, int cold_runs) {
   noop.program = bench::program(root, "bin", "fernask");
   noop.null_stdio = true;
 
+  // The goal's floor: a statically linked program that does nothing, built
+  // beside this benchmark.
+  platform::ProcessSpec static_noop;
+  static_noop.program =
+      (fs::path(platform::executable_path()).parent_path() / ("noop_static" + std::string(platform::kExeSuffix)))
+          .string();
+  static_noop.null_stdio = true;
+
   Samples warm;
   Samples spawn_floor;
+  Samples static_floor;
   Samples pipe_floor;
   const std::string small_request = bench::request_of_size(0);
   {
@@ -81,6 +90,7 @@ int run(int warm_runs, int cold_runs) {
     bench::pipe_round_trip(peer.name(), small_request);
     for (int i = 0; i < warm_runs; ++i) {
       spawn_floor.add(bench::timed_run(noop, 0));
+      static_floor.add(bench::timed_run(static_noop, 0));
       const bench::Clock::time_point start = bench::Clock::now();
       pipe_floor.add(bench::pipe_round_trip(peer.name(), small_request) ? bench::ms_since(start)
                                                                         : -1);
@@ -106,6 +116,9 @@ int run(int warm_runs, int cold_runs) {
                    warm);
   bench::print_row("&nbsp;&nbsp;floor: start and end of a do-nothing process of ours (fernask)",
                    spawn_floor);
+  bench::print_row("&nbsp;&nbsp;floor: start and end of a statically linked do-nothing program "
+                   "(`int main(){return 0;}`, -O2 -static)",
+                   static_floor);
   bench::print_row(std::string("&nbsp;&nbsp;floor: direct ") + pipe_kind +
                        " round trip between two processes (" +
                        std::to_string(small_request.size()) + "-byte request, " +
@@ -123,13 +136,19 @@ int run(int warm_runs, int cold_runs) {
       "%.2f ms.\n",
       bench::median(warm) - bench::median(spawn_floor) - bench::median(pipe_floor));
   std::printf(
+      "- Warm round trip over the statically linked do-nothing program (medians, runs "
+      "interleaved): %.2f×; our do-nothing process over it: %.2f×.\n",
+      bench::median(warm) / bench::median(static_floor),
+      bench::median(spawn_floor) / bench::median(static_floor));
+  std::printf(
       "- Cold start above the warm round trip (medians): %.2f ms; slowest cold start "
       "%.2f ms.\n",
       bench::median(cold) - bench::median(warm), bench::max_of(cold));
 
   fs::remove_all(base, ec);
   const bool failed =
-      warm.failures + cold.failures + spawn_floor.failures + pipe_floor.failures > 0;
+      warm.failures + cold.failures + spawn_floor.failures + static_floor.failures +
+          pipe_floor.failures > 0;
   return failed ? 1 : 0;
 }
 

@@ -1,7 +1,10 @@
 #include "service/pipe_message.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <cstring>
 #include <memory>
 
@@ -9,7 +12,6 @@ namespace {
 
 constexpr unsigned kDrawMax = 32767;
 constexpr unsigned kPartOffset = 7137;
-constexpr std::size_t kReadBufferSize = 4096;
 
 std::mt19937 entropy_seeded_engine() {
   std::array<std::uint32_t, 8> words{};
@@ -55,16 +57,78 @@ std::string random_pipe_part() {
   return service_generator()->next();
 }
 
-std::string read_pipe_message(platform::ServerPipe& pipe) {
-  std::string text;
-  char buffer[kReadBufferSize];
-  for (;;) {
-    std::memset(buffer, 0, sizeof buffer);
-    const platform::ReadResult result = pipe.read(buffer, kReadBufferSize - 1);
-    if (result.status == platform::ReadStatus::failed) return text;
-    const std::size_t bytes = result.bytes < kReadBufferSize - 1 ? result.bytes : kReadBufferSize - 1;
-    buffer[bytes] = '\0';
-    text.append(buffer, std::strlen(buffer));
-    if (result.status == platform::ReadStatus::complete) return text;
+const char* PipeMessage::prepend(const std::string& header) {
+  if (header.size() > head_room_) return nullptr;
+  head_room_ -= header.size();
+  size_ += header.size();
+  std::memcpy(bytes_.get() + head_room_, header.data(), header.size());
+  return bytes_.get() + head_room_;
+}
+
+namespace {
+
+// Applies the chunk rule to `size` bytes at `data` in place: each chunk of
+// kMessageChunk bytes, counted from the message's start, is cut at its first
+// zero byte. Returns the size kept.
+std::size_t cut_chunks_at_zero_bytes(char* data, std::size_t size) {
+  if (std::memchr(data, '\0', size) == nullptr) return size;  // the usual case
+  std::size_t kept = 0;
+  for (std::size_t at = 0; at < size; at += kMessageChunk) {
+    const std::size_t chunk = std::min(kMessageChunk, size - at);
+    const void* zero = std::memchr(data + at, '\0', chunk);
+    const std::size_t length =
+        zero == nullptr ? chunk : static_cast<std::size_t>(static_cast<const char*>(zero) - (data + at));
+    std::memmove(data + kept, data + at, length);
+    kept += length;
   }
+  return kept;
+}
+
+// The first read after the first chunk; each later one doubles the buffer.
+constexpr std::size_t kFirstLargeRead = std::size_t{64} << 10;
+constexpr std::size_t kLargestHintedRead = std::size_t{256} << 20;
+
+}  // namespace
+
+void PipeMessage::Free::operator()(char* bytes) const { std::free(bytes); }
+
+void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMessage* message) {
+  // The buffer's bytes are never read before a read has written them, so it
+  // is not cleared. It grows with realloc, which (with the Linux C library)
+  // moves a large block by remapping its pages rather than copying them.
+  std::size_t capacity = kMessageChunk;
+  std::unique_ptr<char, PipeMessage::Free> bytes(static_cast<char*>(std::malloc(head_room + capacity)));
+  if (!bytes) throw std::bad_alloc();
+  std::size_t size = 0;
+  std::size_t left = 0;
+  for (;;) {
+    if (size == capacity) {
+      // When the pipe told how much of the message is left, the buffer takes
+      // all of it at once (one byte more, so that the read that takes it
+      // need not ask again whether the message goes on).
+      const std::size_t grown =
+          left > 0 ? size + left + 1 : std::max(kFirstLargeRead, capacity * 2);
+      char* larger = static_cast<char*>(std::realloc(bytes.get(), head_room + grown));
+      if (larger == nullptr) throw std::bad_alloc();
+      (void)bytes.release();
+      bytes.reset(larger);
+      capacity = grown;
+    }
+    const platform::ReadResult result = pipe.read(bytes.get() + head_room + size, capacity - size);
+    if (result.status == platform::ReadStatus::failed) break;
+    size += std::min(result.bytes, capacity - size);
+    if (result.status == platform::ReadStatus::complete) break;
+    // A hint beyond this is not trusted with one allocation.
+    left = result.left_in_message <= kLargestHintedRead ? result.left_in_message : 0;
+  }
+  size = cut_chunks_at_zero_bytes(bytes.get() + head_room, size);
+  message->bytes_ = std::move(bytes);
+  message->head_room_ = head_room;
+  message->size_ = size;
+}
+
+std::string read_pipe_message(platform::ServerPipe& pipe) {
+  PipeMessage message;
+  read_pipe_message(pipe, 0, &message);
+  return message.text();
 }

@@ -5,15 +5,23 @@
 #include "service/pipe_message.h"
 #include "support/work_dir.h"
 
-std::string frame_request(const std::string& request) {
-  // The longest header, with a ten-digit length, is 51 bytes.
-  char header[100];
+namespace {
+
+// The longest header, with a ten-digit length, is 51 bytes.
+constexpr std::size_t kHeaderRoom = 64;
+
+std::string frame_header(std::size_t request_size) {
+  char header[kHeaderRoom + 36];
   const int length = std::snprintf(header, sizeof header,
                                    "POST /RPC2 HTTP/1.1\r\nContent-Length: %u\r\n\r\n",
-                                   static_cast<unsigned>(request.size()));
-  std::string framed(header, static_cast<std::size_t>(length));
-  framed += request;
-  return framed;
+                                   static_cast<unsigned>(request_size));
+  return std::string(header, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+std::string frame_request(const std::string& request) {
+  return frame_header(request.size()) + request;
 }
 
 void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
@@ -25,11 +33,16 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
 
   // Only now is the request taken from the client's pipe: it is read once
   // the graphical client is ready for it.
-  const std::string request = read_pipe_message(*job->client_pipe);
-  const std::string framed = frame_request(request);
-  job->hollin_request_pipe->write(framed.data(), framed.size());
+  // The request is read with room in front for the header, so that the
+  // framed request is written with one write without copying the request.
+  PipeMessage request;
+  read_pipe_message(*job->client_pipe, kHeaderRoom, &request);
+  const std::size_t request_size = request.size();
+  const char* framed = request.prepend(frame_header(request_size));
+  job->hollin_request_pipe->write(framed, request.size());
 
-  const std::string reply = read_pipe_message(*job->hollin_response_pipe);
+  PipeMessage reply;
+  read_pipe_message(*job->hollin_response_pipe, 0, &reply);
   if (reply.empty()) {
     log("Got an empty response");
   } else {

@@ -42,17 +42,29 @@ long long framed_length(const std::string& data, std::size_t* body_at) {
 std::string read_framed_request(platform::ClientPipe& pipe) {
   std::string data;
   char buffer[4096];
+  // The header first, a buffer at a time; then the body it announces straight
+  // into its place, in as few reads as the pipe allows.
   for (;;) {
-    std::size_t want = sizeof buffer;
     std::size_t body_at = 0;
     const long long length = framed_length(data, &body_at);
     if (length >= 0) {
       const std::size_t total = body_at + static_cast<std::size_t>(length);
-      if (data.size() >= total) break;
-      want = std::min(want, total - data.size());
+      std::size_t have = data.size();
+      if (have >= total) break;
+      while (have < total) {
+        // Made room for at once up to a bound, beyond it as bytes arrive, so
+        // that a length the sender never meets costs no more memory than
+        // what it sent.
+        if (data.size() == have) data.resize(std::min(total, std::max(have * 2, have + (64u << 20))));
+        std::size_t got = 0;
+        if (!pipe.read(data.data() + have, data.size() - have, &got) || got == 0) break;
+        have += got;
+      }
+      data.resize(have);
+      break;
     }
     std::size_t got = 0;
-    if (!pipe.read(buffer, want, &got) || got == 0) break;
+    if (!pipe.read(buffer, sizeof buffer, &got) || got == 0) break;
     data.append(buffer, got);
   }
   return data;

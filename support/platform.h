@@ -66,6 +66,10 @@ enum class ReadStatus {
 struct ReadResult {
   ReadStatus status = ReadStatus::failed;
   std::size_t bytes = 0;
+  // With more_data: how many bytes of the message are still to come, when
+  // the platform can tell (Windows: PeekNamedPipe); 0 when it cannot. A hint
+  // for the size of the next read, never a promise.
+  std::size_t left_in_message = 0;
 };
 
 class ServerPipe {

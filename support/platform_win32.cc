@@ -79,6 +79,12 @@ class Win32ServerPipe final : public ServerPipe {
       result.status = ReadStatus::complete;
     } else if (GetLastError() == ERROR_MORE_DATA) {
       result.status = ReadStatus::more_data;
+      // The rest of the message's size, so that the reader can take it in
+      // one read instead of growing its buffer step by step.
+      DWORD left = 0;
+      if (PeekNamedPipe(handle_.get(), nullptr, 0, nullptr, nullptr, &left)) {
+        result.left_in_message = left;
+      }
     } else {
       result.status = ReadStatus::failed;
     }

@@ -28,6 +28,7 @@ wine_warm_runs=100
 wine_cold_runs=10
 per_level=2000
 relay_runs=30
+wine_relay_runs=5
 after=10000
 
 native=build/bench-native
@@ -69,7 +70,7 @@ fi
 note "building natively in $native"
 cmake --preset native -B "$native" -DTW_BUILD_TESTS=OFF >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log" >&2; exit 1; }
-cmake --build "$native" --target roundtrip load gui_engine -j2 >"$work/build.log" 2>&1 ||
+cmake --build "$native" --target roundtrip relay noop_static load gui_engine -j2 >"$work/build.log" 2>&1 ||
   { cat "$work/build.log" >&2; exit 1; }
 
 cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$native/CMakeCache.txt")
@@ -81,14 +82,19 @@ hypervisor=$(lscpu 2>/dev/null | sed -n 's/^Hypervisor vendor:[[:space:]]*//p')
 note "round trip and cold start, native"
 busy_native=$(other_work)
 "$native/bench/roundtrip" "$warm_runs" "$cold_runs" >"$work/roundtrip.md" || status=1
+note "relay of large calls, native"
+busy_relay=$(other_work)
+"$native/bench/relay" "$relay_runs" >"$work/relay.md" || status=1
 
 wine_result=""
 win_cxx="MinGW-w64"
 busy_wine=-
+busy_wine_relay=-
+wine_relay_result=""
 if [ "$wine" = yes ]; then
   note "building for Windows in $win"
   if cmake --preset windows -B "$win" -DTW_BUILD_TESTS=OFF >"$work/configure-win.log" 2>&1 &&
-     cmake --build "$win" --target roundtrip -j2 >"$work/build-win.log" 2>&1; then
+     cmake --build "$win" --target roundtrip relay noop_static -j2 >"$work/build-win.log" 2>&1; then
     # The toolchain file names the compiler; the cache does not keep it.
     win_cxx=$(x86_64-w64-mingw32-g++-posix --version 2>/dev/null | head -n 1)
     prefix="$here/$win/wineprefix"
@@ -105,9 +111,20 @@ if [ "$wine" = yes ]; then
         status=1
         cat "$work/wine.err" >&2
       fi
+      note "relay of large calls under Wine"
+      busy_wine_relay=$(other_work)
+      if "$win/wine-run.sh" "$win/bench/relay.exe" "$wine_relay_runs" \
+           >"$work/wine-relay.md" 2>"$work/wine-relay.err" </dev/null; then
+        wine_relay_result=ok
+      else
+        wine_relay_result=failed
+        status=1
+        cat "$work/wine-relay.err" >&2
+      fi
       sh tools/wine-prefix.sh down "$prefix" >&2
       prefix=""
       tr -d '\r' <"$work/wine.md" >"$work/wine.tmp" && mv "$work/wine.tmp" "$work/wine.md"
+      tr -d '\r' <"$work/wine-relay.md" >"$work/wine.tmp" && mv "$work/wine.tmp" "$work/wine-relay.md"
     else
       wine_result="prefix"
       prefix=""
@@ -125,13 +142,110 @@ note "the graphical client's engine on large texts"
 busy_engine=$(other_work)
 "$native/bench/gui_engine" 200000 9 >"$work/engine.md" || status=1
 busy_note=""
-if [ "$(printf '%s\n' "$busy_native" "$busy_wine" "$busy_load" "$busy_engine" | grep -v '^-$' | sort -n |
+if [ "$(printf '%s\n' "$busy_native" "$busy_relay" "$busy_wine" "$busy_wine_relay" "$busy_load" "$busy_engine" | grep -v '^-$' | sort -n |
         tail -n 1)" -gt 20 ]; then
   busy_note="
 
 **Other work kept the machine busy as this run went on**, so its figures
 are higher and more spread than on a quiet machine."
 fi
+
+# Where a warm run's work goes: instruction counts (callgrind) of one warm
+# tarnwick run by step, of our do-nothing process and of the static one, and
+# the system calls of a warm run (strace -c). Counts, not times: they do not
+# change with the machine's load.
+breakdown() {
+  command -v valgrind >/dev/null 2>&1 && command -v strace >/dev/null 2>&1 || return 1
+  bd="$work/breakdown"
+  mkdir -p "$bd/tmp"
+  echo one >"$bd/a.txt"
+  echo two >"$bd/b.txt"
+  bin="$native/root/bin"
+  # The first run starts the service; the measured runs are warm.
+  TMPDIR="$bd/tmp" MARLOW_STANDIN_MODE=ok "$bin/tarnwick" "$bd/a.txt" "$bd/b.txt" || return 1
+  TMPDIR="$bd/tmp" MARLOW_STANDIN_MODE=ok valgrind --tool=callgrind \
+    --callgrind-out-file="$bd/client.cg" "$bin/tarnwick" "$bd/a.txt" "$bd/b.txt" 2>/dev/null
+  valgrind --tool=callgrind --callgrind-out-file="$bd/fernask.cg" "$bin/fernask" 2>/dev/null
+  valgrind --tool=callgrind --callgrind-out-file="$bd/static.cg" "$native/bench/noop_static" 2>/dev/null
+  TMPDIR="$bd/tmp" MARLOW_STANDIN_MODE=ok strace -c -o "$bd/strace.txt" "$bin/tarnwick" "$bd/a.txt" "$bd/b.txt"
+  # CPU time of the process itself (task-clock, mean of 100 runs): less
+  # touched by other work than wall time, which includes waiting for a core.
+  cpu_ms() {
+    command -v perf >/dev/null 2>&1 || { echo "-"; return; }
+    TMPDIR="$bd/tmp" MARLOW_STANDIN_MODE=ok perf stat -r 100 -x, -e task-clock "$@" 2>&1 >/dev/null |
+      awk -F, '$3 ~ /task-clock/ { printf "%.2f", $1; exit }'
+  }
+  cpu_static=$(cpu_ms "$native/bench/noop_static")
+  cpu_fernask=$(cpu_ms "$bin/fernask")
+  cpu_client=$(cpu_ms "$bin/tarnwick" "$bd/a.txt" "$bd/b.txt")
+  pid=$(cat "$bd/tmp/$(id -un).tarnwick/hollin_service.pid" 2>/dev/null || true)
+  if [ -n "$pid" ]; then
+    children=$(ps -o pid= --ppid "$pid" 2>/dev/null || true)
+    # shellcheck disable=SC2086 # one id per word
+    kill "$pid" $children 2>/dev/null || true
+  fi
+  total() { callgrind_annotate "$1" 2>/dev/null | sed -n 's/^ *\([0-9,]*\) (100.0%) *PROGRAM TOTALS.*/\1/p' | tr -d ,; }
+  step() {
+    callgrind_annotate --inclusive=yes --threshold=100 "$bd/client.cg" 2>/dev/null |
+      grep -F "$1" | head -n 1 | sed 's/^ *\([0-9,]*\).*/\1/' | tr -d ,
+  }
+  all=$(total "$bd/client.cg")
+  echo "| Part of one warm \`tarnwick a b\` run | Instructions | Share |"
+  echo "|---|---:|---:|"
+  for part in "whole run:" "dynamic loader (start-up relocation and symbol lookup):_dl_start" \
+              "lazy symbol binding on first calls:_dl_runtime_resolve" \
+              "locale (setlocale with the user's locale):setlocale.c:setlocale" \
+              "work directory (includes the user lookup):init_work_dir()" \
+              "user lookup (getpwuid_r):platform::login_name" \
+              "log (emptied):init_log(" \
+              "pid file and liveness check:service_running()" \
+              "exchange with the service:exchange_with_service("; do
+    label=${part%%:*}
+    key=${part#*:}
+    if [ -z "$key" ]; then n=$all; else n=$(step "$key"); fi
+    [ -n "$n" ] || n=0
+    echo "| $label | $n | $(awk -v n="$n" -v a="$all" 'BEGIN { if (a > 0) printf "%.0f %%", 100 * n / a }') |"
+  done
+  echo "| do-nothing process of ours (fernask), whole run | $(total "$bd/fernask.cg") | |"
+  echo "| statically linked do-nothing program, whole run | $(total "$bd/static.cg") | |"
+  echo
+  echo "CPU time of the process itself (perf stat task-clock, mean of 100 runs): warm"
+  echo "\`tarnwick a b\` $cpu_client ms, our do-nothing process $cpu_fernask ms, the statically"
+  echo "linked do-nothing program $cpu_static ms. The service and the stand-in work on"
+  echo "their own cores meanwhile."
+  echo
+  echo "System calls of one warm run (strace -c), by call:"
+  echo
+  echo '```'
+  awk 'NR > 2 && $0 !~ /^-/ { print $(NF), $4 }' "$bd/strace.txt" | head -n 60
+  echo '```'
+}
+note "where a warm run's work goes (callgrind, strace)"
+breakdown >"$work/breakdown.md" 2>"$work/breakdown.err" ||
+  echo "Not measured: valgrind or strace is missing, or the service did not start." >"$work/breakdown.md"
+
+# The goals' figures, taken from the benchmarks' own output.
+# A cell of a Markdown table row whose first cell starts with $2, in file $1.
+cell() {
+  [ -f "$1" ] || { echo "-"; return; }
+  awk -F'|' -v key="$2" -v col="$3" 'index($2, key) == 2 { gsub(/ /, "", $col); print $col; exit }' "$1"
+}
+ratio_line() {
+  [ -f "$1" ] || { echo "-"; return; }
+  sed -n 's/^- Warm round trip over the statically linked do-nothing program[^:]*: \([0-9.]*\)×.*/\1/p' "$1"
+}
+warm_ratio=$(ratio_line "$work/roundtrip.md")
+warm_ms=$(cell "$work/roundtrip.md" "Warm round trip" 4)
+static_ms=$(cell "$work/roundtrip.md" "&nbsp;&nbsp;floor: start and end of a statically" 4)
+cold_ms=$(cell "$work/roundtrip.md" "Cold start" 4)
+relay_ratio=$(cell "$work/relay.md" "16 MB" 11)
+relay_above=$(cell "$work/relay.md" "16 MB" 7)
+relay_floor=$(cell "$work/relay.md" "16 MB" 10)
+wine_relay_ratio=$(cell "$work/wine-relay.md" "16 MB" 11)
+wine_relay_above=$(cell "$work/wine-relay.md" "16 MB" 7)
+wine_relay_floor=$(cell "$work/wine-relay.md" "16 MB" 10)
+idle_kib=$(cell "$work/load.md" "idle, after its first request" 3)
+peak_kib=$(sed -n 's/^Peak resident memory: \([0-9]*\) KiB.*/\1/p' "$work/engine.md" 2>/dev/null)
 
 {
   cat <<EOF
@@ -149,7 +263,25 @@ $native/bench/load [requests per level] [relay rounds] [requests after]
 $native/bench/gui_engine [lines] [runs]
 \`\`\`
 
-The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`load\`, \`gui_engine\`), built in
+## Goals
+
+Each goal beside the figure of this run and its floor, measured in the same
+run; the last column is the share of CPU time that other work used in the
+second before that part began.
+
+| Goal | Target | Now | Floor | Other work |
+|---|---|---|---|---:|
+| Warm round trip over a statically linked do-nothing program (medians, interleaved) | ≤ 1.5× | ${warm_ratio:--}× (${warm_ms:--} ms) | ${static_ms:--} ms | $busy_native % |
+| Relay of a 16 MB call, cost per MB above the small call, over the direct pipe's (Linux) | ≤ 2× | ${relay_ratio:--}× (${relay_above:--} ms/MB) | ${relay_floor:--} ms/MB | $busy_relay % |
+| The same under Wine | ≤ 2× | ${wine_relay_ratio:--}× (${wine_relay_above:--} ms/MB) | ${wine_relay_floor:--} ms/MB | $busy_wine_relay % |
+| Three-way merge of three 6.5 MB texts, peak resident memory | ≤ 4× inputs (80 MB) | ${peak_kib:--} KiB | 19.5 MB of input | $busy_engine % |
+| Cold start (median) | ≤ 10 ms | ${cold_ms:--} ms | - | $busy_native % |
+| Service idle memory (VmRSS) | ≤ 2.5 MB | ${idle_kib:--} KiB | - | $busy_load % |
+
+Where the warm round trip's time goes, and why its floor is where it is, is
+in "Warm round trip: where the time goes" below.
+
+The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`relay\`, \`load\`, \`gui_engine\`), built in
 \`$native\` (and \`$win\` for Wine); they are never CTest tests. Each one
 starts its own service in a private temporary directory and ends it, and the
 stand-in \`marlow\` answers every request at once unless a figure says
@@ -165,7 +297,7 @@ otherwise.
 | Kernel | $(uname -sr) |
 | Compiler | $("$cxx" --version | head -n 1) |
 | Build | \`native\` preset, $build_type ($flags), libstdc++ and libgcc linked statically |
-| CPU time used by other work in the second before each part | native round trip $busy_native %, Wine $busy_wine %, load $busy_load %, engine $busy_engine % |
+| CPU time used by other work in the second before each part | native round trip $busy_native %, native relay $busy_relay %, Wine $busy_wine %, Wine relay $busy_wine_relay %, load $busy_load %, engine $busy_engine % |
 | Date | $(date -u '+%Y-%m-%d %H:%M UTC') |
 
 The machine may be shared with other work; the row above says how busy it
@@ -221,6 +353,40 @@ EOF
     build) echo "Not run: the Windows build failed." ;;
     *) echo "Not run in this run (\`--no-wine\`)." ;;
   esac
+  cat <<EOF
+
+## Relay of large calls (Linux, native)
+
+\`bench/relay\`, with its own service, stand-in and floor peer.
+
+EOF
+  cat "$work/relay.md"
+  cat <<EOF
+
+## Relay of large calls under Wine
+
+EOF
+  case "$wine_relay_result" in
+    ok | failed)
+      echo "The Windows build of \`bench/relay\`, $wine_relay_runs rounds, in the same prefix."
+      echo
+      cat "$work/wine-relay.md"
+      ;;
+    *) echo "Not run in this run." ;;
+  esac
+  cat <<EOF
+
+## Warm round trip: where the time goes (Linux, native)
+
+Instruction counts of one warm run by step, from callgrind (inclusive: a
+step's count holds the steps it calls), beside the two do-nothing programs.
+Wall time on a shared machine is too noisy for single steps; the counts are
+not. The dynamic loader and the locale are the C library's: the programs
+link the C library dynamically so that \`tarnwick\` keeps a dynamic symbol
+table for its export, and the locale is the user's by requirement.
+
+EOF
+  cat "$work/breakdown.md"
   cat <<EOF
 
 ## Load (Linux, native)

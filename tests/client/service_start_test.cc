@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "support/platform.h"
 
 namespace {
@@ -20,6 +22,13 @@ TEST(PidTextTest, ReadsLikeFormattedStreamInput) {
   EXPECT_EQ(parse_pid_text("+"), std::nullopt);
   EXPECT_EQ(parse_pid_text("- 5"), std::nullopt);
   EXPECT_EQ(parse_pid_text("99999999999"), std::nullopt);
+  // The edges of int, as a stream reads them.
+  EXPECT_EQ(parse_pid_text("2147483647"), 2147483647);
+  EXPECT_EQ(parse_pid_text("2147483648"), std::nullopt);
+  EXPECT_EQ(parse_pid_text("-2147483648"), INT_MIN);
+  EXPECT_EQ(parse_pid_text("-2147483649"), std::nullopt);
+  EXPECT_EQ(parse_pid_text("\v\f12"), 12);
+  EXPECT_EQ(parse_pid_text("0012"), 12);
 }
 
 TEST(ServiceImagePathTest, MatchesRegardlessOfLetterCaseOnly) {

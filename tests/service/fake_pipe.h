@@ -30,6 +30,12 @@ class FakePipe : public platform::ServerPipe {
   void set_fail_from_read(std::size_t n) { fail_from_read_ = n; }
   void set_connect_result(platform::ConnectResult result) { connect_result_ = result; }
   void set_write_result(bool ok) { write_ok_ = ok; }
+  // Reads that leave more of the message report how much is left, off by
+  // `error` bytes (as a platform that can tell does), at least 1.
+  void set_left_hint(long long error) {
+    hint_ = true;
+    hint_error_ = error;
+  }
 
   platform::ConnectResult connect() override {
     record_->journal.push_back(name_ + ".connect");
@@ -43,7 +49,14 @@ class FakePipe : public platform::ServerPipe {
     const std::size_t bytes = left < size ? left : size;
     std::memcpy(buffer, message_.data() + offset_, bytes);
     offset_ += bytes;
-    if (offset_ < message_.size()) return {platform::ReadStatus::more_data, bytes};
+    if (offset_ < message_.size()) {
+      platform::ReadResult result{platform::ReadStatus::more_data, bytes};
+      if (hint_) {
+        const long long told = static_cast<long long>(message_.size() - offset_) + hint_error_;
+        result.left_in_message = static_cast<std::size_t>(told < 1 ? 1 : told);
+      }
+      return result;
+    }
     delivered_ = true;
     return {platform::ReadStatus::complete, bytes};
   }
@@ -68,6 +81,8 @@ class FakePipe : public platform::ServerPipe {
   bool delivered_ = false;
   std::size_t fail_from_read_ = static_cast<std::size_t>(-1);
   bool write_ok_ = true;
+  bool hint_ = false;
+  long long hint_error_ = 0;
   platform::ConnectResult connect_result_ = platform::ConnectResult::connected;
 };
 

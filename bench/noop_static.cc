@@ -1,0 +1,2 @@
+// The floor of any process: a statically linked program that does nothing.
+int main() { return 0; }
