@@ -135,6 +135,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   prev_button_->setToolTip(tr("Go to the previous conflict (Alt+Up, Shift+F8)"));
   next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
   status_ = heading(QString(), this);
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  status_->setMinimumWidth(120);
   const std::size_t changed_sides = job_.docs.size() - (plan_.has_base ? 1 : 0);
   take_all_button_ = new QPushButton(
       changed_sides == 2 ? tr("Take both") : tr("Take all changes"), this);
@@ -143,13 +145,22 @@ MergeWindow::MergeWindow(Job job, Finish finish)
          "other in their order (Ctrl+B)"));
   unresolve_button_ = new QPushButton(tr("Unresolve"), this);
   unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
+  next_open_button_ = new QPushButton(tr("Next unresolved"), this);
+  next_open_button_->setToolTip(tr("Go to the next conflict not yet settled (Ctrl+F8)"));
+  undo_button_ = new QPushButton(tr("Undo"), this);
+  undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
+  redo_button_ = new QPushButton(tr("Redo"), this);
+  redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
   bar->addWidget(prev_button_);
   bar->addWidget(next_button_);
+  bar->addWidget(next_open_button_);
   bar->addSpacing(12);
   bar->addWidget(status_);
   bar->addStretch();
   bar->addWidget(take_all_button_);
   bar->addWidget(unresolve_button_);
+  bar->addWidget(undo_button_);
+  bar->addWidget(redo_button_);
   layout->addLayout(bar);
   // For a conflict the engine settled: how, and what each side did.
   automatic_note_ = new QLabel(this);
@@ -231,6 +242,12 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   editor_label_ = heading(QString(), edit_area);
   edit_layout->addWidget(editor_label_);
   editor_ = make_editor(edit_area);
+  // The window keeps one history for takes and typing alike, so that an
+  // undo after a take brings back what was typed before it.
+  editor_->setUndoRedoEnabled(false);
+  editor_->installEventFilter(this);
+  result_view_->installEventFilter(this);
+  for (QPlainTextEdit* pane : panes_) pane->installEventFilter(this);
   edit_layout->addWidget(editor_);
   result_area->addWidget(whole);
   result_area->addWidget(edit_area);
@@ -287,6 +304,9 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   connect(next_button_, &QPushButton::clicked, this, [this] { go_to_conflict(current_ + 1); });
   connect(take_all_button_, &QPushButton::clicked, this, [this] { take_all(); });
   connect(unresolve_button_, &QPushButton::clicked, this, [this] { unresolve(); });
+  connect(next_open_button_, &QPushButton::clicked, this, [this] { go_to_unresolved(true); });
+  connect(undo_button_, &QPushButton::clicked, this, [this] { undo(); });
+  connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
@@ -313,7 +333,26 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
     shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
              [this, s] { take(s); });
+    const QString name = plan_.has_base && s == 0 ? tr("the base")
+                                                  : file_part(job_.request.display_names[s]);
+    auto* remaining = new QShortcut(
+        QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
+        this);
+    remaining->setWhatsThis(tr("Take %1 for every conflict still unresolved").arg(name));
+    connect(remaining, &QShortcut::activated, this, [this, s] { take_remaining(s); });
   }
+  // Undo and redo where no editor takes the keys first (the editors pass
+  // them to the window through eventFilter).
+  auto* undo_key = new QShortcut(QKeySequence::Undo, this);
+  connect(undo_key, &QShortcut::activated, this, [this] { undo(); });
+  auto* redo_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+  connect(redo_key, &QShortcut::activated, this, [this] { redo(); });
+  auto* redo_y = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), this);
+  connect(redo_y, &QShortcut::activated, this, [this] { redo(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
+  auto* prev_open = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), this);
+  prev_open->setWhatsThis(tr("Go to the previous conflict not yet settled"));
+  connect(prev_open, &QShortcut::activated, this, [this] { go_to_unresolved(false); });
 
   build_panes();
   build_result_view();
@@ -321,6 +360,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     for (QPushButton* b : take_buttons_) b->setEnabled(false);
     take_all_button_->setEnabled(false);
     unresolve_button_->setEnabled(false);
+    next_open_button_->setEnabled(false);
     prev_button_->setEnabled(false);
     next_button_->setEnabled(false);
     editor_->setEnabled(false);
@@ -627,6 +667,7 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
     prev_button_->setEnabled(current_ > 0);
     next_button_->setEnabled(current_ + 1 < conflict_regions_.size());
     unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
+    next_open_button_->setEnabled(open > 0);
     const bool automatic = settled_automatically(current_);
     unresolve_button_->setText(automatic ? tr("Undo automatic settlement") : tr("Unresolve"));
     automatic_note_->setVisible(automatic);
@@ -634,6 +675,8 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   }
   save_button_->setEnabled(open == 0);
   save_close_button_->setEnabled(open == 0);
+  undo_button_->setEnabled(can_undo());
+  redo_button_->setEnabled(can_redo());
   if (scroll_panes && !conflict_regions_.empty()) {
     const Rows rows = pane_rows_[conflict_regions_[current_]];
     for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, rows.first);
@@ -670,13 +713,98 @@ void MergeWindow::go_to_conflict(std::size_t index) {
   refresh(true, true);
 }
 
-void MergeWindow::settle(Resolution resolution) {
-  resolutions_[current_] = std::move(resolution);
-  unsaved_choices_ = true;
+void MergeWindow::apply(std::size_t conflict, const Resolution& resolution) {
+  resolutions_[conflict] = resolution;
   moving_ = true;
-  replace_result_rows(conflict_regions_[current_]);
+  replace_result_rows(conflict_regions_[conflict]);
   moving_ = false;
+}
+
+void MergeWindow::settle(Resolution resolution, bool typing) {
+  settle_many({{current_, std::move(resolution)}}, typing);
+}
+
+void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes,
+                              bool typing) {
+  if (changes.empty()) return;
+  // Typing on in the same conflict extends the step before, so that one
+  // undo takes back a run of typing, not one key.
+  Step* last = done_ > 0 ? &history_[done_ - 1] : nullptr;
+  const bool join = typing && last != nullptr && last->typing && changes.size() == 1 &&
+                    last->changes.size() == 1 && last->changes.front().conflict == changes.front().first;
+  history_.resize(done_);
+  if (join) {
+    last = &history_[done_ - 1];
+    last->changes.front().after = changes.front().second;
+  } else {
+    Step step;
+    step.typing = typing;
+    for (const auto& [conflict, resolution] : changes) {
+      step.changes.push_back(Change{conflict, resolutions_[conflict], resolution});
+    }
+    history_.push_back(std::move(step));
+    done_ = history_.size();
+  }
+  for (const auto& [conflict, resolution] : changes) apply(conflict, resolution);
+  unsaved_choices_ = true;
   message_->clear();
+}
+
+void MergeWindow::step_back_or_forth(bool back) {
+  if (back ? !can_undo() : !can_redo()) return;
+  const Step& step = back ? history_[--done_] : history_[done_++];
+  for (const Change& change : step.changes) apply(change.conflict, back ? change.before : change.after);
+  unsaved_choices_ = true;
+  message_->clear();
+  // The conflict the step changed (its first) becomes current, in view.
+  current_ = step.changes.front().conflict;
+  refresh(true, true);
+}
+
+void MergeWindow::undo() { step_back_or_forth(true); }
+
+void MergeWindow::redo() { step_back_or_forth(false); }
+
+bool MergeWindow::go_to_unresolved(bool forward) {
+  const std::size_t n = resolutions_.size();
+  for (std::size_t i = 1; i <= n; ++i) {
+    const std::size_t c = forward ? (current_ + i) % n : (current_ + n - i) % n;
+    if (resolutions_[c].kind == Resolution::Kind::unresolved) {
+      go_to_conflict(c);
+      return true;
+    }
+  }
+  return false;
+}
+
+void MergeWindow::take_remaining(std::size_t side) {
+  if (side >= job_.docs.size()) return;
+  std::vector<std::pair<std::size_t, Resolution>> changes;
+  for (std::size_t c = 0; c < resolutions_.size(); ++c) {
+    if (resolutions_[c].kind == Resolution::Kind::unresolved) {
+      changes.emplace_back(c, Resolution{Resolution::Kind::take, side, {}});
+    }
+  }
+  settle_many(std::move(changes), false);
+  refresh(false, false);
+}
+
+bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The text views would take Ctrl+Z themselves (the editor's own history
+  // is off): the window's history answers it instead.
+  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool is_undo = key->matches(QKeySequence::Undo);
+    const bool is_redo = key->matches(QKeySequence::Redo) ||
+                         key->keyCombination() == QKeyCombination(Qt::CTRL | Qt::Key_Y) ||
+                         key->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+    if (is_undo || is_redo) {
+      event->accept();
+      if (event->type() == QEvent::KeyPress) is_undo ? undo() : redo();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void MergeWindow::take(std::size_t side) {
@@ -722,7 +850,7 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
 
 void MergeWindow::edit_result(const QString& text) {
   if (conflict_regions_.empty()) return;
-  settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)});
+  settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}, true);
   if (typed_text(editor_) != text) {
     updating_ = true;
     editor_->setPlainText(text);
@@ -756,8 +884,13 @@ bool MergeWindow::has_unsaved_choices() const {
 bool MergeWindow::save() {
   const std::optional<std::vector<Line>> lines = merged_lines(plan_, resolutions_);
   if (!lines) {
-    message_->setText(tr("Settle every conflict before saving (%1 unresolved).")
-                          .arg(unresolved_count()));
+    // Shows one (the current conflict when it is one), so that Save leads
+    // to what is left.
+    const std::size_t open = unresolved_count();
+    if (resolutions_[current_].kind != Resolution::Kind::unresolved) go_to_unresolved(true);
+    message_->setText(tr("Settle every conflict before saving: %1 unresolved, one is shown "
+                         "(Ctrl+F8 for the next).")
+                          .arg(open));
     return false;
   }
   std::string error;

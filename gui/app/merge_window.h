@@ -43,8 +43,21 @@ class MergeWindow : public QWidget {
   void take(std::size_t side);
   void take_all();
   void edit_result(const QString& text);
+  // Settles every conflict still unsettled with one contributor's lines,
+  // as one step that a single undo takes back.
+  void take_remaining(std::size_t side);
   // Puts the current conflict back to unsettled.
   void unresolve();
+  // Takes back, or does again, the last step: a take, an unsettling, a run
+  // of typing in one conflict's editor. What was typed before a take comes
+  // back with the undo of the take.
+  void undo();
+  void redo();
+  bool can_undo() const { return done_ > 0; }
+  bool can_redo() const { return done_ < history_.size(); }
+  // The nearest unsettled conflict after (or before) the current one, going
+  // round the end; false when none is left.
+  bool go_to_unresolved(bool forward);
   // Conflicts the merge engine settled open settled, in their own colour,
   // with a note on how and what each side did, until the user changes them.
   bool settled_automatically(std::size_t conflict) const;
@@ -105,7 +118,13 @@ class MergeWindow : public QWidget {
   // A click on a conflict's row in a pane or the result makes it current;
   // the clicked view stays still and the others follow.
   void row_clicked(const std::vector<Rows>& rows, int row, bool in_result);
-  void settle(Resolution resolution);
+  // Records and applies new resolutions of the given conflicts as one step;
+  // `typing` steps on the same conflict join the one before.
+  void settle(Resolution resolution, bool typing = false);
+  void settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing);
+  void apply(std::size_t conflict, const Resolution& resolution);
+  void step_back_or_forth(bool back);
+  bool eventFilter(QObject* watched, QEvent* event) override;
   bool ask_before_closing();
   std::vector<Line> lines_from_editor(const QString& text) const;
   std::size_t conflict_of_region(std::size_t region) const;
@@ -120,6 +139,18 @@ class MergeWindow : public QWidget {
   std::vector<Rows> pane_rows_;    // per region
   std::vector<Rows> result_rows_;  // per region, as the result view shows it now
   std::size_t current_ = 0;
+  // One undoable step: each changed conflict's resolution before and after.
+  struct Change {
+    std::size_t conflict = 0;
+    Resolution before;
+    Resolution after;
+  };
+  struct Step {
+    std::vector<Change> changes;
+    bool typing = false;
+  };
+  std::vector<Step> history_;
+  std::size_t done_ = 0;  // steps of history_ in effect; the rest can be redone
   bool saved_ = false;
   bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
   bool ask_on_close_ = true;
@@ -129,6 +160,9 @@ class MergeWindow : public QWidget {
   std::vector<QPushButton*> take_buttons_;
   QPushButton* take_all_button_ = nullptr;
   QPushButton* unresolve_button_ = nullptr;
+  QPushButton* next_open_button_ = nullptr;
+  QPushButton* undo_button_ = nullptr;
+  QPushButton* redo_button_ = nullptr;
   QPushButton* prev_button_ = nullptr;
   QPushButton* next_button_ = nullptr;
   QPlainTextEdit* result_view_ = nullptr;

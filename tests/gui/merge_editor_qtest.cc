@@ -1,0 +1,142 @@
+// The merge window as an editor: one history for takes, unsettling and
+// typing; conflicts still unresolved found and taken in one go.
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+
+#include "app/merge_window.h"
+#include "tests/gui/qtest_files.h"
+
+namespace marlow {
+
+using testing::call;
+
+class MergeEditorTest : public QObject, private testing::Files {
+  Q_OBJECT
+
+ private:
+  // Three conflicts (lines 2, 4 and 6) between "one" and "other".
+  Job three_conflicts_job() {
+    write("base", "a\nb\nc\nd\ne\nf\ng\n");
+    write("one", "a\nB1\nc\nD1\ne\nF1\ng\n");
+    write("other", "a\nB2\nc\nD2\ne\nF2\ng\n");
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+        false);
+    Q_ASSERT(prep.needs_window);
+    return prep.job;
+  }
+  static MergeWindow* shown(Job job) {
+    auto* window = new MergeWindow(std::move(job), [](const std::string&) {});
+    window->set_ask_on_close(false);
+    window->show();
+    window->activateWindow();
+    QCoreApplication::processEvents();  // delivers the activation
+    return window;
+  }
+
+ private slots:
+  // Typed text, then Ctrl+3 (take "other"), then Ctrl+Z in the editor: the
+  // typed text is back, and Ctrl+Shift+Z takes "other" again.
+  void undo_brings_typed_text_back_after_a_take() {
+    MergeWindow* window = shown(three_conflicts_job());
+    QPlainTextEdit* editor = window->conflict_editor();
+    editor->setFocus();
+    QTest::keyClicks(editor, QStringLiteral("mine"));
+    QCOMPARE(editor->toPlainText(), QStringLiteral("mine"));
+    QTest::keyClick(editor, Qt::Key_3, Qt::ControlModifier);
+    QCOMPARE(editor->toPlainText(), QStringLiteral("B2"));
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(editor->toPlainText(), QStringLiteral("mine"));
+    QCOMPARE(window->unresolved_count(), std::size_t{2});
+    // One undo takes back the whole run of typing: unsettled again.
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(editor->toPlainText(), QString());
+    QCOMPARE(window->unresolved_count(), std::size_t{3});
+    QVERIFY(!window->can_undo());
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(editor->toPlainText(), QStringLiteral("mine"));
+    QTest::keyClick(editor, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(editor->toPlainText(), QStringLiteral("B2"));
+    QVERIFY(!window->can_redo());
+    window->close_without_asking();
+  }
+
+  // Undo goes to the conflict it changes; a new step drops what could be
+  // redone; unsettling is undone like a take.
+  void undo_follows_the_conflict_and_a_new_step_ends_redo() {
+    MergeWindow* window = shown(three_conflicts_job());
+    window->take(1);
+    window->go_to_conflict(2);
+    window->take(2);
+    window->unresolve();
+    QCOMPARE(window->unresolved_count(), std::size_t{2});
+    window->undo();  // the unsettling
+    QCOMPARE(window->unresolved_count(), std::size_t{1});
+    window->undo();  // the take of conflict 3
+    window->undo();  // the take of conflict 1
+    QCOMPARE(window->unresolved_count(), std::size_t{3});
+    QCOMPARE(window->current_conflict(), std::size_t{0});
+    window->redo();
+    QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("B1"));
+    QVERIFY(window->can_redo());
+    window->go_to_conflict(1);
+    window->take(1);
+    QVERIFY(!window->can_redo());
+    window->undo();
+    window->undo();
+    QCOMPARE(window->unresolved_count(), std::size_t{3});
+    window->close_without_asking();
+  }
+
+  // One side for every conflict still unresolved, in one undoable step; a
+  // conflict settled before keeps its own choice.
+  void take_for_every_remaining_conflict() {
+    MergeWindow* window = shown(three_conflicts_job());
+    window->go_to_conflict(1);
+    window->take(1);
+    QTest::keyClick(window, Qt::Key_3, Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(window->unresolved_count(), std::size_t{0});
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB2\nc\nD1\ne\nF2\ng\n"));
+    window->undo();
+    QCOMPARE(window->unresolved_count(), std::size_t{2});
+    window->redo();
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nB2\nc\nD1\ne\nF2\ng\n"));
+    window->close_without_asking();
+  }
+
+  // Next/previous unresolved skip settled conflicts and go round the ends;
+  // Save with conflicts left shows the next one and says how many.
+  void next_unresolved_and_save_lead_to_what_is_left() {
+    MergeWindow* window = shown(three_conflicts_job());
+    window->take(1);  // conflict 1 settled; 2 and 3 left
+    QTest::keyClick(window, Qt::Key_F8, Qt::ControlModifier);
+    QCOMPARE(window->current_conflict(), std::size_t{1});
+    window->take(1);
+    QTest::keyClick(window, Qt::Key_F8, Qt::ControlModifier);
+    QCOMPARE(window->current_conflict(), std::size_t{2});
+    window->go_to_conflict(0);
+    QTest::keyClick(window, Qt::Key_F8, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(window->current_conflict(), std::size_t{2});  // round the start
+    window->go_to_conflict(1);
+    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(!window->saved());
+    QCOMPARE(window->current_conflict(), std::size_t{2});
+    bool said = false;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+      said = said || label->text().contains(QStringLiteral("1 unresolved"));
+    }
+    QVERIFY(said);
+    window->take(2);
+    QVERIFY(!window->go_to_unresolved(true));
+    QCOMPARE(window->current_conflict(), std::size_t{2});
+    window->close_without_asking();
+  }
+};
+
+}  // namespace marlow
+
+MARLOW_QTEST_MAIN(marlow::MergeEditorTest)
+
+#include "merge_editor_qtest.moc"
