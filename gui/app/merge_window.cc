@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "app/find_bar.h"
+#include "app/overview.h"
 #include "app/panes.h"
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
@@ -212,6 +213,12 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     column->addWidget(panes_.back());
     columns->addLayout(column);
   }
+  // The whole merge at a glance, right of the panes; a click goes to the
+  // conflict nearest to it.
+  overview_ = new OverviewStrip(pane_area, tr("Conflicts and clean changes in the whole merge; "
+                                              "click to go to a conflict"),
+                                [this](int conflict) { go_to_conflict(static_cast<std::size_t>(conflict)); });
+  columns->addWidget(overview_);
   for (QPlainTextEdit* pane : panes_) {
     connect(pane, &QPlainTextEdit::cursorPositionChanged, this, [this, pane] {
       if (!moving_) row_clicked(pane_rows_, pane->textCursor().blockNumber(), false);
@@ -647,9 +654,38 @@ void MergeWindow::decorate_result_view(bool scroll) {
   }
 }
 
+void MergeWindow::update_overview() {
+  std::vector<OverviewStrip::Mark> marks;
+  std::vector<OverviewStrip::Mark> clean;
+  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+    const Rows rows = pane_rows_[r];
+    if (plan_.regions[r].kind == RegionKind::changed) {
+      clean.push_back({rows.first, rows.first + rows.count, QColor(90, 180, 90)});
+    } else if (plan_.regions[r].kind == RegionKind::conflict) {
+      // Stronger tones of the panes' colours: the strip is narrow.
+      QColor colour;
+      switch (resolutions_[conflict_of_region(r)].kind) {
+        case Resolution::Kind::unresolved:
+          colour = QColor(220, 60, 60);
+          break;
+        case Resolution::Kind::automatic:
+          colour = QColor(150, 90, 205);
+          break;
+        default:
+          colour = QColor(80, 110, 215);
+      }
+      marks.push_back({rows.first, rows.first + std::max(1, rows.count), colour});
+    }
+  }
+  overview_->set(pane_rows_.empty() ? 1 : pane_rows_.back().first + pane_rows_.back().count,
+                 panes_.front()->fontMetrics().lineSpacing(), std::move(marks), std::move(clean));
+  overview_->set_current(static_cast<int>(current_));
+}
+
 void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = true;
   colour_panes();
+  update_overview();
   decorate_result_view(scroll_result);
   const std::size_t open = unresolved_count();
   if (conflict_regions_.empty()) {

@@ -20,6 +20,7 @@ class QPushButton;
 namespace marlow {
 
 class FindBar;
+class OverviewStrip;
 
 // The base (when there is one) and the contributors side by side with
 // blank filler rows, conflicts and clean changes coloured, the current
@@ -90,6 +91,7 @@ class MergeWindow : public QWidget {
   // What keeps the panes and the result in step (scrolling, zoom).
   PaneSync* sync() const { return sync_; }
   FindBar* find_bar() const { return find_bar_; }
+  OverviewStrip* overview() const { return overview_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -107,6 +109,7 @@ class MergeWindow : public QWidget {
   void refresh(bool scroll_panes, bool scroll_result);
   void update_views(bool scroll_panes, bool scroll_result);
   void colour_panes();
+  void update_overview();
   QColor conflict_colour(std::size_t conflict) const;
   QString automatic_note(std::size_t conflict) const;
   // The result view holds every region's rows; settling a conflict replaces
@@ -176,6 +179,7 @@ class MergeWindow : public QWidget {
   QLabel* automatic_note_ = nullptr;
   PaneSync* sync_ = nullptr;
   FindBar* find_bar_ = nullptr;
+  OverviewStrip* overview_ = nullptr;
   bool shown_ = false;
 };
 

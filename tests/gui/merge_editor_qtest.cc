@@ -1,10 +1,12 @@
 // The merge window as an editor: one history for takes, unsettling and
 // typing; conflicts still unresolved found and taken in one go.
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QTest>
 
 #include "app/merge_window.h"
+#include "app/overview.h"
 #include "tests/gui/qtest_files.h"
 
 namespace marlow {
@@ -131,6 +133,31 @@ class MergeEditorTest : public QObject, private testing::Files {
     window->take(2);
     QVERIFY(!window->go_to_unresolved(true));
     QCOMPARE(window->current_conflict(), std::size_t{2});
+    window->close_without_asking();
+  }
+
+  // A click on the strip goes to the conflict nearest to it; a conflict's
+  // mark turns from red to blue when it is settled.
+  void overview_strip_goes_to_a_conflict_and_shows_its_state() {
+    MergeWindow* window = shown(three_conflicts_job());
+    OverviewStrip* strip = window->overview();
+    QVERIFY(strip->isVisible());
+    const int x = strip->width() / 2;
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(x, strip->y_of_row(5.5)));
+    QCOMPARE(window->current_conflict(), std::size_t{2});
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(x, strip->y_of_row(1.5)));
+    QCOMPARE(window->current_conflict(), std::size_t{0});
+    const auto colour_at = [strip, x](double row) {
+      return strip->grab().toImage().pixelColor(x, strip->y_of_row(row));
+    };
+    const QColor open = colour_at(3.5);
+    QVERIFY(open.red() > open.blue() + 80);
+    window->go_to_conflict(1);
+    window->take(1);
+    const QColor settled = colour_at(3.5);
+    QVERIFY(settled.blue() > settled.red() + 80);
+    window->undo();
+    QCOMPARE(colour_at(3.5), open);
     window->close_without_asking();
   }
 };
