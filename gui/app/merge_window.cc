@@ -41,6 +41,8 @@ const QColor kAutomaticCurrent(205, 165, 240);
 const QColor kCleanChange(200, 240, 200);
 const QColor kCleanUnchanged(232, 246, 232);
 const QColor kFillerRow(236, 236, 236);
+// A clean change the user rejected: the result keeps the base's lines.
+const QColor kRejectedChange(240, 222, 190);
 
 // A filler row inside a coloured region: the region's colour, greyed, so
 // that a side with fewer lines still shows where the region lies.
@@ -124,6 +126,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   resolutions_.resize(conflict_regions_.size());
   // What the engine settled opens settled, marked as settled automatically.
   resolutions_ = automatic_resolutions(plan_);
+  clean_.resize(plan_.regions.size());
   const bool has_conflicts = !conflict_regions_.empty();
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
 
@@ -160,6 +163,10 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   bar->addStretch();
   bar->addWidget(take_all_button_);
   bar->addWidget(unresolve_button_);
+  clean_button_ = new QPushButton(tr("Reject clean change"), this);
+  clean_button_->setToolTip(tr("Keep the base's lines instead of the clean change last clicked "
+                               "in a pane or the result, or accept it again (Ctrl+R)"));
+  bar->addWidget(clean_button_);
   bar->addWidget(undo_button_);
   bar->addWidget(redo_button_);
   layout->addLayout(bar);
@@ -183,7 +190,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
                   swatch(kSettled, tr("settled")) + ' ' +
                   swatch(kAutomatic, tr("settled automatically")) + ' ' +
-                  swatch(kCleanChange, tr("clean change")));
+                  swatch(kCleanChange, tr("clean change")) + ' ' +
+                  swatch(kRejectedChange, tr("rejected change")));
   legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(legend);
 
@@ -313,6 +321,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   connect(unresolve_button_, &QPushButton::clicked, this, [this] { unresolve(); });
   connect(next_open_button_, &QPushButton::clicked, this, [this] { go_to_unresolved(true); });
   connect(undo_button_, &QPushButton::clicked, this, [this] { undo(); });
+  connect(clean_button_, &QPushButton::clicked, this, [this] { toggle_clean_change(); });
   connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
@@ -357,6 +366,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   auto* redo_y = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), this);
   connect(redo_y, &QShortcut::activated, this, [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); });
   auto* prev_open = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), this);
   prev_open->setWhatsThis(tr("Go to the previous conflict not yet settled"));
   connect(prev_open, &QShortcut::activated, this, [this] { go_to_unresolved(false); });
@@ -468,6 +478,11 @@ int MergeWindow::change_x() const {
 void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_result) {
   for (std::size_t r = 0; r < rows.size() && r < plan_.regions.size(); ++r) {
     if (row < rows[r].first || row >= rows[r].first + rows[r].count) continue;
+    if (plan_.regions[r].kind == RegionKind::changed) {
+      clean_at_ = r;
+      update_clean_button();
+      return;
+    }
     if (plan_.regions[r].kind != RegionKind::conflict) return;
     const std::size_t c = conflict_of_region(r);
     if (c == current_) return;
@@ -548,7 +563,11 @@ void MergeWindow::colour_panes() {
       const Region& region = plan_.regions[r];
       QColor colour;
       if (region.kind == RegionKind::changed) {
-        colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
+        if (clean_change_rejected(r)) {
+          colour = region.changed_by[s] ? kRejectedChange : QColor();
+        } else {
+          colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
+        }
       } else if (region.kind == RegionKind::conflict) {
         colour = conflict_colour(conflict_of_region(r));
       }
@@ -566,8 +585,7 @@ QStringList MergeWindow::result_rows_of(std::size_t region) const {
   QStringList rows;
   const Region& r = plan_.regions[region];
   const std::size_t c = r.kind == RegionKind::conflict ? conflict_of_region(region) : 0;
-  const std::optional<std::vector<Line>> lines =
-      r.kind == RegionKind::conflict ? resolve_region(plan_, r, resolutions_[c]) : r.result;
+  const std::optional<std::vector<Line>> lines = region_lines(region);
   if (!lines) {
     rows.append(tr("<<< conflict %1 not settled: take a side or edit it >>>").arg(c + 1));
   } else {
@@ -633,7 +651,7 @@ void MergeWindow::decorate_result_view(bool scroll) {
   int line_number = 0;
   for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
     const Region& region = plan_.regions[r];
-    QColor colour = region.kind == RegionKind::changed ? kCleanChange : QColor();
+    QColor colour = region.kind == RegionKind::changed && !clean_change_rejected(r) ? kCleanChange : QColor();
     bool lines = true;
     if (region.kind == RegionKind::conflict) {
       const std::size_t c = conflict_of_region(r);
@@ -712,6 +730,7 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   save_button_->setEnabled(open == 0);
   save_close_button_->setEnabled(open == 0);
   undo_button_->setEnabled(can_undo());
+  update_clean_button();
   redo_button_->setEnabled(can_redo());
   if (scroll_panes && !conflict_regions_.empty()) {
     const Rows rows = pane_rows_[conflict_regions_[current_]];
@@ -749,15 +768,20 @@ void MergeWindow::go_to_conflict(std::size_t index) {
   refresh(true, true);
 }
 
-void MergeWindow::apply(std::size_t conflict, const Resolution& resolution) {
-  resolutions_[conflict] = resolution;
+Resolution& MergeWindow::choice(std::size_t region) {
+  return plan_.regions[region].kind == RegionKind::conflict ? resolutions_[conflict_of_region(region)]
+                                                             : clean_[region];
+}
+
+void MergeWindow::apply(std::size_t region, const Resolution& resolution) {
+  choice(region) = resolution;
   moving_ = true;
-  replace_result_rows(conflict_regions_[conflict]);
+  replace_result_rows(region);
   moving_ = false;
 }
 
 void MergeWindow::settle(Resolution resolution, bool typing) {
-  settle_many({{current_, std::move(resolution)}}, typing);
+  settle_many({{conflict_regions_[current_], std::move(resolution)}}, typing);
 }
 
 void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes,
@@ -767,7 +791,7 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
   // undo takes back a run of typing, not one key.
   Step* last = done_ > 0 ? &history_[done_ - 1] : nullptr;
   const bool join = typing && last != nullptr && last->typing && changes.size() == 1 &&
-                    last->changes.size() == 1 && last->changes.front().conflict == changes.front().first;
+                    last->changes.size() == 1 && last->changes.front().region == changes.front().first;
   history_.resize(done_);
   if (join) {
     last = &history_[done_ - 1];
@@ -775,13 +799,13 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
   } else {
     Step step;
     step.typing = typing;
-    for (const auto& [conflict, resolution] : changes) {
-      step.changes.push_back(Change{conflict, resolutions_[conflict], resolution});
+    for (const auto& [region, resolution] : changes) {
+      step.changes.push_back(Change{region, choice(region), resolution});
     }
     history_.push_back(std::move(step));
     done_ = history_.size();
   }
-  for (const auto& [conflict, resolution] : changes) apply(conflict, resolution);
+  for (const auto& [region, resolution] : changes) apply(region, resolution);
   unsaved_choices_ = true;
   message_->clear();
 }
@@ -789,12 +813,64 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
 void MergeWindow::step_back_or_forth(bool back) {
   if (back ? !can_undo() : !can_redo()) return;
   const Step& step = back ? history_[--done_] : history_[done_++];
-  for (const Change& change : step.changes) apply(change.conflict, back ? change.before : change.after);
+  for (const Change& change : step.changes) apply(change.region, back ? change.before : change.after);
   unsaved_choices_ = true;
   message_->clear();
-  // The conflict the step changed (its first) becomes current, in view.
-  current_ = step.changes.front().conflict;
-  refresh(true, true);
+  // What the step changed (its first region) comes into view; a conflict
+  // becomes the current one.
+  const std::size_t region = step.changes.front().region;
+  if (plan_.regions[region].kind == RegionKind::conflict) {
+    current_ = conflict_of_region(region);
+    refresh(true, true);
+  } else {
+    clean_at_ = region;
+    refresh(false, false);
+    show_region(region);
+  }
+}
+
+void MergeWindow::update_clean_button() {
+  const bool any = clean_at_ < plan_.regions.size();
+  clean_button_->setEnabled(any);
+  clean_button_->setText(any && clean_change_rejected(clean_at_) ? tr("Accept clean change")
+                                                                 : tr("Reject clean change"));
+}
+
+void MergeWindow::show_region(std::size_t region) {
+  const Rows rows = pane_rows_[region];
+  sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
+}
+
+bool MergeWindow::clean_change_rejected(std::size_t region) const {
+  return region < clean_.size() && clean_[region].kind == Resolution::Kind::take;
+}
+
+void MergeWindow::toggle_clean_change() {
+  if (clean_at_ >= plan_.regions.size()) return;
+  // Rejected: the base's lines; accepted: the lines as merged.
+  settle_many({{clean_at_, clean_change_rejected(clean_at_) ? Resolution{}
+                                                             : Resolution{Resolution::Kind::take, 0, {}}}},
+              false);
+  update_views(false, false);
+}
+
+std::optional<std::vector<Line>> MergeWindow::merged() const {
+  std::vector<Line> out;
+  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+    const std::optional<std::vector<Line>> lines = region_lines(r);
+    if (!lines) return std::nullopt;
+    out.insert(out.end(), lines->begin(), lines->end());
+  }
+  return out;
+}
+
+std::optional<std::vector<Line>> MergeWindow::region_lines(std::size_t region) const {
+  const Region& r = plan_.regions[region];
+  if (r.kind == RegionKind::conflict) {
+    return resolve_region(plan_, r, resolutions_[conflict_of_region(region)]);
+  }
+  if (clean_change_rejected(region)) return r.sides[0];
+  return r.result;
 }
 
 void MergeWindow::undo() { step_back_or_forth(true); }
@@ -818,7 +894,7 @@ void MergeWindow::take_remaining(std::size_t side) {
   std::vector<std::pair<std::size_t, Resolution>> changes;
   for (std::size_t c = 0; c < resolutions_.size(); ++c) {
     if (resolutions_[c].kind == Resolution::Kind::unresolved) {
-      changes.emplace_back(c, Resolution{Resolution::Kind::take, side, {}});
+      changes.emplace_back(conflict_regions_[c], Resolution{Resolution::Kind::take, side, {}});
     }
   }
   settle_many(std::move(changes), false);
@@ -909,7 +985,7 @@ void MergeWindow::update_placeholder() {
 }
 
 QString MergeWindow::result_text() const {
-  const std::optional<std::vector<Line>> lines = merged_lines(plan_, resolutions_);
+  const std::optional<std::vector<Line>> lines = merged();
   return lines ? q(join_lines(*lines)) : QString();
 }
 
@@ -918,7 +994,7 @@ bool MergeWindow::has_unsaved_choices() const {
 }
 
 bool MergeWindow::save() {
-  const std::optional<std::vector<Line>> lines = merged_lines(plan_, resolutions_);
+  const std::optional<std::vector<Line>> lines = merged();
   if (!lines) {
     // Shows one (the current conflict when it is one), so that Save leads
     // to what is left.

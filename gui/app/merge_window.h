@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPlainTextEdit>
 #include <QWidget>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,13 @@ class MergeWindow : public QWidget {
   // The nearest unsettled conflict after (or before) the current one, going
   // round the end; false when none is left.
   bool go_to_unresolved(bool forward);
+  // A clean change (a region only some contributors changed) is accepted
+  // as merged, or rejected: the result keeps the base's lines there. The
+  // one acted on is the last clicked in a pane or the result.
+  std::size_t clean_change_at() const { return clean_at_; }
+  bool clean_change_rejected(std::size_t region) const;
+  void toggle_clean_change();
+  QPushButton* clean_change_button() const { return clean_button_; }
   // Conflicts the merge engine settled open settled, in their own colour,
   // with a note on how and what each side did, until the user changes them.
   bool settled_automatically(std::size_t conflict) const;
@@ -125,7 +133,12 @@ class MergeWindow : public QWidget {
   // `typing` steps on the same conflict join the one before.
   void settle(Resolution resolution, bool typing = false);
   void settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing);
-  void apply(std::size_t conflict, const Resolution& resolution);
+  void apply(std::size_t region, const Resolution& resolution);
+  Resolution& choice(std::size_t region);
+  void show_region(std::size_t region);
+  void update_clean_button();
+  std::optional<std::vector<Line>> region_lines(std::size_t region) const;
+  std::optional<std::vector<Line>> merged() const;
   void step_back_or_forth(bool back);
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool ask_before_closing();
@@ -144,7 +157,7 @@ class MergeWindow : public QWidget {
   std::size_t current_ = 0;
   // One undoable step: each changed conflict's resolution before and after.
   struct Change {
-    std::size_t conflict = 0;
+    std::size_t region = 0;  // a conflict's or a clean change's
     Resolution before;
     Resolution after;
   };
@@ -153,7 +166,10 @@ class MergeWindow : public QWidget {
     bool typing = false;
   };
   std::vector<Step> history_;
-  std::size_t done_ = 0;  // steps of history_ in effect; the rest can be redone
+  std::size_t done_ = 0;
+  // Per region: a clean change's choice (`take` of the base when rejected).
+  std::vector<Resolution> clean_;
+  std::size_t clean_at_ = static_cast<std::size_t>(-1);  // steps of history_ in effect; the rest can be redone
   bool saved_ = false;
   bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
   bool ask_on_close_ = true;
@@ -165,6 +181,7 @@ class MergeWindow : public QWidget {
   QPushButton* unresolve_button_ = nullptr;
   QPushButton* next_open_button_ = nullptr;
   QPushButton* undo_button_ = nullptr;
+  QPushButton* clean_button_ = nullptr;
   QPushButton* redo_button_ = nullptr;
   QPushButton* prev_button_ = nullptr;
   QPushButton* next_button_ = nullptr;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
+#include <QTextBlock>
 #include <QTest>
 
 #include "app/merge_window.h"
@@ -27,6 +29,21 @@ class MergeEditorTest : public QObject, private testing::Files {
         false);
     Q_ASSERT(prep.needs_window);
     return prep.job;
+  }
+  // A conflict (line 2) and a clean change of "one" (line 4).
+  Job clean_change_job() {
+    write("base", "a\nb\nc\nd\ne\n");
+    write("one", "a\nB1\nc\nD\ne\n");
+    write("other", "a\nB2\nc\nd\ne\n");
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+        false);
+    Q_ASSERT(prep.needs_window);
+    return prep.job;
+  }
+  static void click_row(QPlainTextEdit* view, int row) {
+    QTextCursor cursor(view->document()->findBlockByNumber(row));
+    view->setTextCursor(cursor);
   }
   static MergeWindow* shown(Job job) {
     auto* window = new MergeWindow(std::move(job), [](const std::string&) {});
@@ -133,6 +150,34 @@ class MergeEditorTest : public QObject, private testing::Files {
     window->take(2);
     QVERIFY(!window->go_to_unresolved(true));
     QCOMPARE(window->current_conflict(), std::size_t{2});
+    window->close_without_asking();
+  }
+
+  // A clean change clicked in a pane or the result is rejected (the base's
+  // lines) and accepted again; both are steps of the one history, and the
+  // saved bytes follow.
+  void clean_change_rejected_accepted_and_undone() {
+    MergeWindow* window = shown(clean_change_job());
+    QVERIFY(!window->clean_change_button()->isEnabled());
+    window->take(1);
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD\ne\n"));
+    click_row(window->pane(1), 3);
+    QVERIFY(window->clean_change_button()->isEnabled());
+    QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nd\ne\n"));
+    QCOMPARE(window->result_view()->document()->findBlockByNumber(3).text(), QStringLiteral("d"));
+    QCOMPARE(window->clean_change_button()->text(), QStringLiteral("Accept clean change"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nd\ne\n"));
+    window->undo();
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD\ne\n"));
+    window->redo();
+    // Accepted again from the result view's row.
+    click_row(window->result_view(), 3);
+    window->clean_change_button()->click();
+    QCOMPARE(window->result_view()->document()->findBlockByNumber(3).text(), QStringLiteral("D"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nD\ne\n"));
     window->close_without_asking();
   }
 
