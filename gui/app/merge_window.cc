@@ -35,6 +35,9 @@ const QColor kConflict(255, 205, 205);
 const QColor kConflictCurrent(255, 150, 135);
 const QColor kSettled(215, 225, 255);
 const QColor kSettledCurrent(165, 185, 255);
+// The sides a settled conflict did not take.
+const QColor kNotTaken(232, 232, 236);
+const QColor kNotTakenCurrent(200, 200, 210);
 // Settled by the merge engine, not yet looked at by the user: violet.
 const QColor kAutomatic(235, 215, 250);
 const QColor kAutomaticCurrent(205, 165, 240);
@@ -188,7 +191,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
                                                 output_document(job_, {}).encoding))) +
                   QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
-                  swatch(kSettled, tr("settled")) + ' ' +
+                  swatch(kSettled, tr("settled (side taken)")) + ' ' +
+                  swatch(kNotTaken, tr("side not taken")) + ' ' +
                   swatch(kAutomatic, tr("settled automatically")) + ' ' +
                   swatch(kCleanChange, tr("clean change")) + ' ' +
                   swatch(kRejectedChange, tr("rejected change")));
@@ -492,6 +496,19 @@ void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_re
   }
 }
 
+bool MergeWindow::side_taken(std::size_t conflict, std::size_t side) const {
+  const Resolution& resolution = resolutions_[conflict];
+  const Region& region = plan_.regions[conflict_regions_[conflict]];
+  switch (resolution.kind) {
+    case Resolution::Kind::take:
+      return side == resolution.side;
+    case Resolution::Kind::take_all:
+      return region.changed_by[side] && !(plan_.has_base && side == 0);
+    default:
+      return true;  // unsettled, typed, or settled by the engine: no side alone
+  }
+}
+
 QColor MergeWindow::conflict_colour(std::size_t c) const {
   const bool current = c == current_;
   switch (resolutions_[c].kind) {
@@ -569,7 +586,11 @@ void MergeWindow::colour_panes() {
           colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
         }
       } else if (region.kind == RegionKind::conflict) {
-        colour = conflict_colour(conflict_of_region(r));
+        const std::size_t c = conflict_of_region(r);
+        colour = conflict_colour(c);
+        // A settled conflict shows which sides it took: blue on those,
+        // grey on the others.
+        if (!side_taken(c, s)) colour = c == current_ ? kNotTakenCurrent : kNotTaken;
       }
       const std::size_t lines = region.sides[s].size();
       for (int i = 0; i < pane_rows_[r].count; ++i) {

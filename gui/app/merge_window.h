@@ -118,6 +118,7 @@ class MergeWindow : public QWidget {
   void update_views(bool scroll_panes, bool scroll_result);
   void colour_panes();
   void update_overview();
+  bool side_taken(std::size_t conflict, std::size_t side) const;
   QColor conflict_colour(std::size_t conflict) const;
   QString automatic_note(std::size_t conflict) const;
   // The result view holds every region's rows; settling a conflict replaces

@@ -45,6 +45,13 @@ class MergeEditorTest : public QObject, private testing::Files {
     QTextCursor cursor(view->document()->findBlockByNumber(row));
     view->setTextCursor(cursor);
   }
+  // The background a view gives a row, invalid when it has none.
+  static QColor row_colour(QPlainTextEdit* view, int row) {
+    for (const QTextEdit::ExtraSelection& s : view->extraSelections()) {
+      if (s.cursor.blockNumber() == row) return s.format.background().color();
+    }
+    return QColor();
+  }
   static MergeWindow* shown(Job job) {
     auto* window = new MergeWindow(std::move(job), [](const std::string&) {});
     window->set_ask_on_close(false);
@@ -178,6 +185,33 @@ class MergeEditorTest : public QObject, private testing::Files {
     QCOMPARE(window->result_view()->document()->findBlockByNumber(3).text(), QStringLiteral("D"));
     QVERIFY(window->save());
     QCOMPARE(read("out"), std::string("a\nB1\nc\nD\ne\n"));
+    window->close_without_asking();
+  }
+
+  // Which side a settled conflict took shows in every pane: the taken
+  // side's colour differs from the others', and follows a change of mind.
+  void side_taken_is_visible_in_every_pane() {
+    MergeWindow* window = shown(three_conflicts_job());
+    const auto colours = [window] {
+      return std::vector<QColor>{row_colour(window->pane(0), 1), row_colour(window->pane(1), 1),
+                                 row_colour(window->pane(2), 1)};
+    };
+    std::vector<QColor> open = colours();
+    QCOMPARE(open[0], open[1]);
+    QCOMPARE(open[1], open[2]);
+    window->take(1);
+    std::vector<QColor> one = colours();
+    QVERIFY(one[1] != one[2]);
+    QCOMPARE(one[0], one[2]);
+    QVERIFY(one[1] != open[1]);
+    window->take(2);
+    std::vector<QColor> other = colours();
+    QCOMPARE(other[2], one[1]);
+    QCOMPARE(other[1], one[2]);
+    window->take_all();  // both changed sides taken, not the base
+    std::vector<QColor> both = colours();
+    QCOMPARE(both[1], both[2]);
+    QVERIFY(both[0] != both[1]);
     window->close_without_asking();
   }
 
