@@ -38,41 +38,6 @@ namespace {
 // megabyte lines would only slow the window down.
 constexpr std::size_t kInlineLimit = 4000;
 
-// Whether a contributor is no file at all: a path that does not exist, or
-// the null device that stands for the side of an added or deleted file.
-bool is_absent(const std::string& path) {
-  if (path == "/dev/null" || path == "nul" || path == "NUL") return true;
-  std::error_code ec;
-  return !std::filesystem::exists(path, ec);
-}
-
-// "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
-QString file_note(const TextDocument& doc, bool absent) {
-  if (absent) return CompareWindow::tr("absent: no such file on this side");
-  QStringList parts;
-  parts << QString::fromLatin1(encoding_name(doc.encoding));
-  if (doc.bom) parts << CompareWindow::tr("BOM");
-  std::size_t lf = 0;
-  std::size_t crlf = 0;
-  for (const Line& line : doc.lines) {
-    if (line.eol == "\r\n") ++crlf;
-    if (line.eol == "\n") ++lf;
-  }
-  if (lf != 0 && crlf != 0) {
-    parts << CompareWindow::tr("mixed line ends (%1 LF, %2 CRLF)").arg(lf).arg(crlf);
-  } else if (crlf != 0) {
-    parts << QStringLiteral("CRLF");
-  } else if (lf != 0) {
-    parts << QStringLiteral("LF");
-  }
-  if (!doc.lines.empty() && doc.lines.back().eol.empty()) {
-    parts << CompareWindow::tr("no line end at the end");
-  }
-  parts << (doc.lines.size() == 1 ? CompareWindow::tr("1 line")
-                                  : CompareWindow::tr("%1 lines").arg(doc.lines.size()));
-  return parts.join(QStringLiteral(" \u00B7 "));
-}
-
 // The UTF-16 units of utf8[from, to) (a four-byte character takes two).
 int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
   int units = 0;
@@ -357,6 +322,25 @@ void CompareWindow::fill_panes() {
     }
   }
 
+  // Rows whose line ends differ between the sides that have them show each
+  // side's line end: otherwise they would look identical.
+  std::vector<std::vector<std::pair<int, QString>>> eol_marks(n);
+  for (std::size_t row = 0; row < rows.rows; ++row) {
+    const std::string* first = nullptr;
+    bool differ = false;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (rows.line[s][row] == kNoLine) continue;
+      const std::string& eol = texts[s][rows.line[s][row]].eol;
+      if (first == nullptr) first = &eol;
+      differ = differ || eol != *first;
+    }
+    if (!differ) continue;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (rows.line[s][row] == kNoLine) continue;
+      eol_marks[s].emplace_back(static_cast<int>(row), line_end_label(texts[s][rows.line[s][row]].eol));
+    }
+  }
+
   for (std::size_t s = 0; s < n; ++s) {
     QString text;
     std::vector<int> numbers(rows.rows, 0);
@@ -371,6 +355,7 @@ void CompareWindow::fill_panes() {
       backgrounds[row] = colour_of(rows.kind[s][row]);
     }
     panes_[s]->set_rows(text, std::move(numbers), backgrounds, marks[s], kChangedText);
+    panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
   }
   marks_ = std::move(marks);
 }

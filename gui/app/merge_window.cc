@@ -221,6 +221,11 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     take_buttons_.push_back(take_button);
     head->addWidget(take_button);
     column->addLayout(head);
+    // How the file is stored: encoding, byte-order mark, line ends.
+    const bool absent = s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
+    auto* note = new ElidedLabel(file_note(job_.docs[s], absent), pane_area);
+    note->setObjectName(QStringLiteral("file_note"));
+    column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
     column->addWidget(panes_.back());
     columns->addLayout(column);
@@ -403,12 +408,30 @@ void MergeWindow::build_panes() {
   moving_ = true;
   std::vector<std::vector<Line>> rows(panes_.size());
   std::vector<std::vector<int>> numbers(panes_.size());
+  std::vector<std::vector<std::pair<int, QString>>> eol_marks(panes_.size());
   pane_rows_.clear();
   int row = 0;
   for (const Region& region : plan_.regions) {
     std::size_t height = 0;
     for (const std::vector<Line>& side : region.sides) height = std::max(height, side.size());
     pane_rows_.push_back(Rows{row, static_cast<int>(height)});
+    // Rows whose line ends differ between the sides that have them are
+    // marked with each side's line end: otherwise they look identical.
+    for (std::size_t i = 0; i < height; ++i) {
+      const std::string* first = nullptr;
+      bool differ = false;
+      for (const std::vector<Line>& side : region.sides) {
+        if (i >= side.size()) continue;
+        if (first == nullptr) first = &side[i].eol;
+        differ = differ || side[i].eol != *first;
+      }
+      if (!differ) continue;
+      for (std::size_t s = 0; s < panes_.size(); ++s) {
+        if (i < region.sides[s].size()) {
+          eol_marks[s].emplace_back(row + static_cast<int>(i), line_end_label(region.sides[s][i].eol));
+        }
+      }
+    }
     for (std::size_t s = 0; s < panes_.size(); ++s) {
       const std::vector<Line>& lines = region.sides[s];
       rows[s].insert(rows[s].end(), lines.begin(), lines.end());
@@ -422,6 +445,7 @@ void MergeWindow::build_panes() {
   for (std::size_t s = 0; s < panes_.size(); ++s) {
     panes_[s]->setPlainText(shown(rows[s]));
     static_cast<DiffPane*>(panes_[s])->set_numbers(std::move(numbers[s]));
+    static_cast<DiffPane*>(panes_[s])->set_line_end_marks(std::move(eol_marks[s]));
   }
   moving_ = false;
 }

@@ -19,6 +19,13 @@ QString q(const std::string& utf8);
 // The lines as an editor shows them: the texts joined by line feeds.
 QString shown(const std::vector<Line>& lines);
 
+// Whether a contributor is no file at all: a path that does not exist, or
+// the null device that stands for the side of an added or deleted file.
+bool is_absent(const std::string& path);
+
+// "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
+QString file_note(const TextDocument& doc, bool absent);
+
 // Gives row i the background rows[i]; an invalid colour leaves it plain.
 void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows);
 
@@ -82,6 +89,10 @@ class DiffPane : public QPlainTextEdit {
   // Scrolls sideways only as far as needed to show x in the text (with room
   // on either side); returns the new horizontal scroll value.
   int left_to_show(int x) const;
+  // Small marks drawn after the text of some rows (row, mark), for line
+  // ends that differ from the aligned rows of the other panes.
+  void set_line_end_marks(std::vector<std::pair<int, QString>> marks);
+  const std::vector<std::pair<int, QString>>& line_end_marks() const { return eol_marks_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -100,6 +111,10 @@ class DiffPane : public QPlainTextEdit {
   int current_first_ = -1;
   int current_end_ = -1;
   int tab_columns_ = 8;
+  std::vector<std::pair<int, QString>> eol_marks_;  // sorted by row
 };
+
+// How a line end is shown where it matters: "CRLF", "LF", "CR", or "no EOL".
+QString line_end_label(const std::string& eol);
 
 }  // namespace marlow
