@@ -142,8 +142,6 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   prev_button_->setToolTip(tr("Go to the previous conflict (Alt+Up, Shift+F8)"));
   next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
   status_ = heading(QString(), this);
-  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  status_->setMinimumWidth(120);
   const std::size_t changed_sides = job_.docs.size() - (plan_.has_base ? 1 : 0);
   take_all_button_ = new QPushButton(
       changed_sides == 2 ? tr("Take both") : tr("Take all changes"), this);
@@ -169,9 +167,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   clean_button_ = new QPushButton(tr("Reject clean change"), this);
   clean_button_->setToolTip(tr("Keep the base's lines instead of the clean change last clicked "
                                "in a pane or the result, or accept it again (Ctrl+R)"));
-  bar->addWidget(clean_button_);
-  bar->addWidget(undo_button_);
-  bar->addWidget(redo_button_);
+
   layout->addLayout(bar);
   // For a conflict the engine settled: how, and what each side did.
   automatic_note_ = new QLabel(this);
@@ -316,6 +312,11 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   message_->setWordWrap(true);
   message_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   actions->addWidget(message_, 1);
+  // Undo, redo and the clean-change choice stand with the other actions:
+  // the conflict bar above keeps its room for the status.
+  actions->addWidget(clean_button_);
+  actions->addWidget(undo_button_);
+  actions->addWidget(redo_button_);
   actions->addWidget(add_shortcuts_help(this));
   actions->addWidget(save_button_);
   actions->addWidget(save_close_button_);
