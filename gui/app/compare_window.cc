@@ -38,24 +38,6 @@ namespace {
 // megabyte lines would only slow the window down.
 constexpr std::size_t kInlineLimit = 4000;
 
-// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
-int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
-  int units = 0;
-  for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
-
-void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
-               const std::vector<TextRange>& ranges) {
-  for (const TextRange& r : ranges) {
-    marks->push_back(CharMark{row, utf16_units(text, 0, r.start),
-                              utf16_units(text, r.start, r.start + r.length)});
-  }
-}
-
 // Sorted, merged union of ranges.
 std::vector<TextRange> merged(std::vector<TextRange> ranges) {
   std::sort(ranges.begin(), ranges.end(),

@@ -23,6 +23,7 @@
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
+#include "engine/inline_diff.h"
 #include "engine/xmlrpc.h"
 
 namespace marlow {
@@ -44,6 +45,11 @@ const QColor kAutomaticCurrent(205, 165, 240);
 const QColor kCleanChange(200, 240, 200);
 const QColor kCleanUnchanged(232, 246, 232);
 const QColor kFillerRow(236, 236, 236);
+// Changed words and characters, painted over the row colours.
+const QColor kChangedCharacters(255, 170, 40, 110);
+// Lines longer than this get no character marks: a character diff of very
+// long lines would only slow the window down.
+constexpr std::size_t kInlineLimit = 4000;
 // A clean change the user rejected: the result keeps the base's lines.
 const QColor kRejectedChange(240, 222, 190);
 
@@ -410,12 +416,43 @@ void MergeWindow::build_panes() {
   std::vector<std::vector<Line>> rows(panes_.size());
   std::vector<std::vector<int>> numbers(panes_.size());
   std::vector<std::vector<std::pair<int, QString>>> eol_marks(panes_.size());
+  std::vector<std::vector<CharMark>> char_marks(panes_.size());
   pane_rows_.clear();
   int row = 0;
   for (const Region& region : plan_.regions) {
     std::size_t height = 0;
     for (const std::vector<Line>& side : region.sides) height = std::max(height, side.size());
     pane_rows_.push_back(Rows{row, static_cast<int>(height)});
+    // The changed words and characters of each side against the first
+    // pane's (the base's) line on the same row; the first pane shows what
+    // any side changed.
+    if (region.kind != RegionKind::common) {
+      const std::vector<Line>& first_side = region.sides[0];
+      for (std::size_t i = 0; i < height && i < first_side.size(); ++i) {
+        const std::string& base = first_side[i].text;
+        std::vector<TextRange> base_ranges;
+        for (std::size_t s = 1; s < panes_.size(); ++s) {
+          if (i >= region.sides[s].size()) continue;
+          const std::string& other = region.sides[s][i].text;
+          if (other == base || base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
+          const InlineDiff d = diff_chars(base, other);
+          add_marks(&char_marks[s], row + static_cast<int>(i), other, d.other);
+          base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
+        }
+        std::sort(base_ranges.begin(), base_ranges.end(),
+                  [](const TextRange& x, const TextRange& y) { return x.start < y.start; });
+        std::vector<TextRange> joined;
+        for (const TextRange& r : base_ranges) {
+          if (!joined.empty() && r.start <= joined.back().start + joined.back().length) {
+            joined.back().length =
+                std::max(joined.back().start + joined.back().length, r.start + r.length) - joined.back().start;
+          } else {
+            joined.push_back(r);
+          }
+        }
+        add_marks(&char_marks[0], row + static_cast<int>(i), base, joined);
+      }
+    }
     // Rows whose line ends differ between the sides that have them are
     // marked with each side's line end: otherwise they look identical.
     for (std::size_t i = 0; i < height; ++i) {
@@ -447,6 +484,7 @@ void MergeWindow::build_panes() {
     panes_[s]->setPlainText(shown(rows[s]));
     static_cast<DiffPane*>(panes_[s])->set_numbers(std::move(numbers[s]));
     static_cast<DiffPane*>(panes_[s])->set_line_end_marks(std::move(eol_marks[s]));
+    static_cast<DiffPane*>(panes_[s])->set_overlay_marks(std::move(char_marks[s]), kChangedCharacters);
   }
   moving_ = false;
 }

@@ -151,6 +151,7 @@ QString line_end_label(const std::string& eol) {
 
 void DiffPane::paintEvent(QPaintEvent* event) {
   QPlainTextEdit::paintEvent(event);
+  if (!overlay_.empty()) paint_overlay();
   if (!eol_marks_.empty()) {
     // Each mark in a small box just after its row's text.
     QPainter painter(viewport());
@@ -325,5 +326,55 @@ QString file_note(const TextDocument& doc, bool absent) {
   return parts.join(QStringLiteral(" \u00B7 "));
 }
 
+
+// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
+int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
+  int units = 0;
+  for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+               const std::vector<TextRange>& ranges) {
+  for (const TextRange& r : ranges) {
+    marks->push_back(CharMark{row, utf16_units(text, 0, r.start),
+                              utf16_units(text, r.start, r.start + r.length)});
+  }
+}
+
+
+void DiffPane::set_overlay_marks(std::vector<CharMark> marks, const QColor& colour) {
+  std::sort(marks.begin(), marks.end(), [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
+  overlay_ = std::move(marks);
+  overlay_colour_ = colour;
+  viewport()->update();
+}
+
+void DiffPane::paint_overlay() {
+  // Translucent boxes over the marked characters: the rows keep the colours
+  // the window gives them and the changed characters still stand out.
+  QPainter painter(viewport());
+  const QPointF offset = contentOffset();
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = blockBoundingGeometry(block).translated(offset);
+    if (area.top() > viewport()->height()) break;
+    const int row = block.blockNumber();
+    auto at = std::lower_bound(overlay_.begin(), overlay_.end(), row,
+                               [](const CharMark& mark, int r) { return mark.row < r; });
+    const QTextLayout* layout = block.layout();
+    if (layout == nullptr || layout->lineCount() == 0) continue;
+    const QTextLine line = layout->lineAt(0);
+    for (; at != overlay_.end() && at->row == row; ++at) {
+      const qreal x0 = line.cursorToX(at->start);
+      const qreal x1 = line.cursorToX(at->start + at->length);
+      // cursorToX counts from the block's left edge, margin included.
+      painter.fillRect(QRectF(area.left() + x0, area.top(), std::max<qreal>(x1 - x0, 2), area.height()),
+                       overlay_colour_);
+    }
+  }
+}
 
 }  // namespace marlow

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/inline_diff.h"
 #include "engine/text_codec.h"
 
 namespace marlow {
@@ -25,6 +26,9 @@ bool is_absent(const std::string& path);
 
 // "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
 QString file_note(const TextDocument& doc, bool absent);
+
+// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
+int utf16_units(const std::string& utf8, std::size_t from, std::size_t to);
 
 // Gives row i the background rows[i]; an invalid colour leaves it plain.
 void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows);
@@ -58,6 +62,10 @@ struct CharMark {
   int start = 0;
   int length = 0;
 };
+
+// Marks for the byte ranges of a row's UTF-8 text, in UTF-16 units.
+void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+               const std::vector<TextRange>& ranges);
 
 // A read-only pane of rows with line numbers in a gutter on its left. The
 // rows and their colours go into a fresh document at once, as block and
@@ -93,6 +101,10 @@ class DiffPane : public QPlainTextEdit {
   // ends that differ from the aligned rows of the other panes.
   void set_line_end_marks(std::vector<std::pair<int, QString>> marks);
   const std::vector<std::pair<int, QString>>& line_end_marks() const { return eol_marks_; }
+  // Characters marked by a translucent `colour` painted over them, for
+  // panes whose rows are coloured by the window as it goes.
+  void set_overlay_marks(std::vector<CharMark> marks, const QColor& colour);
+  const std::vector<CharMark>& overlay_marks() const { return overlay_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -112,6 +124,9 @@ class DiffPane : public QPlainTextEdit {
   int current_end_ = -1;
   int tab_columns_ = 8;
   std::vector<std::pair<int, QString>> eol_marks_;  // sorted by row
+  std::vector<CharMark> overlay_;                   // sorted by row
+  QColor overlay_colour_;
+  void paint_overlay();
 };
 
 // How a line end is shown where it matters: "CRLF", "LF", "CR", or "no EOL".

@@ -9,6 +9,7 @@
 
 #include "app/merge_window.h"
 #include "app/overview.h"
+#include "app/panes.h"
 #include "tests/gui/qtest_files.h"
 
 namespace marlow {
@@ -212,6 +213,44 @@ class MergeEditorTest : public QObject, private testing::Files {
     std::vector<QColor> both = colours();
     QCOMPARE(both[1], both[2]);
     QVERIFY(both[0] != both[1]);
+    window->close_without_asking();
+  }
+
+  // The changed characters are marked in the merge panes as in compare:
+  // on each side against the base, on the base for any side; never on
+  // common rows.
+  void changed_characters_are_marked_in_every_pane() {
+    write("base", "keep\nvalue = 1;\nkeep\n");
+    write("one", "keep\nvalue = 2;\nkeep\n");
+    write("other", "keep\nvalue = 1; // note\nkeep\n");
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+        false);
+    QVERIFY(prep.needs_window);
+    MergeWindow* window = shown(prep.job);
+    const auto marks = [window](std::size_t pane) {
+      QStringList out;
+      for (const CharMark& m : static_cast<DiffPane*>(window->pane(pane))->overlay_marks()) {
+        out << QStringLiteral("%1:%2+%3").arg(m.row).arg(m.start).arg(m.length);
+      }
+      return out;
+    };
+    QCOMPARE(marks(1), QStringList{QStringLiteral("1:8+1")});
+    QVERIFY(!marks(2).isEmpty());
+    for (const QString& m : marks(2)) QVERIFY2(m.startsWith(QStringLiteral("1:")), qPrintable(m));
+    QVERIFY(marks(0).contains(QStringLiteral("1:8+1")));
+    // Painted over the marked character itself: the top edge of row 1 (no
+    // glyph there) is tinted at column 8 and plain at columns 7 and 9.
+    auto* pane = static_cast<DiffPane*>(window->pane(1));
+    const QTextBlock block = pane->document()->findBlockByNumber(1);
+    const int top = pane->cursorRect(QTextCursor(block)).top() + 1;
+    const auto pixel = [pane, top](int column) {
+      const int left = pane->column_x(1, column);
+      const int right = pane->column_x(1, column + 1);
+      return pane->viewport()->grab().toImage().pixelColor((left + right) / 2, top);
+    };
+    QVERIFY(pixel(8) != pixel(7));
+    QCOMPARE(pixel(9), pixel(7));
     window->close_without_asking();
   }
 
