@@ -1074,7 +1074,10 @@ QString MergeWindow::result_text() const {
 }
 
 bool MergeWindow::has_unsaved_choices() const {
-  return unsaved_choices_ && unresolved_count() < resolutions_.size();
+  const bool clean_rejected = std::any_of(clean_.begin(), clean_.end(), [](const Resolution& r) {
+    return r.kind == Resolution::Kind::take;
+  });
+  return unsaved_choices_ && (unresolved_count() < resolutions_.size() || clean_rejected);
 }
 
 bool MergeWindow::save() {

@@ -254,6 +254,27 @@ class MergeEditorTest : public QObject, private testing::Files {
     window->close_without_asking();
   }
 
+  // In a merge without conflicts a rejected clean change is a choice that
+  // closing would lose, and Save writes the base's lines.
+  void rejected_clean_change_without_conflicts_counts_as_unsaved() {
+    write("base", "a\nb\n");
+    write("one", "a\nB\n");
+    write("other", "a\nb\n");
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+        false);
+    QVERIFY(prep.needs_window);
+    MergeWindow* window = shown(prep.job);
+    QVERIFY(!window->has_unsaved_choices());
+    click_row(window->pane(1), 1);
+    window->toggle_clean_change();
+    QVERIFY(window->has_unsaved_choices());
+    QVERIFY(window->save());
+    QVERIFY(!window->has_unsaved_choices());
+    QCOMPARE(read("out"), std::string("a\nb\n"));
+    window->close_without_asking();
+  }
+
   // A click on the strip goes to the conflict nearest to it; a conflict's
   // mark turns from red to blue when it is settled.
   void overview_strip_goes_to_a_conflict_and_shows_its_state() {
