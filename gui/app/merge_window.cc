@@ -546,13 +546,12 @@ void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_re
   for (std::size_t r = 0; r < rows.size() && r < plan_.regions.size(); ++r) {
     if (row < rows[r].first || row >= rows[r].first + rows[r].count) continue;
     if (plan_.regions[r].kind == RegionKind::changed) {
-      clean_at_ = r;
-      update_clean_button();
+      if (!editing_clean_ || clean_at_ != r) edit_clean_change(r);
       return;
     }
     if (plan_.regions[r].kind != RegionKind::conflict) return;
     const std::size_t c = conflict_of_region(r);
-    if (c == current_) return;
+    if (c == current_ && !editing_clean_) return;
     current_ = c;
     refresh(in_result, !in_result);
     return;
@@ -735,7 +734,10 @@ void MergeWindow::decorate_result_view(bool scroll) {
   int line_number = 0;
   for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
     const Region& region = plan_.regions[r];
-    QColor colour = region.kind == RegionKind::changed && !clean_change_rejected(r) ? kCleanChange : QColor();
+    QColor colour;
+    if (region.kind == RegionKind::changed) {
+      colour = clean_change_kept(r) ? kCleanChange : clean_change_rejected(r) ? QColor() : kSettled;
+    }
     bool lines = true;
     if (region.kind == RegionKind::conflict) {
       const std::size_t c = conflict_of_region(r);
@@ -825,7 +827,30 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = false;
 }
 
+void MergeWindow::edit_clean_change(std::size_t region) {
+  // The editor takes the clean change's lines as the result has them now.
+  clean_at_ = region;
+  editing_clean_ = true;
+  const std::optional<std::vector<Line>> lines = region_lines(region);
+  updating_ = true;
+  editor_->setEnabled(true);
+  editor_->setPlainText(lines ? shown(*lines) : QString());
+  updating_ = false;
+  editor_->setPlaceholderText(tr("This clean change has no lines now. Accept it to restore it."));
+  editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)")
+                             .arg(result_rows_[region].first + 1));
+  update_clean_button();
+  // Every view's cursor stands on the change, so that a later click on the
+  // conflict that was current still moves a cursor and gives it the editor.
+  const bool was_moving = moving_;
+  moving_ = true;
+  for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, pane_rows_[region].first);
+  sync_->put_cursor(result_view_, result_rows_[region].first);
+  moving_ = was_moving;
+}
+
 void MergeWindow::refresh(bool scroll_panes, bool scroll_result) {
+  editing_clean_ = false;
   if (!conflict_regions_.empty()) {
     const Region& region = plan_.regions[conflict_regions_[current_]];
     const std::optional<std::vector<Line>> lines =
@@ -907,8 +932,8 @@ void MergeWindow::step_back_or_forth(bool back) {
     current_ = conflict_of_region(region);
     refresh(true, true);
   } else {
-    clean_at_ = region;
     refresh(false, false);
+    edit_clean_change(region);
     show_region(region);
   }
 }
@@ -916,8 +941,8 @@ void MergeWindow::step_back_or_forth(bool back) {
 void MergeWindow::update_clean_button() {
   const bool any = clean_at_ < plan_.regions.size();
   clean_button_->setEnabled(any);
-  clean_button_->setText(any && clean_change_rejected(clean_at_) ? tr("Accept clean change")
-                                                                 : tr("Reject clean change"));
+  clean_button_->setText(any && !clean_change_kept(clean_at_) ? tr("Accept clean change")
+                                                              : tr("Reject clean change"));
 }
 
 void MergeWindow::show_region(std::size_t region) {
@@ -929,13 +954,19 @@ bool MergeWindow::clean_change_rejected(std::size_t region) const {
   return region < clean_.size() && clean_[region].kind == Resolution::Kind::take;
 }
 
+bool MergeWindow::clean_change_kept(std::size_t region) const {
+  return region < clean_.size() && clean_[region].kind == Resolution::Kind::unresolved;
+}
+
 void MergeWindow::toggle_clean_change() {
   if (clean_at_ >= plan_.regions.size()) return;
   // Rejected: the base's lines; accepted: the lines as merged.
-  settle_many({{clean_at_, clean_change_rejected(clean_at_) ? Resolution{}
-                                                             : Resolution{Resolution::Kind::take, 0, {}}}},
+  // Rejected or edited: back to the lines as merged; as merged: rejected.
+  settle_many({{clean_at_, clean_change_kept(clean_at_) ? Resolution{Resolution::Kind::take, 0, {}}
+                                                        : Resolution{}}},
               false);
   update_views(false, false);
+  edit_clean_change(clean_at_);
 }
 
 std::optional<std::vector<Line>> MergeWindow::merged() const {
@@ -954,6 +985,7 @@ std::optional<std::vector<Line>> MergeWindow::region_lines(std::size_t region) c
     return resolve_region(plan_, r, resolutions_[conflict_of_region(region)]);
   }
   if (clean_change_rejected(region)) return r.sides[0];
+  if (clean_[region].kind == Resolution::Kind::edited) return clean_[region].lines;
   return r.result;
 }
 
@@ -1022,6 +1054,10 @@ void MergeWindow::unresolve() {
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
+  return lines_from_editor(text, editing_clean_ ? clean_at_ : conflict_regions_[current_]);
+}
+
+std::vector<Line> MergeWindow::lines_from_editor(const QString& text, std::size_t region_index) const {
   // The editor shows a conflict's lines joined by line feeds, so every row
   // it shows is a line, a last empty row included; no text is no lines.
   std::vector<Line> lines;
@@ -1034,8 +1070,8 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
   // after the text's last line: at the end of the text the last line ends as
   // the conflict's own lines do, so that a hand edit keeps (or leaves out)
   // the final line end.
-  const Region& region = plan_.regions[conflict_regions_[current_]];
-  const bool last_region = conflict_regions_[current_] + 1 == plan_.regions.size();
+  const Region& region = plan_.regions[region_index];
+  const bool last_region = region_index + 1 == plan_.regions.size();
   const bool sides_end_lines =
       std::any_of(region.sides.begin(), region.sides.end(), [](const std::vector<Line>& side) {
         return !side.empty() && !side.back().eol.empty();
@@ -1045,6 +1081,11 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
 }
 
 void MergeWindow::edit_result(const QString& text) {
+  if (editing_clean_) {
+    settle_many({{clean_at_, Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}}}, true);
+    update_views(false, false);
+    return;
+  }
   if (conflict_regions_.empty()) return;
   settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}, true);
   if (typed_text(editor_) != text) {
@@ -1075,7 +1116,7 @@ QString MergeWindow::result_text() const {
 
 bool MergeWindow::has_unsaved_choices() const {
   const bool clean_rejected = std::any_of(clean_.begin(), clean_.end(), [](const Resolution& r) {
-    return r.kind == Resolution::Kind::take;
+    return r.kind != Resolution::Kind::unresolved;
   });
   return unsaved_choices_ && (unresolved_count() < resolutions_.size() || clean_rejected);
 }

@@ -61,8 +61,9 @@ class MergeWindow : public QWidget {
   // round the end; false when none is left.
   bool go_to_unresolved(bool forward);
   // A clean change (a region only some contributors changed) is accepted
-  // as merged, or rejected: the result keeps the base's lines there. The
-  // one acted on is the last clicked in a pane or the result.
+  // as merged, rejected (the result keeps the base's lines there), or
+  // edited by hand: a click on it in a pane or the result puts its lines in
+  // the editor, and the button or Ctrl+R rejects it or accepts it again.
   std::size_t clean_change_at() const { return clean_at_; }
   bool clean_change_rejected(std::size_t region) const;
   void toggle_clean_change();
@@ -144,6 +145,9 @@ class MergeWindow : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool ask_before_closing();
   std::vector<Line> lines_from_editor(const QString& text) const;
+  std::vector<Line> lines_from_editor(const QString& text, std::size_t region) const;
+  void edit_clean_change(std::size_t region);
+  bool clean_change_kept(std::size_t region) const;
   std::size_t conflict_of_region(std::size_t region) const;
   // The current conflict's first differing column: its pane row and x.
   int change_x() const;
@@ -170,7 +174,8 @@ class MergeWindow : public QWidget {
   std::size_t done_ = 0;
   // Per region: a clean change's choice (`take` of the base when rejected).
   std::vector<Resolution> clean_;
-  std::size_t clean_at_ = static_cast<std::size_t>(-1);  // steps of history_ in effect; the rest can be redone
+  std::size_t clean_at_ = static_cast<std::size_t>(-1);
+  bool editing_clean_ = false;  // the editor holds clean_at_'s lines, not a conflict's  // steps of history_ in effect; the rest can be redone
   bool saved_ = false;
   bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
   bool ask_on_close_ = true;

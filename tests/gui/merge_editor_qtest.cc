@@ -254,6 +254,35 @@ class MergeEditorTest : public QObject, private testing::Files {
     window->close_without_asking();
   }
 
+  // A clean change clicked in the result goes into the editor and is edited
+  // there like a conflict; undo and Accept bring back the lines as merged;
+  // a click on the conflict gives the editor back to it.
+  void clean_change_edited_by_hand() {
+    MergeWindow* window = shown(clean_change_job());
+    window->take(1);
+    click_row(window->result_view(), 3);
+    QPlainTextEdit* editor = window->conflict_editor();
+    QCOMPARE(editor->toPlainText(), QStringLiteral("D"));
+    editor->setFocus();
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClicks(editor, QStringLiteral("2"));
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD2\ne\n"));
+    QCOMPARE(window->result_view()->document()->findBlockByNumber(3).text(), QStringLiteral("D2"));
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD\ne\n"));
+    QCOMPARE(editor->toPlainText(), QStringLiteral("D"));
+    window->redo();
+    QCOMPARE(editor->toPlainText(), QStringLiteral("D2"));
+    QCOMPARE(window->clean_change_button()->text(), QStringLiteral("Accept clean change"));
+    window->clean_change_button()->click();
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD\ne\n"));
+    click_row(window->pane(0), 1);
+    QCOMPARE(editor->toPlainText(), QStringLiteral("B1"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nD\ne\n"));
+    window->close_without_asking();
+  }
+
   // In a merge without conflicts a rejected clean change is a choice that
   // closing would lose, and Save writes the base's lines.
   void rejected_clean_change_without_conflicts_counts_as_unsaved() {
