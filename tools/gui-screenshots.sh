@@ -76,6 +76,7 @@ file = /var/log/app.log
 rotate = weekly
 keep = 12
 EOF
+sed 's/$/\r/' "$files/mine.txt" >"$files/crlf.txt"   # mine, with CRLF line ends
 mkdir -p "$files/old/src" "$files/new/src"   # two directories to compare
 cp "$files/base.txt" "$files/old/app.conf"
 cp "$files/theirs.txt" "$files/new/app.conf"
@@ -111,10 +112,19 @@ shot compare-3way "next; shot $outdir/compare-3way.png; close" \
   -fname "base.txt" -fname "mine.txt" -fname "theirs.txt" base.txt mine.txt theirs.txt
 shot merge "shot $outdir/merge-before.png; take 1; shot $outdir/merge-after-one.png; close" \
   -fname "base" -fname "mine" -fname "theirs" -out merged.txt base.txt mine.txt theirs.txt
+# Typed text, a take, then undo: the typed text is back; then the other
+# conflicts taken, each pane showing which side was taken.
+shot merge-editor "edit host = 127.0.0.1; take 2; undo; shot $outdir/merge-undo.png; next; take 2; next; take-all; shot $outdir/merge-taken.png; close" \
+  -fname "base" -fname "mine" -fname "theirs" -out merged.txt base.txt mine.txt theirs.txt
+# One side turned every line end into CRLF: the rows are marked.
+shot merge-line-ends "shot $outdir/merge-line-ends.png; close" \
+  -fname "base" -fname "crlf" -fname "theirs" -out merged2.txt base.txt crlf.txt theirs.txt
+shot compare-line-ends "shot $outdir/compare-line-ends.png; close" base.txt crlf.txt
 shot unreadable "shot $outdir/unreadable-file.png; close" base.txt unreadable.txt
 shot directories "shot $outdir/compare-directories.png; close" old new
 
-for png in compare-2way compare-3way merge-before merge-after-one unreadable-file compare-directories; do
+for png in compare-2way compare-3way merge-before merge-after-one merge-undo merge-taken merge-line-ends \
+  compare-line-ends unreadable-file compare-directories; do
   if [ -s "$outdir/$png.png" ]; then
     echo "$outdir/$png.png"
   else

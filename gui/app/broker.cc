@@ -2,10 +2,14 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 #include <cstdio>
 #include <functional>
 #include <future>
 #include <memory>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "app/compare_window.h"
 #include "app/directory_window.h"
@@ -20,6 +24,20 @@
 namespace marlow {
 namespace {
 
+// Once a window is deleted (every window deletes itself on close), the
+// allocator returns the freed pages of its documents to the system: glibc
+// otherwise keeps them for the process, so a large merge's hundreds of
+// megabytes stayed with the client after its window closed.
+void give_back_memory_when_gone(QWidget* window) {
+#if defined(__GLIBC__)
+  QObject::connect(window, &QObject::destroyed, [] {
+    QTimer::singleShot(0, [] { malloc_trim(0); });
+  });
+#else
+  (void)window;
+#endif
+}
+
 // The window for a prepared call; `finish` is handed to it.
 QWidget* open_window(Preparation& prep, const Finish& finish) {
   Job& job = prep.job;
@@ -30,14 +48,18 @@ QWidget* open_window(Preparation& prep, const Finish& finish) {
     attach_environment_script(window);
     return window;
   }
+  QWidget* window = nullptr;
   if (merge) {
     const std::size_t contributors = job.docs.size();
-    auto* window = new MergeWindow(std::move(job), finish);
-    attach_environment_script(window, contributors);
-    return window;
+    auto* merge_window = new MergeWindow(std::move(job), finish);
+    attach_environment_script(merge_window, contributors);
+    window = merge_window;
+  } else {
+    auto* compare_window = new CompareWindow(std::move(job), finish);
+    attach_environment_script(compare_window);
+    window = compare_window;
   }
-  auto* window = new CompareWindow(std::move(job), finish);
-  attach_environment_script(window);
+  give_back_memory_when_gone(window);
   return window;
 }
 

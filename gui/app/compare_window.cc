@@ -23,6 +23,7 @@
 #include <functional>
 
 #include "app/find_bar.h"
+#include "app/overview.h"
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
@@ -36,120 +37,6 @@ namespace {
 // Lines longer than this are highlighted as a whole: a character diff of
 // megabyte lines would only slow the window down.
 constexpr std::size_t kInlineLimit = 4000;
-
-// A strip beside the panes with a mark for every difference over the height
-// of the whole text; a click goes to the difference nearest to it.
-class DifferenceMap : public QWidget {
- public:
-  DifferenceMap(QWidget* parent, std::function<void(int)> go) : QWidget(parent), go_(std::move(go)) {
-    setFixedWidth(14);
-    setToolTip(CompareWindow::tr("Differences in the whole text; click to go to one"));
-  }
-  // `row_height`: the panes' line height, so that a short text is drawn to
-  // the scale of the panes rather than stretched.
-  void set(int rows, int row_height, std::vector<std::pair<int, int>> differences) {
-    rows_ = std::max(rows, 1);
-    row_height_ = std::max(row_height, 1);
-    differences_ = std::move(differences);
-    update();
-  }
-  void set_current(int current) {
-    current_ = current;
-    update();
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.fillRect(rect(), QColor(248, 248, 248));
-    painter.setPen(QColor(210, 210, 210));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    const double scale = std::min<double>(row_height_, static_cast<double>(height() - 2) / rows_);
-    for (std::size_t i = 0; i < differences_.size(); ++i) {
-      const auto [first, end] = differences_[i];
-      const int top = 1 + static_cast<int>(first * scale);
-      const int bottom = std::max(top + 2, 1 + static_cast<int>(end * scale));
-      const bool current = static_cast<int>(i) == current_;
-      painter.fillRect(QRect(2, top, width() - 4, bottom - top),
-                       current ? QColor(50, 110, 210) : QColor(230, 150, 40));
-    }
-  }
-  void mousePressEvent(QMouseEvent* event) override {
-    if (differences_.empty()) return;
-    const double scale = std::min<double>(row_height_, static_cast<double>(height() - 2) / rows_);
-    const double row = (event->position().y() - 1) / std::max(scale, 0.001);
-    int nearest = 0;
-    double distance = -1;
-    for (std::size_t i = 0; i < differences_.size(); ++i) {
-      const double middle = (differences_[i].first + differences_[i].second) / 2.0;
-      if (distance < 0 || std::abs(middle - row) < distance) {
-        distance = std::abs(middle - row);
-        nearest = static_cast<int>(i);
-      }
-    }
-    go_(nearest);
-  }
-
- private:
-  std::function<void(int)> go_;
-  int rows_ = 1;
-  int row_height_ = 1;
-  std::vector<std::pair<int, int>> differences_;
-  int current_ = -1;
-};
-
-// Whether a contributor is no file at all: a path that does not exist, or
-// the null device that stands for the side of an added or deleted file.
-bool is_absent(const std::string& path) {
-  if (path == "/dev/null" || path == "nul" || path == "NUL") return true;
-  std::error_code ec;
-  return !std::filesystem::exists(path, ec);
-}
-
-// "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
-QString file_note(const TextDocument& doc, bool absent) {
-  if (absent) return CompareWindow::tr("absent: no such file on this side");
-  QStringList parts;
-  parts << QString::fromLatin1(encoding_name(doc.encoding));
-  if (doc.bom) parts << CompareWindow::tr("BOM");
-  std::size_t lf = 0;
-  std::size_t crlf = 0;
-  for (const Line& line : doc.lines) {
-    if (line.eol == "\r\n") ++crlf;
-    if (line.eol == "\n") ++lf;
-  }
-  if (lf != 0 && crlf != 0) {
-    parts << CompareWindow::tr("mixed line ends (%1 LF, %2 CRLF)").arg(lf).arg(crlf);
-  } else if (crlf != 0) {
-    parts << QStringLiteral("CRLF");
-  } else if (lf != 0) {
-    parts << QStringLiteral("LF");
-  }
-  if (!doc.lines.empty() && doc.lines.back().eol.empty()) {
-    parts << CompareWindow::tr("no line end at the end");
-  }
-  parts << (doc.lines.size() == 1 ? CompareWindow::tr("1 line")
-                                  : CompareWindow::tr("%1 lines").arg(doc.lines.size()));
-  return parts.join(QStringLiteral(" \u00B7 "));
-}
-
-// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
-int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
-  int units = 0;
-  for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
-
-void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
-               const std::vector<TextRange>& ranges) {
-  for (const TextRange& r : ranges) {
-    marks->push_back(CharMark{row, utf16_units(text, 0, r.start),
-                              utf16_units(text, r.start, r.start + r.length)});
-  }
-}
 
 // Sorted, merged union of ranges.
 std::vector<TextRange> merged(std::vector<TextRange> ranges) {
@@ -269,7 +156,8 @@ CompareWindow::CompareWindow(Job job, Finish finish)
       auto* row = new QHBoxLayout();
       row->setSpacing(2);
       row->addWidget(pane, 1);
-      map_ = new DifferenceMap(column, [this](int index) { go_to_difference(index); });
+      map_ = new OverviewStrip(column, tr("Differences in the whole text; click to go to one"),
+                               [this](int index) { go_to_difference(index); });
       row->addWidget(map_);
       column_layout->addLayout(row, 1);
     }
@@ -314,8 +202,10 @@ void CompareWindow::lay_out_rows() {
   current_ = -1;
   fill_panes();
   if (map_ != nullptr) {
-    static_cast<DifferenceMap*>(map_)->set(panes_.front()->blockCount(),
-                                           panes_.front()->fontMetrics().lineSpacing(), differences_);
+    std::vector<OverviewStrip::Mark> marks;
+    for (const auto& [first, end] : differences_) marks.push_back({first, end, QColor(230, 150, 40)});
+    static_cast<OverviewStrip*>(map_)->set(panes_.front()->blockCount(),
+                                           panes_.front()->fontMetrics().lineSpacing(), std::move(marks));
     map_->setVisible(!differences_.empty());
   }
   show_status();
@@ -414,6 +304,25 @@ void CompareWindow::fill_panes() {
     }
   }
 
+  // Rows whose line ends differ between the sides that have them show each
+  // side's line end: otherwise they would look identical.
+  std::vector<std::vector<std::pair<int, QString>>> eol_marks(n);
+  for (std::size_t row = 0; row < rows.rows; ++row) {
+    const std::string* first = nullptr;
+    bool differ = false;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (rows.line[s][row] == kNoLine) continue;
+      const std::string& eol = texts[s][rows.line[s][row]].eol;
+      if (first == nullptr) first = &eol;
+      differ = differ || eol != *first;
+    }
+    if (!differ) continue;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (rows.line[s][row] == kNoLine) continue;
+      eol_marks[s].emplace_back(static_cast<int>(row), line_end_label(texts[s][rows.line[s][row]].eol));
+    }
+  }
+
   for (std::size_t s = 0; s < n; ++s) {
     QString text;
     std::vector<int> numbers(rows.rows, 0);
@@ -428,6 +337,7 @@ void CompareWindow::fill_panes() {
       backgrounds[row] = colour_of(rows.kind[s][row]);
     }
     panes_[s]->set_rows(text, std::move(numbers), backgrounds, marks[s], kChangedText);
+    panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
   }
   marks_ = std::move(marks);
 }
@@ -478,7 +388,7 @@ void CompareWindow::show_status() {
   } else {
     status_->setText(tr("Difference %1 of %2").arg(current_ + 1).arg(difference_count()));
   }
-  if (map_ != nullptr) static_cast<DifferenceMap*>(map_)->set_current(current_);
+  if (map_ != nullptr) static_cast<OverviewStrip*>(map_)->set_current(current_, QColor(50, 110, 210));
   prev_->setEnabled(current_ > 0);
   next_->setEnabled(current_ + 1 < difference_count());
 }

@@ -18,10 +18,12 @@
 #include <algorithm>
 
 #include "app/find_bar.h"
+#include "app/overview.h"
 #include "app/panes.h"
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
+#include "engine/inline_diff.h"
 #include "engine/xmlrpc.h"
 
 namespace marlow {
@@ -34,12 +36,22 @@ const QColor kConflict(255, 205, 205);
 const QColor kConflictCurrent(255, 150, 135);
 const QColor kSettled(215, 225, 255);
 const QColor kSettledCurrent(165, 185, 255);
+// The sides a settled conflict did not take.
+const QColor kNotTaken(232, 232, 236);
+const QColor kNotTakenCurrent(200, 200, 210);
 // Settled by the merge engine, not yet looked at by the user: violet.
 const QColor kAutomatic(235, 215, 250);
 const QColor kAutomaticCurrent(205, 165, 240);
 const QColor kCleanChange(200, 240, 200);
 const QColor kCleanUnchanged(232, 246, 232);
 const QColor kFillerRow(236, 236, 236);
+// Changed words and characters, painted over the row colours.
+const QColor kChangedCharacters(255, 170, 40, 110);
+// Lines longer than this get no character marks: a character diff of very
+// long lines would only slow the window down.
+constexpr std::size_t kInlineLimit = 4000;
+// A clean change the user rejected: the result keeps the base's lines.
+const QColor kRejectedChange(240, 222, 190);
 
 // A filler row inside a coloured region: the region's colour, greyed, so
 // that a side with fewer lines still shows where the region lies.
@@ -123,6 +135,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   resolutions_.resize(conflict_regions_.size());
   // What the engine settled opens settled, marked as settled automatically.
   resolutions_ = automatic_resolutions(plan_);
+  clean_.resize(plan_.regions.size());
   const bool has_conflicts = !conflict_regions_.empty();
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
 
@@ -143,13 +156,24 @@ MergeWindow::MergeWindow(Job job, Finish finish)
          "other in their order (Ctrl+B)"));
   unresolve_button_ = new QPushButton(tr("Unresolve"), this);
   unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
+  next_open_button_ = new QPushButton(tr("Next unresolved"), this);
+  next_open_button_->setToolTip(tr("Go to the next conflict not yet settled (Ctrl+F8)"));
+  undo_button_ = new QPushButton(tr("Undo"), this);
+  undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
+  redo_button_ = new QPushButton(tr("Redo"), this);
+  redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
   bar->addWidget(prev_button_);
   bar->addWidget(next_button_);
+  bar->addWidget(next_open_button_);
   bar->addSpacing(12);
   bar->addWidget(status_);
   bar->addStretch();
   bar->addWidget(take_all_button_);
   bar->addWidget(unresolve_button_);
+  clean_button_ = new QPushButton(tr("Reject clean change"), this);
+  clean_button_->setToolTip(tr("Keep the base's lines instead of the clean change last clicked "
+                               "in a pane or the result, or accept it again (Ctrl+R)"));
+
   layout->addLayout(bar);
   // For a conflict the engine settled: how, and what each side did.
   automatic_note_ = new QLabel(this);
@@ -169,9 +193,11 @@ MergeWindow::MergeWindow(Job job, Finish finish)
                                                 output_document(job_, {}).encoding))) +
                   QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
-                  swatch(kSettled, tr("settled")) + ' ' +
+                  swatch(kSettled, tr("settled (side taken)")) + ' ' +
+                  swatch(kNotTaken, tr("side not taken")) + ' ' +
                   swatch(kAutomatic, tr("settled automatically")) + ' ' +
-                  swatch(kCleanChange, tr("clean change")));
+                  swatch(kCleanChange, tr("clean change")) + ' ' +
+                  swatch(kRejectedChange, tr("rejected change")));
   legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(legend);
 
@@ -197,10 +223,21 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     take_buttons_.push_back(take_button);
     head->addWidget(take_button);
     column->addLayout(head);
+    // How the file is stored: encoding, byte-order mark, line ends.
+    const bool absent = s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
+    auto* note = new ElidedLabel(file_note(job_.docs[s], absent), pane_area);
+    note->setObjectName(QStringLiteral("file_note"));
+    column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
     column->addWidget(panes_.back());
     columns->addLayout(column);
   }
+  // The whole merge at a glance, right of the panes; a click goes to the
+  // conflict nearest to it.
+  overview_ = new OverviewStrip(pane_area, tr("Conflicts and clean changes in the whole merge; "
+                                              "click to go to a conflict"),
+                                [this](int conflict) { go_to_conflict(static_cast<std::size_t>(conflict)); });
+  columns->addWidget(overview_);
   for (QPlainTextEdit* pane : panes_) {
     connect(pane, &QPlainTextEdit::cursorPositionChanged, this, [this, pane] {
       if (!moving_) row_clicked(pane_rows_, pane->textCursor().blockNumber(), false);
@@ -231,6 +268,12 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   editor_label_ = heading(QString(), edit_area);
   edit_layout->addWidget(editor_label_);
   editor_ = make_editor(edit_area);
+  // The window keeps one history for takes and typing alike, so that an
+  // undo after a take brings back what was typed before it.
+  editor_->setUndoRedoEnabled(false);
+  editor_->installEventFilter(this);
+  result_view_->installEventFilter(this);
+  for (QPlainTextEdit* pane : panes_) pane->installEventFilter(this);
   edit_layout->addWidget(editor_);
   result_area->addWidget(whole);
   result_area->addWidget(edit_area);
@@ -275,6 +318,11 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   message_->setWordWrap(true);
   message_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   actions->addWidget(message_, 1);
+  // Undo, redo and the clean-change choice stand with the other actions:
+  // the conflict bar above keeps its room for the status.
+  actions->addWidget(clean_button_);
+  actions->addWidget(undo_button_);
+  actions->addWidget(redo_button_);
   actions->addWidget(add_shortcuts_help(this));
   actions->addWidget(save_button_);
   actions->addWidget(save_close_button_);
@@ -287,6 +335,10 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   connect(next_button_, &QPushButton::clicked, this, [this] { go_to_conflict(current_ + 1); });
   connect(take_all_button_, &QPushButton::clicked, this, [this] { take_all(); });
   connect(unresolve_button_, &QPushButton::clicked, this, [this] { unresolve(); });
+  connect(next_open_button_, &QPushButton::clicked, this, [this] { go_to_unresolved(true); });
+  connect(undo_button_, &QPushButton::clicked, this, [this] { undo(); });
+  connect(clean_button_, &QPushButton::clicked, this, [this] { toggle_clean_change(); });
+  connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
@@ -313,7 +365,27 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
     shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
              [this, s] { take(s); });
+    const QString name = plan_.has_base && s == 0 ? tr("the base")
+                                                  : file_part(job_.request.display_names[s]);
+    auto* remaining = new QShortcut(
+        QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
+        this);
+    remaining->setWhatsThis(tr("Take %1 for every conflict still unresolved").arg(name));
+    connect(remaining, &QShortcut::activated, this, [this, s] { take_remaining(s); });
   }
+  // Undo and redo where no editor takes the keys first (the editors pass
+  // them to the window through eventFilter).
+  auto* undo_key = new QShortcut(QKeySequence::Undo, this);
+  connect(undo_key, &QShortcut::activated, this, [this] { undo(); });
+  auto* redo_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+  connect(redo_key, &QShortcut::activated, this, [this] { redo(); });
+  auto* redo_y = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), this);
+  connect(redo_y, &QShortcut::activated, this, [this] { redo(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); });
+  auto* prev_open = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), this);
+  prev_open->setWhatsThis(tr("Go to the previous conflict not yet settled"));
+  connect(prev_open, &QShortcut::activated, this, [this] { go_to_unresolved(false); });
 
   build_panes();
   build_result_view();
@@ -321,6 +393,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     for (QPushButton* b : take_buttons_) b->setEnabled(false);
     take_all_button_->setEnabled(false);
     unresolve_button_->setEnabled(false);
+    next_open_button_->setEnabled(false);
     prev_button_->setEnabled(false);
     next_button_->setEnabled(false);
     editor_->setEnabled(false);
@@ -342,12 +415,61 @@ void MergeWindow::build_panes() {
   moving_ = true;
   std::vector<std::vector<Line>> rows(panes_.size());
   std::vector<std::vector<int>> numbers(panes_.size());
+  std::vector<std::vector<std::pair<int, QString>>> eol_marks(panes_.size());
+  std::vector<std::vector<CharMark>> char_marks(panes_.size());
   pane_rows_.clear();
   int row = 0;
   for (const Region& region : plan_.regions) {
     std::size_t height = 0;
     for (const std::vector<Line>& side : region.sides) height = std::max(height, side.size());
     pane_rows_.push_back(Rows{row, static_cast<int>(height)});
+    // The changed words and characters of each side against the first
+    // pane's (the base's) line on the same row; the first pane shows what
+    // any side changed.
+    if (region.kind != RegionKind::common) {
+      const std::vector<Line>& first_side = region.sides[0];
+      for (std::size_t i = 0; i < height && i < first_side.size(); ++i) {
+        const std::string& base = first_side[i].text;
+        std::vector<TextRange> base_ranges;
+        for (std::size_t s = 1; s < panes_.size(); ++s) {
+          if (i >= region.sides[s].size()) continue;
+          const std::string& other = region.sides[s][i].text;
+          if (other == base || base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
+          const InlineDiff d = diff_chars(base, other);
+          add_marks(&char_marks[s], row + static_cast<int>(i), other, d.other);
+          base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
+        }
+        std::sort(base_ranges.begin(), base_ranges.end(),
+                  [](const TextRange& x, const TextRange& y) { return x.start < y.start; });
+        std::vector<TextRange> joined;
+        for (const TextRange& r : base_ranges) {
+          if (!joined.empty() && r.start <= joined.back().start + joined.back().length) {
+            joined.back().length =
+                std::max(joined.back().start + joined.back().length, r.start + r.length) - joined.back().start;
+          } else {
+            joined.push_back(r);
+          }
+        }
+        add_marks(&char_marks[0], row + static_cast<int>(i), base, joined);
+      }
+    }
+    // Rows whose line ends differ between the sides that have them are
+    // marked with each side's line end: otherwise they look identical.
+    for (std::size_t i = 0; i < height; ++i) {
+      const std::string* first = nullptr;
+      bool differ = false;
+      for (const std::vector<Line>& side : region.sides) {
+        if (i >= side.size()) continue;
+        if (first == nullptr) first = &side[i].eol;
+        differ = differ || side[i].eol != *first;
+      }
+      if (!differ) continue;
+      for (std::size_t s = 0; s < panes_.size(); ++s) {
+        if (i < region.sides[s].size()) {
+          eol_marks[s].emplace_back(row + static_cast<int>(i), line_end_label(region.sides[s][i].eol));
+        }
+      }
+    }
     for (std::size_t s = 0; s < panes_.size(); ++s) {
       const std::vector<Line>& lines = region.sides[s];
       rows[s].insert(rows[s].end(), lines.begin(), lines.end());
@@ -361,6 +483,8 @@ void MergeWindow::build_panes() {
   for (std::size_t s = 0; s < panes_.size(); ++s) {
     panes_[s]->setPlainText(shown(rows[s]));
     static_cast<DiffPane*>(panes_[s])->set_numbers(std::move(numbers[s]));
+    static_cast<DiffPane*>(panes_[s])->set_line_end_marks(std::move(eol_marks[s]));
+    static_cast<DiffPane*>(panes_[s])->set_overlay_marks(std::move(char_marks[s]), kChangedCharacters);
   }
   moving_ = false;
 }
@@ -421,12 +545,29 @@ int MergeWindow::change_x() const {
 void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_result) {
   for (std::size_t r = 0; r < rows.size() && r < plan_.regions.size(); ++r) {
     if (row < rows[r].first || row >= rows[r].first + rows[r].count) continue;
+    if (plan_.regions[r].kind == RegionKind::changed) {
+      if (!editing_clean_ || clean_at_ != r) edit_clean_change(r);
+      return;
+    }
     if (plan_.regions[r].kind != RegionKind::conflict) return;
     const std::size_t c = conflict_of_region(r);
-    if (c == current_) return;
+    if (c == current_ && !editing_clean_) return;
     current_ = c;
     refresh(in_result, !in_result);
     return;
+  }
+}
+
+bool MergeWindow::side_taken(std::size_t conflict, std::size_t side) const {
+  const Resolution& resolution = resolutions_[conflict];
+  const Region& region = plan_.regions[conflict_regions_[conflict]];
+  switch (resolution.kind) {
+    case Resolution::Kind::take:
+      return side == resolution.side;
+    case Resolution::Kind::take_all:
+      return region.changed_by[side] && !(plan_.has_base && side == 0);
+    default:
+      return true;  // unsettled, typed, or settled by the engine: no side alone
   }
 }
 
@@ -501,9 +642,17 @@ void MergeWindow::colour_panes() {
       const Region& region = plan_.regions[r];
       QColor colour;
       if (region.kind == RegionKind::changed) {
-        colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
+        if (clean_change_rejected(r)) {
+          colour = region.changed_by[s] ? kRejectedChange : QColor();
+        } else {
+          colour = region.changed_by[s] ? kCleanChange : kCleanUnchanged;
+        }
       } else if (region.kind == RegionKind::conflict) {
-        colour = conflict_colour(conflict_of_region(r));
+        const std::size_t c = conflict_of_region(r);
+        colour = conflict_colour(c);
+        // A settled conflict shows which sides it took: blue on those,
+        // grey on the others.
+        if (!side_taken(c, s)) colour = c == current_ ? kNotTakenCurrent : kNotTaken;
       }
       const std::size_t lines = region.sides[s].size();
       for (int i = 0; i < pane_rows_[r].count; ++i) {
@@ -519,8 +668,7 @@ QStringList MergeWindow::result_rows_of(std::size_t region) const {
   QStringList rows;
   const Region& r = plan_.regions[region];
   const std::size_t c = r.kind == RegionKind::conflict ? conflict_of_region(region) : 0;
-  const std::optional<std::vector<Line>> lines =
-      r.kind == RegionKind::conflict ? resolve_region(plan_, r, resolutions_[c]) : r.result;
+  const std::optional<std::vector<Line>> lines = region_lines(region);
   if (!lines) {
     rows.append(tr("<<< conflict %1 not settled: take a side or edit it >>>").arg(c + 1));
   } else {
@@ -586,7 +734,10 @@ void MergeWindow::decorate_result_view(bool scroll) {
   int line_number = 0;
   for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
     const Region& region = plan_.regions[r];
-    QColor colour = region.kind == RegionKind::changed ? kCleanChange : QColor();
+    QColor colour;
+    if (region.kind == RegionKind::changed) {
+      colour = clean_change_kept(r) ? kCleanChange : clean_change_rejected(r) ? QColor() : kSettled;
+    }
     bool lines = true;
     if (region.kind == RegionKind::conflict) {
       const std::size_t c = conflict_of_region(r);
@@ -607,9 +758,38 @@ void MergeWindow::decorate_result_view(bool scroll) {
   }
 }
 
+void MergeWindow::update_overview() {
+  std::vector<OverviewStrip::Mark> marks;
+  std::vector<OverviewStrip::Mark> clean;
+  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+    const Rows rows = pane_rows_[r];
+    if (plan_.regions[r].kind == RegionKind::changed) {
+      clean.push_back({rows.first, rows.first + rows.count, QColor(90, 180, 90)});
+    } else if (plan_.regions[r].kind == RegionKind::conflict) {
+      // Stronger tones of the panes' colours: the strip is narrow.
+      QColor colour;
+      switch (resolutions_[conflict_of_region(r)].kind) {
+        case Resolution::Kind::unresolved:
+          colour = QColor(220, 60, 60);
+          break;
+        case Resolution::Kind::automatic:
+          colour = QColor(150, 90, 205);
+          break;
+        default:
+          colour = QColor(80, 110, 215);
+      }
+      marks.push_back({rows.first, rows.first + std::max(1, rows.count), colour});
+    }
+  }
+  overview_->set(pane_rows_.empty() ? 1 : pane_rows_.back().first + pane_rows_.back().count,
+                 panes_.front()->fontMetrics().lineSpacing(), std::move(marks), std::move(clean));
+  overview_->set_current(static_cast<int>(current_));
+}
+
 void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = true;
   colour_panes();
+  update_overview();
   decorate_result_view(scroll_result);
   const std::size_t open = unresolved_count();
   if (conflict_regions_.empty()) {
@@ -627,6 +807,7 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
     prev_button_->setEnabled(current_ > 0);
     next_button_->setEnabled(current_ + 1 < conflict_regions_.size());
     unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
+    next_open_button_->setEnabled(open > 0);
     const bool automatic = settled_automatically(current_);
     unresolve_button_->setText(automatic ? tr("Undo automatic settlement") : tr("Unresolve"));
     automatic_note_->setVisible(automatic);
@@ -634,6 +815,9 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   }
   save_button_->setEnabled(open == 0);
   save_close_button_->setEnabled(open == 0);
+  undo_button_->setEnabled(can_undo());
+  update_clean_button();
+  redo_button_->setEnabled(can_redo());
   if (scroll_panes && !conflict_regions_.empty()) {
     const Rows rows = pane_rows_[conflict_regions_[current_]];
     for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, rows.first);
@@ -643,7 +827,30 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = false;
 }
 
+void MergeWindow::edit_clean_change(std::size_t region) {
+  // The editor takes the clean change's lines as the result has them now.
+  clean_at_ = region;
+  editing_clean_ = true;
+  const std::optional<std::vector<Line>> lines = region_lines(region);
+  updating_ = true;
+  editor_->setEnabled(true);
+  editor_->setPlainText(lines ? shown(*lines) : QString());
+  updating_ = false;
+  editor_->setPlaceholderText(tr("This clean change has no lines now. Accept it to restore it."));
+  editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)")
+                             .arg(result_rows_[region].first + 1));
+  update_clean_button();
+  // Every view's cursor stands on the change, so that a later click on the
+  // conflict that was current still moves a cursor and gives it the editor.
+  const bool was_moving = moving_;
+  moving_ = true;
+  for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, pane_rows_[region].first);
+  sync_->put_cursor(result_view_, result_rows_[region].first);
+  moving_ = was_moving;
+}
+
 void MergeWindow::refresh(bool scroll_panes, bool scroll_result) {
+  editing_clean_ = false;
   if (!conflict_regions_.empty()) {
     const Region& region = plan_.regions[conflict_regions_[current_]];
     const std::optional<std::vector<Line>> lines =
@@ -670,13 +877,162 @@ void MergeWindow::go_to_conflict(std::size_t index) {
   refresh(true, true);
 }
 
-void MergeWindow::settle(Resolution resolution) {
-  resolutions_[current_] = std::move(resolution);
-  unsaved_choices_ = true;
+Resolution& MergeWindow::choice(std::size_t region) {
+  return plan_.regions[region].kind == RegionKind::conflict ? resolutions_[conflict_of_region(region)]
+                                                             : clean_[region];
+}
+
+void MergeWindow::apply(std::size_t region, const Resolution& resolution) {
+  choice(region) = resolution;
   moving_ = true;
-  replace_result_rows(conflict_regions_[current_]);
+  replace_result_rows(region);
   moving_ = false;
+}
+
+void MergeWindow::settle(Resolution resolution, bool typing) {
+  settle_many({{conflict_regions_[current_], std::move(resolution)}}, typing);
+}
+
+void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes,
+                              bool typing) {
+  if (changes.empty()) return;
+  // Typing on in the same conflict extends the step before, so that one
+  // undo takes back a run of typing, not one key.
+  Step* last = done_ > 0 ? &history_[done_ - 1] : nullptr;
+  const bool join = typing && last != nullptr && last->typing && changes.size() == 1 &&
+                    last->changes.size() == 1 && last->changes.front().region == changes.front().first;
+  history_.resize(done_);
+  if (join) {
+    last = &history_[done_ - 1];
+    last->changes.front().after = changes.front().second;
+  } else {
+    Step step;
+    step.typing = typing;
+    for (const auto& [region, resolution] : changes) {
+      step.changes.push_back(Change{region, choice(region), resolution});
+    }
+    history_.push_back(std::move(step));
+    done_ = history_.size();
+  }
+  for (const auto& [region, resolution] : changes) apply(region, resolution);
+  unsaved_choices_ = true;
   message_->clear();
+}
+
+void MergeWindow::step_back_or_forth(bool back) {
+  if (back ? !can_undo() : !can_redo()) return;
+  const Step& step = back ? history_[--done_] : history_[done_++];
+  for (const Change& change : step.changes) apply(change.region, back ? change.before : change.after);
+  unsaved_choices_ = true;
+  message_->clear();
+  // What the step changed (its first region) comes into view; a conflict
+  // becomes the current one.
+  const std::size_t region = step.changes.front().region;
+  if (plan_.regions[region].kind == RegionKind::conflict) {
+    current_ = conflict_of_region(region);
+    refresh(true, true);
+  } else {
+    refresh(false, false);
+    edit_clean_change(region);
+    show_region(region);
+  }
+}
+
+void MergeWindow::update_clean_button() {
+  const bool any = clean_at_ < plan_.regions.size();
+  clean_button_->setEnabled(any);
+  clean_button_->setText(any && !clean_change_kept(clean_at_) ? tr("Accept clean change")
+                                                              : tr("Reject clean change"));
+}
+
+void MergeWindow::show_region(std::size_t region) {
+  const Rows rows = pane_rows_[region];
+  sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
+}
+
+bool MergeWindow::clean_change_rejected(std::size_t region) const {
+  return region < clean_.size() && clean_[region].kind == Resolution::Kind::take;
+}
+
+bool MergeWindow::clean_change_kept(std::size_t region) const {
+  return region < clean_.size() && clean_[region].kind == Resolution::Kind::unresolved;
+}
+
+void MergeWindow::toggle_clean_change() {
+  if (clean_at_ >= plan_.regions.size()) return;
+  // Rejected: the base's lines; accepted: the lines as merged.
+  // Rejected or edited: back to the lines as merged; as merged: rejected.
+  settle_many({{clean_at_, clean_change_kept(clean_at_) ? Resolution{Resolution::Kind::take, 0, {}}
+                                                        : Resolution{}}},
+              false);
+  update_views(false, false);
+  edit_clean_change(clean_at_);
+}
+
+std::optional<std::vector<Line>> MergeWindow::merged() const {
+  std::vector<Line> out;
+  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+    const std::optional<std::vector<Line>> lines = region_lines(r);
+    if (!lines) return std::nullopt;
+    out.insert(out.end(), lines->begin(), lines->end());
+  }
+  return out;
+}
+
+std::optional<std::vector<Line>> MergeWindow::region_lines(std::size_t region) const {
+  const Region& r = plan_.regions[region];
+  if (r.kind == RegionKind::conflict) {
+    return resolve_region(plan_, r, resolutions_[conflict_of_region(region)]);
+  }
+  if (clean_change_rejected(region)) return r.sides[0];
+  if (clean_[region].kind == Resolution::Kind::edited) return clean_[region].lines;
+  return r.result;
+}
+
+void MergeWindow::undo() { step_back_or_forth(true); }
+
+void MergeWindow::redo() { step_back_or_forth(false); }
+
+bool MergeWindow::go_to_unresolved(bool forward) {
+  const std::size_t n = resolutions_.size();
+  for (std::size_t i = 1; i <= n; ++i) {
+    const std::size_t c = forward ? (current_ + i) % n : (current_ + n - i) % n;
+    if (resolutions_[c].kind == Resolution::Kind::unresolved) {
+      go_to_conflict(c);
+      return true;
+    }
+  }
+  return false;
+}
+
+void MergeWindow::take_remaining(std::size_t side) {
+  if (side >= job_.docs.size()) return;
+  std::vector<std::pair<std::size_t, Resolution>> changes;
+  for (std::size_t c = 0; c < resolutions_.size(); ++c) {
+    if (resolutions_[c].kind == Resolution::Kind::unresolved) {
+      changes.emplace_back(conflict_regions_[c], Resolution{Resolution::Kind::take, side, {}});
+    }
+  }
+  settle_many(std::move(changes), false);
+  refresh(false, false);
+}
+
+bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The text views would take Ctrl+Z themselves (the editor's own history
+  // is off): the window's history answers it instead.
+  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool is_undo = key->matches(QKeySequence::Undo);
+    const bool is_redo = key->matches(QKeySequence::Redo) ||
+                         key->keyCombination() == QKeyCombination(Qt::CTRL | Qt::Key_Y) ||
+                         key->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+    if (is_undo || is_redo) {
+      event->accept();
+      if (event->type() == QEvent::KeyPress) is_undo ? undo() : redo();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void MergeWindow::take(std::size_t side) {
@@ -698,6 +1054,10 @@ void MergeWindow::unresolve() {
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
+  return lines_from_editor(text, editing_clean_ ? clean_at_ : conflict_regions_[current_]);
+}
+
+std::vector<Line> MergeWindow::lines_from_editor(const QString& text, std::size_t region_index) const {
   // The editor shows a conflict's lines joined by line feeds, so every row
   // it shows is a line, a last empty row included; no text is no lines.
   std::vector<Line> lines;
@@ -710,8 +1070,8 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
   // after the text's last line: at the end of the text the last line ends as
   // the conflict's own lines do, so that a hand edit keeps (or leaves out)
   // the final line end.
-  const Region& region = plan_.regions[conflict_regions_[current_]];
-  const bool last_region = conflict_regions_[current_] + 1 == plan_.regions.size();
+  const Region& region = plan_.regions[region_index];
+  const bool last_region = region_index + 1 == plan_.regions.size();
   const bool sides_end_lines =
       std::any_of(region.sides.begin(), region.sides.end(), [](const std::vector<Line>& side) {
         return !side.empty() && !side.back().eol.empty();
@@ -721,8 +1081,13 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
 }
 
 void MergeWindow::edit_result(const QString& text) {
+  if (editing_clean_) {
+    settle_many({{clean_at_, Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}}}, true);
+    update_views(false, false);
+    return;
+  }
   if (conflict_regions_.empty()) return;
-  settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)});
+  settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}, true);
   if (typed_text(editor_) != text) {
     updating_ = true;
     editor_->setPlainText(text);
@@ -745,19 +1110,27 @@ void MergeWindow::update_placeholder() {
 }
 
 QString MergeWindow::result_text() const {
-  const std::optional<std::vector<Line>> lines = merged_lines(plan_, resolutions_);
+  const std::optional<std::vector<Line>> lines = merged();
   return lines ? q(join_lines(*lines)) : QString();
 }
 
 bool MergeWindow::has_unsaved_choices() const {
-  return unsaved_choices_ && unresolved_count() < resolutions_.size();
+  const bool clean_rejected = std::any_of(clean_.begin(), clean_.end(), [](const Resolution& r) {
+    return r.kind != Resolution::Kind::unresolved;
+  });
+  return unsaved_choices_ && (unresolved_count() < resolutions_.size() || clean_rejected);
 }
 
 bool MergeWindow::save() {
-  const std::optional<std::vector<Line>> lines = merged_lines(plan_, resolutions_);
+  const std::optional<std::vector<Line>> lines = merged();
   if (!lines) {
-    message_->setText(tr("Settle every conflict before saving (%1 unresolved).")
-                          .arg(unresolved_count()));
+    // Shows one (the current conflict when it is one), so that Save leads
+    // to what is left.
+    const std::size_t open = unresolved_count();
+    if (resolutions_[current_].kind != Resolution::Kind::unresolved) go_to_unresolved(true);
+    message_->setText(tr("Settle every conflict before saving: %1 unresolved, one is shown "
+                         "(Ctrl+F8 for the next).")
+                          .arg(open));
     return false;
   }
   std::string error;

@@ -1,6 +1,7 @@
 #include "app/panes.h"
 
 #include <QPaintEvent>
+#include <QStringList>
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
 #include <QResizeEvent>
@@ -9,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextLayout>
 #include <algorithm>
+#include <filesystem>
 
 #include "app/settings.h"
 
@@ -134,8 +136,49 @@ void DiffPane::set_current_rows(int first, int end) {
   viewport()->update();
 }
 
+void DiffPane::set_line_end_marks(std::vector<std::pair<int, QString>> marks) {
+  std::sort(marks.begin(), marks.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  eol_marks_ = std::move(marks);
+  viewport()->update();
+}
+
+QString line_end_label(const std::string& eol) {
+  if (eol == "\r\n") return QStringLiteral("CRLF");
+  if (eol == "\n") return QStringLiteral("LF");
+  if (eol == "\r") return QStringLiteral("CR");
+  return QWidget::tr("no EOL");
+}
+
 void DiffPane::paintEvent(QPaintEvent* event) {
   QPlainTextEdit::paintEvent(event);
+  if (!overlay_.empty()) paint_overlay();
+  if (!eol_marks_.empty()) {
+    // Each mark in a small box just after its row's text.
+    QPainter painter(viewport());
+    QFont small = font();
+    small.setPointSizeF(std::max(5.0, font().pointSizeF() * 0.7));
+    painter.setFont(small);
+    const QFontMetrics metrics(small);
+    const QPointF offset = contentOffset();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+      const QRectF area = blockBoundingGeometry(block).translated(offset);
+      if (area.top() > viewport()->height()) break;
+      const auto at = std::lower_bound(eol_marks_.begin(), eol_marks_.end(), block.blockNumber(),
+                                       [](const auto& mark, int row) { return mark.first < row; });
+      if (at == eol_marks_.end() || at->first != block.blockNumber()) continue;
+      const qreal text_width = block.layout() != nullptr && block.layout()->lineCount() > 0
+                                   ? block.layout()->lineAt(0).naturalTextWidth()
+                                   : 0;
+      const int x = static_cast<int>(area.left() + document()->documentMargin() + text_width) + 4;
+      const QRect box(x, static_cast<int>(area.top()) + 2, metrics.horizontalAdvance(at->second) + 6,
+                      static_cast<int>(area.height()) - 4);
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(QColor(255, 235, 200));
+      painter.drawRoundedRect(box, 3, 3);
+      painter.setPen(QColor(180, 70, 0));
+      painter.drawText(box, Qt::AlignCenter, at->second);
+    }
+  }
   if (current_first_ < 0 || current_end_ <= current_first_) return;
   const QTextBlock first = document()->findBlockByNumber(current_first_);
   const QTextBlock last = document()->findBlockByNumber(current_end_ - 1);
@@ -245,6 +288,92 @@ void DiffPane::paint_gutter(QPaintEvent* event) {
     }
     top += height;
     block = block.next();
+  }
+}
+
+// Whether a contributor is no file at all: a path that does not exist, or
+// the null device that stands for the side of an added or deleted file.
+bool is_absent(const std::string& path) {
+  if (path == "/dev/null" || path == "nul" || path == "NUL") return true;
+  std::error_code ec;
+  return !std::filesystem::exists(path, ec);
+}
+
+// "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
+QString file_note(const TextDocument& doc, bool absent) {
+  if (absent) return QWidget::tr("absent: no such file on this side");
+  QStringList parts;
+  parts << QString::fromLatin1(encoding_name(doc.encoding));
+  if (doc.bom) parts << QWidget::tr("BOM");
+  std::size_t lf = 0;
+  std::size_t crlf = 0;
+  for (const Line& line : doc.lines) {
+    if (line.eol == "\r\n") ++crlf;
+    if (line.eol == "\n") ++lf;
+  }
+  if (lf != 0 && crlf != 0) {
+    parts << QWidget::tr("mixed line ends (%1 LF, %2 CRLF)").arg(lf).arg(crlf);
+  } else if (crlf != 0) {
+    parts << QStringLiteral("CRLF");
+  } else if (lf != 0) {
+    parts << QStringLiteral("LF");
+  }
+  if (!doc.lines.empty() && doc.lines.back().eol.empty()) {
+    parts << QWidget::tr("no line end at the end");
+  }
+  parts << (doc.lines.size() == 1 ? QWidget::tr("1 line")
+                                  : QWidget::tr("%1 lines").arg(doc.lines.size()));
+  return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+
+// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
+int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
+  int units = 0;
+  for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+               const std::vector<TextRange>& ranges) {
+  for (const TextRange& r : ranges) {
+    marks->push_back(CharMark{row, utf16_units(text, 0, r.start),
+                              utf16_units(text, r.start, r.start + r.length)});
+  }
+}
+
+
+void DiffPane::set_overlay_marks(std::vector<CharMark> marks, const QColor& colour) {
+  std::sort(marks.begin(), marks.end(), [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
+  overlay_ = std::move(marks);
+  overlay_colour_ = colour;
+  viewport()->update();
+}
+
+void DiffPane::paint_overlay() {
+  // Translucent boxes over the marked characters: the rows keep the colours
+  // the window gives them and the changed characters still stand out.
+  QPainter painter(viewport());
+  const QPointF offset = contentOffset();
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = blockBoundingGeometry(block).translated(offset);
+    if (area.top() > viewport()->height()) break;
+    const int row = block.blockNumber();
+    auto at = std::lower_bound(overlay_.begin(), overlay_.end(), row,
+                               [](const CharMark& mark, int r) { return mark.row < r; });
+    const QTextLayout* layout = block.layout();
+    if (layout == nullptr || layout->lineCount() == 0) continue;
+    const QTextLine line = layout->lineAt(0);
+    for (; at != overlay_.end() && at->row == row; ++at) {
+      const qreal x0 = line.cursorToX(at->start);
+      const qreal x1 = line.cursorToX(at->start + at->length);
+      // cursorToX counts from the block's left edge, margin included.
+      painter.fillRect(QRectF(area.left() + x0, area.top(), std::max<qreal>(x1 - x0, 2), area.height()),
+                       overlay_colour_);
+    }
   }
 }
 

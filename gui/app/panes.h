@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/inline_diff.h"
 #include "engine/text_codec.h"
 
 namespace marlow {
@@ -18,6 +19,16 @@ QString q(const std::string& utf8);
 
 // The lines as an editor shows them: the texts joined by line feeds.
 QString shown(const std::vector<Line>& lines);
+
+// Whether a contributor is no file at all: a path that does not exist, or
+// the null device that stands for the side of an added or deleted file.
+bool is_absent(const std::string& path);
+
+// "UTF-8 · BOM · CRLF · 120 lines": how the file is stored.
+QString file_note(const TextDocument& doc, bool absent);
+
+// The UTF-16 units of utf8[from, to) (a four-byte character takes two).
+int utf16_units(const std::string& utf8, std::size_t from, std::size_t to);
 
 // Gives row i the background rows[i]; an invalid colour leaves it plain.
 void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows);
@@ -52,6 +63,10 @@ struct CharMark {
   int length = 0;
 };
 
+// Marks for the byte ranges of a row's UTF-8 text, in UTF-16 units.
+void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+               const std::vector<TextRange>& ranges);
+
 // A read-only pane of rows with line numbers in a gutter on its left. The
 // rows and their colours go into a fresh document at once, as block and
 // character formats of the document itself, which costs nothing per paint
@@ -82,6 +97,14 @@ class DiffPane : public QPlainTextEdit {
   // Scrolls sideways only as far as needed to show x in the text (with room
   // on either side); returns the new horizontal scroll value.
   int left_to_show(int x) const;
+  // Small marks drawn after the text of some rows (row, mark), for line
+  // ends that differ from the aligned rows of the other panes.
+  void set_line_end_marks(std::vector<std::pair<int, QString>> marks);
+  const std::vector<std::pair<int, QString>>& line_end_marks() const { return eol_marks_; }
+  // Characters marked by a translucent `colour` painted over them, for
+  // panes whose rows are coloured by the window as it goes.
+  void set_overlay_marks(std::vector<CharMark> marks, const QColor& colour);
+  const std::vector<CharMark>& overlay_marks() const { return overlay_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -100,6 +123,13 @@ class DiffPane : public QPlainTextEdit {
   int current_first_ = -1;
   int current_end_ = -1;
   int tab_columns_ = 8;
+  std::vector<std::pair<int, QString>> eol_marks_;  // sorted by row
+  std::vector<CharMark> overlay_;                   // sorted by row
+  QColor overlay_colour_;
+  void paint_overlay();
 };
+
+// How a line end is shown where it matters: "CRLF", "LF", "CR", or "no EOL".
+QString line_end_label(const std::string& eol);
 
 }  // namespace marlow

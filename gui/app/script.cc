@@ -139,6 +139,14 @@ bool ScriptRunner::run(const ScriptAction& action, std::string* why) {
       if (!merge_ || merge_->conflict_count() == 0) return no_conflict();
       merge_->edit_result(QString::fromStdString(action.text));
       return true;
+    case Kind::undo:
+    case Kind::redo:
+      if (!merge_) {
+        *why = "only a merge window has undo";
+        return false;
+      }
+      action.kind == Kind::undo ? merge_->undo() : merge_->redo();
+      return true;
     case Kind::save:
       if (!merge_) {
         *why = "only a merge window saves";

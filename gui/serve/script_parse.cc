@@ -72,6 +72,7 @@ bool parse_action(const std::string& source, ScriptAction* action, std::string* 
   };
   for (const Plain& plain : {Plain{"next", Kind::next}, Plain{"prev", Kind::prev},
                              Plain{"take-all", Kind::take_all}, Plain{"save", Kind::save},
+                             Plain{"undo", Kind::undo}, Plain{"redo", Kind::redo},
                              Plain{"close", Kind::close}}) {
     if (word != plain.word) continue;
     if (has_argument) {

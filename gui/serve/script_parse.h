@@ -5,8 +5,8 @@
 //   MARLOW_SCRIPT="take 2; save; close"
 //
 // Actions are separated by ';'; blanks around an action and empty actions
-// are ignored. The actions: next, prev, take N, take-all, edit TEXT, save,
-// shot PATH, close. TEXT is everything after the one blank that follows
+// are ignored. The actions: next, prev, take N, take-all, edit TEXT, undo,
+// redo, save, shot PATH, close. TEXT is everything after the one blank that follows
 // "edit" (so it may start with blanks of its own); in it "\n" is a line
 // break and "\\" a backslash, and any other backslash is an error.
 #pragma once
@@ -18,7 +18,7 @@
 namespace marlow {
 
 struct ScriptAction {
-  enum class Kind { next, prev, take, take_all, edit, save, shot, close };
+  enum class Kind { next, prev, take, take_all, edit, undo, redo, save, shot, close };
   Kind kind = Kind::close;
   std::size_t number = 0;  // take: the contributor, 0-based in call order
   std::string text;        // edit: the text with its escapes resolved; shot: the path

@@ -7,7 +7,10 @@
 //
 // First "ready" with the centres of the panes (and of the merged result) in
 // window coordinates, then lines of "tops T0 T1 ... [result R] max M zoom Z
-// fonts same|differ" after every scroll or zoom, once it has settled.
+// fonts same|differ" after every scroll or zoom, once it has settled. A
+// merge adds the conflict editor's centre to "ready", and to every report
+// "open N editor TEXT" (the editor's text, spaces as "_", "-" when empty),
+// also sent after each change of the editor's text.
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -26,6 +29,7 @@ namespace {
 std::vector<QPlainTextEdit*> views;
 QPlainTextEdit* result = nullptr;
 marlow::PaneSync* pane_sync = nullptr;
+marlow::MergeWindow* merge = nullptr;
 bool report_due = false;
 
 void report() {
@@ -39,6 +43,13 @@ void report() {
   for (QPlainTextEdit* view : views) same = same && view->font() == views.front()->font();
   if (result != nullptr) same = same && result->font() == views.front()->font();
   line += same ? " fonts same" : " fonts differ";
+  if (merge != nullptr) {
+    std::string text = merge->conflict_editor()->toPlainText().toStdString();
+    for (char& c : text) {
+      if (c == ' ' || c == '\n') c = '_';
+    }
+    line += " open " + std::to_string(merge->unresolved_count()) + " editor " + (text.empty() ? "-" : text);
+  }
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
@@ -77,7 +88,7 @@ int main(int argc, char** argv) {
     marlow::Preparation prep =
         marlow::prepare(marlow::testing::call("RequestHandler.CompareMerge", out, paths), false);
     if (!prep.needs_window) return 3;
-    auto* merge = new marlow::MergeWindow(prep.job, [](const std::string&) { QApplication::quit(); });
+    merge = new marlow::MergeWindow(prep.job, [](const std::string&) { QApplication::quit(); });
     merge->set_ask_on_close(false);
     for (std::size_t i = 0; i < paths.size(); ++i) views.push_back(merge->pane(i));
     result = merge->result_view();
@@ -90,10 +101,14 @@ int main(int argc, char** argv) {
     QObject::connect(view->verticalScrollBar(), &QScrollBar::valueChanged, schedule);
     QObject::connect(view->verticalScrollBar(), &QScrollBar::rangeChanged, schedule);
   }
+  if (merge != nullptr) {
+    QObject::connect(merge->conflict_editor(), &QPlainTextEdit::textChanged, schedule);
+  }
   window->show();
   QTimer::singleShot(0, [window, all] {
     std::string line = "ready";
     for (QPlainTextEdit* view : all) line += " " + centre(window, view);
+    if (merge != nullptr) line += " " + centre(window, merge->conflict_editor());
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
     report();

@@ -131,5 +131,19 @@ xdotool click 5 click 5
 expect "the wheel over the result moves the panes" 'v("result") == $2 && $2 == $4 && $2 > 24'
 xdotool keydown ctrl click 4 keyup ctrl
 expect "Ctrl+wheel over the result zooms all" 'v("zoom") == 1 && $0 ~ /fonts same/'
+# Typing in the conflict editor, a take by key, and undo and redo by key:
+# the undo of the take brings the typed text back.
+at 4
+xdotool click 1
+xdotool type mine
+expect "typed text settles the conflict" 'v("editor") == "mine" && v("open") == 1'
+xdotool key ctrl+3
+expect "Ctrl+3 takes the other side" 'v("editor") ~ /other$/ && v("open") == 1'
+xdotool key ctrl+z
+expect "Ctrl+Z brings the typed text back" 'v("editor") == "mine" && v("open") == 1'
+xdotool key ctrl+z
+expect "Ctrl+Z again: unsettled" 'v("editor") == "-" && v("open") == 2'
+xdotool key ctrl+shift+z
+expect "Ctrl+Shift+Z: the typed text again" 'v("editor") == "mine" && v("open") == 1'
 stop
 echo "PASS"
