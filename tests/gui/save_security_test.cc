@@ -42,12 +42,12 @@ std::string slurp(const std::string& path) {
 }
 
 int run_tool(const std::string& program, const std::vector<std::string>& args) {
-  platform::ProcessSpec spec;
-  spec.program = program;
-  spec.args = args;
-  spec.null_stdio = true;
+  platform::ProcessSpec invocation;
+  invocation.program = program;
+  invocation.args = args;
+  invocation.null_stdio = true;
   platform::Process process;
-  if (!platform::start_process(spec, &process)) return -1;
+  if (!platform::start_process(invocation, &process)) return -1;
   return process.wait();
 }
 
