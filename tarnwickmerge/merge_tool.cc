@@ -17,6 +17,25 @@ const char* kUsage =
     "                     [-L label [-L label [-L label]]] "
     "CURRENT BASE OTHER";
 
+// Each rule name of --rules and the switch it turns on ("same-line" lifts
+// the limit to separate lines; "version-lists" widens "versions").
+struct RuleName {
+  const char* name;
+  void (*apply)(marlow::SettleOptions*);
+};
+constexpr RuleName kRuleNames[] = {
+    {"whitespace", [](marlow::SettleOptions* r) { r->whitespace = true; }},
+    {"words", [](marlow::SettleOptions* r) { r->words = true; }},
+    {"touching", [](marlow::SettleOptions* r) { r->touching = true; }},
+    {"characters", [](marlow::SettleOptions* r) { r->characters = true; }},
+    {"version-lists", [](marlow::SettleOptions* r) { r->versions = r->version_lists = true; }},
+    {"bump", [](marlow::SettleOptions* r) { r->bump = true; }},
+    {"deletion", [](marlow::SettleOptions* r) { r->deletion = true; }},
+    {"versions", [](marlow::SettleOptions* r) { r->versions = true; }},
+    {"contained", [](marlow::SettleOptions* r) { r->contained = true; }},
+    {"same-line", [](marlow::SettleOptions* r) { r->separate_lines = false; }},
+};
+
 bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   if (list == "all") {
     *rules = marlow::SettleOptions{true, true, true, true, true, true, true, true, true, false};
@@ -27,30 +46,10 @@ bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   std::stringstream names(list);
   std::string name;
   while (std::getline(names, name, ',')) {
-    if (name == "whitespace") {
-      rules->whitespace = true;
-    } else if (name == "words") {
-      rules->words = true;
-    } else if (name == "touching") {
-      rules->touching = true;
-    } else if (name == "characters") {
-      rules->characters = true;
-    } else if (name == "version-lists") {
-      rules->versions = true;
-      rules->version_lists = true;
-    } else if (name == "bump") {
-      rules->bump = true;
-    } else if (name == "deletion") {
-      rules->deletion = true;
-    } else if (name == "versions") {
-      rules->versions = true;
-    } else if (name == "contained") {
-      rules->contained = true;
-    } else if (name == "same-line") {
-      rules->separate_lines = false;
-    } else {
-      return false;
-    }
+    const auto* rule = std::find_if(std::begin(kRuleNames), std::end(kRuleNames),
+                                    [&name](const RuleName& r) { return name == r.name; });
+    if (rule == std::end(kRuleNames)) return false;
+    rule->apply(rules);
   }
   return true;
 }
