@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -126,21 +127,55 @@ QLabel* heading(const QString& text, QWidget* parent) {
 MergeWindow::MergeWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
+  ignoring_ = MergeCompareOptions{ignore_whitespace_preference(), ignore_line_ends_preference()};
+  plan_regions();
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(make_conflict_bar());
+  layout->addWidget(make_automatic_note());
+  layout->addWidget(make_legend());
+  auto* splitter = new QSplitter(Qt::Vertical, this);
+  make_pane_area(splitter);
+  make_result_area(splitter);
+  splitter->setStretchFactor(0, 3);
+  splitter->setStretchFactor(1, 2);
+  splitter->setChildrenCollapsible(false);
+  layout->addWidget(splitter, 1);
+  std::vector<QPlainTextEdit*> searched = panes_;
+  searched.push_back(result_view_);
+  find_bar_ = new FindBar(this, searched);
+  layout->addWidget(find_bar_);
+  layout->addLayout(make_actions());
+  connect_buttons();
+  add_shortcuts();
+  add_context_menus();
+
+  build_panes();
+  build_result_view();
+  if (conflict_regions_.empty()) disable_conflict_controls();
+  fit_to_screen(this, QStringLiteral("merge"), QSize(1400, 950));
+  refresh(true, true);
+}
+
+void MergeWindow::plan_regions() {
   std::vector<std::vector<Line>> texts;
   for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  plan_ = plan_merge(texts);
+  plan_ = plan_merge_ignoring(texts, {}, compare_options());
+  conflict_regions_.clear();
   for (std::size_t i = 0; i < plan_.regions.size(); ++i) {
     if (plan_.regions[i].kind == RegionKind::conflict) conflict_regions_.push_back(i);
   }
-  resolutions_.resize(conflict_regions_.size());
   // What the engine settled opens settled, marked as settled automatically.
   resolutions_ = automatic_resolutions(plan_);
-  clean_.resize(plan_.regions.size());
-  const bool has_conflicts = !conflict_regions_.empty();
-  setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
+  clean_.assign(plan_.regions.size(), Resolution{});
+  current_ = 0;
+  clean_at_ = kNone;
+  editing_clean_ = false;
+  history_.clear();
+  done_ = 0;
+}
 
-  auto* layout = new QVBoxLayout(this);
-
+QHBoxLayout* MergeWindow::make_conflict_bar() {
   // Navigation, status and the choices for the current conflict.
   auto* bar = new QHBoxLayout();
   prev_button_ = new QPushButton(tr("Previous conflict"), this);
@@ -158,10 +193,6 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
   next_open_button_ = new QPushButton(tr("Next unresolved"), this);
   next_open_button_->setToolTip(tr("Go to the next conflict not yet settled (Ctrl+F8)"));
-  undo_button_ = new QPushButton(tr("Undo"), this);
-  undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
-  redo_button_ = new QPushButton(tr("Redo"), this);
-  redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
   bar->addWidget(prev_button_);
   bar->addWidget(next_button_);
   bar->addWidget(next_open_button_);
@@ -170,18 +201,19 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   bar->addStretch();
   bar->addWidget(take_all_button_);
   bar->addWidget(unresolve_button_);
-  clean_button_ = new QPushButton(tr("Reject clean change"), this);
-  clean_button_->setToolTip(tr("Keep the base's lines instead of the clean change last clicked "
-                               "in a pane or the result, or accept it again (Ctrl+R)"));
+  return bar;
+}
 
-  layout->addLayout(bar);
+QLabel* MergeWindow::make_automatic_note() {
   // For a conflict the engine settled: how, and what each side did.
   automatic_note_ = new QLabel(this);
   automatic_note_->setObjectName(QStringLiteral("automatic_note"));
   automatic_note_->setWordWrap(true);
   automatic_note_->setStyleSheet(QStringLiteral("background-color:%1; padding:3px").arg(css(kAutomatic)));
-  layout->addWidget(automatic_note_);
+  return automatic_note_;
+}
 
+QLabel* MergeWindow::make_legend() {
   auto* legend = new QLabel(this);
   legend->setTextFormat(Qt::RichText);
   const auto swatch = [](const QColor& colour, const QString& text) {
@@ -193,16 +225,17 @@ MergeWindow::MergeWindow(Job job, Finish finish)
                                                 output_document(job_, {}).encoding))) +
                   QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
-                  swatch(kSettled, tr("settled (side taken)")) + ' ' +
+                  swatch(kSettled, tr("settled or edited")) + ' ' +
                   swatch(kNotTaken, tr("side not taken")) + ' ' +
                   swatch(kAutomatic, tr("settled automatically")) + ' ' +
                   swatch(kCleanChange, tr("clean change")) + ' ' +
                   swatch(kRejectedChange, tr("rejected change")));
   legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  layout->addWidget(legend);
+  return legend;
+}
 
+void MergeWindow::make_pane_area(QSplitter* splitter) {
   // The contributors' panes, aligned row by row.
-  auto* splitter = new QSplitter(Qt::Vertical, this);
   auto* pane_area = new QWidget(splitter);
   auto* columns = new QHBoxLayout(pane_area);
   columns->setContentsMargins(0, 0, 0, 0);
@@ -240,24 +273,39 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   columns->addWidget(overview_);
   for (QPlainTextEdit* pane : panes_) {
     connect(pane, &QPlainTextEdit::cursorPositionChanged, this, [this, pane] {
-      if (!moving_) row_clicked(pane_rows_, pane->textCursor().blockNumber(), false);
+      if (moving_) return;
+      last_view_ = pane;
+      row_clicked(pane_rows_, pane->textCursor().blockNumber(), false);
     });
+    pane->installEventFilter(this);
   }
   // Every pane has the same rows, so one scroll position fits them all.
   sync_ = new PaneSync(this);
   for (QPlainTextEdit* pane : panes_) sync_->add_aligned(pane);
+  splitter->addWidget(pane_area);
+}
 
-  // The merged text so far, and the editor for the current conflict.
+void MergeWindow::make_result_area(QSplitter* splitter) {
+  // The merged text, editable anywhere, and the editor for the current
+  // conflict or clean change.
   auto* result_area = new QSplitter(Qt::Horizontal, splitter);
   auto* whole = new QWidget(result_area);
   auto* whole_layout = new QVBoxLayout(whole);
   whole_layout->setContentsMargins(0, 0, 0, 0);
-  whole_layout->addWidget(heading(tr("Merged result"), whole));
+  whole_layout->addWidget(heading(tr("Merged result (type anywhere)"), whole));
   result_view_ = new DiffPane(whole);
+  result_view_->setReadOnly(false);
+  // Dropped text would bypass nothing, but a drag inside the view moves
+  // text between regions without the user meaning to.
+  result_view_->setAcceptDrops(false);
   whole_layout->addWidget(result_view_);
   connect(result_view_, &QPlainTextEdit::cursorPositionChanged, this, [this] {
-    if (!moving_) row_clicked(result_rows_, result_view_->textCursor().blockNumber(), true);
+    if (moving_) return;
+    last_view_ = result_view_;
+    row_clicked(result_rows_, result_view_->textCursor().blockNumber(), true);
   });
+  connect(result_view_->document(), &QTextDocument::contentsChange, this,
+          [this](int position, int removed, int added) { result_typed(position, removed, added); });
   // The result follows the panes region by region, and they it.
   sync_->set_mapped(
       result_view_, [this](int row) { return map_row(pane_rows_, result_rows_, row); },
@@ -273,26 +321,18 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   editor_->setUndoRedoEnabled(false);
   editor_->installEventFilter(this);
   result_view_->installEventFilter(this);
-  for (QPlainTextEdit* pane : panes_) pane->installEventFilter(this);
   edit_layout->addWidget(editor_);
+  connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+    if (!updating_) edit_result(typed_text(editor_));
+  });
   result_area->addWidget(whole);
   result_area->addWidget(edit_area);
   result_area->setStretchFactor(0, 3);
   result_area->setStretchFactor(1, 2);
-  splitter->addWidget(pane_area);
   splitter->addWidget(result_area);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 2);
-  splitter->setChildrenCollapsible(false);
-  layout->addWidget(splitter, 1);
-  std::vector<QPlainTextEdit*> searched = panes_;
-  searched.push_back(result_view_);
-  find_bar_ = new FindBar(this, searched);
-  layout->addWidget(find_bar_);
-  connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
-    if (!updating_) edit_result(typed_text(editor_));
-  });
+}
 
+QHBoxLayout* MergeWindow::make_actions() {
   // The preference and the actions.
   auto* actions = new QHBoxLayout();
   automatic_box_ =
@@ -304,15 +344,37 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   automatic_box_->setChecked(automatic_merge_preference());
   connect(automatic_box_, &QCheckBox::toggled, this,
           [](bool on) { set_automatic_merge_preference(on); });
+  whitespace_box_ = new QCheckBox(tr("Ignore whitespace"), this);
+  whitespace_box_->setToolTip(tr("Lines that differ only in spaces and tabs merge as equal; "
+                                 "starts the merge again (remembered)"));
+  whitespace_box_->setChecked(ignore_whitespace_preference());
+  line_ends_box_ = new QCheckBox(tr("Ignore line ends"), this);
+  line_ends_box_->setToolTip(tr("Lines that differ only in their line ends merge as equal; "
+                                "starts the merge again (remembered)"));
+  line_ends_box_->setChecked(ignore_line_ends_preference());
   message_ = new QLabel(this);
+  undo_button_ = new QPushButton(tr("Undo"), this);
+  undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
+  redo_button_ = new QPushButton(tr("Redo"), this);
+  redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
+  clean_button_ = new QPushButton(tr("Reject clean change"), this);
+  clean_button_->setToolTip(tr("Keep the base's lines instead of the clean change last clicked "
+                               "in a pane or the result, or accept it again (Ctrl+R)"));
   save_button_ = new QPushButton(tr("Save"), this);
   save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
   save_close_button_ = new QPushButton(tr("Save and close"), this);
   save_close_button_->setDefault(true);
   save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
-  auto* close_button = new QPushButton(tr("Close"), this);
-  close_button->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
-  actions->addWidget(automatic_box_);
+  close_button_ = new QPushButton(tr("Close"), this);
+  close_button_->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
+  auto* options = new QVBoxLayout();
+  options->addWidget(automatic_box_);
+  auto* ignore = new QHBoxLayout();
+  ignore->addWidget(whitespace_box_);
+  ignore->addWidget(line_ends_box_);
+  ignore->addStretch();
+  options->addLayout(ignore);
+  actions->addLayout(options);
   // Messages word-wrap in the room left of the buttons: none widens the window.
   message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   message_->setWordWrap(true);
@@ -326,9 +388,11 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   actions->addWidget(add_shortcuts_help(this));
   actions->addWidget(save_button_);
   actions->addWidget(save_close_button_);
-  actions->addWidget(close_button);
-  layout->addLayout(actions);
+  actions->addWidget(close_button_);
+  return actions;
+}
 
+void MergeWindow::connect_buttons() {
   connect(prev_button_, &QPushButton::clicked, this, [this] {
     if (current_ > 0) go_to_conflict(current_ - 1);
   });
@@ -343,10 +407,24 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
   });
-  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+  connect(close_button_, &QPushButton::clicked, this, &QWidget::close);
+  // Merging again drops the choices made: the user is asked first, and the
+  // box goes back when the answer is no.
+  const auto ignoring_changed = [this] {
+    if (confirm_replan()) {
+      set_ignoring(whitespace_box_->isChecked(), line_ends_box_->isChecked());
+    } else {
+      set_ignoring(ignoring_.ignore_whitespace, ignoring_.ignore_line_ends);
+    }
+  };
+  connect(whitespace_box_, &QCheckBox::toggled, this, ignoring_changed);
+  connect(line_ends_box_, &QCheckBox::toggled, this, ignoring_changed);
+}
 
-  const auto shortcut = [this](const QKeySequence& keys, auto&& action) {
+void MergeWindow::add_shortcuts() {
+  const auto shortcut = [this](const QKeySequence& keys, auto&& action, const QString& what = {}) {
     auto* s = new QShortcut(keys, this);
+    if (!what.isEmpty()) s->setWhatsThis(what);
     connect(s, &QShortcut::activated, this, action);
   };
   const auto next = [this] { go_to_conflict(current_ + 1); };
@@ -363,47 +441,43 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
-    shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
-             [this, s] { take(s); });
-    const QString name = plan_.has_base && s == 0 ? tr("the base")
-                                                  : file_part(job_.request.display_names[s]);
-    auto* remaining = new QShortcut(
-        QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
-        this);
-    remaining->setWhatsThis(tr("Take %1 for every conflict still unresolved").arg(name));
-    connect(remaining, &QShortcut::activated, this, [this, s] { take_remaining(s); });
+    const int digit = Qt::Key_1 + static_cast<int>(s);
+    shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(digit)), [this, s] { take(s); });
+    const QString name = side_name(s);
+    shortcut(QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(digit)),
+             [this, s] { take_remaining(s); },
+             tr("Take %1 for every conflict still unresolved").arg(name));
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | static_cast<Qt::Key>(digit)),
+             [this, s] { take_block(s); },
+             tr("Take %1 for the block of the conflict under the cursor only").arg(name));
   }
   // Undo and redo where no editor takes the keys first (the editors pass
   // them to the window through eventFilter).
-  auto* undo_key = new QShortcut(QKeySequence::Undo, this);
-  connect(undo_key, &QShortcut::activated, this, [this] { undo(); });
-  auto* redo_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
-  connect(redo_key, &QShortcut::activated, this, [this] { redo(); });
-  auto* redo_y = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), this);
-  connect(redo_y, &QShortcut::activated, this, [this] { redo(); });
+  shortcut(QKeySequence::Undo, [this] { undo(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); });
-  auto* prev_open = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), this);
-  prev_open->setWhatsThis(tr("Go to the previous conflict not yet settled"));
-  connect(prev_open, &QShortcut::activated, this, [this] { go_to_unresolved(false); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), [this] { go_to_unresolved(false); },
+           tr("Go to the previous conflict not yet settled"));
+  shortcut(QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
+           tr("Go to the next clean change"));
+  shortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8), [this] { go_to_clean_change(false); },
+           tr("Go to the previous clean change"));
+}
 
-  build_panes();
-  build_result_view();
-  if (!has_conflicts) {
-    for (QPushButton* b : take_buttons_) b->setEnabled(false);
-    take_all_button_->setEnabled(false);
-    unresolve_button_->setEnabled(false);
-    next_open_button_->setEnabled(false);
-    prev_button_->setEnabled(false);
-    next_button_->setEnabled(false);
-    editor_->setEnabled(false);
-    editor_->setPlaceholderText(tr("Nothing to settle."));
-    editor_label_->setText(tr("No conflicts"));
-    save_close_button_->setDefault(true);
-    save_close_button_->setFocus();
-  }
-  fit_to_screen(this, QStringLiteral("merge"), QSize(1400, 950));
-  refresh(true, true);
+void MergeWindow::disable_conflict_controls() {
+  for (QPushButton* b : take_buttons_) b->setEnabled(false);
+  take_all_button_->setEnabled(false);
+  unresolve_button_->setEnabled(false);
+  next_open_button_->setEnabled(false);
+  prev_button_->setEnabled(false);
+  next_button_->setEnabled(false);
+  editor_->setEnabled(false);
+  editor_->setPlaceholderText(tr("Nothing to settle."));
+  editor_label_->setText(tr("No conflicts"));
+  save_close_button_->setDefault(true);
+  save_close_button_->setFocus();
 }
 
 MergeWindow::~MergeWindow() {
@@ -546,7 +620,7 @@ void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_re
   for (std::size_t r = 0; r < rows.size() && r < plan_.regions.size(); ++r) {
     if (row < rows[r].first || row >= rows[r].first + rows[r].count) continue;
     if (plan_.regions[r].kind == RegionKind::changed) {
-      if (!editing_clean_ || clean_at_ != r) edit_clean_change(r);
+      if (!editing_clean_ || clean_at_ != r) edit_clean_change(r, !in_result);
       return;
     }
     if (plan_.regions[r].kind != RegionKind::conflict) return;
@@ -666,11 +740,11 @@ void MergeWindow::colour_panes() {
 
 QStringList MergeWindow::result_rows_of(std::size_t region) const {
   QStringList rows;
-  const Region& r = plan_.regions[region];
-  const std::size_t c = r.kind == RegionKind::conflict ? conflict_of_region(region) : 0;
   const std::optional<std::vector<Line>> lines = region_lines(region);
   if (!lines) {
-    rows.append(tr("<<< conflict %1 not settled: take a side or edit it >>>").arg(c + 1));
+    // One empty row, which the user may type into; the note beside it is
+    // painted, not text, so that nothing typed has to be told from it.
+    rows.append(QString());
   } else {
     for (const Line& line : *lines) rows.append(q(line.text));
   }
@@ -731,18 +805,30 @@ void MergeWindow::replace_result_rows(std::size_t region) {
 void MergeWindow::decorate_result_view(bool scroll) {
   std::vector<QColor> colours;
   std::vector<int> numbers;
+  std::vector<std::pair<int, QString>> notes;
   int line_number = 0;
   for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
     const Region& region = plan_.regions[r];
     QColor colour;
     if (region.kind == RegionKind::changed) {
       colour = clean_change_kept(r) ? kCleanChange : clean_change_rejected(r) ? QColor() : kSettled;
+    } else if (region.kind == RegionKind::common && clean_[r].kind == Resolution::Kind::edited) {
+      colour = kSettled;  // edited by hand
     }
     bool lines = true;
     if (region.kind == RegionKind::conflict) {
       const std::size_t c = conflict_of_region(r);
       lines = resolutions_[c].kind != Resolution::Kind::unresolved;
       colour = conflict_colour(c);
+      if (!lines) {
+        const std::size_t chosen = blocks_chosen(c);
+        notes.emplace_back(result_rows_[r].first,
+                           chosen == 0 ? tr("conflict %1 not settled: take a side or type here").arg(c + 1)
+                                       : tr("conflict %1: %2 of %3 blocks chosen")
+                                             .arg(c + 1)
+                                             .arg(chosen)
+                                             .arg(block_count(c)));
+      }
     }
     for (int i = 0; i < result_rows_[r].count; ++i) {
       colours.push_back(colour);
@@ -750,6 +836,7 @@ void MergeWindow::decorate_result_view(bool scroll) {
     }
   }
   static_cast<DiffPane*>(result_view_)->set_numbers(std::move(numbers));
+  static_cast<DiffPane*>(result_view_)->set_line_end_marks(std::move(notes));
   highlight_rows(result_view_, colours);
   if (scroll && !conflict_regions_.empty()) {
     const Rows rows = result_rows_[conflict_regions_[current_]];
@@ -827,7 +914,7 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = false;
 }
 
-void MergeWindow::edit_clean_change(std::size_t region) {
+void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor) {
   // The editor takes the clean change's lines as the result has them now.
   clean_at_ = region;
   editing_clean_ = true;
@@ -845,23 +932,32 @@ void MergeWindow::edit_clean_change(std::size_t region) {
   const bool was_moving = moving_;
   moving_ = true;
   for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, pane_rows_[region].first);
-  sync_->put_cursor(result_view_, result_rows_[region].first);
+  if (move_result_cursor) sync_->put_cursor(result_view_, result_rows_[region].first);
   moving_ = was_moving;
 }
 
 void MergeWindow::refresh(bool scroll_panes, bool scroll_result) {
   editing_clean_ = false;
-  if (!conflict_regions_.empty()) {
-    const Region& region = plan_.regions[conflict_regions_[current_]];
-    const std::optional<std::vector<Line>> lines =
-        resolve_region(plan_, region, resolutions_[current_]);
-    updating_ = true;
-    editor_->setPlainText(lines ? shown(*lines) : QString());
-    updating_ = false;
+  refill_editor();
+  update_views(scroll_panes, scroll_result);
+}
+
+void MergeWindow::refill_editor() {
+  std::optional<std::vector<Line>> lines;
+  if (editing_clean_ && clean_at_ < plan_.regions.size()) {
+    lines = region_lines(clean_at_);
+  } else if (!conflict_regions_.empty()) {
+    lines = region_lines(conflict_regions_[current_]);
     update_placeholder();
     editor_label_->setText(tr("Result of conflict %1 (edit by hand)").arg(current_ + 1));
+  } else {
+    return;
   }
-  update_views(scroll_panes, scroll_result);
+  const QString text = lines ? shown(*lines) : QString();
+  if (typed_text(editor_) == text) return;
+  updating_ = true;
+  editor_->setPlainText(text);
+  updating_ = false;
 }
 
 std::size_t MergeWindow::unresolved_count() const {
@@ -882,8 +978,9 @@ Resolution& MergeWindow::choice(std::size_t region) {
                                                              : clean_[region];
 }
 
-void MergeWindow::apply(std::size_t region, const Resolution& resolution) {
+void MergeWindow::apply(std::size_t region, const Resolution& resolution, bool shown) {
   choice(region) = resolution;
+  if (shown) return;
   moving_ = true;
   replace_result_rows(region);
   moving_ = false;
@@ -894,7 +991,7 @@ void MergeWindow::settle(Resolution resolution, bool typing) {
 }
 
 void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes,
-                              bool typing) {
+                              bool typing, bool shown) {
   if (changes.empty()) return;
   // Typing on in the same conflict extends the step before, so that one
   // undo takes back a run of typing, not one key.
@@ -914,7 +1011,7 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
     history_.push_back(std::move(step));
     done_ = history_.size();
   }
-  for (const auto& [region, resolution] : changes) apply(region, resolution);
+  for (const auto& [region, resolution] : changes) apply(region, resolution, shown);
   unsaved_choices_ = true;
   message_->clear();
 }
@@ -931,9 +1028,12 @@ void MergeWindow::step_back_or_forth(bool back) {
   if (plan_.regions[region].kind == RegionKind::conflict) {
     current_ = conflict_of_region(region);
     refresh(true, true);
-  } else {
+  } else if (plan_.regions[region].kind == RegionKind::changed) {
     refresh(false, false);
     edit_clean_change(region);
+    show_region(region);
+  } else {
+    update_views(false, false);
     show_region(region);
   }
 }
@@ -1058,26 +1158,9 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text, std::size_t region_index) const {
-  // The editor shows a conflict's lines joined by line feeds, so every row
-  // it shows is a line, a last empty row included; no text is no lines.
-  std::vector<Line> lines;
-  if (!text.isEmpty()) {
-    for (const QString& row : text.split(QLatin1Char('\n'))) {
-      lines.push_back(Line{row.toStdString(), plan_.line_end});
-    }
-  }
-  // Lines get the text's own line end. The editor never shows the line end
-  // after the text's last line: at the end of the text the last line ends as
-  // the conflict's own lines do, so that a hand edit keeps (or leaves out)
-  // the final line end.
-  const Region& region = plan_.regions[region_index];
-  const bool last_region = region_index + 1 == plan_.regions.size();
-  const bool sides_end_lines =
-      std::any_of(region.sides.begin(), region.sides.end(), [](const std::vector<Line>& side) {
-        return !side.empty() && !side.back().eol.empty();
-      });
-  if (!lines.empty() && last_region && !sides_end_lines) lines.back().eol.clear();
-  return lines;
+  // The editor shows a region's lines joined by line feeds, so every row it
+  // shows is a line, a last empty row included; no text is no lines.
+  return lines_from_rows(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n')), region_index);
 }
 
 void MergeWindow::edit_result(const QString& text) {
@@ -1107,6 +1190,17 @@ void MergeWindow::update_placeholder() {
                 .arg(current_ + 1)
           : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
                 .arg(current_ + 1));
+}
+
+QString MergeWindow::result_note(int row) const {
+  for (const auto& [at, note] : static_cast<const DiffPane*>(result_view_)->line_end_marks()) {
+    if (at == row) return note;
+  }
+  return QString();
+}
+
+QString MergeWindow::side_name(std::size_t side) const {
+  return plan_.has_base && side == 0 ? tr("the base") : file_part(job_.request.display_names[side]);
 }
 
 QString MergeWindow::result_text() const {

@@ -12,11 +12,15 @@
 
 #include "app/finish.h"
 #include "app/pane_sync.h"
+#include "engine/merge_ignoring.h"
 #include "serve/serve.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
+class QMenu;
 class QPushButton;
+class QSplitter;
 
 namespace marlow {
 
@@ -25,10 +29,20 @@ class OverviewStrip;
 
 // The base (when there is one) and the contributors side by side with
 // blank filler rows, conflicts and clean changes coloured, the current
-// conflict emphasized in every pane; below, the whole merged text so far
-// (an unsettled conflict is a marked placeholder row) and an editor for the
-// current conflict's result. Save writes the output once every conflict is
-// settled; the window answers 1 when it closes after a save, else 0.
+// conflict emphasized in every pane; below, the whole merged text, which
+// the user may edit anywhere (an unsettled conflict is an empty row with a
+// note), and an editor for the current conflict's or clean change's lines.
+// Save writes the output once every conflict is settled; the window answers
+// 1 when it closes after a save, else 0.
+//
+// Typing in the result changes the regions whose rows it touches: each such
+// region holds the rows it has afterwards, as lines edited by hand. So an
+// edit inside an unsettled conflict's row settles that conflict as edited by
+// hand (its lines are what was typed), and an edit that joins rows of
+// several regions gives the changed rows to the region where they start;
+// regions whose rows it removed are left with fewer lines, a conflict among
+// them settled as edited by hand. Takes, typing and unsettling share one
+// history, so that Ctrl+Z takes back each of them in turn.
 class MergeWindow : public QWidget {
   Q_OBJECT
  public:
@@ -50,6 +64,27 @@ class MergeWindow : public QWidget {
   void take_remaining(std::size_t side);
   // Puts the current conflict back to unsettled.
   void unresolve();
+  // The conflict block under the cursor of the view last used (a run of
+  // rows the contributors changed, between rows they agree on): takes one
+  // side's lines for that block only, the conflict's other blocks staying
+  // as they are (as the base has them, or as taken before).
+  // Blocks are the differences between the two changed sides' lines.
+  // Until every block of a conflict is chosen it stays unsettled (the
+  // choices kept); then it is settled with the lines its blocks make, as a
+  // hand edit. A side taken whole counts as chosen for every block.
+  void take_block(std::size_t side);
+  void take_block_at(std::size_t block, std::size_t side);
+  std::size_t block_count(std::size_t conflict) const;
+  std::size_t blocks_chosen(std::size_t conflict) const;
+  // Goes to the next (or previous) clean change after the one last shown,
+  // going round the end; false when there is none.
+  bool go_to_clean_change(bool forward);
+  // Merges again with whitespace or line ends ignored or not (the window's
+  // check boxes, remembered); choices made so far are dropped.
+  void set_ignoring(bool whitespace, bool line_ends);
+  MergeCompareOptions compare_options() const { return ignoring_; }
+  // The menu a right click on a view of this window shows.
+  QMenu* context_menu_for(QPlainTextEdit* view, int row);
   // Takes back, or does again, the last step: a take, an unsettling, a run
   // of typing in one conflict's editor. What was typed before a take comes
   // back with the undo of the take.
@@ -93,8 +128,13 @@ class MergeWindow : public QWidget {
   QPlainTextEdit* result_view() const { return result_view_; }
   QPlainTextEdit* conflict_editor() const { return editor_; }
   QCheckBox* automatic_merge_box() const { return automatic_box_; }
+  QCheckBox* ignore_whitespace_box() const { return whitespace_box_; }
+  QCheckBox* ignore_line_ends_box() const { return line_ends_box_; }
   // The first row of a conflict in the panes (all panes align row by row).
   int pane_row_of_conflict(std::size_t conflict) const;
+  // The note beside a row of the result view (an unsettled conflict's
+  // empty row has one), empty for none.
+  QString result_note(int row) const;
   // The first row of a region's rows in the result view.
   int result_row_of_conflict(std::size_t conflict) const;
   // What keeps the panes and the result in step (scrolling, zoom).
@@ -112,6 +152,30 @@ class MergeWindow : public QWidget {
     int first = 0;
     int count = 0;
   };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The steps of building the window.
+  void plan_regions();
+  QHBoxLayout* make_conflict_bar();
+  QLabel* make_automatic_note();
+  QLabel* make_legend();
+  void make_pane_area(QSplitter* splitter);
+  void make_result_area(QSplitter* splitter);
+  QHBoxLayout* make_actions();
+  void connect_buttons();
+  void add_shortcuts();
+  void add_context_menus();
+  void disable_conflict_controls();
+  void replan();
+  bool confirm_replan();
+  std::vector<Block> conflict_alignment(std::size_t conflict) const;
+  QString side_name(std::size_t side) const;
+  // The document of the result view changed at `position`: by typing, a
+  // paste or a cut. Gives each region it touched the rows it now has.
+  void result_typed(int position, int removed, int added);
+  int region_at_result_row(int row) const;
+  std::vector<Line> lines_from_rows(const QStringList& rows, std::size_t region) const;
+  // The editor shows the current conflict's (or clean change's) lines again.
+  void refill_editor();
   void build_panes();
   // Shows the current conflict's result in the editor, then the views.
   void update_placeholder();
@@ -134,8 +198,10 @@ class MergeWindow : public QWidget {
   // Records and applies new resolutions of the given conflicts as one step;
   // `typing` steps on the same conflict join the one before.
   void settle(Resolution resolution, bool typing = false);
-  void settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing);
-  void apply(std::size_t region, const Resolution& resolution);
+  // `shown`: the result view already has the new rows (they were typed there).
+  void settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing,
+                   bool shown = false);
+  void apply(std::size_t region, const Resolution& resolution, bool shown = false);
   Resolution& choice(std::size_t region);
   void show_region(std::size_t region);
   void update_clean_button();
@@ -146,7 +212,8 @@ class MergeWindow : public QWidget {
   bool ask_before_closing();
   std::vector<Line> lines_from_editor(const QString& text) const;
   std::vector<Line> lines_from_editor(const QString& text, std::size_t region) const;
-  void edit_clean_change(std::size_t region);
+  // `move_result_cursor`: false when the user stands in the result view.
+  void edit_clean_change(std::size_t region, bool move_result_cursor = true);
   bool clean_change_kept(std::size_t region) const;
   std::size_t conflict_of_region(std::size_t region) const;
   // The current conflict's first differing column: its pane row and x.
@@ -174,8 +241,8 @@ class MergeWindow : public QWidget {
   std::size_t done_ = 0;
   // Per region: a clean change's choice (`take` of the base when rejected).
   std::vector<Resolution> clean_;
-  std::size_t clean_at_ = static_cast<std::size_t>(-1);
-  bool editing_clean_ = false;  // the editor holds clean_at_'s lines, not a conflict's  // steps of history_ in effect; the rest can be redone
+  std::size_t clean_at_ = kNone;
+  bool editing_clean_ = false;  // the editor holds clean_at_'s lines, not a conflict's
   bool saved_ = false;
   bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
   bool ask_on_close_ = true;
@@ -197,6 +264,11 @@ class MergeWindow : public QWidget {
   QPushButton* save_button_ = nullptr;
   QPushButton* save_close_button_ = nullptr;
   QCheckBox* automatic_box_ = nullptr;
+  QCheckBox* whitespace_box_ = nullptr;
+  QCheckBox* line_ends_box_ = nullptr;
+  QPushButton* close_button_ = nullptr;
+  QPlainTextEdit* last_view_ = nullptr;  // the view last clicked or typed in
+  MergeCompareOptions ignoring_;          // what the plan was made ignoring
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
   QLabel* automatic_note_ = nullptr;

@@ -63,7 +63,7 @@ class MergeAutoTest : public QObject, private testing::Files {
     QVERIFY(!window->settled_automatically(0));
     QCOMPARE(window->unresolved_count(), std::size_t{2});
     QVERIFY(!window->automatic_note_label()->isVisibleTo(window));
-    QVERIFY(window->result_view()->toPlainText().contains(QStringLiteral("conflict 1 not settled")));
+    QVERIFY(window->result_note(window->result_row_of_conflict(0)).contains(QStringLiteral("conflict 1 not settled")));
     QVERIFY(!window->save());
     // Settled by hand this time, the other way.
     window->take(2);
