@@ -382,6 +382,11 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     return a;
   };
   if (conflict) {
+    // The menu acts on the conflict under the mouse, as a click would.
+    if (conflict_of_region(region) != current_) {
+      current_ = conflict_of_region(region);
+      refresh(!in_result, in_result);
+    }
     const std::size_t first = plan_.has_base ? 1 : 0;
     const bool blocks = block_count(current_) > 1;
     for (std::size_t s = 0; s < job_.docs.size(); ++s) {
@@ -407,7 +412,10 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   }
   if (clean) {
     add(clean_change_kept(region) ? tr("Reject this clean change") : tr("Accept this clean change"),
-        QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); });
+        QKeySequence(Qt::CTRL | Qt::Key_R), [this, region] {
+          if (clean_at_ != region) edit_clean_change(region);
+          toggle_clean_change();
+        });
   }
   if (conflict || clean) menu->addSeparator();
   if (in_result) {

@@ -13,7 +13,8 @@ Line compared(const Line& line, const MergeCompareOptions& options) {
   if (options.ignore_whitespace) {
     std::erase_if(out.text, [](char c) { return c == ' ' || c == '\t'; });
   }
-  if (options.ignore_line_ends) out.eol.clear();
+  // Every line gets the same line end (none would join lines in the diff).
+  if (options.ignore_line_ends) out.eol.assign(1, '\n');
   return out;
 }
 
