@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/compare_menu.h"
 #include "app/find_bar.h"
 #include "app/overview.h"
 #include "app/settings.h"
@@ -193,6 +194,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
 
+  add_compare_pane_menus(this);
   fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(n), 860));
   lay_out_rows();
   if (!differences_.empty()) go_to_difference(0);

@@ -9,6 +9,8 @@
 #include <QTextBlock>
 #include <QTest>
 
+#include "app/compare_menu.h"
+#include "app/compare_window.h"
 #include "app/merge_window.h"
 #include "tests/gui/qtest_files.h"
 
@@ -220,6 +222,28 @@ class MergeResultTest : public QObject, private testing::Files {
     QVERIFY(!window->clean_change_rejected(first));
     QCOMPARE(window->result_view()->document()->findBlockByNumber(5).text(), QStringLiteral("f"));
     window->close_without_asking();
+  }
+
+  // The compare panes' menu goes through the differences and sets the
+  // options, as the keys and check boxes do.
+  void compare_menu_acts_on_the_window() {
+    write("left", "a\nb\nc\nd x\ne\n");
+    write("right", "a\nB\nc\nd  x\ne\n");
+    Preparation prep = prepare(call("RequestHandler.Compare", "", {path("left"), path("right")}), false);
+    auto* window = new CompareWindow(prep.job, [](const std::string&) {});
+    window->set_ignore_whitespace(false);
+    QCOMPARE(window->difference_count(), 2);
+    QCOMPARE(window->current_difference(), 0);
+    QMenu* menu = compare_pane_menu(window, window->pane(1));
+    QVERIFY(!action(menu, QStringLiteral("Previous difference"))->isEnabled());
+    action(menu, QStringLiteral("Next difference"))->trigger();
+    QCOMPARE(window->current_difference(), 1);
+    action(menu, QStringLiteral("Ignore whitespace"))->trigger();
+    QVERIFY(window->ignore_whitespace());
+    QCOMPARE(window->difference_count(), 1);
+    delete menu;
+    window->set_ignore_whitespace(false);
+    window->close();
   }
 
   // Ignoring whitespace merges again: a side that only re-indented a line
