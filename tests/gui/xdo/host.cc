@@ -10,10 +10,13 @@
 // fonts same|differ" after every scroll or zoom, once it has settled. A
 // merge adds the conflict editor's centre to "ready", and to every report
 // "open N editor TEXT" (the editor's text, spaces as "_", "-" when empty),
-// also sent after each change of the editor's text.
+// then "current C row TEXT at X Y": the current conflict, the text of its
+// first row in the merged result and where that row is in the window; sent
+// also after each change of the editor's or the result's text.
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -30,6 +33,7 @@ std::vector<QPlainTextEdit*> views;
 QPlainTextEdit* result = nullptr;
 marlow::PaneSync* pane_sync = nullptr;
 marlow::MergeWindow* merge = nullptr;
+QWidget* shown_window = nullptr;
 bool report_due = false;
 
 void report() {
@@ -43,12 +47,21 @@ void report() {
   for (QPlainTextEdit* view : views) same = same && view->font() == views.front()->font();
   if (result != nullptr) same = same && result->font() == views.front()->font();
   line += same ? " fonts same" : " fonts differ";
-  if (merge != nullptr) {
-    std::string text = merge->conflict_editor()->toPlainText().toStdString();
-    for (char& c : text) {
+  const auto word = [](const QString& text) {
+    std::string out = text.toStdString();
+    for (char& c : out) {
       if (c == ' ' || c == '\n') c = '_';
     }
-    line += " open " + std::to_string(merge->unresolved_count()) + " editor " + (text.empty() ? "-" : text);
+    return out.empty() ? std::string("-") : out;
+  };
+  if (merge != nullptr) {
+    line += " open " + std::to_string(merge->unresolved_count()) + " editor " +
+            word(merge->conflict_editor()->toPlainText());
+    const QTextBlock row = result->document()->findBlockByNumber(
+        merge->result_row_of_conflict(merge->current_conflict()));
+    const QPoint at = result->viewport()->mapTo(shown_window, result->cursorRect(QTextCursor(row)).center());
+    line += " current " + std::to_string(merge->current_conflict()) + " row " + word(row.text()) + " at " +
+            std::to_string(at.x() + 4) + " " + std::to_string(at.y());
   }
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
@@ -103,7 +116,9 @@ int main(int argc, char** argv) {
   }
   if (merge != nullptr) {
     QObject::connect(merge->conflict_editor(), &QPlainTextEdit::textChanged, schedule);
+    QObject::connect(result, &QPlainTextEdit::textChanged, schedule);
   }
+  shown_window = window;
   window->show();
   QTimer::singleShot(0, [window, all] {
     std::string line = "ready";

@@ -126,9 +126,10 @@ xdotool key ctrl+Home
 expect "Ctrl+Home: panes and result at the top" '$2 == 0 && $4 == 0 && v("result") == 0'
 xdotool key Next
 expect "PageDown in the base pane moves every pane and the result" '$2 > 0 && $2 == $3 && $3 == $4 && v("result") == $2'
+paged=$(echo "$last" | awk '{ print $2 }')
 at 3
 xdotool click 5 click 5
-expect "the wheel over the result moves the panes" 'v("result") == $2 && $2 == $4 && $2 > 24'
+expect "the wheel over the result moves the panes" 'v("result") == $2 && $2 == $4 && $2 > '"$paged"
 xdotool keydown ctrl click 4 keyup ctrl
 expect "Ctrl+wheel over the result zooms all" 'v("zoom") == 1 && $0 ~ /fonts same/'
 # Typing in the conflict editor, a take by key, and undo and redo by key:
@@ -145,5 +146,19 @@ xdotool key ctrl+z
 expect "Ctrl+Z again: unsettled" 'v("editor") == "-" && v("open") == 2'
 xdotool key ctrl+shift+z
 expect "Ctrl+Shift+Z: the typed text again" 'v("editor") == "mine" && v("open") == 1'
+# Typing in the merged result itself: a click on the other conflict's row
+# there, keys typed and Enter, then undo and redo by key.
+xdotool key ctrl+F8
+expect "Ctrl+F8 goes to the conflict left" 'v("current") == 1 && v("row") == "-"'
+read -r x y <<<"$(echo "$last" | awk '{ for (i = 1; i < NF; ++i) if ($i == "at") print $(i + 1), $(i + 2) }')"
+xdotool mousemove --window "$window" "$x" "$y" click 1
+xdotool type ab
+xdotool key Return
+xdotool type cd
+expect "typed in the result: the conflict settled by hand" 'v("open") == 0 && v("row") == "ab" && v("editor") == "ab_cd"'
+xdotool key ctrl+z
+expect "Ctrl+Z in the result: unsettled again" 'v("open") == 1 && v("row") == "-" && v("current") == 1'
+xdotool key ctrl+y
+expect "Ctrl+Y: the typed lines again" 'v("open") == 0 && v("editor") == "ab_cd"'
 stop
 echo "PASS"
