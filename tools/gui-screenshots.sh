@@ -85,6 +85,16 @@ cp "$files/base.txt" "$files/new/src/same.txt"
 echo "gone" >"$files/old/src/removed.txt"
 echo "new" >"$files/new/src/added.txt"
 mkdir "$files/unreadable.txt"   # a directory: the client can open it, marlow cannot read it
+# A conflict of two blocks: both sides changed three lines and agree on the middle one.
+printf 'def connect(host, port):\n    timeout = 10\n    retries = 3\n    return open(host, port)\n' >"$files/blocks-base.py"
+printf 'def connect(host, port, tls=False):\n    timeout = 30\n    retries = 5\n    return open(host, port)\n' >"$files/blocks-mine.py"
+printf 'def connect(host, port, proxy=None):\n    timeout = 30\n    retries = 3\n    return open(host, port)\n' >"$files/blocks-theirs.py"
+# One side only re-indented, the other changed a line: no conflict with
+# whitespace ignored (the preference, in the shot's own settings).
+printf 'if ready:\n    start()\n    wait()\nstop()\n' >"$files/ws-base.py"
+printf 'if ready:\n        start()\n        wait()\nstop()\n' >"$files/ws-mine.py"
+printf 'if ready:\n    start(fast=True)\n    wait()\nstop()\n' >"$files/ws-theirs.py"
+printf '[compare]\nignore_whitespace=true\n' >"$files/settings-merge-whitespace"
 
 status=0
 # shot NAME SCRIPT ARGS...: one run of tarnwick in a fresh temporary directory,
@@ -94,6 +104,10 @@ shot() {
   shift 2
   tmp="$files/tmp-$name"
   mkdir -m 700 "$tmp"
+  if [ -f "$files/settings-$name" ]; then   # preferences of this shot's own
+    mkdir -p "$tmp/.config/Brightdesk"
+    cp "$files/settings-$name" "$tmp/.config/Brightdesk/marlow.conf"
+  fi
   rc=0
   (cd "$files" && HOME="$tmp" TMPDIR="$tmp" MARLOW_SCRIPT="$script" MARLOW_SCRIPT_LOG="$files/answers" \
      "$root/bin/tarnwick" "$@") >"$files/$name.out" 2>&1 || rc=$?
@@ -119,11 +133,21 @@ shot merge-editor "edit host = 127.0.0.1; take 2; undo; shot $outdir/merge-undo.
 # One side turned every line end into CRLF: the rows are marked.
 shot merge-line-ends "shot $outdir/merge-line-ends.png; close" \
   -fname "base" -fname "crlf" -fname "theirs" -out merged2.txt base.txt crlf.txt theirs.txt
+# Typed in the merged result itself, on the first conflict's row; then the
+# result's menu on the next conflict.
+shot merge-typed "type host = 10.0.0.1; shot $outdir/merge-typed.png; next; menu; shot $outdir/merge-menu.png; close" \
+  -fname "base" -fname "mine" -fname "theirs" -out merged3.txt base.txt mine.txt theirs.txt
+# One block of a conflict from each side.
+shot merge-blocks "block 1; shot $outdir/merge-block-one.png; block 2; shot $outdir/merge-blocks.png; close" \
+  -fname "base" -fname "mine" -fname "theirs" -out merged4.py blocks-base.py blocks-mine.py blocks-theirs.py
+shot merge-whitespace "shot $outdir/merge-whitespace.png; close" \
+  -fname "base" -fname "mine (re-indented)" -fname "theirs" -out merged5.py ws-base.py ws-mine.py ws-theirs.py
 shot compare-line-ends "shot $outdir/compare-line-ends.png; close" base.txt crlf.txt
 shot unreadable "shot $outdir/unreadable-file.png; close" base.txt unreadable.txt
 shot directories "shot $outdir/compare-directories.png; close" old new
 
 for png in compare-2way compare-3way merge-before merge-after-one merge-undo merge-taken merge-line-ends \
+  merge-typed merge-menu merge-block-one merge-blocks merge-whitespace \
   compare-line-ends unreadable-file compare-directories; do
   if [ -s "$outdir/$png.png" ]; then
     echo "$outdir/$png.png"

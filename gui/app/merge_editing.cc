@@ -240,6 +240,25 @@ std::size_t MergeWindow::blocks_chosen(std::size_t conflict) const {
   return n;
 }
 
+std::vector<int> MergeWindow::block_lines_taken(std::size_t conflict, std::size_t side) const {
+  const std::size_t first = plan_.has_base ? 1 : 0;
+  if (blocks_chosen(conflict) == 0 || side < first || side > first + 1) return {};
+  const Region& region = plan_.regions[conflict_regions_[conflict]];
+  std::vector<int> marks(region.sides[side].size(), -1);
+  std::size_t k = 0;
+  for (const Block& b : conflict_alignment(conflict)) {
+    if (b.kind == BlockKind::same) continue;
+    const std::size_t choice = block_choice(resolutions_[conflict].side, k++);
+    if (choice == 0) continue;
+    const std::size_t start = side == first ? b.left_start : b.right_start;
+    const std::size_t n = side == first ? b.left_count : b.right_count;
+    for (std::size_t i = start; i < start + n && i < marks.size(); ++i) {
+      marks[i] = choice == side - first + 1 ? 1 : 0;
+    }
+  }
+  return marks;
+}
+
 void MergeWindow::take_block(std::size_t side) {
   if (conflict_regions_.empty()) return;
   const std::size_t first = plan_.has_base ? 1 : 0;
@@ -358,6 +377,27 @@ void MergeWindow::add_context_menus() {
       menu->popup(view->viewport()->mapToGlobal(at));
     });
   }
+}
+
+void MergeWindow::type_in_result(const QString& text) {
+  if (conflict_regions_.empty()) return;
+  QTextCursor cursor(result_view_->document()->findBlockByNumber(result_rows_[conflict_regions_[current_]].first));
+  cursor.movePosition(QTextCursor::EndOfBlock);
+  result_view_->setFocus();
+  result_view_->setTextCursor(cursor);
+  result_view_->insertPlainText(text);
+}
+
+void MergeWindow::show_result_menu() {
+  if (conflict_regions_.empty()) return;
+  const int row = result_rows_[conflict_regions_[current_]].first;
+  const QTextCursor cursor(result_view_->document()->findBlockByNumber(row));
+  QMenu* menu = context_menu_for(result_view_, row);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  // Beside the row, and inside the window as far as it fits.
+  QPoint at = result_view_->viewport()->mapTo(this, result_view_->cursorRect(cursor).bottomRight());
+  at.setY(std::max(0, std::min(at.y(), height() - menu->sizeHint().height())));
+  menu->popup(mapToGlobal(at));
 }
 
 QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {

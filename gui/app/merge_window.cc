@@ -728,10 +728,19 @@ void MergeWindow::colour_panes() {
         // grey on the others.
         if (!side_taken(c, s)) colour = c == current_ ? kNotTakenCurrent : kNotTaken;
       }
+      // Blocks chosen one by one show the same, block by block.
+      const std::vector<int> blocks =
+          region.kind == RegionKind::conflict ? block_lines_taken(conflict_of_region(r), s) : std::vector<int>();
+      const bool current = region.kind == RegionKind::conflict && conflict_of_region(r) == current_;
       const std::size_t lines = region.sides[s].size();
       for (int i = 0; i < pane_rows_[r].count; ++i) {
-        const bool filler = static_cast<std::size_t>(i) >= lines;
-        colours.push_back(filler ? filler_in(colour) : colour);
+        const auto line = static_cast<std::size_t>(i);
+        QColor row = colour;
+        if (line < blocks.size() && blocks[line] >= 0) {
+          row = blocks[line] == 1 ? (current ? kSettledCurrent : kSettled)
+                                  : (current ? kNotTakenCurrent : kNotTaken);
+        }
+        colours.push_back(line >= lines ? filler_in(row) : row);
       }
     }
     highlight_rows(panes_[s], colours);

@@ -85,6 +85,11 @@ class MergeWindow : public QWidget {
   MergeCompareOptions compare_options() const { return ignoring_; }
   // The menu a right click on a view of this window shows.
   QMenu* context_menu_for(QPlainTextEdit* view, int row);
+  // For the scripted hook: types text at the end of the current conflict's
+  // first row of the merged result, as keys would; shows the result's menu
+  // for that row.
+  void type_in_result(const QString& text);
+  void show_result_menu();
   // Takes back, or does again, the last step: a take, an unsettling, a run
   // of typing in one conflict's editor. What was typed before a take comes
   // back with the undo of the take.
@@ -168,6 +173,10 @@ class MergeWindow : public QWidget {
   void replan();
   bool confirm_replan();
   std::vector<Block> conflict_alignment(std::size_t conflict) const;
+  // Per line of a changed side in a conflict whose blocks are chosen one
+  // by one: 1 in a block taken from that side, 0 in one taken from the
+  // other, -1 elsewhere; empty when no block is chosen.
+  std::vector<int> block_lines_taken(std::size_t conflict, std::size_t side) const;
   QString side_name(std::size_t side) const;
   // The document of the result view changed at `position`: by typing, a
   // paste or a cut. Gives each region it touched the rows it now has.

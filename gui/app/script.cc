@@ -1,6 +1,8 @@
 #include "app/script.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QString>
 #include <QTimer>
@@ -14,6 +16,17 @@
 
 namespace marlow {
 namespace {
+
+// The window as it looks, with an open menu of it drawn where it stands.
+QPixmap shot_with_menu(QWidget* window) {
+  QPixmap image = window->grab();
+  QWidget* popup = QApplication::activePopupWidget();
+  if (popup != nullptr && popup->window() != window && window->isAncestorOf(popup->parentWidget())) {
+    QPainter painter(&image);
+    painter.drawPixmap(window->mapFromGlobal(popup->mapToGlobal(QPoint(0, 0))), popup->grab());
+  }
+  return image;
+}
 
 void report(const std::string& what) {
   std::fprintf(stderr, "marlow: script: %s\n", what.c_str());
@@ -124,12 +137,19 @@ bool ScriptRunner::run(const ScriptAction& action, std::string* why) {
       return false;
     }
     case Kind::take:
+    case Kind::block:
       if (!merge_ || merge_->conflict_count() == 0) return no_conflict();
       if (action.number >= contributors_) {
         *why = "the merge has " + std::to_string(contributors_) + " contributors, counted from 0";
         return false;
       }
-      merge_->take(action.number);
+      action.kind == Kind::take ? merge_->take(action.number) : merge_->take_block(action.number);
+      return true;
+    case Kind::type:
+    case Kind::menu:
+      if (!merge_ || merge_->conflict_count() == 0) return no_conflict();
+      action.kind == Kind::type ? merge_->type_in_result(QString::fromStdString(action.text))
+                                : merge_->show_result_menu();
       return true;
     case Kind::take_all:
       if (!merge_ || merge_->conflict_count() == 0) return no_conflict();
@@ -160,7 +180,7 @@ bool ScriptRunner::run(const ScriptAction& action, std::string* why) {
       }
       return true;
     case Kind::shot:
-      if (!window_->grab().save(QString::fromStdString(action.text), "PNG")) {
+      if (!shot_with_menu(window_).save(QString::fromStdString(action.text), "PNG")) {
         report("\"" + action.source + "\": the image cannot be written");
       }
       return true;

@@ -73,7 +73,7 @@ bool parse_action(const std::string& source, ScriptAction* action, std::string* 
   for (const Plain& plain : {Plain{"next", Kind::next}, Plain{"prev", Kind::prev},
                              Plain{"take-all", Kind::take_all}, Plain{"save", Kind::save},
                              Plain{"undo", Kind::undo}, Plain{"redo", Kind::redo},
-                             Plain{"close", Kind::close}}) {
+                             Plain{"close", Kind::close}, Plain{"menu", Kind::menu}}) {
     if (word != plain.word) continue;
     if (has_argument) {
       *error = word + " takes no argument";
@@ -82,16 +82,16 @@ bool parse_action(const std::string& source, ScriptAction* action, std::string* 
     action->kind = plain.kind;
     return true;
   }
-  if (word == "take") {
-    action->kind = Kind::take;
+  if (word == "take" || word == "block") {
+    action->kind = word == "take" ? Kind::take : Kind::block;
     if (!parse_number(trimmed(argument), &action->number)) {
-      *error = "take needs a contributor number";
+      *error = word + " needs a contributor number";
       return false;
     }
     return true;
   }
-  if (word == "edit") {
-    action->kind = Kind::edit;
+  if (word == "edit" || word == "type") {
+    action->kind = word == "edit" ? Kind::edit : Kind::type;
     return unescape(argument, &action->text, error);
   }
   if (word == "shot") {
