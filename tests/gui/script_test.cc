@@ -38,11 +38,20 @@ TEST(GuiScript, EditTextTakesItsEscapes) {
   EXPECT_EQ(script.actions[0].text, "one\ntwo \\n\\");
   EXPECT_EQ(script.actions[1].text, " lead");  // only the one separating blank goes
   EXPECT_EQ(script.actions[2].text, "");       // an empty result
+  // type: the same text as edit; block: a contributor as take; menu: none.
+  const Script result = parse_script(R"(type x\ny; block 1; menu)");
+  ASSERT_TRUE(result.ok) << result.error;
+  ASSERT_EQ(result.actions.size(), 3u);
+  EXPECT_EQ(result.actions[0].kind, Kind::type);
+  EXPECT_EQ(result.actions[0].text, "x\ny");
+  EXPECT_EQ(result.actions[1].kind, Kind::block);
+  EXPECT_EQ(result.actions[1].number, 1u);
+  EXPECT_EQ(result.actions[2].kind, Kind::menu);
 }
 
 TEST(GuiScript, WhatCannotBeParsedStopsTheWholeScript) {
   for (const char* bad : {"take", "take x", "take -1", "take 1 2", "take 99999999999999999999999",
-                          "next 2", "close now", "undo 1", "Save", "jump", "shot",
+                          "next 2", "close now", "undo 1", "block", "menu 1", "Save", "jump", "shot",
                           R"(edit a\tb)", R"(edit a\)"}) {
     const Script script = parse_script(std::string("next; ") + bad + "; close");
     EXPECT_FALSE(script.ok) << bad;
