@@ -447,6 +447,9 @@ void MergeWindow::add_shortcuts() {
     shortcut(QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(digit)),
              [this, s] { take_remaining(s); },
              tr("Take %1 for every conflict still unresolved").arg(name));
+    // A block of a conflict comes from one of the two sides that changed it.
+    const std::size_t first = plan_.has_base ? 1 : 0;
+    if (s < first || s > first + 1) continue;
     shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | static_cast<Qt::Key>(digit)),
              [this, s] { take_block(s); },
              tr("Take %1 for the block of the conflict under the cursor only").arg(name));

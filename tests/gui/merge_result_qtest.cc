@@ -12,6 +12,7 @@
 #include "app/compare_menu.h"
 #include "app/compare_window.h"
 #include "app/merge_window.h"
+#include "app/shortcuts_help.h"
 #include "tests/gui/qtest_files.h"
 
 namespace marlow {
@@ -218,6 +219,16 @@ class MergeResultTest : public QObject, private testing::Files {
     QVERIFY(reject != nullptr);
     reject->trigger();
     delete menu;
+    // The keys are in the list F1 shows.
+    QStringList listed;
+    for (const auto& [keys, what] : shortcut_list(window)) listed << keys + QLatin1Char('=') + what;
+    const QString all = listed.join(QLatin1Char('\n'));
+    QVERIFY2(all.contains(QStringLiteral("Alt+F8=Go to the next clean change")), qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("Alt+Shift+F8=Go to the previous clean change")), qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("Ctrl+Shift+3=Take theirs")) ||
+                 all.contains(QStringLiteral("Ctrl+Shift+3=Take other for the block")),
+             qPrintable(all));
+    QVERIFY(!all.contains(QStringLiteral("Ctrl+Shift+1=")));
     QVERIFY(window->clean_change_rejected(after));
     QVERIFY(!window->clean_change_rejected(first));
     QCOMPARE(window->result_view()->document()->findBlockByNumber(5).text(), QStringLiteral("f"));
