@@ -61,8 +61,7 @@ std::vector<Line> MergeWindow::lines_from_rows(const QStringList& rows, std::siz
   return lines;
 }
 
-void MergeWindow::result_typed(int position, int removed, int added) {
-  (void)removed;
+void MergeWindow::result_typed(int position, int /*removed*/, int added) {
   if (moving_ || updating_ || result_rows_.empty()) return;
   QTextDocument* doc = result_view_->document();
   const int old_total = result_rows_.back().first + result_rows_.back().count;
@@ -80,7 +79,7 @@ void MergeWindow::result_typed(int position, int removed, int added) {
   std::size_t r2 = r1;
   if (old_total > 0) {
     r1 = static_cast<std::size_t>(region_at_result_row(first_row));
-    r2 = static_cast<std::size_t>(region_at_result_row(first_row + added_breaks - delta));
+    r2 = std::max(r1, static_cast<std::size_t>(region_at_result_row(first_row + added_breaks - delta)));
   }
   // The old rows of the regions touched, each with its region and line.
   QStringList old_rows;
@@ -99,14 +98,19 @@ void MergeWindow::result_typed(int position, int removed, int added) {
   const bool empty_document = doc->blockCount() == 1 && doc->firstBlock().text().isEmpty();
   const int new_count = old_total == 0 ? (empty_document ? 0 : doc->blockCount())
                                        : static_cast<int>(old_rows.size()) + delta;
-  if (new_count < 0) {
-    build_result_view();  // never expected: start the view afresh from the choices
-    return;
-  }
   QStringList new_rows;
   for (QTextBlock b = doc->findBlockByNumber(span_first); b.isValid() && new_rows.size() < new_count;
        b = b.next()) {
     new_rows.append(b.text());
+  }
+  if (new_count < 0 || new_rows.size() != new_count) {
+    // Never expected: the view is made afresh from the choices, so that it
+    // and the regions' rows cannot part.
+    moving_ = true;
+    build_result_view();
+    moving_ = false;
+    update_views(false, false);
+    return;
   }
   // Rows the same before and after at either end stay with their regions;
   // the rows between go to the region where the change starts.
