@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QTextBlock>
 #include <QTest>
+#include <random>
 
 #include "app/compare_menu.h"
 #include "app/compare_window.h"
@@ -97,6 +98,38 @@ class MergeResultTest : public QObject, private testing::Files {
     QTest::keyClick(result, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(text(window), QStringLiteral("a\n\nc\nx\ny\ne\nF\ng"));
     window->close_without_asking();
+  }
+
+  // Random edits anywhere, across regions and line breaks: after each, an
+  // undo and a redo give the same text back (the regions hold what the
+  // view shows), and undoing them all gives the text the merge opened with.
+  void random_edits_keep_the_regions_and_the_view_together() {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+      MergeWindow* window = shown(two_conflicts_and_a_clean_change());
+      QPlainTextEdit* result = window->result_view();
+      const QString start = text(window);
+      std::mt19937 random(seed);
+      const QString alphabet = QStringLiteral("ab\n");
+      for (int edit = 0; edit < 40; ++edit) {
+        const int length = result->document()->characterCount() - 1;
+        const int at = static_cast<int>(random() % static_cast<unsigned>(length + 1));
+        const int removed = std::min(length - at, static_cast<int>(random() % 5));
+        QString inserted;
+        for (unsigned n = random() % 4; n > 0; --n) inserted += alphabet[random() % 3];
+        QTextCursor cursor(result->document());
+        cursor.setPosition(at);
+        cursor.setPosition(at + removed, QTextCursor::KeepAnchor);
+        cursor.insertText(inserted);
+        const QString now = text(window);
+        window->undo();
+        window->redo();
+        QCOMPARE(text(window), now);
+      }
+      while (window->can_undo()) window->undo();
+      QCOMPARE(text(window), start);
+      QCOMPARE(window->unresolved_count(), std::size_t{2});
+      window->close_without_asking();
+    }
   }
 
   // Typed text, then a take, then undo: the typed text comes back; typing
