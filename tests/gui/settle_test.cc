@@ -153,5 +153,56 @@ TEST(GuiNarrowing, SettledConflictsAreResolvedAutomaticallyAndNotMarked) {
   EXPECT_EQ(join_lines(*automatic_merge(all)), "v 1.1.0\n");
 }
 
+std::optional<std::string> releases(const std::string& one, const std::string& other,
+                                    const std::string& after) {
+  SettleOptions options = SettleOptions::none();
+  options.releases = true;
+  std::optional<Settlement> s = settle_conflict({}, L(one), L(other), options, L(after));
+  if (!s) return std::nullopt;
+  EXPECT_EQ(s->rule, SettleRule::releases);
+  return join_lines(s->lines);
+}
+
+TEST(GuiSettle, ReleasesAddedAtOnePlaceStayNewestFirst) {
+  const std::string older = "## 2.1.0 / 2024-01-02\n\n* fix\n";
+  const std::string a = "## 2.3.0 / 2024-03-01\n\n* feature\n\n";
+  const std::string b = "## 2.2.1 / 2024-02-11\n\n* other fix\n\n";
+  EXPECT_EQ(releases(a, b, older), a + b);
+  EXPECT_EQ(releases(b, a, older), a + b);
+  // A pre-release is older than its release; link lines are a list too.
+  EXPECT_EQ(releases("[2.10.0-RC1]: https://x/compare/2.9.5...2.10.0-RC1\n",
+                     "[2.9.8]: https://x/compare/2.9.7...2.9.8\n",
+                     "[2.9.5]: https://x/compare/2.9.4...2.9.5\n"),
+            "[2.10.0-RC1]: https://x/compare/2.9.5...2.10.0-RC1\n"
+            "[2.9.8]: https://x/compare/2.9.7...2.9.8\n");
+  // The older section may come after other lines.
+  EXPECT_EQ(releases(a, b, "\n" + older), a + b);
+}
+
+TEST(GuiSettle, ReleasesStayConflictedWithoutANewestFirstListOrWithOneDraft) {
+  const std::string older = "## 2.1.0 / 2024-01-02\n\n* fix\n";
+  const std::string a = "## 2.3.0 / 2024-03-01\n\n* feature\n\n";
+  const std::string b = "## 2.2.1 / 2024-02-11\n\n* other fix\n\n";
+  // Nothing older after the place, or something newer: not a newest-first list.
+  EXPECT_EQ(releases(a, b, "text\n"), std::nullopt);
+  EXPECT_EQ(releases(a, b, "## 2.2.5 / 2023-01-01\n"), std::nullopt);
+  EXPECT_EQ(releases(a, b, "- 2.0.0 released\n"), std::nullopt);
+  // One version, or a first line without one ("## HEAD").
+  EXPECT_EQ(releases(a, a, older), std::nullopt);
+  EXPECT_EQ(releases("## HEAD\n\n* feature\n", b, older), std::nullopt);
+  // Headings of different shapes.
+  EXPECT_EQ(releases("Version 2.3.0\n", b, older), std::nullopt);
+  // A line with words in both: two drafts of one section.
+  EXPECT_EQ(releases("## 2.3.0 / 2024-03-01\n\n* fix\n", b + "* fix\n", older), std::nullopt);
+  // Blank lines at the edges differ: the separator was edited.
+  EXPECT_EQ(releases(a, b + "\n", older), std::nullopt);
+  // Lines were removed or changed, not only added.
+  SettleOptions options = SettleOptions::none();
+  options.releases = true;
+  EXPECT_EQ(settle_conflict(L("## 2.2.0\n"), L(a), L(b), options, L(older)), std::nullopt);
+  // Off unless asked for.
+  EXPECT_EQ(settle_conflict({}, L(a), L(b), SettleOptions{}, L(older)), std::nullopt);
+}
+
 }  // namespace
 }  // namespace marlow
