@@ -178,11 +178,20 @@ std::string without_space(const std::vector<Line>& lines) {
 // `one` changed only spaces and line ends, `other` changed the content:
 // the content change wins. When `one` changed nothing but line ends, all to
 // one kind, the result takes that kind.
+// With `line_for_line`, `one` must keep every line, changing only its blanks
+// (text rewrapped to other lines is not a change of blanks alone).
 std::optional<std::vector<Line>> content_over_space(const std::vector<Line>& base,
                                                     const std::vector<Line>& one,
-                                                    const std::vector<Line>& other) {
+                                                    const std::vector<Line>& other,
+                                                    bool line_for_line) {
   const std::string bare = without_space(base);
   if (without_space(one) != bare || without_space(other) == bare) return std::nullopt;
+  if (line_for_line) {
+    if (one.size() != base.size()) return std::nullopt;
+    for (std::size_t i = 0; i < one.size(); ++i) {
+      if (without_space({one[i]}) != without_space({base[i]})) return std::nullopt;
+    }
+  }
   std::vector<Line> out = other;
   const bool same_texts =
       one.size() == base.size() &&
@@ -555,10 +564,10 @@ std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
     }
   }
   if (options.whitespace) {
-    if (auto lines = content_over_space(base, one, other)) {
+    if (auto lines = content_over_space(base, one, other, options.whitespace_lines)) {
       return Settlement{SettleRule::whitespace, std::move(*lines)};
     }
-    if (auto lines = content_over_space(base, other, one)) {
+    if (auto lines = content_over_space(base, other, one, options.whitespace_lines)) {
       return Settlement{SettleRule::whitespace, std::move(*lines)};
     }
   }

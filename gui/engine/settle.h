@@ -51,9 +51,12 @@ struct SettleOptions {
   // Finer rules only where no line holds changes of both sides.
   bool separate_lines = true;
   bool releases = false;
+  // With `whitespace`: only where the side that changed blanks kept every line.
+  bool whitespace_lines = false;
 
   static SettleOptions none() {
-    return SettleOptions{false, false, false, false, false, false, false, false, false, true, false};
+    return SettleOptions{false, false, false, false, false, false,
+                         false, false, false, true,  false, false};
   }
 };
 

@@ -99,6 +99,15 @@ TEST(GuiSettle, WhitespaceChangeGivesWayToContent) {
   EXPECT_EQ(settle("a\nb\n", "a\r\nb\r\n", "a\nB\n", blanks), "a\r\nB\r\n");
   // Both changed content: no settlement.
   EXPECT_EQ(settle("a\n", " A\n", "b\n", blanks), std::nullopt);
+  // Text rewrapped to other lines changed only blanks and line ends; kept
+  // line for line, it does not.
+  const std::string base = "one two\nthree\n";
+  const std::string rewrapped = "one\ntwo three\n";
+  const std::string edited = "one two\nfour\n";
+  EXPECT_EQ(settle(base, rewrapped, edited, blanks), edited);
+  blanks.whitespace_lines = true;
+  EXPECT_EQ(settle(base, rewrapped, edited, blanks), std::nullopt);
+  EXPECT_EQ(settle(base, "one  two\nthree\n", edited, blanks), edited);
 }
 
 TEST(GuiNarrowing, IdenticalEdgesLeaveTheConflict) {
