@@ -249,7 +249,8 @@ bool change_is_in(const std::vector<Line>& base, const std::vector<Line>& change
 // A version number in a text: "1.2", "v0.22.7", "11.x-dev", "0.11.4.dev".
 struct Version {
   std::vector<long long> parts;  // "x" counts as above any number
-  bool pre_release = false;      // a suffix: "-dev", ".rc1", "b2"
+  bool pre_release = false;      // a suffix: "-dev", ".rc1", "b2", "-rc.1"
+  std::string text;              // as written
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -304,6 +305,11 @@ std::string mask_versions(const std::string& text, std::vector<Version>* version
     if (suffix < text.size() && (text[suffix] == '-' || text[suffix] == '.')) ++suffix;
     if (suffix < text.size() && is_letter(text[suffix])) {
       while (suffix < text.size() && (is_letter(text[suffix]) || is_digit(text[suffix]))) ++suffix;
+      // Its number after a dot: "-rc.1", "-beta.0".
+      while (suffix + 1 < text.size() && text[suffix] == '.' && is_digit(text[suffix + 1])) {
+        ++suffix;
+        while (suffix < text.size() && is_digit(text[suffix])) ++suffix;
+      }
       v.pre_release = true;
       end = suffix;
     }
@@ -312,6 +318,7 @@ std::string mask_versions(const std::string& text, std::vector<Version>* version
       i = end;
       continue;
     }
+    v.text = text.substr(at, end - at);
     versions->push_back(v);
     out += '\0';
     i = end;
@@ -357,6 +364,7 @@ std::optional<std::vector<Line>> higher_versions(const std::vector<Line>& base,
     int direction = 0;
     for (std::size_t k = 0; k < v1.size(); ++k) {
       const int c = compare_versions(v1[k], v2[k]);
+      if (c == 0 && v1[k].text != v2[k].text) return std::nullopt;  // two pre-releases of one version
       if (c == 0) continue;
       // Each side moved this version away from the base.
       if (compare_versions(v1[k], vb[k]) == 0 || compare_versions(v2[k], vb[k]) == 0) {

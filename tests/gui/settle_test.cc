@@ -23,6 +23,10 @@ TEST(GuiSettle, HigherVersionsWhenBothRaisedTheSameNumbers) {
   EXPECT_EQ(settle("v = '1.9'\n", "v = '2.0'\n", "v = '2.0.rc1'\n"), "v = '2.0'\n");
   EXPECT_EQ(settle("const V = '11.1.0';\n", "const V = '12.x-dev';\n", "const V = '11.2.0';\n"),
             "const V = '12.x-dev';\n");
+  // Pre-releases numbered after a dot.
+  EXPECT_EQ(settle("2.53.1\n", "3.0.0-alpha.0\n", "2.54.0-rc.1\n"), "3.0.0-alpha.0\n");
+  EXPECT_EQ(settle("\"v\": \"0.54.1\",\n", "\"v\": \"0.300.0-beta.0\",\n", "\"v\": \"0.55.0-rc.0\",\n"),
+            "\"v\": \"0.300.0-beta.0\",\n");
   // Several lines: each keeps its higher version.
   EXPECT_EQ(settle("a v0.1.0\nb v0.1.0\n", "a v0.3.0\nb v0.3.0\n", "a v0.2.0\nb v0.2.0\n"),
             "a v0.3.0\nb v0.3.0\n");
@@ -33,6 +37,8 @@ TEST(GuiSettle, HigherVersionsWhenBothRaisedTheSameNumbers) {
 TEST(GuiSettle, VersionsStayConflictedWhenTheyDoNotAllRiseOneWay) {
   // Higher on one side in one place of a line and on the other in another.
   EXPECT_EQ(settle("1.0.0 1.0.0\n", "2.0.0 1.1.0\n", "1.1.0 2.0.0\n"), std::nullopt);
+  // Two pre-releases of one version are not ordered.
+  EXPECT_EQ(settle("v 1.9\n", "v 2.0.0-rc.1\n", "v 2.0.0-beta.0\n"), std::nullopt);
   // Pre-release words are not ordered: "rc1" did not move away from "dev".
   EXPECT_EQ(settle("v = '2.0.dev'\n", "v = '2.0'\n", "v = '2.0.rc1'\n"), std::nullopt);
   // Other text changed too.
