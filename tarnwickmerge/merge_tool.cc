@@ -33,12 +33,14 @@ constexpr RuleName kRuleNames[] = {
     {"deletion", [](marlow::SettleOptions* r) { r->deletion = true; }},
     {"versions", [](marlow::SettleOptions* r) { r->versions = true; }},
     {"contained", [](marlow::SettleOptions* r) { r->contained = true; }},
+    {"releases", [](marlow::SettleOptions* r) { r->releases = true; }},
+    {"whitespace-lines", [](marlow::SettleOptions* r) { r->whitespace = r->whitespace_lines = true; }},
     {"same-line", [](marlow::SettleOptions* r) { r->separate_lines = false; }},
 };
 
 bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   if (list == "all") {
-    *rules = marlow::SettleOptions{true, true, true, true, true, true, true, true, true, false};
+    *rules = marlow::SettleOptions{true, true, true, true, true, true, true, true, true, false, true, false};
     return true;
   }
   *rules = marlow::SettleOptions::none();
@@ -112,7 +114,7 @@ std::optional<Options> parse_arguments(const std::vector<std::string>& args, std
       if (a == "--rules") {
         if (!set_rules(value, &options.rules)) {
           *error = "unknown rule in \"" + value +
-                   "\" (rules: versions, version-lists, contained, bump, deletion, whitespace, words, touching, characters, same-line; or all, none)";
+                   "\" (rules: versions, version-lists, contained, releases, bump, deletion, whitespace, whitespace-lines, words, touching, characters, same-line; or all, none)";
           return std::nullopt;
         }
       } else if (options.labels.size() == 3) {

@@ -693,6 +693,9 @@ QString MergeWindow::automatic_note(std::size_t conflict) const {
     case SettleRule::deletion:
       how = tr("one side deleted the lines the other side changed; they stay deleted");
       break;
+    case SettleRule::releases:
+      how = tr("both sides added a release section here; both are kept, the newer first");
+      break;
     case SettleRule::words:
     case SettleRule::touching:
     case SettleRule::characters:

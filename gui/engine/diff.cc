@@ -263,13 +263,18 @@ MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
 void settle_and_narrow(MergePlan* plan, const SettleOptions& options) {
   std::vector<Region> out;
   out.reserve(plan->regions.size());
-  for (Region& region : plan->regions) {
+  static const std::vector<Line> kNothing;
+  for (std::size_t r = 0; r < plan->regions.size(); ++r) {
+    Region& region = plan->regions[r];
     if (region.kind != RegionKind::conflict || region.sides.size() != 3) {
       out.push_back(std::move(region));
       continue;
     }
+    // The base lines of the region after it (not moved yet).
+    const std::vector<Line>& following =
+        r + 1 < plan->regions.size() ? plan->regions[r + 1].sides[0] : kNothing;
     if (std::optional<Settlement> s =
-            settle_conflict(region.sides[0], region.sides[1], region.sides[2], options)) {
+            settle_conflict(region.sides[0], region.sides[1], region.sides[2], options, following)) {
       region.settled_by = s->rule;
       region.result = std::move(s->lines);
       ++plan->settled;

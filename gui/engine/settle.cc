@@ -178,11 +178,20 @@ std::string without_space(const std::vector<Line>& lines) {
 // `one` changed only spaces and line ends, `other` changed the content:
 // the content change wins. When `one` changed nothing but line ends, all to
 // one kind, the result takes that kind.
+// With `line_for_line`, `one` must keep every line, changing only its blanks
+// (text rewrapped to other lines is not a change of blanks alone).
 std::optional<std::vector<Line>> content_over_space(const std::vector<Line>& base,
                                                     const std::vector<Line>& one,
-                                                    const std::vector<Line>& other) {
+                                                    const std::vector<Line>& other,
+                                                    bool line_for_line) {
   const std::string bare = without_space(base);
   if (without_space(one) != bare || without_space(other) == bare) return std::nullopt;
+  if (line_for_line) {
+    if (one.size() != base.size()) return std::nullopt;
+    for (std::size_t i = 0; i < one.size(); ++i) {
+      if (without_space({one[i]}) != without_space({base[i]})) return std::nullopt;
+    }
+  }
   std::vector<Line> out = other;
   const bool same_texts =
       one.size() == base.size() &&
@@ -206,17 +215,19 @@ bool has_alnum(const std::string& text) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
+// The text without blanks at its ends.
+std::string trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
 // Whether the change from `base` to `changed` is already in `target`: some
 // line it adds has a letter or digit, every line it adds is a line of
 // `target`, and no line it removes is (lines compared without their
 // surrounding blanks; a last line without a line end differs from one with).
 bool change_is_in(const std::vector<Line>& base, const std::vector<Line>& changed,
                   const std::vector<Line>& target) {
-  const auto trimmed = [](const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-  };
   std::unordered_set<std::string> lines;
   for (const Line& line : target) lines.insert(trimmed(line.text) + (line.eol.empty() ? "\n" : ""));
   bool adds_something = false;
@@ -238,7 +249,8 @@ bool change_is_in(const std::vector<Line>& base, const std::vector<Line>& change
 // A version number in a text: "1.2", "v0.22.7", "11.x-dev", "0.11.4.dev".
 struct Version {
   std::vector<long long> parts;  // "x" counts as above any number
-  bool pre_release = false;      // a suffix: "-dev", ".rc1", "b2"
+  bool pre_release = false;      // a suffix: "-dev", ".rc1", "b2", "-rc.1"
+  std::string text;              // as written
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -293,6 +305,11 @@ std::string mask_versions(const std::string& text, std::vector<Version>* version
     if (suffix < text.size() && (text[suffix] == '-' || text[suffix] == '.')) ++suffix;
     if (suffix < text.size() && is_letter(text[suffix])) {
       while (suffix < text.size() && (is_letter(text[suffix]) || is_digit(text[suffix]))) ++suffix;
+      // Its number after a dot: "-rc.1", "-beta.0".
+      while (suffix + 1 < text.size() && text[suffix] == '.' && is_digit(text[suffix + 1])) {
+        ++suffix;
+        while (suffix < text.size() && is_digit(text[suffix])) ++suffix;
+      }
       v.pre_release = true;
       end = suffix;
     }
@@ -301,6 +318,7 @@ std::string mask_versions(const std::string& text, std::vector<Version>* version
       i = end;
       continue;
     }
+    v.text = text.substr(at, end - at);
     versions->push_back(v);
     out += '\0';
     i = end;
@@ -346,6 +364,7 @@ std::optional<std::vector<Line>> higher_versions(const std::vector<Line>& base,
     int direction = 0;
     for (std::size_t k = 0; k < v1.size(); ++k) {
       const int c = compare_versions(v1[k], v2[k]);
+      if (c == 0 && v1[k].text != v2[k].text) return std::nullopt;  // two pre-releases of one version
       if (c == 0) continue;
       // Each side moved this version away from the base.
       if (compare_versions(v1[k], vb[k]) == 0 || compare_versions(v2[k], vb[k]) == 0) {
@@ -429,6 +448,78 @@ std::optional<std::vector<Line>> higher_versions_in_lists(const std::vector<Line
   return out;
 }
 
+// The first version number of a line and the text before it with digits
+// made '0' (so that "## 2.1 / 2024-05-03" and "## 2.2 / 2024-06-11" have
+// one shape); nullopt for a line without a version.
+struct Heading {
+  std::string shape;
+  Version version;
+};
+
+std::optional<Heading> heading_of(const Line& line) {
+  std::vector<Version> versions;
+  const std::string masked = mask_versions(line.text, &versions);
+  if (versions.empty()) return std::nullopt;
+  Heading h{masked.substr(0, masked.find('\0')), versions.front()};
+  for (char& c : h.shape) {
+    if (is_digit(c)) c = '0';
+  }
+  return h;
+}
+
+bool is_blank_line(const Line& line) {
+  return std::all_of(line.text.begin(), line.text.end(),
+                     [](char c) { return is_blank(c) || c == '\r'; });
+}
+
+// Blank lines at the start and at the end of an added block.
+std::pair<std::size_t, std::size_t> blank_edges(const std::vector<Line>& lines) {
+  std::size_t head = 0;
+  while (head < lines.size() && is_blank_line(lines[head])) ++head;
+  std::size_t tail = 0;
+  while (tail < lines.size() - head && is_blank_line(lines[lines.size() - 1 - tail])) ++tail;
+  return {head, tail};
+}
+
+// Both sides added a block at one place of a list of releases (a changelog's
+// sections, its version links), each block starting with a line that names
+// its version: both blocks stay, the newer release first, as the list
+// already runs. Only where the first versioned line after the place has the
+// same shape and an older version than both (the list runs newest first),
+// the two blocks share no line with a letter or digit (they are not two
+// drafts of one section) and have as many blank lines at their edges (the
+// separators stay as they were).
+std::optional<std::vector<Line>> both_releases(const std::vector<Line>& base,
+                                               const std::vector<Line>& one,
+                                               const std::vector<Line>& other,
+                                               const std::vector<Line>& after) {
+  if (!base.empty() || one.empty() || other.empty()) return std::nullopt;
+  const std::optional<Heading> h1 = heading_of(one.front());
+  const std::optional<Heading> h2 = heading_of(other.front());
+  if (!h1 || !h2 || h1->shape != h2->shape) return std::nullopt;
+  const int order = compare_versions(h1->version, h2->version);
+  if (order == 0) return std::nullopt;
+  std::optional<Heading> older;
+  for (const Line& line : after) {
+    if ((older = heading_of(line))) break;
+  }
+  if (!older || older->shape != h1->shape || compare_versions(older->version, h1->version) >= 0 ||
+      compare_versions(older->version, h2->version) >= 0) {
+    return std::nullopt;
+  }
+  if (blank_edges(one) != blank_edges(other)) return std::nullopt;
+  std::unordered_set<std::string> lines_of_one;
+  for (const Line& line : one) lines_of_one.insert(trimmed(line.text));
+  for (const Line& line : other) {
+    const std::string t = trimmed(line.text);
+    if (has_alnum(t) && lines_of_one.count(t)) return std::nullopt;
+  }
+  std::vector<Line> out = order > 0 ? one : other;
+  const std::vector<Line>& older_block = order > 0 ? other : one;
+  out.insert(out.end(), older_block.begin(), older_block.end());
+  return out;
+}
+
 // Whether `changed` differs from `base` only in version numbers, line for
 // line (and in at least one).
 bool only_versions_changed(const std::vector<Line>& base, const std::vector<Line>& changed) {
@@ -464,6 +555,8 @@ const char* settle_rule_name(SettleRule rule) {
       return "deletion";
     case SettleRule::bump:
       return "bump";
+    case SettleRule::releases:
+      return "releases";
   }
   return "none";
 }
@@ -471,12 +564,18 @@ const char* settle_rule_name(SettleRule rule) {
 std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
                                           const std::vector<Line>& one,
                                           const std::vector<Line>& other,
-                                          const SettleOptions& options) {
+                                          const SettleOptions& options,
+                                          const std::vector<Line>& after) {
+  if (options.releases) {
+    if (auto lines = both_releases(base, one, other, after)) {
+      return Settlement{SettleRule::releases, std::move(*lines)};
+    }
+  }
   if (options.whitespace) {
-    if (auto lines = content_over_space(base, one, other)) {
+    if (auto lines = content_over_space(base, one, other, options.whitespace_lines)) {
       return Settlement{SettleRule::whitespace, std::move(*lines)};
     }
-    if (auto lines = content_over_space(base, other, one)) {
+    if (auto lines = content_over_space(base, other, one, options.whitespace_lines)) {
       return Settlement{SettleRule::whitespace, std::move(*lines)};
     }
   }

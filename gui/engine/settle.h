@@ -27,6 +27,7 @@ enum class SettleRule {
   versions,    // both sides raised the same version numbers: the higher stays
   bump,        // one side only changed version numbers: the other side's change stays
   deletion,    // one side deleted the lines the other changed: they stay deleted
+  releases,    // both sides added a release section at one place: both stay, newest first
 };
 
 const char* settle_rule_name(SettleRule rule);
@@ -49,9 +50,13 @@ struct SettleOptions {
   bool deletion = false;
   // Finer rules only where no line holds changes of both sides.
   bool separate_lines = true;
+  bool releases = false;
+  // With `whitespace`: only where the side that changed blanks kept every line.
+  bool whitespace_lines = false;
 
   static SettleOptions none() {
-    return SettleOptions{false, false, false, false, false, false, false, false, false, true};
+    return SettleOptions{false, false, false, false, false, false,
+                         false, false, false, true,  false, false};
   }
 };
 
@@ -62,10 +67,13 @@ struct Settlement {
 
 // The merged lines of a conflict whose base lines are `base` and whose two
 // sides' lines are `one` and `other`, or nullopt when no allowed rule
-// settles it. The result is made of the three texts' own bytes.
+// settles it. `after` holds base lines that follow the conflict (as many as
+// the caller has at hand; `releases` looks there for the section the new
+// ones go above). The result is made of the three texts' own bytes.
 std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
                                           const std::vector<Line>& one,
                                           const std::vector<Line>& other,
-                                          const SettleOptions& options);
+                                          const SettleOptions& options,
+                                          const std::vector<Line>& after = {});
 
 }  // namespace marlow

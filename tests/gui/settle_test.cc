@@ -23,6 +23,10 @@ TEST(GuiSettle, HigherVersionsWhenBothRaisedTheSameNumbers) {
   EXPECT_EQ(settle("v = '1.9'\n", "v = '2.0'\n", "v = '2.0.rc1'\n"), "v = '2.0'\n");
   EXPECT_EQ(settle("const V = '11.1.0';\n", "const V = '12.x-dev';\n", "const V = '11.2.0';\n"),
             "const V = '12.x-dev';\n");
+  // Pre-releases numbered after a dot.
+  EXPECT_EQ(settle("2.53.1\n", "3.0.0-alpha.0\n", "2.54.0-rc.1\n"), "3.0.0-alpha.0\n");
+  EXPECT_EQ(settle("\"v\": \"0.54.1\",\n", "\"v\": \"0.300.0-beta.0\",\n", "\"v\": \"0.55.0-rc.0\",\n"),
+            "\"v\": \"0.300.0-beta.0\",\n");
   // Several lines: each keeps its higher version.
   EXPECT_EQ(settle("a v0.1.0\nb v0.1.0\n", "a v0.3.0\nb v0.3.0\n", "a v0.2.0\nb v0.2.0\n"),
             "a v0.3.0\nb v0.3.0\n");
@@ -33,6 +37,8 @@ TEST(GuiSettle, HigherVersionsWhenBothRaisedTheSameNumbers) {
 TEST(GuiSettle, VersionsStayConflictedWhenTheyDoNotAllRiseOneWay) {
   // Higher on one side in one place of a line and on the other in another.
   EXPECT_EQ(settle("1.0.0 1.0.0\n", "2.0.0 1.1.0\n", "1.1.0 2.0.0\n"), std::nullopt);
+  // Two pre-releases of one version are not ordered.
+  EXPECT_EQ(settle("v 1.9\n", "v 2.0.0-rc.1\n", "v 2.0.0-beta.0\n"), std::nullopt);
   // Pre-release words are not ordered: "rc1" did not move away from "dev".
   EXPECT_EQ(settle("v = '2.0.dev'\n", "v = '2.0'\n", "v = '2.0.rc1'\n"), std::nullopt);
   // Other text changed too.
@@ -99,6 +105,15 @@ TEST(GuiSettle, WhitespaceChangeGivesWayToContent) {
   EXPECT_EQ(settle("a\nb\n", "a\r\nb\r\n", "a\nB\n", blanks), "a\r\nB\r\n");
   // Both changed content: no settlement.
   EXPECT_EQ(settle("a\n", " A\n", "b\n", blanks), std::nullopt);
+  // Text rewrapped to other lines changed only blanks and line ends; kept
+  // line for line, it does not.
+  const std::string base = "one two\nthree\n";
+  const std::string rewrapped = "one\ntwo three\n";
+  const std::string edited = "one two\nfour\n";
+  EXPECT_EQ(settle(base, rewrapped, edited, blanks), edited);
+  blanks.whitespace_lines = true;
+  EXPECT_EQ(settle(base, rewrapped, edited, blanks), std::nullopt);
+  EXPECT_EQ(settle(base, "one  two\nthree\n", edited, blanks), edited);
 }
 
 TEST(GuiNarrowing, IdenticalEdgesLeaveTheConflict) {
@@ -151,6 +166,57 @@ TEST(GuiNarrowing, SettledConflictsAreResolvedAutomaticallyAndNotMarked) {
   const MergePlan all = plan_merge({L("v 1.0.0\n"), L("v 1.1.0\n"), L("v 1.0.1\n")});
   ASSERT_TRUE(automatic_merge(all).has_value());
   EXPECT_EQ(join_lines(*automatic_merge(all)), "v 1.1.0\n");
+}
+
+std::optional<std::string> releases(const std::string& one, const std::string& other,
+                                    const std::string& after) {
+  SettleOptions options = SettleOptions::none();
+  options.releases = true;
+  std::optional<Settlement> s = settle_conflict({}, L(one), L(other), options, L(after));
+  if (!s) return std::nullopt;
+  EXPECT_EQ(s->rule, SettleRule::releases);
+  return join_lines(s->lines);
+}
+
+TEST(GuiSettle, ReleasesAddedAtOnePlaceStayNewestFirst) {
+  const std::string older = "## 2.1.0 / 2024-01-02\n\n* fix\n";
+  const std::string a = "## 2.3.0 / 2024-03-01\n\n* feature\n\n";
+  const std::string b = "## 2.2.1 / 2024-02-11\n\n* other fix\n\n";
+  EXPECT_EQ(releases(a, b, older), a + b);
+  EXPECT_EQ(releases(b, a, older), a + b);
+  // A pre-release is older than its release; link lines are a list too.
+  EXPECT_EQ(releases("[2.10.0-RC1]: https://x/compare/2.9.5...2.10.0-RC1\n",
+                     "[2.9.8]: https://x/compare/2.9.7...2.9.8\n",
+                     "[2.9.5]: https://x/compare/2.9.4...2.9.5\n"),
+            "[2.10.0-RC1]: https://x/compare/2.9.5...2.10.0-RC1\n"
+            "[2.9.8]: https://x/compare/2.9.7...2.9.8\n");
+  // The older section may come after other lines.
+  EXPECT_EQ(releases(a, b, "\n" + older), a + b);
+}
+
+TEST(GuiSettle, ReleasesStayConflictedWithoutANewestFirstListOrWithOneDraft) {
+  const std::string older = "## 2.1.0 / 2024-01-02\n\n* fix\n";
+  const std::string a = "## 2.3.0 / 2024-03-01\n\n* feature\n\n";
+  const std::string b = "## 2.2.1 / 2024-02-11\n\n* other fix\n\n";
+  // Nothing older after the place, or something newer: not a newest-first list.
+  EXPECT_EQ(releases(a, b, "text\n"), std::nullopt);
+  EXPECT_EQ(releases(a, b, "## 2.2.5 / 2023-01-01\n"), std::nullopt);
+  EXPECT_EQ(releases(a, b, "- 2.0.0 released\n"), std::nullopt);
+  // One version, or a first line without one ("## HEAD").
+  EXPECT_EQ(releases(a, a, older), std::nullopt);
+  EXPECT_EQ(releases("## HEAD\n\n* feature\n", b, older), std::nullopt);
+  // Headings of different shapes.
+  EXPECT_EQ(releases("Version 2.3.0\n", b, older), std::nullopt);
+  // A line with words in both: two drafts of one section.
+  EXPECT_EQ(releases("## 2.3.0 / 2024-03-01\n\n* fix\n", b + "* fix\n", older), std::nullopt);
+  // Blank lines at the edges differ: the separator was edited.
+  EXPECT_EQ(releases(a, b + "\n", older), std::nullopt);
+  // Lines were removed or changed, not only added.
+  SettleOptions options = SettleOptions::none();
+  options.releases = true;
+  EXPECT_EQ(settle_conflict(L("## 2.2.0\n"), L(a), L(b), options, L(older)), std::nullopt);
+  // Off unless asked for.
+  EXPECT_EQ(settle_conflict({}, L(a), L(b), SettleOptions{}, L(older)), std::nullopt);
 }
 
 }  // namespace

@@ -162,7 +162,8 @@ TEST(MergeBytes, RulesSettleOnlyWhenAskedAndOnlyApartChanges) {
 
 // Real merges from public projects' history (small files), with the
 // resolution their authors committed: the rule named in "expect" settles
-// the first kind equal to it; the second kind must stay conflicted.
+// the first kind equal to it; the second kind must stay conflicted. Long
+// files are cut to a dozen of the lines all four share at each end.
 TEST(MergeBytes, RealMerges) {
   const fs::path root = TW_MERGE_CASES;
   ASSERT_TRUE(fs::is_directory(root));
