@@ -275,7 +275,12 @@ void CompareWindow::fill_panes() {
   if (ignore_whitespace_) {
     compared = texts;
     for (std::vector<Line>& text : compared) {
-      for (Line& line : text) std::erase_if(line.text, [](char c) { return c == ' ' || c == '\t'; });
+      for (Line& line : text) {
+        if (line.text.find(' ') == std::string::npos && line.text.find('\t') == std::string::npos) continue;
+        std::string bare = line.text.str();
+        std::erase_if(bare, [](char c) { return c == ' ' || c == '\t'; });
+        line.text = std::move(bare);
+      }
     }
   }
   const RowAlignment rows = align_rows(ignore_whitespace_ ? compared : texts,
@@ -290,11 +295,11 @@ void CompareWindow::fill_panes() {
     differences_.emplace_back(static_cast<int>(first), static_cast<int>(end));
     for (std::size_t row = first; row < end; ++row) {
       if (rows.kind[0][row] != CellKind::changed) continue;
-      const std::string& base = texts[0][rows.line[0][row]].text;
+      const LineText& base = texts[0][rows.line[0][row]].text;
       std::vector<TextRange> base_ranges;
       for (std::size_t s = 1; s < n; ++s) {
         if (rows.kind[s][row] != CellKind::changed) continue;
-        const std::string& other = texts[s][rows.line[s][row]].text;
+        const LineText& other = texts[s][rows.line[s][row]].text;
         if (base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
         InlineDiff d = diff_chars(base, other);
         add_marks(&marks[s], static_cast<int>(row), other, d.other);
@@ -308,11 +313,11 @@ void CompareWindow::fill_panes() {
   // side's line end: otherwise they would look identical.
   std::vector<std::vector<std::pair<int, QString>>> eol_marks(n);
   for (std::size_t row = 0; row < rows.rows; ++row) {
-    const std::string* first = nullptr;
+    const LineEnd* first = nullptr;
     bool differ = false;
     for (std::size_t s = 0; s < n; ++s) {
       if (rows.line[s][row] == kNoLine) continue;
-      const std::string& eol = texts[s][rows.line[s][row]].eol;
+      const LineEnd& eol = texts[s][rows.line[s][row]].eol;
       if (first == nullptr) first = &eol;
       differ = differ || eol != *first;
     }

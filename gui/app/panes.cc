@@ -16,7 +16,7 @@
 
 namespace marlow {
 
-QString q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+QString q(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 QString shown(const std::vector<Line>& lines) {
   QString text;
@@ -142,7 +142,7 @@ void DiffPane::set_line_end_marks(std::vector<std::pair<int, QString>> marks) {
   viewport()->update();
 }
 
-QString line_end_label(const std::string& eol) {
+QString line_end_label(std::string_view eol) {
   if (eol == "\r\n") return QStringLiteral("CRLF");
   if (eol == "\n") return QStringLiteral("LF");
   if (eol == "\r") return QStringLiteral("CR");
@@ -328,7 +328,7 @@ QString file_note(const TextDocument& doc, bool absent) {
 
 
 // The UTF-16 units of utf8[from, to) (a four-byte character takes two).
-int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
+int utf16_units(std::string_view utf8, std::size_t from, std::size_t to) {
   int units = 0;
   for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
     const auto c = static_cast<unsigned char>(utf8[i]);
@@ -337,7 +337,7 @@ int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
   return units;
 }
 
-void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
                const std::vector<TextRange>& ranges) {
   for (const TextRange& r : ranges) {
     marks->push_back(CharMark{row, utf16_units(text, 0, r.start),

@@ -89,10 +89,19 @@ std::vector<Line> side_lines(const std::vector<Line>& side, const std::vector<Hu
   return std::vector<Line>(side.begin() + begin, side.begin() + end);
 }
 
+// The bytes of `lines`, without a copy when they lie in one buffer; else
+// joined into `*joined`.
+std::string_view text_of(const std::vector<Line>& lines, std::string* joined) {
+  if (lines.empty()) return std::string_view("", 0);  // a buffer, never null
+  if (std::optional<std::string_view> bytes = contiguous_bytes(lines, 0, lines.size())) return *bytes;
+  *joined = join_lines(lines);
+  return *joined;
+}
+
 std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
   for (const std::vector<Line>& text : texts) {
     for (const Line& line : text) {
-      if (!line.eol.empty()) return line.eol;
+      if (!line.eol.empty()) return line.eol.str();
     }
   }
   return "\n";
@@ -109,8 +118,13 @@ bool start_diffs_without_runtime() {
 
 std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other) {
   init_libgit2();
-  const std::string a = join_lines(base);
-  const std::string b = join_lines(other);
+  // Lines as decoded lie one after the other in their file's buffer: the
+  // diff reads them there. Others (edited or cut from several texts) are
+  // joined first.
+  std::string joined_a;
+  std::string joined_b;
+  const std::string_view a = text_of(base, &joined_a);
+  const std::string_view b = text_of(other, &joined_b);
   std::vector<Hunk> hunks;
   git_diff_options options;
   git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
@@ -643,7 +657,7 @@ std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
   std::vector<double> like(k * m);
   for (std::size_t i = 0; i < k; ++i) {
     for (std::size_t j = 0; j < m; ++j) {
-      const double l = likeness(base[b + i].text, other[os + j].text);
+      const double l = likeness(base[b + i].text.str(), other[os + j].text.str());
       like[i * m + j] = l >= 0.5 ? l : 0;
     }
   }
@@ -818,9 +832,7 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const Align
   // line index of the result, stays as it was.
   std::vector<std::vector<Line>> same_ends = texts;
   for (std::vector<Line>& text : same_ends) {
-    // assign(1, c) rather than = "\n": GCC 12 at -O3 reports a false
-    // -Wrestrict overlap for the literal's copy.
-    for (Line& line : text) line.eol.assign(1, '\n');
+    for (Line& line : text) line.eol = "\n";
   }
   return align_rows(same_ends);
 }
