@@ -586,15 +586,31 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     return text[i - 1] == 2 ? 1 : 0;
   };
   std::string eol = "\n";
+  const auto append = [&](const std::vector<Line>& lines) {
+    for (const Line& line : lines) {
+      out += line.text.view();
+      out += line.eol.view();
+    }
+  };
   const auto part = [&](const std::vector<Line>& lines) {
-    const std::string text = join_lines(lines);
-    out += text;
-    if (!text.empty() && text.back() != '\n') out += eol;
+    const std::size_t before = out.size();
+    append(lines);
+    if (out.size() > before && out.back() != '\n') out += eol;
   };
   const auto label = [&](std::size_t i) { return i < labels.size() ? labels[i] : std::string(); };
-  for (const Piece& piece : marked_pieces(plan, style)) {
+  const std::vector<Piece> pieces = marked_pieces(plan, style);
+  // The output in one allocation: the lines, and room for the markers.
+  std::size_t size = 0;
+  for (const Piece& piece : pieces) {
+    for (const std::vector<Line>* lines : {&piece.lines, &piece.sides[0], &piece.sides[1], &piece.sides[2]}) {
+      for (const Line& line : *lines) size += line.text.size() + 2;
+    }
+    if (piece.conflict) size += 4 * (marker_size + 3) + label(0).size() + label(1).size() + label(2).size();
+  }
+  out.reserve(size);
+  for (const Piece& piece : pieces) {
     if (!piece.conflict) {
-      out += join_lines(piece.lines);
+      append(piece.lines);
       continue;
     }
     // Markers end like the lines before the conflict in both changed texts
