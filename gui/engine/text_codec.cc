@@ -229,33 +229,34 @@ LineText::LineText(std::string text) {
   if (text.empty()) return;
   owner_ = new Shared{1, std::move(text)};
   data_ = owner_->bytes.data();
-  size_ = owner_->bytes.size();
+  set_size(owner_->bytes.size());
 }
 
 LineText LineText::share_bytes(std::string bytes) {
   LineText buffer;
   buffer.owner_ = new Shared{1, std::move(bytes)};
   buffer.data_ = buffer.owner_->bytes.data();
-  buffer.size_ = buffer.owner_->bytes.size();
+  buffer.set_size(buffer.owner_->bytes.size());
   return buffer;
 }
 
 LineText LineText::view_of(const LineText& buffer, std::size_t start, std::size_t size) {
   LineText view(buffer);
   view.data_ = buffer.data_ + start;
-  view.size_ = size;
+  view.set_size(size);
   return view;
 }
 
 LineText::LineText(const LineText& other) noexcept
-    : owner_(other.owner_), data_(other.data_), size_(other.size_) {
+    : owner_(other.owner_), data_(other.data_), size_low_(other.size_low_), size_high_(other.size_high_) {
   if (owner_ != nullptr) owner_->users.fetch_add(1, std::memory_order_relaxed);
 }
 
 LineText::LineText(LineText&& other) noexcept
     : owner_(std::exchange(other.owner_, nullptr)),
       data_(std::exchange(other.data_, "")),
-      size_(std::exchange(other.size_, 0)) {}
+      size_low_(std::exchange(other.size_low_, 0)),
+      size_high_(std::exchange(other.size_high_, 0)) {}
 
 LineText& LineText::operator=(const LineText& other) noexcept {
   if (this != &other) {
@@ -263,7 +264,8 @@ LineText& LineText::operator=(const LineText& other) noexcept {
     release();
     owner_ = other.owner_;
     data_ = other.data_;
-    size_ = other.size_;
+    size_low_ = other.size_low_;
+    size_high_ = other.size_high_;
   }
   return *this;
 }
@@ -273,7 +275,8 @@ LineText& LineText::operator=(LineText&& other) noexcept {
     release();
     owner_ = std::exchange(other.owner_, nullptr);
     data_ = std::exchange(other.data_, "");
-    size_ = std::exchange(other.size_, 0);
+    size_low_ = std::exchange(other.size_low_, 0);
+    size_high_ = std::exchange(other.size_high_, 0);
   }
   return *this;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -41,16 +42,16 @@ class LineText {
   // A text that owns `bytes` whole: the buffer for view_of.
   static LineText share_bytes(std::string bytes);
 
-  std::string_view view() const noexcept { return {data_, size_}; }
+  std::string_view view() const noexcept { return {data_, size()}; }
   operator std::string_view() const noexcept { return view(); }  // NOLINT(google-explicit-constructor)
   // No conversion to std::string: a `const std::string&` bound to a line's
   // text would be a temporary copy, and a pointer to it would dangle.
   std::string str() const { return std::string(view()); }
   const char* data() const noexcept { return data_; }
-  std::size_t size() const noexcept { return size_; }
-  bool empty() const noexcept { return size_ == 0; }
+  std::size_t size() const noexcept { return size_low_ | (std::size_t{size_high_} << 32); }
+  bool empty() const noexcept { return size() == 0; }
   const char* begin() const noexcept { return data_; }
-  const char* end() const noexcept { return data_ + size_; }
+  const char* end() const noexcept { return data_ + size(); }
   char operator[](std::size_t i) const noexcept { return data_[i]; }
   std::size_t find(char c, std::size_t from = 0) const noexcept { return view().find(c, from); }
   std::string_view substr(std::size_t from, std::size_t count = std::string_view::npos) const {
@@ -69,7 +70,15 @@ class LineText {
 
   Shared* owner_ = nullptr;
   const char* data_ = "";
-  std::size_t size_ = 0;
+  // The size in 40 bits (a line of up to a terabyte), so that a Line with
+  // its line end takes three words: five bytes here, and the line end in
+  // the two words' padding after them.
+  std::uint32_t size_low_ = 0;
+  std::uint8_t size_high_ = 0;
+  void set_size(std::size_t size) noexcept {
+    size_low_ = static_cast<std::uint32_t>(size);
+    size_high_ = static_cast<std::uint8_t>(size >> 32);
+  }
 };
 
 // A line end as it stood in the file: "\n", "\r\n", or none (a last line
@@ -103,10 +112,12 @@ class LineEnd {
 // One line: its text in UTF-8 without the line end, and the line end as it
 // stood in the file.
 struct Line {
-  LineText text;
+  // The line end takes a byte of the text's padding.
+  [[no_unique_address]] LineText text;
   LineEnd eol;
   bool operator==(const Line&) const = default;
 };
+static_assert(sizeof(void*) != 8 || sizeof(Line) == 24, "a line is three words");
 
 struct TextDocument {
   Encoding encoding = Encoding::utf8;  // never `automatic` once decoded
