@@ -701,107 +701,125 @@ std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
   return pairs;
 }
 
-}  // namespace
+// One other text's rows against text 0: the line standing against each line
+// of text 0 (and whether it is part of a change), and the lines inserted at
+// each gap (gap g lies before line g of text 0; gap base_size after the last).
+struct SideRows {
+  std::vector<std::size_t> at;
+  std::vector<bool> changed;
+  std::vector<std::size_t> extra_start;
+  std::vector<std::size_t> extra_count;
+};
 
-RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
-  RowAlignment out;
-  const std::size_t n = texts.size();
-  if (n == 0) return out;
-  const std::size_t base_size = texts[0].size();
+// Places the lines of `other` against those of `base`, hunk by hunk; raises
+// `gap_rows[g]` to the extra rows this text needs at gap g.
+class SidePlacer {
+ public:
+  SidePlacer(const std::vector<Line>& base, const std::vector<Line>& other, std::vector<std::size_t>* gap_rows)
+      : base_(base), other_(other), gap_rows_(*gap_rows) {
+    side_.at.assign(base.size(), kNoLine);
+    side_.changed.assign(base.size(), false);
+    side_.extra_start.assign(base.size() + 1, 0);
+    side_.extra_count.assign(base.size() + 1, 0);
+  }
 
-  // Per other text: the line standing against each line of text 0 (and
-  // whether it is part of a change), and the lines inserted at each gap
-  // (gap g lies before line g of text 0; gap base_size after the last).
-  struct Side {
-    std::vector<std::size_t> at;
-    std::vector<bool> changed;
-    std::vector<std::size_t> extra_start;
-    std::vector<std::size_t> extra_count;
-  };
-  std::vector<Side> sides(n);
-  std::vector<std::size_t> gap_rows(base_size + 1, 0);
-  for (std::size_t s = 1; s < n; ++s) {
-    Side& side = sides[s];
-    side.at.assign(base_size, kNoLine);
-    side.changed.assign(base_size, false);
-    side.extra_start.assign(base_size + 1, 0);
-    side.extra_count.assign(base_size + 1, 0);
-    std::size_t p = 0;  // next line of text 0
-    std::size_t o = 0;  // next line of text s
-    const auto unchanged_until = [&](std::size_t end) {
-      for (; p < end && p < base_size; ++p, ++o) side.at[p] = o;
-    };
-    // k lines of text 0 from b became m lines of text s from os: the first
-    // lines of each side stand against each other, the rest are fillers or
-    // extra rows after the k lines.
-    const auto place_top = [&](std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
-      const std::size_t paired = std::min(k, m);
-      for (std::size_t i = 0; i < k; ++i) {
-        side.at[b + i] = i < paired ? os + i : kNoLine;
-        side.changed[b + i] = true;
-      }
-      if (m > k) {
-        const std::size_t gap = b + k;
-        if (side.extra_count[gap] == 0) side.extra_start[gap] = os + k;
-        side.extra_count[gap] += m - k;
-        gap_rows[gap] = std::max(gap_rows[gap], side.extra_count[gap]);
-      }
-    };
-    // The same, but lines much alike stand against each other first, so
-    // that an edited line stays beside its original when lines around it
-    // were deleted or inserted.
-    const auto place = [&](std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
-      std::size_t done_b = 0;
-      std::size_t done_o = 0;
-      for (const auto& [i, j] : similar_pairs(texts[0], b, k, texts[s], os, m)) {
-        place_top(b + done_b, i - done_b, os + done_o, j - done_o);
-        side.at[b + i] = os + j;
-        side.changed[b + i] = true;
-        done_b = i + 1;
-        done_o = j + 1;
-      }
-      place_top(b + done_b, k - done_b, os + done_o, m - done_o);
-    };
-    for (const Hunk& h : diff_lines(texts[0], texts[s])) {
+  SideRows place_all() && {
+    for (const Hunk& h : diff_lines(base_, other_)) {
       unchanged_until(h.base_start);
       if (h.base_count == 0 || h.other_count == 0) {
         place(h.base_start, h.base_count, h.other_start, h.other_count);
       } else {
-        // Within a change, lines that differ only in their line ends stand
-        // against each other (a file saved with other line ends is one
-        // change from top to bottom, but its lines still pair up).
-        std::vector<Line> a;
-        std::vector<Line> b;
-        for (std::size_t i = 0; i < h.base_count; ++i) a.push_back(Line{texts[0][h.base_start + i].text, "\n"});
-        for (std::size_t i = 0; i < h.other_count; ++i) b.push_back(Line{texts[s][h.other_start + i].text, "\n"});
-        std::size_t pa = 0;
-        std::size_t pb = 0;
-        const auto same_text_until = [&](std::size_t end) {
-          for (; pa < end; ++pa, ++pb) {
-            side.at[h.base_start + pa] = h.other_start + pb;
-            side.changed[h.base_start + pa] = true;
-          }
-        };
-        for (const Hunk& inner : diff_lines(a, b)) {
-          same_text_until(inner.base_start);
-          place(h.base_start + inner.base_start, inner.base_count, h.other_start + inner.other_start,
-                inner.other_count);
-          pa = inner.base_start + inner.base_count;
-          pb = inner.other_start + inner.other_count;
-        }
-        same_text_until(h.base_count);
+        place_change(h);
       }
-      p = h.base_start + h.base_count;
-      o = h.other_start + h.other_count;
+      p_ = h.base_start + h.base_count;
+      o_ = h.other_start + h.other_count;
     }
-    unchanged_until(base_size);
+    unchanged_until(base_.size());
+    return std::move(side_);
   }
 
-  std::size_t rows = base_size;
-  for (std::size_t g : gap_rows) rows += g;
-  out.rows = rows;
-  out.line.assign(n, std::vector<std::size_t>(rows, kNoLine));
-  out.kind.assign(n, std::vector<CellKind>(rows, CellKind::filler));
+ private:
+  void unchanged_until(std::size_t end) {
+    for (; p_ < end && p_ < base_.size(); ++p_, ++o_) side_.at[p_] = o_;
+  }
+
+  // k lines of text 0 from b became m lines of the other from os: the first
+  // lines of each side stand against each other, the rest are fillers or
+  // extra rows after the k lines.
+  void place_top(std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
+    const std::size_t paired = std::min(k, m);
+    for (std::size_t i = 0; i < k; ++i) {
+      side_.at[b + i] = i < paired ? os + i : kNoLine;
+      side_.changed[b + i] = true;
+    }
+    if (m > k) {
+      const std::size_t gap = b + k;
+      if (side_.extra_count[gap] == 0) side_.extra_start[gap] = os + k;
+      side_.extra_count[gap] += m - k;
+      gap_rows_[gap] = std::max(gap_rows_[gap], side_.extra_count[gap]);
+    }
+  }
+
+  // The same, but lines much alike stand against each other first, so that
+  // an edited line stays beside its original when lines around it were
+  // deleted or inserted.
+  void place(std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
+    std::size_t done_b = 0;
+    std::size_t done_o = 0;
+    for (const auto& [i, j] : similar_pairs(base_, b, k, other_, os, m)) {
+      place_top(b + done_b, i - done_b, os + done_o, j - done_o);
+      side_.at[b + i] = os + j;
+      side_.changed[b + i] = true;
+      done_b = i + 1;
+      done_o = j + 1;
+    }
+    place_top(b + done_b, k - done_b, os + done_o, m - done_o);
+  }
+
+  // Within a change, lines that differ only in their line ends stand
+  // against each other (a file saved with other line ends is one change from
+  // top to bottom, but its lines still pair up).
+  void place_change(const Hunk& h) {
+    std::vector<Line> a;
+    std::vector<Line> b;
+    for (std::size_t i = 0; i < h.base_count; ++i) a.push_back(Line{base_[h.base_start + i].text, "\n"});
+    for (std::size_t i = 0; i < h.other_count; ++i) b.push_back(Line{other_[h.other_start + i].text, "\n"});
+    std::size_t pa = 0;
+    std::size_t pb = 0;
+    const auto same_text_until = [&](std::size_t end) {
+      for (; pa < end; ++pa, ++pb) {
+        side_.at[h.base_start + pa] = h.other_start + pb;
+        side_.changed[h.base_start + pa] = true;
+      }
+    };
+    for (const Hunk& inner : diff_lines(a, b)) {
+      same_text_until(inner.base_start);
+      place(h.base_start + inner.base_start, inner.base_count, h.other_start + inner.other_start,
+            inner.other_count);
+      pa = inner.base_start + inner.base_count;
+      pb = inner.other_start + inner.other_count;
+    }
+    same_text_until(h.base_count);
+  }
+
+  const std::vector<Line>& base_;
+  const std::vector<Line>& other_;
+  std::vector<std::size_t>& gap_rows_;
+  SideRows side_;
+  std::size_t p_ = 0;  // next line of text 0
+  std::size_t o_ = 0;  // next line of the other text
+};
+
+// The rows: each gap's extra rows, then the row of each line of text 0,
+// with the differences as runs of rows where some cell is not `same`.
+RowAlignment rows_of(const std::vector<SideRows>& sides, const std::vector<std::size_t>& gap_rows) {
+  RowAlignment out;
+  const std::size_t n = sides.size();
+  const std::size_t base_size = gap_rows.size() - 1;
+  out.rows = base_size;
+  for (std::size_t g : gap_rows) out.rows += g;
+  out.line.assign(n, std::vector<std::size_t>(out.rows, kNoLine));
+  out.kind.assign(n, std::vector<CellKind>(out.rows, CellKind::filler));
   std::size_t row = 0;
   bool in_difference = false;
   const auto mark = [&](bool differs) {
@@ -822,7 +840,7 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
     bool any_change = false;
     bool any_line = false;
     for (std::size_t s = 1; s < n; ++s) {
-      const Side& side = sides[s];
+      const SideRows& side = sides[s];
       out.line[s][row] = side.at[g];
       if (side.changed[g]) {
         any_change = true;
@@ -840,6 +858,16 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
     ++row;
   }
   return out;
+}
+
+}  // namespace
+
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
+  if (texts.empty()) return RowAlignment{};
+  std::vector<SideRows> sides(texts.size());
+  std::vector<std::size_t> gap_rows(texts[0].size() + 1, 0);
+  for (std::size_t s = 1; s < texts.size(); ++s) sides[s] = SidePlacer(texts[0], texts[s], &gap_rows).place_all();
+  return rows_of(sides, gap_rows);
 }
 
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const AlignOptions& options) {
