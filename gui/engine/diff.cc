@@ -169,6 +169,81 @@ std::vector<Block> align(const std::vector<Line>& left, const std::vector<Line>&
 
 namespace {
 
+// Two contributors and no base: every difference between them is a choice.
+void add_choices(const std::vector<std::vector<Line>>& contributors, MergePlan* plan) {
+  for (const Block& b : align(contributors[0], contributors[1])) {
+    Region region;
+    region.kind = b.kind == BlockKind::same ? RegionKind::common : RegionKind::conflict;
+    region.sides = {
+        std::vector<Line>(contributors[0].begin() + b.left_start,
+                          contributors[0].begin() + b.left_start + b.left_count),
+        std::vector<Line>(contributors[1].begin() + b.right_start,
+                          contributors[1].begin() + b.right_start + b.right_count)};
+    region.starts = {b.left_start, b.right_start};
+    region.changed_by = {region.kind == RegionKind::conflict, region.kind == RegionKind::conflict};
+    if (region.kind == RegionKind::common) region.result = region.sides[0];
+    if (region.kind == RegionKind::conflict) ++plan->conflicts;
+    plan->regions.push_back(std::move(region));
+  }
+}
+
+// One contributor's change of the base.
+struct Change {
+  std::size_t side;
+  Hunk hunk;
+};
+
+// Every contributor's differences with the base (`hunks`, by contributor),
+// and all of them as changes in the order of the base lines they start at.
+std::vector<Change> changes_of(const std::vector<std::vector<Line>>& contributors,
+                               std::vector<std::vector<Hunk>>* hunks) {
+  std::vector<Change> changes;
+  hunks->assign(contributors.size(), {});
+  for (std::size_t s = 1; s < contributors.size(); ++s) {
+    (*hunks)[s] = diff_lines(contributors[0], contributors[s]);
+    for (const Hunk& h : (*hunks)[s]) changes.push_back(Change{s, h});
+  }
+  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    return a.hunk.base_start < b.hunk.base_start;
+  });
+  return changes;
+}
+
+// The region over base lines [from, to): every contributor's lines there;
+// for a group of changes (`group`), the lines its hunks made.
+Region region_over(const std::vector<std::vector<Line>>& contributors,
+                   const std::vector<std::vector<Hunk>>& hunks, std::size_t from, std::size_t to,
+                   bool group) {
+  const std::vector<Line>& base = contributors[0];
+  Region region;
+  for (std::size_t s = 0; s < contributors.size(); ++s) {
+    std::size_t start = from;
+    region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
+                                  : side_lines(contributors[s], hunks[s], from, to, group, &start));
+    region.starts.push_back(start);
+  }
+  return region;
+}
+
+// A group's kind: changed when every contributor that changed it made the
+// same lines (a contributor that changed nothing agrees with the base, which
+// the changed ones left behind), else a conflict.
+void decide(Region* region, const std::vector<bool>& changed, MergePlan* plan) {
+  const std::vector<Line>* agreed = nullptr;
+  bool conflict = false;
+  for (std::size_t s = 1; s < changed.size(); ++s) {
+    if (!changed[s]) continue;
+    if (agreed == nullptr) {
+      agreed = &region->sides[s];
+    } else if (*agreed != region->sides[s]) {
+      conflict = true;
+    }
+  }
+  region->kind = conflict ? RegionKind::conflict : RegionKind::changed;
+  if (!conflict) region->result = *agreed;
+  if (conflict) ++plan->conflicts;
+}
+
 // The line-level merge: groups of changes that overlap or touch, as
 // `git merge-file --diff3` finds them.
 MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
@@ -177,62 +252,26 @@ MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
   const std::size_t n = contributors.size();
   if (n < 2) return plan;
   if (n == 2) {
-    // No base: every difference between the two is a choice.
-    for (const Block& b : align(contributors[0], contributors[1])) {
-      Region region;
-      region.kind = b.kind == BlockKind::same ? RegionKind::common : RegionKind::conflict;
-      region.sides = {
-          std::vector<Line>(contributors[0].begin() + b.left_start,
-                            contributors[0].begin() + b.left_start + b.left_count),
-          std::vector<Line>(contributors[1].begin() + b.right_start,
-                            contributors[1].begin() + b.right_start + b.right_count)};
-      region.starts = {b.left_start, b.right_start};
-      region.changed_by = {region.kind == RegionKind::conflict,
-                           region.kind == RegionKind::conflict};
-      if (region.kind == RegionKind::common) region.result = region.sides[0];
-      if (region.kind == RegionKind::conflict) ++plan.conflicts;
-      plan.regions.push_back(std::move(region));
-    }
+    add_choices(contributors, &plan);
     return plan;
   }
-
   plan.has_base = true;
-  const std::vector<Line>& base = contributors[0];
-  std::vector<std::vector<Hunk>> hunks(n);
-  struct Change {
-    std::size_t side;
-    Hunk hunk;
-  };
-  std::vector<Change> changes;
-  for (std::size_t s = 1; s < n; ++s) {
-    hunks[s] = diff_lines(base, contributors[s]);
-    for (const Hunk& h : hunks[s]) changes.push_back(Change{s, h});
-  }
-  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
-    return a.hunk.base_start < b.hunk.base_start;
-  });
-
+  std::vector<std::vector<Hunk>> hunks;
+  const std::vector<Change> changes = changes_of(contributors, &hunks);
   const auto add_common = [&](std::size_t from, std::size_t to) {
     if (to <= from) return;
-    Region region;
+    Region region = region_over(contributors, hunks, from, to, false);
     region.kind = RegionKind::common;
-    for (std::size_t s = 0; s < n; ++s) {
-      std::size_t start = 0;
-      region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
-                                    : side_lines(contributors[s], hunks[s], from, to, false, &start));
-      region.starts.push_back(s == 0 ? from : start);
-    }
     region.changed_by.assign(n, false);
     region.result = region.sides[0];
     plan.regions.push_back(std::move(region));
   };
-
   std::size_t done = 0;  // base lines already covered by regions
   for (std::size_t i = 0; i < changes.size();) {
     // A group: changes that overlap or touch, taken transitively. Changes
     // that merely touch are grouped too, so that two contributors' edits of
     // neighbouring lines are never merged without a look.
-    std::size_t from = changes[i].hunk.base_start;
+    const std::size_t from = changes[i].hunk.base_start;
     std::size_t to = from + changes[i].hunk.base_count;
     std::vector<bool> changed(n, false);
     std::size_t j = i;
@@ -242,34 +281,14 @@ MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
       ++j;
     }
     add_common(done, from);
-    Region region;
+    Region region = region_over(contributors, hunks, from, to, true);
     region.changed_by = changed;
-    for (std::size_t s = 0; s < n; ++s) {
-      std::size_t start = from;
-      region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
-                                    : side_lines(contributors[s], hunks[s], from, to, true, &start));
-      region.starts.push_back(start);
-    }
-    const std::vector<Line>* agreed = nullptr;
-    bool conflict = false;
-    for (std::size_t s = 1; s < n; ++s) {
-      if (!changed[s]) continue;
-      if (agreed == nullptr) {
-        agreed = &region.sides[s];
-      } else if (*agreed != region.sides[s]) {
-        conflict = true;
-      }
-    }
-    // A contributor that changed nothing here agrees with the base, which
-    // the changed ones left behind: that is no conflict.
-    region.kind = conflict ? RegionKind::conflict : RegionKind::changed;
-    if (!conflict) region.result = *agreed;
-    if (conflict) ++plan.conflicts;
+    decide(&region, changed, &plan);
     plan.regions.push_back(std::move(region));
     done = to;
     i = j;
   }
-  add_common(done, base.size());
+  add_common(done, contributors[0].size());
   return plan;
 }
 
