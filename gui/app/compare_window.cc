@@ -83,6 +83,18 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
 
   auto* layout = new QVBoxLayout(this);
+  layout->addLayout(make_bar());
+  layout->addWidget(make_panes(names), 1);
+  find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
+  layout->addWidget(find_bar_);
+  connect_controls();
+
+  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(panes_.size()), 860));
+  lay_out_rows();
+  if (!differences_.empty()) go_to_difference(0);
+}
+
+QLayout* CompareWindow::make_bar() {
   auto* bar = new QHBoxLayout();
   prev_ = new QPushButton(tr("Previous difference"), this);
   next_ = new QPushButton(tr("Next difference"), this);
@@ -99,9 +111,9 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   tab_width_->setValue(tab_width_preference());
   tab_width_->setPrefix(tr("Tab width "));
   tab_width_->setToolTip(tr("How many columns a tab takes in the panes"));
-  auto* close_button = new QPushButton(tr("Close"), this);
-  close_button->setDefault(true);
-  close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
+  close_ = new QPushButton(tr("Close"), this);
+  close_->setDefault(true);
+  close_->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   bar->addWidget(prev_);
   bar->addWidget(next_);
   bar->addSpacing(12);
@@ -115,9 +127,11 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   bar->addWidget(ignore_eol_);
   bar->addSpacing(12);
   bar->addWidget(add_shortcuts_help(this));
-  bar->addWidget(close_button);
-  layout->addLayout(bar);
+  bar->addWidget(close_);
+  return bar;
+}
 
+QWidget* CompareWindow::make_panes(const QStringList& names) {
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->setChildrenCollapsible(false);
   sync_ = new PaneSync(this);
@@ -128,30 +142,13 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     column_layout->setContentsMargins(0, 0, 0, 0);
     column_layout->setSpacing(2);
     const QString name = static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
-    const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
-    auto* title = new ElidedLabel(name, column);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
-    auto* note = new QLabel(file_note(job_.docs[i], absent), column);
-    if (absent) note->setObjectName(QStringLiteral("absent"));
-    note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    QFont small = note->font();
-    small.setPointSizeF(small.pointSizeF() * 0.9);
-    note->setFont(small);
-    note->setStyleSheet(QStringLiteral("color: #666666"));
-    const QString tip = name == path ? path : tr("%1\n%2").arg(name, path);
-    title->setToolTip(tip);
-    note->setToolTip(tip);
+    add_pane_header(column, i, name);
     auto* pane = new DiffPane(column);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
     // there: a bar that came and went would leave the rows' colours short of
     // the pane's edge, as the view keeps the width the rows were laid out at.
     pane->setVerticalScrollBarPolicy(i + 1 < n ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
-    column_layout->addWidget(title);
-    column_layout->addWidget(note);
     if (i + 1 < n) {
       column_layout->addWidget(pane);
     } else {
@@ -167,10 +164,31 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     panes_.push_back(pane);
     sync_->add_aligned(pane);
   }
-  layout->addWidget(splitter, 1);
-  find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
-  layout->addWidget(find_bar_);
+  return splitter;
+}
 
+void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QString& name) {
+  const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
+  auto* title = new ElidedLabel(name, column);
+  QFont bold = title->font();
+  bold.setBold(true);
+  title->setFont(bold);
+  const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
+  auto* note = new QLabel(file_note(job_.docs[i], absent), column);
+  if (absent) note->setObjectName(QStringLiteral("absent"));
+  note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  QFont small = note->font();
+  small.setPointSizeF(small.pointSizeF() * 0.9);
+  note->setFont(small);
+  note->setStyleSheet(QStringLiteral("color: #666666"));
+  const QString tip = name == path ? path : tr("%1\n%2").arg(name, path);
+  title->setToolTip(tip);
+  note->setToolTip(tip);
+  column->layout()->addWidget(title);
+  column->layout()->addWidget(note);
+}
+
+void CompareWindow::connect_controls() {
   connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
   connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
   const auto shortcut = [this](const QKeySequence& keys, int step) {
@@ -191,14 +209,10 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   ignore_whitespace_ = ignore_whitespace_preference();
   ignore_eol_->setChecked(ignore_line_ends_);
   ignore_blanks_->setChecked(ignore_whitespace_);
-  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+  connect(close_, &QPushButton::clicked, this, &QWidget::close);
   for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
-
-  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(n), 860));
-  lay_out_rows();
-  if (!differences_.empty()) go_to_difference(0);
 }
 
 void CompareWindow::lay_out_rows() {
