@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "proc_status.h"
 #include "engine/diff.h"
 #include "engine/text_codec.h"
 
@@ -54,14 +54,7 @@ std::string text(std::size_t lines, unsigned variant) {
   return out;
 }
 
-long peak_rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
+long peak_rss_kib() { return status_kib("VmHWM"); }
 
 // The three texts of a merge, decoded: each file's lines view its bytes.
 std::vector<std::vector<marlow::Line>> decoded_texts(std::size_t lines, std::size_t* input_bytes) {

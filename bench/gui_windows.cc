@@ -18,26 +18,18 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/compare_window.h"
+#include "proc_status.h"
 #include "app/merge_window.h"
 #include "engine/xmlrpc.h"
 #include "serve/serve.h"
 
 namespace {
 
-// VmRSS of this process, in KiB.
-long resident_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
+long resident_kib() { return status_kib("VmRSS"); }
 
 // Counts paints of the views it watches: a step is done once they painted.
 class PaintCounter : public QObject {
@@ -66,6 +58,16 @@ double until_painted(PaintCounter* counter, const std::function<void()>& step) {
   // Whatever the paint queued (the other panes, the overview) runs too.
   QCoreApplication::processEvents();
   return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+// `presses` presses of `key` on `target`, each timed until painted.
+std::vector<double> timed_presses(PaintCounter* counter, QWidget* target, Qt::Key key,
+                                  Qt::KeyboardModifiers modifiers, int presses) {
+  std::vector<double> ms;
+  for (int i = 0; i < presses; ++i) {
+    ms.push_back(until_painted(counter, [&] { QTest::keyClick(target, key, modifiers); }));
+  }
+  return ms;
 }
 
 struct Stats {
@@ -192,14 +194,8 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   const long open_compare = resident_kib();
   const int differences = compare->difference_count();
-  std::vector<double> next_ms;
-  std::vector<double> prev_ms;
-  for (int i = 0; i < presses; ++i) {
-    next_ms.push_back(until_painted(&counter, [&] { QTest::keyClick(compare, Qt::Key_F8); }));
-  }
-  for (int i = 0; i < presses; ++i) {
-    prev_ms.push_back(until_painted(&counter, [&] { QTest::keyClick(compare, Qt::Key_F8, Qt::ShiftModifier); }));
-  }
+  const std::vector<double> next_ms = timed_presses(&counter, compare, Qt::Key_F8, Qt::NoModifier, presses);
+  const std::vector<double> prev_ms = timed_presses(&counter, compare, Qt::Key_F8, Qt::ShiftModifier, presses);
   // After as many presses forth as back, the first difference is current
   // again: the keys did what they should.
   const bool keys_worked = compare->current_difference() == 0 && differences > presses;
@@ -226,14 +222,8 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   const long open_merge = resident_kib();
   const std::size_t merge_conflicts = merge->conflict_count();
-  std::vector<double> merge_next_ms;
-  std::vector<double> merge_prev_ms;
-  for (int i = 0; i < presses; ++i) {
-    merge_next_ms.push_back(until_painted(&counter, [&] { QTest::keyClick(merge, Qt::Key_F8); }));
-  }
-  for (int i = 0; i < presses; ++i) {
-    merge_prev_ms.push_back(until_painted(&counter, [&] { QTest::keyClick(merge, Qt::Key_F8, Qt::ShiftModifier); }));
-  }
+  const std::vector<double> merge_next_ms = timed_presses(&counter, merge, Qt::Key_F8, Qt::NoModifier, presses);
+  const std::vector<double> merge_prev_ms = timed_presses(&counter, merge, Qt::Key_F8, Qt::ShiftModifier, presses);
   QPlainTextEdit* editor = merge->conflict_editor();
   editor->setFocus();
   std::vector<double> type_ms;

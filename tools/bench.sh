@@ -150,7 +150,7 @@ on_display() {
   Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
   number=""
-  read -r -t 60 number <"$work/display" || true
+  read -r number <"$work/display" || true
   rc=1
   if [ -n "$number" ]; then
     DISPLAY=":$number" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" "$@"
