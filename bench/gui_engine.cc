@@ -3,17 +3,21 @@
 // of a three-way merge. Each figure stands beside its floor, the libgit2
 // line difference of the same texts, which every comparison and merge pays.
 //
-// Usage: gui_engine [lines] [runs]   (default 200000 lines, 9 runs)
+// Usage: gui_engine [lines] [runs]   (default 200000 lines, 9 runs; 0 runs: the
+// merge's peak memory alone)
 // Writes a Markdown table to standard output.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "proc_status.h"
 #include "engine/diff.h"
 #include "engine/text_codec.h"
 
@@ -46,16 +50,65 @@ std::string text(std::size_t lines, unsigned variant) {
     out += '\n';
     if (variant != 0 && (i * 3 + variant * 31) % 1000 == 0) out += "    inserted();\n";
   }
+  out.shrink_to_fit();
   return out;
 }
 
-long peak_rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+long peak_rss_kib() { return status_kib("VmHWM"); }
+
+// The three texts of a merge, decoded: each file's lines view its bytes.
+std::vector<std::vector<marlow::Line>> decoded_texts(std::size_t lines, std::size_t* input_bytes) {
+  using namespace marlow;
+  std::vector<std::vector<Line>> texts;
+  *input_bytes = 0;
+  for (unsigned variant = 0; variant < 3; ++variant) {
+    std::string bytes = text(lines, variant);
+    *input_bytes += bytes.size();
+    texts.push_back(std::move(decode_text(std::move(bytes), Encoding::automatic).doc.lines));
   }
-  return -1;
+  return texts;
+}
+
+// The peak resident memory of `work` run in a child process of its own, in
+// KiB (so that nothing else has raised it), or -1.
+long child_peak_kib(const std::function<bool()>& work) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    close(fds[0]);
+    const long peak = work() ? peak_rss_kib() : -1;
+    const ssize_t n = write(fds[1], &peak, sizeof peak);
+    _exit(n == sizeof peak ? 0 : 1);
+  }
+  close(fds[1]);
+  long peak = -1;
+  if (read(fds[0], &peak, sizeof peak) != sizeof peak) peak = -1;
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return peak;
+}
+
+// A three-way merge as the merge window and tarnwickmerge make it: the
+// three files decoded, the merge's regions, and the merged text with
+// conflict markers.
+bool merge_work(std::size_t lines) {
+  using namespace marlow;
+  std::size_t input_bytes = 0;
+  const std::vector<std::vector<Line>> texts = decoded_texts(lines, &input_bytes);
+  const MergePlan plan = plan_merge(texts);
+  return !render_with_markers(plan, {"base", "mine", "theirs"}).empty();
+}
+
+// Its floor: the same three files decoded, and the two libgit2 line diffs
+// (base against each side) that every merge is built on.
+bool merge_floor_work(std::size_t lines) {
+  using namespace marlow;
+  std::size_t input_bytes = 0;
+  const std::vector<std::vector<Line>> texts = decoded_texts(lines, &input_bytes);
+  return !diff_lines(texts[0], texts[1]).empty() && !diff_lines(texts[0], texts[2]).empty();
 }
 
 void row(const char* what, double ms, double floor_ms) {
@@ -69,6 +122,17 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 ? std::atoi(argv[2]) : 9;
   using namespace marlow;
 
+  // Memory first, each in a child of its own: peak resident sizes.
+  const long start_kib = child_peak_kib([] { return true; });
+  const long merge_peak = child_peak_kib([lines] { return merge_work(lines); });
+  const long floor_peak = child_peak_kib([lines] { return merge_floor_work(lines); });
+  std::size_t input_bytes = 0;
+  for (unsigned variant = 0; variant < 3; ++variant) input_bytes += text(lines, variant).size();
+  if (runs <= 0) {  // the memory figure alone, for a heap profiler
+    merge_work(lines);
+    std::printf("Peak resident memory: %ld KiB\n", peak_rss_kib());
+    return 0;
+  }
   const std::string base_bytes = text(lines, 0);
   const std::string mine_bytes = text(lines, 1);
   const std::string theirs_bytes = text(lines, 2);
@@ -104,7 +168,13 @@ int main(int argc, char** argv) {
   row("decode, automatic (UTF-8 check and lines), floor: splitting lines", decode_ms, split_ms);
   row("decode UTF-16LE with mark, floor: splitting lines", decode16_ms, split_ms);
   row("encode UTF-16LE with mark, floor: splitting lines", encode16_ms, split_ms);
-  std::printf("\nPeak resident memory: %ld KiB for three texts of %.1f MB each and their lines.\n",
-              peak_rss_kib(), static_cast<double>(base_bytes.size()) / 1e6);
+  const double mb = static_cast<double>(input_bytes) / 1e6;
+  const auto times_input = [&](long kib) { return static_cast<double>(kib) * 1024 / static_cast<double>(input_bytes); };
+  std::printf("\nPeak resident memory: %ld KiB for a three-way merge of three texts of %.1f MB "
+              "each (%.1f MB in all): %.1f× the input. Floor: %ld KiB (%.1f×), the three texts "
+              "decoded and the two libgit2 line diffs the merge is built on. Each in a process of "
+              "its own that holds %ld KiB before it begins.\n\n",
+              merge_peak, static_cast<double>(base_bytes.size()) / 1e6, mb, times_input(merge_peak),
+              floor_peak, times_input(floor_peak), start_kib);
   return sink == 0 ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include "app/compare_window.h"
 
+#include <malloc.h>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -16,6 +18,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTextBlock>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -81,6 +84,18 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
 
   auto* layout = new QVBoxLayout(this);
+  layout->addLayout(make_bar());
+  layout->addWidget(make_panes(names), 1);
+  find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
+  layout->addWidget(find_bar_);
+  connect_controls();
+
+  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(panes_.size()), 860));
+  lay_out_rows();
+  if (!differences_.empty()) go_to_difference(0);
+}
+
+QLayout* CompareWindow::make_bar() {
   auto* bar = new QHBoxLayout();
   prev_ = new QPushButton(tr("Previous difference"), this);
   next_ = new QPushButton(tr("Next difference"), this);
@@ -97,9 +112,9 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   tab_width_->setValue(tab_width_preference());
   tab_width_->setPrefix(tr("Tab width "));
   tab_width_->setToolTip(tr("How many columns a tab takes in the panes"));
-  auto* close_button = new QPushButton(tr("Close"), this);
-  close_button->setDefault(true);
-  close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
+  close_ = new QPushButton(tr("Close"), this);
+  close_->setDefault(true);
+  close_->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   bar->addWidget(prev_);
   bar->addWidget(next_);
   bar->addSpacing(12);
@@ -113,9 +128,11 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   bar->addWidget(ignore_eol_);
   bar->addSpacing(12);
   bar->addWidget(add_shortcuts_help(this));
-  bar->addWidget(close_button);
-  layout->addLayout(bar);
+  bar->addWidget(close_);
+  return bar;
+}
 
+QWidget* CompareWindow::make_panes(const QStringList& names) {
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->setChildrenCollapsible(false);
   sync_ = new PaneSync(this);
@@ -126,30 +143,13 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     column_layout->setContentsMargins(0, 0, 0, 0);
     column_layout->setSpacing(2);
     const QString name = static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
-    const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
-    auto* title = new ElidedLabel(name, column);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
-    auto* note = new QLabel(file_note(job_.docs[i], absent), column);
-    if (absent) note->setObjectName(QStringLiteral("absent"));
-    note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    QFont small = note->font();
-    small.setPointSizeF(small.pointSizeF() * 0.9);
-    note->setFont(small);
-    note->setStyleSheet(QStringLiteral("color: #666666"));
-    const QString tip = name == path ? path : tr("%1\n%2").arg(name, path);
-    title->setToolTip(tip);
-    note->setToolTip(tip);
+    add_pane_header(column, i, name);
     auto* pane = new DiffPane(column);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
     // there: a bar that came and went would leave the rows' colours short of
     // the pane's edge, as the view keeps the width the rows were laid out at.
     pane->setVerticalScrollBarPolicy(i + 1 < n ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
-    column_layout->addWidget(title);
-    column_layout->addWidget(note);
     if (i + 1 < n) {
       column_layout->addWidget(pane);
     } else {
@@ -165,10 +165,31 @@ CompareWindow::CompareWindow(Job job, Finish finish)
     panes_.push_back(pane);
     sync_->add_aligned(pane);
   }
-  layout->addWidget(splitter, 1);
-  find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
-  layout->addWidget(find_bar_);
+  return splitter;
+}
 
+void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QString& name) {
+  const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
+  auto* title = new ElidedLabel(name, column);
+  QFont bold = title->font();
+  bold.setBold(true);
+  title->setFont(bold);
+  const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
+  auto* note = new QLabel(file_note(job_.docs[i], absent), column);
+  if (absent) note->setObjectName(QStringLiteral("absent"));
+  note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  QFont small = note->font();
+  small.setPointSizeF(small.pointSizeF() * 0.9);
+  note->setFont(small);
+  note->setStyleSheet(QStringLiteral("color: #666666"));
+  const QString tip = name == path ? path : tr("%1\n%2").arg(name, path);
+  title->setToolTip(tip);
+  note->setToolTip(tip);
+  column->layout()->addWidget(title);
+  column->layout()->addWidget(note);
+}
+
+void CompareWindow::connect_controls() {
   connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
   connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
   const auto shortcut = [this](const QKeySequence& keys, int step) {
@@ -189,15 +210,12 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   ignore_whitespace_ = ignore_whitespace_preference();
   ignore_eol_->setChecked(ignore_line_ends_);
   ignore_blanks_->setChecked(ignore_whitespace_);
-  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+  connect(close_, &QPushButton::clicked, this, &QWidget::close);
   for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
 
   add_compare_pane_menus(this);
-  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(n), 860));
-  lay_out_rows();
-  if (!differences_.empty()) go_to_difference(0);
 }
 
 void CompareWindow::lay_out_rows() {
@@ -265,6 +283,11 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
 CompareWindow::~CompareWindow() {
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(true));
+  // A large comparison leaves megabytes free in the C library's heap; once
+  // its panes are gone too (after this destructor and the base's), they go
+  // back to the system rather than staying with the client while it waits
+  // for the next call.
+  QTimer::singleShot(0, [] { malloc_trim(0); });
 }
 
 void CompareWindow::fill_panes() {
@@ -277,7 +300,12 @@ void CompareWindow::fill_panes() {
   if (ignore_whitespace_) {
     compared = texts;
     for (std::vector<Line>& text : compared) {
-      for (Line& line : text) std::erase_if(line.text, [](char c) { return c == ' ' || c == '\t'; });
+      for (Line& line : text) {
+        if (line.text.find(' ') == std::string::npos && line.text.find('\t') == std::string::npos) continue;
+        std::string bare = line.text.str();
+        std::erase_if(bare, [](char c) { return c == ' ' || c == '\t'; });
+        line.text = std::move(bare);
+      }
     }
   }
   const RowAlignment rows = align_rows(ignore_whitespace_ ? compared : texts,
@@ -292,11 +320,11 @@ void CompareWindow::fill_panes() {
     differences_.emplace_back(static_cast<int>(first), static_cast<int>(end));
     for (std::size_t row = first; row < end; ++row) {
       if (rows.kind[0][row] != CellKind::changed) continue;
-      const std::string& base = texts[0][rows.line[0][row]].text;
+      const LineText& base = texts[0][rows.line[0][row]].text;
       std::vector<TextRange> base_ranges;
       for (std::size_t s = 1; s < n; ++s) {
         if (rows.kind[s][row] != CellKind::changed) continue;
-        const std::string& other = texts[s][rows.line[s][row]].text;
+        const LineText& other = texts[s][rows.line[s][row]].text;
         if (base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
         InlineDiff d = diff_chars(base, other);
         add_marks(&marks[s], static_cast<int>(row), other, d.other);
@@ -310,11 +338,11 @@ void CompareWindow::fill_panes() {
   // side's line end: otherwise they would look identical.
   std::vector<std::vector<std::pair<int, QString>>> eol_marks(n);
   for (std::size_t row = 0; row < rows.rows; ++row) {
-    const std::string* first = nullptr;
+    const LineEnd* first = nullptr;
     bool differ = false;
     for (std::size_t s = 0; s < n; ++s) {
       if (rows.line[s][row] == kNoLine) continue;
-      const std::string& eol = texts[s][rows.line[s][row]].eol;
+      const LineEnd& eol = texts[s][rows.line[s][row]].eol;
       if (first == nullptr) first = &eol;
       differ = differ || eol != *first;
     }

@@ -2,6 +2,7 @@
 // highlighted.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QPushButton;
 class QScrollBar;
 class QSpinBox;
@@ -60,6 +62,13 @@ class CompareWindow : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The steps of making the window: the bar of buttons and options, a column
+  // per contributor (its name, how its file is stored, its pane; the
+  // overview beside the last), and the buttons' and keys' connections.
+  QLayout* make_bar();
+  QWidget* make_panes(const QStringList& names);
+  void add_pane_header(QWidget* column, std::size_t i, const QString& name);
+  void connect_controls();
   void fill_panes();
   void lay_out_rows();
   void relayout_near_current();
@@ -71,6 +80,7 @@ class CompareWindow : public QWidget {
   QLabel* status_ = nullptr;
   QPushButton* prev_ = nullptr;
   QPushButton* next_ = nullptr;
+  QPushButton* close_ = nullptr;
   QCheckBox* ignore_eol_ = nullptr;
   QCheckBox* ignore_blanks_ = nullptr;
   QSpinBox* tab_width_ = nullptr;

@@ -506,11 +506,11 @@ void MergeWindow::build_panes() {
     if (region.kind != RegionKind::common) {
       const std::vector<Line>& first_side = region.sides[0];
       for (std::size_t i = 0; i < height && i < first_side.size(); ++i) {
-        const std::string& base = first_side[i].text;
+        const LineText& base = first_side[i].text;
         std::vector<TextRange> base_ranges;
         for (std::size_t s = 1; s < panes_.size(); ++s) {
           if (i >= region.sides[s].size()) continue;
-          const std::string& other = region.sides[s][i].text;
+          const LineText& other = region.sides[s][i].text;
           if (other == base || base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
           const InlineDiff d = diff_chars(base, other);
           add_marks(&char_marks[s], row + static_cast<int>(i), other, d.other);
@@ -533,7 +533,7 @@ void MergeWindow::build_panes() {
     // Rows whose line ends differ between the sides that have them are
     // marked with each side's line end: otherwise they look identical.
     for (std::size_t i = 0; i < height; ++i) {
-      const std::string* first = nullptr;
+      const LineEnd* first = nullptr;
       bool differ = false;
       for (const std::vector<Line>& side : region.sides) {
         if (i >= side.size()) continue;
@@ -591,13 +591,13 @@ int MergeWindow::change_x() const {
   int x = -1;
   for (int i = 0; i < pane_rows_[r].count; ++i) {
     std::size_t same = std::string::npos;
-    const std::string* first = nullptr;
+    const LineText* first = nullptr;
     for (const std::vector<Line>& side : region.sides) {
       if (static_cast<std::size_t>(i) >= side.size()) {
         same = 0;
         break;
       }
-      const std::string& text = side[static_cast<std::size_t>(i)].text;
+      const LineText& text = side[static_cast<std::size_t>(i)].text;
       if (first == nullptr) {
         first = &text;
         continue;

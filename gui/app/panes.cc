@@ -16,7 +16,7 @@
 
 namespace marlow {
 
-QString q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+QString q(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 QString shown(const std::vector<Line>& lines) {
   QString text;
@@ -86,8 +86,10 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
                         const QColor& mark_colour) {
   set_numbers(std::move(numbers));
   current_first_ = current_end_ = -1;
-  // The formats go in before the document is shown, so the view lays it
-  // out once.
+  // The document goes to the view while it is empty, and the text and the
+  // formats (in one edit) after: the view then only counts the new blocks'
+  // lines, where a full document handed over would get a text layout made
+  // for every block at once (about 260 bytes a line, before any is shown).
   auto* doc = new QTextDocument(this);
   doc->setUndoRedoEnabled(false);
   doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
@@ -95,6 +97,9 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   QTextOption option = doc->defaultTextOption();
   option.setTabStopDistance(tabStopDistance());
   doc->setDefaultTextOption(option);
+  setDocument(doc);
+  delete own_document_;
+  own_document_ = doc;
   doc->setPlainText(text);
   QTextCursor cursor(doc);
   cursor.beginEditBlock();
@@ -116,9 +121,6 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
     cursor.mergeCharFormat(mark_format);
   }
   cursor.endEditBlock();
-  setDocument(doc);
-  delete own_document_;
-  own_document_ = doc;
   place_gutter();
 }
 
@@ -142,7 +144,7 @@ void DiffPane::set_line_end_marks(std::vector<std::pair<int, QString>> marks) {
   viewport()->update();
 }
 
-QString line_end_label(const std::string& eol) {
+QString line_end_label(std::string_view eol) {
   if (eol == "\r\n") return QStringLiteral("CRLF");
   if (eol == "\n") return QStringLiteral("LF");
   if (eol == "\r") return QStringLiteral("CR");
@@ -328,7 +330,7 @@ QString file_note(const TextDocument& doc, bool absent) {
 
 
 // The UTF-16 units of utf8[from, to) (a four-byte character takes two).
-int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
+int utf16_units(std::string_view utf8, std::size_t from, std::size_t to) {
   int units = 0;
   for (std::size_t i = from; i < to && i < utf8.size(); ++i) {
     const auto c = static_cast<unsigned char>(utf8[i]);
@@ -337,7 +339,7 @@ int utf16_units(const std::string& utf8, std::size_t from, std::size_t to) {
   return units;
 }
 
-void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
                const std::vector<TextRange>& ranges) {
   for (const TextRange& r : ranges) {
     marks->push_back(CharMark{row, utf16_units(text, 0, r.start),

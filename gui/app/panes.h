@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QString>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,7 +16,7 @@
 
 namespace marlow {
 
-QString q(const std::string& utf8);
+QString q(std::string_view utf8);
 
 // The lines as an editor shows them: the texts joined by line feeds.
 QString shown(const std::vector<Line>& lines);
@@ -64,7 +65,7 @@ struct CharMark {
 };
 
 // Marks for the byte ranges of a row's UTF-8 text, in UTF-16 units.
-void add_marks(std::vector<CharMark>* marks, int row, const std::string& text,
+void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
                const std::vector<TextRange>& ranges);
 
 // A read-only pane of rows with line numbers in a gutter on its left. The
@@ -130,6 +131,6 @@ class DiffPane : public QPlainTextEdit {
 };
 
 // How a line end is shown where it matters: "CRLF", "LF", "CR", or "no EOL".
-QString line_end_label(const std::string& eol);
+QString line_end_label(std::string_view eol);
 
 }  // namespace marlow

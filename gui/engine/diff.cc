@@ -89,10 +89,19 @@ std::vector<Line> side_lines(const std::vector<Line>& side, const std::vector<Hu
   return std::vector<Line>(side.begin() + begin, side.begin() + end);
 }
 
+// The bytes of `lines`, without a copy when they lie in one buffer; else
+// joined into `*joined`.
+std::string_view text_of(const std::vector<Line>& lines, std::string* joined) {
+  if (lines.empty()) return std::string_view("", 0);  // a buffer, never null
+  if (std::optional<std::string_view> bytes = contiguous_bytes(lines, 0, lines.size())) return *bytes;
+  *joined = join_lines(lines);
+  return *joined;
+}
+
 std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
   for (const std::vector<Line>& text : texts) {
     for (const Line& line : text) {
-      if (!line.eol.empty()) return line.eol;
+      if (!line.eol.empty()) return line.eol.str();
     }
   }
   return "\n";
@@ -109,8 +118,13 @@ bool start_diffs_without_runtime() {
 
 std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Line>& other) {
   init_libgit2();
-  const std::string a = join_lines(base);
-  const std::string b = join_lines(other);
+  // Lines as decoded lie one after the other in their file's buffer: the
+  // diff reads them there. Others (edited or cut from several texts) are
+  // joined first.
+  std::string joined_a;
+  std::string joined_b;
+  const std::string_view a = text_of(base, &joined_a);
+  const std::string_view b = text_of(other, &joined_b);
   std::vector<Hunk> hunks;
   git_diff_options options;
   git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
@@ -155,6 +169,81 @@ std::vector<Block> align(const std::vector<Line>& left, const std::vector<Line>&
 
 namespace {
 
+// Two contributors and no base: every difference between them is a choice.
+void add_choices(const std::vector<std::vector<Line>>& contributors, MergePlan* plan) {
+  for (const Block& b : align(contributors[0], contributors[1])) {
+    Region region;
+    region.kind = b.kind == BlockKind::same ? RegionKind::common : RegionKind::conflict;
+    region.sides = {
+        std::vector<Line>(contributors[0].begin() + b.left_start,
+                          contributors[0].begin() + b.left_start + b.left_count),
+        std::vector<Line>(contributors[1].begin() + b.right_start,
+                          contributors[1].begin() + b.right_start + b.right_count)};
+    region.starts = {b.left_start, b.right_start};
+    region.changed_by = {region.kind == RegionKind::conflict, region.kind == RegionKind::conflict};
+    if (region.kind == RegionKind::common) region.result = region.sides[0];
+    if (region.kind == RegionKind::conflict) ++plan->conflicts;
+    plan->regions.push_back(std::move(region));
+  }
+}
+
+// One contributor's change of the base.
+struct Change {
+  std::size_t side;
+  Hunk hunk;
+};
+
+// Every contributor's differences with the base (`hunks`, by contributor),
+// and all of them as changes in the order of the base lines they start at.
+std::vector<Change> changes_of(const std::vector<std::vector<Line>>& contributors,
+                               std::vector<std::vector<Hunk>>* hunks) {
+  std::vector<Change> changes;
+  hunks->assign(contributors.size(), {});
+  for (std::size_t s = 1; s < contributors.size(); ++s) {
+    (*hunks)[s] = diff_lines(contributors[0], contributors[s]);
+    for (const Hunk& h : (*hunks)[s]) changes.push_back(Change{s, h});
+  }
+  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    return a.hunk.base_start < b.hunk.base_start;
+  });
+  return changes;
+}
+
+// The region over base lines [from, to): every contributor's lines there;
+// for a group of changes (`group`), the lines its hunks made.
+Region region_over(const std::vector<std::vector<Line>>& contributors,
+                   const std::vector<std::vector<Hunk>>& hunks, std::size_t from, std::size_t to,
+                   bool group) {
+  const std::vector<Line>& base = contributors[0];
+  Region region;
+  for (std::size_t s = 0; s < contributors.size(); ++s) {
+    std::size_t start = from;
+    region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
+                                  : side_lines(contributors[s], hunks[s], from, to, group, &start));
+    region.starts.push_back(start);
+  }
+  return region;
+}
+
+// A group's kind: changed when every contributor that changed it made the
+// same lines (a contributor that changed nothing agrees with the base, which
+// the changed ones left behind), else a conflict.
+void decide(Region* region, const std::vector<bool>& changed, MergePlan* plan) {
+  const std::vector<Line>* agreed = nullptr;
+  bool conflict = false;
+  for (std::size_t s = 1; s < changed.size(); ++s) {
+    if (!changed[s]) continue;
+    if (agreed == nullptr) {
+      agreed = &region->sides[s];
+    } else if (*agreed != region->sides[s]) {
+      conflict = true;
+    }
+  }
+  region->kind = conflict ? RegionKind::conflict : RegionKind::changed;
+  if (!conflict) region->result = *agreed;
+  if (conflict) ++plan->conflicts;
+}
+
 // The line-level merge: groups of changes that overlap or touch, as
 // `git merge-file --diff3` finds them.
 MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
@@ -163,62 +252,26 @@ MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
   const std::size_t n = contributors.size();
   if (n < 2) return plan;
   if (n == 2) {
-    // No base: every difference between the two is a choice.
-    for (const Block& b : align(contributors[0], contributors[1])) {
-      Region region;
-      region.kind = b.kind == BlockKind::same ? RegionKind::common : RegionKind::conflict;
-      region.sides = {
-          std::vector<Line>(contributors[0].begin() + b.left_start,
-                            contributors[0].begin() + b.left_start + b.left_count),
-          std::vector<Line>(contributors[1].begin() + b.right_start,
-                            contributors[1].begin() + b.right_start + b.right_count)};
-      region.starts = {b.left_start, b.right_start};
-      region.changed_by = {region.kind == RegionKind::conflict,
-                           region.kind == RegionKind::conflict};
-      if (region.kind == RegionKind::common) region.result = region.sides[0];
-      if (region.kind == RegionKind::conflict) ++plan.conflicts;
-      plan.regions.push_back(std::move(region));
-    }
+    add_choices(contributors, &plan);
     return plan;
   }
-
   plan.has_base = true;
-  const std::vector<Line>& base = contributors[0];
-  std::vector<std::vector<Hunk>> hunks(n);
-  struct Change {
-    std::size_t side;
-    Hunk hunk;
-  };
-  std::vector<Change> changes;
-  for (std::size_t s = 1; s < n; ++s) {
-    hunks[s] = diff_lines(base, contributors[s]);
-    for (const Hunk& h : hunks[s]) changes.push_back(Change{s, h});
-  }
-  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
-    return a.hunk.base_start < b.hunk.base_start;
-  });
-
+  std::vector<std::vector<Hunk>> hunks;
+  const std::vector<Change> changes = changes_of(contributors, &hunks);
   const auto add_common = [&](std::size_t from, std::size_t to) {
     if (to <= from) return;
-    Region region;
+    Region region = region_over(contributors, hunks, from, to, false);
     region.kind = RegionKind::common;
-    for (std::size_t s = 0; s < n; ++s) {
-      std::size_t start = 0;
-      region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
-                                    : side_lines(contributors[s], hunks[s], from, to, false, &start));
-      region.starts.push_back(s == 0 ? from : start);
-    }
     region.changed_by.assign(n, false);
     region.result = region.sides[0];
     plan.regions.push_back(std::move(region));
   };
-
   std::size_t done = 0;  // base lines already covered by regions
   for (std::size_t i = 0; i < changes.size();) {
     // A group: changes that overlap or touch, taken transitively. Changes
     // that merely touch are grouped too, so that two contributors' edits of
     // neighbouring lines are never merged without a look.
-    std::size_t from = changes[i].hunk.base_start;
+    const std::size_t from = changes[i].hunk.base_start;
     std::size_t to = from + changes[i].hunk.base_count;
     std::vector<bool> changed(n, false);
     std::size_t j = i;
@@ -228,34 +281,14 @@ MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
       ++j;
     }
     add_common(done, from);
-    Region region;
+    Region region = region_over(contributors, hunks, from, to, true);
     region.changed_by = changed;
-    for (std::size_t s = 0; s < n; ++s) {
-      std::size_t start = from;
-      region.sides.push_back(s == 0 ? std::vector<Line>(base.begin() + from, base.begin() + to)
-                                    : side_lines(contributors[s], hunks[s], from, to, true, &start));
-      region.starts.push_back(start);
-    }
-    const std::vector<Line>* agreed = nullptr;
-    bool conflict = false;
-    for (std::size_t s = 1; s < n; ++s) {
-      if (!changed[s]) continue;
-      if (agreed == nullptr) {
-        agreed = &region.sides[s];
-      } else if (*agreed != region.sides[s]) {
-        conflict = true;
-      }
-    }
-    // A contributor that changed nothing here agrees with the base, which
-    // the changed ones left behind: that is no conflict.
-    region.kind = conflict ? RegionKind::conflict : RegionKind::changed;
-    if (!conflict) region.result = *agreed;
-    if (conflict) ++plan.conflicts;
+    decide(&region, changed, &plan);
     plan.regions.push_back(std::move(region));
     done = to;
     i = j;
   }
-  add_common(done, base.size());
+  add_common(done, contributors[0].size());
   return plan;
 }
 
@@ -577,15 +610,31 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     return text[i - 1] == 2 ? 1 : 0;
   };
   std::string eol = "\n";
+  const auto append = [&](const std::vector<Line>& lines) {
+    for (const Line& line : lines) {
+      out += line.text.view();
+      out += line.eol.view();
+    }
+  };
   const auto part = [&](const std::vector<Line>& lines) {
-    const std::string text = join_lines(lines);
-    out += text;
-    if (!text.empty() && text.back() != '\n') out += eol;
+    const std::size_t before = out.size();
+    append(lines);
+    if (out.size() > before && out.back() != '\n') out += eol;
   };
   const auto label = [&](std::size_t i) { return i < labels.size() ? labels[i] : std::string(); };
-  for (const Piece& piece : marked_pieces(plan, style)) {
+  const std::vector<Piece> pieces = marked_pieces(plan, style);
+  // The output in one allocation: the lines, and room for the markers.
+  std::size_t size = 0;
+  for (const Piece& piece : pieces) {
+    for (const std::vector<Line>* lines : {&piece.lines, &piece.sides[0], &piece.sides[1], &piece.sides[2]}) {
+      for (const Line& line : *lines) size += line.text.size() + 2;
+    }
+    if (piece.conflict) size += 4 * (marker_size + 3) + label(0).size() + label(1).size() + label(2).size();
+  }
+  out.reserve(size);
+  for (const Piece& piece : pieces) {
     if (!piece.conflict) {
-      out += join_lines(piece.lines);
+      append(piece.lines);
       continue;
     }
     // Markers end like the lines before the conflict in both changed texts
@@ -648,7 +697,7 @@ std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
   std::vector<double> like(k * m);
   for (std::size_t i = 0; i < k; ++i) {
     for (std::size_t j = 0; j < m; ++j) {
-      const double l = likeness(base[b + i].text, other[os + j].text);
+      const double l = likeness(base[b + i].text.str(), other[os + j].text.str());
       like[i * m + j] = l >= 0.5 ? l : 0;
     }
   }
@@ -676,107 +725,125 @@ std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
   return pairs;
 }
 
-}  // namespace
+// One other text's rows against text 0: the line standing against each line
+// of text 0 (and whether it is part of a change), and the lines inserted at
+// each gap (gap g lies before line g of text 0; gap base_size after the last).
+struct SideRows {
+  std::vector<std::size_t> at;
+  std::vector<bool> changed;
+  std::vector<std::size_t> extra_start;
+  std::vector<std::size_t> extra_count;
+};
 
-RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
-  RowAlignment out;
-  const std::size_t n = texts.size();
-  if (n == 0) return out;
-  const std::size_t base_size = texts[0].size();
+// Places the lines of `other` against those of `base`, hunk by hunk; raises
+// `gap_rows[g]` to the extra rows this text needs at gap g.
+class SidePlacer {
+ public:
+  SidePlacer(const std::vector<Line>& base, const std::vector<Line>& other, std::vector<std::size_t>* gap_rows)
+      : base_(base), other_(other), gap_rows_(*gap_rows) {
+    side_.at.assign(base.size(), kNoLine);
+    side_.changed.assign(base.size(), false);
+    side_.extra_start.assign(base.size() + 1, 0);
+    side_.extra_count.assign(base.size() + 1, 0);
+  }
 
-  // Per other text: the line standing against each line of text 0 (and
-  // whether it is part of a change), and the lines inserted at each gap
-  // (gap g lies before line g of text 0; gap base_size after the last).
-  struct Side {
-    std::vector<std::size_t> at;
-    std::vector<bool> changed;
-    std::vector<std::size_t> extra_start;
-    std::vector<std::size_t> extra_count;
-  };
-  std::vector<Side> sides(n);
-  std::vector<std::size_t> gap_rows(base_size + 1, 0);
-  for (std::size_t s = 1; s < n; ++s) {
-    Side& side = sides[s];
-    side.at.assign(base_size, kNoLine);
-    side.changed.assign(base_size, false);
-    side.extra_start.assign(base_size + 1, 0);
-    side.extra_count.assign(base_size + 1, 0);
-    std::size_t p = 0;  // next line of text 0
-    std::size_t o = 0;  // next line of text s
-    const auto unchanged_until = [&](std::size_t end) {
-      for (; p < end && p < base_size; ++p, ++o) side.at[p] = o;
-    };
-    // k lines of text 0 from b became m lines of text s from os: the first
-    // lines of each side stand against each other, the rest are fillers or
-    // extra rows after the k lines.
-    const auto place_top = [&](std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
-      const std::size_t paired = std::min(k, m);
-      for (std::size_t i = 0; i < k; ++i) {
-        side.at[b + i] = i < paired ? os + i : kNoLine;
-        side.changed[b + i] = true;
-      }
-      if (m > k) {
-        const std::size_t gap = b + k;
-        if (side.extra_count[gap] == 0) side.extra_start[gap] = os + k;
-        side.extra_count[gap] += m - k;
-        gap_rows[gap] = std::max(gap_rows[gap], side.extra_count[gap]);
-      }
-    };
-    // The same, but lines much alike stand against each other first, so
-    // that an edited line stays beside its original when lines around it
-    // were deleted or inserted.
-    const auto place = [&](std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
-      std::size_t done_b = 0;
-      std::size_t done_o = 0;
-      for (const auto& [i, j] : similar_pairs(texts[0], b, k, texts[s], os, m)) {
-        place_top(b + done_b, i - done_b, os + done_o, j - done_o);
-        side.at[b + i] = os + j;
-        side.changed[b + i] = true;
-        done_b = i + 1;
-        done_o = j + 1;
-      }
-      place_top(b + done_b, k - done_b, os + done_o, m - done_o);
-    };
-    for (const Hunk& h : diff_lines(texts[0], texts[s])) {
+  SideRows place_all() && {
+    for (const Hunk& h : diff_lines(base_, other_)) {
       unchanged_until(h.base_start);
       if (h.base_count == 0 || h.other_count == 0) {
         place(h.base_start, h.base_count, h.other_start, h.other_count);
       } else {
-        // Within a change, lines that differ only in their line ends stand
-        // against each other (a file saved with other line ends is one
-        // change from top to bottom, but its lines still pair up).
-        std::vector<Line> a;
-        std::vector<Line> b;
-        for (std::size_t i = 0; i < h.base_count; ++i) a.push_back(Line{texts[0][h.base_start + i].text, "\n"});
-        for (std::size_t i = 0; i < h.other_count; ++i) b.push_back(Line{texts[s][h.other_start + i].text, "\n"});
-        std::size_t pa = 0;
-        std::size_t pb = 0;
-        const auto same_text_until = [&](std::size_t end) {
-          for (; pa < end; ++pa, ++pb) {
-            side.at[h.base_start + pa] = h.other_start + pb;
-            side.changed[h.base_start + pa] = true;
-          }
-        };
-        for (const Hunk& inner : diff_lines(a, b)) {
-          same_text_until(inner.base_start);
-          place(h.base_start + inner.base_start, inner.base_count, h.other_start + inner.other_start,
-                inner.other_count);
-          pa = inner.base_start + inner.base_count;
-          pb = inner.other_start + inner.other_count;
-        }
-        same_text_until(h.base_count);
+        place_change(h);
       }
-      p = h.base_start + h.base_count;
-      o = h.other_start + h.other_count;
+      p_ = h.base_start + h.base_count;
+      o_ = h.other_start + h.other_count;
     }
-    unchanged_until(base_size);
+    unchanged_until(base_.size());
+    return std::move(side_);
   }
 
-  std::size_t rows = base_size;
-  for (std::size_t g : gap_rows) rows += g;
-  out.rows = rows;
-  out.line.assign(n, std::vector<std::size_t>(rows, kNoLine));
-  out.kind.assign(n, std::vector<CellKind>(rows, CellKind::filler));
+ private:
+  void unchanged_until(std::size_t end) {
+    for (; p_ < end && p_ < base_.size(); ++p_, ++o_) side_.at[p_] = o_;
+  }
+
+  // k lines of text 0 from b became m lines of the other from os: the first
+  // lines of each side stand against each other, the rest are fillers or
+  // extra rows after the k lines.
+  void place_top(std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
+    const std::size_t paired = std::min(k, m);
+    for (std::size_t i = 0; i < k; ++i) {
+      side_.at[b + i] = i < paired ? os + i : kNoLine;
+      side_.changed[b + i] = true;
+    }
+    if (m > k) {
+      const std::size_t gap = b + k;
+      if (side_.extra_count[gap] == 0) side_.extra_start[gap] = os + k;
+      side_.extra_count[gap] += m - k;
+      gap_rows_[gap] = std::max(gap_rows_[gap], side_.extra_count[gap]);
+    }
+  }
+
+  // The same, but lines much alike stand against each other first, so that
+  // an edited line stays beside its original when lines around it were
+  // deleted or inserted.
+  void place(std::size_t b, std::size_t k, std::size_t os, std::size_t m) {
+    std::size_t done_b = 0;
+    std::size_t done_o = 0;
+    for (const auto& [i, j] : similar_pairs(base_, b, k, other_, os, m)) {
+      place_top(b + done_b, i - done_b, os + done_o, j - done_o);
+      side_.at[b + i] = os + j;
+      side_.changed[b + i] = true;
+      done_b = i + 1;
+      done_o = j + 1;
+    }
+    place_top(b + done_b, k - done_b, os + done_o, m - done_o);
+  }
+
+  // Within a change, lines that differ only in their line ends stand
+  // against each other (a file saved with other line ends is one change from
+  // top to bottom, but its lines still pair up).
+  void place_change(const Hunk& h) {
+    std::vector<Line> a;
+    std::vector<Line> b;
+    for (std::size_t i = 0; i < h.base_count; ++i) a.push_back(Line{base_[h.base_start + i].text, "\n"});
+    for (std::size_t i = 0; i < h.other_count; ++i) b.push_back(Line{other_[h.other_start + i].text, "\n"});
+    std::size_t pa = 0;
+    std::size_t pb = 0;
+    const auto same_text_until = [&](std::size_t end) {
+      for (; pa < end; ++pa, ++pb) {
+        side_.at[h.base_start + pa] = h.other_start + pb;
+        side_.changed[h.base_start + pa] = true;
+      }
+    };
+    for (const Hunk& inner : diff_lines(a, b)) {
+      same_text_until(inner.base_start);
+      place(h.base_start + inner.base_start, inner.base_count, h.other_start + inner.other_start,
+            inner.other_count);
+      pa = inner.base_start + inner.base_count;
+      pb = inner.other_start + inner.other_count;
+    }
+    same_text_until(h.base_count);
+  }
+
+  const std::vector<Line>& base_;
+  const std::vector<Line>& other_;
+  std::vector<std::size_t>& gap_rows_;
+  SideRows side_;
+  std::size_t p_ = 0;  // next line of text 0
+  std::size_t o_ = 0;  // next line of the other text
+};
+
+// The rows: each gap's extra rows, then the row of each line of text 0,
+// with the differences as runs of rows where some cell is not `same`.
+RowAlignment rows_of(const std::vector<SideRows>& sides, const std::vector<std::size_t>& gap_rows) {
+  RowAlignment out;
+  const std::size_t n = sides.size();
+  const std::size_t base_size = gap_rows.size() - 1;
+  out.rows = base_size;
+  for (std::size_t g : gap_rows) out.rows += g;
+  out.line.assign(n, std::vector<std::size_t>(out.rows, kNoLine));
+  out.kind.assign(n, std::vector<CellKind>(out.rows, CellKind::filler));
   std::size_t row = 0;
   bool in_difference = false;
   const auto mark = [&](bool differs) {
@@ -797,7 +864,7 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
     bool any_change = false;
     bool any_line = false;
     for (std::size_t s = 1; s < n; ++s) {
-      const Side& side = sides[s];
+      const SideRows& side = sides[s];
       out.line[s][row] = side.at[g];
       if (side.changed[g]) {
         any_change = true;
@@ -817,15 +884,23 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
   return out;
 }
 
+}  // namespace
+
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
+  if (texts.empty()) return RowAlignment{};
+  std::vector<SideRows> sides(texts.size());
+  std::vector<std::size_t> gap_rows(texts[0].size() + 1, 0);
+  for (std::size_t s = 1; s < texts.size(); ++s) sides[s] = SidePlacer(texts[0], texts[s], &gap_rows).place_all();
+  return rows_of(sides, gap_rows);
+}
+
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const AlignOptions& options) {
   if (!options.ignore_line_ends) return align_rows(texts);
   // Every line gets the same line end; the number of lines, and so every
   // line index of the result, stays as it was.
   std::vector<std::vector<Line>> same_ends = texts;
   for (std::vector<Line>& text : same_ends) {
-    // assign(1, c) rather than = "\n": GCC 12 at -O3 reports a false
-    // -Wrestrict overlap for the literal's copy.
-    for (Line& line : text) line.eol.assign(1, '\n');
+    for (Line& line : text) line.eol = "\n";
   }
   return align_rows(same_ends);
 }

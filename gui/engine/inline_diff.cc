@@ -32,12 +32,14 @@ void hide_line_feeds(Pieces* p) {
 }
 
 // Characters of text[from, to).
-Pieces characters(const std::string& text, std::size_t from, std::size_t to) {
+Pieces characters(std::string_view text, std::size_t from, std::size_t to) {
   Pieces p;
+  // The pieces view one copy of the text.
+  const LineText shared = LineText::share_bytes(std::string(text));
   std::size_t at = from;
   for (std::size_t len : code_point_lengths(text.substr(from, to - from))) {
     p.offsets.push_back(at);
-    p.lines.push_back(Line{text.substr(at, len), "\n"});
+    p.lines.push_back(Line{LineText::view_of(shared, at, len), "\n"});
     at += len;
   }
   p.offsets.push_back(to);
@@ -47,8 +49,10 @@ Pieces characters(const std::string& text, std::size_t from, std::size_t to) {
 
 // Words (runs of letters, digits, '_' and non-ASCII characters), runs of
 // blanks, and every other character alone.
-Pieces words(const std::string& text) {
+Pieces words(std::string_view text) {
   Pieces p;
+  // The pieces view one copy of the text.
+  const LineText shared = LineText::share_bytes(std::string(text));
   const std::vector<std::size_t> lengths = code_point_lengths(text);
   std::size_t at = 0;
   int last_class = -1;
@@ -57,9 +61,10 @@ Pieces words(const std::string& text) {
     const int cls = is_word_byte(c) ? 0 : is_space_byte(c) ? 1 : 2;
     if (cls == 2 || cls != last_class) {
       p.offsets.push_back(at);
-      p.lines.push_back(Line{"", "\n"});
+      p.lines.push_back(Line{LineText(), "\n"});
     }
-    p.lines.back().text.append(text, at, len);
+    const std::size_t start = p.offsets.back();
+    p.lines.back().text = LineText::view_of(shared, start, at + len - start);
     last_class = cls;
     at += len;
   }
@@ -85,7 +90,7 @@ std::size_t count_kept(const std::vector<Hunk>& hunks, std::size_t total) {
 
 }  // namespace
 
-std::vector<std::size_t> code_point_lengths(const std::string& utf8) {
+std::vector<std::size_t> code_point_lengths(std::string_view utf8) {
   std::vector<std::size_t> out;
   out.reserve(utf8.size());
   std::size_t i = 0;
@@ -105,7 +110,7 @@ std::vector<std::size_t> code_point_lengths(const std::string& utf8) {
   return out;
 }
 
-InlineDiff diff_chars(const std::string& base, const std::string& other) {
+InlineDiff diff_chars(std::string_view base, std::string_view other) {
   InlineDiff out;
   if (base == other) return out;
   const Pieces a = words(base);

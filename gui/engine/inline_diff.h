@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace marlow {
@@ -25,10 +26,10 @@ struct InlineDiff {
 
 // The ranges come in order, do not overlap and never touch. Equal texts give
 // none; a text against an empty one is one range covering it.
-InlineDiff diff_chars(const std::string& base, const std::string& other);
+InlineDiff diff_chars(std::string_view base, std::string_view other);
 
 // The byte length of each character of UTF-8 text (a byte that does not
 // start a valid sequence counts as a character of its own).
-std::vector<std::size_t> code_point_lengths(const std::string& utf8);
+std::vector<std::size_t> code_point_lengths(std::string_view utf8);
 
 }  // namespace marlow

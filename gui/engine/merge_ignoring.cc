@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace marlow {
 namespace {
@@ -11,10 +12,12 @@ namespace {
 Line compared(const Line& line, const MergeCompareOptions& options) {
   Line out = line;
   if (options.ignore_whitespace) {
-    std::erase_if(out.text, [](char c) { return c == ' ' || c == '\t'; });
+    std::string text = line.text.str();
+    std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
+    out.text = LineText(std::move(text));
   }
   // Every line gets the same line end (none would join lines in the diff).
-  if (options.ignore_line_ends) out.eol.assign(1, '\n');
+  if (options.ignore_line_ends) out.eol = LineEnd("\n");
   return out;
 }
 
@@ -54,7 +57,7 @@ std::optional<std::vector<Line>> own_settlement(const std::vector<Line>& settled
 std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
   for (const std::vector<Line>& text : texts) {
     for (const Line& line : text) {
-      if (!line.eol.empty()) return line.eol;
+      if (!line.eol.empty()) return line.eol.str();
     }
   }
   return std::string(1, '\n');

@@ -216,10 +216,10 @@ bool has_alnum(const std::string& text) {
 }
 
 // The text without blanks at its ends.
-std::string trimmed(const std::string& text) {
+std::string trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+  if (first == std::string_view::npos) return std::string();
+  return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
 }
 
 // Whether the change from `base` to `changed` is already in `target`: some
@@ -258,7 +258,7 @@ bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
 
 // The text with every version number replaced by a NUL byte, and the
 // version numbers in order.
-std::string mask_versions(const std::string& text, std::vector<Version>* versions) {
+std::string mask_versions(std::string_view text, std::vector<Version>* versions) {
   std::string out;
   std::size_t i = 0;
   while (i < text.size()) {

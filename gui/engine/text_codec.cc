@@ -1,7 +1,10 @@
 #include "engine/text_codec.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <ostream>
+#include <utility>
 
 namespace marlow {
 namespace {
@@ -30,7 +33,7 @@ void append_utf8(std::string& out, char32_t c) {
 
 // Reads one code point of valid UTF-8 at `*pos`; false at an invalid
 // sequence (overlong forms, surrogates and values above U+10FFFF included).
-bool next_utf8(const std::string& s, std::size_t* pos, char32_t* out) {
+bool next_utf8(std::string_view s, std::size_t* pos, char32_t* out) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   const unsigned char b0 = byte(*pos);
   std::size_t extra = 0;
@@ -61,7 +64,7 @@ bool next_utf8(const std::string& s, std::size_t* pos, char32_t* out) {
   return true;
 }
 
-std::uint32_t read_unit(const std::string& s, std::size_t at, std::size_t width, bool big) {
+std::uint32_t read_unit(std::string_view s, std::size_t at, std::size_t width, bool big) {
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < width; ++i) {
     const std::uint32_t b = static_cast<unsigned char>(s[at + (big ? i : width - 1 - i)]);
@@ -109,13 +112,13 @@ std::string bom_bytes(Encoding e) {
   }
 }
 
-bool starts_with(const std::string& s, const std::string& prefix) {
+bool starts_with(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
 // "line L, column C": where the end of `utf8` (the text read so far)
 // stands, both counted from 1, columns in characters.
-std::string position_after(const std::string& utf8) {
+std::string position_after(std::string_view utf8) {
   std::size_t line = 1;
   std::size_t column = 1;
   for (const char ch : utf8) {
@@ -139,7 +142,7 @@ std::string hex_code_point(char32_t c) {
 
 // Where the first byte that is not valid UTF-8 stands, for a message; the
 // text must hold one.
-std::string utf8_fault_position(const std::string& bytes, std::size_t skipped) {
+std::string utf8_fault_position(std::string_view bytes, std::size_t skipped) {
   std::size_t pos = 0;
   char32_t c = 0;
   while (pos < bytes.size()) {
@@ -154,7 +157,7 @@ std::string utf8_fault_position(const std::string& bytes, std::size_t skipped) {
 // Decodes UTF-16 or UTF-32 (no mark) into UTF-8.
 // Errors name the line and column (and the byte, from 1 in the file, after
 // `skipped` bytes of mark) where the text stops being valid.
-bool decode_units(const std::string& s, Encoding e, std::size_t skipped, std::string* out,
+bool decode_units(std::string_view s, Encoding e, std::size_t skipped, std::string* out,
                   std::string* error) {
   const std::size_t width = unit_width(e);
   const bool big = big_endian(e);
@@ -194,7 +197,102 @@ bool decode_units(const std::string& s, Encoding e, std::size_t skipped, std::st
   return true;
 }
 
+// The lines of the text in `buffer` from byte `from`, each a view into it.
+std::vector<Line> split_shared(const LineText& buffer, std::size_t from) {
+  const std::string_view text = buffer.view();
+  std::vector<Line> lines;
+  std::size_t count = static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), '\n'));
+  lines.reserve(count + 1);
+  std::size_t start = from;
+  while (start < text.size()) {
+    const std::size_t lf = text.find('\n', start);
+    if (lf == std::string_view::npos) {
+      lines.push_back(Line{LineText::view_of(buffer, start, text.size() - start), LineEnd()});
+      break;
+    }
+    const bool crlf = lf > start && text[lf - 1] == '\r';
+    const std::size_t text_end = crlf ? lf - 1 : lf;
+    lines.push_back(Line{LineText::view_of(buffer, start, text_end - start), crlf ? "\r\n" : "\n"});
+    start = lf + 1;
+  }
+  return lines;
+}
+
 }  // namespace
+
+struct LineText::Shared {
+  std::atomic<std::size_t> users{1};
+  std::string bytes;
+};
+
+LineText::LineText(std::string text) {
+  if (text.empty()) return;
+  owner_ = new Shared{1, std::move(text)};
+  data_ = owner_->bytes.data();
+  set_size(owner_->bytes.size());
+}
+
+LineText LineText::share_bytes(std::string bytes) {
+  LineText buffer;
+  buffer.owner_ = new Shared{1, std::move(bytes)};
+  buffer.data_ = buffer.owner_->bytes.data();
+  buffer.set_size(buffer.owner_->bytes.size());
+  return buffer;
+}
+
+LineText LineText::view_of(const LineText& buffer, std::size_t start, std::size_t size) {
+  LineText view(buffer);
+  view.data_ = buffer.data_ + start;
+  view.set_size(size);
+  return view;
+}
+
+LineText::LineText(const LineText& other) noexcept
+    : owner_(other.owner_), data_(other.data_), size_low_(other.size_low_), size_high_(other.size_high_) {
+  if (owner_ != nullptr) owner_->users.fetch_add(1, std::memory_order_relaxed);
+}
+
+LineText::LineText(LineText&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)),
+      data_(std::exchange(other.data_, "")),
+      size_low_(std::exchange(other.size_low_, 0)),
+      size_high_(std::exchange(other.size_high_, 0)) {}
+
+LineText& LineText::operator=(const LineText& other) noexcept {
+  if (this != &other) {
+    if (other.owner_ != nullptr) other.owner_->users.fetch_add(1, std::memory_order_relaxed);
+    release();
+    owner_ = other.owner_;
+    data_ = other.data_;
+    size_low_ = other.size_low_;
+    size_high_ = other.size_high_;
+  }
+  return *this;
+}
+
+LineText& LineText::operator=(LineText&& other) noexcept {
+  if (this != &other) {
+    release();
+    owner_ = std::exchange(other.owner_, nullptr);
+    data_ = std::exchange(other.data_, "");
+    size_low_ = std::exchange(other.size_low_, 0);
+    size_high_ = std::exchange(other.size_high_, 0);
+  }
+  return *this;
+}
+
+LineText::~LineText() { release(); }
+
+void LineText::release() noexcept {
+  if (owner_ != nullptr && owner_->users.fetch_sub(1, std::memory_order_acq_rel) == 1) delete owner_;
+  owner_ = nullptr;
+}
+
+std::ostream& operator<<(std::ostream& out, const LineText& text) { return out << text.view(); }
+
+std::ostream& operator<<(std::ostream& out, const LineEnd& eol) {
+  return out << (eol.empty() ? "(none)" : eol.view() == "\n" ? "LF" : "CRLF");
+}
 
 Encoding encoding_for_type(const std::string& type_name) {
   if (type_name == "utf8_file_delta") return Encoding::utf8;
@@ -225,7 +323,7 @@ const char* encoding_name(Encoding encoding) {
   return "?";
 }
 
-bool is_valid_utf8(const std::string& bytes) {
+bool is_valid_utf8(std::string_view bytes) {
   std::size_t pos = 0;
   char32_t c = 0;
   while (pos < bytes.size()) {
@@ -234,28 +332,37 @@ bool is_valid_utf8(const std::string& bytes) {
   return true;
 }
 
-std::vector<Line> split_lines(const std::string& utf8) {
-  std::vector<Line> lines;
-  std::size_t start = 0;
-  while (start < utf8.size()) {
-    const std::size_t lf = utf8.find('\n', start);
-    if (lf == std::string::npos) {
-      lines.push_back(Line{utf8.substr(start), std::string()});
-      break;
-    }
-    const bool crlf = lf > start && utf8[lf - 1] == '\r';
-    const std::size_t text_end = crlf ? lf - 1 : lf;
-    lines.push_back(Line{utf8.substr(start, text_end - start), crlf ? "\r\n" : "\n"});
-    start = lf + 1;
+std::vector<Line> split_lines(std::string utf8) {
+  return split_shared(LineText::share_bytes(std::move(utf8)), 0);
+}
+
+std::optional<std::string_view> contiguous_bytes(const std::vector<Line>& lines, std::size_t start,
+                                                 std::size_t count) {
+  if (start >= lines.size() || count == 0) return std::string_view();
+  const std::size_t end = std::min(lines.size(), start + count);
+  const Line& first = lines[start];
+  const char* next = first.text.data();
+  for (std::size_t i = start; i < end; ++i) {
+    const Line& line = lines[i];
+    if (line.text.data() != next || !line.text.shares_buffer_with(first.text)) return std::nullopt;
+    next += line.text.size();
+    // The line end must follow the text in the buffer, as the file had it.
+    const std::string_view eol = line.eol.view();
+    if (std::string_view(next, eol.size()) != eol) return std::nullopt;
+    next += eol.size();
   }
-  return lines;
+  return std::string_view(first.text.data(), static_cast<std::size_t>(next - first.text.data()));
 }
 
 std::string join_lines(const std::vector<Line>& lines, std::size_t start, std::size_t count) {
   std::string out;
-  for (std::size_t i = start; i < start + count && i < lines.size(); ++i) {
-    out += lines[i].text;
-    out += lines[i].eol;
+  const std::size_t end = std::min(lines.size(), start + count);
+  std::size_t size = 0;
+  for (std::size_t i = start; i < end; ++i) size += lines[i].text.size() + lines[i].eol.size();
+  out.reserve(size);
+  for (std::size_t i = start; i < end; ++i) {
+    out += lines[i].text.view();
+    out += lines[i].eol.view();
   }
   return out;
 }
@@ -264,9 +371,8 @@ std::string join_lines(const std::vector<Line>& lines) {
   return join_lines(lines, 0, lines.size());
 }
 
-DecodeResult decode_text(const std::string& bytes, Encoding encoding) {
+DecodeResult decode_text(std::string bytes, Encoding encoding) {
   DecodeResult result;
-  std::string body = bytes;
   if (encoding == Encoding::automatic) {
     // A UTF-32 or UTF-16 mark selects that encoding when the bytes are text
     // in it. The UTF-32LE mark begins with the UTF-16LE one, so it is tried
@@ -283,47 +389,65 @@ DecodeResult decode_text(const std::string& bytes, Encoding encoding) {
   TextDocument& doc = result.doc;
   doc.encoding = encoding;
   const std::string bom = bom_bytes(encoding);
-  if (!bom.empty() && starts_with(body, bom)) {
-    doc.bom = true;
-    body.erase(0, bom.size());
-  }
+  doc.bom = !bom.empty() && starts_with(bytes, bom);
+  const std::size_t skipped = doc.bom ? bom.size() : 0;
+  const std::string_view body = std::string_view(bytes).substr(skipped);
   std::string utf8;
   switch (encoding) {
     case Encoding::utf8:
       if (!is_valid_utf8(body)) {
-        result.error = "the text is not valid UTF-8 at " + utf8_fault_position(body, doc.bom ? bom.size() : 0);
+        result.error = "the text is not valid UTF-8 at " + utf8_fault_position(body, skipped);
         return result;
       }
-      utf8 = std::move(body);
-      break;
+      // The lines view the bytes themselves, after the mark.
+      doc.lines = split_shared(LineText::share_bytes(std::move(bytes)), skipped);
+      result.ok = true;
+      return result;
     case Encoding::latin1:
       utf8.reserve(body.size());
       for (const char ch : body) append_utf8(utf8, static_cast<unsigned char>(ch));
       break;
     default:
-      if (!decode_units(body, encoding, doc.bom ? bom.size() : 0, &utf8, &result.error)) return result;
+      if (!decode_units(body, encoding, skipped, &utf8, &result.error)) return result;
       break;
   }
-  doc.lines = split_lines(utf8);
+  // The file's bytes are not needed once decoded.
+  std::string().swap(bytes);
+  doc.lines = split_lines(std::move(utf8));
   result.ok = true;
   return result;
 }
 
 EncodeResult encode_text(const TextDocument& doc) {
   EncodeResult result;
+  const Encoding encoding = doc.encoding == Encoding::automatic ? Encoding::utf8 : doc.encoding;
+  std::string& out = result.bytes;
+  if (encoding == Encoding::utf8) {
+    // Written straight after the mark: no second copy of the text.
+    const std::string bom = doc.bom ? bom_bytes(encoding) : std::string();
+    std::size_t size = bom.size();
+    for (const Line& line : doc.lines) size += line.text.size() + line.eol.size();
+    out.reserve(size);
+    out = bom;
+    for (const Line& line : doc.lines) {
+      out += line.text.view();
+      out += line.eol.view();
+    }
+    const std::string_view text = std::string_view(out).substr(bom.size());
+    if (!is_valid_utf8(text)) {
+      result.error = "the text is not valid UTF-8 at " + utf8_fault_position(text, 0);
+      out.clear();
+      return result;
+    }
+    result.ok = true;
+    return result;
+  }
   const std::string utf8 = join_lines(doc.lines);
   if (!is_valid_utf8(utf8)) {
     result.error = "the text is not valid UTF-8 at " + utf8_fault_position(utf8, 0);
     return result;
   }
-  const Encoding encoding = doc.encoding == Encoding::automatic ? Encoding::utf8 : doc.encoding;
-  std::string& out = result.bytes;
   if (doc.bom) out = bom_bytes(encoding);
-  if (encoding == Encoding::utf8) {
-    out += utf8;
-    result.ok = true;
-    return result;
-  }
   const std::size_t width = unit_width(encoding);
   const bool big = big_endian(encoding);
   std::size_t pos = 0;

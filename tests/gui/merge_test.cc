@@ -31,6 +31,34 @@ TEST(GuiDiff, HunksFromLibgit2AreZeroBasedRanges) {
   EXPECT_EQ(diff_lines(L(std::string("a\0\nb\n", 5)), L(std::string("a\0\nc\n", 5))).size(), 1u);
 }
 
+// Decoded lines are diffed where they lie in their file's bytes; lines
+// with their own texts (edited, or cut from several files) are joined first.
+// Both must give the same hunks, also for a run that ends without a line end
+// or that is part of a file.
+TEST(GuiDiff, LinesReadInPlaceOrJoinedGiveTheSameHunks) {
+  const auto owned = [](const std::vector<Line>& lines) {
+    std::vector<Line> out;
+    for (const Line& line : lines) out.push_back(Line{line.text.str(), line.eol});
+    return out;
+  };
+  const std::string texts[][2] = {
+      {"a\nb", "a\nb\n"},       {"a\r\nb\r\n", "a\nb\r\n"}, {"\xEF\xBB\xBFx\ny", "x\ny"},
+      {"", "\r\n"},             {"a\nb\nc", "a\nc"},
+  };
+  for (const auto& [one, two] : texts) {
+    SCOPED_TRACE(one + " | " + two);
+    const std::vector<Line> a = decode_text(one, Encoding::automatic).doc.lines;
+    const std::vector<Line> b = decode_text(two, Encoding::automatic).doc.lines;
+    EXPECT_EQ(diff_lines(a, b), diff_lines(owned(a), owned(b)));
+    EXPECT_EQ(diff_lines(a, owned(b)), diff_lines(owned(a), b));
+  }
+  // Part of a file: a slice that stops before the last line.
+  const std::vector<Line> whole = L("a\nb\nc\n");
+  const std::vector<Line> head(whole.begin(), whole.begin() + 2);
+  EXPECT_EQ(diff_lines(head, L("a\nb\n")), std::vector<Hunk>{});
+  EXPECT_EQ(diff_lines(head, whole), (std::vector<Hunk>{{2, 0, 2, 1}}));
+}
+
 TEST(GuiDiff, AlignedBlocksCoverBothTexts) {
   const std::vector<Block> blocks = align(L("a\nb\nc\nd\ne\n"), L("a\nB\nc\ne\nf\ng\n"));
   EXPECT_EQ(blocks, (std::vector<Block>{{BlockKind::same, 0, 1, 0, 1},

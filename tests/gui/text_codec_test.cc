@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace marlow {
 namespace {
@@ -42,6 +45,72 @@ TEST(GuiTextCodec, LinesKeepTheirOwnEnds) {
   EXPECT_EQ(join_lines(lines), "a\r\nb\nc\rd\r\n\ne");
   EXPECT_TRUE(split_lines("").empty());
   EXPECT_EQ(split_lines("x\n").size(), 1u);
+}
+
+// Decoded lines view their file's bytes: the views must end where each
+// line's text ends, at the buffer's end too, and skip a mark; a CRLF whose
+// LF is the last byte, an empty file and a file of one line end are edges.
+TEST(GuiTextCodec, DecodedLinesViewTheBytesUpToEveryEdge) {
+  const struct {
+    std::string bytes;
+    std::vector<Line> lines;
+  } cases[] = {
+      {"", {}},
+      {"\n", {Line{"", "\n"}}},
+      {"\r\n", {Line{"", "\r\n"}}},
+      {"\r", {Line{"\r", ""}}},
+      {"ab", {Line{"ab", ""}}},
+      {"a\r\nb\r", {Line{"a", "\r\n"}, Line{"b\r", ""}}},
+      {"a\r\n\r\n", {Line{"a", "\r\n"}, Line{"", "\r\n"}}},
+      {"\xEF\xBB\xBF", {}},
+      {"\xEF\xBB\xBFx\r\ny", {Line{"x", "\r\n"}, Line{"y", ""}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    DecodeResult decoded = decode_text(c.bytes, Encoding::automatic);
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_EQ(decoded.doc.lines, c.lines);
+    EXPECT_EQ(encode_text(decoded.doc).bytes, c.bytes);
+    // The views lie one after the other: a diff reads them in place.
+    const std::optional<std::string_view> bytes = contiguous_bytes(decoded.doc.lines, 0, decoded.doc.lines.size());
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ(*bytes, join_lines(decoded.doc.lines));
+  }
+}
+
+// Lines outlive the document they came from, copies share the bytes, and a
+// line assigned another text or line end leaves the others alone.
+TEST(GuiTextCodec, LinesShareTheirBytesAndStayValid) {
+  std::vector<Line> kept;
+  {
+    DecodeResult decoded = decode_text("one\ntwo\r\nthree", Encoding::utf8);
+    ASSERT_TRUE(decoded.ok);
+    kept = decoded.doc.lines;
+    const std::vector<Line> copy = kept;
+    EXPECT_TRUE(copy[0].text.shares_buffer_with(kept[2].text));
+  }
+  EXPECT_EQ(join_lines(kept), "one\ntwo\r\nthree");
+  std::vector<Line> edited = kept;
+  edited[1].text = "TWO";
+  edited[1].eol = "\n";
+  edited[2].eol.clear();
+  EXPECT_EQ(join_lines(edited), "one\nTWO\nthree");
+  EXPECT_EQ(join_lines(kept), "one\ntwo\r\nthree");
+  // Edited lines no longer lie in one buffer: they must be joined, and a
+  // line end that differs from the bytes after the text breaks the run too.
+  EXPECT_FALSE(contiguous_bytes(edited, 0, 3).has_value());
+  EXPECT_EQ(contiguous_bytes(edited, 2, 1), std::optional<std::string_view>("three"));
+  std::vector<Line> other_ends = kept;
+  other_ends[0].eol = "\r\n";
+  EXPECT_FALSE(contiguous_bytes(other_ends, 0, 2).has_value());
+  // Lines of two files side by side are not one run either.
+  std::vector<Line> two_files = split_lines("a\n");
+  const std::vector<Line> more = split_lines("b\n");
+  two_files.push_back(more[0]);
+  EXPECT_FALSE(contiguous_bytes(two_files, 0, 2).has_value());
+  // Anything but LF and CRLF is no line end.
+  EXPECT_TRUE(LineEnd("\r").empty());
+  EXPECT_EQ(LineEnd(std::string("\r\n")).view(), "\r\n");
 }
 
 TEST(GuiTextCodec, Utf16And32RoundTripWithAndWithoutMark) {
