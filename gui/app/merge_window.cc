@@ -114,6 +114,15 @@ QString typed_text(const QPlainTextEdit* edit) {
   return text;
 }
 
+// Sets an editor's prompt, shown while it is empty. The editor repaints
+// by itself only when the prompt appears or goes, not when just its text
+// changes, which would leave the prompt of the conflict before on screen.
+void set_prompt(QPlainTextEdit* edit, const QString& text) {
+  if (edit->placeholderText() == text) return;
+  edit->setPlaceholderText(text);
+  edit->viewport()->update();
+}
+
 QLabel* heading(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   QFont font = label->font();
@@ -477,7 +486,7 @@ void MergeWindow::disable_conflict_controls() {
   prev_button_->setEnabled(false);
   next_button_->setEnabled(false);
   editor_->setEnabled(false);
-  editor_->setPlaceholderText(tr("Nothing to settle."));
+  set_prompt(editor_, tr("Nothing to settle."));
   editor_label_->setText(tr("No conflicts"));
   save_close_button_->setDefault(true);
   save_close_button_->setFocus();
@@ -935,7 +944,7 @@ void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor)
   editor_->setEnabled(true);
   editor_->setPlainText(lines ? shown(*lines) : QString());
   updating_ = false;
-  editor_->setPlaceholderText(tr("This clean change has no lines now. Accept it to restore it."));
+  set_prompt(editor_, tr("This clean change has no lines now. Accept it to restore it."));
   editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)")
                              .arg(result_rows_[region].first + 1));
   update_clean_button();
@@ -1196,7 +1205,8 @@ void MergeWindow::edit_result(const QString& text) {
 void MergeWindow::update_placeholder() {
   // Shown only while the editor is empty: an unsettled conflict, or one
   // settled with no lines at all (everything typed was deleted).
-  editor_->setPlaceholderText(
+  set_prompt(
+      editor_,
       resolutions_[current_].kind == Resolution::Kind::unresolved
           ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
                 .arg(current_ + 1)

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTest>
 
@@ -326,6 +327,28 @@ class MergeEditorTest : public QObject, private testing::Files {
     QVERIFY(settled.blue() > settled.red() + 80);
     window->undo();
     QCOMPARE(colour_at(3.5), open);
+    window->close_without_asking();
+  }
+
+  // The editor's prompt names the current conflict, on screen too: the
+  // editor repaints when only the prompt's text changes.
+  void editor_prompt_follows_the_current_conflict_on_screen() {
+    MergeWindow* window = shown(three_conflicts_job());
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QPlainTextEdit* editor = window->conflict_editor();
+    QWidget* viewport = editor->viewport();
+    const auto on_screen = [window, viewport] {
+      QCoreApplication::processEvents();  // paints what is pending
+      const QRect rect(viewport->mapTo(window, QPoint(0, 0)), viewport->size());
+      return window->screen()->grabWindow(window->winId()).toImage().copy(rect).convertToFormat(
+          QImage::Format_RGB32);
+    };
+    const QImage first = on_screen();
+    window->go_to_conflict(2);
+    QVERIFY(editor->placeholderText().contains(QStringLiteral("Conflict 3")));
+    const QImage third = on_screen();
+    QVERIFY(third != first);
+    QCOMPARE(third, viewport->grab().toImage().convertToFormat(QImage::Format_RGB32));
     window->close_without_asking();
   }
 };
