@@ -271,6 +271,10 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
+    // A horizontal scroll bar in every pane at all times: one that came and
+    // went with the widest line laid out would give its pane a row less,
+    // and the panes would end on different rows.
+    panes_.back()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     column->addWidget(panes_.back());
     columns->addLayout(column);
   }

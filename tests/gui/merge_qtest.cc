@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -51,6 +52,36 @@ class MergeWindowTest : public QObject, private testing::Files {
   }
 
  private slots:
+  // A long line in one pane only gives that pane a horizontal scroll bar;
+  // the panes still end on the same row when scrolled to the end.
+  void panes_end_on_the_same_row() {
+    std::string base;
+    for (int i = 0; i < 100; ++i) base += "line " + std::to_string(i) + "\n";
+    std::string one = base;
+    one.replace(0, 6, "line 0 " + std::string(2000, 'x') + "\n");
+    std::string other = base;
+    other.replace(other.find("line 50"), 7, "line fifty");
+    write("base", base);
+    write("one", one);
+    write("other", other + "line 100\n");
+    auto* window = new MergeWindow(job_for({path("base"), path("one"), path("other")}),
+                                   [](const std::string&) {});
+    window->set_ask_on_close(false);
+    window->resize(1200, 700);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCoreApplication::processEvents();  // lays the shown rows out
+    window->sync()->set_top_row(1000);
+    QCoreApplication::processEvents();
+    const int end = window->pane(1)->verticalScrollBar()->value();
+    QVERIFY(end > 50);
+    for (std::size_t s = 0; s < 3; ++s) {
+      QCOMPARE(window->pane(s)->verticalScrollBar()->value(), end);
+      QCOMPARE(window->pane(s)->viewport()->height(), window->pane(1)->viewport()->height());
+    }
+    window->close();
+  }
+
   void merge_saves_only_when_settled_and_answers_one() {
     std::string reply;
     auto* window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });
