@@ -142,7 +142,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_conflict_bar());
   layout->addWidget(make_automatic_note());
-  layout->addWidget(make_legend());
+  layout->addLayout(make_output_line());
   auto* splitter = new QSplitter(Qt::Vertical, this);
   make_pane_area(splitter);
   make_result_area(splitter);
@@ -229,18 +229,31 @@ QLabel* MergeWindow::make_legend() {
     return QStringLiteral("<span style=\"background-color:%1\">&nbsp;%2&nbsp;</span>")
         .arg(css(colour), text.toHtmlEscaped());
   };
-  legend->setText(tr("Output: %1 (%2)").arg(q(job_.request.out_path).toHtmlEscaped(),
-                                            QString::fromLatin1(encoding_name(
-                                                output_document(job_, {}).encoding))) +
-                  QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
+  legend->setObjectName(QStringLiteral("legend"));
+  legend->setText(swatch(kConflict, tr("conflict")) + ' ' +
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
                   swatch(kSettled, tr("settled or edited")) + ' ' +
                   swatch(kNotTaken, tr("side not taken")) + ' ' +
                   swatch(kAutomatic, tr("settled automatically")) + ' ' +
                   swatch(kCleanChange, tr("clean change")) + ' ' +
                   swatch(kRejectedChange, tr("rejected change")));
-  legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   return legend;
+}
+
+QHBoxLayout* MergeWindow::make_output_line() {
+  // The output, shortened in its middle when the path is long, and the
+  // colours' legend, which keeps its room.
+  auto* line = new QHBoxLayout();
+  auto* output = new ElidedLabel(
+      tr("Output: %1 (%2)")
+          .arg(q(job_.request.out_path),
+               QString::fromLatin1(encoding_name(output_document(job_, {}).encoding))),
+      this);
+  output->setObjectName(QStringLiteral("output"));
+  line->addWidget(output, 1);
+  line->addSpacing(12);
+  line->addWidget(make_legend());
+  return line;
 }
 
 void MergeWindow::make_pane_area(QSplitter* splitter) {
@@ -366,6 +379,8 @@ QHBoxLayout* MergeWindow::make_actions() {
                                 "starts the merge again (remembered)"));
   line_ends_box_->setChecked(ignore_line_ends_preference());
   message_ = new QLabel(this);
+  message_->setObjectName(QStringLiteral("message"));
+  message_->setTextFormat(Qt::PlainText);
   undo_button_ = new QPushButton(tr("Undo"), this);
   undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
   redo_button_ = new QPushButton(tr("Redo"), this);
@@ -388,20 +403,27 @@ QHBoxLayout* MergeWindow::make_actions() {
   ignore->addStretch();
   options->addLayout(ignore);
   actions->addLayout(options);
-  // Messages word-wrap in the room left of the buttons: none widens the window.
-  message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  message_->setWordWrap(true);
+  // Messages take one line above the buttons, as wide as the room right of
+  // the options, shortened to fit: none widens the window or takes rows
+  // from the panes.
+  message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   message_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  actions->addWidget(message_, 1);
+  message_->installEventFilter(this);
+  auto* right = new QVBoxLayout();
+  right->addWidget(message_);
   // Undo, redo and the clean-change choice stand with the other actions:
   // the conflict bar above keeps its room for the status.
-  actions->addWidget(clean_button_);
-  actions->addWidget(undo_button_);
-  actions->addWidget(redo_button_);
-  actions->addWidget(add_shortcuts_help(this));
-  actions->addWidget(save_button_);
-  actions->addWidget(save_close_button_);
-  actions->addWidget(close_button_);
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch();
+  buttons->addWidget(clean_button_);
+  buttons->addWidget(undo_button_);
+  buttons->addWidget(redo_button_);
+  buttons->addWidget(add_shortcuts_help(this));
+  buttons->addWidget(save_button_);
+  buttons->addWidget(save_close_button_);
+  buttons->addWidget(close_button_);
+  right->addLayout(buttons);
+  actions->addLayout(right, 1);
   return actions;
 }
 
@@ -1038,7 +1060,7 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
   }
   for (const auto& [region, resolution] : changes) apply(region, resolution, shown);
   unsaved_choices_ = true;
-  message_->clear();
+  show_message(QString());
 }
 
 void MergeWindow::step_back_or_forth(bool back) {
@@ -1046,7 +1068,7 @@ void MergeWindow::step_back_or_forth(bool back) {
   const Step& step = back ? history_[--done_] : history_[done_++];
   for (const Change& change : step.changes) apply(change.region, back ? change.before : change.after);
   unsaved_choices_ = true;
-  message_->clear();
+  show_message(QString());
   // What the step changed (its first region) comes into view; a conflict
   // becomes the current one.
   const std::size_t region = step.changes.front().region;
@@ -1142,7 +1164,22 @@ void MergeWindow::take_remaining(std::size_t side) {
   refresh(false, false);
 }
 
+void MergeWindow::show_message(const QString& text) {
+  message_text_ = text;
+  message_->setToolTip(text);
+  fit_message();
+}
+
+void MergeWindow::fit_message() {
+  message_->setText(
+      message_->fontMetrics().elidedText(message_text_, Qt::ElideMiddle, message_->width()));
+}
+
 bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == message_) {
+    if (event->type() == QEvent::Resize) fit_message();
+    return false;
+  }
   // The text views would take Ctrl+Z themselves (the editor's own history
   // is off): the window's history answers it instead.
   if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
@@ -1248,7 +1285,7 @@ bool MergeWindow::save() {
     // to what is left.
     const std::size_t open = unresolved_count();
     if (resolutions_[current_].kind != Resolution::Kind::unresolved) go_to_unresolved(true);
-    message_->setText(tr("Settle every conflict before saving: %1 unresolved, one is shown "
+    show_message(tr("Settle every conflict before saving: %1 unresolved, one is shown "
                          "(Ctrl+F8 for the next).")
                           .arg(open));
     return false;
@@ -1257,13 +1294,12 @@ bool MergeWindow::save() {
   if (!save_output(job_, *lines, &error)) {
     // Shown in the window rather than in a dialog: the window stays usable
     // and nothing waits on a modal box.
-    message_->setText(tr("Not saved: %1").arg(q(error)));
+    show_message(tr("Not saved: %1").arg(q(error)));
     return false;
   }
   saved_ = true;
   unsaved_choices_ = false;
-  message_->setText(tr("Saved."));
-  message_->setToolTip(tr("Saved to %1").arg(q(job_.request.out_path)));
+  show_message(tr("Saved to %1.").arg(q(job_.request.out_path)));
   return true;
 }
 

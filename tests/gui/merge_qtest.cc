@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -79,6 +80,42 @@ class MergeWindowTest : public QObject, private testing::Files {
       QCOMPARE(window->pane(s)->verticalScrollBar()->value(), end);
       QCOMPARE(window->pane(s)->viewport()->height(), window->pane(1)->viewport()->height());
     }
+    window->close();
+  }
+
+  // A message, however long, takes one line: the panes keep their room,
+  // the whole text is in the tool tip; a long output path is shortened in
+  // its middle and leaves the colour legend beside it.
+  void long_messages_and_paths_leave_the_layout_alone() {
+    write("base", "a\nb\nc\n");
+    write("one", "a\nB1\nc\n");
+    write("other", "a\nB2\nc\n");
+    const std::string out = path("no-such-directory") + "/" + std::string(300, 'x') + "/out.txt";
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", out, {path("base"), path("one"), path("other")}), false);
+    QVERIFY(prep.needs_window);
+    auto* window = new MergeWindow(prep.job, [](const std::string&) {});
+    window->set_ask_on_close(false);
+    window->resize(1200, 650);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto* message = window->findChild<QLabel*>(QStringLiteral("message"));
+    QVERIFY(message != nullptr);
+    const int pane_height = window->pane(0)->height();
+    window->take(1);
+    QVERIFY(!window->save());
+    QCoreApplication::processEvents();  // lays the window out again
+    QCOMPARE(window->pane(0)->height(), pane_height);
+    QVERIFY(message->text().startsWith(QStringLiteral("Not saved: cannot write")));
+    QVERIFY(message->text().endsWith(QStringLiteral("No such file or directory")));
+    QVERIFY(message->fontMetrics().horizontalAdvance(message->text()) <= message->width());
+    QVERIFY(message->toolTip().contains(QString::fromStdString(out)));
+    auto* output = window->findChild<QLabel*>(QStringLiteral("output"));
+    auto* legend = window->findChild<QLabel*>(QStringLiteral("legend"));
+    QVERIFY(output != nullptr && legend != nullptr);
+    QVERIFY(output->text().endsWith(QStringLiteral("out.txt (UTF-8)")));
+    QVERIFY(legend->geometry().right() <= window->width());
+    QVERIFY(legend->width() >= legend->sizeHint().width());
     window->close();
   }
 
