@@ -1,7 +1,11 @@
 // The options of both windows on Qt's offscreen platform: search, ignoring
 // whitespace and line ends (remembered), tab width, Enter, and the list of
 // shortcuts.
+#include <QApplication>
 #include <QCheckBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -211,6 +215,25 @@ class OptionsTest : public QObject, private testing::Files {
     }
     window->close();
     merge_window->close_without_asking();
+  }
+
+  // The list opens wide enough to read every line without scrolling sideways.
+  void the_shortcut_list_needs_no_sideways_scrolling() {
+    std::string reply;
+    MergeWindow* window = merge(&reply);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    bool seen = false;
+    QTimer::singleShot(0, [&seen] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (dialog == nullptr) return;
+      auto* scroll = dialog->findChild<QScrollArea*>();
+      seen = scroll != nullptr && scroll->horizontalScrollBar()->maximum() == 0 &&
+             dialog->width() <= dialog->screen()->availableGeometry().width();
+      dialog->close();
+    });
+    QTest::keyClick(window, Qt::Key_F1);
+    QVERIFY(seen);
+    window->close_without_asking();
   }
 };
 
