@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStringList>
 #include <QTextBlock>
@@ -96,12 +97,18 @@ int top_for_rows(QPlainTextEdit* edit, int first, int count) {
   return std::max(0, first - margin);
 }
 
+// A tab `columns` spaces wide in a plain editor (the panes set their own).
+void set_editor_tab_width(QPlainTextEdit* edit, int columns) {
+  edit->setTabStopDistance(QFontMetricsF(edit->font()).horizontalAdvance(QLatin1Char(' ')) * columns);
+}
+
 QPlainTextEdit* make_editor(QWidget* parent) {
   auto* edit = new QPlainTextEdit(parent);
   edit->setLineWrapMode(QPlainTextEdit::NoWrap);
   QFont font(QStringLiteral("monospace"));
   font.setStyleHint(QFont::TypeWriter);
   edit->setFont(font);
+  set_editor_tab_width(edit, tab_width_preference());
   return edit;
 }
 
@@ -378,6 +385,18 @@ QHBoxLayout* MergeWindow::make_actions() {
   line_ends_box_->setToolTip(tr("Lines that differ only in their line ends merge as equal; "
                                 "starts the merge again (remembered)"));
   line_ends_box_->setChecked(ignore_line_ends_preference());
+  auto* tab_width = new QSpinBox(this);
+  tab_width->setRange(1, 16);
+  tab_width->setValue(tab_width_preference());
+  tab_width->setPrefix(tr("Tab width "));
+  tab_width->setToolTip(tr("How many columns a tab takes in the panes, the result and the "
+                           "editor (remembered)"));
+  connect(tab_width, &QSpinBox::valueChanged, this, [this](int columns) {
+    set_tab_width_preference(columns);
+    for (QPlainTextEdit* pane : panes_) static_cast<DiffPane*>(pane)->set_tab_width(columns);
+    static_cast<DiffPane*>(result_view_)->set_tab_width(columns);
+    set_editor_tab_width(editor_, columns);
+  });
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("message"));
   message_->setTextFormat(Qt::PlainText);
@@ -400,6 +419,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   auto* ignore = new QHBoxLayout();
   ignore->addWidget(whitespace_box_);
   ignore->addWidget(line_ends_box_);
+  ignore->addWidget(tab_width);
   ignore->addStretch();
   options->addLayout(ignore);
   actions->addLayout(options);

@@ -167,6 +167,43 @@ class OptionsTest : public QObject, private testing::Files {
     set_tab_width_preference(8);
   }
 
+  // The merge window has the same setting, for its panes, its result and
+  // the conflict editor alike.
+  void merge_window_tab_width() {
+    write("base", "a\n\tb\nc\n");
+    write("one", "a\n\tB1\nc\n");
+    write("other", "a\n\tB2\nc\n");
+    Preparation prep =
+        prepare(call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+                false);
+    QVERIFY(prep.needs_window);
+    const auto open = [&prep] {
+      auto* window = new MergeWindow(prep.job, [](const std::string&) {});
+      window->set_ask_on_close(false);
+      window->show();
+      return window;
+    };
+    MergeWindow* window = open();
+    window->take(1);
+    const auto columns = [](QPlainTextEdit* view) {
+      return qRound(view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' ')));
+    };
+    QPlainTextEdit* views[] = {window->pane(0), window->pane(2), window->result_view(),
+                               window->conflict_editor()};
+    for (QPlainTextEdit* view : views) QCOMPARE(columns(view), 8);
+    auto* box = window->findChild<QSpinBox*>();
+    QVERIFY(box != nullptr);
+    box->setValue(4);
+    for (QPlainTextEdit* view : views) QCOMPARE(columns(view), 4);
+    QCOMPARE(tab_width_preference(), 4);
+    window->close();
+    window = open();
+    QCOMPARE(columns(window->conflict_editor()), 4);
+    QCOMPARE(columns(window->result_view()), 4);
+    window->close();
+    set_tab_width_preference(8);
+  }
+
   void enter_is_the_default_button() {
     write("x", "a\n");
     write("y", "b\n");
