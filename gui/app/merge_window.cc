@@ -347,6 +347,7 @@ void MergeWindow::make_result_area(QSplitter* splitter) {
   auto* edit_layout = new QVBoxLayout(edit_area);
   edit_layout->setContentsMargins(0, 0, 0, 0);
   editor_label_ = heading(QString(), edit_area);
+  editor_label_->setObjectName(QStringLiteral("editor_heading"));
   edit_layout->addWidget(editor_label_);
   editor_ = make_editor(edit_area);
   // The window keeps one history for takes and typing alike, so that an
@@ -991,8 +992,15 @@ void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor)
   editor_->setPlainText(lines ? shown(*lines) : QString());
   updating_ = false;
   set_prompt(editor_, tr("This clean change has no lines now. Accept it to restore it."));
-  editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)")
-                             .arg(result_rows_[region].first + 1));
+  // Numbered as the result's gutter numbers it: an unsettled conflict's
+  // row above is no line.
+  int line = 1;
+  for (std::size_t r = 0; r < region; ++r) {
+    const bool open = plan_.regions[r].kind == RegionKind::conflict &&
+                      resolutions_[conflict_of_region(r)].kind == Resolution::Kind::unresolved;
+    if (!open) line += result_rows_[r].count;
+  }
+  editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)").arg(line));
   update_clean_button();
   // Every view's cursor stands on the change, so that a later click on the
   // conflict that was current still moves a cursor and gives it the editor.
