@@ -516,7 +516,9 @@ void MergeWindow::add_shortcuts() {
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); });
+  // Described here, not by the button, whose text turns with the choice.
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); },
+           tr("Reject the clean change last clicked, or accept it again"));
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), [this] { go_to_unresolved(false); },
            tr("Go to the previous conflict not yet settled"));
   shortcut(QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
