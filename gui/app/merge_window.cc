@@ -251,11 +251,11 @@ QHBoxLayout* MergeWindow::make_output_line() {
   // The output, shortened in its middle when the path is long, and the
   // colours' legend, which keeps its room.
   auto* line = new QHBoxLayout();
-  auto* output = new ElidedLabel(
-      tr("Output: %1 (%2)")
-          .arg(q(job_.request.out_path),
-               QString::fromLatin1(encoding_name(output_document(job_, {}).encoding))),
-      this);
+  // How it will be stored; each line keeps the line end it has.
+  const TextDocument stored = output_document(job_, {});
+  QString how = QString::fromLatin1(encoding_name(stored.encoding));
+  if (stored.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
+  auto* output = new ElidedLabel(tr("Output: %1 (%2)").arg(q(job_.request.out_path), how), this);
   output->setObjectName(QStringLiteral("output"));
   line->addWidget(output, 1);
   line->addSpacing(12);

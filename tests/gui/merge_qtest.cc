@@ -119,6 +119,24 @@ class MergeWindowTest : public QObject, private testing::Files {
     window->close();
   }
 
+  // The output's encoding and byte-order mark are shown before it is saved.
+  void output_line_names_the_encoding_and_byte_order_mark() {
+    const auto utf16 = [](const std::string& text) {
+      std::string bytes = "\xFF\xFE";
+      for (char c : text) bytes += std::string{c, '\0'};
+      return bytes;
+    };
+    write("base", utf16("a\nb\n"));
+    write("one", utf16("a\nB1\n"));
+    write("other", utf16("a\nB2\n"));
+    auto* window = new MergeWindow(job_for({path("base"), path("one"), path("other")}),
+                                   [](const std::string&) {});
+    auto* output = window->findChild<QLabel*>(QStringLiteral("output"));
+    QVERIFY(output != nullptr);
+    QVERIFY2(output->toolTip().endsWith(QStringLiteral("(UTF-16LE \u00B7 BOM)")), qPrintable(output->toolTip()));
+    delete window;
+  }
+
   void merge_saves_only_when_settled_and_answers_one() {
     std::string reply;
     auto* window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });
