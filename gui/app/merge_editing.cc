@@ -438,7 +438,9 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
                                     : QKeyCombination());
       add(tr("Take %1 for this conflict").arg(side_name(s)), keys, [this, s] { take(s); });
     }
-    add(tr("Take all changes"), QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
+    // Named as its button is: "Take both" for two changed sides.
+    add(tr("%1 for this conflict").arg(take_all_button_->text()), QKeySequence(Qt::CTRL | Qt::Key_B),
+        [this] { take_all(); });
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.
