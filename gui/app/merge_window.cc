@@ -1123,8 +1123,11 @@ void MergeWindow::update_clean_button() {
 }
 
 void MergeWindow::show_region(std::size_t region) {
+  // The panes and the merged result both, each with the region in its middle.
   const Rows rows = pane_rows_[region];
   sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
+  const Rows result = result_rows_[region];
+  sync_->place_mapped(top_for_rows(result_view_, result.first, std::max(1, result.count)));
 }
 
 bool MergeWindow::clean_change_rejected(std::size_t region) const {

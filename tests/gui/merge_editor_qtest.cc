@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTest>
 
@@ -336,6 +337,45 @@ class MergeEditorTest : public QObject, private testing::Files {
     QVERIFY(settled.blue() > settled.red() + 80);
     window->undo();
     QCOMPARE(colour_at(3.5), open);
+    window->close_without_asking();
+  }
+
+  // Going to a clean change far down brings the merged result along with
+  // the panes, and so does undoing an edit there.
+  void result_follows_to_a_clean_change() {
+    std::string base;
+    for (int i = 0; i < 300; ++i) base += "line " + std::to_string(i) + "\n";
+    std::string one = base;
+    one.replace(one.find("line 1\n"), 6, "line ONE");
+    std::string other = base;
+    other.replace(other.find("line 1\n"), 6, "line UNO");
+    other.replace(other.find("line 250\n"), 8, "line CLEAN");
+    write("base", base);
+    write("one", one);
+    write("other", other);
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+        false);
+    QVERIFY(prep.needs_window);
+    MergeWindow* window = shown(prep.job);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QPlainTextEdit* result = window->result_view();
+    const auto in_sight = [](QPlainTextEdit* view, const QString& text) {
+      const int row = view->document()->find(text).blockNumber();
+      const int top = view->verticalScrollBar()->value();
+      const int rows = view->viewport()->height() / view->fontMetrics().lineSpacing();
+      return row >= top && row < top + rows;
+    };
+    QVERIFY(!in_sight(result, QStringLiteral("line CLEAN")));
+    QTest::keyClick(window, Qt::Key_F8, Qt::AltModifier);
+    QVERIFY(in_sight(window->pane(2), QStringLiteral("line CLEAN")));
+    QVERIFY(in_sight(result, QStringLiteral("line CLEAN")));
+    window->conflict_editor()->insertPlainText(QStringLiteral("!"));
+    window->sync()->set_top_row(0);
+    QVERIFY(!in_sight(result, QStringLiteral("CLEAN")));
+    window->undo();
+    QVERIFY(in_sight(window->pane(2), QStringLiteral("line CLEAN")));
+    QVERIFY(in_sight(result, QStringLiteral("line CLEAN")));
     window->close_without_asking();
   }
 
