@@ -22,27 +22,24 @@ class MergeEditorTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  // Three conflicts (lines 2, 4 and 6) between "one" and "other".
-  Job three_conflicts_job() {
-    write("base", "a\nb\nc\nd\ne\nf\ng\n");
-    write("one", "a\nB1\nc\nD1\ne\nF1\ng\n");
-    write("other", "a\nB2\nc\nD2\ne\nF2\ng\n");
+  // The merge of the three texts into "out".
+  Job merge_job(const std::string& base, const std::string& one, const std::string& other) {
+    write("base", base);
+    write("one", one);
+    write("other", other);
     Preparation prep = prepare(
         call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
         false);
     Q_ASSERT(prep.needs_window);
     return prep.job;
   }
+  // Three conflicts (lines 2, 4 and 6) between "one" and "other".
+  Job three_conflicts_job() {
+    return merge_job("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF1\ng\n", "a\nB2\nc\nD2\ne\nF2\ng\n");
+  }
   // A conflict (line 2) and a clean change of "one" (line 4).
   Job clean_change_job() {
-    write("base", "a\nb\nc\nd\ne\n");
-    write("one", "a\nB1\nc\nD\ne\n");
-    write("other", "a\nB2\nc\nd\ne\n");
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
-    Q_ASSERT(prep.needs_window);
-    return prep.job;
+    return merge_job("a\nb\nc\nd\ne\n", "a\nB1\nc\nD\ne\n", "a\nB2\nc\nd\ne\n");
   }
   static void click_row(QPlainTextEdit* view, int row) {
     QTextCursor cursor(view->document()->findBlockByNumber(row));
@@ -350,14 +347,7 @@ class MergeEditorTest : public QObject, private testing::Files {
     std::string other = base;
     other.replace(other.find("line 1\n"), 6, "line UNO");
     other.replace(other.find("line 250\n"), 8, "line CLEAN");
-    write("base", base);
-    write("one", one);
-    write("other", other);
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
-    QVERIFY(prep.needs_window);
-    MergeWindow* window = shown(prep.job);
+    MergeWindow* window = shown(merge_job(base, one, other));
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QPlainTextEdit* result = window->result_view();
     const auto in_sight = [](QPlainTextEdit* view, const QString& text) {

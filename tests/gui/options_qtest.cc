@@ -38,10 +38,12 @@ class OptionsTest : public QObject, private testing::Files {
     window->show();
     return window;
   }
-  MergeWindow* merge(std::string* reply) {
-    write("base", "a\nb\nc\n");
-    write("one", "a\nB1\nc\n");
-    write("other", "a\nB2\nc\n");
+  // One conflict (line 2) unless other texts are given.
+  MergeWindow* merge(std::string* reply, const std::string& base = "a\nb\nc\n",
+                     const std::string& one = "a\nB1\nc\n", const std::string& other = "a\nB2\nc\n") {
+    write("base", base);
+    write("one", one);
+    write("other", other);
     Preparation prep =
         prepare(call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
                 false);
@@ -170,17 +172,10 @@ class OptionsTest : public QObject, private testing::Files {
   // The merge window has the same setting, for its panes, its result and
   // the conflict editor alike.
   void merge_window_tab_width() {
-    write("base", "a\n\tb\nc\n");
-    write("one", "a\n\tB1\nc\n");
-    write("other", "a\n\tB2\nc\n");
-    Preparation prep =
-        prepare(call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-                false);
-    QVERIFY(prep.needs_window);
-    const auto open = [&prep] {
-      auto* window = new MergeWindow(prep.job, [](const std::string&) {});
+    std::string reply;
+    const auto open = [this, &reply] {
+      MergeWindow* window = merge(&reply, "a\n\tb\nc\n", "a\n\tB1\nc\n", "a\n\tB2\nc\n");
       window->set_ask_on_close(false);
-      window->show();
       return window;
     };
     MergeWindow* window = open();
