@@ -84,6 +84,10 @@ cp "$files/base.txt" "$files/old/src/same.txt"
 cp "$files/base.txt" "$files/new/src/same.txt"
 echo "gone" >"$files/old/src/removed.txt"
 echo "new" >"$files/new/src/added.txt"
+# A symbolic link to a file elsewhere, as git difftool -d makes for the
+# working tree's files: listed under its own name.
+cp "$files/base.txt" "$files/old/linked.conf"
+ln -s "$files/mine.txt" "$files/new/linked.conf"
 mkdir "$files/unreadable.txt"   # a directory: the client can open it, marlow cannot read it
 # A conflict of two blocks: both sides changed three lines and agree on the middle one.
 printf 'def connect(host, port):\n    timeout = 10\n    retries = 3\n    return open(host, port)\n' >"$files/blocks-base.py"

@@ -26,15 +26,19 @@ namespace marlow {
 namespace fs = std::filesystem;
 namespace {
 
-// Relative path -> full path of every regular file under `root`.
+// Relative path -> full path of every regular file under `root`, and of
+// every symbolic link to one. The relative path is the entry's own, taken
+// apart lexically: resolving links would name a linked file by where its
+// target lies (git difftool -d links to the working tree's files).
 std::map<std::string, fs::path> files_under(const std::string& root) {
   std::map<std::string, fs::path> files;
   std::error_code ec;
-  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+  const fs::path top = fs::path(root).lexically_normal();
+  fs::recursive_directory_iterator it(top, fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
     if (!it->is_regular_file(type_ec)) continue;
-    files.emplace(fs::relative(it->path(), root, type_ec).generic_string(), it->path());
+    files.emplace(it->path().lexically_relative(top).generic_string(), it->path());
   }
   return files;
 }

@@ -196,7 +196,7 @@ void MergeWindow::take_block_at(std::size_t block, std::size_t side) {
   const std::size_t count = block_count(current_);
   if (side < first || side > first + 1 || block >= count) return;
   if (count > kMaxBlocks) {
-    message_->setText(tr("This conflict has too many blocks to take one by one: take a side or edit it."));
+    show_message(tr("This conflict has too many blocks to take one by one: take a side or edit it."));
     return;
   }
   // The choices so far: a side taken whole counts for every block.
@@ -350,7 +350,7 @@ void MergeWindow::replan() {
   if (!any) disable_conflict_controls();
   unsaved_choices_ = false;
   refresh(true, true);
-  message_->setText(tr("Merged again: %n conflict(s).", "", static_cast<int>(conflict_regions_.size())));
+  show_message(tr("Merged again: %n conflict(s).", "", static_cast<int>(conflict_regions_.size())));
 }
 
 bool MergeWindow::confirm_replan() {
@@ -438,7 +438,9 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
                                     : QKeyCombination());
       add(tr("Take %1 for this conflict").arg(side_name(s)), keys, [this, s] { take(s); });
     }
-    add(tr("Take all changes"), QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
+    // Named as its button is: "Take both" for two changed sides.
+    add(tr("%1 for this conflict").arg(take_all_button_->text()), QKeySequence(Qt::CTRL | Qt::Key_B),
+        [this] { take_all(); });
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.

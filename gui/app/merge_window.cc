@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStringList>
 #include <QTextBlock>
@@ -96,12 +97,18 @@ int top_for_rows(QPlainTextEdit* edit, int first, int count) {
   return std::max(0, first - margin);
 }
 
+// A tab `columns` spaces wide in a plain editor (the panes set their own).
+void set_editor_tab_width(QPlainTextEdit* edit, int columns) {
+  edit->setTabStopDistance(QFontMetricsF(edit->font()).horizontalAdvance(QLatin1Char(' ')) * columns);
+}
+
 QPlainTextEdit* make_editor(QWidget* parent) {
   auto* edit = new QPlainTextEdit(parent);
   edit->setLineWrapMode(QPlainTextEdit::NoWrap);
   QFont font(QStringLiteral("monospace"));
   font.setStyleHint(QFont::TypeWriter);
   edit->setFont(font);
+  set_editor_tab_width(edit, tab_width_preference());
   return edit;
 }
 
@@ -112,6 +119,15 @@ QString typed_text(const QPlainTextEdit* edit) {
   QString text = edit->document()->toRawText();
   text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
   return text;
+}
+
+// Sets an editor's prompt, shown while it is empty. The editor repaints
+// by itself only when the prompt appears or goes, not when just its text
+// changes, which would leave the prompt of the conflict before on screen.
+void set_prompt(QPlainTextEdit* edit, const QString& text) {
+  if (edit->placeholderText() == text) return;
+  edit->setPlaceholderText(text);
+  edit->viewport()->update();
 }
 
 QLabel* heading(const QString& text, QWidget* parent) {
@@ -133,7 +149,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_conflict_bar());
   layout->addWidget(make_automatic_note());
-  layout->addWidget(make_legend());
+  layout->addLayout(make_output_line());
   auto* splitter = new QSplitter(Qt::Vertical, this);
   make_pane_area(splitter);
   make_result_area(splitter);
@@ -220,18 +236,31 @@ QLabel* MergeWindow::make_legend() {
     return QStringLiteral("<span style=\"background-color:%1\">&nbsp;%2&nbsp;</span>")
         .arg(css(colour), text.toHtmlEscaped());
   };
-  legend->setText(tr("Output: %1 (%2)").arg(q(job_.request.out_path).toHtmlEscaped(),
-                                            QString::fromLatin1(encoding_name(
-                                                output_document(job_, {}).encoding))) +
-                  QStringLiteral("&nbsp;&nbsp;&nbsp;") + swatch(kConflict, tr("conflict")) + ' ' +
+  legend->setObjectName(QStringLiteral("legend"));
+  legend->setText(swatch(kConflict, tr("conflict")) + ' ' +
                   swatch(kConflictCurrent, tr("current conflict")) + ' ' +
                   swatch(kSettled, tr("settled or edited")) + ' ' +
                   swatch(kNotTaken, tr("side not taken")) + ' ' +
                   swatch(kAutomatic, tr("settled automatically")) + ' ' +
                   swatch(kCleanChange, tr("clean change")) + ' ' +
                   swatch(kRejectedChange, tr("rejected change")));
-  legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   return legend;
+}
+
+QHBoxLayout* MergeWindow::make_output_line() {
+  // The output, shortened in its middle when the path is long, and the
+  // colours' legend, which keeps its room.
+  auto* line = new QHBoxLayout();
+  // How it will be stored; each line keeps the line end it has.
+  const TextDocument stored = output_document(job_, {});
+  QString how = QString::fromLatin1(encoding_name(stored.encoding));
+  if (stored.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
+  auto* output = new ElidedLabel(tr("Output: %1 (%2)").arg(q(job_.request.out_path), how), this);
+  output->setObjectName(QStringLiteral("output"));
+  line->addWidget(output, 1);
+  line->addSpacing(12);
+  line->addWidget(make_legend());
+  return line;
 }
 
 void MergeWindow::make_pane_area(QSplitter* splitter) {
@@ -262,6 +291,10 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
+    // A horizontal scroll bar in every pane at all times: one that came and
+    // went with the widest line laid out would give its pane a row less,
+    // and the panes would end on different rows.
+    panes_.back()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     column->addWidget(panes_.back());
     columns->addLayout(column);
   }
@@ -314,6 +347,7 @@ void MergeWindow::make_result_area(QSplitter* splitter) {
   auto* edit_layout = new QVBoxLayout(edit_area);
   edit_layout->setContentsMargins(0, 0, 0, 0);
   editor_label_ = heading(QString(), edit_area);
+  editor_label_->setObjectName(QStringLiteral("editor_heading"));
   edit_layout->addWidget(editor_label_);
   editor_ = make_editor(edit_area);
   // The window keeps one history for takes and typing alike, so that an
@@ -352,7 +386,21 @@ QHBoxLayout* MergeWindow::make_actions() {
   line_ends_box_->setToolTip(tr("Lines that differ only in their line ends merge as equal; "
                                 "starts the merge again (remembered)"));
   line_ends_box_->setChecked(ignore_line_ends_preference());
+  auto* tab_width = new QSpinBox(this);
+  tab_width->setRange(1, 16);
+  tab_width->setValue(tab_width_preference());
+  tab_width->setPrefix(tr("Tab width "));
+  tab_width->setToolTip(tr("How many columns a tab takes in the panes, the result and the "
+                           "editor (remembered)"));
+  connect(tab_width, &QSpinBox::valueChanged, this, [this](int columns) {
+    set_tab_width_preference(columns);
+    for (QPlainTextEdit* pane : panes_) static_cast<DiffPane*>(pane)->set_tab_width(columns);
+    static_cast<DiffPane*>(result_view_)->set_tab_width(columns);
+    set_editor_tab_width(editor_, columns);
+  });
   message_ = new QLabel(this);
+  message_->setObjectName(QStringLiteral("message"));
+  message_->setTextFormat(Qt::PlainText);
   undo_button_ = new QPushButton(tr("Undo"), this);
   undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
   redo_button_ = new QPushButton(tr("Redo"), this);
@@ -372,23 +420,31 @@ QHBoxLayout* MergeWindow::make_actions() {
   auto* ignore = new QHBoxLayout();
   ignore->addWidget(whitespace_box_);
   ignore->addWidget(line_ends_box_);
+  ignore->addWidget(tab_width);
   ignore->addStretch();
   options->addLayout(ignore);
   actions->addLayout(options);
-  // Messages word-wrap in the room left of the buttons: none widens the window.
-  message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  message_->setWordWrap(true);
+  // Messages take one line above the buttons, as wide as the room right of
+  // the options, shortened to fit: none widens the window or takes rows
+  // from the panes.
+  message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   message_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  actions->addWidget(message_, 1);
+  message_->installEventFilter(this);
+  auto* right = new QVBoxLayout();
+  right->addWidget(message_);
   // Undo, redo and the clean-change choice stand with the other actions:
   // the conflict bar above keeps its room for the status.
-  actions->addWidget(clean_button_);
-  actions->addWidget(undo_button_);
-  actions->addWidget(redo_button_);
-  actions->addWidget(add_shortcuts_help(this));
-  actions->addWidget(save_button_);
-  actions->addWidget(save_close_button_);
-  actions->addWidget(close_button_);
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch();
+  buttons->addWidget(clean_button_);
+  buttons->addWidget(undo_button_);
+  buttons->addWidget(redo_button_);
+  buttons->addWidget(add_shortcuts_help(this));
+  buttons->addWidget(save_button_);
+  buttons->addWidget(save_close_button_);
+  buttons->addWidget(close_button_);
+  right->addLayout(buttons);
+  actions->addLayout(right, 1);
   return actions;
 }
 
@@ -460,7 +516,9 @@ void MergeWindow::add_shortcuts() {
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); });
+  // Described here, not by the button, whose text turns with the choice.
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); },
+           tr("Reject the clean change last clicked, or accept it again"));
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), [this] { go_to_unresolved(false); },
            tr("Go to the previous conflict not yet settled"));
   shortcut(QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
@@ -477,7 +535,7 @@ void MergeWindow::disable_conflict_controls() {
   prev_button_->setEnabled(false);
   next_button_->setEnabled(false);
   editor_->setEnabled(false);
-  editor_->setPlaceholderText(tr("Nothing to settle."));
+  set_prompt(editor_, tr("Nothing to settle."));
   editor_label_->setText(tr("No conflicts"));
   save_close_button_->setDefault(true);
   save_close_button_->setFocus();
@@ -938,9 +996,16 @@ void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor)
   editor_->setEnabled(true);
   editor_->setPlainText(lines ? shown(*lines) : QString());
   updating_ = false;
-  editor_->setPlaceholderText(tr("This clean change has no lines now. Accept it to restore it."));
-  editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)")
-                             .arg(result_rows_[region].first + 1));
+  set_prompt(editor_, tr("This clean change has no lines now. Accept it to restore it."));
+  // Numbered as the result's gutter numbers it: an unsettled conflict's
+  // row above is no line.
+  int line = 1;
+  for (std::size_t r = 0; r < region; ++r) {
+    const bool open = plan_.regions[r].kind == RegionKind::conflict &&
+                      resolutions_[conflict_of_region(r)].kind == Resolution::Kind::unresolved;
+    if (!open) line += result_rows_[r].count;
+  }
+  editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)").arg(line));
   update_clean_button();
   // Every view's cursor stands on the change, so that a later click on the
   // conflict that was current still moves a cursor and gives it the editor.
@@ -1028,7 +1093,7 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
   }
   for (const auto& [region, resolution] : changes) apply(region, resolution, shown);
   unsaved_choices_ = true;
-  message_->clear();
+  show_message(QString());
 }
 
 void MergeWindow::step_back_or_forth(bool back) {
@@ -1036,7 +1101,7 @@ void MergeWindow::step_back_or_forth(bool back) {
   const Step& step = back ? history_[--done_] : history_[done_++];
   for (const Change& change : step.changes) apply(change.region, back ? change.before : change.after);
   unsaved_choices_ = true;
-  message_->clear();
+  show_message(QString());
   // What the step changed (its first region) comes into view; a conflict
   // becomes the current one.
   const std::size_t region = step.changes.front().region;
@@ -1061,8 +1126,11 @@ void MergeWindow::update_clean_button() {
 }
 
 void MergeWindow::show_region(std::size_t region) {
+  // The panes and the merged result both, each with the region in its middle.
   const Rows rows = pane_rows_[region];
   sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
+  const Rows result = result_rows_[region];
+  sync_->place_mapped(top_for_rows(result_view_, result.first, std::max(1, result.count)));
 }
 
 bool MergeWindow::clean_change_rejected(std::size_t region) const {
@@ -1132,7 +1200,22 @@ void MergeWindow::take_remaining(std::size_t side) {
   refresh(false, false);
 }
 
+void MergeWindow::show_message(const QString& text) {
+  message_text_ = text;
+  message_->setToolTip(text);
+  fit_message();
+}
+
+void MergeWindow::fit_message() {
+  message_->setText(
+      message_->fontMetrics().elidedText(message_text_, Qt::ElideMiddle, message_->width()));
+}
+
 bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == message_) {
+    if (event->type() == QEvent::Resize) fit_message();
+    return false;
+  }
   // The text views would take Ctrl+Z themselves (the editor's own history
   // is off): the window's history answers it instead.
   if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
@@ -1199,7 +1282,8 @@ void MergeWindow::edit_result(const QString& text) {
 void MergeWindow::update_placeholder() {
   // Shown only while the editor is empty: an unsettled conflict, or one
   // settled with no lines at all (everything typed was deleted).
-  editor_->setPlaceholderText(
+  set_prompt(
+      editor_,
       resolutions_[current_].kind == Resolution::Kind::unresolved
           ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
                 .arg(current_ + 1)
@@ -1237,7 +1321,7 @@ bool MergeWindow::save() {
     // to what is left.
     const std::size_t open = unresolved_count();
     if (resolutions_[current_].kind != Resolution::Kind::unresolved) go_to_unresolved(true);
-    message_->setText(tr("Settle every conflict before saving: %1 unresolved, one is shown "
+    show_message(tr("Settle every conflict before saving: %1 unresolved, one is shown "
                          "(Ctrl+F8 for the next).")
                           .arg(open));
     return false;
@@ -1246,13 +1330,12 @@ bool MergeWindow::save() {
   if (!save_output(job_, *lines, &error)) {
     // Shown in the window rather than in a dialog: the window stays usable
     // and nothing waits on a modal box.
-    message_->setText(tr("Not saved: %1").arg(q(error)));
+    show_message(tr("Not saved: %1").arg(q(error)));
     return false;
   }
   saved_ = true;
   unsaved_choices_ = false;
-  message_->setText(tr("Saved."));
-  message_->setToolTip(tr("Saved to %1").arg(q(job_.request.out_path)));
+  show_message(tr("Saved to %1.").arg(q(job_.request.out_path)));
   return true;
 }
 

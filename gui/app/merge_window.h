@@ -163,6 +163,7 @@ class MergeWindow : public QWidget {
   QHBoxLayout* make_conflict_bar();
   QLabel* make_automatic_note();
   QLabel* make_legend();
+  QHBoxLayout* make_output_line();
   void make_pane_area(QSplitter* splitter);
   void make_result_area(QSplitter* splitter);
   QHBoxLayout* make_actions();
@@ -219,6 +220,10 @@ class MergeWindow : public QWidget {
   void step_back_or_forth(bool back);
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool ask_before_closing();
+  // The message line left of the actions: one line, shortened in its
+  // middle to fit, the whole text in its tool tip; empty clears it.
+  void show_message(const QString& text);
+  void fit_message();
   std::vector<Line> lines_from_editor(const QString& text) const;
   std::vector<Line> lines_from_editor(const QString& text, std::size_t region) const;
   // `move_result_cursor`: false when the user stands in the result view.
@@ -280,6 +285,7 @@ class MergeWindow : public QWidget {
   MergeCompareOptions ignoring_;          // what the plan was made ignoring
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
+  QString message_text_;  // the message in full
   QLabel* automatic_note_ = nullptr;
   PaneSync* sync_ = nullptr;
   FindBar* find_bar_ = nullptr;

@@ -5,9 +5,14 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QTextDocument>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 namespace marlow {
 
@@ -72,7 +77,22 @@ void show_list(QWidget* window) {
   auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
   QObject::connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(close);
-  dialog.resize(460, 420);
+  // As wide as the longest line where the screen has the room, so that
+  // nothing needs sideways scrolling; on a narrower screen the descriptions
+  // wrap. As tall as the list, within the screen.
+  label->setWordWrap(true);
+  const QRect screen = window->screen()->availableGeometry();
+  const int frame = 2 * scroll->frameWidth() + scroll->verticalScrollBar()->sizeHint().width();
+  const QMargins margins = layout->contentsMargins();
+  const int around = frame + margins.left() + margins.right();
+  QTextDocument text;
+  text.setDefaultFont(label->font());
+  text.setHtml(html);
+  const int width = std::min(static_cast<int>(std::ceil(text.idealWidth())) + around, screen.width() - 24);
+  text.setTextWidth(width - around);
+  const int height = static_cast<int>(std::ceil(text.size().height())) + frame +
+                     close->sizeHint().height() + layout->spacing() + margins.top() + margins.bottom();
+  dialog.resize(width, std::min(height, std::min(640, screen.height() - 48)));
   dialog.exec();
 }
 

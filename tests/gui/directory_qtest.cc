@@ -1,5 +1,6 @@
 // The comparison of two directories on Qt's offscreen platform.
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QTest>
 #include <QTextBlock>
@@ -56,6 +57,31 @@ class DirectoryTest : public QObject, private testing::Files {
     CompareRequest files = request();
     files.contributors = {path("old/same.txt"), path("new/same.txt")};
     QVERIFY(!is_directory_call(files));
+  }
+
+  // git difftool -d puts symbolic links to the working tree's files in the
+  // directory it compares: a link is listed under its own name, compared
+  // by the bytes of the file it points to.
+  void links_count_under_their_own_names() {
+    make("linked/left");
+    make("linked/right");
+    make("linked/tree");
+    write("linked/tree/f.txt", "one\nTWO\n");
+    write("linked/tree/same.txt", "same\n");
+    write("linked/left/f.txt", "one\ntwo\n");
+    write("linked/left/same.txt", "same\n");
+    QVERIFY(QFile::link(QString::fromStdString(path("linked/tree/f.txt")),
+                        QString::fromStdString(path("linked/right/f.txt"))));
+    QVERIFY(QFile::link(QStringLiteral("../tree/same.txt"),
+                        QString::fromStdString(path("linked/right/same.txt"))));
+    // A root given with a trailing separator names the same files.
+    const std::vector<DirectoryEntry> entries =
+        compare_directories(path("linked/left"), path("linked/right") + "/");
+    QCOMPARE(entries.size(), std::size_t{2});
+    QCOMPARE(entries[0].path, std::string("f.txt"));
+    QVERIFY(entries[0].state == DirectoryEntry::State::different);
+    QCOMPARE(entries[1].path, std::string("same.txt"));
+    QVERIFY(entries[1].state == DirectoryEntry::State::identical);
   }
 
   void the_window_lists_them_and_opens_file_comparisons() {

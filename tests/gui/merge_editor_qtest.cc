@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTest>
 
@@ -20,27 +22,24 @@ class MergeEditorTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  // Three conflicts (lines 2, 4 and 6) between "one" and "other".
-  Job three_conflicts_job() {
-    write("base", "a\nb\nc\nd\ne\nf\ng\n");
-    write("one", "a\nB1\nc\nD1\ne\nF1\ng\n");
-    write("other", "a\nB2\nc\nD2\ne\nF2\ng\n");
+  // The merge of the three texts into "out".
+  Job merge_job(const std::string& base, const std::string& one, const std::string& other) {
+    write("base", base);
+    write("one", one);
+    write("other", other);
     Preparation prep = prepare(
         call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
         false);
     Q_ASSERT(prep.needs_window);
     return prep.job;
   }
+  // Three conflicts (lines 2, 4 and 6) between "one" and "other".
+  Job three_conflicts_job() {
+    return merge_job("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF1\ng\n", "a\nB2\nc\nD2\ne\nF2\ng\n");
+  }
   // A conflict (line 2) and a clean change of "one" (line 4).
   Job clean_change_job() {
-    write("base", "a\nb\nc\nd\ne\n");
-    write("one", "a\nB1\nc\nD\ne\n");
-    write("other", "a\nB2\nc\nd\ne\n");
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
-    Q_ASSERT(prep.needs_window);
-    return prep.job;
+    return merge_job("a\nb\nc\nd\ne\n", "a\nB1\nc\nD\ne\n", "a\nB2\nc\nd\ne\n");
   }
   static void click_row(QPlainTextEdit* view, int row) {
     QTextCursor cursor(view->document()->findBlockByNumber(row));
@@ -167,7 +166,16 @@ class MergeEditorTest : public QObject, private testing::Files {
   void clean_change_rejected_accepted_and_undone() {
     MergeWindow* window = shown(clean_change_job());
     QVERIFY(!window->clean_change_button()->isEnabled());
+    // The editor's heading gives the change's line as the result's gutter
+    // numbers it: the unsettled conflict above has no line yet.
+    auto* heading = window->findChild<QLabel*>(QStringLiteral("editor_heading"));
+    QVERIFY(heading != nullptr);
+    click_row(window->pane(1), 3);
+    QVERIFY2(heading->text().contains(QStringLiteral("line 3 ")), qPrintable(heading->text()));
     window->take(1);
+    click_row(window->pane(1), 0);
+    click_row(window->pane(1), 3);
+    QVERIFY2(heading->text().contains(QStringLiteral("line 4 ")), qPrintable(heading->text()));
     QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD\ne\n"));
     click_row(window->pane(1), 3);
     QVERIFY(window->clean_change_button()->isEnabled());
@@ -326,6 +334,60 @@ class MergeEditorTest : public QObject, private testing::Files {
     QVERIFY(settled.blue() > settled.red() + 80);
     window->undo();
     QCOMPARE(colour_at(3.5), open);
+    window->close_without_asking();
+  }
+
+  // Going to a clean change far down brings the merged result along with
+  // the panes, and so does undoing an edit there.
+  void result_follows_to_a_clean_change() {
+    std::string base;
+    for (int i = 0; i < 300; ++i) base += "line " + std::to_string(i) + "\n";
+    std::string one = base;
+    one.replace(one.find("line 1\n"), 6, "line ONE");
+    std::string other = base;
+    other.replace(other.find("line 1\n"), 6, "line UNO");
+    other.replace(other.find("line 250\n"), 8, "line CLEAN");
+    MergeWindow* window = shown(merge_job(base, one, other));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QPlainTextEdit* result = window->result_view();
+    const auto in_sight = [](QPlainTextEdit* view, const QString& text) {
+      const int row = view->document()->find(text).blockNumber();
+      const int top = view->verticalScrollBar()->value();
+      const int rows = view->viewport()->height() / view->fontMetrics().lineSpacing();
+      return row >= top && row < top + rows;
+    };
+    QVERIFY(!in_sight(result, QStringLiteral("line CLEAN")));
+    QTest::keyClick(window, Qt::Key_F8, Qt::AltModifier);
+    QVERIFY(in_sight(window->pane(2), QStringLiteral("line CLEAN")));
+    QVERIFY(in_sight(result, QStringLiteral("line CLEAN")));
+    window->conflict_editor()->insertPlainText(QStringLiteral("!"));
+    window->sync()->set_top_row(0);
+    QVERIFY(!in_sight(result, QStringLiteral("CLEAN")));
+    window->undo();
+    QVERIFY(in_sight(window->pane(2), QStringLiteral("line CLEAN")));
+    QVERIFY(in_sight(result, QStringLiteral("line CLEAN")));
+    window->close_without_asking();
+  }
+
+  // The editor's prompt names the current conflict, on screen too: the
+  // editor repaints when only the prompt's text changes.
+  void editor_prompt_follows_the_current_conflict_on_screen() {
+    MergeWindow* window = shown(three_conflicts_job());
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QPlainTextEdit* editor = window->conflict_editor();
+    QWidget* viewport = editor->viewport();
+    const auto on_screen = [window, viewport] {
+      QCoreApplication::processEvents();  // paints what is pending
+      const QRect rect(viewport->mapTo(window, QPoint(0, 0)), viewport->size());
+      return window->screen()->grabWindow(window->winId()).toImage().copy(rect).convertToFormat(
+          QImage::Format_RGB32);
+    };
+    const QImage first = on_screen();
+    window->go_to_conflict(2);
+    QVERIFY(editor->placeholderText().contains(QStringLiteral("Conflict 3")));
+    const QImage third = on_screen();
+    QVERIFY(third != first);
+    QCOMPARE(third, viewport->grab().toImage().convertToFormat(QImage::Format_RGB32));
     window->close_without_asking();
   }
 };

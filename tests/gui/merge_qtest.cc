@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -51,6 +53,90 @@ class MergeWindowTest : public QObject, private testing::Files {
   }
 
  private slots:
+  // A long line in one pane only gives that pane a horizontal scroll bar;
+  // the panes still end on the same row when scrolled to the end.
+  void panes_end_on_the_same_row() {
+    std::string base;
+    for (int i = 0; i < 100; ++i) base += "line " + std::to_string(i) + "\n";
+    std::string one = base;
+    one.replace(0, 6, "line 0 " + std::string(2000, 'x') + "\n");
+    std::string other = base;
+    other.replace(other.find("line 50"), 7, "line fifty");
+    write("base", base);
+    write("one", one);
+    write("other", other + "line 100\n");
+    auto* window = new MergeWindow(job_for({path("base"), path("one"), path("other")}),
+                                   [](const std::string&) {});
+    window->set_ask_on_close(false);
+    window->resize(1200, 700);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCoreApplication::processEvents();  // lays the shown rows out
+    window->sync()->set_top_row(1000);
+    QCoreApplication::processEvents();
+    const int end = window->pane(1)->verticalScrollBar()->value();
+    QVERIFY(end > 50);
+    for (std::size_t s = 0; s < 3; ++s) {
+      QCOMPARE(window->pane(s)->verticalScrollBar()->value(), end);
+      QCOMPARE(window->pane(s)->viewport()->height(), window->pane(1)->viewport()->height());
+    }
+    window->close();
+  }
+
+  // A message, however long, takes one line: the panes keep their room,
+  // the whole text is in the tool tip; a long output path is shortened in
+  // its middle and leaves the colour legend beside it.
+  void long_messages_and_paths_leave_the_layout_alone() {
+    write("base", "a\nb\nc\n");
+    write("one", "a\nB1\nc\n");
+    write("other", "a\nB2\nc\n");
+    const std::string out = path("no-such-directory") + "/" + std::string(300, 'x') + "/out.txt";
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", out, {path("base"), path("one"), path("other")}), false);
+    QVERIFY(prep.needs_window);
+    auto* window = new MergeWindow(prep.job, [](const std::string&) {});
+    window->set_ask_on_close(false);
+    window->resize(1200, 650);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto* message = window->findChild<QLabel*>(QStringLiteral("message"));
+    QVERIFY(message != nullptr);
+    const int pane_height = window->pane(0)->height();
+    window->take(1);
+    QVERIFY(!window->save());
+    QCoreApplication::processEvents();  // lays the window out again
+    QCOMPARE(window->pane(0)->height(), pane_height);
+    QVERIFY(message->text().startsWith(QStringLiteral("Not saved: cannot write")));
+    QVERIFY(message->text().endsWith(QStringLiteral("No such file or directory")));
+    QVERIFY(message->fontMetrics().horizontalAdvance(message->text()) <= message->width());
+    QVERIFY(message->toolTip().contains(QString::fromStdString(out)));
+    auto* output = window->findChild<QLabel*>(QStringLiteral("output"));
+    auto* legend = window->findChild<QLabel*>(QStringLiteral("legend"));
+    QVERIFY(output != nullptr && legend != nullptr);
+    QVERIFY(output->text().endsWith(QStringLiteral("out.txt (UTF-8)")));
+    QVERIFY(legend->geometry().right() <= window->width());
+    QVERIFY(legend->width() >= legend->sizeHint().width());
+    window->close();
+  }
+
+  // The output's encoding and byte-order mark are shown before it is saved.
+  void output_line_names_the_encoding_and_byte_order_mark() {
+    const auto utf16 = [](const std::string& text) {
+      std::string bytes = "\xFF\xFE";
+      for (char c : text) bytes += std::string{c, '\0'};
+      return bytes;
+    };
+    write("base", utf16("a\nb\n"));
+    write("one", utf16("a\nB1\n"));
+    write("other", utf16("a\nB2\n"));
+    auto* window = new MergeWindow(job_for({path("base"), path("one"), path("other")}),
+                                   [](const std::string&) {});
+    auto* output = window->findChild<QLabel*>(QStringLiteral("output"));
+    QVERIFY(output != nullptr);
+    QVERIFY2(output->toolTip().endsWith(QStringLiteral("(UTF-16LE \u00B7 BOM)")), qPrintable(output->toolTip()));
+    delete window;
+  }
+
   void merge_saves_only_when_settled_and_answers_one() {
     std::string reply;
     auto* window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });

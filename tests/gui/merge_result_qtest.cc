@@ -214,6 +214,8 @@ class MergeResultTest : public QObject, private testing::Files {
     QAction* take_block = action(menu, QStringLiteral("Take other for this block"));
     QVERIFY(take_block != nullptr);
     QVERIFY(action(menu, QStringLiteral("Take one for this block")) == nullptr);
+    // The menu names the two-sided take as its button does.
+    QVERIFY(action(menu, QStringLiteral("Take both for this conflict")) != nullptr);
     take_block->trigger();
     delete menu;
     QCOMPARE(window->unresolved_count(), std::size_t{0});

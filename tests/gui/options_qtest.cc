@@ -1,7 +1,11 @@
 // The options of both windows on Qt's offscreen platform: search, ignoring
 // whitespace and line ends (remembered), tab width, Enter, and the list of
 // shortcuts.
+#include <QApplication>
 #include <QCheckBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -34,10 +38,12 @@ class OptionsTest : public QObject, private testing::Files {
     window->show();
     return window;
   }
-  MergeWindow* merge(std::string* reply) {
-    write("base", "a\nb\nc\n");
-    write("one", "a\nB1\nc\n");
-    write("other", "a\nB2\nc\n");
+  // One conflict (line 2) unless other texts are given.
+  MergeWindow* merge(std::string* reply, const std::string& base = "a\nb\nc\n",
+                     const std::string& one = "a\nB1\nc\n", const std::string& other = "a\nB2\nc\n") {
+    write("base", base);
+    write("one", one);
+    write("other", other);
     Preparation prep =
         prepare(call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
                 false);
@@ -163,6 +169,36 @@ class OptionsTest : public QObject, private testing::Files {
     set_tab_width_preference(8);
   }
 
+  // The merge window has the same setting, for its panes, its result and
+  // the conflict editor alike.
+  void merge_window_tab_width() {
+    std::string reply;
+    const auto open = [this, &reply] {
+      MergeWindow* window = merge(&reply, "a\n\tb\nc\n", "a\n\tB1\nc\n", "a\n\tB2\nc\n");
+      window->set_ask_on_close(false);
+      return window;
+    };
+    MergeWindow* window = open();
+    window->take(1);
+    const auto columns = [](QPlainTextEdit* view) {
+      return qRound(view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' ')));
+    };
+    QPlainTextEdit* views[] = {window->pane(0), window->pane(2), window->result_view(),
+                               window->conflict_editor()};
+    for (QPlainTextEdit* view : views) QCOMPARE(columns(view), 8);
+    auto* box = window->findChild<QSpinBox*>();
+    QVERIFY(box != nullptr);
+    box->setValue(4);
+    for (QPlainTextEdit* view : views) QCOMPARE(columns(view), 4);
+    QCOMPARE(tab_width_preference(), 4);
+    window->close();
+    window = open();
+    QCOMPARE(columns(window->conflict_editor()), 4);
+    QCOMPARE(columns(window->result_view()), 4);
+    window->close();
+    set_tab_width_preference(8);
+  }
+
   void enter_is_the_default_button() {
     write("x", "a\n");
     write("y", "b\n");
@@ -209,8 +245,31 @@ class OptionsTest : public QObject, private testing::Files {
         QVERIFY2(described, qPrintable(keys));
       }
     }
+    // A key whose button changes its text is described by what it does either way.
+    for (const auto& [keys, what] : shortcut_list(merge_window)) {
+      if (keys == QStringLiteral("Ctrl+R")) QVERIFY2(what.contains(QStringLiteral("or accept")), qPrintable(what));
+    }
     window->close();
     merge_window->close_without_asking();
+  }
+
+  // The list opens wide enough to read every line without scrolling sideways.
+  void the_shortcut_list_needs_no_sideways_scrolling() {
+    std::string reply;
+    MergeWindow* window = merge(&reply);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    bool seen = false;
+    QTimer::singleShot(0, [&seen] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (dialog == nullptr) return;
+      auto* scroll = dialog->findChild<QScrollArea*>();
+      seen = scroll != nullptr && scroll->horizontalScrollBar()->maximum() == 0 &&
+             dialog->width() <= dialog->screen()->availableGeometry().width();
+      dialog->close();
+    });
+    QTest::keyClick(window, Qt::Key_F1);
+    QVERIFY(seen);
+    window->close_without_asking();
   }
 };
 
