@@ -2,14 +2,10 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QTimer>
 #include <cstdio>
 #include <functional>
 #include <future>
 #include <memory>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "app/compare_window.h"
 #include "app/directory_window.h"
@@ -23,20 +19,6 @@
 
 namespace marlow {
 namespace {
-
-// Once a window is deleted (every window deletes itself on close), the
-// allocator returns the freed pages of its documents to the system: glibc
-// otherwise keeps them for the process, so a large merge's hundreds of
-// megabytes stayed with the client after its window closed.
-void give_back_memory_when_gone(QWidget* window) {
-#if defined(__GLIBC__)
-  QObject::connect(window, &QObject::destroyed, [] {
-    QTimer::singleShot(0, [] { malloc_trim(0); });
-  });
-#else
-  (void)window;
-#endif
-}
 
 // The window for a prepared call; `finish` is handed to it.
 QWidget* open_window(Preparation& prep, const Finish& finish) {
@@ -59,7 +41,6 @@ QWidget* open_window(Preparation& prep, const Finish& finish) {
     attach_environment_script(compare_window);
     window = compare_window;
   }
-  give_back_memory_when_gone(window);
   return window;
 }
 

@@ -1,6 +1,6 @@
 #include "app/compare_window.h"
 
-#include <malloc.h>
+#include "app/give_back_memory.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,7 +18,6 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTextBlock>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -283,11 +282,7 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
 CompareWindow::~CompareWindow() {
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(true));
-  // A large comparison leaves megabytes free in the C library's heap; once
-  // its panes are gone too (after this destructor and the base's), they go
-  // back to the system rather than staying with the client while it waits
-  // for the next call.
-  QTimer::singleShot(0, [] { malloc_trim(0); });
+  give_back_freed_memory_soon();
 }
 
 void CompareWindow::fill_panes() {

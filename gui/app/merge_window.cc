@@ -1,5 +1,7 @@
 #include "app/merge_window.h"
 
+#include "app/give_back_memory.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -544,6 +546,7 @@ void MergeWindow::disable_conflict_controls() {
 MergeWindow::~MergeWindow() {
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(saved_));
+  give_back_freed_memory_soon();
 }
 
 void MergeWindow::build_panes() {

@@ -180,8 +180,10 @@ bool PaneSync::eventFilter(QObject* watched, QEvent* event) {
   auto* key = static_cast<QKeyEvent*>(event);
   const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
   const bool ctrl = mods == Qt::ControlModifier;
+  // Ctrl++ is typed with Shift on most layouts (Ctrl+Shift+= on a US one).
+  const bool ctrl_shift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
   int zoom = 0;
-  if (ctrl && (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Equal)) zoom = 1;
+  if ((ctrl || ctrl_shift) && (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Equal)) zoom = 1;
   if (ctrl && key->key() == Qt::Key_Minus) zoom = -1;
   if (ctrl && key->key() == Qt::Key_0) zoom = -zoom_;
   const bool scroll_key =

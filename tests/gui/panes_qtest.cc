@@ -162,6 +162,10 @@ class PanesTest : public QObject, private testing::Files {
     QTest::keyClick(left, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(right->font().pointSizeF(), size);
     QCOMPARE(left->font().pointSizeF(), size);
+    // Ctrl++ as typed on a US keyboard: Ctrl+Shift+= (Qt reports the plus).
+    QTest::keyClick(left, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(right->font().pointSizeF(), size + 1);
+    QCOMPARE(left->font().pointSizeF(), size + 1);
     QVERIFY(window->close());
   }
 
