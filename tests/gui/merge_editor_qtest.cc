@@ -22,16 +22,8 @@ class MergeEditorTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  // The merge of the three texts into "out".
   Job merge_job(const std::string& base, const std::string& one, const std::string& other) {
-    write("base", base);
-    write("one", one);
-    write("other", other);
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
-    Q_ASSERT(prep.needs_window);
-    return prep.job;
+    return merge_of(base, one, other);
   }
   // Three conflicts (lines 2, 4 and 6) between "one" and "other".
   Job three_conflicts_job() {

@@ -25,14 +25,7 @@ class MergeResultTest : public QObject, private testing::Files {
 
  private:
   Job job(const std::string& base, const std::string& one, const std::string& other) {
-    write("base", base);
-    write("one", one);
-    write("other", other);
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
-    Q_ASSERT(prep.needs_window);
-    return prep.job;
+    return merge_of(base, one, other);
   }
   // Conflicts on lines 2 and 4, a clean change of "one" on line 6.
   Job two_conflicts_and_a_clean_change() {

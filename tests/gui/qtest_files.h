@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/xmlrpc.h"
+#include "serve/serve.h"
 
 namespace marlow::testing {
 
@@ -38,6 +39,18 @@ class Files {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+  }
+  // The prepared merge of three texts (written as "base", "one" and
+  // "other") into "out", as a merge window gets it.
+  Job merge_of(const std::string& base, const std::string& one, const std::string& other) const {
+    write("base", base);
+    write("one", one);
+    write("other", other);
+    Preparation prep = prepare(
+        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
+        false);
+    Q_ASSERT(prep.needs_window);
+    return prep.job;
   }
 
  private:
