@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 #include "support/pipe_names.h"
 #include "support/runtime_services.h"

@@ -12,8 +12,8 @@ namespace {
 
 struct KeywordRule {
   const char* word;
-  std::int32_t parameter;              // CompareOptions::Pending, kNone for a bare flag
-  bool CompareOptions::* flag;         // set when the option is seen, if any
+  std::int32_t parameter;      // CompareOptions::Pending, kNone for a bare flag
+  bool CompareOptions::*flag;  // set when the option is seen, if any
 };
 
 // Keywords are matched exactly and in full. The nine words at the end are
@@ -43,10 +43,8 @@ struct EncodingRule {
 
 // The first row that matches wins.
 constexpr EncodingRule kEncodings[] = {
-    {"utf-8", "utf8_file_delta"},
-    {"utf-16le", "utf16le_file_delta"},
-    {"utf-16be", "utf16be_file_delta"},
-    {"utf-32le", "utf32le_file_delta"},
+    {"utf-8", "utf8_file_delta"},       {"utf-16le", "utf16le_file_delta"},
+    {"utf-16be", "utf16be_file_delta"}, {"utf-32le", "utf32le_file_delta"},
     {"utf-32be", "utf32be_file_delta"},
 };
 

@@ -1,7 +1,7 @@
 #include "client/service_start.h"
 
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 
 #include "support/runtime_services.h"
 #include "support/work_dir.h"

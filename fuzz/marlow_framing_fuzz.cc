@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   StreamPipe pipe(stream, data[0]);
   const std::string request = read_framed_request(pipe);
-  fuzz::check(stream.compare(0, request.size(), request) == 0, "the request is a prefix of the stream");
+  fuzz::check(stream.compare(0, request.size(), request) == 0,
+              "the request is a prefix of the stream");
   std::size_t body_at = 0;
   const long long length = framed_length(request, &body_at);
   if (request.size() < stream.size()) {

@@ -34,7 +34,8 @@ bool expected_success(const std::string& reply) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);
-  fuzz::check(reply_succeeded(reply) == expected_success(reply), "reply_succeeded follows its rule");
+  fuzz::check(reply_succeeded(reply) == expected_success(reply),
+              "reply_succeeded follows its rule");
 
   std::vector<std::string> pieces = fuzz::split_on_zero(data, size);
   const std::uint8_t flags = pieces[0].empty() ? 0 : static_cast<std::uint8_t>(pieces[0][0]);

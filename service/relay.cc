@@ -12,9 +12,9 @@ constexpr std::size_t kHeaderRoom = 64;
 
 std::string frame_header(std::size_t request_size) {
   char header[kHeaderRoom + 36];
-  const int length = std::snprintf(header, sizeof header,
-                                   "POST /RPC2 HTTP/1.1\r\nContent-Length: %u\r\n\r\n",
-                                   static_cast<unsigned>(request_size));
+  const int length =
+      std::snprintf(header, sizeof header, "POST /RPC2 HTTP/1.1\r\nContent-Length: %u\r\n\r\n",
+                    static_cast<unsigned>(request_size));
   return std::string(header, static_cast<std::size_t>(length));
 }
 

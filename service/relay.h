@@ -11,8 +11,8 @@
 // What the main loop hands one relay worker. The worker owns the record and
 // the three pipes from its start and releases them before it ends.
 struct RelayJob {
-  std::unique_ptr<platform::ServerPipe> client_pipe;           // connected request-pipe instance
-  std::unique_ptr<platform::ServerPipe> hollin_request_pipe;   // the service writes the request here
+  std::unique_ptr<platform::ServerPipe> client_pipe;          // connected request-pipe instance
+  std::unique_ptr<platform::ServerPipe> hollin_request_pipe;  // the service writes the request here
   std::unique_ptr<platform::ServerPipe> hollin_response_pipe;  // and reads the reply here
 };
 

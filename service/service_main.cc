@@ -108,8 +108,8 @@ struct RequestPipes {
 // waiting, so that those relays can go on. Any other failure ends the
 // attempt: a pipe that could not be made is null, and `response` is not
 // tried when `request` failed.
-RequestPipes create_request_pipes(const std::string& request_name,
-                                  const std::string& response_name, const ServiceHooks& hooks) {
+RequestPipes create_request_pipes(const std::string& request_name, const std::string& response_name,
+                                  const ServiceHooks& hooks) {
   const auto short_of_descriptors = [&] {
     return hooks.out_of_descriptors && hooks.out_of_descriptors();
   };

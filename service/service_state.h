@@ -12,9 +12,9 @@
 #include "support/platform.h"
 
 struct ServiceState {
-  std::string wrapper_pipe_name;                        // set once at start
+  std::string wrapper_pipe_name;                       // set once at start
   std::unique_ptr<platform::ServerPipe> wrapper_pipe;  // set once at start
-  bool debug_mode = false;                              // final before the first worker starts
+  bool debug_mode = false;                             // final before the first worker starts
 };
 
 struct ServiceHooks {
@@ -28,7 +28,8 @@ struct ServiceHooks {
   std::function<bool()> write_pid_file;
   // Starts body(arg) on a detached thread; false leaves `arg` with the caller.
   std::function<bool(void (*body)(void*), void* arg)> start_thread;
-  std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)> start_process;
+  std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)>
+      start_process;
   // Takes over the graphical client's process and watches it.
   std::function<void(platform::Process process)> watch_process;
   // Empty text when a pipe of that name can be made, else why not. Unset:

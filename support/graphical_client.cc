@@ -55,7 +55,8 @@ std::string read_framed_request(platform::ClientPipe& pipe) {
         // Made room for at once up to a bound, beyond it as bytes arrive, so
         // that a length the sender never meets costs no more memory than
         // what it sent.
-        if (data.size() == have) data.resize(std::min(total, std::max(have * 2, have + (64u << 20))));
+        if (data.size() == have)
+          data.resize(std::min(total, std::max(have * 2, have + (64u << 20))));
         std::size_t got = 0;
         if (!pipe.read(data.data() + have, data.size() - have, &got) || got == 0) break;
         have += got;

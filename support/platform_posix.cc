@@ -94,7 +94,7 @@ constexpr unsigned kNameCheckMs = 1000;
 // been connected or closed, and at exit. The inode is remembered so that a
 // file someone else put at the same path later is never removed.
 struct SocketFile {
-  std::string path;  // the name as given
+  std::string path;    // the name as given
   int dir = AT_FDCWD;  // `at` is relative to this (a work directory's handle, never closed)
   std::string at;
   dev_t dev = 0;
@@ -401,7 +401,8 @@ Listening listener_in_socket_table(const std::string& name) {
       unsigned long flags = 0;
       unsigned type = 0;
       int path_at = -1;
-      if (std::sscanf(line.c_str(), "%*s %*s %*s %lx %x %*s %*s %n", &flags, &type, &path_at) >= 2 &&
+      if (std::sscanf(line.c_str(), "%*s %*s %*s %lx %x %*s %*s %n", &flags, &type, &path_at) >=
+              2 &&
           path_at > 0 && (flags & kAcceptingConnections) != 0 && type == SOCK_STREAM &&
           line.compare(static_cast<std::size_t>(path_at), std::string::npos, name) == 0) {
         result = Listening::listening;
@@ -783,8 +784,8 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       errno = error;
       return nullptr;
     }
-    auto pipe = std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(
-        name, params, listener.get(), false, std::move(spare)));
+    auto pipe = std::unique_ptr<ServerPipe>(
+        new (std::nothrow) PosixServerPipe(name, params, listener.get(), false, std::move(spare)));
     if (!pipe) {
       forget_socket_file(name);
       errno = ENOMEM;

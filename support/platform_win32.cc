@@ -139,11 +139,11 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
   if (params.direction == PipeDirection::outbound) open_mode = PIPE_ACCESS_OUTBOUND;
   if (params.direction == PipeDirection::inbound) open_mode = PIPE_ACCESS_INBOUND;
   if (params.first_instance) open_mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
-  const DWORD instances =
-      params.max_instances >= PIPE_UNLIMITED_INSTANCES ? PIPE_UNLIMITED_INSTANCES : params.max_instances;
+  const DWORD instances = params.max_instances >= PIPE_UNLIMITED_INSTANCES
+                              ? PIPE_UNLIMITED_INSTANCES
+                              : params.max_instances;
   // The descriptor is only read by the system; the API merely lacks const.
-  auto* attributes =
-      static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security_attributes));
+  auto* attributes = static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security_attributes));
   const HANDLE handle = CreateNamedPipeA(
       name.c_str(), open_mode,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
@@ -339,8 +339,9 @@ struct ChildStdio {
 bool start_process(const ProcessSpec& invocation, Process* out) {
   // CreateProcessA may write into the command line, so it gets a writable,
   // zero-filled copy one byte longer than the text.
-  const std::string line =
-      invocation.command_line.empty() ? windows_command_line(invocation.program, invocation.args) : invocation.command_line;
+  const std::string line = invocation.command_line.empty()
+                               ? windows_command_line(invocation.program, invocation.args)
+                               : invocation.command_line;
   std::vector<char> buffer(line.size() + 1, '\0');
   std::memcpy(buffer.data(), line.data(), line.size());
   const char* application = invocation.command_line.empty() ? invocation.program.c_str() : nullptr;
@@ -357,8 +358,8 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
 
   // Handles are inherited only when the child's streams are redirected, and
   // then only the three standard ones are named for it.
-  const bool redirect = invocation.null_stdio || invocation.inherit_stdio || !invocation.stdout_path.empty() ||
-                        !invocation.stderr_path.empty();
+  const bool redirect = invocation.null_stdio || invocation.inherit_stdio ||
+                        !invocation.stdout_path.empty() || !invocation.stderr_path.empty();
   ChildStdio stdio;
   std::vector<char> attribute_storage;
   STARTUPINFOEXA extended;
@@ -399,10 +400,10 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
 
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  const BOOL created =
-      CreateProcessA(application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
-                     creation_flags, nullptr,
-                     invocation.working_dir.empty() ? nullptr : invocation.working_dir.c_str(), startup_arg, &info);
+  const BOOL created = CreateProcessA(
+      application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE, creation_flags,
+      nullptr, invocation.working_dir.empty() ? nullptr : invocation.working_dir.c_str(),
+      startup_arg, &info);
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return false;
   CloseHandle(info.hThread);
@@ -504,7 +505,8 @@ std::FILE* open_regular_file(const std::string& path, const char* mode) {
 std::string executable_path() {
   std::vector<char> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return std::string();
     if (length < buffer.size()) return std::string(buffer.data(), length);
     if (buffer.size() >= 32768) return std::string();
@@ -652,14 +654,15 @@ bool token_user_sid(std::vector<unsigned char>* sid) {
 
 bool build(OwnerSecurity* record) {
   if (!token_user_sid(&record->sid)) return false;
-  const DWORD acl_size =
-      sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(record->sid.size());
+  const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                         static_cast<DWORD>(record->sid.size());
   // ACL and ACE fields are DWORD-aligned.
   record->acl.assign((acl_size + 3) & ~3u, 0);
   auto* acl = reinterpret_cast<PACL>(record->acl.data());
   if (!InitializeAcl(acl, static_cast<DWORD>(record->acl.size()), ACL_REVISION)) return false;
   if (!AddAccessAllowedAce(acl, ACL_REVISION, record->access, record->sid.data())) return false;
-  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION)) return false;
+  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION))
+    return false;
   if (!SetSecurityDescriptorDacl(&record->descriptor, TRUE, acl, FALSE)) return false;
   // Protected: no entries are inherited from a parent object.
   if (!SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {

@@ -64,7 +64,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 std::string g_record_dir;
 std::string g_default_mode;
 std::string g_gate;
@@ -78,8 +77,7 @@ std::string pid_text() { return std::to_string(platform::current_pid()); }
 void record(const std::string& name, const std::string& content) {
   if (g_record_dir.empty()) return;
   const fs::path dir(g_record_dir);
-  const fs::path temp =
-      dir / (".tmp-" + pid_text() + "-" + std::to_string(g_temp_counter++));
+  const fs::path temp = dir / (".tmp-" + pid_text() + "-" + std::to_string(g_temp_counter++));
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << content;
@@ -140,8 +138,7 @@ std::string reply_for(const std::string& mode) {
   return http_reply(boolean_body('1'));
 }
 
-void serve(std::string request_name, std::string response_name, unsigned number,
-           std::string mode) {
+void serve(std::string request_name, std::string response_name, unsigned number, std::string mode) {
   const std::string suffix = pid_text() + "-" + std::to_string(number) + ".txt";
   std::unique_ptr<platform::ClientPipe> in;
   std::unique_ptr<platform::ClientPipe> out;
@@ -211,8 +208,7 @@ int main(int argc, char** argv) {
       record("notice-" + pid_text() + "-" + std::to_string(number) + ".txt",
              names->first + "\n" + names->second + "\n");
       if (start_mode == "never") continue;
-      std::thread(serve, std::move(names->first), std::move(names->second), number,
-                  current_mode())
+      std::thread(serve, std::move(names->first), std::move(names->second), number, current_mode())
           .detach();
     }
   }

@@ -76,8 +76,8 @@ TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
   ASSERT_FALSE(ec) << ec.message();
   const std::string secret = box.file("secret.txt");
   ASSERT_TRUE(testlib::write_file(secret, "the victim's own\n"));
-  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write,
-                  fs::perm_options::replace, ec);
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
+                  ec);
   ASSERT_EQ(testlib::run("/bin/chown", {victim.name(), secret}).status, 0);
   const std::string a = box.contributor("a.txt");
   const std::string b = box.contributor("b.txt");
@@ -98,9 +98,10 @@ TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
 
   // The attacker moves the work directory aside and plants their own.
   const std::string swap = "mv '" + work + "' '" + moved + "' && mkdir '" + work +
-                           "' && chmod 777 '" + work + "' && for f in hollin_service.log "
-                           "tarnwick.log hollin_service.pid; do ln -s '" + secret + "' '" +
-                           work + "'/$f; done";
+                           "' && chmod 777 '" + work +
+                           "' && for f in hollin_service.log "
+                           "tarnwick.log hollin_service.pid; do ln -s '" +
+                           secret + "' '" + work + "'/$f; done";
   const testlib::RunResult swapped = attacker.run("/bin/sh", {"-c", swap});
   ASSERT_EQ(swapped.status, 0) << swapped.err;
 
@@ -137,12 +138,13 @@ TEST(ReadOnlyWorkDir, TheServiceLogsWhyItCannotStartAndEnds) {
                   ec);
   testlib::ScopedTempDirEnv env(tmp);
 
-  const testlib::RunResult service = user.run(testlib::bin_program("hollin_service"),
-                                              {testlib::join(testlib::root_dir(), "Brightdesk")},
-                                              box.dir());
+  const testlib::RunResult service =
+      user.run(testlib::bin_program("hollin_service"),
+               {testlib::join(testlib::root_dir(), "Brightdesk")}, box.dir());
   EXPECT_EQ(service.status, 0) << "the status of a wrapper pipe that cannot be made";
   const std::string log = testlib::read_file(work + "/hollin_service.log");
-  EXPECT_THAT(log, testing::StartsWith("Could not create the pipe " + work + "/hollin_service_pipe"));
+  EXPECT_THAT(log,
+              testing::StartsWith("Could not create the pipe " + work + "/hollin_service_pipe"));
   EXPECT_THAT(log, HasSubstr(": Permission denied\nError in creating HOLLIN pipes\n\n"));
   EXPECT_FALSE(testlib::file_exists(work + "/hollin_service.pid"));
 }

@@ -14,7 +14,7 @@
 namespace servicetest {
 
 struct PipeRecord {
-  std::vector<std::string> journal;                         // "<pipe>.<call>", in call order
+  std::vector<std::string> journal;                        // "<pipe>.<call>", in call order
   std::map<std::string, std::vector<std::string>> writes;  // per pipe, one entry per write
 };
 

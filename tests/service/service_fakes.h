@@ -75,7 +75,7 @@ class FakeSystem {
   ServiceHooks hooks;
   PipeRecord record;
   std::vector<std::string> log;
-  std::set<std::string> fail;                                    // labels whose creation fails
+  std::set<std::string> fail;                                   // labels whose creation fails
   std::map<std::string, std::function<void(FakePipe&)>> setup;  // by label, at creation
   std::map<std::string, std::string> names;
   std::map<std::string, platform::PipeParams> params_of;

@@ -84,7 +84,7 @@ TEST(PlatformProcess, OutputGoesToTheNamedFilesAndTheChildRunsInItsWorkingDirect
 }
 
 TEST(PlatformProcess, ArgumentsArriveUnchanged) {
-  const std::vector<std::string> args = {"plain",        "with blank", "",
+  const std::vector<std::string> args = {"plain",         "with blank",    "",
                                          "quote\"inside", "back\\slash\\", "a\" & echo x & \""};
   const RunResult r = testlib::run(argv_echo(), args);
   ASSERT_EQ(r.status, 0);
@@ -97,10 +97,9 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   // The child connects to this pipe once it runs: on Windows a process that
   // is just created has no main module to report yet.
   testlib::TempDir dir;
-  const std::string ready_name =
-      platform::kWindows
-          ? "\\\\.\\pipe\\tw_process_test_ready" + std::to_string(platform::current_pid())
-          : dir.file("ready");
+  const std::string ready_name = platform::kWindows ? "\\\\.\\pipe\\tw_process_test_ready" +
+                                                          std::to_string(platform::current_pid())
+                                                    : dir.file("ready");
   auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr);
   ASSERT_TRUE(ready);
   platform::Process process;

@@ -49,7 +49,8 @@ TEST(RuntimeServices, CatalogueEntriesPrintOnStandardError) {
 TEST(PipeNames, FollowTheBaseRandomPartLoginRule) {
   EXPECT_EQ(pipe_base_name_for(true, "ignored") + kRequestPipePart + "user1",
             "\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe_requestuser1");
-  EXPECT_EQ(pipe_base_name_for(false, "/tmp/user1.tarnwick"), "/tmp/user1.tarnwick/hollin_service_pipe");
+  EXPECT_EQ(pipe_base_name_for(false, "/tmp/user1.tarnwick"),
+            "/tmp/user1.tarnwick/hollin_service_pipe");
   EXPECT_EQ(random_pipe_name("48213907", "user1"), pipe_base_name() + "48213907user1");
   EXPECT_EQ(request_pipe_name("user1"), pipe_base_name() + "_requestuser1");
 }

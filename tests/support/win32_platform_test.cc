@@ -4,12 +4,8 @@
 // through support/platform.h; the security descriptor is read through the
 // documented binary layout of its records, so no OS header is needed here.
 // Under Wine a few Windows guarantees are missing; those tests skip with the
-// reason.
+// reason. Built on Windows only (tests/support/CMakeLists.txt).
 #include <gtest/gtest.h>
-
-#include "support/platform.h"
-
-#ifdef _WIN32
 
 #include <cerrno>
 #include <cstdint>
@@ -19,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
 namespace {
@@ -103,7 +100,8 @@ DaclView read_dacl(const void* attributes) {
     const auto offset = load<std::uint32_t>(descriptor + 16);
     if (offset != 0) acl = descriptor + offset;
   } else {
-    acl = static_cast<const unsigned char*>(load<const void*>(descriptor + 4 + 4 + 3 * sizeof(void*)));
+    acl = static_cast<const unsigned char*>(
+        load<const void*>(descriptor + 4 + 4 + 3 * sizeof(void*)));
   }
   if (acl == nullptr) return view;
   view.ace_count = load<std::uint16_t>(acl + 4);
@@ -118,7 +116,8 @@ DaclView read_dacl(const void* attributes) {
 TEST(Win32OwnerSecurity, ProtectedDaclWithOneEntryForTheUserBuiltOnce) {
   const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
   ASSERT_NE(attributes, nullptr);
-  EXPECT_EQ(platform::owner_security_attributes(0x1F01FF, true), attributes) << "built once, reused";
+  EXPECT_EQ(platform::owner_security_attributes(0x1F01FF, true), attributes)
+      << "built once, reused";
 
   const auto record = load<AttributesView>(attributes);
   EXPECT_GE(record.length, sizeof(AttributesView) - sizeof(void*));
@@ -272,9 +271,16 @@ TEST(Win32Pipes, LongMessagesArriveInPiecesOnBothEnds) {
 // Processes.
 
 TEST(Win32Processes, ArgumentsWithBlanksQuotesAndBackslashesArriveUnchanged) {
-  const std::vector<std::string> args = {
-      "plain", "two words", "quote\"inside", "ends with\\", "C:\\dir with blank\\",
-      "\\\\server\\share", "a\\\"b", "", "tab\there", "a\" & echo injected & \"b"};
+  const std::vector<std::string> args = {"plain",
+                                         "two words",
+                                         "quote\"inside",
+                                         "ends with\\",
+                                         "C:\\dir with blank\\",
+                                         "\\\\server\\share",
+                                         "a\\\"b",
+                                         "",
+                                         "tab\there",
+                                         "a\" & echo injected & \"b"};
   platform::ProcessSpec invocation;
   invocation.program = echo_program();
   invocation.args = args;
@@ -290,7 +296,8 @@ TEST(Win32Processes, CommandLineIsHandedOverAsItStands) {
   // The program field is not used when a command line is given: its first
   // token names the program.
   invocation.program = "Z:\\no\\such\\program.exe";
-  invocation.command_line = "\"" + echo_program() + "\" alpha \"beta  gamma\" de\\\"lta x\\\\\"y z\"";
+  invocation.command_line =
+      "\"" + echo_program() + "\" alpha \"beta  gamma\" de\\\"lta x\\\\\"y z\"";
   const testlib::RunResult result = run_spec(invocation);
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "alpha\nbeta  gamma\nde\"lta\nx\\y z\n");
@@ -357,8 +364,8 @@ TEST(Win32Processes, KilledChildEndsWithStatusOne) {
 
 TEST(Win32Processes, ImagePathOfLiveEndedAndUnknownProcesses) {
   // Under Wine the case of the reported path is not stable: compare without it.
-  EXPECT_TRUE(platform::paths_equal_ignoring_case(platform::process_image_path(platform::current_pid()),
-                                                  platform::executable_path()))
+  EXPECT_TRUE(platform::paths_equal_ignoring_case(
+      platform::process_image_path(platform::current_pid()), platform::executable_path()))
       << platform::process_image_path(platform::current_pid());
 
   // The child connects to this pipe once it runs: before that its module
@@ -432,9 +439,3 @@ TEST(Win32Environment, SettingReachesTheRuntimeAndChildrenAndEmptyUnsets) {
 }
 
 }  // namespace
-
-#else  // !_WIN32
-
-TEST(Win32Platform, OnlyOnWindows) { GTEST_SKIP() << "Win32 platform checks run on Windows only"; }
-
-#endif

@@ -39,8 +39,8 @@ TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const std::string base = platform::kWindows ? fs::temp_directory_path().string() : "/tmp";
   for (;;) {
-    const std::string candidate = join(base, "twt" + std::to_string(platform::current_pid()) +
-                                                 "_" + std::to_string(counter++));
+    const std::string candidate = join(
+        base, "twt" + std::to_string(platform::current_pid()) + "_" + std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
       path_ = candidate;

@@ -73,9 +73,9 @@ bool file_exists(const std::string& path);
 std::string strip_cr(std::string text);
 
 struct RunResult {
-  int status = -1;   // as platform::Process::wait returns it
-  std::string out;   // standard output, CR bytes removed
-  std::string err;   // standard error, CR bytes removed
+  int status = -1;  // as platform::Process::wait returns it
+  std::string out;  // standard output, CR bytes removed
+  std::string err;  // standard error, CR bytes removed
 };
 
 // Runs `program` with `args`, waits for it, and returns its status and
