@@ -163,8 +163,8 @@ inline fs::path work_dir_in(const fs::path& temp) {
 }
 
 inline std::string request_pipe_in(const fs::path& temp) {
-  return pipe_base_name_for(platform::kWindows, work_dir_in(temp).string()) + kRequestPipePart +
-         platform::login_name();
+  return support::pipe_base_name_for(platform::kWindows, work_dir_in(temp).string()) +
+         support::kRequestPipePart + platform::login_name();
 }
 
 inline std::uint32_t service_pid(const fs::path& work_dir) {

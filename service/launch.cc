@@ -6,14 +6,18 @@
 
 #include "support/work_dir.h"
 
+namespace hollin_service {
+
 std::string windows_gui_command_line(const std::string& directory,
                                      const std::string& wrapper_pipe_name) {
   // The program path stays unquoted; only the pipe name is quoted.
-  return directory + "\\marlow.exe" + " " + kGuiFixedOptions + kWrapperPipeProperty + "\"" +
-         wrapper_pipe_name + "\"";
+  return directory + "\\" + support::kGuiProgram + ".exe " + kGuiFixedOptions +
+         support::kWrapperPipeProperty + "\"" + wrapper_pipe_name + "\"";
 }
 
-std::string posix_gui_program(const std::string& directory) { return directory + "/marlow"; }
+std::string posix_gui_program(const std::string& directory) {
+  return directory + "/" + support::kGuiProgram;
+}
 
 std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_name) {
   std::vector<std::string> args;
@@ -25,15 +29,15 @@ std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_nam
     start = blank + 1;
   }
   if (start < options.size()) args.push_back(options.substr(start));
-  args.push_back(kWrapperPipeProperty + wrapper_pipe_name);
+  args.push_back(support::kWrapperPipeProperty + wrapper_pipe_name);
   return args;
 }
 
 std::string posix_gui_logged_line(const std::string& directory,
                                   const std::string& wrapper_pipe_name) {
   // The fixed options already end with a blank.
-  return posix_gui_program(directory) + " " + kGuiFixedOptions + kWrapperPipeProperty + "\"" +
-         wrapper_pipe_name + "\"";
+  return posix_gui_program(directory) + " " + kGuiFixedOptions + support::kWrapperPipeProperty +
+         "\"" + wrapper_pipe_name + "\"";
 }
 
 GuiLaunch gui_launch_for(bool windows, const std::string& directory,
@@ -96,7 +100,7 @@ void watch_body(void* arg) {
   // On POSIX -1 means the wait itself failed (statuses are 0 to 255): the
   // process may still run, so leave it to the notice write to notice a loss.
   if (status == -1 && !platform::kWindows) return;
-  log_line("HOLLIN quit unexpectedly...exiting");
+  support::log_line("HOLLIN quit unexpectedly...exiting");
   platform::exit_now(-1);
 }
 
@@ -108,3 +112,5 @@ void watch_graphical_client(platform::Process process) {
   auto* owned = new platform::Process(std::move(process));
   if (!platform::start_detached_thread(&watch_body, owned)) delete owned;
 }
+
+}  // namespace hollin_service

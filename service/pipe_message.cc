@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+namespace hollin_service {
+
 namespace {
 
 constexpr unsigned kDrawMax = 32767;
@@ -134,3 +136,5 @@ std::string read_pipe_message(platform::ServerPipe& pipe) {
   read_pipe_message(pipe, 0, &message);
   return message.text();
 }
+
+}  // namespace hollin_service

@@ -5,6 +5,8 @@
 #include "service/pipe_message.h"
 #include "support/work_dir.h"
 
+namespace hollin_service {
+
 namespace {
 
 // The longest header, with a ten-digit length, is 51 bytes.
@@ -62,5 +64,7 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
 }
 
 void relay_thread_body(void* arg) {
-  relay_request(std::unique_ptr<RelayJob>(static_cast<RelayJob*>(arg)), log_line);
+  relay_request(std::unique_ptr<RelayJob>(static_cast<RelayJob*>(arg)), support::log_line);
 }
+
+}  // namespace hollin_service

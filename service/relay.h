@@ -8,6 +8,8 @@
 
 #include "support/platform.h"
 
+namespace hollin_service {
+
 // What the main loop hands one relay worker. The worker owns the record and
 // the three pipes from its start and releases them before it ends.
 struct RelayJob {
@@ -31,3 +33,5 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log);
 // The worker thread's body: `arg` is a RelayJob allocated with new, whose
 // ownership passes to the worker. Logs to the service log.
 void relay_thread_body(void* arg);
+
+}  // namespace hollin_service

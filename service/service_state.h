@@ -11,6 +11,8 @@
 #include "service/relay.h"
 #include "support/platform.h"
 
+namespace hollin_service {
+
 struct ServiceState {
   std::string wrapper_pipe_name;                       // set once at start
   std::unique_ptr<platform::ServerPipe> wrapper_pipe;  // set once at start
@@ -51,3 +53,5 @@ struct ServiceHooks {
 // The operations of the running service: the service log, the real pipes
 // with the owner's security attributes, the pid file, threads, processes.
 ServiceHooks real_service_hooks();
+
+}  // namespace hollin_service

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace support {
+
 std::string wrapper_pipe_name(int argc, const char* const* argv) {
-  const std::string property = kWrapperPipeProperty;
+  const std::string property = support::kWrapperPipeProperty;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.compare(0, property.size(), property) != 0) continue;
@@ -93,3 +95,5 @@ std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
   std::fprintf(stderr, "marlow: cannot open %s\n", name.c_str());
   return nullptr;
 }
+
+}  // namespace support

@@ -340,7 +340,7 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   // CreateProcessA may write into the command line, so it gets a writable,
   // zero-filled copy one byte longer than the text.
   const std::string line = invocation.command_line.empty()
-                               ? windows_command_line(invocation.program, invocation.args)
+                               ? support::windows_command_line(invocation.program, invocation.args)
                                : invocation.command_line;
   std::vector<char> buffer(line.size() + 1, '\0');
   std::memcpy(buffer.data(), line.data(), line.size());

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+namespace support {
+
 // A program's table of message texts, handed by address to msg_print.
 struct MessageCatalogue {
   const char* catalogue_name;
@@ -54,3 +56,5 @@ long long compat_time(void* unused);
 // (Windows); built once and reused. Null on POSIX, where pipes are protected
 // by the private work directory, file modes and peer credentials.
 const void* owner_security_attributes(unsigned long access, int inherit);
+
+}  // namespace support

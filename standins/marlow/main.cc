@@ -143,14 +143,14 @@ void serve(std::string request_name, std::string response_name, unsigned number,
   std::unique_ptr<platform::ClientPipe> in;
   std::unique_ptr<platform::ClientPipe> out;
   if (mode == "response_first") {
-    out = open_request_pipe(response_name, platform::PipeAccess::write);
-    in = open_request_pipe(request_name, platform::PipeAccess::read);
+    out = support::open_request_pipe(response_name, platform::PipeAccess::write);
+    in = support::open_request_pipe(request_name, platform::PipeAccess::read);
   } else {
-    in = open_request_pipe(request_name, platform::PipeAccess::read);
-    out = open_request_pipe(response_name, platform::PipeAccess::write);
+    in = support::open_request_pipe(request_name, platform::PipeAccess::read);
+    out = support::open_request_pipe(response_name, platform::PipeAccess::write);
   }
   if (!in || !out) return;
-  const std::string request = read_framed_request(*in);
+  const std::string request = support::read_framed_request(*in);
   record("request-" + suffix, request);
   report_event("request " + std::to_string(number));
   if (mode == "empty") return;  // N2 closes without a word
@@ -189,14 +189,14 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::string name = wrapper_pipe_name(argc, argv);
-  const std::unique_ptr<platform::ClientPipe> wrapper = connect_wrapper_pipe(name);
+  const std::string name = support::wrapper_pipe_name(argc, argv);
+  const std::unique_ptr<platform::ClientPipe> wrapper = support::connect_wrapper_pipe(name);
   if (!wrapper) return 1;
   report_event("connected " + pid_text());
   const std::string start_mode = current_mode();
   if (start_mode == "exit") platform::exit_now(0);
 
-  NoticeSplitter notices;
+  support::NoticeSplitter notices;
   unsigned number = 0;
   char buffer[4096];
   for (;;) {

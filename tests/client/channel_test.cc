@@ -6,6 +6,8 @@
 #include <deque>
 #include <optional>
 
+namespace tarnwick {
+
 namespace {
 
 using platform::OpenStatus;
@@ -335,3 +337,5 @@ TEST(ChannelTest, FailedWriteOrReadEndsQuietly) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

@@ -10,6 +10,8 @@
 #include "tests/testlib/deep_dir.h"
 #include "tests/testlib/testlib.h"
 
+namespace tarnwick {
+
 namespace {
 
 using client_test::Argv;
@@ -367,3 +369,5 @@ TEST(AtoiTest, RuntimeSemantics) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

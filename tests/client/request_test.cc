@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tarnwick {
+
 namespace {
 
 std::size_t count(const std::string& text, const std::string& what) {
@@ -145,3 +147,5 @@ TEST(ReplySucceededTest, FirstBooleanWithinItsWindow) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

@@ -115,8 +115,8 @@ Sandbox::Sandbox()
 }
 
 bool Sandbox::end_strays() {
-  const std::string request =
-      std::string(kWindowsPipeBaseName) + kRequestPipePart + platform::login_name();
+  const std::string request = std::string(support::kWindowsPipeBaseName) +
+                              support::kRequestPipePart + platform::login_name();
   if (!platform::named_pipe_exists(request)) return true;
   // Every service of this user serves that one name, whatever its work
   // directory; under Wine the prefix is this build's own, so its services
@@ -153,7 +153,7 @@ std::string Sandbox::client_log() const {
 }
 
 std::string Sandbox::pipe_base() const {
-  return pipe_base_name_for(platform::kWindows, work_dir());
+  return support::pipe_base_name_for(platform::kWindows, work_dir());
 }
 
 std::string Sandbox::contributor(const std::string& name, const std::string& content) {

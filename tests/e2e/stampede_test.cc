@@ -145,7 +145,7 @@ TEST(ServiceGone, AClientWhoseServiceEndedAtOnceSaysSoAndGivesUp) {
       << "the client still waits\n"
       << logs(box);
   EXPECT_EQ(reaper.clients.back().wait(), testlib::minus_one_status());
-  EXPECT_THAT(box.client_log(), HasSubstr(std::string(kServiceGoneLine) + "\n"));
+  EXPECT_THAT(box.client_log(), HasSubstr(std::string(tarnwick::kServiceGoneLine) + "\n"));
   EXPECT_THAT(box.client_log(), HasSubstr("Unable to obtain pipe "));
   EXPECT_THAT(box.service_log(), HasSubstr("Error creating Lock File\n"));
 }

@@ -50,7 +50,7 @@ bool HandGui::serve(const Notice& notice, const std::string& reply, std::string*
           platform::OpenStatus::opened) {
     return false;
   }
-  *framed = read_framed_request(*in);
+  *framed = support::read_framed_request(*in);
   if (!reply.empty()) out->write(reply.data(), reply.size());
   return true;
 }

@@ -11,6 +11,8 @@
 
 #include "support/platform.h"
 
+namespace hollin_service {
+
 namespace servicetest {
 
 struct PipeRecord {
@@ -87,3 +89,5 @@ class FakePipe : public platform::ServerPipe {
 };
 
 }  // namespace servicetest
+
+}  // namespace hollin_service

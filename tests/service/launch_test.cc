@@ -9,6 +9,8 @@
 #include "tests/service/service_fakes.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakePipe;
@@ -130,3 +132,5 @@ TEST_F(Launch, DebugModePrintsTheWrapperNameAndStartsNothing) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

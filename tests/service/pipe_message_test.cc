@@ -11,6 +11,8 @@
 #include "tests/service/fake_pipe.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakePipe;
@@ -212,3 +214,5 @@ TEST(RandomPipePart, SameSeedSameNamesAndEntropySeedsDiffer) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

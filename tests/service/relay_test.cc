@@ -5,6 +5,8 @@
 
 #include "tests/service/fake_pipe.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakePipe;
@@ -134,3 +136,5 @@ TEST(RelayRequest, AFailedRequestReadIsStillForwardedWithLengthZero) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

@@ -11,6 +11,8 @@
 #include "support/platform.h"
 #include "tests/service/fake_pipe.h"
 
+namespace hollin_service {
+
 namespace servicetest {
 
 // Every pipe the service creates is a FakePipe labelled "wrapper",
@@ -91,3 +93,5 @@ class FakeSystem {
 };
 
 }  // namespace servicetest
+
+}  // namespace hollin_service

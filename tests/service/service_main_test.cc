@@ -11,6 +11,8 @@
 #include "tests/service/service_fakes.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakeSystem;
@@ -20,7 +22,9 @@ using ::testing::IsEmpty;
 const std::string kDir = platform::kWindows ? "C:\\app\\Brightdesk" : "/opt/app/Brightdesk";
 const std::vector<std::string> kDebugArgs = {kDir, "-debug"};
 
-std::string name_for(int draw) { return random_pipe_name(std::to_string(1000 + draw), "user1"); }
+std::string name_for(int draw) {
+  return support::random_pipe_name(std::to_string(1000 + draw), "user1");
+}
 
 // The journal entries from `first` up to (not including) `last`.
 std::vector<std::string> between(const std::vector<std::string>& journal, const std::string& first,
@@ -60,7 +64,7 @@ TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) 
               ElementsAre("create wrapper", "pid file", "create instance1",
                           "log Could not create launcher request pipe\n", "wrapper.close"));
   EXPECT_EQ(sys.names["wrapper"], name_for(1));
-  EXPECT_EQ(sys.names["instance1"], request_pipe_name("user1"));
+  EXPECT_EQ(sys.names["instance1"], support::request_pipe_name("user1"));
   EXPECT_TRUE(same_params(sys.params_of["wrapper"], wrapper_pipe_params()));
   EXPECT_TRUE(same_params(sys.params_of["instance1"], request_pipe_params()));
 
@@ -265,10 +269,10 @@ TEST_F(ServiceLoop, ALostRequestPipeIsMadeAgain) {
   EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
   EXPECT_THAT(between(sys.record.journal, "instance1.connect", "instance2.connect"),
               ElementsAre("instance1.connect",
-                          "log The request pipe " + request_pipe_name("user1") +
+                          "log The request pipe " + support::request_pipe_name("user1") +
                               " was removed; making it again",
                           "instance1.close", "create instance2"));
-  EXPECT_EQ(sys.names["instance2"], request_pipe_name("user1"));
+  EXPECT_EQ(sys.names["instance2"], support::request_pipe_name("user1"));
   EXPECT_EQ(sys.jobs.size(), 1u);
 }
 
@@ -279,12 +283,12 @@ TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheL
   std::vector<std::string> asked;
   sys.hooks.pipe_name_problem = [&](const std::string& name) {
     asked.push_back(name);
-    return name == random_pipe_name("1073683426", "user1") ? std::string("too long") : "";
+    return name == support::random_pipe_name("1073683426", "user1") ? std::string("too long") : "";
   };
   sys.hooks.remove_stale_pipes = [&] { sys.record.journal.push_back("remove stale"); };
   EXPECT_EQ(run_service(kDebugArgs, sys.hooks), 0);
-  EXPECT_THAT(asked,
-              ElementsAre(request_pipe_name("user1"), random_pipe_name("1073683426", "user1")));
+  EXPECT_THAT(asked, ElementsAre(support::request_pipe_name("user1"),
+                                 support::random_pipe_name("1073683426", "user1")));
   EXPECT_THAT(sys.record.journal,
               ElementsAre("log too long", "log Error in creating HOLLIN pipes\n"));
 
@@ -299,3 +303,5 @@ TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheL
 }
 
 }  // namespace
+
+}  // namespace hollin_service

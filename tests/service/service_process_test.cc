@@ -12,15 +12,18 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
   testlib::TempDir tmp;
   testlib::ScopedTempDirEnv env(tmp.path());
   const std::string work = testlib::join(tmp.path(), platform::login_name() + ".tarnwick");
-  const std::string pipe_name = (platform::kWindows ? std::string(kWindowsPipeBaseName)
-                                                    : testlib::join(work, kPosixPipeFileName)) +
-                                kRequestPipePart + platform::login_name();
+  const std::string pipe_name =
+      (platform::kWindows ? std::string(support::kWindowsPipeBaseName)
+                          : testlib::join(work, support::kPosixPipeFileName)) +
+      support::kRequestPipePart + platform::login_name();
 
   platform::ProcessSpec invocation;
   invocation.program = testlib::bin_program("hollin_service");
@@ -62,3 +65,5 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

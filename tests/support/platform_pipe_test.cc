@@ -16,6 +16,8 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -522,3 +524,5 @@ TEST(PlatformPipePosix, AChildInheritsNoSocketAndNoPidFileLock) {
 }
 
 }  // namespace
+
+}  // namespace support

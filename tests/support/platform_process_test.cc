@@ -13,6 +13,8 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -284,3 +286,5 @@ TEST(PlatformFiles, PidFileHoldsTheDigitsAndItsLock) {
 }
 
 }  // namespace
+
+}  // namespace support

@@ -12,6 +12,8 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -165,3 +167,5 @@ TEST(PosixTempDir, ARelativeDirectoryIsMadeAbsoluteOnceForUsAndOurChildren) {
 }
 
 }  // namespace
+
+}  // namespace support

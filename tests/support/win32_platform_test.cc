@@ -18,6 +18,8 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -439,3 +441,5 @@ TEST(Win32Environment, SettingReachesTheRuntimeAndChildrenAndEmptyUnsets) {
 }
 
 }  // namespace
+
+}  // namespace support

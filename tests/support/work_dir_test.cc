@@ -11,6 +11,8 @@
 #include "support/runtime_services.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -161,3 +163,5 @@ TEST(ErrorPrompt, PromptToolLivesInTheInstallationBinDirectory) {
 }
 
 }  // namespace
+
+}  // namespace support
