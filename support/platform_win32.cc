@@ -1,6 +1,6 @@
 // The Win32 implementation of the platform layer (MinGW-w64, also run under
-// Wine). This file and platform_posix.cc are the only ones that include OS
-// headers.
+// Wine). This file and the platform_posix_* files are the only ones of the
+// programs that include OS headers.
 #include "support/platform.h"
 
 #include <windows.h>
@@ -25,6 +25,12 @@
 #include "support/command_line.h"
 
 namespace platform {
+
+// The attributes record a pipe is created with, as its only member: its
+// address is the record's.
+struct PipeSecurity {
+  SECURITY_ATTRIBUTES attributes;
+};
 namespace {
 
 // The largest count a single ReadFile/WriteFile call takes.
@@ -134,7 +140,7 @@ class Win32ClientPipe final : public ClientPipe {
 }  // namespace
 
 std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const void* security_attributes) {
+                                               const PipeSecurity* security) {
   DWORD open_mode = PIPE_ACCESS_DUPLEX;
   if (params.direction == PipeDirection::outbound) open_mode = PIPE_ACCESS_OUTBOUND;
   if (params.direction == PipeDirection::inbound) open_mode = PIPE_ACCESS_INBOUND;
@@ -143,7 +149,8 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
                               ? PIPE_UNLIMITED_INSTANCES
                               : params.max_instances;
   // The descriptor is only read by the system; the API merely lacks const.
-  auto* attributes = static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security_attributes));
+  auto* attributes =
+      security != nullptr ? const_cast<LPSECURITY_ATTRIBUTES>(&security->attributes) : nullptr;
   const HANDLE handle = CreateNamedPipeA(
       name.c_str(), open_mode,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
@@ -628,7 +635,7 @@ namespace {
 struct OwnerSecurity {
   unsigned long access = 0;
   bool inherit = false;
-  SECURITY_ATTRIBUTES attributes{};
+  PipeSecurity security{};
   SECURITY_DESCRIPTOR descriptor{};
   std::vector<unsigned char> sid;
   std::vector<unsigned char> acl;
@@ -668,22 +675,22 @@ bool build(OwnerSecurity* record) {
   if (!SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
     return false;
   }
-  record->attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
-  record->attributes.lpSecurityDescriptor = &record->descriptor;
-  record->attributes.bInheritHandle = record->inherit ? TRUE : FALSE;
+  record->security.attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+  record->security.attributes.lpSecurityDescriptor = &record->descriptor;
+  record->security.attributes.bInheritHandle = record->inherit ? TRUE : FALSE;
   return true;
 }
 
 }  // namespace
 
-const void* owner_security_attributes(unsigned long access, bool inherit) {
+const PipeSecurity* owner_pipe_security(unsigned long access, bool inherit) {
   // Built once for each (access, inherit) and kept for the life of the
   // process; callers pass the pointer on to every pipe they create.
   static std::mutex lock;
   static std::list<OwnerSecurity> records;
   const std::lock_guard<std::mutex> guard(lock);
   for (const OwnerSecurity& record : records) {
-    if (record.access == access && record.inherit == inherit) return &record.attributes;
+    if (record.access == access && record.inherit == inherit) return &record.security;
   }
   OwnerSecurity& record = records.emplace_back();
   record.access = access;
@@ -692,7 +699,7 @@ const void* owner_security_attributes(unsigned long access, bool inherit) {
     records.pop_back();
     return nullptr;
   }
-  return &record.attributes;
+  return &record.security;
 }
 
 bool paths_equal_ignoring_case(const std::string& a, const std::string& b) {

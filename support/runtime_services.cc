@@ -93,8 +93,8 @@ unsigned compat_sleep(unsigned seconds) {
 
 long long compat_time(void* /*unused*/) { return platform::now_seconds(); }
 
-const void* owner_security_attributes(unsigned long access, int inherit) {
-  return platform::owner_security_attributes(access, inherit != 0);
+const platform::PipeSecurity* owner_security_attributes(unsigned long access, int inherit) {
+  return platform::owner_pipe_security(access, inherit != 0);
 }
 
 }  // namespace support

@@ -116,10 +116,9 @@ DaclView read_dacl(const void* attributes) {
 }
 
 TEST(Win32OwnerSecurity, ProtectedDaclWithOneEntryForTheUserBuiltOnce) {
-  const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
+  const void* attributes = platform::owner_pipe_security(0x1F01FF, true);
   ASSERT_NE(attributes, nullptr);
-  EXPECT_EQ(platform::owner_security_attributes(0x1F01FF, true), attributes)
-      << "built once, reused";
+  EXPECT_EQ(platform::owner_pipe_security(0x1F01FF, true), attributes) << "built once, reused";
 
   const auto record = load<AttributesView>(attributes);
   EXPECT_GE(record.length, sizeof(AttributesView) - sizeof(void*));
@@ -138,11 +137,11 @@ TEST(Win32OwnerSecurity, ProtectedDaclWithOneEntryForTheUserBuiltOnce) {
   EXPECT_EQ(dacl.sid.rfind("S-1-5-21-", 0), 0u) << dacl.sid;
 
   // Another inheritance flag or mask is a record of its own, for the same user.
-  const void* private_one = platform::owner_security_attributes(0x1F01FF, false);
+  const void* private_one = platform::owner_pipe_security(0x1F01FF, false);
   ASSERT_NE(private_one, nullptr);
   EXPECT_NE(private_one, attributes);
   EXPECT_EQ(load<AttributesView>(private_one).inherit, 0);
-  const DaclView read_only = read_dacl(platform::owner_security_attributes(0x120089, true));
+  const DaclView read_only = read_dacl(platform::owner_pipe_security(0x120089, true));
   EXPECT_EQ(read_only.mask, 0x120089u);
   EXPECT_EQ(read_only.sid, dacl.sid);
 }
@@ -161,7 +160,7 @@ TEST(Win32Pipes, CreatedWithTheOwnerDescriptorInEveryDirection) {
       {platform::PipeDirection::outbound, platform::PipeAccess::read, 1},
       {platform::PipeDirection::inbound, platform::PipeAccess::write, 1},
   };
-  const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
+  const platform::PipeSecurity* attributes = platform::owner_pipe_security(0x1F01FF, true);
   ASSERT_NE(attributes, nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.direction));
@@ -200,7 +199,7 @@ TEST(Win32Pipes, FirstInstanceFlagRefusesASecondCreate) {
   platform::PipeParams params;
   params.max_instances = 255;
   params.first_instance = true;
-  const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
+  const platform::PipeSecurity* attributes = platform::owner_pipe_security(0x1F01FF, true);
   auto first = platform::create_server_pipe(name, params, attributes);
   ASSERT_NE(first, nullptr);
   if (testlib::under_wine()) {

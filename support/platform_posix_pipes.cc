@@ -1,4 +1,5 @@
-// The POSIX (Linux) implementation of the platform interface.
+// The POSIX pipes: server and client ends and the calls that find, wait for
+// and clean up pipes by name.
 //
 // Pipes are AF_UNIX stream sockets: a pipe's name is the path of its socket
 // file. A server end binds and listens at once, so the name exists as soon as
@@ -42,40 +43,25 @@
 #include <utility>
 #include <vector>
 
+#include "support/platform_posix_internal.h"
+
 namespace platform {
+
+using posix::Fd;
+using posix::forget_socket_file;
+using posix::handle_path;
+using posix::have_stash;
+using posix::PipeRegistry;
+using posix::Place;
+using posix::place_of;
+using posix::registry;
+using posix::remember_socket_file_locked;
+using posix::SocketFile;
+using posix::stash_connection;
+using posix::take_stash;
+using posix::unlink_socket_file;
+
 namespace {
-
-// ---------------------------------------------------------------------------
-// Descriptors.
-
-// Owns one file descriptor.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // The default time-out of a pipe, used when a wait asks for it (0), as the
 // Windows pipes are created with.
@@ -88,114 +74,7 @@ constexpr unsigned kOutOfResourcesRetryMs = 10;
 constexpr unsigned kNameCheckMs = 1000;
 
 // ---------------------------------------------------------------------------
-// Process-wide pipe state.
-
-// A socket file this process bound; removed when its one-instance pipe has
-// been connected or closed, and at exit. The inode is remembered so that a
-// file someone else put at the same path later is never removed.
-struct SocketFile {
-  std::string path;    // the name as given
-  int dir = AT_FDCWD;  // `at` is relative to this (a work directory's handle, never closed)
-  std::string at;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  pid_t owner = 0;  // a forked child that exits must not remove its parent's files
-};
-
-struct PipeRegistry {
-  std::mutex mutex;
-  std::vector<SocketFile> socket_files;
-  // The listening socket of every pipe of more than one instance that this
-  // process serves, by name; kept for the process's life, so that further
-  // instances share it and a client never finds the name gone between them.
-  std::map<std::string, int> shared_listeners;
-  // Connections made by wait_named_pipe / named_pipe_exists, by name, for the
-  // next open_client_pipe of that name to take over.
-  std::map<std::string, int> stashed_connections;
-  // Descriptors that hold pid-file locks for the process's life.
-  std::vector<int> pid_file_locks;
-  // Work directories opened and checked by make_private_dir, by path. Their
-  // handles stay open for the process's life: files and sockets named
-  // directly inside one are reached through its handle, never by the path
-  // again, so that swapping the directory after the check changes nothing.
-  std::mutex dirs_mutex;  // guards work_dirs alone
-  std::map<std::string, int> work_dirs;
-  bool cleanup_registered = false;
-};
-
-// Never destroyed: threads may still use it while the process exits.
-PipeRegistry& registry() {
-  static PipeRegistry* instance = new PipeRegistry;
-  return *instance;
-}
-
-// Unlinks `file` when the path still names the socket this process bound.
-void unlink_socket_file(const SocketFile& file) {
-  if (file.owner != ::getpid()) return;
-  struct stat st {};
-  if (::fstatat(file.dir, file.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-  if (!S_ISSOCK(st.st_mode) || st.st_dev != file.dev || st.st_ino != file.ino) return;
-  ::unlinkat(file.dir, file.at.c_str(), 0);
-}
-
-// Caller holds the mutex.
-void remove_all_socket_files_locked(PipeRegistry& reg) {
-  for (const SocketFile& file : reg.socket_files) unlink_socket_file(file);
-  reg.socket_files.clear();
-}
-
-void remove_all_socket_files() {
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
-  remove_all_socket_files_locked(reg);
-}
-
-void remove_all_socket_files_at_exit() { remove_all_socket_files(); }
-
-// Records a socket file for removal at exit. Caller holds the mutex.
-void remember_socket_file_locked(PipeRegistry& reg, SocketFile file) {
-  if (!reg.cleanup_registered) {
-    reg.cleanup_registered = std::atexit(remove_all_socket_files_at_exit) == 0;
-  }
-  reg.socket_files.push_back(std::move(file));
-}
-
-// Removes one socket file now and forgets it.
-void forget_socket_file(const std::string& path) {
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
-  for (auto it = reg.socket_files.begin(); it != reg.socket_files.end(); ++it) {
-    if (it->path == path) {
-      unlink_socket_file(*it);
-      reg.socket_files.erase(it);
-      return;
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------
 // Socket helpers.
-
-// Where a path is reached: through the handle of the open work directory
-// when it names an entry directly inside one, else as it stands.
-struct Place {
-  int dir = AT_FDCWD;  // not owned
-  std::string at;      // relative to `dir`
-};
-
-Place place_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash + 1 < path.size()) {
-    PipeRegistry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.dirs_mutex);
-    auto it = reg.work_dirs.find(path.substr(0, slash));
-    if (it != reg.work_dirs.end()) return {it->second, path.substr(slash + 1)};
-  }
-  return {AT_FDCWD, path};
-}
-
-// A directory handle reached as a short path: /proc/self/fd/<fd>.
-std::string handle_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Whether handles can be reached that way (not without /proc).
 bool handle_paths_work() {
@@ -305,34 +184,6 @@ Fd connect_to(const std::string& name, unsigned timeout_ms, int* error) {
     return Fd();
   }
   *error = 0;
-  return fd;
-}
-
-// True when a connection for `name` is stashed. A stashed connection whose
-// server has since dropped it is kept too: the open takes it over and the
-// exchange fails at once, as it does on Windows when the server disconnects
-// a client between its wait and its read. Dropping it instead would send the
-// client back to waiting for a pipe that may never come back.
-bool have_stash(const std::string& name) {
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
-  return reg.stashed_connections.count(name) != 0;
-}
-
-void stash_connection(const std::string& name, Fd fd) {
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
-  // Another thread may have stashed one meanwhile; one is enough.
-  if (reg.stashed_connections.count(name) == 0) reg.stashed_connections[name] = fd.release();
-}
-
-Fd take_stash(const std::string& name) {
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
-  auto it = reg.stashed_connections.find(name);
-  if (it == reg.stashed_connections.end()) return Fd();
-  Fd fd(it->second);
-  reg.stashed_connections.erase(it);
   return fd;
 }
 
@@ -696,68 +547,13 @@ class PosixClientPipe final : public ClientPipe {
   bool notice_stream_;
 };
 
-// ---------------------------------------------------------------------------
-// Processes.
-
-struct ThreadStart {
-  void (*body)(void*);
-  void* arg;
-};
-
-void* thread_trampoline(void* raw) {
-  ThreadStart start = *static_cast<ThreadStart*>(raw);
-  delete static_cast<ThreadStart*>(raw);
-  start.body(start.arg);
-  return nullptr;
-}
-
-std::string read_link(const std::string& path) {
-  std::vector<char> buffer(1024);
-  for (;;) {
-    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-    if (n < 0) return std::string();
-    if (static_cast<std::size_t>(n) < buffer.size()) {
-      return std::string(buffer.data(), static_cast<std::size_t>(n));
-    }
-    if (buffer.size() >= 65536) return std::string();
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-// Owns the posix_spawn attribute and file-action records.
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    actions_ok_ = ::posix_spawn_file_actions_init(&actions_) == 0;
-    attr_ok_ = ::posix_spawnattr_init(&attr_) == 0;
-  }
-  ~SpawnSetup() {
-    if (actions_ok_) ::posix_spawn_file_actions_destroy(&actions_);
-    if (attr_ok_) ::posix_spawnattr_destroy(&attr_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  bool ok() const { return actions_ok_ && attr_ok_; }
-  posix_spawn_file_actions_t* actions() { return &actions_; }
-  posix_spawnattr_t* attr() { return &attr_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-  posix_spawnattr_t attr_{};
-  bool actions_ok_ = false;
-  bool attr_ok_ = false;
-};
-
-constexpr int kOutputFileFlags = O_WRONLY | O_CREAT | O_TRUNC;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Pipes.
 
 std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const void* /*security_attributes*/) {
+                                               const PipeSecurity* /*security*/) {
   if (params.max_instances == 1) {
     Fd listener;
     {
@@ -864,400 +660,6 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool not
   return *out ? OpenStatus::opened : OpenStatus::failed;
 }
 
-// ---------------------------------------------------------------------------
-// Processes.
-
-Process::~Process() = default;
-
-Process::Process(Process&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), pid_(std::exchange(other.pid_, 0)) {}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    handle_ = std::exchange(other.handle_, kNoHandle);
-    pid_ = std::exchange(other.pid_, 0);
-  }
-  return *this;
-}
-
-int Process::wait() {
-  if (!valid()) return -1;
-  int status = 0;
-  pid_t r;
-  do {
-    r = ::waitpid(static_cast<pid_t>(handle_), &status, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-}
-
-bool Process::kill() {
-  if (!valid() || handle_ <= 0) return false;
-  // Only while the child is still ours (running or not yet reaped): once it
-  // has been waited for, its id may belong to someone else.
-  siginfo_t info{};
-  if (::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-    return false;
-  }
-  return ::kill(static_cast<pid_t>(handle_), SIGKILL) == 0;
-}
-
-bool Process::running() {
-  if (!valid() || handle_ <= 0) return false;
-  // Looks without reaping, so that wait() still gives the status.
-  siginfo_t info{};
-  int rc;
-  do {
-    rc = ::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT);
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0 && info.si_pid == 0;
-}
-
-bool start_process(const ProcessSpec& invocation, Process* out) {
-  if (invocation.program.empty()) return false;
-  SpawnSetup setup;
-  if (!setup.ok()) return false;
-
-  // The file actions run in the child before the exec, after the change of
-  // directory: a relative program path is made absolute here so that it
-  // names the same file as in the caller.
-  std::string program = invocation.program;
-  if (program.front() != '/' && !invocation.working_dir.empty()) {
-    const std::string cwd = current_dir();
-    if (cwd.empty()) return false;
-    program = cwd + "/" + program;
-  }
-
-  const bool redirect = !invocation.stdout_path.empty() || !invocation.stderr_path.empty();
-  posix_spawn_file_actions_t* actions = setup.actions();
-  // The child gets the three standard streams and nothing else the caller
-  // had open: a long-lived child such as the service must not hold a
-  // caller's pipe open (the caller's reader would wait for the service to end).
-  if (::posix_spawn_file_actions_addclosefrom_np(actions, 3) != 0) return false;
-  if (invocation.null_stdio || redirect) {
-    if (::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) != 0) return false;
-  }
-  if (!invocation.stdout_path.empty()) {
-    if (::posix_spawn_file_actions_addopen(actions, 1, invocation.stdout_path.c_str(),
-                                           kOutputFileFlags, 0644) != 0) {
-      return false;
-    }
-  } else if (invocation.null_stdio) {
-    if (::posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0) != 0) return false;
-  }
-  if (!invocation.stderr_path.empty()) {
-    if (::posix_spawn_file_actions_addopen(actions, 2, invocation.stderr_path.c_str(),
-                                           kOutputFileFlags, 0644) != 0) {
-      return false;
-    }
-  } else if (invocation.null_stdio) {
-    if (::posix_spawn_file_actions_addopen(actions, 2, "/dev/null", O_WRONLY, 0) != 0) return false;
-  }
-  if (!invocation.working_dir.empty() &&
-      ::posix_spawn_file_actions_addchdir_np(actions, invocation.working_dir.c_str()) != 0) {
-    return false;
-  }
-
-  // The child starts with no blocked signals and SIGPIPE and SIGCHLD at their
-  // defaults (an ignored SIGCHLD would keep it from waiting for its children),
-  // whatever the calling thread has.
-  posix_spawnattr_t* attr = setup.attr();
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (invocation.new_session) flags |= POSIX_SPAWN_SETSID;
-  sigset_t empty_mask;
-  sigset_t defaults;
-  sigemptyset(&empty_mask);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGCHLD);
-  if (::posix_spawnattr_setflags(attr, flags) != 0 ||
-      ::posix_spawnattr_setsigmask(attr, &empty_mask) != 0 ||
-      ::posix_spawnattr_setsigdefault(attr, &defaults) != 0) {
-    return false;
-  }
-
-  std::vector<char*> argv;
-  argv.reserve(invocation.args.size() + 2);
-  argv.push_back(const_cast<char*>(invocation.program.c_str()));
-  for (const std::string& arg : invocation.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-
-  pid_t pid = 0;
-  if (::posix_spawn(&pid, program.c_str(), actions, attr, argv.data(), environ) != 0) {
-    return false;
-  }
-  out->handle_ = static_cast<std::intptr_t>(pid);
-  out->pid_ = static_cast<std::uint32_t>(pid);
-  return true;
-}
-
-std::string process_image_path(std::uint32_t pid) {
-  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return std::string();
-  return read_link("/proc/" + std::to_string(pid) + "/exe");
-}
-
-bool kill_process(std::uint32_t pid) {
-  // 0 and values beyond pid_t would address process groups.
-  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
-  return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
-}
-
-std::vector<std::uint32_t> all_process_ids() {
-  std::vector<std::uint32_t> ids;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return ids;
-  while (const dirent* entry = ::readdir(proc)) {
-    char* end = nullptr;
-    const unsigned long id = std::strtoul(entry->d_name, &end, 10);
-    if (end != entry->d_name && *end == '\0') ids.push_back(static_cast<std::uint32_t>(id));
-  }
-  ::closedir(proc);
-  return ids;
-}
-
-std::uint32_t current_pid() { return static_cast<std::uint32_t>(::getpid()); }
-
-bool start_detached_thread(void (*body)(void*), void* arg) {
-  auto* start = new (std::nothrow) ThreadStart{body, arg};
-  if (start == nullptr) return false;
-  pthread_attr_t attr;
-  if (::pthread_attr_init(&attr) != 0) {
-    delete start;
-    return false;
-  }
-  pthread_t thread;
-  int rc = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  if (rc == 0) rc = ::pthread_create(&thread, &attr, thread_trampoline, start);
-  ::pthread_attr_destroy(&attr);
-  if (rc != 0) {
-    delete start;
-    return false;
-  }
-  return true;
-}
-
-void exit_now(int status) {
-  // The lock stays held until the end: no other thread binds anything more.
-  PipeRegistry& reg = registry();
-  reg.mutex.lock();
-  remove_all_socket_files_locked(reg);
-  ::_exit(status);
-}
-
-namespace {
-
-constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
-
-void termination_body(void* arg) {
-  const sigset_t signals = *static_cast<sigset_t*>(arg);
-  delete static_cast<sigset_t*>(arg);
-  int signal_number = 0;
-  while (::sigwait(&signals, &signal_number) != 0) {
-  }
-  // Remove what we made, then end by the signal itself, as its default
-  // action would, so that whoever waits for us sees how we ended. The lock
-  // stays held: no other thread binds anything more.
-  PipeRegistry& reg = registry();
-  reg.mutex.lock();
-  remove_all_socket_files_locked(reg);
-  ::signal(signal_number, SIG_DFL);
-  sigset_t one;
-  sigemptyset(&one);
-  sigaddset(&one, signal_number);
-  ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-  ::raise(signal_number);
-  ::_exit(128 + signal_number);
-}
-
-}  // namespace
-
-bool remove_pipes_on_termination_signals() {
-  auto* signals = new (std::nothrow) sigset_t;
-  if (signals == nullptr) return false;
-  sigemptyset(signals);
-  for (const int signal_number : kTerminationSignals) sigaddset(signals, signal_number);
-  // Blocked here, before any further thread starts, so that every thread
-  // inherits the mask and only the waiting thread ever takes these signals.
-  sigset_t previous;
-  if (::pthread_sigmask(SIG_BLOCK, signals, &previous) != 0) {
-    delete signals;
-    return false;
-  }
-  if (!start_detached_thread(&termination_body, signals)) {
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    delete signals;
-    return false;
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// Files, directories, users.
-
-std::string executable_path() { return read_link("/proc/self/exe"); }
-
-std::string login_name() {
-  const uid_t uid = ::geteuid();
-  long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
-  for (;;) {
-    passwd entry{};
-    passwd* found = nullptr;
-    const int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
-    if (rc == ERANGE && buffer.size() < (1u << 20)) {
-      buffer.resize(buffer.size() * 2);
-      continue;
-    }
-    if (rc == 0 && found != nullptr && found->pw_name != nullptr && found->pw_name[0] != '\0') {
-      return found->pw_name;
-    }
-    return std::to_string(uid);
-  }
-}
-
-std::string temp_dir() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir == nullptr || dir[0] == '\0') return "/tmp";
-  if (dir[0] == '/') return dir;
-  // A relative directory is made absolute once, against the current
-  // directory, and put back into the environment: this process and every
-  // process it starts (the service, which starts the graphical client in
-  // another directory) then name the same directory.
-  const std::string cwd = current_dir();
-  if (cwd.empty()) return std::string();
-  const std::string absolute = (cwd == "/" ? cwd : cwd + "/") + dir;
-  ::setenv("TMPDIR", absolute.c_str(), 1);
-  return absolute;
-}
-
-std::string current_dir() {
-  // Any length: the buffer grows while getcwd says it is too small (the C
-  // library walks up the tree itself where the kernel's call stops at a
-  // page).
-  std::vector<char> buffer(4096);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 30)) return std::string();
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
-}
-
-bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
-
-namespace {
-
-// Opens `path` (relative to the work directory's handle when it names an
-// entry directly inside it) without following a symbolic link and without
-// blocking, and accepts only a regular file. The descriptor is returned
-// blocking again. On failure errno says why (EINVAL: not a regular file).
-Fd open_regular(const std::string& path, int flags) {
-  const Place place = place_of(path);
-  Fd fd(::openat(place.dir, place.at.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (!fd.valid()) {
-    // A FIFO without a reader or a socket, opened for writing.
-    if (errno == ENXIO) errno = EINVAL;
-    return Fd();
-  }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return Fd();
-  if (!S_ISREG(st.st_mode)) {
-    errno = EINVAL;
-    return Fd();
-  }
-  const int status = ::fcntl(fd.get(), F_GETFL);
-  if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) return Fd();
-  return fd;
-}
-
-// Keeps `fd`, the open and checked directory `path`, as a work directory.
-void adopt_work_dir(const std::string& path, Fd fd) {
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.dirs_mutex);
-  auto it = reg.work_dirs.find(path);
-  if (it != reg.work_dirs.end()) {
-    struct stat old_st {};
-    struct stat new_st {};
-    if (::fstat(it->second, &old_st) == 0 && ::fstat(fd.get(), &new_st) == 0 &&
-        old_st.st_dev == new_st.st_dev && old_st.st_ino == new_st.st_ino) {
-      return;  // the same directory: keep the handle sockets were made through
-    }
-    // Another directory under the same path: the old handle stays open, as
-    // socket files made through it may still name it.
-  }
-  reg.work_dirs[path] = fd.release();
-}
-
-}  // namespace
-
-int make_private_dir(const std::string& path) {
-  bool made = false;
-  if (::mkdir(path.c_str(), 0700) == 0) {
-    made = true;
-  } else if (errno != EEXIST) {
-    return errno;
-  }
-  // Checked once, on the open directory, which is then used through its
-  // handle alone: whatever is put at the path afterwards is never touched.
-  Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir.valid()) return made ? errno : EACCES;
-  struct stat st {};
-  if (::fstat(dir.get(), &st) != 0) return EACCES;
-  // Only our own private directory may be used. Anything else (a plain file
-  // or a link included) can hold neither the sockets nor the logs safely,
-  // and accepting it would leave every client waiting for a service that
-  // cannot start.
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return EACCES;
-  if (made) {
-    // mkdir's mode passes through the umask; set it exactly.
-    if (::fchmod(dir.get(), 0700) != 0) return errno;
-  } else if ((st.st_mode & 077) != 0) {
-    return EACCES;
-  }
-  adopt_work_dir(path, std::move(dir));
-  return made ? 0 : EEXIST;
-}
-
-std::FILE* open_regular_file(const std::string& path, const char* mode) {
-  int flags = O_RDONLY;
-  if (mode[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
-  if (mode[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
-  Fd fd = open_regular(path, flags);
-  if (!fd.valid()) return nullptr;
-  std::FILE* file = ::fdopen(fd.get(), mode);
-  if (file != nullptr) fd.release();
-  return file;
-}
-
-bool write_pid_file(const std::string& path, std::uint32_t pid) {
-  // No truncation before the lock: a live service's pid file must keep
-  // naming it when a second service fails to take the lock.
-  Fd fd = open_regular(path, O_WRONLY | O_CREAT);
-  if (!fd.valid()) return false;
-  int rc;
-  do {
-    rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return false;
-  const std::string digits = std::to_string(pid);
-  if (::ftruncate(fd.get(), 0) != 0) return false;
-  std::size_t done = 0;
-  while (done < digits.size()) {
-    const ssize_t n = ::write(fd.get(), digits.data() + done, digits.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  // The open descriptor holds the lock for the rest of the process's life.
-  PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
-  reg.pid_file_locks.push_back(fd.release());
-  return true;
-}
-
 std::string pipe_name_problem(const std::string& name) {
   sockaddr_un addr{};
   Fd dir_holder;
@@ -1315,61 +717,6 @@ void remove_stale_pipes(const std::string& base_name) {
       ::unlinkat(place.dir, entry_name.c_str(), 0);
     }
   }
-}
-
-const void* owner_security_attributes(unsigned long /*access*/, bool /*inherit*/) {
-  return nullptr;
-}
-
-bool paths_equal_ignoring_case(const std::string& a, const std::string& b) {
-  return ::strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-// ---------------------------------------------------------------------------
-// Time, entropy, environment.
-
-std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-void sleep_ms(unsigned milliseconds) {
-  timespec left{};
-  left.tv_sec = static_cast<time_t>(milliseconds / 1000);
-  left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
-bool random_bytes(void* buffer, std::size_t size) {
-  auto* out = static_cast<unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::getrandom(out + done, size - done, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno != ENOSYS) return false;
-      break;  // a kernel without getrandom: read the device instead
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (done == size) return true;
-  Fd fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
-  while (done < size) {
-    const ssize_t n = ::read(fd.get(), out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::string get_env(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
-  return value != nullptr ? std::string(value) : std::string();
-}
-
-bool set_env(const std::string& name, const std::string& value) {
-  if (value.empty()) return ::unsetenv(name.c_str()) == 0;
-  return ::setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
 }  // namespace platform
