@@ -15,36 +15,36 @@
 
 namespace hollin_service {
 
-platform::PipeParams request_pipe_params() {
+namespace {
+
+// A pipe of `max_instances` instances; a one-instance pipe must be the first
+// instance of its name.
+platform::PipeParams pipe_params(platform::PipeDirection direction, unsigned max_instances,
+                                 bool notice_stream = false) {
   platform::PipeParams params;
-  params.direction = platform::PipeDirection::duplex;
-  params.max_instances = 255;
+  params.direction = direction;
+  params.max_instances = max_instances;
+  params.notice_stream = notice_stream;
+  params.first_instance = max_instances == 1;
   return params;
+}
+
+}  // namespace
+
+platform::PipeParams request_pipe_params() {
+  return pipe_params(platform::PipeDirection::duplex, 255);
 }
 
 platform::PipeParams wrapper_pipe_params() {
-  platform::PipeParams params;
-  params.direction = platform::PipeDirection::outbound;
-  params.max_instances = 1;
-  params.notice_stream = true;
-  params.first_instance = true;
-  return params;
+  return pipe_params(platform::PipeDirection::outbound, 1, /*notice_stream=*/true);
 }
 
 platform::PipeParams hollin_request_pipe_params() {
-  platform::PipeParams params;
-  params.direction = platform::PipeDirection::outbound;
-  params.max_instances = 1;
-  params.first_instance = true;
-  return params;
+  return pipe_params(platform::PipeDirection::outbound, 1);
 }
 
 platform::PipeParams hollin_response_pipe_params() {
-  platform::PipeParams params;
-  params.direction = platform::PipeDirection::inbound;
-  params.max_instances = 1;
-  params.first_instance = true;
-  return params;
+  return pipe_params(platform::PipeDirection::inbound, 1);
 }
 
 std::string pipe_notice(const std::string& request_pipe, const std::string& response_pipe) {

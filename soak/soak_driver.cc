@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "support/platform.h"
+#include "tests/testlib/proc_usage.h"
 #include "tests/testlib/processes.h"
 
 namespace {
@@ -104,34 +105,12 @@ void write_atomically(const fs::path& path, const std::string& content) {
 // ---------------------------------------------------------------------------
 // What /proc tells about the service.
 
-struct Usage {
-  int fds = -1;
-  int threads = -1;
-  long rss_kb = -1;
-};
-
-int count_entries(const fs::path& dir) {
-  std::error_code ec;
-  int count = 0;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) ++count;
-  return ec ? -1 : count;
-}
-
-Usage usage_of(std::uint32_t pid) {
-  const fs::path proc = "/proc/" + std::to_string(pid);
-  Usage usage;
-  usage.fds = count_entries(proc / "fd");
-  usage.threads = count_entries(proc / "task");
-  std::istringstream status(read_text(proc / "status"));
-  for (std::string line; std::getline(status, line);) {
-    if (line.compare(0, 6, "VmRSS:") == 0) usage.rss_kb = std::atol(line.c_str() + 6);
-  }
-  return usage;
-}
+using Usage = testlib::ProcUsage;
+using testlib::proc_usage;
 
 std::string describe(const Usage& usage) {
   return "fds " + std::to_string(usage.fds) + ", threads " + std::to_string(usage.threads) +
-         ", rss " + std::to_string(usage.rss_kb) + " kB";
+         ", rss " + std::to_string(usage.rss_kib) + " kB";
 }
 
 long open_file_limit(std::uint32_t pid) {
@@ -555,10 +534,10 @@ int Soak::run() {
 
   // Warm-up, then the resting state that everything must come back to.
   run_phase(Kind::ok, 4 * options_.concurrency);
-  if (!settle([&] { return usage_of(service_).threads == kRestingThreads; }, 20)) {
-    fail("the service did not come to rest after the warm-up: " + describe(usage_of(service_)));
+  if (!settle([&] { return proc_usage(service_).threads == kRestingThreads; }, 20)) {
+    fail("the service did not come to rest after the warm-up: " + describe(proc_usage(service_)));
   }
-  const Usage before = usage_of(service_);
+  const Usage before = proc_usage(service_);
   std::printf("soak: service %u at rest after %d requests: %s\n", service_, done_,
               describe(before).c_str());
 
@@ -580,10 +559,10 @@ int Soak::run() {
     run_phase(kind, std::min(phase_size, options_.requests - done_));
   }
 
-  if (!settle([&] { return usage_of(service_).threads == kRestingThreads; }, 20)) {
+  if (!settle([&] { return proc_usage(service_).threads == kRestingThreads; }, 20)) {
     fail("the service's relay threads did not all end");
   }
-  const Usage after = usage_of(service_);
+  const Usage after = proc_usage(service_);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
   std::printf("\n%-16s %8s %8s %8s %8s %10s %8s\n", "phase", "requests", "status0", "status-1",
@@ -611,8 +590,8 @@ int Soak::run() {
     fail("open descriptors went from " + std::to_string(before.fds) + " to " +
          std::to_string(after.fds));
   if (after.threads != before.threads) fail("threads did not come back");
-  if (after.rss_kb > before.rss_kb + kRssToleranceKb) {
-    fail("resident memory grew by " + std::to_string(after.rss_kb - before.rss_kb) + " kB");
+  if (after.rss_kib > before.rss_kib + kRssToleranceKb) {
+    fail("resident memory grew by " + std::to_string(after.rss_kib - before.rss_kib) + " kB");
   }
   // Still the one service and the one graphical client of the start.
   const std::string now_pid =

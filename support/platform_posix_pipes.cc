@@ -340,6 +340,23 @@ bool reachable_by_name(const SocketFile& file) {
   return S_ISSOCK(st.st_mode) && st.st_dev == file.dev && st.st_ino == file.ino;
 }
 
+// Binds a listening socket at `name` and records its socket file for
+// removal; the caller holds the registry's lock. No socket, with errno set,
+// when the bind fails or the name does not lead to the new socket (ENOENT:
+// the directory was moved away after its check).
+Fd bind_and_record_locked(PipeRegistry& reg, const std::string& name, int backlog) {
+  SocketFile file;
+  Fd fd = bind_and_listen(name, backlog, &file);
+  if (!fd.valid()) return Fd();
+  if (!reachable_by_name(file)) {
+    unlink_socket_file(file);
+    errno = ENOENT;
+    return Fd();
+  }
+  remember_socket_file_locked(reg, std::move(file));
+  return fd;
+}
+
 // True unless `name` is a socket file of this process that has been removed
 // or replaced: looked up by path, as a client finds it.
 bool name_still_leads_here(const std::string& name) {
@@ -562,15 +579,8 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       // that it made a moment before.
       PipeRegistry& reg = registry();
       std::lock_guard<std::mutex> lock(reg.mutex);
-      SocketFile file;
-      listener = bind_and_listen(name, 0, &file);
+      listener = bind_and_record_locked(reg, name, 0);
       if (!listener.valid()) return nullptr;
-      if (!reachable_by_name(file)) {
-        unlink_socket_file(file);
-        errno = ENOENT;
-        return nullptr;
-      }
-      remember_socket_file_locked(reg, std::move(file));
     }
     Fd spare(::fcntl(listener.get(), F_DUPFD_CLOEXEC, 0));
     if (!spare.valid()) {
@@ -604,15 +614,8 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
     const int backlog = params.max_instances >= 255 || params.max_instances == 0
                             ? SOMAXCONN
                             : static_cast<int>(params.max_instances) - 1;
-    SocketFile file;
-    Fd fd = bind_and_listen(name, backlog, &file);
+    Fd fd = bind_and_record_locked(reg, name, backlog);
     if (!fd.valid()) return nullptr;
-    if (!reachable_by_name(file)) {
-      unlink_socket_file(file);
-      errno = ENOENT;
-      return nullptr;
-    }
-    remember_socket_file_locked(reg, std::move(file));
     listener = fd.release();
     reg.shared_listeners[name] = listener;
   }

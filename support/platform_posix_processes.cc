@@ -81,7 +81,19 @@ class SpawnSetup {
   bool attr_ok_ = false;
 };
 
-constexpr int kOutputFileFlags = O_WRONLY | O_CREAT | O_TRUNC;
+// Opens the child's output stream `fd` on `path` (created or truncated), or
+// on the null device when `path` is empty and `null_stdio`; else leaves it
+// the caller's. False when the action cannot be recorded.
+bool add_output(posix_spawn_file_actions_t* actions, int fd, const std::string& path,
+                bool null_stdio) {
+  if (!path.empty()) {
+    return ::posix_spawn_file_actions_addopen(actions, fd, path.c_str(),
+                                              O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0;
+  }
+  if (null_stdio)
+    return ::posix_spawn_file_actions_addopen(actions, fd, "/dev/null", O_WRONLY, 0) == 0;
+  return true;
+}
 
 }  // namespace
 
@@ -157,21 +169,9 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   if (invocation.null_stdio || redirect) {
     if (::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) != 0) return false;
   }
-  if (!invocation.stdout_path.empty()) {
-    if (::posix_spawn_file_actions_addopen(actions, 1, invocation.stdout_path.c_str(),
-                                           kOutputFileFlags, 0644) != 0) {
-      return false;
-    }
-  } else if (invocation.null_stdio) {
-    if (::posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0) != 0) return false;
-  }
-  if (!invocation.stderr_path.empty()) {
-    if (::posix_spawn_file_actions_addopen(actions, 2, invocation.stderr_path.c_str(),
-                                           kOutputFileFlags, 0644) != 0) {
-      return false;
-    }
-  } else if (invocation.null_stdio) {
-    if (::posix_spawn_file_actions_addopen(actions, 2, "/dev/null", O_WRONLY, 0) != 0) return false;
+  if (!add_output(actions, 1, invocation.stdout_path, invocation.null_stdio) ||
+      !add_output(actions, 2, invocation.stderr_path, invocation.null_stdio)) {
+    return false;
   }
   if (!invocation.working_dir.empty() &&
       ::posix_spawn_file_actions_addchdir_np(actions, invocation.working_dir.c_str()) != 0) {

@@ -18,45 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using e2e::Sandbox;
 using testing::HasSubstr;
-
-bool running_as_root() { return testlib::run("/usr/bin/id", {"-u"}).out == "0\n"; }
-
-// An unprivileged user made for the test and removed afterwards.
-class TestUser {
- public:
-  explicit TestUser(const std::string& name) : name_(name) {
-    made_ = testlib::run("/usr/sbin/useradd",
-                         {"-M", "-N", "-s", "/usr/sbin/nologin", "-d", "/nonexistent", name_})
-                .status == 0;
-    if (made_) uid_ = testlib::run("/usr/bin/id", {"-u", name_}).out;
-    if (!uid_.empty() && uid_.back() == '\n') uid_.pop_back();
-    gid_ = made_ ? testlib::run("/usr/bin/id", {"-g", name_}).out : "";
-    if (!gid_.empty() && gid_.back() == '\n') gid_.pop_back();
-  }
-  ~TestUser() {
-    if (made_) testlib::run("/usr/sbin/userdel", {name_});
-  }
-  TestUser(const TestUser&) = delete;
-  TestUser& operator=(const TestUser&) = delete;
-
-  bool made() const { return made_ && !uid_.empty() && !gid_.empty(); }
-  const std::string& name() const { return name_; }
-
-  // Runs `program` as this user, with this process's environment.
-  testlib::RunResult run(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& working_dir = "") const {
-    std::vector<std::string> all = {"--reuid=" + uid_, "--regid=" + gid_, "--clear-groups", "--",
-                                    program};
-    all.insert(all.end(), args.begin(), args.end());
-    return testlib::run("/usr/bin/setpriv", all, working_dir);
-  }
-
- private:
-  std::string name_;
-  std::string uid_;
-  std::string gid_;
-  bool made_ = false;
-};
+using testlib::running_as_root;
+using testlib::TestUser;
 
 TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
   if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX users and directories";

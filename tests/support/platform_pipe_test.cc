@@ -83,20 +83,6 @@ std::string read_message(ServerPipe& pipe) {
   }
 }
 
-bool running_as_root() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Uid:", 0) == 0) {
-      std::istringstream fields(line.substr(4));
-      unsigned real = 1, effective = 1;
-      fields >> real >> effective;
-      return effective == 0;
-    }
-  }
-  return false;
-}
-
 // ---------------------------------------------------------------------------
 // The message rule.
 
@@ -467,7 +453,7 @@ TEST(PlatformPipePosix, EndingTheProcessRemovesItsSocketFiles) {
 
 TEST(PlatformPipePosix, APeerOfAnotherUserIsDroppedOnBothSides) {
   if constexpr (platform::kWindows) GTEST_SKIP() << "peer credentials are checked on POSIX only";
-  if (!running_as_root()) GTEST_SKIP() << "needs root to run a peer as another user";
+  if (!testlib::running_as_root()) GTEST_SKIP() << "needs root to run a peer as another user";
   if (!testlib::file_exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs /usr/bin/setpriv";
   testlib::TempDir dir;
   const fs::perms open_dir = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |

@@ -33,20 +33,6 @@ bool same_path(const std::string& a, const std::string& b) {
   return fs::equivalent(a, b, ec);
 }
 
-bool running_as_root() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Uid:", 0) == 0) {
-      std::istringstream fields(line.substr(4));
-      unsigned real = 1, effective = 1;
-      fields >> real >> effective;
-      return effective == 0;
-    }
-  }
-  return false;
-}
-
 // ---------------------------------------------------------------------------
 // Processes.
 
@@ -256,7 +242,7 @@ TEST(PlatformFiles, MakePrivateDirAcceptsOnlyTheUsersOwnEntry) {
   const std::string link = dir.file("link");
   fs::create_directory_symlink(fresh, link);  // a link even to a private directory
   EXPECT_EQ(platform::make_private_dir(link), EACCES);
-  if (!running_as_root()) GTEST_SKIP() << "needs root to give a directory to another user";
+  if (!testlib::running_as_root()) GTEST_SKIP() << "needs root to give a directory to another user";
   const std::string theirs = dir.file("theirs");
   ASSERT_EQ(platform::make_private_dir(theirs), 0);
   ASSERT_EQ(testlib::run("/bin/chown", {"65534", theirs}).status, 0);
