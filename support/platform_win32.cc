@@ -44,6 +44,11 @@ class UniqueHandle {
   UniqueHandle() = default;
   explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
   ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
 
@@ -69,7 +74,7 @@ class UniqueHandle {
 
 class Win32ServerPipe final : public ServerPipe {
  public:
-  explicit Win32ServerPipe(HANDLE handle) : handle_(handle) {}
+  explicit Win32ServerPipe(UniqueHandle handle) : handle_(std::move(handle)) {}
 
   ConnectResult connect() override {
     if (ConnectNamedPipe(handle_.get(), nullptr)) return ConnectResult::connected;
@@ -115,7 +120,7 @@ class Win32ServerPipe final : public ServerPipe {
 
 class Win32ClientPipe final : public ClientPipe {
  public:
-  explicit Win32ClientPipe(HANDLE handle) : handle_(handle) {}
+  explicit Win32ClientPipe(UniqueHandle handle) : handle_(std::move(handle)) {}
 
   bool write(const char* data, std::size_t size) override {
     if (size > MAXDWORD) return false;
@@ -151,12 +156,13 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
   // The descriptor is only read by the system; the API merely lacks const.
   auto* attributes =
       security != nullptr ? const_cast<LPSECURITY_ATTRIBUTES>(&security->attributes) : nullptr;
-  const HANDLE handle = CreateNamedPipeA(
+  UniqueHandle handle(CreateNamedPipeA(
       name.c_str(), open_mode,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
-      4096, 4096, 5000, attributes);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32ServerPipe>(handle);
+      4096, 4096, 5000, attributes));
+  if (!handle.valid()) return nullptr;
+  // Without memory for the object the handle is closed here, as on POSIX.
+  return std::unique_ptr<ServerPipe>(new (std::nothrow) Win32ServerPipe(std::move(handle)));
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
@@ -184,9 +190,9 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*n
   if (access == PipeAccess::read) desired = GENERIC_READ;
   if (access == PipeAccess::write) desired = GENERIC_WRITE;
   // Identification level only: whoever serves the pipe cannot act as us.
-  const HANDLE handle = CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
-                                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  UniqueHandle handle(CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  if (!handle.valid()) {
     switch (GetLastError()) {
       case ERROR_PIPE_BUSY:
         return OpenStatus::busy;
@@ -196,8 +202,8 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*n
         return OpenStatus::failed;
     }
   }
-  *out = std::make_unique<Win32ClientPipe>(handle);
-  return OpenStatus::opened;
+  out->reset(new (std::nothrow) Win32ClientPipe(std::move(handle)));
+  return *out ? OpenStatus::opened : OpenStatus::failed;
 }
 
 // ---------------------------------------------------------------------------
@@ -413,7 +419,7 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
       startup_arg, &info);
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return false;
-  CloseHandle(info.hThread);
+  const UniqueHandle thread(info.hThread);  // not needed: closed at once
   Process started;
   started.handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
   started.pid_ = info.dwProcessId;
@@ -422,23 +428,20 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
 }
 
 std::string process_image_path(std::uint32_t pid) {
-  const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (process == nullptr) return std::string();
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  if (!process.valid()) return std::string();
   char path[1024];
   std::memset(path, 0, sizeof path);
   // On failure the buffer stays empty, which is the answer then.
-  GetModuleFileNameExA(process, nullptr, path, sizeof path);
-  CloseHandle(process);
+  GetModuleFileNameExA(process.get(), nullptr, path, sizeof path);
   path[sizeof path - 1] = '\0';
   return std::string(path);
 }
 
 bool kill_process(std::uint32_t pid) {
-  const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  if (process == nullptr) return false;
-  const bool ended = TerminateProcess(process, 1) != 0;
-  CloseHandle(process);
-  return ended;
+  const UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  if (!process.valid()) return false;
+  return TerminateProcess(process.get(), 1) != 0;
 }
 
 std::vector<std::uint32_t> all_process_ids() {
@@ -477,12 +480,13 @@ unsigned __stdcall thread_trampoline(void* raw) {
 bool start_detached_thread(void (*body)(void*), void* arg) {
   auto* start = new (std::nothrow) ThreadStart{body, arg};
   if (start == nullptr) return false;
-  const std::uintptr_t thread = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
-  if (thread == 0) {
+  // Detached: the thread's handle is closed at once.
+  const UniqueHandle thread(
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr)));
+  if (!thread.valid()) {
     delete start;
     return false;
   }
-  CloseHandle(reinterpret_cast<HANDLE>(thread));
   return true;
 }
 
