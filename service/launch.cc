@@ -94,8 +94,7 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
 
 namespace {
 
-void watch_body(void* arg) {
-  std::unique_ptr<platform::Process> process(static_cast<platform::Process*>(arg));
+void watch_body(std::unique_ptr<platform::Process> process) {
   const int status = process->wait();
   // On POSIX -1 means the wait itself failed (statuses are 0 to 255): the
   // process may still run, so leave it to the notice write to notice a loss.
@@ -109,8 +108,9 @@ void watch_body(void* arg) {
 void watch_graphical_client(platform::Process process) {
   // Without a watcher the service still notices a lost graphical client
   // when the next pipe notice cannot be written.
-  auto* owned = new platform::Process(std::move(process));
-  if (!platform::start_detached_thread(&watch_body, owned)) delete owned;
+  std::unique_ptr<platform::Process> owned(new (std::nothrow)
+                                               platform::Process(std::move(process)));
+  if (owned) (void)platform::start_owning_thread<&watch_body>(owned);
 }
 
 }  // namespace hollin_service

@@ -63,8 +63,8 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
   job.reset();
 }
 
-void relay_thread_body(void* arg) {
-  relay_request(std::unique_ptr<RelayJob>(static_cast<RelayJob*>(arg)), support::log_line);
+void relay_worker(std::unique_ptr<RelayJob> job) {
+  relay_request(std::move(job), support::log_line);
 }
 
 }  // namespace hollin_service

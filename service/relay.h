@@ -30,8 +30,7 @@ std::string frame_request(const std::string& request);
 // the response pipe, in that order, and frees the job.
 void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log);
 
-// The worker thread's body: `arg` is a RelayJob allocated with new, whose
-// ownership passes to the worker. Logs to the service log.
-void relay_thread_body(void* arg);
+// The worker thread's body: relays `job` and logs to the service log.
+void relay_worker(std::unique_ptr<RelayJob> job);
 
 }  // namespace hollin_service

@@ -86,7 +86,9 @@ ServiceHooks real_service_hooks() {
     return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
   };
   hooks.descriptor_pause = [] { platform::sleep_ms(kDescriptorRetryMs); };
-  hooks.start_thread = platform::start_detached_thread;
+  hooks.start_relay = [](std::unique_ptr<RelayJob>& job) {
+    return platform::start_owning_thread<&relay_worker>(job);
+  };
   hooks.start_process = platform::start_process;
   hooks.watch_process = watch_graphical_client;
   hooks.console = stdout;
@@ -180,21 +182,21 @@ bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
     return false;
   }
 
-  auto* job = new (std::nothrow) RelayJob;
-  if (job == nullptr) {
+  std::unique_ptr<RelayJob> job(new (std::nothrow) RelayJob);
+  if (!job) {
     hooks.log("Out of memory \n");
     return false;
   }
   job->client_pipe = std::move(client);
   job->hollin_request_pipe = std::move(hollin_request);
   job->hollin_response_pipe = std::move(hollin_response);
-  if (!hooks.start_thread(&relay_thread_body, job)) {
+  if (!hooks.start_relay(job)) {
     // Release the client at once instead of leaving it waiting for a reply
     // that no worker will relay.
     drop_client(std::move(job->client_pipe));
     job->hollin_request_pipe.reset();
     job->hollin_response_pipe.reset();
-    delete job;
+    job.reset();
     hooks.log("Could not start relay thread");
   }
   return true;

@@ -28,8 +28,9 @@ struct ServiceHooks {
                                                       const platform::PipeParams& params)>
       create_pipe;
   std::function<bool()> write_pid_file;
-  // Starts body(arg) on a detached thread; false leaves `arg` with the caller.
-  std::function<bool(void (*body)(void*), void* arg)> start_thread;
+  // Starts the relay of `job` on a worker thread of its own, which takes it
+  // over; false leaves `job` with the caller.
+  std::function<bool(std::unique_ptr<RelayJob>& job)> start_relay;
   std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)>
       start_process;
   // Takes over the graphical client's process and watches it.

@@ -238,7 +238,21 @@ std::uint32_t current_pid();
 
 // Starts `body(arg)` on a new detached thread with the default stack size.
 // False when the thread cannot be started (the caller still owns `arg`).
+// Hands nothing over: a thread that owns what it works on starts through
+// start_owning_thread.
 bool start_detached_thread(void (*body)(void*), void* arg);
+
+// Starts `Body(std::move(owned))` on a new detached thread, which then owns
+// the object: `owned` is released only when the thread has started, and on
+// false the caller still owns it.
+template <auto Body, typename T>
+bool start_owning_thread(std::unique_ptr<T>& owned) {
+  void (*trampoline)(void*) = [](void* raw) { Body(std::unique_ptr<T>(static_cast<T*>(raw))); };
+  if (!start_detached_thread(trampoline, owned.get())) return false;
+  // The thread owns it now (and may already have freed it): only let go.
+  (void)owned.release();
+  return true;
+}
 
 // Ends the process at once with `status`, from any thread. On POSIX the
 // socket files this process made are removed first.

@@ -28,6 +28,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -268,9 +269,9 @@ namespace {
 
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-void termination_body(void* arg) {
-  const sigset_t signals = *static_cast<sigset_t*>(arg);
-  delete static_cast<sigset_t*>(arg);
+void termination_body(std::unique_ptr<sigset_t> owned) {
+  const sigset_t signals = *owned;
+  owned.reset();
   int signal_number = 0;
   while (::sigwait(&signals, &signal_number) != 0) {
   }
@@ -292,20 +293,16 @@ void termination_body(void* arg) {
 }  // namespace
 
 bool remove_pipes_on_termination_signals() {
-  auto* signals = new (std::nothrow) sigset_t;
-  if (signals == nullptr) return false;
-  sigemptyset(signals);
-  for (const int signal_number : kTerminationSignals) sigaddset(signals, signal_number);
+  std::unique_ptr<sigset_t> signals(new (std::nothrow) sigset_t);
+  if (!signals) return false;
+  sigemptyset(signals.get());
+  for (const int signal_number : kTerminationSignals) sigaddset(signals.get(), signal_number);
   // Blocked here, before any further thread starts, so that every thread
   // inherits the mask and only the waiting thread ever takes these signals.
   sigset_t previous;
-  if (::pthread_sigmask(SIG_BLOCK, signals, &previous) != 0) {
-    delete signals;
-    return false;
-  }
-  if (!start_detached_thread(&termination_body, signals)) {
+  if (::pthread_sigmask(SIG_BLOCK, signals.get(), &previous) != 0) return false;
+  if (!start_owning_thread<&termination_body>(signals)) {
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    delete signals;
     return false;
   }
   return true;

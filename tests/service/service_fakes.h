@@ -35,10 +35,10 @@ class FakeSystem {
       record.journal.push_back("pid file");
       return pid_file_ok;
     };
-    hooks.start_thread = [this](void (*)(void*), void* arg) {
+    hooks.start_relay = [this](std::unique_ptr<RelayJob>& job) {
       record.journal.push_back("thread");
       if (!thread_ok) return false;
-      jobs.emplace_back(static_cast<RelayJob*>(arg));
+      jobs.push_back(std::move(job));
       return true;
     };
     hooks.start_process = [this](const platform::ProcessSpec& invocation, platform::Process*) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -171,6 +172,22 @@ TEST(PlatformMisc, DetachedThreadRunsItsBodyWithItsArgument) {
   auto body = [](void* arg) { static_cast<std::promise<int>*>(arg)->set_value(42); };
   ASSERT_TRUE(platform::start_detached_thread(body, &ran));
   EXPECT_EQ(ran.get_future().get(), 42);
+}
+
+// What an owning thread is handed: it reports what it holds, then frees it.
+struct Handoff {
+  std::promise<int> seen;
+  int value = 7;
+};
+
+void take_handoff(std::unique_ptr<Handoff> handoff) { handoff->seen.set_value(handoff->value); }
+
+TEST(PlatformMisc, OwningThreadTakesTheObjectOverOnlyOnceStarted) {
+  auto owned = std::make_unique<Handoff>();
+  std::future<int> seen = owned->seen.get_future();
+  ASSERT_TRUE(platform::start_owning_thread<&take_handoff>(owned));
+  EXPECT_EQ(owned, nullptr) << "the caller let go";
+  EXPECT_EQ(seen.get(), 7) << "the thread got the object";
 }
 
 TEST(PlatformMisc, CurrentDirectoryAndEnvironment) {
