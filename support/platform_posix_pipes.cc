@@ -396,15 +396,17 @@ void retire_shared_listener(const std::string& name) {
 
 class PosixServerPipe final : public ServerPipe {
  public:
-  // `listener` is owned unless `shared`. `spare`, for a one-instance pipe,
-  // is a descriptor held for the accept of its one peer.
-  PosixServerPipe(std::string name, const PipeParams& params, int listener, bool shared,
-                  Fd spare = Fd())
+  // A one-instance pipe: it owns its listening socket, and `spare`, a
+  // descriptor held for the accept of its one peer.
+  PosixServerPipe(std::string name, const PipeParams& params, Fd listener, Fd spare)
       : name_(std::move(name)),
         params_(params),
-        listener_(listener),
-        shared_(shared),
+        own_listener_(std::move(listener)),
         spare_(std::move(spare)) {}
+  // One instance of a pipe of many: `shared_listener` serves every instance
+  // of the name and belongs to the registry.
+  PosixServerPipe(std::string name, const PipeParams& params, int shared_listener)
+      : name_(std::move(name)), params_(params), shared_listener_(shared_listener) {}
 
   ~PosixServerPipe() override {
     connection_.reset();
@@ -414,19 +416,20 @@ class PosixServerPipe final : public ServerPipe {
   ConnectResult connect() override {
     if (connection_.valid()) return ConnectResult::already_connected;
     for (;;) {
-      if (listener_ < 0) return ConnectResult::failed;
-      if (shared_) {
+      const int listener = own_listener_.valid() ? own_listener_.get() : shared_listener_;
+      if (listener < 0) return ConnectResult::failed;
+      if (shared_listener_ >= 0) {
         // A pipe of many instances lives for long: while nobody comes, make
         // sure now and then that its name still leads to it (someone may
         // have cleared the directory), since clients would never find it
         // otherwise.
-        pollfd waiting{listener_, POLLIN, 0};
+        pollfd waiting{listener, POLLIN, 0};
         const int ready = ::poll(&waiting, 1, static_cast<int>(kNameCheckMs));
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) {
           if (name_still_leads_here(name_)) continue;
           retire_shared_listener(name_);
-          listener_ = -1;
+          shared_listener_ = -1;
           return ConnectResult::lost;
         }
       }
@@ -435,12 +438,12 @@ class PosixServerPipe final : public ServerPipe {
         // a peer is there: a pipe made while descriptors were short can still
         // be connected, so the relay it belongs to can end and give its
         // descriptors back.
-        pollfd waiting{listener_, POLLIN, 0};
+        pollfd waiting{listener, POLLIN, 0};
         const int ready = ::poll(&waiting, 1, -1);
         if (ready < 0 && errno == EINTR) continue;
         spare_.reset();
       }
-      Fd peer(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
+      Fd peer(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!peer.valid()) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -514,16 +517,15 @@ class PosixServerPipe final : public ServerPipe {
 
  private:
   void close_own_listener() {
-    if (shared_ || listener_ < 0) return;
-    ::close(listener_);
-    listener_ = -1;
+    if (!own_listener_.valid()) return;
+    own_listener_.reset();
     forget_socket_file(name_);
   }
 
   std::string name_;
   PipeParams params_;
-  int listener_;
-  bool shared_;
+  Fd own_listener_;           // a one-instance pipe's
+  int shared_listener_ = -1;  // a pipe of many instances': the registry's
   Fd spare_;
   Fd connection_;
 };
@@ -590,14 +592,14 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       errno = error;
       return nullptr;
     }
+    // Without memory for the object `listener` stays here and is closed.
     auto pipe = std::unique_ptr<ServerPipe>(
-        new (std::nothrow) PosixServerPipe(name, params, listener.get(), false, std::move(spare)));
+        new (std::nothrow) PosixServerPipe(name, params, std::move(listener), std::move(spare)));
     if (!pipe) {
       forget_socket_file(name);
       errno = ENOMEM;
       return nullptr;
     }
-    listener.release();
     return pipe;
   }
 
@@ -619,8 +621,7 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
     listener = fd.release();
     reg.shared_listeners[name] = listener;
   }
-  return std::unique_ptr<ServerPipe>(new (std::nothrow)
-                                         PosixServerPipe(name, params, listener, true));
+  return std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(name, params, listener));
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
