@@ -163,8 +163,8 @@ inline fs::path work_dir_in(const fs::path& temp) {
 }
 
 inline std::string request_pipe_in(const fs::path& temp) {
-  return pipe_base_name_for(platform::kWindows, work_dir_in(temp).string()) + kRequestPipePart +
-         platform::login_name();
+  return support::pipe_base_name_for(platform::kWindows, work_dir_in(temp).string()) +
+         support::kRequestPipePart + platform::login_name();
 }
 
 inline std::uint32_t service_pid(const fs::path& work_dir) {
@@ -391,7 +391,7 @@ inline int serve_echo(const std::string& name) {
   platform::PipeParams params;
   params.direction = platform::PipeDirection::duplex;
   params.max_instances = 255;
-  const void* security = platform::owner_security_attributes(0x1F01FF, true);
+  const platform::PipeSecurity* security = platform::owner_pipe_security(0x1F01FF, true);
   std::unique_ptr<platform::ServerPipe> next = platform::create_server_pipe(name, params, security);
   std::vector<char> buffer(65536);
   while (next) {

@@ -26,37 +26,15 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "tests/testlib/proc_usage.h"
 
 namespace {
 
 using bench::Samples;
 namespace fs = bench::fs;
 
-struct Usage {
-  long rss_kib = -1;
-  int threads = -1;
-  int fds = -1;
-};
-
-int count_entries(const fs::path& dir) {
-  std::error_code ec;
-  int count = 0;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) ++count;
-  return ec ? -1 : count;
-}
-
-Usage usage_of(std::uint32_t pid) {
-  const fs::path proc = "/proc/" + std::to_string(pid);
-  Usage usage;
-  std::istringstream status(bench::read_text(proc / "status"));
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) usage.rss_kib = std::atol(line.c_str() + 6);
-  }
-  usage.threads = count_entries(proc / "task");
-  usage.fds = count_entries(proc / "fd");
-  return usage;
-}
+using Usage = testlib::ProcUsage;
+using testlib::proc_usage;
 
 // Polls until `done()` holds or `timeout_ms` has passed; false on time-out.
 template <typename Done>
@@ -147,10 +125,10 @@ bool memory(const Context& ctx, int pending, int after) {
     return false;
   }
   const std::uint32_t stand_in = children.front();
-  auto resting = [&] { return usage_of(service).threads == kRestingThreads; };
+  auto resting = [&] { return proc_usage(service).threads == kRestingThreads; };
 
   wait_until(resting, 2000);
-  const Usage idle = usage_of(service);
+  const Usage idle = proc_usage(service);
 
   // Requests held by the stand-in: each has a relay thread in the service
   // and a thread in the stand-in.
@@ -165,20 +143,20 @@ bool memory(const Context& ctx, int pending, int after) {
   }
   const bool all_held = wait_until(
       [&] {
-        return usage_of(service).threads >= kRestingThreads + pending &&
-               usage_of(stand_in).threads >= 1 + pending;
+        return proc_usage(service).threads >= kRestingThreads + pending &&
+               proc_usage(stand_in).threads >= 1 + pending;
       },
       30000);
   // Let the last requests travel from the service to the stand-in.
   platform::sleep_ms(300);
-  const Usage held = usage_of(service);
+  const Usage held = proc_usage(service);
   bench::write_text(gate, "");
   for (std::thread& client : clients) client.join();
 
   int after_failed = 0;
   const double after_ms = bench::run_concurrently(ctx.client, 0, after, 8, &after_failed);
   wait_until(resting, 2000);
-  const Usage later = usage_of(service);
+  const Usage later = proc_usage(service);
   bench::stop_service(bench::work_dir_in(tmp), fs::path());
 
   std::printf("\n### Service memory and threads\n\n");

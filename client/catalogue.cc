@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace tarnwick {
+
 namespace {
 
 constexpr const char* kTexts[] = {
@@ -30,16 +32,18 @@ constexpr std::uint16_t kNumbers[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
 static_assert(sizeof(kTexts) / sizeof(kTexts[0]) == 9);
 static_assert(sizeof(kNumbers) / sizeof(kNumbers[0]) == 9);
 
-constexpr MessageCatalogue kCatalogue = {
+constexpr support::MessageCatalogue kCatalogue = {
     "tarnwick_bin", "twk", 63, 9, kTexts, kNumbers,
 };
 
 }  // namespace
 
-extern "C" TW_EXPORT const MessageCatalogue* _tarnwick_tarnwick_msg_table_adr() {
+extern "C" TW_EXPORT const support::MessageCatalogue* _tarnwick_tarnwick_msg_table_adr() {
   return &kCatalogue;
 }
 
 void print_entry(int index) {
-  msg_print(kCatalogueMessageKind, _tarnwick_tarnwick_msg_table_adr(), index);
+  support::msg_print(kCatalogueMessageKind, _tarnwick_tarnwick_msg_table_adr(), index);
 }
+
+}  // namespace tarnwick

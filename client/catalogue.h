@@ -4,6 +4,8 @@
 
 #include "support/runtime_services.h"
 
+namespace tarnwick {
+
 #ifdef _WIN32
 #define TW_EXPORT __declspec(dllexport)
 #else
@@ -27,7 +29,9 @@ enum CatalogueEntry : int {
 };
 
 // The address of the catalogue; exported from the executable by this name.
-extern "C" TW_EXPORT const MessageCatalogue* _tarnwick_tarnwick_msg_table_adr();
+extern "C" TW_EXPORT const support::MessageCatalogue* _tarnwick_tarnwick_msg_table_adr();
 
 // Prints one entry of the catalogue through msg_print; the result is ignored.
 void print_entry(int index);
+
+}  // namespace tarnwick

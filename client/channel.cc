@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 #include "support/pipe_names.h"
 #include "support/runtime_services.h"
 #include "support/work_dir.h"
+
+namespace tarnwick {
 
 bool RealChannelEnv::wait(const std::string& name, unsigned timeout_ms) {
   return platform::wait_named_pipe(name, timeout_ms);
@@ -34,7 +36,7 @@ std::uint64_t RealChannelEnv::now_ms() {
 
 bool RealChannelEnv::service_alive() { return watch_ == nullptr || watch_->alive(); }
 
-void RealChannelEnv::log(const std::string& line) { log_line(line); }
+void RealChannelEnv::log(const std::string& line) { support::log_line(line); }
 
 namespace {
 
@@ -158,5 +160,8 @@ bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
 
 bool exchange_with_service(const std::string& request, std::string* reply, ServiceWatch* watch) {
   RealChannelEnv env(watch);
-  return exchange_with_service(env, request_pipe_name(my_login_name()), request, reply);
+  return exchange_with_service(env, support::request_pipe_name(support::my_login_name()), request,
+                               reply);
 }
+
+}  // namespace tarnwick

@@ -8,6 +8,8 @@
 
 #include "support/platform.h"
 
+namespace tarnwick {
+
 // What a short look at the pipe finds.
 enum class PipeState {
   none,  // no pipe of that name: no service serves it (yet)
@@ -106,3 +108,5 @@ bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
 // watching the service through `watch` (none: taken to be alive).
 bool exchange_with_service(const std::string& request, std::string* reply,
                            ServiceWatch* watch = nullptr);
+
+}  // namespace tarnwick

@@ -12,25 +12,27 @@
 #include "support/runtime_services.h"
 #include "support/work_dir.h"
 
+namespace tarnwick {
+
 int run_client(int argc, const char* const* argv) {
   constexpr int kFailure = -1;
-  svc_system_init();
+  support::svc_system_init();
   std::setlocale(LC_ALL, "");
-  msg_set_app_name("tarnwick");
+  support::msg_set_app_name("tarnwick");
 
   // Before the work directory exists there is no log: the prompt tool is
   // the only way to tell the user.
-  if (!init_work_dir()) {
-    show_error(kWorkDirErrorMessage);
+  if (!support::init_work_dir()) {
+    support::show_error(support::kWorkDirErrorText);
     return kFailure;
   }
-  init_log(kClientLogName);
+  support::init_log(kClientLogName);
 
   // The service is made to run before the command line is looked at, so that
   // even a wrong command line leaves a service for the next run.
   platform::Process started;
   if (!service_running() && start_service(&started) < 0) {
-    log_line(kServiceStartFailedLine);
+    support::log_line(kServiceStartFailedLine);
     return kFailure;
   }
 
@@ -48,3 +50,5 @@ int run_client(int argc, const char* const* argv) {
   if (!exchange_with_service(request, &reply, &watch)) return kFailure;
   return reply_succeeded(reply) ? 0 : kFailure;
 }
+
+}  // namespace tarnwick

@@ -1,10 +1,13 @@
 // The client's run, from start-up to exit status, in its fixed order.
 #pragma once
 
+namespace tarnwick {
+
 inline constexpr const char* kClientLogName = "tarnwick.log";
-inline constexpr const char* kWorkDirErrorMessage = "\" Could not set the temporary directory \"";
 inline constexpr const char* kServiceStartFailedLine = "Unable to start hollin_service";
 
 // One run of the client. Returns the exit status: 0 when the graphical
 // client reported success, -1 in every other case.
 int run_client(int argc, const char* const* argv);
+
+}  // namespace tarnwick

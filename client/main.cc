@@ -1,4 +1,4 @@
 // tarnwick: the compare/merge command-line client.
 #include "client/driver.h"
 
-int main(int argc, char** argv) { return run_client(argc, argv); }
+int main(int argc, char** argv) { return tarnwick::run_client(argc, argv); }

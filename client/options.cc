@@ -8,12 +8,14 @@
 #include "support/platform.h"
 #include "support/runtime_services.h"
 
+namespace tarnwick {
+
 namespace {
 
 struct KeywordRule {
   const char* word;
-  std::int32_t parameter;              // CompareOptions::Pending, kNone for a bare flag
-  bool CompareOptions::* flag;         // set when the option is seen, if any
+  std::int32_t parameter;      // CompareOptions::Pending, kNone for a bare flag
+  bool CompareOptions::*flag;  // set when the option is seen, if any
 };
 
 // Keywords are matched exactly and in full. The nine words at the end are
@@ -43,10 +45,8 @@ struct EncodingRule {
 
 // The first row that matches wins.
 constexpr EncodingRule kEncodings[] = {
-    {"utf-8", "utf8_file_delta"},
-    {"utf-16le", "utf16le_file_delta"},
-    {"utf-16be", "utf16be_file_delta"},
-    {"utf-32le", "utf32le_file_delta"},
+    {"utf-8", "utf8_file_delta"},       {"utf-16le", "utf16le_file_delta"},
+    {"utf-16be", "utf16be_file_delta"}, {"utf-32le", "utf32le_file_delta"},
     {"utf-32be", "utf32be_file_delta"},
 };
 
@@ -142,9 +142,9 @@ bool CompareOptions::validate(int* message_entry) {
   }
 
   for (const std::string& contributor : contributors) {
-    std::FILE* file = compat_fopen(contributor.c_str(), "r");
+    std::FILE* file = support::compat_fopen(contributor.c_str(), "r");
     if (file == nullptr) return false;
-    compat_fclose(file);
+    support::compat_fclose(file);
   }
 
   if (merge && !make_absolute(out_path)) return false;
@@ -185,7 +185,7 @@ std::string windows_absolute_path(const std::string& path, const std::string& cu
   if (is_unc_path(path)) return path;
   if (path[0] == '\\') {
     if (is_unc_path(current_dir)) return current_dir + path;
-    return std::string(get_drive(current_dir.c_str())) + path;
+    return std::string(support::get_drive(current_dir.c_str())) + path;
   }
   return current_dir + '\\' + path;
 }
@@ -232,3 +232,5 @@ int atoi_value(const std::string& text) {
   if (value > INT_MAX) value = INT_MAX;
   return static_cast<int>(value);
 }
+
+}  // namespace tarnwick

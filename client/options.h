@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnwick {
+
 struct CompareOptions {
   // Which option's parameter the next plain argument supplies.
   enum Pending : std::int32_t {
@@ -76,3 +78,5 @@ std::optional<std::string> type_name_for_encoding(const std::string& encoding);
 // to the first other byte; 0 without digits. Saturates instead of
 // overflowing.
 int atoi_value(const std::string& text);
+
+}  // namespace tarnwick

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+namespace tarnwick {
+
 namespace {
 
 // One array of strings; each element stands in a <data> element of its own.
@@ -77,3 +79,5 @@ bool reply_succeeded(std::string reply) {
   if (at == std::string::npos) return false;
   return reply.substr(at, kWindow).find('1') != std::string::npos;
 }
+
+}  // namespace tarnwick

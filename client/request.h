@@ -6,6 +6,8 @@
 
 #include "client/options.h"
 
+namespace tarnwick {
+
 // `text` with '&', '<' and '>' written as the XML entities &amp; &lt; &gt;,
 // and a carriage return as the character reference &#13; (a raw one is read
 // back as a line feed by every XML reader). Every other byte passes
@@ -25,3 +27,5 @@ std::string build_request(const CompareOptions& options);
 // True when the first "<boolean>" of the reply is followed closely enough by
 // a "1": the 20 bytes from the start of that tag hold the character 1.
 bool reply_succeeded(std::string reply);
+
+}  // namespace tarnwick

@@ -1,19 +1,15 @@
 #include "client/service_start.h"
 
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 
+#include "support/layout.h"
 #include "support/runtime_services.h"
 #include "support/work_dir.h"
 
-namespace {
+namespace tarnwick {
 
-// The installation directory as product_dir fills it in.
-std::string installation_dir() {
-  char buffer[1024] = {};
-  product_dir(buffer, 0);
-  return buffer;
-}
+namespace {
 
 // The whole content of a small text file, or nothing when it cannot be
 // opened. A pid file is a few bytes; more than a page is never looked at.
@@ -23,7 +19,7 @@ std::optional<std::string> read_small_file(const std::string& path) {
   if (file == nullptr) return std::nullopt;
   char buffer[4096];
   const std::size_t bytes = std::fread(buffer, 1, sizeof buffer, file);
-  compat_fclose(file);
+  support::compat_fclose(file);
   return std::string(buffer, bytes);
 }
 
@@ -49,15 +45,6 @@ std::optional<int> parse_pid_text(const std::string& text) {
   return static_cast<int>(negative ? -value : value);
 }
 
-std::string service_exe_path_for(const std::string& product_directory) {
-  const char sep = platform::kPathSeparator;
-  return product_directory + sep + "bin" + sep + "hollin_service" + platform::kExeSuffix;
-}
-
-std::string gui_dir_for(const std::string& product_directory) {
-  return product_directory + platform::kPathSeparator + "Brightdesk";
-}
-
 platform::ProcessSpec windows_service_spec(const std::string& exe_path,
                                            const std::string& gui_dir) {
   platform::ProcessSpec invocation;
@@ -75,7 +62,7 @@ platform::ProcessSpec posix_service_spec(const std::string& exe_path, const std:
   return invocation;
 }
 
-std::string service_exe_path() { return service_exe_path_for(installation_dir()); }
+std::string service_exe_path() { return support::program_path(support::kServiceProgram); }
 
 bool is_service_process(std::uint32_t pid) {
   const std::string image = platform::process_image_path(pid);
@@ -85,7 +72,7 @@ bool is_service_process(std::uint32_t pid) {
 
 bool service_running() {
   const std::optional<std::string> text =
-      read_small_file(work_dir() + platform::kPathSeparator + kPidFileName);
+      read_small_file(support::work_dir() + platform::kPathSeparator + support::kPidFileName);
   if (!text) return false;
   const std::optional<int> pid = parse_pid_text(*text);
   // No process of ours has an id of zero or below.
@@ -94,9 +81,8 @@ bool service_running() {
 }
 
 int start_service(platform::Process* started) {
-  const std::string dir = installation_dir();
-  const std::string exe = service_exe_path_for(dir);
-  const std::string gui_dir = gui_dir_for(dir);
+  const std::string exe = service_exe_path();
+  const std::string gui_dir = support::gui_dir_in(support::installation_dir());
   platform::ProcessSpec invocation;
   if constexpr (platform::kWindows) {
     invocation = windows_service_spec(exe, gui_dir);
@@ -118,3 +104,5 @@ int start_service(platform::Process* started) {
 }
 
 bool RunningServiceWatch::alive() { return started_.running() || service_running(); }
+
+}  // namespace tarnwick

@@ -10,17 +10,12 @@
 #include "client/channel.h"
 #include "support/platform.h"
 
-inline constexpr const char* kPidFileName = "hollin_service.pid";
+namespace tarnwick {
 
 // The process id at the start of a pid file's text, read as formatted stream
 // input reads an integer: white space skipped, an optional sign, digits.
 // Nothing when no integer can be read.
 std::optional<int> parse_pid_text(const std::string& text);
-
-// <installation directory><sep>bin<sep>hollin_service[.exe]
-std::string service_exe_path_for(const std::string& product_directory);
-// <installation directory><sep>Brightdesk
-std::string gui_dir_for(const std::string& product_directory);
 
 // How the service is started on Windows: the quoted executable path, one
 // blank, the quoted graphical-client directory, hidden.
@@ -56,3 +51,5 @@ class RunningServiceWatch final : public ServiceWatch {
  private:
   platform::Process started_;
 };
+
+}  // namespace tarnwick

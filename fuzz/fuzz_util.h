@@ -103,7 +103,9 @@ class CallReader {
     at_ += want.size();
     return true;
   }
-  bool at(const char* literal) const { return text_.compare(at_, std::string(literal).size(), literal) == 0; }
+  bool at(const char* literal) const {
+    return text_.compare(at_, std::string(literal).size(), literal) == 0;
+  }
   bool done() const { return at_ == text_.size(); }
 
   // A <string>...</string> value; the unescaped text goes to `*value`.
@@ -123,7 +125,8 @@ class CallReader {
     if (!expect("<param><value><array>")) return false;
     while (at("<data>")) {
       std::string value;
-      if (!expect("<data><value>") || !expect_string(&value) || !expect("</value></data>")) return false;
+      if (!expect("<data><value>") || !expect_string(&value) || !expect("</value></data>"))
+        return false;
       values->push_back(value);
     }
     return expect("</array></value></param>");

@@ -14,13 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   const marlow::ParsedCall call = marlow::parse_call(input);
   if (!call.ok) {
-    fuzz::check(call.fault_code >= marlow::kFaultMalformed &&
-                    call.fault_code <= marlow::kFaultCannotServe,
-                "a refused call has a known fault code");
+    fuzz::check(
+        call.fault_code >= marlow::kFaultMalformed && call.fault_code <= marlow::kFaultCannotServe,
+        "a refused call has a known fault code");
     fuzz::check(!call.error.empty(), "a refused call says why");
   } else {
     const marlow::CompareRequest& r = call.request;
-    fuzz::check(r.display_names.size() == r.contributors.size(), "one display name per contributor");
+    fuzz::check(r.display_names.size() == r.contributors.size(),
+                "one display name per contributor");
     for (const std::string& name : r.display_names) {
       fuzz::check(!name.empty(), "display names are never empty");
     }

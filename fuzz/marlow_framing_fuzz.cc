@@ -52,10 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string stream(reinterpret_cast<const char*>(data + 1), size - 1);
 
   StreamPipe pipe(stream, data[0]);
-  const std::string request = read_framed_request(pipe);
-  fuzz::check(stream.compare(0, request.size(), request) == 0, "the request is a prefix of the stream");
+  const std::string request = support::read_framed_request(pipe);
+  fuzz::check(stream.compare(0, request.size(), request) == 0,
+              "the request is a prefix of the stream");
   std::size_t body_at = 0;
-  const long long length = framed_length(request, &body_at);
+  const long long length = support::framed_length(request, &body_at);
   if (request.size() < stream.size()) {
     // Reading stopped before the stream ended: only because the header was
     // complete and the body as long as it says.
@@ -71,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv.push_back(program.data());
   for (std::string& piece : pieces) argv.push_back(piece.data());
   argv.push_back(nullptr);
-  const std::string name = wrapper_pipe_name(static_cast<int>(argv.size() - 1), argv.data());
+  const std::string name =
+      support::wrapper_pipe_name(static_cast<int>(argv.size() - 1), argv.data());
   fuzz::check(name.size() < size + 1, "the pipe name comes from an argument");
   return 0;
 }

@@ -20,13 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv.push_back(nullptr);
   const int argc = static_cast<int>(argv.size() - 1);
 
-  CompareOptions options;
+  tarnwick::CompareOptions options;
   const bool wrong = options.parse(argc, argv.data());
   fuzz::check(wrong == options.parse_error, "parse returns the parse_error flag");
   fuzz::check(options.merge || options.out_path.empty(), "an -out path implies merge");
 
   // Parsing the same arguments again into a fresh record is deterministic.
-  CompareOptions again;
+  tarnwick::CompareOptions again;
   again.parse(argc, argv.data());
   fuzz::check(again == options, "parse is deterministic");
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   int entry = -2;
   const bool valid = options.validate(&entry);
-  fuzz::check(entry >= -1 && entry <= kUtf8UiUnavailableEntry, "message entry in range");
+  fuzz::check(entry >= -1 && entry <= tarnwick::kUtf8UiUnavailableEntry, "message entry in range");
   if (valid) {
     fuzz::check(entry == -1, "a valid record has no message");
     fuzz::check(options.contributors.size() >= 2, "at least two contributors");
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check_request(options);
   } else {
     // The printing variant reports the same outcome (its text goes to stderr).
-    CompareOptions printing = again;
+    tarnwick::CompareOptions printing = again;
     fuzz::check(!printing.validate(), "both validate variants agree");
   }
   return 0;

@@ -70,7 +70,7 @@ class ScriptedPipe : public platform::ServerPipe {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::ByteReader input(data, size);
   ScriptedPipe pipe(&input);
-  const std::string message = read_pipe_message(pipe);
+  const std::string message = hollin_service::read_pipe_message(pipe);
   fuzz::check(message == pipe.expected, "the message is the reads' data up to their zero bytes");
   return 0;
 }

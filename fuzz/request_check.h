@@ -11,8 +11,8 @@
 
 namespace fuzz {
 
-inline void check_request(const CompareOptions& options) {
-  const std::string call = build_request(options);
+inline void check_request(const tarnwick::CompareOptions& options) {
+  const std::string call = tarnwick::build_request(options);
   CallReader reader(call);
   check(reader.expect("<methodCall>"), "call starts with <methodCall>");
   check(reader.expect(options.merge ? "<methodName>RequestHandler.CompareMerge</methodName>"

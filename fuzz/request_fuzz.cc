@@ -34,13 +34,14 @@ bool expected_success(const std::string& reply) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);
-  fuzz::check(reply_succeeded(reply) == expected_success(reply), "reply_succeeded follows its rule");
+  fuzz::check(tarnwick::reply_succeeded(reply) == expected_success(reply),
+              "reply_succeeded follows its rule");
 
   std::vector<std::string> pieces = fuzz::split_on_zero(data, size);
   const std::uint8_t flags = pieces[0].empty() ? 0 : static_cast<std::uint8_t>(pieces[0][0]);
   if (!pieces[0].empty()) pieces[0].erase(0, 1);
 
-  CompareOptions options;
+  tarnwick::CompareOptions options;
   options.merge = (flags & 1) != 0;
   options.encoding_given = (flags & 2) != 0;
   options.blank_ignore = (flags & 4) != 0;
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Escaping alone: the result holds no raw markup and undoes exactly.
   std::string undone;
-  fuzz::check(fuzz::unescape_value(xml_escape(reply), &undone) && undone == reply,
+  fuzz::check(fuzz::unescape_value(tarnwick::xml_escape(reply), &undone) && undone == reply,
               "xml_escape round-trips");
   return 0;
 }

@@ -6,14 +6,18 @@
 
 #include "support/work_dir.h"
 
+namespace hollin_service {
+
 std::string windows_gui_command_line(const std::string& directory,
                                      const std::string& wrapper_pipe_name) {
   // The program path stays unquoted; only the pipe name is quoted.
-  return directory + "\\marlow.exe" + " " + kGuiFixedOptions + kWrapperPipeProperty + "\"" +
-         wrapper_pipe_name + "\"";
+  return directory + "\\" + support::kGuiProgram + ".exe " + kGuiFixedOptions +
+         support::kWrapperPipeProperty + "\"" + wrapper_pipe_name + "\"";
 }
 
-std::string posix_gui_program(const std::string& directory) { return directory + "/marlow"; }
+std::string posix_gui_program(const std::string& directory) {
+  return directory + "/" + support::kGuiProgram;
+}
 
 std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_name) {
   std::vector<std::string> args;
@@ -25,15 +29,15 @@ std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_nam
     start = blank + 1;
   }
   if (start < options.size()) args.push_back(options.substr(start));
-  args.push_back(kWrapperPipeProperty + wrapper_pipe_name);
+  args.push_back(support::kWrapperPipeProperty + wrapper_pipe_name);
   return args;
 }
 
 std::string posix_gui_logged_line(const std::string& directory,
                                   const std::string& wrapper_pipe_name) {
   // The fixed options already end with a blank.
-  return posix_gui_program(directory) + " " + kGuiFixedOptions + kWrapperPipeProperty + "\"" +
-         wrapper_pipe_name + "\"";
+  return posix_gui_program(directory) + " " + kGuiFixedOptions + support::kWrapperPipeProperty +
+         "\"" + wrapper_pipe_name + "\"";
 }
 
 GuiLaunch gui_launch_for(bool windows, const std::string& directory,
@@ -90,13 +94,12 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
 
 namespace {
 
-void watch_body(void* arg) {
-  std::unique_ptr<platform::Process> process(static_cast<platform::Process*>(arg));
+void watch_body(std::unique_ptr<platform::Process> process) {
   const int status = process->wait();
   // On POSIX -1 means the wait itself failed (statuses are 0 to 255): the
   // process may still run, so leave it to the notice write to notice a loss.
   if (status == -1 && !platform::kWindows) return;
-  log_line("HOLLIN quit unexpectedly...exiting");
+  support::log_line("HOLLIN quit unexpectedly...exiting");
   platform::exit_now(-1);
 }
 
@@ -105,6 +108,9 @@ void watch_body(void* arg) {
 void watch_graphical_client(platform::Process process) {
   // Without a watcher the service still notices a lost graphical client
   // when the next pipe notice cannot be written.
-  auto* owned = new platform::Process(std::move(process));
-  if (!platform::start_detached_thread(&watch_body, owned)) delete owned;
+  std::unique_ptr<platform::Process> owned(new (std::nothrow)
+                                               platform::Process(std::move(process)));
+  if (owned) (void)platform::start_owning_thread<&watch_body>(owned);
 }
+
+}  // namespace hollin_service

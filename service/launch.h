@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "service/service_state.h"
+#include "support/layout.h"
 #include "support/platform.h"
+
+namespace hollin_service {
 
 // The graphical client's options, passed on unchanged; the last one is
 // followed by the wrapper-pipe property.
@@ -15,8 +18,6 @@ inline constexpr const char* kGuiFixedOptions =
     "-configuration @user.home\\.Tessel\\Marlow8\\config "
     "-data @user.home\\.Tessel\\Marlow8\\workspace "
     "-nosplash -vmargs ";
-inline constexpr const char* kWrapperPipeProperty =
-    "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=";
 
 // Windows: the command line "<directory>\marlow.exe <options> <property>="<name>"".
 // The directory is taken as it stands (a trailing backslash is doubled).
@@ -50,3 +51,5 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
 // service logs "HOLLIN quit unexpectedly...exiting" and ends with -1, so that
 // waiting clients fail at once and the next one starts a fresh service.
 void watch_graphical_client(platform::Process process);
+
+}  // namespace hollin_service

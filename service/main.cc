@@ -6,7 +6,7 @@
 #include "support/platform.h"
 
 int main(int argc, char** argv) {
-  const int status = service_main(argc, argv);
+  const int status = hollin_service::service_main(argc, argv);
   // Relay workers may still be running: end the process at once rather than
   // run static destructors beneath them.
   std::fflush(nullptr);

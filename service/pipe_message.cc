@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <cstring>
 #include <memory>
+#include <new>
+
+namespace hollin_service {
 
 namespace {
 
@@ -77,7 +79,8 @@ std::size_t cut_chunks_at_zero_bytes(char* data, std::size_t size) {
     const std::size_t chunk = std::min(kMessageChunk, size - at);
     const void* zero = std::memchr(data + at, '\0', chunk);
     const std::size_t length =
-        zero == nullptr ? chunk : static_cast<std::size_t>(static_cast<const char*>(zero) - (data + at));
+        zero == nullptr ? chunk
+                        : static_cast<std::size_t>(static_cast<const char*>(zero) - (data + at));
     std::memmove(data + kept, data + at, length);
     kept += length;
   }
@@ -97,7 +100,8 @@ void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMe
   // is not cleared. It grows with realloc, which (with the Linux C library)
   // moves a large block by remapping its pages rather than copying them.
   std::size_t capacity = kMessageChunk;
-  std::unique_ptr<char, PipeMessage::Free> bytes(static_cast<char*>(std::malloc(head_room + capacity)));
+  std::unique_ptr<char, PipeMessage::Free> bytes(
+      static_cast<char*>(std::malloc(head_room + capacity)));
   if (!bytes) throw std::bad_alloc();
   std::size_t size = 0;
   std::size_t left = 0;
@@ -132,3 +136,5 @@ std::string read_pipe_message(platform::ServerPipe& pipe) {
   read_pipe_message(pipe, 0, &message);
   return message.text();
 }
+
+}  // namespace hollin_service

@@ -9,6 +9,8 @@
 
 #include "support/platform.h"
 
+namespace hollin_service {
+
 // Draws the random parts of the wrapper and per-request pipe names: two draws
 // from 0 to 32767, multiplied, plus 7137, in decimal. The generator is seeded
 // from the system's entropy source rather than the clock, so that services
@@ -77,3 +79,5 @@ inline constexpr std::size_t kMessageChunk = 4095;
 // free in front of the message.
 void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMessage* message);
 std::string read_pipe_message(platform::ServerPipe& pipe);
+
+}  // namespace hollin_service

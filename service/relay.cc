@@ -5,6 +5,8 @@
 #include "service/pipe_message.h"
 #include "support/work_dir.h"
 
+namespace hollin_service {
+
 namespace {
 
 // The longest header, with a ten-digit length, is 51 bytes.
@@ -12,9 +14,9 @@ constexpr std::size_t kHeaderRoom = 64;
 
 std::string frame_header(std::size_t request_size) {
   char header[kHeaderRoom + 36];
-  const int length = std::snprintf(header, sizeof header,
-                                   "POST /RPC2 HTTP/1.1\r\nContent-Length: %u\r\n\r\n",
-                                   static_cast<unsigned>(request_size));
+  const int length =
+      std::snprintf(header, sizeof header, "POST /RPC2 HTTP/1.1\r\nContent-Length: %u\r\n\r\n",
+                    static_cast<unsigned>(request_size));
   return std::string(header, static_cast<std::size_t>(length));
 }
 
@@ -61,6 +63,8 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
   job.reset();
 }
 
-void relay_thread_body(void* arg) {
-  relay_request(std::unique_ptr<RelayJob>(static_cast<RelayJob*>(arg)), log_line);
+void relay_worker(std::unique_ptr<RelayJob> job) {
+  relay_request(std::move(job), support::log_line);
 }
+
+}  // namespace hollin_service

@@ -8,11 +8,13 @@
 
 #include "support/platform.h"
 
+namespace hollin_service {
+
 // What the main loop hands one relay worker. The worker owns the record and
 // the three pipes from its start and releases them before it ends.
 struct RelayJob {
-  std::unique_ptr<platform::ServerPipe> client_pipe;           // connected request-pipe instance
-  std::unique_ptr<platform::ServerPipe> hollin_request_pipe;   // the service writes the request here
+  std::unique_ptr<platform::ServerPipe> client_pipe;          // connected request-pipe instance
+  std::unique_ptr<platform::ServerPipe> hollin_request_pipe;  // the service writes the request here
   std::unique_ptr<platform::ServerPipe> hollin_response_pipe;  // and reads the reply here
 };
 
@@ -28,6 +30,7 @@ std::string frame_request(const std::string& request);
 // the response pipe, in that order, and frees the job.
 void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log);
 
-// The worker thread's body: `arg` is a RelayJob allocated with new, whose
-// ownership passes to the worker. Logs to the service log.
-void relay_thread_body(void* arg);
+// The worker thread's body: relays `job` and logs to the service log.
+void relay_worker(std::unique_ptr<RelayJob> job);
+
+}  // namespace hollin_service

@@ -13,36 +13,38 @@
 #include "support/runtime_services.h"
 #include "support/work_dir.h"
 
-platform::PipeParams request_pipe_params() {
+namespace hollin_service {
+
+namespace {
+
+// A pipe of `max_instances` instances; a one-instance pipe must be the first
+// instance of its name.
+platform::PipeParams pipe_params(platform::PipeDirection direction, unsigned max_instances,
+                                 bool notice_stream = false) {
   platform::PipeParams params;
-  params.direction = platform::PipeDirection::duplex;
-  params.max_instances = 255;
+  params.direction = direction;
+  params.max_instances = max_instances;
+  params.notice_stream = notice_stream;
+  params.first_instance = max_instances == 1;
   return params;
+}
+
+}  // namespace
+
+platform::PipeParams request_pipe_params() {
+  return pipe_params(platform::PipeDirection::duplex, 255);
 }
 
 platform::PipeParams wrapper_pipe_params() {
-  platform::PipeParams params;
-  params.direction = platform::PipeDirection::outbound;
-  params.max_instances = 1;
-  params.notice_stream = true;
-  params.first_instance = true;
-  return params;
+  return pipe_params(platform::PipeDirection::outbound, 1, /*notice_stream=*/true);
 }
 
 platform::PipeParams hollin_request_pipe_params() {
-  platform::PipeParams params;
-  params.direction = platform::PipeDirection::outbound;
-  params.max_instances = 1;
-  params.first_instance = true;
-  return params;
+  return pipe_params(platform::PipeDirection::outbound, 1);
 }
 
 platform::PipeParams hollin_response_pipe_params() {
-  platform::PipeParams params;
-  params.direction = platform::PipeDirection::inbound;
-  params.max_instances = 1;
-  params.first_instance = true;
-  return params;
+  return pipe_params(platform::PipeDirection::inbound, 1);
 }
 
 std::string pipe_notice(const std::string& request_pipe, const std::string& response_pipe) {
@@ -50,41 +52,43 @@ std::string pipe_notice(const std::string& request_pipe, const std::string& resp
 }
 
 bool write_pid_file() {
-  const std::string path = work_dir() + platform::kPathSeparator + kPidFileName;
+  const std::string path = support::work_dir() + platform::kPathSeparator + support::kPidFileName;
   errno = 0;
   if (platform::write_pid_file(path, platform::current_pid())) return true;
   const int error = errno;
   // Why the service cannot start, before the fixed line that says it.
   if (error == EWOULDBLOCK || error == EAGAIN) {
-    log_line("The pid file " + path + " is locked by another running service");
+    support::log_line("The pid file " + path + " is locked by another running service");
   } else if (error == EINVAL) {
-    log_line("Could not write the pid file " + path + ": it is not a regular file");
+    support::log_line("Could not write the pid file " + path + ": it is not a regular file");
   } else if (error != 0) {
-    log_line("Could not write the pid file " + path + ": " + std::strerror(error));
+    support::log_line("Could not write the pid file " + path + ": " + std::strerror(error));
   } else {
-    log_line("Could not write the pid file " + path);
+    support::log_line("Could not write the pid file " + path);
   }
   return false;
 }
 
 ServiceHooks real_service_hooks() {
   ServiceHooks hooks;
-  hooks.log = log_line;
-  hooks.login_name = [] { return std::string(my_login_name()); };
+  hooks.log = support::log_line;
+  hooks.login_name = [] { return std::string(support::my_login_name()); };
   hooks.random_part = random_pipe_part;
   hooks.create_pipe = [](const std::string& name, const platform::PipeParams& params) {
     // The attributes are asked for anew for every pipe.
     return platform::create_server_pipe(name, params,
-                                        owner_security_attributes(kPipeAccessMask, 1));
+                                        support::owner_security_attributes(kPipeAccessMask, 1));
   };
   hooks.write_pid_file = write_pid_file;
   hooks.pipe_name_problem = platform::pipe_name_problem;
-  hooks.remove_stale_pipes = [] { platform::remove_stale_pipes(pipe_base_name()); };
+  hooks.remove_stale_pipes = [] { platform::remove_stale_pipes(support::pipe_base_name()); };
   hooks.out_of_descriptors = [] {
     return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
   };
   hooks.descriptor_pause = [] { platform::sleep_ms(kDescriptorRetryMs); };
-  hooks.start_thread = platform::start_detached_thread;
+  hooks.start_relay = [](std::unique_ptr<RelayJob>& job) {
+    return platform::start_owning_thread<&relay_worker>(job);
+  };
   hooks.start_process = platform::start_process;
   hooks.watch_process = watch_graphical_client;
   hooks.console = stdout;
@@ -108,8 +112,8 @@ struct RequestPipes {
 // waiting, so that those relays can go on. Any other failure ends the
 // attempt: a pipe that could not be made is null, and `response` is not
 // tried when `request` failed.
-RequestPipes create_request_pipes(const std::string& request_name,
-                                  const std::string& response_name, const ServiceHooks& hooks) {
+RequestPipes create_request_pipes(const std::string& request_name, const std::string& response_name,
+                                  const ServiceHooks& hooks) {
   const auto short_of_descriptors = [&] {
     return hooks.out_of_descriptors && hooks.out_of_descriptors();
   };
@@ -154,8 +158,8 @@ void drop_client(std::unique_ptr<platform::ServerPipe> client) {
 // service must end.
 bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
               const std::string& login, const ServiceHooks& hooks) {
-  const std::string request_name = random_pipe_name(hooks.random_part(), login);
-  const std::string response_name = random_pipe_name(hooks.random_part(), login);
+  const std::string request_name = support::random_pipe_name(hooks.random_part(), login);
+  const std::string response_name = support::random_pipe_name(hooks.random_part(), login);
   const std::string notice = pipe_notice(request_name, response_name);
 
   RequestPipes pipes = create_request_pipes(request_name, response_name, hooks);
@@ -178,21 +182,21 @@ bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
     return false;
   }
 
-  auto* job = new (std::nothrow) RelayJob;
-  if (job == nullptr) {
+  std::unique_ptr<RelayJob> job(new (std::nothrow) RelayJob);
+  if (!job) {
     hooks.log("Out of memory \n");
     return false;
   }
   job->client_pipe = std::move(client);
   job->hollin_request_pipe = std::move(hollin_request);
   job->hollin_response_pipe = std::move(hollin_response);
-  if (!hooks.start_thread(&relay_thread_body, job)) {
+  if (!hooks.start_relay(job)) {
     // Release the client at once instead of leaving it waiting for a reply
     // that no worker will relay.
     drop_client(std::move(job->client_pipe));
     job->hollin_request_pipe.reset();
     job->hollin_response_pipe.reset();
-    delete job;
+    job.reset();
     hooks.log("Could not start relay thread");
   }
   return true;
@@ -208,8 +212,8 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
   // A name that cannot be used fails now, with the reason, rather than
   // leaving clients to wait for a pipe that will never come.
   if (hooks.pipe_name_problem) {
-    for (const std::string& name :
-         {request_pipe_name(login), random_pipe_name(kLongestRandomPart, login)}) {
+    for (const std::string& name : {support::request_pipe_name(login),
+                                    support::random_pipe_name(kLongestRandomPart, login)}) {
       const std::string problem = hooks.pipe_name_problem(name);
       if (!problem.empty()) {
         hooks.log(problem);
@@ -219,7 +223,7 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
     }
   }
 
-  state.wrapper_pipe_name = random_pipe_name(hooks.random_part(), login);
+  state.wrapper_pipe_name = support::random_pipe_name(hooks.random_part(), login);
   errno = 0;
   state.wrapper_pipe = hooks.create_pipe(state.wrapper_pipe_name, wrapper_pipe_params());
   if (!state.wrapper_pipe) {
@@ -236,7 +240,7 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
   if (hooks.remove_stale_pipes) hooks.remove_stale_pipes();
 
   bool first_connection = true;
-  const std::string request_name = request_pipe_name(login);
+  const std::string request_name = support::request_pipe_name(login);
   errno = 0;
   std::unique_ptr<platform::ServerPipe> instance =
       hooks.create_pipe(request_name, request_pipe_params());
@@ -290,12 +294,14 @@ int service_main(int argc, char** argv) {
   platform::remove_pipes_on_termination_signals();
   // Seeded once, from the entropy source, before anything draws a name.
   seed_random_pipe_part();
-  if (!init_work_dir()) {
-    show_error("\" Could not set the temporary directory \"");
+  if (!support::init_work_dir()) {
+    support::show_error(support::kWorkDirErrorText);
     return -1;
   }
-  init_log(kServiceLogName);
+  support::init_log(kServiceLogName);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   return run_service(args, real_service_hooks());
 }
+
+}  // namespace hollin_service

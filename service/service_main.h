@@ -7,8 +7,9 @@
 #include "service/service_state.h"
 #include "support/platform.h"
 
+namespace hollin_service {
+
 inline constexpr const char* kServiceLogName = "hollin_service.log";
-inline constexpr const char* kPidFileName = "hollin_service.pid";
 inline constexpr const char* kDebugOption = "-debug";
 // Full access to a file object, for the current user, on every pipe.
 inline constexpr unsigned long kPipeAccessMask = 0x1F01FF;
@@ -38,3 +39,5 @@ int service_main(int argc, char** argv);
 // after the program name. Returns -1, or 0 when the wrapper pipe cannot be
 // created; there is no successful end.
 int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks);
+
+}  // namespace hollin_service

@@ -11,10 +11,12 @@
 #include "service/relay.h"
 #include "support/platform.h"
 
+namespace hollin_service {
+
 struct ServiceState {
-  std::string wrapper_pipe_name;                        // set once at start
+  std::string wrapper_pipe_name;                       // set once at start
   std::unique_ptr<platform::ServerPipe> wrapper_pipe;  // set once at start
-  bool debug_mode = false;                              // final before the first worker starts
+  bool debug_mode = false;                             // final before the first worker starts
 };
 
 struct ServiceHooks {
@@ -26,9 +28,11 @@ struct ServiceHooks {
                                                       const platform::PipeParams& params)>
       create_pipe;
   std::function<bool()> write_pid_file;
-  // Starts body(arg) on a detached thread; false leaves `arg` with the caller.
-  std::function<bool(void (*body)(void*), void* arg)> start_thread;
-  std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)> start_process;
+  // Starts the relay of `job` on a worker thread of its own, which takes it
+  // over; false leaves `job` with the caller.
+  std::function<bool(std::unique_ptr<RelayJob>& job)> start_relay;
+  std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)>
+      start_process;
   // Takes over the graphical client's process and watches it.
   std::function<void(platform::Process process)> watch_process;
   // Empty text when a pipe of that name can be made, else why not. Unset:
@@ -50,3 +54,5 @@ struct ServiceHooks {
 // The operations of the running service: the service log, the real pipes
 // with the owner's security attributes, the pid file, threads, processes.
 ServiceHooks real_service_hooks();
+
+}  // namespace hollin_service

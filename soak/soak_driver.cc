@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "support/platform.h"
+#include "tests/testlib/proc_usage.h"
 #include "tests/testlib/processes.h"
 
 namespace {
@@ -104,34 +105,12 @@ void write_atomically(const fs::path& path, const std::string& content) {
 // ---------------------------------------------------------------------------
 // What /proc tells about the service.
 
-struct Usage {
-  int fds = -1;
-  int threads = -1;
-  long rss_kb = -1;
-};
-
-int count_entries(const fs::path& dir) {
-  std::error_code ec;
-  int count = 0;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) ++count;
-  return ec ? -1 : count;
-}
-
-Usage usage_of(std::uint32_t pid) {
-  const fs::path proc = "/proc/" + std::to_string(pid);
-  Usage usage;
-  usage.fds = count_entries(proc / "fd");
-  usage.threads = count_entries(proc / "task");
-  std::istringstream status(read_text(proc / "status"));
-  for (std::string line; std::getline(status, line);) {
-    if (line.compare(0, 6, "VmRSS:") == 0) usage.rss_kb = std::atol(line.c_str() + 6);
-  }
-  return usage;
-}
+using Usage = testlib::ProcUsage;
+using testlib::proc_usage;
 
 std::string describe(const Usage& usage) {
   return "fds " + std::to_string(usage.fds) + ", threads " + std::to_string(usage.threads) +
-         ", rss " + std::to_string(usage.rss_kb) + " kB";
+         ", rss " + std::to_string(usage.rss_kib) + " kB";
 }
 
 long open_file_limit(std::uint32_t pid) {
@@ -192,9 +171,9 @@ class Events {
   // Waits until `ready(counts)` holds or the stand-in has gone.
   bool wait_until(const std::function<bool(const Counts&)>& ready, int seconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(seconds),
-                             [&] { return ready(counts_) || counts_.gone; }) &&
-           ready(counts_);
+    return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] {
+      return ready(counts_) || counts_.gone;
+    }) && ready(counts_);
   }
 
  private:
@@ -366,8 +345,9 @@ platform::Process Soak::start_client(bool with_limit) const {
   if (with_limit) {
     // The first client starts the service, which inherits the limit.
     invocation.program = "/bin/sh";
-    invocation.args = {"-c", "ulimit -Sn " + std::to_string(options_.fd_limit) + " && exec \"$0\" \"$@\"",
-                 tarnwick_};
+    invocation.args = {"-c",
+                       "ulimit -Sn " + std::to_string(options_.fd_limit) + " && exec \"$0\" \"$@\"",
+                       tarnwick_};
   } else {
     invocation.program = tarnwick_;
   }
@@ -435,8 +415,8 @@ void Soak::run_phase(Kind kind, int count) {
     run_clients(kind, count, &tally);
     if (kind == Kind::empty) empty_requests_ += count;
   }
-  if (!quiet(30)) fail(std::string("the stand-in did not catch up after a ") + kind_info.name +
-                       " phase");
+  if (!quiet(30))
+    fail(std::string("the stand-in did not catch up after a ") + kind_info.name + " phase");
   tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
   done_ += count;
 }
@@ -540,8 +520,8 @@ int Soak::run() {
     done_ = 1;
     if (status != 0) fail("the first client ended with " + std::to_string(status));
   }
-  const std::string pid_text = read_text(dir_ / (platform::login_name() + ".tarnwick") /
-                                         "hollin_service.pid");
+  const std::string pid_text =
+      read_text(dir_ / (platform::login_name() + ".tarnwick") / "hollin_service.pid");
   service_ = static_cast<std::uint32_t>(std::strtoul(pid_text.c_str(), nullptr, 10));
   if (service_ == 0 || failed_) {
     tear_down(false);
@@ -554,15 +534,19 @@ int Soak::run() {
 
   // Warm-up, then the resting state that everything must come back to.
   run_phase(Kind::ok, 4 * options_.concurrency);
-  if (!settle([&] { return usage_of(service_).threads == kRestingThreads; }, 20)) {
-    fail("the service did not come to rest after the warm-up: " + describe(usage_of(service_)));
+  if (!settle([&] { return proc_usage(service_).threads == kRestingThreads; }, 20)) {
+    fail("the service did not come to rest after the warm-up: " + describe(proc_usage(service_)));
   }
-  const Usage before = usage_of(service_);
+  const Usage before = proc_usage(service_);
   std::printf("soak: service %u at rest after %d requests: %s\n", service_, done_,
               describe(before).c_str());
 
-  const std::vector<Kind> cycle = {Kind::ok,    Kind::fail,           Kind::empty,
-                                   Kind::big,   Kind::held_and_killed, Kind::response_first,
+  const std::vector<Kind> cycle = {Kind::ok,
+                                   Kind::fail,
+                                   Kind::empty,
+                                   Kind::big,
+                                   Kind::held_and_killed,
+                                   Kind::response_first,
                                    Kind::killed_at_random};
   const int phase_size = std::max(20, std::min(250, options_.requests / 40));
   std::vector<Kind> chosen;
@@ -575,10 +559,10 @@ int Soak::run() {
     run_phase(kind, std::min(phase_size, options_.requests - done_));
   }
 
-  if (!settle([&] { return usage_of(service_).threads == kRestingThreads; }, 20)) {
+  if (!settle([&] { return proc_usage(service_).threads == kRestingThreads; }, 20)) {
     fail("the service's relay threads did not all end");
   }
-  const Usage after = usage_of(service_);
+  const Usage after = proc_usage(service_);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
   std::printf("\n%-16s %8s %8s %8s %8s %10s %8s\n", "phase", "requests", "status0", "status-1",
@@ -593,7 +577,8 @@ int Soak::run() {
     mismatches += t.mismatches;
   }
   const Events::Counts counts = events_.counts();
-  std::printf("\nsoak: %ld requests in %.1f s (%.0f per second)\n", total, seconds, total / seconds);
+  std::printf("\nsoak: %ld requests in %.1f s (%.0f per second)\n", total, seconds,
+              total / seconds);
   std::printf("soak: the stand-in read %ld requests (notices up to %ld) and replied to %ld\n",
               counts.requests, counts.highest_notice, counts.replied);
   std::printf("soak: service before: %s\n", describe(before).c_str());
@@ -601,15 +586,16 @@ int Soak::run() {
 
   if (mismatches > 0) fail(std::to_string(mismatches) + " clients ended otherwise than expected");
   if (total != options_.requests) fail("ran " + std::to_string(total) + " requests");
-  if (after.fds != before.fds) fail("open descriptors went from " + std::to_string(before.fds) +
-                                    " to " + std::to_string(after.fds));
+  if (after.fds != before.fds)
+    fail("open descriptors went from " + std::to_string(before.fds) + " to " +
+         std::to_string(after.fds));
   if (after.threads != before.threads) fail("threads did not come back");
-  if (after.rss_kb > before.rss_kb + kRssToleranceKb) {
-    fail("resident memory grew by " + std::to_string(after.rss_kb - before.rss_kb) + " kB");
+  if (after.rss_kib > before.rss_kib + kRssToleranceKb) {
+    fail("resident memory grew by " + std::to_string(after.rss_kib - before.rss_kib) + " kB");
   }
   // Still the one service and the one graphical client of the start.
-  const std::string now_pid = read_text(dir_ / (platform::login_name() + ".tarnwick") /
-                                        "hollin_service.pid");
+  const std::string now_pid =
+      read_text(dir_ / (platform::login_name() + ".tarnwick") / "hollin_service.pid");
   if (std::strtoul(now_pid.c_str(), nullptr, 10) != service_ ||
       platform::process_image_path(service_).empty()) {
     fail("the service did not live through the soak");
@@ -623,11 +609,12 @@ int Soak::run() {
     std::error_code type_ec;
     if (entry.symlink_status(type_ec).type() == fs::file_type::socket) ++sockets;
   }
-  if (sockets != 1) fail(std::to_string(sockets) + " socket files left, expected the request pipe's");
+  if (sockets != 1)
+    fail(std::to_string(sockets) + " socket files left, expected the request pipe's");
   // The service's log: the stand-in's command line, then one line for every
   // empty reply and nothing else.
-  std::istringstream log(read_text(dir_ / (platform::login_name() + ".tarnwick") /
-                                   "hollin_service.log"));
+  std::istringstream log(
+      read_text(dir_ / (platform::login_name() + ".tarnwick") / "hollin_service.log"));
   long empty_lines = 0;
   long other_lines = 0;
   std::string line;

@@ -1,5 +1,7 @@
 #include "support/command_line.h"
 
+namespace support {
+
 std::string quote_windows_argument(const std::string& argument) {
   if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
     return argument;
@@ -34,3 +36,5 @@ std::string windows_command_line(const std::string& program, const std::vector<s
   }
   return line;
 }
+
+}  // namespace support

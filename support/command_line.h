@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace support {
+
 // Quotes one argument by the C runtime's rules: unquoted when it is not
 // empty and has no blank, tab, newline or double quote; otherwise enclosed
 // in double quotes, with each double quote preceded by a backslash and each
@@ -16,3 +18,5 @@ std::string quote_windows_argument(const std::string& argument);
 // The program in double quotes, then each argument quoted as above, joined
 // by single blanks.
 std::string windows_command_line(const std::string& program, const std::vector<std::string>& args);
+
+}  // namespace support

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace support {
+
 std::string wrapper_pipe_name(int argc, const char* const* argv) {
-  const std::string property = kWrapperPipeProperty;
+  const std::string property = support::kWrapperPipeProperty;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.compare(0, property.size(), property) != 0) continue;
@@ -55,7 +57,8 @@ std::string read_framed_request(platform::ClientPipe& pipe) {
         // Made room for at once up to a bound, beyond it as bytes arrive, so
         // that a length the sender never meets costs no more memory than
         // what it sent.
-        if (data.size() == have) data.resize(std::min(total, std::max(have * 2, have + (64u << 20))));
+        if (data.size() == have)
+          data.resize(std::min(total, std::max(have * 2, have + (64u << 20))));
         std::size_t got = 0;
         if (!pipe.read(data.data() + have, data.size() - have, &got) || got == 0) break;
         have += got;
@@ -92,3 +95,5 @@ std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
   std::fprintf(stderr, "marlow: cannot open %s\n", name.c_str());
   return nullptr;
 }
+
+}  // namespace support

@@ -10,11 +10,10 @@
 #include <string>
 #include <utility>
 
+#include "support/layout.h"
 #include "support/platform.h"
 
-// The command-line property that carries the wrapper pipe's name.
-inline constexpr const char* kWrapperPipeProperty =
-    "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=";
+namespace support {
 
 // The wrapper pipe's name from the first argument that carries the property,
 // without surrounding double quotes; empty text when none does.
@@ -50,3 +49,5 @@ std::unique_ptr<platform::ClientPipe> connect_wrapper_pipe(const std::string& na
 // instance is busy. Null, with a message on standard error, when it cannot.
 std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
                                                         platform::PipeAccess access);
+
+}  // namespace support

@@ -3,6 +3,8 @@
 #include "support/platform.h"
 #include "support/work_dir.h"
 
+namespace support {
+
 std::string pipe_base_name_for(bool windows, const std::string& work_dir_path) {
   if (windows) return kWindowsPipeBaseName;
   return work_dir_path + "/" + kPosixPipeFileName;
@@ -17,3 +19,5 @@ std::string request_pipe_name(const std::string& login) {
 std::string random_pipe_name(const std::string& random_part, const std::string& login) {
   return pipe_base_name() + random_part + login;
 }
+
+}  // namespace support

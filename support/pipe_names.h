@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace support {
+
 inline constexpr const char* kWindowsPipeBaseName =
     "\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe";
 inline constexpr const char* kPosixPipeFileName = "hollin_service_pipe";
@@ -17,3 +19,5 @@ std::string pipe_base_name();
 std::string request_pipe_name(const std::string& login);
 // Base name, random part, login.
 std::string random_pipe_name(const std::string& random_part, const std::string& login);
+
+}  // namespace support

@@ -2,8 +2,10 @@
 //
 // Everything that touches pipes, processes, files with owners, the current
 // directory, time, sleep, entropy or threads goes through here. The POSIX
-// implementation lives in platform_posix.cc, the Win32 one in
-// platform_win32.cc; no other file includes an OS header.
+// implementation lives in platform_posix_*.cc (pipes, their registry,
+// processes, files), the Windows one in platform_win32.cc; no other file
+// includes an OS header. Each group below says which of its calls may run on
+// several threads at once.
 //
 // Pipe ends are abstract classes so that the relay and the client channel can
 // be driven by fakes in tests.
@@ -29,7 +31,8 @@ inline constexpr const char* kExeSuffix = "";
 #endif
 
 // ---------------------------------------------------------------------------
-// Pipes, server end.
+// Pipes, server end. Threads: every call below may be made from any thread;
+// one ServerPipe is used by one thread at a time.
 
 enum class PipeDirection { duplex, outbound, inbound };
 
@@ -42,14 +45,15 @@ struct PipeParams {
   // pipe carries one message per direction, ended by shutting down the
   // sending side after the write.
   bool notice_stream = false;
-  // Windows: create with FILE_FLAG_FIRST_PIPE_INSTANCE (ignored on POSIX,
-  // where a name that someone listens on can never be bound twice).
+  // Windows: creation fails when an instance of the name exists already
+  // (ignored on POSIX, where a name that someone listens on can never be
+  // bound twice).
   bool first_instance = false;
 };
 
 enum class ConnectResult {
   connected,          // a peer connected during the wait
-  already_connected,  // the peer connected before the wait (ERROR_PIPE_CONNECTED)
+  already_connected,  // the peer connected before the wait began
   failed,
   // POSIX, a pipe of many instances: its name no longer leads to it (the
   // socket file was removed or replaced), so no client can reach it. Its
@@ -59,7 +63,7 @@ enum class ConnectResult {
 
 enum class ReadStatus {
   complete,   // the read ended the message (or took all of it)
-  more_data,  // the buffer is full and the message goes on (ERROR_MORE_DATA)
+  more_data,  // the buffer is full and the message goes on
   failed,     // error, or end of message with nothing read
 };
 
@@ -67,7 +71,7 @@ struct ReadResult {
   ReadStatus status = ReadStatus::failed;
   std::size_t bytes = 0;
   // With more_data: how many bytes of the message are still to come, when
-  // the platform can tell (Windows: PeekNamedPipe); 0 when it cannot. A hint
+  // the platform can tell (Windows can); 0 when it cannot. A hint
   // for the size of the next read, never a promise.
   std::size_t left_in_message = 0;
 };
@@ -92,11 +96,15 @@ class ServerPipe {
   virtual void disconnect() = 0;
 };
 
-// Creates a server end (one instance) of the named pipe. `security_attributes`
-// is the record that owner_security_attributes() returns (Windows only).
-// Returns null where the platform would return its invalid handle.
+// Who may use a pipe: made by owner_pipe_security and defined by the
+// platform file (Windows: a security descriptor; POSIX needs none).
+struct PipeSecurity;
+
+// Creates a server end (one instance) of the named pipe, with `security`
+// from owner_pipe_security (null: the platform's default). Null when the
+// pipe cannot be created.
 std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const void* security_attributes);
+                                               const PipeSecurity* security);
 
 // Empty text when a pipe of that name can be made and reached; otherwise a
 // line that says why not (POSIX: a socket address holds at most 107 bytes;
@@ -113,13 +121,14 @@ std::string pipe_name_problem(const std::string& name);
 void remove_stale_pipes(const std::string& base_name);
 
 // ---------------------------------------------------------------------------
-// Pipes, client end.
+// Pipes, client end. Threads: every call below may be made from any thread;
+// one ClientPipe is used by one thread at a time.
 
 enum class PipeAccess { read_write, read, write };
 
 enum class OpenStatus {
   opened,
-  busy,       // the pipe exists but every instance is taken (ERROR_PIPE_BUSY)
+  busy,       // the pipe exists but every instance is taken
   not_found,  // no pipe of that name
   failed,     // anything else, including a server of another user (POSIX)
 };
@@ -140,7 +149,7 @@ class ClientPipe {
   virtual bool read(char* buffer, std::size_t size, std::size_t* bytes) = 0;
 };
 
-// WaitNamedPipeA: true when an instance is free to be opened within
+// True when an instance is free to be opened within
 // `timeout_ms`; false at once when no pipe of that name exists. On POSIX the
 // wait is a connect attempt whose connection the next open of that name in
 // this process takes over.
@@ -153,7 +162,9 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool not
                             std::unique_ptr<ClientPipe>* out);
 
 // ---------------------------------------------------------------------------
-// Processes.
+// Processes and threads. Threads: every call below may be made from any
+// thread, except remove_pipes_on_termination_signals (see there); one
+// Process object is used by one thread at a time.
 
 struct ProcessSpec {
   // The program to run, as a path.
@@ -161,14 +172,14 @@ struct ProcessSpec {
   // Arguments after the program name (POSIX argv[1..]; on Windows quoted by
   // the C runtime's rules unless `command_line` is given).
   std::vector<std::string> args;
-  // Windows: when not empty, handed to CreateProcessA exactly as it stands,
-  // with no application name (the first token names the program).
+  // Windows: when not empty, the command line exactly as it stands, with no
+  // separate program path (the first token names the program).
   std::string command_line;
   // Working directory of the child; empty inherits the caller's.
   std::string working_dir;
-  // Windows: STARTF_USESHOWWINDOW + SW_HIDE and CREATE_NO_WINDOW.
+  // Windows: the child's window is hidden and it gets no console window.
   bool hidden = false;
-  // POSIX: start the child in a new session (POSIX_SPAWN_SETSID).
+  // POSIX: start the child in a new session.
   bool new_session = false;
   // Standard streams on the null device.
   bool null_stdio = false;
@@ -197,7 +208,7 @@ class Process {
   // 32-bit code on Windows (-1 for 0xFFFFFFFF); 0..255 on POSIX, or 128 plus
   // the signal number when a signal ended it. -1 when waiting fails.
   int wait();
-  // Ends the process at once (TerminateProcess / SIGKILL).
+  // Ends the process at once, without letting it clean up.
   bool kill();
   // True while the process has not ended; never blocks, and leaves the exit
   // status to wait().
@@ -214,8 +225,7 @@ class Process {
 bool start_process(const ProcessSpec& invocation, Process* out);
 
 // The full path of the main module of process `pid`, or empty text when the
-// process cannot be opened or queried (Windows: OpenProcess with 0x0410 and
-// GetModuleFileNameExA into a 1024-byte buffer; POSIX: /proc/<pid>/exe).
+// process cannot be opened or queried (Windows: at most 1023 characters).
 std::string process_image_path(std::uint32_t pid);
 
 // Sends the end signal to a process by id (tests and tools only).
@@ -228,7 +238,21 @@ std::uint32_t current_pid();
 
 // Starts `body(arg)` on a new detached thread with the default stack size.
 // False when the thread cannot be started (the caller still owns `arg`).
+// Hands nothing over: a thread that owns what it works on starts through
+// start_owning_thread.
 bool start_detached_thread(void (*body)(void*), void* arg);
+
+// Starts `Body(std::move(owned))` on a new detached thread, which then owns
+// the object: `owned` is released only when the thread has started, and on
+// false the caller still owns it.
+template <auto Body, typename T>
+bool start_owning_thread(std::unique_ptr<T>& owned) {
+  void (*trampoline)(void*) = [](void* raw) { Body(std::unique_ptr<T>(static_cast<T*>(raw))); };
+  if (!start_detached_thread(trampoline, owned.get())) return false;
+  // The thread owns it now (and may already have freed it): only let go.
+  (void)owned.release();
+  return true;
+}
 
 // Ends the process at once with `status`, from any thread. On POSIX the
 // socket files this process made are removed first.
@@ -241,13 +265,15 @@ bool start_detached_thread(void (*body)(void*), void* arg);
 bool remove_pipes_on_termination_signals();
 
 // ---------------------------------------------------------------------------
-// Files, directories, users.
+// Files, directories, users. Threads: every call below may be made from any
+// thread, except set_current_dir and the first temp_dir, which change the
+// whole process (call them while it has one thread).
 
 // The full path of the running executable.
 std::string executable_path();
-// Windows: GetUserNameA. POSIX: the user name of the effective user id.
+// The current user's login name (POSIX: of the effective user id).
 std::string login_name();
-// Windows: GetTempPathA without its trailing backslash. POSIX: $TMPDIR when
+// Windows: the user's temporary directory without a trailing separator. POSIX: $TMPDIR when
 // set and not empty, else /tmp; a relative $TMPDIR is made absolute against
 // the current directory and written back to the environment, so that later
 // reads and child processes see the same absolute directory (call it while
@@ -288,18 +314,20 @@ std::FILE* open_regular_file(const std::string& path, const char* mode);
 // truncated, with no sharing restriction, and written.
 bool write_pid_file(const std::string& path, std::uint32_t pid);
 
-// Windows: a SECURITY_ATTRIBUTES record whose descriptor has a protected DACL
-// with one entry granting `access` to the current user's own SID (from the
-// process token); built once and reused, null when it cannot be built.
-// POSIX: null (pipes are protected by the private work directory, socket
-// file modes and peer credential checks).
-const void* owner_security_attributes(unsigned long access, bool inherit);
+// Windows: security that grants `access` (an access mask) to the current
+// user alone, with handles inherited by children when `inherit`; built once
+// for each pair and kept for the process's life, null when it cannot be
+// built. POSIX: null (pipes are protected by the private work directory,
+// socket file modes and peer credential checks).
+const PipeSecurity* owner_pipe_security(unsigned long access, bool inherit);
 
-// Case-insensitive equality of two paths (Windows: _stricmp).
+// Case-insensitive equality of two paths.
 bool paths_equal_ignoring_case(const std::string& a, const std::string& b);
 
 // ---------------------------------------------------------------------------
-// Time, entropy, environment.
+// Time, entropy, environment. Threads: every call below may be made from any
+// thread, except set_env, which must not run while another thread reads the
+// environment.
 
 std::int64_t now_seconds();
 void sleep_ms(unsigned milliseconds);

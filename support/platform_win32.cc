@@ -1,6 +1,6 @@
 // The Win32 implementation of the platform layer (MinGW-w64, also run under
-// Wine). This file and platform_posix.cc are the only ones that include OS
-// headers.
+// Wine). This file and the platform_posix_* files are the only ones of the
+// programs that include OS headers.
 #include "support/platform.h"
 
 #include <windows.h>
@@ -25,6 +25,12 @@
 #include "support/command_line.h"
 
 namespace platform {
+
+// The attributes record a pipe is created with, as its only member: its
+// address is the record's.
+struct PipeSecurity {
+  SECURITY_ATTRIBUTES attributes;
+};
 namespace {
 
 // The largest count a single ReadFile/WriteFile call takes.
@@ -38,6 +44,11 @@ class UniqueHandle {
   UniqueHandle() = default;
   explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
   ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
 
@@ -63,7 +74,7 @@ class UniqueHandle {
 
 class Win32ServerPipe final : public ServerPipe {
  public:
-  explicit Win32ServerPipe(HANDLE handle) : handle_(handle) {}
+  explicit Win32ServerPipe(UniqueHandle handle) : handle_(std::move(handle)) {}
 
   ConnectResult connect() override {
     if (ConnectNamedPipe(handle_.get(), nullptr)) return ConnectResult::connected;
@@ -109,7 +120,7 @@ class Win32ServerPipe final : public ServerPipe {
 
 class Win32ClientPipe final : public ClientPipe {
  public:
-  explicit Win32ClientPipe(HANDLE handle) : handle_(handle) {}
+  explicit Win32ClientPipe(UniqueHandle handle) : handle_(std::move(handle)) {}
 
   bool write(const char* data, std::size_t size) override {
     if (size > MAXDWORD) return false;
@@ -134,22 +145,24 @@ class Win32ClientPipe final : public ClientPipe {
 }  // namespace
 
 std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const void* security_attributes) {
+                                               const PipeSecurity* security) {
   DWORD open_mode = PIPE_ACCESS_DUPLEX;
   if (params.direction == PipeDirection::outbound) open_mode = PIPE_ACCESS_OUTBOUND;
   if (params.direction == PipeDirection::inbound) open_mode = PIPE_ACCESS_INBOUND;
   if (params.first_instance) open_mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
-  const DWORD instances =
-      params.max_instances >= PIPE_UNLIMITED_INSTANCES ? PIPE_UNLIMITED_INSTANCES : params.max_instances;
+  const DWORD instances = params.max_instances >= PIPE_UNLIMITED_INSTANCES
+                              ? PIPE_UNLIMITED_INSTANCES
+                              : params.max_instances;
   // The descriptor is only read by the system; the API merely lacks const.
   auto* attributes =
-      static_cast<LPSECURITY_ATTRIBUTES>(const_cast<void*>(security_attributes));
-  const HANDLE handle = CreateNamedPipeA(
+      security != nullptr ? const_cast<LPSECURITY_ATTRIBUTES>(&security->attributes) : nullptr;
+  UniqueHandle handle(CreateNamedPipeA(
       name.c_str(), open_mode,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
-      4096, 4096, 5000, attributes);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32ServerPipe>(handle);
+      4096, 4096, 5000, attributes));
+  if (!handle.valid()) return nullptr;
+  // Without memory for the object the handle is closed here, as on POSIX.
+  return std::unique_ptr<ServerPipe>(new (std::nothrow) Win32ServerPipe(std::move(handle)));
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
@@ -177,9 +190,9 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*n
   if (access == PipeAccess::read) desired = GENERIC_READ;
   if (access == PipeAccess::write) desired = GENERIC_WRITE;
   // Identification level only: whoever serves the pipe cannot act as us.
-  const HANDLE handle = CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
-                                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  UniqueHandle handle(CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  if (!handle.valid()) {
     switch (GetLastError()) {
       case ERROR_PIPE_BUSY:
         return OpenStatus::busy;
@@ -189,8 +202,8 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*n
         return OpenStatus::failed;
     }
   }
-  *out = std::make_unique<Win32ClientPipe>(handle);
-  return OpenStatus::opened;
+  out->reset(new (std::nothrow) Win32ClientPipe(std::move(handle)));
+  return *out ? OpenStatus::opened : OpenStatus::failed;
 }
 
 // ---------------------------------------------------------------------------
@@ -339,8 +352,9 @@ struct ChildStdio {
 bool start_process(const ProcessSpec& invocation, Process* out) {
   // CreateProcessA may write into the command line, so it gets a writable,
   // zero-filled copy one byte longer than the text.
-  const std::string line =
-      invocation.command_line.empty() ? windows_command_line(invocation.program, invocation.args) : invocation.command_line;
+  const std::string line = invocation.command_line.empty()
+                               ? support::windows_command_line(invocation.program, invocation.args)
+                               : invocation.command_line;
   std::vector<char> buffer(line.size() + 1, '\0');
   std::memcpy(buffer.data(), line.data(), line.size());
   const char* application = invocation.command_line.empty() ? invocation.program.c_str() : nullptr;
@@ -357,8 +371,8 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
 
   // Handles are inherited only when the child's streams are redirected, and
   // then only the three standard ones are named for it.
-  const bool redirect = invocation.null_stdio || invocation.inherit_stdio || !invocation.stdout_path.empty() ||
-                        !invocation.stderr_path.empty();
+  const bool redirect = invocation.null_stdio || invocation.inherit_stdio ||
+                        !invocation.stdout_path.empty() || !invocation.stderr_path.empty();
   ChildStdio stdio;
   std::vector<char> attribute_storage;
   STARTUPINFOEXA extended;
@@ -399,13 +413,13 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
 
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  const BOOL created =
-      CreateProcessA(application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
-                     creation_flags, nullptr,
-                     invocation.working_dir.empty() ? nullptr : invocation.working_dir.c_str(), startup_arg, &info);
+  const BOOL created = CreateProcessA(
+      application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE, creation_flags,
+      nullptr, invocation.working_dir.empty() ? nullptr : invocation.working_dir.c_str(),
+      startup_arg, &info);
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
   if (!created) return false;
-  CloseHandle(info.hThread);
+  const UniqueHandle thread(info.hThread);  // not needed: closed at once
   Process started;
   started.handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
   started.pid_ = info.dwProcessId;
@@ -414,23 +428,20 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
 }
 
 std::string process_image_path(std::uint32_t pid) {
-  const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (process == nullptr) return std::string();
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  if (!process.valid()) return std::string();
   char path[1024];
   std::memset(path, 0, sizeof path);
   // On failure the buffer stays empty, which is the answer then.
-  GetModuleFileNameExA(process, nullptr, path, sizeof path);
-  CloseHandle(process);
+  GetModuleFileNameExA(process.get(), nullptr, path, sizeof path);
   path[sizeof path - 1] = '\0';
   return std::string(path);
 }
 
 bool kill_process(std::uint32_t pid) {
-  const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  if (process == nullptr) return false;
-  const bool ended = TerminateProcess(process, 1) != 0;
-  CloseHandle(process);
-  return ended;
+  const UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  if (!process.valid()) return false;
+  return TerminateProcess(process.get(), 1) != 0;
 }
 
 std::vector<std::uint32_t> all_process_ids() {
@@ -469,12 +480,13 @@ unsigned __stdcall thread_trampoline(void* raw) {
 bool start_detached_thread(void (*body)(void*), void* arg) {
   auto* start = new (std::nothrow) ThreadStart{body, arg};
   if (start == nullptr) return false;
-  const std::uintptr_t thread = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
-  if (thread == 0) {
+  // Detached: the thread's handle is closed at once.
+  const UniqueHandle thread(
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr)));
+  if (!thread.valid()) {
     delete start;
     return false;
   }
-  CloseHandle(reinterpret_cast<HANDLE>(thread));
   return true;
 }
 
@@ -504,7 +516,8 @@ std::FILE* open_regular_file(const std::string& path, const char* mode) {
 std::string executable_path() {
   std::vector<char> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return std::string();
     if (length < buffer.size()) return std::string(buffer.data(), length);
     if (buffer.size() >= 32768) return std::string();
@@ -626,7 +639,7 @@ namespace {
 struct OwnerSecurity {
   unsigned long access = 0;
   bool inherit = false;
-  SECURITY_ATTRIBUTES attributes{};
+  PipeSecurity security{};
   SECURITY_DESCRIPTOR descriptor{};
   std::vector<unsigned char> sid;
   std::vector<unsigned char> acl;
@@ -652,35 +665,36 @@ bool token_user_sid(std::vector<unsigned char>* sid) {
 
 bool build(OwnerSecurity* record) {
   if (!token_user_sid(&record->sid)) return false;
-  const DWORD acl_size =
-      sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + static_cast<DWORD>(record->sid.size());
+  const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                         static_cast<DWORD>(record->sid.size());
   // ACL and ACE fields are DWORD-aligned.
   record->acl.assign((acl_size + 3) & ~3u, 0);
   auto* acl = reinterpret_cast<PACL>(record->acl.data());
   if (!InitializeAcl(acl, static_cast<DWORD>(record->acl.size()), ACL_REVISION)) return false;
   if (!AddAccessAllowedAce(acl, ACL_REVISION, record->access, record->sid.data())) return false;
-  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION)) return false;
+  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION))
+    return false;
   if (!SetSecurityDescriptorDacl(&record->descriptor, TRUE, acl, FALSE)) return false;
   // Protected: no entries are inherited from a parent object.
   if (!SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
     return false;
   }
-  record->attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
-  record->attributes.lpSecurityDescriptor = &record->descriptor;
-  record->attributes.bInheritHandle = record->inherit ? TRUE : FALSE;
+  record->security.attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+  record->security.attributes.lpSecurityDescriptor = &record->descriptor;
+  record->security.attributes.bInheritHandle = record->inherit ? TRUE : FALSE;
   return true;
 }
 
 }  // namespace
 
-const void* owner_security_attributes(unsigned long access, bool inherit) {
+const PipeSecurity* owner_pipe_security(unsigned long access, bool inherit) {
   // Built once for each (access, inherit) and kept for the life of the
   // process; callers pass the pointer on to every pipe they create.
   static std::mutex lock;
   static std::list<OwnerSecurity> records;
   const std::lock_guard<std::mutex> guard(lock);
   for (const OwnerSecurity& record : records) {
-    if (record.access == access && record.inherit == inherit) return &record.attributes;
+    if (record.access == access && record.inherit == inherit) return &record.security;
   }
   OwnerSecurity& record = records.emplace_back();
   record.access = access;
@@ -689,7 +703,7 @@ const void* owner_security_attributes(unsigned long access, bool inherit) {
     records.pop_back();
     return nullptr;
   }
-  return &record.attributes;
+  return &record.security;
 }
 
 bool paths_equal_ignoring_case(const std::string& a, const std::string& b) {

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/layout.h"
 #include "support/platform.h"
+
+namespace support {
 
 namespace {
 
@@ -25,13 +28,6 @@ char* copy_out(const std::string& text, char* buffer, std::size_t size) {
     buffer[0] = '\0';
   }
   return buffer;
-}
-
-// Strips the last path component (and its separator) from `path`.
-std::string parent_of(const std::string& path) {
-  const std::size_t pos = path.find_last_of(platform::kWindows ? "\\/" : "/");
-  if (pos == std::string::npos) return std::string();
-  return path.substr(0, pos);
 }
 
 }  // namespace
@@ -60,8 +56,7 @@ int msg_print(int kind, const MessageCatalogue* catalogue, int index) {
 }
 
 char* product_dir(char* buffer, int /*flags*/) {
-  // <dir>/bin/<program>: the installation directory is two levels up.
-  return copy_out(parent_of(parent_of(platform::executable_path())), buffer, 1024);
+  return copy_out(support::installation_dir(), buffer, 1024);
 }
 
 const char* my_login_name() {
@@ -98,6 +93,8 @@ unsigned compat_sleep(unsigned seconds) {
 
 long long compat_time(void* /*unused*/) { return platform::now_seconds(); }
 
-const void* owner_security_attributes(unsigned long access, int inherit) {
-  return platform::owner_security_attributes(access, inherit != 0);
+const platform::PipeSecurity* owner_security_attributes(unsigned long access, int inherit) {
+  return platform::owner_pipe_security(access, inherit != 0);
 }
+
+}  // namespace support

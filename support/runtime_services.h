@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <string>
 
+#include "support/platform.h"
+
+namespace support {
+
 // A program's table of message texts, handed by address to msg_print.
 struct MessageCatalogue {
   const char* catalogue_name;
@@ -50,7 +54,9 @@ int compat_fclose(std::FILE* stream);
 unsigned compat_sleep(unsigned seconds);
 // The current time in whole seconds.
 long long compat_time(void* unused);
-// The security attributes that grant the current user `access` on a pipe
-// (Windows); built once and reused. Null on POSIX, where pipes are protected
-// by the private work directory, file modes and peer credentials.
-const void* owner_security_attributes(unsigned long access, int inherit);
+// The security that grants the current user `access` on a pipe (Windows);
+// built once and reused. Null on POSIX, where pipes are protected by the
+// private work directory, file modes and peer credentials.
+const platform::PipeSecurity* owner_security_attributes(unsigned long access, int inherit);
+
+}  // namespace support

@@ -8,6 +8,8 @@
 #include "support/platform.h"
 #include "support/runtime_services.h"
 
+namespace support {
+
 namespace {
 
 constexpr std::size_t kPathBufferSize = 4096;
@@ -35,19 +37,14 @@ bool init_work_dir() {
   work_dir_path = buffer;
   const std::string login = my_login_name();
   if (work_dir_path.empty()) return false;
-  work_dir_path += separator() + login + kWorkDirSuffix;
+  work_dir_path += separator() + login + support::kWorkDirSuffix;
   if (compat_mkdir(work_dir_path.c_str(), 0) == 0) return true;
   return errno == EEXIST;
 }
 
 std::string work_dir() { return work_dir_path; }
 
-std::string prompt_tool_path() {
-  char buffer[kPathBufferSize] = {};
-  const std::string dir = product_dir(buffer, 0);
-  const std::string sep = separator();
-  return dir + sep + "bin" + sep + "fernask" + platform::kExeSuffix;
-}
+std::string prompt_tool_path() { return support::program_path(support::kPromptToolProgram); }
 
 void init_log(const std::string& log_name) {
   log_file_path = work_dir_path + separator() + log_name;
@@ -111,3 +108,5 @@ void show_error(const std::string& message) {
     if (platform::start_process(invocation, &tool)) tool.wait();
   }
 }
+
+}  // namespace support

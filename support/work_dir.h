@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-// Name of the work directory below the temporary directory, after the login.
-inline constexpr const char* kWorkDirSuffix = ".tarnwick";
+#include "support/layout.h"
+
+namespace support {
 
 // Creates the per-user work directory <tmp><sep><login>.tarnwick, or accepts
 // it when it is already there. False when the temporary directory is empty or
@@ -27,3 +28,5 @@ void show_error(const std::string& message);
 std::string prompt_command_line(const std::string& tool_path, const std::string& message);
 // The arguments (after the program) with which the prompt tool is run on POSIX.
 std::vector<std::string> prompt_arguments(const std::string& message);
+
+}  // namespace support

@@ -1,17 +1,9 @@
 #include "utf8launcher/launcher.h"
 
+#include "support/layout.h"
 #include "support/platform.h"
-#include "support/runtime_services.h"
 
-std::string client_program_path(const std::string& installation_dir) {
-  std::string path = installation_dir;
-  path += platform::kPathSeparator;
-  path += "bin";
-  path += platform::kPathSeparator;
-  path += "tarnwick";
-  path += platform::kExeSuffix;
-  return path;
-}
+namespace tarnwickutf8 {
 
 std::vector<std::string> client_arguments(int argc, const char* const* argv) {
   std::vector<std::string> args;
@@ -22,10 +14,8 @@ std::vector<std::string> client_arguments(int argc, const char* const* argv) {
 }
 
 int run_launcher(int argc, const char* const* argv) {
-  char installation_dir[4096] = {};
-  product_dir(installation_dir, 0);
   platform::ProcessSpec invocation;
-  invocation.program = client_program_path(installation_dir);
+  invocation.program = support::program_path(support::kClientProgram);
   // An argument vector, never an interpreter line: on Windows the process
   // layer quotes each argument by the C runtime's rules, so blanks, quotes,
   // backslashes and shell characters arrive unchanged and run nothing.
@@ -36,3 +26,5 @@ int run_launcher(int argc, const char* const* argv) {
   if (!platform::start_process(invocation, &client)) return -1;
   return client.wait();
 }
+
+}  // namespace tarnwickutf8

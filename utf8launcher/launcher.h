@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-// <installation directory><sep>bin<sep>tarnwick[.exe]
-std::string client_program_path(const std::string& installation_dir);
+namespace tarnwickutf8 {
 
 // The caller's arguments (argv[1..]) unchanged, then "-encoding", "utf-8".
 std::vector<std::string> client_arguments(int argc, const char* const* argv);
@@ -15,3 +14,5 @@ std::vector<std::string> client_arguments(int argc, const char* const* argv);
 // Starts the client, waits for it and returns its exit status; -1 when it
 // cannot be started or waited for.
 int run_launcher(int argc, const char* const* argv);
+
+}  // namespace tarnwickutf8

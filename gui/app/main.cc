@@ -36,8 +36,8 @@ bool has_display() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string name = wrapper_pipe_name(argc, argv);
-  const std::unique_ptr<platform::ClientPipe> wrapper = connect_wrapper_pipe(name);
+  const std::string name = support::wrapper_pipe_name(argc, argv);
+  const std::unique_ptr<platform::ClientPipe> wrapper = support::connect_wrapper_pipe(name);
   if (!wrapper) return 1;
 
   const std::string windowless_note =

@@ -24,11 +24,11 @@ struct Outstanding {
 
 void serve_one(std::string request_name, std::string response_name, RequestHandler handler) {
   std::unique_ptr<platform::ClientPipe> in =
-      open_request_pipe(request_name, platform::PipeAccess::read);
+      support::open_request_pipe(request_name, platform::PipeAccess::read);
   std::unique_ptr<platform::ClientPipe> out =
-      open_request_pipe(response_name, platform::PipeAccess::write);
+      support::open_request_pipe(response_name, platform::PipeAccess::write);
   if (!in || !out) return;
-  const std::string request = read_framed_request(*in);
+  const std::string request = support::read_framed_request(*in);
   in.reset();
   const std::string reply = handler(request);
   if (!out->write(reply.data(), reply.size())) {
@@ -64,7 +64,7 @@ bool read_whole_file(const std::string& path, std::string* out, std::string* why
 }  // namespace
 
 std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler) {
-  NoticeSplitter splitter;
+  support::NoticeSplitter splitter;
   std::size_t count = 0;
   auto outstanding = std::make_shared<Outstanding>();
   char buffer[4096];
@@ -174,8 +174,8 @@ Preparation prepare(const std::string& framed, bool automatic) {
 }
 
 void open_call_log(const std::string& first_line) {
-  if (init_work_dir()) init_log("marlow.log");
-  log_line(first_line);
+  if (support::init_work_dir()) support::init_log("marlow.log");
+  support::log_line(first_line);
 }
 
 std::string call_log_line(const std::string& framed, const std::string& reply) {
@@ -209,7 +209,7 @@ std::string call_log_line(const std::string& framed, const std::string& reply) {
 RequestHandler with_call_log(RequestHandler handler) {
   return [handler = std::move(handler)](const std::string& framed) {
     std::string reply = handler(framed);
-    log_line(call_log_line(framed, reply));
+    support::log_line(call_log_line(framed, reply));
     return reply;
   };
 }

@@ -64,7 +64,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 std::string g_record_dir;
 std::string g_default_mode;
 std::string g_gate;
@@ -78,8 +77,7 @@ std::string pid_text() { return std::to_string(platform::current_pid()); }
 void record(const std::string& name, const std::string& content) {
   if (g_record_dir.empty()) return;
   const fs::path dir(g_record_dir);
-  const fs::path temp =
-      dir / (".tmp-" + pid_text() + "-" + std::to_string(g_temp_counter++));
+  const fs::path temp = dir / (".tmp-" + pid_text() + "-" + std::to_string(g_temp_counter++));
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << content;
@@ -140,20 +138,19 @@ std::string reply_for(const std::string& mode) {
   return http_reply(boolean_body('1'));
 }
 
-void serve(std::string request_name, std::string response_name, unsigned number,
-           std::string mode) {
+void serve(std::string request_name, std::string response_name, unsigned number, std::string mode) {
   const std::string suffix = pid_text() + "-" + std::to_string(number) + ".txt";
   std::unique_ptr<platform::ClientPipe> in;
   std::unique_ptr<platform::ClientPipe> out;
   if (mode == "response_first") {
-    out = open_request_pipe(response_name, platform::PipeAccess::write);
-    in = open_request_pipe(request_name, platform::PipeAccess::read);
+    out = support::open_request_pipe(response_name, platform::PipeAccess::write);
+    in = support::open_request_pipe(request_name, platform::PipeAccess::read);
   } else {
-    in = open_request_pipe(request_name, platform::PipeAccess::read);
-    out = open_request_pipe(response_name, platform::PipeAccess::write);
+    in = support::open_request_pipe(request_name, platform::PipeAccess::read);
+    out = support::open_request_pipe(response_name, platform::PipeAccess::write);
   }
   if (!in || !out) return;
-  const std::string request = read_framed_request(*in);
+  const std::string request = support::read_framed_request(*in);
   record("request-" + suffix, request);
   report_event("request " + std::to_string(number));
   if (mode == "empty") return;  // N2 closes without a word
@@ -192,14 +189,14 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::string name = wrapper_pipe_name(argc, argv);
-  const std::unique_ptr<platform::ClientPipe> wrapper = connect_wrapper_pipe(name);
+  const std::string name = support::wrapper_pipe_name(argc, argv);
+  const std::unique_ptr<platform::ClientPipe> wrapper = support::connect_wrapper_pipe(name);
   if (!wrapper) return 1;
   report_event("connected " + pid_text());
   const std::string start_mode = current_mode();
   if (start_mode == "exit") platform::exit_now(0);
 
-  NoticeSplitter notices;
+  support::NoticeSplitter notices;
   unsigned number = 0;
   char buffer[4096];
   for (;;) {
@@ -211,8 +208,7 @@ int main(int argc, char** argv) {
       record("notice-" + pid_text() + "-" + std::to_string(number) + ".txt",
              names->first + "\n" + names->second + "\n");
       if (start_mode == "never") continue;
-      std::thread(serve, std::move(names->first), std::move(names->second), number,
-                  current_mode())
+      std::thread(serve, std::move(names->first), std::move(names->second), number, current_mode())
           .detach();
     }
   }

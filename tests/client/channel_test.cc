@@ -6,6 +6,8 @@
 #include <deque>
 #include <optional>
 
+namespace tarnwick {
+
 namespace {
 
 using platform::OpenStatus;
@@ -87,8 +89,8 @@ class FakeEnv final : public ChannelEnv {
       status = opens.front();
       opens.pop_front();
     } else if (pipe_there()) {
-      status = pipe_free() && clock_ms >= races_lost_until_ms ? OpenStatus::opened
-                                                             : OpenStatus::busy;
+      status =
+          pipe_free() && clock_ms >= races_lost_until_ms ? OpenStatus::opened : OpenStatus::busy;
     }
     if (status == OpenStatus::opened) *out = std::make_unique<FakePipe>(&pipe);
     return status;
@@ -134,7 +136,7 @@ TEST(ChannelTest, PipeAppearingDuringAPauseIsUsedAtOnce) {
   for (const std::uint64_t busy_for : {0u, 700u}) {
     SCOPED_TRACE(busy_for);
     FakeEnv env;
-    env.pipe_from_ms = 2 * 10000 + 3210;  // during the third pause
+    env.pipe_from_ms = 2 * 10000 + 3210;               // during the third pause
     env.busy_until_ms = *env.pipe_from_ms + busy_for;  // taken at once by another client
     env.pipe.reply = "<boolean>1</boolean>";
     std::string reply;
@@ -335,3 +337,5 @@ TEST(ChannelTest, FailedWriteOrReadEndsQuietly) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

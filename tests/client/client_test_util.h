@@ -6,6 +6,8 @@
 
 #include "support/platform.h"
 
+namespace tarnwick {
+
 namespace client_test {
 
 // An argument vector as main receives it, "tarnwick" first.
@@ -38,3 +40,5 @@ class ScopedCurrentDir {
 };
 
 }  // namespace client_test
+
+}  // namespace tarnwick

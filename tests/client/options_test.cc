@@ -10,6 +10,8 @@
 #include "tests/testlib/deep_dir.h"
 #include "tests/testlib/testlib.h"
 
+namespace tarnwick {
+
 namespace {
 
 using client_test::Argv;
@@ -31,16 +33,16 @@ bool parse_fails(const Strings& args) {
 
 TEST(ParseTest, CommandLineFaultsAreParseErrors) {
   const std::vector<Strings> faulty = {
-      {"-out"},                          // option awaiting its parameter at the end
-      {"f1", "f2", "-fname"},            // likewise, after contributors
-      {"-out", "-base", "f1", "f2"},     // option while a parameter is awaited
-      {"f1", "-base", "f2", "f3"},       // -base after a contributor
-      {"-base", "f1", "-base", "f2"},    // a second -base
-      {"-Out", "o", "f1", "f2"},         // keywords match exactly...
-      {"-o", "o", "f1", "f2"},           // ...and in full
+      {"-out"},                        // option awaiting its parameter at the end
+      {"f1", "f2", "-fname"},          // likewise, after contributors
+      {"-out", "-base", "f1", "f2"},   // option while a parameter is awaited
+      {"f1", "-base", "f2", "f3"},     // -base after a contributor
+      {"-base", "f1", "-base", "f2"},  // a second -base
+      {"-Out", "o", "f1", "f2"},       // keywords match exactly...
+      {"-o", "o", "f1", "f2"},         // ...and in full
       {"-blank", "f1", "f2"},
-      {"--out", "o", "f1", "f2"},        // the word "-out" is no keyword
-      {"-"},                             // the empty word
+      {"--out", "o", "f1", "f2"},  // the word "-out" is no keyword
+      {"-"},                       // the empty word
       {"f1", "-", "f2"},
   };
   for (const Strings& args : faulty) {
@@ -367,3 +369,5 @@ TEST(AtoiTest, RuntimeSemantics) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tarnwick {
+
 namespace {
 
 std::size_t count(const std::string& text, const std::string& what) {
@@ -128,8 +130,9 @@ TEST(BuildRequestTest, OnlyControlCharactersXmlCannotCarryAreRefused) {
 
 TEST(ReplySucceededTest, FirstBooleanWithinItsWindow) {
   EXPECT_TRUE(reply_succeeded("<boolean>1</boolean>"));
-  EXPECT_TRUE(reply_succeeded("HTTP/1.1 200 OK\r\n\r\n<methodResponse><params><param><value>"
-                              "<boolean>1</boolean></value></param></params></methodResponse>"));
+  EXPECT_TRUE(
+      reply_succeeded("HTTP/1.1 200 OK\r\n\r\n<methodResponse><params><param><value>"
+                      "<boolean>1</boolean></value></param></params></methodResponse>"));
   EXPECT_TRUE(reply_succeeded("<boolean> 1</boolean>"));
   EXPECT_TRUE(reply_succeeded("<boolean>          1"));  // the window's last byte
   EXPECT_TRUE(reply_succeeded("<boolean>1"));
@@ -144,3 +147,5 @@ TEST(ReplySucceededTest, FirstBooleanWithinItsWindow) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

@@ -6,6 +6,8 @@
 
 #include "support/platform.h"
 
+namespace tarnwick {
+
 namespace {
 
 TEST(PidTextTest, ReadsLikeFormattedStreamInput) {
@@ -64,3 +66,5 @@ TEST(ServiceSpecTest, PosixStartsInANewSessionWithoutStreams) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

@@ -13,6 +13,8 @@
 #include "support/runtime_services.h"
 #include "tests/testlib/testlib.h"
 
+namespace tarnwick {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -52,7 +54,7 @@ class Installation {
 class TarnwickProcessTest : public testing::Test {
  protected:
   std::string work_dir() const {
-    return join(tmp_.path(), std::string(my_login_name()) + ".tarnwick");
+    return join(tmp_.path(), std::string(support::my_login_name()) + ".tarnwick");
   }
   std::string log() const {
     return testlib::strip_cr(testlib::read_file(join(work_dir(), "tarnwick.log")));
@@ -149,8 +151,8 @@ TEST_F(TarnwickProcessTest, AServiceThatHasEndedEndsTheWaitAndTheLogSaysWhy) {
   const testlib::RunResult r = testlib::run(inst.program("tarnwick"), {f1, f2});
   EXPECT_EQ(r.status, testlib::minus_one_status());
   EXPECT_FALSE(inst.record("hollin_service").empty()) << "the service was started";
-  const std::string name = pipe_base_name_for(platform::kWindows, work_dir()) + kRequestPipePart +
-                           std::string(my_login_name());
+  const std::string name = support::pipe_base_name_for(platform::kWindows, work_dir()) +
+                           support::kRequestPipePart + std::string(support::my_login_name());
   EXPECT_EQ(log(), std::string(kServiceGoneLine) + "\nUnable to obtain pipe " + name + "\n");
 }
 
@@ -216,9 +218,9 @@ class ServedPipe {
 TEST_F(TarnwickProcessTest, DeliversTheRequestAndEndsWithTheReplysStatus) {
   const Installation inst(true);
   make_work_dir();
-  const std::string login = my_login_name();
-  const std::string name =
-      pipe_base_name_for(platform::kWindows, work_dir()) + kRequestPipePart + login;
+  const std::string login = support::my_login_name();
+  const std::string name = support::pipe_base_name_for(platform::kWindows, work_dir()) +
+                           support::kRequestPipePart + login;
   const std::string f1 = tmp_.file("a&1.txt");
   const std::string f2 = tmp_.file("b.txt");
   testlib::write_file(f1, "one");
@@ -323,3 +325,5 @@ TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
 }
 
 }  // namespace
+
+}  // namespace tarnwick

@@ -115,13 +115,14 @@ Sandbox::Sandbox()
 }
 
 bool Sandbox::end_strays() {
-  const std::string request =
-      std::string(kWindowsPipeBaseName) + kRequestPipePart + platform::login_name();
+  const std::string request = std::string(support::kWindowsPipeBaseName) +
+                              support::kRequestPipePart + platform::login_name();
   if (!platform::named_pipe_exists(request)) return true;
   // Every service of this user serves that one name, whatever its work
   // directory; under Wine the prefix is this build's own, so its services
   // and stand-ins are strays of an earlier test program that was killed.
-  for (const std::string& image : {testlib::bin_program("hollin_service"), testlib::gui_program()}) {
+  for (const std::string& image :
+       {testlib::bin_program("hollin_service"), testlib::gui_program()}) {
     for (const std::uint32_t pid : testlib::processes_running(image)) {
       std::fprintf(stderr, "note: ending %u %s, left running by an earlier test\n", pid,
                    image.c_str());
@@ -151,7 +152,9 @@ std::string Sandbox::client_log() const {
   return testlib::strip_cr(testlib::read_file(work_dir() + kSep + "tarnwick.log"));
 }
 
-std::string Sandbox::pipe_base() const { return pipe_base_name_for(platform::kWindows, work_dir()); }
+std::string Sandbox::pipe_base() const {
+  return support::pipe_base_name_for(platform::kWindows, work_dir());
+}
 
 std::string Sandbox::contributor(const std::string& name, const std::string& content) {
   const std::string path = file(name);
@@ -348,10 +351,10 @@ void Sandbox::stop_all() {
 
 EventPipe::EventPipe(const Sandbox& sandbox) : sandbox_(sandbox) {
   static std::atomic<unsigned> counter{0};
-  name_ = platform::kWindows ? "\\\\.\\pipe\\tarnwick_e2e_events_" +
-                                   std::to_string(platform::current_pid()) + "_" +
-                                   std::to_string(counter++)
-                             : sandbox.file("events");
+  name_ = platform::kWindows
+              ? "\\\\.\\pipe\\tarnwick_e2e_events_" + std::to_string(platform::current_pid()) +
+                    "_" + std::to_string(counter++)
+              : sandbox.file("events");
   platform::PipeParams params;
   params.direction = platform::PipeDirection::inbound;
   params.max_instances = 1;

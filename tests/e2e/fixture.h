@@ -81,8 +81,7 @@ class Sandbox {
   // status. If it has not ended by then, the test fails, the process is
   // ended, and kDidNotEnd is returned.
   static constexpr int kDidNotEnd = -1000;
-  static int wait(platform::Process& process, const std::string& what,
-                  int seconds = kWaitSeconds);
+  static int wait(platform::Process& process, const std::string& what, int seconds = kWaitSeconds);
   // Waits until process `pid` has ended (any process; on the process itself,
   // not by polling), at most `seconds`. True when it has.
   static bool wait_for_exit(std::uint32_t pid, int seconds = kWaitSeconds);

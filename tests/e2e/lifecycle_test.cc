@@ -173,8 +173,7 @@ TEST(Lifecycle, TenClientsAtOnceWithoutAServiceLeaveExactlyOne) {
 TEST(Lifecycle, UnusableTemporaryDirectoryShowsThePromptTool) {
   testlib::TempDir temp;
   const std::string prompt_log = temp.file("fernask.log");
-  const std::string missing =
-      testlib::join(testlib::join(temp.path(), "missing"), "deeper");
+  const std::string missing = testlib::join(testlib::join(temp.path(), "missing"), "deeper");
   testlib::ScopedTempDirEnv env(missing);
   testlib::ScopedEnv log_env("FERNASK_STANDIN_LOG", prompt_log);
 

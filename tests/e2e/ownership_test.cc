@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tests/e2e/fixture.h"
@@ -71,7 +71,8 @@ TEST(Ownership, WaitingClientsAreEndedWithTheirServiceAndStartNoOther) {
     // The sandbox goes here with its clients still waiting.
   }
   EXPECT_THAT(testlib::descendants(), IsEmpty());
-  for (const std::uint32_t pid : service_and_gui) EXPECT_TRUE(Sandbox::wait_for_exit(pid, 0)) << pid;
+  for (const std::uint32_t pid : service_and_gui)
+    EXPECT_TRUE(Sandbox::wait_for_exit(pid, 0)) << pid;
 }
 
 // A process that ends is waited for on the process itself, child or not.

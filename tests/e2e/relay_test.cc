@@ -91,11 +91,11 @@ TEST(Relay, CompareAndMergeReachTheGraphicalClientFramedAfterATwoNameNotice) {
   ASSERT_EQ(argvs.size(), 1u);
   const std::vector<std::string> argv = lines_of(argvs[0]);
   const std::vector<std::string> fixed = {
-      "-product",        "com.orvane.tessel.team.client.integration.product",
-      "-application",    "com.orvane.tessel.team.client.integration.application",
-      "-configuration",  "@user.home\\.Tessel\\Marlow8\\config",
-      "-data",           "@user.home\\.Tessel\\Marlow8\\workspace",
-      "-nosplash",       "-vmargs"};
+      "-product",       "com.orvane.tessel.team.client.integration.product",
+      "-application",   "com.orvane.tessel.team.client.integration.application",
+      "-configuration", "@user.home\\.Tessel\\Marlow8\\config",
+      "-data",          "@user.home\\.Tessel\\Marlow8\\workspace",
+      "-nosplash",      "-vmargs"};
   ASSERT_EQ(argv.size(), fixed.size() + 2) << argvs[0];
   EXPECT_TRUE(platform::paths_equal_ignoring_case(argv[0], testlib::gui_program())) << argv[0];
   EXPECT_EQ(std::vector<std::string>(argv.begin() + 1, argv.end() - 1), fixed);
@@ -108,8 +108,8 @@ TEST(Relay, CompareAndMergeReachTheGraphicalClientFramedAfterATwoNameNotice) {
   EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "a pipe name repeats";
   const std::vector<std::string> cwd_of_gui = box.recorded("cwd-");
   ASSERT_EQ(cwd_of_gui.size(), 1u);
-  EXPECT_TRUE(platform::paths_equal_ignoring_case(
-      cwd_of_gui[0], testlib::join(testlib::root_dir(), "Brightdesk")))
+  EXPECT_TRUE(platform::paths_equal_ignoring_case(cwd_of_gui[0],
+                                                  testlib::join(testlib::root_dir(), "Brightdesk")))
       << cwd_of_gui[0];
 }
 

@@ -91,7 +91,8 @@ TEST(Stampede, TwentyFourClientsWithoutAServiceAreAllServedByOne) {
   ASSERT_TRUE(watch_until([&] {
     return std::none_of(reaper.clients.begin(), reaper.clients.end(),
                         [](platform::Process& client) { return client.running(); });
-  })) << "clients still waiting\n" << logs(box);
+  })) << "clients still waiting\n"
+      << logs(box);
   for (int i = 0; i < kClients; ++i) {
     EXPECT_EQ(reaper.clients[i].wait(), 0) << "client " << i << "\n" << logs(box);
   }
@@ -141,9 +142,10 @@ TEST(ServiceGone, AClientWhoseServiceEndedAtOnceSaysSoAndGivesUp) {
       box.start_tarnwick({box.contributor("a.txt"), box.contributor("b.txt")}, "client"));
   ASSERT_TRUE(reaper.clients.back().valid());
   ASSERT_TRUE(watch_until([&] { return !reaper.clients.back().running(); }))
-      << "the client still waits\n" << logs(box);
+      << "the client still waits\n"
+      << logs(box);
   EXPECT_EQ(reaper.clients.back().wait(), testlib::minus_one_status());
-  EXPECT_THAT(box.client_log(), HasSubstr(std::string(kServiceGoneLine) + "\n"));
+  EXPECT_THAT(box.client_log(), HasSubstr(std::string(tarnwick::kServiceGoneLine) + "\n"));
   EXPECT_THAT(box.client_log(), HasSubstr("Unable to obtain pipe "));
   EXPECT_THAT(box.service_log(), HasSubstr("Error creating Lock File\n"));
 }

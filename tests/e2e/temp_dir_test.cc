@@ -37,15 +37,14 @@ void compare_and_merge(Sandbox& box, const std::string& tmp, const std::string& 
   const std::vector<std::string> requests = box.recorded("request-");
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0], e2e::framed(e2e::expected_call(false, "", {a, b}, {a, b}, "")));
-  EXPECT_EQ(requests[1],
-            e2e::framed(e2e::expected_call(true, out, {a, b, a}, {a, b, a}, "")));
+  EXPECT_EQ(requests[1], e2e::framed(e2e::expected_call(true, out, {a, b, a}, {a, b, a}, "")));
   // The graphical client was told the full names, in the work directory.
   for (const std::string& notice : box.recorded("notice-")) {
     EXPECT_THAT(notice, StartsWith(work + "/hollin_service_pipe"));
   }
-  EXPECT_EQ(fs::symlink_status(work + "/hollin_service_pipe_request" + platform::login_name())
-                .type(),
-            fs::file_type::socket);
+  EXPECT_EQ(
+      fs::symlink_status(work + "/hollin_service_pipe_request" + platform::login_name()).type(),
+      fs::file_type::socket);
   EXPECT_EQ(testlib::read_file(work + "/tarnwick.log"), "");
 }
 

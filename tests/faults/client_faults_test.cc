@@ -148,15 +148,15 @@ TEST(ClientFaults, GraphicalClientAbandoningARequestFailsOnlyThatClient) {
   ASSERT_TRUE(served.gui().next_notice(&notice));
   {
     std::unique_ptr<platform::ClientPipe> in;
-    ASSERT_EQ(platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false,
-                                         &in),
-              platform::OpenStatus::opened);
+    ASSERT_EQ(
+        platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false, &in),
+        platform::OpenStatus::opened);
   }
   {
     std::unique_ptr<platform::ClientPipe> out;
-    ASSERT_EQ(platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false,
-                                         &out),
-              platform::OpenStatus::opened);
+    ASSERT_EQ(
+        platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false, &out),
+        platform::OpenStatus::opened);
   }
   EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status());
   EXPECT_THAT(box.service_log(), HasSubstr("Got an empty response\n"));

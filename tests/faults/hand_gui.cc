@@ -50,7 +50,7 @@ bool HandGui::serve(const Notice& notice, const std::string& reply, std::string*
           platform::OpenStatus::opened) {
     return false;
   }
-  *framed = read_framed_request(*in);
+  *framed = support::read_framed_request(*in);
   if (!reply.empty()) out->write(reply.data(), reply.size());
   return true;
 }
@@ -63,7 +63,9 @@ std::string reply_with_boolean(char value) {
          std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-int open_descriptors(std::uint32_t pid) { return count_entries("/proc/" + std::to_string(pid) + "/fd"); }
+int open_descriptors(std::uint32_t pid) {
+  return count_entries("/proc/" + std::to_string(pid) + "/fd");
+}
 
 #ifdef TW_THREAD_SANITIZER
 constexpr bool kThreadSanitizer = true;
@@ -132,7 +134,9 @@ HandServed::~HandServed() {
   if (service_.kill()) e2e::Sandbox::wait(service_, "the killed service");
 }
 
-std::string HandServed::call() const { return e2e::expected_call(false, "", {a_, b_}, {a_, b_}, ""); }
+std::string HandServed::call() const {
+  return e2e::expected_call(false, "", {a_, b_}, {a_, b_}, "");
+}
 
 bool HandServed::serve_next(std::string* framed) {
   Notice notice;

@@ -37,7 +37,7 @@ class HandGui {
 
  private:
   std::unique_ptr<platform::ClientPipe> wrapper_;
-  NoticeSplitter notices_;
+  support::NoticeSplitter notices_;
 };
 
 // An HTTP-framed XML-RPC response whose first boolean is `value`.

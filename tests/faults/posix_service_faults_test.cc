@@ -49,7 +49,6 @@ class TerminationSignal : public testing::TestWithParam<const char*> {};
 // Ended by a signal, the service removes its socket files as one that ends
 // by itself does, and ends by that signal.
 TEST_P(TerminationSignal, RemovesTheServicesSocketFiles) {
-  if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX signals";
   Sandbox box;
   EventPipe events(box);
   ASSERT_TRUE(events.created());
@@ -73,7 +72,6 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignal, testing::Values("TERM", "IN
 // A killed service cannot clean up; the next service removes what it left,
 // so that the request's socket files do not pile up.
 TEST(PosixServiceFaults, TheNextServiceRemovesTheSocketFilesOfAKilledOne) {
-  if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX socket files";
   Sandbox box;
   EventPipe events(box);
   ASSERT_TRUE(events.created());
@@ -93,7 +91,8 @@ TEST(PosixServiceFaults, TheNextServiceRemovesTheSocketFilesOfAKilledOne) {
   ASSERT_NE(listening, nullptr);
 
   box.set_mode("ok");
-  const testlib::RunResult next = box.tarnwick({box.contributor("c.txt"), box.contributor("d.txt")});
+  const testlib::RunResult next =
+      box.tarnwick({box.contributor("c.txt"), box.contributor("d.txt")});
   EXPECT_EQ(next.status, 0) << box.service_log() << box.client_log();
   EXPECT_NE(box.service_pid(), killed);
   EXPECT_THAT(faults::socket_files(box.work_dir()),
@@ -104,7 +103,6 @@ TEST(PosixServiceFaults, TheNextServiceRemovesTheSocketFilesOfAKilledOne) {
 // the service makes it again, and the clients that find it through its pid
 // file are served.
 TEST(PosixServiceFaults, ARemovedRequestPipeIsMadeAgain) {
-  if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX socket files";
   Sandbox box;
   faults::HandServed served(box);
   ASSERT_EQ(served.setup_error(), "");
@@ -114,8 +112,8 @@ TEST(PosixServiceFaults, ARemovedRequestPipeIsMadeAgain) {
   ASSERT_TRUE(faults::settle([&] {
     return fs::symlink_status(socket, ec).type() == fs::file_type::socket;
   })) << box.service_log();
-  EXPECT_THAT(box.service_log(), HasSubstr("The request pipe " + socket +
-                                           " was removed; making it again"));
+  EXPECT_THAT(box.service_log(),
+              HasSubstr("The request pipe " + socket + " was removed; making it again"));
 
   platform::Process client = box.start_tarnwick(served.args(), "after");
   std::string framed;
@@ -133,7 +131,6 @@ class UnwritablePidFile : public testing::TestWithParam<BadPidFile> {};
 // once (a FIFO is held open by the test, so that an open that does not
 // refuse it would not hang).
 TEST_P(UnwritablePidFile, TheServiceLogsWhyAndEndsAtOnce) {
-  if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX file types";
   Sandbox box;
   ASSERT_EQ(platform::make_private_dir(box.work_dir()), 0);
   const std::string pid_file = box.work_dir() + "/hollin_service.pid";
@@ -150,10 +147,10 @@ TEST_P(UnwritablePidFile, TheServiceLogsWhyAndEndsAtOnce) {
       testlib::run(testlib::bin_program("hollin_service"), {gui_dir()}, box.dir());
   if (holder != nullptr) std::fclose(holder);
   EXPECT_EQ(service.status, testlib::minus_one_status());
-  const std::string why = GetParam() == BadPidFile::directory
-                              ? "Could not write the pid file " + pid_file + ": Is a directory\n"
-                              : "Could not write the pid file " + pid_file +
-                                    ": it is not a regular file\n";
+  const std::string why =
+      GetParam() == BadPidFile::directory
+          ? "Could not write the pid file " + pid_file + ": Is a directory\n"
+          : "Could not write the pid file " + pid_file + ": it is not a regular file\n";
   EXPECT_EQ(box.service_log(), why + "Error creating Lock File\n\n");
   EXPECT_THAT(faults::socket_files(box.work_dir()), IsEmpty());
   // The sandbox reads the pid file when it ends.
@@ -171,8 +168,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, UnwritablePidFile,
 std::vector<int> open_fd_numbers(std::uint32_t pid) {
   std::vector<int> numbers;
   std::error_code ec;
-  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end;
-       !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+       it.increment(ec)) {
     numbers.push_back(std::stoi(it->path().filename().string()));
   }
   std::sort(numbers.begin(), numbers.end());
@@ -192,7 +189,6 @@ int limit_leaving(const std::vector<int>& open, int free) {
 // client is not dropped: its request waits until the first one's relay has
 // ended, and both are served.
 TEST(PosixServiceFaults, ARequestShortOfDescriptorsWaitsAndIsServed) {
-  if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX descriptor limits";
   Sandbox box;
   faults::HandServed served(box);
   ASSERT_EQ(served.setup_error(), "");
@@ -211,7 +207,8 @@ TEST(PosixServiceFaults, ARequestShortOfDescriptorsWaitsAndIsServed) {
   faults::Notice notice;
   ASSERT_TRUE(served.gui().next_notice(&notice));
   platform::Process second = box.start_tarnwick(served.args(), "second-short");
-  const std::string waiting = "Out of descriptors for a request's pipes; waiting for a relay to end";
+  const std::string waiting =
+      "Out of descriptors for a request's pipes; waiting for a relay to end";
   std::string seen;
   ASSERT_TRUE(faults::settle([&] {
     seen = box.service_log() + testlib::read_file(box.file("service.out"));

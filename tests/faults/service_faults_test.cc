@@ -95,8 +95,8 @@ TEST(ServiceFaults, PidFileNamingAnotherLiveProgramStartsAService) {
   // The work directory must be private, as the programs would make it.
   fs::permissions(box.work_dir(), fs::perms::owner_all, fs::perm_options::replace, ec);
   const std::uint32_t self = platform::current_pid();
-  ASSERT_TRUE(testlib::write_file(box.work_dir() + kSep + "hollin_service.pid",
-                                  std::to_string(self)));
+  ASSERT_TRUE(
+      testlib::write_file(box.work_dir() + kSep + "hollin_service.pid", std::to_string(self)));
 
   const testlib::RunResult run = box.tarnwick({box.contributor("a.txt"), box.contributor("b.txt")});
   EXPECT_EQ(run.status, 0) << box.service_log() << box.client_log();

@@ -18,45 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using e2e::Sandbox;
 using testing::HasSubstr;
-
-bool running_as_root() { return testlib::run("/usr/bin/id", {"-u"}).out == "0\n"; }
-
-// An unprivileged user made for the test and removed afterwards.
-class TestUser {
- public:
-  explicit TestUser(const std::string& name) : name_(name) {
-    made_ = testlib::run("/usr/sbin/useradd",
-                         {"-M", "-N", "-s", "/usr/sbin/nologin", "-d", "/nonexistent", name_})
-                .status == 0;
-    if (made_) uid_ = testlib::run("/usr/bin/id", {"-u", name_}).out;
-    if (!uid_.empty() && uid_.back() == '\n') uid_.pop_back();
-    gid_ = made_ ? testlib::run("/usr/bin/id", {"-g", name_}).out : "";
-    if (!gid_.empty() && gid_.back() == '\n') gid_.pop_back();
-  }
-  ~TestUser() {
-    if (made_) testlib::run("/usr/sbin/userdel", {name_});
-  }
-  TestUser(const TestUser&) = delete;
-  TestUser& operator=(const TestUser&) = delete;
-
-  bool made() const { return made_ && !uid_.empty() && !gid_.empty(); }
-  const std::string& name() const { return name_; }
-
-  // Runs `program` as this user, with this process's environment.
-  testlib::RunResult run(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& working_dir = "") const {
-    std::vector<std::string> all = {"--reuid=" + uid_, "--regid=" + gid_, "--clear-groups", "--",
-                                    program};
-    all.insert(all.end(), args.begin(), args.end());
-    return testlib::run("/usr/bin/setpriv", all, working_dir);
-  }
-
- private:
-  std::string name_;
-  std::string uid_;
-  std::string gid_;
-  bool made_ = false;
-};
+using testlib::running_as_root;
+using testlib::TestUser;
 
 TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
   if constexpr (platform::kWindows) GTEST_SKIP() << "POSIX users and directories";
@@ -76,8 +39,8 @@ TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
   ASSERT_FALSE(ec) << ec.message();
   const std::string secret = box.file("secret.txt");
   ASSERT_TRUE(testlib::write_file(secret, "the victim's own\n"));
-  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write,
-                  fs::perm_options::replace, ec);
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
+                  ec);
   ASSERT_EQ(testlib::run("/bin/chown", {victim.name(), secret}).status, 0);
   const std::string a = box.contributor("a.txt");
   const std::string b = box.contributor("b.txt");
@@ -98,9 +61,10 @@ TEST(SwappedWorkDir, TheVictimsFilesStayUntouched) {
 
   // The attacker moves the work directory aside and plants their own.
   const std::string swap = "mv '" + work + "' '" + moved + "' && mkdir '" + work +
-                           "' && chmod 777 '" + work + "' && for f in hollin_service.log "
-                           "tarnwick.log hollin_service.pid; do ln -s '" + secret + "' '" +
-                           work + "'/$f; done";
+                           "' && chmod 777 '" + work +
+                           "' && for f in hollin_service.log "
+                           "tarnwick.log hollin_service.pid; do ln -s '" +
+                           secret + "' '" + work + "'/$f; done";
   const testlib::RunResult swapped = attacker.run("/bin/sh", {"-c", swap});
   ASSERT_EQ(swapped.status, 0) << swapped.err;
 
@@ -137,12 +101,13 @@ TEST(ReadOnlyWorkDir, TheServiceLogsWhyItCannotStartAndEnds) {
                   ec);
   testlib::ScopedTempDirEnv env(tmp);
 
-  const testlib::RunResult service = user.run(testlib::bin_program("hollin_service"),
-                                              {testlib::join(testlib::root_dir(), "Brightdesk")},
-                                              box.dir());
+  const testlib::RunResult service =
+      user.run(testlib::bin_program("hollin_service"),
+               {testlib::join(testlib::root_dir(), "Brightdesk")}, box.dir());
   EXPECT_EQ(service.status, 0) << "the status of a wrapper pipe that cannot be made";
   const std::string log = testlib::read_file(work + "/hollin_service.log");
-  EXPECT_THAT(log, testing::StartsWith("Could not create the pipe " + work + "/hollin_service_pipe"));
+  EXPECT_THAT(log,
+              testing::StartsWith("Could not create the pipe " + work + "/hollin_service_pipe"));
   EXPECT_THAT(log, HasSubstr(": Permission denied\nError in creating HOLLIN pipes\n\n"));
   EXPECT_FALSE(testlib::file_exists(work + "/hollin_service.pid"));
 }

@@ -76,8 +76,9 @@ TEST_P(UnsafeWorkDir, BothProgramsRefuseItThroughThePromptTool) {
     }
     case Unsafe::open_to_others:
       ASSERT_TRUE(fs::create_directory(work, ec));
-      fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec,
+      fs::permissions(work,
+                      fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec,
                       fs::perm_options::replace, ec);
       ASSERT_FALSE(ec) << ec.message();
       break;
@@ -111,8 +112,7 @@ TEST_P(UnsafeWorkDir, BothProgramsRefuseItThroughThePromptTool) {
   } else {
     EXPECT_THAT(entries(inspected), testing::IsEmpty());
   }
-  EXPECT_THAT(box.processes_of_sandbox(testlib::bin_program("hollin_service")),
-              testing::IsEmpty());
+  EXPECT_THAT(box.processes_of_sandbox(testlib::bin_program("hollin_service")), testing::IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, UnsafeWorkDir,
@@ -134,7 +134,7 @@ TEST(WorkDirFaults, UmaskZeroChangesNoMode) {
   platform::ProcessSpec invocation;
   invocation.program = "/bin/sh";
   invocation.args = {"-c", "umask 0; exec \"$0\" \"$@\"", testlib::bin_program("tarnwick"),
-               box.contributor("a.txt"), box.contributor("b.txt")};
+                     box.contributor("a.txt"), box.contributor("b.txt")};
   invocation.working_dir = box.dir();
   invocation.stdout_path = box.file("client.out");
   invocation.stderr_path = box.file("client.err");
@@ -145,15 +145,14 @@ TEST(WorkDirFaults, UmaskZeroChangesNoMode) {
   ASSERT_FALSE(connected.empty());
   ASSERT_TRUE(faults::settle([&] { return box.recorded("notice-").size() == 1; }));
 
-  const fs::perms mask = fs::perms::all | fs::perms::set_uid | fs::perms::set_gid |
-                         fs::perms::sticky_bit;
+  const fs::perms mask =
+      fs::perms::all | fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit;
   std::error_code ec;
   EXPECT_EQ(fs::symlink_status(box.work_dir(), ec).permissions() & mask, fs::perms::owner_all);
   const std::vector<std::string> sockets = faults::socket_files(box.work_dir());
   EXPECT_EQ(sockets.size(), 3u) << "the request pipe and one request's two pipes";
   for (const std::string& name : sockets) {
-    const fs::perms mode =
-        fs::symlink_status(box.work_dir() + "/" + name, ec).permissions() & mask;
+    const fs::perms mode = fs::symlink_status(box.work_dir() + "/" + name, ec).permissions() & mask;
     EXPECT_EQ(mode, fs::perms::owner_read | fs::perms::owner_write) << name;
   }
   EXPECT_EQ(fs::symlink_status(box.work_dir() + "/hollin_service.pid", ec).permissions() & mask,

@@ -8,7 +8,6 @@
 
 #include <dirent.h>
 #include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,6 +24,7 @@
 
 #include "serve/serve.h"
 #include "support/platform.h"
+#include "tests/testlib/testlib.h"
 
 namespace marlow {
 namespace {
@@ -41,46 +41,12 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
-int run_tool(const std::string& program, const std::vector<std::string>& args) {
-  platform::ProcessSpec invocation;
-  invocation.program = program;
-  invocation.args = args;
-  invocation.null_stdio = true;
-  platform::Process process;
-  if (!platform::start_process(invocation, &process)) return -1;
-  return process.wait();
+using testlib::TestUser;
+
+// In a child: becomes `user` for good.
+bool become(const TestUser& user) {
+  return ::setgroups(0, nullptr) == 0 && ::setgid(user.gid()) == 0 && ::setuid(user.uid()) == 0;
 }
-
-// An account made for the test and removed with it.
-class TestUser {
- public:
-  explicit TestUser(std::string name) : name_(std::move(name)) {
-    run_tool("/usr/sbin/userdel", {name_});  // a leftover of a crashed run
-    if (run_tool("/usr/sbin/useradd", {"-M", "-U", "-s", "/usr/sbin/nologin", name_}) != 0) return;
-    if (const passwd* entry = ::getpwnam(name_.c_str())) {
-      uid_ = entry->pw_uid;
-      gid_ = entry->pw_gid;
-      made_ = true;
-    }
-  }
-  ~TestUser() { run_tool("/usr/sbin/userdel", {name_}); }
-  TestUser(const TestUser&) = delete;
-  TestUser& operator=(const TestUser&) = delete;
-
-  bool made() const { return made_; }
-  uid_t uid() const { return uid_; }
-  gid_t gid() const { return gid_; }
-  // In a child: becomes this user for good.
-  bool become() const {
-    return ::setgroups(0, nullptr) == 0 && ::setgid(gid_) == 0 && ::setuid(uid_) == 0;
-  }
-
- private:
-  std::string name_;
-  uid_t uid_ = 0;
-  gid_t gid_ = 0;
-  bool made_ = false;
-};
 
 // A forked child running `body` (its result is the exit status). Until it
 // has been waited for, it is killed and reaped when the object goes.
@@ -161,7 +127,7 @@ class SaveInSharedDir : public ::testing::Test {
     Child saver([&] {
       ::close(go[1]);
       char byte = 0;
-      if (::read(go[0], &byte, 1) != 1 || !saver_->become()) return 2;
+      if (::read(go[0], &byte, 1) != 1 || !become(*saver_)) return 2;
       std::string error;
       if (write_file_replacing(out, kMerged, &error)) return 0;
       std::fprintf(stderr, "save failed: %s\n", error.c_str());
@@ -172,7 +138,7 @@ class SaveInSharedDir : public ::testing::Test {
 
     // Temporary names made from the saving process's id and a counter.
     Child planter([&] {
-      if (!planter_->become()) return 2;
+      if (!become(*planter_)) return 2;
       for (int counter = 0; counter < 256; ++counter) {
         const std::string guess = out + ".marlow-" + std::to_string(saver.pid()) + "-" +
                                   std::to_string(counter) + ".tmp";
@@ -198,7 +164,7 @@ class SaveInSharedDir : public ::testing::Test {
 
     // Everything in the shared directory, as the planter reads it.
     Child reader([&] {
-      if (!planter_->become()) return 2;
+      if (!become(*planter_)) return 2;
       DIR* dir = ::opendir(shared.c_str());
       if (dir == nullptr) return 2;
       int found = 0;

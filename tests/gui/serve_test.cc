@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(GuiNotices, SplitAtEverySecondLineFeedWhateverThePieces) {
-  NoticeSplitter splitter;
+  support::NoticeSplitter splitter;
   EXPECT_FALSE(splitter.next().has_value());
   splitter.feed("/p/1\n/p", 7);
   EXPECT_FALSE(splitter.next().has_value());
@@ -34,8 +34,8 @@ TEST(GuiNotices, WrapperPipeNameFromTheProperty) {
   std::string a0 = "marlow", a1 = "-data", a2 = "@none",
               a3 = "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=\"/w/pipe 1\"";
   char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data()};
-  EXPECT_EQ(wrapper_pipe_name(4, argv), "/w/pipe 1");
-  EXPECT_EQ(wrapper_pipe_name(3, argv), "");
+  EXPECT_EQ(support::wrapper_pipe_name(4, argv), "/w/pipe 1");
+  EXPECT_EQ(support::wrapper_pipe_name(3, argv), "");
 }
 
 // A fresh scratch directory per test, with its files read and written whole.

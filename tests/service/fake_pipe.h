@@ -11,10 +11,12 @@
 
 #include "support/platform.h"
 
+namespace hollin_service {
+
 namespace servicetest {
 
 struct PipeRecord {
-  std::vector<std::string> journal;                         // "<pipe>.<call>", in call order
+  std::vector<std::string> journal;                        // "<pipe>.<call>", in call order
   std::map<std::string, std::vector<std::string>> writes;  // per pipe, one entry per write
 };
 
@@ -87,3 +89,5 @@ class FakePipe : public platform::ServerPipe {
 };
 
 }  // namespace servicetest
+
+}  // namespace hollin_service

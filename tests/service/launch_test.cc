@@ -9,6 +9,8 @@
 #include "tests/service/service_fakes.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakePipe;
@@ -16,7 +18,8 @@ using servicetest::FakeSystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-const std::string kWrapper = "\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe48213907user1";
+const std::string kWrapper =
+    "\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe48213907user1";
 
 TEST(GuiCommandLine, WindowsFormIsExact) {
   EXPECT_EQ(windows_gui_command_line("C:\\app\\Brightdesk", kWrapper),
@@ -32,10 +35,12 @@ TEST(GuiCommandLine, WindowsFormIsExact) {
             "C:\\app\\Brightdesk\\\\marlow.exe ");
 
   const GuiLaunch launch = gui_launch_for(true, "C:\\app\\Brightdesk", kWrapper);
-  EXPECT_EQ(launch.invocation.command_line, windows_gui_command_line("C:\\app\\Brightdesk", kWrapper));
+  EXPECT_EQ(launch.invocation.command_line,
+            windows_gui_command_line("C:\\app\\Brightdesk", kWrapper));
   EXPECT_EQ(launch.logged_line, launch.invocation.command_line);
   EXPECT_TRUE(launch.invocation.working_dir.empty());
-  EXPECT_FALSE(launch.invocation.hidden || launch.invocation.new_session || launch.invocation.null_stdio);
+  EXPECT_FALSE(launch.invocation.hidden || launch.invocation.new_session ||
+               launch.invocation.null_stdio);
 }
 
 TEST(GuiCommandLine, PosixFormIsAnArgumentVector) {
@@ -50,7 +55,8 @@ TEST(GuiCommandLine, PosixFormIsAnArgumentVector) {
                           "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=" + wrapper));
   EXPECT_TRUE(launch.invocation.command_line.empty());
   EXPECT_TRUE(launch.invocation.working_dir.empty());
-  EXPECT_FALSE(launch.invocation.hidden || launch.invocation.new_session || launch.invocation.null_stdio);
+  EXPECT_FALSE(launch.invocation.hidden || launch.invocation.new_session ||
+               launch.invocation.null_stdio);
   EXPECT_EQ(launch.logged_line,
             "/opt/app/Brightdesk/marlow -product com.orvane.tessel.team.client.integration.product "
             "-application com.orvane.tessel.team.client.integration.application -configuration "
@@ -126,3 +132,5 @@ TEST_F(Launch, DebugModePrintsTheWrapperNameAndStartsNothing) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

@@ -3,13 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <thread>
 
 #include "tests/service/fake_pipe.h"
 #include "tests/testlib/testlib.h"
+
+namespace hollin_service {
 
 namespace {
 
@@ -37,10 +39,10 @@ TEST(ReadPipeMessage, ReadsWholeMessagesFirstChunkThenLargerReads) {
     std::size_t size;
     std::vector<std::size_t> reads;
   };
-  for (const Case& c : {Case{0, {4095}}, Case{1, {4095}}, Case{4095, {4095}},
-                        Case{4096, {4095, 65536 - 4095}}, Case{10000, {4095, 65536 - 4095}},
-                        Case{65536, {4095, 65536 - 4095}},
-                        Case{65537, {4095, 65536 - 4095, 65536}}}) {
+  for (const Case& c :
+       {Case{0, {4095}}, Case{1, {4095}}, Case{4095, {4095}}, Case{4096, {4095, 65536 - 4095}},
+        Case{10000, {4095, 65536 - 4095}}, Case{65536, {4095, 65536 - 4095}},
+        Case{65537, {4095, 65536 - 4095, 65536}}}) {
     PipeRecord record;
     FakePipe pipe("p", &record);
     pipe.set_message(pattern(c.size));
@@ -103,10 +105,10 @@ TEST(ReadPipeMessage, ZeroBytesCutTheirChunksWhereverTheReadsFall) {
   constexpr std::size_t kChunk = 4095;
   std::string message = pattern(20 * kChunk + 100);
   std::string expected;
-  const std::set<std::size_t> zeros = {kChunk - 1,       // the last byte of chunk 0
-                                       3 * kChunk,       // the first byte of chunk 3
-                                       17 * kChunk + 5,  // inside chunk 17, a later read
-                                       17 * kChunk + 9,  // a second zero in the same chunk
+  const std::set<std::size_t> zeros = {kChunk - 1,         // the last byte of chunk 0
+                                       3 * kChunk,         // the first byte of chunk 3
+                                       17 * kChunk + 5,    // inside chunk 17, a later read
+                                       17 * kChunk + 9,    // a second zero in the same chunk
                                        20 * kChunk + 99};  // the message's last byte
   for (const std::size_t at : zeros) message[at] = '\0';
   for (std::size_t at = 0; at < message.size(); at += kChunk) {
@@ -165,10 +167,9 @@ TEST(ReadPipeMessage, ReadsRealPipeMessages) {
   // the first larger read filled exactly and one byte more, and a 16 MB call.
   for (std::size_t size : {std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{10000},
                            std::size_t{65536}, std::size_t{65537}, std::size_t{16} << 20}) {
-    const std::string leaf = "rpm" + std::to_string(platform::current_pid()) + "_" +
-                             std::to_string(counter++);
-    const std::string name =
-        platform::kWindows ? "\\\\.\\pipe\\" + leaf : dir.file(leaf);
+    const std::string leaf =
+        "rpm" + std::to_string(platform::current_pid()) + "_" + std::to_string(counter++);
+    const std::string name = platform::kWindows ? "\\\\.\\pipe\\" + leaf : dir.file(leaf);
     // Compared as a truth value: a 16 MB difference is no message to print.
     EXPECT_TRUE(relay_over_real_pipe(name, pattern(size)) == pattern(size)) << size;
   }
@@ -213,3 +214,5 @@ TEST(RandomPipePart, SameSeedSameNamesAndEntropySeedsDiffer) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

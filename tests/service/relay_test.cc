@@ -5,6 +5,8 @@
 
 #include "tests/service/fake_pipe.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakePipe;
@@ -62,11 +64,12 @@ TEST(RelayRequest, FramesTheRequestAndPassesTheReplyBackUnchanged) {
   // The request is read only once the graphical client is on both pipes; the
   // reply is flushed before the disconnects; disconnects, then closes, in
   // the order client, request, response.
-  EXPECT_THAT(relay.record.journal,
-              ElementsAre("request.connect", "response.connect", "client.read", "client.read",
-                          "request.write", "response.read", "response.read", "client.write", "client.flush", "client.disconnect",
-                          "request.disconnect", "response.disconnect", "client.close",
-                          "request.close", "response.close"));
+  EXPECT_THAT(
+      relay.record.journal,
+      ElementsAre("request.connect", "response.connect", "client.read", "client.read",
+                  "request.write", "response.read", "response.read", "client.write", "client.flush",
+                  "client.disconnect", "request.disconnect", "response.disconnect", "client.close",
+                  "request.close", "response.close"));
 }
 
 // Requests on the boundaries of the service's reads, up to a 16 MB call, are
@@ -97,7 +100,8 @@ TEST(RelayRequest, RequestsAndRepliesOnReadBoundariesPassWhole) {
 TEST(RelayRequest, GoesOnWhateverTheConnectsReport) {
   // A graphical client that opened the response pipe first (or a connect
   // that fails) is served all the same.
-  for (auto result : {platform::ConnectResult::already_connected, platform::ConnectResult::failed}) {
+  for (auto result :
+       {platform::ConnectResult::already_connected, platform::ConnectResult::failed}) {
     Relay relay("<call/>", "<reply/>");
     relay.request->set_connect_result(result);
     relay.response->set_connect_result(platform::ConnectResult::already_connected);
@@ -115,11 +119,11 @@ TEST(RelayRequest, EmptyReplyIsLoggedAndNothingIsWrittenToTheClient) {
 
   EXPECT_THAT(relay.log, ElementsAre("Got an empty response"));
   EXPECT_EQ(relay.record.writes.count("client"), 0u);
-  EXPECT_THAT(relay.record.journal,
-              ElementsAre("request.connect", "response.connect", "client.read", "request.write",
-                          "response.read", "client.disconnect", "request.disconnect",
-                          "response.disconnect", "client.close", "request.close",
-                          "response.close"));
+  EXPECT_THAT(
+      relay.record.journal,
+      ElementsAre("request.connect", "response.connect", "client.read", "request.write",
+                  "response.read", "client.disconnect", "request.disconnect", "response.disconnect",
+                  "client.close", "request.close", "response.close"));
 }
 
 TEST(RelayRequest, AFailedRequestReadIsStillForwardedWithLengthZero) {
@@ -132,3 +136,5 @@ TEST(RelayRequest, AFailedRequestReadIsStillForwardedWithLengthZero) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

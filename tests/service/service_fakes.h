@@ -11,6 +11,8 @@
 #include "support/platform.h"
 #include "tests/service/fake_pipe.h"
 
+namespace hollin_service {
+
 namespace servicetest {
 
 // Every pipe the service creates is a FakePipe labelled "wrapper",
@@ -33,10 +35,10 @@ class FakeSystem {
       record.journal.push_back("pid file");
       return pid_file_ok;
     };
-    hooks.start_thread = [this](void (*)(void*), void* arg) {
+    hooks.start_relay = [this](std::unique_ptr<RelayJob>& job) {
       record.journal.push_back("thread");
       if (!thread_ok) return false;
-      jobs.emplace_back(static_cast<RelayJob*>(arg));
+      jobs.push_back(std::move(job));
       return true;
     };
     hooks.start_process = [this](const platform::ProcessSpec& invocation, platform::Process*) {
@@ -75,7 +77,7 @@ class FakeSystem {
   ServiceHooks hooks;
   PipeRecord record;
   std::vector<std::string> log;
-  std::set<std::string> fail;                                    // labels whose creation fails
+  std::set<std::string> fail;                                   // labels whose creation fails
   std::map<std::string, std::function<void(FakePipe&)>> setup;  // by label, at creation
   std::map<std::string, std::string> names;
   std::map<std::string, platform::PipeParams> params_of;
@@ -91,3 +93,5 @@ class FakeSystem {
 };
 
 }  // namespace servicetest
+
+}  // namespace hollin_service

@@ -11,6 +11,8 @@
 #include "tests/service/service_fakes.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 using servicetest::FakeSystem;
@@ -20,7 +22,9 @@ using ::testing::IsEmpty;
 const std::string kDir = platform::kWindows ? "C:\\app\\Brightdesk" : "/opt/app/Brightdesk";
 const std::vector<std::string> kDebugArgs = {kDir, "-debug"};
 
-std::string name_for(int draw) { return random_pipe_name(std::to_string(1000 + draw), "user1"); }
+std::string name_for(int draw) {
+  return support::random_pipe_name(std::to_string(1000 + draw), "user1");
+}
 
 // The journal entries from `first` up to (not including) `last`.
 std::vector<std::string> between(const std::vector<std::string>& journal, const std::string& first,
@@ -60,7 +64,7 @@ TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) 
               ElementsAre("create wrapper", "pid file", "create instance1",
                           "log Could not create launcher request pipe\n", "wrapper.close"));
   EXPECT_EQ(sys.names["wrapper"], name_for(1));
-  EXPECT_EQ(sys.names["instance1"], request_pipe_name("user1"));
+  EXPECT_EQ(sys.names["instance1"], support::request_pipe_name("user1"));
   EXPECT_TRUE(same_params(sys.params_of["wrapper"], wrapper_pipe_params()));
   EXPECT_TRUE(same_params(sys.params_of["instance1"], request_pipe_params()));
 
@@ -86,9 +90,9 @@ TEST_F(ServiceLoop, StartUpFailuresEndTheService) {
     FakeSystem pid_fails;
     pid_fails.pid_file_ok = false;
     EXPECT_EQ(run_service(kDebugArgs, pid_fails.hooks), -1);
-    EXPECT_THAT(pid_fails.record.journal, ElementsAre("create wrapper", "pid file",
-                                                      "log Error creating Lock File\n",
-                                                      "wrapper.close"));
+    EXPECT_THAT(pid_fails.record.journal,
+                ElementsAre("create wrapper", "pid file", "log Error creating Lock File\n",
+                            "wrapper.close"));
   }
 }
 
@@ -111,9 +115,8 @@ TEST_F(ServiceLoop, EachRequestGetsTwoPipesANoticeAndAWorker) {
   EXPECT_THAT(sys.started, IsEmpty());
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "wrapper.connect"), 1);
 
-  EXPECT_THAT(sys.record.writes["wrapper"],
-              ElementsAre(name_for(2) + "\n" + name_for(3) + "\n",
-                          name_for(4) + "\n" + name_for(5) + "\n"));
+  EXPECT_THAT(sys.record.writes["wrapper"], ElementsAre(name_for(2) + "\n" + name_for(3) + "\n",
+                                                        name_for(4) + "\n" + name_for(5) + "\n"));
   EXPECT_EQ(sys.names["hreq1"], name_for(2));
   EXPECT_EQ(sys.names["hresp1"], name_for(3));
   EXPECT_TRUE(same_params(sys.params_of["hreq1"], hollin_request_pipe_params()));
@@ -123,10 +126,11 @@ TEST_F(ServiceLoop, EachRequestGetsTwoPipesANoticeAndAWorker) {
   EXPECT_TRUE(hollin_request_pipe_params().first_instance);
   EXPECT_TRUE(hollin_response_pipe_params().first_instance);
 
-  EXPECT_THAT(between(sys.record.journal, "instance1.connect", "create instance2"),
-              ElementsAre("instance1.connect", "log Debug option was passed, HOLLIN will not be launched",
-                          "log " + name_for(1), "wrapper.connect", "create hreq1", "create hresp1",
-                          "wrapper.write", "thread"));
+  EXPECT_THAT(
+      between(sys.record.journal, "instance1.connect", "create instance2"),
+      ElementsAre("instance1.connect", "log Debug option was passed, HOLLIN will not be launched",
+                  "log " + name_for(1), "wrapper.connect", "create hreq1", "create hresp1",
+                  "wrapper.write", "thread"));
 
   ASSERT_EQ(sys.jobs.size(), 2u);
   for (int i = 0; i < 2; ++i) {
@@ -223,9 +227,8 @@ TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(),
                        "log Out of descriptors for a request's pipes; waiting for a relay to end"),
             1);
-  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(),
-                       "instance1.disconnect"),
-            0);
+  EXPECT_EQ(
+      std::count(sys.record.journal.begin(), sys.record.journal.end(), "instance1.disconnect"), 0);
   EXPECT_EQ(sys.jobs.size(), 2u);
 
   // Short of descriptors for the second pipe: the first is given back while
@@ -238,10 +241,11 @@ TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
   };
   pair.hooks.descriptor_pause = [] {};
   EXPECT_EQ(run_service(kDebugArgs, pair.hooks), -1);
-  EXPECT_THAT(between(pair.record.journal, "create hreq1", "thread"),
-              ElementsAre("create hreq1", "create hresp1", "hreq1.close",
-                          "log Out of descriptors for a request's pipes; waiting for a relay to end",
-                          "create hreq1", "create hresp1", "wrapper.write"));
+  EXPECT_THAT(
+      between(pair.record.journal, "create hreq1", "thread"),
+      ElementsAre("create hreq1", "create hresp1", "hreq1.close",
+                  "log Out of descriptors for a request's pipes; waiting for a relay to end",
+                  "create hreq1", "create hresp1", "wrapper.write"));
   EXPECT_EQ(pair.jobs.size(), 1u);
 
   // Any other failure still drops the request at once.
@@ -265,10 +269,10 @@ TEST_F(ServiceLoop, ALostRequestPipeIsMadeAgain) {
   EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
   EXPECT_THAT(between(sys.record.journal, "instance1.connect", "instance2.connect"),
               ElementsAre("instance1.connect",
-                          "log The request pipe " + request_pipe_name("user1") +
+                          "log The request pipe " + support::request_pipe_name("user1") +
                               " was removed; making it again",
                           "instance1.close", "create instance2"));
-  EXPECT_EQ(sys.names["instance2"], request_pipe_name("user1"));
+  EXPECT_EQ(sys.names["instance2"], support::request_pipe_name("user1"));
   EXPECT_EQ(sys.jobs.size(), 1u);
 }
 
@@ -279,20 +283,25 @@ TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheL
   std::vector<std::string> asked;
   sys.hooks.pipe_name_problem = [&](const std::string& name) {
     asked.push_back(name);
-    return name == random_pipe_name("1073683426", "user1") ? std::string("too long") : "";
+    return name == support::random_pipe_name("1073683426", "user1") ? std::string("too long") : "";
   };
   sys.hooks.remove_stale_pipes = [&] { sys.record.journal.push_back("remove stale"); };
   EXPECT_EQ(run_service(kDebugArgs, sys.hooks), 0);
-  EXPECT_THAT(asked, ElementsAre(request_pipe_name("user1"), random_pipe_name("1073683426", "user1")));
-  EXPECT_THAT(sys.record.journal, ElementsAre("log too long", "log Error in creating HOLLIN pipes\n"));
+  EXPECT_THAT(asked, ElementsAre(support::request_pipe_name("user1"),
+                                 support::random_pipe_name("1073683426", "user1")));
+  EXPECT_THAT(sys.record.journal,
+              ElementsAre("log too long", "log Error in creating HOLLIN pipes\n"));
 
   FakeSystem fine;
   fine.hooks.pipe_name_problem = [](const std::string&) { return std::string(); };
   fine.hooks.remove_stale_pipes = [&] { fine.record.journal.push_back("remove stale"); };
   fine.fail = {"instance1"};
   EXPECT_EQ(run_service(kDebugArgs, fine.hooks), -1);
-  EXPECT_THAT(between(fine.record.journal, "create wrapper", "log Could not create launcher request pipe\n"),
+  EXPECT_THAT(between(fine.record.journal, "create wrapper",
+                      "log Could not create launcher request pipe\n"),
               ElementsAre("create wrapper", "pid file", "remove stale", "create instance1"));
 }
 
 }  // namespace
+
+}  // namespace hollin_service

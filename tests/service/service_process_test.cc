@@ -12,6 +12,8 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace hollin_service {
+
 namespace {
 
 TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
@@ -19,9 +21,9 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
   testlib::ScopedTempDirEnv env(tmp.path());
   const std::string work = testlib::join(tmp.path(), platform::login_name() + ".tarnwick");
   const std::string pipe_name =
-      (platform::kWindows ? std::string(kWindowsPipeBaseName)
-                          : testlib::join(work, kPosixPipeFileName)) +
-      kRequestPipePart + platform::login_name();
+      (platform::kWindows ? std::string(support::kWindowsPipeBaseName)
+                          : testlib::join(work, support::kPosixPipeFileName)) +
+      support::kRequestPipePart + platform::login_name();
 
   platform::ProcessSpec invocation;
   invocation.program = testlib::bin_program("hollin_service");
@@ -41,7 +43,8 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
   std::unique_ptr<platform::ClientPipe> client;
   platform::OpenStatus opened = platform::OpenStatus::not_found;
   while (!ended && opened != platform::OpenStatus::opened) {
-    opened = platform::open_client_pipe(pipe_name, platform::PipeAccess::read_write, false, &client);
+    opened =
+        platform::open_client_pipe(pipe_name, platform::PipeAccess::read_write, false, &client);
     if (opened != platform::OpenStatus::opened) std::this_thread::yield();
   }
   EXPECT_EQ(opened, platform::OpenStatus::opened);
@@ -62,3 +65,5 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
 }
 
 }  // namespace
+
+}  // namespace hollin_service

@@ -35,8 +35,8 @@ int exit_now_from_thread(int status) {
   platform::PipeParams params;
   auto pipe = platform::create_server_pipe(g_pipe_name, params, nullptr);
   if (!pipe) return 90;
-  if (!platform::start_detached_thread(end_from_thread,
-                                       reinterpret_cast<void*>(static_cast<std::intptr_t>(status)))) {
+  if (!platform::start_detached_thread(
+          end_from_thread, reinterpret_cast<void*>(static_cast<std::intptr_t>(status)))) {
     return 91;
   }
   pipe->connect();

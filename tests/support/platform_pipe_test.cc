@@ -16,6 +16,8 @@
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -49,7 +51,7 @@ PipeParams params(PipeDirection direction, unsigned max_instances, bool notice_s
 }
 
 std::unique_ptr<ServerPipe> make_server(const std::string& name, const PipeParams& p) {
-  return platform::create_server_pipe(name, p, platform::owner_security_attributes(0x1F01FF, true));
+  return platform::create_server_pipe(name, p, platform::owner_pipe_security(0x1F01FF, true));
 }
 
 std::unique_ptr<ClientPipe> open_client(const std::string& name,
@@ -81,20 +83,6 @@ std::string read_message(ServerPipe& pipe) {
   }
 }
 
-bool running_as_root() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Uid:", 0) == 0) {
-      std::istringstream fields(line.substr(4));
-      unsigned real = 1, effective = 1;
-      fields >> real >> effective;
-      return effective == 0;
-    }
-  }
-  return false;
-}
-
 // ---------------------------------------------------------------------------
 // The message rule.
 
@@ -112,7 +100,9 @@ TEST(PlatformPipe, ServerReadsAMessageInChunksUntilItsEnd) {
       {4095, {{ReadStatus::complete, 4095}}},
       {4096, {{ReadStatus::more_data, 4095}, {ReadStatus::complete, 1}}},
       {10000,
-       {{ReadStatus::more_data, 4095}, {ReadStatus::more_data, 4095}, {ReadStatus::complete, 1810}}},
+       {{ReadStatus::more_data, 4095},
+        {ReadStatus::more_data, 4095},
+        {ReadStatus::complete, 1810}}},
   };
   testlib::TempDir dir;
   for (const Case& c : cases) {
@@ -316,8 +306,8 @@ TEST(PlatformPipeHelper, Run) {
   if (mode == "make-then-exit-now" || mode == "make-then-return") {
     auto single = make_server(name, params(PipeDirection::outbound, 1));
     auto many = make_server(name + "_many", params(PipeDirection::duplex, 255));
-    const bool made = single && many && testlib::file_exists(name) &&
-                      testlib::file_exists(name + "_many");
+    const bool made =
+        single && many && testlib::file_exists(name) && testlib::file_exists(name + "_many");
     report(ready, made ? "made" : "not made");
     // Neither pipe is closed: only the exit may remove their files. (Kept
     // reachable from a static, so a leak checker does not complain.)
@@ -328,7 +318,8 @@ TEST(PlatformPipeHelper, Run) {
   }
   if (mode == "intrude") {
     std::unique_ptr<ClientPipe> client;
-    const OpenStatus status = platform::open_client_pipe(name, PipeAccess::read_write, false, &client);
+    const OpenStatus status =
+        platform::open_client_pipe(name, PipeAccess::read_write, false, &client);
     if (client) client->write("intruder", 8);
     platform::exit_now(20 + static_cast<int>(status));
   }
@@ -373,7 +364,9 @@ std::string wait_for_report(ServerPipe& ready) {
   return read_message(ready);
 }
 
-fs::perms mode_of(const std::string& path) { return fs::status(path).permissions() & fs::perms::mask; }
+fs::perms mode_of(const std::string& path) {
+  return fs::status(path).permissions() & fs::perms::mask;
+}
 
 TEST(PlatformPipePosix, SocketFileIsPrivateUnderAnyUmaskAndALeftoverIsReplaced) {
   if constexpr (platform::kWindows) GTEST_SKIP() << "socket files exist on POSIX only";
@@ -460,7 +453,7 @@ TEST(PlatformPipePosix, EndingTheProcessRemovesItsSocketFiles) {
 
 TEST(PlatformPipePosix, APeerOfAnotherUserIsDroppedOnBothSides) {
   if constexpr (platform::kWindows) GTEST_SKIP() << "peer credentials are checked on POSIX only";
-  if (!running_as_root()) GTEST_SKIP() << "needs root to run a peer as another user";
+  if (!testlib::running_as_root()) GTEST_SKIP() << "needs root to run a peer as another user";
   if (!testlib::file_exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs /usr/bin/setpriv";
   testlib::TempDir dir;
   const fs::perms open_dir = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
@@ -480,10 +473,9 @@ TEST(PlatformPipePosix, APeerOfAnotherUserIsDroppedOnBothSides) {
                             fs::perms::group_write | fs::perms::others_read |
                             fs::perms::others_write);
   platform::Process intruder;
-  ASSERT_TRUE(start_helper("intrude", name, "", &intruder,
-                           {"/usr/bin/setpriv", "--reuid", "65534", "--regid", "65534",
-                            "--clear-groups"},
-                           copy));
+  ASSERT_TRUE(start_helper(
+      "intrude", name, "", &intruder,
+      {"/usr/bin/setpriv", "--reuid", "65534", "--regid", "65534", "--clear-groups"}, copy));
   // The intruder's own check finds a server of another user: failed.
   EXPECT_EQ(intruder.wait(), 20 + static_cast<int>(OpenStatus::failed));
 
@@ -508,8 +500,8 @@ TEST(PlatformPipePosix, AChildInheritsNoSocketAndNoPidFileLock) {
   ASSERT_TRUE(platform::write_pid_file(pid_file, 1234));
 
   platform::Process child;
-  ASSERT_TRUE(start_helper("fds", "", "", &child, {}, platform::executable_path(),
-                           dir.file("fds.txt")));
+  ASSERT_TRUE(
+      start_helper("fds", "", "", &child, {}, platform::executable_path(), dir.file("fds.txt")));
   ASSERT_EQ(child.wait(), 0);
   const std::string listing = testlib::read_file(dir.file("fds.txt"));
   EXPECT_NE(listing.find("fd:"), std::string::npos) << listing;
@@ -518,3 +510,5 @@ TEST(PlatformPipePosix, AChildInheritsNoSocketAndNoPidFileLock) {
 }
 
 }  // namespace
+
+}  // namespace support

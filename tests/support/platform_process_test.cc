@@ -6,12 +6,15 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/platform.h"
 #include "tests/testlib/testlib.h"
+
+namespace support {
 
 namespace {
 
@@ -29,20 +32,6 @@ bool same_path(const std::string& a, const std::string& b) {
   if constexpr (platform::kWindows) return platform::paths_equal_ignoring_case(a, b);
   std::error_code ec;
   return fs::equivalent(a, b, ec);
-}
-
-bool running_as_root() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Uid:", 0) == 0) {
-      std::istringstream fields(line.substr(4));
-      unsigned real = 1, effective = 1;
-      fields >> real >> effective;
-      return effective == 0;
-    }
-  }
-  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -84,7 +73,7 @@ TEST(PlatformProcess, OutputGoesToTheNamedFilesAndTheChildRunsInItsWorkingDirect
 }
 
 TEST(PlatformProcess, ArgumentsArriveUnchanged) {
-  const std::vector<std::string> args = {"plain",        "with blank", "",
+  const std::vector<std::string> args = {"plain",         "with blank",    "",
                                          "quote\"inside", "back\\slash\\", "a\" & echo x & \""};
   const RunResult r = testlib::run(argv_echo(), args);
   ASSERT_EQ(r.status, 0);
@@ -97,10 +86,9 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   // The child connects to this pipe once it runs: on Windows a process that
   // is just created has no main module to report yet.
   testlib::TempDir dir;
-  const std::string ready_name =
-      platform::kWindows
-          ? "\\\\.\\pipe\\tw_process_test_ready" + std::to_string(platform::current_pid())
-          : dir.file("ready");
+  const std::string ready_name = platform::kWindows ? "\\\\.\\pipe\\tw_process_test_ready" +
+                                                          std::to_string(platform::current_pid())
+                                                    : dir.file("ready");
   auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr);
   ASSERT_TRUE(ready);
   platform::Process process;
@@ -186,6 +174,22 @@ TEST(PlatformMisc, DetachedThreadRunsItsBodyWithItsArgument) {
   EXPECT_EQ(ran.get_future().get(), 42);
 }
 
+// What an owning thread is handed: it reports what it holds, then frees it.
+struct Handoff {
+  std::promise<int> seen;
+  int value = 7;
+};
+
+void take_handoff(std::unique_ptr<Handoff> handoff) { handoff->seen.set_value(handoff->value); }
+
+TEST(PlatformMisc, OwningThreadTakesTheObjectOverOnlyOnceStarted) {
+  auto owned = std::make_unique<Handoff>();
+  std::future<int> seen = owned->seen.get_future();
+  ASSERT_TRUE(platform::start_owning_thread<&take_handoff>(owned));
+  EXPECT_EQ(owned, nullptr) << "the caller let go";
+  EXPECT_EQ(seen.get(), 7) << "the thread got the object";
+}
+
 TEST(PlatformMisc, CurrentDirectoryAndEnvironment) {
   testlib::TempDir dir;
   const std::string before = platform::current_dir();
@@ -255,7 +259,7 @@ TEST(PlatformFiles, MakePrivateDirAcceptsOnlyTheUsersOwnEntry) {
   const std::string link = dir.file("link");
   fs::create_directory_symlink(fresh, link);  // a link even to a private directory
   EXPECT_EQ(platform::make_private_dir(link), EACCES);
-  if (!running_as_root()) GTEST_SKIP() << "needs root to give a directory to another user";
+  if (!testlib::running_as_root()) GTEST_SKIP() << "needs root to give a directory to another user";
   const std::string theirs = dir.file("theirs");
   ASSERT_EQ(platform::make_private_dir(theirs), 0);
   ASSERT_EQ(testlib::run("/bin/chown", {"65534", theirs}).status, 0);
@@ -285,3 +289,5 @@ TEST(PlatformFiles, PidFileHoldsTheDigitsAndItsLock) {
 }
 
 }  // namespace
+
+}  // namespace support

@@ -1,13 +1,17 @@
-// The runtime services, the pipe-name rule and Windows command-line quoting.
+// The runtime services, the installation layout, the pipe-name rule and Windows command-line
+// quoting.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "support/command_line.h"
+#include "support/layout.h"
 #include "support/pipe_names.h"
 #include "support/runtime_services.h"
 #include "tests/testlib/testlib.h"
+
+namespace support {
 
 namespace {
 
@@ -16,6 +20,16 @@ TEST(RuntimeServices, ProductDirIsTwoLevelsAboveTheExecutable) {
   const std::filesystem::path exe(platform::executable_path());
   EXPECT_EQ(std::string(product_dir(buffer, 0)), exe.parent_path().parent_path().string());
   EXPECT_NE(std::string(buffer).back(), platform::kPathSeparator);
+  EXPECT_EQ(support::installation_dir(), buffer);
+}
+
+TEST(Layout, ProgramsLiveInTheBinDirectoryAndTheClientInItsOwn) {
+  const char sep = platform::kPathSeparator;
+  EXPECT_EQ(support::program_path_in("P", support::kClientProgram),
+            std::string("P") + sep + "bin" + sep + "tarnwick" + platform::kExeSuffix);
+  EXPECT_EQ(support::gui_dir_in("P"), std::string("P") + sep + "Brightdesk");
+  EXPECT_EQ(support::program_path(support::kServiceProgram),
+            support::program_path_in(support::installation_dir(), "hollin_service"));
 }
 
 TEST(RuntimeServices, DriveIsTheLetterAndColonOrNothing) {
@@ -49,7 +63,8 @@ TEST(RuntimeServices, CatalogueEntriesPrintOnStandardError) {
 TEST(PipeNames, FollowTheBaseRandomPartLoginRule) {
   EXPECT_EQ(pipe_base_name_for(true, "ignored") + kRequestPipePart + "user1",
             "\\\\.\\pipe\\orvane\\tessel\\vantor71\\hollin_service_pipe_requestuser1");
-  EXPECT_EQ(pipe_base_name_for(false, "/tmp/user1.tarnwick"), "/tmp/user1.tarnwick/hollin_service_pipe");
+  EXPECT_EQ(pipe_base_name_for(false, "/tmp/user1.tarnwick"),
+            "/tmp/user1.tarnwick/hollin_service_pipe");
   EXPECT_EQ(random_pipe_name("48213907", "user1"), pipe_base_name() + "48213907user1");
   EXPECT_EQ(request_pipe_name("user1"), pipe_base_name() + "_requestuser1");
 }
@@ -68,3 +83,5 @@ TEST(CommandLine, QuotesOnlyWhereTheRuntimeParserNeedsIt) {
 }
 
 }  // namespace
+
+}  // namespace support

@@ -4,12 +4,8 @@
 // through support/platform.h; the security descriptor is read through the
 // documented binary layout of its records, so no OS header is needed here.
 // Under Wine a few Windows guarantees are missing; those tests skip with the
-// reason.
+// reason. Built on Windows only (tests/support/CMakeLists.txt).
 #include <gtest/gtest.h>
-
-#include "support/platform.h"
-
-#ifdef _WIN32
 
 #include <cerrno>
 #include <cstdint>
@@ -19,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "support/platform.h"
 #include "tests/testlib/testlib.h"
+
+namespace support {
 
 namespace {
 
@@ -103,7 +102,8 @@ DaclView read_dacl(const void* attributes) {
     const auto offset = load<std::uint32_t>(descriptor + 16);
     if (offset != 0) acl = descriptor + offset;
   } else {
-    acl = static_cast<const unsigned char*>(load<const void*>(descriptor + 4 + 4 + 3 * sizeof(void*)));
+    acl = static_cast<const unsigned char*>(
+        load<const void*>(descriptor + 4 + 4 + 3 * sizeof(void*)));
   }
   if (acl == nullptr) return view;
   view.ace_count = load<std::uint16_t>(acl + 4);
@@ -116,9 +116,9 @@ DaclView read_dacl(const void* attributes) {
 }
 
 TEST(Win32OwnerSecurity, ProtectedDaclWithOneEntryForTheUserBuiltOnce) {
-  const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
+  const void* attributes = platform::owner_pipe_security(0x1F01FF, true);
   ASSERT_NE(attributes, nullptr);
-  EXPECT_EQ(platform::owner_security_attributes(0x1F01FF, true), attributes) << "built once, reused";
+  EXPECT_EQ(platform::owner_pipe_security(0x1F01FF, true), attributes) << "built once, reused";
 
   const auto record = load<AttributesView>(attributes);
   EXPECT_GE(record.length, sizeof(AttributesView) - sizeof(void*));
@@ -137,11 +137,11 @@ TEST(Win32OwnerSecurity, ProtectedDaclWithOneEntryForTheUserBuiltOnce) {
   EXPECT_EQ(dacl.sid.rfind("S-1-5-21-", 0), 0u) << dacl.sid;
 
   // Another inheritance flag or mask is a record of its own, for the same user.
-  const void* private_one = platform::owner_security_attributes(0x1F01FF, false);
+  const void* private_one = platform::owner_pipe_security(0x1F01FF, false);
   ASSERT_NE(private_one, nullptr);
   EXPECT_NE(private_one, attributes);
   EXPECT_EQ(load<AttributesView>(private_one).inherit, 0);
-  const DaclView read_only = read_dacl(platform::owner_security_attributes(0x120089, true));
+  const DaclView read_only = read_dacl(platform::owner_pipe_security(0x120089, true));
   EXPECT_EQ(read_only.mask, 0x120089u);
   EXPECT_EQ(read_only.sid, dacl.sid);
 }
@@ -160,7 +160,7 @@ TEST(Win32Pipes, CreatedWithTheOwnerDescriptorInEveryDirection) {
       {platform::PipeDirection::outbound, platform::PipeAccess::read, 1},
       {platform::PipeDirection::inbound, platform::PipeAccess::write, 1},
   };
-  const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
+  const platform::PipeSecurity* attributes = platform::owner_pipe_security(0x1F01FF, true);
   ASSERT_NE(attributes, nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.direction));
@@ -199,7 +199,7 @@ TEST(Win32Pipes, FirstInstanceFlagRefusesASecondCreate) {
   platform::PipeParams params;
   params.max_instances = 255;
   params.first_instance = true;
-  const void* attributes = platform::owner_security_attributes(0x1F01FF, true);
+  const platform::PipeSecurity* attributes = platform::owner_pipe_security(0x1F01FF, true);
   auto first = platform::create_server_pipe(name, params, attributes);
   ASSERT_NE(first, nullptr);
   if (testlib::under_wine()) {
@@ -272,9 +272,16 @@ TEST(Win32Pipes, LongMessagesArriveInPiecesOnBothEnds) {
 // Processes.
 
 TEST(Win32Processes, ArgumentsWithBlanksQuotesAndBackslashesArriveUnchanged) {
-  const std::vector<std::string> args = {
-      "plain", "two words", "quote\"inside", "ends with\\", "C:\\dir with blank\\",
-      "\\\\server\\share", "a\\\"b", "", "tab\there", "a\" & echo injected & \"b"};
+  const std::vector<std::string> args = {"plain",
+                                         "two words",
+                                         "quote\"inside",
+                                         "ends with\\",
+                                         "C:\\dir with blank\\",
+                                         "\\\\server\\share",
+                                         "a\\\"b",
+                                         "",
+                                         "tab\there",
+                                         "a\" & echo injected & \"b"};
   platform::ProcessSpec invocation;
   invocation.program = echo_program();
   invocation.args = args;
@@ -290,7 +297,8 @@ TEST(Win32Processes, CommandLineIsHandedOverAsItStands) {
   // The program field is not used when a command line is given: its first
   // token names the program.
   invocation.program = "Z:\\no\\such\\program.exe";
-  invocation.command_line = "\"" + echo_program() + "\" alpha \"beta  gamma\" de\\\"lta x\\\\\"y z\"";
+  invocation.command_line =
+      "\"" + echo_program() + "\" alpha \"beta  gamma\" de\\\"lta x\\\\\"y z\"";
   const testlib::RunResult result = run_spec(invocation);
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "alpha\nbeta  gamma\nde\"lta\nx\\y z\n");
@@ -357,8 +365,8 @@ TEST(Win32Processes, KilledChildEndsWithStatusOne) {
 
 TEST(Win32Processes, ImagePathOfLiveEndedAndUnknownProcesses) {
   // Under Wine the case of the reported path is not stable: compare without it.
-  EXPECT_TRUE(platform::paths_equal_ignoring_case(platform::process_image_path(platform::current_pid()),
-                                                  platform::executable_path()))
+  EXPECT_TRUE(platform::paths_equal_ignoring_case(
+      platform::process_image_path(platform::current_pid()), platform::executable_path()))
       << platform::process_image_path(platform::current_pid());
 
   // The child connects to this pipe once it runs: before that its module
@@ -433,8 +441,4 @@ TEST(Win32Environment, SettingReachesTheRuntimeAndChildrenAndEmptyUnsets) {
 
 }  // namespace
 
-#else  // !_WIN32
-
-TEST(Win32Platform, OnlyOnWindows) { GTEST_SKIP() << "Win32 platform checks run on Windows only"; }
-
-#endif
+}  // namespace support

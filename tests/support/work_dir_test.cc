@@ -11,6 +11,8 @@
 #include "support/runtime_services.h"
 #include "tests/testlib/testlib.h"
 
+namespace support {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -64,9 +66,9 @@ TEST(WorkDir, ADirectoryOpenToOthersOrALinkIsRefused) {
     testlib::TempDir tmp;
     testlib::ScopedTempDirEnv env(tmp.path());
     fs::create_directory(expected_work_dir(tmp.path()));
-    fs::permissions(expected_work_dir(tmp.path()), fs::perms::owner_all | fs::perms::group_read |
-                                                       fs::perms::group_exec | fs::perms::others_read |
-                                                       fs::perms::others_exec);
+    fs::permissions(expected_work_dir(tmp.path()),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec);
     EXPECT_FALSE(init_work_dir());
   }
   {
@@ -138,8 +140,9 @@ TEST(Log, LinesOfConcurrentThreadsNeverInterleave) {
 }
 
 TEST(ErrorPrompt, CommandLineQuotesToolAndMessageForTheInterpreter) {
-  EXPECT_EQ(prompt_command_line("P\\bin\\fernask.exe", "M"),
-            "\"\"P\\bin\\fernask.exe\" proceed -mask p -type \"error\" -prompt \"M\" -prefer_gui\"");
+  EXPECT_EQ(
+      prompt_command_line("P\\bin\\fernask.exe", "M"),
+      "\"\"P\\bin\\fernask.exe\" proceed -mask p -type \"error\" -prompt \"M\" -prefer_gui\"");
   const std::string line =
       prompt_command_line("P\\bin\\fernask.exe", "\" Could not set the temporary directory \"");
   EXPECT_NE(line.find("-prompt \"\" Could not set the temporary directory \"\" -prefer_gui"),
@@ -147,15 +150,18 @@ TEST(ErrorPrompt, CommandLineQuotesToolAndMessageForTheInterpreter) {
 }
 
 TEST(ErrorPrompt, ArgumentsCarryTheMessageWhole) {
-  const std::vector<std::string> expected = {"proceed", "-mask", "p", "-type", "error",
-                                             "-prompt", "a \"b\" $(c)", "-prefer_gui"};
+  const std::vector<std::string> expected = {
+      "proceed", "-mask", "p", "-type", "error", "-prompt", "a \"b\" $(c)", "-prefer_gui"};
   EXPECT_EQ(prompt_arguments("a \"b\" $(c)"), expected);
 }
 
 TEST(ErrorPrompt, PromptToolLivesInTheInstallationBinDirectory) {
   char buffer[1024];
   const std::string dir = product_dir(buffer, 0);
-  EXPECT_EQ(prompt_tool_path(), join(join(dir, "bin"), std::string("fernask") + platform::kExeSuffix));
+  EXPECT_EQ(prompt_tool_path(),
+            join(join(dir, "bin"), std::string("fernask") + platform::kExeSuffix));
 }
 
 }  // namespace
+
+}  // namespace support

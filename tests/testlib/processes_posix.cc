@@ -70,7 +70,8 @@ bool is_runtime_helper(std::uint32_t pid) {
   std::error_code ec;
   const std::string name =
       fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).filename().string();
-  return name.find("symbolizer") != std::string::npos || name.find("addr2line") != std::string::npos;
+  return name.find("symbolizer") != std::string::npos ||
+         name.find("addr2line") != std::string::npos;
 }
 
 int remaining_ms(Clock::time_point deadline) {
@@ -129,7 +130,8 @@ std::vector<std::string> end_descendants(int seconds, bool reap) {
     const std::vector<std::uint32_t> pids = descendants();
     if (pids.empty()) break;
     for (const std::uint32_t pid : pids) {
-      if (seen.insert(pid).second) ended.push_back(std::to_string(pid) + " " + describe_process(pid));
+      if (seen.insert(pid).second)
+        ended.push_back(std::to_string(pid) + " " + describe_process(pid));
       ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
     for (const std::uint32_t pid : pids) wait_until(pid, deadline);
@@ -183,7 +185,8 @@ std::vector<std::string> end_strays_of_dead_tests(const std::string& build_dir) 
       at = environment.find(marker, at + 1);
     }
     if (at == std::string::npos) continue;
-    const auto owner = static_cast<pid_t>(std::strtol(environment.c_str() + at + marker.size(), nullptr, 10));
+    const auto owner =
+        static_cast<pid_t>(std::strtol(environment.c_str() + at + marker.size(), nullptr, 10));
     if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
     const auto pid = static_cast<std::uint32_t>(std::strtoul(name.c_str(), nullptr, 10));
     if (end_process(pid, 30)) ended.push_back(std::to_string(pid) + " " + exe);

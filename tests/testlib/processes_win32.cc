@@ -116,7 +116,8 @@ std::vector<std::string> end_descendants(int seconds, bool /*reap*/) {
         CloseHandle(process);
         continue;
       }
-      if (seen.insert(pid).second) ended.push_back(std::to_string(pid) + " " + describe_process(pid));
+      if (seen.insert(pid).second)
+        ended.push_back(std::to_string(pid) + " " + describe_process(pid));
       TerminateProcess(process, 1);
       handles.push_back(process);
     }

@@ -85,7 +85,8 @@ class ProcessOwner : public testing::EmptyTestEventListener {
       if (quit_) return;
       const unsigned generation = generation_;
       const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(limit_);
-      if (changed_.wait_until(lock, limit, [&] { return quit_ || generation_ != generation || !running_; })) {
+      if (changed_.wait_until(lock, limit,
+                              [&] { return quit_ || generation_ != generation || !running_; })) {
         continue;
       }
       const std::string name = name_;
@@ -98,10 +99,12 @@ class ProcessOwner : public testing::EmptyTestEventListener {
       std::fflush(stderr);
       lock.lock();
       const auto grace = std::chrono::steady_clock::now() + std::chrono::seconds(kGraceSeconds);
-      if (changed_.wait_until(lock, grace, [&] { return quit_ || generation_ != generation || !running_; })) {
+      if (changed_.wait_until(lock, grace,
+                              [&] { return quit_ || generation_ != generation || !running_; })) {
         continue;
       }
-      std::fprintf(stderr, "[ LIMIT    ] %s did not finish after its processes were ended; exiting\n",
+      std::fprintf(stderr,
+                   "[ LIMIT    ] %s did not finish after its processes were ended; exiting\n",
                    name.c_str());
       std::fflush(nullptr);
       testlib::end_descendants(kEndSeconds, false);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 namespace testlib {
 namespace fs = std::filesystem;
@@ -39,8 +40,8 @@ TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const std::string base = platform::kWindows ? fs::temp_directory_path().string() : "/tmp";
   for (;;) {
-    const std::string candidate = join(base, "twt" + std::to_string(platform::current_pid()) +
-                                                 "_" + std::to_string(counter++));
+    const std::string candidate = join(
+        base, "twt" + std::to_string(platform::current_pid()) + "_" + std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
       path_ = candidate;
@@ -135,5 +136,50 @@ bool Alarm::fired() {
 }
 
 int minus_one_status() { return platform::kWindows ? -1 : 255; }
+
+bool running_as_root() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.compare(0, 4, "Uid:") == 0) {
+      std::istringstream fields(line.substr(4));
+      unsigned real = 1, effective = 1;
+      fields >> real >> effective;
+      return effective == 0;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// The number `id` prints for `option` and `name`; false when it prints none.
+bool id_of(const char* option, const std::string& name, unsigned* out) {
+  const RunResult r = run("/usr/bin/id", {option, name});
+  if (r.status != 0 || r.out.empty()) return false;
+  *out = static_cast<unsigned>(std::stoul(r.out));
+  return true;
+}
+
+}  // namespace
+
+TestUser::TestUser(std::string name) : name_(std::move(name)) {
+  run("/usr/sbin/userdel", {name_});
+  if (run("/usr/sbin/useradd", {"-M", "-U", "-s", "/usr/sbin/nologin", "-d", "/nonexistent", name_})
+          .status != 0) {
+    return;
+  }
+  made_ = id_of("-u", name_, &uid_) && id_of("-g", name_, &gid_);
+}
+
+TestUser::~TestUser() { run("/usr/sbin/userdel", {name_}); }
+
+RunResult TestUser::run(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& working_dir) const {
+  std::vector<std::string> all = {"--reuid=" + std::to_string(uid_),
+                                  "--regid=" + std::to_string(gid_), "--clear-groups", "--",
+                                  program};
+  all.insert(all.end(), args.begin(), args.end());
+  return testlib::run("/usr/bin/setpriv", all, working_dir);
+}
 
 }  // namespace testlib

@@ -73,9 +73,9 @@ bool file_exists(const std::string& path);
 std::string strip_cr(std::string text);
 
 struct RunResult {
-  int status = -1;   // as platform::Process::wait returns it
-  std::string out;   // standard output, CR bytes removed
-  std::string err;   // standard error, CR bytes removed
+  int status = -1;  // as platform::Process::wait returns it
+  std::string out;  // standard output, CR bytes removed
+  std::string err;  // standard error, CR bytes removed
 };
 
 // Runs `program` with `args`, waits for it, and returns its status and
@@ -108,5 +108,35 @@ class Alarm {
 // The exit status of a program that returned -1, as platform::Process::wait
 // reports it on this platform (255 on POSIX, -1 on Windows).
 int minus_one_status();
+
+// POSIX: true when the tests run with the effective user id 0 (and so may
+// make users and hand files to them). Always false on Windows.
+bool running_as_root();
+
+// POSIX, as root: an unprivileged user made for a test, with a group of its
+// own, and removed with the object (a leftover of a crashed run under the
+// same name is removed first). made() is false when it could not be made.
+class TestUser {
+ public:
+  explicit TestUser(std::string name);
+  ~TestUser();
+  TestUser(const TestUser&) = delete;
+  TestUser& operator=(const TestUser&) = delete;
+
+  bool made() const { return made_; }
+  const std::string& name() const { return name_; }
+  unsigned uid() const { return uid_; }
+  unsigned gid() const { return gid_; }
+
+  // Runs `program` as this user, with this process's environment.
+  RunResult run(const std::string& program, const std::vector<std::string>& args,
+                const std::string& working_dir = "") const;
+
+ private:
+  std::string name_;
+  unsigned uid_ = 0;
+  unsigned gid_ = 0;
+  bool made_ = false;
+};
 
 }  // namespace testlib

@@ -1,0 +1,726 @@
+// The POSIX pipes: server and client ends and the calls that find, wait for
+// and clean up pipes by name.
+//
+// Pipes are AF_UNIX stream sockets: a pipe's name is the path of its socket
+// file. A server end binds and listens at once, so the name exists as soon as
+// the pipe is created; each accepted connection is one instance. Since a
+// stream has no message boundaries, a message is everything the writer sends
+// before it shuts down its sending side (or closes); the wrapper pipe, a
+// stream of self-delimited notices, is never shut down by a write.
+//
+// Every descriptor is close-on-exec, so that no child (the graphical client
+// in particular) inherits a listening socket, a connection or the pid-file
+// lock.
+#include "support/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "support/platform_posix_internal.h"
+
+namespace platform {
+
+using posix::Fd;
+using posix::forget_socket_file;
+using posix::handle_path;
+using posix::have_stash;
+using posix::PipeRegistry;
+using posix::Place;
+using posix::place_of;
+using posix::registry;
+using posix::remember_socket_file_locked;
+using posix::SocketFile;
+using posix::stash_connection;
+using posix::take_stash;
+using posix::unlink_socket_file;
+
+namespace {
+
+// The default time-out of a pipe, used when a wait asks for it (0), as the
+// Windows pipes are created with.
+constexpr unsigned kDefaultPipeWaitMs = 5000;
+constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+// How long an accept that ran out of descriptors waits before it tries again.
+constexpr unsigned kOutOfResourcesRetryMs = 10;
+// How often an idle pipe of many instances checks that its name still leads
+// to it.
+constexpr unsigned kNameCheckMs = 1000;
+
+// ---------------------------------------------------------------------------
+// Socket helpers.
+
+// Whether handles can be reached that way (not without /proc).
+bool handle_paths_work() {
+  static const bool work = ::access("/proc/self/fd", X_OK) == 0;
+  return work;
+}
+
+bool fill_address(const std::string& path, sockaddr_un* addr) {
+  if (path.empty() || path.size() >= sizeof(addr->sun_path) ||
+      path.find('\0') != std::string::npos) {
+    return false;
+  }
+  std::memcpy(addr->sun_path, path.data(), path.size());
+  return true;
+}
+
+// The address at which the pipe `name` is bound or connected. A socket
+// address holds at most 107 bytes of path, so a socket inside the work
+// directory is always addressed through the directory's open handle
+// (/proc/self/fd/<fd>/<file name>), and any other name that is too long
+// through a handle of its directory opened for the purpose and kept in
+// `*holder`. False with `*error` set when even that cannot be done.
+bool socket_address(const std::string& name, sockaddr_un* addr, Fd* holder, int* error) {
+  std::memset(addr, 0, sizeof(*addr));
+  addr->sun_family = AF_UNIX;
+  *error = ENAMETOOLONG;
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    *error = EINVAL;
+    return false;
+  }
+  const Place place = place_of(name);
+  if (!handle_paths_work()) return fill_address(name, addr);
+  if (place.dir != AT_FDCWD) return fill_address(handle_path(place.dir) + "/" + place.at, addr);
+  if (fill_address(name, addr)) return true;
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos || slash + 1 == name.size()) return false;
+  const std::string parent = slash == 0 ? std::string("/") : name.substr(0, slash);
+  holder->reset(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!holder->valid()) {
+    *error = errno;
+    return false;
+  }
+  return fill_address(handle_path(holder->get()) + "/" + name.substr(slash + 1), addr);
+}
+
+// The user id of the process at the other end of a connected socket.
+bool peer_uid(int fd, uid_t* uid) {
+  ucred cred{};
+  socklen_t len = sizeof(cred);
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof(cred)) {
+    return false;
+  }
+  *uid = cred.uid;
+  return true;
+}
+
+bool peer_is_same_user(int fd) {
+  uid_t uid = 0;
+  return peer_uid(fd, &uid) && uid == ::geteuid();
+}
+
+bool set_blocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+bool set_send_timeout(int fd, unsigned timeout_ms) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeout_ms / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
+  return ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) == 0;
+}
+
+// Connects to the pipe `name`. With `timeout_ms` 0 the attempt never waits
+// (a full backlog gives EAGAIN at once); otherwise it waits that long for
+// room in the backlog (kWaitForever: without limit). The connection is
+// returned blocking and without a send time-out. On failure `*error` holds
+// the errno value.
+Fd connect_to(const std::string& name, unsigned timeout_ms, int* error) {
+  sockaddr_un addr{};
+  Fd dir_holder;
+  if (!socket_address(name, &addr, &dir_holder, error)) return Fd();
+  const bool quick = timeout_ms == 0;
+  Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (quick ? SOCK_NONBLOCK : 0), 0));
+  if (!fd.valid()) {
+    *error = errno;
+    return Fd();
+  }
+  if (!quick && timeout_ms != kWaitForever && !set_send_timeout(fd.get(), timeout_ms)) {
+    *error = errno;
+    return Fd();
+  }
+  // An interrupted connect of a Unix socket leaves it unconnected, so it may
+  // simply be tried again.
+  int rc;
+  do {
+    rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    *error = errno;
+    return Fd();
+  }
+  // Writes of the message must never time out or fail with EAGAIN.
+  if ((quick && !set_blocking(fd.get())) ||
+      (!quick && timeout_ms != kWaitForever && !set_send_timeout(fd.get(), 0))) {
+    *error = errno;
+    return Fd();
+  }
+  *error = 0;
+  return fd;
+}
+
+bool is_no_pipe_error(int error) {
+  return error == ENOENT || error == ECONNREFUSED || error == ENOTDIR;
+}
+
+// Sends all of `data`; false on any failure (including a peer that is gone:
+// MSG_NOSIGNAL turns SIGPIPE into EPIPE).
+bool send_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Receives until `size` bytes or the end of the message. An error ends the
+// receive like the end of the message: what came before it is kept.
+std::size_t receive_until_end(int fd, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::recv(fd, buffer + got, size - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+// One receive of whatever has arrived (at least one byte, or the end).
+ssize_t receive_some(int fd, char* buffer, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::recv(fd, buffer, size, 0);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+enum class Listening { no_entry, listening, unknown };
+
+// Looks `name` up among the listening Unix stream sockets in
+// /proc/net/unix ("Num RefCount Protocol Flags Type St Inode Path", the
+// path last and as it was bound).
+Listening listener_in_socket_table(const std::string& name) {
+  std::FILE* table = std::fopen("/proc/net/unix", "re");
+  if (table == nullptr) return Listening::unknown;
+  constexpr unsigned long kAcceptingConnections = 0x10000;  // __SO_ACCEPTCON
+  Listening result = Listening::no_entry;
+  std::string line;
+  char chunk[512];
+  bool header = true;
+  while (std::fgets(chunk, sizeof(chunk), table) != nullptr) {
+    line += chunk;
+    if (line.back() != '\n' && !std::feof(table)) continue;  // a long line goes on
+    if (line.back() == '\n') line.pop_back();
+    if (!header) {
+      unsigned long flags = 0;
+      unsigned type = 0;
+      int path_at = -1;
+      if (std::sscanf(line.c_str(), "%*s %*s %*s %lx %x %*s %*s %n", &flags, &type, &path_at) >=
+              2 &&
+          path_at > 0 && (flags & kAcceptingConnections) != 0 && type == SOCK_STREAM &&
+          line.compare(static_cast<std::size_t>(path_at), std::string::npos, name) == 0) {
+        result = Listening::listening;
+        break;
+      }
+    }
+    header = false;
+    line.clear();
+  }
+  std::fclose(table);
+  return result;
+}
+
+// Creates a listening socket bound at `name`, mode 0600. A socket file that
+// nobody listens on is a leftover of a process that ended without cleaning
+// up: it is removed and the bind tried again. When someone does listen there
+// the creation fails. On failure errno says why.
+Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
+  sockaddr_un addr{};
+  Fd dir_holder;
+  int error = 0;
+  if (!socket_address(name, &addr, &dir_holder, &error)) {
+    errno = error;
+    return Fd();
+  }
+  const Place place = place_of(name);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) return Fd();
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0) {
+      // Not listening yet, so nobody can connect while the mode is set; the
+      // explicit chmod makes the mode independent of the umask.
+      struct stat st {};
+      if (::fchmodat(place.dir, place.at.c_str(), 0600, 0) != 0 ||
+          ::fstatat(place.dir, place.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          ::listen(fd.get(), backlog) != 0) {
+        error = errno;
+        ::unlinkat(place.dir, place.at.c_str(), 0);
+        errno = error;
+        return Fd();
+      }
+      file->path = name;
+      file->dir = place.dir;
+      file->at = place.at;
+      file->dev = st.st_dev;
+      file->ino = st.st_ino;
+      file->owner = ::getpid();
+      return fd;
+    }
+    if (errno != EADDRINUSE || attempt > 0) return Fd();
+    // Whether someone listens is asked of the kernel's socket table first: a
+    // probing connection would land in that listener's backlog and could
+    // take a one-instance pipe from the peer it was made for. Only when the
+    // table shows no listener (it covers this network namespace alone, and
+    // names a socket by the path it was bound with) does a connect attempt
+    // confirm that the file is a leftover.
+    if (listener_in_socket_table(name) != Listening::no_entry) {
+      errno = EADDRINUSE;
+      return Fd();
+    }
+    Fd probe = connect_to(name, 0, &error);
+    if (probe.valid() || error != ECONNREFUSED) {  // someone listens (or worse)
+      errno = EADDRINUSE;
+      return Fd();
+    }
+    struct stat st {};
+    if (::fstatat(place.dir, place.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(st.st_mode)) {
+      errno = EADDRINUSE;
+      return Fd();
+    }
+    ::unlinkat(place.dir, place.at.c_str(), 0);
+  }
+  errno = EADDRINUSE;
+  return Fd();
+}
+
+// True when the path of `file` leads to it, as a peer that looks it up by
+// path finds it (or the path is too long to look up). A socket made through
+// the work directory's handle after the directory was moved away is not.
+bool reachable_by_name(const SocketFile& file) {
+  struct stat st {};
+  if (::lstat(file.path.c_str(), &st) != 0) return errno == ENAMETOOLONG;
+  return S_ISSOCK(st.st_mode) && st.st_dev == file.dev && st.st_ino == file.ino;
+}
+
+// Binds a listening socket at `name` and records its socket file for
+// removal; the caller holds the registry's lock. No socket, with errno set,
+// when the bind fails or the name does not lead to the new socket (ENOENT:
+// the directory was moved away after its check).
+Fd bind_and_record_locked(PipeRegistry& reg, const std::string& name, int backlog) {
+  SocketFile file;
+  Fd fd = bind_and_listen(name, backlog, &file);
+  if (!fd.valid()) return Fd();
+  if (!reachable_by_name(file)) {
+    unlink_socket_file(file);
+    errno = ENOENT;
+    return Fd();
+  }
+  remember_socket_file_locked(reg, std::move(file));
+  return fd;
+}
+
+// True unless `name` is a socket file of this process that has been removed
+// or replaced: looked up by path, as a client finds it.
+bool name_still_leads_here(const std::string& name) {
+  SocketFile file;
+  {
+    PipeRegistry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    auto it = std::find_if(reg.socket_files.begin(), reg.socket_files.end(),
+                           [&](const SocketFile& f) { return f.path == name; });
+    if (it == reg.socket_files.end()) return true;
+    file = *it;
+  }
+  return reachable_by_name(file);
+}
+
+// Closes the shared listening socket of `name` and forgets it, so that the
+// next instance of that name binds afresh.
+void retire_shared_listener(const std::string& name) {
+  PipeRegistry& reg = registry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  auto it = reg.shared_listeners.find(name);
+  if (it != reg.shared_listeners.end()) {
+    ::close(it->second);
+    reg.shared_listeners.erase(it);
+  }
+  for (auto f = reg.socket_files.begin(); f != reg.socket_files.end(); ++f) {
+    if (f->path == name) {
+      unlink_socket_file(*f);  // only if it is still ours, which it is not
+      reg.socket_files.erase(f);
+      break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Server end.
+
+class PosixServerPipe final : public ServerPipe {
+ public:
+  // A one-instance pipe: it owns its listening socket, and `spare`, a
+  // descriptor held for the accept of its one peer.
+  PosixServerPipe(std::string name, const PipeParams& params, Fd listener, Fd spare)
+      : name_(std::move(name)),
+        params_(params),
+        own_listener_(std::move(listener)),
+        spare_(std::move(spare)) {}
+  // One instance of a pipe of many: `shared_listener` serves every instance
+  // of the name and belongs to the registry.
+  PosixServerPipe(std::string name, const PipeParams& params, int shared_listener)
+      : name_(std::move(name)), params_(params), shared_listener_(shared_listener) {}
+
+  ~PosixServerPipe() override {
+    connection_.reset();
+    close_own_listener();
+  }
+
+  ConnectResult connect() override {
+    if (connection_.valid()) return ConnectResult::already_connected;
+    for (;;) {
+      const int listener = own_listener_.valid() ? own_listener_.get() : shared_listener_;
+      if (listener < 0) return ConnectResult::failed;
+      if (shared_listener_ >= 0) {
+        // A pipe of many instances lives for long: while nobody comes, make
+        // sure now and then that its name still leads to it (someone may
+        // have cleared the directory), since clients would never find it
+        // otherwise.
+        pollfd waiting{listener, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, static_cast<int>(kNameCheckMs));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+          if (name_still_leads_here(name_)) continue;
+          retire_shared_listener(name_);
+          shared_listener_ = -1;
+          return ConnectResult::lost;
+        }
+      }
+      if (spare_.valid()) {
+        // The descriptor held since creation makes room for the peer's, once
+        // a peer is there: a pipe made while descriptors were short can still
+        // be connected, so the relay it belongs to can end and give its
+        // descriptors back.
+        pollfd waiting{listener, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        spare_.reset();
+      }
+      Fd peer(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+      if (!peer.valid()) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          // Out of descriptors or memory for now: the client stays queued
+          // until relays in flight release theirs. Retrying at once would
+          // spin; failing would drop a client that did nothing wrong.
+          sleep_ms(kOutOfResourcesRetryMs);
+          continue;
+        }
+        return ConnectResult::failed;
+      }
+      // A peer of another user is dropped without a word.
+      if (!peer_is_same_user(peer.get())) continue;
+      connection_ = std::move(peer);
+      // A one-instance pipe is used up: its name goes at once, so that
+      // per-request socket files never pile up.
+      close_own_listener();
+      return ConnectResult::connected;
+    }
+  }
+
+  ReadResult read(char* buffer, std::size_t size) override {
+    ReadResult result;
+    if (!connection_.valid() || params_.direction == PipeDirection::outbound) return result;
+    if (params_.notice_stream) {
+      const ssize_t n = size > 0 ? receive_some(connection_.get(), buffer, size) : 0;
+      if (n > 0) {
+        result.status = ReadStatus::complete;
+        result.bytes = static_cast<std::size_t>(n);
+      }
+      return result;
+    }
+    result.bytes = receive_until_end(connection_.get(), buffer, size);
+    if (result.bytes < size) {
+      // The message (or the connection) ended inside the buffer.
+      if (result.bytes > 0) result.status = ReadStatus::complete;
+      return result;
+    }
+    // The buffer is full: the message goes on when a further byte comes
+    // before its end. This peek blocks, as a read of the rest would.
+    char next = 0;
+    ssize_t n;
+    do {
+      n = ::recv(connection_.get(), &next, 1, MSG_PEEK);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      result.status = ReadStatus::more_data;
+    } else if (result.bytes > 0) {
+      result.status = ReadStatus::complete;
+    }
+    return result;
+  }
+
+  bool write(const char* data, std::size_t size) override {
+    if (!connection_.valid() || params_.direction == PipeDirection::inbound) return false;
+    if (!send_all(connection_.get(), data, size)) return false;
+    if (params_.notice_stream) return true;
+    return ::shutdown(connection_.get(), SHUT_WR) == 0;
+  }
+
+  // Everything written is already in the peer's receive queue (a Unix socket
+  // has no buffer on the sending side) and survives this end's shutdown and
+  // close, so there is nothing to wait for.
+  bool flush() override { return connection_.valid(); }
+
+  void disconnect() override {
+    if (!connection_.valid()) return;
+    ::shutdown(connection_.get(), SHUT_RDWR);
+    connection_.reset();
+  }
+
+ private:
+  void close_own_listener() {
+    if (!own_listener_.valid()) return;
+    own_listener_.reset();
+    forget_socket_file(name_);
+  }
+
+  std::string name_;
+  PipeParams params_;
+  Fd own_listener_;           // a one-instance pipe's
+  int shared_listener_ = -1;  // a pipe of many instances': the registry's
+  Fd spare_;
+  Fd connection_;
+};
+
+// ---------------------------------------------------------------------------
+// Client end.
+
+class PosixClientPipe final : public ClientPipe {
+ public:
+  PosixClientPipe(Fd fd, PipeAccess access, bool notice_stream)
+      : fd_(std::move(fd)), access_(access), notice_stream_(notice_stream) {}
+
+  bool write(const char* data, std::size_t size) override {
+    if (access_ == PipeAccess::read) return false;
+    if (!send_all(fd_.get(), data, size)) return false;
+    if (notice_stream_) return true;
+    return ::shutdown(fd_.get(), SHUT_WR) == 0;
+  }
+
+  bool read(char* buffer, std::size_t size, std::size_t* bytes) override {
+    *bytes = 0;
+    if (access_ == PipeAccess::write) return false;
+    if (notice_stream_) {
+      // Notices carry their own delimiters and the stream has no end while
+      // the service runs: hand over whatever has arrived.
+      const ssize_t n = size > 0 ? receive_some(fd_.get(), buffer, size) : 0;
+      if (n <= 0) return false;
+      *bytes = static_cast<std::size_t>(n);
+      return true;
+    }
+    *bytes = receive_until_end(fd_.get(), buffer, size);
+    return *bytes > 0;
+  }
+
+ private:
+  Fd fd_;
+  PipeAccess access_;
+  bool notice_stream_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Pipes.
+
+std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
+                                               const PipeSecurity* /*security*/) {
+  if (params.max_instances == 1) {
+    Fd listener;
+    {
+      // Bound and recorded under the lock, so that a process that is ending
+      // (exit_now, a termination signal) never leaves a socket file behind
+      // that it made a moment before.
+      PipeRegistry& reg = registry();
+      std::lock_guard<std::mutex> lock(reg.mutex);
+      listener = bind_and_record_locked(reg, name, 0);
+      if (!listener.valid()) return nullptr;
+    }
+    Fd spare(::fcntl(listener.get(), F_DUPFD_CLOEXEC, 0));
+    if (!spare.valid()) {
+      const int error = errno;
+      listener.reset();
+      forget_socket_file(name);
+      errno = error;
+      return nullptr;
+    }
+    // Without memory for the object `listener` stays here and is closed.
+    auto pipe = std::unique_ptr<ServerPipe>(
+        new (std::nothrow) PosixServerPipe(name, params, std::move(listener), std::move(spare)));
+    if (!pipe) {
+      forget_socket_file(name);
+      errno = ENOMEM;
+      return nullptr;
+    }
+    return pipe;
+  }
+
+  // More than one instance: every instance this process makes shares one
+  // listening socket. The registry stays locked throughout so that two
+  // threads creating instances of one name cannot both try to bind it.
+  PipeRegistry& reg = registry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  auto it = reg.shared_listeners.find(name);
+  int listener = -1;
+  if (it != reg.shared_listeners.end()) {
+    listener = it->second;
+  } else {
+    const int backlog = params.max_instances >= 255 || params.max_instances == 0
+                            ? SOMAXCONN
+                            : static_cast<int>(params.max_instances) - 1;
+    Fd fd = bind_and_record_locked(reg, name, backlog);
+    if (!fd.valid()) return nullptr;
+    listener = fd.release();
+    reg.shared_listeners[name] = listener;
+  }
+  return std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(name, params, listener));
+}
+
+bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
+  if (have_stash(name)) return true;
+  // The connect waits only while the backlog is full; no socket file, or one
+  // that nobody listens on, fails at once.
+  int error = 0;
+  Fd fd = connect_to(name, timeout_ms == 0 ? kDefaultPipeWaitMs : timeout_ms, &error);
+  if (!fd.valid()) return false;
+  stash_connection(name, std::move(fd));
+  return true;
+}
+
+bool named_pipe_exists(const std::string& name) {
+  if (have_stash(name)) return true;
+  int error = 0;
+  Fd fd = connect_to(name, 0, &error);
+  if (fd.valid()) {
+    stash_connection(name, std::move(fd));
+    return true;
+  }
+  return error == EAGAIN;  // every instance taken: the pipe exists
+}
+
+OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
+                            std::unique_ptr<ClientPipe>* out) {
+  Fd fd = take_stash(name);
+  if (!fd.valid()) {
+    int error = 0;
+    fd = connect_to(name, 0, &error);
+    if (!fd.valid()) {
+      if (is_no_pipe_error(error)) return OpenStatus::not_found;
+      if (error == EAGAIN) return OpenStatus::busy;
+      return OpenStatus::failed;
+    }
+  }
+  // Whoever serves a pipe in our private directory must be ourselves.
+  if (!peer_is_same_user(fd.get())) return OpenStatus::failed;
+  out->reset(new (std::nothrow) PosixClientPipe(std::move(fd), access, notice_stream));
+  return *out ? OpenStatus::opened : OpenStatus::failed;
+}
+
+std::string pipe_name_problem(const std::string& name) {
+  sockaddr_un addr{};
+  Fd dir_holder;
+  int error = 0;
+  if (socket_address(name, &addr, &dir_holder, &error)) return std::string();
+  if (error == ENAMETOOLONG) {
+    return "The pipe name " + name + " cannot be used: its socket address would exceed the " +
+           std::to_string(sizeof(addr.sun_path) - 1) + " bytes a socket address holds";
+  }
+  return "The pipe name " + name + " cannot be used: " + std::strerror(error);
+}
+
+void remove_stale_pipes(const std::string& base_name) {
+  const std::size_t slash = base_name.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string dir_path = slash == 0 ? std::string("/") : base_name.substr(0, slash);
+  const std::string prefix = base_name.substr(slash + 1);
+  const Place place = place_of(base_name);
+  if (place.dir == AT_FDCWD) return;  // only inside our own checked work directory
+  // What this process made itself is never probed: a probe would take a
+  // one-instance pipe from the peer it was made for.
+  std::vector<std::pair<dev_t, ino_t>> own;
+  {
+    PipeRegistry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    for (const SocketFile& file : reg.socket_files) own.emplace_back(file.dev, file.ino);
+  }
+  Fd listing(::openat(place.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing.valid()) return;
+  DIR* dir = ::fdopendir(listing.get());
+  if (dir == nullptr) return;
+  listing.release();
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string entry_name = entry->d_name;
+    if (entry_name.compare(0, prefix.size(), prefix) == 0) names.push_back(entry_name);
+  }
+  ::closedir(dir);
+  for (const std::string& entry_name : names) {
+    struct stat st {};
+    if (::fstatat(place.dir, entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(st.st_mode)) {
+      continue;
+    }
+    if (std::find(own.begin(), own.end(), std::make_pair(st.st_dev, st.st_ino)) != own.end()) {
+      continue;
+    }
+    // Stale only when proven: nobody listens there (connect refused).
+    int error = 0;
+    Fd probe = connect_to(dir_path + "/" + entry_name, 0, &error);
+    if (probe.valid() || error != ECONNREFUSED) continue;
+    struct stat again {};
+    if (::fstatat(place.dir, entry_name.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 &&
+        again.st_dev == st.st_dev && again.st_ino == st.st_ino) {
+      ::unlinkat(place.dir, entry_name.c_str(), 0);
+    }
+  }
+}
+
+}  // namespace platform

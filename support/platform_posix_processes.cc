@@ -1,0 +1,311 @@
+// The POSIX processes and threads: starting, waiting for and ending
+// processes (posix_spawn), detached threads, and the end of this process,
+// which takes its socket files with it.
+#include "support/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "support/platform_posix_internal.h"
+
+namespace platform {
+
+using posix::PipeRegistry;
+using posix::read_link;
+using posix::registry;
+using posix::remove_all_socket_files_locked;
+
+namespace {
+
+struct ThreadStart {
+  void (*body)(void*);
+  void* arg;
+};
+
+void* thread_trampoline(void* raw) {
+  ThreadStart start = *static_cast<ThreadStart*>(raw);
+  delete static_cast<ThreadStart*>(raw);
+  start.body(start.arg);
+  return nullptr;
+}
+
+// Owns the posix_spawn attribute and file-action records.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    actions_ok_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+    attr_ok_ = ::posix_spawnattr_init(&attr_) == 0;
+  }
+  ~SpawnSetup() {
+    if (actions_ok_) ::posix_spawn_file_actions_destroy(&actions_);
+    if (attr_ok_) ::posix_spawnattr_destroy(&attr_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  bool ok() const { return actions_ok_ && attr_ok_; }
+  posix_spawn_file_actions_t* actions() { return &actions_; }
+  posix_spawnattr_t* attr() { return &attr_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  posix_spawnattr_t attr_{};
+  bool actions_ok_ = false;
+  bool attr_ok_ = false;
+};
+
+// Opens the child's output stream `fd` on `path` (created or truncated), or
+// on the null device when `path` is empty and `null_stdio`; else leaves it
+// the caller's. False when the action cannot be recorded.
+bool add_output(posix_spawn_file_actions_t* actions, int fd, const std::string& path,
+                bool null_stdio) {
+  if (!path.empty()) {
+    return ::posix_spawn_file_actions_addopen(actions, fd, path.c_str(),
+                                              O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0;
+  }
+  if (null_stdio)
+    return ::posix_spawn_file_actions_addopen(actions, fd, "/dev/null", O_WRONLY, 0) == 0;
+  return true;
+}
+
+}  // namespace
+
+Process::~Process() = default;
+
+Process::Process(Process&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoHandle)), pid_(std::exchange(other.pid_, 0)) {}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    handle_ = std::exchange(other.handle_, kNoHandle);
+    pid_ = std::exchange(other.pid_, 0);
+  }
+  return *this;
+}
+
+int Process::wait() {
+  if (!valid()) return -1;
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(static_cast<pid_t>(handle_), &status, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+bool Process::kill() {
+  if (!valid() || handle_ <= 0) return false;
+  // Only while the child is still ours (running or not yet reaped): once it
+  // has been waited for, its id may belong to someone else.
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    return false;
+  }
+  return ::kill(static_cast<pid_t>(handle_), SIGKILL) == 0;
+}
+
+bool Process::running() {
+  if (!valid() || handle_ <= 0) return false;
+  // Looks without reaping, so that wait() still gives the status.
+  siginfo_t info{};
+  int rc;
+  do {
+    rc = ::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 && info.si_pid == 0;
+}
+
+bool start_process(const ProcessSpec& invocation, Process* out) {
+  if (invocation.program.empty()) return false;
+  SpawnSetup setup;
+  if (!setup.ok()) return false;
+
+  // The file actions run in the child before the exec, after the change of
+  // directory: a relative program path is made absolute here so that it
+  // names the same file as in the caller.
+  std::string program = invocation.program;
+  if (program.front() != '/' && !invocation.working_dir.empty()) {
+    const std::string cwd = current_dir();
+    if (cwd.empty()) return false;
+    program = cwd + "/" + program;
+  }
+
+  const bool redirect = !invocation.stdout_path.empty() || !invocation.stderr_path.empty();
+  posix_spawn_file_actions_t* actions = setup.actions();
+  // The child gets the three standard streams and nothing else the caller
+  // had open: a long-lived child such as the service must not hold a
+  // caller's pipe open (the caller's reader would wait for the service to end).
+  if (::posix_spawn_file_actions_addclosefrom_np(actions, 3) != 0) return false;
+  if (invocation.null_stdio || redirect) {
+    if (::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) != 0) return false;
+  }
+  if (!add_output(actions, 1, invocation.stdout_path, invocation.null_stdio) ||
+      !add_output(actions, 2, invocation.stderr_path, invocation.null_stdio)) {
+    return false;
+  }
+  if (!invocation.working_dir.empty() &&
+      ::posix_spawn_file_actions_addchdir_np(actions, invocation.working_dir.c_str()) != 0) {
+    return false;
+  }
+
+  // The child starts with no blocked signals and SIGPIPE and SIGCHLD at their
+  // defaults (an ignored SIGCHLD would keep it from waiting for its children),
+  // whatever the calling thread has.
+  posix_spawnattr_t* attr = setup.attr();
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (invocation.new_session) flags |= POSIX_SPAWN_SETSID;
+  sigset_t empty_mask;
+  sigset_t defaults;
+  sigemptyset(&empty_mask);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  if (::posix_spawnattr_setflags(attr, flags) != 0 ||
+      ::posix_spawnattr_setsigmask(attr, &empty_mask) != 0 ||
+      ::posix_spawnattr_setsigdefault(attr, &defaults) != 0) {
+    return false;
+  }
+
+  std::vector<char*> argv;
+  argv.reserve(invocation.args.size() + 2);
+  argv.push_back(const_cast<char*>(invocation.program.c_str()));
+  for (const std::string& arg : invocation.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, program.c_str(), actions, attr, argv.data(), environ) != 0) {
+    return false;
+  }
+  out->handle_ = static_cast<std::intptr_t>(pid);
+  out->pid_ = static_cast<std::uint32_t>(pid);
+  return true;
+}
+
+std::string process_image_path(std::uint32_t pid) {
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return std::string();
+  return read_link("/proc/" + std::to_string(pid) + "/exe");
+}
+
+bool kill_process(std::uint32_t pid) {
+  // 0 and values beyond pid_t would address process groups.
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
+  return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+std::vector<std::uint32_t> all_process_ids() {
+  std::vector<std::uint32_t> ids;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return ids;
+  while (const dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0') ids.push_back(static_cast<std::uint32_t>(id));
+  }
+  ::closedir(proc);
+  return ids;
+}
+
+std::uint32_t current_pid() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool start_detached_thread(void (*body)(void*), void* arg) {
+  auto* start = new (std::nothrow) ThreadStart{body, arg};
+  if (start == nullptr) return false;
+  pthread_attr_t attr;
+  if (::pthread_attr_init(&attr) != 0) {
+    delete start;
+    return false;
+  }
+  pthread_t thread;
+  int rc = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  if (rc == 0) rc = ::pthread_create(&thread, &attr, thread_trampoline, start);
+  ::pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    delete start;
+    return false;
+  }
+  return true;
+}
+
+void exit_now(int status) {
+  // The lock stays held until the end: no other thread binds anything more.
+  PipeRegistry& reg = registry();
+  reg.mutex.lock();
+  remove_all_socket_files_locked(reg);
+  ::_exit(status);
+}
+
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void termination_body(std::unique_ptr<sigset_t> owned) {
+  const sigset_t signals = *owned;
+  owned.reset();
+  int signal_number = 0;
+  while (::sigwait(&signals, &signal_number) != 0) {
+  }
+  // Remove what we made, then end by the signal itself, as its default
+  // action would, so that whoever waits for us sees how we ended. The lock
+  // stays held: no other thread binds anything more.
+  PipeRegistry& reg = registry();
+  reg.mutex.lock();
+  remove_all_socket_files_locked(reg);
+  ::signal(signal_number, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal_number);
+  ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  ::raise(signal_number);
+  ::_exit(128 + signal_number);
+}
+
+}  // namespace
+
+bool remove_pipes_on_termination_signals() {
+  std::unique_ptr<sigset_t> signals(new (std::nothrow) sigset_t);
+  if (!signals) return false;
+  sigemptyset(signals.get());
+  for (const int signal_number : kTerminationSignals) sigaddset(signals.get(), signal_number);
+  // Blocked here, before any further thread starts, so that every thread
+  // inherits the mask and only the waiting thread ever takes these signals.
+  sigset_t previous;
+  if (::pthread_sigmask(SIG_BLOCK, signals.get(), &previous) != 0) return false;
+  if (!start_owning_thread<&termination_body>(signals)) {
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform
