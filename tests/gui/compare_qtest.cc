@@ -20,17 +20,14 @@ namespace {
 
 QTextBlock row_of(DiffPane* pane, int row) { return pane->document()->findBlockByNumber(row); }
 
-QColor background(DiffPane* pane, int row) {
-  const QBrush brush = row_of(pane, row).blockFormat().background();
-  return brush.style() == Qt::NoBrush ? QColor() : brush.color();
-}
+QColor background(DiffPane* pane, int row) { return pane->row_background(row); }
 
 // The text of the characters marked as changed in a row, piece by piece.
 QStringList marked(DiffPane* pane, int row) {
   QStringList pieces;
-  for (auto it = row_of(pane, row).begin(); !it.atEnd(); ++it) {
-    const QTextFragment fragment = it.fragment();
-    if (fragment.charFormat().background().color() == kChangedText) pieces << fragment.text();
+  const QString text = row_of(pane, row).text();
+  for (const CharMark& mark : pane->char_marks()) {
+    if (mark.row == row) pieces << text.mid(mark.start, mark.length);
   }
   return pieces;
 }
