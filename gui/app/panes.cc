@@ -72,6 +72,16 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   setFont(font);
   gutter_ = new Gutter(this);
   set_tab_width(tab_width_preference());
+  // Where the rows are wider than the pane, it scrolls a little past the
+  // end of the longest: a change at the end of a row can then be shown with
+  // room after it rather than against the pane's edge. The view sets its
+  // range before it bounds the position again, so the position is kept.
+  connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+    if (widening_range_ || maximum <= 0) return;
+    widening_range_ = true;
+    horizontalScrollBar()->setMaximum(maximum + side_room());
+    widening_range_ = false;
+  });
   connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
     if (dy != 0) {
       gutter_->scroll(0, dy);
@@ -161,22 +171,16 @@ QRectF DiffPane::row_area(const QTextBlock& block) const {
 QRectF DiffPane::row_area(int row) const { return row_area(document()->findBlockByNumber(row)); }
 
 void DiffPane::paint_under_text(QPaintEvent* event) {
-  // The colours of the rows in view, across the text's whole width (short of
-  // the right margin, where the view keeps its own), and the marked
+  // The colours of the rows in view, across the whole pane, and the marked
   // characters; the text is painted over them.
   QPainter painter(viewport());
   painter.setClipRect(event->rect());
-  const QPointF offset = contentOffset();
-  const qreal margin = document()->documentMargin();
-  const qreal right = std::min<qreal>(
-      viewport()->width(),
-      offset.x() + std::max<qreal>(viewport()->width(), document()->documentLayout()->documentSize().width()) - margin);
   for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
     const QRectF area = row_area(block);
     if (area.top() > event->rect().bottom()) break;
     const int row = block.blockNumber();
     if (const QColor colour = row_background(row); colour.isValid()) {
-      painter.fillRect(QRectF(0, area.top(), right, area.height()), colour);
+      painter.fillRect(QRectF(0, area.top(), viewport()->width(), area.height()), colour);
     }
     auto at = std::lower_bound(marks_.begin(), marks_.end(), row,
                                [](const CharMark& mark, int r) { return mark.row < r; });
@@ -303,10 +307,14 @@ int DiffPane::column_x(int row, int column) const {
   return static_cast<int>(line.cursorToX(at) + document()->documentMargin());
 }
 
+int DiffPane::side_room() const {
+  return std::min(viewport()->width() / 4, fontMetrics().horizontalAdvance(QLatin1Char('m')) * 8);
+}
+
 int DiffPane::left_to_show(int x) const {
   const int now = horizontalScrollBar()->value();
   const int width = viewport()->width();
-  const int room = std::min(width / 4, fontMetrics().horizontalAdvance(QLatin1Char('m')) * 8);
+  const int room = side_room();
   if (x - room >= now && x + room <= now + width) return now;
   // From the left edge when that shows it; else with a third of the width
   // to its left, so the change and what follows it are in view.

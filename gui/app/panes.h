@@ -130,6 +130,8 @@ class DiffPane : public QPlainTextEdit {
   QRectF row_area(const QTextBlock& block) const;
   void paint_under_text(QPaintEvent* event);
   void lay_out_unbounded(const std::function<void()>& relayout);
+  // The room kept beside a change shown sideways.
+  int side_room() const;
 
   QWidget* gutter_ = nullptr;
   QTextDocument* own_document_ = nullptr;
@@ -138,6 +140,7 @@ class DiffPane : public QPlainTextEdit {
   int current_first_ = -1;
   int current_end_ = -1;
   int tab_columns_ = 8;
+  bool widening_range_ = false;
   std::vector<std::pair<int, QString>> eol_marks_;  // sorted by row
   std::vector<CharMark> overlay_;                   // sorted by row
   QColor overlay_colour_;
