@@ -146,8 +146,7 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     auto* pane = new DiffPane(column);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
-    // there: a bar that came and went would leave the rows' colours short of
-    // the pane's edge, as the view keeps the width the rows were laid out at.
+    // there, so the last pane keeps its width whatever the rows.
     pane->setVerticalScrollBarPolicy(i + 1 < n ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
     if (i + 1 < n) {
       column_layout->addWidget(pane);

@@ -170,6 +170,27 @@ QRectF DiffPane::row_area(const QTextBlock& block) const {
 
 QRectF DiffPane::row_area(int row) const { return row_area(document()->findBlockByNumber(row)); }
 
+void DiffPane::for_each_mark_box(const std::vector<CharMark>& marks, qreal bottom,
+                                 const std::function<void(const CharMark&, const QRectF&, int)>& paint) const {
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = row_area(block);
+    if (area.top() > bottom) break;
+    const int row = block.blockNumber();
+    auto at = std::lower_bound(marks.begin(), marks.end(), row,
+                               [](const CharMark& mark, int r) { return mark.row < r; });
+    if (at == marks.end() || at->row != row) continue;
+    const QTextLayout* layout = block.layout();
+    if (layout == nullptr || layout->lineCount() == 0) continue;
+    const QTextLine line = layout->lineAt(0);
+    for (; at != marks.end() && at->row == row; ++at) {
+      // cursorToX counts from the block's left edge, margin included.
+      const qreal x0 = line.cursorToX(at->start);
+      const qreal x1 = line.cursorToX(at->start + at->length);
+      paint(*at, QRectF(area.left() + x0, area.top(), x1 - x0, area.height()), block.length() - 1);
+    }
+  }
+}
+
 void DiffPane::paint_under_text(QPaintEvent* event) {
   // The colours of the rows in view, across the whole pane, and the marked
   // characters; the text is painted over them.
@@ -178,24 +199,13 @@ void DiffPane::paint_under_text(QPaintEvent* event) {
   for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
     const QRectF area = row_area(block);
     if (area.top() > event->rect().bottom()) break;
-    const int row = block.blockNumber();
-    if (const QColor colour = row_background(row); colour.isValid()) {
+    if (const QColor colour = row_background(block.blockNumber()); colour.isValid()) {
       painter.fillRect(QRectF(0, area.top(), viewport()->width(), area.height()), colour);
     }
-    auto at = std::lower_bound(marks_.begin(), marks_.end(), row,
-                               [](const CharMark& mark, int r) { return mark.row < r; });
-    if (at == marks_.end() || at->row != row) continue;
-    const QTextLayout* layout = block.layout();
-    if (layout == nullptr || layout->lineCount() == 0) continue;
-    const QTextLine line = layout->lineAt(0);
-    const int length = block.length() - 1;
-    for (; at != marks_.end() && at->row == row; ++at) {
-      if (at->length <= 0 || at->start + at->length > length) continue;
-      const qreal x0 = line.cursorToX(at->start);
-      const qreal x1 = line.cursorToX(at->start + at->length);
-      painter.fillRect(QRectF(area.left() + x0, area.top(), x1 - x0, line.height()), mark_colour_);
-    }
   }
+  for_each_mark_box(marks_, event->rect().bottom(), [&](const CharMark& mark, const QRectF& box, int length) {
+    if (mark.length > 0 && mark.start + mark.length <= length) painter.fillRect(box, mark_colour_);
+  });
 }
 
 void DiffPane::paintEvent(QPaintEvent* event) {
@@ -413,23 +423,9 @@ void DiffPane::paint_overlay() {
   // Translucent boxes over the marked characters: the rows keep the colours
   // the window gives them and the changed characters still stand out.
   QPainter painter(viewport());
-  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-    const QRectF area = row_area(block);
-    if (area.top() > viewport()->height()) break;
-    const int row = block.blockNumber();
-    auto at = std::lower_bound(overlay_.begin(), overlay_.end(), row,
-                               [](const CharMark& mark, int r) { return mark.row < r; });
-    const QTextLayout* layout = block.layout();
-    if (layout == nullptr || layout->lineCount() == 0) continue;
-    const QTextLine line = layout->lineAt(0);
-    for (; at != overlay_.end() && at->row == row; ++at) {
-      const qreal x0 = line.cursorToX(at->start);
-      const qreal x1 = line.cursorToX(at->start + at->length);
-      // cursorToX counts from the block's left edge, margin included.
-      painter.fillRect(QRectF(area.left() + x0, area.top(), std::max<qreal>(x1 - x0, 2), area.height()),
-                       overlay_colour_);
-    }
-  }
+  for_each_mark_box(overlay_, viewport()->height(), [&](const CharMark&, const QRectF& box, int) {
+    painter.fillRect(QRectF(box.left(), box.top(), std::max<qreal>(box.width(), 2), box.height()), overlay_colour_);
+  });
 }
 
 }  // namespace marlow
