@@ -146,8 +146,7 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     auto* pane = new DiffPane(column);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
-    // there: a bar that came and went would leave the rows' colours short of
-    // the pane's edge, as the view keeps the width the rows were laid out at.
+    // there, so the last pane keeps its width whatever the rows.
     pane->setVerticalScrollBarPolicy(i + 1 < n ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
     if (i + 1 < n) {
       column_layout->addWidget(pane);
@@ -349,19 +348,21 @@ void CompareWindow::fill_panes() {
   }
 
   for (std::size_t s = 0; s < n; ++s) {
-    QString text;
+    // The rows' text joined in UTF-8 and turned into UTF-16 in one step.
+    std::string bytes;
     std::vector<int> numbers(rows.rows, 0);
     std::vector<QColor> backgrounds(rows.rows);
     for (std::size_t row = 0; row < rows.rows; ++row) {
-      if (row != 0) text += QLatin1Char('\n');
+      if (row != 0) bytes += '\n';
       const std::size_t line = rows.line[s][row];
       if (line != kNoLine) {
-        text += q(texts[s][line].text);
+        const std::string_view text = texts[s][line].text;
+        bytes.append(text.data(), text.size());
         numbers[row] = static_cast<int>(line) + 1;
       }
       backgrounds[row] = colour_of(rows.kind[s][row]);
     }
-    panes_[s]->set_rows(text, std::move(numbers), backgrounds, marks[s], kChangedText);
+    panes_[s]->set_rows(q(bytes), std::move(numbers), std::move(backgrounds), marks[s], kChangedText);
     panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
   }
   marks_ = std::move(marks);

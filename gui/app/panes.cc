@@ -11,6 +11,7 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "app/settings.h"
 
@@ -65,12 +66,22 @@ class DiffPane::Gutter : public QWidget {
 
 DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
-  setLineWrapMode(QPlainTextEdit::NoWrap);
+  lay_out_unbounded([this] { setLineWrapMode(QPlainTextEdit::NoWrap); });
   QFont font(QStringLiteral("monospace"));
   font.setStyleHint(QFont::TypeWriter);
   setFont(font);
   gutter_ = new Gutter(this);
   set_tab_width(tab_width_preference());
+  // Where the rows are wider than the pane, it scrolls a little past the
+  // end of the longest: a change at the end of a row can then be shown with
+  // room after it rather than against the pane's edge. The view sets its
+  // range before it bounds the position again, so the position is kept.
+  connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+    if (widening_range_ || maximum <= 0) return;
+    widening_range_ = true;
+    horizontalScrollBar()->setMaximum(maximum + side_room());
+    widening_range_ = false;
+  });
   connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
     if (dy != 0) {
       gutter_->scroll(0, dy);
@@ -81,15 +92,17 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   place_gutter();
 }
 
-void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
-                        const std::vector<QColor>& backgrounds, const std::vector<CharMark>& marks,
-                        const QColor& mark_colour) {
+void DiffPane::set_rows(const QString& text, std::vector<int> numbers, std::vector<QColor> backgrounds,
+                        std::vector<CharMark> marks, const QColor& mark_colour) {
   set_numbers(std::move(numbers));
   current_first_ = current_end_ = -1;
-  // The document goes to the view while it is empty, and the text and the
-  // formats (in one edit) after: the view then only counts the new blocks'
-  // lines, where a full document handed over would get a text layout made
-  // for every block at once (about 260 bytes a line, before any is shown).
+  backgrounds_ = std::move(backgrounds);
+  std::stable_sort(marks.begin(), marks.end(), [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
+  marks_ = std::move(marks);
+  mark_colour_ = mark_colour;
+  // The document goes to the view while it is empty and gets its text in
+  // one step after: the view then only counts the new blocks' lines and
+  // lays out none of them until they are shown.
   auto* doc = new QTextDocument(this);
   doc->setUndoRedoEnabled(false);
   doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
@@ -97,31 +110,27 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   QTextOption option = doc->defaultTextOption();
   option.setTabStopDistance(tabStopDistance());
   doc->setDefaultTextOption(option);
-  setDocument(doc);
+  lay_out_unbounded([this, doc] { setDocument(doc); });
   delete own_document_;
   own_document_ = doc;
   doc->setPlainText(text);
-  QTextCursor cursor(doc);
-  cursor.beginEditBlock();
-  QTextBlock block = doc->begin();
-  for (std::size_t row = 0; row < backgrounds.size() && block.isValid(); ++row, block = block.next()) {
-    if (!backgrounds[row].isValid()) continue;
-    QTextBlockFormat format;
-    format.setBackground(backgrounds[row]);
-    cursor.setPosition(block.position());
-    cursor.setBlockFormat(format);
-  }
-  QTextCharFormat mark_format;
-  mark_format.setBackground(mark_colour);
-  for (const CharMark& mark : marks) {
-    const QTextBlock at = doc->findBlockByNumber(mark.row);
-    if (!at.isValid() || mark.length <= 0 || mark.start + mark.length > at.length() - 1) continue;
-    cursor.setPosition(at.position() + mark.start);
-    cursor.setPosition(at.position() + mark.start + mark.length, QTextCursor::KeepAnchor);
-    cursor.mergeCharFormat(mark_format);
-  }
-  cursor.endEditBlock();
   place_gutter();
+}
+
+QColor DiffPane::row_background(int row) const {
+  return row >= 0 && static_cast<std::size_t>(row) < backgrounds_.size() ? backgrounds_[static_cast<std::size_t>(row)]
+                                                                         : QColor();
+}
+
+void DiffPane::lay_out_unbounded(const std::function<void()>& relayout) {
+  // The view gives its document the viewport's width when it lays the whole
+  // document out (a new document, a new wrap mode): with no width there,
+  // every row is one line as long as its text whatever the pane's width, so
+  // no change of width needs the rows laid out again (see resizeEvent).
+  const QSize kept = viewport()->size();
+  viewport()->resize(0, kept.height());
+  relayout();
+  viewport()->resize(kept);
 }
 
 void DiffPane::set_numbers(std::vector<int> numbers) {
@@ -151,7 +160,56 @@ QString line_end_label(std::string_view eol) {
   return QWidget::tr("no EOL");
 }
 
+QRectF DiffPane::row_area(const QTextBlock& block) const {
+  if (!block.isValid()) return {};
+  QRectF area = blockBoundingGeometry(block).translated(contentOffset());
+  // The document's margin is part of the last block's rectangle.
+  if (!block.next().isValid()) area.setHeight(std::max<qreal>(0, area.height() - document()->documentMargin()));
+  return area;
+}
+
+QRectF DiffPane::row_area(int row) const { return row_area(document()->findBlockByNumber(row)); }
+
+void DiffPane::for_each_mark_box(const std::vector<CharMark>& marks, qreal bottom,
+                                 const std::function<void(const CharMark&, const QRectF&, int)>& paint) const {
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = row_area(block);
+    if (area.top() > bottom) break;
+    const int row = block.blockNumber();
+    auto at = std::lower_bound(marks.begin(), marks.end(), row,
+                               [](const CharMark& mark, int r) { return mark.row < r; });
+    if (at == marks.end() || at->row != row) continue;
+    const QTextLayout* layout = block.layout();
+    if (layout == nullptr || layout->lineCount() == 0) continue;
+    const QTextLine line = layout->lineAt(0);
+    for (; at != marks.end() && at->row == row; ++at) {
+      // cursorToX counts from the block's left edge, margin included.
+      const qreal x0 = line.cursorToX(at->start);
+      const qreal x1 = line.cursorToX(at->start + at->length);
+      paint(*at, QRectF(area.left() + x0, area.top(), x1 - x0, area.height()), block.length() - 1);
+    }
+  }
+}
+
+void DiffPane::paint_under_text(QPaintEvent* event) {
+  // The colours of the rows in view, across the whole pane, and the marked
+  // characters; the text is painted over them.
+  QPainter painter(viewport());
+  painter.setClipRect(event->rect());
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = row_area(block);
+    if (area.top() > event->rect().bottom()) break;
+    if (const QColor colour = row_background(block.blockNumber()); colour.isValid()) {
+      painter.fillRect(QRectF(0, area.top(), viewport()->width(), area.height()), colour);
+    }
+  }
+  for_each_mark_box(marks_, event->rect().bottom(), [&](const CharMark& mark, const QRectF& box, int length) {
+    if (mark.length > 0 && mark.start + mark.length <= length) painter.fillRect(box, mark_colour_);
+  });
+}
+
 void DiffPane::paintEvent(QPaintEvent* event) {
+  if (!backgrounds_.empty() || !marks_.empty()) paint_under_text(event);
   QPlainTextEdit::paintEvent(event);
   if (!overlay_.empty()) paint_overlay();
   if (!eol_marks_.empty()) {
@@ -161,9 +219,8 @@ void DiffPane::paintEvent(QPaintEvent* event) {
     small.setPointSizeF(std::max(5.0, font().pointSizeF() * 0.7));
     painter.setFont(small);
     const QFontMetrics metrics(small);
-    const QPointF offset = contentOffset();
     for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-      const QRectF area = blockBoundingGeometry(block).translated(offset);
+      const QRectF area = row_area(block);
       if (area.top() > viewport()->height()) break;
       const auto at = std::lower_bound(eol_marks_.begin(), eol_marks_.end(), block.blockNumber(),
                                        [](const auto& mark, int row) { return mark.first < row; });
@@ -185,9 +242,8 @@ void DiffPane::paintEvent(QPaintEvent* event) {
   const QTextBlock first = document()->findBlockByNumber(current_first_);
   const QTextBlock last = document()->findBlockByNumber(current_end_ - 1);
   if (!first.isValid() || !last.isValid()) return;
-  const QPointF offset = contentOffset();
-  const qreal top = blockBoundingGeometry(first).translated(offset).top();
-  const qreal bottom = blockBoundingGeometry(last).translated(offset).bottom();
+  const qreal top = row_area(first).top();
+  const qreal bottom = row_area(last).bottom();
   const int width = viewport()->width();
   if (bottom < 0 || top > viewport()->height()) return;
   // A frame of two pixels straddling the rows' edges: it stands out against
@@ -222,7 +278,12 @@ void DiffPane::place_gutter() {
 }
 
 void DiffPane::resizeEvent(QResizeEvent* event) {
-  QPlainTextEdit::resizeEvent(event);
+  // The view lays the whole document out again on a change of width (a text
+  // layout made for every row, kept until the pane goes); rows laid out at no
+  // width (lay_out_unbounded) do not depend on it, so the view is told
+  // only of the change of height and adjusts its scroll bars.
+  QResizeEvent same_width(event->size(), QSize(event->size().width(), event->oldSize().height()));
+  QPlainTextEdit::resizeEvent(&same_width);
   place_gutter();
 }
 
@@ -256,10 +317,14 @@ int DiffPane::column_x(int row, int column) const {
   return static_cast<int>(line.cursorToX(at) + document()->documentMargin());
 }
 
+int DiffPane::side_room() const {
+  return std::min(viewport()->width() / 4, fontMetrics().horizontalAdvance(QLatin1Char('m')) * 8);
+}
+
 int DiffPane::left_to_show(int x) const {
   const int now = horizontalScrollBar()->value();
   const int width = viewport()->width();
-  const int room = std::min(width / 4, fontMetrics().horizontalAdvance(QLatin1Char('m')) * 8);
+  const int room = side_room();
   if (x - room >= now && x + room <= now + width) return now;
   // From the left edge when that shows it; else with a third of the width
   // to its left, so the change and what follows it are in view.
@@ -274,10 +339,11 @@ void DiffPane::paint_gutter(QPaintEvent* event) {
   painter.drawLine(gutter_->width() - 1, event->rect().top(), gutter_->width() - 1,
                    event->rect().bottom());
   painter.setFont(font());
-  QTextBlock block = firstVisibleBlock();
-  qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
-  while (block.isValid() && top <= event->rect().bottom()) {
-    const qreal height = blockBoundingRect(block).height();
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = row_area(block);
+    const qreal top = area.top();
+    const qreal height = area.height();
+    if (top > event->rect().bottom()) break;
     const int row = block.blockNumber();
     const QRectF line(0, top, gutter_->width() - 6, height);
     if (row >= current_first_ && row < current_end_) {
@@ -288,8 +354,6 @@ void DiffPane::paint_gutter(QPaintEvent* event) {
       painter.setPen(QColor(120, 120, 120));
       painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, QString::number(number));
     }
-    top += height;
-    block = block.next();
   }
 }
 
@@ -359,24 +423,9 @@ void DiffPane::paint_overlay() {
   // Translucent boxes over the marked characters: the rows keep the colours
   // the window gives them and the changed characters still stand out.
   QPainter painter(viewport());
-  const QPointF offset = contentOffset();
-  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-    const QRectF area = blockBoundingGeometry(block).translated(offset);
-    if (area.top() > viewport()->height()) break;
-    const int row = block.blockNumber();
-    auto at = std::lower_bound(overlay_.begin(), overlay_.end(), row,
-                               [](const CharMark& mark, int r) { return mark.row < r; });
-    const QTextLayout* layout = block.layout();
-    if (layout == nullptr || layout->lineCount() == 0) continue;
-    const QTextLine line = layout->lineAt(0);
-    for (; at != overlay_.end() && at->row == row; ++at) {
-      const qreal x0 = line.cursorToX(at->start);
-      const qreal x1 = line.cursorToX(at->start + at->length);
-      // cursorToX counts from the block's left edge, margin included.
-      painter.fillRect(QRectF(area.left() + x0, area.top(), std::max<qreal>(x1 - x0, 2), area.height()),
-                       overlay_colour_);
-    }
-  }
+  for_each_mark_box(overlay_, viewport()->height(), [&](const CharMark&, const QRectF& box, int) {
+    painter.fillRect(QRectF(box.left(), box.top(), std::max<qreal>(box.width(), 2), box.height()), overlay_colour_);
+  });
 }
 
 }  // namespace marlow

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QString>
+#include <QTextBlock>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -69,9 +71,12 @@ void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
                const std::vector<TextRange>& ranges);
 
 // A read-only pane of rows with line numbers in a gutter on its left. The
-// rows and their colours go into a fresh document at once, as block and
-// character formats of the document itself, which costs nothing per paint
-// however many rows are coloured.
+// rows go into a fresh document in one step; their colours and the marked
+// characters are kept beside it and painted under the text of the rows in
+// view, so a pane costs the same however many rows are coloured. Rows are
+// never wrapped, so the text is laid out once at no width at all: a change
+// of the pane's width lays out nothing again (Qt would otherwise make a
+// text layout for every row of the document on each one).
 class DiffPane : public QPlainTextEdit {
  public:
   explicit DiffPane(QWidget* parent);
@@ -79,8 +84,14 @@ class DiffPane : public QPlainTextEdit {
   // `text`: the rows joined by line feeds. numbers[i]: the line number the
   // gutter shows beside row i, 0 for none. backgrounds[i]: the colour of row
   // i (invalid: plain). The marks get `mark_colour`.
-  void set_rows(const QString& text, std::vector<int> numbers, const std::vector<QColor>& backgrounds,
-                const std::vector<CharMark>& marks, const QColor& mark_colour);
+  void set_rows(const QString& text, std::vector<int> numbers, std::vector<QColor> backgrounds,
+                std::vector<CharMark> marks, const QColor& mark_colour);
+  // The colour set_rows gave row `row` (invalid: plain), and its marks.
+  QColor row_background(int row) const;
+  const std::vector<CharMark>& char_marks() const { return marks_; }
+  // Where row `row` is in the viewport, one line high (the document's margin
+  // below the last row left out); empty when there is no such row.
+  QRectF row_area(int row) const;
   // Only the line numbers, for rows the caller puts in the document itself.
   void set_numbers(std::vector<int> numbers);
   // Rows [first, end) are the current difference: a frame around them across
@@ -116,6 +127,15 @@ class DiffPane : public QPlainTextEdit {
   class Gutter;
   void paint_gutter(QPaintEvent* event);
   void place_gutter();
+  QRectF row_area(const QTextBlock& block) const;
+  void paint_under_text(QPaintEvent* event);
+  // Calls `paint` with each of `marks` (sorted by row) in the rows in view
+  // down to `bottom`: the mark, its box in the viewport, its row's length.
+  void for_each_mark_box(const std::vector<CharMark>& marks, qreal bottom,
+                         const std::function<void(const CharMark&, const QRectF&, int)>& paint) const;
+  void lay_out_unbounded(const std::function<void()>& relayout);
+  // The room kept beside a change shown sideways.
+  int side_room() const;
 
   QWidget* gutter_ = nullptr;
   QTextDocument* own_document_ = nullptr;
@@ -124,9 +144,13 @@ class DiffPane : public QPlainTextEdit {
   int current_first_ = -1;
   int current_end_ = -1;
   int tab_columns_ = 8;
+  bool widening_range_ = false;
   std::vector<std::pair<int, QString>> eol_marks_;  // sorted by row
   std::vector<CharMark> overlay_;                   // sorted by row
   QColor overlay_colour_;
+  std::vector<QColor> backgrounds_;  // per row, from set_rows
+  std::vector<CharMark> marks_;      // sorted by row, from set_rows
+  QColor mark_colour_;
   void paint_overlay();
 };
 

@@ -20,17 +20,14 @@ namespace {
 
 QTextBlock row_of(DiffPane* pane, int row) { return pane->document()->findBlockByNumber(row); }
 
-QColor background(DiffPane* pane, int row) {
-  const QBrush brush = row_of(pane, row).blockFormat().background();
-  return brush.style() == Qt::NoBrush ? QColor() : brush.color();
-}
+QColor background(DiffPane* pane, int row) { return pane->row_background(row); }
 
 // The text of the characters marked as changed in a row, piece by piece.
 QStringList marked(DiffPane* pane, int row) {
   QStringList pieces;
-  for (auto it = row_of(pane, row).begin(); !it.atEnd(); ++it) {
-    const QTextFragment fragment = it.fragment();
-    if (fragment.charFormat().background().color() == kChangedText) pieces << fragment.text();
+  const QString text = row_of(pane, row).text();
+  for (const CharMark& mark : pane->char_marks()) {
+    if (mark.row == row) pieces << text.mid(mark.start, mark.length);
   }
   return pieces;
 }
@@ -114,6 +111,46 @@ class CompareWindowTest : public QObject {
     close->click();
     QVERIFY(!alive || !alive->isVisible());
     QCOMPARE(reply, boolean_reply(true));  // answered once
+  }
+
+  void colours_are_painted_under_the_rows_in_view_at_any_width() {
+    write("pl", "same\nkeep this\nsame\n");
+    write("pr", "same\nkeep THAT\nsame\nadded\n");
+    std::string reply;
+    CompareWindow* window = open({path("pl"), path("pr")}, &reply);
+    QVERIFY(window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    DiffPane* pane = window->pane(1);
+    const auto row_y = [pane](int row) { return static_cast<int>(pane->row_area(row).center().y()); };
+    // Whether `colour` is painted somewhere in row `row` between x0 and x1.
+    const auto painted = [pane, &row_y](int row, int x0, int x1, const QColor& colour) {
+      const QImage image = pane->viewport()->grab().toImage();
+      for (int x = std::max(0, x0); x < std::min(x1, image.width()); ++x) {
+        for (int y = row_y(row) - 2; y <= row_y(row) + 2; ++y) {
+          if (image.pixelColor(x, y) == colour) return true;
+        }
+      }
+      return false;
+    };
+    // Each time: the row colours reach the pane's right edge, the changed
+    // characters are marked and nothing else is, plain rows stay plain.
+    const auto check = [&] {
+      const int right = pane->viewport()->width();
+      QVERIFY(painted(3, right - 8, right, kAdded));
+      QVERIFY(painted(1, right - 8, right, kChanged));
+      QVERIFY(painted(1, pane->column_x(1, 5), pane->column_x(1, 9), kChangedText));
+      QVERIFY(!painted(1, 0, pane->column_x(1, 5) - 1, kChangedText));
+      QVERIFY(!painted(0, 0, right, kChanged));
+    };
+    check();
+    const int width = pane->viewport()->width();
+    window->resize(window->width() + 300, window->height());
+    QTRY_VERIFY(pane->viewport()->width() > width);
+    check();
+    window->resize(window->width() - 300, window->height());
+    QTRY_COMPARE(pane->viewport()->width(), width);
+    check();
+    QVERIFY(window->close());
   }
 
   void escape_closes() {

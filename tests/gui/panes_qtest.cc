@@ -185,10 +185,61 @@ class PanesTest : public QObject, private testing::Files {
     QVERIFY(x > left_edge && x < left_edge + right->viewport()->width());
     const int left_pane_edge = window->pane(0)->horizontalScrollBar()->value();
     QVERIFY(x > left_pane_edge && x < left_pane_edge + window->pane(0)->viewport()->width());
+    // The whole change is in view, with room after it: the panes scroll a
+    // little past the end of their longest row.
+    const int end = right->column_x(149, 9 + 300 + 3);
+    const int room = right->fontMetrics().horizontalAdvance(QLatin1Char('m'));
+    QVERIFY(end + room <= left_edge + right->viewport()->width());
+    QVERIFY(end + room <= left_pane_edge + window->pane(0)->viewport()->width());
     // The next one is at the left edge: back there.
     window->go_to_difference(1);
     QCOMPARE(right->horizontalScrollBar()->value(), 0);
     QCOMPARE(top(window->pane(0)), top(right));
+    QVERIFY(window->close());
+  }
+
+  void the_last_rows_number_is_level_with_its_text() {
+    // Each line's text is its own number, so the gutter and the text draw
+    // the same glyphs: their ink must start and end on the same pixel rows.
+    std::string left;
+    for (int i = 1; i <= 80; ++i) left += std::to_string(i) + "\n";
+    std::string right = left;
+    right.replace(0, 2, "one\n");
+    write("left", left);
+    write("right", right);
+    CompareWindow* window = compare({path("left"), path("right")});
+    QVERIFY(window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->sync()->set_top_row(80);
+    DiffPane* pane = window->pane(0);
+    QTRY_VERIFY(pane->row_area(79).bottom() <= pane->viewport()->height());
+    const QImage image = pane->grab().toImage();
+    const QPoint viewport_at = pane->viewport()->mapTo(pane, QPoint(0, 0));
+    // The first and last pixel rows with ink at x in [x0, x1) from y on.
+    const auto ink = [&image](int x0, int x1, int y0, int y1) {
+      int top = -1;
+      int bottom = -1;
+      for (int y = std::max(0, y0); y < std::min(y1, image.height()); ++y) {
+        for (int x = x0; x < x1; ++x) {
+          if (qGray(image.pixel(x, y)) < 160) {
+            if (top < 0) top = y;
+            bottom = y;
+            break;
+          }
+        }
+      }
+      return std::pair{top, bottom};
+    };
+    for (const int row : {75, 79}) {
+      const QRectF area = pane->row_area(row);
+      const int y0 = viewport_at.y() + static_cast<int>(area.top());
+      // Below the last row: nothing down to the viewport's bottom.
+      const int y1 = viewport_at.y() + (row == 79 ? pane->viewport()->height() : static_cast<int>(area.bottom()));
+      const auto number = ink(viewport_at.x() - pane->gutter_width() + 2, viewport_at.x() - 6, y0, y1);
+      const auto text = ink(viewport_at.x() + 2, viewport_at.x() + 60, y0, y1);
+      QVERIFY(number.first >= 0 && text.first >= 0);
+      QCOMPARE(number, text);
+    }
     QVERIFY(window->close());
   }
 
