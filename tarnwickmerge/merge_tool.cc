@@ -34,13 +34,15 @@ constexpr RuleName kRuleNames[] = {
     {"versions", [](marlow::SettleOptions* r) { r->versions = true; }},
     {"contained", [](marlow::SettleOptions* r) { r->contained = true; }},
     {"releases", [](marlow::SettleOptions* r) { r->releases = true; }},
-    {"whitespace-lines", [](marlow::SettleOptions* r) { r->whitespace = r->whitespace_lines = true; }},
+    {"whitespace-lines",
+     [](marlow::SettleOptions* r) { r->whitespace = r->whitespace_lines = true; }},
     {"same-line", [](marlow::SettleOptions* r) { r->separate_lines = false; }},
 };
 
 bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   if (list == "all") {
-    *rules = marlow::SettleOptions{true, true, true, true, true, true, true, true, true, false, true, false};
+    *rules = marlow::SettleOptions{true, true, true, true,  true, true,
+                                   true, true, true, false, true, false};
     return true;
   }
   *rules = marlow::SettleOptions::none();
@@ -113,8 +115,10 @@ std::optional<Options> parse_arguments(const std::vector<std::string>& args, std
       const std::string& value = args[++i];
       if (a == "--rules") {
         if (!set_rules(value, &options.rules)) {
-          *error = "unknown rule in \"" + value +
-                   "\" (rules: versions, version-lists, contained, releases, bump, deletion, whitespace, whitespace-lines, words, touching, characters, same-line; or all, none)";
+          *error =
+              "unknown rule in \"" + value +
+              "\" (rules: versions, version-lists, contained, releases, bump, deletion, "
+              "whitespace, whitespace-lines, words, touching, characters, same-line; or all, none)";
           return std::nullopt;
         }
       } else if (options.labels.size() == 3) {
@@ -158,8 +162,9 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
       const bool is_wide = decoded.ok && decoded.doc.encoding != Encoding::utf8 &&
                            decoded.doc.encoding != Encoding::latin1;
       if (!is_wide || (known && decoded.doc.encoding != wide.encoding)) {
-        outcome.error = "cannot merge: the three files are not all in one UTF-16 or UTF-32 "
-                        "encoding with a byte order mark";
+        outcome.error =
+            "cannot merge: the three files are not all in one UTF-16 or UTF-32 "
+            "encoding with a byte order mark";
         return outcome;
       }
       if (!known) {

@@ -17,7 +17,7 @@ struct Options {
   bool quiet = false;      // -q: accepted as git's; conflicts are never reported on stderr
   marlow::MarkerStyle style = marlow::MarkerStyle::merge;
   marlow::SettleOptions rules;
-  std::size_t marker_size = 7;  // --marker-size
+  std::size_t marker_size = 7;      // --marker-size
   std::vector<std::string> labels;  // -L, up to three: current, base, other
   std::string current, base, other;
 };

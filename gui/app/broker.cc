@@ -25,8 +25,9 @@ QWidget* open_window(Preparation& prep, const Finish& finish) {
   Job& job = prep.job;
   const bool merge = job.request.method == Method::compare_merge;
   if (prep.shows_error) {
-    auto* window = new ErrorWindow(merge ? QObject::tr("Cannot merge") : QObject::tr("Cannot compare"),
-                                   q(prep.message), prep.reply, finish);
+    auto* window =
+        new ErrorWindow(merge ? QObject::tr("Cannot merge") : QObject::tr("Cannot compare"),
+                        q(prep.message), prep.reply, finish);
     attach_environment_script(window);
     return window;
   }
@@ -57,9 +58,9 @@ std::string WindowBroker::handle(const std::string& framed) {
   }
   auto prep = std::make_shared<Preparation>(prepare(framed, automatic_merge_enabled()));
   if (!prep->needs_window && !prep->shows_error) return prep->reply;
-  const char* kind = prep->shows_error                                      ? "error"
+  const char* kind = prep->shows_error                                   ? "error"
                      : prep->job.request.method == Method::compare_merge ? "merge"
-                                                                           : "compare";
+                                                                         : "compare";
   return in_window(kind, [prep](const Finish& finish) { return open_window(*prep, finish); });
 }
 
@@ -83,7 +84,8 @@ std::string WindowBroker::in_window(const char* kind, std::function<QWidget*(con
             std::fprintf(stderr, "marlow: cannot append to %s\n", log.c_str());
           }
           answer->set_value(text);
-          QMetaObject::invokeMethod(this, [this] { window_closed(); }, Qt::QueuedConnection);
+          QMetaObject::invokeMethod(
+              this, [this] { window_closed(); }, Qt::QueuedConnection);
         };
         QWidget* window = make(finish);
         window->show();

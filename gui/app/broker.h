@@ -20,10 +20,10 @@ class WindowBroker : public QObject {
 
   // Called on a serving thread: answers at once when it can, otherwise opens
   // a window on the GUI thread (a compare or merge window, a comparison of
-  // two directories, or the window that says why a file cannot be served) and blocks until that window has
-  // answered. Whether a merge without conflicts is written at once is asked
-  // of the preferences for every call. Calls that arrive while windows are
-  // open get windows of their own at once.
+  // two directories, or the window that says why a file cannot be served) and blocks until that
+  // window has answered. Whether a merge without conflicts is written at once is asked of the
+  // preferences for every call. Calls that arrive while windows are open get windows of their own
+  // at once.
   std::string handle(const std::string& framed);
   // Called on the serving thread when the wrapper pipe has ended and every
   // call has been answered: the program quits once no window is left open.

@@ -11,18 +11,21 @@ namespace marlow {
 QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
   auto* menu = new QMenu(window);
   menu->setObjectName(QStringLiteral("compare_menu"));
-  const auto add = [menu](const QString& text, const QKeySequence& keys, bool enabled, auto&& action) {
+  const auto add = [menu](const QString& text, const QKeySequence& keys, bool enabled,
+                          auto&& action) {
     QAction* a = menu->addAction(text);
     a->setShortcut(keys);
     a->setEnabled(enabled);
     QObject::connect(a, &QAction::triggered, menu, action);
     return a;
   };
-  add(QObject::tr("Copy"), QKeySequence::Copy, pane->textCursor().hasSelection(), [pane] { pane->copy(); });
+  add(QObject::tr("Copy"), QKeySequence::Copy, pane->textCursor().hasSelection(),
+      [pane] { pane->copy(); });
   add(QObject::tr("Select all"), QKeySequence::SelectAll, true, [pane] { pane->selectAll(); });
   menu->addSeparator();
   const int current = window->current_difference();
-  add(QObject::tr("Next difference"), QKeySequence(Qt::Key_F8), current + 1 < window->difference_count(),
+  add(QObject::tr("Next difference"), QKeySequence(Qt::Key_F8),
+      current + 1 < window->difference_count(),
       [window] { window->go_to_difference(window->current_difference() + 1); });
   add(QObject::tr("Previous difference"), QKeySequence(Qt::SHIFT | Qt::Key_F8), current > 0,
       [window] { window->go_to_difference(window->current_difference() - 1); });
@@ -42,11 +45,12 @@ void add_compare_pane_menus(CompareWindow* window) {
   for (int i = 0; i < window->pane_count(); ++i) {
     DiffPane* pane = window->pane(i);
     pane->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(pane, &QWidget::customContextMenuRequested, window, [window, pane](const QPoint& at) {
-      QMenu* menu = compare_pane_menu(window, pane);
-      menu->setAttribute(Qt::WA_DeleteOnClose);
-      menu->popup(pane->viewport()->mapToGlobal(at));
-    });
+    QObject::connect(pane, &QWidget::customContextMenuRequested, window,
+                     [window, pane](const QPoint& at) {
+                       QMenu* menu = compare_pane_menu(window, pane);
+                       menu->setAttribute(Qt::WA_DeleteOnClose);
+                       menu->popup(pane->viewport()->mapToGlobal(at));
+                     });
   }
 }
 

@@ -4,8 +4,8 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMouseEvent>
@@ -13,11 +13,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTextLayout>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -89,7 +89,8 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   layout->addWidget(find_bar_);
   connect_controls();
 
-  fit_to_screen(this, QStringLiteral("compare"), QSize(160 + 480 * static_cast<int>(panes_.size()), 860));
+  fit_to_screen(this, QStringLiteral("compare"),
+                QSize(160 + 480 * static_cast<int>(panes_.size()), 860));
   lay_out_rows();
   if (!differences_.empty()) go_to_difference(0);
 }
@@ -102,8 +103,9 @@ QLayout* CompareWindow::make_bar() {
   next_->setToolTip(tr("Go to the next difference (F8, Alt+Down)"));
   status_ = new QLabel(this);
   ignore_eol_ = new QCheckBox(tr("Ignore line ends"), this);
-  ignore_eol_->setToolTip(tr("Count lines that differ only in their line ends (CRLF, LF, none at "
-                             "the end) as equal"));
+  ignore_eol_->setToolTip(
+      tr("Count lines that differ only in their line ends (CRLF, LF, none at "
+         "the end) as equal"));
   ignore_blanks_ = new QCheckBox(tr("Ignore whitespace"), this);
   ignore_blanks_->setToolTip(tr("Count lines that differ only in spaces and tabs as equal"));
   tab_width_ = new QSpinBox(this);
@@ -141,7 +143,8 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     auto* column_layout = new QVBoxLayout(column);
     column_layout->setContentsMargins(0, 0, 0, 0);
     column_layout->setSpacing(2);
-    const QString name = static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
+    const QString name =
+        static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
     add_pane_header(column, i, name);
     auto* pane = new DiffPane(column);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -167,12 +170,14 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
 }
 
 void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QString& name) {
-  const QString path = i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
+  const QString path =
+      i < job_.request.contributors.size() ? q(job_.request.contributors[i]) : QString();
   auto* title = new ElidedLabel(name, column);
   QFont bold = title->font();
   bold.setBold(true);
   title->setFont(bold);
-  const bool absent = i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
+  const bool absent =
+      i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
   auto* note = new QLabel(file_note(job_.docs[i], absent), column);
   if (absent) note->setObjectName(QStringLiteral("absent"));
   note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -209,7 +214,8 @@ void CompareWindow::connect_controls() {
   ignore_eol_->setChecked(ignore_line_ends_);
   ignore_blanks_->setChecked(ignore_whitespace_);
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
-  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
 
@@ -221,9 +227,11 @@ void CompareWindow::lay_out_rows() {
   fill_panes();
   if (map_ != nullptr) {
     std::vector<OverviewStrip::Mark> marks;
-    for (const auto& [first, end] : differences_) marks.push_back({first, end, QColor(230, 150, 40)});
+    for (const auto& [first, end] : differences_)
+      marks.push_back({first, end, QColor(230, 150, 40)});
     static_cast<OverviewStrip*>(map_)->set(panes_.front()->blockCount(),
-                                           panes_.front()->fontMetrics().lineSpacing(), std::move(marks));
+                                           panes_.front()->fontMetrics().lineSpacing(),
+                                           std::move(marks));
     map_->setVisible(!differences_.empty());
   }
   show_status();
@@ -295,7 +303,8 @@ void CompareWindow::fill_panes() {
     compared = texts;
     for (std::vector<Line>& text : compared) {
       for (Line& line : text) {
-        if (line.text.find(' ') == std::string::npos && line.text.find('\t') == std::string::npos) continue;
+        if (line.text.find(' ') == std::string::npos && line.text.find('\t') == std::string::npos)
+          continue;
         std::string bare = line.text.str();
         std::erase_if(bare, [](char c) { return c == ' ' || c == '\t'; });
         line.text = std::move(bare);
@@ -343,7 +352,8 @@ void CompareWindow::fill_panes() {
     if (!differ) continue;
     for (std::size_t s = 0; s < n; ++s) {
       if (rows.line[s][row] == kNoLine) continue;
-      eol_marks[s].emplace_back(static_cast<int>(row), line_end_label(texts[s][rows.line[s][row]].eol));
+      eol_marks[s].emplace_back(static_cast<int>(row),
+                                line_end_label(texts[s][rows.line[s][row]].eol));
     }
   }
 
@@ -362,7 +372,8 @@ void CompareWindow::fill_panes() {
       }
       backgrounds[row] = colour_of(rows.kind[s][row]);
     }
-    panes_[s]->set_rows(q(bytes), std::move(numbers), std::move(backgrounds), marks[s], kChangedText);
+    panes_[s]->set_rows(q(bytes), std::move(numbers), std::move(backgrounds), marks[s],
+                        kChangedText);
     panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
   }
   marks_ = std::move(marks);
@@ -405,7 +416,7 @@ void CompareWindow::show_status() {
     return true;
   };
   if (differences_.empty()) {
-    status_->setText(same_lines() ? tr("The texts are identical")
+    status_->setText(same_lines()         ? tr("The texts are identical")
                      : ignore_whitespace_ ? tr("The texts differ only in what is ignored")
                                           : tr("The texts differ only in their line ends"));
   } else if (current_ < 0) {
@@ -414,7 +425,8 @@ void CompareWindow::show_status() {
   } else {
     status_->setText(tr("Difference %1 of %2").arg(current_ + 1).arg(difference_count()));
   }
-  if (map_ != nullptr) static_cast<OverviewStrip*>(map_)->set_current(current_, QColor(50, 110, 210));
+  if (map_ != nullptr)
+    static_cast<OverviewStrip*>(map_)->set_current(current_, QColor(50, 110, 210));
   prev_->setEnabled(current_ > 0);
   next_->setEnabled(current_ + 1 < difference_count());
 }

@@ -84,7 +84,7 @@ class CompareWindow : public QWidget {
   QCheckBox* ignore_eol_ = nullptr;
   QCheckBox* ignore_blanks_ = nullptr;
   QSpinBox* tab_width_ = nullptr;
-  QWidget* map_ = nullptr;  // the overview of all differences
+  QWidget* map_ = nullptr;                        // the overview of all differences
   std::vector<std::pair<int, int>> differences_;  // rows [first, end) of each difference
   int current_ = -1;
   bool ignore_line_ends_ = false;

@@ -96,7 +96,8 @@ QColor state_colour(DirectoryEntry::State state) {
 }
 
 // Reads and decodes a file for a comparison; false with the reason.
-bool read_document(const std::string& path, Encoding encoding, TextDocument* doc, std::string* why) {
+bool read_document(const std::string& path, Encoding encoding, TextDocument* doc,
+                   std::string* why) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
   if (in) bytes << in.rdbuf();
@@ -129,8 +130,9 @@ std::vector<DirectoryEntry> compare_directories(const std::string& left, const s
       entries.push_back({j->first, DirectoryEntry::State::only_right});
       ++j;
     } else {
-      entries.push_back({i->first, same_bytes(i->second, j->second) ? DirectoryEntry::State::identical
-                                                                    : DirectoryEntry::State::different});
+      entries.push_back({i->first, same_bytes(i->second, j->second)
+                                       ? DirectoryEntry::State::identical
+                                       : DirectoryEntry::State::different});
       ++i;
       ++j;
     }
@@ -187,7 +189,8 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   connect(list_, &QTreeWidget::itemActivated, this, open_current);
   connect(show_identical_, &QCheckBox::toggled, this, &DirectoryWindow::set_show_identical);
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
   fit_to_screen(this, QStringLiteral("directories"), QSize(900, 700));
@@ -211,7 +214,8 @@ void DirectoryWindow::fill() {
       item->setBackground(0, colour);
       item->setBackground(1, colour);
     }
-    if (first_change == nullptr && entry.state != DirectoryEntry::State::identical) first_change = item;
+    if (first_change == nullptr && entry.state != DirectoryEntry::State::identical)
+      first_change = item;
   }
   // The first file that is not identical is selected, so Enter opens it.
   if (QTreeWidgetItem* start = first_change != nullptr ? first_change : list_->topLevelItem(0)) {
@@ -247,9 +251,9 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
     TextDocument doc;
     std::string why;
     if (!absent && !read_document(path, encoding, &doc, &why)) {
-      auto* error = new ErrorWindow(tr("Cannot compare"),
-                                    q(job.request.display_names[side] + " " + why + "\n(" + path + ")"),
-                                    std::string(), nullptr);
+      auto* error = new ErrorWindow(
+          tr("Cannot compare"), q(job.request.display_names[side] + " " + why + "\n(" + path + ")"),
+          std::string(), nullptr);
       error->show();
       opened_.push_back(error);
       return error;

@@ -76,7 +76,8 @@ void FindBar::open() {
 
 bool FindBar::find(bool backwards) {
   if (!view_ || field_->text().isEmpty()) return false;
-  const QTextDocument::FindFlags flags = backwards ? QTextDocument::FindBackward : QTextDocument::FindFlags();
+  const QTextDocument::FindFlags flags =
+      backwards ? QTextDocument::FindBackward : QTextDocument::FindFlags();
   QTextDocument* doc = view_->document();
   QTextCursor found = doc->find(field_->text(), view_->textCursor(), flags);
   bool wrapped = false;

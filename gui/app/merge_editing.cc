@@ -44,17 +44,17 @@ int MergeWindow::region_at_result_row(int row) const {
   return std::max(0, region);
 }
 
-std::vector<Line> MergeWindow::lines_from_rows(const QStringList& rows, std::size_t region_index) const {
+std::vector<Line> MergeWindow::lines_from_rows(const QStringList& rows,
+                                               std::size_t region_index) const {
   std::vector<Line> lines;
   lines.reserve(static_cast<std::size_t>(rows.size()));
   for (const QString& row : rows) lines.push_back(Line{row.toStdString(), plan_.line_end});
   // The text's last line ends as the last region's own lines end, so that
   // a hand edit keeps (or leaves out) the final line end.
   const Region& region = plan_.regions[region_index];
-  const bool sides_end_lines =
-      std::any_of(region.sides.begin(), region.sides.end(), [](const std::vector<Line>& side) {
-        return !side.empty() && !side.back().eol.empty();
-      });
+  const bool sides_end_lines = std::any_of(
+      region.sides.begin(), region.sides.end(),
+      [](const std::vector<Line>& side) { return !side.empty() && !side.back().eol.empty(); });
   if (!lines.empty() && region_index + 1 == plan_.regions.size() && !sides_end_lines) {
     lines.back().eol.clear();
   }
@@ -79,7 +79,8 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
   std::size_t r2 = r1;
   if (old_total > 0) {
     r1 = static_cast<std::size_t>(region_at_result_row(first_row));
-    r2 = std::max(r1, static_cast<std::size_t>(region_at_result_row(first_row + added_breaks - delta)));
+    r2 = std::max(r1,
+                  static_cast<std::size_t>(region_at_result_row(first_row + added_breaks - delta)));
   }
   // The old rows of the regions touched, each with its region and line.
   QStringList old_rows;
@@ -91,7 +92,8 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     for (qsizetype i = 0; i < rows.size(); ++i) {
       old_rows.append(rows[i]);
       owner.push_back(r);
-      old_lines.push_back(lines ? std::optional<Line>((*lines)[static_cast<std::size_t>(i)]) : std::nullopt);
+      old_lines.push_back(lines ? std::optional<Line>((*lines)[static_cast<std::size_t>(i)])
+                                : std::nullopt);
     }
   }
   const int span_first = result_rows_[r1].first;
@@ -99,8 +101,8 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
   const int new_count = old_total == 0 ? (empty_document ? 0 : doc->blockCount())
                                        : static_cast<int>(old_rows.size()) + delta;
   QStringList new_rows;
-  for (QTextBlock b = doc->findBlockByNumber(span_first); b.isValid() && new_rows.size() < new_count;
-       b = b.next()) {
+  for (QTextBlock b = doc->findBlockByNumber(span_first);
+       b.isValid() && new_rows.size() < new_count; b = b.next()) {
     new_rows.append(b.text());
   }
   if (new_count < 0 || new_rows.size() != new_count) {
@@ -117,10 +119,13 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
   const auto n_old = static_cast<std::size_t>(old_rows.size());
   const auto n_new = static_cast<std::size_t>(new_rows.size());
   std::size_t head = 0;
-  while (head < n_old && head < n_new && old_rows[static_cast<qsizetype>(head)] == new_rows[static_cast<qsizetype>(head)]) ++head;
+  while (head < n_old && head < n_new &&
+         old_rows[static_cast<qsizetype>(head)] == new_rows[static_cast<qsizetype>(head)])
+    ++head;
   std::size_t tail = 0;
   while (tail < n_old - head && tail < n_new - head &&
-         old_rows[static_cast<qsizetype>(n_old - 1 - tail)] == new_rows[static_cast<qsizetype>(n_new - 1 - tail)]) {
+         old_rows[static_cast<qsizetype>(n_old - 1 - tail)] ==
+             new_rows[static_cast<qsizetype>(n_new - 1 - tail)]) {
     ++tail;
   }
   if (head == n_old && head == n_new) return;  // no row changed
@@ -135,12 +140,14 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
   std::vector<std::vector<Line>> lines(r2 - r1 + 1);
   std::vector<bool> changed(r2 - r1 + 1, false);
   const auto keep = [&](std::size_t i) {
-    lines[owner[i] - r1].push_back(old_lines[i] ? *old_lines[i]
-                                                : Line{old_rows[static_cast<qsizetype>(i)].toStdString(), plan_.line_end});
+    lines[owner[i] - r1].push_back(
+        old_lines[i] ? *old_lines[i]
+                     : Line{old_rows[static_cast<qsizetype>(i)].toStdString(), plan_.line_end});
   };
   for (std::size_t i = 0; i < head; ++i) keep(i);
   QStringList typed;
-  for (std::size_t i = head; i < n_new - tail; ++i) typed.append(new_rows[static_cast<qsizetype>(i)]);
+  for (std::size_t i = head; i < n_new - tail; ++i)
+    typed.append(new_rows[static_cast<qsizetype>(i)]);
   const std::vector<Line> typed_lines = lines_from_rows(typed, target);
   lines[target - r1].insert(lines[target - r1].end(), typed_lines.begin(), typed_lines.end());
   changed[target - r1] = true;
@@ -153,7 +160,8 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     // Every line but the text's very last ends in a line end.
     const bool text_end = r + 1 == plan_.regions.size();
     for (std::size_t i = 0; i < region.size(); ++i) {
-      if (region[i].eol.empty() && !(text_end && i + 1 == region.size())) region[i].eol = plan_.line_end;
+      if (region[i].eol.empty() && !(text_end && i + 1 == region.size()))
+        region[i].eol = plan_.line_end;
     }
     if (text_end && !region.empty()) region.back().eol = lines_from_rows({QString()}, r).back().eol;
     changes.emplace_back(r, Resolution{Resolution::Kind::edited, 0, std::move(region)});
@@ -196,7 +204,8 @@ void MergeWindow::take_block_at(std::size_t block, std::size_t side) {
   const std::size_t count = block_count(current_);
   if (side < first || side > first + 1 || block >= count) return;
   if (count > kMaxBlocks) {
-    show_message(tr("This conflict has too many blocks to take one by one: take a side or edit it."));
+    show_message(
+        tr("This conflict has too many blocks to take one by one: take a side or edit it."));
     return;
   }
   // The choices so far: a side taken whole counts for every block.
@@ -294,7 +303,8 @@ void MergeWindow::take_block(std::size_t side) {
   }
   if (block == count) {
     const std::size_t mask = resolutions_[current_].kind == Resolution::Kind::unresolved
-                                 ? resolutions_[current_].side : 0;
+                                 ? resolutions_[current_].side
+                                 : 0;
     block = 0;
     while (block + 1 < count && block_choice(mask, block) != 0) ++block;
   }
@@ -306,7 +316,7 @@ void MergeWindow::take_block(std::size_t side) {
 
 bool MergeWindow::go_to_clean_change(bool forward) {
   const std::size_t n = plan_.regions.size();
-  std::size_t from = clean_at_ < n ? clean_at_
+  std::size_t from = clean_at_ < n               ? clean_at_
                      : conflict_regions_.empty() ? (forward ? n - 1 : 0)
                                                  : conflict_regions_[current_];
   for (std::size_t i = 1; i <= n; ++i) {
@@ -385,7 +395,8 @@ void MergeWindow::add_context_menus() {
 
 void MergeWindow::type_in_result(const QString& text) {
   if (conflict_regions_.empty()) return;
-  QTextCursor cursor(result_view_->document()->findBlockByNumber(result_rows_[conflict_regions_[current_]].first));
+  QTextCursor cursor(
+      result_view_->document()->findBlockByNumber(result_rows_[conflict_regions_[current_]].first));
   cursor.movePosition(QTextCursor::EndOfBlock);
   result_view_->setFocus();
   result_view_->setTextCursor(cursor);
@@ -418,7 +429,8 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   }
   const bool conflict = region != kNone && plan_.regions[region].kind == RegionKind::conflict;
   const bool clean = region != kNone && plan_.regions[region].kind == RegionKind::changed;
-  const auto add = [menu](const QString& text, const QKeySequence& keys, auto&& action, bool enabled = true) {
+  const auto add = [menu](const QString& text, const QKeySequence& keys, auto&& action,
+                          bool enabled = true) {
     QAction* a = menu->addAction(text);
     a->setShortcut(keys);
     a->setEnabled(enabled);
@@ -434,26 +446,30 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     const std::size_t first = plan_.has_base ? 1 : 0;
     const bool blocks = block_count(current_) > 1;
     for (std::size_t s = 0; s < job_.docs.size(); ++s) {
-      const QKeySequence keys(s < 9 ? Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))
-                                    : QKeyCombination());
+      const QKeySequence keys(s < 9
+                                  ? Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))
+                                  : QKeyCombination());
       add(tr("Take %1 for this conflict").arg(side_name(s)), keys, [this, s] { take(s); });
     }
     // Named as its button is: "Take both" for two changed sides.
-    add(tr("%1 for this conflict").arg(take_all_button_->text()), QKeySequence(Qt::CTRL | Qt::Key_B),
-        [this] { take_all(); });
+    add(tr("%1 for this conflict").arg(take_all_button_->text()),
+        QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.
       const auto pane = std::find(panes_.begin(), panes_.end(), view);
-      const std::size_t here = pane == panes_.end() ? kNone : static_cast<std::size_t>(pane - panes_.begin());
+      const std::size_t here =
+          pane == panes_.end() ? kNone : static_cast<std::size_t>(pane - panes_.begin());
       for (std::size_t s = first; s < first + 2; ++s) {
         if (here != kNone && here >= first && here != s) continue;
         add(tr("Take %1 for this block only").arg(side_name(s)),
-            QKeySequence(Qt::CTRL | Qt::SHIFT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
+            QKeySequence(Qt::CTRL | Qt::SHIFT |
+                         static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
             [this, s] { take_block(s); });
       }
     }
-    add(tr("Unresolve this conflict"), QKeySequence(), [this] { unresolve(); },
+    add(
+        tr("Unresolve this conflict"), QKeySequence(), [this] { unresolve(); },
         resolutions_[current_].kind != Resolution::Kind::unresolved);
   }
   if (clean) {
@@ -465,25 +481,36 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   }
   if (conflict || clean) menu->addSeparator();
   if (in_result) {
-    add(tr("Undo"), QKeySequence::Undo, [this] { undo(); }, can_undo());
-    add(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); }, can_redo());
-    add(tr("Cut"), QKeySequence::Cut, [view] { view->cut(); }, view->textCursor().hasSelection());
+    add(
+        tr("Undo"), QKeySequence::Undo, [this] { undo(); }, can_undo());
+    add(
+        tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); }, can_redo());
+    add(
+        tr("Cut"), QKeySequence::Cut, [view] { view->cut(); }, view->textCursor().hasSelection());
   }
-  add(tr("Copy"), QKeySequence::Copy, [view] { view->copy(); }, view->textCursor().hasSelection());
-  if (in_result) add(tr("Paste"), QKeySequence::Paste, [view] { view->paste(); }, view->canPaste());
+  add(
+      tr("Copy"), QKeySequence::Copy, [view] { view->copy(); }, view->textCursor().hasSelection());
+  if (in_result)
+    add(
+        tr("Paste"), QKeySequence::Paste, [view] { view->paste(); }, view->canPaste());
   add(tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); });
   menu->addSeparator();
-  add(tr("Next conflict"), QKeySequence(Qt::Key_F8), [this] { go_to_conflict(current_ + 1); },
+  add(
+      tr("Next conflict"), QKeySequence(Qt::Key_F8), [this] { go_to_conflict(current_ + 1); },
       current_ + 1 < conflict_regions_.size());
-  add(tr("Previous conflict"), QKeySequence(Qt::SHIFT | Qt::Key_F8),
+  add(
+      tr("Previous conflict"), QKeySequence(Qt::SHIFT | Qt::Key_F8),
       [this] { go_to_conflict(current_ - 1); }, current_ > 0);
-  add(tr("Next unresolved conflict"), QKeySequence(Qt::CTRL | Qt::Key_F8),
+  add(
+      tr("Next unresolved conflict"), QKeySequence(Qt::CTRL | Qt::Key_F8),
       [this] { go_to_unresolved(true); }, unresolved_count() > 0);
   const bool any_clean = std::any_of(plan_.regions.begin(), plan_.regions.end(),
                                      [](const Region& r) { return r.kind == RegionKind::changed; });
-  add(tr("Next clean change"), QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
-      any_clean);
-  add(tr("Previous clean change"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8),
+  add(
+      tr("Next clean change"), QKeySequence(Qt::ALT | Qt::Key_F8),
+      [this] { go_to_clean_change(true); }, any_clean);
+  add(
+      tr("Previous clean change"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8),
       [this] { go_to_clean_change(false); }, any_clean);
   return menu;
 }

@@ -81,7 +81,8 @@ int map_row(const std::vector<Rows>& from, const std::vector<Rows>& to, int row)
   if (from.empty() || to.size() != from.size()) return 0;
   auto after = std::upper_bound(from.begin(), from.end(), row,
                                 [](int r, const Rows& rows) { return r < rows.first; });
-  const std::size_t region = after == from.begin() ? 0 : static_cast<std::size_t>(after - from.begin()) - 1;
+  const std::size_t region =
+      after == from.begin() ? 0 : static_cast<std::size_t>(after - from.begin()) - 1;
   const int offset = std::max(0, row - from[region].first);
   return to[region].first + std::min(offset, std::max(0, to[region].count - 1));
 }
@@ -101,7 +102,8 @@ int top_for_rows(QPlainTextEdit* edit, int first, int count) {
 
 // A tab `columns` spaces wide in a plain editor (the panes set their own).
 void set_editor_tab_width(QPlainTextEdit* edit, int columns) {
-  edit->setTabStopDistance(QFontMetricsF(edit->font()).horizontalAdvance(QLatin1Char(' ')) * columns);
+  edit->setTabStopDistance(QFontMetricsF(edit->font()).horizontalAdvance(QLatin1Char(' ')) *
+                           columns);
 }
 
 QPlainTextEdit* make_editor(QWidget* parent) {
@@ -202,8 +204,8 @@ QHBoxLayout* MergeWindow::make_conflict_bar() {
   next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
   status_ = heading(QString(), this);
   const std::size_t changed_sides = job_.docs.size() - (plan_.has_base ? 1 : 0);
-  take_all_button_ = new QPushButton(
-      changed_sides == 2 ? tr("Take both") : tr("Take all changes"), this);
+  take_all_button_ =
+      new QPushButton(changed_sides == 2 ? tr("Take both") : tr("Take all changes"), this);
   take_all_button_->setToolTip(
       tr("Keep the lines of every contributor that changed this conflict, one after the "
          "other in their order (Ctrl+B)"));
@@ -227,7 +229,8 @@ QLabel* MergeWindow::make_automatic_note() {
   automatic_note_ = new QLabel(this);
   automatic_note_->setObjectName(QStringLiteral("automatic_note"));
   automatic_note_->setWordWrap(true);
-  automatic_note_->setStyleSheet(QStringLiteral("background-color:%1; padding:3px").arg(css(kAutomatic)));
+  automatic_note_->setStyleSheet(
+      QStringLiteral("background-color:%1; padding:3px").arg(css(kAutomatic)));
   return automatic_note_;
 }
 
@@ -276,9 +279,9 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     auto* head = new QHBoxLayout();
     const QString name = q(job_.request.display_names[s]);
     head->addWidget(new ElidedLabel(base ? tr("Base: %1").arg(name) : name, pane_area), 1);
-    auto* take_button =
-        new QPushButton(base ? tr("Take base") : tr("Take %1").arg(file_part(job_.request.display_names[s])),
-                        pane_area);
+    auto* take_button = new QPushButton(
+        base ? tr("Take base") : tr("Take %1").arg(file_part(job_.request.display_names[s])),
+        pane_area);
     take_button->setToolTip(tr("Keep the lines of %1 for this conflict (Ctrl+%2)")
                                 .arg(name)
                                 .arg(static_cast<int>(s) + 1));
@@ -288,7 +291,8 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     head->addWidget(take_button);
     column->addLayout(head);
     // How the file is stored: encoding, byte-order mark, line ends.
-    const bool absent = s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
+    const bool absent =
+        s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
     auto* note = new ElidedLabel(file_note(job_.docs[s], absent), pane_area);
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
@@ -302,9 +306,11 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
   }
   // The whole merge at a glance, right of the panes; a click goes to the
   // conflict nearest to it.
-  overview_ = new OverviewStrip(pane_area, tr("Conflicts and clean changes in the whole merge; "
-                                              "click to go to a conflict"),
-                                [this](int conflict) { go_to_conflict(static_cast<std::size_t>(conflict)); });
+  overview_ = new OverviewStrip(
+      pane_area,
+      tr("Conflicts and clean changes in the whole merge; "
+         "click to go to a conflict"),
+      [this](int conflict) { go_to_conflict(static_cast<std::size_t>(conflict)); });
   columns->addWidget(overview_);
   for (QPlainTextEdit* pane : panes_) {
     connect(pane, &QPlainTextEdit::cursorPositionChanged, this, [this, pane] {
@@ -381,19 +387,22 @@ QHBoxLayout* MergeWindow::make_actions() {
   connect(automatic_box_, &QCheckBox::toggled, this,
           [](bool on) { set_automatic_merge_preference(on); });
   whitespace_box_ = new QCheckBox(tr("Ignore whitespace"), this);
-  whitespace_box_->setToolTip(tr("Lines that differ only in spaces and tabs merge as equal; "
-                                 "starts the merge again (remembered)"));
+  whitespace_box_->setToolTip(
+      tr("Lines that differ only in spaces and tabs merge as equal; "
+         "starts the merge again (remembered)"));
   whitespace_box_->setChecked(ignore_whitespace_preference());
   line_ends_box_ = new QCheckBox(tr("Ignore line ends"), this);
-  line_ends_box_->setToolTip(tr("Lines that differ only in their line ends merge as equal; "
-                                "starts the merge again (remembered)"));
+  line_ends_box_->setToolTip(
+      tr("Lines that differ only in their line ends merge as equal; "
+         "starts the merge again (remembered)"));
   line_ends_box_->setChecked(ignore_line_ends_preference());
   auto* tab_width = new QSpinBox(this);
   tab_width->setRange(1, 16);
   tab_width->setValue(tab_width_preference());
   tab_width->setPrefix(tr("Tab width "));
-  tab_width->setToolTip(tr("How many columns a tab takes in the panes, the result and the "
-                           "editor (remembered)"));
+  tab_width->setToolTip(
+      tr("How many columns a tab takes in the panes, the result and the "
+         "editor (remembered)"));
   connect(tab_width, &QSpinBox::valueChanged, this, [this](int columns) {
     set_tab_width_preference(columns);
     for (QPlainTextEdit* pane : panes_) static_cast<DiffPane*>(pane)->set_tab_width(columns);
@@ -408,8 +417,9 @@ QHBoxLayout* MergeWindow::make_actions() {
   redo_button_ = new QPushButton(tr("Redo"), this);
   redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
   clean_button_ = new QPushButton(tr("Reject clean change"), this);
-  clean_button_->setToolTip(tr("Keep the base's lines instead of the clean change last clicked "
-                               "in a pane or the result, or accept it again (Ctrl+R)"));
+  clean_button_->setToolTip(
+      tr("Keep the base's lines instead of the clean change last clicked "
+         "in a pane or the result, or accept it again (Ctrl+R)"));
   save_button_ = new QPushButton(tr("Save"), this);
   save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
   save_close_button_ = new QPushButton(tr("Save and close"), this);
@@ -502,15 +512,17 @@ void MergeWindow::add_shortcuts() {
     const int digit = Qt::Key_1 + static_cast<int>(s);
     shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(digit)), [this, s] { take(s); });
     const QString name = side_name(s);
-    shortcut(QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(digit)),
-             [this, s] { take_remaining(s); },
-             tr("Take %1 for every conflict still unresolved").arg(name));
+    shortcut(
+        QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(digit)),
+        [this, s] { take_remaining(s); },
+        tr("Take %1 for every conflict still unresolved").arg(name));
     // A block of a conflict comes from one of the two sides that changed it.
     const std::size_t first = plan_.has_base ? 1 : 0;
     if (s < first || s > first + 1) continue;
-    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | static_cast<Qt::Key>(digit)),
-             [this, s] { take_block(s); },
-             tr("Take %1 for the block of the conflict under the cursor only").arg(name));
+    shortcut(
+        QKeySequence(Qt::CTRL | Qt::SHIFT | static_cast<Qt::Key>(digit)),
+        [this, s] { take_block(s); },
+        tr("Take %1 for the block of the conflict under the cursor only").arg(name));
   }
   // Undo and redo where no editor takes the keys first (the editors pass
   // them to the window through eventFilter).
@@ -519,14 +531,18 @@ void MergeWindow::add_shortcuts() {
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
   // Described here, not by the button, whose text turns with the choice.
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); },
-           tr("Reject the clean change last clicked, or accept it again"));
-  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), [this] { go_to_unresolved(false); },
-           tr("Go to the previous conflict not yet settled"));
-  shortcut(QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
-           tr("Go to the next clean change"));
-  shortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8), [this] { go_to_clean_change(false); },
-           tr("Go to the previous clean change"));
+  shortcut(
+      QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); },
+      tr("Reject the clean change last clicked, or accept it again"));
+  shortcut(
+      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), [this] { go_to_unresolved(false); },
+      tr("Go to the previous conflict not yet settled"));
+  shortcut(
+      QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
+      tr("Go to the next clean change"));
+  shortcut(
+      QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8), [this] { go_to_clean_change(false); },
+      tr("Go to the previous clean change"));
 }
 
 void MergeWindow::disable_conflict_controls() {
@@ -583,7 +599,8 @@ void MergeWindow::build_panes() {
         for (const TextRange& r : base_ranges) {
           if (!joined.empty() && r.start <= joined.back().start + joined.back().length) {
             joined.back().length =
-                std::max(joined.back().start + joined.back().length, r.start + r.length) - joined.back().start;
+                std::max(joined.back().start + joined.back().length, r.start + r.length) -
+                joined.back().start;
           } else {
             joined.push_back(r);
           }
@@ -604,7 +621,8 @@ void MergeWindow::build_panes() {
       if (!differ) continue;
       for (std::size_t s = 0; s < panes_.size(); ++s) {
         if (i < region.sides[s].size()) {
-          eol_marks[s].emplace_back(row + static_cast<int>(i), line_end_label(region.sides[s][i].eol));
+          eol_marks[s].emplace_back(row + static_cast<int>(i),
+                                    line_end_label(region.sides[s][i].eol));
         }
       }
     }
@@ -622,7 +640,8 @@ void MergeWindow::build_panes() {
     panes_[s]->setPlainText(shown(rows[s]));
     static_cast<DiffPane*>(panes_[s])->set_numbers(std::move(numbers[s]));
     static_cast<DiffPane*>(panes_[s])->set_line_end_marks(std::move(eol_marks[s]));
-    static_cast<DiffPane*>(panes_[s])->set_overlay_marks(std::move(char_marks[s]), kChangedCharacters);
+    static_cast<DiffPane*>(panes_[s])->set_overlay_marks(std::move(char_marks[s]),
+                                                         kChangedCharacters);
   }
   moving_ = false;
 }
@@ -670,11 +689,13 @@ int MergeWindow::change_x() const {
     }
     if (same == std::string::npos || first == nullptr) continue;
     // Back to the start of the character, then counted in UTF-16 units.
-    while (same > 0 && same < first->size() && (static_cast<unsigned char>((*first)[same]) & 0xC0) == 0x80) {
+    while (same > 0 && same < first->size() &&
+           (static_cast<unsigned char>((*first)[same]) & 0xC0) == 0x80) {
       --same;
     }
     const int column = static_cast<int>(q(first->substr(0, same)).size());
-    const int at = static_cast<DiffPane*>(panes_.front())->column_x(pane_rows_[r].first + i, column);
+    const int at =
+        static_cast<DiffPane*>(panes_.front())->column_x(pane_rows_[r].first + i, column);
     if (at >= 0 && (x < 0 || at < x)) x = at;
   }
   return std::max(0, x);
@@ -733,8 +754,10 @@ QString MergeWindow::automatic_note(std::size_t conflict) const {
     const std::vector<Line>& base = region.sides[0];
     const QString name = file_part(job_.request.display_names[s]);
     if (lines == base) return tr("%1 left these lines as they were").arg(name);
-    if (lines.empty()) return tr("%1 deleted the %n base line(s)", "", static_cast<int>(base.size())).arg(name);
-    if (base.empty()) return tr("%1 added %n line(s)", "", static_cast<int>(lines.size())).arg(name);
+    if (lines.empty())
+      return tr("%1 deleted the %n base line(s)", "", static_cast<int>(base.size())).arg(name);
+    if (base.empty())
+      return tr("%1 added %n line(s)", "", static_cast<int>(lines.size())).arg(name);
     return tr("%1 changed %2 base line(s) into %3").arg(name).arg(base.size()).arg(lines.size());
   };
   QString how;
@@ -796,8 +819,9 @@ void MergeWindow::colour_panes() {
         if (!side_taken(c, s)) colour = c == current_ ? kNotTakenCurrent : kNotTaken;
       }
       // Blocks chosen one by one show the same, block by block.
-      const std::vector<int> blocks =
-          region.kind == RegionKind::conflict ? block_lines_taken(conflict_of_region(r), s) : std::vector<int>();
+      const std::vector<int> blocks = region.kind == RegionKind::conflict
+                                          ? block_lines_taken(conflict_of_region(r), s)
+                                          : std::vector<int>();
       const bool current = region.kind == RegionKind::conflict && conflict_of_region(r) == current_;
       const std::size_t lines = region.sides[s].size();
       for (int i = 0; i < pane_rows_[r].count; ++i) {
@@ -866,9 +890,9 @@ void MergeWindow::replace_result_rows(std::size_t region) {
     cursor.insertText(text);
   } else if (old.count > 0) {
     cursor.setPosition(rows_after ? start_of(old.first) : end_of(old.first - 1));
-    cursor.setPosition(rows_after ? start_of(old.first + old.count)
-                                  : end_of(old.first + old.count - 1),
-                       QTextCursor::KeepAnchor);
+    cursor.setPosition(
+        rows_after ? start_of(old.first + old.count) : end_of(old.first + old.count - 1),
+        QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
   } else if (!rows.isEmpty()) {
     cursor.setPosition(rows_after ? start_of(old.first) : end_of(old.first - 1));
@@ -899,11 +923,12 @@ void MergeWindow::decorate_result_view(bool scroll) {
       if (!lines) {
         const std::size_t chosen = blocks_chosen(c);
         notes.emplace_back(result_rows_[r].first,
-                           chosen == 0 ? tr("conflict %1 not settled: take a side or type here").arg(c + 1)
-                                       : tr("conflict %1: %2 of %3 blocks chosen")
-                                             .arg(c + 1)
-                                             .arg(chosen)
-                                             .arg(block_count(c)));
+                           chosen == 0
+                               ? tr("conflict %1 not settled: take a side or type here").arg(c + 1)
+                               : tr("conflict %1: %2 of %3 blocks chosen")
+                                     .arg(c + 1)
+                                     .arg(chosen)
+                                     .arg(block_count(c)));
       }
     }
     for (int i = 0; i < result_rows_[r].count; ++i) {
@@ -959,14 +984,14 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
     status_->setText(tr("No conflicts: every change merges cleanly"));
     automatic_note_->setVisible(false);
   } else {
-    status_->setText(tr("Conflict %1 of %2, %3 unresolved, %4 settled automatically")
-                         .arg(current_ + 1)
-                         .arg(conflict_regions_.size())
-                         .arg(open)
-                         .arg(std::count_if(resolutions_.begin(), resolutions_.end(),
-                                            [](const Resolution& r) {
-                                              return r.kind == Resolution::Kind::automatic;
-                                            })));
+    status_->setText(
+        tr("Conflict %1 of %2, %3 unresolved, %4 settled automatically")
+            .arg(current_ + 1)
+            .arg(conflict_regions_.size())
+            .arg(open)
+            .arg(std::count_if(resolutions_.begin(), resolutions_.end(), [](const Resolution& r) {
+              return r.kind == Resolution::Kind::automatic;
+            })));
     prev_button_->setEnabled(current_ > 0);
     next_button_->setEnabled(current_ + 1 < conflict_regions_.size());
     unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
@@ -1045,9 +1070,8 @@ void MergeWindow::refill_editor() {
 
 std::size_t MergeWindow::unresolved_count() const {
   return static_cast<std::size_t>(
-      std::count_if(resolutions_.begin(), resolutions_.end(), [](const Resolution& r) {
-        return r.kind == Resolution::Kind::unresolved;
-      }));
+      std::count_if(resolutions_.begin(), resolutions_.end(),
+                    [](const Resolution& r) { return r.kind == Resolution::Kind::unresolved; }));
 }
 
 void MergeWindow::go_to_conflict(std::size_t index) {
@@ -1057,8 +1081,9 @@ void MergeWindow::go_to_conflict(std::size_t index) {
 }
 
 Resolution& MergeWindow::choice(std::size_t region) {
-  return plan_.regions[region].kind == RegionKind::conflict ? resolutions_[conflict_of_region(region)]
-                                                             : clean_[region];
+  return plan_.regions[region].kind == RegionKind::conflict
+             ? resolutions_[conflict_of_region(region)]
+             : clean_[region];
 }
 
 void MergeWindow::apply(std::size_t region, const Resolution& resolution, bool shown) {
@@ -1073,14 +1098,15 @@ void MergeWindow::settle(Resolution resolution, bool typing) {
   settle_many({{conflict_regions_[current_], std::move(resolution)}}, typing);
 }
 
-void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes,
-                              bool typing, bool shown) {
+void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing,
+                              bool shown) {
   if (changes.empty()) return;
   // Typing on in the same conflict extends the step before, so that one
   // undo takes back a run of typing, not one key.
   Step* last = done_ > 0 ? &history_[done_ - 1] : nullptr;
   const bool join = typing && last != nullptr && last->typing && changes.size() == 1 &&
-                    last->changes.size() == 1 && last->changes.front().region == changes.front().first;
+                    last->changes.size() == 1 &&
+                    last->changes.front().region == changes.front().first;
   history_.resize(done_);
   if (join) {
     last = &history_[done_ - 1];
@@ -1102,7 +1128,8 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
 void MergeWindow::step_back_or_forth(bool back) {
   if (back ? !can_undo() : !can_redo()) return;
   const Step& step = back ? history_[--done_] : history_[done_++];
-  for (const Change& change : step.changes) apply(change.region, back ? change.before : change.after);
+  for (const Change& change : step.changes)
+    apply(change.region, back ? change.before : change.after);
   unsaved_choices_ = true;
   show_message(QString());
   // What the step changed (its first region) comes into view; a conflict
@@ -1258,15 +1285,18 @@ std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
   return lines_from_editor(text, editing_clean_ ? clean_at_ : conflict_regions_[current_]);
 }
 
-std::vector<Line> MergeWindow::lines_from_editor(const QString& text, std::size_t region_index) const {
+std::vector<Line> MergeWindow::lines_from_editor(const QString& text,
+                                                 std::size_t region_index) const {
   // The editor shows a region's lines joined by line feeds, so every row it
   // shows is a line, a last empty row included; no text is no lines.
-  return lines_from_rows(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n')), region_index);
+  return lines_from_rows(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n')),
+                         region_index);
 }
 
 void MergeWindow::edit_result(const QString& text) {
   if (editing_clean_) {
-    settle_many({{clean_at_, Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}}}, true);
+    settle_many({{clean_at_, Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}}},
+                true);
     update_views(false, false);
     return;
   }
@@ -1285,13 +1315,12 @@ void MergeWindow::edit_result(const QString& text) {
 void MergeWindow::update_placeholder() {
   // Shown only while the editor is empty: an unsettled conflict, or one
   // settled with no lines at all (everything typed was deleted).
-  set_prompt(
-      editor_,
-      resolutions_[current_].kind == Resolution::Kind::unresolved
-          ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
-                .arg(current_ + 1)
-          : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
-                .arg(current_ + 1));
+  set_prompt(editor_,
+             resolutions_[current_].kind == Resolution::Kind::unresolved
+                 ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
+                       .arg(current_ + 1)
+                 : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
+                       .arg(current_ + 1));
 }
 
 QString MergeWindow::result_note(int row) const {
@@ -1325,8 +1354,8 @@ bool MergeWindow::save() {
     const std::size_t open = unresolved_count();
     if (resolutions_[current_].kind != Resolution::Kind::unresolved) go_to_unresolved(true);
     show_message(tr("Settle every conflict before saving: %1 unresolved, one is shown "
-                         "(Ctrl+F8 for the next).")
-                          .arg(open));
+                    "(Ctrl+F8 for the next).")
+                     .arg(open));
     return false;
   }
   std::string error;
@@ -1363,8 +1392,9 @@ bool MergeWindow::ask_before_closing() {
     box.setText(tr("%1 of %2 conflicts are settled, but the result has not been saved.")
                     .arg(resolutions_.size() - open)
                     .arg(resolutions_.size()));
-    box.setInformativeText(tr("It can be saved once every conflict is settled. Close and "
-                              "discard your choices? The output is left as it is."));
+    box.setInformativeText(
+        tr("It can be saved once every conflict is settled. Close and "
+           "discard your choices? The output is left as it is."));
     box.setStandardButtons(QMessageBox::Discard | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Cancel);
   }

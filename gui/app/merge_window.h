@@ -282,7 +282,7 @@ class MergeWindow : public QWidget {
   QCheckBox* line_ends_box_ = nullptr;
   QPushButton* close_button_ = nullptr;
   QPlainTextEdit* last_view_ = nullptr;  // the view last clicked or typed in
-  MergeCompareOptions ignoring_;          // what the plan was made ignoring
+  MergeCompareOptions ignoring_;         // what the plan was made ignoring
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
   QString message_text_;  // the message in full

@@ -13,7 +13,8 @@ OverviewStrip::OverviewStrip(QWidget* parent, const QString& tip, std::function<
   setToolTip(tip);
 }
 
-void OverviewStrip::set(int rows, int row_height, std::vector<Mark> marks, std::vector<Mark> background) {
+void OverviewStrip::set(int rows, int row_height, std::vector<Mark> marks,
+                        std::vector<Mark> background) {
   rows_ = std::max(rows, 1);
   row_height_ = std::max(row_height, 1);
   marks_ = std::move(marks);

@@ -51,8 +51,9 @@ void PaneSync::add_aligned(QPlainTextEdit* view) {
   });
   // A click in the scroll bar's trough turns a page with its signals
   // blocked: the others follow once it has.
-  connect(vertical, &QScrollBar::actionTriggered, this, [this, view] { followed(view); },
-          Qt::QueuedConnection);
+  connect(
+      vertical, &QScrollBar::actionTriggered, this, [this, view] { followed(view); },
+      Qt::QueuedConnection);
   // A view whose range grows later (its text laid out, a zoom) takes the
   // position the others have.
   connect(vertical, &QScrollBar::rangeChanged, this, [this, vertical] {
@@ -70,8 +71,9 @@ void PaneSync::set_mapped(QPlainTextEdit* view, std::function<int(int)> to_view,
   watch(view);
   connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this,
           [this](int value) { mapped_moved(value); });
-  connect(view->verticalScrollBar(), &QScrollBar::actionTriggered, this,
-          [this, view] { followed(view); }, Qt::QueuedConnection);
+  connect(
+      view->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+      [this, view] { followed(view); }, Qt::QueuedConnection);
   connect(view, &QPlainTextEdit::updateRequest, this, [this, view](const QRect&, int dy) {
     if (dy != 0) followed(view);
   });
@@ -187,9 +189,9 @@ bool PaneSync::eventFilter(QObject* watched, QEvent* event) {
   if (ctrl && key->key() == Qt::Key_Minus) zoom = -1;
   if (ctrl && key->key() == Qt::Key_0) zoom = -zoom_;
   const bool scroll_key =
-      view->isReadOnly() &&
-      (((key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown) && mods == Qt::NoModifier) ||
-       ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) && ctrl));
+      view->isReadOnly() && (((key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown) &&
+                              mods == Qt::NoModifier) ||
+                             ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) && ctrl));
   if (zoom == 0 && !(ctrl && key->key() == Qt::Key_0) && !scroll_key) return false;
   if (event->type() == QEvent::ShortcutOverride) {
     // Ours, not a window shortcut's.

@@ -1,11 +1,11 @@
 #include "app/panes.h"
 
 #include <QPaintEvent>
-#include <QStringList>
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextLayout>
@@ -17,7 +17,9 @@
 
 namespace marlow {
 
-QString q(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+QString q(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 QString shown(const std::vector<Line>& lines) {
   QString text;
@@ -92,12 +94,14 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   place_gutter();
 }
 
-void DiffPane::set_rows(const QString& text, std::vector<int> numbers, std::vector<QColor> backgrounds,
-                        std::vector<CharMark> marks, const QColor& mark_colour) {
+void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
+                        std::vector<QColor> backgrounds, std::vector<CharMark> marks,
+                        const QColor& mark_colour) {
   set_numbers(std::move(numbers));
   current_first_ = current_end_ = -1;
   backgrounds_ = std::move(backgrounds);
-  std::stable_sort(marks.begin(), marks.end(), [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
+  std::stable_sort(marks.begin(), marks.end(),
+                   [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
   marks_ = std::move(marks);
   mark_colour_ = mark_colour;
   // The document goes to the view while it is empty and gets its text in
@@ -118,8 +122,9 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers, std::vect
 }
 
 QColor DiffPane::row_background(int row) const {
-  return row >= 0 && static_cast<std::size_t>(row) < backgrounds_.size() ? backgrounds_[static_cast<std::size_t>(row)]
-                                                                         : QColor();
+  return row >= 0 && static_cast<std::size_t>(row) < backgrounds_.size()
+             ? backgrounds_[static_cast<std::size_t>(row)]
+             : QColor();
 }
 
 void DiffPane::lay_out_unbounded(const std::function<void()>& relayout) {
@@ -148,7 +153,8 @@ void DiffPane::set_current_rows(int first, int end) {
 }
 
 void DiffPane::set_line_end_marks(std::vector<std::pair<int, QString>> marks) {
-  std::sort(marks.begin(), marks.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::sort(marks.begin(), marks.end(),
+            [](const auto& x, const auto& y) { return x.first < y.first; });
   eol_marks_ = std::move(marks);
   viewport()->update();
 }
@@ -164,14 +170,16 @@ QRectF DiffPane::row_area(const QTextBlock& block) const {
   if (!block.isValid()) return {};
   QRectF area = blockBoundingGeometry(block).translated(contentOffset());
   // The document's margin is part of the last block's rectangle.
-  if (!block.next().isValid()) area.setHeight(std::max<qreal>(0, area.height() - document()->documentMargin()));
+  if (!block.next().isValid())
+    area.setHeight(std::max<qreal>(0, area.height() - document()->documentMargin()));
   return area;
 }
 
 QRectF DiffPane::row_area(int row) const { return row_area(document()->findBlockByNumber(row)); }
 
-void DiffPane::for_each_mark_box(const std::vector<CharMark>& marks, qreal bottom,
-                                 const std::function<void(const CharMark&, const QRectF&, int)>& paint) const {
+void DiffPane::for_each_mark_box(
+    const std::vector<CharMark>& marks, qreal bottom,
+    const std::function<void(const CharMark&, const QRectF&, int)>& paint) const {
   for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
     const QRectF area = row_area(block);
     if (area.top() > bottom) break;
@@ -203,9 +211,11 @@ void DiffPane::paint_under_text(QPaintEvent* event) {
       painter.fillRect(QRectF(0, area.top(), viewport()->width(), area.height()), colour);
     }
   }
-  for_each_mark_box(marks_, event->rect().bottom(), [&](const CharMark& mark, const QRectF& box, int length) {
-    if (mark.length > 0 && mark.start + mark.length <= length) painter.fillRect(box, mark_colour_);
-  });
+  for_each_mark_box(marks_, event->rect().bottom(),
+                    [&](const CharMark& mark, const QRectF& box, int length) {
+                      if (mark.length > 0 && mark.start + mark.length <= length)
+                        painter.fillRect(box, mark_colour_);
+                    });
 }
 
 void DiffPane::paintEvent(QPaintEvent* event) {
@@ -229,7 +239,8 @@ void DiffPane::paintEvent(QPaintEvent* event) {
                                    ? block.layout()->lineAt(0).naturalTextWidth()
                                    : 0;
       const int x = static_cast<int>(area.left() + document()->documentMargin() + text_width) + 4;
-      const QRect box(x, static_cast<int>(area.top()) + 2, metrics.horizontalAdvance(at->second) + 6,
+      const QRect box(x, static_cast<int>(area.top()) + 2,
+                      metrics.horizontalAdvance(at->second) + 6,
                       static_cast<int>(area.height()) - 4);
       painter.setPen(Qt::NoPen);
       painter.setBrush(QColor(255, 235, 200));
@@ -392,7 +403,6 @@ QString file_note(const TextDocument& doc, bool absent) {
   return parts.join(QStringLiteral(" \u00B7 "));
 }
 
-
 // The UTF-16 units of utf8[from, to) (a four-byte character takes two).
 int utf16_units(std::string_view utf8, std::size_t from, std::size_t to) {
   int units = 0;
@@ -411,9 +421,9 @@ void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
   }
 }
 
-
 void DiffPane::set_overlay_marks(std::vector<CharMark> marks, const QColor& colour) {
-  std::sort(marks.begin(), marks.end(), [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
+  std::sort(marks.begin(), marks.end(),
+            [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
   overlay_ = std::move(marks);
   overlay_colour_ = colour;
   viewport()->update();
@@ -424,7 +434,8 @@ void DiffPane::paint_overlay() {
   // the window gives them and the changed characters still stand out.
   QPainter painter(viewport());
   for_each_mark_box(overlay_, viewport()->height(), [&](const CharMark&, const QRectF& box, int) {
-    painter.fillRect(QRectF(box.left(), box.top(), std::max<qreal>(box.width(), 2), box.height()), overlay_colour_);
+    painter.fillRect(QRectF(box.left(), box.top(), std::max<qreal>(box.width(), 2), box.height()),
+                     overlay_colour_);
   });
 }
 

@@ -131,8 +131,9 @@ class DiffPane : public QPlainTextEdit {
   void paint_under_text(QPaintEvent* event);
   // Calls `paint` with each of `marks` (sorted by row) in the rows in view
   // down to `bottom`: the mark, its box in the viewport, its row's length.
-  void for_each_mark_box(const std::vector<CharMark>& marks, qreal bottom,
-                         const std::function<void(const CharMark&, const QRectF&, int)>& paint) const;
+  void for_each_mark_box(
+      const std::vector<CharMark>& marks, qreal bottom,
+      const std::function<void(const CharMark&, const QRectF&, int)>& paint) const;
   void lay_out_unbounded(const std::function<void()>& relayout);
   // The room kept beside a change shown sideways.
   int side_room() const;

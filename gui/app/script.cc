@@ -21,7 +21,8 @@ namespace {
 QPixmap shot_with_menu(QWidget* window) {
   QPixmap image = window->grab();
   QWidget* popup = QApplication::activePopupWidget();
-  if (popup != nullptr && popup->window() != window && window->isAncestorOf(popup->parentWidget())) {
+  if (popup != nullptr && popup->window() != window &&
+      window->isAncestorOf(popup->parentWidget())) {
     QPainter painter(&image);
     painter.drawPixmap(window->mapFromGlobal(popup->mapToGlobal(QPoint(0, 0))), popup->grab());
   }

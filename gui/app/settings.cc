@@ -53,7 +53,9 @@ bool ignore_line_ends_preference() { return settings().value(kIgnoreLineEndsKey,
 
 void set_ignore_line_ends_preference(bool on) { settings().setValue(kIgnoreLineEndsKey, on); }
 
-bool ignore_whitespace_preference() { return settings().value(kIgnoreWhitespaceKey, false).toBool(); }
+bool ignore_whitespace_preference() {
+  return settings().value(kIgnoreWhitespaceKey, false).toBool();
+}
 
 void set_ignore_whitespace_preference(bool on) { settings().setValue(kIgnoreWhitespaceKey, on); }
 

@@ -88,10 +88,12 @@ void show_list(QWidget* window) {
   QTextDocument text;
   text.setDefaultFont(label->font());
   text.setHtml(html);
-  const int width = std::min(static_cast<int>(std::ceil(text.idealWidth())) + around, screen.width() - 24);
+  const int width =
+      std::min(static_cast<int>(std::ceil(text.idealWidth())) + around, screen.width() - 24);
   text.setTextWidth(width - around);
   const int height = static_cast<int>(std::ceil(text.size().height())) + frame +
-                     close->sizeHint().height() + layout->spacing() + margins.top() + margins.bottom();
+                     close->sizeHint().height() + layout->spacing() + margins.top() +
+                     margins.bottom();
   dialog.resize(width, std::min(height, std::min(640, screen.height() - 48)));
   dialog.exec();
 }

@@ -5,8 +5,8 @@
 #include <string.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -29,7 +29,9 @@ void init_libgit2() {
 git_allocator c_allocator() {
   git_allocator a{};
   a.gmalloc = [](std::size_t n, const char*, int) { return std::malloc(n); };
-  a.gcalloc = [](std::size_t n, std::size_t size, const char*, int) { return std::calloc(n, size); };
+  a.gcalloc = [](std::size_t n, std::size_t size, const char*, int) {
+    return std::calloc(n, size);
+  };
   a.gstrdup = [](const char* str, const char*, int) { return ::strdup(str); };
   a.gstrndup = [](const char* str, std::size_t n, const char*, int) { return ::strndup(str, n); };
   a.gsubstrdup = [](const char* str, std::size_t n, const char*, int) {
@@ -40,7 +42,9 @@ git_allocator c_allocator() {
     }
     return out;
   };
-  a.grealloc = [](void* ptr, std::size_t size, const char*, int) { return std::realloc(ptr, size); };
+  a.grealloc = [](void* ptr, std::size_t size, const char*, int) {
+    return std::realloc(ptr, size);
+  };
   a.greallocarray = [](void* ptr, std::size_t n, std::size_t size, const char*, int) -> void* {
     std::size_t total = 0;
     if (__builtin_mul_overflow(n, size, &total)) return nullptr;
@@ -61,10 +65,10 @@ int on_hunk(const git_diff_delta*, const git_diff_hunk* hunk, void* payload) {
   h.base_count = static_cast<std::size_t>(hunk->old_lines);
   h.other_count = static_cast<std::size_t>(hunk->new_lines);
   // Line numbers count from 1; an empty side names the line it follows.
-  h.base_start = static_cast<std::size_t>(hunk->old_lines == 0 ? hunk->old_start
-                                                                : hunk->old_start - 1);
-  h.other_start = static_cast<std::size_t>(hunk->new_lines == 0 ? hunk->new_start
-                                                                 : hunk->new_start - 1);
+  h.base_start =
+      static_cast<std::size_t>(hunk->old_lines == 0 ? hunk->old_start : hunk->old_start - 1);
+  h.other_start =
+      static_cast<std::size_t>(hunk->new_lines == 0 ? hunk->new_start : hunk->new_start - 1);
   hunks->push_back(h);
   return 0;
 }
@@ -93,7 +97,8 @@ std::vector<Line> side_lines(const std::vector<Line>& side, const std::vector<Hu
 // joined into `*joined`.
 std::string_view text_of(const std::vector<Line>& lines, std::string* joined) {
   if (lines.empty()) return std::string_view("", 0);  // a buffer, never null
-  if (std::optional<std::string_view> bytes = contiguous_bytes(lines, 0, lines.size())) return *bytes;
+  if (std::optional<std::string_view> bytes = contiguous_bytes(lines, 0, lines.size()))
+    return *bytes;
   *joined = join_lines(lines);
   return *joined;
 }
@@ -174,11 +179,10 @@ void add_choices(const std::vector<std::vector<Line>>& contributors, MergePlan* 
   for (const Block& b : align(contributors[0], contributors[1])) {
     Region region;
     region.kind = b.kind == BlockKind::same ? RegionKind::common : RegionKind::conflict;
-    region.sides = {
-        std::vector<Line>(contributors[0].begin() + b.left_start,
-                          contributors[0].begin() + b.left_start + b.left_count),
-        std::vector<Line>(contributors[1].begin() + b.right_start,
-                          contributors[1].begin() + b.right_start + b.right_count)};
+    region.sides = {std::vector<Line>(contributors[0].begin() + b.left_start,
+                                      contributors[0].begin() + b.left_start + b.left_count),
+                    std::vector<Line>(contributors[1].begin() + b.right_start,
+                                      contributors[1].begin() + b.right_start + b.right_count)};
     region.starts = {b.left_start, b.right_start};
     region.changed_by = {region.kind == RegionKind::conflict, region.kind == RegionKind::conflict};
     if (region.kind == RegionKind::common) region.result = region.sides[0];
@@ -306,8 +310,8 @@ void settle_and_narrow(MergePlan* plan, const SettleOptions& options) {
     // The base lines of the region after it (not moved yet).
     const std::vector<Line>& following =
         r + 1 < plan->regions.size() ? plan->regions[r + 1].sides[0] : kNothing;
-    if (std::optional<Settlement> s =
-            settle_conflict(region.sides[0], region.sides[1], region.sides[2], options, following)) {
+    if (std::optional<Settlement> s = settle_conflict(region.sides[0], region.sides[1],
+                                                      region.sides[2], options, following)) {
       region.settled_by = s->rule;
       region.result = std::move(s->lines);
       ++plan->settled;
@@ -536,8 +540,9 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
       sub.conflict = true;
       sub.sides[1].assign(one.begin() + static_cast<std::ptrdiff_t>(h.base_start),
                           one.begin() + static_cast<std::ptrdiff_t>(h.base_start + h.base_count));
-      sub.sides[2].assign(other.begin() + static_cast<std::ptrdiff_t>(h.other_start),
-                          other.begin() + static_cast<std::ptrdiff_t>(h.other_start + h.other_count));
+      sub.sides[2].assign(
+          other.begin() + static_cast<std::ptrdiff_t>(h.other_start),
+          other.begin() + static_cast<std::ptrdiff_t>(h.other_start + h.other_count));
       sub.starts[1] = piece.starts[1] + h.base_start;
       sub.starts[2] = piece.starts[2] + h.other_start;
       cut.push_back(std::move(sub));
@@ -570,8 +575,9 @@ std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style) {
 }
 
 bool markable(const MergePlan& plan) {
-  return plan.has_base && std::all_of(plan.regions.begin(), plan.regions.end(),
-                                      [](const Region& region) { return region.sides.size() == 3; });
+  return plan.has_base &&
+         std::all_of(plan.regions.begin(), plan.regions.end(),
+                     [](const Region& region) { return region.sides.size() == 3; });
 }
 
 }  // namespace
@@ -584,8 +590,7 @@ std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
 }
 
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
-                                MarkerStyle style, std::size_t marker_size,
-                                std::size_t* written) {
+                                MarkerStyle style, std::size_t marker_size, std::size_t* written) {
   std::string out;
   if (written != nullptr) *written = 0;
   // Markers are drawn for a base and two sides only.
@@ -626,10 +631,12 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
   // The output in one allocation: the lines, and room for the markers.
   std::size_t size = 0;
   for (const Piece& piece : pieces) {
-    for (const std::vector<Line>* lines : {&piece.lines, &piece.sides[0], &piece.sides[1], &piece.sides[2]}) {
+    for (const std::vector<Line>* lines :
+         {&piece.lines, &piece.sides[0], &piece.sides[1], &piece.sides[2]}) {
       for (const Line& line : *lines) size += line.text.size() + 2;
     }
-    if (piece.conflict) size += 4 * (marker_size + 3) + label(0).size() + label(1).size() + label(2).size();
+    if (piece.conflict)
+      size += 4 * (marker_size + 3) + label(0).size() + label(1).size() + label(2).size();
   }
   out.reserve(size);
   for (const Piece& piece : pieces) {
@@ -689,9 +696,10 @@ double likeness(const std::string& a, const std::string& b) {
 // Pairs (i, j), increasing in both, of lines base[b + i] and other[os + j]
 // that are at least half alike, chosen to be as alike as possible in all.
 // Only for small changes: every pair of lines is compared.
-std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
-    const std::vector<Line>& base, std::size_t b, std::size_t k, const std::vector<Line>& other,
-    std::size_t os, std::size_t m) {
+std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(const std::vector<Line>& base,
+                                                               std::size_t b, std::size_t k,
+                                                               const std::vector<Line>& other,
+                                                               std::size_t os, std::size_t m) {
   std::vector<std::pair<std::size_t, std::size_t>> pairs;
   if (k == 0 || m == 0 || (k == 1 && m == 1) || k * m > 400) return pairs;
   std::vector<double> like(k * m);
@@ -706,7 +714,8 @@ std::vector<std::pair<std::size_t, std::size_t>> similar_pairs(
   const auto at = [&](std::size_t i, std::size_t j) -> double& { return best[i * (m + 1) + j]; };
   for (std::size_t i = 1; i <= k; ++i) {
     for (std::size_t j = 1; j <= m; ++j) {
-      at(i, j) = std::max({at(i - 1, j), at(i, j - 1), at(i - 1, j - 1) + like[(i - 1) * m + j - 1]});
+      at(i, j) =
+          std::max({at(i - 1, j), at(i, j - 1), at(i - 1, j - 1) + like[(i - 1) * m + j - 1]});
     }
   }
   for (std::size_t i = k, j = m; i > 0 && j > 0;) {
@@ -739,7 +748,8 @@ struct SideRows {
 // `gap_rows[g]` to the extra rows this text needs at gap g.
 class SidePlacer {
  public:
-  SidePlacer(const std::vector<Line>& base, const std::vector<Line>& other, std::vector<std::size_t>* gap_rows)
+  SidePlacer(const std::vector<Line>& base, const std::vector<Line>& other,
+             std::vector<std::size_t>* gap_rows)
       : base_(base), other_(other), gap_rows_(*gap_rows) {
     side_.at.assign(base.size(), kNoLine);
     side_.changed.assign(base.size(), false);
@@ -806,8 +816,10 @@ class SidePlacer {
   void place_change(const Hunk& h) {
     std::vector<Line> a;
     std::vector<Line> b;
-    for (std::size_t i = 0; i < h.base_count; ++i) a.push_back(Line{base_[h.base_start + i].text, "\n"});
-    for (std::size_t i = 0; i < h.other_count; ++i) b.push_back(Line{other_[h.other_start + i].text, "\n"});
+    for (std::size_t i = 0; i < h.base_count; ++i)
+      a.push_back(Line{base_[h.base_start + i].text, "\n"});
+    for (std::size_t i = 0; i < h.other_count; ++i)
+      b.push_back(Line{other_[h.other_start + i].text, "\n"});
     std::size_t pa = 0;
     std::size_t pb = 0;
     const auto same_text_until = [&](std::size_t end) {
@@ -890,7 +902,8 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
   if (texts.empty()) return RowAlignment{};
   std::vector<SideRows> sides(texts.size());
   std::vector<std::size_t> gap_rows(texts[0].size() + 1, 0);
-  for (std::size_t s = 1; s < texts.size(); ++s) sides[s] = SidePlacer(texts[0], texts[s], &gap_rows).place_all();
+  for (std::size_t s = 1; s < texts.size(); ++s)
+    sides[s] = SidePlacer(texts[0], texts[s], &gap_rows).place_all();
   return rows_of(sides, gap_rows);
 }
 

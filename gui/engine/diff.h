@@ -190,8 +190,8 @@ enum class MarkerStyle {
 // and two sides); empty for any other plan.
 // `written`, when given, receives the number of conflicts written out.
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
-                                MarkerStyle style = MarkerStyle::diff3,
-                                std::size_t marker_size = 7, std::size_t* written = nullptr);
+                                MarkerStyle style = MarkerStyle::diff3, std::size_t marker_size = 7,
+                                std::size_t* written = nullptr);
 // The conflicts that render_with_markers writes out.
 std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style);
 

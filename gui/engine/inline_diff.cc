@@ -19,7 +19,9 @@ bool is_word_byte(unsigned char c) {
          (c >= 'A' && c <= 'Z');
 }
 
-bool is_space_byte(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_space_byte(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
 
 // A line feed cannot stand in a piece (the diff would cut the piece there
 // and its line numbers would no longer index the pieces), so a piece that
@@ -96,7 +98,11 @@ std::vector<std::size_t> code_point_lengths(std::string_view utf8) {
   std::size_t i = 0;
   while (i < utf8.size()) {
     const auto c = static_cast<unsigned char>(utf8[i]);
-    std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    std::size_t len = c < 0x80             ? 1
+                      : (c & 0xE0) == 0xC0 ? 2
+                      : (c & 0xF0) == 0xE0 ? 3
+                      : (c & 0xF8) == 0xF0 ? 4
+                                           : 1;
     if (i + len > utf8.size()) len = 1;
     for (std::size_t k = 1; k < len; ++k) {
       if ((static_cast<unsigned char>(utf8[i + k]) & 0xC0) != 0x80) {

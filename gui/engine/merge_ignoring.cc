@@ -31,10 +31,9 @@ std::vector<Line> own_lines(const std::vector<Line>& text, std::size_t start, st
 // A settled conflict's lines as the sides have them: each compared line of
 // the settlement is found among the sides' compared lines (the current
 // side first); nullopt when one is in no side.
-std::optional<std::vector<Line>> own_settlement(const std::vector<Line>& settled,
-                                                const std::vector<std::vector<Line>>& compared_sides,
-                                                const std::vector<std::vector<Line>>& own_sides,
-                                                std::size_t current) {
+std::optional<std::vector<Line>> own_settlement(
+    const std::vector<Line>& settled, const std::vector<std::vector<Line>>& compared_sides,
+    const std::vector<std::vector<Line>>& own_sides, std::size_t current) {
   std::vector<std::size_t> order{current};
   for (std::size_t s = 0; s < compared_sides.size(); ++s) {
     if (s != current) order.push_back(s);
@@ -67,7 +66,8 @@ std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
 
 MergePlan plan_merge_ignoring(const std::vector<std::vector<Line>>& contributors,
                               const SettleOptions& settle, const MergeCompareOptions& options) {
-  if (!options.ignore_whitespace && !options.ignore_line_ends) return plan_merge(contributors, settle);
+  if (!options.ignore_whitespace && !options.ignore_line_ends)
+    return plan_merge(contributors, settle);
   std::vector<std::vector<Line>> keys(contributors.size());
   for (std::size_t s = 0; s < contributors.size(); ++s) {
     keys[s].reserve(contributors[s].size());

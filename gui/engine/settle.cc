@@ -1,8 +1,8 @@
 #include "engine/settle.h"
 
 #include <algorithm>
-#include <string_view>
 #include <cctype>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -74,8 +74,8 @@ class TokenTable {
 // two insertions at one place always do, since nothing tells their order.
 // With `separate_lines`, no line of the base may hold changes of both sides.
 std::optional<std::string> merge_tokens(const std::string& base_text, const std::string& one_text,
-                                        const std::string& other_text, Grain grain,
-                                        bool touching, bool separate_lines) {
+                                        const std::string& other_text, Grain grain, bool touching,
+                                        bool separate_lines) {
   const std::vector<std::string_view> base = tokens(base_text, grain);
   const std::vector<std::string_view> sides[2] = {tokens(one_text, grain),
                                                   tokens(other_text, grain)};
@@ -109,7 +109,8 @@ std::optional<std::string> merge_tokens(const std::string& base_text, const std:
       if (h.base_count == 0 && h.base_start > 0 && line[h.base_start - 1] == first) {
         first = line[h.base_start - 1];
       }
-      for (std::size_t l = first; l <= last; ++l) touched[static_cast<std::size_t>(c.side)][l] = true;
+      for (std::size_t l = first; l <= last; ++l)
+        touched[static_cast<std::size_t>(c.side)][l] = true;
     }
     for (std::size_t l = 0; l < touched[0].size(); ++l) {
       if (touched[0][l] && touched[1][l]) return std::nullopt;
@@ -132,8 +133,9 @@ std::optional<std::string> merge_tokens(const std::string& base_text, const std:
     std::size_t j = i;
     for (; j < changes.size(); ++j) {
       const Hunk& h = changes[j].hunk;
-      const bool joins = h.base_start < to ||
-                         (h.base_start == to && (!touching || insertion_at_end || h.base_count == 0));
+      const bool joins =
+          h.base_start < to ||
+          (h.base_start == to && (!touching || insertion_at_end || h.base_count == 0));
       if (j > i && !joins) break;
       const std::size_t end = h.base_start + h.base_count;
       if (j == i || end > to) {
@@ -152,7 +154,8 @@ std::optional<std::string> merge_tokens(const std::string& base_text, const std:
       if (!changed[s]) continue;
       const long long begin = static_cast<long long>(from) + delta[s];
       const long long finish = static_cast<long long>(to) + delta[s] + group_delta[s];
-      for (long long k = begin; k < finish; ++k) versions[s].append(sides[s][static_cast<std::size_t>(k)]);
+      for (long long k = begin; k < finish; ++k)
+        versions[s].append(sides[s][static_cast<std::size_t>(k)]);
     }
     if (changed[0] && changed[1] && versions[0] != versions[1]) return std::nullopt;
     out += changed[0] ? versions[0] : versions[1];
@@ -193,10 +196,9 @@ std::optional<std::vector<Line>> content_over_space(const std::vector<Line>& bas
     }
   }
   std::vector<Line> out = other;
-  const bool same_texts =
-      one.size() == base.size() &&
-      std::equal(one.begin(), one.end(), base.begin(),
-                 [](const Line& a, const Line& b) { return a.text == b.text; });
+  const bool same_texts = one.size() == base.size() &&
+                          std::equal(one.begin(), one.end(), base.begin(),
+                                     [](const Line& a, const Line& b) { return a.text == b.text; });
   if (!same_texts) return out;
   std::string eol;
   for (const Line& line : one) {
@@ -364,7 +366,8 @@ std::optional<std::vector<Line>> higher_versions(const std::vector<Line>& base,
     int direction = 0;
     for (std::size_t k = 0; k < v1.size(); ++k) {
       const int c = compare_versions(v1[k], v2[k]);
-      if (c == 0 && v1[k].text != v2[k].text) return std::nullopt;  // two pre-releases of one version
+      if (c == 0 && v1[k].text != v2[k].text)
+        return std::nullopt;  // two pre-releases of one version
       if (c == 0) continue;
       // Each side moved this version away from the base.
       if (compare_versions(v1[k], vb[k]) == 0 || compare_versions(v2[k], vb[k]) == 0) {
@@ -400,9 +403,8 @@ std::optional<std::vector<Line>> higher_versions_in_lists(const std::vector<Line
   const MergePlan plan = plan_merge({masked[0], masked[1], masked[2]}, SettleOptions::none());
   if (plan.conflicts != 0) return std::nullopt;
   const auto versioned = [](const std::vector<Line>& lines) {
-    return std::all_of(lines.begin(), lines.end(), [](const Line& line) {
-      return line.text.find('\0') != std::string::npos;
-    });
+    return std::all_of(lines.begin(), lines.end(),
+                       [](const Line& line) { return line.text.find('\0') != std::string::npos; });
   };
   std::vector<Line> out;
   bool raised = false;
@@ -438,8 +440,7 @@ std::optional<std::vector<Line>> higher_versions_in_lists(const std::vector<Line
       return std::vector<Line>(from, from + static_cast<std::ptrdiff_t>(region.sides[t].size()));
     };
     const std::vector<Line> changed = lines_of(changer);
-    if (region.changed_by[still] ? lines_of(still) != changed
-                                 : lines_of(still) != lines_of(0)) {
+    if (region.changed_by[still] ? lines_of(still) != changed : lines_of(still) != lines_of(0)) {
       return std::nullopt;
     }
     out.insert(out.end(), changed.begin(), changed.end());

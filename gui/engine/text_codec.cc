@@ -148,7 +148,8 @@ std::string utf8_fault_position(std::string_view bytes, std::size_t skipped) {
   while (pos < bytes.size()) {
     const std::size_t at = pos;
     if (!next_utf8(bytes, &pos, &c)) {
-      return position_after(bytes.substr(0, at)) + " (byte " + std::to_string(at + skipped + 1) + ")";
+      return position_after(bytes.substr(0, at)) + " (byte " + std::to_string(at + skipped + 1) +
+             ")";
     }
   }
   return "its end";
@@ -201,7 +202,8 @@ bool decode_units(std::string_view s, Encoding e, std::size_t skipped, std::stri
 std::vector<Line> split_shared(const LineText& buffer, std::size_t from) {
   const std::string_view text = buffer.view();
   std::vector<Line> lines;
-  std::size_t count = static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), '\n'));
+  std::size_t count = static_cast<std::size_t>(
+      std::count(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), '\n'));
   lines.reserve(count + 1);
   std::size_t start = from;
   while (start < text.size()) {
@@ -248,7 +250,10 @@ LineText LineText::view_of(const LineText& buffer, std::size_t start, std::size_
 }
 
 LineText::LineText(const LineText& other) noexcept
-    : owner_(other.owner_), data_(other.data_), size_low_(other.size_low_), size_high_(other.size_high_) {
+    : owner_(other.owner_),
+      data_(other.data_),
+      size_low_(other.size_low_),
+      size_high_(other.size_high_) {
   if (owner_ != nullptr) owner_->users.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -284,7 +289,8 @@ LineText& LineText::operator=(LineText&& other) noexcept {
 LineText::~LineText() { release(); }
 
 void LineText::release() noexcept {
-  if (owner_ != nullptr && owner_->users.fetch_sub(1, std::memory_order_acq_rel) == 1) delete owner_;
+  if (owner_ != nullptr && owner_->users.fetch_sub(1, std::memory_order_acq_rel) == 1)
+    delete owner_;
   owner_ = nullptr;
 }
 
@@ -377,7 +383,8 @@ DecodeResult decode_text(std::string bytes, Encoding encoding) {
     // A UTF-32 or UTF-16 mark selects that encoding when the bytes are text
     // in it. The UTF-32LE mark begins with the UTF-16LE one, so it is tried
     // first.
-    for (Encoding e : {Encoding::utf32le, Encoding::utf32be, Encoding::utf16le, Encoding::utf16be}) {
+    for (Encoding e :
+         {Encoding::utf32le, Encoding::utf32be, Encoding::utf16le, Encoding::utf16be}) {
       if (!starts_with(bytes, bom_bytes(e))) continue;
       DecodeResult marked = decode_text(bytes, e);
       if (marked.ok) return marked;
@@ -457,8 +464,8 @@ EncodeResult encode_text(const TextDocument& doc) {
     next_utf8(utf8, &pos, &c);
     if (encoding == Encoding::latin1) {
       if (c > 0xFF) {
-        result.error = "the text holds a character that Latin-1 cannot represent (" + hex_code_point(c) +
-                       " at " + position_after(utf8.substr(0, at)) + ")";
+        result.error = "the text holds a character that Latin-1 cannot represent (" +
+                       hex_code_point(c) + " at " + position_after(utf8.substr(0, at)) + ")";
         return result;
       }
       out += static_cast<char>(c);

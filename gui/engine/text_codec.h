@@ -30,7 +30,8 @@ class LineText {
  public:
   LineText() noexcept = default;
   LineText(std::string text);  // NOLINT(google-explicit-constructor): a line from a string
-  LineText(const char* text) : LineText(std::string(text)) {}  // NOLINT(google-explicit-constructor)
+  LineText(const char* text)
+      : LineText(std::string(text)) {}  // NOLINT(google-explicit-constructor)
   LineText(const LineText& other) noexcept;
   LineText(LineText&& other) noexcept;
   LineText& operator=(const LineText& other) noexcept;
@@ -43,7 +44,9 @@ class LineText {
   static LineText share_bytes(std::string bytes);
 
   std::string_view view() const noexcept { return {data_, size()}; }
-  operator std::string_view() const noexcept { return view(); }  // NOLINT(google-explicit-constructor)
+  operator std::string_view() const noexcept {
+    return view();
+  }  // NOLINT(google-explicit-constructor)
   // No conversion to std::string: a `const std::string&` bound to a line's
   // text would be a temporary copy, and a pointer to it would dangle.
   std::string str() const { return std::string(view()); }
@@ -62,7 +65,9 @@ class LineText {
     return owner_ != nullptr && owner_ == other.owner_;
   }
 
-  friend bool operator==(const LineText& a, const LineText& b) noexcept { return a.view() == b.view(); }
+  friend bool operator==(const LineText& a, const LineText& b) noexcept {
+    return a.view() == b.view();
+  }
 
  private:
   struct Shared;
@@ -88,15 +93,22 @@ class LineEnd {
   LineEnd() noexcept = default;
   // Anything but "\n" and "\r\n" is no line end.
   LineEnd(std::string_view eol) noexcept  // NOLINT(google-explicit-constructor)
-      : kind_(eol == "\n" ? Kind::lf : eol == "\r\n" ? Kind::crlf : Kind::none) {}
-  LineEnd(const char* eol) noexcept : LineEnd(std::string_view(eol)) {}  // NOLINT(google-explicit-constructor)
-  LineEnd(const std::string& eol) noexcept : LineEnd(std::string_view(eol)) {}  // NOLINT(google-explicit-constructor)
+      : kind_(eol == "\n"     ? Kind::lf
+              : eol == "\r\n" ? Kind::crlf
+                              : Kind::none) {}
+  LineEnd(const char* eol) noexcept
+      : LineEnd(std::string_view(eol)) {}  // NOLINT(google-explicit-constructor)
+  LineEnd(const std::string& eol) noexcept
+      : LineEnd(std::string_view(eol)) {}  // NOLINT(google-explicit-constructor)
 
   std::string_view view() const noexcept {
-    return kind_ == Kind::lf ? std::string_view("\n")
-                             : kind_ == Kind::crlf ? std::string_view("\r\n") : std::string_view();
+    return kind_ == Kind::lf     ? std::string_view("\n")
+           : kind_ == Kind::crlf ? std::string_view("\r\n")
+                                 : std::string_view();
   }
-  operator std::string_view() const noexcept { return view(); }  // NOLINT(google-explicit-constructor)
+  operator std::string_view() const noexcept {
+    return view();
+  }  // NOLINT(google-explicit-constructor)
   std::string str() const { return std::string(view()); }
   std::size_t size() const noexcept { return view().size(); }
   bool empty() const noexcept { return kind_ == Kind::none; }

@@ -100,8 +100,11 @@ std::string xml_safe(const std::string& text) {
   std::string out;
   for (std::size_t at = 0; at < text.size();) {
     const auto c = static_cast<unsigned char>(text[at]);
-    const std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
-                                       : (c & 0xF8) == 0xF0   ? 4 : 0;
+    const std::size_t len = c < 0x80             ? 1
+                            : (c & 0xE0) == 0xC0 ? 2
+                            : (c & 0xF0) == 0xE0 ? 3
+                            : (c & 0xF8) == 0xF0 ? 4
+                                                 : 0;
     const bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
                          text.compare(at, 3, "\xEF\xBF\xBE") == 0 ||
                          text.compare(at, 3, "\xEF\xBF\xBF") == 0;  // U+FFFE, U+FFFF
@@ -170,7 +173,8 @@ std::string xml_escape(const std::string& text) {
 ParsedCall parse_call(const std::string& framed) {
   const std::string body = call_body(framed);
   if (has_bad_char_ref(body)) {
-    return failure(kFaultMalformed, "malformed call: a reference to a character not allowed in XML");
+    return failure(kFaultMalformed,
+                   "malformed call: a reference to a character not allowed in XML");
   }
   pugi::xml_document xml;
   // parse_default turns a raw CR or CR LF in text into LF, as XML requires;

@@ -70,10 +70,10 @@ bool parse_action(const std::string& source, ScriptAction* action, std::string* 
     const char* word;
     Kind kind;
   };
-  for (const Plain& plain : {Plain{"next", Kind::next}, Plain{"prev", Kind::prev},
-                             Plain{"take-all", Kind::take_all}, Plain{"save", Kind::save},
-                             Plain{"undo", Kind::undo}, Plain{"redo", Kind::redo},
-                             Plain{"close", Kind::close}, Plain{"menu", Kind::menu}}) {
+  for (const Plain& plain :
+       {Plain{"next", Kind::next}, Plain{"prev", Kind::prev}, Plain{"take-all", Kind::take_all},
+        Plain{"save", Kind::save}, Plain{"undo", Kind::undo}, Plain{"redo", Kind::redo},
+        Plain{"close", Kind::close}, Plain{"menu", Kind::menu}}) {
     if (word != plain.word) continue;
     if (has_argument) {
       *error = word + " takes no argument";

@@ -9,9 +9,9 @@
 // redo, save, shot PATH, close; for the merged result as an editor also
 // type TEXT (typed at the end of the current conflict's first row there),
 // block N (contributor N for one block of the current conflict) and menu
-// (the result's menu for that row, which a following shot shows). TEXT is everything after the one blank that follows
-// "edit" (so it may start with blanks of its own); in it "\n" is a line
-// break and "\\" a backslash, and any other backslash is an error.
+// (the result's menu for that row, which a following shot shows). TEXT is everything after the one
+// blank that follows "edit" (so it may start with blanks of its own); in it "\n" is a line break
+// and "\\" a backslash, and any other backslash is an error.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +21,21 @@
 namespace marlow {
 
 struct ScriptAction {
-  enum class Kind { next, prev, take, take_all, edit, undo, redo, save, shot, close, type, block, menu };
+  enum class Kind {
+    next,
+    prev,
+    take,
+    take_all,
+    edit,
+    undo,
+    redo,
+    save,
+    shot,
+    close,
+    type,
+    block,
+    menu
+  };
   Kind kind = Kind::close;
   std::size_t number = 0;  // take, block: the contributor, 0-based in call order
   std::string text;        // edit, type: the text with its escapes resolved; shot: the path

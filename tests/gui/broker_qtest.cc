@@ -68,7 +68,8 @@ class BrokerTest : public QObject, private testing::Files {
     QDir().mkpath(QString::fromStdString(path("dir_right")));
     write("dir_left/a.txt", "1\n");
     write("dir_right/a.txt", "2\n");
-    std::future<std::string> reply = request(call("RequestHandler.Compare", "", {path("dir_left"), path("dir_right")}));
+    std::future<std::string> reply =
+        request(call("RequestHandler.Compare", "", {path("dir_left"), path("dir_right")}));
     QTRY_VERIFY(window_of_kind<DirectoryWindow>() != nullptr);
     DirectoryWindow* window = window_of_kind<DirectoryWindow>();
     QCOMPARE(window->entries().size(), std::size_t{1});
@@ -81,8 +82,8 @@ class BrokerTest : public QObject, private testing::Files {
 
   void unreadable_contributor_opens_the_error_window_answering_a_fault() {
     qputenv("MARLOW_SCRIPT", "close");
-    std::future<std::string> reply = request(call(
-        "RequestHandler.CompareMerge", path("out"), {path("base"), path("gone"), path("other")}));
+    std::future<std::string> reply = request(call("RequestHandler.CompareMerge", path("out"),
+                                                  {path("base"), path("gone"), path("other")}));
     QTRY_VERIFY(ready(reply));
     const std::string text = reply.get();
     QVERIFY(text.find("<fault>") != std::string::npos);

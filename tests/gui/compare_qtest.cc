@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-#include <QWheelEvent>
 #include <QTextBlock>
+#include <QWheelEvent>
 
 #include "tests/gui/qtest_files.h"
 
@@ -121,7 +121,9 @@ class CompareWindowTest : public QObject {
     QVERIFY(window != nullptr);
     QVERIFY(QTest::qWaitForWindowExposed(window));
     DiffPane* pane = window->pane(1);
-    const auto row_y = [pane](int row) { return static_cast<int>(pane->row_area(row).center().y()); };
+    const auto row_y = [pane](int row) {
+      return static_cast<int>(pane->row_area(row).center().y());
+    };
     // Whether `colour` is painted somewhere in row `row` between x0 and x1.
     const auto painted = [pane, &row_y](int row, int x0, int x1, const QColor& colour) {
       const QImage image = pane->viewport()->grab().toImage();
@@ -187,7 +189,8 @@ class CompareWindowTest : public QObject {
     QCOMPARE(window->pane(1)->current_rows(), std::make_pair(1, 2));
     QCOMPARE(marked(window->pane(1), 1), QStringList{QStringLiteral("B")});
     // The notes above the panes still tell the line ends apart.
-    QVERIFY(child_named<QLabel>(window, QString::fromUtf8("UTF-8 \u00B7 CRLF \u00B7 5 lines")) != nullptr);
+    QVERIFY(child_named<QLabel>(window, QString::fromUtf8("UTF-8 \u00B7 CRLF \u00B7 5 lines")) !=
+            nullptr);
     window->set_ignore_line_ends(false);
     QVERIFY(!box->isChecked());
     QCOMPARE(window->difference_count(), 1);
@@ -200,7 +203,8 @@ class CompareWindowTest : public QObject {
     QCOMPARE(same->difference_count(), 0);
     QCOMPARE(same->current_difference(), -1);
     QCOMPARE(same->pane(0)->current_rows(), std::make_pair(-1, -1));
-    QVERIFY(child_named<QLabel>(same, QStringLiteral("The texts differ only in their line ends")) != nullptr);
+    QVERIFY(child_named<QLabel>(same, QStringLiteral("The texts differ only in their line ends")) !=
+            nullptr);
     QVERIFY(same->close());
   }
 
@@ -249,7 +253,8 @@ class CompareWindowTest : public QObject {
     std::string many;
     for (int i = 0; i < 300; ++i) many += "line " + std::to_string(i) + "\n";
     std::string edited = many;
-    edited.replace(edited.find("line 100\n"), 9, "line one hundred, now much longer than any other line\n");
+    edited.replace(edited.find("line 100\n"), 9,
+                   "line one hundred, now much longer than any other line\n");
     edited.replace(edited.find("line 200\n"), 9, "");
     write("long0", many);
     write("long1", edited);
@@ -261,21 +266,26 @@ class CompareWindowTest : public QObject {
     // The first difference is in view in every pane.
     for (int i = 0; i < 3; ++i) {
       const int top = window->pane(i)->verticalScrollBar()->value();
-      const int rows = window->pane(i)->viewport()->height() / window->pane(i)->fontMetrics().lineSpacing();
+      const int rows =
+          window->pane(i)->viewport()->height() / window->pane(i)->fontMetrics().lineSpacing();
       QVERIFY(top < 100 && 100 < top + rows - 2);
     }
     window->pane(2)->verticalScrollBar()->setValue(40);
     for (int i = 0; i < 3; ++i) QCOMPARE(window->pane(i)->verticalScrollBar()->value(), 40);
     // The wheel scrolls a pane without a scroll bar of its own, and the rest follow.
     QWheelEvent wheel(QPointF(20, 20), window->pane(0)->viewport()->mapToGlobal(QPointF(20, 20)),
-                      QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                      QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
     QCoreApplication::sendEvent(window->pane(0)->viewport(), &wheel);
     QVERIFY(window->pane(2)->verticalScrollBar()->value() > 40);
-    QCOMPARE(window->pane(1)->verticalScrollBar()->value(), window->pane(2)->verticalScrollBar()->value());
+    QCOMPARE(window->pane(1)->verticalScrollBar()->value(),
+             window->pane(2)->verticalScrollBar()->value());
     // A pane that cannot scroll as far sideways does not hold the others back.
-    window->pane(1)->horizontalScrollBar()->setValue(window->pane(1)->horizontalScrollBar()->maximum());
+    window->pane(1)->horizontalScrollBar()->setValue(
+        window->pane(1)->horizontalScrollBar()->maximum());
     QVERIFY(window->pane(1)->horizontalScrollBar()->value() > 0);
-    QCOMPARE(window->pane(0)->horizontalScrollBar()->value(), window->pane(0)->horizontalScrollBar()->maximum());
+    QCOMPARE(window->pane(0)->horizontalScrollBar()->value(),
+             window->pane(0)->horizontalScrollBar()->maximum());
 
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));

@@ -44,10 +44,11 @@ class DirectoryTest : public QObject, private testing::Files {
   void files_are_sorted_into_their_states() {
     const std::vector<DirectoryEntry> entries = compare_directories(path("old"), path("new"));
     using S = DirectoryEntry::State;
-    const std::vector<std::pair<std::string, S>> expected = {
-        {"added.txt", S::only_right},    {"same.txt", S::identical},
-        {"size.bin", S::different},      {"sub/changed.txt", S::different},
-        {"sub/deep/gone.txt", S::only_left}};
+    const std::vector<std::pair<std::string, S>> expected = {{"added.txt", S::only_right},
+                                                             {"same.txt", S::identical},
+                                                             {"size.bin", S::different},
+                                                             {"sub/changed.txt", S::different},
+                                                             {"sub/deep/gone.txt", S::only_left}};
     QCOMPARE(entries.size(), expected.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
       QCOMPARE(entries[i].path, expected[i].first);

@@ -57,10 +57,14 @@ TEST(GuiInlineDiff, ChangedWordsAndCharacters) {
 
 TEST(GuiInlineDiff, MultiByteCharactersAreNeverSplit) {
   // "ä" and "ö" are two bytes each, "€" three, "😀" four.
-  EXPECT_EQ(diff_chars("Gr\xC3\xA4\xC3\x9F" "e", "Gr\xC3\xB6\xC3\x9F" "e"),
+  EXPECT_EQ(diff_chars("Gr\xC3\xA4\xC3\x9F"
+                       "e",
+                       "Gr\xC3\xB6\xC3\x9F"
+                       "e"),
             (InlineDiff{{R{2, 2}}, {R{2, 2}}}));
   EXPECT_EQ(diff_chars("a na\xC3\xAFve b", "a naive b"), (InlineDiff{{R{4, 2}}, {R{4, 1}}}));
-  EXPECT_EQ(diff_chars("price 1000\xE2\x82\xAC", "price 1000$"), (InlineDiff{{R{10, 3}}, {R{10, 1}}}));
+  EXPECT_EQ(diff_chars("price 1000\xE2\x82\xAC", "price 1000$"),
+            (InlineDiff{{R{10, 3}}, {R{10, 1}}}));
   EXPECT_EQ(diff_chars("ok \xF0\x9F\x98\x80!", "ok !"), (InlineDiff{{R{3, 4}}, {}}));
   // Two similar characters sharing a lead byte are still different characters.
   EXPECT_EQ(diff_chars("\xC3\xA4", "\xC3\xB6"), (InlineDiff{{R{0, 2}}, {R{0, 2}}}));
@@ -86,7 +90,8 @@ TEST(GuiAlignRows, TwoTextsLikeTheBlocks) {
   EXPECT_EQ(align_rows({L(""), L("")}).rows, 0u);
   // Deleted lines are `removed` on text 0 and fillers on the other.
   const RowAlignment d = align_rows({L("a\nb\nc\n"), L("a\n")});
-  EXPECT_EQ(d.kind[0], (std::vector<CellKind>{CellKind::same, CellKind::removed, CellKind::removed}));
+  EXPECT_EQ(d.kind[0],
+            (std::vector<CellKind>{CellKind::same, CellKind::removed, CellKind::removed}));
   EXPECT_EQ(d.line[1], (std::vector<std::size_t>{0, X, X}));
 }
 
@@ -102,9 +107,9 @@ TEST(GuiAlignRows, ThreeTextsAlignAgainstTheFirst) {
   EXPECT_EQ(a.kind[1], (std::vector<CellKind>{CellKind::same, CellKind::changed, CellKind::same,
                                               CellKind::added, CellKind::same, CellKind::filler,
                                               CellKind::same}));
-  EXPECT_EQ(a.kind[2], (std::vector<CellKind>{CellKind::same, CellKind::same, CellKind::same,
-                                              CellKind::filler, CellKind::changed, CellKind::added,
-                                              CellKind::same}));
+  EXPECT_EQ(a.kind[2],
+            (std::vector<CellKind>{CellKind::same, CellKind::same, CellKind::same, CellKind::filler,
+                                   CellKind::changed, CellKind::added, CellKind::same}));
   // Text 0's b and d are changed (by one text each); its gap rows are fillers.
   EXPECT_EQ(a.kind[0], (std::vector<CellKind>{CellKind::same, CellKind::changed, CellKind::same,
                                               CellKind::filler, CellKind::changed, CellKind::filler,
@@ -141,8 +146,9 @@ TEST(GuiAlignRows, LinesThatDifferInTheirEndsStillPairUp) {
   ASSERT_EQ(a.rows, 5u);
   EXPECT_EQ(a.line[0], (std::vector<std::size_t>{0, 1, 2, X, 3}));
   EXPECT_EQ(a.line[1], (std::vector<std::size_t>{0, X, 1, 2, 3}));
-  EXPECT_EQ(a.kind[1], (std::vector<CellKind>{CellKind::changed, CellKind::filler, CellKind::changed,
-                                              CellKind::added, CellKind::changed}));
+  EXPECT_EQ(a.kind[1],
+            (std::vector<CellKind>{CellKind::changed, CellKind::filler, CellKind::changed,
+                                   CellKind::added, CellKind::changed}));
   EXPECT_EQ(a.kind[0][1], CellKind::removed);
   EXPECT_EQ(a.differences.size(), 1u);
 }

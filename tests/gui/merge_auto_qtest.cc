@@ -24,7 +24,10 @@ class MergeAutoTest : public QObject, private testing::Files {
     write("one", "name = demo\nversion = 1.3.0\nkeep\nkeep\nkeep\nkeep\ncolour = blue\n");
     write("other", "name = demo\nversion = 1.2.1\nkeep\nkeep\nkeep\nkeep\ncolour = green\n");
   }
-  std::string merge_call() { return call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}); }
+  std::string merge_call() {
+    return call("RequestHandler.CompareMerge", path("out"),
+                {path("base"), path("one"), path("other")});
+  }
 
  private slots:
   void settled_conflicts_open_settled_and_undo_to_unsettled() {
@@ -63,7 +66,8 @@ class MergeAutoTest : public QObject, private testing::Files {
     QVERIFY(!window->settled_automatically(0));
     QCOMPARE(window->unresolved_count(), std::size_t{2});
     QVERIFY(!window->automatic_note_label()->isVisibleTo(window));
-    QVERIFY(window->result_note(window->result_row_of_conflict(0)).contains(QStringLiteral("conflict 1 not settled")));
+    QVERIFY(window->result_note(window->result_row_of_conflict(0))
+                .contains(QStringLiteral("conflict 1 not settled")));
     QVERIFY(!window->save());
     // Settled by hand this time, the other way.
     window->take(2);
@@ -71,7 +75,8 @@ class MergeAutoTest : public QObject, private testing::Files {
     window->go_to_conflict(1);
     window->take(1);
     QVERIFY(window->save());
-    QCOMPARE(read("out"), std::string("name = demo\nversion = 1.2.1\nkeep\nkeep\nkeep\nkeep\ncolour = blue\n"));
+    QCOMPARE(read("out"),
+             std::string("name = demo\nversion = 1.2.1\nkeep\nkeep\nkeep\nkeep\ncolour = blue\n"));
     QVERIFY(window->close());
     QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
   }
@@ -85,7 +90,8 @@ class MergeAutoTest : public QObject, private testing::Files {
     window->take(2);
     QVERIFY(window->settled_automatically(0));  // settling another leaves it alone
     QVERIFY(window->save());
-    QCOMPARE(read("out"), std::string("name = demo\nversion = 1.3.0\nkeep\nkeep\nkeep\nkeep\ncolour = green\n"));
+    QCOMPARE(read("out"),
+             std::string("name = demo\nversion = 1.3.0\nkeep\nkeep\nkeep\nkeep\ncolour = green\n"));
     // undo_automatic does nothing to a conflict the user settled.
     window->undo_automatic();
     QCOMPARE(window->unresolved_count(), std::size_t{0});

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTest>
+#include <QTextBlock>
 
 #include "app/merge_window.h"
 #include "app/overview.h"
@@ -27,7 +27,8 @@ class MergeEditorTest : public QObject, private testing::Files {
   }
   // Three conflicts (lines 2, 4 and 6) between "one" and "other".
   Job three_conflicts_job() {
-    return merge_job("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF1\ng\n", "a\nB2\nc\nD2\ne\nF2\ng\n");
+    return merge_job("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF1\ng\n",
+                     "a\nB2\nc\nD2\ne\nF2\ng\n");
   }
   // A conflict (line 2) and a clean change of "one" (line 4).
   Job clean_change_job() {
@@ -223,9 +224,9 @@ class MergeEditorTest : public QObject, private testing::Files {
     write("base", "keep\nvalue = 1;\nkeep\n");
     write("one", "keep\nvalue = 2;\nkeep\n");
     write("other", "keep\nvalue = 1; // note\nkeep\n");
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
+    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
+                                    {path("base"), path("one"), path("other")}),
+                               false);
     QVERIFY(prep.needs_window);
     MergeWindow* window = shown(prep.job);
     const auto marks = [window](std::size_t pane) {
@@ -289,9 +290,9 @@ class MergeEditorTest : public QObject, private testing::Files {
     write("base", "a\nb\n");
     write("one", "a\nB\n");
     write("other", "a\nb\n");
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
+    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
+                                    {path("base"), path("one"), path("other")}),
+                               false);
     QVERIFY(prep.needs_window);
     MergeWindow* window = shown(prep.job);
     QVERIFY(!window->has_unsaved_choices());
@@ -371,8 +372,11 @@ class MergeEditorTest : public QObject, private testing::Files {
     const auto on_screen = [window, viewport] {
       QCoreApplication::processEvents();  // paints what is pending
       const QRect rect(viewport->mapTo(window, QPoint(0, 0)), viewport->size());
-      return window->screen()->grabWindow(window->winId()).toImage().copy(rect).convertToFormat(
-          QImage::Format_RGB32);
+      return window->screen()
+          ->grabWindow(window->winId())
+          .toImage()
+          .copy(rect)
+          .convertToFormat(QImage::Format_RGB32);
     };
     const QImage first = on_screen();
     window->go_to_conflict(2);

@@ -35,8 +35,9 @@ TEST(GuiMergeIgnoring, BlanksOnlyChangesGiveWayAndTheCurrentSideKeepsItsBytes) {
                                        {.ignore_whitespace = true})),
             "x  =  1\n");
   // Two contributors: the first is the current one.
-  EXPECT_EQ(merged(plan_merge_ignoring({L("p\tq\nr\n"), L("p q\nr\n")}, {}, {.ignore_whitespace = true})),
-            "p\tq\nr\n");
+  EXPECT_EQ(
+      merged(plan_merge_ignoring({L("p\tq\nr\n"), L("p q\nr\n")}, {}, {.ignore_whitespace = true})),
+      "p\tq\nr\n");
 }
 
 TEST(GuiMergeIgnoring, LineEndsConvertedByOneSideDoNotConflictWithTheOthersChange) {

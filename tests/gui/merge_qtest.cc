@@ -92,7 +92,8 @@ class MergeWindowTest : public QObject, private testing::Files {
     write("other", "a\nB2\nc\n");
     const std::string out = path("no-such-directory") + "/" + std::string(300, 'x') + "/out.txt";
     Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", out, {path("base"), path("one"), path("other")}), false);
+        call("RequestHandler.CompareMerge", out, {path("base"), path("one"), path("other")}),
+        false);
     QVERIFY(prep.needs_window);
     auto* window = new MergeWindow(prep.job, [](const std::string&) {});
     window->set_ask_on_close(false);
@@ -133,7 +134,8 @@ class MergeWindowTest : public QObject, private testing::Files {
                                    [](const std::string&) {});
     auto* output = window->findChild<QLabel*>(QStringLiteral("output"));
     QVERIFY(output != nullptr);
-    QVERIFY2(output->toolTip().endsWith(QStringLiteral("(UTF-16LE \u00B7 BOM)")), qPrintable(output->toolTip()));
+    QVERIFY2(output->toolTip().endsWith(QStringLiteral("(UTF-16LE \u00B7 BOM)")),
+             qPrintable(output->toolTip()));
     delete window;
   }
 
@@ -276,7 +278,8 @@ class MergeWindowTest : public QObject, private testing::Files {
   void result_view_follows_every_settlement() {
     write("left", "x\nm\ny");
     write("right", "X\nm\nY");
-    auto* window = new MergeWindow(job_for({path("left"), path("right")}), [](const std::string&) {});
+    auto* window =
+        new MergeWindow(job_for({path("left"), path("right")}), [](const std::string&) {});
     const auto view = [&window] { return window->result_view()->toPlainText(); };
     window->go_to_conflict(1);
     window->edit_result(QString());
@@ -309,7 +312,7 @@ class MergeWindowTest : public QObject, private testing::Files {
     auto* window = new MergeWindow(two_conflicts_job(), [](const std::string&) {});
     window->show();
     window->activateWindow();
-    QCoreApplication::processEvents();  // delivers the activation
+    QCoreApplication::processEvents();                        // delivers the activation
     QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);  // the second pane: "one"
     QTest::keyClick(window, Qt::Key_F8);
     QCOMPARE(window->current_conflict(), std::size_t{1});

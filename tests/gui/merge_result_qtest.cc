@@ -6,8 +6,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
-#include <QTextBlock>
 #include <QTest>
+#include <QTextBlock>
 #include <random>
 
 #include "app/compare_menu.h"
@@ -162,7 +162,8 @@ class MergeResultTest : public QObject, private testing::Files {
     // From the end of "c" (row 2) to the start of "e" (row 4).
     QTextCursor cursor(result->document()->findBlockByNumber(2));
     cursor.movePosition(QTextCursor::EndOfBlock);
-    cursor.setPosition(result->document()->findBlockByNumber(4).position(), QTextCursor::KeepAnchor);
+    cursor.setPosition(result->document()->findBlockByNumber(4).position(),
+                       QTextCursor::KeepAnchor);
     result->setTextCursor(cursor);
     result->cut();
     QCOMPARE(text(window), QStringLiteral("a\n\nce\nF\ng"));
@@ -198,7 +199,8 @@ class MergeResultTest : public QObject, private testing::Files {
     QTest::keyClick(one, Qt::Key_2, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(window->unresolved_count(), std::size_t{1});
     QCOMPARE(window->blocks_chosen(0), std::size_t{1});
-    QVERIFY(window->result_note(window->result_row_of_conflict(0)).contains(QStringLiteral("1 of 2")));
+    QVERIFY(
+        window->result_note(window->result_row_of_conflict(0)).contains(QStringLiteral("1 of 2")));
     // The second block from the other side, through the menu of its row.
     QPlainTextEdit* other = window->pane(2);
     const int second = window->pane_row_of_conflict(0) + 2;
@@ -230,7 +232,8 @@ class MergeResultTest : public QObject, private testing::Files {
   // Alt+F8 and Alt+Shift+F8 go through the clean changes, round the end;
   // the menu offers to reject the one under the mouse.
   void clean_changes_in_turn_and_the_menu() {
-    MergeWindow* window = shown(job("a\nb\nc\nd\ne\nf\ng\n", "A\nb\nc\nD1\ne\nF\ng\n", "a\nb\nc\nD2\ne\nf\ng\n"));
+    MergeWindow* window =
+        shown(job("a\nb\nc\nd\ne\nf\ng\n", "A\nb\nc\nD1\ne\nF\ng\n", "a\nb\nc\nD2\ne\nf\ng\n"));
     // From the current conflict on: the change after it, then round to the first.
     QTest::keyClick(window, Qt::Key_F8, Qt::AltModifier);
     const std::size_t after = window->clean_change_at();
@@ -252,7 +255,8 @@ class MergeResultTest : public QObject, private testing::Files {
     for (const auto& [keys, what] : shortcut_list(window)) listed << keys + QLatin1Char('=') + what;
     const QString all = listed.join(QLatin1Char('\n'));
     QVERIFY2(all.contains(QStringLiteral("Alt+F8=Go to the next clean change")), qPrintable(all));
-    QVERIFY2(all.contains(QStringLiteral("Alt+Shift+F8=Go to the previous clean change")), qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("Alt+Shift+F8=Go to the previous clean change")),
+             qPrintable(all));
     QVERIFY2(all.contains(QStringLiteral("Ctrl+Shift+3=Take theirs")) ||
                  all.contains(QStringLiteral("Ctrl+Shift+3=Take other for the block")),
              qPrintable(all));
@@ -268,7 +272,8 @@ class MergeResultTest : public QObject, private testing::Files {
   void compare_menu_acts_on_the_window() {
     write("left", "a\nb\nc\nd x\ne\n");
     write("right", "a\nB\nc\nd  x\ne\n");
-    Preparation prep = prepare(call("RequestHandler.Compare", "", {path("left"), path("right")}), false);
+    Preparation prep =
+        prepare(call("RequestHandler.Compare", "", {path("left"), path("right")}), false);
     auto* window = new CompareWindow(prep.job, [](const std::string&) {});
     window->set_ignore_whitespace(false);
     QCOMPARE(window->difference_count(), 2);

@@ -42,8 +42,8 @@ TEST(GuiDiff, LinesReadInPlaceOrJoinedGiveTheSameHunks) {
     return out;
   };
   const std::string texts[][2] = {
-      {"a\nb", "a\nb\n"},       {"a\r\nb\r\n", "a\nb\r\n"}, {"\xEF\xBB\xBFx\ny", "x\ny"},
-      {"", "\r\n"},             {"a\nb\nc", "a\nc"},
+      {"a\nb", "a\nb\n"}, {"a\r\nb\r\n", "a\nb\r\n"}, {"\xEF\xBB\xBFx\ny", "x\ny"},
+      {"", "\r\n"},       {"a\nb\nc", "a\nc"},
   };
   for (const auto& [one, two] : texts) {
     SCOPED_TRACE(one + " | " + two);
@@ -100,8 +100,8 @@ class GuiMergeOracle : public ::testing::Test {
  protected:
   void SetUp() override {
     static int counter = 0;
-    dir_ = fs::temp_directory_path() /
-           ("gui-merge-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++));
+    dir_ = fs::temp_directory_path() / ("gui-merge-" + std::to_string(platform::current_pid()) +
+                                        "-" + std::to_string(counter++));
     fs::create_directories(dir_);
   }
   void TearDown() override {
@@ -121,8 +121,17 @@ class GuiMergeOracle : public ::testing::Test {
     write("other", other);
     platform::ProcessSpec invocation;
     invocation.program = "/usr/bin/git";
-    invocation.args = {"merge-file", "-p", "-L", "one", "-L", "base", "-L", "other",
-                 (dir_ / "one").string(), (dir_ / "base").string(), (dir_ / "other").string()};
+    invocation.args = {"merge-file",
+                       "-p",
+                       "-L",
+                       "one",
+                       "-L",
+                       "base",
+                       "-L",
+                       "other",
+                       (dir_ / "one").string(),
+                       (dir_ / "base").string(),
+                       (dir_ / "other").string()};
     if (diff3) invocation.args.insert(invocation.args.begin() + 2, "--diff3");
     invocation.stdout_path = (dir_ / "out").string();
     invocation.stderr_path = (dir_ / "err").string();
@@ -157,9 +166,9 @@ class GuiMergeOracle : public ::testing::Test {
       EXPECT_EQ(render_with_markers(with_rules, {"base", "one", "other"}, MarkerStyle::merge),
                 git_merged);
     }
-    const bool agreed = ours_merged == git_merged &&
-                        static_cast<int>(marked_conflicts(plan, MarkerStyle::merge)) ==
-                            git_merged_status;
+    const bool agreed =
+        ours_merged == git_merged &&
+        static_cast<int>(marked_conflicts(plan, MarkerStyle::merge)) == git_merged_status;
     if (conflicts) {
       EXPECT_EQ(plan.conflicts, *conflicts);
     }

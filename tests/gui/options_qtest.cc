@@ -3,16 +3,16 @@
 // shortcuts.
 #include <QApplication>
 #include <QCheckBox>
-#include <QScreen>
-#include <QScrollArea>
-#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 #include "app/compare_window.h"
 #include "app/find_bar.h"
@@ -40,13 +40,14 @@ class OptionsTest : public QObject, private testing::Files {
   }
   // One conflict (line 2) unless other texts are given.
   MergeWindow* merge(std::string* reply, const std::string& base = "a\nb\nc\n",
-                     const std::string& one = "a\nB1\nc\n", const std::string& other = "a\nB2\nc\n") {
+                     const std::string& one = "a\nB1\nc\n",
+                     const std::string& other = "a\nB2\nc\n") {
     write("base", base);
     write("one", one);
     write("other", other);
-    Preparation prep =
-        prepare(call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-                false);
+    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
+                                    {path("base"), path("one"), path("other")}),
+                               false);
     if (!prep.needs_window) return nullptr;
     auto* window = new MergeWindow(prep.job, [reply](const std::string& r) { *reply += r; });
     window->show();
@@ -81,7 +82,8 @@ class OptionsTest : public QObject, private testing::Files {
     QCOMPARE(row_of_cursor(window->pane(0)), 99);
     // The match stands in the middle of the pane, not at an edge.
     const int top = window->pane(0)->verticalScrollBar()->value();
-    const int rows = window->pane(0)->viewport()->height() / window->pane(0)->fontMetrics().lineSpacing();
+    const int rows =
+        window->pane(0)->viewport()->height() / window->pane(0)->fontMetrics().lineSpacing();
     QVERIFY(top + rows / 4 <= 99 && 99 < top + rows * 3 / 4);
     QCOMPARE(window->pane(1)->verticalScrollBar()->value(), top);
     QTest::keyClick(bar->field(), Qt::Key_F3);
@@ -181,7 +183,8 @@ class OptionsTest : public QObject, private testing::Files {
     MergeWindow* window = open();
     window->take(1);
     const auto columns = [](QPlainTextEdit* view) {
-      return qRound(view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' ')));
+      return qRound(view->tabStopDistance() /
+                    QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' ')));
     };
     QPlainTextEdit* views[] = {window->pane(0), window->pane(2), window->result_view(),
                                window->conflict_editor()};
@@ -240,14 +243,16 @@ class OptionsTest : public QObject, private testing::Files {
         const QString keys = shortcut->key().toString(QKeySequence::NativeText);
         bool described = false;
         for (const auto& [listed, what] : list) {
-          described = described || (listed.split(QStringLiteral(", ")).contains(keys) && !what.isEmpty());
+          described =
+              described || (listed.split(QStringLiteral(", ")).contains(keys) && !what.isEmpty());
         }
         QVERIFY2(described, qPrintable(keys));
       }
     }
     // A key whose button changes its text is described by what it does either way.
     for (const auto& [keys, what] : shortcut_list(merge_window)) {
-      if (keys == QStringLiteral("Ctrl+R")) QVERIFY2(what.contains(QStringLiteral("or accept")), qPrintable(what));
+      if (keys == QStringLiteral("Ctrl+R"))
+        QVERIFY2(what.contains(QStringLiteral("or accept")), qPrintable(what));
     }
     window->close();
     merge_window->close_without_asking();

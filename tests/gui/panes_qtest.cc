@@ -146,7 +146,8 @@ class PanesTest : public QObject, private testing::Files {
     QCOMPARE(top(left), 77);
     // A click in the scroll bar's trough turns a page.
     QScrollBar* bar = right->verticalScrollBar();
-    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, bar->height() - 30));
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(bar->width() / 2, bar->height() - 30));
     QVERIFY(top(right) > 77);
     QTRY_COMPARE(top(left), top(right));
 
@@ -234,8 +235,10 @@ class PanesTest : public QObject, private testing::Files {
       const QRectF area = pane->row_area(row);
       const int y0 = viewport_at.y() + static_cast<int>(area.top());
       // Below the last row: nothing down to the viewport's bottom.
-      const int y1 = viewport_at.y() + (row == 79 ? pane->viewport()->height() : static_cast<int>(area.bottom()));
-      const auto number = ink(viewport_at.x() - pane->gutter_width() + 2, viewport_at.x() - 6, y0, y1);
+      const int y1 = viewport_at.y() +
+                     (row == 79 ? pane->viewport()->height() : static_cast<int>(area.bottom()));
+      const auto number =
+          ink(viewport_at.x() - pane->gutter_width() + 2, viewport_at.x() - 6, y0, y1);
       const auto text = ink(viewport_at.x() + 2, viewport_at.x() + 60, y0, y1);
       QVERIFY(number.first >= 0 && text.first >= 0);
       QCOMPARE(number, text);
@@ -256,7 +259,8 @@ class PanesTest : public QObject, private testing::Files {
     // the result, scrolled sideways to where the sides part.
     const int conflict_row = window->pane_row_of_conflict(0);
     QVERIFY(top(base) < conflict_row - 2);
-    QVERIFY(top(base) + base->viewport()->height() / base->fontMetrics().lineSpacing() > conflict_row);
+    QVERIFY(top(base) + base->viewport()->height() / base->fontMetrics().lineSpacing() >
+            conflict_row);
     QVERIFY(top(result) < window->result_row_of_conflict(0) - 2);
     QVERIFY(base->horizontalScrollBar()->value() > 0);
 

@@ -16,17 +16,18 @@
 namespace marlow::testing {
 
 inline std::string call(const std::string& method, const std::string& out,
-                 const std::vector<std::string>& paths) {
+                        const std::vector<std::string>& paths) {
   std::string text = "<methodCall><methodName>" + method + "</methodName><params>";
-  if (!out.empty()) text += "<param><value><string>" + xml_escape(out) + "</string></value></param>";
+  if (!out.empty())
+    text += "<param><value><string>" + xml_escape(out) + "</string></value></param>";
   std::string array = "<param><value><array>";
   for (const std::string& p : paths) {
     array += "<data><value><string>" + xml_escape(p) + "</string></value></data>";
   }
   array += "</array></value></param>";
-  return text + array + array + "<param><value><string></string></value></param></params></methodCall>";
+  return text + array + array +
+         "<param><value><string></string></value></param></params></methodCall>";
 }
-
 
 class Files {
  public:
@@ -46,9 +47,9 @@ class Files {
     write("base", base);
     write("one", one);
     write("other", other);
-    Preparation prep = prepare(
-        call("RequestHandler.CompareMerge", path("out"), {path("base"), path("one"), path("other")}),
-        false);
+    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
+                                    {path("base"), path("one"), path("other")}),
+                               false);
     Q_ASSERT(prep.needs_window);
     return prep.job;
   }
@@ -61,11 +62,11 @@ class Files {
 
 // A test program's main: the windows keep preferences (sizes, options) in
 // the user's settings, so each run gets settings of its own.
-#define MARLOW_QTEST_MAIN(TestClass)                         \
-  int main(int argc, char** argv) {                          \
-    QTemporaryDir config;                                    \
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());      \
-    QApplication app(argc, argv);                            \
-    TestClass test;                                          \
-    return QTest::qExec(&test, argc, argv);                  \
+#define MARLOW_QTEST_MAIN(TestClass)                    \
+  int main(int argc, char** argv) {                     \
+    QTemporaryDir config;                               \
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); \
+    QApplication app(argc, argv);                       \
+    TestClass test;                                     \
+    return QTest::qExec(&test, argc, argv);             \
   }

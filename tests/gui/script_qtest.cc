@@ -20,7 +20,6 @@ class ScriptTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-
   Job merge_job() {
     write("base", "a\nb\nc\nd\n");
     write("one", "a\nX\nc\nD\n");
@@ -36,8 +35,7 @@ class ScriptTest : public QObject, private testing::Files {
   std::string run_merge(const std::string& script) {
     std::string reply;
     auto* window = new MergeWindow(merge_job(), [&](const std::string& r) { reply = r; });
-    QSignalSpy done(ScriptRunner::attach(window, 3, parse_script(script)),
-                    &ScriptRunner::finished);
+    QSignalSpy done(ScriptRunner::attach(window, 3, parse_script(script)), &ScriptRunner::finished);
     window->show();
     [&] { QVERIFY(done.wait()); }();
     return reply;
@@ -58,8 +56,8 @@ class ScriptTest : public QObject, private testing::Files {
 
   void merge_bad_action_closes_unsaved_with_zero() {
     write("out", "old");
-    for (const char* script : {"take 3; save", "take-all; edit x; next; prev; shot; save",
-                               "take 1; bogus; save"}) {
+    for (const char* script :
+         {"take 3; save", "take-all; edit x; next; prev; shot; save", "take 1; bogus; save"}) {
       const std::string reply = run_merge(script);
       QVERIFY2(reply.find("<boolean>0</boolean>") != std::string::npos, script);
       QCOMPARE(read("out"), std::string("old"));

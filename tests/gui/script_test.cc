@@ -20,7 +20,7 @@ TEST(GuiScript, EveryActionWithBlanksAndEmptyActionsIgnored) {
       " next ;prev;;  take 2 ; take-all;\tsave\t; shot /tmp/a b.png ;close; undo ;redo; ");
   ASSERT_TRUE(script.ok) << script.error;
   ASSERT_EQ(script.actions.size(), 9u);
-  const Kind kinds[] = {Kind::next, Kind::prev, Kind::take,  Kind::take_all, Kind::save,
+  const Kind kinds[] = {Kind::next, Kind::prev,  Kind::take, Kind::take_all, Kind::save,
                         Kind::shot, Kind::close, Kind::undo, Kind::redo};
   for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(script.actions[i].kind, kinds[i]) << i;
   EXPECT_EQ(script.actions[2].number, 2u);
@@ -51,8 +51,8 @@ TEST(GuiScript, EditTextTakesItsEscapes) {
 
 TEST(GuiScript, WhatCannotBeParsedStopsTheWholeScript) {
   for (const char* bad : {"take", "take x", "take -1", "take 1 2", "take 99999999999999999999999",
-                          "next 2", "close now", "undo 1", "block", "menu 1", "Save", "jump", "shot",
-                          R"(edit a\tb)", R"(edit a\)"}) {
+                          "next 2", "close now", "undo 1", "block", "menu 1", "Save", "jump",
+                          "shot", R"(edit a\tb)", R"(edit a\)"}) {
     const Script script = parse_script(std::string("next; ") + bad + "; close");
     EXPECT_FALSE(script.ok) << bad;
     EXPECT_TRUE(script.actions.empty()) << bad;

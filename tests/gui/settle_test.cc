@@ -25,8 +25,9 @@ TEST(GuiSettle, HigherVersionsWhenBothRaisedTheSameNumbers) {
             "const V = '12.x-dev';\n");
   // Pre-releases numbered after a dot.
   EXPECT_EQ(settle("2.53.1\n", "3.0.0-alpha.0\n", "2.54.0-rc.1\n"), "3.0.0-alpha.0\n");
-  EXPECT_EQ(settle("\"v\": \"0.54.1\",\n", "\"v\": \"0.300.0-beta.0\",\n", "\"v\": \"0.55.0-rc.0\",\n"),
-            "\"v\": \"0.300.0-beta.0\",\n");
+  EXPECT_EQ(
+      settle("\"v\": \"0.54.1\",\n", "\"v\": \"0.300.0-beta.0\",\n", "\"v\": \"0.55.0-rc.0\",\n"),
+      "\"v\": \"0.300.0-beta.0\",\n");
   // Several lines: each keeps its higher version.
   EXPECT_EQ(settle("a v0.1.0\nb v0.1.0\n", "a v0.3.0\nb v0.3.0\n", "a v0.2.0\nb v0.2.0\n"),
             "a v0.3.0\nb v0.3.0\n");
@@ -77,8 +78,7 @@ TEST(GuiSettle, WordsMergeOnlyChangesThatStandApart) {
   SettleOptions words = SettleOptions::none();
   words.words = true;
   // Neighbouring lines, one changed by each side.
-  EXPECT_EQ(settle("x = 0\ny = 0\n", "x = 1\ny = 0\n", "x = 0\ny = 2\n", words),
-            "x = 1\ny = 2\n");
+  EXPECT_EQ(settle("x = 0\ny = 0\n", "x = 1\ny = 0\n", "x = 0\ny = 2\n", words), "x = 1\ny = 2\n");
   // On one line: only when same-line merges are allowed.
   EXPECT_EQ(settle("f(a, b)\n", "g(a, b)\n", "f(a, c)\n", words), std::nullopt);
   words.separate_lines = false;
@@ -93,8 +93,7 @@ TEST(GuiSettle, WordsMergeOnlyChangesThatStandApart) {
   // The same change on both sides, next to a change of one.
   EXPECT_EQ(settle("p q r\n", "P q R\n", "P q r\n", words), "P q R\n");
   // Bytes are kept: CRLF and non-ASCII words.
-  EXPECT_EQ(settle("x é\r\ny 0\r\n", "x è\r\ny 0\r\n", "x é\r\ny 1\r\n", words),
-            "x è\r\ny 1\r\n");
+  EXPECT_EQ(settle("x é\r\ny 0\r\n", "x è\r\ny 0\r\n", "x é\r\ny 1\r\n", words), "x è\r\ny 1\r\n");
 }
 
 TEST(GuiSettle, WhitespaceChangeGivesWayToContent) {
@@ -118,9 +117,9 @@ TEST(GuiSettle, WhitespaceChangeGivesWayToContent) {
 
 TEST(GuiNarrowing, IdenticalEdgesLeaveTheConflict) {
   // Both sides inserted "head" and "tail" around different middles.
-  const MergePlan plan = plan_merge({L("a\nb\nz\n"), L("a\nhead\nX\ntail\nz\n"),
-                                     L("a\nhead\nY\ntail\nz\n")},
-                                    SettleOptions::none());
+  const MergePlan plan =
+      plan_merge({L("a\nb\nz\n"), L("a\nhead\nX\ntail\nz\n"), L("a\nhead\nY\ntail\nz\n")},
+                 SettleOptions::none());
   ASSERT_EQ(plan.conflicts, 1u);
   std::vector<const Region*> conflict;
   for (const Region& r : plan.regions) {

@@ -72,7 +72,8 @@ TEST(GuiTextCodec, DecodedLinesViewTheBytesUpToEveryEdge) {
     EXPECT_EQ(decoded.doc.lines, c.lines);
     EXPECT_EQ(encode_text(decoded.doc).bytes, c.bytes);
     // The views lie one after the other: a diff reads them in place.
-    const std::optional<std::string_view> bytes = contiguous_bytes(decoded.doc.lines, 0, decoded.doc.lines.size());
+    const std::optional<std::string_view> bytes =
+        contiguous_bytes(decoded.doc.lines, 0, decoded.doc.lines.size());
     ASSERT_TRUE(bytes.has_value());
     EXPECT_EQ(*bytes, join_lines(decoded.doc.lines));
   }
@@ -150,21 +151,24 @@ TEST(GuiTextCodec, AutomaticPicksMarkThenUtf8ThenLatin1) {
 // Bytes that begin like a UTF-16 or UTF-32 mark but are no text in that
 // encoding are read the way a file without a mark is, never refused.
 TEST(GuiTextCodec, AutomaticFallsBackWhenTheMarkLies) {
-  expect_round_trip("\xFF\xFE" "caf\xE9\n"s, Encoding::automatic, Encoding::latin1, false);
+  expect_round_trip(
+      "\xFF\xFE"
+      "caf\xE9\n"s,
+      Encoding::automatic, Encoding::latin1, false);
   expect_round_trip("\xFF\xFE\0\0a\0"s, Encoding::automatic, Encoding::utf16le, true);
   expect_round_trip("\xFE\xFF\xD8\x00"s, Encoding::automatic, Encoding::latin1, false);
 }
 
 TEST(GuiTextCodec, InvalidBytesAreErrorsNotReplacements) {
-  EXPECT_FALSE(decode_text("abc", Encoding::utf16le).ok);          // odd length
+  EXPECT_FALSE(decode_text("abc", Encoding::utf16le).ok);           // odd length
   EXPECT_FALSE(decode_text("\x00\xD8x\0"s, Encoding::utf16le).ok);  // lone high surrogate
   EXPECT_FALSE(decode_text("\x00\xDC"s, Encoding::utf16le).ok);     // lone low surrogate
   EXPECT_FALSE(decode_text("\0\0\x11\0"s, Encoding::utf32le).ok);   // above U+10FFFF
   EXPECT_FALSE(decode_text("caf\xE9", Encoding::utf8).ok);
-  EXPECT_FALSE(decode_text("\xC0\xAF", Encoding::utf8).ok);          // overlong
-  EXPECT_FALSE(decode_text("\xED\xA0\x80", Encoding::utf8).ok);      // surrogate
-  EXPECT_FALSE(decode_text("\xE2\x82", Encoding::utf8).ok);          // cut short
-  EXPECT_TRUE(decode_text("\xF4\x8F\xBF\xBF", Encoding::utf8).ok);   // U+10FFFF
+  EXPECT_FALSE(decode_text("\xC0\xAF", Encoding::utf8).ok);         // overlong
+  EXPECT_FALSE(decode_text("\xED\xA0\x80", Encoding::utf8).ok);     // surrogate
+  EXPECT_FALSE(decode_text("\xE2\x82", Encoding::utf8).ok);         // cut short
+  EXPECT_TRUE(decode_text("\xF4\x8F\xBF\xBF", Encoding::utf8).ok);  // U+10FFFF
 }
 
 // Errors say where: the line and the column in characters (both from 1),
@@ -177,7 +181,10 @@ TEST(GuiTextCodec, ErrorsNameTheLineAndColumn) {
   // UTF-16LE "a\nb" then a lone low surrogate: line 2, column 2, byte 7.
   EXPECT_EQ(decode_text("a\0\n\0b\0\x00\xDC"s, Encoding::utf16le).error,
             "an invalid code unit at line 2, column 2 (byte 7)");
-  EXPECT_EQ(decode_text("\xFF\xFE" "a\0\x00\xD8"s, Encoding::utf16le).error,
+  EXPECT_EQ(decode_text("\xFF\xFE"
+                        "a\0\x00\xD8"s,
+                        Encoding::utf16le)
+                .error,
             "a high surrogate ends the text at line 1, column 2 (byte 5)");
   EXPECT_EQ(decode_text("a\0\n\0b"s, Encoding::utf16le).error,
             "the length is not a whole number of 2-byte units: a part of one ends the text at "
@@ -185,11 +192,13 @@ TEST(GuiTextCodec, ErrorsNameTheLineAndColumn) {
   TextDocument doc;
   doc.encoding = Encoding::latin1;
   doc.lines = split_lines("caf\xC3\xA9\nA \xE2\x82\xAC sign\n");
-  EXPECT_EQ(encode_text(doc).error,
-            "the text holds a character that Latin-1 cannot represent (U+20AC at line 2, column 3)");
+  EXPECT_EQ(
+      encode_text(doc).error,
+      "the text holds a character that Latin-1 cannot represent (U+20AC at line 2, column 3)");
   doc.lines = split_lines("\xF0\x9F\x98\x80");
-  EXPECT_EQ(encode_text(doc).error,
-            "the text holds a character that Latin-1 cannot represent (U+1F600 at line 1, column 1)");
+  EXPECT_EQ(
+      encode_text(doc).error,
+      "the text holds a character that Latin-1 cannot represent (U+1F600 at line 1, column 1)");
 }
 
 TEST(GuiTextCodec, EncodingRejectsWhatTheTargetCannotHold) {

@@ -73,14 +73,14 @@ TEST(GuiXmlRpc, RejectsWhatItCannotServe) {
   EXPECT_FALSE(raw.ok);
   EXPECT_EQ(raw.fault_code, kFaultMalformed);
 
-  const ParsedCall unknown = parse_call(framed(
-      "<methodCall><methodName>system.listMethods</methodName><params/></methodCall>"));
+  const ParsedCall unknown = parse_call(
+      framed("<methodCall><methodName>system.listMethods</methodName><params/></methodCall>"));
   EXPECT_FALSE(unknown.ok);
   EXPECT_EQ(unknown.fault_code, kFaultUnknownMethod);
 
-  const ParsedCall one = parse_call(framed(
-      "<methodCall><methodName>RequestHandler.Compare</methodName><params>" + array_of({"a"}) +
-      array_of({"/a"}) + string_param("") + "</params></methodCall>"));
+  const ParsedCall one = parse_call(
+      framed("<methodCall><methodName>RequestHandler.Compare</methodName><params>" +
+             array_of({"a"}) + array_of({"/a"}) + string_param("") + "</params></methodCall>"));
   EXPECT_EQ(one.fault_code, kFaultBadParams);
 
   const ParsedCall no_out = parse_call(framed(
@@ -128,8 +128,7 @@ TEST(GuiXmlRpc, CarriageReturnReferencesAndRawWhiteSpaceReadBackExactly) {
   const std::string body =
       "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
       string_param("/w/out&#13;.txt") + array_of({"a&#13;\n", "\t"}) +
-      array_of({"/w/a&#13;\nb", "/w/&#13;&#13;\n\n"}) + string_param("") +
-      "</params></methodCall>";
+      array_of({"/w/a&#13;\nb", "/w/&#13;&#13;\n\n"}) + string_param("") + "</params></methodCall>";
   const ParsedCall c = parse_call(framed(body));
   ASSERT_TRUE(c.ok) << c.error;
   EXPECT_EQ(c.request.out_path, "/w/out\r.txt");
@@ -138,8 +137,8 @@ TEST(GuiXmlRpc, CarriageReturnReferencesAndRawWhiteSpaceReadBackExactly) {
 }
 
 TEST(GuiXmlRpc, FaultRepliesStayWellFormedForAnyMessage) {
-  const std::string fault =
-      fault_reply(kFaultCannotServe, std::string("cannot read /w/caf\xE9\x01\0.txt \xEF\xBF\xBF", 29));
+  const std::string fault = fault_reply(
+      kFaultCannotServe, std::string("cannot read /w/caf\xE9\x01\0.txt \xEF\xBF\xBF", 29));
   const std::string body = fault.substr(fault.find("\r\n\r\n") + 4);
   EXPECT_TRUE(is_valid_utf8(body));
   for (const char c : body) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20) << int(c);

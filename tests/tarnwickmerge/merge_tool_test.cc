@@ -37,7 +37,8 @@ class MergeToolRun : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("tarnwickmerge-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("tarnwickmerge-test-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -78,8 +79,8 @@ TEST_F(MergeToolRun, ConflictsUseGitsMarkersLabelsAndCount) {
   // Without labels, the file names label the sides; diff3 shows the base.
   EXPECT_EQ(run_tool({"-p", "--diff3", "--marker-size=3", path("cur"), path("base"), path("oth")}),
             2);
-  EXPECT_NE(out_.str().find("<<< " + path("cur") + "\nX\n||| " + path("base") + "\nb\n===\nZ\n>>> " +
-                            path("oth") + "\n"),
+  EXPECT_NE(out_.str().find("<<< " + path("cur") + "\nX\n||| " + path("base") +
+                            "\nb\n===\nZ\n>>> " + path("oth") + "\n"),
             std::string::npos)
       << out_.str();
 }
@@ -119,8 +120,8 @@ TEST_F(MergeToolRun, ErrorsExit255WithAReason) {
 
 TEST(MergeBytes, KeepsLineEndsAndWideEncodingsByteForByte) {
   Options options = with_rules("none");
-  MergeOutcome crlf = merge_bytes("a\r\nB\r\nc\r\nd", "a\r\nb\r\nc\r\nd", "a\r\nb\r\nc\r\nD",
-                                  kLabels, options);
+  MergeOutcome crlf =
+      merge_bytes("a\r\nB\r\nc\r\nd", "a\r\nb\r\nc\r\nd", "a\r\nb\r\nc\r\nD", kLabels, options);
   ASSERT_TRUE(crlf.ok);
   EXPECT_EQ(crlf.bytes, "a\r\nB\r\nc\r\nD");
   // UTF-16LE with a byte order mark is merged as text and written back so.
@@ -136,8 +137,7 @@ TEST(MergeBytes, KeepsLineEndsAndWideEncodingsByteForByte) {
                                   utf16("a\nb\nc\nD\n"), kLabels, options);
   ASSERT_TRUE(wide.ok) << wide.error;
   EXPECT_EQ(wide.bytes, utf16("a\nB\nc\nD\n"));
-  MergeOutcome mixed =
-      merge_bytes(utf16("a\n"), "a\n", utf16("b\n"), kLabels, options);
+  MergeOutcome mixed = merge_bytes(utf16("a\n"), "a\n", utf16("b\n"), kLabels, options);
   EXPECT_FALSE(mixed.ok);
 }
 

@@ -52,9 +52,7 @@ class Sandbox {
   // for it.
   Outcome run(const std::string& program, const std::vector<std::string>& args,
               const std::string& cwd = "");
-  Outcome tarnwick(const std::vector<std::string>& args) {
-    return run(gui_bin("tarnwick"), args);
-  }
+  Outcome tarnwick(const std::vector<std::string>& args) { return run(gui_bin("tarnwick"), args); }
 
   // Ends the service of this sandbox and every process of its session
   // (marlow), and blocks until they have gone.

@@ -57,9 +57,9 @@ TEST(Chain, MergeResolvedByTheScriptWritesExactBytes) {
   // The first conflict takes theirs (contributor 2: 0 is the base), the
   // second is edited by hand.
   box.script("take 2; next; edit six edited\\nsix more; save; close");
-  const Outcome merged = box.tarnwick({"-out", box.file("out.txt"), box.write("base.txt", kBase),
-                                       box.write("mine.txt", kMine),
-                                       box.write("theirs.txt", kTheirs)});
+  const Outcome merged =
+      box.tarnwick({"-out", box.file("out.txt"), box.write("base.txt", kBase),
+                    box.write("mine.txt", kMine), box.write("theirs.txt", kTheirs)});
   EXPECT_EQ(merged.status, 0) << merged.err;
   EXPECT_THAT(merged.log, ElementsAre("merge answered 1"));
   EXPECT_EQ(box.read("out.txt"),
@@ -70,9 +70,9 @@ TEST(Chain, MergeClosedUnsavedAnswersMinusOneAndLeavesTheOutput) {
   Sandbox box;
   box.script("take 1; close");
   const std::string out = box.write("out.txt", "what was there before\n");
-  const Outcome merged = box.tarnwick({"-out", out, box.write("base.txt", kBase),
-                                       box.write("mine.txt", kMine),
-                                       box.write("theirs.txt", kTheirs)});
+  const Outcome merged =
+      box.tarnwick({"-out", out, box.write("base.txt", kBase), box.write("mine.txt", kMine),
+                    box.write("theirs.txt", kTheirs)});
   EXPECT_EQ(merged.status, testlib::minus_one_status());
   EXPECT_THAT(merged.log, ElementsAre("merge answered 0"));
   EXPECT_EQ(box.read("out.txt"), "what was there before\n");
@@ -85,26 +85,29 @@ TEST(Chain, Utf16LittleEndianWithMarkAndCrLfKeepsItsBytes) {
   const auto file = [&](const char* name, const std::string& utf8) {
     return box.write(name, bom + utf16le(utf8));
   };
-  const Outcome merged =
-      box.tarnwick({"-encoding", "utf-16le", "-out", box.file("out.txt"),
-                    file("base.txt", "alpha\r\nbeta\r\nGr\xC3\xBC\xC3\x9F" "e\r\n"),
-                    file("mine.txt", "alpha\r\nbeta mine\r\nGr\xC3\xBC\xC3\x9F" "e\r\n"),
-                    file("theirs.txt",
-                         "alpha\r\nbeta theirs\r\nGr\xC3\xBC\xC3\x9F" "e\r\n\xCE\xA9 end\r\n")});
+  const Outcome merged = box.tarnwick({"-encoding", "utf-16le", "-out", box.file("out.txt"),
+                                       file("base.txt",
+                                            "alpha\r\nbeta\r\nGr\xC3\xBC\xC3\x9F"
+                                            "e\r\n"),
+                                       file("mine.txt",
+                                            "alpha\r\nbeta mine\r\nGr\xC3\xBC\xC3\x9F"
+                                            "e\r\n"),
+                                       file("theirs.txt",
+                                            "alpha\r\nbeta theirs\r\nGr\xC3\xBC\xC3\x9F"
+                                            "e\r\n\xCE\xA9 end\r\n")});
   EXPECT_EQ(merged.status, 0) << merged.err;
-  EXPECT_EQ(box.read("out.txt"),
-            bom + utf16le("alpha\r\nbeta mine\r\nGr\xC3\xBC\xC3\x9F" "e\r\n\xCE\xA9 end\r\n"));
+  EXPECT_EQ(box.read("out.txt"), bom + utf16le("alpha\r\nbeta mine\r\nGr\xC3\xBC\xC3\x9F"
+                                               "e\r\n\xCE\xA9 end\r\n"));
 }
 
 TEST(Chain, Utf8LauncherMergesTakingBothSides) {
   Sandbox box;
   box.script("take-all; save; close");
-  const Outcome merged = box.run(
-      gui_bin("tarnwickutf8"),
-      {"-fname", "Basis", "-fname", "Meins", "-fname", "Deins", "-out", box.file("out.txt"),
-       box.write("base.txt", "K\xC3\xA4se\nBrot\n"),
-       box.write("mine.txt", "K\xC3\xA4se\nBrot\xC3\xA9\n"),
-       box.write("theirs.txt", "K\xC3\xA4se\n\xE2\x82\xAC Brot\n")});
+  const Outcome merged = box.run(gui_bin("tarnwickutf8"),
+                                 {"-fname", "Basis", "-fname", "Meins", "-fname", "Deins", "-out",
+                                  box.file("out.txt"), box.write("base.txt", "K\xC3\xA4se\nBrot\n"),
+                                  box.write("mine.txt", "K\xC3\xA4se\nBrot\xC3\xA9\n"),
+                                  box.write("theirs.txt", "K\xC3\xA4se\n\xE2\x82\xAC Brot\n")});
   EXPECT_EQ(merged.status, 0) << merged.err;
   EXPECT_THAT(merged.log, ElementsAre("merge answered 1"));
   EXPECT_EQ(box.read("out.txt"), "K\xC3\xA4se\nBrot\xC3\xA9\n\xE2\x82\xAC Brot\n");
@@ -113,9 +116,9 @@ TEST(Chain, Utf8LauncherMergesTakingBothSides) {
 TEST(Chain, WithoutAnyDisplayCleanMergesAreWrittenAndConflictsRefused) {
   Sandbox box(Sandbox::Display::none);
   const std::string base = box.write("base.txt", kBase);
-  const Outcome clean = box.tarnwick(
-      {"-out", box.file("clean.txt"), base, box.write("mine.txt", kMine),
-       box.write("theirs.txt", "one\ntwo\nthree\nfour\nfive\nsix\nseven\neight\n")});
+  const Outcome clean =
+      box.tarnwick({"-out", box.file("clean.txt"), base, box.write("mine.txt", kMine),
+                    box.write("theirs.txt", "one\ntwo\nthree\nfour\nfive\nsix\nseven\neight\n")});
   EXPECT_EQ(clean.status, 0) << clean.err;
   EXPECT_EQ(box.read("clean.txt"), "one\ntwo mine\nthree\nFOUR\nfive\nsix mine\nseven\neight\n");
 
@@ -161,11 +164,10 @@ TEST(Chain, FromACurrentDirectoryBeyondThePathLimitNoOtherFileIsUsed) {
   const std::string from_root = box.dir().substr(1);  // "tmp/..." names them from "/"
   const testlib::DeepDir deep(box.dir(), 24, std::string(200, 'd'));
   ASSERT_TRUE(deep.ok());
-  const Outcome run =
-      box.run(gui_bin("tarnwick"),
-              {"-out", from_root + "/out.txt", from_root + "/base.txt", from_root + "/mine.txt",
-               from_root + "/theirs.txt"},
-              ".");
+  const Outcome run = box.run(gui_bin("tarnwick"),
+                              {"-out", from_root + "/out.txt", from_root + "/base.txt",
+                               from_root + "/mine.txt", from_root + "/theirs.txt"},
+                              ".");
   EXPECT_EQ(run.status, testlib::minus_one_status());
   EXPECT_NE(run.err.find("Usage: tarnwick"), std::string::npos) << run.err;
   EXPECT_FALSE(testlib::file_exists(box.file("out.txt")));

@@ -39,7 +39,8 @@ bool report_due = false;
 void report() {
   report_due = false;
   std::string line = "tops";
-  for (QPlainTextEdit* view : views) line += " " + std::to_string(view->verticalScrollBar()->value());
+  for (QPlainTextEdit* view : views)
+    line += " " + std::to_string(view->verticalScrollBar()->value());
   if (result != nullptr) line += " result " + std::to_string(result->verticalScrollBar()->value());
   line += " max " + std::to_string(views.front()->verticalScrollBar()->maximum());
   line += " zoom " + std::to_string(pane_sync->zoom());
@@ -59,9 +60,10 @@ void report() {
             word(merge->conflict_editor()->toPlainText());
     const QTextBlock row = result->document()->findBlockByNumber(
         merge->result_row_of_conflict(merge->current_conflict()));
-    const QPoint at = result->viewport()->mapTo(shown_window, result->cursorRect(QTextCursor(row)).center());
-    line += " current " + std::to_string(merge->current_conflict()) + " row " + word(row.text()) + " at " +
-            std::to_string(at.x() + 4) + " " + std::to_string(at.y());
+    const QPoint at =
+        result->viewport()->mapTo(shown_window, result->cursorRect(QTextCursor(row)).center());
+    line += " current " + std::to_string(merge->current_conflict()) + " row " + word(row.text()) +
+            " at " + std::to_string(at.x() + 4) + " " + std::to_string(at.y());
   }
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
@@ -89,9 +91,11 @@ int main(int argc, char** argv) {
   for (qsizetype i = 2; i < args.size(); ++i) paths.push_back(args[i].toStdString());
   QWidget* window = nullptr;
   if (args[1] == QStringLiteral("compare")) {
-    marlow::Preparation prep = marlow::prepare(marlow::testing::call("RequestHandler.Compare", "", paths), false);
+    marlow::Preparation prep =
+        marlow::prepare(marlow::testing::call("RequestHandler.Compare", "", paths), false);
     if (!prep.needs_window) return 3;
-    auto* compare = new marlow::CompareWindow(prep.job, [](const std::string&) { QApplication::quit(); });
+    auto* compare =
+        new marlow::CompareWindow(prep.job, [](const std::string&) { QApplication::quit(); });
     for (int i = 0; i < compare->pane_count(); ++i) views.push_back(compare->pane(i));
     pane_sync = compare->sync();
     window = compare;
