@@ -13,6 +13,9 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +25,9 @@
 #include <vector>
 
 #include "app/compare_window.h"
-#include "proc_status.h"
 #include "app/merge_window.h"
 #include "engine/xmlrpc.h"
+#include "proc_status.h"
 #include "serve/serve.h"
 
 namespace {
@@ -83,7 +86,8 @@ Stats stats(std::vector<double> ms) {
 
 // A source-like line, changed in a way of `variant`'s own when `changed`.
 std::string line_of(std::size_t i, bool changed, unsigned variant) {
-  std::string line = "    value_" + std::to_string(i % 977) + " = compute(" + std::to_string(i) + ");";
+  std::string line =
+      "    value_" + std::to_string(i % 977) + " = compute(" + std::to_string(i) + ");";
   if (changed) line += " // changed by " + std::to_string(variant);
   return line + "\n";
 }
@@ -92,15 +96,18 @@ void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string call(const std::string& method, const std::string& out, const std::vector<std::string>& paths) {
+std::string call(const std::string& method, const std::string& out,
+                 const std::vector<std::string>& paths) {
   std::string text = "<methodCall><methodName>" + method + "</methodName><params>";
-  if (!out.empty()) text += "<param><value><string>" + marlow::xml_escape(out) + "</string></value></param>";
+  if (!out.empty())
+    text += "<param><value><string>" + marlow::xml_escape(out) + "</string></value></param>";
   std::string array = "<param><value><array>";
   for (const std::string& p : paths) {
     array += "<data><value><string>" + marlow::xml_escape(p) + "</string></value></data>";
   }
   array += "</array></value></param>";
-  return text + array + array + "<param><value><string></string></value></param></params></methodCall>";
+  return text + array + array +
+         "<param><value><string></string></value></param></params></methodCall>";
 }
 
 // Lets the deletions that a closed window left for the event loop run.
@@ -144,7 +151,8 @@ int main(int argc, char** argv) {
   std::string base;
   std::string mine;
   std::string theirs;
-  const std::size_t every = std::max<std::size_t>(1, merge_lines / std::max<std::size_t>(1, conflicts));
+  const std::size_t every =
+      std::max<std::size_t>(1, merge_lines / std::max<std::size_t>(1, conflicts));
   for (std::size_t i = 0; i < merge_lines; ++i) {
     const bool conflict = i % every == every / 2;
     base += line_of(i, false, 0);
@@ -160,7 +168,8 @@ int main(int argc, char** argv) {
   write_file(at + "/a.txt", "a\nb\n");
   write_file(at + "/b.txt", "a\nc\n");
   {
-    marlow::Preparation prep = marlow::prepare(call("RequestHandler.Compare", "", {at + "/a.txt", at + "/b.txt"}), false);
+    marlow::Preparation prep =
+        marlow::prepare(call("RequestHandler.Compare", "", {at + "/a.txt", at + "/b.txt"}), false);
     auto* warm = new marlow::CompareWindow(prep.job, [](const std::string&) {});
     warm->show();
     if (!QTest::qWaitForWindowExposed(warm)) {
@@ -181,8 +190,8 @@ int main(int argc, char** argv) {
   const double open_ms = until_painted(&counter, [&] {
     QElapsedTimer step;
     step.start();
-    marlow::Preparation prep =
-        marlow::prepare(call("RequestHandler.Compare", "", {at + "/left.txt", at + "/right.txt"}), false);
+    marlow::Preparation prep = marlow::prepare(
+        call("RequestHandler.Compare", "", {at + "/left.txt", at + "/right.txt"}), false);
     prepare_ms = static_cast<double>(step.nsecsElapsed()) / 1e6;
     step.restart();
     compare = new marlow::CompareWindow(prep.job, [](const std::string&) {});
@@ -194,8 +203,10 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   const long open_compare = resident_kib();
   const int differences = compare->difference_count();
-  const std::vector<double> next_ms = timed_presses(&counter, compare, Qt::Key_F8, Qt::NoModifier, presses);
-  const std::vector<double> prev_ms = timed_presses(&counter, compare, Qt::Key_F8, Qt::ShiftModifier, presses);
+  const std::vector<double> next_ms =
+      timed_presses(&counter, compare, Qt::Key_F8, Qt::NoModifier, presses);
+  const std::vector<double> prev_ms =
+      timed_presses(&counter, compare, Qt::Key_F8, Qt::ShiftModifier, presses);
   // After as many presses forth as back, the first difference is current
   // again: the keys did what they should.
   const bool keys_worked = compare->current_difference() == 0 && differences > presses;
@@ -208,9 +219,10 @@ int main(int argc, char** argv) {
   const long before_merge = resident_kib();
   marlow::MergeWindow* merge = nullptr;
   const double merge_open_ms = until_painted(&counter, [&] {
-    marlow::Preparation prep = marlow::prepare(
-        call("RequestHandler.CompareMerge", at + "/out.txt", {at + "/base.txt", at + "/mine.txt", at + "/theirs.txt"}),
-        false);
+    marlow::Preparation prep =
+        marlow::prepare(call("RequestHandler.CompareMerge", at + "/out.txt",
+                             {at + "/base.txt", at + "/mine.txt", at + "/theirs.txt"}),
+                        false);
     merge = new marlow::MergeWindow(prep.job, [](const std::string&) {});
     merge->set_ask_on_close(false);
     for (std::size_t s = 0; s < 3; ++s) counter.watch(merge->pane(s)->viewport());
@@ -222,35 +234,52 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   const long open_merge = resident_kib();
   const std::size_t merge_conflicts = merge->conflict_count();
-  const std::vector<double> merge_next_ms = timed_presses(&counter, merge, Qt::Key_F8, Qt::NoModifier, presses);
-  const std::vector<double> merge_prev_ms = timed_presses(&counter, merge, Qt::Key_F8, Qt::ShiftModifier, presses);
-  QPlainTextEdit* editor = merge->conflict_editor();
-  editor->setFocus();
-  std::vector<double> type_ms;
+  const std::vector<double> merge_next_ms =
+      timed_presses(&counter, merge, Qt::Key_F8, Qt::NoModifier, presses);
+  const std::vector<double> merge_prev_ms =
+      timed_presses(&counter, merge, Qt::Key_F8, Qt::ShiftModifier, presses);
+  // Typing in the merged result itself, in the middle of the merge (the
+  // typed text is given to the region it falls in), then in the current
+  // conflict's editor.
   const char* typed = "typed_by_hand_";
-  for (int i = 0; i < presses; ++i) {
-    const char c = typed[static_cast<std::size_t>(i) % 14];
-    type_ms.push_back(until_painted(&counter, [&] { QTest::keyClick(editor, c); }));
-  }
+  const auto type_into = [&](QPlainTextEdit* view) {
+    view->setFocus();
+    std::vector<double> ms;
+    for (int i = 0; i < presses; ++i) {
+      const char c = typed[static_cast<std::size_t>(i) % 14];
+      ms.push_back(until_painted(&counter, [&] { QTest::keyClick(view, c); }));
+    }
+    return ms;
+  };
+  QPlainTextEdit* result = merge->result_view();
+  QTextCursor middle(result->document()->findBlockByNumber(result->document()->blockCount() / 2));
+  result->setTextCursor(middle);
+  const std::vector<double> result_type_ms = type_into(result);
+  const std::vector<double> type_ms = type_into(merge->conflict_editor());
   merge->close_without_asking();
   delete merge;
   settle_memory();
   const long closed_merge = resident_kib();
 
-  std::printf("Two files of %zu lines (%.1f MB together, %d differences); a merge of %zu lines "
-              "with %zu conflicts. %d presses of each key; the first difference or conflict is "
-              "current when the window opens.\n\n",
-              compare_lines, static_cast<double>(compare_bytes) / 1e6, differences, merge_lines,
-              merge_conflicts, presses);
+  std::printf(
+      "Two files of %zu lines (%.1f MB together, %d differences); a merge of %zu lines "
+      "with %zu conflicts. %d presses of each key; the first difference or conflict is "
+      "current when the window opens.\n\n",
+      compare_lines, static_cast<double>(compare_bytes) / 1e6, differences, merge_lines,
+      merge_conflicts, presses);
   std::printf("| Step | ms |\n|---|---:|\n");
-  row("compare: from the call to the first difference painted (reading, decoding, aligning, filling the panes)", open_ms);
+  row("compare: from the call to the first difference painted (reading, decoding, aligning, "
+      "filling the panes)",
+      open_ms);
   row("&nbsp;&nbsp;of which reading and decoding the files (the call's preparation)", prepare_ms);
-  row("&nbsp;&nbsp;of which making the window (aligning, inline differences, filling the panes)", construct_ms);
+  row("&nbsp;&nbsp;of which making the window (aligning, inline differences, filling the panes)",
+      construct_ms);
   row("compare: next difference (F8), median", stats(next_ms));
   row("compare: previous difference (Shift+F8), median", stats(prev_ms));
   row("merge: from the call to the first conflict painted", merge_open_ms);
   row("merge: next conflict (F8), median", stats(merge_next_ms));
   row("merge: previous conflict (Shift+F8), median", stats(merge_prev_ms));
+  row("merge: a key typed in the merged result, until painted, median", stats(result_type_ms));
   row("merge: a key typed into a conflict's editor, until painted, median", stats(type_ms));
   std::printf("\n| Resident memory of the process | KiB |\n|---|---:|\n");
   std::printf("| before the comparison opened | %ld |\n", before_compare);
@@ -259,10 +288,12 @@ int main(int argc, char** argv) {
   std::printf("| before the merge opened | %ld |\n", before_merge);
   std::printf("| merge open | %ld |\n", open_merge);
   std::printf("| after it closed | %ld |\n", closed_merge);
-  std::printf("\nCompare window holds: %ld KiB. After closing: %.2f× the size before it opened. "
-              "Merge window holds: %ld KiB. After closing: %.2f× the size before it opened.\n",
-              open_compare - before_compare,
-              static_cast<double>(closed_compare) / static_cast<double>(before_compare),
-              open_merge - before_merge, static_cast<double>(closed_merge) / static_cast<double>(before_merge));
+  std::printf(
+      "\nCompare window holds: %ld KiB. After closing: %.2f× the size before it opened. "
+      "Merge window holds: %ld KiB. After closing: %.2f× the size before it opened.\n",
+      open_compare - before_compare,
+      static_cast<double>(closed_compare) / static_cast<double>(before_compare),
+      open_merge - before_merge,
+      static_cast<double>(closed_merge) / static_cast<double>(before_merge));
   return keys_worked ? 0 : 1;
 }
