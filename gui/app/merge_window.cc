@@ -834,7 +834,7 @@ void MergeWindow::colour_panes() {
         colours.push_back(line >= lines ? filler_in(row) : row);
       }
     }
-    highlight_rows(panes_[s], colours);
+    static_cast<DiffPane*>(panes_[s])->set_row_backgrounds(std::move(colours));
   }
 }
 
@@ -938,7 +938,7 @@ void MergeWindow::decorate_result_view(bool scroll) {
   }
   static_cast<DiffPane*>(result_view_)->set_numbers(std::move(numbers));
   static_cast<DiffPane*>(result_view_)->set_line_end_marks(std::move(notes));
-  highlight_rows(result_view_, colours);
+  static_cast<DiffPane*>(result_view_)->set_row_backgrounds(std::move(colours));
   if (scroll && !conflict_regions_.empty()) {
     const Rows rows = result_rows_[conflict_regions_[current_]];
     sync_->put_cursor(result_view_, rows.first);

@@ -30,19 +30,6 @@ QString shown(const std::vector<Line>& lines) {
   return text;
 }
 
-void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows) {
-  QList<QTextEdit::ExtraSelection> selections;
-  for (std::size_t row = 0; row < rows.size(); ++row) {
-    if (!rows[row].isValid()) continue;
-    QTextEdit::ExtraSelection s;
-    s.cursor = QTextCursor(edit->document()->findBlockByNumber(static_cast<int>(row)));
-    s.format.setBackground(rows[row]);
-    s.format.setProperty(QTextFormat::FullWidthSelection, true);
-    selections.append(s);
-  }
-  edit->setExtraSelections(selections);
-}
-
 ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), full_(text) {
   setToolTip(text);
   setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -119,6 +106,12 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   own_document_ = doc;
   doc->setPlainText(text);
   place_gutter();
+}
+
+void DiffPane::set_row_backgrounds(std::vector<QColor> backgrounds) {
+  if (backgrounds == backgrounds_) return;
+  backgrounds_ = std::move(backgrounds);
+  viewport()->update();
 }
 
 QColor DiffPane::row_background(int row) const {

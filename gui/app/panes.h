@@ -33,9 +33,6 @@ QString file_note(const TextDocument& doc, bool absent);
 // The UTF-16 units of utf8[from, to) (a four-byte character takes two).
 int utf16_units(const std::string& utf8, std::size_t from, std::size_t to);
 
-// Gives row i the background rows[i]; an invalid colour leaves it plain.
-void highlight_rows(QPlainTextEdit* edit, const std::vector<QColor>& rows);
-
 inline const QColor kChanged(255, 240, 170);
 inline const QColor kRemoved(255, 205, 205);
 inline const QColor kAdded(205, 245, 205);
@@ -86,7 +83,10 @@ class DiffPane : public QPlainTextEdit {
   // i (invalid: plain). The marks get `mark_colour`.
   void set_rows(const QString& text, std::vector<int> numbers, std::vector<QColor> backgrounds,
                 std::vector<CharMark> marks, const QColor& mark_colour);
-  // The colour set_rows gave row `row` (invalid: plain), and its marks.
+  // Only the rows' colours, for a pane whose colours change as the user
+  // works (the rows in view are painted again; the text stays).
+  void set_row_backgrounds(std::vector<QColor> backgrounds);
+  // The colour row `row` has (invalid: plain), and the rows' marks.
   QColor row_background(int row) const;
   const std::vector<CharMark>& char_marks() const { return marks_; }
   // Where row `row` is in the viewport, one line high (the document's margin

@@ -40,10 +40,7 @@ class MergeEditorTest : public QObject, private testing::Files {
   }
   // The background a view gives a row, invalid when it has none.
   static QColor row_colour(QPlainTextEdit* view, int row) {
-    for (const QTextEdit::ExtraSelection& s : view->extraSelections()) {
-      if (s.cursor.blockNumber() == row) return s.format.background().color();
-    }
-    return QColor();
+    return static_cast<DiffPane*>(view)->row_background(row);
   }
   static MergeWindow* shown(Job job) {
     auto* window = new MergeWindow(std::move(job), [](const std::string&) {});
