@@ -57,7 +57,8 @@ GuiLaunch gui_launch_for(bool windows, const std::string& directory,
   return launch;
 }
 
-bool launch_hollin(const std::string& directory, ServiceState& state, const ServiceHooks& hooks) {
+platform::Status launch_hollin(const std::string& directory, ServiceState& state,
+                               const ServiceHooks& hooks) {
   if (!state.debug_mode) {
     const GuiLaunch launch = gui_launch_for(platform::kWindows, directory, state.wrapper_pipe_name);
     hooks.log(launch.logged_line);
@@ -68,17 +69,19 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
     const std::string saved_dir = platform::current_dir();
     platform::ProcessSpec invocation = launch.invocation;
     if constexpr (platform::kWindows) {
-      platform::set_current_dir(directory);
+      static_cast<void>(platform::set_current_dir(directory));  // not examined, as said above
     } else {
       invocation.working_dir = directory;
     }
     platform::Process process;
-    if (!hooks.start_process(invocation, &process)) {
-      if constexpr (platform::kWindows) platform::set_current_dir(saved_dir);
+    const platform::Status started = hooks.start_process(invocation, &process);
+    // Back to where the service was, whether or not the start worked; a
+    // failure to go back is not examined either.
+    if constexpr (platform::kWindows) static_cast<void>(platform::set_current_dir(saved_dir));
+    if (!started.ok()) {
       hooks.log("Could not create HOLLIN process");
-      return false;
+      return started;
     }
-    if constexpr (platform::kWindows) platform::set_current_dir(saved_dir);
     hooks.watch_process(std::move(process));
   } else {
     hooks.log("Debug option was passed, HOLLIN will not be launched");
@@ -88,8 +91,8 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
     std::fflush(hooks.console);
   }
   // A failed wait is not examined: the first write of a pipe notice decides.
-  state.wrapper_pipe->connect();
-  return true;
+  static_cast<void>(state.wrapper_pipe->connect());
+  return platform::Status();
 }
 
 namespace {
@@ -110,7 +113,8 @@ void watch_graphical_client(platform::Process process) {
   // when the next pipe notice cannot be written.
   std::unique_ptr<platform::Process> owned(new (std::nothrow)
                                                platform::Process(std::move(process)));
-  if (owned) (void)platform::start_owning_thread<&watch_body>(owned);
+  // A watcher that cannot start is no failure of the launch.
+  if (owned) static_cast<void>(platform::start_owning_thread<&watch_body>(owned));
 }
 
 }  // namespace hollin_service
