@@ -62,22 +62,13 @@ platform::Status launch_hollin(const std::string& directory, ServiceState& state
   if (!state.debug_mode) {
     const GuiLaunch launch = gui_launch_for(platform::kWindows, directory, state.wrapper_pipe_name);
     hooks.log(launch.logged_line);
-    // The graphical client runs in its own directory. On POSIX the child
-    // changes into it itself: the service has threads by now and never
-    // changes its own current directory. On Windows the directory is made
-    // current around the start; whether that works is not examined.
-    const std::string saved_dir = platform::current_dir();
+    // The graphical client runs in its own directory, into which the child
+    // changes itself: the service has threads by now and never changes its
+    // own current directory.
     platform::ProcessSpec invocation = launch.invocation;
-    if constexpr (platform::kWindows) {
-      static_cast<void>(platform::set_current_dir(directory));  // not examined, as said above
-    } else {
-      invocation.working_dir = directory;
-    }
+    invocation.working_dir = directory;
     platform::Process process;
     const platform::Status started = hooks.start_process(invocation, &process);
-    // Back to where the service was, whether or not the start worked; a
-    // failure to go back is not examined either.
-    if constexpr (platform::kWindows) static_cast<void>(platform::set_current_dir(saved_dir));
     if (!started.ok()) {
       hooks.log("Could not create HOLLIN process");
       return started;
