@@ -153,9 +153,10 @@ inline double run_concurrently(const platform::ProcessSpec& invocation, int expe
 // directory, which the environment names.
 
 inline void use_temp_dir(const fs::path& dir) {
-  platform::set_env("TMPDIR", dir.string());
-  platform::set_env("TMP", dir.string());
-  platform::set_env("TEMP", dir.string());
+  // Valid names and values: setting them fails only without memory.
+  static_cast<void>(platform::set_env("TMPDIR", dir.string()));
+  static_cast<void>(platform::set_env("TMP", dir.string()));
+  static_cast<void>(platform::set_env("TEMP", dir.string()));
 }
 
 inline fs::path work_dir_in(const fs::path& temp) {
@@ -198,7 +199,7 @@ inline std::vector<std::uint32_t> children_of(std::uint32_t pid) {
 
 // Waits until the process is gone (its image can no longer be read).
 inline void wait_gone(std::uint32_t pid) {
-  for (int i = 0; i < 5000 && !platform::process_image_path(pid).empty(); ++i) {
+  for (int i = 0; i < 5000 && platform::process_image_path(pid).ok(); ++i) {
     platform::sleep_ms(1);
   }
 }
@@ -223,7 +224,8 @@ inline void stop_service(const fs::path& work_dir, const fs::path& record_dir) {
       }
     }
   }
-  for (const std::uint32_t pid : pids) platform::kill_process(pid);
+  // One that has ended meanwhile cannot be killed, which is as good.
+  for (const std::uint32_t pid : pids) static_cast<void>(platform::kill_process(pid));
   for (const std::uint32_t pid : pids) wait_gone(pid);
 }
 
@@ -429,8 +431,9 @@ class EchoPeer {
     }
   }
   ~EchoPeer() {
-    process_.kill();
-    process_.wait();
+    // Ended by force and reaped; neither outcome matters here.
+    static_cast<void>(process_.kill());
+    static_cast<void>(process_.wait());
   }
   EchoPeer(const EchoPeer&) = delete;
   EchoPeer& operator=(const EchoPeer&) = delete;

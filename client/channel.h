@@ -26,7 +26,7 @@ class ServiceWatch {
   ServiceWatch(const ServiceWatch&) = delete;
   ServiceWatch& operator=(const ServiceWatch&) = delete;
 
-  virtual bool alive() = 0;
+  [[nodiscard]] virtual bool alive() = 0;
 };
 
 // What the exchange needs from the outside world, so that tests can drive
@@ -40,17 +40,17 @@ class ChannelEnv {
 
   // True when an instance of the pipe is free within `timeout_ms`; false at
   // once when no pipe of that name exists.
-  virtual bool wait(const std::string& name, unsigned timeout_ms) = 0;
+  [[nodiscard]] virtual bool wait(const std::string& name, unsigned timeout_ms) = 0;
   // Looks at the pipe; never waits more than a few milliseconds.
-  virtual PipeState probe(const std::string& name) = 0;
+  [[nodiscard]] virtual PipeState probe(const std::string& name) = 0;
   // Opens the client end for reading and writing.
-  virtual platform::OpenStatus open(const std::string& name,
-                                    std::unique_ptr<platform::ClientPipe>* pipe) = 0;
+  [[nodiscard]] virtual platform::OpenStatus open(const std::string& name,
+                                                  std::unique_ptr<platform::ClientPipe>* pipe) = 0;
   virtual void sleep_ms(unsigned milliseconds) = 0;
   // A monotonic clock in milliseconds.
-  virtual std::uint64_t now_ms() = 0;
+  [[nodiscard]] virtual std::uint64_t now_ms() = 0;
   // False once no service is left that could serve the pipe.
-  virtual bool service_alive() = 0;
+  [[nodiscard]] virtual bool service_alive() = 0;
   // Writes one line to the client's log.
   virtual void log(const std::string& line) = 0;
 };
@@ -60,13 +60,13 @@ class ChannelEnv {
 class RealChannelEnv final : public ChannelEnv {
  public:
   explicit RealChannelEnv(ServiceWatch* watch = nullptr) : watch_(watch) {}
-  bool wait(const std::string& name, unsigned timeout_ms) override;
-  PipeState probe(const std::string& name) override;
-  platform::OpenStatus open(const std::string& name,
-                            std::unique_ptr<platform::ClientPipe>* pipe) override;
+  [[nodiscard]] bool wait(const std::string& name, unsigned timeout_ms) override;
+  [[nodiscard]] PipeState probe(const std::string& name) override;
+  [[nodiscard]] platform::OpenStatus open(const std::string& name,
+                                          std::unique_ptr<platform::ClientPipe>* pipe) override;
   void sleep_ms(unsigned milliseconds) override;
-  std::uint64_t now_ms() override;
-  bool service_alive() override;
+  [[nodiscard]] std::uint64_t now_ms() override;
+  [[nodiscard]] bool service_alive() override;
   void log(const std::string& line) override;
 
  private:
@@ -101,12 +101,12 @@ inline constexpr const char* kServiceGoneLine =
 // Carries `request` to the service on `pipe_name` and reads its reply into
 // `*reply` (left empty on failure). True when the request was written and a
 // reply read.
-bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
-                           const std::string& request, std::string* reply);
+[[nodiscard]] bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
+                                         const std::string& request, std::string* reply);
 
 // The same over the current user's request pipe and the real platform,
 // watching the service through `watch` (none: taken to be alive).
-bool exchange_with_service(const std::string& request, std::string* reply,
-                           ServiceWatch* watch = nullptr);
+[[nodiscard]] bool exchange_with_service(const std::string& request, std::string* reply,
+                                         ServiceWatch* watch = nullptr);
 
 }  // namespace tarnwick

@@ -31,7 +31,7 @@ int run_client(int argc, const char* const* argv) {
   // The service is made to run before the command line is looked at, so that
   // even a wrong command line leaves a service for the next run.
   platform::Process started;
-  if (!service_running() && start_service(&started) < 0) {
+  if (!service_running() && !start_service(&started).ok()) {
     support::log_line(kServiceStartFailedLine);
     return kFailure;
   }

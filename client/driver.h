@@ -8,6 +8,6 @@ inline constexpr const char* kServiceStartFailedLine = "Unable to start hollin_s
 
 // One run of the client. Returns the exit status: 0 when the graphical
 // client reported success, -1 in every other case.
-int run_client(int argc, const char* const* argv);
+[[nodiscard]] int run_client(int argc, const char* const* argv);
 
 }  // namespace tarnwick

@@ -35,7 +35,7 @@ struct CompareOptions {
 
   // Fills the record from the argument vector (element 0 is skipped). True
   // when the command line is wrong. Never prints.
-  bool parse(int argc, const char* const* argv);
+  [[nodiscard]] bool parse(int argc, const char* const* argv);
   // Handles one argument: `word` is the argument without its leading '-'
   // when `is_option`.
   void parse_argument(const std::string& word, bool is_option, bool is_last);
@@ -45,38 +45,40 @@ struct CompareOptions {
   // the type name and refuses a path or display name that the request
   // cannot carry (xml_can_carry). False when the record may not be used; the
   // check's own catalogue entry, where it has one, has then been printed.
-  bool validate();
+  [[nodiscard]] bool validate();
   // The same, but instead of printing, stores the entry to print in
   // `*message_entry` (-1 when the failure has no message of its own).
-  bool validate(int* message_entry);
+  [[nodiscard]] bool validate(int* message_entry);
 
   bool operator==(const CompareOptions&) const = default;
 };
 
 // True when `path` is longer than two bytes and begins with two backslashes.
-bool is_unc_path(const std::string& path);
+[[nodiscard]] bool is_unc_path(const std::string& path);
 
 // The Windows rules: a path with a drive (first colon at its second byte)
 // or a UNC path stays; a rooted path gets the drive of `current_dir` in
 // front, or the whole `current_dir` when that is a UNC path; any other path
 // gets `current_dir` and a backslash in front. Nothing else is rewritten.
 // Empty result for an empty path.
-std::string windows_absolute_path(const std::string& path, const std::string& current_dir);
+[[nodiscard]] std::string windows_absolute_path(const std::string& path,
+                                                const std::string& current_dir);
 // The POSIX rules: a path beginning with '/' stays; any other path gets
 // `current_dir` and '/' in front. Empty result for an empty path.
-std::string posix_absolute_path(const std::string& path, const std::string& current_dir);
+[[nodiscard]] std::string posix_absolute_path(const std::string& path,
+                                              const std::string& current_dir);
 // Rewrites `path` in place as an absolute path by this platform's rules and
 // the process's current directory. False (path unchanged) for an empty path,
 // and for one that needs the current directory when it cannot be read.
-bool make_absolute(std::string& path);
+[[nodiscard]] bool make_absolute(std::string& path);
 
 // The file type name for an encoding parameter, or nothing when the
 // encoding is not one we know (exact, case-sensitive match).
-std::optional<std::string> type_name_for_encoding(const std::string& encoding);
+[[nodiscard]] std::optional<std::string> type_name_for_encoding(const std::string& encoding);
 
 // The runtime's atoi: leading white space, an optional sign, then digits up
 // to the first other byte; 0 without digits. Saturates instead of
 // overflowing.
-int atoi_value(const std::string& text);
+[[nodiscard]] int atoi_value(const std::string& text);
 
 }  // namespace tarnwick

@@ -12,20 +12,20 @@ namespace tarnwick {
 // and a carriage return as the character reference &#13; (a raw one is read
 // back as a line feed by every XML reader). Every other byte passes
 // unchanged.
-std::string xml_escape(const std::string& text);
+[[nodiscard]] std::string xml_escape(const std::string& text);
 
 // False when `text` holds a control character that XML cannot carry at all,
 // even as a reference: a byte below 0x20 other than tab, line feed and
 // carriage return. Such a value would reach the reader as another text.
-bool xml_can_carry(const std::string& text);
+[[nodiscard]] bool xml_can_carry(const std::string& text);
 
 // The RequestHandler.Compare (or, with -out, RequestHandler.CompareMerge)
 // call for a validated record, on one line, without an XML declaration.
 // `validate` has refused every value that xml_can_carry refuses.
-std::string build_request(const CompareOptions& options);
+[[nodiscard]] std::string build_request(const CompareOptions& options);
 
 // True when the first "<boolean>" of the reply is followed closely enough by
 // a "1": the 20 bytes from the start of that tag hold the character 1.
-bool reply_succeeded(std::string reply);
+[[nodiscard]] bool reply_succeeded(std::string reply);
 
 }  // namespace tarnwick

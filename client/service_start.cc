@@ -65,9 +65,10 @@ platform::ProcessSpec posix_service_spec(const std::string& exe_path, const std:
 std::string service_exe_path() { return support::program_path(support::kServiceProgram); }
 
 bool is_service_process(std::uint32_t pid) {
-  const std::string image = platform::process_image_path(pid);
-  if (image.empty()) return false;
-  return platform::paths_equal_ignoring_case(image, service_exe_path());
+  const platform::Result<std::string> image = platform::process_image_path(pid);
+  // A process that cannot be looked at is not taken for ours.
+  if (!image.ok()) return false;
+  return platform::paths_equal_ignoring_case(image.value(), service_exe_path());
 }
 
 bool service_running() {
@@ -80,7 +81,7 @@ bool service_running() {
   return is_service_process(static_cast<std::uint32_t>(*pid));
 }
 
-int start_service(platform::Process* started) {
+platform::Status start_service(platform::Process* started) {
   const std::string exe = service_exe_path();
   const std::string gui_dir = support::gui_dir_in(support::installation_dir());
   platform::ProcessSpec invocation;
@@ -94,13 +95,12 @@ int start_service(platform::Process* started) {
   // Wine); a second or third try costs nothing when the first succeeds, and
   // a service started twice still leaves one, since the pid file is a lock.
   platform::Process process;
-  bool created = false;
-  for (int attempt = 0; attempt < kServiceStartAttempts && !created; ++attempt) {
+  platform::Status created = platform::start_process(invocation, &process);
+  for (int attempt = 1; attempt < kServiceStartAttempts && !created.ok(); ++attempt) {
     created = platform::start_process(invocation, &process);
   }
-  if (!created) return -1;
-  if (started != nullptr) *started = std::move(process);
-  return 0;
+  if (created.ok() && started != nullptr) *started = std::move(process);
+  return created;
 }
 
 bool RunningServiceWatch::alive() { return started_.running() || service_running(); }

@@ -15,30 +15,32 @@ namespace tarnwick {
 // The process id at the start of a pid file's text, read as formatted stream
 // input reads an integer: white space skipped, an optional sign, digits.
 // Nothing when no integer can be read.
-std::optional<int> parse_pid_text(const std::string& text);
+[[nodiscard]] std::optional<int> parse_pid_text(const std::string& text);
 
 // How the service is started on Windows: the quoted executable path, one
 // blank, the quoted graphical-client directory, hidden.
-platform::ProcessSpec windows_service_spec(const std::string& exe_path, const std::string& gui_dir);
+[[nodiscard]] platform::ProcessSpec windows_service_spec(const std::string& exe_path,
+                                                         const std::string& gui_dir);
 // How it is started on POSIX: the directory as the one argument, in a new
 // session, with the standard streams on the null device.
-platform::ProcessSpec posix_service_spec(const std::string& exe_path, const std::string& gui_dir);
+[[nodiscard]] platform::ProcessSpec posix_service_spec(const std::string& exe_path,
+                                                       const std::string& gui_dir);
 
 // The service executable of this installation.
-std::string service_exe_path();
+[[nodiscard]] std::string service_exe_path();
 // True when process `pid` runs this installation's service executable
 // (compared without regard to case).
-bool is_service_process(std::uint32_t pid);
+[[nodiscard]] bool is_service_process(std::uint32_t pid);
 // True when the pid file in the work directory names a live service of this
 // installation.
-bool service_running();
+[[nodiscard]] bool service_running();
 // How often a failed process start is tried before the client gives up.
 inline constexpr int kServiceStartAttempts = 3;
 
-// Starts the service in the background without waiting for it: 0 when the
-// process was created, -1 otherwise. `started`, when given, receives the
+// Starts the service in the background without waiting for it; a failure
+// carries the last try's cause. `started`, when given, receives the
 // process, so that the client can tell whether it is still alive.
-int start_service(platform::Process* started = nullptr);
+[[nodiscard]] platform::Status start_service(platform::Process* started = nullptr);
 
 // Alive while the service this client started runs, or else while the pid
 // file names a live service of this installation (one that another client
@@ -46,7 +48,7 @@ int start_service(platform::Process* started = nullptr);
 class RunningServiceWatch final : public ServiceWatch {
  public:
   explicit RunningServiceWatch(platform::Process started) : started_(std::move(started)) {}
-  bool alive() override;
+  [[nodiscard]] bool alive() override;
 
  private:
   platform::Process started_;

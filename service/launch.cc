@@ -57,28 +57,22 @@ GuiLaunch gui_launch_for(bool windows, const std::string& directory,
   return launch;
 }
 
-bool launch_hollin(const std::string& directory, ServiceState& state, const ServiceHooks& hooks) {
+platform::Status launch_hollin(const std::string& directory, ServiceState& state,
+                               const ServiceHooks& hooks) {
   if (!state.debug_mode) {
     const GuiLaunch launch = gui_launch_for(platform::kWindows, directory, state.wrapper_pipe_name);
     hooks.log(launch.logged_line);
-    // The graphical client runs in its own directory. On POSIX the child
-    // changes into it itself: the service has threads by now and never
-    // changes its own current directory. On Windows the directory is made
-    // current around the start; whether that works is not examined.
-    const std::string saved_dir = platform::current_dir();
+    // The graphical client runs in its own directory, into which the child
+    // changes itself: the service has threads by now and never changes its
+    // own current directory.
     platform::ProcessSpec invocation = launch.invocation;
-    if constexpr (platform::kWindows) {
-      platform::set_current_dir(directory);
-    } else {
-      invocation.working_dir = directory;
-    }
+    invocation.working_dir = directory;
     platform::Process process;
-    if (!hooks.start_process(invocation, &process)) {
-      if constexpr (platform::kWindows) platform::set_current_dir(saved_dir);
+    const platform::Status started = hooks.start_process(invocation, &process);
+    if (!started.ok()) {
       hooks.log("Could not create HOLLIN process");
-      return false;
+      return started;
     }
-    if constexpr (platform::kWindows) platform::set_current_dir(saved_dir);
     hooks.watch_process(std::move(process));
   } else {
     hooks.log("Debug option was passed, HOLLIN will not be launched");
@@ -88,8 +82,8 @@ bool launch_hollin(const std::string& directory, ServiceState& state, const Serv
     std::fflush(hooks.console);
   }
   // A failed wait is not examined: the first write of a pipe notice decides.
-  state.wrapper_pipe->connect();
-  return true;
+  static_cast<void>(state.wrapper_pipe->connect());
+  return platform::Status();
 }
 
 namespace {
@@ -110,7 +104,8 @@ void watch_graphical_client(platform::Process process) {
   // when the next pipe notice cannot be written.
   std::unique_ptr<platform::Process> owned(new (std::nothrow)
                                                platform::Process(std::move(process)));
-  if (owned) (void)platform::start_owning_thread<&watch_body>(owned);
+  // A watcher that cannot start is no failure of the launch.
+  if (owned) static_cast<void>(platform::start_owning_thread<&watch_body>(owned));
 }
 
 }  // namespace hollin_service

@@ -21,31 +21,32 @@ inline constexpr const char* kGuiFixedOptions =
 
 // Windows: the command line "<directory>\marlow.exe <options> <property>="<name>"".
 // The directory is taken as it stands (a trailing backslash is doubled).
-std::string windows_gui_command_line(const std::string& directory,
-                                     const std::string& wrapper_pipe_name);
+[[nodiscard]] std::string windows_gui_command_line(const std::string& directory,
+                                                   const std::string& wrapper_pipe_name);
 
 // POSIX: the program "<directory>/marlow" and its arguments: the fixed
 // options one by one, then the property with the name unquoted.
-std::string posix_gui_program(const std::string& directory);
-std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_name);
+[[nodiscard]] std::string posix_gui_program(const std::string& directory);
+[[nodiscard]] std::vector<std::string> posix_gui_arguments(const std::string& wrapper_pipe_name);
 // POSIX: what the log shows, the program and arguments joined with single
 // blanks, the property's value in double quotes as on Windows.
-std::string posix_gui_logged_line(const std::string& directory,
-                                  const std::string& wrapper_pipe_name);
+[[nodiscard]] std::string posix_gui_logged_line(const std::string& directory,
+                                                const std::string& wrapper_pipe_name);
 
 // How a platform starts the graphical client, and the line it logs for it.
 struct GuiLaunch {
   platform::ProcessSpec invocation;
   std::string logged_line;
 };
-GuiLaunch gui_launch_for(bool windows, const std::string& directory,
-                         const std::string& wrapper_pipe_name);
+[[nodiscard]] GuiLaunch gui_launch_for(bool windows, const std::string& directory,
+                                       const std::string& wrapper_pipe_name);
 
 // Starts the graphical client from `directory` (or, in debug mode, prints
 // the wrapper pipe name for a person to start it), then waits until a peer
-// has connected to the wrapper pipe. False when the process cannot be
-// created.
-bool launch_hollin(const std::string& directory, ServiceState& state, const ServiceHooks& hooks);
+// has connected to the wrapper pipe. A failure when the process cannot be
+// created, with the cause the process start gave.
+[[nodiscard]] platform::Status launch_hollin(const std::string& directory, ServiceState& state,
+                                             const ServiceHooks& hooks);
 
 // Watches the graphical client on a thread of its own: when it ends, the
 // service logs "HOLLIN quit unexpectedly...exiting" and ends with -1, so that

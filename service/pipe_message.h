@@ -26,7 +26,7 @@ class PipePartGenerator {
   // One draw from 0 to 32767.
   unsigned draw();
   // One random pipe part: draw() * draw() + 7137, formatted with "%u".
-  std::string next();
+  [[nodiscard]] std::string next();
 
  private:
   std::mt19937 engine_;
@@ -35,7 +35,7 @@ class PipePartGenerator {
 // The service's random pipe part, from one generator that the main thread
 // seeds at start (seed_random_pipe_part) and is the only one to draw from.
 void seed_random_pipe_part();
-std::string random_pipe_part();
+[[nodiscard]] std::string random_pipe_part();
 
 // One message as read from a pipe: its bytes, with room kept in front of
 // them so that a header can be put there and both written with one write,
@@ -44,9 +44,9 @@ class PipeMessage {
  public:
   PipeMessage() = default;
   const char* data() const { return bytes_ ? bytes_.get() + head_room_ : ""; }
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  std::string text() const { return std::string(data(), size_); }
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] std::string text() const { return std::string(data(), size_); }
 
   // Puts `header` in the room in front of the message and returns the start
   // of header and message (size() then counts both); null when the header
@@ -78,6 +78,6 @@ inline constexpr std::size_t kMessageChunk = 4095;
 // the earlier reads gathered (possibly nothing). `head_room` bytes are kept
 // free in front of the message.
 void read_pipe_message(platform::ServerPipe& pipe, std::size_t head_room, PipeMessage* message);
-std::string read_pipe_message(platform::ServerPipe& pipe);
+[[nodiscard]] std::string read_pipe_message(platform::ServerPipe& pipe);
 
 }  // namespace hollin_service

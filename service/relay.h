@@ -21,7 +21,7 @@ struct RelayJob {
 using LogSink = std::function<void(const std::string&)>;
 
 // "POST /RPC2 HTTP/1.1\r\nContent-Length: <bytes>\r\n\r\n" followed by `request`.
-std::string frame_request(const std::string& request);
+[[nodiscard]] std::string frame_request(const std::string& request);
 
 // Relays one request: waits for the graphical client on both per-request
 // pipes, reads the client's request, writes it framed, reads the reply and

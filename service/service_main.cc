@@ -51,22 +51,20 @@ std::string pipe_notice(const std::string& request_pipe, const std::string& resp
   return request_pipe + "\n" + response_pipe + "\n";
 }
 
-bool write_pid_file() {
+platform::Status write_pid_file() {
   const std::string path = support::work_dir() + platform::kPathSeparator + support::kPidFileName;
-  errno = 0;
-  if (platform::write_pid_file(path, platform::current_pid())) return true;
-  const int error = errno;
+  const platform::Status written = platform::write_pid_file(path, platform::current_pid());
+  if (written.ok()) return written;
   // Why the service cannot start, before the fixed line that says it.
+  const int error = written.code();
   if (error == EWOULDBLOCK || error == EAGAIN) {
     support::log_line("The pid file " + path + " is locked by another running service");
   } else if (error == EINVAL) {
     support::log_line("Could not write the pid file " + path + ": it is not a regular file");
-  } else if (error != 0) {
-    support::log_line("Could not write the pid file " + path + ": " + std::strerror(error));
   } else {
-    support::log_line("Could not write the pid file " + path);
+    support::log_line("Could not write the pid file " + path + ": " + written.reason());
   }
-  return false;
+  return written;
 }
 
 ServiceHooks real_service_hooks() {
@@ -190,7 +188,7 @@ bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
   job->client_pipe = std::move(client);
   job->hollin_request_pipe = std::move(hollin_request);
   job->hollin_response_pipe = std::move(hollin_response);
-  if (!hooks.start_relay(job)) {
+  if (!hooks.start_relay(job).ok()) {
     // Release the client at once instead of leaving it waiting for a reply
     // that no worker will relay.
     drop_client(std::move(job->client_pipe));
@@ -231,7 +229,7 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
     hooks.log("Error in creating HOLLIN pipes\n");
     return 0;
   }
-  if (!hooks.write_pid_file()) {
+  if (!hooks.write_pid_file().ok()) {
     hooks.log("Error creating Lock File\n");
     return -1;
   }
@@ -267,7 +265,7 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
           hooks.log("Path of hollin path is not passed by argv, quitting...");
           return -1;
         }
-        if (!launch_hollin(args[0], state, hooks)) {
+        if (!launch_hollin(args[0], state, hooks).ok()) {
           hooks.log("Failed to launch HOLLIN \n");
           return -1;
         }
@@ -291,7 +289,9 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 int service_main(int argc, char** argv) {
   // First, while this is the only thread: a service ended by a termination
   // signal removes its socket files as one that ends by itself does.
-  platform::remove_pipes_on_termination_signals();
+  // Without it the service still works; only a signal then leaves its
+  // socket files behind, for the next service to remove.
+  static_cast<void>(platform::remove_pipes_on_termination_signals());
   // Seeded once, from the entropy source, before anything draws a name.
   seed_random_pipe_part();
   if (!support::init_work_dir()) {

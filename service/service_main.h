@@ -17,27 +17,29 @@ inline constexpr unsigned long kPipeAccessMask = 0x1F01FF;
 inline constexpr unsigned kDescriptorRetryMs = 10;
 
 // The parameters of each kind of pipe.
-platform::PipeParams request_pipe_params();
-platform::PipeParams wrapper_pipe_params();
-platform::PipeParams hollin_request_pipe_params();
-platform::PipeParams hollin_response_pipe_params();
+[[nodiscard]] platform::PipeParams request_pipe_params();
+[[nodiscard]] platform::PipeParams wrapper_pipe_params();
+[[nodiscard]] platform::PipeParams hollin_request_pipe_params();
+[[nodiscard]] platform::PipeParams hollin_response_pipe_params();
 
 // The pipe notice: the two per-request pipe names, each followed by a line feed.
-std::string pipe_notice(const std::string& request_pipe, const std::string& response_pipe);
+[[nodiscard]] std::string pipe_notice(const std::string& request_pipe,
+                                      const std::string& response_pipe);
 
 // Writes the service's process id into <work dir>/hollin_service.pid. On
-// POSIX the file also stays locked for the service's life; false when it
-// cannot be written or another live service holds it.
-bool write_pid_file();
+// POSIX the file also stays locked for the service's life. A failure (it
+// cannot be written, or another live service holds it) is logged with its
+// reason, before the caller's fixed line.
+[[nodiscard]] platform::Status write_pid_file();
 
 // The program's entry: seeds the pipe-name generator, sets up the work
 // directory and the log, then runs the service. Returns the exit status.
-int service_main(int argc, char** argv);
+[[nodiscard]] int service_main(int argc, char** argv);
 
 // Everything after the log is set up: the wrapper pipe, the pid file, the
 // request pipe and the accept loop. `args` are the command-line arguments
 // after the program name. Returns -1, or 0 when the wrapper pipe cannot be
 // created; there is no successful end.
-int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks);
+[[nodiscard]] int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks);
 
 }  // namespace hollin_service

@@ -27,11 +27,13 @@ struct ServiceHooks {
   std::function<std::unique_ptr<platform::ServerPipe>(const std::string& name,
                                                       const platform::PipeParams& params)>
       create_pipe;
-  std::function<bool()> write_pid_file;
+  // Writes and locks the pid file; a failure has been logged with its
+  // reason by the hook.
+  std::function<platform::Status()> write_pid_file;
   // Starts the relay of `job` on a worker thread of its own, which takes it
-  // over; false leaves `job` with the caller.
-  std::function<bool(std::unique_ptr<RelayJob>& job)> start_relay;
-  std::function<bool(const platform::ProcessSpec& invocation, platform::Process* out)>
+  // over; a failure leaves `job` with the caller.
+  std::function<platform::Status(std::unique_ptr<RelayJob>& job)> start_relay;
+  std::function<platform::Status(const platform::ProcessSpec& invocation, platform::Process* out)>
       start_process;
   // Takes over the graphical client's process and watches it.
   std::function<void(platform::Process process)> watch_process;
@@ -53,6 +55,6 @@ struct ServiceHooks {
 
 // The operations of the running service: the service log, the real pipes
 // with the owner's security attributes, the pid file, threads, processes.
-ServiceHooks real_service_hooks();
+[[nodiscard]] ServiceHooks real_service_hooks();
 
 }  // namespace hollin_service

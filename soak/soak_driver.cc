@@ -329,12 +329,13 @@ bool Soak::set_up() {
   }
   // The children (and through the first client the service and the
   // stand-in) take their settings from our environment.
-  platform::set_env("TMPDIR", dir_.string());
-  platform::set_env("MARLOW_STANDIN_RECORD", record_.string());
-  platform::set_env("MARLOW_STANDIN_GATE", gate_.string());
-  platform::set_env("MARLOW_STANDIN_MODE", "");
+  static_cast<void>(platform::set_env("TMPDIR", dir_.string()));
+  static_cast<void>(platform::set_env("MARLOW_STANDIN_RECORD", record_.string()));
+  static_cast<void>(platform::set_env("MARLOW_STANDIN_GATE", gate_.string()));
+  static_cast<void>(platform::set_env("MARLOW_STANDIN_MODE", ""));
   const std::string events = (dir_ / "events").string();
-  platform::set_env("MARLOW_STANDIN_EVENTS", events);
+  // Valid names and values: setting them fails only without memory.
+  static_cast<void>(platform::set_env("MARLOW_STANDIN_EVENTS", events));
   if (!events_.create(events)) return fail("cannot create the report pipe " + events);
   set_mode("ok");
   return true;
@@ -355,7 +356,8 @@ platform::Process Soak::start_client(bool with_limit) const {
   invocation.working_dir = dir_.string();
   invocation.null_stdio = true;
   platform::Process process;
-  platform::start_process(invocation, &process);
+  // A client that could not start is an invalid process, which the caller counts.
+  static_cast<void>(platform::start_process(invocation, &process));
   return process;
 }
 
@@ -442,7 +444,7 @@ void Soak::run_clients(Kind kind, int count, Tally* tally) {
             delay_us = std::uniform_int_distribution<unsigned>(0, 6000)(random_);
           }
           std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
-          killed = client.kill();
+          killed = client.kill().ok();
         }
         judge(kind, client.wait(), killed, tally);
       }
@@ -468,7 +470,7 @@ void Soak::run_held_batch(int count, Tally* tally) {
     fail("held requests did not all reach the stand-in");
   }
   for (int i = 0; i < count; i += 3) {
-    const bool killed = clients[i].kill();
+    const bool killed = clients[i].kill().ok();
     judge(Kind::held_and_killed, clients[i].wait(), killed, tally);
   }
   std::ofstream(gate_) << "open\n";
@@ -597,7 +599,7 @@ int Soak::run() {
   const std::string now_pid =
       read_text(dir_ / (platform::login_name() + ".tarnwick") / "hollin_service.pid");
   if (std::strtoul(now_pid.c_str(), nullptr, 10) != service_ ||
-      platform::process_image_path(service_).empty()) {
+      !platform::process_image_path(service_).ok()) {
     fail("the service did not live through the soak");
   }
   if (counts.gone) fail("the stand-in ended during the soak");

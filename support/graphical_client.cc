@@ -90,7 +90,8 @@ std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
     const platform::OpenStatus status = platform::open_client_pipe(name, access, false, &pipe);
     if (status == platform::OpenStatus::opened) return pipe;
     if (status != platform::OpenStatus::busy) break;
-    platform::wait_named_pipe(name, 5000);
+    // Only a pause until an instance is free: the next open decides.
+    static_cast<void>(platform::wait_named_pipe(name, 5000));
   }
   std::fprintf(stderr, "marlow: cannot open %s\n", name.c_str());
   return nullptr;

@@ -9,6 +9,10 @@
 //
 // Pipe ends are abstract classes so that the relay and the client channel can
 // be driven by fakes in tests.
+//
+// A call that can fail for a reason of the system returns a Status (or a
+// Result with its value) carrying the failed call and its error code; the
+// other results are answers (true or false, an enum of outcomes).
 #pragma once
 
 #include <cstddef>
@@ -18,7 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "support/status.h"
+
 namespace platform {
+
+using support::Result;
+using support::Status;
 
 #ifdef _WIN32
 inline constexpr bool kWindows = true;
@@ -86,13 +95,13 @@ class ServerPipe {
   // Blocks until a peer has connected. On POSIX the peer's user id is
   // checked and a peer of another user is dropped silently while the wait
   // goes on.
-  virtual ConnectResult connect() = 0;
+  [[nodiscard]] virtual ConnectResult connect() = 0;
   // One read of at most `size` bytes of the current message.
-  virtual ReadResult read(char* buffer, std::size_t size) = 0;
+  [[nodiscard]] virtual ReadResult read(char* buffer, std::size_t size) = 0;
   // Writes one whole message (one write call on Windows).
-  virtual bool write(const char* data, std::size_t size) = 0;
+  [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
   // Waits until the peer has taken what was written.
-  virtual bool flush() = 0;
+  [[nodiscard]] virtual bool flush() = 0;
   virtual void disconnect() = 0;
 };
 
@@ -103,15 +112,16 @@ struct PipeSecurity;
 // Creates a server end (one instance) of the named pipe, with `security`
 // from owner_pipe_security (null: the platform's default). Null when the
 // pipe cannot be created.
-std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const PipeSecurity* security);
+[[nodiscard]] std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name,
+                                                             const PipeParams& params,
+                                                             const PipeSecurity* security);
 
 // Empty text when a pipe of that name can be made and reached; otherwise a
 // line that says why not (POSIX: a socket address holds at most 107 bytes;
 // inside a work directory opened by make_private_dir every name is reached
 // through the directory's handle and fits, elsewhere a long name is reached
 // through a handle of its directory). Always empty on Windows.
-std::string pipe_name_problem(const std::string& name);
+[[nodiscard]] std::string pipe_name_problem(const std::string& name);
 
 // POSIX: removes the socket files in the directory of `base_name` whose names
 // begin with its last component and that are proven stale (nobody listens:
@@ -142,24 +152,24 @@ class ClientPipe {
 
   // Writes one whole message; on POSIX, for a message pipe, the sending side
   // is then shut down so the peer sees the end of the message.
-  virtual bool write(const char* data, std::size_t size) = 0;
+  [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
   // One read of at most `size` bytes (POSIX: reads until `size` bytes or the
   // end of the message). False on error, or at end of message with nothing
   // read. `*bytes` receives the count.
-  virtual bool read(char* buffer, std::size_t size, std::size_t* bytes) = 0;
+  [[nodiscard]] virtual bool read(char* buffer, std::size_t size, std::size_t* bytes) = 0;
 };
 
 // True when an instance is free to be opened within
 // `timeout_ms`; false at once when no pipe of that name exists. On POSIX the
 // wait is a connect attempt whose connection the next open of that name in
 // this process takes over.
-bool wait_named_pipe(const std::string& name, unsigned timeout_ms);
+[[nodiscard]] bool wait_named_pipe(const std::string& name, unsigned timeout_ms);
 // True when a pipe of that name exists (free or busy). Cheap; never waits
 // longer than a few milliseconds.
-bool named_pipe_exists(const std::string& name);
+[[nodiscard]] bool named_pipe_exists(const std::string& name);
 // Opens the client end. `notice_stream` as in PipeParams (POSIX only).
-OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
-                            std::unique_ptr<ClientPipe>* out);
+[[nodiscard]] OpenStatus open_client_pipe(const std::string& name, PipeAccess access,
+                                          bool notice_stream, std::unique_ptr<ClientPipe>* out);
 
 // ---------------------------------------------------------------------------
 // Processes and threads. Threads: every call below may be made from any
@@ -202,56 +212,58 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  bool valid() const { return handle_ != kNoHandle; }
-  std::uint32_t pid() const { return pid_; }
+  [[nodiscard]] bool valid() const { return handle_ != kNoHandle; }
+  [[nodiscard]] std::uint32_t pid() const { return pid_; }
   // Waits for the process to end and returns its exit status: the full
   // 32-bit code on Windows (-1 for 0xFFFFFFFF); 0..255 on POSIX, or 128 plus
   // the signal number when a signal ended it. -1 when waiting fails.
-  int wait();
+  [[nodiscard]] int wait();
   // Ends the process at once, without letting it clean up.
-  bool kill();
+  [[nodiscard]] Status kill();
   // True while the process has not ended; never blocks, and leaves the exit
   // status to wait().
-  bool running();
+  [[nodiscard]] bool running();
 
  private:
-  friend bool start_process(const ProcessSpec& invocation, Process* out);
+  friend Status start_process(const ProcessSpec& invocation, Process* out);
   static constexpr std::intptr_t kNoHandle = -1;
   std::intptr_t handle_ = kNoHandle;
   std::uint32_t pid_ = 0;
 };
 
-// Starts a process as `invocation` says. False when it cannot be created.
-bool start_process(const ProcessSpec& invocation, Process* out);
+// Starts a process as `invocation` says; the failure says which call of
+// the creation failed.
+[[nodiscard]] Status start_process(const ProcessSpec& invocation, Process* out);
 
-// The full path of the main module of process `pid`, or empty text when the
+// The full path of the main module of process `pid`; a failure when the
 // process cannot be opened or queried (Windows: at most 1023 characters).
-std::string process_image_path(std::uint32_t pid);
+[[nodiscard]] Result<std::string> process_image_path(std::uint32_t pid);
 
 // Sends the end signal to a process by id (tests and tools only).
-bool kill_process(std::uint32_t pid);
+[[nodiscard]] Status kill_process(std::uint32_t pid);
 
 // The ids of every process this user can see (tests and tools only).
-std::vector<std::uint32_t> all_process_ids();
+[[nodiscard]] std::vector<std::uint32_t> all_process_ids();
 
-std::uint32_t current_pid();
+[[nodiscard]] std::uint32_t current_pid();
 
 // Starts `body(arg)` on a new detached thread with the default stack size.
-// False when the thread cannot be started (the caller still owns `arg`).
+// A failure when the thread cannot be started (the caller still owns `arg`).
 // Hands nothing over: a thread that owns what it works on starts through
 // start_owning_thread.
-bool start_detached_thread(void (*body)(void*), void* arg);
+[[nodiscard]] Status start_detached_thread(void (*body)(void*), void* arg);
 
 // Starts `Body(std::move(owned))` on a new detached thread, which then owns
 // the object: `owned` is released only when the thread has started, and on
-// false the caller still owns it.
+// a failure the caller still owns it.
 template <auto Body, typename T>
-bool start_owning_thread(std::unique_ptr<T>& owned) {
+[[nodiscard]] Status start_owning_thread(std::unique_ptr<T>& owned) {
   void (*trampoline)(void*) = [](void* raw) { Body(std::unique_ptr<T>(static_cast<T*>(raw))); };
-  if (!start_detached_thread(trampoline, owned.get())) return false;
+  const Status started = start_detached_thread(trampoline, owned.get());
+  if (!started) return started;
   // The thread owns it now (and may already have freed it): only let go.
-  (void)owned.release();
-  return true;
+  static_cast<void>(owned.release());
+  return started;
 }
 
 // Ends the process at once with `status`, from any thread. On POSIX the
@@ -262,7 +274,7 @@ bool start_owning_thread(std::unique_ptr<T>& owned) {
 // process made and then end it by that signal. Call before any other thread
 // starts (the signals are blocked in the calling thread and taken by a
 // thread of their own). Windows: nothing to do (pipes go with the process).
-bool remove_pipes_on_termination_signals();
+[[nodiscard]] Status remove_pipes_on_termination_signals();
 
 // ---------------------------------------------------------------------------
 // Files, directories, users. Threads: every call below may be made from any
@@ -270,72 +282,70 @@ bool remove_pipes_on_termination_signals();
 // whole process (call them while it has one thread).
 
 // The full path of the running executable.
-std::string executable_path();
+[[nodiscard]] std::string executable_path();
 // The current user's login name (POSIX: of the effective user id).
-std::string login_name();
+[[nodiscard]] std::string login_name();
 // Windows: the user's temporary directory without a trailing separator. POSIX: $TMPDIR when
 // set and not empty, else /tmp; a relative $TMPDIR is made absolute against
 // the current directory and written back to the environment, so that later
 // reads and child processes see the same absolute directory (call it while
 // the process has a single thread). Empty when that cannot be done.
-std::string temp_dir();
+[[nodiscard]] std::string temp_dir();
 // The current directory, at any length, or empty text when it cannot be
 // read.
-std::string current_dir();
-bool set_current_dir(const std::string& path);
+[[nodiscard]] std::string current_dir();
+[[nodiscard]] Status set_current_dir(const std::string& path);
 
-// Creates a directory that only the current user may use. Returns 0, or an
-// errno value: EEXIST when the entry exists and is the user's own (Windows:
-// any existing entry; POSIX: a directory owned by the effective user without
-// group or other permission bits), EACCES when it exists but may not be used
-// (POSIX: someone else's, a symbolic link, a directory open to others, or
-// anything that is not a directory).
-// POSIX: the check is made on the directory opened without following links,
-// and that handle is kept for the process's life as a work directory: every
-// file (open_regular_file, write_pid_file) and socket named directly inside
-// the path is then reached through the handle, never by the path again.
-int make_private_dir(const std::string& path);
+// Creates a directory that only the current user may use. Success when it
+// was made; otherwise the code is an errno value: EEXIST when the entry exists and is the user's
+// own (Windows: any existing entry; POSIX: a directory owned by the effective user without group or
+// other permission bits), EACCES when it exists but may not be used (POSIX: someone else's, a
+// symbolic link, a directory open to others, or anything that is not a directory). POSIX: the check
+// is made on the directory opened without following links, and that handle is kept for the
+// process's life as a work directory: every file (open_regular_file, write_pid_file) and socket
+// named directly inside the path is then reached through the handle, never by the path again.
+[[nodiscard]] Status make_private_dir(const std::string& path);
 
 // fopen for the files of a work directory (logs, pid file): mode "r", "w" or
 // "a" (a "b" is allowed). POSIX: the last component is never followed as a
 // symbolic link, the open never blocks (a FIFO in the file's place cannot
 // hang the caller), and only a regular file is accepted.
-std::FILE* open_regular_file(const std::string& path, const char* mode);
+[[nodiscard]] std::FILE* open_regular_file(const std::string& path, const char* mode);
 
 // Writes `pid` in decimal into the pid file, holding a lock on it for the
-// rest of the process's life; false when another live process (or an
-// earlier call in this one) holds the lock, and the file is then left as it
-// was, with errno EWOULDBLOCK. POSIX: the file is opened without truncation, locked exclusively
+// rest of the process's life; a failure with code EWOULDBLOCK when another
+// live process (or an earlier call in this one) holds the lock, and the file
+// is then left as it was. POSIX: the file is opened without truncation, locked exclusively
 // (flock) and only then truncated and written; it must be a regular file
 // and is never opened through a link. Windows: the lock is a named
 // mutex of the session's local namespace, named after the login and the
 // file's path and owned by the calling thread (call it from a thread that
 // lives as long as the process); once it is owned the file is created or
 // truncated, with no sharing restriction, and written.
-bool write_pid_file(const std::string& path, std::uint32_t pid);
+[[nodiscard]] Status write_pid_file(const std::string& path, std::uint32_t pid);
 
 // Windows: security that grants `access` (an access mask) to the current
 // user alone, with handles inherited by children when `inherit`; built once
 // for each pair and kept for the process's life, null when it cannot be
 // built. POSIX: null (pipes are protected by the private work directory,
 // socket file modes and peer credential checks).
-const PipeSecurity* owner_pipe_security(unsigned long access, bool inherit);
+[[nodiscard]] const PipeSecurity* owner_pipe_security(unsigned long access, bool inherit);
 
 // Case-insensitive equality of two paths.
-bool paths_equal_ignoring_case(const std::string& a, const std::string& b);
+[[nodiscard]] bool paths_equal_ignoring_case(const std::string& a, const std::string& b);
 
 // ---------------------------------------------------------------------------
 // Time, entropy, environment. Threads: every call below may be made from any
 // thread, except set_env, which must not run while another thread reads the
 // environment.
 
-std::int64_t now_seconds();
+[[nodiscard]] std::int64_t now_seconds();
 void sleep_ms(unsigned milliseconds);
 // Fills `size` bytes from the system's strong entropy source.
-bool random_bytes(void* buffer, std::size_t size);
+[[nodiscard]] Status random_bytes(void* buffer, std::size_t size);
 
 // Empty text when the variable is unset.
-std::string get_env(const std::string& name);
-bool set_env(const std::string& name, const std::string& value);
+[[nodiscard]] std::string get_env(const std::string& name);
+[[nodiscard]] Status set_env(const std::string& name, const std::string& value);
 
 }  // namespace platform

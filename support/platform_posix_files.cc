@@ -199,34 +199,37 @@ std::string current_dir() {
   return buffer.data();
 }
 
-bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+Status set_current_dir(const std::string& path) {
+  if (::chdir(path.c_str()) != 0) return Status::posix("chdir", errno);
+  return Status();
+}
 
-int make_private_dir(const std::string& path) {
+Status make_private_dir(const std::string& path) {
   bool made = false;
   if (::mkdir(path.c_str(), 0700) == 0) {
     made = true;
   } else if (errno != EEXIST) {
-    return errno;
+    return Status::posix("mkdir", errno);
   }
   // Checked once, on the open directory, which is then used through its
   // handle alone: whatever is put at the path afterwards is never touched.
   Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir.valid()) return made ? errno : EACCES;
+  if (!dir.valid()) return Status::posix("open", made ? errno : EACCES);
   struct stat st {};
-  if (::fstat(dir.get(), &st) != 0) return EACCES;
+  if (::fstat(dir.get(), &st) != 0) return Status::posix("fstat", EACCES);
   // Only our own private directory may be used. Anything else (a plain file
   // or a link included) can hold neither the sockets nor the logs safely,
   // and accepting it would leave every client waiting for a service that
   // cannot start.
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return EACCES;
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return Status::posix("fstat", EACCES);
   if (made) {
     // mkdir's mode passes through the umask; set it exactly.
-    if (::fchmod(dir.get(), 0700) != 0) return errno;
+    if (::fchmod(dir.get(), 0700) != 0) return Status::posix("fchmod", errno);
   } else if ((st.st_mode & 077) != 0) {
-    return EACCES;
+    return Status::posix("fstat", EACCES);
   }
   adopt_work_dir(path, std::move(dir));
-  return made ? 0 : EEXIST;
+  return made ? Status() : Status::posix("mkdir", EEXIST);
 }
 
 std::FILE* open_regular_file(const std::string& path, const char* mode) {
@@ -240,24 +243,24 @@ std::FILE* open_regular_file(const std::string& path, const char* mode) {
   return file;
 }
 
-bool write_pid_file(const std::string& path, std::uint32_t pid) {
+Status write_pid_file(const std::string& path, std::uint32_t pid) {
   // No truncation before the lock: a live service's pid file must keep
   // naming it when a second service fails to take the lock.
   Fd fd = open_regular(path, O_WRONLY | O_CREAT);
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return Status::posix("open", errno);
   int rc;
   do {
     rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return false;
+  if (rc != 0) return Status::posix("flock", errno);
   const std::string digits = std::to_string(pid);
-  if (::ftruncate(fd.get(), 0) != 0) return false;
+  if (::ftruncate(fd.get(), 0) != 0) return Status::posix("ftruncate", errno);
   std::size_t done = 0;
   while (done < digits.size()) {
     const ssize_t n = ::write(fd.get(), digits.data() + done, digits.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Status::posix("write", errno);
     }
     done += static_cast<std::size_t>(n);
   }
@@ -265,7 +268,7 @@ bool write_pid_file(const std::string& path, std::uint32_t pid) {
   PidFileLocks& locks = pid_file_locks();
   std::lock_guard<std::mutex> lock(locks.mutex);
   locks.fds.push_back(fd.release());
-  return true;
+  return Status();
 }
 
 const PipeSecurity* owner_pipe_security(unsigned long /*access*/, bool /*inherit*/) {
@@ -289,28 +292,29 @@ void sleep_ms(unsigned milliseconds) {
   }
 }
 
-bool random_bytes(void* buffer, std::size_t size) {
+Status random_bytes(void* buffer, std::size_t size) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < size) {
     const ssize_t n = ::getrandom(out + done, size - done, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno != ENOSYS) return false;
+      if (errno != ENOSYS) return Status::posix("getrandom", errno);
       break;  // a kernel without getrandom: read the device instead
     }
     done += static_cast<std::size_t>(n);
   }
-  if (done == size) return true;
+  if (done == size) return Status();
   Fd fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return Status::posix("open", errno);
   while (done < size) {
     const ssize_t n = ::read(fd.get(), out + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return Status::posix("read", errno);
+    if (n == 0) return Status::posix("read", EIO);
     done += static_cast<std::size_t>(n);
   }
-  return true;
+  return Status();
 }
 
 std::string get_env(const std::string& name) {
@@ -318,9 +322,13 @@ std::string get_env(const std::string& name) {
   return value != nullptr ? std::string(value) : std::string();
 }
 
-bool set_env(const std::string& name, const std::string& value) {
-  if (value.empty()) return ::unsetenv(name.c_str()) == 0;
-  return ::setenv(name.c_str(), value.c_str(), 1) == 0;
+Status set_env(const std::string& name, const std::string& value) {
+  if (value.empty()) {
+    if (::unsetenv(name.c_str()) != 0) return Status::posix("unsetenv", errno);
+  } else if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
+    return Status::posix("setenv", errno);
+  }
+  return Status();
 }
 
 }  // namespace platform

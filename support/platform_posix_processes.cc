@@ -84,16 +84,16 @@ class SpawnSetup {
 
 // Opens the child's output stream `fd` on `path` (created or truncated), or
 // on the null device when `path` is empty and `null_stdio`; else leaves it
-// the caller's. False when the action cannot be recorded.
-bool add_output(posix_spawn_file_actions_t* actions, int fd, const std::string& path,
-                bool null_stdio) {
+// the caller's. The posix_spawn calls' error number when the action cannot
+// be recorded, else 0.
+int add_output(posix_spawn_file_actions_t* actions, int fd, const std::string& path,
+               bool null_stdio) {
   if (!path.empty()) {
     return ::posix_spawn_file_actions_addopen(actions, fd, path.c_str(),
-                                              O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0;
+                                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
-  if (null_stdio)
-    return ::posix_spawn_file_actions_addopen(actions, fd, "/dev/null", O_WRONLY, 0) == 0;
-  return true;
+  if (null_stdio) return ::posix_spawn_file_actions_addopen(actions, fd, "/dev/null", O_WRONLY, 0);
+  return 0;
 }
 
 }  // namespace
@@ -124,15 +124,16 @@ int Process::wait() {
   return -1;
 }
 
-bool Process::kill() {
-  if (!valid() || handle_ <= 0) return false;
+Status Process::kill() {
+  if (!valid() || handle_ <= 0) return Status::posix("kill", ESRCH);
   // Only while the child is still ours (running or not yet reaped): once it
   // has been waited for, its id may belong to someone else.
   siginfo_t info{};
   if (::waitid(P_PID, static_cast<id_t>(handle_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-    return false;
+    return Status::posix("waitid", errno);
   }
-  return ::kill(static_cast<pid_t>(handle_), SIGKILL) == 0;
+  if (::kill(static_cast<pid_t>(handle_), SIGKILL) != 0) return Status::posix("kill", errno);
+  return Status();
 }
 
 bool Process::running() {
@@ -146,10 +147,10 @@ bool Process::running() {
   return rc == 0 && info.si_pid == 0;
 }
 
-bool start_process(const ProcessSpec& invocation, Process* out) {
-  if (invocation.program.empty()) return false;
+Status start_process(const ProcessSpec& invocation, Process* out) {
+  if (invocation.program.empty()) return Status::posix("posix_spawn", ENOENT);
   SpawnSetup setup;
-  if (!setup.ok()) return false;
+  if (!setup.ok()) return Status::posix("posix_spawn_file_actions_init", ENOMEM);
 
   // The file actions run in the child before the exec, after the change of
   // directory: a relative program path is made absolute here so that it
@@ -157,7 +158,7 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   std::string program = invocation.program;
   if (program.front() != '/' && !invocation.working_dir.empty()) {
     const std::string cwd = current_dir();
-    if (cwd.empty()) return false;
+    if (cwd.empty()) return Status::posix("getcwd", errno);
     program = cwd + "/" + program;
   }
 
@@ -166,18 +167,16 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   // The child gets the three standard streams and nothing else the caller
   // had open: a long-lived child such as the service must not hold a
   // caller's pipe open (the caller's reader would wait for the service to end).
-  if (::posix_spawn_file_actions_addclosefrom_np(actions, 3) != 0) return false;
-  if (invocation.null_stdio || redirect) {
-    if (::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) != 0) return false;
+  int error = ::posix_spawn_file_actions_addclosefrom_np(actions, 3);
+  if (error == 0 && (invocation.null_stdio || redirect)) {
+    error = ::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0);
   }
-  if (!add_output(actions, 1, invocation.stdout_path, invocation.null_stdio) ||
-      !add_output(actions, 2, invocation.stderr_path, invocation.null_stdio)) {
-    return false;
+  if (error == 0) error = add_output(actions, 1, invocation.stdout_path, invocation.null_stdio);
+  if (error == 0) error = add_output(actions, 2, invocation.stderr_path, invocation.null_stdio);
+  if (error == 0 && !invocation.working_dir.empty()) {
+    error = ::posix_spawn_file_actions_addchdir_np(actions, invocation.working_dir.c_str());
   }
-  if (!invocation.working_dir.empty() &&
-      ::posix_spawn_file_actions_addchdir_np(actions, invocation.working_dir.c_str()) != 0) {
-    return false;
-  }
+  if (error != 0) return Status::posix("posix_spawn_file_actions", error);
 
   // The child starts with no blocked signals and SIGPIPE and SIGCHLD at their
   // defaults (an ignored SIGCHLD would keep it from waiting for its children),
@@ -191,11 +190,10 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGCHLD);
-  if (::posix_spawnattr_setflags(attr, flags) != 0 ||
-      ::posix_spawnattr_setsigmask(attr, &empty_mask) != 0 ||
-      ::posix_spawnattr_setsigdefault(attr, &defaults) != 0) {
-    return false;
-  }
+  error = ::posix_spawnattr_setflags(attr, flags);
+  if (error == 0) error = ::posix_spawnattr_setsigmask(attr, &empty_mask);
+  if (error == 0) error = ::posix_spawnattr_setsigdefault(attr, &defaults);
+  if (error != 0) return Status::posix("posix_spawnattr", error);
 
   std::vector<char*> argv;
   argv.reserve(invocation.args.size() + 2);
@@ -204,23 +202,27 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  if (::posix_spawn(&pid, program.c_str(), actions, attr, argv.data(), environ) != 0) {
-    return false;
-  }
+  error = ::posix_spawn(&pid, program.c_str(), actions, attr, argv.data(), environ);
+  if (error != 0) return Status::posix("posix_spawn", error);
   out->handle_ = static_cast<std::intptr_t>(pid);
   out->pid_ = static_cast<std::uint32_t>(pid);
-  return true;
+  return Status();
 }
 
-std::string process_image_path(std::uint32_t pid) {
-  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return std::string();
-  return read_link("/proc/" + std::to_string(pid) + "/exe");
+Result<std::string> process_image_path(std::uint32_t pid) {
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX))
+    return Status::posix("readlink", ESRCH);
+  errno = 0;
+  std::string path = read_link("/proc/" + std::to_string(pid) + "/exe");
+  if (path.empty()) return Status::posix("readlink", errno != 0 ? errno : ENOENT);
+  return path;
 }
 
-bool kill_process(std::uint32_t pid) {
+Status kill_process(std::uint32_t pid) {
   // 0 and values beyond pid_t would address process groups.
-  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
-  return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return Status::posix("kill", ESRCH);
+  if (::kill(static_cast<pid_t>(pid), SIGKILL) != 0) return Status::posix("kill", errno);
+  return Status();
 }
 
 std::vector<std::uint32_t> all_process_ids() {
@@ -238,23 +240,24 @@ std::vector<std::uint32_t> all_process_ids() {
 
 std::uint32_t current_pid() { return static_cast<std::uint32_t>(::getpid()); }
 
-bool start_detached_thread(void (*body)(void*), void* arg) {
+Status start_detached_thread(void (*body)(void*), void* arg) {
   auto* start = new (std::nothrow) ThreadStart{body, arg};
-  if (start == nullptr) return false;
+  if (start == nullptr) return Status::posix("pthread_create", ENOMEM);
   pthread_attr_t attr;
-  if (::pthread_attr_init(&attr) != 0) {
+  int rc = ::pthread_attr_init(&attr);
+  if (rc != 0) {
     delete start;
-    return false;
+    return Status::posix("pthread_attr_init", rc);
   }
   pthread_t thread;
-  int rc = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  rc = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   if (rc == 0) rc = ::pthread_create(&thread, &attr, thread_trampoline, start);
   ::pthread_attr_destroy(&attr);
   if (rc != 0) {
     delete start;
-    return false;
+    return Status::posix("pthread_create", rc);
   }
-  return true;
+  return Status();
 }
 
 void exit_now(int status) {
@@ -292,20 +295,19 @@ void termination_body(std::unique_ptr<sigset_t> owned) {
 
 }  // namespace
 
-bool remove_pipes_on_termination_signals() {
+Status remove_pipes_on_termination_signals() {
   std::unique_ptr<sigset_t> signals(new (std::nothrow) sigset_t);
-  if (!signals) return false;
+  if (!signals) return Status::posix("sigaddset", ENOMEM);
   sigemptyset(signals.get());
   for (const int signal_number : kTerminationSignals) sigaddset(signals.get(), signal_number);
   // Blocked here, before any further thread starts, so that every thread
   // inherits the mask and only the waiting thread ever takes these signals.
   sigset_t previous;
-  if (::pthread_sigmask(SIG_BLOCK, signals.get(), &previous) != 0) return false;
-  if (!start_owning_thread<&termination_body>(signals)) {
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return false;
-  }
-  return true;
+  const int rc = ::pthread_sigmask(SIG_BLOCK, signals.get(), &previous);
+  if (rc != 0) return Status::posix("pthread_sigmask", rc);
+  const Status started = start_owning_thread<&termination_body>(signals);
+  if (!started) ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return started;
 }
 
 }  // namespace platform

@@ -239,9 +239,12 @@ int Process::wait() {
   return static_cast<int>(code);
 }
 
-bool Process::kill() {
-  if (handle_ == kNoHandle) return false;
-  return TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1) != 0;
+Status Process::kill() {
+  if (handle_ == kNoHandle) return Status::win32("TerminateProcess", ERROR_INVALID_HANDLE);
+  if (!TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1)) {
+    return Status::win32("TerminateProcess", static_cast<int>(GetLastError()));
+  }
+  return Status();
 }
 
 bool Process::running() {
@@ -349,7 +352,7 @@ struct ChildStdio {
 
 }  // namespace
 
-bool start_process(const ProcessSpec& invocation, Process* out) {
+Status start_process(const ProcessSpec& invocation, Process* out) {
   // CreateProcessA may write into the command line, so it gets a writable,
   // zero-filled copy one byte longer than the text.
   const std::string line = invocation.command_line.empty()
@@ -380,7 +383,8 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
   HANDLE inherited[3] = {};
   LPSTARTUPINFOA startup_arg = &startup;
   if (redirect) {
-    if (!stdio.open(invocation)) return false;
+    if (!stdio.open(invocation))
+      return Status::win32("CreateFileA", static_cast<int>(GetLastError()));
     startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = stdio.in.get();
     startup.hStdOutput = stdio.out.get();
@@ -417,31 +421,35 @@ bool start_process(const ProcessSpec& invocation, Process* out) {
       application, buffer.data(), nullptr, nullptr, redirect ? TRUE : FALSE, creation_flags,
       nullptr, invocation.working_dir.empty() ? nullptr : invocation.working_dir.c_str(),
       startup_arg, &info);
+  const int error = created ? 0 : static_cast<int>(GetLastError());
   if (extended.lpAttributeList != nullptr) DeleteProcThreadAttributeList(extended.lpAttributeList);
-  if (!created) return false;
+  if (!created) return Status::win32("CreateProcessA", error);
   const UniqueHandle thread(info.hThread);  // not needed: closed at once
   Process started;
   started.handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
   started.pid_ = info.dwProcessId;
   *out = std::move(started);
-  return true;
+  return Status();
 }
 
-std::string process_image_path(std::uint32_t pid) {
+Result<std::string> process_image_path(std::uint32_t pid) {
   const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-  if (!process.valid()) return std::string();
+  if (!process.valid()) return Status::win32("OpenProcess", static_cast<int>(GetLastError()));
   char path[1024];
   std::memset(path, 0, sizeof path);
-  // On failure the buffer stays empty, which is the answer then.
-  GetModuleFileNameExA(process.get(), nullptr, path, sizeof path);
+  if (GetModuleFileNameExA(process.get(), nullptr, path, sizeof path) == 0) {
+    return Status::win32("GetModuleFileNameExA", static_cast<int>(GetLastError()));
+  }
   path[sizeof path - 1] = '\0';
   return std::string(path);
 }
 
-bool kill_process(std::uint32_t pid) {
+Status kill_process(std::uint32_t pid) {
   const UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-  if (!process.valid()) return false;
-  return TerminateProcess(process.get(), 1) != 0;
+  if (!process.valid()) return Status::win32("OpenProcess", static_cast<int>(GetLastError()));
+  if (!TerminateProcess(process.get(), 1))
+    return Status::win32("TerminateProcess", static_cast<int>(GetLastError()));
+  return Status();
 }
 
 std::vector<std::uint32_t> all_process_ids() {
@@ -477,17 +485,18 @@ unsigned __stdcall thread_trampoline(void* raw) {
 
 }  // namespace
 
-bool start_detached_thread(void (*body)(void*), void* arg) {
+Status start_detached_thread(void (*body)(void*), void* arg) {
   auto* start = new (std::nothrow) ThreadStart{body, arg};
-  if (start == nullptr) return false;
+  if (start == nullptr) return Status::posix("_beginthreadex", ENOMEM);
   // Detached: the thread's handle is closed at once.
   const UniqueHandle thread(
       reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr)));
   if (!thread.valid()) {
+    const int error = errno;
     delete start;
-    return false;
+    return Status::posix("_beginthreadex", error);
   }
-  return true;
+  return Status();
 }
 
 void exit_now(int status) {
@@ -503,7 +512,7 @@ void exit_now(int status) {
 
 // Pipes go with their process here, and pipe names have no length limit of
 // their own that a work directory could push them over.
-bool remove_pipes_on_termination_signals() { return true; }
+Status remove_pipes_on_termination_signals() { return Status(); }
 std::string pipe_name_problem(const std::string& /*name*/) { return std::string(); }
 void remove_stale_pipes(const std::string& /*base_name*/) {}
 std::FILE* open_regular_file(const std::string& path, const char* mode) {
@@ -551,12 +560,15 @@ std::string current_dir() {
   return result;
 }
 
-bool set_current_dir(const std::string& path) { return _chdir(path.c_str()) == 0; }
+Status set_current_dir(const std::string& path) {
+  if (_chdir(path.c_str()) != 0) return Status::posix("_chdir", errno);
+  return Status();
+}
 
-int make_private_dir(const std::string& path) {
+Status make_private_dir(const std::string& path) {
   // The runtime reports EEXIST for any existing entry, a plain file included.
-  if (_mkdir(path.c_str()) == 0) return 0;
-  return errno;
+  if (_mkdir(path.c_str()) != 0) return Status::posix("_mkdir", errno);
+  return Status();
 }
 
 namespace {
@@ -595,41 +607,45 @@ PidLocks& pid_locks() {
 
 }  // namespace
 
-bool write_pid_file(const std::string& path, std::uint32_t pid) {
+Status write_pid_file(const std::string& path, std::uint32_t pid) {
   const std::string name = pid_lock_name(path);
   PidLocks& locks = pid_locks();
   const std::lock_guard<std::mutex> guard(locks.mutex);
-  // Held elsewhere: errno says so, as flock's refusal does on POSIX.
+  // Held elsewhere: EWOULDBLOCK says so, as flock's refusal does on POSIX.
   for (const auto& lock : locks.held) {
-    if (lock.first == name) {
-      errno = EWOULDBLOCK;
-      return false;
-    }
+    if (lock.first == name) return Status::posix("WaitForSingleObject", EWOULDBLOCK);
   }
   // Ownership, not existence, is the lock: another process may hold a handle
   // to the mutex for a moment without owning it. An abandoned mutex (its
   // owner ended without releasing it) is ours as well.
   UniqueHandle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
-  if (!mutex.valid()) return false;
+  if (!mutex.valid()) return Status::win32("CreateMutexA", static_cast<int>(GetLastError()));
   const DWORD taken = WaitForSingleObject(mutex.get(), 0);
+  if (taken == WAIT_TIMEOUT) return Status::posix("WaitForSingleObject", EWOULDBLOCK);
   if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {
-    if (taken == WAIT_TIMEOUT) errno = EWOULDBLOCK;
-    return false;
+    return Status::win32("WaitForSingleObject", static_cast<int>(GetLastError()));
   }
   UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   const std::string digits = std::to_string(pid);
   DWORD written = 0;
-  if (!file.valid() ||
-      !WriteFile(file.get(), digits.data(), static_cast<DWORD>(digits.size()), &written, nullptr) ||
-      written != digits.size()) {
+  Status outcome;
+  if (!file.valid()) {
+    outcome = Status::win32("CreateFileA", static_cast<int>(GetLastError()));
+  } else if (!WriteFile(file.get(), digits.data(), static_cast<DWORD>(digits.size()), &written,
+                        nullptr)) {
+    outcome = Status::win32("WriteFile", static_cast<int>(GetLastError()));
+  } else if (written != digits.size()) {
+    outcome = Status::win32("WriteFile", ERROR_WRITE_FAULT);
+  }
+  if (!outcome.ok()) {
     ReleaseMutex(mutex.get());
-    return false;
+    return outcome;
   }
   locks.held.emplace_back(name, mutex.get());
   mutex.release();
-  return true;
+  return Status();
 }
 
 namespace {
@@ -717,15 +733,16 @@ std::int64_t now_seconds() { return static_cast<std::int64_t>(std::time(nullptr)
 
 void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
-bool random_bytes(void* buffer, std::size_t size) {
+Status random_bytes(void* buffer, std::size_t size) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (size > 0) {
     const ULONG chunk = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
-    if (!RtlGenRandom(bytes, chunk)) return false;
+    if (!RtlGenRandom(bytes, chunk))
+      return Status::win32("RtlGenRandom", static_cast<int>(GetLastError()));
     bytes += chunk;
     size -= chunk;
   }
-  return true;
+  return Status();
 }
 
 std::string get_env(const std::string& name) {
@@ -739,17 +756,26 @@ std::string get_env(const std::string& name) {
   }
 }
 
-bool set_env(const std::string& name, const std::string& value) {
-  if (name.empty() || name.find('=') != std::string::npos) return false;
+Status set_env(const std::string& name, const std::string& value) {
+  if (name.empty() || name.find('=') != std::string::npos) {
+    return Status::win32("SetEnvironmentVariableA", ERROR_INVALID_PARAMETER);
+  }
   // The process environment (seen by children and the system) and the C
   // runtime's copy (seen by getenv) are kept in step; an empty value unsets.
   if (value.empty()) {
-    SetEnvironmentVariableA(name.c_str(), nullptr);  // fails harmlessly when unset
-    _putenv_s(name.c_str(), "");
-    return get_env(name).empty();
+    // Both fail harmlessly when the variable is unset; what counts is that it is gone.
+    SetEnvironmentVariableA(name.c_str(), nullptr);
+    static_cast<void>(_putenv_s(name.c_str(), ""));
+    if (!get_env(name).empty())
+      return Status::win32("SetEnvironmentVariableA", ERROR_ACCESS_DENIED);
+    return Status();
   }
-  return SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0 &&
-         _putenv_s(name.c_str(), value.c_str()) == 0;
+  if (!SetEnvironmentVariableA(name.c_str(), value.c_str())) {
+    return Status::win32("SetEnvironmentVariableA", static_cast<int>(GetLastError()));
+  }
+  const int error = _putenv_s(name.c_str(), value.c_str());
+  if (error != 0) return Status::posix("_putenv_s", error);
+  return Status();
 }
 
 }  // namespace platform

@@ -76,9 +76,9 @@ const char* get_drive(const char* path) {
 }
 
 int compat_mkdir(const char* path, int /*mode*/) {
-  const int error = platform::make_private_dir(path != nullptr ? path : "");
-  if (error == 0) return 0;
-  errno = error;
+  const platform::Status made = platform::make_private_dir(path != nullptr ? path : "");
+  if (made.ok()) return 0;
+  errno = made.code();
   return -1;
 }
 

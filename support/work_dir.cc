@@ -105,7 +105,8 @@ void show_error(const std::string& message) {
     invocation.program = prompt_tool_path();
     invocation.args = prompt_arguments(message);
     platform::Process tool;
-    if (platform::start_process(invocation, &tool)) tool.wait();
+    // Only that the tool has ended counts, not how: its status is dropped.
+    if (platform::start_process(invocation, &tool).ok()) static_cast<void>(tool.wait());
   }
 }
 

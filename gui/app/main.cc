@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
     std::string choices;
     if (!platform::get_env("WAYLAND_DISPLAY").empty()) choices += "wayland;";
     if (!platform::get_env("DISPLAY").empty()) choices += "xcb;";
-    platform::set_env("QT_QPA_PLATFORM", choices + "offscreen");
+    // Unset, Qt makes its own choice, which only misses the offscreen fallback.
+    static_cast<void>(platform::set_env("QT_QPA_PLATFORM", choices + "offscreen"));
   }
   QApplication app(argc, argv);
   if (!platform_chosen && QGuiApplication::platformName() == QStringLiteral("offscreen")) {

@@ -25,13 +25,15 @@ class Argv {
   std::vector<const char*> pointers_;
 };
 
-// Makes `dir` the current directory for the life of the object.
+// Makes `dir` the current directory for the life of the object. A change
+// that fails is not reported here: the test's checks of the paths made
+// relative to `dir` fail instead.
 class ScopedCurrentDir {
  public:
   explicit ScopedCurrentDir(const std::string& dir) : old_(platform::current_dir()) {
-    platform::set_current_dir(dir);
+    static_cast<void>(platform::set_current_dir(dir));
   }
-  ~ScopedCurrentDir() { platform::set_current_dir(old_); }
+  ~ScopedCurrentDir() { static_cast<void>(platform::set_current_dir(old_)); }
   ScopedCurrentDir(const ScopedCurrentDir&) = delete;
   ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
 

@@ -61,7 +61,7 @@ class TarnwickProcessTest : public testing::Test {
   }
   std::string pid_file() const { return join(work_dir(), "hollin_service.pid"); }
   // The work directory as tarnwick would make it, for files we put there first.
-  void make_work_dir() const { ASSERT_EQ(platform::make_private_dir(work_dir()), 0); }
+  void make_work_dir() const { ASSERT_EQ(platform::make_private_dir(work_dir()).code(), 0); }
 
   testlib::TempDir tmp_;
   testlib::ScopedTempDirEnv tmp_env_{tmp_.path()};
@@ -177,7 +177,9 @@ class ServedPipe {
     if (thread_.joinable()) {
       if (!connected_) {
         std::unique_ptr<platform::ClientPipe> release;
-        platform::open_client_pipe(name_, platform::PipeAccess::read_write, false, &release);
+        // Only the connection counts: it ends the server's wait, opened or not.
+        static_cast<void>(
+            platform::open_client_pipe(name_, platform::PipeAccess::read_write, false, &release));
         release.reset();
       }
       thread_.join();

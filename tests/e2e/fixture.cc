@@ -37,7 +37,7 @@ bool poll_until(Ready ready, int seconds) {
 }
 
 bool runs(std::uint32_t pid, const std::string& program) {
-  const std::string image = platform::process_image_path(pid);
+  const std::string image = platform::process_image_path(pid).value();
   return !image.empty() && platform::paths_equal_ignoring_case(image, program);
 }
 
@@ -368,7 +368,8 @@ bool EventPipe::accept(int seconds) {
   // If no stand-in comes, the test connects to its own pipe to end the wait.
   std::unique_ptr<platform::ClientPipe> self;
   testlib::Alarm alarm(seconds, [&] {
-    platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self);
+    // Only the connection counts: it ends the wait, opened or not.
+    static_cast<void>(platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self));
   });
   const bool connected = pipe_->connect() != platform::ConnectResult::failed;
   if (alarm.fired()) {

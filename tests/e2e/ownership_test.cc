@@ -111,7 +111,7 @@ TEST(Ownership, StraysOfADeadTestProgramAreEndedByTheNext) {
   platform::Process gone;
   ASSERT_TRUE(platform::start_process(quick, &gone));
   const std::uint32_t dead = gone.pid();
-  gone.wait();
+  static_cast<void>(gone.wait());  // only that it has ended counts
 
   // A service whose temporary directory is that of a dead test program, and
   // one whose temporary directory is this (live) test program's.
@@ -151,7 +151,7 @@ TEST(Ownership, StraysOfADeadTestProgramAreEndedByTheNext) {
   EXPECT_FALSE(names(services[1])) << testing::PrintToString(ended);
   EXPECT_EQ(Sandbox::wait(services[0], "the stray service"), 128 + 9);
   EXPECT_FALSE(Sandbox::wait_for_exit(services[1].pid(), 0)) << "the live test's service stays";
-  services[1].kill();
+  EXPECT_TRUE(services[1].kill().ok());
   Sandbox::wait(services[1], "the live test's service");
 }
 

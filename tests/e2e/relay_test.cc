@@ -188,7 +188,7 @@ TEST(Relay, DebugServiceServesAGraphicalClientStartedByHand) {
               HasSubstr("Debug option was passed, HOLLIN will not be launched\n" + name + "\n"));
   EXPECT_EQ(box.recorded("request-").size(), 1u);
 
-  service.kill();
+  EXPECT_TRUE(service.kill().ok());
   Sandbox::wait(service, "the killed service");
   // The stand-in ends when its wrapper pipe goes.
   EXPECT_NE(Sandbox::wait(gui, "the graphical client"), Sandbox::kDidNotEnd);

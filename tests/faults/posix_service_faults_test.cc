@@ -132,7 +132,7 @@ class UnwritablePidFile : public testing::TestWithParam<BadPidFile> {};
 // refuse it would not hang).
 TEST_P(UnwritablePidFile, TheServiceLogsWhyAndEndsAtOnce) {
   Sandbox box;
-  ASSERT_EQ(platform::make_private_dir(box.work_dir()), 0);
+  ASSERT_EQ(platform::make_private_dir(box.work_dir()).code(), 0);
   const std::string pid_file = box.work_dir() + "/hollin_service.pid";
   std::FILE* holder = nullptr;
   if (GetParam() == BadPidFile::directory) {

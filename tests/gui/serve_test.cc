@@ -94,7 +94,8 @@ class GuiServe : public ScratchTest {
       wrapper_.reset();  // the service has gone: the program ends
       EXPECT_EQ(process_.wait(), 0);
     }
-    platform::set_env("TMPDIR", saved_tmpdir_);
+    // Valid names and values: setting them fails only without memory.
+    static_cast<void>(platform::set_env("TMPDIR", saved_tmpdir_));
     ScratchTest::TearDown();
   }
 
@@ -254,7 +255,8 @@ class GuiServeWindows : public GuiServe {
   void TearDown() override {
     GuiServe::TearDown();
     for (const char* name : {"MARLOW_SCRIPT", "MARLOW_SCRIPT_LOG", "MARLOW_AUTOMATIC"}) {
-      platform::set_env(name, "");
+      // Valid names and values: setting them fails only without memory.
+      static_cast<void>(platform::set_env(name, ""));
     }
   }
 };
@@ -293,8 +295,9 @@ class GuiServeUnreachableDisplay : public GuiServe {
   }
   void TearDown() override {
     GuiServe::TearDown();
-    platform::set_env("DISPLAY", saved_display_);
-    platform::set_env("WAYLAND_DISPLAY", saved_wayland_);
+    // Valid names and values: setting them fails only without memory.
+    static_cast<void>(platform::set_env("DISPLAY", saved_display_));
+    static_cast<void>(platform::set_env("WAYLAND_DISPLAY", saved_wayland_));
   }
   std::string saved_display_;
   std::string saved_wayland_;

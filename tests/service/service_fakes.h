@@ -1,6 +1,7 @@
 // Fake system operations for driving the service's main loop and launch.
 #pragma once
 
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <set>
@@ -14,6 +15,12 @@
 namespace hollin_service {
 
 namespace servicetest {
+
+// A fake operation's outcome: success, or a failure of `call` as the system
+// would report it.
+inline platform::Status outcome(bool ok, const char* call) {
+  return ok ? platform::Status() : platform::Status::posix(call, EAGAIN);
+}
 
 // Every pipe the service creates is a FakePipe labelled "wrapper",
 // "instance<n>" (the n-th request-pipe instance), or "hreq<n>" and "hresp<n>"
@@ -33,19 +40,19 @@ class FakeSystem {
     };
     hooks.write_pid_file = [this] {
       record.journal.push_back("pid file");
-      return pid_file_ok;
+      return outcome(pid_file_ok, "flock");
     };
     hooks.start_relay = [this](std::unique_ptr<RelayJob>& job) {
       record.journal.push_back("thread");
-      if (!thread_ok) return false;
+      if (!thread_ok) return outcome(false, "pthread_create");
       jobs.push_back(std::move(job));
-      return true;
+      return platform::Status();
     };
     hooks.start_process = [this](const platform::ProcessSpec& invocation, platform::Process*) {
       record.journal.push_back("start process");
       started.push_back(invocation);
       dir_at_start = platform::current_dir();
-      return process_ok;
+      return outcome(process_ok, "posix_spawn");
     };
     hooks.watch_process = [this](platform::Process) { record.journal.push_back("watch"); };
   }

@@ -356,7 +356,7 @@ bool start_helper(const std::string& mode, const std::string& pipe, const std::s
     invocation.args.push_back(kHelperFilter);
   }
   invocation.stdout_path = stdout_path.empty() ? "/dev/null" : stdout_path;
-  return platform::start_process(invocation, process);
+  return platform::start_process(invocation, process).ok();
 }
 
 std::string wait_for_report(ServerPipe& ready) {

@@ -99,8 +99,8 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   ASSERT_TRUE(platform::start_process(invocation, &process));
   ASSERT_TRUE(process.valid());
   ASSERT_NE(ready->connect(), platform::ConnectResult::failed);
-  EXPECT_TRUE(same_path(platform::process_image_path(process.pid()), argv_echo()))
-      << platform::process_image_path(process.pid());
+  EXPECT_TRUE(same_path(platform::process_image_path(process.pid()).value(), argv_echo()))
+      << platform::process_image_path(process.pid()).status().text();
   EXPECT_TRUE(process.kill());
   const int status = process.wait();
   if constexpr (platform::kWindows) {
@@ -108,7 +108,7 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   } else {
     EXPECT_EQ(status, 128 + 9);
   }
-  EXPECT_EQ(platform::process_image_path(process.pid()), "");
+  EXPECT_FALSE(platform::process_image_path(process.pid()).ok());
 
   platform::Process other;
   invocation.args = {"--hang"};
@@ -131,13 +131,20 @@ TEST(PlatformProcess, ExitNowEndsTheProcessFromAnotherThread) {
   }
 }
 
-TEST(PlatformProcess, AMissingProgramCannotBeStarted) {
+TEST(PlatformProcess, AMissingProgramCannotBeStartedAndTheCauseSaysSo) {
   testlib::TempDir dir;
   platform::ProcessSpec invocation;
   invocation.program = dir.file(std::string("no_such_program") + platform::kExeSuffix);
   platform::Process process;
-  EXPECT_FALSE(platform::start_process(invocation, &process));
+  const platform::Status started = platform::start_process(invocation, &process);
+  EXPECT_FALSE(started.ok());
   EXPECT_FALSE(process.valid());
+  // The call that failed and the system's "not found" (errno ENOENT, or
+  // Windows' ERROR_FILE_NOT_FOUND, which is 2 as well).
+  EXPECT_STREQ(started.call(), platform::kWindows ? "CreateProcessA" : "posix_spawn");
+  EXPECT_EQ(started.code(), 2);
+  EXPECT_EQ(started.text(), std::string(started.call()) + ": " + started.reason());
+  EXPECT_FALSE(started.reason().empty());
 }
 
 TEST(PlatformProcessPosix, NewSessionAndNullDevice) {
@@ -160,8 +167,9 @@ TEST(PlatformProcessPosix, NewSessionAndNullDevice) {
   for (const char* fd : {"/fd/0", "/fd/1", "/fd/2"}) {
     EXPECT_EQ(fs::read_symlink(proc + fd).string(), "/dev/null") << fd;
   }
-  process.kill();
-  process.wait();
+  // Ended by force and reaped; neither outcome matters here.
+  static_cast<void>(process.kill());
+  static_cast<void>(process.wait());
 }
 
 // ---------------------------------------------------------------------------
@@ -242,12 +250,13 @@ TEST(PlatformMisc, IdentityEntropyAndPathComparison) {
 TEST(PlatformFiles, MakePrivateDirAcceptsOnlyTheUsersOwnEntry) {
   testlib::TempDir dir;
   const std::string fresh = dir.file("fresh");
-  ASSERT_EQ(platform::make_private_dir(fresh), 0);
-  EXPECT_EQ(platform::make_private_dir(fresh), EEXIST);
+  ASSERT_EQ(platform::make_private_dir(fresh).code(), 0);
+  EXPECT_EQ(platform::make_private_dir(fresh).code(), EEXIST);
   ASSERT_TRUE(testlib::write_file(dir.file("plain"), "x"));
   // Windows takes any existing entry; POSIX only a private directory.
-  EXPECT_EQ(platform::make_private_dir(dir.file("plain")), platform::kWindows ? EEXIST : EACCES);
-  EXPECT_EQ(platform::make_private_dir(dir.file("missing") + platform::kPathSeparator + "x"),
+  EXPECT_EQ(platform::make_private_dir(dir.file("plain")).code(),
+            platform::kWindows ? EEXIST : EACCES);
+  EXPECT_EQ(platform::make_private_dir(dir.file("missing") + platform::kPathSeparator + "x").code(),
             ENOENT);
   if constexpr (platform::kWindows) return;
 
@@ -255,15 +264,15 @@ TEST(PlatformFiles, MakePrivateDirAcceptsOnlyTheUsersOwnEntry) {
   const std::string open = dir.file("open");
   fs::create_directory(open);
   fs::permissions(open, fs::perms::owner_all | fs::perms::group_exec);
-  EXPECT_EQ(platform::make_private_dir(open), EACCES);
+  EXPECT_EQ(platform::make_private_dir(open).code(), EACCES);
   const std::string link = dir.file("link");
   fs::create_directory_symlink(fresh, link);  // a link even to a private directory
-  EXPECT_EQ(platform::make_private_dir(link), EACCES);
+  EXPECT_EQ(platform::make_private_dir(link).code(), EACCES);
   if (!testlib::running_as_root()) GTEST_SKIP() << "needs root to give a directory to another user";
   const std::string theirs = dir.file("theirs");
-  ASSERT_EQ(platform::make_private_dir(theirs), 0);
+  ASSERT_EQ(platform::make_private_dir(theirs).code(), 0);
   ASSERT_EQ(testlib::run("/bin/chown", {"65534", theirs}).status, 0);
-  EXPECT_EQ(platform::make_private_dir(theirs), EACCES);
+  EXPECT_EQ(platform::make_private_dir(theirs).code(), EACCES);
 }
 
 TEST(PlatformFiles, PidFileHoldsTheDigitsAndItsLock) {
@@ -273,12 +282,11 @@ TEST(PlatformFiles, PidFileHoldsTheDigitsAndItsLock) {
   ASSERT_TRUE(platform::write_pid_file(path, 4312));
   EXPECT_EQ(testlib::read_file(path), "4312");
   // A second locker (even in this process) is refused and leaves the file as
-  // it was; errno says that the lock is held, so that the service can log
+  // it was; the code says that the lock is held, so that the service can log
   // that reason rather than a failed write.
-  errno = 0;
-  EXPECT_FALSE(platform::write_pid_file(path, 99));
-  const int refused = errno;
-  EXPECT_TRUE(refused == EWOULDBLOCK || refused == EAGAIN) << "errno " << refused;
+  const platform::Status refused = platform::write_pid_file(path, 99);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_TRUE(refused.code() == EWOULDBLOCK || refused.code() == EAGAIN) << refused.text();
   EXPECT_EQ(testlib::read_file(path), "4312");
   if constexpr (platform::kWindows) return;
   if (!testlib::file_exists("/usr/bin/flock")) GTEST_SKIP() << "needs /usr/bin/flock";

@@ -64,7 +64,7 @@ TEST(PosixSockets, WorkAtAnyDirectoryLengthInsideAWorkDirectoryAndOutside) {
     expect_round_trip(plain + "/hollin_service_pipe1073683426someone", one_instance());
 
     const std::string work = dir_of_length(tmp.file("w" + std::to_string(length)), length);
-    ASSERT_EQ(platform::make_private_dir(work + "/me.tarnwick"), 0);
+    ASSERT_EQ(platform::make_private_dir(work + "/me.tarnwick").code(), 0);
     PipeParams many;
     many.max_instances = 255;
     expect_round_trip(work + "/me.tarnwick/hollin_service_pipe_requestme", many);
@@ -86,7 +86,7 @@ TEST(PosixSockets, WorkAtAnyDirectoryLengthInsideAWorkDirectoryAndOutside) {
 TEST(PosixWorkDir, ASwappedDirectoryIsNeverUsedAfterTheCheck) {
   testlib::TempDir tmp;
   const std::string work = tmp.file("me.tarnwick");
-  ASSERT_EQ(platform::make_private_dir(work), 0);
+  ASSERT_EQ(platform::make_private_dir(work).code(), 0);
   const std::string moved = tmp.file("moved");
   const std::string victim = tmp.file("private.txt");
   ASSERT_TRUE(testlib::write_file(victim, "mine\n"));
@@ -123,7 +123,7 @@ TEST(PosixWorkDir, ASwappedDirectoryIsNeverUsedAfterTheCheck) {
 TEST(PosixWorkDir, FilesThatAreNotRegularFilesAreRefusedWithoutBlocking) {
   testlib::TempDir tmp;
   const std::string work = tmp.file("me.tarnwick");
-  ASSERT_EQ(platform::make_private_dir(work), 0);
+  ASSERT_EQ(platform::make_private_dir(work).code(), 0);
   const std::string fifo = work + "/hollin_service.pid";
   ASSERT_EQ(testlib::run("/usr/bin/mkfifo", {fifo}).status, 0);
   std::FILE* holder = std::fopen(fifo.c_str(), "r+");  // never blocks on Linux

@@ -35,7 +35,8 @@ class DeepDir {
       std::error_code ec;
       std::filesystem::remove_all(component_, ec);
     }
-    platform::set_current_dir(old_);
+    // Nothing more can be done from a destructor when this fails.
+    static_cast<void>(platform::set_current_dir(old_));
   }
   DeepDir(const DeepDir&) = delete;
   DeepDir& operator=(const DeepDir&) = delete;

@@ -157,8 +157,9 @@ std::optional<int> wait_or_end(platform::Process& process, int seconds) {
   if (!process.valid()) return process.wait();
   // The Process object holds a handle, so its id cannot be reused meanwhile.
   if (wait_for_exit(process.pid(), seconds)) return process.wait();
-  process.kill();
-  process.wait();
+  // Ended by force and reaped; neither outcome matters here.
+  static_cast<void>(process.kill());
+  static_cast<void>(process.wait());
   return std::nullopt;
 }
 
@@ -171,7 +172,7 @@ std::vector<std::uint32_t> processes_running(const std::string& image) {
   PROCESSENTRY32 entry;
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    const std::string path = platform::process_image_path(entry.th32ProcessID);
+    const std::string path = platform::process_image_path(entry.th32ProcessID).value();
     if (!path.empty() && platform::paths_equal_ignoring_case(path, image)) {
       pids.push_back(entry.th32ProcessID);
     }
@@ -191,7 +192,7 @@ std::string last_error_text() {
 }
 
 std::string describe_process(std::uint32_t pid) {
-  const std::string image = platform::process_image_path(pid);
+  const std::string image = platform::process_image_path(pid).value();
   return image.empty() ? std::string("?") : image;
 }
 

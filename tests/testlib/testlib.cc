@@ -59,13 +59,24 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+namespace {
+
+// Sets a variable for a test; a failure is reported, since the test then
+// runs with an environment it did not ask for.
+void set_test_env(const std::string& name, const std::string& value) {
+  const platform::Status set = platform::set_env(name, value);
+  if (!set.ok()) std::fprintf(stderr, "cannot set %s: %s\n", name.c_str(), set.text().c_str());
+}
+
+}  // namespace
+
 ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
   old_ = platform::get_env(name_);
   had_ = !old_.empty();
-  platform::set_env(name_, value);
+  set_test_env(name_, value);
 }
 
-ScopedEnv::~ScopedEnv() { platform::set_env(name_, had_ ? old_ : std::string()); }
+ScopedEnv::~ScopedEnv() { set_test_env(name_, had_ ? old_ : std::string()); }
 
 ScopedTempDirEnv::ScopedTempDirEnv(const std::string& dir)
     : a_(platform::kWindows ? "TMP" : "TMPDIR", dir), b_("TEMP", dir) {}

@@ -76,7 +76,9 @@ std::string Sandbox::write(const std::string& name, const std::string& bytes) co
 
 std::string Sandbox::read(const std::string& name) const { return testlib::read_file(file(name)); }
 
-void Sandbox::script(const std::string& actions) { platform::set_env("MARLOW_SCRIPT", actions); }
+void Sandbox::script(const std::string& actions) {
+  EXPECT_TRUE(platform::set_env("MARLOW_SCRIPT", actions).ok());
+}
 
 Outcome Sandbox::run(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd) {
@@ -120,7 +122,7 @@ void Sandbox::stop_all() {
       testlib::read_file(file(platform::login_name() + ".tarnwick/hollin_service.pid"));
   const auto service = static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
   // A program rebuilt while it ran reads as "<path> (deleted)".
-  std::string image = platform::process_image_path(service);
+  std::string image = platform::process_image_path(service).value();
   if (const std::size_t mark = image.rfind(" (deleted)"); mark != std::string::npos) {
     image.erase(mark);
   }

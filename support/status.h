@@ -1,0 +1,70 @@
+// How an operation that can fail says so: a Status is success, or the name
+// of the system call that failed and the error code it gave; a Result<T> is
+// a value, or the Status of why there is none. Neither throws; both must be
+// looked at ([[nodiscard]]), and a caller that drops one on purpose writes
+// static_cast<void>(...) with a comment that says why.
+//
+// The code belongs to the call that failed: an errno value for C-runtime
+// and POSIX calls (Status::posix), a GetLastError() value for Win32 API
+// calls (Status::win32). Conditions that portable code tests (an entry that
+// exists, a lock held elsewhere) are reported as errno values on both
+// platforms, so that `code() == EEXIST` means the same everywhere.
+#pragma once
+
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace support {
+
+class [[nodiscard]] Status {
+ public:
+  // Success.
+  Status() = default;
+  static Status posix(const char* call, int code) { return Status(call, code, false); }
+  static Status win32(const char* call, int code) { return Status(call, code, true); }
+
+  bool ok() const { return call_ == nullptr; }
+  explicit operator bool() const { return ok(); }
+  // 0 on success.
+  int code() const { return code_; }
+  // The call that failed; empty text on success.
+  const char* call() const { return call_ != nullptr ? call_ : ""; }
+  // The system's text for the code ("Is a directory"); empty on success.
+  std::string reason() const {
+    if (ok()) return std::string();
+    return (win32_ ? std::system_category() : std::generic_category()).message(code_);
+  }
+  // "<call>: <reason>" for a log line; empty on success.
+  std::string text() const { return ok() ? std::string() : std::string(call_) + ": " + reason(); }
+
+ private:
+  Status(const char* call, int code, bool win32) : call_(call), code_(code), win32_(win32) {}
+  const char* call_ = nullptr;
+  int code_ = 0;
+  bool win32_ = false;
+};
+
+// A value, or the failure that left none.
+template <typename T>
+class [[nodiscard]] Result {
+ public:
+  // NOLINTNEXTLINE(google-explicit-constructor): a value is a success
+  Result(T value) : value_(std::move(value)) {}
+  // NOLINTNEXTLINE(google-explicit-constructor): `failure` must not be ok()
+  Result(Status failure) : status_(failure) {}
+
+  bool ok() const { return status_.ok(); }
+  explicit operator bool() const { return ok(); }
+  const Status& status() const { return status_; }
+  // The value; a default-constructed T after a failure.
+  T& value() & { return value_; }
+  const T& value() const& { return value_; }
+  T&& value() && { return std::move(value_); }
+
+ private:
+  Status status_;
+  T value_{};
+};
+
+}  // namespace support
