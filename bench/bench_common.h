@@ -9,13 +9,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -141,8 +141,8 @@ inline double time_concurrently(int total, int concurrency, const std::function<
 
 // Runs `total` copies of `invocation`, `concurrency` at a time; the wall time
 // in ms. `*failures` counts the runs that did not end with `expected_status`.
-inline double run_concurrently(const platform::ProcessSpec& invocation, int expected_status, int total,
-                               int concurrency, int* failures) {
+inline double run_concurrently(const platform::ProcessSpec& invocation, int expected_status,
+                               int total, int concurrency, int* failures) {
   return time_concurrently(
       total, concurrency, [&] { return timed_run(invocation, expected_status) >= 0; }, failures);
 }

@@ -17,9 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "proc_status.h"
 #include "engine/diff.h"
 #include "engine/text_codec.h"
+#include "proc_status.h"
 
 namespace {
 
@@ -46,7 +46,8 @@ std::string text(std::size_t lines, unsigned variant) {
   for (std::size_t i = 0; i < lines; ++i) {
     state = state * 1103515245u + 12345u;
     out += "    value_" + std::to_string(i % 977) + " = compute(" + std::to_string(i) + ");";
-    if (variant != 0 && (i * 7 + variant * 13) % 100 == 0) out += " // changed " + std::to_string(variant);
+    if (variant != 0 && (i * 7 + variant * 13) % 100 == 0)
+      out += " // changed " + std::to_string(variant);
     out += '\n';
     if (variant != 0 && (i * 3 + variant * 31) % 1000 == 0) out += "    inserted();\n";
   }
@@ -146,12 +147,12 @@ int main(int argc, char** argv) {
 
   std::size_t sink = 0;
   const double diff_ms = median_ms(runs, [&] { sink += diff_lines(base, mine).size(); });
-  const double diff3_ms = median_ms(runs, [&] {
-    sink += diff_lines(base, mine).size() + diff_lines(base, theirs).size();
-  });
+  const double diff3_ms = median_ms(
+      runs, [&] { sink += diff_lines(base, mine).size() + diff_lines(base, theirs).size(); });
   const double align_ms = median_ms(runs, [&] { sink += align(base, mine).size(); });
-  const double merge_ms =
-      median_ms(runs, [&] { sink += plan_merge({base, mine, theirs}).regions.size(); });
+  const double merge_ms = median_ms(runs, [&] {
+    sink += plan_merge({base, mine, theirs}).regions.size();
+  });
   const double decode_ms = median_ms(
       runs, [&] { sink += decode_text(base_bytes, Encoding::automatic).doc.lines.size(); });
   const double decode16_ms = median_ms(
@@ -159,9 +160,8 @@ int main(int argc, char** argv) {
   const double encode16_ms = median_ms(runs, [&] { sink += encode_text(utf16).bytes.size(); });
   const double split_ms = median_ms(runs, [&] { sink += split_lines(base_bytes).size(); });
 
-  std::printf("%zu lines (%.1f MB), %zu hunks between base and mine, median of %d runs.\n\n",
-              lines, static_cast<double>(base_bytes.size()) / 1e6, diff_lines(base, mine).size(),
-              runs);
+  std::printf("%zu lines (%.1f MB), %zu hunks between base and mine, median of %d runs.\n\n", lines,
+              static_cast<double>(base_bytes.size()) / 1e6, diff_lines(base, mine).size(), runs);
   std::printf("| Step | ms | floor ms |\n|---|---:|---:|\n");
   row("comparison blocks (align), floor: one libgit2 line diff", align_ms, diff_ms);
   row("three-way merge regions (plan_merge), floor: two libgit2 line diffs", merge_ms, diff3_ms);
@@ -169,12 +169,15 @@ int main(int argc, char** argv) {
   row("decode UTF-16LE with mark, floor: splitting lines", decode16_ms, split_ms);
   row("encode UTF-16LE with mark, floor: splitting lines", encode16_ms, split_ms);
   const double mb = static_cast<double>(input_bytes) / 1e6;
-  const auto times_input = [&](long kib) { return static_cast<double>(kib) * 1024 / static_cast<double>(input_bytes); };
-  std::printf("\nPeak resident memory: %ld KiB for a three-way merge of three texts of %.1f MB "
-              "each (%.1f MB in all): %.1f× the input. Floor: %ld KiB (%.1f×), the three texts "
-              "decoded and the two libgit2 line diffs the merge is built on. Each in a process of "
-              "its own that holds %ld KiB before it begins.\n\n",
-              merge_peak, static_cast<double>(base_bytes.size()) / 1e6, mb, times_input(merge_peak),
-              floor_peak, times_input(floor_peak), start_kib);
+  const auto times_input = [&](long kib) {
+    return static_cast<double>(kib) * 1024 / static_cast<double>(input_bytes);
+  };
+  std::printf(
+      "\nPeak resident memory: %ld KiB for a three-way merge of three texts of %.1f MB "
+      "each (%.1f MB in all): %.1f× the input. Floor: %ld KiB (%.1f×), the three texts "
+      "decoded and the two libgit2 line diffs the merge is built on. Each in a process of "
+      "its own that holds %ld KiB before it begins.\n\n",
+      merge_peak, static_cast<double>(base_bytes.size()) / 1e6, mb, times_input(merge_peak),
+      floor_peak, times_input(floor_peak), start_kib);
   return sink == 0 ? 1 : 0;
 }

@@ -100,7 +100,8 @@ bool throughput_and_relay(const Context& ctx, int per_level, int relay_runs) {
 
   std::printf("\n### Relay of large requests\n\n");
   ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), relay_runs,
-                          {64u << 10, 256u << 10, 1u << 20, 4u << 20}) && ok;
+                          {64u << 10, 256u << 10, 1u << 20, 4u << 20}) &&
+       ok;
   std::fflush(stdout);
   bench::stop_service(bench::work_dir_in(tmp), fs::path());
   return ok;

@@ -67,9 +67,9 @@ int run(int warm_runs, int cold_runs) {
   // The goal's floor: a statically linked program that does nothing, built
   // beside this benchmark.
   platform::ProcessSpec static_noop;
-  static_noop.program =
-      (fs::path(platform::executable_path()).parent_path() / ("noop_static" + std::string(platform::kExeSuffix)))
-          .string();
+  static_noop.program = (fs::path(platform::executable_path()).parent_path() /
+                         ("noop_static" + std::string(platform::kExeSuffix)))
+                            .string();
   static_noop.null_stdio = true;
 
   Samples warm;
@@ -118,9 +118,10 @@ int run(int warm_runs, int cold_runs) {
                    warm);
   bench::print_row("&nbsp;&nbsp;floor: start and end of a do-nothing process of ours (fernask)",
                    spawn_floor);
-  bench::print_row("&nbsp;&nbsp;floor: start and end of a statically linked do-nothing program "
-                   "(`int main(){return 0;}`, -O2 -static)",
-                   static_floor);
+  bench::print_row(
+      "&nbsp;&nbsp;floor: start and end of a statically linked do-nothing program "
+      "(`int main(){return 0;}`, -O2 -static)",
+      static_floor);
   bench::print_row(std::string("&nbsp;&nbsp;floor: direct ") + pipe_kind +
                        " round trip between two processes (" +
                        std::to_string(small_request.size()) + "-byte request, " +
@@ -148,9 +149,9 @@ int run(int warm_runs, int cold_runs) {
       bench::median(cold) - bench::median(warm), bench::max_of(cold));
 
   fs::remove_all(base, ec);
-  const bool failed =
-      warm.failures + cold.failures + spawn_floor.failures + static_floor.failures +
-          pipe_floor.failures > 0;
+  const bool failed = warm.failures + cold.failures + spawn_floor.failures + static_floor.failures +
+                          pipe_floor.failures >
+                      0;
   return failed ? 1 : 0;
 }
 

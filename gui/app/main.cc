@@ -29,8 +29,8 @@
 namespace {
 
 bool has_display() {
-  return !platform::get_env("QT_QPA_PLATFORM").empty() ||
-         !platform::get_env("DISPLAY").empty() || !platform::get_env("WAYLAND_DISPLAY").empty();
+  return !platform::get_env("QT_QPA_PLATFORM").empty() || !platform::get_env("DISPLAY").empty() ||
+         !platform::get_env("WAYLAND_DISPLAY").empty();
 }
 
 }  // namespace
@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     std::fflush(nullptr);
     platform::exit_now(0);
   };
-  if (!platform::get_env("MARLOW_NO_WINDOWS").empty()) serve_without_windows("MARLOW_NO_WINDOWS is set");
+  if (!platform::get_env("MARLOW_NO_WINDOWS").empty())
+    serve_without_windows("MARLOW_NO_WINDOWS is set");
   if (!has_display()) serve_without_windows("no display");
 
   // Qt ends the program when it cannot reach the display. Given the
@@ -76,8 +77,8 @@ int main(int argc, char** argv) {
   std::thread reader([&wrapper, &broker] {
     // Returns once the wrapper pipe has ended and every call is answered.
     marlow::serve_notices(*wrapper, marlow::with_call_log([&broker](const std::string& framed) {
-                            return broker.handle(framed);
-                          }));
+      return broker.handle(framed);
+    }));
     broker.service_gone();
   });
   reader.detach();

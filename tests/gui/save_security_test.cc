@@ -140,8 +140,8 @@ class SaveInSharedDir : public ::testing::Test {
     Child planter([&] {
       if (!become(*planter_)) return 2;
       for (int counter = 0; counter < 256; ++counter) {
-        const std::string guess = out + ".marlow-" + std::to_string(saver.pid()) + "-" +
-                                  std::to_string(counter) + ".tmp";
+        const std::string guess =
+            out + ".marlow-" + std::to_string(saver.pid()) + "-" + std::to_string(counter) + ".tmp";
         if (plant == Plant::links) {
           if (::symlink(secret.c_str(), guess.c_str()) != 0) return 3;
         } else {

@@ -83,7 +83,7 @@ class GuiServe : public ScratchTest {
     platform::ProcessSpec invocation;
     invocation.program = TW_GUI_MARLOW;
     invocation.args = {"-data", "@none",
-                 "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=" + wrapper_name};
+                       "-Dcom.orvane.tessel.team.client.integration.wrapperpipe=" + wrapper_name};
     invocation.working_dir = dir_;
     ASSERT_TRUE(platform::start_process(invocation, &process_));
     ASSERT_NE(wrapper_->connect(), platform::ConnectResult::failed);
@@ -98,7 +98,6 @@ class GuiServe : public ScratchTest {
     static_cast<void>(platform::set_env("TMPDIR", saved_tmpdir_));
     ScratchTest::TearDown();
   }
-
 
   struct Exchange {
     std::unique_ptr<platform::ServerPipe> request;
@@ -164,7 +163,9 @@ class GuiServe : public ScratchTest {
   std::string merge_call(const std::string& out, const std::string& type) {
     std::string call =
         "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>"
-        "<param><value><string>" + xml_escape(path(out)) + "</string></value></param>"
+        "<param><value><string>" +
+        xml_escape(path(out)) +
+        "</string></value></param>"
         "<param><value><array>";
     for (const char* n : {"base", "one", "other"}) {
       call += std::string("<data><value><string>") + n + "</string></value></data>";
@@ -362,16 +363,16 @@ TEST_F(GuiPrepare, AnAutomaticResultThatCannotBeWrittenIsShown) {
   write("one", "A\nx\nb\n");
   write("other", "a\nx\nB\n");
   // The output's directory is a file: nothing can be written there.
-  Preparation prep = prepare(
-      call("RequestHandler.CompareMerge", "base/out", {"base", "one", "other"}, ""), true);
+  Preparation prep =
+      prepare(call("RequestHandler.CompareMerge", "base/out", {"base", "one", "other"}, ""), true);
   EXPECT_TRUE(prep.shows_error);
   EXPECT_NE(prep.message.find("cannot write " + path("base/out")), std::string::npos)
       << prep.message;
   EXPECT_NE(prep.message.find("Not a directory"), std::string::npos) << prep.message;
   EXPECT_EQ(prep.reply.find("<boolean>"), std::string::npos);
   // Without windows the same fault is the answer.
-  EXPECT_EQ(answer_without_window(call("RequestHandler.CompareMerge", "base/out",
-                                       {"base", "one", "other"}, "")),
+  EXPECT_EQ(answer_without_window(
+                call("RequestHandler.CompareMerge", "base/out", {"base", "one", "other"}, "")),
             prep.reply);
 }
 
