@@ -110,11 +110,11 @@ class ServerPipe {
 struct PipeSecurity;
 
 // Creates a server end (one instance) of the named pipe, with `security`
-// from owner_pipe_security (null: the platform's default). Null when the
-// pipe cannot be created.
-[[nodiscard]] std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name,
-                                                             const PipeParams& params,
-                                                             const PipeSecurity* security);
+// from owner_pipe_security (null: the platform's default). The failed call
+// and its error code when the pipe cannot be created.
+[[nodiscard]] Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
+                                                                     const PipeParams& params,
+                                                                     const PipeSecurity* security);
 
 // Empty text when a pipe of that name can be made and reached; otherwise a
 // line that says why not (POSIX: a socket address holds at most 107 bytes;

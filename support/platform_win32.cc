@@ -144,8 +144,9 @@ class Win32ClientPipe final : public ClientPipe {
 
 }  // namespace
 
-std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const PipeSecurity* security) {
+Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
+                                                       const PipeParams& params,
+                                                       const PipeSecurity* security) {
   DWORD open_mode = PIPE_ACCESS_DUPLEX;
   if (params.direction == PipeDirection::outbound) open_mode = PIPE_ACCESS_OUTBOUND;
   if (params.direction == PipeDirection::inbound) open_mode = PIPE_ACCESS_INBOUND;
@@ -160,9 +161,11 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       name.c_str(), open_mode,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
       4096, 4096, 5000, attributes));
-  if (!handle.valid()) return nullptr;
+  if (!handle.valid()) return Status::win32("CreateNamedPipeA", static_cast<int>(GetLastError()));
   // Without memory for the object the handle is closed here, as on POSIX.
-  return std::unique_ptr<ServerPipe>(new (std::nothrow) Win32ServerPipe(std::move(handle)));
+  auto pipe = std::unique_ptr<ServerPipe>(new (std::nothrow) Win32ServerPipe(std::move(handle)));
+  if (!pipe) return Status::win32("new", ERROR_NOT_ENOUGH_MEMORY);
+  return pipe;
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {

@@ -163,7 +163,7 @@ class ServedPipe {
       : name_(std::move(name)), reply_(std::move(reply)) {
     platform::PipeParams params;
     params.max_instances = 1;
-    pipe_ = platform::create_server_pipe(name_, params, nullptr);
+    pipe_ = platform::create_server_pipe(name_, params, nullptr).value();
     if (pipe_) thread_ = std::thread([this] { serve(); });
   }
   ~ServedPipe() { finish(); }
@@ -280,7 +280,7 @@ TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
   platform::PipeParams params;
   params.max_instances = 1;
   std::unique_ptr<platform::ServerPipe> hold =
-      platform::create_server_pipe(hold_name, params, nullptr);
+      platform::create_server_pipe(hold_name, params, nullptr).value();
   ASSERT_TRUE(hold);
 
   platform::ProcessSpec invocation;

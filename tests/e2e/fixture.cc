@@ -359,7 +359,7 @@ EventPipe::EventPipe(const Sandbox& sandbox) : sandbox_(sandbox) {
   params.direction = platform::PipeDirection::inbound;
   params.max_instances = 1;
   params.notice_stream = true;
-  pipe_ = platform::create_server_pipe(name_, params, nullptr);
+  pipe_ = platform::create_server_pipe(name_, params, nullptr).value();
   env_ = std::make_unique<testlib::ScopedEnv>("MARLOW_STANDIN_EVENTS", name_);
 }
 

@@ -145,7 +145,7 @@ TEST(ReadPipeMessage, FailedReadEndsWithWhatArrived) {
 
 // One message written by a client over a real pipe of this platform.
 std::string relay_over_real_pipe(const std::string& name, const std::string& message) {
-  auto server = platform::create_server_pipe(name, platform::PipeParams{}, nullptr);
+  auto server = platform::create_server_pipe(name, platform::PipeParams{}, nullptr).value();
   if (!server) return "<no server pipe>";
   std::unique_ptr<platform::ClientPipe> client;
   std::thread writer([&] {

@@ -51,7 +51,8 @@ PipeParams params(PipeDirection direction, unsigned max_instances, bool notice_s
 }
 
 std::unique_ptr<ServerPipe> make_server(const std::string& name, const PipeParams& p) {
-  return platform::create_server_pipe(name, p, platform::owner_pipe_security(0x1F01FF, true));
+  return platform::create_server_pipe(name, p, platform::owner_pipe_security(0x1F01FF, true))
+      .value();
 }
 
 std::unique_ptr<ClientPipe> open_client(const std::string& name,
