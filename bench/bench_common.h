@@ -269,7 +269,7 @@ inline bool pipe_round_trip(const std::string& name, const std::string& request)
   std::unique_ptr<platform::ClientPipe> pipe;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const platform::OpenStatus status =
-        platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &pipe);
+        platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &pipe).kind;
     if (status == platform::OpenStatus::opened) break;
     pipe.reset();
     if (status == platform::OpenStatus::failed) return false;

@@ -648,22 +648,25 @@ bool named_pipe_exists(const std::string& name) {
   return error == EAGAIN;  // every instance taken: the pipe exists
 }
 
-OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
+OpenResult open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
                             std::unique_ptr<ClientPipe>* out) {
   Fd fd = take_stash(name);
   if (!fd.valid()) {
     int error = 0;
     fd = connect_to(name, 0, &error);
     if (!fd.valid()) {
-      if (is_no_pipe_error(error)) return OpenStatus::not_found;
-      if (error == EAGAIN) return OpenStatus::busy;
-      return OpenStatus::failed;
+      const Status failed = Status::posix("connect", error);
+      if (is_no_pipe_error(error)) return {OpenStatus::not_found, failed};
+      if (error == EAGAIN) return {OpenStatus::busy, failed};
+      return {OpenStatus::failed, failed};
     }
   }
   // Whoever serves a pipe in our private directory must be ourselves.
-  if (!peer_is_same_user(fd.get())) return OpenStatus::failed;
+  if (!peer_is_same_user(fd.get()))
+    return {OpenStatus::failed, Status::posix("SO_PEERCRED", EACCES)};
   out->reset(new (std::nothrow) PosixClientPipe(std::move(fd), access, notice_stream));
-  return *out ? OpenStatus::opened : OpenStatus::failed;
+  if (!*out) return {OpenStatus::failed, Status::posix("new", ENOMEM)};
+  return {OpenStatus::opened, Status()};
 }
 
 std::string pipe_name_problem(const std::string& name) {

@@ -187,7 +187,7 @@ bool named_pipe_exists(const std::string& name) {
   }
 }
 
-OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*notice_stream*/,
+OpenResult open_client_pipe(const std::string& name, PipeAccess access, bool /*notice_stream*/,
                             std::unique_ptr<ClientPipe>* out) {
   DWORD desired = GENERIC_READ | GENERIC_WRITE;
   if (access == PipeAccess::read) desired = GENERIC_READ;
@@ -196,17 +196,20 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*n
   UniqueHandle handle(CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
                                   SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
   if (!handle.valid()) {
-    switch (GetLastError()) {
+    const DWORD error = GetLastError();
+    const Status failed = Status::win32("CreateFileA", static_cast<int>(error));
+    switch (error) {
       case ERROR_PIPE_BUSY:
-        return OpenStatus::busy;
+        return {OpenStatus::busy, failed};
       case ERROR_FILE_NOT_FOUND:
-        return OpenStatus::not_found;
+        return {OpenStatus::not_found, failed};
       default:
-        return OpenStatus::failed;
+        return {OpenStatus::failed, failed};
     }
   }
   out->reset(new (std::nothrow) Win32ClientPipe(std::move(handle)));
-  return *out ? OpenStatus::opened : OpenStatus::failed;
+  if (!*out) return {OpenStatus::failed, Status::win32("new", ERROR_NOT_ENOUGH_MEMORY)};
+  return {OpenStatus::opened, Status()};
 }
 
 // ---------------------------------------------------------------------------

@@ -179,7 +179,8 @@ class ServedPipe {
         std::unique_ptr<platform::ClientPipe> release;
         // Only the connection counts: it ends the server's wait, opened or not.
         static_cast<void>(
-            platform::open_client_pipe(name_, platform::PipeAccess::read_write, false, &release));
+            platform::open_client_pipe(name_, platform::PipeAccess::read_write, false, &release)
+                .kind);
         release.reset();
       }
       thread_.join();

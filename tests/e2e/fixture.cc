@@ -369,7 +369,8 @@ bool EventPipe::accept(int seconds) {
   std::unique_ptr<platform::ClientPipe> self;
   testlib::Alarm alarm(seconds, [&] {
     // Only the connection counts: it ends the wait, opened or not.
-    static_cast<void>(platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self));
+    static_cast<void>(
+        platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self).kind);
   });
   const bool connected = pipe_->connect() != platform::ConnectResult::failed;
   if (alarm.fired()) {

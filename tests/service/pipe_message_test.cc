@@ -149,7 +149,7 @@ std::string relay_over_real_pipe(const std::string& name, const std::string& mes
   if (!server) return "<no server pipe>";
   std::unique_ptr<platform::ClientPipe> client;
   std::thread writer([&] {
-    if (platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client) ==
+    if (platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client).kind ==
         platform::OpenStatus::opened) {
       client->write(message.data(), message.size());
     }

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     if (argc > 2 && platform::wait_named_pipe(argv[2], 60000)) {
       // The connection itself tells the test that this process runs.
       static_cast<void>(
-          platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &ready));
+          platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &ready)
+              .kind);
     }
     platform::sleep_ms(600000);
     return 3;

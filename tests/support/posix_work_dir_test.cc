@@ -48,7 +48,7 @@ void expect_round_trip(const std::string& name, const PipeParams& params) {
   ASSERT_NE(server, nullptr) << name.size() << " bytes: " << name;
   EXPECT_EQ(platform::pipe_name_problem(name), "");
   std::unique_ptr<platform::ClientPipe> client;
-  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client),
+  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client).kind,
             OpenStatus::opened);
   ASSERT_TRUE(client->write("hello", 5));
   ASSERT_NE(server->connect(), ConnectResult::failed);

@@ -173,7 +173,7 @@ TEST(Win32Pipes, CreatedWithTheOwnerDescriptorInEveryDirection) {
     ASSERT_NE(server, nullptr);
 
     std::unique_ptr<platform::ClientPipe> client;
-    ASSERT_EQ(platform::open_client_pipe(name, c.client_access, false, &client),
+    ASSERT_EQ(platform::open_client_pipe(name, c.client_access, false, &client).kind,
               platform::OpenStatus::opened);
     // The client came first: the wait finds the connection already made.
     EXPECT_EQ(server->connect(), platform::ConnectResult::already_connected);
@@ -216,7 +216,7 @@ TEST(Win32Pipes, MissingFreeAndBusyPipesAreToldApart) {
   std::unique_ptr<platform::ClientPipe> first;
   EXPECT_FALSE(platform::named_pipe_exists(name));
   EXPECT_FALSE(platform::wait_named_pipe(name, 60000)) << "no pipe: the wait ends at once";
-  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first),
+  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first).kind,
             platform::OpenStatus::not_found);
 
   platform::PipeParams params;  // duplex, one instance
@@ -225,13 +225,13 @@ TEST(Win32Pipes, MissingFreeAndBusyPipesAreToldApart) {
   EXPECT_FALSE(platform::create_server_pipe(name, params, nullptr).ok()) << "only one instance";
   EXPECT_TRUE(platform::named_pipe_exists(name));
   EXPECT_TRUE(platform::wait_named_pipe(name, 60000));
-  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first),
+  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first).kind,
             platform::OpenStatus::opened);
 
   // Its only instance is taken now.
   std::unique_ptr<platform::ClientPipe> second;
   EXPECT_TRUE(platform::named_pipe_exists(name));
-  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &second),
+  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &second).kind,
             platform::OpenStatus::busy);
   EXPECT_EQ(second, nullptr);
 }
@@ -242,7 +242,7 @@ TEST(Win32Pipes, LongMessagesArriveInPiecesOnBothEnds) {
   auto server = platform::create_server_pipe(name, params, nullptr).value();
   ASSERT_NE(server, nullptr);
   std::unique_ptr<platform::ClientPipe> client;
-  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client),
+  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client).kind,
             platform::OpenStatus::opened);
   ASSERT_NE(server->connect(), platform::ConnectResult::failed);
 
