@@ -269,7 +269,7 @@ inline bool pipe_round_trip(const std::string& name, const std::string& request)
   std::unique_ptr<platform::ClientPipe> pipe;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const platform::OpenStatus status =
-        platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &pipe);
+        platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &pipe).kind;
     if (status == platform::OpenStatus::opened) break;
     pipe.reset();
     if (status == platform::OpenStatus::failed) return false;
@@ -394,12 +394,13 @@ inline int serve_echo(const std::string& name) {
   params.direction = platform::PipeDirection::duplex;
   params.max_instances = 255;
   const platform::PipeSecurity* security = platform::owner_pipe_security(0x1F01FF, true);
-  std::unique_ptr<platform::ServerPipe> next = platform::create_server_pipe(name, params, security);
+  std::unique_ptr<platform::ServerPipe> next =
+      platform::create_server_pipe(name, params, security).value();
   std::vector<char> buffer(65536);
   while (next) {
     std::unique_ptr<platform::ServerPipe> pipe = std::move(next);
     const platform::ConnectResult connected = pipe->connect();
-    next = platform::create_server_pipe(name, params, security);
+    next = platform::create_server_pipe(name, params, security).value();
     if (connected == platform::ConnectResult::failed) continue;
     for (;;) {
       const platform::ReadResult got = pipe->read(buffer.data(), buffer.size());

@@ -23,7 +23,7 @@ PipeState RealChannelEnv::probe(const std::string& name) {
 
 platform::OpenStatus RealChannelEnv::open(const std::string& name,
                                           std::unique_ptr<platform::ClientPipe>* pipe) {
-  return platform::open_client_pipe(name, platform::PipeAccess::read_write, false, pipe);
+  return platform::open_client_pipe(name, platform::PipeAccess::read_write, false, pipe).kind;
 }
 
 void RealChannelEnv::sleep_ms(unsigned milliseconds) { platform::sleep_ms(milliseconds); }

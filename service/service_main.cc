@@ -80,8 +80,11 @@ ServiceHooks real_service_hooks() {
   hooks.write_pid_file = write_pid_file;
   hooks.pipe_name_problem = platform::pipe_name_problem;
   hooks.remove_stale_pipes = [] { platform::remove_stale_pipes(support::pipe_base_name()); };
-  hooks.out_of_descriptors = [] {
-    return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+  hooks.out_of_descriptors = [](const platform::Status& failure) {
+    // A Win32 code is never an errno value, whatever its number.
+    if (failure.is_win32()) return false;
+    const int error = failure.code();
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
   };
   hooks.descriptor_pause = [] { platform::sleep_ms(kDescriptorRetryMs); };
   hooks.start_relay = [](std::unique_ptr<RelayJob>& job) {
@@ -112,20 +115,20 @@ struct RequestPipes {
 // tried when `request` failed.
 RequestPipes create_request_pipes(const std::string& request_name, const std::string& response_name,
                                   const ServiceHooks& hooks) {
-  const auto short_of_descriptors = [&] {
-    return hooks.out_of_descriptors && hooks.out_of_descriptors();
+  const auto short_of_descriptors = [&](const platform::Status& failure) {
+    return hooks.out_of_descriptors && hooks.out_of_descriptors(failure);
   };
   bool waiting = false;
   for (;;) {
     RequestPipes pipes;
-    errno = 0;
-    pipes.request = hooks.create_pipe(request_name, hollin_request_pipe_params());
-    if (pipes.request) {
-      errno = 0;
-      pipes.response = hooks.create_pipe(response_name, hollin_response_pipe_params());
-      if (pipes.response || !short_of_descriptors()) return pipes;
+    auto request = hooks.create_pipe(request_name, hollin_request_pipe_params());
+    if (request.ok()) {
+      pipes.request = std::move(request).value();
+      auto response = hooks.create_pipe(response_name, hollin_response_pipe_params());
+      if (response.ok()) pipes.response = std::move(response).value();
+      if (response.ok() || !short_of_descriptors(response.status())) return pipes;
       pipes.request.reset();
-    } else if (!short_of_descriptors()) {
+    } else if (!short_of_descriptors(request.status())) {
       return pipes;
     }
     if (!waiting) {
@@ -136,11 +139,26 @@ RequestPipes create_request_pipes(const std::string& request_name, const std::st
   }
 }
 
-// Logs why the pipe `name` could not be made, when the failed creation left
-// a reason (on POSIX it does), before the fixed line that says it failed.
-void log_why_not_made(const std::string& name, const ServiceHooks& hooks) {
-  const int error = errno;
-  if (error != 0) hooks.log("Could not create the pipe " + name + ": " + std::strerror(error));
+// Logs why the pipe `name` could not be made (the failed creation's
+// reason), before the fixed line that says it failed.
+void log_why_not_made(const std::string& name, const platform::Status& failure,
+                      const ServiceHooks& hooks) {
+  hooks.log("Could not create the pipe " + name + ": " + failure.reason());
+}
+
+// Makes the next unconnected instance of the request pipe into `instance`;
+// false, with the reason and the fixed line logged, when it cannot be made.
+bool make_request_instance(const std::string& request_name,
+                           std::unique_ptr<platform::ServerPipe>& instance,
+                           const ServiceHooks& hooks) {
+  auto made = hooks.create_pipe(request_name, request_pipe_params());
+  if (!made.ok()) {
+    log_why_not_made(request_name, made.status(), hooks);
+    hooks.log("Could not create launcher request pipe\n");
+    return false;
+  }
+  instance = std::move(made).value();
+  return true;
 }
 
 // Drops a client whose request cannot be relayed: the client finds its pipe
@@ -222,13 +240,13 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
   }
 
   state.wrapper_pipe_name = support::random_pipe_name(hooks.random_part(), login);
-  errno = 0;
-  state.wrapper_pipe = hooks.create_pipe(state.wrapper_pipe_name, wrapper_pipe_params());
-  if (!state.wrapper_pipe) {
-    log_why_not_made(state.wrapper_pipe_name, hooks);
+  auto wrapper = hooks.create_pipe(state.wrapper_pipe_name, wrapper_pipe_params());
+  if (!wrapper.ok()) {
+    log_why_not_made(state.wrapper_pipe_name, wrapper.status(), hooks);
     hooks.log("Error in creating HOLLIN pipes\n");
     return 0;
   }
+  state.wrapper_pipe = std::move(wrapper).value();
   if (!hooks.write_pid_file().ok()) {
     hooks.log("Error creating Lock File\n");
     return -1;
@@ -239,14 +257,8 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 
   bool first_connection = true;
   const std::string request_name = support::request_pipe_name(login);
-  errno = 0;
-  std::unique_ptr<platform::ServerPipe> instance =
-      hooks.create_pipe(request_name, request_pipe_params());
-  if (!instance) {
-    log_why_not_made(request_name, hooks);
-    hooks.log("Could not create launcher request pipe\n");
-    return -1;
-  }
+  std::unique_ptr<platform::ServerPipe> instance;
+  if (!make_request_instance(request_name, instance, hooks)) return -1;
 
   for (;;) {
     // A client that connected before the wait counts as connected too.
@@ -276,13 +288,7 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
 
     // Only one unconnected instance exists at a time: the next one is made
     // once the current connection has been handed on.
-    errno = 0;
-    instance = hooks.create_pipe(request_name, request_pipe_params());
-    if (!instance) {
-      log_why_not_made(request_name, hooks);
-      hooks.log("Could not create launcher request pipe\n");
-      return -1;
-    }
+    if (!make_request_instance(request_name, instance, hooks)) return -1;
   }
 }
 

@@ -23,9 +23,9 @@ struct ServiceHooks {
   LogSink log;
   std::function<std::string()> login_name;
   std::function<std::string()> random_part;
-  // Creates one server instance of a pipe; null when it cannot be created.
-  std::function<std::unique_ptr<platform::ServerPipe>(const std::string& name,
-                                                      const platform::PipeParams& params)>
+  // Creates one server instance of a pipe, or says which call failed and why.
+  std::function<platform::Result<std::unique_ptr<platform::ServerPipe>>(
+      const std::string& name, const platform::PipeParams& params)>
       create_pipe;
   // Writes and locks the pid file; a failure has been logged with its
   // reason by the hook.
@@ -43,10 +43,10 @@ struct ServiceHooks {
   // Removes the socket files that a service that no longer runs left in the
   // work directory. Unset: nothing to remove.
   std::function<void()> remove_stale_pipes;
-  // True when the pipe creation that just failed on this thread failed for
-  // lack of descriptors (or memory for them), which relays in flight give
-  // back. Unset: never.
-  std::function<bool()> out_of_descriptors;
+  // True when a pipe creation that failed with `failure` failed for lack of
+  // descriptors (or memory for them), which relays in flight give back.
+  // Unset: never.
+  std::function<bool(const platform::Status& failure)> out_of_descriptors;
   // The pause before a creation that lacked descriptors is tried again.
   std::function<void()> descriptor_pause;
   // Where debug mode prints the wrapper pipe name.

@@ -151,7 +151,7 @@ class Events {
     params.direction = platform::PipeDirection::inbound;
     params.max_instances = 1;
     params.notice_stream = true;
-    pipe_ = platform::create_server_pipe(name, params, nullptr);
+    pipe_ = platform::create_server_pipe(name, params, nullptr).value();
     if (!pipe_) return false;
     reader_ = std::thread([this] { read_all(); });
     return true;

@@ -75,8 +75,9 @@ std::string read_framed_request(platform::ClientPipe& pipe) {
 
 std::unique_ptr<platform::ClientPipe> connect_wrapper_pipe(const std::string& name) {
   std::unique_ptr<platform::ClientPipe> wrapper;
-  if (name.empty() || platform::open_client_pipe(name, platform::PipeAccess::read, true,
-                                                 &wrapper) != platform::OpenStatus::opened) {
+  if (name.empty() ||
+      platform::open_client_pipe(name, platform::PipeAccess::read, true, &wrapper).kind !=
+          platform::OpenStatus::opened) {
     std::fprintf(stderr, "marlow: cannot connect to the wrapper pipe \"%s\"\n", name.c_str());
     return nullptr;
   }
@@ -87,7 +88,7 @@ std::unique_ptr<platform::ClientPipe> open_request_pipe(const std::string& name,
                                                         platform::PipeAccess access) {
   std::unique_ptr<platform::ClientPipe> pipe;
   for (int attempt = 0; attempt < 10; ++attempt) {
-    const platform::OpenStatus status = platform::open_client_pipe(name, access, false, &pipe);
+    const platform::OpenStatus status = platform::open_client_pipe(name, access, false, &pipe).kind;
     if (status == platform::OpenStatus::opened) return pipe;
     if (status != platform::OpenStatus::busy) break;
     // Only a pause until an instance is free: the next open decides.

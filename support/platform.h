@@ -110,11 +110,11 @@ class ServerPipe {
 struct PipeSecurity;
 
 // Creates a server end (one instance) of the named pipe, with `security`
-// from owner_pipe_security (null: the platform's default). Null when the
-// pipe cannot be created.
-[[nodiscard]] std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name,
-                                                             const PipeParams& params,
-                                                             const PipeSecurity* security);
+// from owner_pipe_security (null: the platform's default). The failed call
+// and its error code when the pipe cannot be created.
+[[nodiscard]] Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
+                                                                     const PipeParams& params,
+                                                                     const PipeSecurity* security);
 
 // Empty text when a pipe of that name can be made and reached; otherwise a
 // line that says why not (POSIX: a socket address holds at most 107 bytes;
@@ -167,8 +167,15 @@ class ClientPipe {
 // True when a pipe of that name exists (free or busy). Cheap; never waits
 // longer than a few milliseconds.
 [[nodiscard]] bool named_pipe_exists(const std::string& name);
-// Opens the client end. `notice_stream` as in PipeParams (POSIX only).
-[[nodiscard]] OpenStatus open_client_pipe(const std::string& name, PipeAccess access,
+// How an open of a client end went: its kind, and beside it the failed call
+// and its error code (ok() when opened).
+struct [[nodiscard]] OpenResult {
+  OpenStatus kind = OpenStatus::failed;
+  Status status;
+};
+// Opens the client end into `out`. `notice_stream` as in PipeParams (POSIX
+// only).
+[[nodiscard]] OpenResult open_client_pipe(const std::string& name, PipeAccess access,
                                           bool notice_stream, std::unique_ptr<ClientPipe>* out);
 
 // ---------------------------------------------------------------------------

@@ -571,8 +571,9 @@ class PosixClientPipe final : public ClientPipe {
 // ---------------------------------------------------------------------------
 // Pipes.
 
-std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const PipeSecurity* /*security*/) {
+Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
+                                                       const PipeParams& params,
+                                                       const PipeSecurity* /*security*/) {
   if (params.max_instances == 1) {
     Fd listener;
     {
@@ -582,23 +583,21 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       PipeRegistry& reg = registry();
       std::lock_guard<std::mutex> lock(reg.mutex);
       listener = bind_and_record_locked(reg, name, 0);
-      if (!listener.valid()) return nullptr;
+      if (!listener.valid()) return Status::posix("bind", errno);
     }
     Fd spare(::fcntl(listener.get(), F_DUPFD_CLOEXEC, 0));
     if (!spare.valid()) {
-      const int error = errno;
+      const Status failed = Status::posix("fcntl", errno);
       listener.reset();
       forget_socket_file(name);
-      errno = error;
-      return nullptr;
+      return failed;
     }
     // Without memory for the object `listener` stays here and is closed.
     auto pipe = std::unique_ptr<ServerPipe>(
         new (std::nothrow) PosixServerPipe(name, params, std::move(listener), std::move(spare)));
     if (!pipe) {
       forget_socket_file(name);
-      errno = ENOMEM;
-      return nullptr;
+      return Status::posix("new", ENOMEM);
     }
     return pipe;
   }
@@ -617,11 +616,14 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
                             ? SOMAXCONN
                             : static_cast<int>(params.max_instances) - 1;
     Fd fd = bind_and_record_locked(reg, name, backlog);
-    if (!fd.valid()) return nullptr;
+    if (!fd.valid()) return Status::posix("bind", errno);
     listener = fd.release();
     reg.shared_listeners[name] = listener;
   }
-  return std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(name, params, listener));
+  auto pipe =
+      std::unique_ptr<ServerPipe>(new (std::nothrow) PosixServerPipe(name, params, listener));
+  if (!pipe) return Status::posix("new", ENOMEM);
+  return pipe;
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
@@ -646,22 +648,25 @@ bool named_pipe_exists(const std::string& name) {
   return error == EAGAIN;  // every instance taken: the pipe exists
 }
 
-OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
+OpenResult open_client_pipe(const std::string& name, PipeAccess access, bool notice_stream,
                             std::unique_ptr<ClientPipe>* out) {
   Fd fd = take_stash(name);
   if (!fd.valid()) {
     int error = 0;
     fd = connect_to(name, 0, &error);
     if (!fd.valid()) {
-      if (is_no_pipe_error(error)) return OpenStatus::not_found;
-      if (error == EAGAIN) return OpenStatus::busy;
-      return OpenStatus::failed;
+      const Status failed = Status::posix("connect", error);
+      if (is_no_pipe_error(error)) return {OpenStatus::not_found, failed};
+      if (error == EAGAIN) return {OpenStatus::busy, failed};
+      return {OpenStatus::failed, failed};
     }
   }
   // Whoever serves a pipe in our private directory must be ourselves.
-  if (!peer_is_same_user(fd.get())) return OpenStatus::failed;
+  if (!peer_is_same_user(fd.get()))
+    return {OpenStatus::failed, Status::posix("SO_PEERCRED", EACCES)};
   out->reset(new (std::nothrow) PosixClientPipe(std::move(fd), access, notice_stream));
-  return *out ? OpenStatus::opened : OpenStatus::failed;
+  if (!*out) return {OpenStatus::failed, Status::posix("new", ENOMEM)};
+  return {OpenStatus::opened, Status()};
 }
 
 std::string pipe_name_problem(const std::string& name) {

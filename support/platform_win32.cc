@@ -144,8 +144,9 @@ class Win32ClientPipe final : public ClientPipe {
 
 }  // namespace
 
-std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const PipeParams& params,
-                                               const PipeSecurity* security) {
+Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
+                                                       const PipeParams& params,
+                                                       const PipeSecurity* security) {
   DWORD open_mode = PIPE_ACCESS_DUPLEX;
   if (params.direction == PipeDirection::outbound) open_mode = PIPE_ACCESS_OUTBOUND;
   if (params.direction == PipeDirection::inbound) open_mode = PIPE_ACCESS_INBOUND;
@@ -160,9 +161,11 @@ std::unique_ptr<ServerPipe> create_server_pipe(const std::string& name, const Pi
       name.c_str(), open_mode,
       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, instances,
       4096, 4096, 5000, attributes));
-  if (!handle.valid()) return nullptr;
+  if (!handle.valid()) return Status::win32("CreateNamedPipeA", static_cast<int>(GetLastError()));
   // Without memory for the object the handle is closed here, as on POSIX.
-  return std::unique_ptr<ServerPipe>(new (std::nothrow) Win32ServerPipe(std::move(handle)));
+  auto pipe = std::unique_ptr<ServerPipe>(new (std::nothrow) Win32ServerPipe(std::move(handle)));
+  if (!pipe) return Status::win32("new", ERROR_NOT_ENOUGH_MEMORY);
+  return pipe;
 }
 
 bool wait_named_pipe(const std::string& name, unsigned timeout_ms) {
@@ -184,7 +187,7 @@ bool named_pipe_exists(const std::string& name) {
   }
 }
 
-OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*notice_stream*/,
+OpenResult open_client_pipe(const std::string& name, PipeAccess access, bool /*notice_stream*/,
                             std::unique_ptr<ClientPipe>* out) {
   DWORD desired = GENERIC_READ | GENERIC_WRITE;
   if (access == PipeAccess::read) desired = GENERIC_READ;
@@ -193,17 +196,20 @@ OpenStatus open_client_pipe(const std::string& name, PipeAccess access, bool /*n
   UniqueHandle handle(CreateFileA(name.c_str(), desired, 0, nullptr, OPEN_EXISTING,
                                   SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
   if (!handle.valid()) {
-    switch (GetLastError()) {
+    const DWORD error = GetLastError();
+    const Status failed = Status::win32("CreateFileA", static_cast<int>(error));
+    switch (error) {
       case ERROR_PIPE_BUSY:
-        return OpenStatus::busy;
+        return {OpenStatus::busy, failed};
       case ERROR_FILE_NOT_FOUND:
-        return OpenStatus::not_found;
+        return {OpenStatus::not_found, failed};
       default:
-        return OpenStatus::failed;
+        return {OpenStatus::failed, failed};
     }
   }
   out->reset(new (std::nothrow) Win32ClientPipe(std::move(handle)));
-  return *out ? OpenStatus::opened : OpenStatus::failed;
+  if (!*out) return {OpenStatus::failed, Status::win32("new", ERROR_NOT_ENOUGH_MEMORY)};
+  return {OpenStatus::opened, Status()};
 }
 
 // ---------------------------------------------------------------------------

@@ -28,6 +28,8 @@ class [[nodiscard]] Status {
   explicit operator bool() const { return ok(); }
   // 0 on success.
   int code() const { return code_; }
+  // True when code() is a GetLastError() value, false for an errno value.
+  bool is_win32() const { return win32_; }
   // The call that failed; empty text on success.
   const char* call() const { return call_ != nullptr ? call_ : ""; }
   // The system's text for the code ("Is a directory"); empty on success.

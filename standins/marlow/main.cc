@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
   const std::string events = platform::get_env("MARLOW_STANDIN_EVENTS");
   if (!events.empty()) {
     std::unique_ptr<platform::ClientPipe> pipe;
-    if (platform::open_client_pipe(events, platform::PipeAccess::write, true, &pipe) ==
+    if (platform::open_client_pipe(events, platform::PipeAccess::write, true, &pipe).kind ==
         platform::OpenStatus::opened) {
       g_events = std::move(pipe);
     }

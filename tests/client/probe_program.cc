@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--hold") {
     std::unique_ptr<platform::ClientPipe> pipe;
     if (!platform::wait_named_pipe(argv[2], 10000)) return 2;
-    if (platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &pipe) !=
+    if (platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &pipe).kind !=
         platform::OpenStatus::opened) {
       return 2;
     }

@@ -163,7 +163,7 @@ class ServedPipe {
       : name_(std::move(name)), reply_(std::move(reply)) {
     platform::PipeParams params;
     params.max_instances = 1;
-    pipe_ = platform::create_server_pipe(name_, params, nullptr);
+    pipe_ = platform::create_server_pipe(name_, params, nullptr).value();
     if (pipe_) thread_ = std::thread([this] { serve(); });
   }
   ~ServedPipe() { finish(); }
@@ -179,7 +179,8 @@ class ServedPipe {
         std::unique_ptr<platform::ClientPipe> release;
         // Only the connection counts: it ends the server's wait, opened or not.
         static_cast<void>(
-            platform::open_client_pipe(name_, platform::PipeAccess::read_write, false, &release));
+            platform::open_client_pipe(name_, platform::PipeAccess::read_write, false, &release)
+                .kind);
         release.reset();
       }
       thread_.join();
@@ -280,7 +281,7 @@ TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
   platform::PipeParams params;
   params.max_instances = 1;
   std::unique_ptr<platform::ServerPipe> hold =
-      platform::create_server_pipe(hold_name, params, nullptr);
+      platform::create_server_pipe(hold_name, params, nullptr).value();
   ASSERT_TRUE(hold);
 
   platform::ProcessSpec invocation;

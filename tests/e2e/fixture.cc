@@ -359,7 +359,7 @@ EventPipe::EventPipe(const Sandbox& sandbox) : sandbox_(sandbox) {
   params.direction = platform::PipeDirection::inbound;
   params.max_instances = 1;
   params.notice_stream = true;
-  pipe_ = platform::create_server_pipe(name_, params, nullptr);
+  pipe_ = platform::create_server_pipe(name_, params, nullptr).value();
   env_ = std::make_unique<testlib::ScopedEnv>("MARLOW_STANDIN_EVENTS", name_);
 }
 
@@ -369,7 +369,8 @@ bool EventPipe::accept(int seconds) {
   std::unique_ptr<platform::ClientPipe> self;
   testlib::Alarm alarm(seconds, [&] {
     // Only the connection counts: it ends the wait, opened or not.
-    static_cast<void>(platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self));
+    static_cast<void>(
+        platform::open_client_pipe(name_, platform::PipeAccess::write, true, &self).kind);
   });
   const bool connected = pipe_->connect() != platform::ConnectResult::failed;
   if (alarm.fired()) {

@@ -26,8 +26,10 @@ std::unique_ptr<platform::ClientPipe> open_request_pipe(const HandServed& served
   // notice-stream client end leaves the message open after a write (POSIX;
   // on Windows every write is a message of its own).
   const bool waited = platform::wait_named_pipe(served.request_pipe(), 10000);
-  const platform::OpenStatus status = platform::open_client_pipe(
-      served.request_pipe(), platform::PipeAccess::read_write, !end_message_on_write, &pipe);
+  const platform::OpenStatus status =
+      platform::open_client_pipe(served.request_pipe(), platform::PipeAccess::read_write,
+                                 !end_message_on_write, &pipe)
+          .kind;
   if (status != platform::OpenStatus::opened) {
     ADD_FAILURE() << "cannot open " << served.request_pipe() << ": wait " << waited << ", status "
                   << static_cast<int>(status);
@@ -149,13 +151,15 @@ TEST(ClientFaults, GraphicalClientAbandoningARequestFailsOnlyThatClient) {
   {
     std::unique_ptr<platform::ClientPipe> in;
     ASSERT_EQ(
-        platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false, &in),
+        platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false, &in)
+            .kind,
         platform::OpenStatus::opened);
   }
   {
     std::unique_ptr<platform::ClientPipe> out;
     ASSERT_EQ(
-        platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false, &out),
+        platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false, &out)
+            .kind,
         platform::OpenStatus::opened);
   }
   EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status());

@@ -21,7 +21,7 @@ int count_entries(const std::string& dir) {
 }  // namespace
 
 bool HandGui::connect(const std::string& name) {
-  return platform::open_client_pipe(name, platform::PipeAccess::read, true, &wrapper_) ==
+  return platform::open_client_pipe(name, platform::PipeAccess::read, true, &wrapper_).kind ==
          platform::OpenStatus::opened;
 }
 
@@ -44,10 +44,10 @@ bool HandGui::serve(const Notice& notice, const std::string& reply, std::string*
   framed->clear();
   std::unique_ptr<platform::ClientPipe> in;
   std::unique_ptr<platform::ClientPipe> out;
-  if (platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false, &in) !=
-          platform::OpenStatus::opened ||
-      platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false, &out) !=
-          platform::OpenStatus::opened) {
+  if (platform::open_client_pipe(notice.request_pipe, platform::PipeAccess::read, false, &in)
+              .kind != platform::OpenStatus::opened ||
+      platform::open_client_pipe(notice.response_pipe, platform::PipeAccess::write, false, &out)
+              .kind != platform::OpenStatus::opened) {
     return false;
   }
   *framed = support::read_framed_request(*in);

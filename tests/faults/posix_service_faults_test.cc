@@ -87,7 +87,7 @@ TEST(PosixServiceFaults, TheNextServiceRemovesTheSocketFilesOfAKilledOne) {
   platform::PipeParams params;
   params.max_instances = 1;
   std::unique_ptr<platform::ServerPipe> listening =
-      platform::create_server_pipe(live, params, nullptr);
+      platform::create_server_pipe(live, params, nullptr).value();
   ASSERT_NE(listening, nullptr);
 
   box.set_mode("ok");

@@ -78,7 +78,7 @@ class GuiServe : public ScratchTest {
     platform::PipeParams params;
     params.direction = platform::PipeDirection::outbound;
     params.notice_stream = true;
-    wrapper_ = platform::create_server_pipe(wrapper_name, params, nullptr);
+    wrapper_ = platform::create_server_pipe(wrapper_name, params, nullptr).value();
     ASSERT_TRUE(wrapper_);
     platform::ProcessSpec invocation;
     invocation.program = TW_GUI_MARLOW;
@@ -113,8 +113,8 @@ class GuiServe : public ScratchTest {
     out.direction = platform::PipeDirection::outbound;
     platform::PipeParams in;
     in.direction = platform::PipeDirection::inbound;
-    e.request = platform::create_server_pipe(path("rq" + n), out, nullptr);
-    e.response = platform::create_server_pipe(path("rs" + n), in, nullptr);
+    e.request = platform::create_server_pipe(path("rq" + n), out, nullptr).value();
+    e.response = platform::create_server_pipe(path("rs" + n), in, nullptr).value();
     notices_ += path("rq" + n) + "\n" + path("rs" + n) + "\n";
     return e;
   }

@@ -145,11 +145,11 @@ TEST(ReadPipeMessage, FailedReadEndsWithWhatArrived) {
 
 // One message written by a client over a real pipe of this platform.
 std::string relay_over_real_pipe(const std::string& name, const std::string& message) {
-  auto server = platform::create_server_pipe(name, platform::PipeParams{}, nullptr);
+  auto server = platform::create_server_pipe(name, platform::PipeParams{}, nullptr).value();
   if (!server) return "<no server pipe>";
   std::unique_ptr<platform::ClientPipe> client;
   std::thread writer([&] {
-    if (platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client) ==
+    if (platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client).kind ==
         platform::OpenStatus::opened) {
       client->write(message.data(), message.size());
     }

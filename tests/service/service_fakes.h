@@ -68,17 +68,17 @@ class FakeSystem {
     return kind + std::to_string(counts["instance"]);
   }
 
-  std::unique_ptr<platform::ServerPipe> create(const std::string& name,
-                                               const platform::PipeParams& params) {
+  platform::Result<std::unique_ptr<platform::ServerPipe>> create(
+      const std::string& name, const platform::PipeParams& params) {
     const std::string label = label_for(params);
     record.journal.push_back("create " + label);
     names[label] = name;
     params_of[label] = params;
-    if (fail.count(label)) return nullptr;
+    if (fail.count(label)) return outcome(false, "socket");
     auto pipe = std::make_unique<FakePipe>(label, &record);
     if (auto it = setup.find(label); it != setup.end()) it->second(*pipe);
     pipes[label] = pipe.get();
-    return pipe;
+    return std::unique_ptr<platform::ServerPipe>(std::move(pipe));
   }
 
   ServiceHooks hooks;

@@ -34,6 +34,13 @@ std::vector<std::string> between(const std::vector<std::string>& journal, const 
   return {begin, end};
 }
 
+// The line that gives a fake creation's failure of the pipe `name` before
+// the fixed line: the cause the creation returned reaches the log.
+std::string why_not_made(const std::string& name) {
+  return "Could not create the pipe " + name + ": " +
+         servicetest::outcome(false, "socket").reason();
+}
+
 bool same_params(const platform::PipeParams& a, const platform::PipeParams& b) {
   return a.direction == b.direction && a.max_instances == b.max_instances &&
          a.notice_stream == b.notice_stream && a.first_instance == b.first_instance;
@@ -62,6 +69,7 @@ TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) 
   EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
   EXPECT_THAT(sys.record.journal,
               ElementsAre("create wrapper", "pid file", "create instance1",
+                          "log " + why_not_made(support::request_pipe_name("user1")),
                           "log Could not create launcher request pipe\n", "wrapper.close"));
   EXPECT_EQ(sys.names["wrapper"], name_for(1));
   EXPECT_EQ(sys.names["instance1"], support::request_pipe_name("user1"));
@@ -84,7 +92,8 @@ TEST_F(ServiceLoop, StartUpFailuresEndTheService) {
     wrapper_fails.fail = {"wrapper"};
     EXPECT_EQ(run_service(kDebugArgs, wrapper_fails.hooks), 0);
     EXPECT_THAT(wrapper_fails.record.journal,
-                ElementsAre("create wrapper", "log Error in creating HOLLIN pipes\n"));
+                ElementsAre("create wrapper", "log " + why_not_made(name_for(1)),
+                            "log Error in creating HOLLIN pipes\n"));
   }
   {
     FakeSystem pid_fails;
@@ -110,7 +119,8 @@ TEST_F(ServiceLoop, EachRequestGetsTwoPipesANoticeAndAWorker) {
   // Debug mode: the name is logged and printed, nothing is started, and the
   // service waits once for a peer on the wrapper pipe.
   EXPECT_THAT(sys.log, ElementsAre("Debug option was passed, HOLLIN will not be launched",
-                                   name_for(1), "Could not create launcher request pipe\n"));
+                                   name_for(1), why_not_made(support::request_pipe_name("user1")),
+                                   "Could not create launcher request pipe\n"));
   EXPECT_EQ(console(), name_for(1) + "\n");
   EXPECT_THAT(sys.started, IsEmpty());
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "wrapper.connect"), 1);
@@ -216,7 +226,7 @@ TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
   sys.fail = {"hreq1", "instance3"};
   int shortages = 0;
   int pauses = 0;
-  sys.hooks.out_of_descriptors = [&] {
+  sys.hooks.out_of_descriptors = [&](const platform::Status&) {
     if (++shortages == 3) sys.fail.erase("hreq1");
     return true;
   };
@@ -235,7 +245,7 @@ TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
   // waiting, so that relays in flight can go on, and both are made again.
   FakeSystem pair;
   pair.fail = {"hresp1", "instance2"};
-  pair.hooks.out_of_descriptors = [&] {
+  pair.hooks.out_of_descriptors = [&](const platform::Status&) {
     pair.fail.erase("hresp1");
     return true;
   };
@@ -251,7 +261,7 @@ TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
   // Any other failure still drops the request at once.
   FakeSystem other;
   other.fail = {"hresp1", "instance2"};
-  other.hooks.out_of_descriptors = [] { return false; };
+  other.hooks.out_of_descriptors = [](const platform::Status&) { return false; };
   other.hooks.descriptor_pause = [] { ADD_FAILURE() << "no pause for other failures"; };
   EXPECT_EQ(run_service(kDebugArgs, other.hooks), -1);
   EXPECT_THAT(other.log, ::testing::Contains("Could not create HOLLIN_Response_pipe"));
@@ -299,7 +309,8 @@ TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheL
   EXPECT_EQ(run_service(kDebugArgs, fine.hooks), -1);
   EXPECT_THAT(between(fine.record.journal, "create wrapper",
                       "log Could not create launcher request pipe\n"),
-              ElementsAre("create wrapper", "pid file", "remove stale", "create instance1"));
+              ElementsAre("create wrapper", "pid file", "remove stale", "create instance1",
+                          "log " + why_not_made(support::request_pipe_name("user1"))));
 }
 
 }  // namespace

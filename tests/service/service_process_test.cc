@@ -43,8 +43,8 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
   std::unique_ptr<platform::ClientPipe> client;
   platform::OpenStatus opened = platform::OpenStatus::not_found;
   while (!ended && opened != platform::OpenStatus::opened) {
-    opened =
-        platform::open_client_pipe(pipe_name, platform::PipeAccess::read_write, false, &client);
+    opened = platform::open_client_pipe(pipe_name, platform::PipeAccess::read_write, false, &client)
+                 .kind;
     if (opened != platform::OpenStatus::opened) std::this_thread::yield();
   }
   EXPECT_EQ(opened, platform::OpenStatus::opened);

@@ -33,7 +33,7 @@ int exit_now_from_thread(int status) {
   g_pipe_name = platform::kWindows ? "\\\\.\\pipe\\argv_echo_exit_now" : "/tmp/argv_echo_exit_now";
   g_pipe_name += std::to_string(platform::current_pid());
   platform::PipeParams params;
-  auto pipe = platform::create_server_pipe(g_pipe_name, params, nullptr);
+  auto pipe = platform::create_server_pipe(g_pipe_name, params, nullptr).value();
   if (!pipe) return 90;
   if (!platform::start_detached_thread(
           end_from_thread, reinterpret_cast<void*>(static_cast<std::intptr_t>(status)))) {
@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     if (argc > 2 && platform::wait_named_pipe(argv[2], 60000)) {
       // The connection itself tells the test that this process runs.
       static_cast<void>(
-          platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &ready));
+          platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &ready)
+              .kind);
     }
     platform::sleep_ms(600000);
     return 3;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -51,13 +52,14 @@ PipeParams params(PipeDirection direction, unsigned max_instances, bool notice_s
 }
 
 std::unique_ptr<ServerPipe> make_server(const std::string& name, const PipeParams& p) {
-  return platform::create_server_pipe(name, p, platform::owner_pipe_security(0x1F01FF, true));
+  return platform::create_server_pipe(name, p, platform::owner_pipe_security(0x1F01FF, true))
+      .value();
 }
 
 std::unique_ptr<ClientPipe> open_client(const std::string& name,
                                         PipeAccess access = PipeAccess::read_write) {
   std::unique_ptr<ClientPipe> client;
-  const OpenStatus status = platform::open_client_pipe(name, access, false, &client);
+  const OpenStatus status = platform::open_client_pipe(name, access, false, &client).kind;
   EXPECT_EQ(status, OpenStatus::opened) << name;
   return client;
 }
@@ -186,7 +188,8 @@ TEST(PlatformPipe, NoticeStreamCarriesSeveralWritesAndNoticesWhenTheReaderHasGon
   auto server = make_server(name, params(PipeDirection::outbound, 1, true));
   ASSERT_TRUE(server);
   std::unique_ptr<ClientPipe> client;
-  ASSERT_EQ(platform::open_client_pipe(name, PipeAccess::read, true, &client), OpenStatus::opened);
+  ASSERT_EQ(platform::open_client_pipe(name, PipeAccess::read, true, &client).kind,
+            OpenStatus::opened);
   ASSERT_TRUE(is_connected(server->connect()));
   ASSERT_TRUE(server->write("a\nb\n", 4));
   ASSERT_TRUE(server->write("c\nd\n", 4));
@@ -209,8 +212,12 @@ TEST(PlatformPipe, OpenReportsMissingAndBusyPipes) {
   testlib::TempDir dir;
   const std::string missing = pipe_name(dir, "missing");
   std::unique_ptr<ClientPipe> client;
-  EXPECT_EQ(platform::open_client_pipe(missing, PipeAccess::read_write, false, &client),
-            OpenStatus::not_found);
+  const platform::OpenResult none =
+      platform::open_client_pipe(missing, PipeAccess::read_write, false, &client);
+  EXPECT_EQ(none.kind, OpenStatus::not_found);
+  // The failed call's own code comes with the kind.
+  EXPECT_EQ(none.status.call(), std::string(platform::kWindows ? "CreateFileA" : "connect"));
+  EXPECT_EQ(none.status.code(), platform::kWindows ? 2 : ENOENT);  // ERROR_FILE_NOT_FOUND
   EXPECT_FALSE(platform::named_pipe_exists(missing));
   // No pipe of that name: the answer comes at once, not after the minute.
   EXPECT_FALSE(platform::wait_named_pipe(missing, 60000));
@@ -221,12 +228,12 @@ TEST(PlatformPipe, OpenReportsMissingAndBusyPipes) {
   auto first = open_client(name);
   ASSERT_TRUE(first);
   std::unique_ptr<ClientPipe> second;
-  EXPECT_EQ(platform::open_client_pipe(name, PipeAccess::read_write, false, &second),
+  EXPECT_EQ(platform::open_client_pipe(name, PipeAccess::read_write, false, &second).kind,
             OpenStatus::busy);
   EXPECT_TRUE(platform::named_pipe_exists(name));  // busy still exists
 
   server.reset();
-  EXPECT_EQ(platform::open_client_pipe(name, PipeAccess::read_write, false, &second),
+  EXPECT_EQ(platform::open_client_pipe(name, PipeAccess::read_write, false, &second).kind,
             OpenStatus::not_found);
 }
 
@@ -284,7 +291,7 @@ ServerPipe* g_kept_pipes[2];
 
 void report(const std::string& ready_pipe, const std::string& text) {
   std::unique_ptr<ClientPipe> client;
-  if (platform::open_client_pipe(ready_pipe, PipeAccess::write, false, &client) ==
+  if (platform::open_client_pipe(ready_pipe, PipeAccess::write, false, &client).kind ==
       OpenStatus::opened) {
     client->write(text.data(), text.size());
   }
@@ -319,7 +326,7 @@ TEST(PlatformPipeHelper, Run) {
   if (mode == "intrude") {
     std::unique_ptr<ClientPipe> client;
     const OpenStatus status =
-        platform::open_client_pipe(name, PipeAccess::read_write, false, &client);
+        platform::open_client_pipe(name, PipeAccess::read_write, false, &client).kind;
     if (client) client->write("intruder", 8);
     platform::exit_now(20 + static_cast<int>(status));
   }
@@ -391,7 +398,7 @@ TEST(PlatformPipePosix, SocketFileIsPrivateUnderAnyUmaskAndALeftoverIsReplaced) 
   EXPECT_FALSE(platform::named_pipe_exists(name));
   EXPECT_FALSE(platform::wait_named_pipe(name, 60000));
   std::unique_ptr<ClientPipe> client;
-  EXPECT_EQ(platform::open_client_pipe(name, PipeAccess::read_write, false, &client),
+  EXPECT_EQ(platform::open_client_pipe(name, PipeAccess::read_write, false, &client).kind,
             OpenStatus::not_found);
   auto server = make_server(name, params(PipeDirection::duplex, 1));
   ASSERT_TRUE(server);

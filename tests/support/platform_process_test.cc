@@ -89,7 +89,7 @@ TEST(PlatformProcess, KillEndsTheProcessAndTheImagePathNamesItsProgram) {
   const std::string ready_name = platform::kWindows ? "\\\\.\\pipe\\tw_process_test_ready" +
                                                           std::to_string(platform::current_pid())
                                                     : dir.file("ready");
-  auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr);
+  auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr).value();
   ASSERT_TRUE(ready);
   platform::Process process;
   platform::ProcessSpec invocation;

@@ -169,11 +169,11 @@ TEST(Win32Pipes, CreatedWithTheOwnerDescriptorInEveryDirection) {
     params.direction = c.direction;
     params.max_instances = c.max_instances;
     params.first_instance = true;
-    auto server = platform::create_server_pipe(name, params, attributes);
+    auto server = platform::create_server_pipe(name, params, attributes).value();
     ASSERT_NE(server, nullptr);
 
     std::unique_ptr<platform::ClientPipe> client;
-    ASSERT_EQ(platform::open_client_pipe(name, c.client_access, false, &client),
+    ASSERT_EQ(platform::open_client_pipe(name, c.client_access, false, &client).kind,
               platform::OpenStatus::opened);
     // The client came first: the wait finds the connection already made.
     EXPECT_EQ(server->connect(), platform::ConnectResult::already_connected);
@@ -200,13 +200,15 @@ TEST(Win32Pipes, FirstInstanceFlagRefusesASecondCreate) {
   params.max_instances = 255;
   params.first_instance = true;
   const platform::PipeSecurity* attributes = platform::owner_pipe_security(0x1F01FF, true);
-  auto first = platform::create_server_pipe(name, params, attributes);
+  auto first = platform::create_server_pipe(name, params, attributes).value();
   ASSERT_NE(first, nullptr);
   if (testlib::under_wine()) {
     GTEST_SKIP() << "Wine ignores FILE_FLAG_FIRST_PIPE_INSTANCE: a second create of the same name "
                     "succeeds there";
   }
-  EXPECT_EQ(platform::create_server_pipe(name, params, attributes), nullptr);
+  const auto second = platform::create_server_pipe(name, params, attributes);
+  EXPECT_FALSE(second.ok());
+  EXPECT_EQ(second.status().call(), std::string("CreateNamedPipeA"));
 }
 
 TEST(Win32Pipes, MissingFreeAndBusyPipesAreToldApart) {
@@ -214,22 +216,22 @@ TEST(Win32Pipes, MissingFreeAndBusyPipesAreToldApart) {
   std::unique_ptr<platform::ClientPipe> first;
   EXPECT_FALSE(platform::named_pipe_exists(name));
   EXPECT_FALSE(platform::wait_named_pipe(name, 60000)) << "no pipe: the wait ends at once";
-  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first),
+  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first).kind,
             platform::OpenStatus::not_found);
 
   platform::PipeParams params;  // duplex, one instance
-  auto server = platform::create_server_pipe(name, params, nullptr);
+  auto server = platform::create_server_pipe(name, params, nullptr).value();
   ASSERT_NE(server, nullptr);
-  EXPECT_EQ(platform::create_server_pipe(name, params, nullptr), nullptr) << "only one instance";
+  EXPECT_FALSE(platform::create_server_pipe(name, params, nullptr).ok()) << "only one instance";
   EXPECT_TRUE(platform::named_pipe_exists(name));
   EXPECT_TRUE(platform::wait_named_pipe(name, 60000));
-  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first),
+  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &first).kind,
             platform::OpenStatus::opened);
 
   // Its only instance is taken now.
   std::unique_ptr<platform::ClientPipe> second;
   EXPECT_TRUE(platform::named_pipe_exists(name));
-  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &second),
+  EXPECT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &second).kind,
             platform::OpenStatus::busy);
   EXPECT_EQ(second, nullptr);
 }
@@ -237,10 +239,10 @@ TEST(Win32Pipes, MissingFreeAndBusyPipesAreToldApart) {
 TEST(Win32Pipes, LongMessagesArriveInPiecesOnBothEnds) {
   const std::string name = unique_pipe_name("long");
   platform::PipeParams params;
-  auto server = platform::create_server_pipe(name, params, nullptr);
+  auto server = platform::create_server_pipe(name, params, nullptr).value();
   ASSERT_NE(server, nullptr);
   std::unique_ptr<platform::ClientPipe> client;
-  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client),
+  ASSERT_EQ(platform::open_client_pipe(name, platform::PipeAccess::read_write, false, &client).kind,
             platform::OpenStatus::opened);
   ASSERT_NE(server->connect(), platform::ConnectResult::failed);
 
@@ -372,7 +374,7 @@ TEST(Win32Processes, ImagePathOfLiveEndedAndUnknownProcesses) {
   // The child connects to this pipe once it runs: before that its module
   // list may not be set up yet.
   const std::string ready_name = unique_pipe_name("ready");
-  auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr);
+  auto ready = platform::create_server_pipe(ready_name, platform::PipeParams{}, nullptr).value();
   ASSERT_NE(ready, nullptr);
   platform::ProcessSpec invocation;
   invocation.program = echo_program();
