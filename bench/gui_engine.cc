@@ -19,7 +19,7 @@
 
 #include "engine/diff.h"
 #include "engine/text_codec.h"
-#include "proc_status.h"
+#include "tests/testlib/proc_usage.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ std::string text(std::size_t lines, unsigned variant) {
   return out;
 }
 
-long peak_rss_kib() { return status_kib("VmHWM"); }
+long peak_rss_kib() { return testlib::status_kib("self", "VmHWM"); }
 
 // The three texts of a merge, decoded: each file's lines view its bytes.
 std::vector<std::vector<marlow::Line>> decoded_texts(std::size_t lines, std::size_t* input_bytes) {

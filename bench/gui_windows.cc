@@ -27,12 +27,12 @@
 #include "app/compare_window.h"
 #include "app/merge_window.h"
 #include "engine/xmlrpc.h"
-#include "proc_status.h"
 #include "serve/serve.h"
+#include "tests/testlib/proc_usage.h"
 
 namespace {
 
-long resident_kib() { return status_kib("VmRSS"); }
+long resident_kib() { return testlib::status_kib("self", "VmRSS"); }
 
 // Counts paints of the views it watches: a step is done once they painted.
 class PaintCounter : public QObject {

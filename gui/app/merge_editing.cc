@@ -32,6 +32,12 @@ std::size_t with_choice(std::size_t mask, std::size_t block, std::size_t choice)
   return (mask & ~(std::size_t{3} << (2 * block))) | (choice << (2 * block));
 }
 
+// The blocks in which the two changed sides differ.
+std::size_t changed_blocks(const std::vector<Block>& blocks) {
+  return static_cast<std::size_t>(std::count_if(
+      blocks.begin(), blocks.end(), [](const Block& b) { return b.kind != BlockKind::same; }));
+}
+
 }  // namespace
 
 int MergeWindow::region_at_result_row(int row) const {
@@ -192,16 +198,14 @@ std::vector<Block> MergeWindow::conflict_alignment(std::size_t conflict) const {
 }
 
 std::size_t MergeWindow::block_count(std::size_t conflict) const {
-  const std::vector<Block> blocks = conflict_alignment(conflict);
-  return static_cast<std::size_t>(std::count_if(
-      blocks.begin(), blocks.end(), [](const Block& b) { return b.kind != BlockKind::same; }));
+  return changed_blocks(conflict_alignment(conflict));
 }
 
 void MergeWindow::take_block_at(std::size_t block, std::size_t side) {
   if (conflict_regions_.empty()) return;
   const std::size_t first = plan_.has_base ? 1 : 0;
   const std::vector<Block> blocks = conflict_alignment(current_);
-  const std::size_t count = block_count(current_);
+  const std::size_t count = changed_blocks(blocks);
   if (side < first || side > first + 1 || block >= count) return;
   if (count > kMaxBlocks) {
     show_message(
@@ -276,7 +280,7 @@ void MergeWindow::take_block(std::size_t side) {
   if (conflict_regions_.empty()) return;
   const std::size_t first = plan_.has_base ? 1 : 0;
   const std::vector<Block> blocks = conflict_alignment(current_);
-  const std::size_t count = block_count(current_);
+  const std::size_t count = changed_blocks(blocks);
   if (count == 0) return;
   // The block under the cursor of a contributor's pane; else the first
   // block not chosen yet.

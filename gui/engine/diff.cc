@@ -103,6 +103,8 @@ std::string_view text_of(const std::vector<Line>& lines, std::string* joined) {
   return *joined;
 }
 
+}  // namespace
+
 std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
   for (const std::vector<Line>& text : texts) {
     for (const Line& line : text) {
@@ -111,8 +113,6 @@ std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
   }
   return "\n";
 }
-
-}  // namespace
 
 bool start_diffs_without_runtime() {
   static git_allocator allocator = c_allocator();

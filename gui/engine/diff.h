@@ -135,6 +135,10 @@ struct MergePlan {
   std::string line_end = "\n";
 };
 
+// The first line end of `texts`, in their order ("\n" when none has one):
+// what a plan gives a line that has none.
+std::string first_line_end(const std::vector<std::vector<Line>>& texts);
+
 //
 // With a base and two sides, every conflict is then narrowed: lines that
 // both sides changed identically at its edges become changed regions of

@@ -53,15 +53,6 @@ std::optional<std::vector<Line>> own_settlement(
   return out;
 }
 
-std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
-  for (const std::vector<Line>& text : texts) {
-    for (const Line& line : text) {
-      if (!line.eol.empty()) return line.eol.str();
-    }
-  }
-  return std::string(1, '\n');
-}
-
 }  // namespace
 
 MergePlan plan_merge_ignoring(const std::vector<std::vector<Line>>& contributors,

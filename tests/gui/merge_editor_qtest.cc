@@ -22,17 +22,14 @@ class MergeEditorTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  Job merge_job(const std::string& base, const std::string& one, const std::string& other) {
-    return merge_of(base, one, other);
-  }
   // Three conflicts (lines 2, 4 and 6) between "one" and "other".
   Job three_conflicts_job() {
-    return merge_job("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF1\ng\n",
-                     "a\nB2\nc\nD2\ne\nF2\ng\n");
+    return merge_of("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF1\ng\n",
+                    "a\nB2\nc\nD2\ne\nF2\ng\n");
   }
   // A conflict (line 2) and a clean change of "one" (line 4).
   Job clean_change_job() {
-    return merge_job("a\nb\nc\nd\ne\n", "a\nB1\nc\nD\ne\n", "a\nB2\nc\nd\ne\n");
+    return merge_of("a\nb\nc\nd\ne\n", "a\nB1\nc\nD\ne\n", "a\nB2\nc\nd\ne\n");
   }
   static void click_row(QPlainTextEdit* view, int row) {
     QTextCursor cursor(view->document()->findBlockByNumber(row));
@@ -337,7 +334,7 @@ class MergeEditorTest : public QObject, private testing::Files {
     std::string other = base;
     other.replace(other.find("line 1\n"), 6, "line UNO");
     other.replace(other.find("line 250\n"), 8, "line CLEAN");
-    MergeWindow* window = shown(merge_job(base, one, other));
+    MergeWindow* window = shown(merge_of(base, one, other));
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QPlainTextEdit* result = window->result_view();
     const auto in_sight = [](QPlainTextEdit* view, const QString& text) {

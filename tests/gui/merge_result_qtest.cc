@@ -24,12 +24,9 @@ class MergeResultTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  Job job(const std::string& base, const std::string& one, const std::string& other) {
-    return merge_of(base, one, other);
-  }
   // Conflicts on lines 2 and 4, a clean change of "one" on line 6.
   Job two_conflicts_and_a_clean_change() {
-    return job("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF\ng\n", "a\nB2\nc\nD2\ne\nf\ng\n");
+    return merge_of("a\nb\nc\nd\ne\nf\ng\n", "a\nB1\nc\nD1\ne\nF\ng\n", "a\nB2\nc\nD2\ne\nf\ng\n");
   }
   static MergeWindow* shown(Job j) {
     auto* window = new MergeWindow(std::move(j), [](const std::string&) {});
@@ -190,7 +187,8 @@ class MergeResultTest : public QObject, private testing::Files {
   // the menu; the conflict stays unsettled until both are chosen.
   void one_side_for_each_block() {
     // Both sides changed lines 2 to 4, and agree on line 3.
-    MergeWindow* window = shown(job("a\nb\ny\nd\ne\n", "a\nB1\nx\nD1\ne\n", "a\nB2\nx\nD2\ne\n"));
+    MergeWindow* window =
+        shown(merge_of("a\nb\ny\nd\ne\n", "a\nB1\nx\nD1\ne\n", "a\nB2\nx\nD2\ne\n"));
     QCOMPARE(window->conflict_count(), std::size_t{1});
     QCOMPARE(window->block_count(0), std::size_t{2});
     // The cursor on the first block's row of "one": Ctrl+Shift+2 takes it.
@@ -232,8 +230,8 @@ class MergeResultTest : public QObject, private testing::Files {
   // Alt+F8 and Alt+Shift+F8 go through the clean changes, round the end;
   // the menu offers to reject the one under the mouse.
   void clean_changes_in_turn_and_the_menu() {
-    MergeWindow* window =
-        shown(job("a\nb\nc\nd\ne\nf\ng\n", "A\nb\nc\nD1\ne\nF\ng\n", "a\nb\nc\nD2\ne\nf\ng\n"));
+    MergeWindow* window = shown(
+        merge_of("a\nb\nc\nd\ne\nf\ng\n", "A\nb\nc\nD1\ne\nF\ng\n", "a\nb\nc\nD2\ne\nf\ng\n"));
     // From the current conflict on: the change after it, then round to the first.
     QTest::keyClick(window, Qt::Key_F8, Qt::AltModifier);
     const std::size_t after = window->clean_change_at();
@@ -293,7 +291,7 @@ class MergeResultTest : public QObject, private testing::Files {
   // Ignoring whitespace merges again: a side that only re-indented a line
   // gives way to the other's change, and the choice is remembered.
   void ignoring_whitespace_merges_again() {
-    MergeWindow* window = shown(job("a\n  b\nc\n", "a\n\tb\nc\n", "a\n  B\nc\n"));
+    MergeWindow* window = shown(merge_of("a\n  b\nc\n", "a\n\tb\nc\n", "a\n  B\nc\n"));
     QCOMPARE(window->conflict_count(), std::size_t{1});
     window->take(1);
     window->ignore_whitespace_box()->setChecked(true);
@@ -301,7 +299,7 @@ class MergeResultTest : public QObject, private testing::Files {
     QCOMPARE(window->result_text(), QStringLiteral("a\n  B\nc\n"));
     QVERIFY(!window->can_undo());
     window->close_without_asking();
-    window = shown(job("a\n  b\nc\n", "a\n\tb\nc\n", "a\n  B\nc\n"));
+    window = shown(merge_of("a\n  b\nc\n", "a\n\tb\nc\n", "a\n  B\nc\n"));
     QVERIFY(window->ignore_whitespace_box()->isChecked());
     QCOMPARE(window->conflict_count(), std::size_t{0});
     window->ignore_whitespace_box()->setChecked(false);

@@ -42,14 +42,8 @@ class OptionsTest : public QObject, private testing::Files {
   MergeWindow* merge(std::string* reply, const std::string& base = "a\nb\nc\n",
                      const std::string& one = "a\nB1\nc\n",
                      const std::string& other = "a\nB2\nc\n") {
-    write("base", base);
-    write("one", one);
-    write("other", other);
-    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
-                                    {path("base"), path("one"), path("other")}),
-                               false);
-    if (!prep.needs_window) return nullptr;
-    auto* window = new MergeWindow(prep.job, [reply](const std::string& r) { *reply += r; });
+    auto* window =
+        new MergeWindow(merge_of(base, one, other), [reply](const std::string& r) { *reply += r; });
     window->show();
     return window;
   }

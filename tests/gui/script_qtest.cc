@@ -20,16 +20,7 @@ class ScriptTest : public QObject, private testing::Files {
   Q_OBJECT
 
  private:
-  Job merge_job() {
-    write("base", "a\nb\nc\nd\n");
-    write("one", "a\nX\nc\nD\n");
-    write("other", "a\nY\nc\nd\n");
-    Preparation prep = prepare(call("RequestHandler.CompareMerge", path("out"),
-                                    {path("base"), path("one"), path("other")}),
-                               false);
-    Q_ASSERT(prep.needs_window);
-    return prep.job;
-  }
+  Job merge_job() { return merge_of("a\nb\nc\nd\n", "a\nX\nc\nD\n", "a\nY\nc\nd\n"); }
 
   // Runs `script` on a merge window until the window has answered.
   std::string run_merge(const std::string& script) {

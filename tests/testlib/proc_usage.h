@@ -1,6 +1,6 @@
 // What /proc tells about a running process (Linux): its open descriptors, its
-// threads and its resident memory. Shared by the soak driver and the load
-// benchmark, which watch the service with it.
+// threads and its memory. Shared by the soak driver and the benchmarks, which
+// watch the service (or themselves) with it.
 #pragma once
 
 #include <cstdint>
@@ -30,15 +30,23 @@ inline int count_entries(const std::filesystem::path& dir) {
   return ec ? -1 : count;
 }
 
+// The figure `field` ("VmRSS", "VmHWM", ...) of /proc/<process>/status in
+// KiB (`process` "self" for this one), -1 when it cannot be read.
+inline long status_kib(const std::string& process, const std::string& field) {
+  std::ifstream status("/proc/" + process + "/status");
+  const std::string key = field + ":";
+  for (std::string line; std::getline(status, line);) {
+    if (line.compare(0, key.size(), key) == 0) return std::atol(line.c_str() + key.size());
+  }
+  return -1;
+}
+
 inline ProcUsage proc_usage(std::uint32_t pid) {
   const std::filesystem::path proc = "/proc/" + std::to_string(pid);
   ProcUsage usage;
   usage.fds = count_entries(proc / "fd");
   usage.threads = count_entries(proc / "task");
-  std::ifstream status(proc / "status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.compare(0, 6, "VmRSS:") == 0) usage.rss_kib = std::atol(line.c_str() + 6);
-  }
+  usage.rss_kib = status_kib(std::to_string(pid), "VmRSS");
   return usage;
 }
 
