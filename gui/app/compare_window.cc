@@ -357,25 +357,30 @@ void CompareWindow::fill_panes() {
     }
   }
 
+  std::vector<QString> pane_texts(n);
+  std::vector<std::vector<int>> numbers(n, std::vector<int>(rows.rows, 0));
+  std::vector<std::vector<QColor>> backgrounds(n, std::vector<QColor>(rows.rows));
   for (std::size_t s = 0; s < n; ++s) {
     // The rows' text joined in UTF-8 and turned into UTF-16 in one step.
     std::string bytes;
-    std::vector<int> numbers(rows.rows, 0);
-    std::vector<QColor> backgrounds(rows.rows);
     for (std::size_t row = 0; row < rows.rows; ++row) {
       if (row != 0) bytes += '\n';
       const std::size_t line = rows.line[s][row];
       if (line != kNoLine) {
         const std::string_view text = texts[s][line].text;
         bytes.append(text.data(), text.size());
-        numbers[row] = static_cast<int>(line) + 1;
+        numbers[s][row] = static_cast<int>(line) + 1;
       }
-      backgrounds[row] = colour_of(rows.kind[s][row]);
+      backgrounds[s][row] = colour_of(rows.kind[s][row]);
     }
-    panes_[s]->set_rows(q(bytes), std::move(numbers), std::move(backgrounds), marks[s],
-                        kChangedText);
+    pane_texts[s] = q(bytes);
+  }
+  for (std::size_t s = 0; s < n; ++s) {
+    panes_[s]->set_row_marks(std::move(numbers[s]), std::move(backgrounds[s]), marks[s],
+                             kChangedText);
     panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
   }
+  DiffPane::set_texts(panes_, pane_texts);
   marks_ = std::move(marks);
 }
 

@@ -636,8 +636,12 @@ void MergeWindow::build_panes() {
     }
     row += static_cast<int>(height);
   }
+  std::vector<QString> texts;
+  for (const std::vector<Line>& side_rows : rows) texts.push_back(shown(side_rows));
+  std::vector<DiffPane*> side_panes;
+  for (QPlainTextEdit* pane : panes_) side_panes.push_back(static_cast<DiffPane*>(pane));
+  DiffPane::set_texts(side_panes, texts);
   for (std::size_t s = 0; s < panes_.size(); ++s) {
-    panes_[s]->setPlainText(shown(rows[s]));
     static_cast<DiffPane*>(panes_[s])->set_numbers(std::move(numbers[s]));
     static_cast<DiffPane*>(panes_[s])->set_line_end_marks(std::move(eol_marks[s]));
     static_cast<DiffPane*>(panes_[s])->set_overlay_marks(std::move(char_marks[s]),

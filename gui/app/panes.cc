@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <system_error>
+#include <thread>
 
 #include "app/settings.h"
 
@@ -84,6 +86,12 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
 void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
                         std::vector<QColor> backgrounds, std::vector<CharMark> marks,
                         const QColor& mark_colour) {
+  set_row_marks(std::move(numbers), std::move(backgrounds), std::move(marks), mark_colour);
+  set_texts({this}, {text});
+}
+
+void DiffPane::set_row_marks(std::vector<int> numbers, std::vector<QColor> backgrounds,
+                             std::vector<CharMark> marks, const QColor& mark_colour) {
   set_numbers(std::move(numbers));
   current_first_ = current_end_ = -1;
   backgrounds_ = std::move(backgrounds);
@@ -91,9 +99,13 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
                    [](const CharMark& x, const CharMark& y) { return x.row < y.row; });
   marks_ = std::move(marks);
   mark_colour_ = mark_colour;
+}
+
+QTextDocument* DiffPane::fresh_document() {
   // The document goes to the view while it is empty and gets its text in
   // one step after: the view then only counts the new blocks' lines and
-  // lays out none of them until they are shown.
+  // lays out none of them until they are shown (given a full document, it
+  // would make a text layout for every row at once).
   auto* doc = new QTextDocument(this);
   doc->setUndoRedoEnabled(false);
   doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
@@ -104,8 +116,56 @@ void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
   lay_out_unbounded([this, doc] { setDocument(doc); });
   delete own_document_;
   own_document_ = doc;
-  doc->setPlainText(text);
-  place_gutter();
+  return doc;
+}
+
+namespace {
+
+// Whether a text goes in on a thread of its own. Short texts do not: a
+// thread costs more than it saves on them. Nor does a text of one row: the
+// layout measures a document's only row as it changes, and text is measured
+// on the window's thread.
+bool threaded(const QString& text) {
+  constexpr qsizetype kThreadedText = 256 * 1024;
+  return text.size() >= kThreadedText && text.contains(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+void DiffPane::set_texts(const std::vector<DiffPane*>& panes, const std::vector<QString>& texts) {
+  std::vector<QTextDocument*> docs;
+  for (DiffPane* pane : panes) docs.push_back(pane->fresh_document());
+  // While the texts go in, the documents and their layouts send no signal:
+  // nothing but the thread that fills a document touches it or its view
+  // until the threads are joined. Without a signal the view hears of the
+  // new rows afterwards, in one step, on this thread.
+  auto fill = [](QTextDocument* doc, const QString& text) { QTextCursor(doc).insertText(text); };
+  for (QTextDocument* doc : docs) {
+    doc->blockSignals(true);
+    doc->documentLayout()->blockSignals(true);
+  }
+  std::vector<std::thread> workers;
+  std::vector<bool> on_worker(docs.size(), false);
+  for (std::size_t i = 1; i < docs.size(); ++i) {
+    if (!threaded(texts[i])) continue;
+    try {
+      workers.emplace_back(fill, docs[i], std::cref(texts[i]));
+      on_worker[i] = true;
+    } catch (const std::system_error&) {
+      // No thread to be had: the text goes in below, on this thread.
+    }
+  }
+  for (std::size_t i = 0; i < docs.size(); ++i) {
+    if (!on_worker[i]) fill(docs[i], texts[i]);
+  }
+  for (std::thread& worker : workers) worker.join();
+  for (std::size_t i = 0; i < docs.size(); ++i) {
+    docs[i]->blockSignals(false);
+    docs[i]->documentLayout()->blockSignals(false);
+    // Counts the rows again (without laying any out) and tells the view.
+    docs[i]->markContentsDirty(0, docs[i]->characterCount());
+    panes[i]->place_gutter();
+  }
 }
 
 void DiffPane::set_row_backgrounds(std::vector<QColor> backgrounds) {

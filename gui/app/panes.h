@@ -83,6 +83,15 @@ class DiffPane : public QPlainTextEdit {
   // i (invalid: plain). The marks get `mark_colour`.
   void set_rows(const QString& text, std::vector<int> numbers, std::vector<QColor> backgrounds,
                 std::vector<CharMark> marks, const QColor& mark_colour);
+  // Everything set_rows sets but the text.
+  void set_row_marks(std::vector<int> numbers, std::vector<QColor> backgrounds,
+                     std::vector<CharMark> marks, const QColor& mark_colour);
+  // Only the text: texts[i], rows joined by line feeds, goes into panes[i]
+  // in a fresh document; the panes keep their colours, marks and current
+  // rows. Putting many rows into a document is most of the time a large
+  // comparison takes to open, so large texts are put in at once, all but
+  // the first on threads of their own.
+  static void set_texts(const std::vector<DiffPane*>& panes, const std::vector<QString>& texts);
   // Only the rows' colours, for a pane whose colours change as the user
   // works (the rows in view are painted again; the text stays).
   void set_row_backgrounds(std::vector<QColor> backgrounds);
@@ -135,6 +144,8 @@ class DiffPane : public QPlainTextEdit {
       const std::vector<CharMark>& marks, qreal bottom,
       const std::function<void(const CharMark&, const QRectF&, int)>& paint) const;
   void lay_out_unbounded(const std::function<void()>& relayout);
+  // A new empty document for the rows, given to the view.
+  QTextDocument* fresh_document();
   // The room kept beside a change shown sideways.
   int side_room() const;
 

@@ -246,6 +246,59 @@ class PanesTest : public QObject, private testing::Files {
     QVERIFY(window->close());
   }
 
+  void large_texts_fill_every_pane_and_the_views_follow() {
+    // Texts large enough that the panes are filled side by side on threads:
+    // each pane holds exactly its rows, and its view scrolls over all of them.
+    constexpr int kLines = 20000;
+    std::string left = numbered(kLines, "a line of some length to fill the pane, number ");
+    std::string right = left;
+    right.replace(right.find("number 15000\n"), 13, "number 15000 changed\nan added row\n");
+    write("left", left);
+    write("right", right);
+    CompareWindow* window = compare({path("left"), path("right")});
+    QVERIFY(window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCOMPARE(window->difference_count(), 1);
+    for (const int side : {0, 1}) {
+      DiffPane* pane = window->pane(side);
+      QCOMPARE(pane->document()->blockCount(), kLines + 1);
+      QCOMPARE(pane->document()->findBlockByNumber(0).text(),
+               QStringLiteral("a line of some length to fill the pane, number 1"));
+      QCOMPARE(pane->verticalScrollBar()->maximum(),
+               window->pane(0)->verticalScrollBar()->maximum());
+      QVERIFY(pane->verticalScrollBar()->maximum() > kLines - 100);
+    }
+    QCOMPARE(window->pane(1)->document()->findBlockByNumber(14999).text(),
+             QStringLiteral("a line of some length to fill the pane, number 15000 changed"));
+    QCOMPARE(window->pane(0)->document()->findBlockByNumber(15000).text(), QString());
+    // Opened on the difference; Ctrl+End reaches the last row in both.
+    QCOMPARE(window->pane(0)->current_rows(), std::make_pair(14999, 15001));
+    QTest::keyClick(window->pane(0), Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(top(window->pane(1)), window->pane(1)->verticalScrollBar()->maximum());
+
+    std::string base = numbered(kLines, "a row of the merge, long enough to be threaded, ");
+    std::string one = base;
+    std::string other = base;
+    one.replace(one.find("threaded, 100\n"), 14, "threaded, one\n");
+    other.replace(other.find("threaded, 100\n"), 14, "threaded, other\nand more\n");
+    write("base", base);
+    write("one", one);
+    write("other", other);
+    MergeWindow* merge_window = merge({path("base"), path("one"), path("other")}, path("out"));
+    QVERIFY(merge_window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(merge_window));
+    QCOMPARE(merge_window->conflict_count(), std::size_t{1});
+    for (const std::size_t side : {0, 1, 2}) {
+      QPlainTextEdit* pane = merge_window->pane(side);
+      QCOMPARE(pane->document()->blockCount(), kLines + 1);
+      QVERIFY(pane->verticalScrollBar()->maximum() > kLines - 100);
+    }
+    QCOMPARE(merge_window->pane(2)->document()->findBlockByNumber(100).text(),
+             QStringLiteral("and more"));
+    QVERIFY(window->close());
+    QVERIFY(merge_window->close());
+  }
+
   void merge_panes_and_result_move_together() {
     MergeWindow* window = long_merge();
     QVERIFY(window != nullptr);
