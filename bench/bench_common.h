@@ -307,7 +307,8 @@ inline double round_trips_concurrently(const std::string& name, const std::strin
 // every size once both ways, so that a change of load touches every size
 // alike. The last column is the ratio of the two costs per MB above the small
 // call. False when a round trip failed.
-inline bool relay_table(const std::string& service_pipe, const std::string& floor_pipe, int runs,
+inline bool relay_table(const std::string& service_pipe, const std::string& floor_pipe,
+                        const std::string& keeping_floor_pipe, int runs,
                         const std::vector<std::size_t>& large_sizes) {
   const std::string small = request_of_size(0);
   std::printf(
@@ -317,12 +318,16 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
       "through the service and once to the floor peer, which reads it whole and "
       "answers. The relay carries each request twice (client to service, service to "
       "stand-in), so 2 is the ratio of a relay that adds nothing to the pipe's own "
-      "work.\n\n",
+      "work. The floor peer reads into one small buffer, used again for every read; "
+      "the last two columns come from a second peer that keeps the request whole in "
+      "memory, in a buffer that grows as it arrives, as the service and the graphical "
+      "client must.\n\n",
       runs);
   std::printf(
       "| Request | Median ms | p10 ms | p90 ms | ms/MB | ms/MB above the small call | "
-      "Failed | floor: median ms | floor: ms/MB above the small call | ratio to the floor |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "Failed | floor: median ms | floor: ms/MB above the small call | ratio to the floor | "
+      "keeping floor: ms/MB above the small call | ratio to it |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   std::vector<std::pair<std::string, std::string>> requests;
   requests.emplace_back(std::to_string(small.size()) + " B (a small call)", small);
   for (const std::size_t size : large_sizes) {
@@ -332,6 +337,7 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
   }
   std::vector<Samples> relay(requests.size());
   std::vector<Samples> floor(requests.size());
+  std::vector<Samples> keeping(requests.size());
   for (const auto& request : requests) pipe_round_trip(service_pipe, request.second);
   for (int round = 0; round < runs; ++round) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -339,12 +345,16 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
       relay[i].add(pipe_round_trip(service_pipe, requests[i].second) ? ms_since(start) : -1);
       start = Clock::now();
       floor[i].add(pipe_round_trip(floor_pipe, requests[i].second) ? ms_since(start) : -1);
+      start = Clock::now();
+      keeping[i].add(pipe_round_trip(keeping_floor_pipe, requests[i].second) ? ms_since(start)
+                                                                             : -1);
     }
   }
   // The small call's medians are the fixed cost that the larger sizes are
   // measured above: a constant ms/MB above it shows linear growth.
   const double small_relay = median(relay[0]);
   const double small_floor = median(floor[0]);
+  const double small_keeping = median(keeping[0]);
   bool ok = true;
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const double relay_ms = median(relay[i]);
@@ -353,19 +363,22 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
     const double p10 = percentile(relay[i].ms, 0.1);
     const double p90 = percentile(relay[i].ms, 0.9);
     if (i == 0) {
-      std::printf("| %s | %.2f | %.2f | %.2f | - | - | %d | %.2f | - | - |\n", label, relay_ms, p10,
-                  p90, relay[i].failures, floor_ms);
+      std::printf("| %s | %.2f | %.2f | %.2f | - | - | %d | %.2f | - | - | - | - |\n", label,
+                  relay_ms, p10, p90, relay[i].failures, floor_ms);
     } else {
       const std::size_t bytes = requests[i].second.size();
       const double mb = static_cast<double>(bytes) / (1 << 20);
       const double extra_mb = static_cast<double>(bytes - small.size()) / (1 << 20);
       const double above = (relay_ms - small_relay) / extra_mb;
       const double floor_above = (floor_ms - small_floor) / extra_mb;
-      std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f | %.1f |\n", label,
-                  relay_ms, p10, p90, relay_ms / mb, above, relay[i].failures, floor_ms,
-                  floor_above, floor_above > 0 ? above / floor_above : 0.0);
+      const double keeping_above = (median(keeping[i]) - small_keeping) / extra_mb;
+      std::printf(
+          "| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f | %.1f | %.2f | %.1f |\n",
+          label, relay_ms, p10, p90, relay_ms / mb, above, relay[i].failures, floor_ms, floor_above,
+          floor_above > 0 ? above / floor_above : 0.0, keeping_above,
+          keeping_above > 0 ? above / keeping_above : 0.0);
     }
-    ok = ok && relay[i].failures == 0 && floor[i].failures == 0;
+    ok = ok && relay[i].failures == 0 && floor[i].failures == 0 && keeping[i].failures == 0;
   }
   std::fflush(stdout);
   return ok;
@@ -377,19 +390,47 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
 // request read, a reply of the stand-in's size written), without relaying.
 
 inline constexpr const char* kEchoOption = "--floor-peer";
+// The same peer keeping each request whole in memory, in a buffer of its own
+// that grows as the request arrives, as any receiver of a whole message
+// must (the service does, to frame it; so does the graphical client).
+inline constexpr const char* kKeepingEchoOption = "--keeping-floor-peer";
 
 // The peer's pipe name: beside the other files of the run on POSIX (a
 // filesystem path), a name of its own on Windows.
-inline std::string echo_pipe_name(const fs::path& base) {
+inline std::string echo_pipe_name(const fs::path& base, bool keeping) {
+  const std::string kind = keeping ? "floor_keeping" : "floor";
   if constexpr (platform::kWindows) {
-    return "\\\\.\\pipe\\tarnwick_bench_floor_" + std::to_string(platform::current_pid());
+    return "\\\\.\\pipe\\tarnwick_bench_" + kind + "_" + std::to_string(platform::current_pid());
   } else {
-    return (base / "floor.sock").string();
+    return (base / (kind + ".sock")).string();
+  }
+}
+
+// Reads one request whole into a buffer that doubles as it fills, from 64 KB,
+// and frees it.
+inline void read_and_keep(platform::ServerPipe& pipe) {
+  struct Free {
+    void operator()(char* bytes) const { std::free(bytes); }
+  };
+  std::size_t capacity = std::size_t{64} << 10;
+  std::unique_ptr<char, Free> bytes(static_cast<char*>(std::malloc(capacity)));
+  std::size_t size = 0;
+  while (bytes) {
+    if (size == capacity) {
+      char* larger = static_cast<char*>(std::realloc(bytes.get(), capacity * 2));
+      if (larger == nullptr) return;
+      (void)bytes.release();
+      bytes.reset(larger);
+      capacity *= 2;
+    }
+    const platform::ReadResult got = pipe.read(bytes.get() + size, capacity - size);
+    size += std::min(got.bytes, capacity - size);
+    if (got.status != platform::ReadStatus::more_data) break;
   }
 }
 
 // The peer's main loop; it runs until it is killed.
-inline int serve_echo(const std::string& name) {
+inline int serve_echo(const std::string& name, bool keeping) {
   platform::PipeParams params;
   params.direction = platform::PipeDirection::duplex;
   params.max_instances = 255;
@@ -402,9 +443,13 @@ inline int serve_echo(const std::string& name) {
     const platform::ConnectResult connected = pipe->connect();
     next = platform::create_server_pipe(name, params, security).value();
     if (connected == platform::ConnectResult::failed) continue;
-    for (;;) {
-      const platform::ReadResult got = pipe->read(buffer.data(), buffer.size());
-      if (got.status != platform::ReadStatus::more_data) break;
+    if (keeping) {
+      read_and_keep(*pipe);
+    } else {
+      for (;;) {
+        const platform::ReadResult got = pipe->read(buffer.data(), buffer.size());
+        if (got.status != platform::ReadStatus::more_data) break;
+      }
     }
     pipe->write(ok_reply().data(), ok_reply().size());
     pipe->flush();
@@ -413,14 +458,25 @@ inline int serve_echo(const std::string& name) {
   return 1;
 }
 
+// Answers for this program when it was started as a floor peer: the
+// peer's exit status, or -1 when it was not.
+inline int serve_echo_if_asked(int argc, char** argv) {
+  if (argc != 3) return -1;
+  const std::string option = argv[1];
+  if (option == kEchoOption) return serve_echo(argv[2], false);
+  if (option == kKeepingEchoOption) return serve_echo(argv[2], true);
+  return -1;
+}
+
 // Starts the floor peer (this program again, with kEchoOption) and ends it
 // when destroyed.
 class EchoPeer {
  public:
-  explicit EchoPeer(const fs::path& base) : name_(echo_pipe_name(base)) {
+  explicit EchoPeer(const fs::path& base, bool keeping = false)
+      : name_(echo_pipe_name(base, keeping)) {
     platform::ProcessSpec invocation;
     invocation.program = platform::executable_path();
-    invocation.args = {kEchoOption, name_};
+    invocation.args = {keeping ? kKeepingEchoOption : kEchoOption, name_};
     invocation.null_stdio = true;
     if (!platform::start_process(invocation, &process_)) return;
     for (int i = 0; i < 5000; ++i) {

@@ -63,8 +63,9 @@ bool throughput_and_relay(const Context& ctx, int per_level, int relay_runs) {
   fs::create_directories(tmp);
   bench::use_temp_dir(tmp);
   bench::EchoPeer peer(ctx.base);
+  bench::EchoPeer keeping_peer(ctx.base, true);
   // The first run starts the service and the stand-in.
-  if (!peer.ready() || bench::timed_run(ctx.client, 0) < 0) {
+  if (!peer.ready() || !keeping_peer.ready() || bench::timed_run(ctx.client, 0) < 0) {
     std::fprintf(stderr, "load: the floor peer or the first client run failed\n");
     bench::stop_service(bench::work_dir_in(tmp), fs::path());
     return false;
@@ -99,7 +100,7 @@ bool throughput_and_relay(const Context& ctx, int per_level, int relay_runs) {
   }
 
   std::printf("\n### Relay of large requests\n\n");
-  ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), relay_runs,
+  ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), keeping_peer.name(), relay_runs,
                           {64u << 10, 256u << 10, 1u << 20, 4u << 20}) &&
        ok;
   std::fflush(stdout);
@@ -187,7 +188,7 @@ bool memory(const Context& ctx, int pending, int after) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == bench::kEchoOption) return bench::serve_echo(argv[2]);
+  if (const int peer = bench::serve_echo_if_asked(argc, argv); peer >= 0) return peer;
   const int per_level = argc > 1 ? std::atoi(argv[1]) : 2000;
   const int relay_runs = argc > 2 ? std::atoi(argv[2]) : 20;
   const int after = argc > 3 ? std::atoi(argv[3]) : 10000;

@@ -46,11 +46,12 @@ int run(int rounds) {
   bool ok = false;
   {
     bench::EchoPeer peer(base);
+    bench::EchoPeer keeping_peer(base, true);
     // The first run starts the service and the stand-in.
-    if (!peer.ready() || bench::timed_run(client, 0) < 0) {
+    if (!peer.ready() || !keeping_peer.ready() || bench::timed_run(client, 0) < 0) {
       std::fprintf(stderr, "relay: the floor peer or the first client run failed\n");
     } else {
-      ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), rounds,
+      ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), keeping_peer.name(), rounds,
                               {64u << 10, 256u << 10, 1u << 20, 4u << 20, 16u << 20});
     }
     bench::stop_service(bench::work_dir_in(tmp), record);
@@ -62,7 +63,7 @@ int run(int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == bench::kEchoOption) return bench::serve_echo(argv[2]);
+  if (const int peer = bench::serve_echo_if_asked(argc, argv); peer >= 0) return peer;
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 20;
   if (rounds < 1) {
     std::fprintf(stderr, "usage: relay [rounds]\n");

@@ -158,7 +158,7 @@ int run(int warm_runs, int cold_runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == bench::kEchoOption) return bench::serve_echo(argv[2]);
+  if (const int peer = bench::serve_echo_if_asked(argc, argv); peer >= 0) return peer;
   const int warm_runs = argc > 1 ? std::atoi(argv[1]) : 300;
   const int cold_runs = argc > 2 ? std::atoi(argv[2]) : 30;
   if (warm_runs < 1 || cold_runs < 1) {
