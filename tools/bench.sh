@@ -61,6 +61,20 @@ other_work() {
               printf "%.0f", busy }'
 }
 
+# Runs a benchmark program under Wine with its table into $work/NAME.md;
+# prints "ok" or "failed". Output goes to a file, never a pipe: a Wine process
+# that started a long-lived child would hold a pipe open until that child ends.
+under_wine() {
+  name=$1
+  shift
+  if "$win/wine-run.sh" "$@" >"$work/$name.md" 2>"$work/$name.err" </dev/null; then
+    echo ok
+  else
+    cat "$work/$name.err" >&2
+    echo failed
+  fi
+}
+
 if [ "$wine" = yes ]; then
   sh tools/install-deps.sh all >&2
 else
@@ -102,26 +116,12 @@ if [ "$wine" = yes ]; then
     note "round trip and cold start under Wine (prefix $prefix)"
     if sh tools/wine-prefix.sh up "$prefix" >&2; then
       busy_wine=$(other_work)
-      # Output to a file, never a pipe: a Wine process that started a
-      # long-lived child would hold a pipe open until that child ends.
-      if "$win/wine-run.sh" "$win/bench/roundtrip.exe" "$wine_warm_runs" "$wine_cold_runs" \
-           >"$work/wine.md" 2>"$work/wine.err" </dev/null; then
-        wine_result=ok
-      else
-        wine_result=failed
-        status=1
-        cat "$work/wine.err" >&2
-      fi
+      wine_result=$(under_wine wine "$win/bench/roundtrip.exe" "$wine_warm_runs" "$wine_cold_runs")
+      [ "$wine_result" = ok ] || status=1
       note "relay of large calls under Wine"
       busy_wine_relay=$(other_work)
-      if "$win/wine-run.sh" "$win/bench/relay.exe" "$wine_relay_runs" \
-           >"$work/wine-relay.md" 2>"$work/wine-relay.err" </dev/null; then
-        wine_relay_result=ok
-      else
-        wine_relay_result=failed
-        status=1
-        cat "$work/wine-relay.err" >&2
-      fi
+      wine_relay_result=$(under_wine wine-relay "$win/bench/relay.exe" "$wine_relay_runs")
+      [ "$wine_relay_result" = ok ] || status=1
       sh tools/wine-prefix.sh down "$prefix" >&2
       prefix=""
       tr -d '\r' <"$work/wine.md" >"$work/wine.tmp" && mv "$work/wine.tmp" "$work/wine.md"
