@@ -131,10 +131,18 @@ bool write_file_replacing(const std::string& path, const std::string& bytes, std
   // The replaced file's permission bits (a merged script stays executable);
   // when they cannot all be set (a set-id bit, say) the file stays private.
   if (replacing) ::fchmod(file.get(), old_status.st_mode & 07777);
+  // The text is on the disk before the name points at it: after a crash the
+  // file is then either the old one or the new one whole, never empty.
+  if (::fsync(file.get()) != 0) return discard("cannot write ", errno);
   if (!file.close()) return discard("cannot write ", errno);
   if (::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0) {
     return discard("cannot replace ", errno);
   }
+  // The new name on the disk too. The file is replaced by now whatever this
+  // says: a directory that cannot be synced (some file systems cannot) keeps
+  // the name until the system writes it back in its own time.
+  const Descriptor listing(::openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listing.valid()) static_cast<void>(::fsync(listing.get()));
   return true;
 }
 
