@@ -78,28 +78,19 @@ class RealLog final : public Log {
   void write(const std::string& line) override { log_line(line); }
 };
 
+// Made on first use and never destroyed, so that threads still running at
+// exit can go on using it.
+template <typename T>
+T& process_wide() {
+  static T* const instance = new T;
+  return *instance;
+}
+
 }  // namespace
 
-// Each instance is made on first use and never destroyed, so that threads
-// still running at exit can go on using it.
-Pipes& real_pipes() {
-  static RealPipes* const pipes = new RealPipes;
-  return *pipes;
-}
-
-Processes& real_processes() {
-  static RealProcesses* const processes = new RealProcesses;
-  return *processes;
-}
-
-Clock& real_clock() {
-  static RealClock* const clock = new RealClock;
-  return *clock;
-}
-
-Log& real_log() {
-  static RealLog* const log = new RealLog;
-  return *log;
-}
+Pipes& real_pipes() { return process_wide<RealPipes>(); }
+Processes& real_processes() { return process_wide<RealProcesses>(); }
+Clock& real_clock() { return process_wide<RealClock>(); }
+Log& real_log() { return process_wide<RealLog>(); }
 
 }  // namespace support

@@ -87,10 +87,35 @@ void FakeProcesses::watch(platform::Process, std::function<void(int status)> end
 
 void TimedRequestPipe::check_name(const std::string& name) const { EXPECT_EQ(name, name_); }
 
-support::Result<std::unique_ptr<platform::ServerPipe>> TimedRequestPipe::create_server(
+support::Result<std::unique_ptr<platform::ServerPipe>> StrictPipes::create_server(
     const std::string& name, const platform::PipeParams&, const platform::PipeSecurity*) {
-  ADD_FAILURE() << "a client made the server pipe " << name;
+  ADD_FAILURE() << "unexpected creation of the server pipe " << name;
   return support::Status::posix("socket", EPERM);
+}
+
+platform::OpenResult StrictPipes::open_client(const std::string& name, platform::PipeAccess, bool,
+                                              std::unique_ptr<platform::ClientPipe>*) {
+  ADD_FAILURE() << "unexpected open of a client end of " << name;
+  return {platform::OpenStatus::failed, support::Status::posix("connect", EPERM)};
+}
+
+bool StrictPipes::wait(const std::string& name, unsigned) {
+  ADD_FAILURE() << "unexpected wait for " << name;
+  return false;
+}
+
+support::PipeState StrictPipes::probe(const std::string& name) {
+  ADD_FAILURE() << "unexpected look for " << name;
+  return support::PipeState::none;
+}
+
+std::string StrictPipes::name_problem(const std::string& name) {
+  ADD_FAILURE() << "unexpected check of the name " << name;
+  return std::string();
+}
+
+void StrictPipes::remove_stale(const std::string& base_name) {
+  ADD_FAILURE() << "unexpected removal of stale pipes " << base_name;
 }
 
 platform::OpenResult TimedRequestPipe::open_client(const std::string& name,
@@ -130,12 +155,5 @@ support::PipeState TimedRequestPipe::probe(const std::string& name) {
   if (!is_there()) return support::PipeState::none;
   return is_free() ? support::PipeState::free : support::PipeState::busy;
 }
-
-std::string TimedRequestPipe::name_problem(const std::string& name) {
-  check_name(name);
-  return std::string();
-}
-
-void TimedRequestPipe::remove_stale(const std::string&) {}
 
 }  // namespace testfakes

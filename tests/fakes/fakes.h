@@ -139,17 +139,10 @@ class FakeProcesses final : public support::Processes {
   std::vector<std::string>* journal_;
 };
 
-// One request pipe over a virtual clock, as Windows has it: absent until
-// `pipe_from_ms`, then busy (every instance taken) until `busy_until_ms`,
-// then free. A wait on a busy pipe lasts until an instance comes free or its
-// time-out runs out; opens can be scripted, or lose the race to other
-// clients until `races_lost_until_ms`. An opened end plays `script`. Calls
-// for any other name, and server creations, fail the test.
-class TimedRequestPipe final : public support::Pipes {
+// Pipes where every call fails the test: a fake of the pipes derives from it
+// and overrides the calls the code under test may make.
+class StrictPipes : public support::Pipes {
  public:
-  TimedRequestPipe(std::string name, VirtualClock& clock, ClientPipeScript& script)
-      : name_(std::move(name)), clock_(clock), script_(script) {}
-
   support::Result<std::unique_ptr<platform::ServerPipe>> create_server(
       const std::string& name, const platform::PipeParams& params,
       const platform::PipeSecurity* security) override;
@@ -160,6 +153,24 @@ class TimedRequestPipe final : public support::Pipes {
   support::PipeState probe(const std::string& name) override;
   std::string name_problem(const std::string& name) override;
   void remove_stale(const std::string& base_name) override;
+};
+
+// One request pipe over a virtual clock, as Windows has it: absent until
+// `pipe_from_ms`, then busy (every instance taken) until `busy_until_ms`,
+// then free. A wait on a busy pipe lasts until an instance comes free or its
+// time-out runs out; opens can be scripted, or lose the race to other
+// clients until `races_lost_until_ms`. An opened end plays `script`. Calls
+// for any other name, and every other call, fail the test.
+class TimedRequestPipe final : public StrictPipes {
+ public:
+  TimedRequestPipe(std::string name, VirtualClock& clock, ClientPipeScript& script)
+      : name_(std::move(name)), clock_(clock), script_(script) {}
+
+  platform::OpenResult open_client(const std::string& name, platform::PipeAccess access,
+                                   bool notice_stream,
+                                   std::unique_ptr<platform::ClientPipe>* out) override;
+  bool wait(const std::string& name, unsigned timeout_ms) override;
+  support::PipeState probe(const std::string& name) override;
 
   std::optional<std::uint64_t> pipe_from_ms;  // nothing: never
   std::uint64_t busy_until_ms = 0;

@@ -35,26 +35,6 @@ support::Result<std::unique_ptr<platform::ServerPipe>> ServicePipes::create_serv
   return std::unique_ptr<platform::ServerPipe>(std::move(pipe));
 }
 
-platform::OpenResult ServicePipes::open_client(const std::string& name, platform::PipeAccess, bool,
-                                               std::unique_ptr<platform::ClientPipe>*) {
-  ADD_FAILURE() << "the service opened a client end of " << name;
-  return {platform::OpenStatus::failed, outcome(false, "connect")};
-}
-
-bool ServicePipes::wait(const std::string& name, unsigned) {
-  ADD_FAILURE() << "the service waited for " << name;
-  return false;
-}
-
-support::PipeState ServicePipes::probe(const std::string& name) {
-  ADD_FAILURE() << "the service looked for " << name;
-  return support::PipeState::none;
-}
-
-std::string ServicePipes::name_problem(const std::string&) { return std::string(); }
-
-void ServicePipes::remove_stale(const std::string&) {}
-
 support::Status FakeServiceSystem::write_pid_file() {
   record_.journal.push_back("pid file");
   return outcome(pid_file_ok, "flock");

@@ -22,21 +22,17 @@ namespace testfakes {
 // "wrapper", "instance<n>" (the n-th request-pipe instance), or "hreq<n>" and
 // "hresp<n>" (the per-request pipes made for instance n); each creation is
 // journalled as "create <label>". Every name can be used; there are no
-// stale pipes to remove.
-class ServicePipes final : public support::Pipes {
+// stale pipes to remove. The service never opens, waits for or looks at a
+// pipe: those calls fail the test.
+class ServicePipes final : public StrictPipes {
  public:
   explicit ServicePipes(PipeRecord& record) : record_(record) {}
 
   support::Result<std::unique_ptr<platform::ServerPipe>> create_server(
       const std::string& name, const platform::PipeParams& params,
       const platform::PipeSecurity* security) override;
-  platform::OpenResult open_client(const std::string& name, platform::PipeAccess access,
-                                   bool notice_stream,
-                                   std::unique_ptr<platform::ClientPipe>* out) override;
-  bool wait(const std::string& name, unsigned timeout_ms) override;
-  support::PipeState probe(const std::string& name) override;
-  std::string name_problem(const std::string& name) override;
-  void remove_stale(const std::string& base_name) override;
+  std::string name_problem(const std::string&) override { return std::string(); }
+  void remove_stale(const std::string&) override {}
 
   std::set<std::string> fail;                                             // labels that fail
   std::map<std::string, std::function<void(ScriptedServerPipe&)>> setup;  // by label
