@@ -5,8 +5,13 @@
 #include <string>
 
 #include "client/options.h"
+#include "support/xml_escape.h"
 
 namespace tarnwick {
+
+// The call's values are escaped as XML element text by the support library's
+// rule: &, <, > and a carriage return.
+using support::xml_escape;
 
 // False when `text` holds a control character that XML cannot carry at all,
 // even as a reference: a byte below 0x20 other than tab, line feed and
