@@ -1,52 +1,24 @@
 #include "client/channel.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 
 #include "support/pipe_names.h"
 #include "support/runtime_services.h"
-#include "support/work_dir.h"
 
 namespace tarnwick {
-
-bool RealChannelEnv::wait(const std::string& name, unsigned timeout_ms) {
-  return platform::wait_named_pipe(name, timeout_ms);
-}
-
-PipeState RealChannelEnv::probe(const std::string& name) {
-  // A wait of a millisecond succeeds only when an instance is free.
-  if (platform::wait_named_pipe(name, 1)) return PipeState::free;
-  return platform::named_pipe_exists(name) ? PipeState::busy : PipeState::none;
-}
-
-platform::OpenStatus RealChannelEnv::open(const std::string& name,
-                                          std::unique_ptr<platform::ClientPipe>* pipe) {
-  return platform::open_client_pipe(name, platform::PipeAccess::read_write, false, pipe).kind;
-}
-
-void RealChannelEnv::sleep_ms(unsigned milliseconds) { platform::sleep_ms(milliseconds); }
-
-std::uint64_t RealChannelEnv::now_ms() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
-}
-
-bool RealChannelEnv::service_alive() { return watch_ == nullptr || watch_->alive(); }
-
-void RealChannelEnv::log(const std::string& line) { support::log_line(line); }
 
 namespace {
 
 // The wait for the request pipe as a whole: its clock and its end.
 class WaitBudget {
  public:
-  explicit WaitBudget(ChannelEnv& env) : env_(env), deadline_(env.now_ms() + kWaitLimitMs) {}
+  explicit WaitBudget(support::Clock& clock)
+      : clock_(clock), deadline_(clock.now_ms() + kWaitLimitMs) {}
 
   std::uint64_t left() const {
-    const std::uint64_t now = env_.now_ms();
+    const std::uint64_t now = clock_.now_ms();
     return now >= deadline_ ? 0 : deadline_ - now;
   }
   // At most `milliseconds`, cut to what is left.
@@ -55,7 +27,7 @@ class WaitBudget {
   }
 
  private:
-  ChannelEnv& env_;
+  support::Clock& clock_;
   std::uint64_t deadline_;
 };
 
@@ -67,8 +39,9 @@ enum class PauseEnd { elapsed, pipe_ready, service_gone };
 // not be ten seconds away). A pipe that stays busy does not end it, or lost
 // races would use the whole budget in moments. While there is no pipe, it
 // also ends when no service is left alive that could make one.
-PauseEnd pause_for_pipe(ChannelEnv& env, const std::string& name, const WaitBudget& budget) {
-  const std::uint64_t start = env.now_ms();
+PauseEnd pause_for_pipe(const ChannelDeps& deps, const std::string& name,
+                        const WaitBudget& budget) {
+  const std::uint64_t start = deps.clock.now_ms();
   bool busy_seen = false;
   bool first_look = true;
   // kNever: not yet.
@@ -76,13 +49,13 @@ PauseEnd pause_for_pipe(ChannelEnv& env, const std::string& name, const WaitBudg
   std::uint64_t last_liveness_check = kNever;
   std::uint64_t no_service_since = kNever;
   for (;;) {
-    const std::uint64_t now = env.now_ms();
+    const std::uint64_t now = deps.clock.now_ms();
     const std::uint64_t paused = now - start;
     if (paused >= kPauseMs || budget.left() == 0) return PauseEnd::elapsed;
 
-    const PipeState state = env.probe(name);
-    if (state == PipeState::free) return PauseEnd::pipe_ready;
-    if (state == PipeState::busy) {
+    const support::PipeState state = deps.pipes.probe(name);
+    if (state == support::PipeState::free) return PauseEnd::pipe_ready;
+    if (state == support::PipeState::busy) {
       // Busy at the first look is the pipe the wait failed on; busy after
       // none is a pipe that has just been made.
       if (!busy_seen && !first_look) return PauseEnd::pipe_ready;
@@ -92,7 +65,7 @@ PauseEnd pause_for_pipe(ChannelEnv& env, const std::string& name, const WaitBudg
       busy_seen = false;
       if (last_liveness_check == kNever || now - last_liveness_check >= kLivenessCheckMs) {
         last_liveness_check = now;
-        if (env.service_alive()) {
+        if (deps.watch.alive()) {
           no_service_since = kNever;
         } else if (no_service_since == kNever) {
           no_service_since = now;
@@ -103,17 +76,17 @@ PauseEnd pause_for_pipe(ChannelEnv& env, const std::string& name, const WaitBudg
       }
     }
     first_look = false;
-    env.sleep_ms(budget.cut(
+    deps.clock.sleep_ms(budget.cut(
         static_cast<unsigned>(std::min<std::uint64_t>(kPauseSliceMs, kPauseMs - paused))));
   }
 }
 
 }  // namespace
 
-bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
+bool exchange_with_service(const ChannelDeps& deps, const std::string& pipe_name,
                            const std::string& request, std::string* reply) {
   reply->clear();
-  const WaitBudget budget(env);
+  const WaitBudget budget(deps.clock);
   std::unique_ptr<platform::ClientPipe> pipe;
   int waits = 0;
   bool service_gone = false;
@@ -125,25 +98,26 @@ bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
       const unsigned timeout = budget.cut(kPipeWaitMs);
       if (timeout == 0) break;
       ++waits;
-      if (env.wait(pipe_name, timeout)) {
+      if (deps.pipes.wait(pipe_name, timeout)) {
         waited = true;
         break;
       }
-      service_gone = pause_for_pipe(env, pipe_name, budget) == PauseEnd::service_gone;
+      service_gone = pause_for_pipe(deps, pipe_name, budget) == PauseEnd::service_gone;
     }
     // The open is tried whether or not a wait succeeded.
-    const platform::OpenStatus status = env.open(pipe_name, &pipe);
+    const platform::OpenStatus status =
+        deps.pipes.open_client(pipe_name, platform::PipeAccess::read_write, false, &pipe).kind;
     if (status == platform::OpenStatus::opened && pipe) break;
     pipe.reset();
     // Another client of this user took the free instance first: that costs
     // time, not one of the waits, while the budget's time lasts.
     if (status == platform::OpenStatus::busy && waited && budget.left() > 0) {
       --waits;
-      env.sleep_ms(budget.cut(kLostRacePauseMs));
+      deps.clock.sleep_ms(budget.cut(kLostRacePauseMs));
       continue;
     }
-    if (service_gone) env.log(kServiceGoneLine);
-    env.log("Unable to obtain pipe " + pipe_name);
+    if (service_gone) deps.log.write(kServiceGoneLine);
+    deps.log.write("Unable to obtain pipe " + pipe_name);
     return false;
   }
 
@@ -158,9 +132,21 @@ bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
   return true;
 }
 
+namespace {
+
+// No service to watch: it is taken to be alive.
+class AssumedAlive final : public ServiceWatch {
+ public:
+  bool alive() override { return true; }
+};
+
+}  // namespace
+
 bool exchange_with_service(const std::string& request, std::string* reply, ServiceWatch* watch) {
-  RealChannelEnv env(watch);
-  return exchange_with_service(env, support::request_pipe_name(support::my_login_name()), request,
+  AssumedAlive assumed;
+  const ChannelDeps deps{support::real_pipes(), support::real_clock(), support::real_log(),
+                         watch != nullptr ? *watch : assumed};
+  return exchange_with_service(deps, support::request_pipe_name(support::my_login_name()), request,
                                reply);
 }
 

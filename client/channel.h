@@ -7,18 +7,13 @@
 #include <string>
 
 #include "support/platform.h"
+#include "support/system.h"
 
 namespace tarnwick {
 
-// What a short look at the pipe finds.
-enum class PipeState {
-  none,  // no pipe of that name: no service serves it (yet)
-  busy,  // the pipe exists but every instance is taken
-  free,  // an instance is free: a wait would succeed at once
-};
-
 // Whether a service that can still make or serve the request pipe is alive:
 // the one this client started, or the one the pid file names.
+// Asked from the thread that runs the exchange.
 class ServiceWatch {
  public:
   virtual ~ServiceWatch() = default;
@@ -26,51 +21,18 @@ class ServiceWatch {
   ServiceWatch(const ServiceWatch&) = delete;
   ServiceWatch& operator=(const ServiceWatch&) = delete;
 
+  // False once no service is left that could make or serve the pipe.
   [[nodiscard]] virtual bool alive() = 0;
 };
 
-// What the exchange needs from the outside world, so that tests can drive
-// the waiting budget with a virtual clock and fake pipes.
-class ChannelEnv {
- public:
-  virtual ~ChannelEnv() = default;
-  ChannelEnv() = default;
-  ChannelEnv(const ChannelEnv&) = delete;
-  ChannelEnv& operator=(const ChannelEnv&) = delete;
-
-  // True when an instance of the pipe is free within `timeout_ms`; false at
-  // once when no pipe of that name exists.
-  [[nodiscard]] virtual bool wait(const std::string& name, unsigned timeout_ms) = 0;
-  // Looks at the pipe; never waits more than a few milliseconds.
-  [[nodiscard]] virtual PipeState probe(const std::string& name) = 0;
-  // Opens the client end for reading and writing.
-  [[nodiscard]] virtual platform::OpenStatus open(const std::string& name,
-                                                  std::unique_ptr<platform::ClientPipe>* pipe) = 0;
-  virtual void sleep_ms(unsigned milliseconds) = 0;
-  // A monotonic clock in milliseconds.
-  [[nodiscard]] virtual std::uint64_t now_ms() = 0;
-  // False once no service is left that could serve the pipe.
-  [[nodiscard]] virtual bool service_alive() = 0;
-  // Writes one line to the client's log.
-  virtual void log(const std::string& line) = 0;
-};
-
-// The platform's pipes, clock and sleep, the client's log, and `watch` (none:
-// the service is taken to be alive).
-class RealChannelEnv final : public ChannelEnv {
- public:
-  explicit RealChannelEnv(ServiceWatch* watch = nullptr) : watch_(watch) {}
-  [[nodiscard]] bool wait(const std::string& name, unsigned timeout_ms) override;
-  [[nodiscard]] PipeState probe(const std::string& name) override;
-  [[nodiscard]] platform::OpenStatus open(const std::string& name,
-                                          std::unique_ptr<platform::ClientPipe>* pipe) override;
-  void sleep_ms(unsigned milliseconds) override;
-  [[nodiscard]] std::uint64_t now_ms() override;
-  [[nodiscard]] bool service_alive() override;
-  void log(const std::string& line) override;
-
- private:
-  ServiceWatch* watch_;
+// What the exchange reaches the system through: the pipes, a monotonic
+// clock and sleep (the waiting budget), the client's log, and the watch on
+// the service.
+struct ChannelDeps {
+  support::Pipes& pipes;
+  support::Clock& clock;
+  support::Log& log;
+  ServiceWatch& watch;
 };
 
 // The waiting budget and the reply buffer.
@@ -101,7 +63,7 @@ inline constexpr const char* kServiceGoneLine =
 // Carries `request` to the service on `pipe_name` and reads its reply into
 // `*reply` (left empty on failure). True when the request was written and a
 // reply read.
-[[nodiscard]] bool exchange_with_service(ChannelEnv& env, const std::string& pipe_name,
+[[nodiscard]] bool exchange_with_service(const ChannelDeps& deps, const std::string& pipe_name,
                                          const std::string& request, std::string* reply);
 
 // The same over the current user's request pipe and the real platform,

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "support/xml_escape.h"
+
 namespace tarnwick {
 
 namespace {
@@ -11,7 +13,7 @@ void append_string_array(std::string& out, const std::vector<std::string>& value
   out += "<param><value><array>";
   for (const std::string& value : values) {
     out += "<data><value><string>";
-    out += xml_escape(value);
+    out += support::xml_escape(value);
     out += "</string></value></data>";
   }
   out += "</array></value></param>";
@@ -19,36 +21,11 @@ void append_string_array(std::string& out, const std::vector<std::string>& value
 
 void append_string(std::string& out, const std::string& value) {
   out += "<param><value><string>";
-  out += xml_escape(value);
+  out += support::xml_escape(value);
   out += "</string></value></param>";
 }
 
 }  // namespace
-
-std::string xml_escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      default:
-        out += c;
-        break;
-    }
-  }
-  return out;
-}
 
 bool xml_can_carry(const std::string& text) {
   for (const char c : text) {

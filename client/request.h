@@ -5,14 +5,13 @@
 #include <string>
 
 #include "client/options.h"
+#include "support/xml_escape.h"
 
 namespace tarnwick {
 
-// `text` with '&', '<' and '>' written as the XML entities &amp; &lt; &gt;,
-// and a carriage return as the character reference &#13; (a raw one is read
-// back as a line feed by every XML reader). Every other byte passes
-// unchanged.
-[[nodiscard]] std::string xml_escape(const std::string& text);
+// The call's values are escaped as XML element text by the support library's
+// rule: &, <, > and a carriage return.
+using support::xml_escape;
 
 // False when `text` holds a control character that XML cannot carry at all,
 // even as a reference: a byte below 0x20 other than tab, line feed and

@@ -1,10 +1,6 @@
 #include "service/launch.h"
 
-#include <cstdio>
-#include <memory>
 #include <utility>
-
-#include "support/work_dir.h"
 
 namespace hollin_service {
 
@@ -43,7 +39,7 @@ std::string posix_gui_logged_line(const std::string& directory,
 GuiLaunch gui_launch_for(bool windows, const std::string& directory,
                          const std::string& wrapper_pipe_name) {
   // No working directory, window settings or creation flags of our own: the
-  // caller makes the directory current around the start instead.
+  // caller sets the child's working directory in the spec.
   GuiLaunch launch;
   if (windows) {
     launch.invocation.program = directory + "\\marlow.exe";
@@ -58,54 +54,43 @@ GuiLaunch gui_launch_for(bool windows, const std::string& directory,
 }
 
 platform::Status launch_hollin(const std::string& directory, ServiceState& state,
-                               const ServiceHooks& hooks) {
+                               const ServiceDeps& deps) {
   if (!state.debug_mode) {
     const GuiLaunch launch = gui_launch_for(platform::kWindows, directory, state.wrapper_pipe_name);
-    hooks.log(launch.logged_line);
+    deps.log.write(launch.logged_line);
     // The graphical client runs in its own directory, into which the child
     // changes itself: the service has threads by now and never changes its
     // own current directory.
     platform::ProcessSpec invocation = launch.invocation;
     invocation.working_dir = directory;
     platform::Process process;
-    const platform::Status started = hooks.start_process(invocation, &process);
+    const platform::Status started = deps.processes.start(invocation, &process);
     if (!started.ok()) {
-      hooks.log("Could not create HOLLIN process");
+      deps.log.write("Could not create HOLLIN process");
       return started;
     }
-    hooks.watch_process(std::move(process));
+    // Without a watcher the service still notices a lost graphical client
+    // when the next pipe notice cannot be written. The service's log lives
+    // as long as the process, and so outlives the watcher.
+    support::Log& log = deps.log;
+    deps.processes.watch(std::move(process),
+                         [&log](int status) { graphical_client_ended(status, log); });
   } else {
-    hooks.log("Debug option was passed, HOLLIN will not be launched");
-    hooks.log(state.wrapper_pipe_name);
-    const std::string line = state.wrapper_pipe_name + "\n";
-    std::fwrite(line.data(), 1, line.size(), hooks.console);
-    std::fflush(hooks.console);
+    deps.log.write("Debug option was passed, HOLLIN will not be launched");
+    deps.log.write(state.wrapper_pipe_name);
+    deps.system.print_to_console(state.wrapper_pipe_name + "\n");
   }
   // A failed wait is not examined: the first write of a pipe notice decides.
   static_cast<void>(state.wrapper_pipe->connect());
   return platform::Status();
 }
 
-namespace {
-
-void watch_body(std::unique_ptr<platform::Process> process) {
-  const int status = process->wait();
+void graphical_client_ended(int status, support::Log& log) {
   // On POSIX -1 means the wait itself failed (statuses are 0 to 255): the
   // process may still run, so leave it to the notice write to notice a loss.
   if (status == -1 && !platform::kWindows) return;
-  support::log_line("HOLLIN quit unexpectedly...exiting");
+  log.write("HOLLIN quit unexpectedly...exiting");
   platform::exit_now(-1);
-}
-
-}  // namespace
-
-void watch_graphical_client(platform::Process process) {
-  // Without a watcher the service still notices a lost graphical client
-  // when the next pipe notice cannot be written.
-  std::unique_ptr<platform::Process> owned(new (std::nothrow)
-                                               platform::Process(std::move(process)));
-  // A watcher that cannot start is no failure of the launch.
-  if (owned) static_cast<void>(platform::start_owning_thread<&watch_body>(owned));
 }
 
 }  // namespace hollin_service

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/service_state.h"
+#include "service/service_system.h"
 #include "support/layout.h"
 #include "support/platform.h"
 
@@ -41,16 +41,17 @@ struct GuiLaunch {
 [[nodiscard]] GuiLaunch gui_launch_for(bool windows, const std::string& directory,
                                        const std::string& wrapper_pipe_name);
 
-// Starts the graphical client from `directory` (or, in debug mode, prints
-// the wrapper pipe name for a person to start it), then waits until a peer
-// has connected to the wrapper pipe. A failure when the process cannot be
-// created, with the cause the process start gave.
+// Starts the graphical client from `directory` and has it watched (or, in
+// debug mode, prints the wrapper pipe name for a person to start it), then
+// waits until a peer has connected to the wrapper pipe. A failure when the
+// process cannot be created, with the cause the process start gave.
 [[nodiscard]] platform::Status launch_hollin(const std::string& directory, ServiceState& state,
-                                             const ServiceHooks& hooks);
+                                             const ServiceDeps& deps);
 
-// Watches the graphical client on a thread of its own: when it ends, the
-// service logs "HOLLIN quit unexpectedly...exiting" and ends with -1, so that
-// waiting clients fail at once and the next one starts a fresh service.
-void watch_graphical_client(platform::Process process);
+// Called by the watcher with the graphical client's exit status when it
+// ends: the service logs "HOLLIN quit unexpectedly...exiting" to `log` and
+// ends with -1, so that waiting clients fail at once and the next one starts
+// a fresh service. A failed wait on POSIX (-1) is no end and changes nothing.
+void graphical_client_ended(int status, support::Log& log);
 
 }  // namespace hollin_service

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "service/pipe_message.h"
-#include "support/work_dir.h"
 
 namespace hollin_service {
 
@@ -26,7 +25,7 @@ std::string frame_request(const std::string& request) {
   return frame_header(request.size()) + request;
 }
 
-void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
+void relay_request(std::unique_ptr<RelayJob> job, support::Log& log) {
   // The graphical client may connect to the two pipes in either order; a
   // connect that reports a failure (for instance because the peer came
   // first) does not stop the relay.
@@ -46,7 +45,7 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
   PipeMessage reply;
   read_pipe_message(*job->hollin_response_pipe, 0, &reply);
   if (reply.empty()) {
-    log("Got an empty response");
+    log.write("Got an empty response");
   } else {
     job->client_pipe->write(reply.data(), reply.size());
     // Waits until the client has read the reply: a disconnect before that
@@ -64,7 +63,7 @@ void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log) {
 }
 
 void relay_worker(std::unique_ptr<RelayJob> job) {
-  relay_request(std::move(job), support::log_line);
+  relay_request(std::move(job), support::real_log());
 }
 
 }  // namespace hollin_service

@@ -2,11 +2,11 @@
 // to the graphical client, framed as an HTTP POST, and the reply back.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "support/platform.h"
+#include "support/system.h"
 
 namespace hollin_service {
 
@@ -18,8 +18,6 @@ struct RelayJob {
   std::unique_ptr<platform::ServerPipe> hollin_response_pipe;  // and reads the reply here
 };
 
-using LogSink = std::function<void(const std::string&)>;
-
 // "POST /RPC2 HTTP/1.1\r\nContent-Length: <bytes>\r\n\r\n" followed by `request`.
 [[nodiscard]] std::string frame_request(const std::string& request);
 
@@ -27,8 +25,9 @@ using LogSink = std::function<void(const std::string&)>;
 // pipes, reads the client's request, writes it framed, reads the reply and
 // writes it back unchanged (nothing for an empty reply, which is logged),
 // then disconnects and closes the client's instance, the request pipe and
-// the response pipe, in that order, and frees the job.
-void relay_request(std::unique_ptr<RelayJob> job, const LogSink& log);
+// the response pipe, in that order, and frees the job. `log` is used from
+// the calling thread.
+void relay_request(std::unique_ptr<RelayJob> job, support::Log& log);
 
 // The worker thread's body: relays `job` and logs to the service log.
 void relay_worker(std::unique_ptr<RelayJob> job);

@@ -67,39 +67,18 @@ platform::Status write_pid_file() {
   return written;
 }
 
-ServiceHooks real_service_hooks() {
-  ServiceHooks hooks;
-  hooks.log = support::log_line;
-  hooks.login_name = [] { return std::string(support::my_login_name()); };
-  hooks.random_part = random_pipe_part;
-  hooks.create_pipe = [](const std::string& name, const platform::PipeParams& params) {
-    // The attributes are asked for anew for every pipe.
-    return platform::create_server_pipe(name, params,
-                                        support::owner_security_attributes(kPipeAccessMask, 1));
-  };
-  hooks.write_pid_file = write_pid_file;
-  hooks.pipe_name_problem = platform::pipe_name_problem;
-  hooks.remove_stale_pipes = [] { platform::remove_stale_pipes(support::pipe_base_name()); };
-  hooks.out_of_descriptors = [](const platform::Status& failure) {
-    // A Win32 code is never an errno value, whatever its number.
-    if (failure.is_win32()) return false;
-    const int error = failure.code();
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-  };
-  hooks.descriptor_pause = [] { platform::sleep_ms(kDescriptorRetryMs); };
-  hooks.start_relay = [](std::unique_ptr<RelayJob>& job) {
-    return platform::start_owning_thread<&relay_worker>(job);
-  };
-  hooks.start_process = platform::start_process;
-  hooks.watch_process = watch_graphical_client;
-  hooks.console = stdout;
-  return hooks;
-}
-
 namespace {
 
 // The longest random pipe part: 32767 * 32767 + 7137.
 constexpr const char* kLongestRandomPart = "1073683426";
+
+// Creates one server instance of `name`; the owner's security is asked for
+// anew for every pipe.
+platform::Result<std::unique_ptr<platform::ServerPipe>> create_pipe(
+    const std::string& name, const platform::PipeParams& params, const ServiceDeps& deps) {
+  return deps.pipes.create_server(name, params,
+                                  support::owner_security_attributes(kPipeAccessMask, 1));
+}
 
 // The two pipes of one request.
 struct RequestPipes {
@@ -114,17 +93,17 @@ struct RequestPipes {
 // attempt: a pipe that could not be made is null, and `response` is not
 // tried when `request` failed.
 RequestPipes create_request_pipes(const std::string& request_name, const std::string& response_name,
-                                  const ServiceHooks& hooks) {
+                                  const ServiceDeps& deps) {
   const auto short_of_descriptors = [&](const platform::Status& failure) {
-    return hooks.out_of_descriptors && hooks.out_of_descriptors(failure);
+    return deps.system.out_of_descriptors(failure);
   };
   bool waiting = false;
   for (;;) {
     RequestPipes pipes;
-    auto request = hooks.create_pipe(request_name, hollin_request_pipe_params());
+    auto request = create_pipe(request_name, hollin_request_pipe_params(), deps);
     if (request.ok()) {
       pipes.request = std::move(request).value();
-      auto response = hooks.create_pipe(response_name, hollin_response_pipe_params());
+      auto response = create_pipe(response_name, hollin_response_pipe_params(), deps);
       if (response.ok()) pipes.response = std::move(response).value();
       if (response.ok() || !short_of_descriptors(response.status())) return pipes;
       pipes.request.reset();
@@ -132,29 +111,29 @@ RequestPipes create_request_pipes(const std::string& request_name, const std::st
       return pipes;
     }
     if (!waiting) {
-      hooks.log("Out of descriptors for a request's pipes; waiting for a relay to end");
+      deps.log.write("Out of descriptors for a request's pipes; waiting for a relay to end");
       waiting = true;
     }
-    if (hooks.descriptor_pause) hooks.descriptor_pause();
+    deps.clock.sleep_ms(kDescriptorRetryMs);
   }
 }
 
 // Logs why the pipe `name` could not be made (the failed creation's
 // reason), before the fixed line that says it failed.
 void log_why_not_made(const std::string& name, const platform::Status& failure,
-                      const ServiceHooks& hooks) {
-  hooks.log("Could not create the pipe " + name + ": " + failure.reason());
+                      const ServiceDeps& deps) {
+  deps.log.write("Could not create the pipe " + name + ": " + failure.reason());
 }
 
 // Makes the next unconnected instance of the request pipe into `instance`;
 // false, with the reason and the fixed line logged, when it cannot be made.
 bool make_request_instance(const std::string& request_name,
                            std::unique_ptr<platform::ServerPipe>& instance,
-                           const ServiceHooks& hooks) {
-  auto made = hooks.create_pipe(request_name, request_pipe_params());
+                           const ServiceDeps& deps) {
+  auto made = create_pipe(request_name, request_pipe_params(), deps);
   if (!made.ok()) {
-    log_why_not_made(request_name, made.status(), hooks);
-    hooks.log("Could not create launcher request pipe\n");
+    log_why_not_made(request_name, made.status(), deps);
+    deps.log.write("Could not create launcher request pipe\n");
     return false;
   }
   instance = std::move(made).value();
@@ -173,92 +152,90 @@ void drop_client(std::unique_ptr<platform::ServerPipe> client) {
 // worker. A request that cannot be relayed is dropped. False when the
 // service must end.
 bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
-              const std::string& login, const ServiceHooks& hooks) {
-  const std::string request_name = support::random_pipe_name(hooks.random_part(), login);
-  const std::string response_name = support::random_pipe_name(hooks.random_part(), login);
+              const std::string& login, const ServiceDeps& deps) {
+  const std::string request_name = support::random_pipe_name(deps.system.random_part(), login);
+  const std::string response_name = support::random_pipe_name(deps.system.random_part(), login);
   const std::string notice = pipe_notice(request_name, response_name);
 
-  RequestPipes pipes = create_request_pipes(request_name, response_name, hooks);
+  RequestPipes pipes = create_request_pipes(request_name, response_name, deps);
   std::unique_ptr<platform::ServerPipe> hollin_request = std::move(pipes.request);
   if (!hollin_request) {
     drop_client(std::move(client));
-    hooks.log("Could not create HOLLIN_Request_pipe\n");
+    deps.log.write("Could not create HOLLIN_Request_pipe\n");
     return true;
   }
   std::unique_ptr<platform::ServerPipe> hollin_response = std::move(pipes.response);
   if (!hollin_response) {
     hollin_request.reset();
     drop_client(std::move(client));
-    hooks.log("Could not create HOLLIN_Response_pipe");
+    deps.log.write("Could not create HOLLIN_Response_pipe");
     return true;
   }
 
   if (!state.wrapper_pipe->write(notice.data(), notice.size())) {
-    hooks.log("HOLLIN quit unexpectedly...exiting");
+    deps.log.write("HOLLIN quit unexpectedly...exiting");
     return false;
   }
 
   std::unique_ptr<RelayJob> job(new (std::nothrow) RelayJob);
   if (!job) {
-    hooks.log("Out of memory \n");
+    deps.log.write("Out of memory \n");
     return false;
   }
   job->client_pipe = std::move(client);
   job->hollin_request_pipe = std::move(hollin_request);
   job->hollin_response_pipe = std::move(hollin_response);
-  if (!hooks.start_relay(job).ok()) {
+  if (!deps.system.start_relay(job).ok()) {
     // Release the client at once instead of leaving it waiting for a reply
     // that no worker will relay.
     drop_client(std::move(job->client_pipe));
     job->hollin_request_pipe.reset();
     job->hollin_response_pipe.reset();
     job.reset();
-    hooks.log("Could not start relay thread");
+    deps.log.write("Could not start relay thread");
   }
   return true;
 }
 
 }  // namespace
 
-int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks) {
+int run_service(const std::vector<std::string>& args, const ServiceDeps& deps) {
   ServiceState state;
   state.debug_mode = args.size() >= 2 && args[1] == kDebugOption;
-  const std::string login = hooks.login_name();
+  const std::string login = deps.system.login_name();
 
   // A name that cannot be used fails now, with the reason, rather than
   // leaving clients to wait for a pipe that will never come.
-  if (hooks.pipe_name_problem) {
-    for (const std::string& name : {support::request_pipe_name(login),
-                                    support::random_pipe_name(kLongestRandomPart, login)}) {
-      const std::string problem = hooks.pipe_name_problem(name);
-      if (!problem.empty()) {
-        hooks.log(problem);
-        hooks.log("Error in creating HOLLIN pipes\n");
-        return 0;
-      }
+  for (const std::string& name :
+       {support::request_pipe_name(login), support::random_pipe_name(kLongestRandomPart, login)}) {
+    const std::string problem = deps.pipes.name_problem(name);
+    if (!problem.empty()) {
+      deps.log.write(problem);
+      deps.log.write("Error in creating HOLLIN pipes\n");
+      return 0;
     }
   }
 
-  state.wrapper_pipe_name = support::random_pipe_name(hooks.random_part(), login);
-  auto wrapper = hooks.create_pipe(state.wrapper_pipe_name, wrapper_pipe_params());
+  state.wrapper_pipe_name = support::random_pipe_name(deps.system.random_part(), login);
+  auto wrapper = create_pipe(state.wrapper_pipe_name, wrapper_pipe_params(), deps);
   if (!wrapper.ok()) {
-    log_why_not_made(state.wrapper_pipe_name, wrapper.status(), hooks);
-    hooks.log("Error in creating HOLLIN pipes\n");
+    log_why_not_made(state.wrapper_pipe_name, wrapper.status(), deps);
+    deps.log.write("Error in creating HOLLIN pipes\n");
     return 0;
   }
   state.wrapper_pipe = std::move(wrapper).value();
-  if (!hooks.write_pid_file().ok()) {
-    hooks.log("Error creating Lock File\n");
+  if (!deps.system.write_pid_file().ok()) {
+    deps.log.write("Error creating Lock File\n");
     return -1;
   }
   // Holding the lock, this is the only service of the user: a socket file of
   // ours that nobody listens on was left by one that was killed.
-  if (hooks.remove_stale_pipes) hooks.remove_stale_pipes();
+  deps.pipes.remove_stale(support::pipe_base_name());
 
   bool first_connection = true;
   const std::string request_name = support::request_pipe_name(login);
   std::unique_ptr<platform::ServerPipe> instance;
-  if (!make_request_instance(request_name, instance, hooks)) return -1;
+  if (!make_request_instance(request_name, instance, deps)) return -1;
 
   for (;;) {
     // A client that connected before the wait counts as connected too.
@@ -267,28 +244,28 @@ int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks)
       // Someone removed the request pipe's socket file: it is made again
       // below (or the service ends when that cannot be done), so that the
       // clients that find this service through its pid file can reach it.
-      hooks.log("The request pipe " + request_name + " was removed; making it again");
+      deps.log.write("The request pipe " + request_name + " was removed; making it again");
       instance.reset();
     } else if (connected == platform::ConnectResult::failed) {
       drop_client(std::move(instance));
     } else {
       if (first_connection) {
         if (args.empty()) {
-          hooks.log("Path of hollin path is not passed by argv, quitting...");
+          deps.log.write("Path of hollin path is not passed by argv, quitting...");
           return -1;
         }
-        if (!launch_hollin(args[0], state, hooks).ok()) {
-          hooks.log("Failed to launch HOLLIN \n");
+        if (!launch_hollin(args[0], state, deps).ok()) {
+          deps.log.write("Failed to launch HOLLIN \n");
           return -1;
         }
         first_connection = false;
       }
-      if (!dispatch(std::move(instance), state, login, hooks)) return -1;
+      if (!dispatch(std::move(instance), state, login, deps)) return -1;
     }
 
     // Only one unconnected instance exists at a time: the next one is made
     // once the current connection has been handed on.
-    if (!make_request_instance(request_name, instance, hooks)) return -1;
+    if (!make_request_instance(request_name, instance, deps)) return -1;
   }
 }
 
@@ -307,7 +284,7 @@ int service_main(int argc, char** argv) {
   support::init_log(kServiceLogName);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return run_service(args, real_service_hooks());
+  return run_service(args, real_service_deps());
 }
 
 }  // namespace hollin_service

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/service_state.h"
+#include "service/service_system.h"
 #include "support/platform.h"
 
 namespace hollin_service {
@@ -37,9 +37,9 @@ inline constexpr unsigned kDescriptorRetryMs = 10;
 [[nodiscard]] int service_main(int argc, char** argv);
 
 // Everything after the log is set up: the wrapper pipe, the pid file, the
-// request pipe and the accept loop. `args` are the command-line arguments
-// after the program name. Returns -1, or 0 when the wrapper pipe cannot be
-// created; there is no successful end.
-[[nodiscard]] int run_service(const std::vector<std::string>& args, const ServiceHooks& hooks);
+// request pipe and the accept loop, reaching the system through `deps`.
+// `args` are the command-line arguments after the program name. Returns -1,
+// or 0 when the wrapper pipe cannot be created; there is no successful end.
+[[nodiscard]] int run_service(const std::vector<std::string>& args, const ServiceDeps& deps);
 
 }  // namespace hollin_service

@@ -146,30 +146,6 @@ std::string http_framed(const std::string& body) {
 
 }  // namespace
 
-std::string xml_escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 ParsedCall parse_call(const std::string& framed) {
   const std::string body = call_body(framed);
   if (has_bad_char_ref(body)) {
@@ -251,7 +227,7 @@ std::string fault_reply(int code, const std::string& message) {
       std::to_string(code) +
       "</int></value></member>"
       "<member><name>faultString</name><value><string>" +
-      xml_escape(xml_safe(message)) +
+      support::xml_escape(xml_safe(message)) +
       "</string></value></member>"
       "</struct></value></fault></methodResponse>");
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/xml_escape.h"
+
 namespace marlow {
 
 enum class Method { compare, compare_merge };
@@ -43,7 +45,8 @@ std::string boolean_reply(bool value);
 // The HTTP-framed methodResponse with a fault; it holds no <boolean>.
 std::string fault_reply(int code, const std::string& message);
 
-// Escapes &, <, > and " for XML text.
-std::string xml_escape(const std::string& text);
+// Element text is escaped by the support library's rule, as the command-line
+// client escapes its call: &, <, > and a carriage return.
+using support::xml_escape;
 
 }  // namespace marlow

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/xml_escape.h"
+
 namespace tarnwick {
 
 namespace {
@@ -79,10 +81,10 @@ TEST(BuildRequestTest, ArraysFollowContributorOrder) {
 }
 
 TEST(BuildRequestTest, MarkupInValuesIsEscaped) {
-  EXPECT_EQ(xml_escape("a&b<c>d"), "a&amp;b&lt;c&gt;d");
-  EXPECT_EQ(xml_escape("&amp;"), "&amp;amp;");
+  EXPECT_EQ(support::xml_escape("a&b<c>d"), "a&amp;b&lt;c&gt;d");
+  EXPECT_EQ(support::xml_escape("&amp;"), "&amp;amp;");
   const std::string plain = "C:\\x y\\\"q\"\xe9'\t";
-  EXPECT_EQ(xml_escape(plain), plain);
+  EXPECT_EQ(support::xml_escape(plain), plain);
 
   CompareOptions options;
   options.merge = true;
@@ -103,8 +105,8 @@ TEST(BuildRequestTest, MarkupInValuesIsEscaped) {
 // A raw carriage return would be read back as a line feed: it travels as a
 // character reference. Tab and line feed arrive as they are.
 TEST(BuildRequestTest, CarriageReturnTravelsAsAReference) {
-  EXPECT_EQ(xml_escape("out\r.txt"), "out&#13;.txt");
-  EXPECT_EQ(xml_escape("a\r\nb\tc\n"), "a&#13;\nb\tc\n");
+  EXPECT_EQ(support::xml_escape("out\r.txt"), "out&#13;.txt");
+  EXPECT_EQ(support::xml_escape("a\r\nb\tc\n"), "a&#13;\nb\tc\n");
 
   CompareOptions options;
   options.merge = true;

@@ -5,15 +5,15 @@
 
 #include <cstdio>
 
-#include "tests/service/service_fakes.h"
+#include "tests/fakes/service_fakes.h"
 #include "tests/testlib/testlib.h"
 
 namespace hollin_service {
 
 namespace {
 
-using servicetest::FakePipe;
-using servicetest::FakeSystem;
+using testfakes::FakeServiceWorld;
+using testfakes::ScriptedServerPipe;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -70,21 +70,11 @@ class Launch : public ::testing::Test {
  protected:
   Launch() {
     state.wrapper_pipe_name = kWrapper;
-    state.wrapper_pipe = std::make_unique<FakePipe>("wrapper", &sys.record);
-    console_file = std::fopen(console_dir.file("console").c_str(), "w+b");
-    sys.hooks.console = console_file;
-  }
-  ~Launch() override { std::fclose(console_file); }
-
-  std::string console() {
-    std::fflush(console_file);
-    return testlib::read_file(console_dir.file("console"));
+    state.wrapper_pipe = std::make_unique<ScriptedServerPipe>("wrapper", &sys.record);
   }
 
-  FakeSystem sys;
+  FakeServiceWorld sys;
   ServiceState state;
-  testlib::TempDir console_dir;
-  std::FILE* console_file = nullptr;
 };
 
 // The child changes into its directory itself; the service, which has
@@ -92,37 +82,37 @@ class Launch : public ::testing::Test {
 TEST_F(Launch, StartsTheGraphicalClientInItsDirectoryAndLeavesOursAlone) {
   testlib::TempDir gui_dir;
   const std::string before = platform::current_dir();
-  ASSERT_TRUE(launch_hollin(gui_dir.path(), state, sys.hooks));
+  ASSERT_TRUE(launch_hollin(gui_dir.path(), state, sys.deps()));
 
   const GuiLaunch expected = gui_launch_for(platform::kWindows, gui_dir.path(), kWrapper);
-  EXPECT_THAT(sys.log, ElementsAre(expected.logged_line));
-  ASSERT_EQ(sys.started.size(), 1u);
-  EXPECT_EQ(sys.started[0].command_line, expected.invocation.command_line);
-  EXPECT_EQ(sys.started[0].args, expected.invocation.args);
-  EXPECT_EQ(sys.started[0].working_dir, gui_dir.path());
-  EXPECT_EQ(sys.dir_at_start, before);
+  EXPECT_THAT(sys.log.lines, ElementsAre(expected.logged_line));
+  ASSERT_EQ(sys.processes.started.size(), 1u);
+  EXPECT_EQ(sys.processes.started[0].command_line, expected.invocation.command_line);
+  EXPECT_EQ(sys.processes.started[0].args, expected.invocation.args);
+  EXPECT_EQ(sys.processes.started[0].working_dir, gui_dir.path());
+  EXPECT_EQ(sys.processes.dir_at_start, before);
   EXPECT_EQ(platform::current_dir(), before);
   // Watched from its start; the wait for it on the wrapper pipe comes last.
   EXPECT_THAT(sys.record.journal, ElementsAre("log " + expected.logged_line, "start process",
                                               "watch", "wrapper.connect"));
-  EXPECT_EQ(console(), "");
+  EXPECT_EQ(sys.system.console, "");
 }
 
 TEST_F(Launch, AProcessThatCannotBeCreatedIsReported) {
-  sys.process_ok = false;
-  EXPECT_FALSE(launch_hollin("/nonexistent/Brightdesk", state, sys.hooks));
-  EXPECT_EQ(sys.log.back(), "Could not create HOLLIN process");
+  sys.processes.start_ok = false;
+  EXPECT_FALSE(launch_hollin("/nonexistent/Brightdesk", state, sys.deps()));
+  EXPECT_EQ(sys.log.lines.back(), "Could not create HOLLIN process");
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "wrapper.connect"), 0);
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "watch"), 0);
 }
 
 TEST_F(Launch, DebugModePrintsTheWrapperNameAndStartsNothing) {
   state.debug_mode = true;
-  EXPECT_TRUE(launch_hollin("C:\\app\\Brightdesk", state, sys.hooks));
-  EXPECT_THAT(sys.log,
+  EXPECT_TRUE(launch_hollin("C:\\app\\Brightdesk", state, sys.deps()));
+  EXPECT_THAT(sys.log.lines,
               ElementsAre("Debug option was passed, HOLLIN will not be launched", kWrapper));
-  EXPECT_EQ(console(), kWrapper + "\n");
-  EXPECT_THAT(sys.started, IsEmpty());
+  EXPECT_EQ(sys.system.console, kWrapper + "\n");
+  EXPECT_THAT(sys.processes.started, IsEmpty());
   EXPECT_EQ(sys.record.journal.back(), "wrapper.connect");
 }
 

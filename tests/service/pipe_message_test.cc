@@ -8,15 +8,15 @@
 #include <set>
 #include <thread>
 
-#include "tests/service/fake_pipe.h"
+#include "tests/fakes/fakes.h"
 #include "tests/testlib/testlib.h"
 
 namespace hollin_service {
 
 namespace {
 
-using servicetest::FakePipe;
-using servicetest::PipeRecord;
+using testfakes::PipeRecord;
+using testfakes::ScriptedServerPipe;
 using ::testing::ElementsAre;
 
 // Decimal digits only, no sign, no leading zero.
@@ -44,7 +44,7 @@ TEST(ReadPipeMessage, ReadsWholeMessagesFirstChunkThenLargerReads) {
         Case{10000, {4095, 65536 - 4095}}, Case{65536, {4095, 65536 - 4095}},
         Case{65537, {4095, 65536 - 4095, 65536}}}) {
     PipeRecord record;
-    FakePipe pipe("p", &record);
+    ScriptedServerPipe pipe("p", &record);
     pipe.set_message(pattern(c.size));
     EXPECT_EQ(read_pipe_message(pipe), pattern(c.size)) << c.size;
     EXPECT_EQ(pipe.read_sizes, c.reads) << c.size;
@@ -55,7 +55,7 @@ TEST(ReadPipeMessage, ReadsWholeMessagesFirstChunkThenLargerReads) {
 TEST(ReadPipeMessage, ASixteenMegabyteMessageArrivesWholeInFewReads) {
   const std::string message = pattern(std::size_t{16} << 20);
   PipeRecord record;
-  FakePipe pipe("p", &record);
+  ScriptedServerPipe pipe("p", &record);
   pipe.set_message(message);
   PipeMessage read;
   read_pipe_message(pipe, 64, &read);
@@ -75,14 +75,14 @@ TEST(ReadPipeMessage, ASixteenMegabyteMessageArrivesWholeInFewReads) {
 TEST(ReadPipeMessage, TheRestOfAMessageWhoseSizeIsKnownTakesOneRead) {
   const std::string message = pattern(std::size_t{16} << 20);
   PipeRecord record;
-  FakePipe told("p", &record);
+  ScriptedServerPipe told("p", &record);
   told.set_message(message);
   told.set_left_hint(0);
   EXPECT_TRUE(read_pipe_message(told) == message);
   EXPECT_EQ(told.read_sizes, (std::vector<std::size_t>{4095, message.size() - 4095 + 1}));
 
   for (const long long error : {-100000LL, -1LL, 1LL, 100000LL}) {
-    FakePipe wrong("q", &record);
+    ScriptedServerPipe wrong("q", &record);
     wrong.set_message(pattern(300000));
     wrong.set_left_hint(error);
     EXPECT_EQ(read_pipe_message(wrong), pattern(300000)) << error;
@@ -93,7 +93,7 @@ TEST(ReadPipeMessage, ZeroByteCutsTheRestOfItsChunkOnly) {
   std::string message = pattern(4095 + 20);
   message[10] = '\0';
   PipeRecord record;
-  FakePipe pipe("p", &record);
+  ScriptedServerPipe pipe("p", &record);
   pipe.set_message(message);
   EXPECT_EQ(read_pipe_message(pipe), message.substr(0, 10) + message.substr(4095));
 }
@@ -116,7 +116,7 @@ TEST(ReadPipeMessage, ZeroBytesCutTheirChunksWhereverTheReadsFall) {
     expected += chunk.substr(0, chunk.find('\0'));
   }
   PipeRecord record;
-  FakePipe pipe("p", &record);
+  ScriptedServerPipe pipe("p", &record);
   pipe.set_message(message);
   const std::string text = read_pipe_message(pipe);
   EXPECT_EQ(text, expected);
@@ -125,19 +125,19 @@ TEST(ReadPipeMessage, ZeroBytesCutTheirChunksWhereverTheReadsFall) {
 
 TEST(ReadPipeMessage, FailedReadEndsWithWhatArrived) {
   PipeRecord record;
-  FakePipe at_once("p", &record);
+  ScriptedServerPipe at_once("p", &record);
   at_once.set_message("lost");
   at_once.set_fail_from_read(0);
   EXPECT_EQ(read_pipe_message(at_once), "");
 
-  FakePipe midway("q", &record);
+  ScriptedServerPipe midway("q", &record);
   midway.set_message(pattern(9000));
   midway.set_fail_from_read(1);
   EXPECT_EQ(read_pipe_message(midway), pattern(4095));
   EXPECT_THAT(midway.read_sizes, ElementsAre(4095, 65536 - 4095));
 
   // A failure after larger reads keeps every byte they took.
-  FakePipe later("r", &record);
+  ScriptedServerPipe later("r", &record);
   later.set_message(pattern(200000));
   later.set_fail_from_read(3);
   EXPECT_EQ(read_pipe_message(later), pattern(131072));

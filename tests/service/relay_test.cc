@@ -3,14 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/service/fake_pipe.h"
+#include "tests/fakes/fakes.h"
 
 namespace hollin_service {
 
 namespace {
 
-using servicetest::FakePipe;
-using servicetest::PipeRecord;
+using testfakes::PipeRecord;
+using testfakes::ScriptedServerPipe;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -22,25 +22,23 @@ std::string pattern(std::size_t size, char first) {
 
 struct Relay {
   PipeRecord record;
-  std::vector<std::string> log;
-  FakePipe* client;
-  FakePipe* request;
-  FakePipe* response;
+  testfakes::RecordingLog log;
+  ScriptedServerPipe* client;
+  ScriptedServerPipe* request;
+  ScriptedServerPipe* response;
   std::unique_ptr<RelayJob> job = std::make_unique<RelayJob>();
 
   Relay(const std::string& request_text, const std::string& reply_text) {
-    job->client_pipe = std::make_unique<FakePipe>("client", &record);
-    job->hollin_request_pipe = std::make_unique<FakePipe>("request", &record);
-    job->hollin_response_pipe = std::make_unique<FakePipe>("response", &record);
-    client = static_cast<FakePipe*>(job->client_pipe.get());
-    request = static_cast<FakePipe*>(job->hollin_request_pipe.get());
-    response = static_cast<FakePipe*>(job->hollin_response_pipe.get());
+    job->client_pipe = std::make_unique<ScriptedServerPipe>("client", &record);
+    job->hollin_request_pipe = std::make_unique<ScriptedServerPipe>("request", &record);
+    job->hollin_response_pipe = std::make_unique<ScriptedServerPipe>("response", &record);
+    client = static_cast<ScriptedServerPipe*>(job->client_pipe.get());
+    request = static_cast<ScriptedServerPipe*>(job->hollin_request_pipe.get());
+    response = static_cast<ScriptedServerPipe*>(job->hollin_response_pipe.get());
     client->set_message(request_text);
     response->set_message(reply_text);
   }
-  void run() {
-    relay_request(std::move(job), [this](const std::string& line) { log.push_back(line); });
-  }
+  void run() { relay_request(std::move(job), log); }
 };
 
 TEST(FrameRequest, PutsTheHttpHeaderWithTheByteLengthInFront) {
@@ -60,7 +58,7 @@ TEST(RelayRequest, FramesTheRequestAndPassesTheReplyBackUnchanged) {
               ElementsAre("POST /RPC2 HTTP/1.1\r\nContent-Length: 5000\r\n\r\n" + request_text));
   ASSERT_EQ(reply_text.size(), 9000u);
   EXPECT_THAT(relay.record.writes["client"], ElementsAre(reply_text));
-  EXPECT_THAT(relay.log, IsEmpty());
+  EXPECT_THAT(relay.log.lines, IsEmpty());
   // The request is read only once the graphical client is on both pipes; the
   // reply is flushed before the disconnects; disconnects, then closes, in
   // the order client, request, response.
@@ -88,11 +86,11 @@ TEST(RelayRequest, RequestsAndRepliesOnReadBoundariesPassWhole) {
     EXPECT_TRUE(relay.record.writes["request"][0] == header + request_text) << size;
     if (size == 0) {
       EXPECT_THAT(relay.record.writes["client"], IsEmpty());
-      EXPECT_THAT(relay.log, ElementsAre("Got an empty response"));
+      EXPECT_THAT(relay.log.lines, ElementsAre("Got an empty response"));
     } else {
       ASSERT_EQ(relay.record.writes["client"].size(), 1u) << size;
       EXPECT_TRUE(relay.record.writes["client"][0] == reply_text) << size;
-      EXPECT_THAT(relay.log, IsEmpty()) << size;
+      EXPECT_THAT(relay.log.lines, IsEmpty()) << size;
     }
   }
 }
@@ -117,7 +115,7 @@ TEST(RelayRequest, EmptyReplyIsLoggedAndNothingIsWrittenToTheClient) {
   relay.response->set_fail_from_read(0);  // the graphical client closed without writing
   relay.run();
 
-  EXPECT_THAT(relay.log, ElementsAre("Got an empty response"));
+  EXPECT_THAT(relay.log.lines, ElementsAre("Got an empty response"));
   EXPECT_EQ(relay.record.writes.count("client"), 0u);
   EXPECT_THAT(
       relay.record.journal,

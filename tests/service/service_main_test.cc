@@ -4,18 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "service/launch.h"
 #include "support/pipe_names.h"
-#include "tests/service/service_fakes.h"
-#include "tests/testlib/testlib.h"
+#include "tests/fakes/service_fakes.h"
 
 namespace hollin_service {
 
 namespace {
 
-using servicetest::FakeSystem;
+using testfakes::FakeServiceWorld;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -37,8 +39,7 @@ std::vector<std::string> between(const std::vector<std::string>& journal, const 
 // The line that gives a fake creation's failure of the pipe `name` before
 // the fixed line: the cause the creation returned reaches the log.
 std::string why_not_made(const std::string& name) {
-  return "Could not create the pipe " + name + ": " +
-         servicetest::outcome(false, "socket").reason();
+  return "Could not create the pipe " + name + ": " + testfakes::outcome(false, "socket").reason();
 }
 
 bool same_params(const platform::PipeParams& a, const platform::PipeParams& b) {
@@ -46,35 +47,62 @@ bool same_params(const platform::PipeParams& a, const platform::PipeParams& b) {
          a.notice_stream == b.notice_stream && a.first_instance == b.first_instance;
 }
 
+// Short of descriptors whenever `short_now` says so.
+class ShortOfDescriptors final : public ServiceSystemWrapper {
+ public:
+  ShortOfDescriptors(ServiceSystem& target, std::function<bool()> short_now)
+      : ServiceSystemWrapper(target), short_now_(std::move(short_now)) {}
+  bool out_of_descriptors(const support::Status&) override { return short_now_(); }
+
+ private:
+  std::function<bool()> short_now_;
+};
+
+// Every name usable but `unusable` ("too long"), each name asked recorded;
+// a removal of stale pipes journalled with its base name.
+class NamesAndStalePipes final : public support::PipesWrapper {
+ public:
+  NamesAndStalePipes(support::Pipes& target, testfakes::PipeRecord& record, std::string unusable)
+      : PipesWrapper(target), record_(record), unusable_(std::move(unusable)) {}
+  std::string name_problem(const std::string& name) override {
+    asked.push_back(name);
+    return name == unusable_ ? std::string("too long") : std::string();
+  }
+  void remove_stale(const std::string& base_name) override {
+    record_.journal.push_back("remove stale " + base_name);
+  }
+
+  std::vector<std::string> asked;
+
+ private:
+  testfakes::PipeRecord& record_;
+  std::string unusable_;
+};
+
+ServiceDeps with_system(FakeServiceWorld& world, ServiceSystem& system) {
+  return ServiceDeps{world.pipes, world.processes, world.clock, world.log, system};
+}
+
+ServiceDeps with_pipes(FakeServiceWorld& world, support::Pipes& pipes) {
+  return ServiceDeps{pipes, world.processes, world.clock, world.log, world.system};
+}
+
 class ServiceLoop : public ::testing::Test {
  protected:
-  ServiceLoop() {
-    console_file = std::fopen(console_dir.file("console").c_str(), "w+b");
-    sys.hooks.console = console_file;
-  }
-  ~ServiceLoop() override { std::fclose(console_file); }
-
-  std::string console() {
-    std::fflush(console_file);
-    return testlib::read_file(console_dir.file("console"));
-  }
-
-  testlib::TempDir console_dir;
-  std::FILE* console_file = nullptr;
-  FakeSystem sys;
+  FakeServiceWorld sys;
 };
 
 TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) {
-  sys.fail = {"instance1"};
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  sys.pipes.fail = {"instance1"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
   EXPECT_THAT(sys.record.journal,
               ElementsAre("create wrapper", "pid file", "create instance1",
                           "log " + why_not_made(support::request_pipe_name("user1")),
                           "log Could not create launcher request pipe\n", "wrapper.close"));
-  EXPECT_EQ(sys.names["wrapper"], name_for(1));
-  EXPECT_EQ(sys.names["instance1"], support::request_pipe_name("user1"));
-  EXPECT_TRUE(same_params(sys.params_of["wrapper"], wrapper_pipe_params()));
-  EXPECT_TRUE(same_params(sys.params_of["instance1"], request_pipe_params()));
+  EXPECT_EQ(sys.pipes.names["wrapper"], name_for(1));
+  EXPECT_EQ(sys.pipes.names["instance1"], support::request_pipe_name("user1"));
+  EXPECT_TRUE(same_params(sys.pipes.params_of["wrapper"], wrapper_pipe_params()));
+  EXPECT_TRUE(same_params(sys.pipes.params_of["instance1"], request_pipe_params()));
 
   const platform::PipeParams wrapper = wrapper_pipe_params();
   EXPECT_EQ(wrapper.direction, platform::PipeDirection::outbound);
@@ -88,17 +116,17 @@ TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) 
 
 TEST_F(ServiceLoop, StartUpFailuresEndTheService) {
   {
-    FakeSystem wrapper_fails;
-    wrapper_fails.fail = {"wrapper"};
-    EXPECT_EQ(run_service(kDebugArgs, wrapper_fails.hooks), 0);
+    FakeServiceWorld wrapper_fails;
+    wrapper_fails.pipes.fail = {"wrapper"};
+    EXPECT_EQ(run_service(kDebugArgs, wrapper_fails.deps()), 0);
     EXPECT_THAT(wrapper_fails.record.journal,
                 ElementsAre("create wrapper", "log " + why_not_made(name_for(1)),
                             "log Error in creating HOLLIN pipes\n"));
   }
   {
-    FakeSystem pid_fails;
-    pid_fails.pid_file_ok = false;
-    EXPECT_EQ(run_service(kDebugArgs, pid_fails.hooks), -1);
+    FakeServiceWorld pid_fails;
+    pid_fails.system.pid_file_ok = false;
+    EXPECT_EQ(run_service(kDebugArgs, pid_fails.deps()), -1);
     EXPECT_THAT(pid_fails.record.journal,
                 ElementsAre("create wrapper", "pid file", "log Error creating Lock File\n",
                             "wrapper.close"));
@@ -106,31 +134,32 @@ TEST_F(ServiceLoop, StartUpFailuresEndTheService) {
 }
 
 TEST_F(ServiceLoop, WithoutArgumentsTheFirstClientEndsTheService) {
-  EXPECT_EQ(run_service({}, sys.hooks), -1);
-  EXPECT_THAT(sys.log, ElementsAre("Path of hollin path is not passed by argv, quitting..."));
-  EXPECT_EQ(sys.counts["hreq"], 0);
-  EXPECT_THAT(sys.started, IsEmpty());
+  EXPECT_EQ(run_service({}, sys.deps()), -1);
+  EXPECT_THAT(sys.log.lines, ElementsAre("Path of hollin path is not passed by argv, quitting..."));
+  EXPECT_EQ(sys.pipes.counts["hreq"], 0);
+  EXPECT_THAT(sys.processes.started, IsEmpty());
 }
 
 TEST_F(ServiceLoop, EachRequestGetsTwoPipesANoticeAndAWorker) {
-  sys.fail = {"instance3"};
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  sys.pipes.fail = {"instance3"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
 
   // Debug mode: the name is logged and printed, nothing is started, and the
   // service waits once for a peer on the wrapper pipe.
-  EXPECT_THAT(sys.log, ElementsAre("Debug option was passed, HOLLIN will not be launched",
-                                   name_for(1), why_not_made(support::request_pipe_name("user1")),
-                                   "Could not create launcher request pipe\n"));
-  EXPECT_EQ(console(), name_for(1) + "\n");
-  EXPECT_THAT(sys.started, IsEmpty());
+  EXPECT_THAT(sys.log.lines,
+              ElementsAre("Debug option was passed, HOLLIN will not be launched", name_for(1),
+                          why_not_made(support::request_pipe_name("user1")),
+                          "Could not create launcher request pipe\n"));
+  EXPECT_EQ(sys.system.console, name_for(1) + "\n");
+  EXPECT_THAT(sys.processes.started, IsEmpty());
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "wrapper.connect"), 1);
 
   EXPECT_THAT(sys.record.writes["wrapper"], ElementsAre(name_for(2) + "\n" + name_for(3) + "\n",
                                                         name_for(4) + "\n" + name_for(5) + "\n"));
-  EXPECT_EQ(sys.names["hreq1"], name_for(2));
-  EXPECT_EQ(sys.names["hresp1"], name_for(3));
-  EXPECT_TRUE(same_params(sys.params_of["hreq1"], hollin_request_pipe_params()));
-  EXPECT_TRUE(same_params(sys.params_of["hresp1"], hollin_response_pipe_params()));
+  EXPECT_EQ(sys.pipes.names["hreq1"], name_for(2));
+  EXPECT_EQ(sys.pipes.names["hresp1"], name_for(3));
+  EXPECT_TRUE(same_params(sys.pipes.params_of["hreq1"], hollin_request_pipe_params()));
+  EXPECT_TRUE(same_params(sys.pipes.params_of["hresp1"], hollin_response_pipe_params()));
   EXPECT_EQ(hollin_request_pipe_params().direction, platform::PipeDirection::outbound);
   EXPECT_EQ(hollin_response_pipe_params().direction, platform::PipeDirection::inbound);
   EXPECT_TRUE(hollin_request_pipe_params().first_instance);
@@ -142,41 +171,42 @@ TEST_F(ServiceLoop, EachRequestGetsTwoPipesANoticeAndAWorker) {
                   "log " + name_for(1), "wrapper.connect", "create hreq1", "create hresp1",
                   "wrapper.write", "thread"));
 
-  ASSERT_EQ(sys.jobs.size(), 2u);
+  ASSERT_EQ(sys.system.jobs.size(), 2u);
   for (int i = 0; i < 2; ++i) {
     const std::string n = std::to_string(i + 1);
-    EXPECT_EQ(sys.jobs[i]->client_pipe.get(), sys.pipes["instance" + n]);
-    EXPECT_EQ(sys.jobs[i]->hollin_request_pipe.get(), sys.pipes["hreq" + n]);
-    EXPECT_EQ(sys.jobs[i]->hollin_response_pipe.get(), sys.pipes["hresp" + n]);
+    EXPECT_EQ(sys.system.jobs[i]->client_pipe.get(), sys.pipes.pipes["instance" + n]);
+    EXPECT_EQ(sys.system.jobs[i]->hollin_request_pipe.get(), sys.pipes.pipes["hreq" + n]);
+    EXPECT_EQ(sys.system.jobs[i]->hollin_response_pipe.get(), sys.pipes.pipes["hresp" + n]);
   }
 }
 
 TEST_F(ServiceLoop, DebugIsOnlyTheExactSecondArgument) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{kDir, "-Debug"}, std::vector<std::string>{"-debug", kDir}}) {
-    FakeSystem s;
-    s.process_ok = false;
-    EXPECT_EQ(run_service(args, s.hooks), -1);
-    ASSERT_EQ(s.started.size(), 1u);
-    EXPECT_EQ(s.log.front(), gui_launch_for(platform::kWindows, args[0], name_for(1)).logged_line);
-    EXPECT_THAT(std::vector<std::string>(s.log.begin() + 1, s.log.end()),
+    FakeServiceWorld s;
+    s.processes.start_ok = false;
+    EXPECT_EQ(run_service(args, s.deps()), -1);
+    ASSERT_EQ(s.processes.started.size(), 1u);
+    EXPECT_EQ(s.log.lines.front(),
+              gui_launch_for(platform::kWindows, args[0], name_for(1)).logged_line);
+    EXPECT_THAT(std::vector<std::string>(s.log.lines.begin() + 1, s.log.lines.end()),
                 ElementsAre("Could not create HOLLIN process", "Failed to launch HOLLIN \n"));
   }
 }
 
 TEST_F(ServiceLoop, LaunchesOnlyOnTheFirstConnection) {
-  sys.fail = {"instance3"};
-  EXPECT_EQ(run_service({kDir}, sys.hooks), -1);
-  EXPECT_EQ(sys.started.size(), 1u);
+  sys.pipes.fail = {"instance3"};
+  EXPECT_EQ(run_service({kDir}, sys.deps()), -1);
+  EXPECT_EQ(sys.processes.started.size(), 1u);
   EXPECT_THAT(between(sys.record.journal, "instance1.connect", "create hreq1"),
-              ElementsAre("instance1.connect", "log " + sys.log.front(), "start process", "watch",
-                          "wrapper.connect"));
-  EXPECT_EQ(sys.jobs.size(), 2u);
+              ElementsAre("instance1.connect", "log " + sys.log.lines.front(), "start process",
+                          "watch", "wrapper.connect"));
+  EXPECT_EQ(sys.system.jobs.size(), 2u);
 }
 
 TEST_F(ServiceLoop, RequestsWhosePipesCannotBeMadeAreDroppedAndTheLoopGoesOn) {
-  sys.fail = {"hreq1", "hresp2", "instance4"};
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  sys.pipes.fail = {"hreq1", "hresp2", "instance4"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
   EXPECT_THAT(between(sys.record.journal, "create hreq1", "create instance2"),
               ElementsAre("create hreq1", "instance1.disconnect", "instance1.close",
                           "log Could not create HOLLIN_Request_pipe\n"));
@@ -185,132 +215,124 @@ TEST_F(ServiceLoop, RequestsWhosePipesCannotBeMadeAreDroppedAndTheLoopGoesOn) {
                           "log Could not create HOLLIN_Response_pipe"));
   // Neither dropped request was announced; the third one was relayed.
   EXPECT_THAT(sys.record.writes["wrapper"], ElementsAre(name_for(6) + "\n" + name_for(7) + "\n"));
-  EXPECT_EQ(sys.jobs.size(), 1u);
+  EXPECT_EQ(sys.system.jobs.size(), 1u);
 }
 
 TEST_F(ServiceLoop, AFailedNoticeWriteEndsTheService) {
-  sys.setup["wrapper"] = [](servicetest::FakePipe& p) { p.set_write_result(false); };
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
-  EXPECT_EQ(sys.log.back(), "HOLLIN quit unexpectedly...exiting");
+  sys.pipes.setup["wrapper"] = [](testfakes::ScriptedServerPipe& p) { p.set_write_result(false); };
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
+  EXPECT_EQ(sys.log.lines.back(), "HOLLIN quit unexpectedly...exiting");
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "thread"), 0);
 }
 
 TEST_F(ServiceLoop, AWorkerThatCannotStartReleasesItsPipesAndTheLoopGoesOn) {
-  sys.thread_ok = false;
-  sys.fail = {"instance2"};
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  sys.system.thread_ok = false;
+  sys.pipes.fail = {"instance2"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
   EXPECT_THAT(between(sys.record.journal, "thread", "create instance2"),
               ElementsAre("thread", "instance1.disconnect", "instance1.close", "hreq1.close",
                           "hresp1.close", "log Could not start relay thread"));
 }
 
 TEST_F(ServiceLoop, AFailedConnectGetsAFreshInstanceWithoutLaunching) {
-  sys.setup["instance1"] = [](servicetest::FakePipe& p) {
+  sys.pipes.setup["instance1"] = [](testfakes::ScriptedServerPipe& p) {
     p.set_connect_result(platform::ConnectResult::failed);
   };
-  sys.setup["instance2"] = [](servicetest::FakePipe& p) {
+  sys.pipes.setup["instance2"] = [](testfakes::ScriptedServerPipe& p) {
     p.set_connect_result(platform::ConnectResult::already_connected);
   };
-  sys.fail = {"instance3"};
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  sys.pipes.fail = {"instance3"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
   EXPECT_THAT(between(sys.record.journal, "instance1.connect", "instance2.connect"),
               ElementsAre("instance1.connect", "instance1.disconnect", "instance1.close",
                           "create instance2"));
-  EXPECT_EQ(sys.jobs.size(), 1u);
+  EXPECT_EQ(sys.system.jobs.size(), 1u);
 }
 
 // A request's pipes that cannot be made for lack of descriptors are made once
 // relays have given some back: the client is kept, and the wait is logged
 // once per request.
 TEST_F(ServiceLoop, ARequestThatLacksDescriptorsWaitsInsteadOfBeingDropped) {
-  sys.fail = {"hreq1", "instance3"};
+  sys.pipes.fail = {"hreq1", "instance3"};
   int shortages = 0;
-  int pauses = 0;
-  sys.hooks.out_of_descriptors = [&](const platform::Status&) {
-    if (++shortages == 3) sys.fail.erase("hreq1");
+  ShortOfDescriptors shortage(sys.system, [&] {
+    if (++shortages == 3) sys.pipes.fail.erase("hreq1");
     return true;
-  };
-  sys.hooks.descriptor_pause = [&] { ++pauses; };
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
-  EXPECT_EQ(pauses, 3);
+  });
+  EXPECT_EQ(run_service(kDebugArgs, with_system(sys, shortage)), -1);
+  EXPECT_THAT(sys.clock.sleeps,
+              ElementsAre(kDescriptorRetryMs, kDescriptorRetryMs, kDescriptorRetryMs));
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "create hreq1"), 4);
   EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(),
                        "log Out of descriptors for a request's pipes; waiting for a relay to end"),
             1);
   EXPECT_EQ(
       std::count(sys.record.journal.begin(), sys.record.journal.end(), "instance1.disconnect"), 0);
-  EXPECT_EQ(sys.jobs.size(), 2u);
+  EXPECT_EQ(sys.system.jobs.size(), 2u);
 
   // Short of descriptors for the second pipe: the first is given back while
   // waiting, so that relays in flight can go on, and both are made again.
-  FakeSystem pair;
-  pair.fail = {"hresp1", "instance2"};
-  pair.hooks.out_of_descriptors = [&](const platform::Status&) {
-    pair.fail.erase("hresp1");
+  FakeServiceWorld pair;
+  pair.pipes.fail = {"hresp1", "instance2"};
+  ShortOfDescriptors pair_shortage(pair.system, [&] {
+    pair.pipes.fail.erase("hresp1");
     return true;
-  };
-  pair.hooks.descriptor_pause = [] {};
-  EXPECT_EQ(run_service(kDebugArgs, pair.hooks), -1);
+  });
+  EXPECT_EQ(run_service(kDebugArgs, with_system(pair, pair_shortage)), -1);
   EXPECT_THAT(
       between(pair.record.journal, "create hreq1", "thread"),
       ElementsAre("create hreq1", "create hresp1", "hreq1.close",
                   "log Out of descriptors for a request's pipes; waiting for a relay to end",
                   "create hreq1", "create hresp1", "wrapper.write"));
-  EXPECT_EQ(pair.jobs.size(), 1u);
+  EXPECT_EQ(pair.system.jobs.size(), 1u);
 
-  // Any other failure still drops the request at once.
-  FakeSystem other;
-  other.fail = {"hresp1", "instance2"};
-  other.hooks.out_of_descriptors = [](const platform::Status&) { return false; };
-  other.hooks.descriptor_pause = [] { ADD_FAILURE() << "no pause for other failures"; };
-  EXPECT_EQ(run_service(kDebugArgs, other.hooks), -1);
-  EXPECT_THAT(other.log, ::testing::Contains("Could not create HOLLIN_Response_pipe"));
-  EXPECT_THAT(other.jobs, IsEmpty());
+  // Any other failure still drops the request at once, without a pause.
+  FakeServiceWorld other;
+  other.pipes.fail = {"hresp1", "instance2"};
+  EXPECT_EQ(run_service(kDebugArgs, other.deps()), -1);
+  EXPECT_THAT(other.clock.sleeps, IsEmpty());
+  EXPECT_THAT(other.log.lines, ::testing::Contains("Could not create HOLLIN_Response_pipe"));
+  EXPECT_THAT(other.system.jobs, IsEmpty());
 }
 
 // A request pipe whose name was lost (its socket file removed) is made again,
 // and the service goes on serving through it; no graphical client starts for
 // the loss.
 TEST_F(ServiceLoop, ALostRequestPipeIsMadeAgain) {
-  sys.setup["instance1"] = [](servicetest::FakePipe& p) {
+  sys.pipes.setup["instance1"] = [](testfakes::ScriptedServerPipe& p) {
     p.set_connect_result(platform::ConnectResult::lost);
   };
-  sys.fail = {"instance3"};
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), -1);
+  sys.pipes.fail = {"instance3"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
   EXPECT_THAT(between(sys.record.journal, "instance1.connect", "instance2.connect"),
               ElementsAre("instance1.connect",
                           "log The request pipe " + support::request_pipe_name("user1") +
                               " was removed; making it again",
                           "instance1.close", "create instance2"));
-  EXPECT_EQ(sys.names["instance2"], support::request_pipe_name("user1"));
-  EXPECT_EQ(sys.jobs.size(), 1u);
+  EXPECT_EQ(sys.pipes.names["instance2"], support::request_pipe_name("user1"));
+  EXPECT_EQ(sys.system.jobs.size(), 1u);
 }
 
 // A pipe name that cannot be used ends the service at once with the reason,
 // before it makes anything; when all can, stale pipes are cleared once the
 // pid file is ours, before the request pipe is made.
 TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheLock) {
-  std::vector<std::string> asked;
-  sys.hooks.pipe_name_problem = [&](const std::string& name) {
-    asked.push_back(name);
-    return name == support::random_pipe_name("1073683426", "user1") ? std::string("too long") : "";
-  };
-  sys.hooks.remove_stale_pipes = [&] { sys.record.journal.push_back("remove stale"); };
-  EXPECT_EQ(run_service(kDebugArgs, sys.hooks), 0);
-  EXPECT_THAT(asked, ElementsAre(support::request_pipe_name("user1"),
-                                 support::random_pipe_name("1073683426", "user1")));
+  NamesAndStalePipes pipes(sys.pipes, sys.record, support::random_pipe_name("1073683426", "user1"));
+  EXPECT_EQ(run_service(kDebugArgs, with_pipes(sys, pipes)), 0);
+  EXPECT_THAT(pipes.asked, ElementsAre(support::request_pipe_name("user1"),
+                                       support::random_pipe_name("1073683426", "user1")));
   EXPECT_THAT(sys.record.journal,
               ElementsAre("log too long", "log Error in creating HOLLIN pipes\n"));
 
-  FakeSystem fine;
-  fine.hooks.pipe_name_problem = [](const std::string&) { return std::string(); };
-  fine.hooks.remove_stale_pipes = [&] { fine.record.journal.push_back("remove stale"); };
-  fine.fail = {"instance1"};
-  EXPECT_EQ(run_service(kDebugArgs, fine.hooks), -1);
-  EXPECT_THAT(between(fine.record.journal, "create wrapper",
-                      "log Could not create launcher request pipe\n"),
-              ElementsAre("create wrapper", "pid file", "remove stale", "create instance1",
-                          "log " + why_not_made(support::request_pipe_name("user1"))));
+  FakeServiceWorld fine;
+  NamesAndStalePipes fine_pipes(fine.pipes, fine.record, "");
+  fine.pipes.fail = {"instance1"};
+  EXPECT_EQ(run_service(kDebugArgs, with_pipes(fine, fine_pipes)), -1);
+  EXPECT_THAT(
+      between(fine.record.journal, "create wrapper",
+              "log Could not create launcher request pipe\n"),
+      ElementsAre("create wrapper", "pid file", "remove stale " + support::pipe_base_name(),
+                  "create instance1", "log " + why_not_made(support::request_pipe_name("user1"))));
 }
 
 }  // namespace

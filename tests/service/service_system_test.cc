@@ -1,0 +1,65 @@
+#include "service/service_system.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hollin_service {
+
+namespace {
+
+using ::testing::ElementsAre;
+
+// Records each call and answers with values no default would give.
+class RecordingServiceSystem final : public ServiceSystem {
+ public:
+  std::string login_name() override {
+    calls.push_back("login_name");
+    return "someone";
+  }
+  std::string random_part() override {
+    calls.push_back("random_part");
+    return "4711";
+  }
+  support::Status write_pid_file() override {
+    calls.push_back("write_pid_file");
+    return support::Status::posix("flock", EWOULDBLOCK);
+  }
+  support::Status start_relay(std::unique_ptr<RelayJob>& job) override {
+    calls.push_back(std::string("start_relay") + (job ? " job" : " none"));
+    return support::Status::posix("pthread_create", EAGAIN);
+  }
+  void print_to_console(const std::string& text) override {
+    calls.push_back("print_to_console " + text);
+  }
+  bool out_of_descriptors(const support::Status& failure) override {
+    calls.push_back("out_of_descriptors " + std::to_string(failure.code()));
+    return true;
+  }
+
+  std::vector<std::string> calls;
+};
+
+TEST(ServiceSystemWrapper, ForwardsEveryCallWithItsArgumentsAndResult) {
+  RecordingServiceSystem target;
+  ServiceSystemWrapper wrapper(target);
+  EXPECT_EQ(wrapper.login_name(), "someone");
+  EXPECT_EQ(wrapper.random_part(), "4711");
+  EXPECT_EQ(wrapper.write_pid_file().code(), EWOULDBLOCK);
+  auto job = std::make_unique<RelayJob>();
+  EXPECT_EQ(wrapper.start_relay(job).code(), EAGAIN);
+  EXPECT_TRUE(job);  // a failed start leaves the job with the caller
+  wrapper.print_to_console("name\n");
+  EXPECT_TRUE(wrapper.out_of_descriptors(support::Status::posix("socket", EMFILE)));
+  EXPECT_THAT(target.calls, ElementsAre("login_name", "random_part", "write_pid_file",
+                                        "start_relay job", "print_to_console name\n",
+                                        "out_of_descriptors " + std::to_string(EMFILE)));
+}
+
+}  // namespace
+
+}  // namespace hollin_service
