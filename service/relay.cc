@@ -29,8 +29,8 @@ void relay_request(std::unique_ptr<RelayJob> job, support::Log& log) {
   // The graphical client may connect to the two pipes in either order; a
   // connect that reports a failure (for instance because the peer came
   // first) does not stop the relay.
-  job->hollin_request_pipe->connect();
-  job->hollin_response_pipe->connect();
+  static_cast<void>(job->hollin_request_pipe->connect());
+  static_cast<void>(job->hollin_response_pipe->connect());
 
   // Only now is the request taken from the client's pipe: it is read once
   // the graphical client is ready for it.
@@ -40,17 +40,21 @@ void relay_request(std::unique_ptr<RelayJob> job, support::Log& log) {
   read_pipe_message(*job->client_pipe, kHeaderRoom, &request);
   const std::size_t request_size = request.size();
   const char* framed = request.prepend(frame_header(request_size));
-  job->hollin_request_pipe->write(framed, request.size());
+  // A request that cannot be written gets no reply: the empty reply below
+  // is what the relay reports of it.
+  static_cast<void>(job->hollin_request_pipe->write(framed, request.size()));
 
   PipeMessage reply;
   read_pipe_message(*job->hollin_response_pipe, 0, &reply);
   if (reply.empty()) {
     log.write("Got an empty response");
   } else {
-    job->client_pipe->write(reply.data(), reply.size());
+    // A client that has gone can be told nothing: its failures end the
+    // relay as a success would.
+    static_cast<void>(job->client_pipe->write(reply.data(), reply.size()));
     // Waits until the client has read the reply: a disconnect before that
     // would throw the unread reply away.
-    job->client_pipe->flush();
+    static_cast<void>(job->client_pipe->flush());
   }
 
   job->client_pipe->disconnect();

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     if (!pipe->write("ready", 5)) return 2;
     char byte = 0;
     std::size_t bytes = 0;
-    pipe->read(&byte, 1, &bytes);  // returns when the test closes its end
+    static_cast<void>(pipe->read(&byte, 1, &bytes));  // returns when the test closes its end
   }
   return 0;
 }

@@ -204,8 +204,9 @@ class ServedPipe {
       if (r.status == platform::ReadStatus::complete) break;
     }
     if (!reply_.empty()) {
-      pipe_->write(reply_.data(), reply_.size());
-      pipe_->flush();
+      // A reply the client does not take shows in its exit status.
+      static_cast<void>(pipe_->write(reply_.data(), reply_.size()));
+      static_cast<void>(pipe_->flush());
     }
     pipe_->disconnect();
   }

@@ -50,7 +50,7 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
   EXPECT_EQ(opened, platform::OpenStatus::opened);
   if (client) {
     const std::string request = "<methodCall/>";
-    client->write(request.data(), request.size());
+    EXPECT_TRUE(client->write(request.data(), request.size()));
     char reply[64];
     std::size_t bytes = 0;
     EXPECT_FALSE(client->read(reply, sizeof reply, &bytes));  // dropped without a reply

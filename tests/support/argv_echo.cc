@@ -39,7 +39,7 @@ int exit_now_from_thread(int status) {
           end_from_thread, reinterpret_cast<void*>(static_cast<std::intptr_t>(status)))) {
     return 91;
   }
-  pipe->connect();
+  static_cast<void>(pipe->connect());  // blocks until the other thread ends the process
   return 92;  // nobody connects: reaching this means exit_now did not end the process
 }
 
