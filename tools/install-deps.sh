@@ -9,7 +9,7 @@
 #           which works out the package's dependencies; lintian and man-db,
 #           which check the .deb and its manual pages
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
-#           which build the .msi
+#           which build the .msi; clang, which builds the clang preset
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
@@ -19,7 +19,7 @@ pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
 case "$want" in
   native|gui) ;;
   all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine
-    wixl msitools" ;;
+    wixl msitools clang" ;;
   # The runtimes are only a recommendation of clang's packages.
   fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
   *) echo "usage: install-deps.sh [native|all|fuzz]" >&2; exit 2 ;;
