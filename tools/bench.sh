@@ -355,8 +355,8 @@ than the direct peer's reads into one small buffer that stays in the cache
 the relay's floor, so 2× that peer's cost is a relay that adds nothing.
 What the relay adds above that on Linux (\`perf record -a\` over \`bench/relay\`):
 the service's look for zero bytes in the request (3 % of the samples) and the
-stand-in's clearing of the buffer it reads the request into (3 %), beside the
-kernel's copies into and out of the two sockets (28 %). Under Wine it is not
+stand-in's clearing of the buffer it reads the request into (3 %); the largest
+part of the samples is the kernel copying into and out of the sockets. Under Wine it is not
 broken down further.
 
 The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`relay\`, \`load\`, \`gui_engine\`, \`gui_windows\`), built in
