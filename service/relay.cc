@@ -1,5 +1,6 @@
 #include "service/relay.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "service/pipe_message.h"
@@ -7,6 +8,8 @@
 namespace hollin_service {
 
 namespace {
+
+std::atomic<std::size_t> g_relays_in_flight{0};
 
 // The longest header, with a ten-digit length, is 51 bytes.
 constexpr std::size_t kHeaderRoom = 64;
@@ -20,6 +23,10 @@ std::string frame_header(std::size_t request_size) {
 }
 
 }  // namespace
+
+RelayInFlight::RelayInFlight() { g_relays_in_flight.fetch_add(1); }
+RelayInFlight::~RelayInFlight() { g_relays_in_flight.fetch_sub(1); }
+std::size_t RelayInFlight::count() { return g_relays_in_flight.load(); }
 
 std::string frame_request(const std::string& request) {
   return frame_header(request.size()) + request;

@@ -2,6 +2,7 @@
 // to the graphical client, framed as an HTTP POST, and the reply back.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -10,9 +11,25 @@
 
 namespace hollin_service {
 
+// Counts the relays whose pipes are still open: each is a relay that will
+// give its descriptors back when it ends.
+class RelayInFlight {
+ public:
+  RelayInFlight();
+  ~RelayInFlight();
+  RelayInFlight(const RelayInFlight&) = delete;
+  RelayInFlight& operator=(const RelayInFlight&) = delete;
+
+  // How many there are now, from any thread.
+  [[nodiscard]] static std::size_t count();
+};
+
 // What the main loop hands one relay worker. The worker owns the record and
-// the three pipes from its start and releases them before it ends.
+// the three pipes from its start and releases them before it ends. A job
+// counts as a relay in flight from its making until it is freed, after its
+// pipes.
 struct RelayJob {
+  RelayInFlight in_flight;
   std::unique_ptr<platform::ServerPipe> client_pipe;          // connected request-pipe instance
   std::unique_ptr<platform::ServerPipe> hollin_request_pipe;  // the service writes the request here
   std::unique_ptr<platform::ServerPipe> hollin_response_pipe;  // and reads the reply here

@@ -24,6 +24,8 @@ class RealServiceSystem final : public ServiceSystem {
     std::fflush(stdout);
   }
   bool out_of_descriptors(const support::Status& failure) override {
+    // Waiting is only worth it while a relay can still give some back.
+    if (RelayInFlight::count() == 0) return false;
     // A Win32 code is never an errno value, whatever its number.
     if (failure.is_win32()) return false;
     const int error = failure.code();

@@ -35,7 +35,8 @@ class ServiceSystem {
   // Debug mode: writes `text` to the console and flushes it.
   virtual void print_to_console(const std::string& text) = 0;
   // True when a pipe creation that failed with `failure` failed for lack of
-  // descriptors (or memory for them), which relays in flight give back.
+  // descriptors (or memory for them) while relays are in flight to give
+  // some back; false when no relay is, since nothing would.
   [[nodiscard]] virtual bool out_of_descriptors(const support::Status& failure) = 0;
 };
 

@@ -60,6 +60,28 @@ TEST(ServiceSystemWrapper, ForwardsEveryCallWithItsArgumentsAndResult) {
                                         "out_of_descriptors " + std::to_string(EMFILE)));
 }
 
+// A service short of descriptors waits only while a relay in flight can give
+// some back; with none, the request fails at once instead of waiting for
+// ever.
+TEST(RealServiceSystem, WaitsForDescriptorsOnlyWhileARelayIsInFlight) {
+  ServiceSystem& real = real_service_system();
+  const support::Status emfile = support::Status::posix("socket", EMFILE);
+  ASSERT_EQ(RelayInFlight::count(), 0u);
+  EXPECT_FALSE(real.out_of_descriptors(emfile));
+  {
+    const auto job = std::make_unique<RelayJob>();
+    EXPECT_EQ(RelayInFlight::count(), 1u);
+    for (const int code : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
+      EXPECT_TRUE(real.out_of_descriptors(support::Status::posix("socket", code))) << code;
+    }
+    EXPECT_FALSE(real.out_of_descriptors(support::Status::posix("bind", EACCES)));
+    // A Win32 code with the number of an errno value is not one.
+    EXPECT_FALSE(real.out_of_descriptors(support::Status::win32("CreateNamedPipeW", EMFILE)));
+  }
+  EXPECT_EQ(RelayInFlight::count(), 0u);
+  EXPECT_FALSE(real.out_of_descriptors(emfile));
+}
+
 }  // namespace
 
 }  // namespace hollin_service
