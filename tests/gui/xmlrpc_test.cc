@@ -161,6 +161,9 @@ TEST(GuiXmlRpc, RepliesAreFramedAndFaultsCarryNoBoolean) {
   EXPECT_NE(fault.find("<fault>"), std::string::npos);
   EXPECT_NE(fault.find("&lt;boolean&gt;1&lt;/boolean&gt; &amp; more"), std::string::npos);
   EXPECT_NE(fault.find("<int>2</int>"), std::string::npos);
+  // A carriage return in a fault's text (a file name may hold one) reaches
+  // the reader as one: written raw, a reader would take it for a line feed.
+  EXPECT_NE(fault_reply(2, "cannot read /w/a\rb").find("/w/a&#13;b<"), std::string::npos);
 }
 
 }  // namespace
