@@ -50,7 +50,9 @@ TEST(ServiceProcess, WithoutArgumentsTheFirstClientEndsIt) {
   EXPECT_EQ(opened, platform::OpenStatus::opened);
   if (client) {
     const std::string request = "<methodCall/>";
-    EXPECT_TRUE(client->write(request.data(), request.size()));
+    // The service may have dropped the connection before the write: either
+    // way no reply comes.
+    static_cast<void>(client->write(request.data(), request.size()));
     char reply[64];
     std::size_t bytes = 0;
     EXPECT_FALSE(client->read(reply, sizeof reply, &bytes));  // dropped without a reply
