@@ -83,13 +83,6 @@ DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   place_gutter();
 }
 
-void DiffPane::set_rows(const QString& text, std::vector<int> numbers,
-                        std::vector<QColor> backgrounds, std::vector<CharMark> marks,
-                        const QColor& mark_colour) {
-  set_row_marks(std::move(numbers), std::move(backgrounds), std::move(marks), mark_colour);
-  set_texts({this}, {text});
-}
-
 void DiffPane::set_row_marks(std::vector<int> numbers, std::vector<QColor> backgrounds,
                              std::vector<CharMark> marks, const QColor& mark_colour) {
   set_numbers(std::move(numbers));

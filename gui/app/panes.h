@@ -78,12 +78,9 @@ class DiffPane : public QPlainTextEdit {
  public:
   explicit DiffPane(QWidget* parent);
 
-  // `text`: the rows joined by line feeds. numbers[i]: the line number the
-  // gutter shows beside row i, 0 for none. backgrounds[i]: the colour of row
-  // i (invalid: plain). The marks get `mark_colour`.
-  void set_rows(const QString& text, std::vector<int> numbers, std::vector<QColor> backgrounds,
-                std::vector<CharMark> marks, const QColor& mark_colour);
-  // Everything set_rows sets but the text.
+  // What goes with the rows: numbers[i] is the line number the gutter shows
+  // beside row i, 0 for none; backgrounds[i] the colour of row i (invalid:
+  // plain); the marks get `mark_colour`. No rows are current after it.
   void set_row_marks(std::vector<int> numbers, std::vector<QColor> backgrounds,
                      std::vector<CharMark> marks, const QColor& mark_colour);
   // Only the text: texts[i], rows joined by line feeds, goes into panes[i]
@@ -160,8 +157,8 @@ class DiffPane : public QPlainTextEdit {
   std::vector<std::pair<int, QString>> eol_marks_;  // sorted by row
   std::vector<CharMark> overlay_;                   // sorted by row
   QColor overlay_colour_;
-  std::vector<QColor> backgrounds_;  // per row, from set_rows
-  std::vector<CharMark> marks_;      // sorted by row, from set_rows
+  std::vector<QColor> backgrounds_;  // per row, from set_row_marks
+  std::vector<CharMark> marks_;      // sorted by row, from set_row_marks
   QColor mark_colour_;
   void paint_overlay();
 };
