@@ -4,6 +4,7 @@
 #include <QMenu>
 
 #include "app/compare_window.h"
+#include "app/keys.h"
 #include "app/panes.h"
 
 namespace marlow {
@@ -13,21 +14,16 @@ QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
   menu->setObjectName(QStringLiteral("compare_menu"));
   const auto add = [menu](const QString& text, const QKeySequence& keys, bool enabled,
                           auto&& action) {
-    QAction* a = menu->addAction(text);
-    a->setShortcut(keys);
-    a->setEnabled(enabled);
-    QObject::connect(a, &QAction::triggered, menu, action);
-    return a;
+    return keys::add_to_menu(menu, text, keys, enabled, action);
   };
   add(QObject::tr("Copy"), QKeySequence::Copy, pane->textCursor().hasSelection(),
       [pane] { pane->copy(); });
   add(QObject::tr("Select all"), QKeySequence::SelectAll, true, [pane] { pane->selectAll(); });
   menu->addSeparator();
   const int current = window->current_difference();
-  add(QObject::tr("Next difference"), QKeySequence(Qt::Key_F8),
-      current + 1 < window->difference_count(),
+  add(QObject::tr("Next difference"), keys::next(), current + 1 < window->difference_count(),
       [window] { window->go_to_difference(window->current_difference() + 1); });
-  add(QObject::tr("Previous difference"), QKeySequence(Qt::SHIFT | Qt::Key_F8), current > 0,
+  add(QObject::tr("Previous difference"), keys::previous(), current > 0,
       [window] { window->go_to_difference(window->current_difference() - 1); });
   menu->addSeparator();
   QAction* blanks = add(QObject::tr("Ignore whitespace"), QKeySequence(), true,

@@ -26,6 +26,7 @@
 
 #include "app/compare_menu.h"
 #include "app/find_bar.h"
+#include "app/keys.h"
 #include "app/overview.h"
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
@@ -199,10 +200,10 @@ void CompareWindow::connect_controls() {
     connect(new QShortcut(keys, this), &QShortcut::activated, this,
             [this, step] { go_to_difference(current_ + step); });
   };
-  shortcut(QKeySequence(Qt::Key_F8), 1);
-  shortcut(QKeySequence(Qt::ALT | Qt::Key_Down), 1);
-  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), -1);
-  shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), -1);
+  shortcut(keys::next(), 1);
+  shortcut(keys::next_too(), 1);
+  shortcut(keys::previous(), -1);
+  shortcut(keys::previous_too(), -1);
   connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
   connect(ignore_blanks_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_whitespace);
   connect(tab_width_, &QSpinBox::valueChanged, this, [this](int columns) {
@@ -214,8 +215,7 @@ void CompareWindow::connect_controls() {
   ignore_eol_->setChecked(ignore_line_ends_);
   ignore_blanks_->setChecked(ignore_whitespace_);
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
-  for (const QKeySequence& keys :
-       {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+  for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
 

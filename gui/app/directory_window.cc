@@ -18,6 +18,7 @@
 
 #include "app/compare_window.h"
 #include "app/error_window.h"
+#include "app/keys.h"
 #include "app/panes.h"
 #include "app/window_fit.h"
 #include "serve/serve.h"
@@ -189,8 +190,7 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   connect(list_, &QTreeWidget::itemActivated, this, open_current);
   connect(show_identical_, &QCheckBox::toggled, this, &DirectoryWindow::set_show_identical);
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-  for (const QKeySequence& keys :
-       {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+  for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
   fit_to_screen(this, QStringLiteral("directories"), QSize(900, 700));

@@ -9,6 +9,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/keys.h"
+
 namespace marlow {
 
 ErrorWindow::ErrorWindow(const QString& title, const QString& message, std::string reply,
@@ -39,7 +41,7 @@ ErrorWindow::ErrorWindow(const QString& title, const QString& message, std::stri
   buttons->addWidget(close_button);
   layout->addLayout(buttons);
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  auto* escape = new QShortcut(keys::dismiss(), this);
   connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 

@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "app/keys.h"
+
 namespace marlow {
 
 FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
@@ -51,14 +53,14 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
     connect(s, &QShortcut::activated, window, action);
   };
   shortcut(QKeySequence::Find, tr("Search in the pane last used"), [this] { open(); });
-  shortcut(QKeySequence(Qt::Key_F3), tr("Find the next match"), [this] {
+  shortcut(keys::find_next(), tr("Find the next match"), [this] {
     if (field_->text().isEmpty()) {
       open();
     } else {
       find(false);
     }
   });
-  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), tr("Find the previous match"), [this] {
+  shortcut(keys::find_previous(), tr("Find the previous match"), [this] {
     if (field_->text().isEmpty()) {
       open();
     } else {

@@ -15,6 +15,7 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "app/keys.h"
 #include "app/merge_window.h"
 #include "app/panes.h"
 #include "app/settings.h"
@@ -435,11 +436,7 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   const bool clean = region != kNone && plan_.regions[region].kind == RegionKind::changed;
   const auto add = [menu](const QString& text, const QKeySequence& keys, auto&& action,
                           bool enabled = true) {
-    QAction* a = menu->addAction(text);
-    a->setShortcut(keys);
-    a->setEnabled(enabled);
-    QObject::connect(a, &QAction::triggered, menu, action);
-    return a;
+    return keys::add_to_menu(menu, text, keys, enabled, action);
   };
   if (conflict) {
     // The menu acts on the conflict under the mouse, as a click would.
@@ -450,14 +447,11 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     const std::size_t first = plan_.has_base ? 1 : 0;
     const bool blocks = block_count(current_) > 1;
     for (std::size_t s = 0; s < job_.docs.size(); ++s) {
-      const QKeySequence keys(s < 9
-                                  ? Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))
-                                  : QKeyCombination());
-      add(tr("Take %1 for this conflict").arg(side_name(s)), keys, [this, s] { take(s); });
+      add(tr("Take %1 for this conflict").arg(side_name(s)), keys::take(s), [this, s] { take(s); });
     }
     // Named as its button is: "Take both" for two changed sides.
-    add(tr("%1 for this conflict").arg(take_all_button_->text()),
-        QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
+    add(tr("%1 for this conflict").arg(take_all_button_->text()), keys::take_all(),
+        [this] { take_all(); });
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.
@@ -466,9 +460,7 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
           pane == panes_.end() ? kNone : static_cast<std::size_t>(pane - panes_.begin());
       for (std::size_t s = first; s < first + 2; ++s) {
         if (here != kNone && here >= first && here != s) continue;
-        add(tr("Take %1 for this block only").arg(side_name(s)),
-            QKeySequence(Qt::CTRL | Qt::SHIFT |
-                         static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(s))),
+        add(tr("Take %1 for this block only").arg(side_name(s)), keys::take_block(s),
             [this, s] { take_block(s); });
       }
     }
@@ -478,7 +470,7 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   }
   if (clean) {
     add(clean_change_kept(region) ? tr("Reject this clean change") : tr("Accept this clean change"),
-        QKeySequence(Qt::CTRL | Qt::Key_R), [this, region] {
+        keys::toggle_clean_change(), [this, region] {
           if (clean_at_ != region) edit_clean_change(region);
           toggle_clean_change();
         });
@@ -488,7 +480,7 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     add(
         tr("Undo"), QKeySequence::Undo, [this] { undo(); }, can_undo());
     add(
-        tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); }, can_redo());
+        tr("Redo"), keys::redo(), [this] { redo(); }, can_redo());
     add(
         tr("Cut"), QKeySequence::Cut, [view] { view->cut(); }, view->textCursor().hasSelection());
   }
@@ -500,21 +492,21 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   add(tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); });
   menu->addSeparator();
   add(
-      tr("Next conflict"), QKeySequence(Qt::Key_F8), [this] { go_to_conflict(current_ + 1); },
+      tr("Next conflict"), keys::next(), [this] { go_to_conflict(current_ + 1); },
       current_ + 1 < conflict_regions_.size());
   add(
-      tr("Previous conflict"), QKeySequence(Qt::SHIFT | Qt::Key_F8),
-      [this] { go_to_conflict(current_ - 1); }, current_ > 0);
+      tr("Previous conflict"), keys::previous(), [this] { go_to_conflict(current_ - 1); },
+      current_ > 0);
   add(
-      tr("Next unresolved conflict"), QKeySequence(Qt::CTRL | Qt::Key_F8),
-      [this] { go_to_unresolved(true); }, unresolved_count() > 0);
+      tr("Next unresolved conflict"), keys::next_unresolved(), [this] { go_to_unresolved(true); },
+      unresolved_count() > 0);
   const bool any_clean = std::any_of(plan_.regions.begin(), plan_.regions.end(),
                                      [](const Region& r) { return r.kind == RegionKind::changed; });
   add(
-      tr("Next clean change"), QKeySequence(Qt::ALT | Qt::Key_F8),
-      [this] { go_to_clean_change(true); }, any_clean);
+      tr("Next clean change"), keys::next_clean_change(), [this] { go_to_clean_change(true); },
+      any_clean);
   add(
-      tr("Previous clean change"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8),
+      tr("Previous clean change"), keys::previous_clean_change(),
       [this] { go_to_clean_change(false); }, any_clean);
   return menu;
 }

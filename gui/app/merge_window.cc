@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "app/find_bar.h"
+#include "app/keys.h"
 #include "app/overview.h"
 #include "app/panes.h"
 #include "app/settings.h"
@@ -499,49 +500,44 @@ void MergeWindow::add_shortcuts() {
   const auto prev = [this] {
     if (current_ > 0) go_to_conflict(current_ - 1);
   };
-  shortcut(QKeySequence(Qt::ALT | Qt::Key_Down), next);
-  shortcut(QKeySequence(Qt::Key_F8), next);
-  shortcut(QKeySequence(Qt::ALT | Qt::Key_Up), prev);
-  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), prev);
+  shortcut(keys::next_too(), next);
+  shortcut(keys::next(), next);
+  shortcut(keys::previous_too(), prev);
+  shortcut(keys::previous(), prev);
   shortcut(QKeySequence::Save, [this] { save(); });
-  // Ctrl+W on every platform, as the tool tip says (the standard Close
-  // keys are only Ctrl+F4 on some).
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_B), [this] { take_all(); });
+  shortcut(keys::close(), [this] { close(); });
+  shortcut(keys::take_all(), [this] { take_all(); });
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
-    const int digit = Qt::Key_1 + static_cast<int>(s);
-    shortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(digit)), [this, s] { take(s); });
+    shortcut(keys::take(s), [this, s] { take(s); });
     const QString name = side_name(s);
     shortcut(
-        QKeySequence(Qt::CTRL | Qt::ALT | static_cast<Qt::Key>(digit)),
-        [this, s] { take_remaining(s); },
+        keys::take_remaining(s), [this, s] { take_remaining(s); },
         tr("Take %1 for every conflict still unresolved").arg(name));
     // A block of a conflict comes from one of the two sides that changed it.
     const std::size_t first = plan_.has_base ? 1 : 0;
     if (s < first || s > first + 1) continue;
     shortcut(
-        QKeySequence(Qt::CTRL | Qt::SHIFT | static_cast<Qt::Key>(digit)),
-        [this, s] { take_block(s); },
+        keys::take_block(s), [this, s] { take_block(s); },
         tr("Take %1 for the block of the conflict under the cursor only").arg(name));
   }
   // Undo and redo where no editor takes the keys first (the editors pass
   // them to the window through eventFilter).
   shortcut(QKeySequence::Undo, [this] { undo(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::Key_F8), [this] { go_to_unresolved(true); });
+  shortcut(keys::redo(), [this] { redo(); });
+  shortcut(keys::redo_too(), [this] { redo(); });
+  shortcut(keys::next_unresolved(), [this] { go_to_unresolved(true); });
   // Described here, not by the button, whose text turns with the choice.
   shortcut(
-      QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggle_clean_change(); },
+      keys::toggle_clean_change(), [this] { toggle_clean_change(); },
       tr("Reject the clean change last clicked, or accept it again"));
   shortcut(
-      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8), [this] { go_to_unresolved(false); },
+      keys::previous_unresolved(), [this] { go_to_unresolved(false); },
       tr("Go to the previous conflict not yet settled"));
   shortcut(
-      QKeySequence(Qt::ALT | Qt::Key_F8), [this] { go_to_clean_change(true); },
+      keys::next_clean_change(), [this] { go_to_clean_change(true); },
       tr("Go to the next clean change"));
   shortcut(
-      QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8), [this] { go_to_clean_change(false); },
+      keys::previous_clean_change(), [this] { go_to_clean_change(false); },
       tr("Go to the previous clean change"));
 }
 

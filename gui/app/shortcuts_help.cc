@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/keys.h"
+
 namespace marlow {
 
 std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
@@ -104,7 +106,7 @@ QPushButton* add_shortcuts_help(QWidget* window) {
   auto* button = new QPushButton(QWidget::tr("Keys"), window);
   button->setToolTip(QWidget::tr("List the keyboard shortcuts (F1)"));
   QObject::connect(button, &QPushButton::clicked, window, [window] { show_list(window); });
-  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);
+  auto* f1 = new QShortcut(keys::help(), window);
   f1->setWhatsThis(QWidget::tr("List the keyboard shortcuts"));
   QObject::connect(f1, &QShortcut::activated, window, [window] { show_list(window); });
   return button;

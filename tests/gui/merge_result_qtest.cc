@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
+#include <QShortcut>
 #include <QTest>
 #include <QTextBlock>
 #include <random>
@@ -263,6 +264,55 @@ class MergeResultTest : public QObject, private testing::Files {
     QVERIFY(!window->clean_change_rejected(first));
     QCOMPARE(window->result_view()->document()->findBlockByNumber(5).text(), QStringLiteral("f"));
     window->close_without_asking();
+  }
+
+  // A key a menu shows is a key the window answers: one of its shortcuts,
+  // or an editing key the text views answer themselves.
+  void menus_show_only_the_windows_keys() {
+    const auto shortcuts_of = [](QWidget* window) {
+      QList<QKeySequence> keys;
+      for (const QShortcut* shortcut : window->findChildren<QShortcut*>()) keys << shortcut->keys();
+      for (const auto standard : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
+                                  QKeySequence::SelectAll, QKeySequence::Undo}) {
+        keys << QKeySequence::keyBindings(standard);
+      }
+      return keys;
+    };
+    const auto check = [](QMenu* menu, const QList<QKeySequence>& answered) {
+      int shown = 0;
+      for (const QAction* entry : menu->actions()) {
+        if (entry->shortcut().isEmpty()) continue;
+        ++shown;
+        QVERIFY2(answered.contains(entry->shortcut()),
+                 qPrintable(entry->text() + QLatin1Char(' ') + entry->shortcut().toString()));
+      }
+      QVERIFY(shown > 4);
+    };
+    MergeWindow* window = shown(
+        merge_of("a\nb\nc\nd\ne\nf\ng\n", "A\nb\nc\nD1\ne\nF\ng\n", "a\nb\nc\nD2\ne\nf\ng\n"));
+    const QList<QKeySequence> answered = shortcuts_of(window);
+    for (const int row : {0, 3, 5}) {
+      QMenu* menu = window->context_menu_for(window->result_view(), row);
+      check(menu, answered);
+      delete menu;
+    }
+    QMenu* pane_menu = window->context_menu_for(window->pane(1), window->pane_row_of_conflict(0));
+    check(pane_menu, answered);
+    delete pane_menu;
+    window->close_without_asking();
+
+    write("left", "a\nb\n");
+    write("right", "a\nB\n");
+    Preparation prep =
+        prepare(call("RequestHandler.Compare", "", {path("left"), path("right")}), false);
+    auto* compare = new CompareWindow(prep.job, [](const std::string&) {});
+    QMenu* menu = compare_pane_menu(compare, compare->pane(0));
+    const QList<QKeySequence> compare_keys = shortcuts_of(compare);
+    for (const QAction* entry : menu->actions()) {
+      if (!entry->shortcut().isEmpty()) QVERIFY(compare_keys.contains(entry->shortcut()));
+    }
+    delete menu;
+    compare->close();
   }
 
   // The compare panes' menu goes through the differences and sets the

@@ -1,0 +1,75 @@
+// The keys of the windows' commands, in one place: the shortcuts that carry
+// them out and the context menus that show them take their keys from here,
+// so that a menu never shows a key that does something else. Standard keys
+// (copy, undo, save, ...) are Qt's own.
+#pragma once
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+#include <QObject>
+#include <QString>
+#include <cstddef>
+#include <utility>
+
+namespace marlow::keys {
+
+// The next and previous difference or conflict, each with a second key.
+inline QKeySequence next() { return QKeySequence(Qt::Key_F8); }
+inline QKeySequence next_too() { return QKeySequence(Qt::ALT | Qt::Key_Down); }
+inline QKeySequence previous() { return QKeySequence(Qt::SHIFT | Qt::Key_F8); }
+inline QKeySequence previous_too() { return QKeySequence(Qt::ALT | Qt::Key_Up); }
+// The merge window's other ways through the merge.
+inline QKeySequence next_unresolved() { return QKeySequence(Qt::CTRL | Qt::Key_F8); }
+inline QKeySequence previous_unresolved() {
+  return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8);
+}
+inline QKeySequence next_clean_change() { return QKeySequence(Qt::ALT | Qt::Key_F8); }
+inline QKeySequence previous_clean_change() {
+  return QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F8);
+}
+// Ctrl+W on every platform (the standard Close keys are only Ctrl+F4 on some).
+inline QKeySequence close() { return QKeySequence(Qt::CTRL | Qt::Key_W); }
+inline QKeySequence take_all() { return QKeySequence(Qt::CTRL | Qt::Key_B); }
+inline QKeySequence toggle_clean_change() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
+// Escape also closes a window that only shows something.
+inline QKeySequence dismiss() { return QKeySequence(Qt::Key_Escape); }
+// The next and previous match of a search.
+inline QKeySequence find_next() { return QKeySequence(Qt::Key_F3); }
+inline QKeySequence find_previous() { return QKeySequence(Qt::SHIFT | Qt::Key_F3); }
+// The list of a window's keys.
+inline QKeySequence help() { return QKeySequence(Qt::Key_F1); }
+// Redo as Ctrl+Shift+Z and Ctrl+Y on every platform.
+inline QKeySequence redo() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z); }
+inline QKeySequence redo_too() { return QKeySequence(Qt::CTRL | Qt::Key_Y); }
+
+// Side `side` (counted from 0) with `modifiers` and its digit; the first
+// nine sides have keys, the others none.
+inline QKeySequence side_key(Qt::KeyboardModifiers modifiers, std::size_t side) {
+  if (side >= 9) return QKeySequence();
+  return QKeySequence(modifiers | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(side)));
+}
+// Take a side for this conflict, for every conflict still unresolved, or
+// for the block of the conflict only.
+inline QKeySequence take(std::size_t side) { return side_key(Qt::ControlModifier, side); }
+inline QKeySequence take_remaining(std::size_t side) {
+  return side_key(Qt::ControlModifier | Qt::AltModifier, side);
+}
+inline QKeySequence take_block(std::size_t side) {
+  return side_key(Qt::ControlModifier | Qt::ShiftModifier, side);
+}
+
+// Adds a command to a context menu: its text, the key shown beside it (the
+// window's shortcut carries the key out), whether it can be chosen now, and
+// what it does.
+template <typename Action>
+QAction* add_to_menu(QMenu* menu, const QString& text, const QKeySequence& keys, bool enabled,
+                     Action&& action) {
+  QAction* entry = menu->addAction(text);
+  entry->setShortcut(keys);
+  entry->setEnabled(enabled);
+  QObject::connect(entry, &QAction::triggered, menu, std::forward<Action>(action));
+  return entry;
+}
+
+}  // namespace marlow::keys
