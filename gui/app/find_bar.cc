@@ -1,6 +1,7 @@
 #include "app/find_bar.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,6 +28,8 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
   previous->setToolTip(tr("Find the previous match (Shift+F3, Shift+Enter)"));
   auto* next = new QPushButton(tr("Next"), this);
   next->setToolTip(tr("Find the next match (F3, Enter)"));
+  match_case_ = new QCheckBox(tr("Match case"), this);
+  whole_words_ = new QCheckBox(tr("Whole words"), this);
   auto* hide_button = new QPushButton(tr("Close search"), this);
   hide_button->setToolTip(tr("Hide the search bar (Escape in the field)"));
   note_ = new QLabel(this);
@@ -35,6 +38,8 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
   layout->addWidget(field_, 2);
   layout->addWidget(previous);
   layout->addWidget(next);
+  layout->addWidget(match_case_);
+  layout->addWidget(whole_words_);
   layout->addWidget(note_, 1);
   layout->addWidget(hide_button);
   connect(previous, &QPushButton::clicked, this, [this] { find(true); });
@@ -44,6 +49,9 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
     if (view_) view_->setFocus();
   });
   connect(field_, &QLineEdit::textEdited, this, [this] { note_->clear(); });
+  for (QCheckBox* box : {match_case_, whole_words_}) {
+    connect(box, &QCheckBox::toggled, this, [this] { note_->clear(); });
+  }
   field_->installEventFilter(this);
   for (QPlainTextEdit* view : views_) view->installEventFilter(this);
 
@@ -78,8 +86,10 @@ void FindBar::open() {
 
 bool FindBar::find(bool backwards) {
   if (!view_ || field_->text().isEmpty()) return false;
-  const QTextDocument::FindFlags flags =
-      backwards ? QTextDocument::FindBackward : QTextDocument::FindFlags();
+  QTextDocument::FindFlags flags;
+  if (backwards) flags |= QTextDocument::FindBackward;
+  if (match_case_->isChecked()) flags |= QTextDocument::FindCaseSensitively;
+  if (whole_words_->isChecked()) flags |= QTextDocument::FindWholeWords;
   QTextDocument* doc = view_->document();
   QTextCursor found = doc->find(field_->text(), view_->textCursor(), flags);
   bool wrapped = false;

@@ -1,13 +1,15 @@
 // Search in a window's text views: Ctrl+F opens a bar under the views, F3
 // and Shift+F3 (or Enter and Shift+Enter in the bar) find the next and the
 // previous match in the view last used, wrapping round at either end;
-// Escape in the bar closes it.
+// Escape in the bar closes it. Matches ignore case and may be parts of words
+// unless the bar's boxes say otherwise.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -27,6 +29,8 @@ class FindBar : public QWidget {
   bool find(bool backwards);
   QPlainTextEdit* view() const { return view_; }
   QLineEdit* field() const { return field_; }
+  QCheckBox* match_case_box() const { return match_case_; }
+  QCheckBox* whole_words_box() const { return whole_words_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -35,6 +39,8 @@ class FindBar : public QWidget {
   std::vector<QPlainTextEdit*> views_;
   QPointer<QPlainTextEdit> view_;
   QLineEdit* field_ = nullptr;
+  QCheckBox* match_case_ = nullptr;
+  QCheckBox* whole_words_ = nullptr;
   QLabel* note_ = nullptr;
 };
 

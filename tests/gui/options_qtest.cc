@@ -100,6 +100,21 @@ class OptionsTest : public QObject, private testing::Files {
     bar->field()->setText(QStringLiteral("nowhere"));
     QVERIFY(!bar->find(false));
     QCOMPARE(row_of_cursor(window->pane(1)), 119);
+    // Case is ignored unless asked for; a part of a word matches unless
+    // whole words are asked for.
+    window->pane(0)->setFocus();
+    bar->field()->setText(QStringLiteral("NEEDLE"));
+    QVERIFY(bar->find(false));
+    bar->match_case_box()->setChecked(true);
+    QVERIFY(!bar->find(false));
+    bar->match_case_box()->setChecked(false);
+    bar->field()->setText(QStringLiteral("eedl"));
+    QVERIFY(bar->find(false));
+    bar->whole_words_box()->setChecked(true);
+    QVERIFY(!bar->find(false));
+    bar->field()->setText(QStringLiteral("needle"));
+    QVERIFY(bar->find(false));
+    bar->whole_words_box()->setChecked(false);
     window->close();
 
     // The merged result is searched too.
