@@ -108,9 +108,32 @@ bool FindBar::find(bool backwards) {
   // the window's other views follow it.
   view_->setTextCursor(found);
   view_->centerCursor();
-  note_->setText(wrapped ? (backwards ? tr("From the end") : tr("From the start")) : QString());
+  // Which match of how many: one more pass over the text, stopped at a
+  // bound so that a search for a blank in a large file stays quick.
+  constexpr int kMostCounted = 9999;
+  int count = 0;
+  int index = 0;
+  const QTextDocument::FindFlags forwards = flags & ~QTextDocument::FindBackward;
+  for (QTextCursor at = doc->find(field_->text(), QTextCursor(doc), forwards);
+       !at.isNull() && count <= kMostCounted; at = doc->find(field_->text(), at, forwards)) {
+    ++count;
+    if (at.selectionStart() == found.selectionStart()) index = count;
+  }
+  // A match past the bound, or one that overlaps another (found going
+  // backwards), has no number: the count alone is said.
+  const bool over = count > kMostCounted;
+  QString where = index > 0 ? (over ? tr("%1 of more than %2").arg(index).arg(kMostCounted)
+                                    : tr("%1 of %2").arg(index).arg(count))
+                            : (over ? tr("more than %1 matches").arg(kMostCounted)
+                                    : tr("%1 matches").arg(count));
+  if (wrapped)
+    where += (where.isEmpty() ? QString() : QStringLiteral(", ")) +
+             (backwards ? tr("from the end") : tr("from the start"));
+  note_->setText(where);
   return true;
 }
+
+QString FindBar::note() const { return note_->text(); }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn) {

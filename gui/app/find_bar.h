@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 #include <vector>
 
@@ -31,6 +32,9 @@ class FindBar : public QWidget {
   QLineEdit* field() const { return field_; }
   QCheckBox* match_case_box() const { return match_case_; }
   QCheckBox* whole_words_box() const { return whole_words_; }
+  // What the bar says of the last search: "3 of 12", where it wrapped round,
+  // or that nothing was found.
+  QString note() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -72,8 +72,10 @@ class OptionsTest : public QObject, private testing::Files {
     // The window opened on its first difference (row 49); the search goes
     // on from there, and the panes follow the match.
     QCOMPARE(row_of_cursor(window->pane(0)), 49);
+    QCOMPARE(bar->note(), QStringLiteral("1 of 4"));
     QTest::keyClick(bar->field(), Qt::Key_F3);
     QCOMPARE(row_of_cursor(window->pane(0)), 99);
+    QCOMPARE(bar->note(), QStringLiteral("2 of 4"));
     // The match stands in the middle of the pane, not at an edge.
     const int top = window->pane(0)->verticalScrollBar()->value();
     const int rows =
@@ -85,8 +87,10 @@ class OptionsTest : public QObject, private testing::Files {
     QCOMPARE(row_of_cursor(window->pane(0)), 199);
     QTest::keyClick(bar->field(), Qt::Key_F3);  // round to the start
     QCOMPARE(row_of_cursor(window->pane(0)), 49);
+    QCOMPARE(bar->note(), QStringLiteral("1 of 4, from the start"));
     QTest::keyClick(bar->field(), Qt::Key_F3, Qt::ShiftModifier);  // and back round to the end
     QCOMPARE(row_of_cursor(window->pane(0)), 199);
+    QCOMPARE(bar->note(), QStringLiteral("4 of 4, from the end"));
     // Another pane, once used, is the one searched.
     window->pane(1)->setFocus();
     QTest::keyClick(window, Qt::Key_F3);
@@ -100,6 +104,7 @@ class OptionsTest : public QObject, private testing::Files {
     bar->field()->setText(QStringLiteral("nowhere"));
     QVERIFY(!bar->find(false));
     QCOMPARE(row_of_cursor(window->pane(1)), 119);
+    QCOMPARE(bar->note(), QStringLiteral("Not found"));
     // Case is ignored unless asked for; a part of a word matches unless
     // whole words are asked for.
     window->pane(0)->setFocus();
@@ -128,6 +133,22 @@ class OptionsTest : public QObject, private testing::Files {
     QCOMPARE(merge_window->find_bar()->view(), merge_window->result_view());
     QCOMPARE(merge_window->result_view()->textCursor().selectedText(), QStringLiteral("B1"));
     merge_window->close_without_asking();
+
+    // Counting stops past 9999 matches; 9999 are still counted whole.
+    for (const int lines : {9999, 10001}) {
+      std::string text;
+      for (int i = 0; i < lines; ++i) text += "x\n";
+      write("many", text);
+      write("other", "y\n" + text);
+      CompareWindow* many = compare({path("many"), path("other")});
+      many->pane(0)->setFocus();
+      many->pane(0)->moveCursor(QTextCursor::Start);
+      many->find_bar()->field()->setText(QStringLiteral("x"));
+      QVERIFY(many->find_bar()->find(false));
+      QCOMPARE(many->find_bar()->note(),
+               lines == 9999 ? QStringLiteral("1 of 9999") : QStringLiteral("1 of more than 9999"));
+      many->close();
+    }
   }
 
   void ignoring_whitespace_and_line_ends_is_remembered() {
