@@ -115,12 +115,15 @@ QTextDocument* DiffPane::fresh_document() {
 namespace {
 
 // Whether a text goes in on a thread of its own. Short texts do not: a
-// thread costs more than it saves on them. Nor does a text of one row: the
-// layout measures a document's only row as it changes, and text is measured
-// on the window's thread.
+// thread costs more than it saves on them. Nor does a text of one or two
+// rows: the plain-text layout measures the rows of a change that leaves a
+// document with one row, or adds just one, and text is measured only on
+// the window's thread.
 bool threaded(const QString& text) {
   constexpr qsizetype kThreadedText = 256 * 1024;
-  return text.size() >= kThreadedText && text.contains(QLatin1Char('\n'));
+  if (text.size() < kThreadedText) return false;
+  const qsizetype first_end = text.indexOf(QLatin1Char('\n'));
+  return first_end >= 0 && text.indexOf(QLatin1Char('\n'), first_end + 1) >= 0;
 }
 
 }  // namespace
