@@ -157,9 +157,13 @@ void DiffPane::set_texts(const std::vector<DiffPane*>& panes, const std::vector<
   for (std::thread& worker : workers) worker.join();
   for (std::size_t i = 0; i < docs.size(); ++i) {
     docs[i]->blockSignals(false);
-    docs[i]->documentLayout()->blockSignals(false);
-    // Counts the rows again (without laying any out) and tells the view.
-    docs[i]->markContentsDirty(0, docs[i]->characterCount());
+    auto* layout = static_cast<QPlainTextDocumentLayout*>(docs[i]->documentLayout());
+    layout->blockSignals(false);
+    // What the layout would have told the view as the rows went in: the
+    // document's new size (the view sets its scroll range by it) and that
+    // all of it wants painting.
+    emit layout->documentSizeChanged(layout->documentSize());
+    layout->requestUpdate();
     panes[i]->place_gutter();
   }
 }

@@ -275,6 +275,14 @@ class PanesTest : public QObject, private testing::Files {
     QCOMPARE(window->pane(0)->current_rows(), std::make_pair(14999, 15001));
     QTest::keyClick(window->pane(0), Qt::Key_End, Qt::ControlModifier);
     QCOMPARE(top(window->pane(1)), window->pane(1)->verticalScrollBar()->maximum());
+    // Filled again while shown (an option changed): the views still scroll
+    // over every row.
+    const int range = window->pane(0)->verticalScrollBar()->maximum();
+    window->set_ignore_whitespace(!window->ignore_whitespace());
+    for (const int side : {0, 1}) {
+      QCOMPARE(window->pane(side)->document()->blockCount(), kLines + 1);
+      QCOMPARE(window->pane(side)->verticalScrollBar()->maximum(), range);
+    }
 
     std::string base = numbered(kLines, "a row of the merge, long enough to be threaded, ");
     std::string one = base;
