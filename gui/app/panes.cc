@@ -128,6 +128,15 @@ bool threaded(const QString& text) {
 
 }  // namespace
 
+void fill_rows(QTextDocument* doc, const QString& text) {
+  // Inside an edit block: a cursor left outside one works out its x after
+  // the insertion, which lays its row out and so measures text.
+  QTextCursor cursor(doc);
+  cursor.beginEditBlock();
+  cursor.insertText(text);
+  cursor.endEditBlock();
+}
+
 void DiffPane::set_texts(const std::vector<DiffPane*>& panes, const std::vector<QString>& texts) {
   std::vector<QTextDocument*> docs;
   for (DiffPane* pane : panes) docs.push_back(pane->fresh_document());
@@ -135,7 +144,7 @@ void DiffPane::set_texts(const std::vector<DiffPane*>& panes, const std::vector<
   // nothing but the thread that fills a document touches it or its view
   // until the threads are joined. Without a signal the view hears of the
   // new rows afterwards, in one step, on this thread.
-  auto fill = [](QTextDocument* doc, const QString& text) { QTextCursor(doc).insertText(text); };
+  const auto fill = [](QTextDocument* doc, const QString& text) { fill_rows(doc, text); };
   for (QTextDocument* doc : docs) {
     doc->blockSignals(true);
     doc->documentLayout()->blockSignals(true);

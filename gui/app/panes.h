@@ -163,6 +163,11 @@ class DiffPane : public QPlainTextEdit {
   void paint_overlay();
 };
 
+// Puts `text` at the start of `doc` without laying out any row, so that no
+// text is measured: it may run on any thread while no other uses `doc`
+// (font engines belong to the thread that made them and go with it).
+void fill_rows(QTextDocument* doc, const QString& text);
+
 // How a line end is shown where it matters: "CRLF", "LF", "CR", or "no EOL".
 QString line_end_label(std::string_view eol);
 

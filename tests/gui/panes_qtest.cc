@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextDocumentLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -275,6 +276,15 @@ class PanesTest : public QObject, private testing::Files {
     QCOMPARE(window->pane(0)->current_rows(), std::make_pair(14999, 15001));
     QTest::keyClick(window->pane(0), Qt::Key_End, Qt::ControlModifier);
     QCOMPARE(top(window->pane(1)), window->pane(1)->verticalScrollBar()->maximum());
+    // Rows are put in without laying any out, as a filling thread must:
+    // text it measured would keep font engines that end with the thread.
+    QTextDocument doc;
+    doc.setDocumentLayout(new QPlainTextDocumentLayout(&doc));
+    fill_rows(&doc, QStringLiteral("one\ntwo\nthree"));
+    QCOMPARE(doc.blockCount(), 3);
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+      QCOMPARE(block.layout()->lineCount(), 0);
+    }
     // Filled again while shown (an option changed): the views still scroll
     // over every row.
     const int range = window->pane(0)->verticalScrollBar()->maximum();
