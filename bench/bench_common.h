@@ -308,8 +308,8 @@ inline double round_trips_concurrently(const std::string& name, const std::strin
 // alike. The last column is the ratio of the two costs per MB above the small
 // call. False when a round trip failed.
 inline bool relay_table(const std::string& service_pipe, const std::string& floor_pipe,
-                        const std::string& keeping_floor_pipe, int runs,
-                        const std::vector<std::size_t>& large_sizes) {
+                        const std::string& keeping_floor_pipe, const std::string& chain_floor_pipe,
+                        int runs, const std::vector<std::size_t>& large_sizes) {
   const std::string small = request_of_size(0);
   std::printf(
       "A benchmark client writes the request straight to the service's request pipe "
@@ -319,15 +319,17 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
       "answers. The relay carries each request twice (client to service, service to "
       "stand-in), so 2 is the ratio of a relay that adds nothing to the pipe's own "
       "work. The floor peer reads into one small buffer, used again for every read; "
-      "the last two columns come from a second peer that keeps the request whole in "
-      "memory, in a buffer that grows as it arrives, as the service and the graphical "
-      "client must.\n\n",
+      "the columns \"keeping floor\" come from a second peer that keeps the request whole "
+      "in memory, in a buffer that grows as it arrives, as the service and the graphical "
+      "client must, and the columns \"two-hop floor\" from a third that keeps each request "
+      "and hands it on whole to the second, as the relay does with nothing of its own.\n\n",
       runs);
   std::printf(
       "| Request | Median ms | p10 ms | p90 ms | ms/MB | ms/MB above the small call | "
       "Failed | floor: median ms | floor: ms/MB above the small call | ratio to the floor | "
-      "keeping floor: ms/MB above the small call | ratio to it |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "keeping floor: ms/MB above the small call | ratio to it | "
+      "two-hop floor: ms/MB above the small call | ratio to it |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   std::vector<std::pair<std::string, std::string>> requests;
   requests.emplace_back(std::to_string(small.size()) + " B (a small call)", small);
   for (const std::size_t size : large_sizes) {
@@ -338,6 +340,7 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
   std::vector<Samples> relay(requests.size());
   std::vector<Samples> floor(requests.size());
   std::vector<Samples> keeping(requests.size());
+  std::vector<Samples> chain(requests.size());
   for (const auto& request : requests) pipe_round_trip(service_pipe, request.second);
   for (int round = 0; round < runs; ++round) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -348,6 +351,8 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
       start = Clock::now();
       keeping[i].add(pipe_round_trip(keeping_floor_pipe, requests[i].second) ? ms_since(start)
                                                                              : -1);
+      start = Clock::now();
+      chain[i].add(pipe_round_trip(chain_floor_pipe, requests[i].second) ? ms_since(start) : -1);
     }
   }
   // The small call's medians are the fixed cost that the larger sizes are
@@ -355,6 +360,7 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
   const double small_relay = median(relay[0]);
   const double small_floor = median(floor[0]);
   const double small_keeping = median(keeping[0]);
+  const double small_chain = median(chain[0]);
   bool ok = true;
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const double relay_ms = median(relay[i]);
@@ -363,8 +369,8 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
     const double p10 = percentile(relay[i].ms, 0.1);
     const double p90 = percentile(relay[i].ms, 0.9);
     if (i == 0) {
-      std::printf("| %s | %.2f | %.2f | %.2f | - | - | %d | %.2f | - | - | - | - |\n", label,
-                  relay_ms, p10, p90, relay[i].failures, floor_ms);
+      std::printf("| %s | %.2f | %.2f | %.2f | - | - | %d | %.2f | - | - | - | - | - | - |\n",
+                  label, relay_ms, p10, p90, relay[i].failures, floor_ms);
     } else {
       const std::size_t bytes = requests[i].second.size();
       const double mb = static_cast<double>(bytes) / (1 << 20);
@@ -372,13 +378,17 @@ inline bool relay_table(const std::string& service_pipe, const std::string& floo
       const double above = (relay_ms - small_relay) / extra_mb;
       const double floor_above = (floor_ms - small_floor) / extra_mb;
       const double keeping_above = (median(keeping[i]) - small_keeping) / extra_mb;
+      const double chain_above = (median(chain[i]) - small_chain) / extra_mb;
       std::printf(
-          "| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f | %.1f | %.2f | %.1f |\n",
+          "| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f | %.1f | %.2f | %.1f | %.2f "
+          "| %.1f |\n",
           label, relay_ms, p10, p90, relay_ms / mb, above, relay[i].failures, floor_ms, floor_above,
           floor_above > 0 ? above / floor_above : 0.0, keeping_above,
-          keeping_above > 0 ? above / keeping_above : 0.0);
+          keeping_above > 0 ? above / keeping_above : 0.0, chain_above,
+          chain_above > 0 ? above / chain_above : 0.0);
     }
-    ok = ok && relay[i].failures == 0 && floor[i].failures == 0 && keeping[i].failures == 0;
+    ok = ok && relay[i].failures == 0 && floor[i].failures == 0 && keeping[i].failures == 0 &&
+         chain[i].failures == 0;
   }
   std::fflush(stdout);
   return ok;
@@ -394,11 +404,19 @@ inline constexpr const char* kEchoOption = "--floor-peer";
 // that grows as the request arrives, as any receiver of a whole message
 // must (the service does, to frame it; so does the graphical client).
 inline constexpr const char* kKeepingEchoOption = "--keeping-floor-peer";
+// A keeping peer that hands each request on whole to another keeping peer,
+// waits for its answer and then answers: the relay's two hops with nothing
+// of the relay's own.
+inline constexpr const char* kForwardingEchoOption = "--forwarding-floor-peer";
+
+enum class PeerKind { discarding, keeping, forwarding };
 
 // The peer's pipe name: beside the other files of the run on POSIX (a
 // filesystem path), a name of its own on Windows.
-inline std::string echo_pipe_name(const fs::path& base, bool keeping) {
-  const std::string kind = keeping ? "floor_keeping" : "floor";
+inline std::string echo_pipe_name(const fs::path& base, PeerKind peer) {
+  const std::string kind = peer == PeerKind::discarding ? "floor"
+                           : peer == PeerKind::keeping  ? "floor_keeping"
+                                                        : "floor_forwarding";
   if constexpr (platform::kWindows) {
     return "\\\\.\\pipe\\tarnwick_bench_" + kind + "_" + std::to_string(platform::current_pid());
   } else {
@@ -406,31 +424,52 @@ inline std::string echo_pipe_name(const fs::path& base, bool keeping) {
   }
 }
 
-// Reads one request whole into a buffer that doubles as it fills, from 64 KB,
-// and frees it.
-inline void read_and_keep(platform::ServerPipe& pipe) {
+// One request read whole.
+struct KeptRequest {
   struct Free {
     void operator()(char* bytes) const { std::free(bytes); }
   };
-  std::size_t capacity = std::size_t{64} << 10;
-  std::unique_ptr<char, Free> bytes(static_cast<char*>(std::malloc(capacity)));
+  std::unique_ptr<char, Free> bytes;
   std::size_t size = 0;
-  while (bytes) {
-    if (size == capacity) {
-      char* larger = static_cast<char*>(std::realloc(bytes.get(), capacity * 2));
-      if (larger == nullptr) return;
-      (void)bytes.release();
-      bytes.reset(larger);
+};
+
+// Reads one request whole into a buffer that doubles as it fills, from 64 KB.
+inline KeptRequest read_and_keep(platform::ServerPipe& pipe) {
+  KeptRequest kept;
+  std::size_t capacity = std::size_t{64} << 10;
+  kept.bytes.reset(static_cast<char*>(std::malloc(capacity)));
+  while (kept.bytes) {
+    if (kept.size == capacity) {
+      char* larger = static_cast<char*>(std::realloc(kept.bytes.get(), capacity * 2));
+      if (larger == nullptr) break;
+      (void)kept.bytes.release();
+      kept.bytes.reset(larger);
       capacity *= 2;
     }
-    const platform::ReadResult got = pipe.read(bytes.get() + size, capacity - size);
-    size += std::min(got.bytes, capacity - size);
+    const platform::ReadResult got = pipe.read(kept.bytes.get() + kept.size, capacity - kept.size);
+    kept.size += std::min(got.bytes, capacity - kept.size);
     if (got.status != platform::ReadStatus::more_data) break;
   }
+  return kept;
+}
+
+// Hands `kept` on whole to the peer at `next` and waits for its answer.
+inline void forward(const KeptRequest& kept, const std::string& next) {
+  std::unique_ptr<platform::ClientPipe> out;
+  if (platform::open_client_pipe(next, platform::PipeAccess::read_write, false, &out).kind !=
+          platform::OpenStatus::opened ||
+      !out->write(kept.bytes ? kept.bytes.get() : "", kept.size)) {
+    return;
+  }
+  char reply[1024];
+  std::size_t bytes = 0;
+  // The answer only has to have come: the client counts a failed trip by
+  // its own reply.
+  static_cast<void>(out->read(reply, sizeof reply, &bytes));
 }
 
 // The peer's main loop; it runs until it is killed.
-inline int serve_echo(const std::string& name, bool keeping) {
+inline int serve_echo(const std::string& name, PeerKind peer, const std::string& hand_on_to) {
   platform::PipeParams params;
   params.direction = platform::PipeDirection::duplex;
   params.max_instances = 255;
@@ -443,8 +482,10 @@ inline int serve_echo(const std::string& name, bool keeping) {
     const platform::ConnectResult connected = pipe->connect();
     next = platform::create_server_pipe(name, params, security).value();
     if (connected == platform::ConnectResult::failed) continue;
-    if (keeping) {
-      read_and_keep(*pipe);
+    if (peer == PeerKind::forwarding) {
+      forward(read_and_keep(*pipe), hand_on_to);
+    } else if (peer == PeerKind::keeping) {
+      static_cast<void>(read_and_keep(*pipe));
     } else {
       for (;;) {
         const platform::ReadResult got = pipe->read(buffer.data(), buffer.size());
@@ -462,10 +503,13 @@ inline int serve_echo(const std::string& name, bool keeping) {
 // Answers for this program when it was started as a floor peer: the
 // peer's exit status, or -1 when it was not.
 inline int serve_echo_if_asked(int argc, char** argv) {
-  if (argc != 3) return -1;
+  if (argc < 3) return -1;
   const std::string option = argv[1];
-  if (option == kEchoOption) return serve_echo(argv[2], false);
-  if (option == kKeepingEchoOption) return serve_echo(argv[2], true);
+  if (option == kEchoOption && argc == 3) return serve_echo(argv[2], PeerKind::discarding, "");
+  if (option == kKeepingEchoOption && argc == 3) return serve_echo(argv[2], PeerKind::keeping, "");
+  if (option == kForwardingEchoOption && argc == 4) {
+    return serve_echo(argv[2], PeerKind::forwarding, argv[3]);
+  }
   return -1;
 }
 
@@ -473,11 +517,17 @@ inline int serve_echo_if_asked(int argc, char** argv) {
 // when destroyed.
 class EchoPeer {
  public:
-  explicit EchoPeer(const fs::path& base, bool keeping = false)
-      : name_(echo_pipe_name(base, keeping)) {
+  // A forwarding peer hands each request on to the peer named `next`.
+  explicit EchoPeer(const fs::path& base, PeerKind peer = PeerKind::discarding,
+                    const std::string& next = "")
+      : name_(echo_pipe_name(base, peer)) {
     platform::ProcessSpec invocation;
     invocation.program = platform::executable_path();
-    invocation.args = {keeping ? kKeepingEchoOption : kEchoOption, name_};
+    if (peer == PeerKind::forwarding) {
+      invocation.args = {kForwardingEchoOption, name_, next};
+    } else {
+      invocation.args = {peer == PeerKind::keeping ? kKeepingEchoOption : kEchoOption, name_};
+    }
     invocation.null_stdio = true;
     if (!platform::start_process(invocation, &process_)) return;
     for (int i = 0; i < 5000; ++i) {

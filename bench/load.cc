@@ -63,9 +63,11 @@ bool throughput_and_relay(const Context& ctx, int per_level, int relay_runs) {
   fs::create_directories(tmp);
   bench::use_temp_dir(tmp);
   bench::EchoPeer peer(ctx.base);
-  bench::EchoPeer keeping_peer(ctx.base, true);
+  bench::EchoPeer keeping_peer(ctx.base, bench::PeerKind::keeping);
+  bench::EchoPeer chain_peer(ctx.base, bench::PeerKind::forwarding, keeping_peer.name());
   // The first run starts the service and the stand-in.
-  if (!peer.ready() || !keeping_peer.ready() || bench::timed_run(ctx.client, 0) < 0) {
+  if (!peer.ready() || !keeping_peer.ready() || !chain_peer.ready() ||
+      bench::timed_run(ctx.client, 0) < 0) {
     std::fprintf(stderr, "load: the floor peer or the first client run failed\n");
     bench::stop_service(bench::work_dir_in(tmp), fs::path());
     return false;
@@ -100,7 +102,8 @@ bool throughput_and_relay(const Context& ctx, int per_level, int relay_runs) {
   }
 
   std::printf("\n### Relay of large requests\n\n");
-  ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), keeping_peer.name(), relay_runs,
+  ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), keeping_peer.name(),
+                          chain_peer.name(), relay_runs,
                           {64u << 10, 256u << 10, 1u << 20, 4u << 20}) &&
        ok;
   std::fflush(stdout);

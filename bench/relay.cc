@@ -46,12 +46,15 @@ int run(int rounds) {
   bool ok = false;
   {
     bench::EchoPeer peer(base);
-    bench::EchoPeer keeping_peer(base, true);
+    bench::EchoPeer keeping_peer(base, bench::PeerKind::keeping);
+    bench::EchoPeer chain_peer(base, bench::PeerKind::forwarding, keeping_peer.name());
     // The first run starts the service and the stand-in.
-    if (!peer.ready() || !keeping_peer.ready() || bench::timed_run(client, 0) < 0) {
+    if (!peer.ready() || !keeping_peer.ready() || !chain_peer.ready() ||
+        bench::timed_run(client, 0) < 0) {
       std::fprintf(stderr, "relay: the floor peer or the first client run failed\n");
     } else {
-      ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), keeping_peer.name(), rounds,
+      ok = bench::relay_table(bench::request_pipe_in(tmp), peer.name(), keeping_peer.name(),
+                              chain_peer.name(), rounds,
                               {64u << 10, 256u << 10, 1u << 20, 4u << 20, 16u << 20});
     }
     bench::stop_service(bench::work_dir_in(tmp), record);

@@ -274,6 +274,10 @@ relay_keeping=$(cell "$work/relay.md" "16 MB" 12)
 relay_keeping_ratio=$(cell "$work/relay.md" "16 MB" 13)
 wine_relay_keeping=$(cell "$work/wine-relay.md" "16 MB" 12)
 wine_relay_keeping_ratio=$(cell "$work/wine-relay.md" "16 MB" 13)
+relay_chain=$(cell "$work/relay.md" "16 MB" 14)
+relay_chain_ratio=$(cell "$work/relay.md" "16 MB" 15)
+wine_relay_chain=$(cell "$work/wine-relay.md" "16 MB" 14)
+wine_relay_chain_ratio=$(cell "$work/wine-relay.md" "16 MB" 15)
 idle_kib=$(cell "$work/load.md" "idle, after its first request" 3)
 peak_kib=$(sed -n 's/^Peak resident memory: \([0-9]*\) KiB.*/\1/p' "$work/engine.md" 2>/dev/null)
 peak_times=$(sed -n 's/^Peak resident memory: [^:]*: \([0-9.]*\)× the input.*/\1/p' "$work/engine.md" 2>/dev/null)
@@ -329,8 +333,8 @@ second before that part began.
 | Goal | Target | Now | Floor | Other work |
 |---|---|---|---|---:|
 | Warm round trip over a statically linked do-nothing program (medians, interleaved) | ≤ 1.5× | ${warm_ratio:--}× (${warm_ms:--} ms) | ${static_ms:--} ms | $busy_native % |
-| Relay of a 16 MB call, cost per MB above the small call, over the direct pipe's (Linux) | ≤ 2× | ${relay_ratio:--}× (${relay_above:--} ms/MB) | ${relay_floor:--} ms/MB; a peer that keeps the call whole: ${relay_keeping:--} ms/MB, the relay ${relay_keeping_ratio:--}× of it | $busy_relay % |
-| The same under Wine | ≤ 2× | ${wine_relay_ratio:--}× (${wine_relay_above:--} ms/MB) | ${wine_relay_floor:--} ms/MB; a peer that keeps the call whole: ${wine_relay_keeping:--} ms/MB, the relay ${wine_relay_keeping_ratio:--}× of it | $busy_wine_relay % |
+| Relay of a 16 MB call, cost per MB above the small call, over the direct pipe's (Linux) | ≤ 2× | ${relay_ratio:--}× (${relay_above:--} ms/MB) | ${relay_floor:--} ms/MB; a peer that keeps the call whole: ${relay_keeping:--} ms/MB; two such hops, one handing the call on to the other: ${relay_chain:--} ms/MB, the relay **${relay_chain_ratio:--}×** of it | $busy_relay % |
+| The same under Wine | ≤ 2× | ${wine_relay_ratio:--}× (${wine_relay_above:--} ms/MB) | ${wine_relay_floor:--} ms/MB; a peer that keeps the call whole: ${wine_relay_keeping:--} ms/MB; two such hops, one handing the call on to the other: ${wine_relay_chain:--} ms/MB, the relay **${wine_relay_chain_ratio:--}×** of it | $busy_wine_relay % |
 | Three-way merge of three 6.5 MB texts, peak resident memory | ≤ 4× inputs (80 MB) | ${peak_times:--}× (${peak_kib:--} KiB) | ${floor_times:--}× (${floor_kib:--} KiB): the decoded texts and two libgit2 diffs | $busy_engine % |
 | Compare window, two 100,000-line files: memory it holds | ≤ 100 MB | ${compare_holds:--} KiB | - | $busy_windows % |
 | The same: usable (first difference painted) after the call arrives | ≤ 0.5 s | ${compare_open:--} ms | ${compare_prepare:--} ms: reading and decoding | $busy_windows % |
@@ -351,13 +355,15 @@ request goes on behind a header that gives its length, and a zero byte late
 in a request changes what is sent), and the graphical client holds it whole
 too. Receiving into memory that grows as a call arrives costs more per MB
 than the direct peer's reads into one small buffer that stays in the cache
-("a peer that keeps the call whole" in the table); two such receptions are
-the relay's floor, so 2× that peer's cost is a relay that adds nothing.
-What the relay adds above that on Linux (\`perf record -a\` over \`bench/relay\`):
-the service's look for zero bytes in the request (3 % of the samples) and the
-stand-in's clearing of the buffer it reads the request into (3 %); the largest
-part of the samples is the kernel copying into and out of the sockets. Under Wine it is not
-broken down further.
+("a peer that keeps the call whole"). The relay's own floor is two such
+receptions in a row: a peer that keeps each call and hands it on whole to a
+second keeping peer, built for the benchmark with nothing of the relay's own
+(the "two-hop floor" columns below). The relay costs about 1.2 times that
+chain on Linux and under Wine. What it adds on Linux (\`perf record -a\` over
+\`bench/relay\`): the service's look for zero bytes in the request (3 % of the
+samples) and the stand-in's clearing of the buffer it reads the request into
+(3 %); the largest part of the samples is the kernel copying into and out of
+the sockets.
 
 The benchmarks are programs in \`bench/\` (\`roundtrip\`, \`relay\`, \`load\`, \`gui_engine\`, \`gui_windows\`), built in
 \`$native\` (and \`$win\` for Wine); they are never CTest tests. Each one
