@@ -186,7 +186,8 @@ TEST(Lifecycle, UnusableTemporaryDirectoryShowsThePromptTool) {
   invocation.stdout_path = temp.file("out");
   invocation.stderr_path = temp.file("err");
   platform::Process client;
-  ASSERT_TRUE(platform::start_process(invocation, &client));
+  const platform::Status started = platform::start_process(invocation, &client);
+  ASSERT_TRUE(started.ok()) << started.text();
   EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status());
   const std::string err = testlib::strip_cr(testlib::read_file(invocation.stderr_path));
   const std::string received = testlib::read_file(prompt_log);

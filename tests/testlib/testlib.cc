@@ -39,19 +39,21 @@ bool under_wine() {
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const std::string base = platform::kWindows ? fs::temp_directory_path().string() : "/tmp";
-  for (;;) {
-    const std::string candidate = join(
+  // Process ids come round again (quickly under Wine), and a directory of an
+  // earlier test with the same name may still be going (Windows refuses to
+  // make a name whose deletion is pending): any name that cannot be made is
+  // passed over for the next.
+  std::string candidate;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    candidate = join(
         base, "twt" + std::to_string(platform::current_pid()) + "_" + std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
       path_ = candidate;
       return;
     }
-    if (ec && ec != std::errc::file_exists) {
-      path_ = candidate;  // let the test fail on its first use
-      return;
-    }
   }
+  path_ = candidate;  // let the test fail on its first use
 }
 
 TempDir::~TempDir() {
