@@ -39,7 +39,7 @@ std::string posix_gui_logged_line(const std::string& directory,
 GuiLaunch gui_launch_for(bool windows, const std::string& directory,
                          const std::string& wrapper_pipe_name) {
   // No working directory, window settings or creation flags of our own: the
-  // caller sets the child's working directory in the spec.
+  // caller sets the child's working directory in its invocation.
   GuiLaunch launch;
   if (windows) {
     launch.invocation.program = directory + "\\marlow.exe";

@@ -52,8 +52,8 @@ void watch_body(std::unique_ptr<Watched> watched) {
 
 class RealProcesses final : public Processes {
  public:
-  Status start(const platform::ProcessSpec& spec, platform::Process* out) override {
-    return platform::start_process(spec, out);
+  Status start(const platform::ProcessSpec& invocation, platform::Process* out) override {
+    return platform::start_process(invocation, out);
   }
   void watch(platform::Process process, std::function<void(int status)> ended) override {
     std::unique_ptr<Watched> watched(new (std::nothrow)

@@ -73,10 +73,11 @@ class Processes {
   Processes(const Processes&) = delete;
   Processes& operator=(const Processes&) = delete;
 
-  // Starts a process as `spec` says (in its working directory, when the spec
+  // Starts a process as `invocation` says (in its working directory, when it
   // names one) into `*out`; the failure says which call of the creation
   // failed, and `*out` is then left as it was.
-  [[nodiscard]] virtual Status start(const platform::ProcessSpec& spec, platform::Process* out) = 0;
+  [[nodiscard]] virtual Status start(const platform::ProcessSpec& invocation,
+                                     platform::Process* out) = 0;
   // Takes `process` over and, on a thread of its own, waits for it to end
   // and calls `ended` with its exit status (as Process::wait gives it) on
   // that thread. When no thread can be started the process is only released
@@ -153,8 +154,9 @@ class PipesWrapper : public Pipes {
 class ProcessesWrapper : public Processes {
  public:
   explicit ProcessesWrapper(Processes& target) : target_(target) {}
-  [[nodiscard]] Status start(const platform::ProcessSpec& spec, platform::Process* out) override {
-    return target_.start(spec, out);
+  [[nodiscard]] Status start(const platform::ProcessSpec& invocation,
+                             platform::Process* out) override {
+    return target_.start(invocation, out);
   }
   void watch(platform::Process process, std::function<void(int status)> ended) override {
     target_.watch(std::move(process), std::move(ended));

@@ -73,9 +73,9 @@ void RecordingLog::write(const std::string& line) {
   if (journal_ != nullptr) journal_->push_back("log " + line);
 }
 
-support::Status FakeProcesses::start(const platform::ProcessSpec& spec, platform::Process*) {
+support::Status FakeProcesses::start(const platform::ProcessSpec& invocation, platform::Process*) {
   if (journal_ != nullptr) journal_->push_back("start process");
-  started.push_back(spec);
+  started.push_back(invocation);
   dir_at_start = platform::current_dir();
   return start_ok ? support::Status() : support::Status::posix("posix_spawn", EAGAIN);
 }

@@ -121,13 +121,13 @@ class RecordingLog final : public support::Log {
   std::vector<std::string>* journal_;
 };
 
-// Starts nothing: records each spec (and the current directory at that
+// Starts nothing: records each invocation (and the current directory at that
 // moment) and answers `start_ok`; a watch is recorded and its callback kept.
 // With a journal, adds "start process" and "watch" to it.
 class FakeProcesses final : public support::Processes {
  public:
   explicit FakeProcesses(std::vector<std::string>* journal = nullptr) : journal_(journal) {}
-  support::Status start(const platform::ProcessSpec& spec, platform::Process* out) override;
+  support::Status start(const platform::ProcessSpec& invocation, platform::Process* out) override;
   void watch(platform::Process process, std::function<void(int status)> ended) override;
 
   bool start_ok = true;

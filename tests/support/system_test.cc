@@ -54,8 +54,8 @@ class RecordingPipes final : public Pipes {
 
 class RecordingProcesses final : public Processes {
  public:
-  Status start(const platform::ProcessSpec& spec, platform::Process* out) override {
-    calls.push_back("start " + spec.program + " " + spec.working_dir +
+  Status start(const platform::ProcessSpec& invocation, platform::Process* out) override {
+    calls.push_back("start " + invocation.program + " " + invocation.working_dir +
                     (out != nullptr ? " out" : ""));
     return Status::posix("posix_spawn", ENOENT);
   }
@@ -109,11 +109,11 @@ TEST(SystemWrappers, ForwardEveryCallWithItsArgumentsAndResult) {
 
   RecordingProcesses processes;
   ProcessesWrapper processes_wrapper(processes);
-  platform::ProcessSpec spec;
-  spec.program = "prog";
-  spec.working_dir = "dir";
+  platform::ProcessSpec invocation;
+  invocation.program = "prog";
+  invocation.working_dir = "dir";
   platform::Process process;
-  EXPECT_EQ(processes_wrapper.start(spec, &process).code(), ENOENT);
+  EXPECT_EQ(processes_wrapper.start(invocation, &process).code(), ENOENT);
   int ended_with = 0;
   processes_wrapper.watch(platform::Process(), [&](int status) { ended_with = status; });
   EXPECT_EQ(ended_with, 7);
