@@ -11,10 +11,18 @@
 #include <QShortcut>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "app/keys.h"
 
 namespace marlow {
+
+namespace {
+
+// Matches past this many are not counted.
+constexpr int kMostCounted = 9999;
+
+}  // namespace
 
 FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
     : QWidget(window), views_(std::move(views)) {
@@ -108,19 +116,16 @@ bool FindBar::find(bool backwards) {
   // the window's other views follow it.
   view_->setTextCursor(found);
   view_->centerCursor();
-  // Which match of how many: one more pass over the text, stopped at a
-  // bound so that a search for a blank in a large file stays quick.
-  constexpr int kMostCounted = 9999;
-  int count = 0;
-  int index = 0;
-  const QTextDocument::FindFlags forwards = flags & ~QTextDocument::FindBackward;
-  for (QTextCursor at = doc->find(field_->text(), QTextCursor(doc), forwards);
-       !at.isNull() && count <= kMostCounted; at = doc->find(field_->text(), at, forwards)) {
-    ++count;
-    if (at.selectionStart() == found.selectionStart()) index = count;
-  }
+  // Which match of how many.
+  const std::vector<int>& starts =
+      matches_in(doc, field_->text(), flags & ~QTextDocument::FindBackward).starts;
+  const auto at = std::lower_bound(starts.begin(), starts.end(), found.selectionStart());
   // A match past the bound, or one that overlaps another (found going
   // backwards), has no number: the count alone is said.
+  const int index = at != starts.end() && *at == found.selectionStart()
+                        ? static_cast<int>(at - starts.begin()) + 1
+                        : 0;
+  const int count = static_cast<int>(starts.size());
   const bool over = count > kMostCounted;
   QString where = index > 0 ? (over ? tr("%1 of more than %2").arg(index).arg(kMostCounted)
                                     : tr("%1 of %2").arg(index).arg(count))
@@ -134,6 +139,26 @@ bool FindBar::find(bool backwards) {
 }
 
 QString FindBar::note() const { return note_->text(); }
+
+const FindBar::Matches& FindBar::matches_in(QTextDocument* doc, const QString& text,
+                                            QTextDocument::FindFlags flags) {
+  if (matches_.doc == doc && matches_.text == text && matches_.flags == flags) return matches_;
+  disconnect(matches_.edits);
+  matches_.doc = doc;
+  matches_.text = text;
+  matches_.flags = flags;
+  matches_.starts.clear();
+  // Stopped past a bound, so that a search for a blank in a large file
+  // stays quick.
+  for (QTextCursor at = doc->find(text, QTextCursor(doc), flags);
+       !at.isNull() && matches_.starts.size() <= static_cast<std::size_t>(kMostCounted);
+       at = doc->find(text, at, flags)) {
+    matches_.starts.push_back(at.selectionStart());
+  }
+  matches_.edits =
+      connect(doc, &QTextDocument::contentsChanged, this, [this] { matches_.doc = nullptr; });
+  return matches_;
+}
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn) {

@@ -5,8 +5,10 @@
 // unless the bar's boxes say otherwise.
 #pragma once
 
+#include <QMetaObject>
 #include <QPointer>
 #include <QString>
+#include <QTextDocument>
 #include <QWidget>
 #include <vector>
 
@@ -46,6 +48,21 @@ class FindBar : public QWidget {
   QCheckBox* match_case_ = nullptr;
   QCheckBox* whole_words_ = nullptr;
   QLabel* note_ = nullptr;
+
+  // Where the matches of the last search start, counted once per text,
+  // options and document rather than at every step through them (a pass
+  // over a large document takes tens of milliseconds). An edit of the
+  // document, or its end, makes it count again.
+  struct Matches {
+    QPointer<QTextDocument> doc;
+    QString text;
+    QTextDocument::FindFlags flags;
+    std::vector<int> starts;  // ascending; at most kMostCounted + 1
+    QMetaObject::Connection edits;
+  };
+  Matches matches_;
+  const Matches& matches_in(QTextDocument* doc, const QString& text,
+                            QTextDocument::FindFlags flags);
 };
 
 }  // namespace marlow

@@ -132,6 +132,13 @@ class OptionsTest : public QObject, private testing::Files {
     QVERIFY(merge_window->find_bar()->find(false));
     QCOMPARE(merge_window->find_bar()->view(), merge_window->result_view());
     QCOMPARE(merge_window->result_view()->textCursor().selectedText(), QStringLiteral("B1"));
+    // The matches are counted again once the text has changed.
+    const QString once = merge_window->find_bar()->note();
+    QTextCursor(merge_window->result_view()->document()).insertText(QStringLiteral("B1\n"));
+    QVERIFY(merge_window->find_bar()->find(false));
+    QVERIFY2(merge_window->find_bar()->note() != once, qPrintable(once));
+    QVERIFY2(merge_window->find_bar()->note().contains(QStringLiteral(" of 2")),
+             qPrintable(merge_window->find_bar()->note()));
     merge_window->close_without_asking();
 
     // Counting stops past 9999 matches; 9999 are still counted whole.
