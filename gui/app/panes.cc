@@ -144,7 +144,6 @@ void DiffPane::set_texts(const std::vector<DiffPane*>& panes, const std::vector<
   // nothing but the thread that fills a document touches it or its view
   // until the threads are joined. Without a signal the view hears of the
   // new rows afterwards, in one step, on this thread.
-  const auto fill = [](QTextDocument* doc, const QString& text) { fill_rows(doc, text); };
   for (QTextDocument* doc : docs) {
     doc->blockSignals(true);
     doc->documentLayout()->blockSignals(true);
@@ -154,14 +153,14 @@ void DiffPane::set_texts(const std::vector<DiffPane*>& panes, const std::vector<
   for (std::size_t i = 1; i < docs.size(); ++i) {
     if (!threaded(texts[i])) continue;
     try {
-      workers.emplace_back(fill, docs[i], std::cref(texts[i]));
+      workers.emplace_back(fill_rows, docs[i], std::cref(texts[i]));
       on_worker[i] = true;
     } catch (const std::system_error&) {
       // No thread to be had: the text goes in below, on this thread.
     }
   }
   for (std::size_t i = 0; i < docs.size(); ++i) {
-    if (!on_worker[i]) fill(docs[i], texts[i]);
+    if (!on_worker[i]) fill_rows(docs[i], texts[i]);
   }
   for (std::thread& worker : workers) worker.join();
   for (std::size_t i = 0; i < docs.size(); ++i) {
