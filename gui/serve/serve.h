@@ -87,12 +87,19 @@ TextDocument output_document(const Job& job, std::vector<Line> lines);
 
 // Writes the bytes to `path` through a temporary file in the same directory
 // that then replaces it, so that a failed write leaves the old file whole.
-// The replaced file's permission bits are kept (a merged script stays
-// executable); when `path` is a symbolic link, the file it points to is
-// replaced and the link stays. The temporary file has a name no one can
-// guess and is created by this call alone, private, never through a link:
-// in a directory that others may write, nothing they planted is written.
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error);
+// The replaced file's permission bits, owner and group are kept where the
+// user may set them (a merged script stays executable); when `path` is a
+// symbolic link, the file it points to is replaced and the link stays. The
+// temporary file has a name no one can guess and is created by this call
+// alone, private, never through a link: in a directory that others may
+// write, nothing they planted is written. In a folder everyone may write
+// with the sticky bit (/tmp), another user's link or file under the name is
+// refused. A FIFO or a character device is written into, never replaced; a
+// FIFO that no process reads is refused at once, and one whose reader stops
+// reading for `stalled_write_ms` fails the save.
+inline constexpr int kStalledWriteMs = 5000;
+bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
+                          int stalled_write_ms = kStalledWriteMs);
 
 // Encodes and writes a merge result; false with a reason when it cannot.
 bool save_output(const Job& job, std::vector<Line> lines, std::string* error);

@@ -1,9 +1,10 @@
 // A merge saved into a directory that another user may write: whatever that
-// user plants under the temporary file's names, the save writes nothing
-// through it, leaves the saver's other files alone and the merged text
-// unreadable to that user. Both users are unprivileged accounts made for
-// the test (root passes every permission check), so it runs as root; the
-// saver's and the planter's sides run in children that take their ids.
+// user plants under the temporary file's names or the output's own name, the
+// save writes nothing through it, leaves the saver's other files alone and
+// the merged text unreadable to that user; a file root replaces stays its
+// owner's. Both users are unprivileged accounts made for the test (root
+// passes every permission check), so it runs as root; the saver's and the
+// planter's sides run in children that take their ids.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -177,6 +178,64 @@ class SaveInSharedDir : public ::testing::Test {
     EXPECT_EQ(reader.wait(), 0) << "the planter can read the merged text";
   }
 
+  // A directory under the test's root, made by root with `mode`, owned by
+  // `owner` (root when null).
+  std::string folder(const std::string& name, fs::perms mode, const TestUser* owner = nullptr) {
+    const std::string path = root_ + "/" + name;
+    fs::create_directories(path);
+    if (owner != nullptr) {
+      EXPECT_EQ(::chown(path.c_str(), owner->uid(), owner->gid()), 0);
+    }
+    fs::permissions(path, mode);
+    return path;
+  }
+  // A file with `text`, owned by `owner` (root when null), with `mode`.
+  void file(const std::string& path, const std::string& text, fs::perms mode,
+            const TestUser* owner = nullptr) {
+    std::ofstream(path, std::ios::binary) << text;
+    if (owner != nullptr) {
+      EXPECT_EQ(::chown(path.c_str(), owner->uid(), owner->gid()), 0);
+    }
+    fs::permissions(path, mode);
+  }
+  // A symbolic link made by `owner`.
+  void link(const std::string& target, const std::string& path, const TestUser& owner) {
+    EXPECT_EQ(Child([&] {
+                return become(owner) && ::symlink(target.c_str(), path.c_str()) == 0 ? 0 : 1;
+              }).wait(),
+              0)
+        << "cannot make " << path;
+  }
+
+  struct Saved {
+    bool ok = false;
+    std::string error;
+  };
+  // Saves `text` to `out` as `user` (root when null), in a child.
+  Saved save_as(const TestUser* user, const std::string& out, const std::string& text) {
+    int pipe_ends[2];
+    EXPECT_EQ(::pipe(pipe_ends), 0);
+    Child saver([&] {
+      ::close(pipe_ends[0]);
+      if (user != nullptr && !become(*user)) return 2;
+      std::string error;
+      const bool ok = write_file_replacing(out, text, &error);
+      if (::write(pipe_ends[1], error.data(), error.size()) < 0) return 3;
+      return ok ? 0 : 1;
+    });
+    ::close(pipe_ends[1]);
+    Saved saved;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) {
+      saved.error.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipe_ends[0]);
+    const int status = saver.wait();
+    EXPECT_TRUE(status == 0 || status == 1) << "the saver ended with " << status;
+    saved.ok = status == 0;
+    return saved;
+  }
+
   std::unique_ptr<TestUser> saver_;
   std::unique_ptr<TestUser> planter_;
   std::string root_;
@@ -187,6 +246,107 @@ TEST_F(SaveInSharedDir, PlantedLinksAndFilesAreNeverWrittenThrough) {
   attack("open-files", fs::perms(0777), Plant::readable_files);
   attack("sticky-links", fs::perms(01777), Plant::links);
   attack("sticky-files", fs::perms(01777), Plant::readable_files);
+}
+
+// An output name in /tmp-like folder (everyone may write, sticky) that
+// another user made a link to the saver's private file: the save refuses
+// rather than replace that file, for root too. A link is followed where the
+// kernel would follow it: the saver's own, the folder owner's, or one in a
+// folder without the sticky bit (whoever may write there could replace the
+// output anyway).
+TEST_F(SaveInSharedDir, AnotherUsersLinkInASharedStickyFolderIsNotFollowed) {
+  const std::string home = folder("home", fs::perms(0700), saver_.get());
+  const std::string secret = home + "/secret.txt";
+  file(secret, kPrivate, fs::perms(0600), saver_.get());
+  const std::string shared = folder("shared", fs::perms(01777));
+  const std::string out = shared + "/merge.txt";
+  link(secret, out, *planter_);
+
+  for (const TestUser* user :
+       {static_cast<const TestUser*>(saver_.get()), static_cast<const TestUser*>(nullptr)}) {
+    SCOPED_TRACE(user == nullptr ? "as root" : "as the saver");
+    const Saved saved = save_as(user, out, kMerged);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.error.find("cannot write " + out + ": Permission denied"), std::string::npos)
+        << saved.error;
+    EXPECT_NE(saved.error.find("link"), std::string::npos) << saved.error;
+    EXPECT_EQ(slurp(secret), kPrivate);
+    EXPECT_EQ(fs::symlink_status(secret).permissions(), fs::perms(0600));
+    EXPECT_TRUE(fs::is_symlink(out));
+  }
+
+  // The same link through a second one of the saver's own: refused too.
+  const std::string own = shared + "/mine.txt";
+  link("merge.txt", own, *saver_);
+  EXPECT_FALSE(save_as(saver_.get(), own, kMerged).ok);
+  EXPECT_EQ(slurp(secret), kPrivate);
+
+  // Followed: the saver's own link in the shared folder (relative, too) ...
+  const std::string own_target = home + "/own.txt";
+  file(own_target, "old\n", fs::perms(0640), saver_.get());
+  link(own_target, shared + "/own-link.txt", *saver_);
+  const Saved through_own = save_as(saver_.get(), shared + "/own-link.txt", kMerged);
+  EXPECT_TRUE(through_own.ok) << through_own.error;
+  EXPECT_EQ(slurp(own_target), kMerged);
+  EXPECT_EQ(fs::symlink_status(own_target).permissions(), fs::perms(0640));
+  // ... the link of the owner of a sticky folder that the planter owns ...
+  const std::string planters = folder("planters", fs::perms(01777), planter_.get());
+  link(own_target, planters + "/merge.txt", *planter_);
+  const Saved through_owner = save_as(saver_.get(), planters + "/merge.txt", "second\n");
+  EXPECT_TRUE(through_owner.ok) << through_owner.error;
+  EXPECT_EQ(slurp(own_target), "second\n");
+  // ... and another user's link in a folder without the sticky bit.
+  const std::string open = folder("open", fs::perms(0777));
+  link(own_target, open + "/merge.txt", *planter_);
+  const Saved through_open = save_as(saver_.get(), open + "/merge.txt", "third\n");
+  EXPECT_TRUE(through_open.ok) << through_open.error;
+  EXPECT_EQ(slurp(own_target), "third\n");
+  EXPECT_TRUE(fs::is_symlink(open + "/merge.txt"));
+}
+
+// Root saving: another user's file put under the output's name in a shared
+// sticky folder is not replaced (the text would be open to that user), and
+// a file it may replace keeps its owner, group and bits. A user who cannot
+// give the new file the old one's group leaves its group bits off.
+TEST_F(SaveInSharedDir, OwnersGroupsAndOtherUsersFilesAreRespected) {
+  const std::string shared = folder("shared", fs::perms(01777));
+  const std::string planted = shared + "/merge.txt";
+  file(planted, "planted\n", fs::perms(0666), planter_.get());
+  const Saved into_planted = save_as(nullptr, planted, kMerged);
+  EXPECT_FALSE(into_planted.ok);
+  EXPECT_NE(into_planted.error.find("another user"), std::string::npos) << into_planted.error;
+  EXPECT_EQ(slurp(planted), "planted\n");
+  // The folder's owner (root) may: it could remove the file anyway.
+  const std::string roots = shared + "/roots.txt";
+  file(roots, "old\n", fs::perms(0644));
+  EXPECT_TRUE(save_as(nullptr, roots, kMerged).ok);
+  EXPECT_EQ(slurp(roots), kMerged);
+
+  // Root replaces a user's file in the user's folder: it stays the user's.
+  const std::string home = folder("home", fs::perms(0755), saver_.get());
+  const std::string users = home + "/users.txt";
+  file(users, "old\n", fs::perms(0640), saver_.get());
+  const Saved by_root = save_as(nullptr, users, kMerged);
+  EXPECT_TRUE(by_root.ok) << by_root.error;
+  struct stat status {};
+  ASSERT_EQ(::stat(users.c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, saver_->uid());
+  EXPECT_EQ(status.st_gid, saver_->gid());
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(slurp(users), kMerged);
+
+  // The saver's file of root's group: the saver cannot give that group, so
+  // the new file is not readable by the saver's group instead.
+  const std::string grouped = home + "/grouped.txt";
+  file(grouped, "old\n", fs::perms(0640), saver_.get());
+  ASSERT_EQ(::chown(grouped.c_str(), saver_->uid(), 0), 0);
+  const Saved by_saver = save_as(saver_.get(), grouped, kMerged);
+  EXPECT_TRUE(by_saver.ok) << by_saver.error;
+  ASSERT_EQ(::stat(grouped.c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, saver_->uid());
+  EXPECT_TRUE(status.st_gid == 0 || (status.st_mode & 070) == 0)
+      << "group " << status.st_gid << ", mode " << std::oct << (status.st_mode & 07777);
+  EXPECT_EQ(slurp(grouped), kMerged);
 }
 
 }  // namespace
