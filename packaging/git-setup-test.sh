@@ -1,11 +1,12 @@
 #!/bin/sh
 # Checks tarnwick-git-setup against scratch homes: the README's settings on a
 # fresh configuration, nothing changed by a second run, a user's own tool
-# kept (and replaced only with --force), --remove taking out only what is
-# ours, a stale definition of ours replaced,
-# full paths when the PATH does not find our programs, the merge driver when
-# tarnwickmerge is installed, and a real git difftool through the tool it
-# wrote (served by the user's running service).
+# kept (and replaced only with --force), also one chosen in an included
+# file, --remove taking out what is ours and only that, a stale definition
+# of ours replaced, full paths when the PATH does not find our programs, the
+# merge driver when tarnwickmerge is installed, and a real git difftool,
+# of files and of directories, through the tool it wrote (served by the
+# user's running service), with the labels it gives.
 # Usage: git-setup-test.sh BIN FILES
 #   BIN    the installation's bin directory; the PATH finds its programs
 #   FILES  a folder with base.txt and mine.txt; FILES/tmp is the TMPDIR of
@@ -27,7 +28,7 @@ expect() {
   [ "$(get "$1")" = "$2" ] || fail "$1 is '$(get "$1")', expected '$2' ($HOME)"
 }
 merge_cmd='-fname "$MERGED (base)" -fname "$MERGED (local)" -fname "$MERGED (remote)" -out "$MERGED" -base "$BASE" "$LOCAL" "$REMOTE"'
-diff_cmd='-fname "$MERGED (old)" -fname "$MERGED (new)" "$LOCAL" "$REMOTE"'
+diff_cmd='-fname "${MERGED:-old}${MERGED:+ (old)}" -fname "${MERGED:-new}${MERGED:+ (new)}" "$LOCAL" "$REMOTE"'
 
 # A fresh configuration gets the README's settings, the programs by their
 # bare names (the PATH finds them), for both tools.
@@ -56,6 +57,25 @@ fresh_home dry
 tarnwick-git-setup --dry-run >"$scratch/dry.out"
 [ ! -e "$HOME/.gitconfig" ] || fail "--dry-run wrote $HOME/.gitconfig"
 grep -q "git config --global merge.tool 'tarnwick'" "$scratch/dry.out" || fail "--dry-run printed: $(cat "$scratch/dry.out")"
+# --remove after a fresh set-up leaves nothing of ours, not even the
+# difftool.trustExitCode it set.
+fresh_home removed
+tarnwick-git-setup >/dev/null
+tarnwick-git-setup --remove >/dev/null
+left=$(git config --global --list 2>/dev/null || true)
+[ -z "$left" ] || fail "--remove after a fresh set-up left: $left"
+# A difftool.trustExitCode of the user's own, even the value we would set,
+# stays; so does ours once the user changed it.
+fresh_home own-trust
+git config --global difftool.trustExitCode true
+tarnwick-git-setup >/dev/null
+tarnwick-git-setup --remove >/dev/null
+expect difftool.trustExitCode true
+fresh_home changed-trust
+tarnwick-git-setup >/dev/null
+git config --global difftool.trustExitCode false
+tarnwick-git-setup --remove >/dev/null
+expect difftool.trustExitCode false
 
 # A user's own tool stays chosen and untouched, as does their own
 # difftool.trustExitCode; ours is defined beside it.
@@ -86,6 +106,23 @@ expect merge.tool ""
 expect diff.tool mydiff
 expect mergetool.mymerge.cmd 'mymerge "$LOCAL" "$REMOTE"'
 expect difftool.trustExitCode false
+
+# Tools chosen in a file the configuration includes are the user's too: they
+# stay chosen, and nothing is set over them in the including file.
+fresh_home included
+printf '[merge]\n\ttool = mymerge\n[diff]\n\ttool = mydiff\n[difftool]\n\ttrustExitCode = false\n' \
+  >"$HOME/tools.gitconfig"
+git config --global include.path "$HOME/tools.gitconfig"
+tarnwick-git-setup >"$scratch/included.out"
+expect merge.tool ""
+expect diff.tool ""
+expect difftool.trustExitCode ""
+for choice in merge.tool:mymerge diff.tool:mydiff; do
+  now=$(git config --global --includes --get "${choice%:*}" || true)
+  [ "$now" = "${choice#*:}" ] || fail "${choice%:*} is now '$now'"
+done
+grep -q "merge.tool stays mymerge" "$scratch/included.out" ||
+  fail "no word on the included merge.tool: $(cat "$scratch/included.out")"
 
 # A stale definition of our own tool is replaced, and said so.
 fresh_home stale
@@ -122,6 +159,19 @@ git -C "$repo" -c user.name=t -c user.email=t@t commit -qm base
 cp "$files/mine.txt" "$repo/f.txt"
 (cd "$repo" && TMPDIR="$files/tmp" git difftool -y >"$scratch/difftool.out" 2>&1) ||
   fail "git difftool through tarnwick failed: $(cat "$scratch/difftool.out")"
+# git difftool -d compares two directories and gives no file name: they are
+# labelled "old" and "new". The graphical client logs each call's labels.
+(cd "$repo" && TMPDIR="$files/tmp" git difftool -d -y >"$scratch/dirdiff.out" 2>&1) ||
+  fail "git difftool -d through tarnwick failed: $(cat "$scratch/dirdiff.out")"
+calls="$files/tmp/$(id -un).tarnwick/marlow.log"
+if [ -f "$calls" ]; then
+  grep -q '^RequestHandler.Compare of f.txt (old), f.txt (new): answered' "$calls" ||
+    fail "git difftool labels: $(grep RequestHandler "$calls")"
+  grep -q '^RequestHandler.Compare of old, new: answered' "$calls" ||
+    fail "git difftool -d labels: $(grep RequestHandler "$calls")"
+else
+  echo "git set-up: labels not checked: no $calls (a graphical client that keeps no log)"
+fi
 
 # The merge driver it wrote works inside git merge: a file both sides
 # changed on the same line stops the merge, with the driver's labels on the
