@@ -1,8 +1,9 @@
 # Installation layout: <prefix>/bin holds the three programs, the prompt
 # tool and the git set-up script, <prefix>/Brightdesk the graphical client:
-# the Qt one where it is built, else the stand-in that keeps the contract
-# (Windows, or a Linux build without Qt). The stand-in stays in the build
-# tree for the tests either way. The programs find the installation from
+# the Qt one where it is built, else (Windows, or a Linux build without Qt)
+# the program that answers every call with a fault saying that this
+# installation has no graphical client. The tests' stand-in, which answers
+# success, is never installed. The programs find the installation from
 # their own resolved path, so a link to them elsewhere works.
 #
 # Packages: on Linux a .tar.gz (the installation under opt/tarnwick, manual
@@ -14,7 +15,7 @@ install(PROGRAMS packaging/tarnwick-git-setup DESTINATION bin)
 if(TW_BUILD_GUI)
   install(TARGETS marlow_gui RUNTIME DESTINATION Brightdesk)
 else()
-  install(TARGETS marlow RUNTIME DESTINATION Brightdesk)
+  install(TARGETS marlow_noclient RUNTIME DESTINATION Brightdesk)
 endif()
 
 set(CPACK_PACKAGE_NAME "tarnwick")
