@@ -18,6 +18,20 @@ else()
   install(TARGETS marlow_noclient RUNTIME DESTINATION Brightdesk)
 endif()
 
+# What an installation takes, and only that: `cmake --build --target
+# installation` builds enough for `cmake --install` (tools/main-job.sh),
+# without the tests and benchmarks. The manual pages join below.
+add_custom_target(installation)
+add_dependencies(installation tarnwick hollin_service tarnwickutf8 fernask)
+if(TW_BUILD_GUI)
+  add_dependencies(installation marlow_gui)
+else()
+  add_dependencies(installation marlow_noclient)
+endif()
+if(TARGET tarnwickmerge)
+  add_dependencies(installation tarnwickmerge)
+endif()
+
 set(CPACK_PACKAGE_NAME "tarnwick")
 set(CPACK_PACKAGE_VENDOR "tarnwick developers")
 set(CPACK_PACKAGE_CONTACT "tarnwick developers <maintainers@users.noreply.c-seed-1cc55c70.example>")
@@ -59,6 +73,7 @@ else()
     list(APPEND tw_man_outputs "${out}")
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${tw_man_outputs})
+  add_dependencies(installation man_pages)
 
   # The .tar.gz keeps everything inside the installation.
   install(FILES ${tw_man_outputs} DESTINATION share/man/man1 COMPONENT archive)
