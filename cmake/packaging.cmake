@@ -12,6 +12,13 @@
 # Windows a .zip and an .msi (see cmake/msi.cmake).
 install(TARGETS tarnwick hollin_service tarnwickutf8 fernask RUNTIME DESTINATION bin)
 install(PROGRAMS packaging/tarnwick-git-setup DESTINATION bin)
+# The licence at the top of the installation (the .zip, .msi and .tar.gz);
+# the .deb carries it in its copyright file instead, as Debian wants.
+if(WIN32)
+  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+else()
+  install(FILES LICENSE DESTINATION . COMPONENT archive)
+endif()
 if(TW_BUILD_GUI)
   install(TARGETS marlow_gui RUNTIME DESTINATION Brightdesk)
 else()
@@ -43,6 +50,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "tarnwick-git-setup makes tarnwick git's merge and diff tool.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -44,7 +44,7 @@ w msiexec /i "$winmsi" /qn >/dev/null 2>&1 || fail "silent installation ended wi
 
 pf="$prefix/drive_c/Program Files/tarnwick"
 for f in bin/tarnwick.exe bin/hollin_service.exe bin/tarnwickutf8.exe bin/fernask.exe \
-         bin/tarnwick-git-setup Brightdesk/marlow.exe; do
+         bin/tarnwick-git-setup Brightdesk/marlow.exe LICENSE.txt; do
   [ -f "$pf/$f" ] || fail "$f not installed under Program Files\\tarnwick"
 done
 path=$(user_path)
