@@ -69,15 +69,8 @@ struct Case {
 int run(int runs) {
   const fs::path here = fs::path(platform::executable_path()).parent_path();
   const fs::path root = bench::build_root();
-  const fs::path base =
-      fs::path(platform::temp_dir()) / ("twbs" + std::to_string(platform::current_pid()));
+  const fs::path base = bench::make_sandbox("twbs");
   std::error_code ec;
-  fs::remove_all(base, ec);
-  fs::create_directories(base / "tmp");
-  bench::write_text(base / "a.txt", "one\n");
-  bench::write_text(base / "b.txt", "two\n");
-  static_cast<void>(platform::set_env("MARLOW_STANDIN_MODE", "ok"));
-  bench::use_temp_dir(base / "tmp");
 
   std::vector<Case> cases(3);
   cases[0].label = "statically linked do-nothing program (`int main(){return 0;}`, -O2 -static)";
