@@ -329,7 +329,7 @@ its floor measured in the same run. Rerun with:
 \`\`\`sh
 tools/bench.sh            # builds what it needs, runs everything, rewrites this file
 tools/bench.sh --no-wine  # native figures only
-# or one benchmark at a time, after a build of the targets roundtrip, load, gui_engine and gui_windows:
+# or one benchmark at a time, after a build of the targets roundtrip, shell_roundtrip, load, gui_engine and gui_windows:
 $native/bench/roundtrip [warm runs] [cold runs]
 $native/bench/shell_roundtrip [runs]
 $native/bench/load [requests per level] [relay rounds] [requests after]
