@@ -139,7 +139,8 @@ run() {
   (cd "$files" && TMPDIR="$files/tmp" "$@" $args) || return $?
 }
 # A compare through the link on the PATH: the Qt client shows its window
-# (offscreen) and a scripted close answers it; the stand-in answers at once.
+# (offscreen) and a scripted close answers it. (Without the Qt client the
+# installed program answers every call with a fault, and this fails.)
 args="base.txt mine.txt"
 run env QT_QPA_PLATFORM=offscreen MARLOW_SCRIPT=close tarnwick || fail "a compare through the PATH ended with $?"
 # The service that served it is the installation's, found through the link.
