@@ -159,6 +159,25 @@ inline void use_temp_dir(const fs::path& dir) {
   static_cast<void>(platform::set_env("TEMP", dir.string()));
 }
 
+// A private directory for one benchmark run, named `prefix` and this
+// process's id, below the user's temporary directory: the contributors a.txt
+// and b.txt, and tmp/, which becomes the temporary directory of every
+// program started from now on (so a service of its own). The stand-in
+// answers every request at once.
+inline fs::path make_sandbox(const std::string& prefix) {
+  const fs::path base =
+      fs::path(platform::temp_dir()) / (prefix + std::to_string(platform::current_pid()));
+  std::error_code ec;
+  fs::remove_all(base, ec);
+  fs::create_directories(base / "tmp");
+  write_text(base / "a.txt", "one\n");
+  write_text(base / "b.txt", "two\n");
+  // Valid names and values: setting them fails only without memory.
+  static_cast<void>(platform::set_env("MARLOW_STANDIN_MODE", "ok"));
+  use_temp_dir(base / "tmp");
+  return base;
+}
+
 inline fs::path work_dir_in(const fs::path& temp) {
   return temp / (platform::login_name() + ".tarnwick");
 }

@@ -17,17 +17,9 @@ namespace fs = bench::fs;
 
 int run(int rounds) {
   const fs::path root = bench::build_root();
-  const fs::path base =
-      fs::path(platform::temp_dir()) / ("twr" + std::to_string(platform::current_pid()));
-  std::error_code ec;
-  fs::remove_all(base, ec);
-  fs::create_directories(base / "tmp");
-  bench::write_text(base / "a.txt", "one\n");
-  bench::write_text(base / "b.txt", "two\n");
-  // Valid names and values: setting them fails only without memory.
-  static_cast<void>(platform::set_env("MARLOW_STANDIN_MODE", "ok"));
+  const fs::path base = bench::make_sandbox("twr");
   const fs::path tmp = base / "tmp";
-  bench::use_temp_dir(tmp);
+  std::error_code ec;
   // Elsewhere than Linux the stand-in records its id so that it can be ended.
   fs::path record;
   if constexpr (platform::kWindows) {

@@ -1,8 +1,9 @@
 # Installation layout: <prefix>/bin holds the three programs, the prompt
 # tool and the git set-up script, <prefix>/Brightdesk the graphical client:
-# the Qt one where it is built, else the stand-in that keeps the contract
-# (Windows, or a Linux build without Qt). The stand-in stays in the build
-# tree for the tests either way. The programs find the installation from
+# the Qt one where it is built, else (Windows, or a Linux build without Qt)
+# the program that answers every call with a fault saying that this
+# installation has no graphical client. The tests' stand-in, which answers
+# success, is never installed. The programs find the installation from
 # their own resolved path, so a link to them elsewhere works.
 #
 # Packages: on Linux a .tar.gz (the installation under opt/tarnwick, manual
@@ -11,10 +12,31 @@
 # Windows a .zip and an .msi (see cmake/msi.cmake).
 install(TARGETS tarnwick hollin_service tarnwickutf8 fernask RUNTIME DESTINATION bin)
 install(PROGRAMS packaging/tarnwick-git-setup DESTINATION bin)
+# The licence at the top of the installation (the .zip, .msi and .tar.gz);
+# the .deb carries it in its copyright file instead, as Debian wants.
+if(WIN32)
+  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+else()
+  install(FILES LICENSE DESTINATION . COMPONENT archive)
+endif()
 if(TW_BUILD_GUI)
   install(TARGETS marlow_gui RUNTIME DESTINATION Brightdesk)
 else()
-  install(TARGETS marlow RUNTIME DESTINATION Brightdesk)
+  install(TARGETS marlow_noclient RUNTIME DESTINATION Brightdesk)
+endif()
+
+# What an installation takes, and only that: `cmake --build --target
+# installation` builds enough for `cmake --install` (tools/main-job.sh),
+# without the tests and benchmarks. The manual pages join below.
+add_custom_target(installation)
+add_dependencies(installation tarnwick hollin_service tarnwickutf8 fernask)
+if(TW_BUILD_GUI)
+  add_dependencies(installation marlow_gui)
+else()
+  add_dependencies(installation marlow_noclient)
+endif()
+if(TARGET tarnwickmerge)
+  add_dependencies(installation tarnwickmerge)
 endif()
 
 set(CPACK_PACKAGE_NAME "tarnwick")
@@ -28,6 +50,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "tarnwick-git-setup makes tarnwick git's merge and diff tool.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -58,6 +81,7 @@ else()
     list(APPEND tw_man_outputs "${out}")
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${tw_man_outputs})
+  add_dependencies(installation man_pages)
 
   # The .tar.gz keeps everything inside the installation.
   install(FILES ${tw_man_outputs} DESTINATION share/man/man1 COMPONENT archive)

@@ -1,10 +1,12 @@
 #!/bin/sh
 # Checks the Windows installer under Wine, in a fresh prefix of its own:
 # a silent installation into Program Files in the layout the programs expect,
-# bin on the user's PATH, a compare found on that PATH and served through the
-# installed service and stand-in graphical client, and a silent removal that
-# leaves no file, no PATH entry and no uninstall entry.
-# Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt and mine.txt)
+# bin on the user's PATH, a merge found on that PATH and answered through the
+# installed service by the installed graphical client -- which, as the
+# package has none, answers with a fault: the merge must fail, write nothing
+# and leave the reason in the log -- and a silent removal that leaves no
+# file, no PATH entry and no uninstall entry.
+# Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt, mine.txt, theirs.txt)
 set -eu
 msi=$1 prefix=$2
 files=$(cd "$3" && pwd)
@@ -42,26 +44,32 @@ w msiexec /i "$winmsi" /qn >/dev/null 2>&1 || fail "silent installation ended wi
 
 pf="$prefix/drive_c/Program Files/tarnwick"
 for f in bin/tarnwick.exe bin/hollin_service.exe bin/tarnwickutf8.exe bin/fernask.exe \
-         bin/tarnwick-git-setup Brightdesk/marlow.exe; do
+         bin/tarnwick-git-setup Brightdesk/marlow.exe LICENSE.txt; do
   [ -f "$pf/$f" ] || fail "$f not installed under Program Files\\tarnwick"
 done
 path=$(user_path)
 [ "$path" = 'C:\users\mine;C:\Program Files\tarnwick\bin' ] || fail "user PATH after installation: $path"
 [ "$(uninstall_entry)" = 1 ] || fail "no uninstall entry after installation"
 
-# A new process finds tarnwick on the PATH built from the registry; the
-# stand-in records its arguments, which show it is the installed one.
-record="$files/msi-record"
-mkdir -p "$record"
-MARLOW_STANDIN_RECORD=$(winepath -w "$record" 2>/dev/null | tr -d '\r')
-export MARLOW_STANDIN_RECORD
-(cd "$files" && w cmd /c tarnwick base.txt mine.txt >"$files/msi-run.log" 2>&1) ||
-  fail "tarnwick through the PATH ended with $?: $(cat "$files/msi-run.log")"
-unset MARLOW_STANDIN_RECORD
-head -n 1 "$record"/argv-*.txt | tr -d '\r' | grep -qi 'C:\\Program Files\\tarnwick\\Brightdesk\\marlow' ||
-  fail "the compare was not served by the installed stand-in: $(cat "$record"/argv-*.txt)"
-log="$prefix/drive_c/users/$(id -un)/Temp/$(id -un).tarnwick/hollin_service.log"
-grep -qi 'Program Files\\tarnwick\\Brightdesk' "$log" || fail "the installed service did not start the installed client"
+# A new process finds tarnwick on the PATH built from the registry. A merge
+# never ends with 0 without its output written; here, with no graphical
+# client installed, it ends with a failure and marlow.log says why.
+rm -f "$files/merged.txt"
+status=0
+(cd "$files" && w cmd /c tarnwick -out merged.txt base.txt mine.txt theirs.txt >"$files/msi-run.log" 2>&1) ||
+  status=$?
+if [ "$status" = 0 ]; then
+  [ -e "$files/merged.txt" ] || fail "the merge ended with 0 without writing its output"
+  fail "the merge ended with 0 although the package has no graphical client"
+fi
+[ ! -e "$files/merged.txt" ] || fail "the failed merge wrote its output"
+wd="$prefix/drive_c/users/$(id -un)/Temp/$(id -un).tarnwick"
+reason='this installation has no graphical client: nothing was compared or merged'
+tr -d '\r' <"$wd/marlow.log" 2>/dev/null |
+  grep -qxF "RequestHandler.CompareMerge: answered with a fault: $reason" ||
+  fail "marlow.log does not say why the merge failed: $(cat "$wd/marlow.log" 2>&1)"
+grep -qi 'Program Files\\tarnwick\\Brightdesk' "$wd/hollin_service.log" ||
+  fail "the installed service did not start the installed client"
 
 # The service and client hold their programs open: end them (they are this
 # prefix's only processes) before the removal, as a user would close them.

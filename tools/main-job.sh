@@ -1,14 +1,16 @@
 #!/bin/sh
-# The main job: builds the product, installs it into a local prefix, and runs
-# a real merge through the whole chain (client, relay service, the Qt
-# graphical client), starting from no service running. With a display the
-# merge window opens for the user to check and save; without one the
-# graphical client merges automatically (the texts merge cleanly).
+# The main job: builds the programs and the Qt graphical client (only what
+# the installation takes: no tests, no benchmarks; tools/test-all.sh builds
+# everything), installs them into a local prefix, and runs a real merge
+# through the whole chain (client, relay service, graphical client), starting
+# from no service running. With a display the merge window opens for the
+# user to check and save; without one the graphical client merges
+# automatically (the texts merge cleanly).
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh native
 cmake --preset native >/dev/null
-cmake --build --preset native -j2
+cmake --build --preset native --target installation -j2
 prefix="$PWD/build/main-job/install"
 work="$PWD/build/main-job/files"
 rm -rf "$prefix" "$work"

@@ -9,9 +9,12 @@
 #     command (packaging/git-setup-test.sh), and dpkg -r removes every file
 #     while the user's service still runs;
 #   - the Windows .msi installs silently into a fresh Wine prefix of its
-#     own, puts bin on the user's PATH, serves a compare found on that PATH
-#     through the installed service and stand-in, and uninstalls silently
-#     without leaving a file, a PATH entry or its uninstall entry.
+#     own, puts bin on the user's PATH, serves a merge found on that PATH
+#     through the installed service and the program that answers every
+#     call with a fault (there is no Windows graphical client yet: the merge
+#     must fail and say why), and uninstalls silently without leaving a file,
+#     a PATH entry or its uninstall entry;
+#   - the licence is in every package.
 # Expects both presets to be built (tools/test-all.sh does that first).
 set -eu
 cd "$(dirname "$0")/.."
@@ -46,6 +49,19 @@ done
 grep -q "/opt/tarnwick/bin/tarnwick-git-setup\$" "$out/tgz.list" || fail "tarnwick-git-setup missing from $tgz"
 grep -q "/opt/tarnwick/share/man/man1/tarnwick.1.gz\$" "$out/tgz.list" || fail "manual pages missing from $tgz"
 grep -q "/bin/tarnwick-git-setup\$" "$out/zip.list" || fail "tarnwick-git-setup missing from $zip"
+# The licence: at the top of the archives and the .msi; in the .deb only as
+# its machine-readable copyright file (whose text must be the licence's).
+grep -q "/opt/tarnwick/LICENSE\$" "$out/tgz.list" || fail "LICENSE missing from $tgz"
+grep -q "^[^/]*/LICENSE\.txt\$" "$out/zip.list" || fail "LICENSE.txt missing from $zip"
+grep -q "^LICENSE\.txt\$" "$out/msi.list" || fail "LICENSE.txt missing from $msi"
+if grep -q "LICENSE" "$out/deb.list"; then fail "$deb has a licence file beside its copyright file"; fi
+dpkg-deb --fsys-tarfile "$deb" | tar xOf - ./usr/share/doc/tarnwick/copyright >"$out/copyright"
+grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\$" "$out/copyright" &&
+  grep -q "^License: Expat\$" "$out/copyright" && grep -q "^Copyright: 2026 The tarnwick authors\$" "$out/copyright" ||
+  fail "the .deb's copyright file does not give the MIT (Expat) licence"
+sed -n '/^Permission/,$p' LICENSE >"$out/license.text"
+sed -n '/^ Permission/,$p' "$out/copyright" | sed 's/^ //; s/^\.$//' >"$out/copyright.text"
+cmp -s "$out/license.text" "$out/copyright.text" || fail "the .deb's licence text differs from LICENSE"
 # The .tar.gz takes nothing outside its installation.
 if grep -q "^[^/]*/usr/" "$out/tgz.list"; then fail "$tgz has files outside opt/tarnwick"; fi
 
@@ -123,7 +139,8 @@ run() {
   (cd "$files" && TMPDIR="$files/tmp" "$@" $args) || return $?
 }
 # A compare through the link on the PATH: the Qt client shows its window
-# (offscreen) and a scripted close answers it; the stand-in answers at once.
+# (offscreen) and a scripted close answers it. (Without the Qt client the
+# installed program answers every call with a fault, and this fails.)
 args="base.txt mine.txt"
 run env QT_QPA_PLATFORM=offscreen MARLOW_SCRIPT=close tarnwick || fail "a compare through the PATH ended with $?"
 # The service that served it is the installation's, found through the link.
