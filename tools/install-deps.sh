@@ -1,6 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: install-deps.sh [native|all|fuzz]
+# Usage: install-deps.sh [main|native|all|fuzz]
+#   main    what the main job needs to build the installation and merge:
+#           the compilers and build tools, GoogleTest (configuring the
+#           native preset asks for it), Qt 6 Widgets, libgit2, pugixml, git
 #   native  the Linux build and its tests, the graphical client included:
 #           Qt 6 Widgets, libgit2 and pugixml; git, whose merge-file the
 #           merge engine's tests use as a reference and whose mergetool and
@@ -14,15 +17,18 @@
 set -eu
 want=${1:-all}
 pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
-  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev xvfb xauth xdotool
-  lintian man-db"
+  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git"
 case "$want" in
-  native|gui) ;;
+  main) ;;
+  native|gui|all|fuzz) pkgs="$pkgs dpkg-dev xvfb xauth xdotool lintian man-db" ;;
+esac
+case "$want" in
+  main|native|gui) ;;
   all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine
     wixl msitools clang" ;;
   # The runtimes are only a recommendation of clang's packages.
   fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
-  *) echo "usage: install-deps.sh [native|all|fuzz]" >&2; exit 2 ;;
+  *) echo "usage: install-deps.sh [main|native|all|fuzz]" >&2; exit 2 ;;
 esac
 missing=""
 for p in $pkgs; do

@@ -8,7 +8,7 @@
 # automatically (the texts merge cleanly).
 set -eu
 cd "$(dirname "$0")/.."
-tools/install-deps.sh native
+tools/install-deps.sh main
 cmake --preset native >/dev/null
 cmake --build --preset native --target installation -j2
 prefix="$PWD/build/main-job/install"
