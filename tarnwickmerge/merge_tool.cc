@@ -147,7 +147,6 @@ struct Parser {
         // A whole number as strtol reads it (blanks and a sign before it);
         // one beyond an int wraps as git's does, and 0 or less means 7.
         char* end = nullptr;
-        errno = 0;
         const long number = value->empty() ? 0 : std::strtol(value->c_str(), &end, 10);
         if (value->empty() || *end != '\0') {
           return fail(name_of(spec, false, as_short) + " expects a numerical value");
