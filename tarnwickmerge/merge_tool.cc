@@ -2,20 +2,38 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace tarnwickmerge {
 namespace {
 
 using marlow::Encoding;
 using marlow::Line;
+using Usage = ArgumentError::Usage;
 
 const char* kUsage =
-    "usage: tarnwickmerge [-p] [-q] [--diff3] [--marker-size=N] [--rules LIST]\n"
-    "                     [-L label [-L label [-L label]]] "
-    "CURRENT BASE OTHER";
+    "usage: tarnwickmerge [<options>] [-L <name1> [-L <orig> [-L <name2>]]] "
+    "<file1> <orig-file> <file2>\n"
+    "\n"
+    "    -p, --stdout          send results to standard output\n"
+    "    --diff3               use a diff3 based merge\n"
+    "    --zdiff3              use a zealous diff3 based merge\n"
+    "    --ours                for conflicts, use our version\n"
+    "    --theirs              for conflicts, use their version\n"
+    "    --union               for conflicts, use a union version\n"
+    "    --marker-size <n>     for conflicts, use this marker size\n"
+    "    -q, --quiet           do not warn about conflicts\n"
+    "    -L <name>             set labels for file1/orig-file/file2\n"
+    "    --rules <list>        settle conflicts by these rules (or all, none)\n";
+
+// git reads this many bytes of a file to tell whether it is binary.
+constexpr std::size_t kBinaryProbe = 8000;
 
 // Each rule name of --rules and the switch it turns on ("same-line" lifts
 // the limit to separate lines; "version-lists" widens "versions").
@@ -58,7 +76,229 @@ bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// Arguments, parsed as git's option parser does.
+
+enum class Id { to_stdout, diff3, zdiff3, ours, theirs, union_, marker_size, quiet, label, rules };
+
+struct Spec {
+  Id id;
+  char short_name;        // 0: none
+  const char* long_name;  // nullptr: none
+  bool takes_value;
+  bool negatable;  // --no-<name>
+};
+
+// In git's order, which its message about an ambiguous abbreviation shows.
+constexpr Spec kSpecs[] = {
+    {Id::to_stdout, 'p', "stdout", false, true},     {Id::diff3, 0, "diff3", false, true},
+    {Id::zdiff3, 0, "zdiff3", false, true},          {Id::ours, 0, "ours", false, true},
+    {Id::theirs, 0, "theirs", false, true},          {Id::union_, 0, "union", false, true},
+    {Id::marker_size, 0, "marker-size", true, true}, {Id::quiet, 'q', "quiet", false, true},
+    {Id::label, 'L', nullptr, true, false},          {Id::rules, 0, "rules", true, false},
+};
+
+struct Parser {
+  const std::vector<std::string>& args;
+  std::size_t next = 0;  // the argument after the one being parsed
+  Options options;
+  int marker_size = 7;  // as given; 0 or less is the default
+  ArgumentError* error;
+
+  bool fail(std::string message, Usage usage = Usage::none) {
+    error->message = std::move(message);
+    error->usage = usage;
+    return false;
+  }
+
+  static std::string name_of(const Spec& spec, bool unset, bool as_short) {
+    if (as_short) return std::string("switch `") + spec.short_name + "'";
+    return std::string("option `") + (unset ? "no-" : "") + spec.long_name + "'";
+  }
+
+  // Applies one option; `value` is null for a flag or a negation.
+  bool apply(const Spec& spec, bool unset, const std::string* value, bool as_short) {
+    switch (spec.id) {
+      case Id::to_stdout:
+        options.to_stdout = !unset;
+        return true;
+      case Id::quiet:
+        options.quiet = !unset;
+        return true;
+      case Id::diff3:
+      case Id::zdiff3:
+        options.style = unset                  ? marlow::MarkerStyle::merge
+                        : spec.id == Id::diff3 ? marlow::MarkerStyle::diff3
+                                               : marlow::MarkerStyle::zdiff3;
+        return true;
+      case Id::ours:
+      case Id::theirs:
+      case Id::union_:
+        options.fill = unset                   ? marlow::ConflictFill::markers
+                       : spec.id == Id::ours   ? marlow::ConflictFill::current
+                       : spec.id == Id::theirs ? marlow::ConflictFill::other
+                                               : marlow::ConflictFill::both;
+        return true;
+      case Id::marker_size: {
+        if (unset) {
+          marker_size = 0;
+          return true;
+        }
+        // A whole number as strtol reads it (blanks and a sign before it);
+        // one beyond an int wraps as git's does, and 0 or less means 7.
+        char* end = nullptr;
+        const long number = value->empty() ? 0 : std::strtol(value->c_str(), &end, 10);
+        if (value->empty() || *end != '\0') {
+          return fail(name_of(spec, false, as_short) + " expects a numerical value");
+        }
+        marker_size = static_cast<int>(static_cast<unsigned long>(number) & UINT_MAX);
+        return true;
+      }
+      case Id::label:
+        if (options.labels.size() == 3) return fail("too many labels on the command line");
+        options.labels.push_back(*value);
+        return true;
+      case Id::rules:
+        if (!set_rules(*value, &options.rules)) {
+          return fail("unknown rule in \"" + *value +
+                      "\" (rules: versions, version-lists, contained, releases, bump, deletion, "
+                      "whitespace, whitespace-lines, words, touching, characters, same-line; or "
+                      "all, none)");
+        }
+        return true;
+    }
+    return false;
+  }
+
+  // An option with a value: the attached one, else the next argument.
+  bool take_value(const Spec& spec, bool unset, const std::string* attached, bool as_short) {
+    if (!spec.takes_value || unset) {
+      if (attached != nullptr) return fail(name_of(spec, unset, as_short) + " takes no value");
+      return apply(spec, unset, nullptr, as_short);
+    }
+    if (attached != nullptr) return apply(spec, false, attached, as_short);
+    if (next >= args.size()) return fail(name_of(spec, false, as_short) + " requires a value");
+    return apply(spec, false, &args[next++], as_short);
+  }
+
+  // "-pq", "-Lname", "-L name".
+  bool short_options(const std::string& arg) {
+    for (std::size_t i = 1; i < arg.size(); ++i) {
+      if (arg[i] == 'h') return fail("", Usage::on_output);
+      const Spec* spec = std::find_if(std::begin(kSpecs), std::end(kSpecs),
+                                      [&](const Spec& s) { return s.short_name == arg[i]; });
+      if (spec == std::end(kSpecs)) {
+        return fail(std::string("unknown switch `") + arg[i] + "'", Usage::on_error);
+      }
+      if (spec->takes_value && i + 1 < arg.size()) {
+        const std::string attached = arg.substr(i + 1);
+        return take_value(*spec, false, &attached, true);
+      }
+      if (!take_value(*spec, false, nullptr, true)) return false;
+    }
+    return true;
+  }
+
+  // "--name", "--name=value", "--no-name", or any unique beginning of them.
+  bool long_option(const std::string& arg) {
+    const std::string body = arg.substr(2);
+    if (body == "help" || body == "help-all") return fail("", Usage::on_output);
+    const std::size_t equals = body.find('=');
+    const std::string name = body.substr(0, equals);
+    std::optional<std::string> attached;
+    if (equals != std::string::npos) attached = body.substr(equals + 1);
+    const auto starts = [](const std::string& text, const std::string& prefix) {
+      return text.compare(0, prefix.size(), prefix) == 0;
+    };
+    const Spec* abbreviated = nullptr;
+    bool abbreviated_unset = false;
+    const Spec* also = nullptr;  // a second option the abbreviation fits
+    bool also_unset = false;
+    for (const Spec& spec : kSpecs) {
+      if (spec.long_name == nullptr) continue;
+      const std::string full = spec.long_name;
+      bool unset = false;
+      if (name == full) return take_value(spec, false, attached ? &*attached : nullptr, false);
+      if (spec.negatable && name == "no-" + full) {
+        return take_value(spec, true, attached ? &*attached : nullptr, false);
+      }
+      if (starts(full, name)) {
+        unset = false;
+      } else if (spec.negatable &&
+                 (starts("no-", name) || (starts(name, "no-") && starts(full, name.substr(3))))) {
+        unset = true;
+      } else {
+        continue;
+      }
+      if (abbreviated != nullptr) {
+        also = abbreviated;
+        also_unset = abbreviated_unset;
+      }
+      abbreviated = &spec;
+      abbreviated_unset = unset;
+    }
+    if (also != nullptr) {
+      return fail("ambiguous option: " + body + " (could be --" + (also_unset ? "no-" : "") +
+                      also->long_name + " or --" + (abbreviated_unset ? "no-" : "") +
+                      abbreviated->long_name + ")",
+                  Usage::on_output);
+    }
+    if (abbreviated == nullptr) return fail("unknown option `" + body + "'", Usage::on_error);
+    return take_value(*abbreviated, abbreviated_unset, attached ? &*attached : nullptr, false);
+  }
+
+  std::optional<Options> parse() {
+    std::vector<std::string> files;
+    bool only_files = false;
+    while (next < args.size()) {
+      const std::string& a = args[next++];
+      if (only_files || a.size() < 2 || a[0] != '-') {
+        files.push_back(a);
+      } else if (a == "--") {
+        only_files = true;
+      } else if (!(a[1] == '-' ? long_option(a) : short_options(a))) {
+        return std::nullopt;
+      }
+    }
+    if (files.size() != 3) {
+      fail("expected three files, <file1> <orig-file> <file2>, got " + std::to_string(files.size()),
+           Usage::on_error);
+      return std::nullopt;
+    }
+    options.marker_size = marker_size > 0 ? static_cast<std::size_t>(marker_size) : 7;
+    options.current = files[0];
+    options.base = files[1];
+    options.other = files[2];
+    return options;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Files.
+
+// A regular file (or a link to one) whole; the null device reads as an
+// empty file, as git reads it. Anything else is an error: a directory or a
+// device read as empty would pass for a file without lines.
 bool read_file(const std::string& path, std::string* bytes, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec) {
+    *error = "cannot read " + path + ": " + ec.message();
+    return false;
+  }
+  if (status.type() != fs::file_type::regular) {
+    std::error_code where_ec;
+    if (status.type() == fs::file_type::character &&
+        fs::canonical(path, where_ec) == fs::path("/dev/null")) {
+      bytes->clear();
+      return true;
+    }
+    *error = "cannot read " + path + ": " +
+             (status.type() == fs::file_type::directory ? std::generic_category().message(EISDIR)
+                                                        : std::string("not a regular file"));
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
@@ -74,123 +314,69 @@ bool read_file(const std::string& path, std::string* bytes, std::string* error) 
   return true;
 }
 
-bool has_wide_mark(const std::string& bytes) {
-  const auto starts = [&](const char* mark, std::size_t n) {
-    return bytes.size() >= n && std::memcmp(bytes.data(), mark, n) == 0;
-  };
-  return starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2) || starts("\x00\x00\xFE\xFF", 4);
+// git's test: a NUL byte among the first 8000 bytes.
+bool looks_binary(const std::string& bytes) {
+  return std::memchr(bytes.data(), '\0', std::min(bytes.size(), kBinaryProbe)) != nullptr;
+}
+
+// The common UTF-16 or UTF-32 encoding, with its byte order mark, of texts
+// that git takes for binary; false when they do not all have one.
+bool wide_encoding(const std::string* const inputs[3], marlow::TextDocument* wide) {
+  // The current file's encoding, else the first non-empty one's; an empty
+  // file has no mark and fits any.
+  bool known = false;
+  for (const std::string* bytes : {inputs[1], inputs[0], inputs[2]}) {
+    if (bytes->empty()) continue;
+    const marlow::DecodeResult decoded = marlow::decode_text(*bytes, Encoding::automatic);
+    const bool is_wide = decoded.ok && decoded.doc.encoding != Encoding::utf8 &&
+                         decoded.doc.encoding != Encoding::latin1;
+    if (!is_wide || (known && decoded.doc.encoding != wide->encoding)) return false;
+    if (!known) {
+      wide->encoding = decoded.doc.encoding;
+      wide->bom = decoded.doc.bom;
+      known = true;
+    }
+  }
+  return known;
 }
 
 }  // namespace
 
-std::optional<Options> parse_arguments(const std::vector<std::string>& args, std::string* error) {
-  Options options;
-  std::vector<std::string> files;
-  bool only_files = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (only_files || a.empty() || a[0] != '-' || a == "-") {
-      files.push_back(a);
-    } else if (a == "--") {
-      only_files = true;
-    } else if (a == "-p" || a == "--stdout") {
-      options.to_stdout = true;
-    } else if (a == "-q" || a == "--quiet") {
-      options.quiet = true;
-    } else if (a == "--diff3") {
-      options.style = marlow::MarkerStyle::diff3;
-    } else if (a.rfind("--marker-size=", 0) == 0) {
-      const std::string value = a.substr(14);
-      if (value.empty() || value.size() > 3 ||
-          value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1) {
-        *error = "--marker-size needs a number from 1 to 999";
-        return std::nullopt;
-      }
-      options.marker_size = static_cast<std::size_t>(std::stoi(value));
-    } else if (a == "-L" || a == "--rules") {
-      if (i + 1 == args.size()) {
-        *error = a + " needs a value";
-        return std::nullopt;
-      }
-      const std::string& value = args[++i];
-      if (a == "--rules") {
-        if (!set_rules(value, &options.rules)) {
-          *error =
-              "unknown rule in \"" + value +
-              "\" (rules: versions, version-lists, contained, releases, bump, deletion, "
-              "whitespace, whitespace-lines, words, touching, characters, same-line; or all, none)";
-          return std::nullopt;
-        }
-      } else if (options.labels.size() == 3) {
-        *error = "too many labels (-L at most three times)";
-        return std::nullopt;
-      } else {
-        options.labels.push_back(value);
-      }
-    } else {
-      *error = "unknown option " + a;
-      return std::nullopt;
-    }
-  }
-  if (files.size() != 3) {
-    *error = "expected three files, CURRENT BASE OTHER, got " + std::to_string(files.size());
-    return std::nullopt;
-  }
-  options.current = files[0];
-  options.base = files[1];
-  options.other = files[2];
-  return options;
+std::optional<Options> parse_arguments(const std::vector<std::string>& args, ArgumentError* error) {
+  Parser parser{args, 0, Options{}, 7, error};
+  return parser.parse();
 }
 
 MergeOutcome merge_bytes(const std::string& current, const std::string& base,
                          const std::string& other, const std::vector<std::string>& labels,
                          const Options& options) {
   MergeOutcome outcome;
-  const std::string* inputs[3] = {&base, &current, &other};
+  const std::string* const inputs[3] = {&base, &current, &other};
   std::vector<std::vector<Line>> texts;
   marlow::TextDocument wide;  // the encoding of UTF-16/32 texts
-  const std::size_t marked = static_cast<std::size_t>(
-      std::count_if(std::begin(inputs), std::end(inputs),
-                    [](const std::string* b) { return has_wide_mark(*b); }));
-  if (marked > 0) {
-    // The current file's encoding, else the first non-empty one's; an empty
-    // file has no mark and fits any.
-    bool known = false;
-    for (const std::string* bytes : {inputs[1], inputs[0], inputs[2]}) {
-      if (bytes->empty()) continue;
-      marlow::DecodeResult decoded = marlow::decode_text(*bytes, Encoding::automatic);
-      const bool is_wide = decoded.ok && decoded.doc.encoding != Encoding::utf8 &&
-                           decoded.doc.encoding != Encoding::latin1;
-      if (!is_wide || (known && decoded.doc.encoding != wide.encoding)) {
-        outcome.error =
-            "cannot merge: the three files are not all in one UTF-16 or UTF-32 "
-            "encoding with a byte order mark";
-        return outcome;
-      }
-      if (!known) {
-        wide.encoding = decoded.doc.encoding;
-        wide.bom = decoded.doc.bom;
-        known = true;
-      }
-    }
+  const bool binary = std::any_of(std::begin(inputs), std::end(inputs),
+                                  [](const std::string* b) { return looks_binary(*b); });
+  if (!binary) {
+    for (const std::string* bytes : inputs) texts.push_back(marlow::split_lines(*bytes));
+  } else if (wide_encoding(inputs, &wide)) {
     for (const std::string* bytes : inputs) {
-      texts.push_back(marlow::decode_text(*bytes, wide.encoding).doc.lines);
-    }
-  } else {
-    for (const std::string* bytes : inputs) {
-      if (bytes->find('\0') != std::string::npos) {
+      marlow::DecodeResult decoded = marlow::decode_text(*bytes, wide.encoding);
+      if (!decoded.ok) {
         outcome.error = "cannot merge binary files";
         return outcome;
       }
-      texts.push_back(marlow::split_lines(*bytes));
+      texts.push_back(std::move(decoded.doc.lines));
     }
+  } else {
+    outcome.error = "cannot merge binary files";
+    return outcome;
   }
   const marlow::MergePlan plan = marlow::plan_merge(texts, options.rules);
   // Labels by contributor: base, current, other.
   const std::vector<std::string> by_contributor = {labels[1], labels[0], labels[2]};
-  std::string merged = marlow::render_with_markers(plan, by_contributor, options.style,
-                                                   options.marker_size, &outcome.conflicts);
-  if (marked == 0) {
+  std::string merged = marlow::render_with_markers(
+      plan, by_contributor, options.style, options.marker_size, &outcome.conflicts, options.fill);
+  if (!binary) {
     outcome.bytes = std::move(merged);
   } else {
     wide.lines = marlow::split_lines(merged);
@@ -206,12 +392,17 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string error;
-  const std::optional<Options> options = parse_arguments(args, &error);
+  ArgumentError argument_error;
+  const std::optional<Options> options = parse_arguments(args, &argument_error);
   if (!options) {
-    err << "tarnwickmerge: " << error << "\n" << kUsage << "\n";
-    return 255;
+    if (!argument_error.message.empty()) {
+      err << "tarnwickmerge: " << argument_error.message << "\n";
+    }
+    if (argument_error.usage == Usage::on_output) out << kUsage << "\n";
+    if (argument_error.usage == Usage::on_error) err << kUsage << "\n";
+    return 129;
   }
+  std::string error;
   std::string bytes[3];
   const std::string* paths[3] = {&options->current, &options->base, &options->other};
   for (int i = 0; i < 3; ++i) {

@@ -261,6 +261,8 @@ QHBoxLayout* MergeWindow::make_output_line() {
   const TextDocument stored = output_document(job_, {});
   QString how = QString::fromLatin1(encoding_name(stored.encoding));
   if (stored.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
+  const std::string conversion = output_conversion(job_);
+  if (!conversion.empty()) how += QStringLiteral(" \u00B7 ") + q(conversion);
   auto* output = new ElidedLabel(tr("Output: %1 (%2)").arg(q(job_.request.out_path), how), this);
   output->setObjectName(QStringLiteral("output"));
   line->addWidget(output, 1);
@@ -1367,7 +1369,10 @@ bool MergeWindow::save() {
   }
   saved_ = true;
   unsaved_choices_ = false;
-  show_message(tr("Saved to %1.").arg(q(job_.request.out_path)));
+  const std::string conversion = output_conversion(job_);
+  show_message(conversion.empty()
+                   ? tr("Saved to %1.").arg(q(job_.request.out_path))
+                   : tr("Saved to %1; %2.").arg(q(job_.request.out_path), q(conversion)));
   return true;
 }
 

@@ -465,8 +465,8 @@ void append_lines(std::vector<Line>* to, const std::vector<Line>& lines) {
 }
 
 // The plan as pieces: an unsettled conflict with the edges that were cut
-// from it, as one conflict.
-std::vector<Piece> pieces_of(const MergePlan& plan) {
+// from it, as one conflict (unless `edges_apart`).
+std::vector<Piece> pieces_of(const MergePlan& plan, bool edges_apart) {
   std::vector<Piece> out;
   const std::vector<Region>& regions = plan.regions;
   const auto open_conflict = [](const Region& r) {
@@ -475,7 +475,7 @@ std::vector<Piece> pieces_of(const MergePlan& plan) {
   for (std::size_t r = 0; r < regions.size();) {
     const Region& region = regions[r];
     Piece piece;
-    if (!region.conflict_edge && !open_conflict(region)) {
+    if ((!region.conflict_edge || edges_apart) && !open_conflict(region)) {
       piece.lines = region.result;
       piece.gap = region.kind == RegionKind::common ||
                   (region.kind == RegionKind::changed && region.changed_by.size() == 3 &&
@@ -491,7 +491,7 @@ std::vector<Piece> pieces_of(const MergePlan& plan) {
       const Region& part = regions[r];
       if (open_conflict(part) && !seen_conflict) {
         seen_conflict = true;
-      } else if (!part.conflict_edge) {
+      } else if (!part.conflict_edge || edges_apart) {
         break;
       }
       for (std::size_t s = 0; s < 3; ++s) append_lines(&piece.sides[s], part.sides[s]);
@@ -569,7 +569,7 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
 }
 
 std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style) {
-  std::vector<Piece> pieces = pieces_of(plan);
+  std::vector<Piece> pieces = pieces_of(plan, style == MarkerStyle::zdiff3);
   if (style == MarkerStyle::merge) pieces = merge_style_pieces(std::move(pieces));
   return pieces;
 }
@@ -590,7 +590,8 @@ std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
 }
 
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
-                                MarkerStyle style, std::size_t marker_size, std::size_t* written) {
+                                MarkerStyle style, std::size_t marker_size, std::size_t* written,
+                                ConflictFill fill) {
   std::string out;
   if (written != nullptr) *written = 0;
   // Markers are drawn for a base and two sides only.
@@ -651,10 +652,16 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
     if (crlf != 0) crlf = crlf_at(texts[2], piece.starts[2] == 0 ? 0 : piece.starts[2] - 1);
     if (crlf != 0) crlf = crlf_at(texts[0], 0);
     eol = crlf > 0 ? "\r\n" : "\n";
+    if (fill != ConflictFill::markers) {
+      if (fill == ConflictFill::current) append(piece.sides[1]);
+      if (fill == ConflictFill::both) part(piece.sides[1]);
+      if (fill != ConflictFill::current) append(piece.sides[2]);
+      continue;
+    }
     if (written != nullptr) ++*written;
     out += std::string(marker_size, '<') + " " + label(1) + eol;
     part(piece.sides[1]);
-    if (style == MarkerStyle::diff3) {
+    if (style != MarkerStyle::merge) {
       out += std::string(marker_size, '|') + " " + label(0) + eol;
       part(piece.sides[0]);
     }

@@ -186,16 +186,28 @@ enum class MarkerStyle {
   // conflicts apart by at most three lines, or by lines without a letter or
   // digit, are joined.
   merge,
+  // As diff3, but lines both sides changed in the same way at a conflict's
+  // edges stand outside its markers (the base part still holds every base
+  // line), as git's zdiff3.
+  zdiff3,
 };
+
+// What takes the place of a conflict that is written out: markers around
+// its parts, or the lines of one side, or of both, the current side's
+// first (as git's --ours, --theirs and --union).
+enum class ConflictFill { markers, current, other, both };
 
 // The merge with the conflicts that the engine did not settle written out
 // between markers (labels by contributor). A conflict side that ends without
 // a line end gets one before the next marker. For three contributors (a base
 // and two sides); empty for any other plan.
-// `written`, when given, receives the number of conflicts written out.
+// `written`, when given, receives the number of conflicts written out
+// between markers (none when `fill` takes sides). A side taken with the
+// other after it gets a line end when it ends without one.
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,
                                 MarkerStyle style = MarkerStyle::diff3, std::size_t marker_size = 7,
-                                std::size_t* written = nullptr);
+                                std::size_t* written = nullptr,
+                                ConflictFill fill = ConflictFill::markers);
 // The conflicts that render_with_markers writes out.
 std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style);
 

@@ -481,4 +481,40 @@ EncodeResult encode_text(const TextDocument& doc) {
   return result;
 }
 
+MergeEncoding merge_encoding(const std::vector<TextDocument>& docs, Encoding named) {
+  MergeEncoding out;
+  if (docs.empty()) return out;
+  // ASCII text in UTF-8: the same bytes in either 8-bit encoding.
+  const auto ascii = [](const TextDocument& doc) {
+    return doc.encoding == Encoding::utf8 &&
+           std::all_of(doc.lines.begin(), doc.lines.end(), [](const Line& line) {
+             return std::all_of(line.text.begin(), line.text.end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+           });
+  };
+  const auto eight_bit = [](Encoding e) { return e == Encoding::utf8 || e == Encoding::latin1; };
+  if (named != Encoding::automatic) {
+    out.encoding = named;
+  } else {
+    const auto first = std::find_if(docs.begin(), docs.end(),
+                                    [&](const TextDocument& doc) { return !ascii(doc); });
+    out.encoding =
+        ascii(docs.front()) && first != docs.end() ? first->encoding : docs.front().encoding;
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+      const bool fits =
+          docs[i].encoding == out.encoding || (ascii(docs[i]) && eight_bit(out.encoding));
+      if (!fits) out.converted.push_back(i);
+    }
+  }
+  out.bom = docs.front().bom;
+  for (std::size_t i = 1; i < docs.size(); ++i) {
+    if (docs[i].bom != docs.front().bom) {
+      out.bom = docs[i].bom;
+      break;
+    }
+  }
+  if (out.encoding == Encoding::latin1) out.bom = false;  // Latin-1 has no mark
+  return out;
+}
+
 }  // namespace marlow

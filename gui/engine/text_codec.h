@@ -161,6 +161,21 @@ DecodeResult decode_text(std::string bytes, Encoding encoding);
 // Characters the encoding cannot hold (Latin-1 above U+00FF) are an error.
 EncodeResult encode_text(const TextDocument& doc);
 
+// The encoding and mark that a merge of `docs` (the base first) is written
+// in, so that every contributor's lines keep their bytes where they can.
+// `named`, when not `automatic`, is the encoding every document was read
+// in. Otherwise a document of ASCII text in UTF-8 reads the same in Latin-1,
+// so the encoding is the one the other documents share; when they do not
+// share one, the base's (or the first such document's), and `converted`
+// lists the documents whose lines are converted into it. The mark is the
+// base's unless a side added or removed it.
+struct MergeEncoding {
+  Encoding encoding = Encoding::utf8;
+  bool bom = false;
+  std::vector<std::size_t> converted;  // indexes into `docs`
+};
+MergeEncoding merge_encoding(const std::vector<TextDocument>& docs, Encoding named);
+
 // Splits UTF-8 text at every line feed; a carriage return right before a
 // line feed belongs to the line end. Joining gives back the same text. The
 // lines view one shared copy of the text (its own bytes when moved in).

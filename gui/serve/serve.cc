@@ -95,12 +95,23 @@ std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& h
 
 TextDocument output_document(const Job& job, std::vector<Line> lines) {
   TextDocument doc;
-  const Encoding named = encoding_for_type(job.request.type_name);
-  const TextDocument& base = job.docs.front();
-  doc.encoding = named == Encoding::automatic ? base.encoding : named;
-  doc.bom = base.bom;
+  const MergeEncoding chosen = merge_encoding(job.docs, encoding_for_type(job.request.type_name));
+  doc.encoding = chosen.encoding;
+  doc.bom = chosen.bom;
   doc.lines = std::move(lines);
   return doc;
+}
+
+std::string output_conversion(const Job& job) {
+  const MergeEncoding chosen = merge_encoding(job.docs, encoding_for_type(job.request.type_name));
+  std::string text;
+  for (std::size_t i : chosen.converted) {
+    text += (text.empty() ? "" : ", ") + job.request.display_names[i] + " (" +
+            encoding_name(job.docs[i].encoding) + ")";
+  }
+  if (!text.empty())
+    text = "the lines of " + text + " are converted to " + encoding_name(chosen.encoding);
+  return text;
 }
 
 bool save_output(const Job& job, std::vector<Line> lines, std::string* error) {
@@ -151,7 +162,10 @@ Preparation prepare(const std::string& framed, bool automatic) {
     if (job.request.method == Method::compare_merge) {
       std::vector<std::vector<Line>> texts;
       for (const TextDocument& doc : job.docs) texts.push_back(doc.lines);
-      if (std::optional<std::vector<Line>> merged = automatic_merge(plan_merge(texts))) {
+      // A result that would convert some contributor's lines into another
+      // encoding is not written unseen: the window says so before saving.
+      std::optional<std::vector<Line>> merged = automatic_merge(plan_merge(texts));
+      if (merged && output_conversion(job).empty()) {
         std::string error;
         if (!save_output(job, std::move(*merged), &error)) {
           return file_fault("The merged result cannot be saved: " + error, error);

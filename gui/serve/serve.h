@@ -82,8 +82,12 @@ std::string call_log_line(const std::string& framed, const std::string& reply);
 std::string answer_without_window(const std::string& framed);
 
 // The encoding and mark the merged output is written with: the call's type
-// name when it names one, else what the base (first contributor) had.
+// name when it names one, else the one that keeps the contributors' bytes
+// (merge_encoding).
 TextDocument output_document(const Job& job, std::vector<Line> lines);
+// Empty when the output keeps every contributor's bytes; else which
+// contributors' lines it converts into its encoding, in a sentence.
+std::string output_conversion(const Job& job);
 
 // Writes the bytes to `path` through a temporary file in the same directory
 // that then replaces it, so that a failed write leaves the old file whole.

@@ -409,5 +409,26 @@ TEST_F(GuiPrepare, ReplacingKeepsPermissionsAndFollowsLinks) {
   }
 }
 
+// The automatic merge writes each side's bytes as they were: a Latin-1 line
+// added to an ASCII file stays Latin-1. Where the contributors' encodings
+// differ, nothing is written without a window that says so.
+TEST_F(GuiPrepare, AnAutomaticMergeKeepsTheSidesBytes) {
+  write("base", "a\nx\nb\n");
+  write("one", "A\nx\nb\n");
+  write("other", "a\nx\nb\xE9\n");
+  Preparation prep =
+      prepare(call("RequestHandler.CompareMerge", "out", {"base", "one", "other"}, ""), true);
+  EXPECT_FALSE(prep.needs_window);
+  EXPECT_NE(prep.reply.find("<boolean>1</boolean>"), std::string::npos) << prep.reply;
+  EXPECT_EQ(read("out"), "A\nx\nb\xE9\n");
+
+  write("one", "A\xC3\xBC\nx\nb\n");  // UTF-8 on one side, Latin-1 on the other
+  prep = prepare(call("RequestHandler.CompareMerge", "out2", {"base", "one", "other"}, ""), true);
+  EXPECT_TRUE(prep.needs_window);
+  EXPECT_FALSE(fs::exists(path("out2")));
+  EXPECT_NE(output_conversion(prep.job).find("other (Latin-1)"), std::string::npos)
+      << output_conversion(prep.job);
+}
+
 }  // namespace
 }  // namespace marlow

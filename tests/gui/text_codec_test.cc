@@ -212,5 +212,59 @@ TEST(GuiTextCodec, EncodingRejectsWhatTheTargetCannotHold) {
   EXPECT_EQ(ok.bytes, "\xFF\n");
 }
 
+// A merge's output takes the encoding that keeps every contributor's bytes:
+// ASCII text in UTF-8 is the same bytes in Latin-1, so a Latin-1 side
+// added to an ASCII base stays Latin-1, not the base's detected UTF-8.
+TEST(GuiTextCodec, MergeEncodingKeepsTheContributorsBytes) {
+  const auto doc = [](const std::string& bytes) {
+    return decode_text(bytes, Encoding::automatic).doc;
+  };
+  const auto encoded = [](const MergeEncoding& chosen, const std::string& utf8) {
+    TextDocument out;
+    out.encoding = chosen.encoding;
+    out.bom = chosen.bom;
+    out.lines = split_lines(utf8);
+    return encode_text(out).bytes;
+  };
+  const TextDocument ascii = doc("a\nb\n");
+  const TextDocument latin1 = doc("a\nb\xE9\n");
+  const TextDocument utf8 = doc("a\nb\xC3\xBC\n");
+  MergeEncoding chosen = merge_encoding({ascii, ascii, latin1}, Encoding::automatic);
+  EXPECT_EQ(chosen.encoding, Encoding::latin1);
+  EXPECT_TRUE(chosen.converted.empty());
+  EXPECT_EQ(encoded(chosen, "a\nb\xC3\xA9\n"), "a\nb\xE9\n");
+  chosen = merge_encoding({ascii, utf8, ascii}, Encoding::automatic);
+  EXPECT_EQ(chosen.encoding, Encoding::utf8);
+  EXPECT_TRUE(chosen.converted.empty());
+  chosen = merge_encoding({latin1, ascii, latin1}, Encoding::automatic);
+  EXPECT_EQ(chosen.encoding, Encoding::latin1);
+  EXPECT_TRUE(chosen.converted.empty());
+  // Latin-1 and UTF-8 beside each other: one of them is converted, and said so.
+  chosen = merge_encoding({ascii, latin1, utf8}, Encoding::automatic);
+  EXPECT_EQ(chosen.converted.size(), 1u);
+  chosen = merge_encoding({utf8, latin1, ascii}, Encoding::automatic);
+  EXPECT_EQ(chosen.encoding, Encoding::utf8);
+  EXPECT_EQ(chosen.converted, std::vector<std::size_t>{1});
+  // ASCII in UTF-8 is not the bytes of UTF-16.
+  const TextDocument wide =
+      doc("\xFF\xFE"
+          "a\0\n\0"s);
+  chosen = merge_encoding({ascii, wide, wide}, Encoding::automatic);
+  EXPECT_EQ(chosen.encoding, Encoding::utf16le);
+  EXPECT_EQ(chosen.converted, std::vector<std::size_t>{0});
+  // A named encoding is what every file was read in: nothing is converted.
+  chosen = merge_encoding({ascii, utf8, ascii}, Encoding::utf8);
+  EXPECT_EQ(chosen.encoding, Encoding::utf8);
+  EXPECT_TRUE(chosen.converted.empty());
+  // The mark: the base's, unless a side added or removed it.
+  const TextDocument marked =
+      doc("\xEF\xBB\xBF"
+          "a\nb\n");
+  EXPECT_FALSE(merge_encoding({ascii, ascii, ascii}, Encoding::automatic).bom);
+  EXPECT_TRUE(merge_encoding({ascii, marked, ascii}, Encoding::automatic).bom);
+  EXPECT_FALSE(merge_encoding({marked, marked, ascii}, Encoding::automatic).bom);
+  EXPECT_TRUE(merge_encoding({marked, marked, marked}, Encoding::automatic).bom);
+}
+
 }  // namespace
 }  // namespace marlow

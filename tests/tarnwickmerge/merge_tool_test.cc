@@ -25,9 +25,9 @@ void write(const fs::path& path, const std::string& bytes) {
 }
 
 Options with_rules(const std::string& rules) {
-  std::string error;
+  ArgumentError error;
   std::optional<Options> options = parse_arguments({"--rules", rules, "a", "b", "c"}, &error);
-  EXPECT_TRUE(options.has_value()) << error;
+  EXPECT_TRUE(options.has_value()) << error.message;
   return *options;
 }
 
@@ -98,24 +98,126 @@ TEST_F(MergeToolRun, ExitStatusStopsAt127) {
   EXPECT_EQ(run_tool({"-p", path("cur"), path("base"), path("oth")}), 127);
 }
 
-TEST_F(MergeToolRun, ErrorsExit255WithAReason) {
+TEST_F(MergeToolRun, ErrorsExit255WithAReasonAndUsageErrors129) {
   write(dir_ / "base", "a\n");
   write(dir_ / "oth", "b\n");
   EXPECT_EQ(run_tool({path("missing"), path("base"), path("oth")}), 255);
   EXPECT_NE(err_.str().find("cannot read " + path("missing")), std::string::npos) << err_.str();
-  EXPECT_EQ(run_tool({path("base"), path("oth")}), 255);
+  // Arguments that cannot be used: git's status 129, the usage on the error stream.
+  EXPECT_EQ(run_tool({path("base"), path("oth")}), 129);
   EXPECT_NE(err_.str().find("expected three files"), std::string::npos);
-  EXPECT_EQ(run_tool({"-x", path("base"), path("base"), path("oth")}), 255);
+  EXPECT_NE(err_.str().find("usage: "), std::string::npos);
+  EXPECT_EQ(run_tool({"-x", path("base"), path("base"), path("oth")}), 129);
   EXPECT_EQ(run_tool({"-L", "a", "-L", "b", "-L", "c", "-L", "d", path("base"), path("base"),
                       path("oth")}),
-            255);
-  EXPECT_EQ(run_tool({"--rules", "magic", path("base"), path("base"), path("oth")}), 255);
-  EXPECT_EQ(run_tool({"--marker-size=0", path("base"), path("base"), path("oth")}), 255);
+            129);
+  EXPECT_EQ(run_tool({"--rules", "magic", path("base"), path("base"), path("oth")}), 129);
+  EXPECT_EQ(run_tool({"--marker-size=x", path("base"), path("base"), path("oth")}), 129);
+  EXPECT_EQ(out_.str(), "");
+  // Asked for, the usage goes to standard output.
+  EXPECT_EQ(run_tool({"-h"}), 129);
+  EXPECT_NE(out_.str().find("usage: "), std::string::npos);
+  EXPECT_EQ(read(dir_ / "base"), "a\n");
   // Binary files are refused, and the current file is left as it was.
   write(dir_ / "bin", std::string("a\0b\n", 4));
   EXPECT_EQ(run_tool({path("bin"), path("base"), path("oth")}), 255);
   EXPECT_NE(err_.str().find("binary"), std::string::npos);
   EXPECT_EQ(read(dir_ / "bin"), std::string("a\0b\n", 4));
+}
+
+// Only a regular file (or a link to one) is read; a directory read as an
+// empty file would merge to an emptied CURRENT with exit 0.
+TEST_F(MergeToolRun, InputsThatAreNoRegularFilesAreErrors) {
+  write(dir_ / "cur", "a\nb\n");
+  write(dir_ / "base", "a\nb\n");
+  fs::create_directories(dir_ / "dir");
+  EXPECT_EQ(run_tool({path("cur"), path("base"), path("dir") + "/"}), 255);
+  EXPECT_NE(err_.str().find("Is a directory"), std::string::npos) << err_.str();
+  EXPECT_EQ(read(dir_ / "cur"), "a\nb\n");
+  EXPECT_EQ(run_tool({"-p", path("cur"), path("base"), path("dir")}), 255);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(run_tool({path("dir"), path("base"), path("cur")}), 255);
+  EXPECT_TRUE(fs::is_directory(dir_ / "dir"));
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  EXPECT_EQ(run_tool({path("cur"), path("dangling"), path("base")}), 255);
+  // A link to a file is that file; the null device is an empty file, as for git.
+  write(dir_ / "oth", "a\nB\n");
+  fs::create_symlink(dir_ / "oth", dir_ / "link");
+  EXPECT_EQ(run_tool({"-p", path("cur"), path("base"), path("link")}), 0);
+  EXPECT_EQ(out_.str(), "a\nB\n");
+  EXPECT_EQ(run_tool({"-p", path("cur"), "/dev/null", path("cur")}), 0);
+  EXPECT_EQ(out_.str(), "a\nb\n");
+}
+
+// Binary is git's test, a NUL byte in the first 8000 bytes; other bytes are
+// merged as they are, whatever they begin with.
+TEST(MergeBytes, BinaryAsGitTellsIt) {
+  Options options = with_rules("none");
+  for (const std::string mark : {"\xFF\xFE", "\xFE\xFF"}) {
+    const MergeOutcome merged =
+        merge_bytes(mark + "a\nB\nc\nd\n\xE9\n", mark + "a\nb\nc\nd\n\xE9\n",
+                    mark + "a\nb\nc\nD\n\xE9\n", kLabels, options);
+    ASSERT_TRUE(merged.ok) << merged.error;
+    EXPECT_EQ(merged.conflicts, 0u);
+    EXPECT_EQ(merged.bytes, mark + "a\nB\nc\nD\n\xE9\n");
+  }
+  std::string head;
+  for (int i = 0; i < 800; ++i) head += "123456789\n";  // 8000 bytes
+  const std::string nul("n\0l\n", 4);
+  const MergeOutcome late = merge_bytes("X\n" + head + nul, "x\n" + head + nul,
+                                        "x\n" + head + nul + "end\n", kLabels, options);
+  ASSERT_TRUE(late.ok) << late.error;
+  EXPECT_EQ(late.bytes, "X\n" + head + nul + "end\n");
+  head.pop_back();  // a NUL at byte 7999 of the base
+  const MergeOutcome early =
+      merge_bytes("x\n", head + std::string("\0\n", 2), "x\n", kLabels, options);
+  EXPECT_FALSE(early.ok);
+  EXPECT_NE(early.error.find("binary"), std::string::npos);
+}
+
+// Every option of git merge-file, in each of the forms its parser takes.
+TEST_F(MergeToolRun, TakesGitsOptions) {
+  write(dir_ / "cur", "a\nX\nc\n");
+  write(dir_ / "base", "a\nb\nc\n");
+  write(dir_ / "oth", "a\nY\nc\n");
+  const std::vector<std::string> files = {path("cur"), path("base"), path("oth")};
+  const auto merged = [&](std::vector<std::string> args) {
+    args.insert(args.end(), files.begin(), files.end());
+    const int status = run_tool(args);
+    return std::to_string(status) + ":" + out_.str();
+  };
+  const std::string labels = "-L1 -L2 -L3";
+  EXPECT_EQ(merged({"-p", "--ours"}), "0:a\nX\nc\n");
+  EXPECT_EQ(merged({"-p", "--theirs"}), "0:a\nY\nc\n");
+  EXPECT_EQ(merged({"-p", "--union"}), "0:a\nX\nY\nc\n");
+  EXPECT_EQ(merged({"-p", "--ours", "--theirs"}), "0:a\nY\nc\n");  // the last one counts
+  EXPECT_EQ(merged({"-p", "--union", "--no-ours"}),
+            "1:a\n<<<<<<< " + path("cur") + "\nX\n=======\nY\n>>>>>>> " + path("oth") + "\nc\n");
+  EXPECT_EQ(merged({"-p", "-Lx", "-L", "o", "-Lz", "--zdiff3"}),
+            "1:a\n<<<<<<< x\nX\n||||||| o\nb\n=======\nY\n>>>>>>> z\nc\n");
+  EXPECT_EQ(merged({"-pq", "-Lx", "-Lo", "-Lz", "--marker-size", "9"}),
+            "1:a\n<<<<<<<<< x\nX\n=========\nY\n>>>>>>>>> z\nc\n");
+  // Abbreviated, negated, bundled, after the files.
+  EXPECT_EQ(merged({"-qpLx", "-Lo", "-Lz", "--mark=3", "--diff3", "--no-d"}),
+            "1:a\n<<< x\nX\n===\nY\n>>> z\nc\n");
+  EXPECT_EQ(merged({"--st", "-Lx", "-Lo", "-Lz", "--marker-size=0"}),
+            "1:a\n<<<<<<< x\nX\n=======\nY\n>>>>>>> z\nc\n");
+  EXPECT_EQ(merged({"-p", "-Lx", "-Lo", "-Lz", "--marker-size=1000"}).size(),
+            std::string("1:a\n x\nX\n\nY\n z\nc\n").size() + 3000);
+  EXPECT_EQ(run_tool({path("cur"), "-p", path("base"), "--ours", path("oth")}), 0);
+  EXPECT_EQ(out_.str(), "a\nX\nc\n");
+  // What git refuses, with its status.
+  EXPECT_EQ(merged({"-p", "--n"}).substr(0, 11), "129:usage: ");  // ambiguous
+  EXPECT_NE(err_.str().find("ambiguous"), std::string::npos);
+  EXPECT_EQ(merged({"-p", "--quiet=1"}), "129:");
+  EXPECT_EQ(merged({"-p", "--marker-size="}), "129:");
+  EXPECT_EQ(merged({"-p", "--marker-size=5x"}), "129:");
+  EXPECT_EQ(merged({"-p", "--no-L"}), "129:");
+  EXPECT_EQ(merged({"-p", "--he"}), "129:");
+  EXPECT_EQ(run_tool({"-p", path("cur"), path("base"), path("oth"), "--marker-size"}), 129);
+  EXPECT_EQ(run_tool({"-p", "--", path("cur"), path("base"), path("oth"), "-h"}), 129);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(read(dir_ / "cur"), "a\nX\nc\n");
 }
 
 TEST(MergeBytes, KeepsLineEndsAndWideEncodingsByteForByte) {
