@@ -9,6 +9,7 @@
 #include "client/options.h"
 #include "client/request.h"
 #include "client/service_start.h"
+#include "support/pipe_names.h"
 #include "support/runtime_services.h"
 #include "support/work_dir.h"
 
@@ -27,6 +28,16 @@ int run_client(int argc, const char* const* argv) {
     return kFailure;
   }
   support::init_log(kClientLogName);
+
+  // The service hands the graphical client each request's pipe names in a
+  // notice that a line feed would split (one in the temporary directory's
+  // name): refused before a service is started or waited for.
+  const std::string problem = support::notice_name_problem(
+      support::random_pipe_name(support::kLongestRandomPart, support::my_login_name()));
+  if (!problem.empty()) {
+    support::log_line(problem);
+    return kFailure;
+  }
 
   // The service is made to run before the command line is looked at, so that
   // even a wrong command line leaves a service for the next run.

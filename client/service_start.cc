@@ -72,8 +72,20 @@ bool is_service_process(std::uint32_t pid) {
 }
 
 bool service_running() {
-  const std::optional<std::string> text =
-      read_small_file(support::work_dir() + platform::kPathSeparator + support::kPidFileName);
+  const std::string path = support::work_dir() + platform::kPathSeparator + support::kPidFileName;
+  // The running service holds its pid file's lock for its whole life: a
+  // process that merely has the recorded id (an id reused after a crash, a
+  // service of another work directory) holds none.
+  switch (platform::pid_file_lock(path)) {
+    case platform::PidLock::held:
+      return true;
+    case platform::PidLock::free:
+      return false;
+    case platform::PidLock::unknown:
+      break;
+  }
+  // The lock cannot be looked at: the recorded process decides.
+  const std::optional<std::string> text = read_small_file(path);
   if (!text) return false;
   const std::optional<int> pid = parse_pid_text(*text);
   // No process of ours has an id of zero or below.

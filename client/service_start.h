@@ -31,8 +31,9 @@ namespace tarnwick {
 // True when process `pid` runs this installation's service executable
 // (compared without regard to case).
 [[nodiscard]] bool is_service_process(std::uint32_t pid);
-// True when the pid file in the work directory names a live service of this
-// installation.
+// True when a live service holds the pid file's lock in the work directory;
+// when the lock cannot be looked at, when the pid file names a live service
+// of this installation.
 [[nodiscard]] bool service_running();
 // How often a failed process start is tried before the client gives up.
 inline constexpr int kServiceStartAttempts = 3;
@@ -42,9 +43,9 @@ inline constexpr int kServiceStartAttempts = 3;
 // process, so that the client can tell whether it is still alive.
 [[nodiscard]] platform::Status start_service(platform::Process* started = nullptr);
 
-// Alive while the service this client started runs, or else while the pid
-// file names a live service of this installation (one that another client
-// started, or the one that won the lock against ours).
+// Alive while the service this client started runs, or else while a live
+// service holds the pid file's lock (one that another client started, or
+// the one that won the lock against ours).
 class RunningServiceWatch final : public ServiceWatch {
  public:
   explicit RunningServiceWatch(platform::Process started) : started_(std::move(started)) {}

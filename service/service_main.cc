@@ -32,7 +32,10 @@ platform::PipeParams pipe_params(platform::PipeDirection direction, unsigned max
 }  // namespace
 
 platform::PipeParams request_pipe_params() {
-  return pipe_params(platform::PipeDirection::duplex, 255);
+  platform::PipeParams params = pipe_params(platform::PipeDirection::duplex, 255);
+  // The service looks after its pid file while nobody comes.
+  params.report_idle = true;
+  return params;
 }
 
 platform::PipeParams wrapper_pipe_params() {
@@ -51,6 +54,26 @@ std::string pipe_notice(const std::string& request_pipe, const std::string& resp
   return request_pipe + "\n" + response_pipe + "\n";
 }
 
+std::string absolute_dir(bool windows, const std::string& dir, const std::string& current) {
+  if (dir.empty() || current.empty()) return dir;
+  // Windows: a drive letter, or a rooted or UNC path.
+  const bool absolute =
+      dir[0] == '/' || (windows && (dir[0] == '\\' || (dir.size() >= 2 && dir[1] == ':')));
+  if (absolute) return dir;
+  const char separator = windows ? '\\' : '/';
+  const char last = current.back();
+  const bool ends_with_separator = last == '/' || (windows && last == '\\');
+  return ends_with_separator ? current + dir : current + separator + dir;
+}
+
+std::string resting_dir(bool windows, const std::string& executable) {
+  if (!windows) return "/";
+  const std::size_t separator = executable.find_last_of("\\/");
+  if (separator == std::string::npos) return std::string();
+  // "C:\" rather than "C:", which would name the drive's current directory.
+  return executable.substr(0, separator == 2 && executable[1] == ':' ? 3 : separator);
+}
+
 platform::Status write_pid_file() {
   const std::string path = support::work_dir() + platform::kPathSeparator + support::kPidFileName;
   const platform::Status written = platform::write_pid_file(path, platform::current_pid());
@@ -67,10 +90,20 @@ platform::Status write_pid_file() {
   return written;
 }
 
-namespace {
+void keep_pid_file() {
+  const std::string path = support::work_dir() + platform::kPathSeparator + support::kPidFileName;
+  bool remade = false;
+  const platform::Status kept = platform::keep_pid_file(path, platform::current_pid(), &remade);
+  if (remade) support::log_line("The pid file " + path + " was removed; made it again");
+  // Said once, not at every idle second.
+  static bool failure_logged = false;
+  if (!kept.ok() && !failure_logged) {
+    support::log_line("Could not make the removed pid file " + path + " again: " + kept.reason());
+  }
+  failure_logged = !kept.ok();
+}
 
-// The longest random pipe part: 32767 * 32767 + 7137.
-constexpr const char* kLongestRandomPart = "1073683426";
+namespace {
 
 // Creates one server instance of `name`; the owner's security is asked for
 // anew for every pipe.
@@ -84,32 +117,42 @@ platform::Result<std::unique_ptr<platform::ServerPipe>> create_pipe(
 struct RequestPipes {
   std::unique_ptr<platform::ServerPipe> request;
   std::unique_ptr<platform::ServerPipe> response;
+  // They could not be made for lack of descriptors, and no relay is in
+  // flight to give any back.
+  bool hopeless = false;
 };
 
 // Creates a request's two pipes. When descriptors have run out, the client
 // is not dropped: both are tried again, as a pair, once relays in flight have
 // given some back (as the accept of a client does); nothing is held while
-// waiting, so that those relays can go on. Any other failure ends the
-// attempt: a pipe that could not be made is null, and `response` is not
-// tried when `request` failed.
+// waiting, so that those relays can go on. With no relay in flight nothing
+// would give any back: the attempt ends, marked hopeless. Any other failure
+// ends the attempt too: a pipe that could not be made is null, and
+// `response` is not tried when `request` failed.
 RequestPipes create_request_pipes(const std::string& request_name, const std::string& response_name,
                                   const ServiceDeps& deps) {
-  const auto short_of_descriptors = [&](const platform::Status& failure) {
-    return deps.system.out_of_descriptors(failure);
-  };
   bool waiting = false;
   for (;;) {
     RequestPipes pipes;
+    platform::Status failure;
     auto request = create_pipe(request_name, hollin_request_pipe_params(), deps);
     if (request.ok()) {
       pipes.request = std::move(request).value();
       auto response = create_pipe(response_name, hollin_response_pipe_params(), deps);
-      if (response.ok()) pipes.response = std::move(response).value();
-      if (response.ok() || !short_of_descriptors(response.status())) return pipes;
-      pipes.request.reset();
-    } else if (!short_of_descriptors(request.status())) {
+      if (response.ok()) {
+        pipes.response = std::move(response).value();
+        return pipes;
+      }
+      failure = response.status();
+    } else {
+      failure = request.status();
+    }
+    if (!deps.system.short_of_descriptors(failure)) return pipes;
+    if (!deps.system.relays_in_flight()) {
+      pipes.hopeless = true;
       return pipes;
     }
+    pipes.request.reset();
     if (!waiting) {
       deps.log.write("Out of descriptors for a request's pipes; waiting for a relay to end");
       waiting = true;
@@ -140,6 +183,16 @@ bool make_request_instance(const std::string& request_name,
   return true;
 }
 
+// Logs that the service ends for lack of descriptors: with no relay in
+// flight, nothing would give any back, and every later client would wait
+// or fail; the next client starts a service of its own instead. The
+// wrapper pipe is given up first, so that the log can be opened. False.
+bool too_few_descriptors(ServiceState& state, const ServiceDeps& deps) {
+  state.wrapper_pipe.reset();
+  deps.log.write(kTooFewDescriptorsLine);
+  return false;
+}
+
 // Drops a client whose request cannot be relayed: the client finds its pipe
 // disconnected and gets no reply.
 void drop_client(std::unique_ptr<platform::ServerPipe> client) {
@@ -162,14 +215,14 @@ bool dispatch(std::unique_ptr<platform::ServerPipe> client, ServiceState& state,
   if (!hollin_request) {
     drop_client(std::move(client));
     deps.log.write("Could not create HOLLIN_Request_pipe\n");
-    return true;
+    return !pipes.hopeless || too_few_descriptors(state, deps);
   }
   std::unique_ptr<platform::ServerPipe> hollin_response = std::move(pipes.response);
   if (!hollin_response) {
     hollin_request.reset();
     drop_client(std::move(client));
     deps.log.write("Could not create HOLLIN_Response_pipe");
-    return true;
+    return !pipes.hopeless || too_few_descriptors(state, deps);
   }
 
   if (!state.wrapper_pipe->write(notice.data(), notice.size())) {
@@ -206,9 +259,11 @@ int run_service(const std::vector<std::string>& args, const ServiceDeps& deps) {
 
   // A name that cannot be used fails now, with the reason, rather than
   // leaving clients to wait for a pipe that will never come.
-  for (const std::string& name :
-       {support::request_pipe_name(login), support::random_pipe_name(kLongestRandomPart, login)}) {
-    const std::string problem = deps.pipes.name_problem(name);
+  // A per-request name must also fit in a notice to the graphical client.
+  for (const std::string& name : {support::request_pipe_name(login),
+                                  support::random_pipe_name(support::kLongestRandomPart, login)}) {
+    std::string problem = support::notice_name_problem(name);
+    if (problem.empty()) problem = deps.pipes.name_problem(name);
     if (!problem.empty()) {
       deps.log.write(problem);
       deps.log.write("Error in creating HOLLIN pipes\n");
@@ -224,22 +279,56 @@ int run_service(const std::vector<std::string>& args, const ServiceDeps& deps) {
     return 0;
   }
   state.wrapper_pipe = std::move(wrapper).value();
+  const std::string request_name = support::request_pipe_name(login);
+  // A running service whose pid file was removed (a temporary-file cleaner)
+  // holds the lock on a file that no longer has a name, and a new pid file
+  // would lock at once: its request pipe still shows that it runs. The pid
+  // file and the log are left to it.
+  if (deps.pipes.served_elsewhere(request_name)) {
+    deps.log.write("The request pipe " + request_name + " is served by another running service");
+    deps.log.write("Error creating Lock File\n");
+    return -1;
+  }
   if (!deps.system.write_pid_file().ok()) {
     deps.log.write("Error creating Lock File\n");
     return -1;
   }
+  // The log is ours only now: a service that lost the lock appended to the
+  // running one's log and left its lines there.
+  deps.system.begin_log();
   // Holding the lock, this is the only service of the user: a socket file of
-  // ours that nobody listens on was left by one that was killed.
+  // ours that no live socket is bound to was left by one that was killed.
   deps.pipes.remove_stale(support::pipe_base_name());
 
   bool first_connection = true;
-  const std::string request_name = support::request_pipe_name(login);
   std::unique_ptr<platform::ServerPipe> instance;
   if (!make_request_instance(request_name, instance, deps)) return -1;
 
+  bool accept_waiting = false;
   for (;;) {
     // A client that connected before the wait counts as connected too.
     const platform::ConnectResult connected = instance->connect();
+    if (connected == platform::ConnectResult::out_of_descriptors) {
+      // The client stays queued until a relay in flight gives descriptors
+      // back; with none in flight, none ever would.
+      if (!deps.system.relays_in_flight()) {
+        static_cast<void>(too_few_descriptors(state, deps));
+        return -1;
+      }
+      if (!accept_waiting) {
+        deps.log.write("Out of descriptors to accept a client; waiting for a relay to end");
+        accept_waiting = true;
+      }
+      deps.clock.sleep_ms(kDescriptorRetryMs);
+      continue;
+    }
+    accept_waiting = false;
+    if (connected == platform::ConnectResult::idle) {
+      // A pid file removed under the service (a temporary-file cleaner)
+      // would make every client start a service of its own.
+      deps.system.keep_pid_file();
+      continue;
+    }
     if (connected == platform::ConnectResult::lost) {
       // Someone removed the request pipe's socket file: it is made again
       // below (or the service ends when that cannot be done), so that the
@@ -275,15 +364,29 @@ int service_main(int argc, char** argv) {
   // Without it the service still works; only a signal then leaves its
   // socket files behind, for the next service to remove.
   static_cast<void>(platform::remove_pipes_on_termination_signals());
+  // A client started under a low descriptor limit hands it down, but the
+  // service serves many requests at once for its whole life. Failing that,
+  // it serves within the limit it was given (and ends when that is too
+  // low for one request).
+  static_cast<void>(platform::raise_descriptor_limit(kWantedDescriptors));
   // Seeded once, from the entropy source, before anything draws a name.
   seed_random_pipe_part();
   if (!support::init_work_dir()) {
     support::show_error(support::kWorkDirErrorText);
     return -1;
   }
-  support::init_log(kServiceLogName);
+  // Appended to, not emptied, until the pid file's lock is held.
+  support::open_log(kServiceLogName);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  // The service runs for long: it leaves its caller's current directory, so
+  // that it keeps no file system busy (one could not be unmounted while it
+  // runs). The graphical client's directory is made absolute first.
+  const std::string caller_dir = platform::current_dir();
+  if (!args.empty()) args[0] = absolute_dir(platform::kWindows, args[0], caller_dir);
+  // Failing that, it runs where it was started.
+  static_cast<void>(
+      platform::set_current_dir(resting_dir(platform::kWindows, platform::executable_path())));
   return run_service(args, real_service_deps());
 }
 

@@ -1,6 +1,7 @@
 // hollin_service: start-up and the accept loop.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,16 @@ inline constexpr const char* kServiceLogName = "hollin_service.log";
 inline constexpr const char* kDebugOption = "-debug";
 // Full access to a file object, for the current user, on every pipe.
 inline constexpr unsigned long kPipeAccessMask = 0x1F01FF;
-// The pause before a pipe creation that lacked descriptors is tried again.
+// The pause before a pipe creation or accept that lacked descriptors is
+// tried again.
 inline constexpr unsigned kDescriptorRetryMs = 10;
+// The descriptor limit the service raises its soft limit to (at most its
+// hard limit): enough for hundreds of requests in flight.
+inline constexpr std::uint64_t kWantedDescriptors = 4096;
+// Logged when the service ends because no relay in flight could give back
+// the descriptors that one request needs.
+inline constexpr const char* kTooFewDescriptorsLine =
+    "Too few descriptors left to serve a request; exiting";
 
 // The parameters of each kind of pipe.
 [[nodiscard]] platform::PipeParams request_pipe_params();
@@ -26,11 +35,25 @@ inline constexpr unsigned kDescriptorRetryMs = 10;
 [[nodiscard]] std::string pipe_notice(const std::string& request_pipe,
                                       const std::string& response_pipe);
 
+// `dir` made absolute against `current` by the platform's rules (Windows:
+// a drive letter or a UNC prefix makes it absolute); as it stands when it
+// already is, or when either is empty.
+[[nodiscard]] std::string absolute_dir(bool windows, const std::string& dir,
+                                       const std::string& current);
+// The directory the service runs in: "/" on POSIX, the directory of its
+// executable on Windows (busy anyway while it runs). Empty when there is
+// none.
+[[nodiscard]] std::string resting_dir(bool windows, const std::string& executable);
+
 // Writes the service's process id into <work dir>/hollin_service.pid. On
 // POSIX the file also stays locked for the service's life. A failure (it
 // cannot be written, or another live service holds it) is logged with its
 // reason, before the caller's fixed line.
 [[nodiscard]] platform::Status write_pid_file();
+
+// Makes the pid file again when it has been removed under the service, and
+// logs that it did (or why it could not).
+void keep_pid_file();
 
 // The program's entry: seeds the pipe-name generator, sets up the work
 // directory and the log, then runs the service. Returns the exit status.

@@ -6,6 +6,7 @@
 #include "service/pipe_message.h"
 #include "service/service_main.h"
 #include "support/runtime_services.h"
+#include "support/work_dir.h"
 
 namespace hollin_service {
 
@@ -16,6 +17,8 @@ class RealServiceSystem final : public ServiceSystem {
   std::string login_name() override { return support::my_login_name(); }
   std::string random_part() override { return random_pipe_part(); }
   support::Status write_pid_file() override { return hollin_service::write_pid_file(); }
+  void begin_log() override { support::empty_log(); }
+  void keep_pid_file() override { hollin_service::keep_pid_file(); }
   support::Status start_relay(std::unique_ptr<RelayJob>& job) override {
     return platform::start_owning_thread<&relay_worker>(job);
   }
@@ -23,9 +26,8 @@ class RealServiceSystem final : public ServiceSystem {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
   }
-  bool out_of_descriptors(const support::Status& failure) override {
-    // Waiting is only worth it while a relay can still give some back.
-    if (RelayInFlight::count() == 0) return false;
+  bool relays_in_flight() override { return RelayInFlight::count() > 0; }
+  bool short_of_descriptors(const support::Status& failure) override {
     // A Win32 code is never an errno value, whatever its number.
     if (failure.is_win32()) return false;
     const int error = failure.code();

@@ -29,15 +29,23 @@ class ServiceSystem {
   // Writes and locks the pid file; a failure has already been logged with
   // its reason, before the caller's fixed line.
   [[nodiscard]] virtual support::Status write_pid_file() = 0;
+  // Empties the log, once the pid file's lock is held: until then the log
+  // may be a running service's, whose lines must stay.
+  virtual void begin_log() = 0;
+  // Makes the pid file again, with its lock, when it has been removed; logs
+  // that it did, or why it could not.
+  virtual void keep_pid_file() = 0;
   // Starts the relay of `job` on a worker thread of its own, which takes it
   // over; a failure leaves `job` with the caller.
   [[nodiscard]] virtual support::Status start_relay(std::unique_ptr<RelayJob>& job) = 0;
   // Debug mode: writes `text` to the console and flushes it.
   virtual void print_to_console(const std::string& text) = 0;
   // True when a pipe creation that failed with `failure` failed for lack of
-  // descriptors (or memory for them) while relays are in flight to give
-  // some back; false when no relay is, since nothing would.
-  [[nodiscard]] virtual bool out_of_descriptors(const support::Status& failure) = 0;
+  // descriptors (or memory for them).
+  [[nodiscard]] virtual bool short_of_descriptors(const support::Status& failure) = 0;
+  // True while relays are in flight, which give their descriptors back when
+  // they end.
+  [[nodiscard]] virtual bool relays_in_flight() = 0;
 };
 
 // The running service's: its login, the seeded pipe-name generator, the pid
@@ -52,13 +60,16 @@ class ServiceSystemWrapper : public ServiceSystem {
   [[nodiscard]] std::string login_name() override { return target_.login_name(); }
   [[nodiscard]] std::string random_part() override { return target_.random_part(); }
   [[nodiscard]] support::Status write_pid_file() override { return target_.write_pid_file(); }
+  void begin_log() override { target_.begin_log(); }
+  void keep_pid_file() override { target_.keep_pid_file(); }
   [[nodiscard]] support::Status start_relay(std::unique_ptr<RelayJob>& job) override {
     return target_.start_relay(job);
   }
   void print_to_console(const std::string& text) override { target_.print_to_console(text); }
-  [[nodiscard]] bool out_of_descriptors(const support::Status& failure) override {
-    return target_.out_of_descriptors(failure);
+  [[nodiscard]] bool short_of_descriptors(const support::Status& failure) override {
+    return target_.short_of_descriptors(failure);
   }
+  [[nodiscard]] bool relays_in_flight() override { return target_.relays_in_flight(); }
 
  protected:
   ServiceSystem& target() { return target_; }

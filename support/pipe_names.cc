@@ -20,4 +20,10 @@ std::string random_pipe_name(const std::string& random_part, const std::string& 
   return pipe_base_name() + random_part + login;
 }
 
+std::string notice_name_problem(const std::string& name) {
+  if (name.find('\n') == std::string::npos) return std::string();
+  return "The pipe name " + name +
+         " cannot be used: it holds a line feed, which would split the pipe notice";
+}
+
 }  // namespace support

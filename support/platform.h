@@ -2,8 +2,8 @@
 //
 // Everything that touches pipes, processes, files with owners, the current
 // directory, time, sleep, entropy or threads goes through here. The POSIX
-// implementation lives in platform_posix_*.cc (pipes, their registry,
-// processes, files), the Windows one in platform_win32.cc; no other file
+// implementation lives in platform_posix_*.cc (pipes, their sockets and
+// registry, stale socket files, processes, files), the Windows one in platform_win32.cc; no other file
 // includes an OS header. Each group below says which of its calls may run on
 // several threads at once.
 //
@@ -58,6 +58,9 @@ struct PipeParams {
   // (ignored on POSIX, where a name that someone listens on can never be
   // bound twice).
   bool first_instance = false;
+  // POSIX, a pipe of many instances: connect returns `idle` when nobody has
+  // come for about a second, so that the caller can look after itself.
+  bool report_idle = false;
 };
 
 enum class ConnectResult {
@@ -68,6 +71,13 @@ enum class ConnectResult {
   // socket file was removed or replaced), so no client can reach it. Its
   // listening socket is closed; the next instance of the name binds afresh.
   lost,
+  // POSIX, a pipe of many instances: a peer is waiting but no descriptor is
+  // left to accept it with. The peer stays queued; connect may be called
+  // again once descriptors have been given back.
+  out_of_descriptors,
+  // POSIX, a pipe made with `report_idle`: nobody came for about a second.
+  // connect may be called again.
+  idle,
 };
 
 enum class ReadStatus {
@@ -124,11 +134,16 @@ struct PipeSecurity;
 [[nodiscard]] std::string pipe_name_problem(const std::string& name);
 
 // POSIX: removes the socket files in the directory of `base_name` whose names
-// begin with its last component and that are proven stale (nobody listens:
-// a connect is refused), other than this process's own. Only inside a work
-// directory opened by make_private_dir. Nothing on Windows, where pipes go
-// with their process.
+// begin with its last component and that are proven stale (no live socket
+// is bound to them; nothing ever connects to find out), other than this
+// process's own. Only inside a work directory opened by make_private_dir.
+// Nothing on Windows, where pipes go with their process.
 void remove_stale_pipes(const std::string& base_name);
+
+// POSIX: true when a live socket of another process is bound to the socket
+// file `name` (looked up without connecting), so that another process
+// serves that pipe. False when it cannot be told, and always on Windows.
+[[nodiscard]] bool pipe_served_elsewhere(const std::string& name);
 
 // ---------------------------------------------------------------------------
 // Pipes, client end. Threads: every call below may be made from any thread;
@@ -273,6 +288,12 @@ template <auto Body, typename T>
   return started;
 }
 
+// POSIX: raises the soft limit on open descriptors to `wanted`, or to the
+// hard limit when that is lower; a higher soft limit is left as it is. The
+// limit in force afterwards (0 when it cannot be read). Windows: nothing to
+// raise; 0.
+std::uint64_t raise_descriptor_limit(std::uint64_t wanted);
+
 // Ends the process at once with `status`, from any thread. On POSIX the
 // socket files this process made are removed first.
 [[noreturn]] void exit_now(int status);
@@ -329,7 +350,27 @@ template <auto Body, typename T>
 // file's path and owned by the calling thread (call it from a thread that
 // lives as long as the process); once it is owned the file is created or
 // truncated, with no sharing restriction, and written.
+// A lock held for a moment by a look (pid_file_lock) is waited for, a few
+// milliseconds at most.
 [[nodiscard]] Status write_pid_file(const std::string& path, std::uint32_t pid);
+
+// Makes sure the pid file at `path`, written and locked by write_pid_file,
+// still has its name: one that was removed (a temporary-file cleaner) is
+// made again, with the id, and locked. `*remade` says whether it was. A
+// failure when it cannot be made, or another process holds the file now at
+// that path. Windows: nothing to do (the lock is the mutex).
+[[nodiscard]] Status keep_pid_file(const std::string& path, std::uint32_t pid, bool* remade);
+
+// Whether the lock that write_pid_file takes on `path` is held.
+enum class PidLock {
+  held,     // by a live process
+  free,     // nobody holds it (or there is no pid file)
+  unknown,  // the file or lock could not be looked at
+};
+// Looks at the lock of the pid file at `path` from another process than its
+// holder, taking it for a moment when it is free (POSIX: a shared flock;
+// Windows: the named mutex, opened, never created).
+[[nodiscard]] PidLock pid_file_lock(const std::string& path);
 
 // Windows: security that grants `access` (an access mask) to the current
 // user alone, with handles inherited by children when `inherit`; built once

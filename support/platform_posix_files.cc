@@ -97,7 +97,7 @@ namespace {
 // Descriptors that hold pid-file locks for the process's life.
 struct PidFileLocks {
   std::mutex mutex;
-  std::vector<int> fds;
+  std::vector<std::pair<std::string, int>> held;  // path, descriptor
 };
 
 PidFileLocks& pid_file_locks() {
@@ -248,10 +248,18 @@ Status write_pid_file(const std::string& path, std::uint32_t pid) {
   // naming it when a second service fails to take the lock.
   Fd fd = open_regular(path, O_WRONLY | O_CREAT);
   if (!fd.valid()) return Status::posix("open", errno);
-  int rc;
-  do {
-    rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
+  // A client that looks at the lock holds it shared for a moment: a lock
+  // held for longer than these tries is a live service's.
+  constexpr int kLockTries = 20;
+  constexpr unsigned kLockRetryMs = 1;
+  int rc = -1;
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    do {
+      rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0 || errno != EWOULDBLOCK) break;
+    sleep_ms(kLockRetryMs);
+  }
   if (rc != 0) return Status::posix("flock", errno);
   const std::string digits = std::to_string(pid);
   if (::ftruncate(fd.get(), 0) != 0) return Status::posix("ftruncate", errno);
@@ -267,8 +275,44 @@ Status write_pid_file(const std::string& path, std::uint32_t pid) {
   // The open descriptor holds the lock for the rest of the process's life.
   PidFileLocks& locks = pid_file_locks();
   std::lock_guard<std::mutex> lock(locks.mutex);
-  locks.fds.push_back(fd.release());
+  locks.held.emplace_back(path, fd.release());
   return Status();
+}
+
+Status keep_pid_file(const std::string& path, std::uint32_t pid, bool* remade) {
+  *remade = false;
+  {
+    PidFileLocks& locks = pid_file_locks();
+    std::lock_guard<std::mutex> lock(locks.mutex);
+    const Place place = place_of(path);
+    struct stat named {};
+    const bool found = ::fstatat(place.dir, place.at.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found && errno != ENOENT) return Status::posix("fstatat", errno);
+    for (const auto& [held_path, fd] : locks.held) {
+      struct stat held {};
+      if (held_path == path && found && ::fstat(fd, &held) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        return Status();
+      }
+    }
+  }
+  // Removed (or replaced): made again and locked, unless another process
+  // holds the file now at that path.
+  const Status written = write_pid_file(path, pid);
+  *remade = written.ok();
+  return written;
+}
+
+PidLock pid_file_lock(const std::string& path) {
+  Fd fd = open_regular(path, O_RDONLY);
+  if (!fd.valid()) return errno == ENOENT ? PidLock::free : PidLock::unknown;
+  int rc;
+  do {
+    rc = ::flock(fd.get(), LOCK_SH | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return errno == EWOULDBLOCK ? PidLock::held : PidLock::unknown;
+  // Closing the descriptor gives the shared lock back at once.
+  return PidLock::free;
 }
 
 const PipeSecurity* owner_pipe_security(unsigned long /*access*/, bool /*inherit*/) {

@@ -1,11 +1,14 @@
 // What the POSIX files of the platform layer share among themselves, and
 // nothing else includes: the descriptor owner, the work directories' handles
-// (platform_posix_files.cc) and the registry of this process's pipes
-// (platform_posix_pipe_registry.cc).
+// (platform_posix_files.cc), the socket helpers (platform_posix_sockets.cc),
+// the proof of stale socket files (platform_posix_stale_sockets.cc) and the
+// registry of this process's pipes (platform_posix_pipe_registry.cc).
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <map>
@@ -64,6 +67,47 @@ std::string handle_path(int fd);
 // The target of a symbolic link, at any length; empty text when it cannot be
 // read.
 std::string read_link(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Socket helpers (platform_posix_sockets.cc). Thread-safe.
+
+// A connect time-out without limit.
+inline constexpr unsigned kWaitForever = 0xFFFFFFFFu;
+
+// The address at which the pipe `name` is bound or connected; a too long
+// name inside no work directory is reached through a handle of its
+// directory kept in `*holder`. False with `*error` set when it cannot be.
+bool socket_address(const std::string& name, sockaddr_un* addr, Fd* holder, int* error);
+// True when the peer of the connected socket `fd` runs as our effective user.
+bool peer_is_same_user(int fd);
+// Connects to the pipe `name`: with `timeout_ms` 0 without waiting, else
+// waiting that long for room in the backlog. Returned blocking; on failure
+// `*error` holds the errno value.
+Fd connect_to(const std::string& name, unsigned timeout_ms, int* error);
+// True for the errors that mean no pipe of that name exists.
+bool is_no_pipe_error(int error);
+// Sends all of `data`; false on any failure (a peer that is gone included).
+bool send_all(int fd, const char* data, std::size_t size);
+// Receives until `size` bytes or the end of the message.
+std::size_t receive_until_end(int fd, char* buffer, std::size_t size);
+// One receive of whatever has arrived (at least one byte, or the end).
+ssize_t receive_some(int fd, char* buffer, std::size_t size);
+
+// ---------------------------------------------------------------------------
+// Socket files left behind (platform_posix_stale_sockets.cc). Thread-safe.
+
+enum class SocketFileState {
+  absent,   // no entry of that name
+  live,     // a socket file that a live socket is bound to
+  stale,    // a socket file that no live socket is bound to: proven
+  unknown,  // not a socket file, or the kernel cannot tell
+};
+
+// What `at` (relative to `dir`) is; `*st` receives its status when there is
+// an entry.
+SocketFileState socket_file_state(int dir, const std::string& at, struct stat* st);
+// Removes `at` (relative to `dir`) when it is proven stale; true when it was.
+bool remove_if_stale(int dir, const std::string& at);
 
 // ---------------------------------------------------------------------------
 // The registry of this process's pipes (platform_posix_pipe_registry.cc).

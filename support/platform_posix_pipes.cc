@@ -47,15 +47,21 @@
 
 namespace platform {
 
+using posix::connect_to;
 using posix::Fd;
 using posix::forget_socket_file;
-using posix::handle_path;
 using posix::have_stash;
+using posix::is_no_pipe_error;
+using posix::peer_is_same_user;
 using posix::PipeRegistry;
 using posix::Place;
 using posix::place_of;
+using posix::receive_some;
+using posix::receive_until_end;
 using posix::registry;
 using posix::remember_socket_file_locked;
+using posix::send_all;
+using posix::socket_address;
 using posix::SocketFile;
 using posix::stash_connection;
 using posix::take_stash;
@@ -66,211 +72,16 @@ namespace {
 // The default time-out of a pipe, used when a wait asks for it (0), as the
 // Windows pipes are created with.
 constexpr unsigned kDefaultPipeWaitMs = 5000;
-constexpr unsigned kWaitForever = 0xFFFFFFFFu;
 // How long an accept that ran out of descriptors waits before it tries again.
 constexpr unsigned kOutOfResourcesRetryMs = 10;
 // How often an idle pipe of many instances checks that its name still leads
 // to it.
 constexpr unsigned kNameCheckMs = 1000;
 
-// ---------------------------------------------------------------------------
-// Socket helpers.
-
-// Whether handles can be reached that way (not without /proc).
-bool handle_paths_work() {
-  static const bool work = ::access("/proc/self/fd", X_OK) == 0;
-  return work;
-}
-
-bool fill_address(const std::string& path, sockaddr_un* addr) {
-  if (path.empty() || path.size() >= sizeof(addr->sun_path) ||
-      path.find('\0') != std::string::npos) {
-    return false;
-  }
-  std::memcpy(addr->sun_path, path.data(), path.size());
-  return true;
-}
-
-// The address at which the pipe `name` is bound or connected. A socket
-// address holds at most 107 bytes of path, so a socket inside the work
-// directory is always addressed through the directory's open handle
-// (/proc/self/fd/<fd>/<file name>), and any other name that is too long
-// through a handle of its directory opened for the purpose and kept in
-// `*holder`. False with `*error` set when even that cannot be done.
-bool socket_address(const std::string& name, sockaddr_un* addr, Fd* holder, int* error) {
-  std::memset(addr, 0, sizeof(*addr));
-  addr->sun_family = AF_UNIX;
-  *error = ENAMETOOLONG;
-  if (name.empty() || name.find('\0') != std::string::npos) {
-    *error = EINVAL;
-    return false;
-  }
-  const Place place = place_of(name);
-  if (!handle_paths_work()) return fill_address(name, addr);
-  if (place.dir != AT_FDCWD) return fill_address(handle_path(place.dir) + "/" + place.at, addr);
-  if (fill_address(name, addr)) return true;
-  const std::size_t slash = name.rfind('/');
-  if (slash == std::string::npos || slash + 1 == name.size()) return false;
-  const std::string parent = slash == 0 ? std::string("/") : name.substr(0, slash);
-  holder->reset(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!holder->valid()) {
-    *error = errno;
-    return false;
-  }
-  return fill_address(handle_path(holder->get()) + "/" + name.substr(slash + 1), addr);
-}
-
-// The user id of the process at the other end of a connected socket.
-bool peer_uid(int fd, uid_t* uid) {
-  ucred cred{};
-  socklen_t len = sizeof(cred);
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof(cred)) {
-    return false;
-  }
-  *uid = cred.uid;
-  return true;
-}
-
-bool peer_is_same_user(int fd) {
-  uid_t uid = 0;
-  return peer_uid(fd, &uid) && uid == ::geteuid();
-}
-
-bool set_blocking(int fd) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
-
-bool set_send_timeout(int fd, unsigned timeout_ms) {
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout_ms / 1000);
-  tv.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
-  return ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) == 0;
-}
-
-// Connects to the pipe `name`. With `timeout_ms` 0 the attempt never waits
-// (a full backlog gives EAGAIN at once); otherwise it waits that long for
-// room in the backlog (kWaitForever: without limit). The connection is
-// returned blocking and without a send time-out. On failure `*error` holds
-// the errno value.
-Fd connect_to(const std::string& name, unsigned timeout_ms, int* error) {
-  sockaddr_un addr{};
-  Fd dir_holder;
-  if (!socket_address(name, &addr, &dir_holder, error)) return Fd();
-  const bool quick = timeout_ms == 0;
-  Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (quick ? SOCK_NONBLOCK : 0), 0));
-  if (!fd.valid()) {
-    *error = errno;
-    return Fd();
-  }
-  if (!quick && timeout_ms != kWaitForever && !set_send_timeout(fd.get(), timeout_ms)) {
-    *error = errno;
-    return Fd();
-  }
-  // An interrupted connect of a Unix socket leaves it unconnected, so it may
-  // simply be tried again.
-  int rc;
-  do {
-    rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    *error = errno;
-    return Fd();
-  }
-  // Writes of the message must never time out or fail with EAGAIN.
-  if ((quick && !set_blocking(fd.get())) ||
-      (!quick && timeout_ms != kWaitForever && !set_send_timeout(fd.get(), 0))) {
-    *error = errno;
-    return Fd();
-  }
-  *error = 0;
-  return fd;
-}
-
-bool is_no_pipe_error(int error) {
-  return error == ENOENT || error == ECONNREFUSED || error == ENOTDIR;
-}
-
-// Sends all of `data`; false on any failure (including a peer that is gone:
-// MSG_NOSIGNAL turns SIGPIPE into EPIPE).
-bool send_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Receives until `size` bytes or the end of the message. An error ends the
-// receive like the end of the message: what came before it is kept.
-std::size_t receive_until_end(int fd, char* buffer, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::recv(fd, buffer + got, size - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return got;
-}
-
-// One receive of whatever has arrived (at least one byte, or the end).
-ssize_t receive_some(int fd, char* buffer, std::size_t size) {
-  ssize_t n;
-  do {
-    n = ::recv(fd, buffer, size, 0);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-enum class Listening { no_entry, listening, unknown };
-
-// Looks `name` up among the listening Unix stream sockets in
-// /proc/net/unix ("Num RefCount Protocol Flags Type St Inode Path", the
-// path last and as it was bound).
-Listening listener_in_socket_table(const std::string& name) {
-  std::FILE* table = std::fopen("/proc/net/unix", "re");
-  if (table == nullptr) return Listening::unknown;
-  constexpr unsigned long kAcceptingConnections = 0x10000;  // __SO_ACCEPTCON
-  Listening result = Listening::no_entry;
-  std::string line;
-  char chunk[512];
-  bool header = true;
-  while (std::fgets(chunk, sizeof(chunk), table) != nullptr) {
-    line += chunk;
-    if (line.back() != '\n' && !std::feof(table)) continue;  // a long line goes on
-    if (line.back() == '\n') line.pop_back();
-    if (!header) {
-      unsigned long flags = 0;
-      unsigned type = 0;
-      int path_at = -1;
-      if (std::sscanf(line.c_str(), "%*s %*s %*s %lx %x %*s %*s %n", &flags, &type, &path_at) >=
-              2 &&
-          path_at > 0 && (flags & kAcceptingConnections) != 0 && type == SOCK_STREAM &&
-          line.compare(static_cast<std::size_t>(path_at), std::string::npos, name) == 0) {
-        result = Listening::listening;
-        break;
-      }
-    }
-    header = false;
-    line.clear();
-  }
-  std::fclose(table);
-  return result;
-}
-
 // Creates a listening socket bound at `name`, mode 0600. A socket file that
-// nobody listens on is a leftover of a process that ended without cleaning
-// up: it is removed and the bind tried again. When someone does listen there
-// the creation fails. On failure errno says why.
+// no live socket is bound to is a leftover of a process that ended without
+// cleaning up: it is removed and the bind tried again. When it is not
+// proven stale the creation fails. On failure errno says why.
 Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
   sockaddr_un addr{};
   Fd dir_holder;
@@ -304,28 +115,9 @@ Fd bind_and_listen(const std::string& name, int backlog, SocketFile* file) {
       return fd;
     }
     if (errno != EADDRINUSE || attempt > 0) return Fd();
-    // Whether someone listens is asked of the kernel's socket table first: a
-    // probing connection would land in that listener's backlog and could
-    // take a one-instance pipe from the peer it was made for. Only when the
-    // table shows no listener (it covers this network namespace alone, and
-    // names a socket by the path it was bound with) does a connect attempt
-    // confirm that the file is a leftover.
-    if (listener_in_socket_table(name) != Listening::no_entry) {
-      errno = EADDRINUSE;
-      return Fd();
-    }
-    Fd probe = connect_to(name, 0, &error);
-    if (probe.valid() || error != ECONNREFUSED) {  // someone listens (or worse)
-      errno = EADDRINUSE;
-      return Fd();
-    }
-    struct stat st {};
-    if (::fstatat(place.dir, place.at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISSOCK(st.st_mode)) {
-      errno = EADDRINUSE;
-      return Fd();
-    }
-    ::unlinkat(place.dir, place.at.c_str(), 0);
+    // Never a probing connection: it would land in a live listener's queue
+    // and could take a one-instance pipe from the peer it was made for.
+    if (!posix::remove_if_stale(place.dir, place.at)) break;
   }
   errno = EADDRINUSE;
   return Fd();
@@ -427,7 +219,10 @@ class PosixServerPipe final : public ServerPipe {
         const int ready = ::poll(&waiting, 1, static_cast<int>(kNameCheckMs));
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) {
-          if (name_still_leads_here(name_)) continue;
+          if (name_still_leads_here(name_)) {
+            if (params_.report_idle) return ConnectResult::idle;
+            continue;
+          }
           retire_shared_listener(name_);
           shared_listener_ = -1;
           return ConnectResult::lost;
@@ -447,9 +242,12 @@ class PosixServerPipe final : public ServerPipe {
       if (!peer.valid()) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-          // Out of descriptors or memory for now: the client stays queued
-          // until relays in flight release theirs. Retrying at once would
-          // spin; failing would drop a client that did nothing wrong.
+          // Out of descriptors or memory: the client stays queued. The
+          // caller of a pipe of many instances decides whether anything
+          // will give descriptors back; a one-instance pipe's spare was just
+          // given up, so only another thread's open can have taken it, and
+          // that one is given back soon.
+          if (shared_listener_ >= 0) return ConnectResult::out_of_descriptors;
           sleep_ms(kOutOfResourcesRetryMs);
           continue;
         }
@@ -679,53 +477,6 @@ std::string pipe_name_problem(const std::string& name) {
            std::to_string(sizeof(addr.sun_path) - 1) + " bytes a socket address holds";
   }
   return "The pipe name " + name + " cannot be used: " + std::strerror(error);
-}
-
-void remove_stale_pipes(const std::string& base_name) {
-  const std::size_t slash = base_name.rfind('/');
-  if (slash == std::string::npos) return;
-  const std::string dir_path = slash == 0 ? std::string("/") : base_name.substr(0, slash);
-  const std::string prefix = base_name.substr(slash + 1);
-  const Place place = place_of(base_name);
-  if (place.dir == AT_FDCWD) return;  // only inside our own checked work directory
-  // What this process made itself is never probed: a probe would take a
-  // one-instance pipe from the peer it was made for.
-  std::vector<std::pair<dev_t, ino_t>> own;
-  {
-    PipeRegistry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    for (const SocketFile& file : reg.socket_files) own.emplace_back(file.dev, file.ino);
-  }
-  Fd listing(::openat(place.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!listing.valid()) return;
-  DIR* dir = ::fdopendir(listing.get());
-  if (dir == nullptr) return;
-  listing.release();
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string entry_name = entry->d_name;
-    if (entry_name.compare(0, prefix.size(), prefix) == 0) names.push_back(entry_name);
-  }
-  ::closedir(dir);
-  for (const std::string& entry_name : names) {
-    struct stat st {};
-    if (::fstatat(place.dir, entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISSOCK(st.st_mode)) {
-      continue;
-    }
-    if (std::find(own.begin(), own.end(), std::make_pair(st.st_dev, st.st_ino)) != own.end()) {
-      continue;
-    }
-    // Stale only when proven: nobody listens there (connect refused).
-    int error = 0;
-    Fd probe = connect_to(dir_path + "/" + entry_name, 0, &error);
-    if (probe.valid() || error != ECONNREFUSED) continue;
-    struct stat again {};
-    if (::fstatat(place.dir, entry_name.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 &&
-        again.st_dev == st.st_dev && again.st_ino == st.st_ino) {
-      ::unlinkat(place.dir, entry_name.c_str(), 0);
-    }
-  }
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -258,6 +259,21 @@ Status start_detached_thread(void (*body)(void*), void* arg) {
     return Status::posix("pthread_create", rc);
   }
   return Status();
+}
+
+std::uint64_t raise_descriptor_limit(std::uint64_t wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    const rlim_t raised =
+        limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted ? wanted : limit.rlim_max;
+    if (raised > limit.rlim_cur) {
+      rlimit changed = limit;
+      changed.rlim_cur = raised;
+      if (::setrlimit(RLIMIT_NOFILE, &changed) == 0) limit = changed;
+    }
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 void exit_now(int status) {

@@ -519,8 +519,12 @@ void exit_now(int status) {
 // Pipes go with their process here, and pipe names have no length limit of
 // their own that a work directory could push them over.
 Status remove_pipes_on_termination_signals() { return Status(); }
+// Handles have no per-process limit that a caller could have lowered.
+std::uint64_t raise_descriptor_limit(std::uint64_t /*wanted*/) { return 0; }
 std::string pipe_name_problem(const std::string& /*name*/) { return std::string(); }
 void remove_stale_pipes(const std::string& /*base_name*/) {}
+// The pid file's mutex tells whether another service runs.
+bool pipe_served_elsewhere(const std::string& /*name*/) { return false; }
 std::FILE* open_regular_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
@@ -626,7 +630,9 @@ Status write_pid_file(const std::string& path, std::uint32_t pid) {
   // owner ended without releasing it) is ours as well.
   UniqueHandle mutex(CreateMutexA(nullptr, FALSE, name.c_str()));
   if (!mutex.valid()) return Status::win32("CreateMutexA", static_cast<int>(GetLastError()));
-  const DWORD taken = WaitForSingleObject(mutex.get(), 0);
+  // A client that looks at the lock owns the mutex for a moment.
+  constexpr DWORD kLookMs = 20;
+  const DWORD taken = WaitForSingleObject(mutex.get(), kLookMs);
   if (taken == WAIT_TIMEOUT) return Status::posix("WaitForSingleObject", EWOULDBLOCK);
   if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {
     return Status::win32("WaitForSingleObject", static_cast<int>(GetLastError()));
@@ -652,6 +658,33 @@ Status write_pid_file(const std::string& path, std::uint32_t pid) {
   locks.held.emplace_back(name, mutex.get());
   mutex.release();
   return Status();
+}
+
+Status keep_pid_file(const std::string& /*path*/, std::uint32_t /*pid*/, bool* remade) {
+  *remade = false;
+  return Status();
+}
+
+PidLock pid_file_lock(const std::string& path) {
+  const std::string name = pid_lock_name(path);
+  {
+    // This process's own lock: a wait would take it again, recursively.
+    PidLocks& locks = pid_locks();
+    const std::lock_guard<std::mutex> guard(locks.mutex);
+    for (const auto& lock : locks.held) {
+      if (lock.first == name) return PidLock::held;
+    }
+  }
+  UniqueHandle mutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()));
+  if (!mutex.valid()) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? PidLock::free : PidLock::unknown;
+  }
+  const DWORD taken = WaitForSingleObject(mutex.get(), 0);
+  if (taken == WAIT_TIMEOUT) return PidLock::held;
+  if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) return PidLock::unknown;
+  // Owned only for this look.
+  ReleaseMutex(mutex.get());
+  return PidLock::free;
 }
 
 namespace {

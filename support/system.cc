@@ -33,6 +33,9 @@ class RealPipes final : public Pipes {
   std::string name_problem(const std::string& name) override {
     return platform::pipe_name_problem(name);
   }
+  bool served_elsewhere(const std::string& name) override {
+    return platform::pipe_served_elsewhere(name);
+  }
   void remove_stale(const std::string& base_name) override {
     platform::remove_stale_pipes(base_name);
   }

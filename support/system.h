@@ -62,6 +62,10 @@ class Pipes {
   // on any more (POSIX; nothing on Windows). Failures are not reported: a
   // file left behind only stays.
   virtual void remove_stale(const std::string& base_name) = 0;
+  // True when another process serves the pipe `name` (POSIX: a live socket
+  // of another process is bound to its socket file, found without
+  // connecting); false when that cannot be told, and always on Windows.
+  [[nodiscard]] virtual bool served_elsewhere(const std::string& name) = 0;
 };
 
 // Starting processes and watching them. Every call may be made from any
@@ -143,6 +147,9 @@ class PipesWrapper : public Pipes {
     return target_.name_problem(name);
   }
   void remove_stale(const std::string& base_name) override { target_.remove_stale(base_name); }
+  [[nodiscard]] bool served_elsewhere(const std::string& name) override {
+    return target_.served_elsewhere(name);
+  }
 
  protected:
   Pipes& target() { return target_; }

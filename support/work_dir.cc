@@ -47,7 +47,17 @@ std::string work_dir() { return work_dir_path; }
 std::string prompt_tool_path() { return support::program_path(support::kPromptToolProgram); }
 
 void init_log(const std::string& log_name) {
+  open_log(log_name);
+  empty_log();
+}
+
+void open_log(const std::string& log_name) {
   log_file_path = work_dir_path + separator() + log_name;
+}
+
+void empty_log() {
+  if (log_file_path.empty()) return;
+  const std::lock_guard<std::mutex> lock(log_mutex);
   // Never through a link, and never into a FIFO or device put in its place.
   if (std::FILE* file = platform::open_regular_file(log_file_path, "w")) std::fclose(file);
 }

@@ -18,6 +18,12 @@ std::string work_dir();
 std::string prompt_tool_path();
 // Empties (creates) the log file `log_name` in the work directory.
 void init_log(const std::string& log_name);
+// Makes `log_name` in the work directory the log without emptying it: lines
+// are appended to what it holds. For a program that may find another of its
+// kind running and must not erase that one's log.
+void open_log(const std::string& log_name);
+// Empties (creates) the log that init_log or open_log set.
+void empty_log();
 // Appends `message` and one line end to the log with one write, or writes them
 // on standard output when the log cannot be opened.
 void log_line(const std::string& message);

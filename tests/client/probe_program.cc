@@ -2,7 +2,8 @@
 // arguments, joined by '|', as one line to <its own path>.record. With the
 // arguments "--hold <pipe>" it then connects to that pipe, writes "ready"
 // and waits until the test closes the pipe, so that it stays alive exactly
-// as long as a test needs a running process of its name.
+// as long as a test needs a running process of its name. "--hold <pipe>
+// <pid file>" first writes and locks that pid file, as the service does.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -22,7 +23,8 @@ int main(int argc, char** argv) {
     std::fclose(file);
   }
 
-  if (argc == 3 && std::string(argv[1]) == "--hold") {
+  if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--hold") {
+    if (argc == 4 && !platform::write_pid_file(argv[3], platform::current_pid()).ok()) return 3;
     std::unique_ptr<platform::ClientPipe> pipe;
     if (!platform::wait_named_pipe(argv[2], 10000)) return 2;
     if (platform::open_client_pipe(argv[2], platform::PipeAccess::read_write, false, &pipe).kind !=

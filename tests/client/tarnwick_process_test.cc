@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "client/catalogue.h"
 #include "client/channel.h"
@@ -271,32 +274,52 @@ TEST_F(TarnwickProcessTest, DeliversTheRequestAndEndsWithTheReplysStatus) {
   }
 }
 
-// A live process of the installation's service executable, named by the pid
-// file, is recognised; a pid file naming anything else is not.
-TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
-  const Installation inst(true);
-  make_work_dir();
-  const std::string hold_name = platform::kWindows ? "\\\\.\\pipe\\tw_client_test_hold_" +
-                                                         std::to_string(platform::current_pid())
-                                                   : tmp_.file("hold");
+// A probe of the installation's service executable, started with `args`
+// after "--hold <pipe>", and the pipe that keeps it alive until it is
+// dropped. The probe is running when this returns.
+struct HeldProbe {
+  std::unique_ptr<platform::ServerPipe> hold;
+  platform::Process process;
+};
+
+HeldProbe start_held_probe(const std::string& program, const std::string& hold_name,
+                           const std::vector<std::string>& more) {
+  HeldProbe probe;
   platform::PipeParams params;
   params.max_instances = 1;
-  std::unique_ptr<platform::ServerPipe> hold =
-      platform::create_server_pipe(hold_name, params, nullptr).value();
-  ASSERT_TRUE(hold);
-
+  probe.hold = platform::create_server_pipe(hold_name, params, nullptr).value();
+  EXPECT_TRUE(probe.hold);
+  if (!probe.hold) return probe;
   platform::ProcessSpec invocation;
-  invocation.program = inst.program("hollin_service");
+  invocation.program = program;
   invocation.args = {"--hold", hold_name};
+  invocation.args.insert(invocation.args.end(), more.begin(), more.end());
   invocation.null_stdio = true;
-  platform::Process service;
-  ASSERT_TRUE(platform::start_process(invocation, &service));
+  EXPECT_TRUE(platform::start_process(invocation, &probe.process));
   // The probe is running once it has connected and said so.
-  ASSERT_NE(hold->connect(), platform::ConnectResult::failed);
+  EXPECT_NE(probe.hold->connect(), platform::ConnectResult::failed);
   char ready[8] = {};
-  const platform::ReadResult said = hold->read(ready, sizeof ready);
-  ASSERT_NE(said.status, platform::ReadStatus::failed);
+  const platform::ReadResult said = probe.hold->read(ready, sizeof ready);
+  EXPECT_NE(said.status, platform::ReadStatus::failed);
   EXPECT_EQ(std::string(ready, said.bytes), "ready");
+  return probe;
+}
+
+// A live process of the installation's service executable that holds the
+// pid file's lock is the running service; one that merely has the id the pid
+// file names (an id reused after a crash, a service of another work
+// directory) is not, nor is anything else the pid file names.
+TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFilesLock) {
+  const Installation inst(true);
+  make_work_dir();
+  const auto hold_name = [&](const std::string& which) {
+    return platform::kWindows ? "\\\\.\\pipe\\tw_client_test_hold_" + which +
+                                    std::to_string(platform::current_pid())
+                              : tmp_.file("hold" + which);
+  };
+  HeldProbe locked = start_held_probe(inst.program("hollin_service"), hold_name("a"), {pid_file()});
+  HeldProbe unlocked = start_held_probe(inst.program("hollin_service"), hold_name("b"), {});
+  ASSERT_TRUE(locked.process.valid() && unlocked.process.valid());
 
   // From here on a start of the service fails, so a run that tries one ends
   // with the log line instead of reaching the command line.
@@ -309,14 +332,17 @@ TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
   }
   ASSERT_FALSE(ec) << ec.message();
 
-  testlib::write_file(pid_file(), "  " + std::to_string(service.pid()));
+  EXPECT_EQ(testlib::read_file(pid_file()), std::to_string(locked.process.pid()));
   testlib::RunResult r = testlib::run(inst.program("tarnwick"), {});
   EXPECT_TRUE(in_order(r.err, entry_text(kTooFewContributorsEntry), entry_text(kUsageEntry)))
       << r.err << log();
   EXPECT_EQ(log(), "");
+  locked.hold.reset();  // lets the probe end, and its lock go
+  EXPECT_EQ(locked.process.wait(), 0);
 
-  for (const std::string& content : {std::to_string(platform::current_pid()), std::string(),
-                                     std::string("x") + std::to_string(service.pid())}) {
+  for (const std::string& content :
+       {std::to_string(unlocked.process.pid()), std::to_string(platform::current_pid()),
+        std::string(), std::string("x") + std::to_string(unlocked.process.pid())}) {
     testlib::write_file(pid_file(), content);
     r = testlib::run(inst.program("tarnwick"), {});
     EXPECT_EQ(r.status, testlib::minus_one_status());
@@ -324,8 +350,8 @@ TEST_F(TarnwickProcessTest, RunningServiceIsRecognisedFromThePidFile) {
     EXPECT_EQ(log(), "Unable to start hollin_service\n") << content;
   }
 
-  hold.reset();  // lets the probe end
-  EXPECT_EQ(service.wait(), 0);
+  unlocked.hold.reset();
+  EXPECT_EQ(unlocked.process.wait(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // End to end under unusual temporary directories (POSIX): long ones, whose
-// socket paths no socket address could hold, and a relative one.
+// socket paths no socket address could hold, a relative one, and one whose
+// name holds a line feed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -85,3 +86,25 @@ TEST(RelativeTempDir, CompareAndMergeAreServed) {
 }
 
 }  // namespace
+
+// A line feed in the temporary directory would split the pipe notice inside
+// the names, so the graphical client could never open a request's pipes:
+// the client refuses at once, with the reason in its log, and starts no
+// service.
+TEST(LineFeedTempDir, TheClientRefusesAtOnceAndStartsNoService) {
+  if constexpr (platform::kWindows) GTEST_SKIP() << "a Windows path cannot hold a line feed";
+  Sandbox box;
+  const std::string tmp = box.dir() + "/line\nfeed";
+  std::error_code ec;
+  fs::create_directory(tmp, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  testlib::ScopedTempDirEnv env(tmp);
+  const std::string work = tmp + "/" + platform::login_name() + ".tarnwick";
+  platform::Process client =
+      box.start_tarnwick({box.contributor("a.txt"), box.contributor("b.txt")}, "line-feed");
+  EXPECT_EQ(Sandbox::wait(client, "the client"), testlib::minus_one_status()) << logs_of(work);
+  EXPECT_THAT(testlib::read_file(work + "/tarnwick.log"),
+              testing::HasSubstr("holds a line feed, which would split the pipe notice"));
+  EXPECT_FALSE(testlib::file_exists(work + "/hollin_service.pid"));
+  EXPECT_TRUE(box.recorded("notice-").empty());
+}

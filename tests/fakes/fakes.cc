@@ -118,6 +118,11 @@ void StrictPipes::remove_stale(const std::string& base_name) {
   ADD_FAILURE() << "unexpected removal of stale pipes " << base_name;
 }
 
+bool StrictPipes::served_elsewhere(const std::string& name) {
+  ADD_FAILURE() << "unexpected look at who serves " << name;
+  return false;
+}
+
 platform::OpenResult TimedRequestPipe::open_client(const std::string& name,
                                                    platform::PipeAccess access, bool notice_stream,
                                                    std::unique_ptr<platform::ClientPipe>* out) {

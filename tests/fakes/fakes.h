@@ -153,6 +153,7 @@ class StrictPipes : public support::Pipes {
   support::PipeState probe(const std::string& name) override;
   std::string name_problem(const std::string& name) override;
   void remove_stale(const std::string& base_name) override;
+  bool served_elsewhere(const std::string& name) override;
 };
 
 // One request pipe over a virtual clock, as Windows has it: absent until

@@ -33,6 +33,9 @@ class ServicePipes final : public StrictPipes {
       const platform::PipeSecurity* security) override;
   std::string name_problem(const std::string&) override { return std::string(); }
   void remove_stale(const std::string&) override {}
+  bool served_elsewhere(const std::string& name) override { return served.count(name) != 0; }
+
+  std::set<std::string> served;  // names another process serves
 
   std::set<std::string> fail;                                             // labels that fail
   std::map<std::string, std::function<void(ScriptedServerPipe&)>> setup;  // by label
@@ -49,7 +52,8 @@ class ServicePipes final : public StrictPipes {
 
 // The service's own needs: login "user1", random parts 1001, 1002, ...; the
 // pid file, relay starts and console output as scripted and recorded. Relay
-// jobs are kept, not run. Never short of descriptors.
+// jobs are kept, not run. Never short of descriptors; relays are in flight
+// as `in_flight` says.
 class FakeServiceSystem final : public hollin_service::ServiceSystem {
  public:
   explicit FakeServiceSystem(PipeRecord& record) : record_(record) {}
@@ -57,12 +61,16 @@ class FakeServiceSystem final : public hollin_service::ServiceSystem {
   std::string login_name() override { return "user1"; }
   std::string random_part() override { return std::to_string(++draws + 1000); }
   support::Status write_pid_file() override;
+  void begin_log() override { record_.journal.push_back("begin log"); }
+  void keep_pid_file() override { record_.journal.push_back("keep pid file"); }
   support::Status start_relay(std::unique_ptr<hollin_service::RelayJob>& job) override;
   void print_to_console(const std::string& text) override { console += text; }
-  bool out_of_descriptors(const support::Status&) override { return false; }
+  bool short_of_descriptors(const support::Status&) override { return false; }
+  bool relays_in_flight() override { return in_flight; }
 
   bool pid_file_ok = true;
   bool thread_ok = true;
+  bool in_flight = false;
   int draws = 0;
   std::vector<std::unique_ptr<hollin_service::RelayJob>> jobs;
   std::string console;
@@ -72,7 +80,8 @@ class FakeServiceSystem final : public hollin_service::ServiceSystem {
 };
 
 // The whole system of one service under test, with one journal: pipe calls
-// and creations, log lines, the pid file ("pid file"), relay starts
+// and creations, log lines, the pid file ("pid file"), the log's emptying
+// ("begin log"), relay starts
 // ("thread") and process starts and watches.
 struct FakeServiceWorld {
   PipeRecord record;

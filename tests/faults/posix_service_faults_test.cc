@@ -11,6 +11,10 @@
 #include <system_error>
 #include <vector>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "tests/faults/hand_gui.h"
 
 namespace {
@@ -223,6 +227,184 @@ TEST(PosixServiceFaults, ARequestShortOfDescriptorsWaitsAndIsServed) {
   ASSERT_TRUE(served.serve_next(&framed));
   EXPECT_EQ(framed, e2e::framed(served.call()));
   EXPECT_EQ(second.wait(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs tarnwick in the sandbox under the descriptor limits `soft`:`hard`
+// (`hard` empty: unchanged), output in files named after `tag`.
+platform::Process tarnwick_limited(Sandbox& box, const std::string& soft, const std::string& hard,
+                                   const std::string& tag) {
+  platform::ProcessSpec invocation;
+  invocation.program = "/usr/bin/prlimit";
+  invocation.args = {"--nofile=" + soft + ":" + hard, "--", testlib::bin_program("tarnwick"),
+                     box.contributor("a.txt"), box.contributor("b.txt")};
+  invocation.working_dir = box.dir();
+  invocation.stdout_path = box.file(tag + ".out");
+  invocation.stderr_path = box.file(tag + ".err");
+  platform::Process process;
+  EXPECT_TRUE(platform::start_process(invocation, &process).ok());
+  return process;
+}
+
+// The soft descriptor limit of process `pid`, from /proc; empty when unread.
+std::string soft_descriptor_limit(std::uint32_t pid) {
+  const std::string limits = testlib::read_file("/proc/" + std::to_string(pid) + "/limits");
+  const std::size_t at = limits.find("Max open files");
+  if (at == std::string::npos) return std::string();
+  const std::size_t from = limits.find_first_not_of(' ', at + 14);
+  return limits.substr(from, limits.find(' ', from) - from);
+}
+
+// A client started under a low soft limit hands it to the service it starts;
+// the service raises it, serves that client and every later one.
+TEST(PosixServiceFaults, AServiceStartedUnderALowSoftLimitRaisesIt) {
+  Sandbox box;
+  box.set_mode("ok");
+  platform::Process low = tarnwick_limited(box, "8", "", "low");
+  EXPECT_EQ(Sandbox::wait(low, "the client under a low limit"), 0)
+      << box.service_log() << box.client_log();
+  const std::uint32_t service = box.service_pid();
+  ASSERT_TRUE(Sandbox::is_service(service));
+  EXPECT_EQ(soft_descriptor_limit(service), "4096");
+  for (const char* tag : {"later1", "later2"}) {
+    platform::Process later =
+        box.start_tarnwick({box.contributor("c.txt"), box.contributor("d.txt")}, tag);
+    EXPECT_EQ(Sandbox::wait(later, tag), 0) << box.service_log() << box.client_log();
+  }
+  EXPECT_EQ(box.service_pid(), service);
+}
+
+class TooFewDescriptors : public testing::TestWithParam<int> {};
+
+// A hard limit too low for even one request (8: no client can be accepted;
+// 10: a request's pipes cannot be made): the service ends with a line that
+// says why, its client fails at once instead of waiting, and the next client
+// starts a service of its own that serves it.
+TEST_P(TooFewDescriptors, TheServiceEndsAndTheNextClientIsServed) {
+  Sandbox box;
+  box.set_mode("ok");
+  const std::string limit = std::to_string(GetParam());
+  platform::Process starved = tarnwick_limited(box, limit, limit, "starved");
+  EXPECT_EQ(Sandbox::wait(starved, "the client under a low hard limit"),
+            testlib::minus_one_status());
+  const std::uint32_t ended = box.service_pid();
+  EXPECT_TRUE(Sandbox::wait_for_exit(ended)) << box.service_log();
+  EXPECT_THAT(box.service_log(), HasSubstr("Too few descriptors left to serve a request; exiting"));
+
+  platform::Process next =
+      box.start_tarnwick({box.contributor("c.txt"), box.contributor("d.txt")}, "next");
+  EXPECT_EQ(Sandbox::wait(next, "the next client"), 0) << box.service_log() << box.client_log();
+  EXPECT_NE(box.service_pid(), ended);
+}
+
+INSTANTIATE_TEST_SUITE_P(HardLimits, TooFewDescriptors, testing::Values(8, 10),
+                         [](const testing::TestParamInfo<int>& param) {
+                           return "Limit" + std::to_string(param.param);
+                         });
+
+}  // namespace
+
+namespace {
+
+// A temporary-file cleaner removes the pid file of a running service while
+// a request is in flight; a client then starts a second service. That one
+// must leave the running service's socket files alone (it once connected to
+// the request's pipes to see whether they were stale, and so took them from
+// the graphical client), end without the pid file, and cost no request.
+TEST(PosixServiceFaults, AServiceWhosePidFileWasRemovedKeepsServing) {
+  Sandbox box;
+  faults::HandServed served(box);
+  ASSERT_EQ(served.setup_error(), "");
+  const std::string pid_file = box.work_dir() + "/hollin_service.pid";
+  platform::Process pending = box.start_tarnwick(served.args(), "pending");
+  faults::Notice notice;
+  ASSERT_TRUE(served.gui().next_notice(&notice));
+  const std::vector<std::string> sockets = faults::socket_files(box.work_dir());
+  ASSERT_EQ(sockets.size(), 3u);
+  const std::string log_before = box.service_log();
+  ASSERT_THAT(log_before, HasSubstr("Debug option was passed"));
+  std::error_code ec;
+  ASSERT_TRUE(fs::remove(pid_file, ec)) << ec.message();
+
+  const testlib::RunResult second =
+      testlib::run(testlib::bin_program("hollin_service"), {gui_dir()}, box.dir());
+  EXPECT_EQ(second.status, testlib::minus_one_status());
+  EXPECT_EQ(faults::socket_files(box.work_dir()), sockets);
+  const std::string log_after = box.service_log();
+  EXPECT_EQ(log_after.substr(0, log_before.size()), log_before);
+  EXPECT_THAT(log_after, HasSubstr("The request pipe " + served.request_pipe() +
+                                   " is served by another running service\n" +
+                                   "Error creating Lock File\n\n"));
+
+  // The request in flight and the next one are served by the running service.
+  std::string framed;
+  ASSERT_TRUE(faults::HandGui::serve(notice, faults::reply_with_boolean('1'), &framed));
+  EXPECT_EQ(framed, e2e::framed(served.call()));
+  EXPECT_EQ(Sandbox::wait(pending, "the pending client"), 0);
+  platform::Process next = box.start_tarnwick(served.args(), "next");
+  ASSERT_TRUE(served.serve_next(&framed));
+  EXPECT_EQ(framed, e2e::framed(served.call()));
+  EXPECT_EQ(Sandbox::wait(next, "the next client"), 0) << box.client_log();
+  EXPECT_TRUE(served.service().running());
+  // While nobody comes, the service makes its pid file again.
+  EXPECT_TRUE(faults::settle([&] { return box.service_pid() == served.service().pid(); }));
+  EXPECT_THAT(box.service_log(),
+              HasSubstr("The pid file " + pid_file + " was removed; made it again"));
+}
+
+// A Unix socket bound at `path` (closed again unless `keep`); -1 when the
+// bind fails.
+int bound_socket(const std::string& path, bool keep = false) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  if (keep) return fd;
+  ::close(fd);
+  return 0;
+}
+
+// A socket file that a live socket is bound to is never taken for stale,
+// whether or not it listens yet; one whose socket is gone is.
+TEST(PosixServiceFaults, OnlySocketFilesWithoutALiveSocketAreStale) {
+  Sandbox box;
+  ASSERT_EQ(platform::make_private_dir(box.work_dir()).code(), 0);
+  const std::string base = box.work_dir() + "/hollin_service_pipe";
+  platform::PipeParams params;
+  params.max_instances = 1;
+  // Bound and closed, so that the file stays and no socket is bound to it
+  // any more: a killed service's leftover.
+  const std::string dead = base + "1dead";
+  ASSERT_EQ(bound_socket(dead), 0);
+  // Bound but not listening (by this process, but not as one of its pipes):
+  // a pipe of another process an instant before it listens.
+  const std::string bound = base + "2bound";
+  const int bound_fd = bound_socket(bound, true);
+  ASSERT_GE(bound_fd, 0);
+  // Listening, in this process: it must not be connected to either.
+  const std::string live = base + "3live";
+  std::unique_ptr<platform::ServerPipe> listening =
+      platform::create_server_pipe(live, params, nullptr).value();
+
+  platform::remove_stale_pipes(base);
+  EXPECT_THAT(faults::socket_files(box.work_dir()),
+              ElementsAre("hollin_service_pipe2bound", "hollin_service_pipe3live"));
+  EXPECT_TRUE(platform::pipe_served_elsewhere(bound));
+  EXPECT_FALSE(platform::pipe_served_elsewhere(live)) << "this process's own";
+  EXPECT_FALSE(platform::pipe_served_elsewhere(dead));
+  // The listening pipe still has its one instance for its peer.
+  std::unique_ptr<platform::ClientPipe> peer;
+  EXPECT_EQ(platform::open_client_pipe(live, platform::PipeAccess::read_write, false, &peer).kind,
+            platform::OpenStatus::opened);
+  EXPECT_EQ(listening->connect(), platform::ConnectResult::connected);
+  ::close(bound_fd);
 }
 
 }  // namespace

@@ -106,8 +106,10 @@ TEST(ReadOnlyWorkDir, TheServiceLogsWhyItCannotStartAndEnds) {
                {testlib::join(testlib::root_dir(), "Brightdesk")}, box.dir());
   EXPECT_EQ(service.status, 0) << "the status of a wrapper pipe that cannot be made";
   const std::string log = testlib::read_file(work + "/hollin_service.log");
-  EXPECT_THAT(log,
-              testing::StartsWith("Could not create the pipe " + work + "/hollin_service_pipe"));
+  // A service that never held the pid file's lock leaves the earlier lines:
+  // they may be a running service's.
+  EXPECT_THAT(log, testing::StartsWith("earlier\nCould not create the pipe " + work +
+                                       "/hollin_service_pipe"));
   EXPECT_THAT(log, HasSubstr(": Permission denied\nError in creating HOLLIN pipes\n\n"));
   EXPECT_FALSE(testlib::file_exists(work + "/hollin_service.pid"));
 }

@@ -47,15 +47,29 @@ bool same_params(const platform::PipeParams& a, const platform::PipeParams& b) {
          a.notice_stream == b.notice_stream && a.first_instance == b.first_instance;
 }
 
-// Short of descriptors whenever `short_now` says so.
+// Short of descriptors whenever `short_now` says so, with relays in flight
+// unless `in_flight` is false.
 class ShortOfDescriptors final : public ServiceSystemWrapper {
  public:
-  ShortOfDescriptors(ServiceSystem& target, std::function<bool()> short_now)
-      : ServiceSystemWrapper(target), short_now_(std::move(short_now)) {}
-  bool out_of_descriptors(const support::Status&) override { return short_now_(); }
+  ShortOfDescriptors(ServiceSystem& target, std::function<bool()> short_now, bool in_flight = true)
+      : ServiceSystemWrapper(target), short_now_(std::move(short_now)), in_flight_(in_flight) {}
+  bool short_of_descriptors(const support::Status&) override { return short_now_(); }
+  bool relays_in_flight() override { return in_flight_; }
 
  private:
   std::function<bool()> short_now_;
+  bool in_flight_;
+};
+
+// The login name `login`.
+class LoginIs final : public ServiceSystemWrapper {
+ public:
+  LoginIs(ServiceSystem& target, std::string login)
+      : ServiceSystemWrapper(target), login_(std::move(login)) {}
+  std::string login_name() override { return login_; }
+
+ private:
+  std::string login_;
 };
 
 // Every name usable but `unusable` ("too long"), each name asked recorded;
@@ -96,7 +110,7 @@ TEST_F(ServiceLoop, StartsUpInOrderAndEndsWhenARequestPipeInstanceCannotBeMade) 
   sys.pipes.fail = {"instance1"};
   EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
   EXPECT_THAT(sys.record.journal,
-              ElementsAre("create wrapper", "pid file", "create instance1",
+              ElementsAre("create wrapper", "pid file", "begin log", "create instance1",
                           "log " + why_not_made(support::request_pipe_name("user1")),
                           "log Could not create launcher request pipe\n", "wrapper.close"));
   EXPECT_EQ(sys.pipes.names["wrapper"], name_for(1));
@@ -328,11 +342,166 @@ TEST_F(ServiceLoop, UnusablePipeNamesEndTheServiceAtOnceAndStalePipesGoAfterTheL
   NamesAndStalePipes fine_pipes(fine.pipes, fine.record, "");
   fine.pipes.fail = {"instance1"};
   EXPECT_EQ(run_service(kDebugArgs, with_pipes(fine, fine_pipes)), -1);
+  EXPECT_THAT(between(fine.record.journal, "create wrapper",
+                      "log Could not create launcher request pipe\n"),
+              ElementsAre("create wrapper", "pid file", "begin log",
+                          "remove stale " + support::pipe_base_name(), "create instance1",
+                          "log " + why_not_made(support::request_pipe_name("user1"))));
+}
+
+// A name with a line feed would be split by the notice that carries it to
+// the graphical client: the service ends before it makes anything.
+TEST_F(ServiceLoop, ANameThatANoticeCannotCarryEndsTheServiceAtOnce) {
+  LoginIs login(sys.system, "us\ner");
+  EXPECT_EQ(run_service(kDebugArgs, with_system(sys, login)), 0);
   EXPECT_THAT(
-      between(fine.record.journal, "create wrapper",
-              "log Could not create launcher request pipe\n"),
-      ElementsAre("create wrapper", "pid file", "remove stale " + support::pipe_base_name(),
-                  "create instance1", "log " + why_not_made(support::request_pipe_name("user1"))));
+      sys.record.journal,
+      ElementsAre("log " + support::notice_name_problem(support::request_pipe_name("us\ner")),
+                  "log Error in creating HOLLIN pipes\n"));
+  EXPECT_THAT(support::notice_name_problem(support::request_pipe_name("us\ner")),
+              ::testing::HasSubstr("holds a line feed"));
+  EXPECT_EQ(support::notice_name_problem(support::request_pipe_name("us\rer")), "");
+}
+
+// A service that loses the lock leaves the log as it found it (the running
+// service's); the one that holds it empties the log before anything else.
+TEST_F(ServiceLoop, TheLogIsEmptiedOnlyOnceThePidFileIsHeld) {
+  sys.pipes.fail = {"instance1"};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
+  EXPECT_THAT(between(sys.record.journal, "pid file", "create instance1"),
+              ElementsAre("pid file", "begin log"));
+
+  FakeServiceWorld lost;
+  lost.system.pid_file_ok = false;
+  EXPECT_EQ(run_service(kDebugArgs, lost.deps()), -1);
+  EXPECT_THAT(lost.record.journal, ::testing::Not(::testing::Contains("begin log")));
+}
+
+// With no relay in flight, nothing gives descriptors back: a request whose
+// pipes lack them, or a client that cannot be accepted for lack of them,
+// ends the service with a line that says why, instead of failing every
+// later client or waiting for ever.
+TEST_F(ServiceLoop, LackingDescriptorsWithNoRelayInFlightEndsTheService) {
+  for (const char* failing : {"hreq1", "hresp1"}) {
+    FakeServiceWorld s;
+    s.pipes.fail = {failing};
+    ShortOfDescriptors shortage(
+        s.system, [] { return true; }, /*in_flight=*/false);
+    EXPECT_EQ(run_service(kDebugArgs, with_system(s, shortage)), -1) << failing;
+    EXPECT_THAT(s.clock.sleeps, IsEmpty());
+    EXPECT_EQ(s.log.lines.back(), kTooFewDescriptorsLine);
+    EXPECT_EQ(s.pipes.counts["instance"], 1) << "no further instance is made";
+    EXPECT_THAT(s.system.jobs, IsEmpty());
+  }
+
+  FakeServiceWorld accept;
+  accept.pipes.setup["instance1"] = [](testfakes::ScriptedServerPipe& p) {
+    p.set_connect_result(platform::ConnectResult::out_of_descriptors);
+  };
+  EXPECT_EQ(run_service(kDebugArgs, accept.deps()), -1);
+  EXPECT_THAT(accept.record.journal,
+              ElementsAre("create wrapper", "pid file", "begin log", "create instance1",
+                          "instance1.connect", "wrapper.close",
+                          std::string("log ") + kTooFewDescriptorsLine, "instance1.close"));
+}
+
+// While relays are in flight a client that cannot be accepted for lack of
+// descriptors stays queued: the accept is tried again after a pause, the
+// wait logged once, and the client is then served.
+TEST_F(ServiceLoop, AnAcceptShortOfDescriptorsWaitsWhileRelaysAreInFlight) {
+  sys.system.in_flight = true;
+  int connects = 0;
+  testfakes::ScriptedServerPipe* first = nullptr;
+  sys.pipes.setup["instance1"] = [&](testfakes::ScriptedServerPipe& p) {
+    first = &p;
+    p.set_connect_result(platform::ConnectResult::out_of_descriptors);
+  };
+  sys.pipes.fail = {"instance2"};
+  // The third try finds descriptors again.
+  class Counting final : public support::ClockWrapper {
+   public:
+    Counting(support::Clock& target, std::function<void()> after_sleep)
+        : ClockWrapper(target), after_sleep_(std::move(after_sleep)) {}
+    void sleep_ms(unsigned ms) override {
+      ClockWrapper::sleep_ms(ms);
+      after_sleep_();
+    }
+
+   private:
+    std::function<void()> after_sleep_;
+  } clock(sys.clock, [&] {
+    if (++connects == 2) first->set_connect_result(platform::ConnectResult::connected);
+  });
+  const ServiceDeps deps{sys.pipes, sys.processes, clock, sys.log, sys.system};
+  EXPECT_EQ(run_service(kDebugArgs, deps), -1);
+  EXPECT_THAT(sys.clock.sleeps, ElementsAre(kDescriptorRetryMs, kDescriptorRetryMs));
+  EXPECT_EQ(std::count(sys.record.journal.begin(), sys.record.journal.end(), "instance1.connect"),
+            3);
+  EXPECT_EQ(std::count(sys.log.lines.begin(), sys.log.lines.end(),
+                       "Out of descriptors to accept a client; waiting for a relay to end"),
+            1);
+  EXPECT_EQ(sys.system.jobs.size(), 1u);
+}
+
+// A running service whose pid file was removed still serves the request
+// pipe: a second service leaves the pid file, the log and the socket files
+// to it and ends.
+TEST_F(ServiceLoop, ARequestPipeServedElsewhereEndsTheServiceBeforeThePidFile) {
+  sys.pipes.served = {support::request_pipe_name("user1")};
+  EXPECT_EQ(run_service(kDebugArgs, sys.deps()), -1);
+  EXPECT_THAT(sys.record.journal,
+              ElementsAre("create wrapper",
+                          "log The request pipe " + support::request_pipe_name("user1") +
+                              " is served by another running service",
+                          "log Error creating Lock File\n", "wrapper.close"));
+}
+
+// While nobody comes, the service looks after its pid file and goes on
+// waiting on the same instance.
+TEST_F(ServiceLoop, WhileNobodyComesThePidFileIsKept) {
+  testfakes::ScriptedServerPipe* first = nullptr;
+  sys.pipes.setup["instance1"] = [&](testfakes::ScriptedServerPipe& p) {
+    first = &p;
+    p.set_connect_result(platform::ConnectResult::idle);
+  };
+  sys.pipes.fail = {"instance2"};
+  class ComeAfterKeeping final : public ServiceSystemWrapper {
+   public:
+    ComeAfterKeeping(ServiceSystem& target, testfakes::ScriptedServerPipe*& pipe)
+        : ServiceSystemWrapper(target), pipe_(pipe) {}
+    void keep_pid_file() override {
+      ServiceSystemWrapper::keep_pid_file();
+      pipe_->set_connect_result(platform::ConnectResult::connected);
+    }
+
+   private:
+    testfakes::ScriptedServerPipe*& pipe_;
+  } system(sys.system, first);
+  EXPECT_EQ(run_service(kDebugArgs, with_system(sys, system)), -1);
+  EXPECT_THAT(between(sys.record.journal, "instance1.connect", "wrapper.connect"),
+              ElementsAre("instance1.connect", "keep pid file", "instance1.connect",
+                          "log Debug option was passed, HOLLIN will not be launched",
+                          "log " + name_for(1)));
+  EXPECT_EQ(sys.pipes.counts["instance"], 2);
+  EXPECT_EQ(sys.system.jobs.size(), 1u);
+  EXPECT_TRUE(request_pipe_params().report_idle);
+}
+
+TEST(ServiceDirs, TheGraphicalClientsDirectoryIsMadeAbsoluteBeforeTheServiceMoves) {
+  EXPECT_EQ(absolute_dir(false, "Brightdesk", "/home/u"), "/home/u/Brightdesk");
+  EXPECT_EQ(absolute_dir(false, "../B", "/"), "/../B");
+  EXPECT_EQ(absolute_dir(false, "/opt/B", "/home/u"), "/opt/B");
+  EXPECT_EQ(absolute_dir(false, "", "/home/u"), "");
+  EXPECT_EQ(absolute_dir(true, "Brightdesk", "C:\\work"), "C:\\work\\Brightdesk");
+  EXPECT_EQ(absolute_dir(true, "Brightdesk", "C:\\"), "C:\\Brightdesk");
+  EXPECT_EQ(absolute_dir(true, "D:\\B", "C:\\work"), "D:\\B");
+  EXPECT_EQ(absolute_dir(true, "\\\\srv\\s\\B", "C:\\work"), "\\\\srv\\s\\B");
+  EXPECT_EQ(absolute_dir(true, "\\B", "C:\\work"), "\\B");
+
+  EXPECT_EQ(resting_dir(false, "/opt/app/bin/hollin_service"), "/");
+  EXPECT_EQ(resting_dir(true, "C:\\app\\bin\\hollin_service.exe"), "C:\\app\\bin");
+  EXPECT_EQ(resting_dir(true, "C:\\hollin_service.exe"), "C:\\");
+  EXPECT_EQ(resting_dir(true, "hollin_service.exe"), "");
 }
 
 }  // namespace

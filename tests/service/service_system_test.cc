@@ -36,8 +36,14 @@ class RecordingServiceSystem final : public ServiceSystem {
   void print_to_console(const std::string& text) override {
     calls.push_back("print_to_console " + text);
   }
-  bool out_of_descriptors(const support::Status& failure) override {
-    calls.push_back("out_of_descriptors " + std::to_string(failure.code()));
+  void begin_log() override { calls.push_back("begin_log"); }
+  void keep_pid_file() override { calls.push_back("keep_pid_file"); }
+  bool short_of_descriptors(const support::Status& failure) override {
+    calls.push_back("short_of_descriptors " + std::to_string(failure.code()));
+    return true;
+  }
+  bool relays_in_flight() override {
+    calls.push_back("relays_in_flight");
     return true;
   }
 
@@ -54,32 +60,35 @@ TEST(ServiceSystemWrapper, ForwardsEveryCallWithItsArgumentsAndResult) {
   EXPECT_EQ(wrapper.start_relay(job).code(), EAGAIN);
   EXPECT_TRUE(job);  // a failed start leaves the job with the caller
   wrapper.print_to_console("name\n");
-  EXPECT_TRUE(wrapper.out_of_descriptors(support::Status::posix("socket", EMFILE)));
-  EXPECT_THAT(target.calls, ElementsAre("login_name", "random_part", "write_pid_file",
-                                        "start_relay job", "print_to_console name\n",
-                                        "out_of_descriptors " + std::to_string(EMFILE)));
+  wrapper.begin_log();
+  wrapper.keep_pid_file();
+  EXPECT_TRUE(wrapper.short_of_descriptors(support::Status::posix("socket", EMFILE)));
+  EXPECT_TRUE(wrapper.relays_in_flight());
+  EXPECT_THAT(target.calls,
+              ElementsAre("login_name", "random_part", "write_pid_file", "start_relay job",
+                          "print_to_console name\n", "begin_log", "keep_pid_file",
+                          "short_of_descriptors " + std::to_string(EMFILE), "relays_in_flight"));
 }
 
-// A service short of descriptors waits only while a relay in flight can give
-// some back; with none, the request fails at once instead of waiting for
-// ever.
-TEST(RealServiceSystem, WaitsForDescriptorsOnlyWhileARelayIsInFlight) {
+// A failure for lack of descriptors (or memory for them) is told from any
+// other; whether waiting is worth it is a separate question: relays in
+// flight give theirs back when they end.
+TEST(RealServiceSystem, TellsShortagesAndRelaysInFlight) {
   ServiceSystem& real = real_service_system();
-  const support::Status emfile = support::Status::posix("socket", EMFILE);
   ASSERT_EQ(RelayInFlight::count(), 0u);
-  EXPECT_FALSE(real.out_of_descriptors(emfile));
+  EXPECT_FALSE(real.relays_in_flight());
   {
     const auto job = std::make_unique<RelayJob>();
     EXPECT_EQ(RelayInFlight::count(), 1u);
-    for (const int code : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
-      EXPECT_TRUE(real.out_of_descriptors(support::Status::posix("socket", code))) << code;
-    }
-    EXPECT_FALSE(real.out_of_descriptors(support::Status::posix("bind", EACCES)));
-    // A Win32 code with the number of an errno value is not one.
-    EXPECT_FALSE(real.out_of_descriptors(support::Status::win32("CreateNamedPipeW", EMFILE)));
+    EXPECT_TRUE(real.relays_in_flight());
   }
-  EXPECT_EQ(RelayInFlight::count(), 0u);
-  EXPECT_FALSE(real.out_of_descriptors(emfile));
+  EXPECT_FALSE(real.relays_in_flight());
+  for (const int code : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
+    EXPECT_TRUE(real.short_of_descriptors(support::Status::posix("socket", code))) << code;
+  }
+  EXPECT_FALSE(real.short_of_descriptors(support::Status::posix("bind", EACCES)));
+  // A Win32 code with the number of an errno value is not one.
+  EXPECT_FALSE(real.short_of_descriptors(support::Status::win32("CreateNamedPipeW", EMFILE)));
 }
 
 }  // namespace

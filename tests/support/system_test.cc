@@ -48,6 +48,10 @@ class RecordingPipes final : public Pipes {
   void remove_stale(const std::string& base_name) override {
     calls.push_back("remove_stale " + base_name);
   }
+  bool served_elsewhere(const std::string& name) override {
+    calls.push_back("served_elsewhere " + name);
+    return true;
+  }
 
   std::vector<std::string> calls;
 };
@@ -103,9 +107,10 @@ TEST(SystemWrappers, ForwardEveryCallWithItsArgumentsAndResult) {
   EXPECT_EQ(pipes_wrapper.probe("s"), PipeState::busy);
   EXPECT_EQ(pipes_wrapper.name_problem("t"), "too long");
   pipes_wrapper.remove_stale("u");
+  EXPECT_TRUE(pipes_wrapper.served_elsewhere("v"));
   EXPECT_THAT(pipes.calls,
               ElementsAre("create_server p 255 null", "open_client q 2 stream out", "wait r 4321",
-                          "probe s", "name_problem t", "remove_stale u"));
+                          "probe s", "name_problem t", "remove_stale u", "served_elsewhere v"));
 
   RecordingProcesses processes;
   ProcessesWrapper processes_wrapper(processes);
