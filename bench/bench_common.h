@@ -500,7 +500,11 @@ inline int serve_echo(const std::string& name, PeerKind peer, const std::string&
     std::unique_ptr<platform::ServerPipe> pipe = std::move(next);
     const platform::ConnectResult connected = pipe->connect();
     next = platform::create_server_pipe(name, params, security).value();
-    if (connected == platform::ConnectResult::failed) continue;
+    // Only a peer that came is served; every other result (failed, lost,
+    // out of descriptors, idle) leaves nobody to answer.
+    if (connected != platform::ConnectResult::connected &&
+        connected != platform::ConnectResult::already_connected)
+      continue;
     if (peer == PeerKind::forwarding) {
       forward(read_and_keep(*pipe), hand_on_to);
     } else if (peer == PeerKind::keeping) {
