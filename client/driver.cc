@@ -59,7 +59,12 @@ int run_client(int argc, const char* const* argv) {
   // make it.
   RunningServiceWatch watch(std::move(started));
   if (!exchange_with_service(request, &reply, &watch)) return kFailure;
-  return reply_succeeded(reply) ? 0 : kFailure;
+  if (reply_succeeded(reply)) return 0;
+  // The console stays silent on a failed call; the log keeps the graphical
+  // client's reason, when its reply gives one.
+  const std::string fault = reply_fault_text(reply);
+  if (!fault.empty()) support::log_line(kFaultLinePrefix + fault);
+  return kFailure;
 }
 
 }  // namespace tarnwick

@@ -1,5 +1,7 @@
 #include "client/request.h"
 
+#include <cctype>
+#include <utility>
 #include <vector>
 
 #include "support/xml_escape.h"
@@ -55,6 +57,73 @@ bool reply_succeeded(std::string reply) {
   const std::size_t at = reply.find(kTag);
   if (at == std::string::npos) return false;
   return reply.substr(at, kWindow).find('1') != std::string::npos;
+}
+
+namespace {
+
+// One entity or character reference of element text at `text[at]` ('&'),
+// appended to `out`; returns how many bytes it took, 0 when it is none.
+std::size_t read_reference(const std::string& text, std::size_t at, std::string* out) {
+  const std::size_t end = text.find(';', at);
+  if (end == std::string::npos || end - at > 10) return 0;
+  const std::string name = text.substr(at + 1, end - at - 1);
+  static constexpr std::pair<const char*, char> kNamed[] = {
+      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+  for (const auto& [entity, c] : kNamed) {
+    if (name == entity) {
+      out->push_back(c);
+      return end - at + 1;
+    }
+  }
+  if (name.size() < 2 || name[0] != '#') return 0;
+  const bool hex = name[1] == 'x';
+  const std::string digits = name.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 6) return 0;
+  unsigned long code = 0;
+  for (const char d : digits) {
+    const int value = std::isdigit(static_cast<unsigned char>(d)) ? d - '0'
+                      : hex && std::isxdigit(static_cast<unsigned char>(d))
+                          ? std::tolower(static_cast<unsigned char>(d)) - 'a' + 10
+                          : -1;
+    if (value < 0) return 0;
+    code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
+  }
+  // A reference beyond ASCII is kept as written: the log is bytes, and the
+  // user reads it as written.
+  if (code == 0 || code > 0x7F) return 0;
+  out->push_back(static_cast<char>(code));
+  return end - at + 1;
+}
+
+}  // namespace
+
+std::string reply_fault_text(const std::string& reply) {
+  static constexpr char kMember[] = "<name>faultString</name>";
+  const std::size_t member = reply.find(kMember);
+  if (member == std::string::npos) return {};
+  const std::size_t value = reply.find("<value>", member);
+  const std::size_t member_end = reply.find("</member>", member);
+  if (value == std::string::npos || (member_end != std::string::npos && value > member_end))
+    return {};
+  std::size_t start = value + 7;
+  if (reply.compare(start, 8, "<string>") == 0) start += 8;
+  const std::size_t stop = reply.find('<', start);
+  if (stop == std::string::npos) return {};
+  std::string text;
+  for (std::size_t at = start; at < stop;) {
+    if (reply[at] == '&') {
+      const std::size_t taken = read_reference(reply, at, &text);
+      if (taken > 0) {
+        at += taken;
+        continue;
+      }
+    }
+    text.push_back(reply[at++]);
+  }
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return text;
 }
 
 }  // namespace tarnwick

@@ -27,4 +27,11 @@ using support::xml_escape;
 // a "1": the 20 bytes from the start of that tag hold the character 1.
 [[nodiscard]] bool reply_succeeded(std::string reply);
 
+// The text of an XML-RPC fault's faultString member, with the entities and
+// character references of element text read back and every control
+// character (line ends included) made a blank, so that it fits one log
+// line; empty when the reply holds no such member. Only for telling the user
+// why a call failed: success is decided by reply_succeeded alone.
+[[nodiscard]] std::string reply_fault_text(const std::string& reply);
+
 }  // namespace tarnwick

@@ -2,7 +2,7 @@
 # An installation whose graphical client is the no-client program, run
 # through the whole chain (client, a service started for it, the program):
 # a merge and a compare end with a failure, the merge's output is not
-# written, and marlow.log in the work directory says why.
+# written, and marlow.log and tarnwick.log in the work directory say why.
 # Usage: noclient-test.sh TARNWICK HOLLIN_SERVICE MARLOW SCRATCH
 set -eu
 fail() { echo "no-client test: $*" >&2; exit 1; }
@@ -35,6 +35,8 @@ root/bin/tarnwick -out merged.txt base.txt mine.txt theirs.txt >merge.out 2>&1 |
 [ ! -e merged.txt ] || fail "the merge wrote merged.txt"
 grep -qxF "RequestHandler.CompareMerge: answered with a fault: $reason" "$work/marlow.log" ||
   fail "marlow.log does not give the reason of the merge: $(cat "$work/marlow.log")"
+grep -qxF "The graphical client refused the call: $reason" "$work/tarnwick.log" ||
+  fail "tarnwick.log does not give the reason of the merge: $(cat "$work/tarnwick.log")"
 
 # The same running service and program answer the next call alike.
 status=0

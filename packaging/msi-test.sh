@@ -68,6 +68,9 @@ reason='this installation has no graphical client: nothing was compared or merge
 tr -d '\r' <"$wd/marlow.log" 2>/dev/null |
   grep -qxF "RequestHandler.CompareMerge: answered with a fault: $reason" ||
   fail "marlow.log does not say why the merge failed: $(cat "$wd/marlow.log" 2>&1)"
+tr -d '\r' <"$wd/tarnwick.log" 2>/dev/null |
+  grep -qxF "The graphical client refused the call: $reason" ||
+  fail "tarnwick.log does not say why the merge failed: $(cat "$wd/tarnwick.log" 2>&1)"
 grep -qi 'Program Files\\tarnwick\\Brightdesk' "$wd/hollin_service.log" ||
   fail "the installed service did not start the installed client"
 

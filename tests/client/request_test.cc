@@ -148,6 +148,30 @@ TEST(ReplySucceededTest, FirstBooleanWithinItsWindow) {
   EXPECT_FALSE(reply_succeeded(""));
 }
 
+TEST(ReplyFaultTextTest, ReadsTheFaultsReasonBackAsOneLine) {
+  const std::string fault =
+      "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n<?xml version=\"1.0\"?><methodResponse>"
+      "<fault><value><struct><member><name>faultCode</name><value><int>5</int></value>"
+      "</member><member><name>faultString</name><value><string>C:\\a&amp;b&lt;c&gt;.txt "
+      "cannot be read:&#13;\nno such file &#x26; &#233;</string></value></member></struct>"
+      "</value></fault></methodResponse>";
+  // Markup read back; line ends become blanks; a reference beyond ASCII stays.
+  EXPECT_EQ(reply_fault_text(fault), "C:\\a&b<c>.txt cannot be read:  no such file & &#233;");
+  // A value without a type is a string too.
+  EXPECT_EQ(reply_fault_text("<member><name>faultString</name><value>bare</value></member>"),
+            "bare");
+  // No fault, a truncated one, or a member whose value lies in the next member.
+  EXPECT_EQ(reply_fault_text("<boolean>0</boolean>"), "");
+  EXPECT_EQ(reply_fault_text(""), "");
+  EXPECT_EQ(reply_fault_text("<member><name>faultString</name><value><string>cut"), "");
+  EXPECT_EQ(reply_fault_text("<member><name>faultString</name></member>"
+                             "<member><name>x</name><value>other</value></member>"),
+            "");
+  // Stray ampersands and unfinished references are kept as they stand.
+  EXPECT_EQ(reply_fault_text("<name>faultString</name><value>a & b &#; &#99999999;</value>"),
+            "a & b &#; &#99999999;");
+}
+
 }  // namespace
 
 }  // namespace tarnwick
