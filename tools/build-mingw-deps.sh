@@ -81,6 +81,9 @@ unpack libgit2 "libgit2_$LIBGIT2.dsc"
 unpack pcre2 "pcre2_$PCRE2.dsc"
 unpack http-parser "http-parser_$HTTP_PARSER.dsc"
 unpack pugixml "pugixml_$PUGIXML.dsc"
+# Built without threads, libgit2 still globs its Win32 thread file, which
+# then clashes with the single-threaded stand-ins: it is left out.
+rm "$work/libgit2/src/util/win32/thread.c"
 
 jobs=${TW_DEPS_JOBS:-2}
 cmake_common="-G Ninja -DCMAKE_TOOLCHAIN_FILE=$toolchain -DCMAKE_BUILD_TYPE=Release
