@@ -12,7 +12,11 @@
 #           which works out the package's dependencies; lintian and man-db,
 #           which check the .deb and its manual pages
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
-#           which build the .msi; clang, which builds the clang preset
+#           which build the .msi; clang, which builds the clang preset; zlib
+#           for MinGW, and Debian's source packages of libgit2 and pugixml
+#           (with pcre2 and http-parser), fetched into build/mingw-sources
+#           through a private source list (tools/build-mingw-deps.sh), from
+#           which the Windows build makes its static libraries
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
@@ -25,7 +29,7 @@ esac
 case "$want" in
   main|native|gui) ;;
   all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine
-    wixl msitools clang" ;;
+    wixl msitools clang libz-mingw-w64-dev" ;;
   # The runtimes are only a recommendation of clang's packages.
   fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
   *) echo "usage: install-deps.sh [main|native|all|fuzz]" >&2; exit 2 ;;
@@ -34,9 +38,13 @@ missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
 done
-[ -z "$missing" ] && exit 0
-echo "installing:$missing"
-SUDO=""
-[ "$(id -u)" = 0 ] || SUDO=sudo
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  SUDO=""
+  [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+if [ "$want" = all ]; then
+  sh "$(dirname "$0")/build-mingw-deps.sh" fetch "$(dirname "$0")/../build/mingw-sources"
+fi

@@ -33,7 +33,16 @@ git_allocator c_allocator() {
     return std::calloc(n, size);
   };
   a.gstrdup = [](const char* str, const char*, int) { return ::strdup(str); };
-  a.gstrndup = [](const char* str, std::size_t n, const char*, int) { return ::strndup(str, n); };
+  // strndup is POSIX only (the Windows C runtime lacks it).
+  a.gstrndup = [](const char* str, std::size_t n, const char*, int) {
+    const std::size_t length = ::strnlen(str, n);
+    char* out = static_cast<char*>(std::malloc(length + 1));
+    if (out != nullptr) {
+      std::memcpy(out, str, length);
+      out[length] = '\0';
+    }
+    return out;
+  };
   a.gsubstrdup = [](const char* str, std::size_t n, const char*, int) {
     char* out = static_cast<char*>(std::malloc(n + 1));
     if (out != nullptr) {

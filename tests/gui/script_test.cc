@@ -71,9 +71,11 @@ TEST(GuiScript, AnswerWordsAndOneLinePerAnswer) {
   std::filesystem::remove(log);
   EXPECT_TRUE(append_answer_line(log, "merge", boolean_reply(true)));
   EXPECT_TRUE(append_answer_line(log, "error", fault_reply(kFaultCannotServe, "x")));
-  std::ifstream in(log);
   std::ostringstream text;
-  text << in.rdbuf();
+  {
+    std::ifstream in(log);
+    text << in.rdbuf();
+  }  // closed: Windows removes no file that is open
   EXPECT_EQ(text.str(), "merge answered 1\nerror answered fault\n");
   std::filesystem::remove(log);
   EXPECT_FALSE(append_answer_line("/nonexistent-dir/x.log", "compare", boolean_reply(true)));

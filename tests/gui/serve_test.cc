@@ -43,8 +43,13 @@ class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     static int counter = 0;
-    dir_ = "/tmp/gui-serve-" + std::to_string(platform::current_pid()) + "-" +
-           std::to_string(counter++);
+    name_ =
+        "gui-serve-" + std::to_string(platform::current_pid()) + "-" + std::to_string(counter++);
+#ifdef _WIN32
+    dir_ = (fs::temp_directory_path() / name_).string();
+#else
+    dir_ = "/tmp/" + name_;
+#endif
     fs::create_directories(dir_);
   }
   void TearDown() override {
@@ -52,6 +57,15 @@ class ScratchTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  // A pipe of the test's own: a file in its directory on POSIX, a name in
+  // the system's pipe namespace on Windows.
+  std::string pipe_name(const std::string& name) const {
+#ifdef _WIN32
+    return "\\\\.\\pipe\\" + name_ + "-" + name;
+#else
+    return path(name);
+#endif
+  }
   void write(const std::string& name, const std::string& text) {
     std::ofstream(path(name), std::ios::binary) << text;
   }
@@ -62,19 +76,30 @@ class ScratchTest : public ::testing::Test {
     return text.str();
   }
 
+  // The program's log, with its line ends as "\n" (Windows writes "\r\n").
+  std::string read_log() {
+    std::string text = read(platform::login_name() + ".tarnwick/marlow.log");
+    std::erase(text, '\r');
+    return text;
+  }
+
+  std::string name_;
   std::string dir_;
 };
 
 class GuiServe : public ScratchTest {
  protected:
+  // Where the program finds its temporary folder (GetTempPath reads TMP first).
+  static constexpr const char* kTempVariable = platform::kWindows ? "TMP" : "TMPDIR";
+
   void SetUp() override {
     ScratchTest::SetUp();
     // No windows (unless a test asks for them): the program answers by itself.
     ASSERT_TRUE(platform::set_env("MARLOW_NO_WINDOWS", windows_ ? "" : "1"));
     // Its work directory (and log) in the scratch directory.
-    saved_tmpdir_ = platform::get_env("TMPDIR");
-    ASSERT_TRUE(platform::set_env("TMPDIR", dir_));
-    const std::string wrapper_name = path("wrap");
+    saved_tmpdir_ = platform::get_env(kTempVariable);
+    ASSERT_TRUE(platform::set_env(kTempVariable, dir_));
+    const std::string wrapper_name = pipe_name("wrap");
     platform::PipeParams params;
     params.direction = platform::PipeDirection::outbound;
     params.notice_stream = true;
@@ -95,7 +120,7 @@ class GuiServe : public ScratchTest {
       EXPECT_EQ(process_.wait(), 0);
     }
     // Valid names and values: setting them fails only without memory.
-    static_cast<void>(platform::set_env("TMPDIR", saved_tmpdir_));
+    static_cast<void>(platform::set_env(kTempVariable, saved_tmpdir_));
     ScratchTest::TearDown();
   }
 
@@ -113,9 +138,9 @@ class GuiServe : public ScratchTest {
     out.direction = platform::PipeDirection::outbound;
     platform::PipeParams in;
     in.direction = platform::PipeDirection::inbound;
-    e.request = platform::create_server_pipe(path("rq" + n), out, nullptr).value();
-    e.response = platform::create_server_pipe(path("rs" + n), in, nullptr).value();
-    notices_ += path("rq" + n) + "\n" + path("rs" + n) + "\n";
+    e.request = platform::create_server_pipe(pipe_name("rq" + n), out, nullptr).value();
+    e.response = platform::create_server_pipe(pipe_name("rs" + n), in, nullptr).value();
+    notices_ += pipe_name("rq" + n) + "\n" + pipe_name("rs" + n) + "\n";
     return e;
   }
 
@@ -206,7 +231,7 @@ TEST_F(GuiServe, CleanMergeIsWrittenInItsEncodingAndAnsweredWithOne) {
 TEST_F(GuiServe, ConflictsLeaveTheOutputAloneAndAnswerZero) {
   expect_conflicting_merge_answered_zero();
   // The program's log says why no window came and what was answered.
-  const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
+  const std::string log = read_log();
   EXPECT_NE(log.find("other calls that need a window are answered 0"), std::string::npos) << log;
   EXPECT_NE(log.find("RequestHandler.CompareMerge of base, one, other into " + path("out") +
                      ": answered 0\n"),
@@ -234,7 +259,7 @@ TEST_F(GuiServe, SeveralNoticesAtOnceAndFaultsForWhatCannotBeServed) {
   const std::string bad = serve(undecodable, merge_call("out", "utf16le_file_delta"));
   EXPECT_NE(bad.find("cannot decode"), std::string::npos) << bad;
   EXPECT_FALSE(fs::exists(path("out")));
-  const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
+  const std::string log = read_log();
   EXPECT_NE(log.find("a call that cannot be served: answered fault ("), std::string::npos) << log;
   EXPECT_NE(log.find("answered fault (cannot decode " + path("other")), std::string::npos) << log;
 }
@@ -306,7 +331,7 @@ class GuiServeUnreachableDisplay : public GuiServe {
 
 TEST_F(GuiServeUnreachableDisplay, CallsAreAnsweredWithoutWindows) {
   expect_conflicting_merge_answered_zero();
-  const std::string log = read(platform::login_name() + ".tarnwick/marlow.log");
+  const std::string log = read_log();
   EXPECT_NE(log.find("the display cannot be reached"), std::string::npos) << log;
 }
 
