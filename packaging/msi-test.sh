@@ -4,8 +4,8 @@
 # bin on the user's PATH, a merge found on that PATH and answered through the
 # installed service by the installed graphical client -- which, as the
 # package has none, answers with a fault: the merge must fail, write nothing
-# and leave the reason in the log -- and a silent removal that leaves no
-# file, no PATH entry and no uninstall entry.
+# and leave the reason in the log --, tarnwickmerge found on the PATH, and a
+# silent removal that leaves no file, no PATH entry and no uninstall entry.
 # Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt, mine.txt, theirs.txt)
 set -eu
 msi=$1 prefix=$2
@@ -44,7 +44,7 @@ w msiexec /i "$winmsi" /qn >/dev/null 2>&1 || fail "silent installation ended wi
 
 pf="$prefix/drive_c/Program Files/tarnwick"
 for f in bin/tarnwick.exe bin/hollin_service.exe bin/tarnwickutf8.exe bin/fernask.exe \
-         bin/tarnwick-git-setup Brightdesk/marlow.exe LICENSE.txt; do
+         bin/tarnwickmerge.exe bin/tarnwick-git-setup Brightdesk/marlow.exe LICENSE.txt; do
   [ -f "$pf/$f" ] || fail "$f not installed under Program Files\\tarnwick"
 done
 path=$(user_path)
@@ -73,6 +73,15 @@ tr -d '\r' <"$wd/tarnwick.log" 2>/dev/null |
   fail "tarnwick.log does not say why the merge failed: $(cat "$wd/tarnwick.log" 2>&1)"
 grep -qi 'Program Files\\tarnwick\\Brightdesk' "$wd/hollin_service.log" ||
   fail "the installed service did not start the installed client"
+
+# The three-way merge found on the same PATH merges the clean case in place,
+# as git merge-file does, with the result's bytes as on Linux.
+cp "$files/mine.txt" "$files/current.txt"
+(cd "$files" && w cmd /c tarnwickmerge current.txt base.txt theirs.txt >"$files/merge-tool.log" 2>&1) ||
+  fail "tarnwickmerge on the PATH ended with $?: $(cat "$files/merge-tool.log")"
+git merge-file -p "$files/mine.txt" "$files/base.txt" "$files/theirs.txt" >"$files/expected.txt" ||
+  fail "git merge-file found a conflict in the test's files"
+cmp -s "$files/current.txt" "$files/expected.txt" || fail "tarnwickmerge merged otherwise than git"
 
 # The service and client hold their programs open: end them (they are this
 # prefix's only processes) before the removal, as a user would close them.
