@@ -5,6 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+
+#include "engine/suggest.h"
 
 namespace tarnwickmerge {
 namespace {
@@ -13,7 +16,7 @@ using marlow::Encoding;
 using marlow::Line;
 
 const char* kUsage =
-    "usage: tarnwickmerge [-p] [-q] [--diff3] [--marker-size=N] [--rules LIST]\n"
+    "usage: tarnwickmerge [-p] [-q] [--diff3] [--marker-size=N] [--rules LIST] [--suggest]\n"
     "                     [-L label [-L label [-L label]]] "
     "CURRENT BASE OTHER";
 
@@ -81,7 +84,92 @@ bool has_wide_mark(const std::string& bytes) {
   return starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2) || starts("\x00\x00\xFE\xFF", 4);
 }
 
+// Each conflict's suggestions as bytes in the files' encoding (UTF-16 or
+// UTF-32 when `wide_inputs`, without a byte order mark), with their reasons.
+std::vector<std::vector<std::pair<std::string, std::string>>> suggestion_bytes(
+    const marlow::MergePlan& plan, marlow::MarkerStyle style, std::size_t wide_inputs,
+    const marlow::TextDocument& wide) {
+  std::vector<std::vector<std::pair<std::string, std::string>>> out;
+  for (const std::vector<marlow::Suggestion>& list : marlow::suggest_for_plan(plan, style)) {
+    out.emplace_back();
+    for (const marlow::Suggestion& s : list) {
+      std::string bytes = marlow::join_lines(s.lines);
+      if (wide_inputs > 0) {
+        marlow::TextDocument doc{wide.encoding, false, s.lines};
+        bytes = marlow::encode_text(doc).bytes;
+      }
+      out.back().emplace_back(std::move(bytes), s.reason);
+    }
+  }
+  return out;
+}
+
+void append_json_string(std::string* out, std::string_view text) {
+  static const char* kHex = "0123456789abcdef";
+  *out += '"';
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      *out += '\\';
+      *out += ch;
+    } else if (c == '\n') {
+      *out += "\\n";
+    } else if (c == '\r') {
+      *out += "\\r";
+    } else if (c == '\t') {
+      *out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      *out += "\\u00";
+      *out += kHex[c >> 4];
+      *out += kHex[c & 0xF];
+    } else {
+      *out += ch;
+    }
+  }
+  *out += '"';
+}
+
+std::string base64(std::string_view bytes) {
+  static const char* kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    unsigned v = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string suggestions_json(const MergeOutcome& outcome) {
+  std::string out = "{\"conflicts\": [";
+  for (std::size_t c = 0; c < outcome.suggestions.size(); ++c) {
+    out += c == 0 ? "" : ", ";
+    out += "{\"suggestions\": [";
+    for (std::size_t k = 0; k < outcome.suggestions[c].size(); ++k) {
+      const auto& [bytes, reason] = outcome.suggestions[c][k];
+      out += k == 0 ? "{" : ", {";
+      if (marlow::is_valid_utf8(bytes)) {
+        out += "\"text\": ";
+        append_json_string(&out, bytes);
+      } else {
+        out += "\"text_base64\": \"" + base64(bytes) + "\"";
+      }
+      out += ", \"reason\": ";
+      append_json_string(&out, reason);
+      out += "}";
+    }
+    out += "]}";
+  }
+  out += "]}\n";
+  return out;
+}
 
 std::optional<Options> parse_arguments(const std::vector<std::string>& args, std::string* error) {
   Options options;
@@ -97,6 +185,8 @@ std::optional<Options> parse_arguments(const std::vector<std::string>& args, std
       options.to_stdout = true;
     } else if (a == "-q" || a == "--quiet") {
       options.quiet = true;
+    } else if (a == "--suggest") {
+      options.suggest = true;
     } else if (a == "--diff3") {
       options.style = marlow::MarkerStyle::diff3;
     } else if (a.rfind("--marker-size=", 0) == 0) {
@@ -190,6 +280,7 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
   const std::vector<std::string> by_contributor = {labels[1], labels[0], labels[2]};
   std::string merged = marlow::render_with_markers(plan, by_contributor, options.style,
                                                    options.marker_size, &outcome.conflicts);
+  if (options.suggest) outcome.suggestions = suggestion_bytes(plan, options.style, marked, wide);
   if (marked == 0) {
     outcome.bytes = std::move(merged);
   } else {
@@ -227,7 +318,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "tarnwickmerge: " << options->current << ": " << outcome.error << "\n";
     return 255;
   }
-  if (options->to_stdout) {
+  if (options->suggest) {
+    out << suggestions_json(outcome);
+    out.flush();
+    if (!out) {
+      err << "tarnwickmerge: cannot write to standard output\n";
+      return 255;
+    }
+  } else if (options->to_stdout) {
     out << outcome.bytes;
     out.flush();
     if (!out) {

@@ -615,7 +615,8 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
         if (!end && (pos < b_end || pos == b.base_start)) return b.other_start;
         if (end && pos == b.base_start && b.base_count > 0) break;
         if (end && pos <= b_end) return b.other_start + b.other_count;
-        delta = static_cast<long long>(b.other_start + b.other_count) - static_cast<long long>(b_end);
+        delta =
+            static_cast<long long>(b.other_start + b.other_count) - static_cast<long long>(b_end);
       }
       return static_cast<std::size_t>(static_cast<long long>(pos) + delta);
     };
@@ -633,8 +634,8 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
       sub.starts[1] = piece.starts[1] + h.base_start;
       sub.starts[2] = piece.starts[2] + h.other_start;
       const std::size_t base_from = std::min(base_at(h.base_start, false), piece.sides[0].size());
-      const std::size_t base_to = std::clamp(base_at(h.base_start + h.base_count, true), base_from,
-                                             piece.sides[0].size());
+      const std::size_t base_to =
+          std::clamp(base_at(h.base_start + h.base_count, true), base_from, piece.sides[0].size());
       sub.sides[0].assign(piece.sides[0].begin() + static_cast<std::ptrdiff_t>(base_from),
                           piece.sides[0].begin() + static_cast<std::ptrdiff_t>(base_to));
       cut.push_back(std::move(sub));

@@ -86,8 +86,8 @@ TEST(GuiNeighbours, SettlementsApartOrWithoutRepeatsStay) {
   // twice over): judged apart, each stays.
   std::string gap;
   for (int i = 0; i < 12; ++i) gap += "common " + std::to_string(i) + "\n";
-  const MergePlan far = plan_merge({L("x\n" + gap + "y\n"), L("x1\nB\n" + gap + "y1\n"),
-                                    L("x1\n" + gap + "B\ny1\n")});
+  const MergePlan far = plan_merge(
+      {L("x\n" + gap + "y\n"), L("x1\nB\n" + gap + "y1\n"), L("x1\n" + gap + "B\ny1\n")});
   EXPECT_EQ(far.settled, 2u);
 }
 
@@ -101,8 +101,8 @@ TEST_P(GuiNeighbourCases, RealMergesKeepNoLineMoreOftenThanASide) {
   ASSERT_FALSE(base.empty());
   const MergePlan plan = plan_merge({L(base), L(current), L(other)});
   std::size_t written = 0;
-  const std::string marked = render_with_markers(plan, {"base", "current", "other"},
-                                                 MarkerStyle::merge, 7, &written);
+  const std::string marked =
+      render_with_markers(plan, {"base", "current", "other"}, MarkerStyle::merge, 7, &written);
   EXPECT_GT(written, 0u);
   EXPECT_EQ(repeated_lines(marked, current, other), std::vector<std::string>{});
   // Settling every conflict the file has must not be offered either.
