@@ -66,6 +66,23 @@ TEST(GuiSuggest, SignsInTheTextsComeFirst) {
   EXPECT_EQ(texts(releases).front(), "## 2.1.0\n- a\n\n## 2.0.1\n- b\n\n");
 }
 
+TEST(GuiSuggest, ListsBothSidesChangedKeepWhatEachAddedAndDropWhatEachRemoved) {
+  // Imports: one side renamed two, the other added one.
+  const auto imports =
+      suggest_resolutions(conflict("\"pkg/exemplar\"\n\"pkg/labels\"\n",
+                                   "\"model/histogram\"\n\"pkg/exemplar\"\n\"pkg/labels\"\n",
+                                   "\"model/exemplar\"\n\"model/labels\"\n"));
+  ASSERT_GE(imports.size(), 3u);
+  EXPECT_EQ(imports[2].reason, "sorted lines of both");
+  EXPECT_EQ(texts(imports)[2], "\"model/exemplar\"\n\"model/histogram\"\n\"model/labels\"\n");
+  // Unsorted: in the sides' order, last.
+  const auto members =
+      suggest_resolutions(conflict("x = 1\nold\n", "x = 2\nold\nnew1\n", "x = 3\n"));
+  EXPECT_EQ(members.back().reason, "lines of both, without those either removed")
+      << testing::PrintToString(reasons(members));
+  EXPECT_EQ(texts(members).back(), "x = 2\nnew1\nx = 3\n");
+}
+
 TEST(GuiSuggest, AtMostFiveAndNoneTwice) {
   for (const MarkedConflict& c :
        {conflict("a\n", "b\n", "c\n"), conflict("", "same\n", "same\n"),
