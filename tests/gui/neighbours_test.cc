@@ -19,6 +19,14 @@ namespace fs = std::filesystem;
 
 std::vector<Line> L(const std::string& text) { return split_lines(text); }
 
+// The default rules and `contained`, which keeps the side that holds both
+// changes and so can keep one block twice from two neighbouring conflicts.
+SettleOptions with_contained() {
+  SettleOptions options;
+  options.contained = true;
+  return options;
+}
+
 std::string read(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -65,9 +73,9 @@ TEST(GuiNeighbours, ABlockEachSidePlacedInAnotherConflictIsNotKeptTwice) {
   const std::string base = "x\nK\ny\n";
   const std::string current = "x1\nB\nK\ny1\n";
   const std::string other = "x1\nK\nB\ny1\n";
-  ASSERT_TRUE(settle_conflict(L("x\n"), L("x1\nB\n"), L("x1\n"), SettleOptions{}));
-  ASSERT_TRUE(settle_conflict(L("y\n"), L("y1\n"), L("B\ny1\n"), SettleOptions{}));
-  const MergePlan plan = plan_merge({L(base), L(current), L(other)});
+  ASSERT_TRUE(settle_conflict(L("x\n"), L("x1\nB\n"), L("x1\n"), with_contained()));
+  ASSERT_TRUE(settle_conflict(L("y\n"), L("y1\n"), L("B\ny1\n"), with_contained()));
+  const MergePlan plan = plan_merge({L(base), L(current), L(other)}, with_contained());
   EXPECT_EQ(plan.conflicts, 2u);
   EXPECT_EQ(plan.settled, 0u);
   EXPECT_EQ(automatic_merge(plan), std::nullopt);
@@ -86,8 +94,9 @@ TEST(GuiNeighbours, SettlementsApartOrWithoutRepeatsStay) {
   // twice over): judged apart, each stays.
   std::string gap;
   for (int i = 0; i < 12; ++i) gap += "common " + std::to_string(i) + "\n";
-  const MergePlan far = plan_merge(
-      {L("x\n" + gap + "y\n"), L("x1\nB\n" + gap + "y1\n"), L("x1\n" + gap + "B\ny1\n")});
+  const MergePlan far =
+      plan_merge({L("x\n" + gap + "y\n"), L("x1\nB\n" + gap + "y1\n"), L("x1\n" + gap + "B\ny1\n")},
+                 with_contained());
   EXPECT_EQ(far.settled, 2u);
 }
 
@@ -99,14 +108,16 @@ TEST_P(GuiNeighbourCases, RealMergesKeepNoLineMoreOftenThanASide) {
   const std::string current = read(dir / "current");
   const std::string other = read(dir / "other");
   ASSERT_FALSE(base.empty());
-  const MergePlan plan = plan_merge({L(base), L(current), L(other)});
-  std::size_t written = 0;
-  const std::string marked =
-      render_with_markers(plan, {"base", "current", "other"}, MarkerStyle::merge, 7, &written);
-  EXPECT_GT(written, 0u);
-  EXPECT_EQ(repeated_lines(marked, current, other), std::vector<std::string>{});
-  // Settling every conflict the file has must not be offered either.
-  EXPECT_NE(plan.settled, plan.conflicts);
+  for (const SettleOptions& options : {SettleOptions{}, with_contained()}) {
+    const MergePlan plan = plan_merge({L(base), L(current), L(other)}, options);
+    std::size_t written = 0;
+    const std::string marked =
+        render_with_markers(plan, {"base", "current", "other"}, MarkerStyle::merge, 7, &written);
+    EXPECT_GT(written, 0u);
+    EXPECT_EQ(repeated_lines(marked, current, other), std::vector<std::string>{});
+    // Settling every conflict the file has must not be offered either.
+    EXPECT_NE(plan.settled, plan.conflicts);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, GuiNeighbourCases,
