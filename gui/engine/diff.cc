@@ -576,7 +576,9 @@ std::vector<Piece> pieces_of(const MergePlan& plan) {
 // git's narrower conflicts: each conflict cut where its two sides have
 // lines in common, then conflicts apart by at most three lines, or by lines
 // without a letter or digit, joined again with the lines between them.
-std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
+// `with_base`: each narrower conflict gets the base lines that stand against
+// it (a diff more per conflict, which writing the markers does not need).
+std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces, bool with_base) {
   std::vector<Piece> cut;
   const auto add_gap = [&](std::vector<Line> lines) {
     if (lines.empty()) return;
@@ -606,7 +608,8 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
     }
     // Where the lines of `one` stand in the base, for the base lines of
     // each narrower conflict.
-    const std::vector<Hunk> to_base = diff_lines(one, piece.sides[0]);
+    const std::vector<Hunk> to_base =
+        with_base ? diff_lines(one, piece.sides[0]) : std::vector<Hunk>{};
     const auto base_at = [&](std::size_t pos, bool end) {
       long long delta = 0;
       for (const Hunk& b : to_base) {
@@ -633,7 +636,9 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
           other.begin() + static_cast<std::ptrdiff_t>(h.other_start + h.other_count));
       sub.starts[1] = piece.starts[1] + h.base_start;
       sub.starts[2] = piece.starts[2] + h.other_start;
-      const std::size_t base_from = std::min(base_at(h.base_start, false), piece.sides[0].size());
+      const std::size_t base_from =
+          !with_base ? piece.sides[0].size()
+                     : std::min(base_at(h.base_start, false), piece.sides[0].size());
       const std::size_t base_to =
           std::clamp(base_at(h.base_start + h.base_count, true), base_from, piece.sides[0].size());
       sub.sides[0].assign(piece.sides[0].begin() + static_cast<std::ptrdiff_t>(base_from),
@@ -661,9 +666,9 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
   return out;
 }
 
-std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style) {
+std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style, bool with_base = false) {
   std::vector<Piece> pieces = pieces_of(plan);
-  if (style == MarkerStyle::merge) pieces = merge_style_pieces(std::move(pieces));
+  if (style == MarkerStyle::merge) pieces = merge_style_pieces(std::move(pieces), with_base);
   return pieces;
 }
 
@@ -685,7 +690,7 @@ std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
 std::vector<MarkedConflict> marked_conflict_list(const MergePlan& plan, MarkerStyle style) {
   std::vector<MarkedConflict> out;
   if (!markable(plan)) return out;
-  const std::vector<Piece> pieces = marked_pieces(plan, style);
+  const std::vector<Piece> pieces = marked_pieces(plan, style, true);
   std::vector<Line> merged;  // merged lines since the last conflict
   for (const Piece& piece : pieces) {
     if (!piece.conflict) {
