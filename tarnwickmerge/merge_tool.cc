@@ -8,7 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
+
+#include "engine/suggest.h"
 
 namespace tarnwickmerge {
 namespace {
@@ -30,7 +33,8 @@ const char* kUsage =
     "    --marker-size <n>     for conflicts, use this marker size\n"
     "    -q, --quiet           do not warn about conflicts\n"
     "    -L <name>             set labels for file1/orig-file/file2\n"
-    "    --rules <list>        settle conflicts by these rules (or all, none)\n";
+    "    --rules <list>        settle conflicts by these rules (or all, none)\n"
+    "    --suggest             ranked resolutions of the conflicts left, as JSON\n";
 
 // git reads this many bytes of a file to tell whether it is binary.
 constexpr std::size_t kBinaryProbe = 8000;
@@ -79,7 +83,9 @@ bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
 // ---------------------------------------------------------------------------
 // Arguments, parsed as git's option parser does.
 
-enum class Id { to_stdout, diff3, zdiff3, ours, theirs, union_, marker_size, quiet, label, rules };
+enum class Id {
+  to_stdout, diff3, zdiff3, ours, theirs, union_, marker_size, quiet, label, rules, suggest
+};
 
 struct Spec {
   Id id;
@@ -87,6 +93,9 @@ struct Spec {
   const char* long_name;  // nullptr: none
   bool takes_value;
   bool negatable;  // --no-<name>
+  // Options of our own match only by their whole name, so that an
+  // abbreviation of one of git's options keeps the meaning git gives it.
+  bool whole_name_only = false;
 };
 
 // In git's order, which its message about an ambiguous abbreviation shows.
@@ -95,7 +104,8 @@ constexpr Spec kSpecs[] = {
     {Id::zdiff3, 0, "zdiff3", false, true},          {Id::ours, 0, "ours", false, true},
     {Id::theirs, 0, "theirs", false, true},          {Id::union_, 0, "union", false, true},
     {Id::marker_size, 0, "marker-size", true, true}, {Id::quiet, 'q', "quiet", false, true},
-    {Id::label, 'L', nullptr, true, false},          {Id::rules, 0, "rules", true, false},
+    {Id::label, 'L', nullptr, true, false},          {Id::rules, 0, "rules", true, false, true},
+    {Id::suggest, 0, "suggest", false, false, true},
 };
 
 struct Parser {
@@ -124,6 +134,9 @@ struct Parser {
         return true;
       case Id::quiet:
         options.quiet = !unset;
+        return true;
+      case Id::suggest:
+        options.suggest = true;
         return true;
       case Id::diff3:
       case Id::zdiff3:
@@ -222,6 +235,7 @@ struct Parser {
       if (spec.negatable && name == "no-" + full) {
         return take_value(spec, true, attached ? &*attached : nullptr, false);
       }
+      if (spec.whole_name_only) continue;
       if (starts(full, name)) {
         unset = false;
       } else if (spec.negatable &&
@@ -340,7 +354,92 @@ bool wide_encoding(const std::string* const inputs[3], marlow::TextDocument* wid
   return known;
 }
 
+// Each conflict's suggestions as bytes in the files' encoding (UTF-16 or
+// UTF-32 when `wide_inputs`, without a byte order mark), with their reasons.
+std::vector<std::vector<std::pair<std::string, std::string>>> suggestion_bytes(
+    const marlow::MergePlan& plan, marlow::MarkerStyle style, std::size_t wide_inputs,
+    const marlow::TextDocument& wide) {
+  std::vector<std::vector<std::pair<std::string, std::string>>> out;
+  for (const std::vector<marlow::Suggestion>& list : marlow::suggest_for_plan(plan, style)) {
+    out.emplace_back();
+    for (const marlow::Suggestion& s : list) {
+      std::string bytes = marlow::join_lines(s.lines);
+      if (wide_inputs > 0) {
+        marlow::TextDocument doc{wide.encoding, false, s.lines};
+        bytes = marlow::encode_text(doc).bytes;
+      }
+      out.back().emplace_back(std::move(bytes), s.reason);
+    }
+  }
+  return out;
+}
+
+void append_json_string(std::string* out, std::string_view text) {
+  static const char* kHex = "0123456789abcdef";
+  *out += '"';
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      *out += '\\';
+      *out += ch;
+    } else if (c == '\n') {
+      *out += "\\n";
+    } else if (c == '\r') {
+      *out += "\\r";
+    } else if (c == '\t') {
+      *out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      *out += "\\u00";
+      *out += kHex[c >> 4];
+      *out += kHex[c & 0xF];
+    } else {
+      *out += ch;
+    }
+  }
+  *out += '"';
+}
+
+std::string base64(std::string_view bytes) {
+  static const char* kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    unsigned v = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string suggestions_json(const MergeOutcome& outcome) {
+  std::string out = "{\"conflicts\": [";
+  for (std::size_t c = 0; c < outcome.suggestions.size(); ++c) {
+    out += c == 0 ? "" : ", ";
+    out += "{\"suggestions\": [";
+    for (std::size_t k = 0; k < outcome.suggestions[c].size(); ++k) {
+      const auto& [bytes, reason] = outcome.suggestions[c][k];
+      out += k == 0 ? "{" : ", {";
+      if (marlow::is_valid_utf8(bytes)) {
+        out += "\"text\": ";
+        append_json_string(&out, bytes);
+      } else {
+        out += "\"text_base64\": \"" + base64(bytes) + "\"";
+      }
+      out += ", \"reason\": ";
+      append_json_string(&out, reason);
+      out += "}";
+    }
+    out += "]}";
+  }
+  out += "]}\n";
+  return out;
+}
 
 std::optional<Options> parse_arguments(const std::vector<std::string>& args, ArgumentError* error) {
   Parser parser{args, 0, Options{}, 7, error};
@@ -376,6 +475,11 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
   const std::vector<std::string> by_contributor = {labels[1], labels[0], labels[2]};
   std::string merged = marlow::render_with_markers(
       plan, by_contributor, options.style, options.marker_size, &outcome.conflicts, options.fill);
+  // Suggestions are for the conflicts that markers would show: none when
+  // --ours, --theirs or --union fill them.
+  if (options.suggest && options.fill == marlow::ConflictFill::markers) {
+    outcome.suggestions = suggestion_bytes(plan, options.style, binary ? 1 : 0, wide);
+  }
   if (!binary) {
     outcome.bytes = std::move(merged);
   } else {
@@ -418,7 +522,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "tarnwickmerge: " << options->current << ": " << outcome.error << "\n";
     return 255;
   }
-  if (options->to_stdout) {
+  if (options->suggest) {
+    out << suggestions_json(outcome);
+    out.flush();
+    if (!out) {
+      err << "tarnwickmerge: cannot write to standard output\n";
+      return 255;
+    }
+  } else if (options->to_stdout) {
     out << outcome.bytes;
     out.flush();
     if (!out) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/diff.h"
@@ -19,6 +20,7 @@ struct Options {
   // --ours, --theirs, --union: conflicts left take these lines instead of markers.
   marlow::ConflictFill fill = marlow::ConflictFill::markers;
   marlow::SettleOptions rules;
+  bool suggest = false;             // --suggest: ranked resolutions as JSON, CURRENT unchanged
   std::size_t marker_size = 7;      // --marker-size (git's default for 0 or less)
   std::vector<std::string> labels;  // -L, up to three: current, base, other
   std::string current, base, other;
@@ -44,6 +46,9 @@ struct MergeOutcome {
   std::string error;
   std::string bytes;          // the merged file
   std::size_t conflicts = 0;  // conflicts left between markers
+  // With `suggest`: per conflict left, in order, each suggestion's bytes
+  // (in the files' encoding) and reason.
+  std::vector<std::vector<std::pair<std::string, std::string>>> suggestions;
 };
 
 // The merge of three files' bytes, as bytes, line by line; a file with a NUL
@@ -53,6 +58,11 @@ struct MergeOutcome {
 MergeOutcome merge_bytes(const std::string& current, const std::string& base,
                          const std::string& other, const std::vector<std::string>& labels,
                          const Options& options);
+
+// The suggestions of `outcome` as one JSON object:
+// {"conflicts": [{"suggestions": [{"text": "...", "reason": "..."}, ...]}, ...]}
+// with "text_base64" in place of "text" for bytes that are not UTF-8.
+std::string suggestions_json(const MergeOutcome& outcome);
 
 // The whole program: 0 for a clean merge (or conflicts settled by taking
 // sides), the number of conflicts left (at most 127), 255 after an error

@@ -5,11 +5,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/inline_diff.h"
 
@@ -305,18 +308,78 @@ MergePlan group_changes(const std::vector<std::vector<Line>>& contributors) {
   return plan;
 }
 
+// Common regions of at least this many lines part the neighbourhoods in
+// which settlements are judged together: two sides that align a block
+// differently do so between such anchors.
+constexpr std::size_t kAnchorLines = 8;
+
+// Whether the merged lines of regions [first, end) repeat some line with a
+// letter or digit more often than either side has it there (separators,
+// blank lines and braces repeat by themselves when both sides' lines stay).
+// A conflict left open counts as empty; common regions add the same lines
+// to all three and are left out.
+bool repeats_lines(const std::vector<Region>& regions, std::size_t first, std::size_t end) {
+  std::unordered_map<std::string_view, std::array<std::size_t, 3>> counts;
+  const auto count = [&](const std::vector<Line>& lines, std::size_t which) {
+    for (const Line& line : lines) {
+      const std::string_view text = line.text.view();
+      if (std::any_of(text.begin(), text.end(),
+                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+        ++counts[text][which];
+      }
+    }
+  };
+  for (std::size_t r = first; r < end; ++r) {
+    const Region& region = regions[r];
+    if (region.kind == RegionKind::common) continue;
+    count(region.sides[1], 1);
+    count(region.sides[2], 2);
+    count(region.result, 0);
+  }
+  return std::any_of(counts.begin(), counts.end(), [](const auto& entry) {
+    const std::array<std::size_t, 3>& c = entry.second;
+    return c[0] > 1 && c[0] > std::max(c[1], c[2]);
+  });
+}
+
+// Settlements are judged with their neighbours: where the settled conflicts
+// and the changes between them, taken together, hold some line more often
+// than either side does, each settlement may be right alone but together
+// they duplicate (two sides that placed one block in two neighbouring
+// conflicts, each settlement keeping it). Every settlement of such a
+// neighbourhood is undone.
+void undo_repeating_settlements(MergePlan* plan) {
+  std::vector<Region>& regions = plan->regions;
+  std::size_t first = 0;
+  while (first < regions.size()) {
+    std::size_t end = first;
+    bool settled = false;
+    while (end < regions.size() && !(regions[end].kind == RegionKind::common &&
+                                     regions[end].sides[0].size() >= kAnchorLines)) {
+      settled = settled || (regions[end].kind == RegionKind::conflict &&
+                            regions[end].settled_by != SettleRule::none);
+      ++end;
+    }
+    if (settled && repeats_lines(regions, first, end)) {
+      for (std::size_t r = first; r < end; ++r) {
+        if (regions[r].kind != RegionKind::conflict || regions[r].settled_by == SettleRule::none)
+          continue;
+        regions[r].settled_by = SettleRule::none;
+        regions[r].result.clear();
+        --plan->settled;
+      }
+    }
+    first = end + 1;
+  }
+}
+
 // Settles what the rules can, and narrows the other conflicts.
 void settle_and_narrow(MergePlan* plan, const SettleOptions& options) {
-  std::vector<Region> out;
-  out.reserve(plan->regions.size());
   static const std::vector<Line> kNothing;
   for (std::size_t r = 0; r < plan->regions.size(); ++r) {
     Region& region = plan->regions[r];
-    if (region.kind != RegionKind::conflict || region.sides.size() != 3) {
-      out.push_back(std::move(region));
-      continue;
-    }
-    // The base lines of the region after it (not moved yet).
+    if (region.kind != RegionKind::conflict || region.sides.size() != 3) continue;
+    // The base lines of the region after it.
     const std::vector<Line>& following =
         r + 1 < plan->regions.size() ? plan->regions[r + 1].sides[0] : kNothing;
     if (std::optional<Settlement> s = settle_conflict(region.sides[0], region.sides[1],
@@ -324,6 +387,15 @@ void settle_and_narrow(MergePlan* plan, const SettleOptions& options) {
       region.settled_by = s->rule;
       region.result = std::move(s->lines);
       ++plan->settled;
+    }
+  }
+  if (plan->settled > 0) undo_repeating_settlements(plan);
+  std::vector<Region> out;
+  out.reserve(plan->regions.size());
+  for (std::size_t r = 0; r < plan->regions.size(); ++r) {
+    Region& region = plan->regions[r];
+    if (region.kind != RegionKind::conflict || region.sides.size() != 3 ||
+        region.settled_by != SettleRule::none) {
       out.push_back(std::move(region));
       continue;
     }
@@ -513,7 +585,9 @@ std::vector<Piece> pieces_of(const MergePlan& plan, bool edges_apart) {
 // git's narrower conflicts: each conflict cut where its two sides have
 // lines in common, then conflicts apart by at most three lines, or by lines
 // without a letter or digit, joined again with the lines between them.
-std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
+// `with_base`: each narrower conflict gets the base lines that stand against
+// it (a diff more per conflict, which writing the markers does not need).
+std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces, bool with_base) {
   std::vector<Piece> cut;
   const auto add_gap = [&](std::vector<Line> lines) {
     if (lines.empty()) return;
@@ -541,6 +615,23 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
       cut.push_back(std::move(piece));
       continue;
     }
+    // Where the lines of `one` stand in the base, for the base lines of
+    // each narrower conflict.
+    const std::vector<Hunk> to_base =
+        with_base ? diff_lines(one, piece.sides[0]) : std::vector<Hunk>{};
+    const auto base_at = [&](std::size_t pos, bool end) {
+      long long delta = 0;
+      for (const Hunk& b : to_base) {
+        const std::size_t b_end = b.base_start + b.base_count;
+        if (pos < b.base_start) break;
+        if (!end && (pos < b_end || pos == b.base_start)) return b.other_start;
+        if (end && pos == b.base_start && b.base_count > 0) break;
+        if (end && pos <= b_end) return b.other_start + b.other_count;
+        delta =
+            static_cast<long long>(b.other_start + b.other_count) - static_cast<long long>(b_end);
+      }
+      return static_cast<std::size_t>(static_cast<long long>(pos) + delta);
+    };
     std::size_t at = 0;  // next line of `one`
     for (const Hunk& h : diff_lines(one, other)) {
       add_gap(std::vector<Line>(one.begin() + static_cast<std::ptrdiff_t>(at),
@@ -554,6 +645,13 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
           other.begin() + static_cast<std::ptrdiff_t>(h.other_start + h.other_count));
       sub.starts[1] = piece.starts[1] + h.base_start;
       sub.starts[2] = piece.starts[2] + h.other_start;
+      const std::size_t base_from =
+          !with_base ? piece.sides[0].size()
+                     : std::min(base_at(h.base_start, false), piece.sides[0].size());
+      const std::size_t base_to =
+          std::clamp(base_at(h.base_start + h.base_count, true), base_from, piece.sides[0].size());
+      sub.sides[0].assign(piece.sides[0].begin() + static_cast<std::ptrdiff_t>(base_from),
+                          piece.sides[0].begin() + static_cast<std::ptrdiff_t>(base_to));
       cut.push_back(std::move(sub));
       at = h.base_start + h.base_count;
     }
@@ -565,7 +663,7 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
     if (piece.conflict && n >= 2 && out[n - 1].gap && out[n - 2].conflict &&
         (out[n - 1].lines.size() <= 3 || !has_alnum(out[n - 1].lines))) {
       Piece& joined = out[n - 2];
-      for (std::size_t s = 1; s < 3; ++s) {
+      for (std::size_t s = 0; s < 3; ++s) {
         append_lines(&joined.sides[s], out[n - 1].lines);
         append_lines(&joined.sides[s], piece.sides[s]);
       }
@@ -577,9 +675,9 @@ std::vector<Piece> merge_style_pieces(std::vector<Piece> pieces) {
   return out;
 }
 
-std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style) {
+std::vector<Piece> marked_pieces(const MergePlan& plan, MarkerStyle style, bool with_base = false) {
   std::vector<Piece> pieces = pieces_of(plan, style == MarkerStyle::zdiff3);
-  if (style == MarkerStyle::merge) pieces = merge_style_pieces(std::move(pieces));
+  if (style == MarkerStyle::merge) pieces = merge_style_pieces(std::move(pieces), with_base);
   return pieces;
 }
 
@@ -596,6 +694,29 @@ std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style) {
   const std::vector<Piece> pieces = marked_pieces(plan, style);
   return static_cast<std::size_t>(
       std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return p.conflict; }));
+}
+
+std::vector<MarkedConflict> marked_conflict_list(const MergePlan& plan, MarkerStyle style) {
+  std::vector<MarkedConflict> out;
+  if (!markable(plan)) return out;
+  const std::vector<Piece> pieces = marked_pieces(plan, style, true);
+  std::vector<Line> merged;  // merged lines since the last conflict
+  for (const Piece& piece : pieces) {
+    if (!piece.conflict) {
+      append_lines(&merged, piece.lines);
+      continue;
+    }
+    if (!out.empty()) out.back().after = merged;
+    MarkedConflict c;
+    c.base = piece.sides[0];
+    c.current = piece.sides[1];
+    c.other = piece.sides[2];
+    c.before = std::move(merged);
+    merged.clear();
+    out.push_back(std::move(c));
+  }
+  if (!out.empty()) out.back().after = std::move(merged);
+  return out;
 }
 
 std::string render_with_markers(const MergePlan& plan, const std::vector<std::string>& labels,

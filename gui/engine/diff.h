@@ -211,4 +211,18 @@ std::string render_with_markers(const MergePlan& plan, const std::vector<std::st
 // The conflicts that render_with_markers writes out.
 std::size_t marked_conflicts(const MergePlan& plan, MarkerStyle style);
 
+// One conflict as render_with_markers writes it: the lines between its
+// markers, the base lines it replaces (for a conflict cut narrower, the base
+// lines that stand against it), and the merged lines around it.
+struct MarkedConflict {
+  std::vector<Line> base;
+  std::vector<Line> current;
+  std::vector<Line> other;
+  std::vector<Line> before;  // merged lines before it, up to the previous conflict
+  std::vector<Line> after;   // merged lines after it, up to the next conflict
+};
+
+// The conflicts render_with_markers writes out, in order.
+std::vector<MarkedConflict> marked_conflict_list(const MergePlan& plan, MarkerStyle style);
+
 }  // namespace marlow

@@ -96,8 +96,10 @@ class GitAgreement : public ::testing::Test {
 // The option lines of a usage: what follows its first line, without ours.
 std::string option_lines(std::string usage) {
   usage.erase(0, usage.find('\n'));
-  const std::size_t rules = usage.find("    --rules");
-  if (rules != std::string::npos) usage.erase(rules, usage.find('\n', rules) + 1 - rules);
+  for (const char* own : {"    --rules", "    --suggest"}) {
+    const std::size_t at = usage.find(own);
+    if (at != std::string::npos) usage.erase(at, usage.find('\n', at) + 1 - at);
+  }
   return usage;
 }
 
@@ -143,6 +145,7 @@ TEST_F(GitAgreement, Arguments) {
       {"-Lx", "-Ly", "-Lz"},
       {"-qLx", "-p"},
       {"--st", "--di", "--z", "--un", "--o", "--t", "--q"},
+      {"--s"},  // stdout for git: our own --suggest takes no abbreviation
       {"--no-s", "--no-d", "--no-o"},
       {"--no-stdout", "--no-quiet", "--no-theirs"},
       {"--"},
