@@ -61,14 +61,15 @@ std::string WindowBroker::handle(const std::string& framed) {
   // Directories anywhere else: the window says what can be done with them.
   if (const ParsedCall call = parse_call(framed); call.ok) {
     const bool merge = call.request.method == Method::compare_merge;
-    if (std::optional<std::string> problem = directory_call_problem(
-            call.request.contributors, call.request.display_names, merge)) {
+    if (std::optional<std::string> problem =
+            directory_call_problem(call.request.contributors, call.request.display_names, merge)) {
       auto prep = std::make_shared<Preparation>();
       prep->job.request = call.request;
       prep->shows_error = true;
       prep->message = *problem;
       prep->reply = fault_reply(kFaultCannotServe, *problem);
-      return in_window("error", [prep](const Finish& finish) { return open_window(*prep, finish); });
+      return in_window("error",
+                       [prep](const Finish& finish) { return open_window(*prep, finish); });
     }
   }
   auto prep = std::make_shared<Preparation>(prepare(framed, automatic_merge_enabled()));

@@ -1273,8 +1273,7 @@ bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
     if (tab && (key->modifiers() & Qt::ControlModifier)) {
       event->accept();
       if (event->type() == QEvent::KeyPress) {
-        const bool back =
-            key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+        const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
         focusNextPrevChild(!back);
       }
       return true;

@@ -23,8 +23,8 @@ bool is_directory(const std::string& path) {
 bool is_binary(std::string_view bytes) {
   using namespace std::string_view_literals;
   // The marks of UTF-32 first: the UTF-32LE one begins with the UTF-16LE one.
-  for (std::string_view mark : {"\xFF\xFE\x00\x00"sv, "\x00\x00\xFE\xFF"sv, "\xFF\xFE"sv,
-                                "\xFE\xFF"sv}) {
+  for (std::string_view mark :
+       {"\xFF\xFE\x00\x00"sv, "\x00\x00\xFE\xFF"sv, "\xFF\xFE"sv, "\xFE\xFF"sv}) {
     if (starts_with(bytes, mark)) return false;
   }
   return bytes.substr(0, kBinaryProbeBytes).find('\0') != std::string_view::npos;
@@ -77,8 +77,8 @@ std::string binary_comparison_note(const std::vector<std::string>& names,
   for (std::size_t k = 1; k < present.size() && equal; ++k) {
     equal = same_bytes(paths[present[0]], paths[present[k]]);
   }
-  return "Binary files (" + listed + "): " +
-         (equal ? std::string("they are identical.") : std::string("they differ.")) +
+  return "Binary files (" + listed +
+         "): " + (equal ? std::string("they are identical.") : std::string("they differ.")) +
          " Their bytes are not shown as text.";
 }
 
@@ -97,16 +97,17 @@ std::optional<std::string> directory_call_problem(const std::vector<std::string>
   const std::string name = first < names.size() ? names[first] : contributors[first];
   const std::string what = directories == 1 ? name + " is a directory"
                                             : std::to_string(directories) +
-                                                  " of the contributors are directories (" +
-                                                  name + " the first)";
+                                                  " of the contributors are directories (" + name +
+                                                  " the first)";
   if (merge) {
     return what + ". Directories cannot be merged: a merge takes files only.";
   }
   const std::string not_this = directories == contributors.size()
                                    ? std::to_string(directories) + " directories"
                                    : "directories and files together";
-  return what + ". A comparison takes either two directories (their files are listed to "
-                "compare one by one) or files only, not " +
+  return what +
+         ". A comparison takes either two directories (their files are listed to "
+         "compare one by one) or files only, not " +
          not_this + ".";
 }
 

@@ -74,7 +74,8 @@ class CompareWindowTest : public QObject {
     write("indent_right", "a\n\tcall(two);\nz\n");
     std::string reply;
     CompareWindow* window = open({path("indent_left"), path("indent_right")}, &reply);
-    QCOMPARE(marked(window->pane(1), 1), (QStringList{QStringLiteral("\t"), QStringLiteral("two")}));
+    QCOMPARE(marked(window->pane(1), 1),
+             (QStringList{QStringLiteral("\t"), QStringLiteral("two")}));
     window->set_ignore_whitespace(true);
     QCOMPARE(window->difference_count(), 1);
     QCOMPARE(marked(window->pane(1), 1), QStringList{QStringLiteral("two")});

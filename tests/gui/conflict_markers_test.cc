@@ -28,16 +28,15 @@ std::string written(const MergePlan& plan, const std::vector<std::string>& label
 }
 
 TEST(GuiConflictMarkers, OpenConflictsAreWrittenBetweenMarkers) {
-  const MergePlan plan = plan_merge({L("a\nb\nc\nd\ne\n"), L("a\nB1\nc\nd\nE1\n"),
-                                     L("a\nB2\nc\nd\nE2\n")});
+  const MergePlan plan =
+      plan_merge({L("a\nb\nc\nd\ne\n"), L("a\nB1\nc\nd\nE1\n"), L("a\nB2\nc\nd\nE2\n")});
   ASSERT_EQ(plan.conflicts, 2u);
   std::size_t open = 0;
   EXPECT_EQ(written(plan, {"base", "mine", "theirs"}, {true, false}, &open),
             "a\nB1\nc\nd\n"
             "<<<<<<< mine\nE1\n||||||| base\ne\n=======\nE2\n>>>>>>> theirs\n");
   EXPECT_EQ(open, 1u);
-  EXPECT_EQ(written(plan, {"base", "mine", "theirs"}, {true, true}, &open),
-            "a\nB1\nc\nd\nE1\n");
+  EXPECT_EQ(written(plan, {"base", "mine", "theirs"}, {true, true}, &open), "a\nB1\nc\nd\nE1\n");
   EXPECT_EQ(open, 0u);
 }
 

@@ -140,8 +140,8 @@ class DirectoryTest : public QObject, private testing::Files {
   void binary_files_are_named_as_such() {
     make("bin/left");
     make("bin/right");
-    write("bin/left/same.o", std::string("\x7f" "ELF\0\1\2", 7));
-    write("bin/right/same.o", std::string("\x7f" "ELF\0\1\2", 7));
+    write("bin/left/same.o", std::string("\x7f\x45LF\0\1\2", 7));
+    write("bin/right/same.o", std::string("\x7f\x45LF\0\1\2", 7));
     write("bin/left/other.o", std::string("ab\0c", 4));
     write("bin/right/other.o", std::string("ab\0d", 4));
     CompareRequest r = request();

@@ -17,12 +17,16 @@ using namespace std::string_literals;
 TEST(FileKind, BinaryIsANulByteAmongTheFirst8000) {
   EXPECT_FALSE(is_binary(""));
   EXPECT_FALSE(is_binary("plain text\nwith lines\r\n\x01\x7f"));
-  EXPECT_TRUE(is_binary("\x7f" "ELF\0\0"s));
+  EXPECT_TRUE(
+      is_binary("\x7f"
+                "ELF\0\0"s));
   EXPECT_TRUE(is_binary(std::string(7999, 'a') + '\0'));
   // A NUL past the probe does not count, as git does not look there.
   EXPECT_FALSE(is_binary(std::string(8000, 'a') + '\0'));
   // UTF-16 and UTF-32 with their marks are text despite their NUL bytes.
-  EXPECT_FALSE(is_binary("\xFF\xFE" "a\0b\0"s));
+  EXPECT_FALSE(
+      is_binary("\xFF\xFE"
+                "a\0b\0"s));
   EXPECT_FALSE(is_binary("\xFE\xFF\0a\0b"s));
   EXPECT_FALSE(is_binary("\xFF\xFE\0\0a\0\0\0"s));
   EXPECT_FALSE(is_binary("\0\0\xFE\xFF\0\0\0a"s));

@@ -14,8 +14,7 @@ std::vector<Line> L(const std::string& text) { return split_lines(text); }
 TEST(GuiLineEndRule, CrEndsLinesOnlyInATextWithoutLineFeeds) {
   EXPECT_EQ(L("a\rb\r"), (std::vector<Line>{Line{"a", "\r"}, Line{"b", "\r"}}));
   EXPECT_EQ(L("a\rb"), (std::vector<Line>{Line{"a", "\r"}, Line{"b", ""}}));
-  EXPECT_EQ(L("a\r\rb\r"),
-            (std::vector<Line>{Line{"a", "\r"}, Line{"", "\r"}, Line{"b", "\r"}}));
+  EXPECT_EQ(L("a\r\rb\r"), (std::vector<Line>{Line{"a", "\r"}, Line{"", "\r"}, Line{"b", "\r"}}));
   // With a line feed anywhere, a CR not before one is part of the text.
   EXPECT_EQ(L("a\rb\nc\n"), (std::vector<Line>{Line{"a\rb", "\n"}, Line{"c", "\n"}}));
   EXPECT_EQ(L("a\r\nb\rc"), (std::vector<Line>{Line{"a", "\r\n"}, Line{"b\rc", ""}}));

@@ -380,9 +380,9 @@ class MergeWindowTest : public QObject, private testing::Files {
     answer_question(QMessageBox::Save, &asked);
     QVERIFY(window->close());
     QVERIFY(asked);
-    QCOMPARE(read("out"), std::string("a\nB1\nc\nd\n<<<<<<< " + path("one") + "\nE1\n||||||| " +
-                                      path("base") + "\ne\n=======\nE2\n>>>>>>> " +
-                                      path("other") + "\n"));
+    QCOMPARE(read("out"),
+             std::string("a\nB1\nc\nd\n<<<<<<< " + path("one") + "\nE1\n||||||| " + path("base") +
+                         "\ne\n=======\nE2\n>>>>>>> " + path("other") + "\n"));
     QVERIFY(reply.find("<boolean>0</boolean>") != std::string::npos);
 
     // Saved with markers, then finished and saved: answered 1.
