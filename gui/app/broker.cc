@@ -6,6 +6,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 
 #include "app/compare_window.h"
 #include "app/directory_window.h"
@@ -14,6 +15,7 @@
 #include "app/panes.h"
 #include "app/script.h"
 #include "app/settings.h"
+#include "engine/file_kind.h"
 #include "serve/script_parse.h"
 #include "support/platform.h"
 
@@ -55,6 +57,20 @@ std::string WindowBroker::handle(const std::string& framed) {
       attach_environment_script(window);
       return static_cast<QWidget*>(window);
     });
+  }
+  // Directories anywhere else: the window says what can be done with them.
+  if (const ParsedCall call = parse_call(framed); call.ok) {
+    const bool merge = call.request.method == Method::compare_merge;
+    if (std::optional<std::string> problem =
+            directory_call_problem(call.request.contributors, call.request.display_names, merge)) {
+      auto prep = std::make_shared<Preparation>();
+      prep->job.request = call.request;
+      prep->shows_error = true;
+      prep->message = *problem;
+      prep->reply = fault_reply(kFaultCannotServe, *problem);
+      return in_window("error",
+                       [prep](const Finish& finish) { return open_window(*prep, finish); });
+    }
   }
   auto prep = std::make_shared<Preparation>(prepare(framed, automatic_merge_enabled()));
   if (!prep->needs_window && !prep->shows_error) return prep->reply;

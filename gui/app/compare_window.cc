@@ -38,10 +38,6 @@
 namespace marlow {
 namespace {
 
-// Lines longer than this are highlighted as a whole: a character diff of
-// megabyte lines would only slow the window down.
-constexpr std::size_t kInlineLimit = 4000;
-
 // Sorted, merged union of ranges.
 std::vector<TextRange> merged(std::vector<TextRange> ranges) {
   std::sort(ranges.begin(), ranges.end(),
@@ -85,6 +81,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_bar());
+  layout->addWidget(make_long_line_note());
   layout->addWidget(make_panes(names), 1);
   find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
   layout->addWidget(find_bar_);
@@ -132,6 +129,41 @@ QLayout* CompareWindow::make_bar() {
   bar->addWidget(add_shortcuts_help(this));
   bar->addWidget(close_);
   return bar;
+}
+
+QWidget* CompareWindow::make_long_line_note() {
+  // Long changed lines are marked only from their first to their last
+  // changed character: the window says so, and marks them fully on demand.
+  long_note_ = new QWidget(this);
+  long_note_->setObjectName(QStringLiteral("long_lines"));
+  auto* row = new QHBoxLayout(long_note_);
+  row->setContentsMargins(0, 0, 0, 0);
+  long_note_text_ = new QLabel(long_note_);
+  long_note_text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  auto* mark = new QPushButton(tr("&Mark them anyway"), long_note_);
+  mark->setToolTip(tr("Find the changed characters of the long lines too (may take a while)"));
+  connect(mark, &QPushButton::clicked, this, [this] { set_mark_long_lines(true); });
+  row->addWidget(long_note_text_, 1);
+  row->addWidget(mark);
+  long_note_->setVisible(false);
+  return long_note_;
+}
+
+void CompareWindow::show_long_line_note(int rows) {
+  long_note_->setVisible(rows > 0);
+  if (rows == 0) return;
+  const QString what = rows == 1 ? tr("1 changed line longer than %1 bytes is")
+                                 : tr("%1 changed lines longer than %2 bytes are").arg(rows);
+  long_note_text_->setText(
+      tr("%1 marked only from the first to the last changed character, not the changes "
+         "inside.")
+          .arg(what.arg(kCharDiffLimit)));
+}
+
+void CompareWindow::set_mark_long_lines(bool mark) {
+  if (mark == mark_long_lines_) return;
+  mark_long_lines_ = mark;
+  relayout_near_current();
 }
 
 QWidget* CompareWindow::make_panes(const QStringList& names) {
@@ -286,6 +318,8 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
+QString CompareWindow::long_line_note_text() const { return long_note_text_->text(); }
+
 CompareWindow::~CompareWindow() {
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(true));
@@ -319,23 +353,27 @@ void CompareWindow::fill_panes() {
   // Each contributor's changed characters against contributor 0; contributor
   // 0 shows the characters that any of the others changed.
   std::vector<std::vector<CharMark>> marks(n);
+  int coarse_rows = 0;
   for (const auto& [first, end] : rows.differences) {
     differences_.emplace_back(static_cast<int>(first), static_cast<int>(end));
     for (std::size_t row = first; row < end; ++row) {
       if (rows.kind[0][row] != CellKind::changed) continue;
       const LineText& base = texts[0][rows.line[0][row]].text;
       std::vector<TextRange> base_ranges;
+      bool coarse = false;
       for (std::size_t s = 1; s < n; ++s) {
         if (rows.kind[s][row] != CellKind::changed) continue;
         const LineText& other = texts[s][rows.line[s][row]].text;
-        if (base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
-        InlineDiff d = diff_chars(base, other);
+        InlineDiff d = diff_chars_within_limit(base, other, mark_long_lines_, &coarse);
+        if (ignore_whitespace_) drop_blank_ranges(&d, base, other);
         add_marks(&marks[s], static_cast<int>(row), other, d.other);
         base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
       }
       add_marks(&marks[0], static_cast<int>(row), base, merged(std::move(base_ranges)));
+      if (coarse) ++coarse_rows;
     }
   }
+  show_long_line_note(coarse_rows);
 
   // Rows whose line ends differ between the sides that have them show each
   // side's line end: otherwise they would look identical.
@@ -373,7 +411,7 @@ void CompareWindow::fill_panes() {
       }
       backgrounds[s][row] = colour_of(rows.kind[s][row]);
     }
-    pane_texts[s] = q(bytes);
+    pane_texts[s] = shown_text(bytes);
   }
   for (std::size_t s = 0; s < n; ++s) {
     panes_[s]->set_row_marks(std::move(numbers[s]), std::move(backgrounds[s]), marks[s],
@@ -399,6 +437,14 @@ void CompareWindow::go_to_difference(int index) {
   const int span = end - first;
   const int top = span + 4 >= visible ? first - 2 : first - (visible - span) / 2;
   sync_->set_top_row(std::max(0, top));
+  place_sideways();
+  show_status();
+}
+
+void CompareWindow::place_sideways() {
+  if (current_ < 0) return;
+  const auto [first, end] = differences_[static_cast<std::size_t>(current_)];
+  DiffPane* lead = panes_.front();
   // Sideways, the first changed character of the difference in any pane
   // (a whole changed row starts at its left edge).
   int x = -1;
@@ -410,7 +456,17 @@ void CompareWindow::go_to_difference(int index) {
     }
   }
   sync_->set_left(lead->left_to_show(std::max(0, x)));
-  show_status();
+  placed_left_ = lead->horizontalScrollBar()->value();
+}
+
+void CompareWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // A position worked out for another width (before the window manager
+  // gave the window its size, say) is worked out again from the left edge,
+  // unless the user has scrolled sideways since.
+  if (current_ < 0 || panes_.front()->horizontalScrollBar()->value() != placed_left_) return;
+  sync_->set_left(0);
+  place_sideways();
 }
 
 void CompareWindow::show_status() {
@@ -439,7 +495,12 @@ void CompareWindow::show_status() {
 void CompareWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // Place the first difference again now that the panes have their size.
-  if (!shown_ && current_ >= 0) go_to_difference(current_);
+  // The sideways position worked out at the panes' first, smaller size is
+  // dropped: kept, it would stay wherever it still shows the change.
+  if (!shown_ && current_ >= 0) {
+    sync_->set_left(0);
+    go_to_difference(current_);
+  }
   shown_ = true;
 }
 

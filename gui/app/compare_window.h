@@ -52,6 +52,13 @@ class CompareWindow : public QWidget {
   // and tabs, anywhere in the line) counted as equal (or not).
   void set_ignore_whitespace(bool ignore);
   bool ignore_whitespace() const { return ignore_whitespace_; }
+  // Changed lines longer than kCharDiffLimit bytes get their changed
+  // characters found too (or only the stretch where they change), and a
+  // note says how many are marked only so; the same as its button.
+  void set_mark_long_lines(bool mark);
+  bool mark_long_lines() const { return mark_long_lines_; }
+  QWidget* long_line_note() const { return long_note_; }
+  QString long_line_note_text() const;
   // What keeps the panes in step (scrolling, zoom).
   PaneSync* sync() const { return sync_; }
   FindBar* find_bar() const { return find_bar_; }
@@ -59,6 +66,7 @@ class CompareWindow : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -73,6 +81,11 @@ class CompareWindow : public QWidget {
   void lay_out_rows();
   void relayout_near_current();
   void show_status();
+  // Scrolls sideways to the current difference's first changed character,
+  // from the left edge when that shows it.
+  void place_sideways();
+  QWidget* make_long_line_note();
+  void show_long_line_note(int rows);
 
   Job job_;
   Finish finish_;
@@ -93,6 +106,12 @@ class CompareWindow : public QWidget {
   FindBar* find_bar_ = nullptr;
   std::vector<std::vector<CharMark>> marks_;  // per pane, as filled
   bool shown_ = false;
+  // The sideways position the window last chose itself; while the panes
+  // stay there, a new size places the difference again.
+  int placed_left_ = -1;
+  bool mark_long_lines_ = false;
+  QWidget* long_note_ = nullptr;
+  QLabel* long_note_text_ = nullptr;
 };
 
 }  // namespace marlow

@@ -21,6 +21,7 @@
 #include "app/keys.h"
 #include "app/panes.h"
 #include "app/window_fit.h"
+#include "engine/file_kind.h"
 #include "serve/serve.h"
 
 namespace marlow {
@@ -154,13 +155,13 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   setWindowTitle(tr("Compare directories - %1 / %2").arg(left, right));
   auto* layout = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout();
-  auto* open_button = new QPushButton(tr("Compare file"), this);
+  auto* open_button = new QPushButton(tr("&Compare file"), this);
   open_button->setToolTip(tr("Open the comparison of the selected file (Enter, double click)"));
   status_ = new QLabel(this);
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  show_identical_ = new QCheckBox(tr("Show identical files"), this);
+  show_identical_ = new QCheckBox(tr("Show &identical files"), this);
   show_identical_->setChecked(true);
-  auto* close_button = new QPushButton(tr("Close"), this);
+  auto* close_button = new QPushButton(tr("C&lose"), this);
   close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   bar->addWidget(open_button);
   bar->addSpacing(12);
@@ -194,6 +195,12 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
   fit_to_screen(this, QStringLiteral("directories"), QSize(900, 700));
+  // The list has the keys from the start: Up and Down move in it, Enter
+  // opens the file.
+  setTabOrder(list_, open_button);
+  setTabOrder(open_button, show_identical_);
+  setTabOrder(show_identical_, close_button);
+  list_->setFocus();
 }
 
 DirectoryWindow::~DirectoryWindow() {
@@ -242,6 +249,27 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
   Job job;
   job.request = request_;
   const Encoding encoding = encoding_for_type(request_.type_name);
+  // Binary files are not shown as text: the window says what they are and
+  // whether their bytes are equal.
+  std::vector<std::string> names(2);
+  std::vector<std::string> paths(2);
+  bool binary = false;
+  for (std::size_t side = 0; side < 2; ++side) {
+    names[side] = request_.display_names[side] + "/" + entry.path;
+    const bool absent = (side == 0 && entry.state == DirectoryEntry::State::only_right) ||
+                        (side == 1 && entry.state == DirectoryEntry::State::only_left);
+    if (absent) continue;
+    paths[side] = (fs::path(request_.contributors[side]) / entry.path).string();
+    binary = binary || file_is_binary(paths[side]);
+  }
+  if (binary) {
+    auto* note = new ErrorWindow(tr("Binary files"), q(binary_comparison_note(names, paths)),
+                                 std::string(), nullptr);
+    note->setObjectName(QStringLiteral("binary"));
+    note->show();
+    opened_.push_back(note);
+    return note;
+  }
   for (std::size_t side = 0; side < 2; ++side) {
     const std::string path = (fs::path(request_.contributors[side]) / entry.path).string();
     job.request.contributors[side] = path;

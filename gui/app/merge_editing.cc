@@ -55,7 +55,8 @@ std::vector<Line> MergeWindow::lines_from_rows(const QStringList& rows,
                                                std::size_t region_index) const {
   std::vector<Line> lines;
   lines.reserve(static_cast<std::size_t>(rows.size()));
-  for (const QString& row : rows) lines.push_back(Line{row.toStdString(), plan_.line_end});
+  for (const QString& row : rows)
+    lines.push_back(Line{typed_line(row, returns_inside_lines_), plan_.line_end});
   // The text's last line ends as the last region's own lines end, so that
   // a hand edit keeps (or leaves out) the final line end.
   const Region& region = plan_.regions[region_index];
@@ -449,9 +450,10 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     for (std::size_t s = 0; s < job_.docs.size(); ++s) {
       add(tr("Take %1 for this conflict").arg(side_name(s)), keys::take(s), [this, s] { take(s); });
     }
-    // Named as its button is: "Take both" for two changed sides.
-    add(tr("%1 for this conflict").arg(take_all_button_->text()), keys::take_all(),
-        [this] { take_all(); });
+    // Named as its button is ("Take both" for two changed sides), without
+    // the mark of its Alt key.
+    add(tr("%1 for this conflict").arg(take_all_button_->text().remove(QLatin1Char('&'))),
+        keys::take_all(), [this] { take_all(); });
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.

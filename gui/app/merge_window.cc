@@ -28,6 +28,7 @@
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
+#include "engine/conflict_markers.h"
 #include "engine/inline_diff.h"
 #include "engine/xmlrpc.h"
 
@@ -52,9 +53,6 @@ const QColor kCleanUnchanged(232, 246, 232);
 const QColor kFillerRow(236, 236, 236);
 // Changed words and characters, painted over the row colours.
 const QColor kChangedCharacters(255, 170, 40, 110);
-// Lines longer than this get no character marks: a character diff of very
-// long lines would only slow the window down.
-constexpr std::size_t kInlineLimit = 4000;
 // A clean change the user rejected: the result keeps the base's lines.
 const QColor kRejectedChange(240, 222, 190);
 
@@ -173,7 +171,13 @@ MergeWindow::MergeWindow(Job job, Finish finish)
 
   build_panes();
   build_result_view();
-  if (conflict_regions_.empty()) disable_conflict_controls();
+  if (conflict_regions_.empty()) {
+    disable_conflict_controls();
+  } else {
+    // The keys start in the first pane, where Tab goes on to the controls;
+    // in the text views Tab would type a tab into the result.
+    panes_.front()->setFocus();
+  }
   fit_to_screen(this, QStringLiteral("merge"), QSize(1400, 950));
   refresh(true, true);
 }
@@ -182,6 +186,7 @@ void MergeWindow::plan_regions() {
   std::vector<std::vector<Line>> texts;
   for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
   plan_ = plan_merge_ignoring(texts, {}, compare_options());
+  returns_inside_lines_ = std::any_of(texts.begin(), texts.end(), has_returns_inside_lines);
   conflict_regions_.clear();
   for (std::size_t i = 0; i < plan_.regions.size(); ++i) {
     if (plan_.regions[i].kind == RegionKind::conflict) conflict_regions_.push_back(i);
@@ -199,20 +204,20 @@ void MergeWindow::plan_regions() {
 QHBoxLayout* MergeWindow::make_conflict_bar() {
   // Navigation, status and the choices for the current conflict.
   auto* bar = new QHBoxLayout();
-  prev_button_ = new QPushButton(tr("Previous conflict"), this);
-  next_button_ = new QPushButton(tr("Next conflict"), this);
+  prev_button_ = new QPushButton(tr("&Previous conflict"), this);
+  next_button_ = new QPushButton(tr("&Next conflict"), this);
   prev_button_->setToolTip(tr("Go to the previous conflict (Alt+Up, Shift+F8)"));
   next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
   status_ = heading(QString(), this);
   const std::size_t changed_sides = job_.docs.size() - (plan_.has_base ? 1 : 0);
   take_all_button_ =
-      new QPushButton(changed_sides == 2 ? tr("Take both") : tr("Take all changes"), this);
+      new QPushButton(changed_sides == 2 ? tr("Take &both") : tr("Take &all changes"), this);
   take_all_button_->setToolTip(
       tr("Keep the lines of every contributor that changed this conflict, one after the "
          "other in their order (Ctrl+B)"));
-  unresolve_button_ = new QPushButton(tr("Unresolve"), this);
+  unresolve_button_ = new QPushButton(tr("&Unresolve"), this);
   unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
-  next_open_button_ = new QPushButton(tr("Next unresolved"), this);
+  next_open_button_ = new QPushButton(tr("Next unresol&ved"), this);
   next_open_button_->setToolTip(tr("Go to the next conflict not yet settled (Ctrl+F8)"));
   bar->addWidget(prev_button_);
   bar->addWidget(next_button_);
@@ -339,6 +344,8 @@ void MergeWindow::make_result_area(QSplitter* splitter) {
   whole_layout->addWidget(heading(tr("Merged result (type anywhere)"), whole));
   result_view_ = new DiffPane(whole);
   result_view_->setReadOnly(false);
+  result_view_->setTabChangesFocus(false);
+  result_view_->setToolTip(tr("Tab types a tab; Ctrl+Tab goes on to the next control"));
   // Dropped text would bypass nothing, but a drag inside the view moves
   // text between regions without the user meaning to.
   result_view_->setAcceptDrops(false);
@@ -365,6 +372,7 @@ void MergeWindow::make_result_area(QSplitter* splitter) {
   // undo after a take brings back what was typed before it.
   editor_->setUndoRedoEnabled(false);
   editor_->installEventFilter(this);
+  editor_->setToolTip(tr("Tab types a tab; Ctrl+Tab goes on to the next control"));
   result_view_->installEventFilter(this);
   edit_layout->addWidget(editor_);
   connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
@@ -381,7 +389,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   // The preference and the actions.
   auto* actions = new QHBoxLayout();
   automatic_box_ =
-      new QCheckBox(tr("Next time, merge without a window when there are no conflicts"), this);
+      new QCheckBox(tr("Next time, &merge without a window when there are no conflicts"), this);
   automatic_box_->setObjectName(QStringLiteral("automatic_merge"));
   automatic_box_->setToolTip(
       tr("A merge whose changes all fit together, or whose conflicts the merge engine settles "
@@ -389,12 +397,12 @@ QHBoxLayout* MergeWindow::make_actions() {
   automatic_box_->setChecked(automatic_merge_preference());
   connect(automatic_box_, &QCheckBox::toggled, this,
           [](bool on) { set_automatic_merge_preference(on); });
-  whitespace_box_ = new QCheckBox(tr("Ignore whitespace"), this);
+  whitespace_box_ = new QCheckBox(tr("Ignore &whitespace"), this);
   whitespace_box_->setToolTip(
       tr("Lines that differ only in spaces and tabs merge as equal; "
          "starts the merge again (remembered)"));
   whitespace_box_->setChecked(ignore_whitespace_preference());
-  line_ends_box_ = new QCheckBox(tr("Ignore line ends"), this);
+  line_ends_box_ = new QCheckBox(tr("Ignore line &ends"), this);
   line_ends_box_->setToolTip(
       tr("Lines that differ only in their line ends merge as equal; "
          "starts the merge again (remembered)"));
@@ -415,20 +423,24 @@ QHBoxLayout* MergeWindow::make_actions() {
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("message"));
   message_->setTextFormat(Qt::PlainText);
-  undo_button_ = new QPushButton(tr("Undo"), this);
+  undo_button_ = new QPushButton(tr("Un&do"), this);
   undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
-  redo_button_ = new QPushButton(tr("Redo"), this);
+  redo_button_ = new QPushButton(tr("&Redo"), this);
   redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
-  clean_button_ = new QPushButton(tr("Reject clean change"), this);
+  clean_button_ = new QPushButton(tr("Reject clean c&hange"), this);
   clean_button_->setToolTip(
       tr("Keep the base's lines instead of the clean change last clicked "
          "in a pane or the result, or accept it again (Ctrl+R)"));
-  save_button_ = new QPushButton(tr("Save"), this);
+  save_button_ = new QPushButton(tr("&Save"), this);
   save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
-  save_close_button_ = new QPushButton(tr("Save and close"), this);
+  save_unfinished_button_ = new QPushButton(tr("Save with mar&kers"), this);
+  save_unfinished_button_->setToolTip(
+      tr("Write the result with the conflicts still open between conflict markers "
+         "(<<<<<<< ... >>>>>>>), to finish later; the merge does not count as done"));
+  save_close_button_ = new QPushButton(tr("Save and c&lose"), this);
   save_close_button_->setDefault(true);
   save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
-  close_button_ = new QPushButton(tr("Close"), this);
+  close_button_ = new QPushButton(tr("&Close"), this);
   close_button_->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
   auto* options = new QVBoxLayout();
   options->addWidget(automatic_box_);
@@ -455,6 +467,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   buttons->addWidget(undo_button_);
   buttons->addWidget(redo_button_);
   buttons->addWidget(add_shortcuts_help(this));
+  buttons->addWidget(save_unfinished_button_);
   buttons->addWidget(save_button_);
   buttons->addWidget(save_close_button_);
   buttons->addWidget(close_button_);
@@ -475,6 +488,7 @@ void MergeWindow::connect_buttons() {
   connect(clean_button_, &QPushButton::clicked, this, [this] { toggle_clean_change(); });
   connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
+  connect(save_unfinished_button_, &QPushButton::clicked, this, [this] { save_unfinished(); });
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
   });
@@ -586,8 +600,10 @@ void MergeWindow::build_panes() {
         for (std::size_t s = 1; s < panes_.size(); ++s) {
           if (i >= region.sides[s].size()) continue;
           const LineText& other = region.sides[s][i].text;
-          if (other == base || base.size() > kInlineLimit || other.size() > kInlineLimit) continue;
-          const InlineDiff d = diff_chars(base, other);
+          if (other == base) continue;
+          // Long lines: the stretch where they change.
+          InlineDiff d = diff_chars_within_limit(base, other, false, nullptr);
+          if (ignoring_.ignore_whitespace) drop_blank_ranges(&d, base, other);
           add_marks(&char_marks[s], row + static_cast<int>(i), other, d.other);
           base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
         }
@@ -848,7 +864,7 @@ QStringList MergeWindow::result_rows_of(std::size_t region) const {
     // painted, not text, so that nothing typed has to be told from it.
     rows.append(QString());
   } else {
-    for (const Line& line : *lines) rows.append(q(line.text));
+    for (const Line& line : *lines) rows.append(shown_text(line.text));
   }
   return rows;
 }
@@ -999,12 +1015,13 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
     unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
     next_open_button_->setEnabled(open > 0);
     const bool automatic = settled_automatically(current_);
-    unresolve_button_->setText(automatic ? tr("Undo automatic settlement") : tr("Unresolve"));
+    unresolve_button_->setText(automatic ? tr("&Undo automatic settlement") : tr("&Unresolve"));
     automatic_note_->setVisible(automatic);
     if (automatic) automatic_note_->setText(automatic_note(current_));
   }
   save_button_->setEnabled(open == 0);
   save_close_button_->setEnabled(open == 0);
+  save_unfinished_button_->setVisible(open > 0);
   undo_button_->setEnabled(can_undo());
   update_clean_button();
   redo_button_->setEnabled(can_redo());
@@ -1013,6 +1030,7 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
     for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, rows.first);
     sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
     sync_->set_left(static_cast<DiffPane*>(panes_.front())->left_to_show(change_x()));
+    placed_left_ = panes_.front()->horizontalScrollBar()->value();
   }
   moving_ = false;
 }
@@ -1248,6 +1266,21 @@ bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize) fit_message();
     return false;
   }
+  // Tab types a tab in the text views; Ctrl+Tab and Ctrl+Shift+Tab leave
+  // them for the next and previous control, so that no key is trapped there.
+  if ((watched == editor_ || watched == result_view_) &&
+      (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (tab && (key->modifiers() & Qt::ControlModifier)) {
+      event->accept();
+      if (event->type() == QEvent::KeyPress) {
+        const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+        focusNextPrevChild(!back);
+      }
+      return true;
+    }
+  }
   // The text views would take Ctrl+Z themselves (the editor's own history
   // is off): the window's history answers it instead.
   if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
@@ -1368,11 +1401,38 @@ bool MergeWindow::save() {
     return false;
   }
   saved_ = true;
+  saved_unfinished_ = false;
   unsaved_choices_ = false;
   const std::string conversion = output_conversion(job_);
   show_message(conversion.empty()
                    ? tr("Saved to %1.").arg(q(job_.request.out_path))
                    : tr("Saved to %1; %2.").arg(q(job_.request.out_path), q(conversion)));
+  return true;
+}
+
+bool MergeWindow::save_unfinished() {
+  if (unresolved_count() == 0) return save();
+  std::size_t open = 0;
+  const std::vector<Line> lines = lines_with_conflict_markers(
+      plan_, job_.request.display_names, [this](std::size_t r) { return region_lines(r); }, &open);
+  std::string error;
+  if (!save_output(job_, lines, &error)) {
+    show_message(tr("Not saved: %1").arg(q(error)));
+    return false;
+  }
+  // The output is not a finished merge: closing answers 0, so that the
+  // caller does not take it for one.
+  saved_ = false;
+  saved_unfinished_ = true;
+  unsaved_choices_ = false;
+  const QString out = q(job_.request.out_path);
+  show_message(open == 1 ? tr("Saved to %1 with 1 conflict between conflict markers; the merge is "
+                              "not finished.")
+                               .arg(out)
+                         : tr("Saved to %1 with %2 conflicts between conflict markers; the merge "
+                              "is not finished.")
+                               .arg(out)
+                               .arg(open));
   return true;
 }
 
@@ -1398,14 +1458,18 @@ bool MergeWindow::ask_before_closing() {
                     .arg(resolutions_.size() - open)
                     .arg(resolutions_.size()));
     box.setInformativeText(
-        tr("It can be saved once every conflict is settled. Close and "
-           "discard your choices? The output is left as it is."));
-    box.setStandardButtons(QMessageBox::Discard | QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Cancel);
+        tr("Save it to %1 with the open conflicts (%2) between conflict markers "
+           "(<<<<<<< ... >>>>>>>), to finish later? The merge then does not count as "
+           "finished. Discard leaves the output as it is.")
+            .arg(q(job_.request.out_path))
+            .arg(open));
+    box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    box.button(QMessageBox::Save)->setText(tr("Save with markers"));
+    box.setDefaultButton(QMessageBox::Save);
   }
   switch (box.exec()) {
     case QMessageBox::Save:
-      return save();
+      return open == 0 ? save() : save_unfinished();
     case QMessageBox::Discard:
       return true;
     default:
@@ -1417,8 +1481,25 @@ void MergeWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // Place the first conflict again now that the views have their size, so
   // that it opens with context above it.
-  if (!shown_) update_views(true, true);
+  // The sideways position worked out at the views' first, smaller size is
+  // dropped: kept, it would stay wherever it still shows the change.
+  if (!shown_) {
+    sync_->set_left(0);
+    update_views(true, true);
+  }
   shown_ = true;
+}
+
+void MergeWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // A position worked out for another width (before the window manager
+  // gave the window its size, say) is worked out again from the left edge,
+  // unless the user has scrolled sideways since.
+  if (conflict_regions_.empty() || panes_.front()->horizontalScrollBar()->value() != placed_left_)
+    return;
+  sync_->set_left(0);
+  sync_->set_left(static_cast<DiffPane*>(panes_.front())->left_to_show(change_x()));
+  placed_left_ = panes_.front()->horizontalScrollBar()->value();
 }
 
 void MergeWindow::keyPressEvent(QKeyEvent* event) {

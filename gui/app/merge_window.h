@@ -117,6 +117,12 @@ class MergeWindow : public QWidget {
   QPushButton* unresolve_button() const { return unresolve_button_; }
   bool save();
   bool saved() const { return saved_; }
+  // Saves a merge with conflicts still open: the settled lines, and each
+  // open conflict between git's conflict markers. The merge is not finished
+  // by it: closing then answers 0, as without a save. Closing with choices
+  // unsaved and conflicts open offers it.
+  bool save_unfinished();
+  bool saved_unfinished() const { return saved_unfinished_; }
   // The merged text once every conflict is settled, else empty.
   QString result_text() const;
 
@@ -150,6 +156,7 @@ class MergeWindow : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -241,6 +248,9 @@ class MergeWindow : public QWidget {
   std::vector<Rows> pane_rows_;    // per region
   std::vector<Rows> result_rows_;  // per region, as the result view shows it now
   std::size_t current_ = 0;
+  // The texts hold carriage returns inside lines, shown as marks: a mark
+  // typed back is one again.
+  bool returns_inside_lines_ = false;
   // One undoable step: each changed conflict's resolution before and after.
   struct Change {
     std::size_t region = 0;  // a conflict's or a clean change's
@@ -258,6 +268,11 @@ class MergeWindow : public QWidget {
   std::size_t clean_at_ = kNone;
   bool editing_clean_ = false;  // the editor holds clean_at_'s lines, not a conflict's
   bool saved_ = false;
+  bool saved_unfinished_ = false;
+  // The sideways position the window last chose itself; while the panes
+  // stay there, a new size places the conflict again.
+  int placed_left_ = -1;  // the output holds conflict markers from this window
+  QPushButton* save_unfinished_button_ = nullptr;
   bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
   bool ask_on_close_ = true;
   bool updating_ = false;  // the editor is being filled, not typed in

@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextLayout>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <system_error>
@@ -23,11 +24,31 @@ QString q(std::string_view utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+QString shown_text(std::string_view utf8) {
+  QString text = q(utf8);
+  if (utf8.find('\r') != std::string_view::npos)
+    text.replace(QLatin1Char('\r'), kCarriageReturnMark);
+  return text;
+}
+
+std::string typed_line(const QString& row, bool marks_are_returns) {
+  if (!marks_are_returns || !row.contains(kCarriageReturnMark)) return row.toStdString();
+  QString text = row;
+  text.replace(kCarriageReturnMark, QLatin1Char('\r'));
+  return text.toStdString();
+}
+
+bool has_returns_inside_lines(const std::vector<Line>& lines) {
+  return std::any_of(lines.begin(), lines.end(), [](const Line& line) {
+    return std::memchr(line.text.data(), '\r', line.text.size()) != nullptr;
+  });
+}
+
 QString shown(const std::vector<Line>& lines) {
   QString text;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i != 0) text += QLatin1Char('\n');
-    text += q(lines[i].text);
+    text += shown_text(lines[i].text);
   }
   return text;
 }
@@ -57,6 +78,8 @@ class DiffPane::Gutter : public QWidget {
 
 DiffPane::DiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
+  // Nothing is typed here: Tab goes on to the next control.
+  setTabChangesFocus(true);
   lay_out_unbounded([this] { setLineWrapMode(QPlainTextEdit::NoWrap); });
   QFont font(QStringLiteral("monospace"));
   font.setStyleHint(QFont::TypeWriter);
@@ -389,6 +412,14 @@ int DiffPane::column_x(int row, int column) const {
   return static_cast<int>(line.cursorToX(at) + document()->documentMargin());
 }
 
+void DiffPane::scrollContentsBy(int dx, int dy) {
+  QPlainTextEdit::scrollContentsBy(dx, dy);
+  // The frame of the current difference spans the pane and stays put when
+  // the rows move sideways: the view moves what it shows by copying it, so
+  // the frame's copied edges are painted over again.
+  if (dx != 0 && current_first_ >= 0) viewport()->update();
+}
+
 int DiffPane::side_room() const {
   return std::min(viewport()->width() / 4, fontMetrics().horizontalAdvance(QLatin1Char('m')) * 8);
 }
@@ -445,9 +476,11 @@ QString file_note(const TextDocument& doc, bool absent) {
   if (doc.bom) parts << QWidget::tr("BOM");
   std::size_t lf = 0;
   std::size_t crlf = 0;
+  std::size_t cr = 0;
   for (const Line& line : doc.lines) {
     if (line.eol == "\r\n") ++crlf;
     if (line.eol == "\n") ++lf;
+    if (line.eol == "\r") ++cr;
   }
   if (lf != 0 && crlf != 0) {
     parts << QWidget::tr("mixed line ends (%1 LF, %2 CRLF)").arg(lf).arg(crlf);
@@ -455,6 +488,10 @@ QString file_note(const TextDocument& doc, bool absent) {
     parts << QStringLiteral("CRLF");
   } else if (lf != 0) {
     parts << QStringLiteral("LF");
+  }
+  if (cr != 0) parts << QStringLiteral("CR");
+  if (has_returns_inside_lines(doc.lines)) {
+    parts << QWidget::tr("carriage returns inside lines, shown as %1").arg(kCarriageReturnMark);
   }
   if (!doc.lines.empty() && doc.lines.back().eol.empty()) {
     parts << QWidget::tr("no line end at the end");

@@ -20,6 +20,17 @@ namespace marlow {
 
 QString q(std::string_view utf8);
 
+// A carriage return inside a line is shown as this mark: the text views
+// would otherwise end the row there, and every row below would move.
+inline constexpr QChar kCarriageReturnMark(0x240D);
+// A line's text as the views show it: carriage returns as the mark.
+QString shown_text(std::string_view utf8);
+// A row as typed back into a line's text: with `marks_are_returns` (the
+// texts have carriage returns inside lines) each mark is one again.
+std::string typed_line(const QString& row, bool marks_are_returns);
+// Whether any line's text holds a carriage return.
+bool has_returns_inside_lines(const std::vector<Line>& lines);
+
 // The lines as an editor shows them: the texts joined by line feeds.
 QString shown(const std::vector<Line>& lines);
 
@@ -127,6 +138,7 @@ class DiffPane : public QPlainTextEdit {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:

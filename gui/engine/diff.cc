@@ -115,6 +115,33 @@ std::string_view text_of(const std::vector<Line>& lines, std::string* joined) {
   return *joined;
 }
 
+// Whether a line of `lines` ends in a lone CR, which the diff would not
+// take for a line end.
+bool has_cr_line_ends(const std::vector<Line>& lines) {
+  return std::any_of(lines.begin(), lines.end(), [](const Line& l) { return l.eol == "\r"; });
+}
+
+// Both texts as one line per line for the diff, each line a number that
+// stands for its text and line end: lines whose ends are CR then count one
+// by one, and equal lines alike.
+void number_lines(const std::vector<Line>& a, const std::vector<Line>& b, std::string* out_a,
+                  std::string* out_b) {
+  std::unordered_map<std::string, std::size_t> ids;
+  const auto number = [&ids](const std::vector<Line>& lines, std::string* out) {
+    for (const Line& line : lines) {
+      // The line end's kind first, then the text: no two lines share a key.
+      const std::string_view eol = line.eol.view();
+      std::string key(1, eol.empty() ? '0' : eol == "\n" ? '1' : eol == "\r\n" ? '2' : '3');
+      key += line.text.view();
+      const auto [at, added] = ids.emplace(std::move(key), ids.size());
+      *out += std::to_string(at->second);
+      *out += '\n';
+    }
+  };
+  number(a, out_a);
+  number(b, out_b);
+}
+
 }  // namespace
 
 std::string first_line_end(const std::vector<std::vector<Line>>& texts) {
@@ -140,8 +167,10 @@ std::vector<Hunk> diff_lines(const std::vector<Line>& base, const std::vector<Li
   // joined first.
   std::string joined_a;
   std::string joined_b;
-  const std::string_view a = text_of(base, &joined_a);
-  const std::string_view b = text_of(other, &joined_b);
+  const bool numbered = has_cr_line_ends(base) || has_cr_line_ends(other);
+  if (numbered) number_lines(base, other, &joined_a, &joined_b);
+  const std::string_view a = numbered ? std::string_view(joined_a) : text_of(base, &joined_a);
+  const std::string_view b = numbered ? std::string_view(joined_b) : text_of(other, &joined_b);
   std::vector<Hunk> hunks;
   git_diff_options options;
   git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);

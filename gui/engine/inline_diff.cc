@@ -149,4 +149,50 @@ InlineDiff diff_chars(std::string_view base, std::string_view other) {
   return out;
 }
 
+namespace {
+
+// Whether byte i of UTF-8 text continues a character rather than starting one.
+bool continues(std::string_view text, std::size_t i) {
+  return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+InlineDiff diff_span(std::string_view base, std::string_view other) {
+  InlineDiff out;
+  if (base == other) return out;
+  const std::size_t shorter = std::min(base.size(), other.size());
+  std::size_t head = 0;
+  while (head < shorter && base[head] == other[head]) ++head;
+  // Back to the start of the character the texts part in.
+  while (head > 0 && (continues(base, head) || continues(other, head))) --head;
+  std::size_t tail = 0;
+  while (tail < shorter - head && base[base.size() - 1 - tail] == other[other.size() - 1 - tail])
+    ++tail;
+  // Forward to the start of a character in both.
+  while (tail > 0 && (continues(base, base.size() - tail) || continues(other, other.size() - tail)))
+    --tail;
+  if (base.size() > head + tail) out.base.push_back({head, base.size() - head - tail});
+  if (other.size() > head + tail) out.other.push_back({head, other.size() - head - tail});
+  return out;
+}
+
+InlineDiff diff_chars_within_limit(std::string_view base, std::string_view other, bool unlimited,
+                                   bool* coarse) {
+  if (unlimited || (base.size() <= kCharDiffLimit && other.size() <= kCharDiffLimit))
+    return diff_chars(base, other);
+  if (coarse != nullptr) *coarse = true;
+  return diff_span(base, other);
+}
+
+void drop_blank_ranges(InlineDiff* diff, std::string_view base, std::string_view other) {
+  const auto drop = [](std::vector<TextRange>* ranges, std::string_view text) {
+    std::erase_if(*ranges, [text](const TextRange& r) {
+      return text.substr(r.start, r.length).find_first_not_of(" \t") == std::string_view::npos;
+    });
+  };
+  drop(&diff->base, base);
+  drop(&diff->other, other);
+}
+
 }  // namespace marlow

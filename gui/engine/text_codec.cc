@@ -204,10 +204,21 @@ std::vector<Line> split_shared(const LineText& buffer, std::size_t from) {
   std::vector<Line> lines;
   std::size_t count = static_cast<std::size_t>(
       std::count(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), '\n'));
+  // Without a line feed, carriage returns end the lines.
+  const char end_byte = count == 0 && text.find('\r', from) != std::string_view::npos ? '\r' : '\n';
+  if (end_byte == '\r') {
+    count = static_cast<std::size_t>(
+        std::count(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), '\r'));
+  }
   lines.reserve(count + 1);
   std::size_t start = from;
   while (start < text.size()) {
-    const std::size_t lf = text.find('\n', start);
+    const std::size_t lf = text.find(end_byte, start);
+    if (end_byte == '\r' && lf != std::string_view::npos) {
+      lines.push_back(Line{LineText::view_of(buffer, start, lf - start), "\r"});
+      start = lf + 1;
+      continue;
+    }
     if (lf == std::string_view::npos) {
       lines.push_back(Line{LineText::view_of(buffer, start, text.size() - start), LineEnd()});
       break;

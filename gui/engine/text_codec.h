@@ -86,15 +86,17 @@ class LineText {
   }
 };
 
-// A line end as it stood in the file: "\n", "\r\n", or none (a last line
-// without one). One byte; reads and compares like the string it stands for.
+// A line end as it stood in the file: "\n", "\r\n", "\r" (a file whose
+// lines all end so), or none (a last line without one). One byte; reads and
+// compares like the string it stands for.
 class LineEnd {
  public:
   LineEnd() noexcept = default;
-  // Anything but "\n" and "\r\n" is no line end.
+  // Anything but "\n", "\r\n" and "\r" is no line end.
   LineEnd(std::string_view eol) noexcept  // NOLINT(google-explicit-constructor)
       : kind_(eol == "\n"     ? Kind::lf
               : eol == "\r\n" ? Kind::crlf
+              : eol == "\r"   ? Kind::cr
                               : Kind::none) {}
   LineEnd(const char* eol) noexcept
       : LineEnd(std::string_view(eol)) {}  // NOLINT(google-explicit-constructor)
@@ -104,6 +106,7 @@ class LineEnd {
   std::string_view view() const noexcept {
     return kind_ == Kind::lf     ? std::string_view("\n")
            : kind_ == Kind::crlf ? std::string_view("\r\n")
+           : kind_ == Kind::cr   ? std::string_view("\r")
                                  : std::string_view();
   }
   operator std::string_view() const noexcept {
@@ -117,7 +120,7 @@ class LineEnd {
   friend bool operator==(const LineEnd& a, const LineEnd& b) noexcept { return a.kind_ == b.kind_; }
 
  private:
-  enum class Kind : unsigned char { none, lf, crlf };
+  enum class Kind : unsigned char { none, lf, crlf, cr };
   Kind kind_ = Kind::none;
 };
 
@@ -177,8 +180,11 @@ struct MergeEncoding {
 MergeEncoding merge_encoding(const std::vector<TextDocument>& docs, Encoding named);
 
 // Splits UTF-8 text at every line feed; a carriage return right before a
-// line feed belongs to the line end. Joining gives back the same text. The
-// lines view one shared copy of the text (its own bytes when moved in).
+// line feed belongs to the line end, and any other carriage return is a
+// character of its line. A text with no line feed but carriage returns is
+// split at those: a file whose lines end in CR. Joining gives back the same
+// text. The lines view one shared copy of the text (its own bytes when moved
+// in).
 std::vector<Line> split_lines(std::string utf8);
 // The bytes of lines [start, start + count) when they lie one after the
 // other in one buffer (as split_lines leaves them), text and line ends

@@ -92,6 +92,27 @@ class BrokerTest : public QObject, private testing::Files {
     QVERIFY(!QFile::exists(QString::fromStdString(path("out"))));
   }
 
+  // A directory where the call has no place for one: a window says what is
+  // supported, and the fault says it too.
+  void directories_in_other_calls_get_a_window_saying_what_works() {
+    qputenv("MARLOW_SCRIPT", "close");
+    QDir().mkpath(QString::fromStdString(path("dir_a")));
+    QDir().mkpath(QString::fromStdString(path("dir_b")));
+    QDir().mkpath(QString::fromStdString(path("dir_c")));
+    for (const std::vector<std::string>& paths :
+         {std::vector<std::string>{path("dir_a"), path("one")},
+          std::vector<std::string>{path("dir_a"), path("dir_b"), path("dir_c")}}) {
+      QFile::remove(QString::fromStdString(path("answers.log")));
+      std::future<std::string> reply = request(call("RequestHandler.Compare", "", paths));
+      QTRY_VERIFY(ready(reply));
+      const std::string text = reply.get();
+      QVERIFY2(text.find(path("dir_a")) != std::string::npos, text.c_str());
+      QVERIFY2(text.find("cannot read") == std::string::npos, text.c_str());
+      QVERIFY2(text.find("two directories") != std::string::npos, text.c_str());
+      QCOMPARE(read("answers.log"), std::string("error answered fault\n"));
+    }
+  }
+
   void calls_while_windows_are_open_get_their_own_windows() {
     write("left", "a\n");
     write("right", "b\n");

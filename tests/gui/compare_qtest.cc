@@ -67,6 +67,82 @@ class CompareWindowTest : public QObject {
   }
 
  private slots:
+  // Ignoring whitespace, a changed line shows its real changes only, not a
+  // changed indentation.
+  void ignored_whitespace_is_not_marked() {
+    write("indent_left", "a\n    call(one);\nz\n");
+    write("indent_right", "a\n\tcall(two);\nz\n");
+    std::string reply;
+    CompareWindow* window = open({path("indent_left"), path("indent_right")}, &reply);
+    QCOMPARE(marked(window->pane(1), 1),
+             (QStringList{QStringLiteral("\t"), QStringLiteral("two")}));
+    window->set_ignore_whitespace(true);
+    QCOMPARE(window->difference_count(), 1);
+    QCOMPARE(marked(window->pane(1), 1), QStringList{QStringLiteral("two")});
+    QCOMPARE(marked(window->pane(0), 1), QStringList{QStringLiteral("one")});
+    window->set_ignore_whitespace(false);
+    window->close();
+  }
+
+  // Changed lines past the limit are marked from their first to their last
+  // changed character, the window says so, and marks them fully on demand;
+  // F8 scrolls sideways to the change either way.
+  void long_lines_say_how_they_are_marked() {
+    const std::string head(4500, 'x');
+    write("long_left", "a\n" + head + " alpha middle gamma\nz\n");
+    write("long_right", "a\n" + head + " ALPHA middle GAMMA\nz\n");
+    write("short_left", "a\nb c\n");
+    write("short_right", "a\nb d\n");
+    std::string reply;
+    CompareWindow* plain = open({path("short_left"), path("short_right")}, &reply);
+    QVERIFY(plain->long_line_note()->isHidden());
+    plain->close();
+    CompareWindow* window = open({path("long_left"), path("long_right")}, &reply);
+    QVERIFY(window != nullptr);
+    QVERIFY(!window->long_line_note()->isHidden());
+    QVERIFY2(window->long_line_note_text().contains(QStringLiteral("1 changed line longer")),
+             qPrintable(window->long_line_note_text()));
+    QCOMPARE(marked(window->pane(1), 1), QStringList{QStringLiteral("ALPHA middle GAMMA")});
+    QVERIFY(window->pane(1)->horizontalScrollBar()->value() > 0);
+    window->set_mark_long_lines(true);
+    QVERIFY(window->long_line_note()->isHidden());
+    QCOMPARE(marked(window->pane(1), 1),
+             (QStringList{QStringLiteral("ALPHA"), QStringLiteral("GAMMA")}));
+    QCOMPARE(marked(window->pane(0), 1),
+             (QStringList{QStringLiteral("alpha"), QStringLiteral("gamma")}));
+    QVERIFY(window->pane(1)->horizontalScrollBar()->value() > 0);
+    window->close();
+  }
+
+  // A sideways position worked out for one width is worked out again when
+  // the window gets another size (as a window manager gives it after the
+  // window is shown).
+  void sideways_position_follows_the_size_the_window_gets() {
+    std::string left;
+    std::string right;
+    const std::string head = "    int value = compute(first_argument, second_argument, more, ";
+    for (int i = 0; i < 30; ++i) {
+      // A long tail keeps the rows wider than the panes at either size.
+      const std::string tail = "); // " + std::string(200, '-') + "\n";
+      left += head + std::to_string(i) + tail;
+      right += head + std::to_string(i == 3 ? 99 : i) + tail;
+    }
+    write("wide_left", left);
+    write("wide_right", right);
+    std::string reply;
+    CompareWindow* window = open({path("wide_left"), path("wide_right")}, &reply);
+    QVERIFY(window != nullptr);
+    // Too narrow for the change at first: scrolled to it.
+    const int first_width = window->pane(0)->viewport()->width();
+    QVERIFY2(window->pane(0)->horizontalScrollBar()->value() > 0,
+             qPrintable(QString::number(first_width)));
+    // Wide enough: the rows' starts are in view again.
+    window->resize(window->width() * 2, window->height());
+    QTRY_VERIFY(window->pane(0)->viewport()->width() > first_width * 3 / 2);
+    for (int s = 0; s < 2; ++s) QTRY_COMPARE(window->pane(s)->horizontalScrollBar()->value(), 0);
+    window->close();
+  }
+
   void two_texts_align_and_walk_differences() {
     write("left", "a\nb\nc\nd\n");
     write("right", "a\nB\nc\nd\ne\nf\n");

@@ -117,6 +117,48 @@ class DirectoryTest : public QObject, private testing::Files {
     QTRY_VERIFY(opened.isNull());
     QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
   }
+
+  // The list has the keys as the window opens: Down moves in it, Enter
+  // opens the comparison of the current file.
+  void the_list_has_the_keys_from_the_start() {
+    auto* window = new DirectoryWindow(request(), [](const std::string&) {});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTreeWidget* list = window->list();
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
+    QCOMPARE(list->currentItem()->text(0), QStringLiteral("added.txt"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(list->currentItem()->text(0), QStringLiteral("same.txt"));
+    const int before = static_cast<int>(QApplication::topLevelWidgets().size());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(QApplication::topLevelWidgets().size() > before);
+    window->close();
+  }
+
+  // Binary files are not shown as text: the window says they are binary
+  // and whether they are equal.
+  void binary_files_are_named_as_such() {
+    make("bin/left");
+    make("bin/right");
+    write("bin/left/same.o", std::string("\x7f\x45LF\0\1\2", 7));
+    write("bin/right/same.o", std::string("\x7f\x45LF\0\1\2", 7));
+    write("bin/left/other.o", std::string("ab\0c", 4));
+    write("bin/right/other.o", std::string("ab\0d", 4));
+    CompareRequest r = request();
+    r.contributors = {path("bin/left"), path("bin/right")};
+    auto* window = new DirectoryWindow(r, [](const std::string&) {});
+    QCOMPARE(window->entries().size(), std::size_t{2});
+    auto* differ = qobject_cast<ErrorWindow*>(window->open_entry(0));
+    QVERIFY(differ != nullptr);
+    QCOMPARE(differ->objectName(), QStringLiteral("binary"));
+    QVERIFY2(differ->message().contains(QStringLiteral("they differ")),
+             qPrintable(differ->message()));
+    QVERIFY(differ->message().contains(QStringLiteral("old/other.o")));
+    auto* same = qobject_cast<ErrorWindow*>(window->open_entry(1));
+    QVERIFY(same != nullptr);
+    QVERIFY2(same->message().contains(QStringLiteral("identical")), qPrintable(same->message()));
+    window->close();
+  }
 };
 
 }  // namespace marlow

@@ -73,6 +73,35 @@ TEST(GuiInlineDiff, MultiByteCharactersAreNeverSplit) {
   EXPECT_EQ(code_point_lengths("\xE2\x82"), (std::vector<std::size_t>{1, 1}));
 }
 
+TEST(GuiInlineDiff, LongLinesGetTheStretchWhereTheyChange) {
+  // From the first to the last differing byte, on both sides.
+  EXPECT_EQ(diff_span("abcXYZdef", "abcQdef"), (InlineDiff{{R{3, 3}}, {R{3, 1}}}));
+  EXPECT_EQ(diff_span("same", "same"), InlineDiff{});
+  // An insertion: nothing on the side without it.
+  EXPECT_EQ(diff_span("abdef", "abcdef"), (InlineDiff{{}, {R{2, 1}}}));
+  // The common start and end never take part of a character: "é" (C3 A9)
+  // against "è" (C3 A8) share a first byte, "aé" against "bé" a last one.
+  EXPECT_EQ(diff_span("x\xC3\xA9y", "x\xC3\xA8y"), (InlineDiff{{R{1, 2}}, {R{1, 2}}}));
+  EXPECT_EQ(diff_span("\xE2\x82\xAC", "\xE2\x84\xAC"), (InlineDiff{{R{0, 3}}, {R{0, 3}}}));
+  // A change that overlaps what both start and end with.
+  EXPECT_EQ(diff_span("aa", "aaa"), (InlineDiff{{}, {R{2, 1}}}));
+
+  // Past the limit only the stretch, and the caller is told; within it, or
+  // when asked, the words and characters.
+  const std::string base = std::string(kCharDiffLimit, 'a') + " one two three";
+  const std::string other = std::string(kCharDiffLimit, 'a') + " one TWO three";
+  bool coarse = false;
+  const InlineDiff fast = diff_chars_within_limit(base, other, false, &coarse);
+  EXPECT_TRUE(coarse);
+  EXPECT_EQ(fast.other, (std::vector<R>{R{kCharDiffLimit + 5, 3}}));
+  coarse = false;
+  const InlineDiff full = diff_chars_within_limit(base, other, true, &coarse);
+  EXPECT_FALSE(coarse);
+  EXPECT_EQ(full, diff_chars(base, other));
+  EXPECT_FALSE(diff_chars_within_limit("a b", "a c", false, &coarse).other.empty());
+  EXPECT_FALSE(coarse);
+}
+
 TEST(GuiAlignRows, TwoTextsLikeTheBlocks) {
   const RowAlignment a = align_rows({L("a\nb\nc\nd\n"), L("a\nB\nc\nd\ne\nf\n")});
   ASSERT_EQ(a.rows, 6u);

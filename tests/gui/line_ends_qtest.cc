@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 
 #include "app/compare_window.h"
 #include "app/merge_window.h"
@@ -24,7 +26,77 @@ class LineEndsTest : public QObject, private testing::Files {
     return out;
   }
 
+ private:
+  MergeWindow* merge_window(const std::string& base, const std::string& one,
+                            const std::string& other) {
+    auto* window = new MergeWindow(merge_of(base, one, other), [](const std::string&) {});
+    window->set_ask_on_close(false);
+    window->show();
+    return window;
+  }
+  static QString row_text(QPlainTextEdit* view, int row) {
+    return view->document()->findBlockByNumber(row).text();
+  }
+
  private slots:
+  // A carriage return inside a line stays in its row, shown as a mark: the
+  // rows below keep their numbers and the difference its lines.
+  void a_return_inside_a_line_keeps_the_rows_below_in_place() {
+    write("cr_left", "a\rb\nc\nd\ne\n");
+    write("cr_right", "a\rb\nc\nD\ne\n");
+    Preparation prep =
+        prepare(call("RequestHandler.Compare", "", {path("cr_left"), path("cr_right")}), false);
+    QVERIFY(prep.needs_window);
+    auto* window = new CompareWindow(prep.job, [](const std::string&) {});
+    window->show();
+    for (int s = 0; s < 2; ++s) {
+      QCOMPARE(row_text(window->pane(s), 0), QStringLiteral("a\u240Db"));
+      QCOMPARE(window->pane(s)->line_number(2), 3);
+      QCOMPARE(window->pane(s)->current_rows(), (std::pair<int, int>{2, 3}));
+    }
+    QCOMPARE(row_text(window->pane(1), 2), QStringLiteral("D"));
+    window->close();
+  }
+
+  // In a merge, the conflict's row below such a line is the one typed into,
+  // and what is saved has the return back in its line and nothing more.
+  void a_return_inside_a_line_keeps_the_merge_in_step() {
+    MergeWindow* window = merge_window("a\rb\nx\nz\n", "a\rb\nX1\nz\n", "a\rb\nX2\nz\n");
+    QCOMPARE(window->conflict_count(), std::size_t{1});
+    QCOMPARE(window->result_row_of_conflict(0), 1);
+    QCOMPARE(row_text(window->result_view(), 0), QStringLiteral("a\u240Db"));
+    QVERIFY(!window->result_note(1).isEmpty());
+    QTextCursor cursor(window->result_view()->document()->findBlockByNumber(1));
+    cursor.insertText(QStringLiteral("mine"));
+    QCOMPARE(window->unresolved_count(), std::size_t{0});
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\rb\nmine\nz\n"));
+    // Typed marks are returns again.
+    window->edit_result(QStringLiteral("p\u240Dq"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\rb\np\rq\nz\n"));
+    window->take(2);
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\rb\nX2\nz\n"));
+    window->close_without_asking();
+  }
+
+  // A file whose lines all end in CR is a file of lines: a conflict is the
+  // line that differs, and the saved result keeps the CR line ends.
+  void lines_ending_in_cr_merge_line_by_line() {
+    MergeWindow* window = merge_window("a\rx\rz\r", "a\rX1\rz\r", "a\rX2\rz\r");
+    QCOMPARE(window->conflict_count(), std::size_t{1});
+    QCOMPARE(window->result_row_of_conflict(0), 1);
+    QCOMPARE(window->pane(0)->blockCount(), 3);
+    window->take(1);
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\rX1\rz\r"));
+    window->edit_result(QStringLiteral("typed"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\rtyped\rz\r"));
+    window->close_without_asking();
+  }
+
   // Only rows whose line ends differ are marked, each side with its own;
   // a missing last line end counts as a line end of its own.
   void compare_marks_rows_whose_line_ends_differ() {

@@ -48,7 +48,7 @@ class MergeAutoTest : public QObject, private testing::Files {
     QVERIFY2(note.contains(QStringLiteral("version")), qPrintable(note));
     QVERIFY2(note.contains(QStringLiteral("one changed 1 base line(s) into 1")), qPrintable(note));
     QVERIFY2(note.contains(QStringLiteral("other changed")), qPrintable(note));
-    QCOMPARE(window->unresolve_button()->text(), QStringLiteral("Undo automatic settlement"));
+    QCOMPARE(window->unresolve_button()->text(), QStringLiteral("&Undo automatic settlement"));
     QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("version = 1.3.0"));
     QVERIFY(window->result_view()->toPlainText().contains(QStringLiteral("version = 1.3.0")));
     // Each side's lines stay in its pane.
@@ -57,7 +57,7 @@ class MergeAutoTest : public QObject, private testing::Files {
     // Another conflict: the note goes; back on the settled one, it returns.
     window->go_to_conflict(1);
     QVERIFY(!window->automatic_note_label()->isVisibleTo(window));
-    QCOMPARE(window->unresolve_button()->text(), QStringLiteral("Unresolve"));
+    QCOMPARE(window->unresolve_button()->text(), QStringLiteral("&Unresolve"));
     window->go_to_conflict(0);
     QVERIFY(window->automatic_note_label()->isVisibleTo(window));
 

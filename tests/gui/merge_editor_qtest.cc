@@ -1,11 +1,13 @@
 // The merge window as an editor: one history for takes, unsettling and
 // typing; conflicts still unresolved found and taken in one go.
 #include <QApplication>
+#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QTest>
 #include <QTextBlock>
 
@@ -49,6 +51,51 @@ class MergeEditorTest : public QObject, private testing::Files {
   }
 
  private slots:
+  // Every control can be reached by key: the keys start outside the text
+  // views, Tab goes through the window without typing into the result, and
+  // Ctrl+Tab leaves a text view where Tab types a tab.
+  void no_key_is_trapped_in_the_text() {
+    MergeWindow* window = shown(three_conflicts_job());
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QWidget* start = QApplication::focusWidget();
+    QVERIFY(start != nullptr);
+    QVERIFY(start != window->conflict_editor());
+    QVERIFY(start != window->result_view());
+    QSet<QWidget*> reached;
+    for (int i = 0; i < 40; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      reached.insert(QApplication::focusWidget());
+      // The result view and the editor may follow each other: at most two
+      // steps leave them both.
+      for (int k = 0; k < 2 && (QApplication::focusWidget() == window->result_view() ||
+                                QApplication::focusWidget() == window->conflict_editor());
+           ++k) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+        reached.insert(QApplication::focusWidget());
+      }
+      QVERIFY(QApplication::focusWidget() != window->result_view());
+      QVERIFY(QApplication::focusWidget() != window->conflict_editor());
+    }
+    QCOMPARE(window->unresolved_count(), std::size_t{3});
+    QVERIFY(!window->conflict_editor()->toPlainText().contains(QLatin1Char('\t')));
+    QVERIFY(reached.contains(static_cast<QWidget*>(window->ignore_whitespace_box())));
+    QVERIFY(reached.contains(static_cast<QWidget*>(window->automatic_merge_box())));
+    QVERIFY(reached.contains(window->result_view()));
+    QVERIFY(reached.contains(window->conflict_editor()));
+    // Tab in the editor types a tab, as editors do.
+    window->conflict_editor()->setFocus();
+    QTest::keyClick(window->conflict_editor(), Qt::Key_Tab);
+    QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("\t"));
+    QTest::keyClick(window->conflict_editor(), Qt::Key_Tab, Qt::ControlModifier);
+    QVERIFY(QApplication::focusWidget() != window->conflict_editor());
+    QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("\t"));
+    // Buttons and boxes have Alt keys.
+    QVERIFY(!window->ignore_whitespace_box()->isChecked());
+    QTest::keyClick(window, Qt::Key_W, Qt::AltModifier);
+    QTRY_VERIFY(window->ignore_whitespace_box()->isChecked());
+    window->close_without_asking();
+  }
+
   // Typed text, then Ctrl+3 (take "other"), then Ctrl+Z in the editor: the
   // typed text is back, and Ctrl+Shift+Z takes "other" again.
   void undo_brings_typed_text_back_after_a_take() {

@@ -368,6 +368,40 @@ class MergeWindowTest : public QObject, private testing::Files {
     QVERIFY(reply.find("<boolean>0</boolean>") != std::string::npos);
   }
 
+  // Closing a partly settled merge offers to save it with the open
+  // conflicts between markers; such a save is no finished merge: answered 0.
+  void a_partly_settled_merge_is_saved_with_markers_and_answered_0() {
+    write("out", "old");
+    std::string reply;
+    bool asked = false;
+    auto* window = new MergeWindow(two_conflicts_job(), [&](const std::string& r) { reply = r; });
+    window->show();
+    window->take(1);
+    answer_question(QMessageBox::Save, &asked);
+    QVERIFY(window->close());
+    QVERIFY(asked);
+    QCOMPARE(read("out"),
+             std::string("a\nB1\nc\nd\n<<<<<<< " + path("one") + "\nE1\n||||||| " + path("base") +
+                         "\ne\n=======\nE2\n>>>>>>> " + path("other") + "\n"));
+    QVERIFY(reply.find("<boolean>0</boolean>") != std::string::npos);
+
+    // Saved with markers, then finished and saved: answered 1.
+    reply.clear();
+    window = new MergeWindow(two_conflicts_job(), [&](const std::string& r) { reply = r; });
+    window->show();
+    window->take(1);
+    QVERIFY(window->save_unfinished());
+    QVERIFY(window->saved_unfinished());
+    QVERIFY(!window->has_unsaved_choices());
+    window->go_to_conflict(1);
+    window->take(2);
+    QVERIFY(window->save());
+    QVERIFY(!window->saved_unfinished());
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nd\nE2"));
+    QVERIFY(window->close_without_asking());
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+  }
+
   void merge_without_conflicts_can_be_saved_at_once() {
     write("base", "a\nb\nc\n");
     write("one", "a\nB\nc\n");

@@ -58,7 +58,9 @@ TEST(GuiTextCodec, DecodedLinesViewTheBytesUpToEveryEdge) {
       {"", {}},
       {"\n", {Line{"", "\n"}}},
       {"\r\n", {Line{"", "\r\n"}}},
-      {"\r", {Line{"\r", ""}}},
+      {"\r", {Line{"", "\r"}}},
+      {"a\rb", {Line{"a", "\r"}, Line{"b", ""}}},
+      {"a\r\r", {Line{"a", "\r"}, Line{"", "\r"}}},
       {"ab", {Line{"ab", ""}}},
       {"a\r\nb\r", {Line{"a", "\r\n"}, Line{"b\r", ""}}},
       {"a\r\n\r\n", {Line{"a", "\r\n"}, Line{"", "\r\n"}}},
@@ -109,8 +111,9 @@ TEST(GuiTextCodec, LinesShareTheirBytesAndStayValid) {
   const std::vector<Line> more = split_lines("b\n");
   two_files.push_back(more[0]);
   EXPECT_FALSE(contiguous_bytes(two_files, 0, 2).has_value());
-  // Anything but LF and CRLF is no line end.
-  EXPECT_TRUE(LineEnd("\r").empty());
+  // Anything but LF, CRLF and CR is no line end.
+  EXPECT_EQ(LineEnd("\r").view(), "\r");
+  EXPECT_TRUE(LineEnd("\n\r").empty());
   EXPECT_EQ(LineEnd(std::string("\r\n")).view(), "\r\n");
 }
 
