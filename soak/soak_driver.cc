@@ -8,7 +8,9 @@
 //
 // The service runs under a low open-file limit (set for the first client,
 // which starts it and hands the limit on), so that a descriptor leak makes
-// requests fail within a few dozen requests instead of going unnoticed.
+// requests fail within a few dozen requests instead of going unnoticed. Both
+// the soft and the hard limit are set: the service raises its soft limit
+// towards the hard one at start.
 //
 // Usage: soak_driver [--requests N] [--concurrency C] [--fd-limit L]
 //                    [--seed S] [--keep] [--only PHASE]
@@ -347,7 +349,7 @@ platform::Process Soak::start_client(bool with_limit) const {
     // The first client starts the service, which inherits the limit.
     invocation.program = "/bin/sh";
     invocation.args = {"-c",
-                       "ulimit -Sn " + std::to_string(options_.fd_limit) + " && exec \"$0\" \"$@\"",
+                       "ulimit -n " + std::to_string(options_.fd_limit) + " && exec \"$0\" \"$@\"",
                        tarnwick_};
   } else {
     invocation.program = tarnwick_;
