@@ -49,6 +49,8 @@ int run_client(int argc, const char* const* argv) {
 
   CompareOptions options;
   if (options.parse(argc, argv) || !options.validate()) {
+    // The log says which file and why; the console keeps to the usage.
+    if (!options.refusal.empty()) support::log_line(options.refusal);
     print_entry(kUsageEntry);
     return kFailure;
   }

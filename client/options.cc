@@ -1,7 +1,9 @@
 #include "client/options.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "client/catalogue.h"
 #include "client/request.h"
@@ -123,6 +125,18 @@ bool CompareOptions::validate() {
   return ok;
 }
 
+namespace {
+
+// `text` for one log line: a control character shows as '?'.
+std::string for_the_log(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return text;
+}
+
+}  // namespace
+
 bool CompareOptions::validate(int* message_entry) {
   *message_entry = -1;
   if (favor_contrib_given && !(merge && blank_ignore)) {
@@ -142,8 +156,14 @@ bool CompareOptions::validate(int* message_entry) {
   }
 
   for (const std::string& contributor : contributors) {
+    errno = 0;
     std::FILE* file = support::compat_fopen(contributor.c_str(), "r");
-    if (file == nullptr) return false;
+    if (file == nullptr) {
+      const int cause = errno;
+      refusal = for_the_log(contributor) + " cannot be opened" +
+                (cause != 0 ? std::string(": ") + std::strerror(cause) : std::string());
+      return false;
+    }
     support::compat_fclose(file);
   }
 
@@ -168,9 +188,18 @@ bool CompareOptions::validate(int* message_entry) {
 
   // A control character that XML cannot carry would reach the graphical
   // client as another path (or not at all): refused before anything is sent.
-  if (merge && !xml_can_carry(out_path)) return false;
+  constexpr const char* kUncarried = " holds a control character that cannot be sent";
+  if (merge && !xml_can_carry(out_path)) {
+    refusal = for_the_log(out_path) + kUncarried;
+    return false;
+  }
   for (std::size_t i = 0; i < contributors.size(); ++i) {
-    if (!xml_can_carry(contributors[i]) || !xml_can_carry(display_names[i])) return false;
+    for (const std::string* text : {&contributors[i], &display_names[i]}) {
+      if (!xml_can_carry(*text)) {
+        refusal = for_the_log(*text) + kUncarried;
+        return false;
+      }
+    }
   }
   return true;
 }

@@ -32,6 +32,10 @@ struct CompareOptions {
   std::vector<std::string> display_names;
   std::string encoding;
   std::string type_name;
+  // Why validate refused the record, when the reason is a file or a path
+  // (which contributor cannot be opened, and why): for the log, since the
+  // console shows only the usage.
+  std::string refusal;
 
   // Fills the record from the argument vector (element 0 is skipped). True
   // when the command line is wrong. Never prints.

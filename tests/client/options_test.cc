@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 
 #include "client/catalogue.h"
@@ -254,6 +256,20 @@ TEST_F(ValidateTest, ValuesTheRequestCannotCarryAreRefused) {
   EXPECT_TRUE(check({"-out", "o\r", "-fname", "t\tn\n", "f1", "f2"}, &entry, &options));
   EXPECT_EQ(options.out_path, absolute("o\r"));
   EXPECT_EQ(options.display_names[0], "t\tn\n");
+  EXPECT_EQ(options.refusal, "");
+  // The log is told which value, with its control character shown as '?'.
+  EXPECT_FALSE(check({"-fname", "x\x1b", "f1", "f2"}, &entry, &options));
+  EXPECT_EQ(options.refusal, "x? holds a control character that cannot be sent");
+}
+
+// A contributor that cannot be opened: the usage alone on the console, and
+// for the log which file and why.
+TEST_F(ValidateTest, AFileThatCannotBeOpenedIsNamedWithItsReason) {
+  int entry = -2;
+  CompareOptions options;
+  EXPECT_FALSE(check({"f1", "missing"}, &entry, &options));
+  EXPECT_EQ(entry, -1);
+  EXPECT_EQ(options.refusal, absolute("missing") + " cannot be opened: " + std::strerror(ENOENT));
 }
 
 TEST(PathRulesTest, UncPath) {
