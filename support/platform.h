@@ -1,11 +1,12 @@
 // The one interface between the portable core and the operating system.
 //
 // Everything that touches pipes, processes, files with owners, the current
-// directory, time, sleep, entropy or threads goes through here. The POSIX
-// implementation lives in platform_posix_*.cc (pipes, their sockets and
-// registry, stale socket files, processes, files), the Windows one in platform_win32.cc; no other file
-// includes an OS header. Each group below says which of its calls may run on
-// several threads at once.
+// directory, time, sleep, entropy or threads goes through here. Only the
+// files that implement it include OS headers: platform_posix_*.cc (pipes,
+// their sockets and registry, stale socket files, processes, files) with
+// platform_posix_internal.h, and platform_win32_*.cc (pipes, processes,
+// files) with platform_win32_internal.h. Each group below says which of its
+// calls may run on several threads at once.
 //
 // Pipe ends are abstract classes so that the relay and the client channel can
 // be driven by fakes in tests.

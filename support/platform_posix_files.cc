@@ -44,8 +44,8 @@ namespace {
 // inside one are reached through its handle, never by the path again, so
 // that swapping the directory after the check changes nothing.
 struct WorkDirs {
-  std::mutex mutex;
-  std::map<std::string, int> by_path;
+  support::Mutex mutex;
+  std::map<std::string, int> by_path TW_GUARDED_BY(mutex);
 };
 
 // Never destroyed: threads may still use it while the process exits.
@@ -60,7 +60,7 @@ Place place_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash + 1 < path.size()) {
     WorkDirs& dirs = work_dirs();
-    std::lock_guard<std::mutex> lock(dirs.mutex);
+    const support::MutexLock lock(dirs.mutex);
     auto it = dirs.by_path.find(path.substr(0, slash));
     if (it != dirs.by_path.end()) return {it->second, path.substr(slash + 1)};
   }
@@ -131,7 +131,7 @@ Fd open_regular(const std::string& path, int flags) {
 // Keeps `fd`, the open and checked directory `path`, as a work directory.
 void adopt_work_dir(const std::string& path, Fd fd) {
   WorkDirs& dirs = work_dirs();
-  std::lock_guard<std::mutex> lock(dirs.mutex);
+  const support::MutexLock lock(dirs.mutex);
   auto it = dirs.by_path.find(path);
   if (it != dirs.by_path.end()) {
     struct stat old_st {};

@@ -12,10 +12,12 @@
 #include <unistd.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/mutex.h"
+#include "support/thread_annotations.h"
 
 namespace platform {
 namespace posix {
@@ -127,16 +129,16 @@ struct SocketFile {
 };
 
 struct PipeRegistry {
-  std::mutex mutex;
-  std::vector<SocketFile> socket_files;
+  support::Mutex mutex;
+  std::vector<SocketFile> socket_files TW_GUARDED_BY(mutex);
   // The listening socket of every pipe of more than one instance that this
   // process serves, by name; kept for the process's life, so that further
   // instances share it and a client never finds the name gone between them.
-  std::map<std::string, int> shared_listeners;
+  std::map<std::string, int> shared_listeners TW_GUARDED_BY(mutex);
   // Connections made by wait_named_pipe / named_pipe_exists, by name, for the
   // next open_client_pipe of that name to take over.
-  std::map<std::string, int> stashed_connections;
-  bool cleanup_registered = false;
+  std::map<std::string, int> stashed_connections TW_GUARDED_BY(mutex);
+  bool cleanup_registered TW_GUARDED_BY(mutex) = false;
 };
 
 // The one registry; never destroyed, since threads may still use it while the
@@ -144,9 +146,9 @@ struct PipeRegistry {
 PipeRegistry& registry();
 // Unlinks `file` when the path still names the socket this process bound.
 void unlink_socket_file(const SocketFile& file);
-void remove_all_socket_files_locked(PipeRegistry& reg);
+void remove_all_socket_files_locked(PipeRegistry& reg) TW_REQUIRES(reg.mutex);
 // Records a socket file for removal at exit.
-void remember_socket_file_locked(PipeRegistry& reg, SocketFile file);
+void remember_socket_file_locked(PipeRegistry& reg, SocketFile file) TW_REQUIRES(reg.mutex);
 // Removes one socket file now and forgets it.
 void forget_socket_file(const std::string& path);
 // Connections made by a wait for a pipe, kept for the next open of its name.

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "support/platform_posix_internal.h"
 
@@ -34,7 +33,7 @@ namespace {
 
 void remove_all_socket_files() {
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   remove_all_socket_files_locked(reg);
 }
 
@@ -51,7 +50,7 @@ void remember_socket_file_locked(PipeRegistry& reg, SocketFile file) {
 
 void forget_socket_file(const std::string& path) {
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   for (auto it = reg.socket_files.begin(); it != reg.socket_files.end(); ++it) {
     if (it->path == path) {
       unlink_socket_file(*it);
@@ -68,20 +67,20 @@ void forget_socket_file(const std::string& path) {
 // client back to waiting for a pipe that may never come back.
 bool have_stash(const std::string& name) {
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   return reg.stashed_connections.count(name) != 0;
 }
 
 void stash_connection(const std::string& name, Fd fd) {
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   // Another thread may have stashed one meanwhile; one is enough.
   if (reg.stashed_connections.count(name) == 0) reg.stashed_connections[name] = fd.release();
 }
 
 Fd take_stash(const std::string& name) {
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   auto it = reg.stashed_connections.find(name);
   if (it == reg.stashed_connections.end()) return Fd();
   Fd fd(it->second);

@@ -38,7 +38,6 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -136,7 +135,8 @@ bool reachable_by_name(const SocketFile& file) {
 // removal; the caller holds the registry's lock. No socket, with errno set,
 // when the bind fails or the name does not lead to the new socket (ENOENT:
 // the directory was moved away after its check).
-Fd bind_and_record_locked(PipeRegistry& reg, const std::string& name, int backlog) {
+Fd bind_and_record_locked(PipeRegistry& reg, const std::string& name, int backlog)
+    TW_REQUIRES(reg.mutex) {
   SocketFile file;
   Fd fd = bind_and_listen(name, backlog, &file);
   if (!fd.valid()) return Fd();
@@ -155,7 +155,7 @@ bool name_still_leads_here(const std::string& name) {
   SocketFile file;
   {
     PipeRegistry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
+    const support::MutexLock lock(reg.mutex);
     auto it = std::find_if(reg.socket_files.begin(), reg.socket_files.end(),
                            [&](const SocketFile& f) { return f.path == name; });
     if (it == reg.socket_files.end()) return true;
@@ -168,7 +168,7 @@ bool name_still_leads_here(const std::string& name) {
 // next instance of that name binds afresh.
 void retire_shared_listener(const std::string& name) {
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   auto it = reg.shared_listeners.find(name);
   if (it != reg.shared_listeners.end()) {
     ::close(it->second);
@@ -379,7 +379,7 @@ Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
       // (exit_now, a termination signal) never leaves a socket file behind
       // that it made a moment before.
       PipeRegistry& reg = registry();
-      std::lock_guard<std::mutex> lock(reg.mutex);
+      const support::MutexLock lock(reg.mutex);
       listener = bind_and_record_locked(reg, name, 0);
       if (!listener.valid()) return Status::posix("bind", errno);
     }
@@ -404,7 +404,7 @@ Result<std::unique_ptr<ServerPipe>> create_server_pipe(const std::string& name,
   // listening socket. The registry stays locked throughout so that two
   // threads creating instances of one name cannot both try to bind it.
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   auto it = reg.shared_listeners.find(name);
   int listener = -1;
   if (it != reg.shared_listeners.end()) {

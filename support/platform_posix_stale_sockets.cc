@@ -76,23 +76,34 @@ std::optional<std::set<BoundFile>> bound_socket_files() {
       got = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
     } while (got < 0 && errno == EINTR);
     if (got <= 0) return std::nullopt;
-    int left = static_cast<int>(got);
-    for (auto* message = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(message, left);
-         message = NLMSG_NEXT(message, left)) {
-      if (message->nlmsg_type == NLMSG_DONE) return bound;
-      if (message->nlmsg_type == NLMSG_ERROR) return std::nullopt;
-      if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
-      const auto* socket = static_cast<const unix_diag_msg*>(NLMSG_DATA(message));
-      int attributes_left =
-          static_cast<int>(message->nlmsg_len) - static_cast<int>(NLMSG_LENGTH(sizeof(*socket)));
-      for (auto* attribute = reinterpret_cast<rtattr*>(const_cast<unix_diag_msg*>(socket) + 1);
-           RTA_OK(attribute, attributes_left); attribute = RTA_NEXT(attribute, attributes_left)) {
-        if (attribute->rta_type != UNIX_DIAG_VFS ||
-            RTA_PAYLOAD(attribute) < sizeof(unix_diag_vfs)) {
-          continue;
+    // Headers are copied out of the buffer rather than cast in place: the
+    // buffer's type promises no alignment for them.
+    const std::size_t total = static_cast<std::size_t>(got);
+    std::size_t offset = 0;
+    while (total - offset >= sizeof(nlmsghdr)) {
+      nlmsghdr message{};
+      std::memcpy(&message, buffer.data() + offset, sizeof(message));
+      if (message.nlmsg_len < sizeof(nlmsghdr) || message.nlmsg_len > total - offset) break;
+      const std::size_t message_start = offset;
+      const std::size_t message_end = offset + message.nlmsg_len;
+      offset = std::min<std::size_t>(total, offset + NLMSG_ALIGN(message.nlmsg_len));
+      if (message.nlmsg_type == NLMSG_DONE) return bound;
+      if (message.nlmsg_type == NLMSG_ERROR) return std::nullopt;
+      if (message.nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+      // The attributes follow the socket's record.
+      std::size_t attribute_at = message_start + NLMSG_LENGTH(sizeof(unix_diag_msg));
+      while (attribute_at <= message_end && message_end - attribute_at >= sizeof(rtattr)) {
+        rtattr attribute{};
+        std::memcpy(&attribute, buffer.data() + attribute_at, sizeof(attribute));
+        if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > message_end - attribute_at) {
+          break;
         }
+        const std::size_t payload = attribute.rta_len - RTA_LENGTH(0);
+        const std::size_t payload_at = attribute_at + RTA_LENGTH(0);
+        attribute_at += RTA_ALIGN(attribute.rta_len);
+        if (attribute.rta_type != UNIX_DIAG_VFS || payload < sizeof(unix_diag_vfs)) continue;
         unix_diag_vfs vfs{};
-        std::memcpy(&vfs, RTA_DATA(attribute), sizeof(vfs));
+        std::memcpy(&vfs, buffer.data() + payload_at, sizeof(vfs));
         // The kernel's own device number: the major above the low 20 bits.
         const dev_t dev = makedev(vfs.udiag_vfs_dev >> 20, vfs.udiag_vfs_dev & 0xFFFFF);
         bound.emplace(dev, vfs.udiag_vfs_ino);
@@ -147,7 +158,7 @@ void remove_stale_pipes(const std::string& base_name) {
   std::vector<std::pair<dev_t, ino_t>> own;
   {
     PipeRegistry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
+    const support::MutexLock lock(reg.mutex);
     for (const SocketFile& file : reg.socket_files) own.emplace_back(file.dev, file.ino);
   }
   Fd listing(::openat(place.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -180,7 +191,7 @@ bool pipe_served_elsewhere(const std::string& name) {
   }
   // This process's own pipes are not another's.
   PipeRegistry& reg = registry();
-  std::lock_guard<std::mutex> lock(reg.mutex);
+  const support::MutexLock lock(reg.mutex);
   return std::none_of(reg.socket_files.begin(), reg.socket_files.end(), [&](const SocketFile& f) {
     return f.dev == st.st_dev && f.ino == st.st_ino;
   });

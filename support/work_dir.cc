@@ -31,15 +31,23 @@ constexpr const char* kLineEnd = platform::kWindows ? "\r\n" : "\n";
 
 }  // namespace
 
-bool init_work_dir() {
+bool init_work_dir(Status* cause) {
+  Status failure;
   char buffer[kPathBufferSize] = {};
   get_tmpdir(0, buffer, sizeof buffer, 0);
   work_dir_path = buffer;
   const std::string login = my_login_name();
-  if (work_dir_path.empty()) return false;
-  work_dir_path += separator() + login + support::kWorkDirSuffix;
-  if (compat_mkdir(work_dir_path.c_str(), 0) == 0) return true;
-  return errno == EEXIST;
+  if (work_dir_path.empty()) {
+    failure = Status::posix("get_tmpdir", ENOENT);
+  } else {
+    work_dir_path += separator() + login + support::kWorkDirSuffix;
+    // An existing directory of our own is the usual case, not a failure.
+    if (compat_mkdir(work_dir_path.c_str(), 0) != 0 && errno != EEXIST) {
+      failure = Status::posix("compat_mkdir", errno);
+    }
+  }
+  if (cause != nullptr) *cause = failure;
+  return failure.ok();
 }
 
 std::string work_dir() { return work_dir_path; }

@@ -5,13 +5,16 @@
 #include <vector>
 
 #include "support/layout.h"
+#include "support/status.h"
 
 namespace support {
 
 // Creates the per-user work directory <tmp><sep><login>.tarnwick, or accepts
 // it when it is already there. False when the temporary directory is empty or
-// the directory can be neither created nor used.
-bool init_work_dir();
+// the directory can be neither created nor used; then `cause`, when given,
+// receives why (the errno of the directory's creation or check, or ENOENT for
+// an empty temporary directory), for a caller that can log or show it.
+bool init_work_dir(Status* cause = nullptr);
 // The work directory's path (empty before init_work_dir).
 std::string work_dir();
 // The prompt tool: <installation directory><sep>bin<sep>fernask[.exe].

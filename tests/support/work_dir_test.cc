@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -90,6 +91,38 @@ TEST(WorkDir, ADirectoryOwnedByAnotherUserIsRefused) {
   fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
   ASSERT_EQ(testlib::run("/bin/chown", {"65534", dir}).status, 0);
   EXPECT_FALSE(init_work_dir());
+}
+
+TEST(WorkDir, AFailureKeepsItsCauseAndASuccessClearsIt) {
+  if constexpr (platform::kWindows) GTEST_SKIP() << "both refusals are POSIX ones";
+  {
+    // A directory open to others is refused for its permissions.
+    testlib::TempDir tmp;
+    testlib::ScopedTempDirEnv env(tmp.path());
+    fs::create_directory(expected_work_dir(tmp.path()));
+    fs::permissions(expected_work_dir(tmp.path()), fs::perms::all, fs::perm_options::replace);
+    Status cause;
+    EXPECT_FALSE(init_work_dir(&cause));
+    EXPECT_FALSE(cause.ok());
+    EXPECT_EQ(cause.code(), EACCES);
+    EXPECT_STREQ(cause.call(), "compat_mkdir");
+  }
+  {
+    // A temporary directory too long for the path buffer reads as none.
+    const std::string too_long = "/" + std::string(5000, 'd');
+    testlib::ScopedTempDirEnv env(too_long);
+    Status cause;
+    EXPECT_FALSE(init_work_dir(&cause));
+    EXPECT_EQ(cause.code(), ENOENT);
+    EXPECT_STREQ(cause.call(), "get_tmpdir");
+  }
+  {
+    testlib::TempDir tmp;
+    testlib::ScopedTempDirEnv env(tmp.path());
+    Status cause = Status::posix("earlier", EIO);
+    EXPECT_TRUE(init_work_dir(&cause));
+    EXPECT_TRUE(cause.ok()) << cause.text();
+  }
 }
 
 TEST(Log, IsEmptiedAtInitAndTakesOneLinePerMessage) {
