@@ -16,7 +16,8 @@
 #           for MinGW, and Debian's source packages of libgit2 and pugixml
 #           (with pcre2 and http-parser), fetched into build/mingw-sources
 #           through a private source list (tools/build-mingw-deps.sh), from
-#           which the Windows build makes its static libraries
+#           which the Windows build makes its static libraries; ccache,
+#           which tools/test-all.sh uses where it is present
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
@@ -29,7 +30,7 @@ esac
 case "$want" in
   main|native|gui) ;;
   all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine
-    wixl msitools clang libz-mingw-w64-dev" ;;
+    wixl msitools clang libz-mingw-w64-dev ccache" ;;
   # The runtimes are only a recommendation of clang's packages.
   fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
   *) echo "usage: install-deps.sh [main|native|all|fuzz]" >&2; exit 2 ;;

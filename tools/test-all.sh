@@ -8,6 +8,13 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh all
+# A compiler cache, where there is one, keeps rebuilds of unchanged sources
+# cheap; paths below this folder are hashed relative to it, so that another
+# clone of the project reuses what one has built.
+if command -v ccache >/dev/null 2>&1 && [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ]; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+fi
 status=0
 # clang is only built: it reports unused results of virtual calls that gcc
 # does not.
