@@ -406,7 +406,17 @@ void MergeWindow::type_in_result(const QString& text) {
   cursor.movePosition(QTextCursor::EndOfBlock);
   result_view_->setFocus();
   result_view_->setTextCursor(cursor);
+  clear_suggestions_for_edit(cursor.blockNumber(), cursor.blockNumber());
   result_view_->insertPlainText(text);
+}
+
+void MergeWindow::edit_through(QPlainTextEdit* view, bool cut) {
+  // A suggestion under the cursor gives way first, as for a key typed.
+  const QTextCursor cursor = view->textCursor();
+  const QTextDocument* doc = view->document();
+  clear_suggestions_for_edit(doc->findBlock(cursor.selectionStart()).blockNumber(),
+                             doc->findBlock(cursor.selectionEnd()).blockNumber());
+  cut ? view->cut() : view->paste();
 }
 
 void MergeWindow::show_result_menu() {
@@ -469,6 +479,16 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     add(
         tr("Unresolve this conflict"), QKeySequence(), [this] { unresolve(); },
         resolutions_[current_].kind != Resolution::Kind::unresolved);
+    if (!picks_.suggestions(current_).empty()) {
+      const bool accepted = picks_.settled_by_suggestion(current_, resolutions_[current_]);
+      const bool open = showing_suggestion(current_);
+      add(
+          tr("Accept the suggestion shown"), keys::accept_suggestion(),
+          [this] { accept_suggestion(); }, open);
+      add(
+          tr("Next suggestion"), keys::next_suggestion(), [this] { cycle_suggestion(1); },
+          (open || accepted) && picks_.suggestions(current_).size() > 1);
+    }
   }
   if (clean) {
     add(clean_change_kept(region) ? tr("Reject this clean change") : tr("Accept this clean change"),
@@ -484,13 +504,15 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     add(
         tr("Redo"), keys::redo(), [this] { redo(); }, can_redo());
     add(
-        tr("Cut"), QKeySequence::Cut, [view] { view->cut(); }, view->textCursor().hasSelection());
+        tr("Cut"), QKeySequence::Cut, [this, view] { edit_through(view, true); },
+        view->textCursor().hasSelection());
   }
   add(
       tr("Copy"), QKeySequence::Copy, [view] { view->copy(); }, view->textCursor().hasSelection());
   if (in_result)
     add(
-        tr("Paste"), QKeySequence::Paste, [view] { view->paste(); }, view->canPaste());
+        tr("Paste"), QKeySequence::Paste, [this, view] { edit_through(view, false); },
+        view->canPaste());
   add(tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); });
   menu->addSeparator();
   add(
