@@ -90,6 +90,35 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     r2 = std::max(r1,
                   static_cast<std::size_t>(region_at_result_row(first_row + added_breaks - delta)));
   }
+  // An edit that put text on a suggestion's rows other than by a key (a
+  // drop, a program): the conflict gets what was put in, none of the
+  // suggestion, and the view is made afresh from the choices.
+  for (std::size_t r = r1; r <= r2; ++r) {
+    if (suggestion_shown(r) == nullptr) continue;
+    QString put;
+    for (int i = position; i < end; ++i) {
+      const QChar ch = doc->characterAt(i);
+      put += ch == QChar::ParagraphSeparator ? QChar(QLatin1Char('\n')) : ch;
+    }
+    // Rows only taken out (a cut) are handled as anywhere else: a conflict
+    // whose rows all went is settled with none.
+    if (put.isEmpty()) break;
+    settle_many({{r, Resolution{Resolution::Kind::edited, 0,
+                                lines_from_rows(put.split(QLatin1Char('\n')), r)}}},
+                true, true);
+    current_ = conflict_of_region(r);
+    editing_clean_ = false;
+    moving_ = true;
+    build_result_view();
+    const Rows rows = result_rows_[r];
+    QTextCursor cursor(doc->findBlockByNumber(rows.first + std::max(rows.count, 1) - 1));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    result_view_->setTextCursor(cursor);
+    moving_ = false;
+    refill_editor();
+    update_views(false, false);
+    return;
+  }
   // The old rows of the regions touched, each with its region and line.
   QStringList old_rows;
   std::vector<std::size_t> owner;
