@@ -162,6 +162,14 @@ class MergeSuggestTest : public QObject, private testing::Files {
     window->result_view()->setTextCursor(keep);
     QTest::keyClick(window->result_view(), Qt::Key_Delete);
     QVERIFY(!window->result_view()->toPlainText().contains(QStringLiteral("END")));
+    window->undo();
+    // Text put there by other ways than keys (a drop, a program) too.
+    QTextCursor inside(window->result_view()->document()->findBlockByNumber(0));
+    inside.setPosition(inside.position() + 3);
+    inside.insertText(QStringLiteral("zz"));
+    QCOMPARE(row(window, 0), QStringLiteral("zz"));
+    QCOMPARE(row(window, 1), QStringLiteral("keep"));
+    QCOMPARE(window->unresolved_count(), std::size_t{1});
     window->close_without_asking();
   }
 
