@@ -903,6 +903,9 @@ void MergeWindow::build_result_view() {
   }
   moving_ = true;
   result_view_->document()->setUndoRedoEnabled(false);
+  // setPlainText gives the whole text the cursor's format: plain, never a
+  // suggestion's.
+  result_view_->setCurrentCharFormat(QTextCharFormat());
   result_view_->setPlainText(all.join(QLatin1Char('\n')));
   QTextDocument* doc = result_view_->document();
   for (std::size_t r = 0; r < result_rows_.size(); ++r) {

@@ -169,6 +169,8 @@ class MergeSuggestTest : public QObject, private testing::Files {
     inside.insertText(QStringLiteral("zz"));
     QCOMPARE(row(window, 0), QStringLiteral("zz"));
     QCOMPARE(row(window, 1), QStringLiteral("keep"));
+    QVERIFY(!row_in_italics(window, 0));
+    QVERIFY(!row_in_italics(window, 1));
     QCOMPARE(window->unresolved_count(), std::size_t{1});
     window->close_without_asking();
   }
