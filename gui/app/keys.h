@@ -31,6 +31,11 @@ inline QKeySequence previous_clean_change() {
 // Ctrl+W on every platform (the standard Close keys are only Ctrl+F4 on some).
 inline QKeySequence close() { return QKeySequence(Qt::CTRL | Qt::Key_W); }
 inline QKeySequence take_all() { return QKeySequence(Qt::CTRL | Qt::Key_B); }
+// The merge window's suggestions for the current conflict: accept the one
+// shown, or show the next or previous one.
+inline QKeySequence accept_suggestion() { return QKeySequence(Qt::ALT | Qt::Key_Return); }
+inline QKeySequence next_suggestion() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
+inline QKeySequence previous_suggestion() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
 inline QKeySequence toggle_clean_change() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
 // Escape also closes a window that only shows something.
 inline QKeySequence dismiss() { return QKeySequence(Qt::Key_Escape); }

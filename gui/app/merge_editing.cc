@@ -90,6 +90,35 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     r2 = std::max(r1,
                   static_cast<std::size_t>(region_at_result_row(first_row + added_breaks - delta)));
   }
+  // An edit that put text on a suggestion's rows other than by a key (a
+  // drop, a program): the conflict gets what was put in, none of the
+  // suggestion, and the view is made afresh from the choices.
+  for (std::size_t r = r1; r <= r2; ++r) {
+    if (suggestion_shown(r) == nullptr) continue;
+    QString put;
+    for (int i = position; i < end; ++i) {
+      const QChar ch = doc->characterAt(i);
+      put += ch == QChar::ParagraphSeparator ? QChar(QLatin1Char('\n')) : ch;
+    }
+    // Rows only taken out (a cut) are handled as anywhere else: a conflict
+    // whose rows all went is settled with none.
+    if (put.isEmpty()) break;
+    settle_many({{r, Resolution{Resolution::Kind::edited, 0,
+                                lines_from_rows(put.split(QLatin1Char('\n')), r)}}},
+                true, true);
+    current_ = conflict_of_region(r);
+    editing_clean_ = false;
+    moving_ = true;
+    build_result_view();
+    const Rows rows = result_rows_[r];
+    QTextCursor cursor(doc->findBlockByNumber(rows.first + std::max(rows.count, 1) - 1));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    result_view_->setTextCursor(cursor);
+    moving_ = false;
+    refill_editor();
+    update_views(false, false);
+    return;
+  }
   // The old rows of the regions touched, each with its region and line.
   QStringList old_rows;
   std::vector<std::size_t> owner;
@@ -406,7 +435,17 @@ void MergeWindow::type_in_result(const QString& text) {
   cursor.movePosition(QTextCursor::EndOfBlock);
   result_view_->setFocus();
   result_view_->setTextCursor(cursor);
+  clear_suggestions_for_edit(cursor.blockNumber(), cursor.blockNumber());
   result_view_->insertPlainText(text);
+}
+
+void MergeWindow::edit_through(QPlainTextEdit* view, bool cut) {
+  // A suggestion under the cursor gives way first, as for a key typed.
+  const QTextCursor cursor = view->textCursor();
+  const QTextDocument* doc = view->document();
+  clear_suggestions_for_edit(doc->findBlock(cursor.selectionStart()).blockNumber(),
+                             doc->findBlock(cursor.selectionEnd()).blockNumber());
+  cut ? view->cut() : view->paste();
 }
 
 void MergeWindow::show_result_menu() {
@@ -469,6 +508,16 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     add(
         tr("Unresolve this conflict"), QKeySequence(), [this] { unresolve(); },
         resolutions_[current_].kind != Resolution::Kind::unresolved);
+    if (!picks_.suggestions(current_).empty()) {
+      const bool accepted = picks_.settled_by_suggestion(current_, resolutions_[current_]);
+      const bool open = showing_suggestion(current_);
+      add(
+          tr("Accept the suggestion shown"), keys::accept_suggestion(),
+          [this] { accept_suggestion(); }, open);
+      add(
+          tr("Next suggestion"), keys::next_suggestion(), [this] { cycle_suggestion(1); },
+          (open || accepted) && picks_.suggestions(current_).size() > 1);
+    }
   }
   if (clean) {
     add(clean_change_kept(region) ? tr("Reject this clean change") : tr("Accept this clean change"),
@@ -484,13 +533,15 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     add(
         tr("Redo"), keys::redo(), [this] { redo(); }, can_redo());
     add(
-        tr("Cut"), QKeySequence::Cut, [view] { view->cut(); }, view->textCursor().hasSelection());
+        tr("Cut"), QKeySequence::Cut, [this, view] { edit_through(view, true); },
+        view->textCursor().hasSelection());
   }
   add(
       tr("Copy"), QKeySequence::Copy, [view] { view->copy(); }, view->textCursor().hasSelection());
   if (in_result)
     add(
-        tr("Paste"), QKeySequence::Paste, [view] { view->paste(); }, view->canPaste());
+        tr("Paste"), QKeySequence::Paste, [this, view] { edit_through(view, false); },
+        view->canPaste());
   add(tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); });
   menu->addSeparator();
   add(

@@ -17,6 +17,7 @@
 #include <QSplitter>
 #include <QStringList>
 #include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -62,6 +63,14 @@ QColor filler_in(const QColor& region) {
   if (!region.isValid()) return kFillerRow;
   return QColor((region.red() + kFillerRow.red()) / 2, (region.green() + kFillerRow.green()) / 2,
                 (region.blue() + kFillerRow.blue()) / 2);
+}
+
+// A suggestion shown in the result, not yet accepted: grey italics.
+QTextCharFormat suggestion_format() {
+  QTextCharFormat format;
+  format.setFontItalic(true);
+  format.setForeground(QColor(105, 105, 115));
+  return format;
 }
 
 QString css(const QColor& colour) { return colour.name(QColor::HexRgb); }
@@ -193,6 +202,8 @@ void MergeWindow::plan_regions() {
   }
   // What the engine settled opens settled, marked as settled automatically.
   resolutions_ = automatic_resolutions(plan_);
+  picks_.reset(plan_, conflict_regions_);
+  typing_over_ = kNone;
   clean_.assign(plan_.regions.size(), Resolution{});
   current_ = 0;
   clean_at_ = kNone;
@@ -542,6 +553,15 @@ void MergeWindow::add_shortcuts() {
   shortcut(keys::redo(), [this] { redo(); });
   shortcut(keys::redo_too(), [this] { redo(); });
   shortcut(keys::next_unresolved(), [this] { go_to_unresolved(true); });
+  shortcut(
+      keys::accept_suggestion(), [this] { accept_suggestion(); },
+      tr("Accept the suggestion shown for the conflict"));
+  shortcut(
+      keys::next_suggestion(), [this] { cycle_suggestion(1); },
+      tr("Show the conflict's next suggestion"));
+  shortcut(
+      keys::previous_suggestion(), [this] { cycle_suggestion(-1); },
+      tr("Show the conflict's previous suggestion"));
   // Described here, not by the button, whose text turns with the choice.
   shortcut(
       keys::toggle_clean_change(), [this] { toggle_clean_change(); },
@@ -859,7 +879,11 @@ void MergeWindow::colour_panes() {
 QStringList MergeWindow::result_rows_of(std::size_t region) const {
   QStringList rows;
   const std::optional<std::vector<Line>> lines = region_lines(region);
-  if (!lines) {
+  if (const Suggestion* suggestion = lines ? nullptr : suggestion_shown(region)) {
+    // Its lines, painted as a suggestion (one empty row for none).
+    for (const Line& line : suggestion->lines) rows.append(shown_text(line.text));
+    if (rows.isEmpty()) rows.append(QString());
+  } else if (!lines) {
     // One empty row, which the user may type into; the note beside it is
     // painted, not text, so that nothing typed has to be told from it.
     rows.append(QString());
@@ -879,7 +903,21 @@ void MergeWindow::build_result_view() {
   }
   moving_ = true;
   result_view_->document()->setUndoRedoEnabled(false);
+  // setPlainText gives the whole text the cursor's format: plain, never a
+  // suggestion's.
+  result_view_->setCurrentCharFormat(QTextCharFormat());
   result_view_->setPlainText(all.join(QLatin1Char('\n')));
+  QTextDocument* doc = result_view_->document();
+  for (std::size_t r = 0; r < result_rows_.size(); ++r) {
+    if (suggestion_shown(r) == nullptr) continue;
+    const QTextBlock first = doc->findBlockByNumber(result_rows_[r].first);
+    const QTextBlock last =
+        doc->findBlockByNumber(result_rows_[r].first + result_rows_[r].count - 1);
+    QTextCursor cursor(doc);
+    cursor.setPosition(first.position());
+    cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+    cursor.setCharFormat(suggestion_format());
+  }
   moving_ = false;
 }
 
@@ -897,15 +935,17 @@ void MergeWindow::replace_result_rows(std::size_t region) {
   // Rows are joined by line feeds: the region's separator goes and comes
   // with its rows, on whichever side they have a neighbour.
   const QString text = rows.join(QLatin1Char('\n'));
+  const QTextCharFormat format =
+      suggestion_shown(region) != nullptr ? suggestion_format() : QTextCharFormat();
   const bool rows_after = old.first + old.count < total;
   QTextCursor cursor(doc);
   if (total == old.count) {  // the region is the whole text
     cursor.select(QTextCursor::Document);
-    cursor.insertText(text);
+    cursor.insertText(text, format);
   } else if (old.count > 0 && !rows.isEmpty()) {
     cursor.setPosition(start_of(old.first));
     cursor.setPosition(end_of(old.first + old.count - 1), QTextCursor::KeepAnchor);
-    cursor.insertText(text);
+    cursor.insertText(text, format);
   } else if (old.count > 0) {
     cursor.setPosition(rows_after ? start_of(old.first) : end_of(old.first - 1));
     cursor.setPosition(
@@ -914,7 +954,7 @@ void MergeWindow::replace_result_rows(std::size_t region) {
     cursor.removeSelectedText();
   } else if (!rows.isEmpty()) {
     cursor.setPosition(rows_after ? start_of(old.first) : end_of(old.first - 1));
-    cursor.insertText(rows_after ? text + QLatin1Char('\n') : QLatin1Char('\n') + text);
+    cursor.insertText(rows_after ? text + QLatin1Char('\n') : QLatin1Char('\n') + text, format);
   }
   result_rows_[region].count = static_cast<int>(rows.size());
   for (std::size_t r = region + 1; r < result_rows_.size(); ++r) result_rows_[r].first += added;
@@ -939,14 +979,7 @@ void MergeWindow::decorate_result_view(bool scroll) {
       lines = resolutions_[c].kind != Resolution::Kind::unresolved;
       colour = conflict_colour(c);
       if (!lines) {
-        const std::size_t chosen = blocks_chosen(c);
-        notes.emplace_back(result_rows_[r].first,
-                           chosen == 0
-                               ? tr("conflict %1 not settled: take a side or type here").arg(c + 1)
-                               : tr("conflict %1: %2 of %3 blocks chosen")
-                                     .arg(c + 1)
-                                     .arg(chosen)
-                                     .arg(block_count(c)));
+        notes.emplace_back(result_rows_[r].first, open_conflict_note(c));
       }
     }
     for (int i = 0; i < result_rows_[r].count; ++i) {
@@ -962,6 +995,21 @@ void MergeWindow::decorate_result_view(bool scroll) {
     sync_->put_cursor(result_view_, rows.first);
     sync_->place_mapped(top_for_rows(result_view_, rows.first, std::max(1, rows.count)));
   }
+}
+
+QString MergeWindow::open_conflict_note(std::size_t c) const {
+  const std::size_t chosen = blocks_chosen(c);
+  if (chosen > 0) {
+    return tr("conflict %1: %2 of %3 blocks chosen").arg(c + 1).arg(chosen).arg(block_count(c));
+  }
+  if (showing_suggestion(c)) {
+    return tr("conflict %1 not settled, showing %2 (%3 accepts, %4 next)")
+        .arg(c + 1)
+        .arg(q(picks_.label(c)))
+        .arg(keys::accept_suggestion().toString(QKeySequence::NativeText))
+        .arg(keys::next_suggestion().toString(QKeySequence::NativeText));
+  }
+  return tr("conflict %1 not settled: take a side or type here").arg(c + 1);
 }
 
 void MergeWindow::update_overview() {
@@ -994,6 +1042,16 @@ void MergeWindow::update_overview() {
 
 void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = true;
+  // A suggestion that gave way to typing comes back once the user has gone
+  // on to another conflict without typing anything there.
+  if (typing_over_ < resolutions_.size() &&
+      (typing_over_ != current_ ||
+       resolutions_[typing_over_].kind != Resolution::Kind::unresolved)) {
+    const std::size_t c = typing_over_;
+    typing_over_ = kNone;
+    if (resolutions_[c].kind == Resolution::Kind::unresolved)
+      replace_result_rows(conflict_regions_[c]);
+  }
   colour_panes();
   update_overview();
   decorate_result_view(scroll_result);
@@ -1077,7 +1135,11 @@ void MergeWindow::refill_editor() {
   } else if (!conflict_regions_.empty()) {
     lines = region_lines(conflict_regions_[current_]);
     update_placeholder();
-    editor_label_->setText(tr("Result of conflict %1 (edit by hand)").arg(current_ + 1));
+    editor_label_->setText(picks_.settled_by_suggestion(current_, resolutions_[current_])
+                               ? tr("Result of conflict %1, settled with %2 (edit by hand)")
+                                     .arg(current_ + 1)
+                                     .arg(q(picks_.label(current_)))
+                               : tr("Result of conflict %1 (edit by hand)").arg(current_ + 1));
   } else {
     return;
   }
@@ -1106,8 +1168,14 @@ Resolution& MergeWindow::choice(std::size_t region) {
              : clean_[region];
 }
 
-void MergeWindow::apply(std::size_t region, const Resolution& resolution, bool shown) {
+void MergeWindow::apply(std::size_t region, const Resolution& resolution, bool shown,
+                        const SuggestionPick* pick) {
   choice(region) = resolution;
+  if (plan_.regions[region].kind == RegionKind::conflict) {
+    const std::size_t c = conflict_of_region(region);
+    if (pick != nullptr) picks_.set_pick(c, *pick);
+    if (!shown && typing_over_ == c) typing_over_ = kNone;
+  }
   if (shown) return;
   moving_ = true;
   replace_result_rows(region);
@@ -1119,7 +1187,7 @@ void MergeWindow::settle(Resolution resolution, bool typing) {
 }
 
 void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing,
-                              bool shown) {
+                              bool shown, const std::vector<SuggestionPick>* picks) {
   if (changes.empty()) return;
   // Typing on in the same conflict extends the step before, so that one
   // undo takes back a run of typing, not one key.
@@ -1134,13 +1202,24 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
   } else {
     Step step;
     step.typing = typing;
-    for (const auto& [region, resolution] : changes) {
-      step.changes.push_back(Change{region, choice(region), resolution});
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+      const std::size_t region = changes[i].first;
+      SuggestionPick before;
+      if (plan_.regions[region].kind == RegionKind::conflict)
+        before = picks_.pick(conflict_of_region(region));
+      // Any other settlement leaves the suggestion shown before, unaccepted.
+      const SuggestionPick after =
+          picks != nullptr && i < picks->size() ? (*picks)[i] : SuggestionPick{before.shown, false};
+      step.changes.push_back(Change{region, choice(region), changes[i].second, before, after});
     }
     history_.push_back(std::move(step));
     done_ = history_.size();
   }
-  for (const auto& [region, resolution] : changes) apply(region, resolution, shown);
+  const Step& made = history_[done_ - 1];
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const SuggestionPick* pick = join ? nullptr : &made.changes[i].pick_after;
+    apply(changes[i].first, changes[i].second, shown, pick);
+  }
   unsaved_choices_ = true;
   show_message(QString());
 }
@@ -1148,8 +1227,10 @@ void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> ch
 void MergeWindow::step_back_or_forth(bool back) {
   if (back ? !can_undo() : !can_redo()) return;
   const Step& step = back ? history_[--done_] : history_[done_++];
-  for (const Change& change : step.changes)
-    apply(change.region, back ? change.before : change.after);
+  for (const Change& change : step.changes) {
+    apply(change.region, back ? change.before : change.after, false,
+          back ? &change.pick_before : &change.pick_after);
+  }
   unsaved_choices_ = true;
   show_message(QString());
   // What the step changed (its first region) comes into view; a conflict
@@ -1281,6 +1362,29 @@ bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
+  // An edit on a suggestion's rows (or joining them to a neighbour) types
+  // into an empty row instead, so that the suggestion is never kept unasked.
+  if (watched == result_view_ && event->type() == QEvent::KeyPress && !result_view_->isReadOnly()) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool plain =
+        !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    const bool printable = plain && !key->text().isEmpty() && key->text().front().isPrint();
+    const bool back =
+        key->key() == Qt::Key_Backspace || key->matches(QKeySequence::DeleteStartOfWord);
+    const bool forth = key->key() == Qt::Key_Delete || key->matches(QKeySequence::DeleteEndOfWord);
+    const bool breaks = plain && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+                                  key->key() == Qt::Key_Tab);
+    if (printable || back || forth || breaks || key->matches(QKeySequence::Paste) ||
+        key->matches(QKeySequence::Cut)) {
+      const QTextCursor cursor = result_view_->textCursor();
+      const QTextDocument* doc = result_view_->document();
+      int first = doc->findBlock(cursor.selectionStart()).blockNumber();
+      int last = doc->findBlock(cursor.selectionEnd()).blockNumber();
+      if (!cursor.hasSelection() && back && cursor.atBlockStart()) first = std::max(0, first - 1);
+      if (!cursor.hasSelection() && forth && cursor.atBlockEnd()) ++last;
+      clear_suggestions_for_edit(first, last);
+    }
+  }
   // The text views would take Ctrl+Z themselves (the editor's own history
   // is off): the window's history answers it instead.
   if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
@@ -1350,12 +1454,18 @@ void MergeWindow::edit_result(const QString& text) {
 void MergeWindow::update_placeholder() {
   // Shown only while the editor is empty: an unsettled conflict, or one
   // settled with no lines at all (everything typed was deleted).
+  const bool open = resolutions_[current_].kind == Resolution::Kind::unresolved;
   set_prompt(editor_,
-             resolutions_[current_].kind == Resolution::Kind::unresolved
-                 ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
+             open && showing_suggestion(current_)
+                 ? tr("Conflict %1 is not settled; the result shows %2 (%3 accepts it). "
+                      "Take a side above, or type its result here.")
                        .arg(current_ + 1)
-                 : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
-                       .arg(current_ + 1));
+                       .arg(q(picks_.label(current_)))
+                       .arg(keys::accept_suggestion().toString(QKeySequence::NativeText))
+             : open ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
+                          .arg(current_ + 1)
+                    : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
+                          .arg(current_ + 1));
 }
 
 QString MergeWindow::result_note(int row) const {

@@ -13,6 +13,7 @@
 #include "app/finish.h"
 #include "app/pane_sync.h"
 #include "engine/merge_ignoring.h"
+#include "engine/suggestion_picks.h"
 #include "serve/serve.h"
 
 class QCheckBox;
@@ -64,6 +65,17 @@ class MergeWindow : public QWidget {
   void take_remaining(std::size_t side);
   // Puts the current conflict back to unsettled.
   void unresolve();
+  // An unsettled conflict shows its current suggestion in the result, in
+  // grey italics with a note, and stays unsettled: Save still needs it
+  // settled and Save with markers writes markers for it. Accepting settles
+  // the current conflict with the suggestion's lines; cycling shows the
+  // next (step 1) or previous (-1) one, or, once one is accepted, accepts
+  // that instead. Both are steps of the one history. Typing on the rows of
+  // a suggestion types into an empty row, as on any unsettled conflict.
+  void accept_suggestion();
+  void cycle_suggestion(int step);
+  bool showing_suggestion(std::size_t conflict) const;
+  const SuggestionPicks& suggestion_picks() const { return picks_; }
   // The conflict block under the cursor of the view last used (a run of
   // rows the contributors changed, between rows they agree on): takes one
   // side's lines for that block only, the conflict's other blocks staying
@@ -216,9 +228,22 @@ class MergeWindow : public QWidget {
   // `typing` steps on the same conflict join the one before.
   void settle(Resolution resolution, bool typing = false);
   // `shown`: the result view already has the new rows (they were typed there).
+  // `picks`: per change, the conflict's suggestion pick after it (by
+  // default the same suggestion, not accepted).
   void settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing,
-                   bool shown = false);
-  void apply(std::size_t region, const Resolution& resolution, bool shown = false);
+                   bool shown = false, const std::vector<SuggestionPick>* picks = nullptr);
+  void apply(std::size_t region, const Resolution& resolution, bool shown = false,
+             const SuggestionPick* pick = nullptr);
+  // The suggestion the result shows for a region, nullptr for none.
+  const Suggestion* suggestion_shown(std::size_t region) const;
+  // Before an edit of the result touching rows [first, last]: a suggestion
+  // shown there gives way to an empty row, so that what is typed is all
+  // the conflict gets. The cursor stays where it was, or goes to that row.
+  void clear_suggestions_for_edit(int first, int last);
+  // Cut or paste in the result from its menu.
+  void edit_through(QPlainTextEdit* view, bool cut);
+  // The note beside an unsettled conflict's first row.
+  QString open_conflict_note(std::size_t conflict) const;
   Resolution& choice(std::size_t region);
   void show_region(std::size_t region);
   void update_clean_button();
@@ -245,6 +270,9 @@ class MergeWindow : public QWidget {
   MergePlan plan_;
   std::vector<std::size_t> conflict_regions_;  // region index of each conflict
   std::vector<Resolution> resolutions_;
+  SuggestionPicks picks_;
+  // The conflict whose suggestion gave way to an empty row for typing.
+  std::size_t typing_over_ = static_cast<std::size_t>(-1);
   std::vector<Rows> pane_rows_;    // per region
   std::vector<Rows> result_rows_;  // per region, as the result view shows it now
   std::size_t current_ = 0;
@@ -256,6 +284,8 @@ class MergeWindow : public QWidget {
     std::size_t region = 0;  // a conflict's or a clean change's
     Resolution before;
     Resolution after;
+    SuggestionPick pick_before;  // a conflict's
+    SuggestionPick pick_after;
   };
   struct Step {
     std::vector<Change> changes;

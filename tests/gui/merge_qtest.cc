@@ -166,8 +166,9 @@ class MergeWindowTest : public QObject, private testing::Files {
     for (std::size_t s = 0; s < 3; ++s) QCOMPARE(window->pane(s)->blockCount(), 5);
     QCOMPARE(window->pane_row_of_conflict(0), 1);
     QCOMPARE(window->pane_row_of_conflict(1), 4);
-    // An unsettled conflict is an empty row with a note beside it.
-    QCOMPARE(window->result_view()->toPlainText(), QStringLiteral("a\n\nc\nd\n"));
+    // An unsettled conflict shows its first suggestion (here one side's
+    // lines), with a note beside it.
+    QCOMPARE(window->result_view()->toPlainText(), QStringLiteral("a\nB1\nc\nd\nE1"));
     QVERIFY(window->result_note(1).contains(QStringLiteral("conflict 1 not settled")));
     QVERIFY(window->result_note(4).contains(QStringLiteral("conflict 2 not settled")));
 
@@ -283,7 +284,7 @@ class MergeWindowTest : public QObject, private testing::Files {
     const auto view = [&window] { return window->result_view()->toPlainText(); };
     window->go_to_conflict(1);
     window->edit_result(QString());
-    QCOMPARE(view(), QStringLiteral("\nm"));
+    QCOMPARE(view(), QStringLiteral("x\nX\nm"));
     window->go_to_conflict(0);
     window->edit_result(QString());
     QCOMPARE(view(), QStringLiteral("m"));
@@ -294,7 +295,7 @@ class MergeWindowTest : public QObject, private testing::Files {
     QCOMPARE(view(), QStringLiteral("p\nq\nm\nz"));
     QCOMPARE(window->result_text(), QStringLiteral("p\nq\nm\nz"));
     window->unresolve();
-    QCOMPARE(view(), QStringLiteral("p\nq\nm\n"));
+    QCOMPARE(view(), QStringLiteral("p\nq\nm\ny\nY"));
     QVERIFY(window->result_note(3).contains(QStringLiteral("conflict 2 not settled")));
     window->close_without_asking();
 

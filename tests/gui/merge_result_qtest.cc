@@ -59,7 +59,7 @@ class MergeResultTest : public QObject, private testing::Files {
   void typing_on_a_conflict_settles_it_by_hand() {
     MergeWindow* window = shown(two_conflicts_and_a_clean_change());
     QPlainTextEdit* result = window->result_view();
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\n\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nD1\ne\nF\ng"));
     QCOMPARE(window->unresolved_count(), std::size_t{2});
     put(result, 3);
     QTest::keyClicks(result, QStringLiteral("x"));
@@ -67,7 +67,7 @@ class MergeResultTest : public QObject, private testing::Files {
     QTest::keyClicks(result, QStringLiteral("y"));
     QCOMPARE(window->unresolved_count(), std::size_t{1});
     QCOMPARE(window->current_conflict(), std::size_t{1});
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\nx\ny\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nx\ny\ne\nF\ng"));
     // The conflict editor shows what was typed, the rows below moved down.
     QCOMPARE(window->conflict_editor()->toPlainText(), QStringLiteral("x\ny"));
     QCOMPARE(window->result_row_of_conflict(1), 3);
@@ -81,13 +81,13 @@ class MergeResultTest : public QObject, private testing::Files {
     QCOMPARE(read("out"), std::string("a\nz\nc\nx\ny\ne\nF\ng\n"));
     // One undo per run of typing in one conflict.
     QTest::keyClick(result, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\nx\ny\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nx\ny\ne\nF\ng"));
     QTest::keyClick(result, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\n\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nD1\ne\nF\ng"));
     QCOMPARE(window->unresolved_count(), std::size_t{2});
     QVERIFY(!window->can_undo());
     QTest::keyClick(result, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\nx\ny\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nx\ny\ne\nF\ng"));
     window->close_without_asking();
   }
 
@@ -142,12 +142,12 @@ class MergeResultTest : public QObject, private testing::Files {
     put(result, 5, 1);
     QTest::keyClick(result, Qt::Key_Backspace);
     QTest::keyClicks(result, QStringLiteral("Fx"));
-    QCOMPARE(text(window), QStringLiteral("a!\nmine\nc\n\ne\nFx\ng"));
+    QCOMPARE(text(window), QStringLiteral("a!\nmine\nc\nD1\ne\nFx\ng"));
     QVERIFY(window->has_unsaved_choices());
     window->undo();
-    QCOMPARE(text(window), QStringLiteral("a!\nmine\nc\n\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a!\nmine\nc\nD1\ne\nF\ng"));
     window->undo();
-    QCOMPARE(text(window), QStringLiteral("a\nmine\nc\n\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nmine\nc\nD1\ne\nF\ng"));
     window->close_without_asking();
   }
 
@@ -164,21 +164,21 @@ class MergeResultTest : public QObject, private testing::Files {
                        QTextCursor::KeepAnchor);
     result->setTextCursor(cursor);
     result->cut();
-    QCOMPARE(text(window), QStringLiteral("a\n\nce\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nce\nF\ng"));
     QCOMPARE(window->unresolved_count(), std::size_t{1});
     QCOMPARE(window->result_row_of_conflict(0), 1);
     window->take(1);
     QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nce\nF\ng\n"));
     window->undo();
     window->undo();
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\n\ne\nF\ng"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nD1\ne\nF\ng"));
     QCOMPARE(window->unresolved_count(), std::size_t{2});
     // Pasted lines at the very end belong to the last region.
     QApplication::clipboard()->setText(QStringLiteral("h\ni"));
     put(result, 6, 1);
     QTest::keyClick(result, Qt::Key_Return);
     result->paste();
-    QCOMPARE(text(window), QStringLiteral("a\n\nc\n\ne\nF\ng\nh\ni"));
+    QCOMPARE(text(window), QStringLiteral("a\nB1\nc\nD1\ne\nF\ng\nh\ni"));
     window->take_remaining(1);
     QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nc\nD1\ne\nF\ng\nh\ni\n"));
     window->close_without_asking();

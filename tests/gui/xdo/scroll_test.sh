@@ -149,7 +149,8 @@ expect "Ctrl+Shift+Z: the typed text again" 'v("editor") == "mine" && v("open") 
 # Typing in the merged result itself: a click on the other conflict's row
 # there, keys typed and Enter, then undo and redo by key.
 xdotool key ctrl+F8
-expect "Ctrl+F8 goes to the conflict left" 'v("current") == 1 && v("row") == "-"'
+# Its row shows its first suggestion (one side's line), greyed, unsettled.
+expect "Ctrl+F8 goes to the conflict left" 'v("current") == 1 && v("row") == "row_250_one" && v("open") == 1'
 read -r x y <<<"$(echo "$last" | awk '{ for (i = 1; i < NF; ++i) if ($i == "at") print $(i + 1), $(i + 2) }')"
 xdotool mousemove --window "$window" "$x" "$y" click 1
 xdotool type ab
@@ -157,7 +158,7 @@ xdotool key Return
 xdotool type cd
 expect "typed in the result: the conflict settled by hand" 'v("open") == 0 && v("row") == "ab" && v("editor") == "ab_cd"'
 xdotool key ctrl+z
-expect "Ctrl+Z in the result: unsettled again" 'v("open") == 1 && v("row") == "-" && v("current") == 1'
+expect "Ctrl+Z in the result: unsettled again" 'v("open") == 1 && v("row") == "row_250_one" && v("current") == 1'
 xdotool key ctrl+y
 expect "Ctrl+Y: the typed lines again" 'v("open") == 0 && v("editor") == "ab_cd"'
 stop
