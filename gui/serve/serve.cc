@@ -4,11 +4,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "serve/script_parse.h"
+#include "support/mutex.h"
+#include "support/thread_annotations.h"
 #include "support/work_dir.h"
 
 namespace marlow {
@@ -16,10 +17,26 @@ namespace {
 
 // Counts the serving threads that have not yet answered, so that
 // serve_notices can wait for them when the wrapper pipe ends.
-struct Outstanding {
-  std::mutex mutex;
-  std::condition_variable idle;
-  std::size_t count = 0;
+class Outstanding {
+ public:
+  void add() TW_EXCLUDES(mutex_) {
+    const support::MutexLock lock(mutex_);
+    ++count_;
+  }
+  void done() TW_EXCLUDES(mutex_) {
+    const support::MutexLock lock(mutex_);
+    if (--count_ == 0) idle_.notify_all();
+  }
+  // Returns once every thread counted has answered.
+  void wait_idle() TW_EXCLUDES(mutex_) {
+    const support::MutexLock lock(mutex_);
+    while (count_ != 0) idle_.wait(mutex_);
+  }
+
+ private:
+  support::Mutex mutex_;
+  std::condition_variable_any idle_;
+  std::size_t count_ TW_GUARDED_BY(mutex_) = 0;
 };
 
 void serve_one(std::string request_name, std::string response_name, RequestHandler handler) {
@@ -74,22 +91,17 @@ std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& h
     splitter.feed(buffer, got);
     while (auto notice = splitter.next()) {
       ++count;
-      {
-        const std::lock_guard<std::mutex> lock(outstanding->mutex);
-        ++outstanding->count;
-      }
+      outstanding->add();
       std::thread(
           [outstanding, handler](std::string request_name, std::string response_name) {
             serve_one(std::move(request_name), std::move(response_name), handler);
-            const std::lock_guard<std::mutex> lock(outstanding->mutex);
-            if (--outstanding->count == 0) outstanding->idle.notify_all();
+            outstanding->done();
           },
           std::move(notice->first), std::move(notice->second))
           .detach();
     }
   }
-  std::unique_lock<std::mutex> lock(outstanding->mutex);
-  outstanding->idle.wait(lock, [&] { return outstanding->count == 0; });
+  outstanding->wait_idle();
   return count;
 }
 
