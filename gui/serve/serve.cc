@@ -1,14 +1,13 @@
 #include "serve/serve.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "serve/script_parse.h"
+#include "support/mutex.h"
+#include "support/thread_annotations.h"
 #include "support/work_dir.h"
 
 namespace marlow {
@@ -16,10 +15,26 @@ namespace {
 
 // Counts the serving threads that have not yet answered, so that
 // serve_notices can wait for them when the wrapper pipe ends.
-struct Outstanding {
-  std::mutex mutex;
-  std::condition_variable idle;
-  std::size_t count = 0;
+class Outstanding {
+ public:
+  void add() TW_EXCLUDES(mutex_) {
+    const support::MutexLock lock(mutex_);
+    ++count_;
+  }
+  void done() TW_EXCLUDES(mutex_) {
+    const support::MutexLock lock(mutex_);
+    if (--count_ == 0) idle_.notify_all();
+  }
+  // Returns once every thread counted has answered.
+  void wait_idle() TW_EXCLUDES(mutex_) {
+    const support::MutexLock lock(mutex_);
+    while (count_ != 0) idle_.wait(mutex_);
+  }
+
+ private:
+  support::Mutex mutex_;
+  std::condition_variable_any idle_;
+  std::size_t count_ TW_GUARDED_BY(mutex_) = 0;
 };
 
 void serve_one(std::string request_name, std::string response_name, RequestHandler handler) {
@@ -36,31 +51,6 @@ void serve_one(std::string request_name, std::string response_name, RequestHandl
   }
 }
 
-std::string errno_text(int code) { return std::generic_category().message(code); }
-
-// Reads a whole file; false with the system's reason when it cannot.
-bool read_whole_file(const std::string& path, std::string* out, std::string* why) {
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *why = errno_text(errno != 0 ? errno : ENOENT);
-    return false;
-  }
-  out->clear();
-  char buffer[65536];
-  for (;;) {
-    errno = 0;
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-    out->append(buffer, got);
-    if (got < sizeof buffer) break;
-  }
-  const bool failed = std::ferror(file) != 0;  // a directory fails here
-  const int code = errno;
-  std::fclose(file);
-  if (failed) *why = errno_text(code != 0 ? code : EIO);
-  return !failed;
-}
-
 }  // namespace
 
 std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& handler) {
@@ -74,22 +64,17 @@ std::size_t serve_notices(platform::ClientPipe& wrapper, const RequestHandler& h
     splitter.feed(buffer, got);
     while (auto notice = splitter.next()) {
       ++count;
-      {
-        const std::lock_guard<std::mutex> lock(outstanding->mutex);
-        ++outstanding->count;
-      }
+      outstanding->add();
       std::thread(
           [outstanding, handler](std::string request_name, std::string response_name) {
             serve_one(std::move(request_name), std::move(response_name), handler);
-            const std::lock_guard<std::mutex> lock(outstanding->mutex);
-            if (--outstanding->count == 0) outstanding->idle.notify_all();
+            outstanding->done();
           },
           std::move(notice->first), std::move(notice->second))
           .detach();
     }
   }
-  std::unique_lock<std::mutex> lock(outstanding->mutex);
-  outstanding->idle.wait(lock, [&] { return outstanding->count == 0; });
+  outstanding->wait_idle();
   return count;
 }
 
@@ -114,16 +99,20 @@ std::string output_conversion(const Job& job) {
   return text;
 }
 
-bool save_output(const Job& job, std::vector<Line> lines, std::string* error) {
+bool save_output(const Job& job, std::vector<Line> lines, std::string* error, Files& files) {
   const EncodeResult encoded = encode_text(output_document(job, std::move(lines)));
   if (!encoded.ok) {
     *error = "cannot encode the result: " + encoded.error;
     return false;
   }
-  return write_file_replacing(job.request.out_path, encoded.bytes, error);
+  return files.replace_whole(job.request.out_path, encoded.bytes, error, kStalledWriteMs);
 }
 
-Preparation prepare(const std::string& framed, bool automatic) {
+bool save_output(const Job& job, std::vector<Line> lines, std::string* error) {
+  return save_output(job, std::move(lines), error, real_files());
+}
+
+Preparation prepare(const std::string& framed, bool automatic, Files& files) {
   Preparation prep;
   ParsedCall call = parse_call(framed);
   if (!call.ok) {
@@ -147,7 +136,7 @@ Preparation prepare(const std::string& framed, bool automatic) {
     const std::string where = name == path ? std::string() : "\n(" + path + ")";
     std::string bytes;
     std::string why;
-    if (!read_whole_file(path, &bytes, &why)) {
+    if (!files.read_whole(path, &bytes, &why)) {
       return file_fault(name + " cannot be read: " + why + where,
                         "cannot read " + path + ": " + why);
     }
@@ -167,7 +156,7 @@ Preparation prepare(const std::string& framed, bool automatic) {
       std::optional<std::vector<Line>> merged = automatic_merge(plan_merge(texts));
       if (merged && output_conversion(job).empty()) {
         std::string error;
-        if (!save_output(job, std::move(*merged), &error)) {
+        if (!save_output(job, std::move(*merged), &error, files)) {
           return file_fault("The merged result cannot be saved: " + error, error);
         }
         prep.reply = boolean_reply(true);
@@ -185,6 +174,10 @@ Preparation prepare(const std::string& framed, bool automatic) {
   }
   prep.needs_window = true;
   return prep;
+}
+
+Preparation prepare(const std::string& framed, bool automatic) {
+  return prepare(framed, automatic, real_files());
 }
 
 void open_call_log(const std::string& first_line) {
@@ -228,10 +221,14 @@ RequestHandler with_call_log(RequestHandler handler) {
   };
 }
 
-std::string answer_without_window(const std::string& framed) {
+std::string answer_without_window_through(const std::string& framed, Files& files) {
   // A file fault is answered at once: there is no one to show it to.
-  const Preparation prep = prepare(framed, true);
+  const Preparation prep = prepare(framed, true, files);
   return prep.needs_window ? boolean_reply(false) : prep.reply;
+}
+
+std::string answer_without_window(const std::string& framed) {
+  return answer_without_window_through(framed, real_files());
 }
 
 }  // namespace marlow

@@ -14,6 +14,7 @@
 #include "engine/diff.h"
 #include "engine/text_codec.h"
 #include "engine/xmlrpc.h"
+#include "serve/files.h"
 #include "support/graphical_client.h"
 #include "support/platform.h"
 
@@ -62,7 +63,9 @@ struct Preparation {
 // Parses the call and reads and decodes every contributor. With `automatic`
 // a merge without conflicts is written to the output at once and answered
 // with 1, and a comparison of equal texts is answered with 1, both without
-// a window.
+// a window. The contributors are read and the output written through `files`;
+// the overload without it uses the system's (real_files()).
+Preparation prepare(const std::string& framed, bool automatic, Files& files);
 Preparation prepare(const std::string& framed, bool automatic);
 
 // The program's own log, "marlow.log" in the user's work directory beside the
@@ -78,7 +81,10 @@ RequestHandler with_call_log(RequestHandler handler);
 std::string call_log_line(const std::string& framed, const std::string& reply);
 
 // The handler of a client without windows: what `prepare` cannot answer at
-// once is answered with 0 (the output is not touched).
+// once is answered with 0 (the output is not touched). Reads and writes
+// through `files`, or the system's files without it (a separate name, so
+// that the one-argument form can be handed on as a handler).
+std::string answer_without_window_through(const std::string& framed, Files& files);
 std::string answer_without_window(const std::string& framed);
 
 // The encoding and mark the merged output is written with: the call's type
@@ -105,7 +111,9 @@ inline constexpr int kStalledWriteMs = 5000;
 bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
                           int stalled_write_ms = kStalledWriteMs);
 
-// Encodes and writes a merge result; false with a reason when it cannot.
+// Encodes and writes a merge result through `files` (the system's without
+// it); false with a reason when it cannot, the output then as it was.
+bool save_output(const Job& job, std::vector<Line> lines, std::string* error, Files& files);
 bool save_output(const Job& job, std::vector<Line> lines, std::string* error);
 
 }  // namespace marlow
