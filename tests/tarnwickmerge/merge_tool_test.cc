@@ -1,28 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "merge_tool.h"
+#include "tests/tarnwickmerge/tool_run.h"
 
 namespace tarnwickmerge {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using namespace testing_support;
 
 Options with_rules(const std::string& rules) {
   ArgumentError error;
@@ -33,27 +17,9 @@ Options with_rules(const std::string& rules) {
 
 const std::vector<std::string> kLabels = {"ours", "base", "theirs"};
 
-class MergeToolRun : public ::testing::Test {
+class MergeToolRun : public ToolRun {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tarnwickmerge-test-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  int run_tool(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return run(args, out_, err_);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
-  std::ostringstream out_;
-  std::ostringstream err_;
+  MergeToolRun() : ToolRun("tarnwickmerge-test-") {}
 };
 
 TEST_F(MergeToolRun, CleanMergeReplacesCurrentAndExitsZero) {

@@ -1,47 +1,19 @@
 // tarnwickmerge --suggest: ranked resolutions of the conflicts -p leaves,
 // as JSON.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "merge_tool.h"
+#include "tests/tarnwickmerge/tool_run.h"
 
 namespace tarnwickmerge {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace testing_support;
 
-std::string read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-class SuggestRun : public ::testing::Test {
+class SuggestRun : public ToolRun {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tarnwickmerge-suggest-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  SuggestRun() : ToolRun("tarnwickmerge-suggest-") {}
 
-  int run_tool(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return run(args, out_, err_);
-  }
   std::vector<std::string> files(const std::string& current, const std::string& base,
                                  const std::string& other) {
     write(dir_ / "cur", current);
@@ -49,10 +21,6 @@ class SuggestRun : public ::testing::Test {
     write(dir_ / "other", other);
     return {(dir_ / "cur").string(), (dir_ / "base").string(), (dir_ / "other").string()};
   }
-
-  fs::path dir_;
-  std::ostringstream out_;
-  std::ostringstream err_;
 };
 
 TEST_F(SuggestRun, OneEntryPerConflictLeftAndCurrentUntouched) {
