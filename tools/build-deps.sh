@@ -19,7 +19,7 @@
 # fetch downloads the source packages into SOURCES (once) with apt-get
 # through a private source list and private package lists under
 # SOURCES/apt: the system's apt configuration is neither used for sources
-# nor changed. tools/install-deps.sh all calls it.
+# nor changed. tools/install-deps.sh calls it.
 #
 # build (called when the build is configured) builds them into PREFIX
 # (include, lib), fetching first when needed. Only what the engine uses is
@@ -45,13 +45,21 @@ HTTP_PARSER=2.9.4-5
 PUGIXML=1.13-0.2
 want="libgit2=$LIBGIT2 pcre2=$PCRE2 http-parser=$HTTP_PARSER pugixml=$PUGIXML"
 
-fetch() {
-  have_all=yes
+have_sources() { # DIR: whether DIR holds every source package
   for dsc in "libgit2_$LIBGIT2.dsc" "pcre2_$PCRE2.dsc" "http-parser_$HTTP_PARSER.dsc" \
     "pugixml_$PUGIXML.dsc"; do
-    [ -f "$sources/$dsc" ] || have_all=no
+    [ -f "$1/$dsc" ] || return 1
   done
-  [ $have_all = no ] || return 0
+}
+fetch() {
+  ! have_sources "$sources" || return 0
+  # Checkouts set up before the native build used these sources kept them
+  # in build/mingw-sources: they are taken from there rather than fetched.
+  old=$(dirname "$sources")/mingw-sources
+  if have_sources "$old"; then
+    cp "$old"/*.dsc "$old"/*.tar.* "$old"/*.diff.gz "$sources"/
+    return 0
+  fi
   echo "build-deps: fetching Debian sources: $want"
   apt_dir=$sources/apt
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
