@@ -1,11 +1,11 @@
 # The merge engine's libraries for the Windows cross build: libgit2 (with
 # pcre2, http-parser and zlib) and pugixml, static, built once into the build
-# tree from Debian's source packages by tools/build-mingw-deps.sh (several
+# tree from Debian's source packages by tools/build-deps.sh (several
 # CPU-minutes the first time; later configures reuse the result). The
 # downloaded source packages are kept under build/ for every build tree.
 #
 # Defines the interface targets tw_libgit2 and tw_pugixml.
-set(TW_MINGW_SOURCES_DIR "${PROJECT_SOURCE_DIR}/build/mingw-sources" CACHE PATH
+set(TW_DEB_SOURCES_DIR "${PROJECT_SOURCE_DIR}/build/deb-sources" CACHE PATH
     "Where Debian's source packages of libgit2 and pugixml are kept")
 set(TW_MINGW_DEPS_DIR "${CMAKE_BINARY_DIR}/mingw-deps" CACHE PATH
     "Where the Windows build of libgit2 and pugixml is installed")
@@ -14,15 +14,15 @@ if(NOT EXISTS "${tw_deps_prefix}/stamp")
   message(STATUS "Building libgit2 and pugixml for Windows into ${TW_MINGW_DEPS_DIR} (once)")
 endif()
 execute_process(
-  COMMAND sh "${PROJECT_SOURCE_DIR}/tools/build-mingw-deps.sh" build "${TW_MINGW_SOURCES_DIR}"
+  COMMAND sh "${PROJECT_SOURCE_DIR}/tools/build-deps.sh" build "${TW_DEB_SOURCES_DIR}"
           "${TW_MINGW_DEPS_DIR}" "${CMAKE_TOOLCHAIN_FILE}"
   RESULT_VARIABLE tw_deps_status)
 if(NOT tw_deps_status EQUAL 0)
-  message(FATAL_ERROR "tools/build-mingw-deps.sh failed (${tw_deps_status}); "
+  message(FATAL_ERROR "tools/build-deps.sh failed (${tw_deps_status}); "
                       "it needs tools/install-deps.sh all (and the network the first time)")
 endif()
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             "${PROJECT_SOURCE_DIR}/tools/build-mingw-deps.sh")
+             "${PROJECT_SOURCE_DIR}/tools/build-deps.sh")
 
 set(tw_mingw_zlib "${CMAKE_FIND_ROOT_PATH}/lib/libz.a")
 if(NOT EXISTS "${tw_mingw_zlib}")

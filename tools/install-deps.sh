@@ -3,7 +3,10 @@
 # Usage: install-deps.sh [main|native|all|fuzz]
 #   main    what the main job needs to build the installation and merge:
 #           the compilers and build tools, GoogleTest (configuring the
-#           native preset asks for it), Qt 6 Widgets, libgit2, pugixml, git
+#           native preset asks for it), Qt 6 Widgets, libgit2, pugixml, git;
+#           dpkg-dev, which unpacks Debian's source package of libgit2,
+#           fetched into build/deb-sources (tools/build-deps.sh), from which
+#           tarnwickmerge's static libgit2 is built
 #   native  the Linux build and its tests, the graphical client included:
 #           Qt 6 Widgets, libgit2 and pugixml; git, whose merge-file the
 #           merge engine's tests use as a reference and whose mergetool and
@@ -14,15 +17,15 @@
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
 #           which build the .msi; clang, which builds the clang preset; zlib
 #           for MinGW, and Debian's source packages of libgit2 and pugixml
-#           (with pcre2 and http-parser), fetched into build/mingw-sources
-#           through a private source list (tools/build-mingw-deps.sh), from
+#           (with pcre2 and http-parser), fetched into build/deb-sources
+#           through a private source list (tools/build-deps.sh), from
 #           which the Windows build makes its static libraries; ccache,
 #           which tools/test-all.sh uses where it is present
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
 pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
-  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git"
+  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev zlib1g-dev"
 case "$want" in
   main) ;;
   native|gui|all|fuzz) pkgs="$pkgs dpkg-dev xvfb xauth xdotool lintian man-db" ;;
@@ -46,6 +49,6 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
-if [ "$want" = all ]; then
-  sh "$(dirname "$0")/build-mingw-deps.sh" fetch "$(dirname "$0")/../build/mingw-sources"
-fi
+# The Linux build's tarnwickmerge links a static libgit2 built from the same
+# source packages (tools/build-deps.sh), so every set fetches them.
+sh "$(dirname "$0")/build-deps.sh" fetch "$(dirname "$0")/../build/deb-sources"

@@ -104,6 +104,13 @@ mkdir -p "$sroot/var/lib/dpkg/info" "$sroot/var/lib/dpkg/updates" "$sroot/var/lo
 dpkg --root="$sroot" --force-depends -i "$deb" >"$out/dpkg-install.log" 2>&1 || {
   cat "$out/dpkg-install.log" >&2; fail "dpkg -i into the scratch root failed"; }
 inst="$sroot/usr/lib/tarnwick"
+# The installed tarnwickmerge (git starts it once per file) loads no shared
+# libgit2, and the package depends on the zlib it does load.
+if [ -x "$inst/bin/tarnwickmerge" ]; then
+  sh tests/tarnwickmerge/loads_no_libgit2_test.sh "$inst/bin/tarnwickmerge" >/dev/null ||
+    fail "the installed tarnwickmerge loads the shared libgit2"
+  dpkg-deb -f "$deb" Depends | grep -q zlib1g || fail "$deb does not depend on zlib1g"
+fi
 
 files="$out/files"
 mkdir -p "$files/tmp"

@@ -1,25 +1,36 @@
 #!/bin/sh
-# The libraries the merge engine needs for the Windows cross build (libgit2
-# and pugixml, and libgit2's pcre2 and http-parser) as static MinGW
-# libraries, from Debian's own source packages of this release.
+# The libraries the merge engine links statically, from Debian's own source
+# packages of this release:
+#   - for the Windows cross build: libgit2 and pugixml, with libgit2's pcre2
+#     and http-parser, as static MinGW libraries;
+#   - for Linux (tarnwickmerge, which git starts once per file, so that it
+#     does not pay for loading the shared libgit2 and the TLS, SSH and
+#     Kerberos libraries it links): libgit2 and http-parser, static and
+#     position-independent. Its regular expressions are the C library's
+#     (regcomp) and zlib is the system's shared libz, part of every Debian
+#     system and kept up to date by it: the program carries no copy of a
+#     library that has its own security updates beyond libgit2's, of which
+#     only the line diff is used.
 #
-# Usage: build-mingw-deps.sh fetch SOURCES
-#        build-mingw-deps.sh build SOURCES PREFIX TOOLCHAIN_FILE
+# Usage: build-deps.sh fetch SOURCES
+#        build-deps.sh build SOURCES PREFIX TOOLCHAIN_FILE   (Windows)
+#        build-deps.sh build SOURCES PREFIX native           (Linux)
 #
 # fetch downloads the source packages into SOURCES (once) with apt-get
 # through a private source list and private package lists under
 # SOURCES/apt: the system's apt configuration is neither used for sources
-# nor changed. tools/install-deps.sh all calls it.
+# nor changed. tools/install-deps.sh calls it.
 #
-# build (called when the Windows build is configured) builds them into
-# PREFIX (include, lib), fetching first when needed. Only what the engine
-# uses is built: no HTTPS, SSH, threads, command-line program, tests or
-# examples. PREFIX/stamp names the versions; a second run with the same
-# versions does nothing, so the build (several CPU-minutes) is paid once per
-# build tree. zlib comes from Debian's binary package libz-mingw-w64-dev.
+# build (called when the build is configured) builds them into PREFIX
+# (include, lib), fetching first when needed. Only what the engine uses is
+# built: no HTTPS, SSH, GSSAPI, NTLM, threads, command-line program, tests or
+# examples. PREFIX/stamp names the versions and the target; a second run
+# with the same does nothing, so the build (a few CPU-minutes) is paid once
+# per build tree. For Windows, zlib comes from Debian's binary package
+# libz-mingw-w64-dev.
 set -eu
 usage() {
-  echo "usage: build-mingw-deps.sh fetch SOURCES | build SOURCES PREFIX TOOLCHAIN_FILE" >&2
+  echo "usage: build-deps.sh fetch SOURCES | build SOURCES PREFIX TOOLCHAIN_FILE|native" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
@@ -34,14 +45,22 @@ HTTP_PARSER=2.9.4-5
 PUGIXML=1.13-0.2
 want="libgit2=$LIBGIT2 pcre2=$PCRE2 http-parser=$HTTP_PARSER pugixml=$PUGIXML"
 
-fetch() {
-  have_all=yes
+have_sources() { # DIR: whether DIR holds every source package
   for dsc in "libgit2_$LIBGIT2.dsc" "pcre2_$PCRE2.dsc" "http-parser_$HTTP_PARSER.dsc" \
     "pugixml_$PUGIXML.dsc"; do
-    [ -f "$sources/$dsc" ] || have_all=no
+    [ -f "$1/$dsc" ] || return 1
   done
-  [ $have_all = no ] || return 0
-  echo "build-mingw-deps: fetching Debian sources: $want"
+}
+fetch() {
+  ! have_sources "$sources" || return 0
+  # Checkouts set up before the native build used these sources kept them
+  # in build/mingw-sources: they are taken from there rather than fetched.
+  old=$(dirname "$sources")/mingw-sources
+  if have_sources "$old"; then
+    cp "$old"/*.dsc "$old"/*.tar.* "$old"/*.diff.gz "$sources"/
+    return 0
+  fi
+  echo "build-deps: fetching Debian sources: $want"
   apt_dir=$sources/apt
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
   echo "deb-src http://deb.debian.org/debian bookworm main" >"$apt_dir/sources.list"
@@ -66,7 +85,10 @@ esac
 mkdir -p "$3"
 prefix=$(cd "$3" && pwd)
 toolchain=$4
-if [ -f "$prefix/stamp" ] && [ "$(cat "$prefix/stamp")" = "$want" ]; then
+# The Windows build's stamp stays the versions alone, as before.
+stamp=$want
+[ "$toolchain" != native ] || stamp="$want native"
+if [ -f "$prefix/stamp" ] && [ "$(cat "$prefix/stamp")" = "$stamp" ]; then
   exit 0
 fi
 fetch
@@ -77,6 +99,37 @@ mkdir -p "$prefix/include" "$prefix/lib" "$work"
 unpack() { # NAME DSC: unpacks with Debian's patches applied into WORK/NAME
   (cd "$work" && dpkg-source --no-check -x "$sources/$2" "$1" >/dev/null)
 }
+jobs=${TW_DEPS_JOBS:-2}
+libgit2_common="-DBUILD_TESTS=OFF -DBUILD_CLI=OFF -DBUILD_EXAMPLES=OFF -DBUILD_FUZZERS=OFF
+  -DUSE_THREADS=OFF -DUSE_HTTPS=OFF -DUSE_SSH=OFF -DUSE_GSSAPI=OFF -DUSE_NTLMCLIENT=OFF
+  -DUSE_BUNDLED_ZLIB=OFF -DUSE_HTTP_PARSER=system
+  -DHTTP_PARSER_INCLUDE_DIR=$prefix/include -DHTTP_PARSER_LIBRARY=$prefix/lib/libhttp_parser.a"
+
+if [ "$toolchain" = native ]; then
+  unpack libgit2 "libgit2_$LIBGIT2.dsc"
+  unpack http-parser "http-parser_$HTTP_PARSER.dsc"
+  cc=${CC:-cc}
+  # 1. http-parser: one C file (libgit2's HTTP transport needs it at link
+  # time; the merge never calls it and the linker drops it).
+  $cc -O2 -fPIC -c "$work/http-parser/http_parser.c" -o "$work/http_parser.o"
+  ar rcs "$prefix/lib/libhttp_parser.a" "$work/http_parser.o"
+  cp "$work/http-parser/http_parser.h" "$prefix/include/"
+  # 2. libgit2, position-independent so that it links into the
+  # position-independent program. Sections per function let the program's
+  # --gc-sections drop what the merge does not reach.
+  # shellcheck disable=SC2086
+  cmake -S "$work/libgit2" -B "$work/libgit2-build" -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_SHARED_LIBS=OFF \
+    -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
+    -DCMAKE_C_FLAGS="-ffunction-sections -fdata-sections" \
+    $libgit2_common -DREGEX_BACKEND=regcomp -DUSE_ICONV=OFF >/dev/null
+  cmake --build "$work/libgit2-build" -j"$jobs" --target install >/dev/null
+  rm -rf "$work"
+  echo "$stamp" >"$prefix/stamp"
+  echo "build-deps: built $stamp into $prefix"
+  exit 0
+fi
+
 unpack libgit2 "libgit2_$LIBGIT2.dsc"
 unpack pcre2 "pcre2_$PCRE2.dsc"
 unpack http-parser "http-parser_$HTTP_PARSER.dsc"
@@ -85,7 +138,6 @@ unpack pugixml "pugixml_$PUGIXML.dsc"
 # then clashes with the single-threaded stand-ins: it is left out.
 rm "$work/libgit2/src/util/win32/thread.c"
 
-jobs=${TW_DEPS_JOBS:-2}
 cmake_common="-G Ninja -DCMAKE_TOOLCHAIN_FILE=$toolchain -DCMAKE_BUILD_TYPE=Release
   -DCMAKE_INSTALL_PREFIX=$prefix -DBUILD_SHARED_LIBS=OFF"
 cc=x86_64-w64-mingw32-gcc-posix
@@ -119,12 +171,8 @@ cmake --build "$work/pugixml-build" -j"$jobs" --target install >/dev/null
 # shellcheck disable=SC2086
 cmake -S "$work/libgit2" -B "$work/libgit2-build" $cmake_common \
   -DCMAKE_C_FLAGS=-DPCRE2_STATIC -DCMAKE_FIND_ROOT_PATH="/usr/x86_64-w64-mingw32;$prefix" \
-  -DBUILD_TESTS=OFF -DBUILD_CLI=OFF -DBUILD_EXAMPLES=OFF -DBUILD_FUZZERS=OFF \
-  -DUSE_THREADS=OFF -DUSE_HTTPS=OFF -DUSE_WINHTTP=OFF -DUSE_SSH=OFF -DUSE_GSSAPI=OFF -DUSE_NTLMCLIENT=OFF \
-  -DUSE_BUNDLED_ZLIB=OFF -DREGEX_BACKEND=pcre2 -DUSE_HTTP_PARSER=system \
+  $libgit2_common -DUSE_WINHTTP=OFF -DREGEX_BACKEND=pcre2 \
   -DPCRE2_INCLUDE_DIR="$prefix/include" -DPCRE2_LIBRARY="$prefix/lib/libpcre2-8.a" \
-  -DHTTP_PARSER_INCLUDE_DIR="$prefix/include" \
-  -DHTTP_PARSER_LIBRARY="$prefix/lib/libhttp_parser.a" \
   -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
   -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include >/dev/null
 cmake --build "$work/libgit2-build" -j"$jobs" --target install >/dev/null
@@ -132,5 +180,5 @@ cmake --build "$work/libgit2-build" -j"$jobs" --target install >/dev/null
 # The unpacked sources and objects are not needed any more; the downloaded
 # source packages stay for the next build tree.
 rm -rf "$work"
-echo "$want" >"$prefix/stamp"
-echo "build-mingw-deps: built $want into $prefix"
+echo "$stamp" >"$prefix/stamp"
+echo "build-deps: built $stamp into $prefix"
