@@ -60,7 +60,7 @@ struct Case {
   std::string label;
   std::string program;
   std::vector<std::string> args;
-  platform::ProcessSpec spec;
+  platform::ProcessSpec invocation;
   Samples shell;
   Samples cpu;
   Samples spawn;
@@ -81,14 +81,14 @@ int run(int runs) {
   cases[2].program = bench::program(root, "bin", "tarnwick");
   cases[2].args = {(base / "a.txt").string(), (base / "b.txt").string()};
   for (Case& c : cases) {
-    c.spec.program = c.program;
-    c.spec.args = c.args;
-    c.spec.working_dir = base.string();
-    c.spec.null_stdio = true;
+    c.invocation.program = c.program;
+    c.invocation.args = c.args;
+    c.invocation.working_dir = base.string();
+    c.invocation.null_stdio = true;
   }
 
   // The first run starts the service and is not counted.
-  if (bench::timed_run(cases[2].spec, 0) < 0) {
+  if (bench::timed_run(cases[2].invocation, 0) < 0) {
     std::fprintf(stderr, "shell_roundtrip: the first client run failed\n");
     bench::stop_service(bench::work_dir_in(base / "tmp"), fs::path());
     return 1;
@@ -99,7 +99,7 @@ int run(int runs) {
       const double ms = shell_run(c.program, c.args, base, &cpu);
       c.shell.add(ms);
       c.cpu.add(ms < 0 ? -1 : cpu);
-      c.spawn.add(bench::timed_run(c.spec, 0));
+      c.spawn.add(bench::timed_run(c.invocation, 0));
     }
   }
   bench::stop_service(bench::work_dir_in(base / "tmp"), fs::path());

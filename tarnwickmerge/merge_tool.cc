@@ -84,10 +84,20 @@ bool set_rules(const std::string& list, marlow::SettleOptions* rules) {
 // Arguments, parsed as git's option parser does.
 
 enum class Id {
-  to_stdout, diff3, zdiff3, ours, theirs, union_, marker_size, quiet, label, rules, suggest
+  to_stdout,
+  diff3,
+  zdiff3,
+  ours,
+  theirs,
+  union_,
+  marker_size,
+  quiet,
+  label,
+  rules,
+  suggest
 };
 
-struct Spec {
+struct OptionForm {
   Id id;
   char short_name;        // 0: none
   const char* long_name;  // nullptr: none
@@ -99,7 +109,7 @@ struct Spec {
 };
 
 // In git's order, which its message about an ambiguous abbreviation shows.
-constexpr Spec kSpecs[] = {
+constexpr OptionForm kForms[] = {
     {Id::to_stdout, 'p', "stdout", false, true},     {Id::diff3, 0, "diff3", false, true},
     {Id::zdiff3, 0, "zdiff3", false, true},          {Id::ours, 0, "ours", false, true},
     {Id::theirs, 0, "theirs", false, true},          {Id::union_, 0, "union", false, true},
@@ -121,14 +131,14 @@ struct Parser {
     return false;
   }
 
-  static std::string name_of(const Spec& spec, bool unset, bool as_short) {
-    if (as_short) return std::string("switch `") + spec.short_name + "'";
-    return std::string("option `") + (unset ? "no-" : "") + spec.long_name + "'";
+  static std::string name_of(const OptionForm& form, bool unset, bool as_short) {
+    if (as_short) return std::string("switch `") + form.short_name + "'";
+    return std::string("option `") + (unset ? "no-" : "") + form.long_name + "'";
   }
 
   // Applies one option; `value` is null for a flag or a negation.
-  bool apply(const Spec& spec, bool unset, const std::string* value, bool as_short) {
-    switch (spec.id) {
+  bool apply(const OptionForm& form, bool unset, const std::string* value, bool as_short) {
+    switch (form.id) {
       case Id::to_stdout:
         options.to_stdout = !unset;
         return true;
@@ -141,15 +151,15 @@ struct Parser {
       case Id::diff3:
       case Id::zdiff3:
         options.style = unset                  ? marlow::MarkerStyle::merge
-                        : spec.id == Id::diff3 ? marlow::MarkerStyle::diff3
+                        : form.id == Id::diff3 ? marlow::MarkerStyle::diff3
                                                : marlow::MarkerStyle::zdiff3;
         return true;
       case Id::ours:
       case Id::theirs:
       case Id::union_:
         options.fill = unset                   ? marlow::ConflictFill::markers
-                       : spec.id == Id::ours   ? marlow::ConflictFill::current
-                       : spec.id == Id::theirs ? marlow::ConflictFill::other
+                       : form.id == Id::ours   ? marlow::ConflictFill::current
+                       : form.id == Id::theirs ? marlow::ConflictFill::other
                                                : marlow::ConflictFill::both;
         return true;
       case Id::marker_size: {
@@ -162,7 +172,7 @@ struct Parser {
         char* end = nullptr;
         const long number = value->empty() ? 0 : std::strtol(value->c_str(), &end, 10);
         if (value->empty() || *end != '\0') {
-          return fail(name_of(spec, false, as_short) + " expects a numerical value");
+          return fail(name_of(form, false, as_short) + " expects a numerical value");
         }
         marker_size = static_cast<int>(static_cast<unsigned long>(number) & UINT_MAX);
         return true;
@@ -184,30 +194,31 @@ struct Parser {
   }
 
   // An option with a value: the attached one, else the next argument.
-  bool take_value(const Spec& spec, bool unset, const std::string* attached, bool as_short) {
-    if (!spec.takes_value || unset) {
-      if (attached != nullptr) return fail(name_of(spec, unset, as_short) + " takes no value");
-      return apply(spec, unset, nullptr, as_short);
+  bool take_value(const OptionForm& form, bool unset, const std::string* attached, bool as_short) {
+    if (!form.takes_value || unset) {
+      if (attached != nullptr) return fail(name_of(form, unset, as_short) + " takes no value");
+      return apply(form, unset, nullptr, as_short);
     }
-    if (attached != nullptr) return apply(spec, false, attached, as_short);
-    if (next >= args.size()) return fail(name_of(spec, false, as_short) + " requires a value");
-    return apply(spec, false, &args[next++], as_short);
+    if (attached != nullptr) return apply(form, false, attached, as_short);
+    if (next >= args.size()) return fail(name_of(form, false, as_short) + " requires a value");
+    return apply(form, false, &args[next++], as_short);
   }
 
   // "-pq", "-Lname", "-L name".
   bool short_options(const std::string& arg) {
     for (std::size_t i = 1; i < arg.size(); ++i) {
       if (arg[i] == 'h') return fail("", Usage::on_output);
-      const Spec* spec = std::find_if(std::begin(kSpecs), std::end(kSpecs),
-                                      [&](const Spec& s) { return s.short_name == arg[i]; });
-      if (spec == std::end(kSpecs)) {
+      const OptionForm* form =
+          std::find_if(std::begin(kForms), std::end(kForms),
+                       [&](const OptionForm& s) { return s.short_name == arg[i]; });
+      if (form == std::end(kForms)) {
         return fail(std::string("unknown switch `") + arg[i] + "'", Usage::on_error);
       }
-      if (spec->takes_value && i + 1 < arg.size()) {
+      if (form->takes_value && i + 1 < arg.size()) {
         const std::string attached = arg.substr(i + 1);
-        return take_value(*spec, false, &attached, true);
+        return take_value(*form, false, &attached, true);
       }
-      if (!take_value(*spec, false, nullptr, true)) return false;
+      if (!take_value(*form, false, nullptr, true)) return false;
     }
     return true;
   }
@@ -223,22 +234,22 @@ struct Parser {
     const auto starts = [](const std::string& text, const std::string& prefix) {
       return text.compare(0, prefix.size(), prefix) == 0;
     };
-    const Spec* abbreviated = nullptr;
+    const OptionForm* abbreviated = nullptr;
     bool abbreviated_unset = false;
-    const Spec* also = nullptr;  // a second option the abbreviation fits
+    const OptionForm* also = nullptr;  // a second option the abbreviation fits
     bool also_unset = false;
-    for (const Spec& spec : kSpecs) {
-      if (spec.long_name == nullptr) continue;
-      const std::string full = spec.long_name;
+    for (const OptionForm& form : kForms) {
+      if (form.long_name == nullptr) continue;
+      const std::string full = form.long_name;
       bool unset = false;
-      if (name == full) return take_value(spec, false, attached ? &*attached : nullptr, false);
-      if (spec.negatable && name == "no-" + full) {
-        return take_value(spec, true, attached ? &*attached : nullptr, false);
+      if (name == full) return take_value(form, false, attached ? &*attached : nullptr, false);
+      if (form.negatable && name == "no-" + full) {
+        return take_value(form, true, attached ? &*attached : nullptr, false);
       }
-      if (spec.whole_name_only) continue;
+      if (form.whole_name_only) continue;
       if (starts(full, name)) {
         unset = false;
-      } else if (spec.negatable &&
+      } else if (form.negatable &&
                  (starts("no-", name) || (starts(name, "no-") && starts(full, name.substr(3))))) {
         unset = true;
       } else {
@@ -248,7 +259,7 @@ struct Parser {
         also = abbreviated;
         also_unset = abbreviated_unset;
       }
-      abbreviated = &spec;
+      abbreviated = &form;
       abbreviated_unset = unset;
     }
     if (also != nullptr) {
