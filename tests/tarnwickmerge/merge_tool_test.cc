@@ -195,14 +195,6 @@ TEST(MergeBytes, KeepsLineEndsAndWideEncodingsByteForByte) {
   ASSERT_TRUE(crlf.ok);
   EXPECT_EQ(crlf.bytes, "a\r\nB\r\nc\r\nD");
   // UTF-16LE with a byte order mark is merged as text and written back so.
-  const auto utf16 = [](const std::string& ascii) {
-    std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-      out += c;
-      out += '\0';
-    }
-    return out;
-  };
   MergeOutcome wide = merge_bytes(utf16("a\nB\nc\nd\n"), utf16("a\nb\nc\nd\n"),
                                   utf16("a\nb\nc\nD\n"), kLabels, options);
   ASSERT_TRUE(wide.ok) << wide.error;

@@ -105,14 +105,6 @@ TEST_F(SuggestRun, EachTextReplacesItsWholeMarkerBlock) {
 }
 
 TEST_F(SuggestRun, WideTextsAreSuggestedInTheirOwnEncoding) {
-  const auto utf16 = [](const std::string& ascii) {
-    std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-      out += c;
-      out += '\0';
-    }
-    return out;
-  };
   std::vector<std::string> args = files(utf16("a\nb\n"), utf16("a\nc\n"), utf16("a\nd\xE9\n"));
   args.insert(args.begin(), "--suggest");
   EXPECT_EQ(run_tool(args), 1);

@@ -28,6 +28,16 @@ inline void write(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// `ascii` as UTF-16LE with its byte order mark.
+inline std::string utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
 // A fixture whose folder is named after `prefix` and the test, made anew
 // before each test and removed after it.
 class ToolRun : public ::testing::Test {
