@@ -26,7 +26,7 @@
 
 #include "app/compare_window.h"
 #include "app/merge_window.h"
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "serve/serve.h"
 #include "tests/testlib/proc_usage.h"
 

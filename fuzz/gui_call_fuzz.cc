@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

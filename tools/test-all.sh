@@ -27,7 +27,7 @@ done
 # and the graphical client's Qt-free engine; warnings are errors here too.
 echo "== build: Release, no preset"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTW_BUILD_GUI=ON -DTW_WERROR=ON >/dev/null
-cmake --build build/release -j2 --target tarnwick hollin_service tarnwickutf8 tw_gui_engine tw_gui_serve || status=1
+cmake --build build/release -j2 --target tarnwick hollin_service tarnwickutf8 tw_engine tw_gui_serve || status=1
 echo "== tests: native"
 ctest --preset native || status=1
 echo "== tests: windows (under Wine)"

@@ -33,7 +33,7 @@
 #include "app/window_fit.h"
 #include "engine/diff.h"
 #include "engine/inline_diff.h"
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 
 namespace marlow {
 namespace {

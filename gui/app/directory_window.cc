@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "app/compare_window.h"
@@ -21,53 +20,12 @@
 #include "app/keys.h"
 #include "app/panes.h"
 #include "app/window_fit.h"
+#include "engine/directory_compare.h"
 #include "engine/file_kind.h"
 #include "serve/serve.h"
 
 namespace marlow {
-namespace fs = std::filesystem;
 namespace {
-
-// Relative path -> full path of every regular file under `root`, and of
-// every symbolic link to one. The relative path is the entry's own, taken
-// apart lexically: resolving links would name a linked file by where its
-// target lies (git difftool -d links to the working tree's files).
-std::map<std::string, fs::path> files_under(const std::string& root) {
-  std::map<std::string, fs::path> files;
-  std::error_code ec;
-  const fs::path top = fs::path(root).lexically_normal();
-  fs::recursive_directory_iterator it(top, fs::directory_options::skip_permission_denied, ec);
-  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    std::error_code type_ec;
-    if (!it->is_regular_file(type_ec)) continue;
-    files.emplace(it->path().lexically_relative(top).generic_string(), it->path());
-  }
-  return files;
-}
-
-bool same_bytes(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  if (fs::file_size(a, ec) != fs::file_size(b, ec) || ec) return false;
-  std::ifstream in_a(a, std::ios::binary);
-  std::ifstream in_b(b, std::ios::binary);
-  if (!in_a || !in_b) return false;
-  std::vector<char> buf_a(1 << 16);
-  std::vector<char> buf_b(1 << 16);
-  while (in_a && in_b) {
-    in_a.read(buf_a.data(), static_cast<std::streamsize>(buf_a.size()));
-    in_b.read(buf_b.data(), static_cast<std::streamsize>(buf_b.size()));
-    if (in_a.gcount() != in_b.gcount() ||
-        !std::equal(buf_a.begin(), buf_a.begin() + in_a.gcount(), buf_b.begin())) {
-      return false;
-    }
-  }
-  return in_a.eof() && in_b.eof();
-}
-
-bool is_directory(const std::string& path) {
-  std::error_code ec;
-  return fs::is_directory(path, ec);
-}
 
 QString state_text(DirectoryEntry::State state) {
   switch (state) {
@@ -117,30 +75,6 @@ bool read_document(const std::string& path, Encoding encoding, TextDocument* doc
 }
 
 }  // namespace
-
-std::vector<DirectoryEntry> compare_directories(const std::string& left, const std::string& right) {
-  const std::map<std::string, fs::path> a = files_under(left);
-  const std::map<std::string, fs::path> b = files_under(right);
-  std::vector<DirectoryEntry> entries;
-  auto i = a.begin();
-  auto j = b.begin();
-  while (i != a.end() || j != b.end()) {
-    if (j == b.end() || (i != a.end() && i->first < j->first)) {
-      entries.push_back({i->first, DirectoryEntry::State::only_left});
-      ++i;
-    } else if (i == a.end() || j->first < i->first) {
-      entries.push_back({j->first, DirectoryEntry::State::only_right});
-      ++j;
-    } else {
-      entries.push_back({i->first, same_bytes(i->second, j->second)
-                                       ? DirectoryEntry::State::identical
-                                       : DirectoryEntry::State::different});
-      ++i;
-      ++j;
-    }
-  }
-  return entries;
-}
 
 bool is_directory_call(const CompareRequest& request) {
   return request.method == Method::compare && request.contributors.size() == 2 &&
@@ -259,7 +193,7 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
     const bool absent = (side == 0 && entry.state == DirectoryEntry::State::only_right) ||
                         (side == 1 && entry.state == DirectoryEntry::State::only_left);
     if (absent) continue;
-    paths[side] = (fs::path(request_.contributors[side]) / entry.path).string();
+    paths[side] = (std::filesystem::path(request_.contributors[side]) / entry.path).string();
     binary = binary || file_is_binary(paths[side]);
   }
   if (binary) {
@@ -271,7 +205,7 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
     return note;
   }
   for (std::size_t side = 0; side < 2; ++side) {
-    const std::string path = (fs::path(request_.contributors[side]) / entry.path).string();
+    const std::string path = (std::filesystem::path(request_.contributors[side]) / entry.path).string();
     job.request.contributors[side] = path;
     job.request.display_names[side] = request_.display_names[side] + "/" + entry.path;
     const bool absent = (side == 0 && entry.state == DirectoryEntry::State::only_right) ||

@@ -9,23 +9,14 @@
 #include <vector>
 
 #include "app/finish.h"
-#include "engine/xmlrpc.h"
+#include "engine/directory_compare.h"
+#include "serve/xmlrpc.h"
 
 class QCheckBox;
 class QLabel;
 class QTreeWidget;
 
 namespace marlow {
-
-struct DirectoryEntry {
-  enum class State { only_left, only_right, identical, different };
-  std::string path;  // relative, with '/' between its parts
-  State state = State::identical;
-};
-
-// Every file (and symbolic link to one) under `left` and `right`, by
-// relative path in byte order. Files are compared byte for byte.
-std::vector<DirectoryEntry> compare_directories(const std::string& left, const std::string& right);
 
 // Whether the call compares two directories: the window for it is then a
 // DirectoryWindow rather than a file comparison.

@@ -31,7 +31,7 @@
 #include "app/window_fit.h"
 #include "engine/conflict_markers.h"
 #include "engine/inline_diff.h"
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 
 namespace marlow {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "engine/diff.h"
 #include "engine/text_codec.h"
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "serve/files.h"
 #include "support/graphical_client.h"
 #include "support/platform.h"

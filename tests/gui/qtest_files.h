@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "serve/serve.h"
 
 namespace marlow::testing {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "serve/script_parse.h"
 #include "support/platform.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "serve/serve.h"
 #include "support/platform.h"
 

@@ -24,7 +24,7 @@
 
 #include "app/compare_window.h"
 #include "app/merge_window.h"
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 #include "tests/gui/qtest_files.h"
 
 namespace {

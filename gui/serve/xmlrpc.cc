@@ -1,4 +1,4 @@
-#include "engine/xmlrpc.h"
+#include "serve/xmlrpc.h"
 
 #include <algorithm>
 #include <cstdlib>
