@@ -138,6 +138,10 @@ struct MergePlan {
 // what a plan gives a line that has none.
 std::string first_line_end(const std::vector<std::vector<Line>>& texts);
 
+// The regions of a merge of `contributors` (the base first when there are
+// three or more), in order: every contributor's changes against the base
+// (with two contributors, their differences) cut into common, changed and
+// conflict regions, which together hold every line of every contributor.
 //
 // With a base and two sides, every conflict is then narrowed: lines that
 // both sides changed identically at its edges become changed regions of
