@@ -106,6 +106,10 @@ QString counts_text(const DirectoryNode& node) {
   return parts.join(QStringLiteral(", "));
 }
 
+QString files_text(std::size_t count) {
+  return count == 1 ? DirectoryWindow::tr("1 file") : DirectoryWindow::tr("%1 files").arg(count);
+}
+
 QString key_text(const QKeySequence& keys) { return keys.toString(QKeySequence::PortableText); }
 
 bool is_folder(const QTreeWidgetItem* item) { return !item->data(0, Qt::UserRole).isValid(); }
@@ -437,18 +441,16 @@ void DirectoryWindow::copy_selected(CopyDirection direction) {
     const DirectoryEntry& entry = entries_[plan.replace[i]];
     const FileFacts& from = to_right ? entry.left : entry.right;
     const FileFacts& to = to_right ? entry.right : entry.left;
-    lines << tr("%1\n    %2: %3 bytes, %4  \u2192  %5 bytes, %6")
-                 .arg(q(entry.path), to_side, size_text(to), time_text(to), size_text(from),
-                      time_text(from));
+    lines << tr("%1\n    now %2 bytes of %3,\n    then %4 bytes of %5 from the %6")
+                 .arg(q(entry.path), size_text(to), time_text(to), size_text(from), time_text(from),
+                      from_side);
   }
   if (plan.replace.size() > kNamed) lines << tr("and %1 more").arg(plan.replace.size() - kNamed);
-  QString text = tr("Replace %1 file(s) on the %2 with the %3 side's?")
-                     .arg(plan.replace.size())
-                     .arg(to_side, from_side);
+  QString text = tr("Replace %1 on the %2 with the %3's?")
+                     .arg(files_text(plan.replace.size()), to_side, from_side);
   if (!plan.create.empty()) {
-    text +=
-        QLatin1Char('\n') +
-        tr("%1 file(s) only on the %2 are copied as well.").arg(plan.create.size()).arg(from_side);
+    text += QLatin1Char('\n') +
+            tr("%1 only on the %2 copied as well.").arg(files_text(plan.create.size()), from_side);
   }
   auto* question = new QMessageBox(QMessageBox::Question, tr("Replace files"), text,
                                    QMessageBox::Yes | QMessageBox::Cancel, this);
@@ -484,15 +486,16 @@ void DirectoryWindow::run_copy(const CopyPlan& plan, CopyDirection direction) {
   }
   fill();
   const QString to_side = direction == CopyDirection::left_to_right ? tr("right") : tr("left");
-  QString note = tr("Copied %1 file(s) to the %2").arg(copied).arg(to_side);
+  QString note = tr("Copied %1 to the %2").arg(files_text(copied), to_side);
   if (!errors.isEmpty()) note += tr("; %1 failed").arg(errors.size());
   note_->setText(note);
   if (errors.isEmpty()) return;
   // Every failure, in a message that stays until it is closed.
-  auto* failed = new QMessageBox(
-      QMessageBox::Warning, tr("Copy failed"),
-      tr("%1 file(s) could not be copied to the %2:").arg(errors.size()).arg(to_side),
-      QMessageBox::Ok, this);
+  auto* failed =
+      new QMessageBox(QMessageBox::Warning, tr("Copy failed"),
+                      tr("%1 could not be copied to the %2:")
+                          .arg(files_text(static_cast<std::size_t>(errors.size())), to_side),
+                      QMessageBox::Ok, this);
   failed->setObjectName(QStringLiteral("copy_errors"));
   failed->setAttribute(Qt::WA_DeleteOnClose);
   failed->setInformativeText(errors.join(QLatin1Char('\n')));
