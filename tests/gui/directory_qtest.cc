@@ -18,6 +18,7 @@
 #include "app/directory_window.h"
 #include "app/error_window.h"
 #include "app/settings.h"
+#include "app/shortcuts_help.h"
 #include "tests/gui/qtest_files.h"
 
 namespace marlow {
@@ -201,6 +202,17 @@ class DirectoryTest : public QObject, private testing::Files {
     QTest::keyClick(list, Qt::Key_E, Qt::ControlModifier);
     QVERIFY(deep->isExpanded());
     QVERIFY(window->item_of(QStringLiteral("sub"))->isExpanded());
+
+    // The list of keys (F1) names them, and none of the text panes' keys,
+    // which this window has not.
+    QStringList listed;
+    for (const auto& [keys, what] : shortcut_list(window)) listed << keys + QLatin1Char('=') + what;
+    for (const char* expected : {"F5=Refresh", "Alt+Right=Copy to right \u2192",
+                                 "Ctrl+E=Expand all", "Ctrl+Shift+E=Collapse all"}) {
+      QVERIFY2(listed.contains(QString::fromUtf8(expected)),
+               qPrintable(listed.join(QLatin1Char(';'))));
+    }
+    QVERIFY(!listed.join(QLatin1Char(';')).contains(QStringLiteral("PgUp")));
 
     list->setCurrentItem(window->item_of(QStringLiteral("same.txt")));
     const int before = static_cast<int>(QApplication::topLevelWidgets().size());
