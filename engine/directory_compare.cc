@@ -355,8 +355,9 @@ CopyPlan plan_copy(const std::vector<DirectoryEntry>& entries,
   return plan;
 }
 
-CopyOutcome copy_entry(const std::string& left_root, const std::string& right_root,
-                       DirectoryEntry* entry, CopyDirection direction, const ReplaceFile& replace) {
+support::Status copy_entry(const std::string& left_root, const std::string& right_root,
+                           DirectoryEntry* entry, CopyDirection direction,
+                           const ReplaceFile& replace) {
   const bool to_right = direction == CopyDirection::left_to_right;
   const fs::path relative = from_utf8(entry->path);
   const fs::path left = from_utf8(left_root) / relative;
@@ -365,9 +366,9 @@ CopyOutcome copy_entry(const std::string& left_root, const std::string& right_ro
   const fs::path& target = to_right ? right : left;
   const FileFacts& from = to_right ? entry->left : entry->right;
   const FileFacts& to = to_right ? entry->right : entry->left;
-  const auto refused = [](std::string why) { return CopyOutcome{false, std::move(why)}; };
+  const auto refused = [](std::string why) { return support::Status::failure(std::move(why)); };
   if (!stays_inside(relative)) return refused(entry->path + " is not a path inside the folders");
-  if (entry->state == DirectoryEntry::State::identical) return CopyOutcome{};
+  if (entry->state == DirectoryEntry::State::identical) return support::Status();
   if (!from.present) {
     return refused(to_utf8(source) + " does not exist: there is nothing to copy");
   }
@@ -410,7 +411,7 @@ CopyOutcome copy_entry(const std::string& left_root, const std::string& right_ro
   entry->left = facts_of(left);
   entry->right = facts_of(right);
   entry->state = state_of(entry->left, entry->right, left, right);
-  return CopyOutcome{};
+  return support::Status();
 }
 
 }  // namespace marlow

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/status.h"
+
 namespace marlow {
 
 // What one side holds under an entry's path.
@@ -128,18 +130,15 @@ CopyPlan plan_copy(const std::vector<DirectoryEntry>& entries,
 using ReplaceFile =
     std::function<bool(const std::string& path, const std::string& bytes, std::string* error)>;
 
-struct [[nodiscard]] CopyOutcome {
-  bool ok = true;
-  std::string error;  // a sentence naming the file, when !ok
-};
-
 // Copies the file of `*entry` from one root to the other through `replace`
 // (folders it needs are made), then reads both sides again into `*entry`.
 // Refused, with nothing written: a file absent on the side copied from, a
 // target that is read-only, or a target that is no longer what the entry
 // says (it appeared, went or changed since the comparison: replacing it
 // would lose what the user has not seen). An identical entry is left alone.
-CopyOutcome copy_entry(const std::string& left_root, const std::string& right_root,
-                       DirectoryEntry* entry, CopyDirection direction, const ReplaceFile& replace);
+// A failure's message is a sentence that names the file.
+support::Status copy_entry(const std::string& left_root, const std::string& right_root,
+                           DirectoryEntry* entry, CopyDirection direction,
+                           const ReplaceFile& replace);
 
 }  // namespace marlow

@@ -476,12 +476,12 @@ void DirectoryWindow::run_copy(const CopyPlan& plan, CopyDirection direction) {
   for (const std::vector<std::size_t>* part : {&plan.create, &plan.replace}) {
     for (const std::size_t index : *part) {
       if (index >= entries_.size()) continue;
-      const CopyOutcome outcome = copy_entry(request_.contributors[0], request_.contributors[1],
-                                             &entries_[index], direction, replace);
-      if (outcome.ok) {
+      const support::Status outcome = copy_entry(request_.contributors[0], request_.contributors[1],
+                                                 &entries_[index], direction, replace);
+      if (outcome.ok()) {
         ++copied;
       } else {
-        errors << q(outcome.error);
+        errors << q(outcome.text());
       }
     }
   }

@@ -270,7 +270,7 @@ TEST_F(DirectoryCopy, CreatesFoldersReplacesAndUpdatesTheEntry) {
   put(right() + "/changed.txt", "right side\n");
   DirectoryEntry added = entry(name);
   ASSERT_EQ(added.state, S::only_left);
-  ASSERT_TRUE(copy_entry(left(), right(), &added, CopyDirection::left_to_right, kReplace).ok);
+  ASSERT_TRUE(copy_entry(left(), right(), &added, CopyDirection::left_to_right, kReplace).ok());
   EXPECT_EQ(read(right() + "/" + name), "new file\n");
   EXPECT_EQ(added.state, S::identical);
   EXPECT_TRUE(added.right.present);
@@ -278,9 +278,9 @@ TEST_F(DirectoryCopy, CreatesFoldersReplacesAndUpdatesTheEntry) {
 
   DirectoryEntry changed = entry("changed.txt");
   ASSERT_EQ(changed.state, S::different);
-  const CopyOutcome back =
+  const support::Status back =
       copy_entry(left(), right(), &changed, CopyDirection::right_to_left, kReplace);
-  ASSERT_TRUE(back.ok) << back.error;
+  ASSERT_TRUE(back.ok()) << back.text();
   EXPECT_EQ(read(left() + "/changed.txt"), "right side\n");
   EXPECT_EQ(changed.state, S::identical);
   EXPECT_EQ(changed.left.size, 11u);
@@ -296,7 +296,7 @@ TEST_F(DirectoryCopy, ANewFileKeepsItsSourcesPermissions) {
   fs::create_directories(at(right()));
   fs::permissions(at(left() + "/run.sh"), fs::perms::owner_all | fs::perms::group_read);
   DirectoryEntry script = entry("run.sh");
-  ASSERT_TRUE(copy_entry(left(), right(), &script, CopyDirection::left_to_right, kReplace).ok);
+  ASSERT_TRUE(copy_entry(left(), right(), &script, CopyDirection::left_to_right, kReplace).ok());
   EXPECT_EQ(fs::status(at(right() + "/run.sh")).permissions(),
             fs::perms::owner_all | fs::perms::group_read);
 }
@@ -316,11 +316,11 @@ TEST_F(DirectoryCopy, RefusedCopiesLeaveEverythingAsItWas) {
   DirectoryEntry read_only = entry("ro.txt");
   fs::permissions(at(right() + "/ro.txt"),
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  CopyOutcome outcome =
+  support::Status outcome =
       copy_entry(left(), right(), &read_only, CopyDirection::left_to_right, kReplace);
   fs::permissions(at(right() + "/ro.txt"), fs::perms::owner_all);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_NE(outcome.error.find("ro.txt is read-only"), std::string::npos) << outcome.error;
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("ro.txt is read-only"), std::string::npos) << outcome.text();
   EXPECT_EQ(read(right() + "/ro.txt"), "kept\n");
   EXPECT_EQ(read_only.state, S::different);
 
@@ -328,20 +328,20 @@ TEST_F(DirectoryCopy, RefusedCopiesLeaveEverythingAsItWas) {
   DirectoryEntry later = entry("later.txt");
   put(right() + "/later.txt", "theirs, edited\n");
   outcome = copy_entry(left(), right(), &later, CopyDirection::left_to_right, kReplace);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_NE(outcome.error.find("changed since"), std::string::npos) << outcome.error;
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("changed since"), std::string::npos) << outcome.text();
   EXPECT_EQ(read(right() + "/later.txt"), "theirs, edited\n");
   DirectoryEntry only = entry("only.txt");
   put(right() + "/only.txt", "appeared\n");
-  EXPECT_FALSE(copy_entry(left(), right(), &only, CopyDirection::left_to_right, kReplace).ok);
+  EXPECT_FALSE(copy_entry(left(), right(), &only, CopyDirection::left_to_right, kReplace).ok());
   EXPECT_EQ(read(right() + "/only.txt"), "appeared\n");
 
   // Nothing to copy from the side where it is absent.
   DirectoryEntry absent = entry("\xC3\xBC/f.txt");
   outcome = copy_entry(left(), right(), &absent, CopyDirection::right_to_left, kReplace);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_NE(outcome.error.find("\xC3\xBC/f.txt does not exist"), std::string::npos)
-      << outcome.error;
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("\xC3\xBC/f.txt does not exist"), std::string::npos)
+      << outcome.text();
 
   // A path leading out of the folders: the source outside one, the target
   // outside the other.
@@ -349,7 +349,8 @@ TEST_F(DirectoryCopy, RefusedCopiesLeaveEverythingAsItWas) {
   fs::create_directories(at(dir_.file("deep/r")));
   DirectoryEntry outside{"../escape.txt", S::only_left, {true, 1, 0}, {}};
   EXPECT_FALSE(
-      copy_entry(left(), dir_.file("deep/r"), &outside, CopyDirection::left_to_right, kReplace).ok);
+      copy_entry(left(), dir_.file("deep/r"), &outside, CopyDirection::left_to_right, kReplace)
+          .ok());
   EXPECT_FALSE(fs::exists(at(dir_.file("deep/escape.txt"))));
 }
 
@@ -363,11 +364,11 @@ TEST_F(DirectoryCopy, AFailedSaveIsReportedAndTheEntryKept) {
     *error = "cannot write " + path + ": No space left on device";
     return false;
   };
-  const CopyOutcome outcome =
+  const support::Status outcome =
       copy_entry(left(), right(), &changed, CopyDirection::left_to_right, full_disk);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_NE(outcome.error.find("No space left"), std::string::npos);
-  EXPECT_NE(outcome.error.find("f.txt"), std::string::npos);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("No space left"), std::string::npos);
+  EXPECT_NE(outcome.text().find("f.txt"), std::string::npos);
   EXPECT_EQ(changed.state, S::different);
   EXPECT_EQ(changed.right, before.right);
   EXPECT_EQ(read(right() + "/f.txt"), "old\n");
@@ -376,10 +377,10 @@ TEST_F(DirectoryCopy, AFailedSaveIsReportedAndTheEntryKept) {
   put(left() + "/sub/g.txt", "g");
   put(right() + "/sub", "a file");
   DirectoryEntry blocked = entry("sub/g.txt");
-  const CopyOutcome made =
+  const support::Status made =
       copy_entry(left(), right(), &blocked, CopyDirection::left_to_right, kReplace);
-  EXPECT_FALSE(made.ok);
-  EXPECT_NE(made.error.find("cannot create the folder"), std::string::npos) << made.error;
+  EXPECT_FALSE(made.ok());
+  EXPECT_NE(made.text().find("cannot create the folder"), std::string::npos) << made.text();
   EXPECT_EQ(read(right() + "/sub"), "a file");
 }
 
