@@ -48,6 +48,14 @@ inline QKeySequence help() { return QKeySequence(Qt::Key_F1); }
 inline QKeySequence redo() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z); }
 inline QKeySequence redo_too() { return QKeySequence(Qt::CTRL | Qt::Key_Y); }
 
+// The directory comparison: read both directories again, open or close
+// every folder, copy the chosen files to the other side.
+inline QKeySequence refresh() { return QKeySequence(Qt::Key_F5); }
+inline QKeySequence expand_all() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
+inline QKeySequence collapse_all() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E); }
+inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
+inline QKeySequence copy_to_left() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
+
 // Side `side` (counted from 0) with `modifiers` and its digit; the first
 // nine sides have keys, the others none.
 inline QKeySequence side_key(Qt::KeyboardModifiers modifiers, std::size_t side) {

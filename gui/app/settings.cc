@@ -59,4 +59,20 @@ bool ignore_whitespace_preference() {
 
 void set_ignore_whitespace_preference(bool on) { settings().setValue(kIgnoreWhitespaceKey, on); }
 
+bool directory_shows_preference(const QString& state) {
+  return settings().value(QStringLiteral("directories/show_%1").arg(state), true).toBool();
+}
+
+void set_directory_shows_preference(const QString& state, bool shown) {
+  settings().setValue(QStringLiteral("directories/show_%1").arg(state), shown);
+}
+
+QString directory_exclude_preference() {
+  return settings().value(QStringLiteral("directories/exclude")).toString();
+}
+
+void set_directory_exclude_preference(const QString& patterns) {
+  settings().setValue(QStringLiteral("directories/exclude"), patterns);
+}
+
 }  // namespace marlow

@@ -32,4 +32,12 @@ int tab_width_preference();
 void set_tab_width_preference(int columns);
 void set_ignore_whitespace_preference(bool on);
 
+// Whether the directory comparison shows the files in a state ("identical",
+// "different", "only_left", "only_right"; shown unless set), and the name
+// patterns it leaves out (none unless set).
+bool directory_shows_preference(const QString& state);
+void set_directory_shows_preference(const QString& state, bool shown);
+QString directory_exclude_preference();
+void set_directory_exclude_preference(const QString& patterns);
+
 }  // namespace marlow
