@@ -34,10 +34,10 @@ constexpr std::size_t kOtherFirst = 1;
 
 MergeSession::MergeSession(std::vector<std::vector<Line>> texts, IgnoreOptions ignoring)
     : texts_(std::move(texts)), ignoring_(ignoring) {
-  plan();
+  make_plan();
 }
 
-void MergeSession::plan() {
+void MergeSession::make_plan() {
   plan_ = plan_merge_ignoring(texts_, {}, ignoring_);
   conflict_regions_.clear();
   for (std::size_t i = 0; i < plan_.regions.size(); ++i) {
@@ -57,7 +57,7 @@ void MergeSession::plan() {
 
 void MergeSession::replan(IgnoreOptions ignoring) {
   ignoring_ = ignoring;
-  plan();
+  make_plan();
 }
 
 std::size_t MergeSession::conflict_of_region(std::size_t region) const {

@@ -251,7 +251,7 @@ class MergeSession {
     std::optional<std::vector<LinePick>> lines;  // by default none
   };
 
-  void plan();
+  void make_plan();
   Resolution& choice(std::size_t region);
   std::vector<Block> conflict_alignment(std::size_t conflict) const;
   std::optional<std::vector<Line>> resolved(std::size_t region, const Resolution& r) const;
