@@ -32,6 +32,17 @@ constexpr std::size_t kOtherFirst = 1;
 
 }  // namespace
 
+std::vector<Line> with_line_ends(std::vector<Line> lines, SavedLineEnds ends) {
+  if (ends == SavedLineEnds::as_merged) return lines;
+  const LineEnd chosen = ends == SavedLineEnds::lf     ? LineEnd("\n")
+                         : ends == SavedLineEnds::crlf ? LineEnd("\r\n")
+                                                       : LineEnd("\r");
+  for (Line& line : lines) {
+    if (!line.eol.empty()) line.eol = chosen;
+  }
+  return lines;
+}
+
 MergeSession::MergeSession(std::vector<std::vector<Line>> texts, IgnoreOptions ignoring)
     : texts_(std::move(texts)), ignoring_(ignoring) {
   make_plan();
@@ -263,31 +274,9 @@ bool MergeSession::has_unsaved_choices() const {
 // ---------------------------------------------------------------------------
 // Lines picked one by one.
 
-const std::vector<LinePick>& MergeSession::line_picks(std::size_t conflict) const {
-  static const std::vector<LinePick> kNoPicks;
-  return conflict < line_picks_.size() ? line_picks_[conflict] : kNoPicks;
-}
-
-support::Status MergeSession::pick_lines(std::size_t side, std::size_t first, std::size_t count,
-                                         bool picked) {
-  if (conflict_regions_.empty()) return refused("pick_lines", EINVAL);
-  const std::size_t from = first_changed_side();
-  const Region& region = plan_.regions[conflict_regions_[current_]];
-  if (side < from || side >= region.sides.size() || count == 0 ||
-      first + count > region.sides[side].size()) {
-    return refused("pick_lines", EINVAL);
-  }
-  // Picks start afresh on a conflict settled otherwise since.
-  std::vector<LinePick> picks = line_picks_[current_];
-  const Resolution& now = resolutions_[current_];
-  if (!picks.empty() && now.kind != Resolution::Kind::edited) picks.clear();
-  for (std::size_t i = first; i < first + count; ++i) {
-    const LinePick pick{side, i};
-    const auto at = std::lower_bound(picks.begin(), picks.end(), pick);
-    const bool there = at != picks.end() && *at == pick;
-    if (picked && !there) picks.insert(at, pick);
-    if (!picked && there) picks.erase(at);
-  }
+std::vector<Line> MergeSession::lines_of_picks(std::size_t conflict,
+                                               const std::vector<LinePick>& picks) const {
+  const Region& region = plan_.regions[conflict_regions_[conflict]];
   std::vector<Line> lines;
   for (const LinePick& pick : picks) lines.push_back(region.sides[pick.side][pick.line]);
   // Every line but the text's last ends in a line end: a side's last line
@@ -295,8 +284,50 @@ support::Status MergeSession::pick_lines(std::size_t side, std::size_t first, st
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     if (lines[i].eol.empty()) lines[i].eol = plan_.line_end;
   }
+  return lines;
+}
+
+std::vector<LinePick> MergeSession::line_picks(std::size_t conflict) const {
+  if (conflict >= line_picks_.size() || line_picks_[conflict].empty()) return {};
+  // Only while the conflict still holds the lines they make.
+  const Resolution& now = resolutions_[conflict];
+  if (now.kind != Resolution::Kind::edited ||
+      now.lines != lines_of_picks(conflict, line_picks_[conflict])) {
+    return {};
+  }
+  return line_picks_[conflict];
+}
+
+std::vector<int> MergeSession::picked_lines(std::size_t conflict, std::size_t side) const {
+  const std::vector<LinePick> picks = line_picks(conflict);
+  if (picks.empty()) return {};
+  const Region& region = plan_.regions[conflict_regions_[conflict]];
+  if (side >= region.sides.size()) return {};
+  std::vector<int> marks(region.sides[side].size(), 0);
+  for (const LinePick& pick : picks) {
+    if (pick.side == side) marks[pick.line] = 1;
+  }
+  return marks;
+}
+
+support::Status MergeSession::pick_lines(std::size_t side, std::size_t first, std::size_t count,
+                                         bool picked) {
+  if (conflict_regions_.empty()) return refused("pick_lines", EINVAL);
+  const Region& region = plan_.regions[conflict_regions_[current_]];
+  if (side >= region.sides.size() || count == 0 || first + count > region.sides[side].size()) {
+    return refused("pick_lines", EINVAL);
+  }
+  std::vector<LinePick> picks = line_picks(current_);
+  for (std::size_t i = first; i < first + count; ++i) {
+    const LinePick pick{side, i};
+    const auto at = std::lower_bound(picks.begin(), picks.end(), pick);
+    const bool there = at != picks.end() && *at == pick;
+    if (picked && !there) picks.insert(at, pick);
+    if (!picked && there) picks.erase(at);
+  }
   Resolution resolution =
-      picks.empty() ? Resolution{} : Resolution{Resolution::Kind::edited, 0, std::move(lines)};
+      picks.empty() ? Resolution{}
+                    : Resolution{Resolution::Kind::edited, 0, lines_of_picks(current_, picks)};
   settle({Settle{conflict_regions_[current_], std::move(resolution), {}, std::move(picks)}}, false);
   return {};
 }

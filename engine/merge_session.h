@@ -74,6 +74,12 @@ std::optional<TypedRegions> typed_rows_to_regions(const MergePlan& plan,
 std::vector<Line> lines_from_rows(const MergePlan& plan, const std::vector<std::string>& rows,
                                   std::size_t region);
 
+// The line ends a saved result is given: each line's own, or one for all.
+enum class SavedLineEnds { as_merged, lf, crlf, cr };
+// Every line that ends in a line end gets the chosen one; a last line
+// without one stays without.
+std::vector<Line> with_line_ends(std::vector<Line> lines, SavedLineEnds ends);
+
 class MergeSession {
  public:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -137,14 +143,19 @@ class MergeSession {
   void set_advance_after_take(bool on) { advance_after_take_ = on; }
   bool advance_after_take() const { return advance_after_take_; }
 
-  // Lines picked one by one from the two changed sides of the current
-  // conflict: the picks are added to those made before (or, `picked`
+  // Lines picked one by one from any contributor of the current conflict
+  // (the base too): the picks are added to those made before (or, `picked`
   // false, taken away) and the conflict holds the picked lines in their
-  // order down its rows, as one step. EINVAL for a side that is not a
-  // changed side or a line it does not have.
+  // order down its rows, as one step. Picks made before a later take or
+  // edit of the conflict are dropped first. EINVAL for no such side or a
+  // line it does not have in the conflict.
   support::Status pick_lines(std::size_t side, std::size_t first, std::size_t count,
                              bool picked = true);
-  const std::vector<LinePick>& line_picks(std::size_t conflict) const;
+  // The picks the conflict's lines are made of now (none once it was
+  // settled otherwise since).
+  std::vector<LinePick> line_picks(std::size_t conflict) const;
+  // Per line of a side of a conflict: 1 picked, 0 not; empty without picks.
+  std::vector<int> picked_lines(std::size_t conflict, std::size_t side) const;
 
   // Blocks: the runs of lines in which the two changed sides of a conflict
   // differ. A block takes one side's lines; the conflict stays unsettled
@@ -252,6 +263,7 @@ class MergeSession {
   };
 
   void make_plan();
+  std::vector<Line> lines_of_picks(std::size_t conflict, const std::vector<LinePick>& picks) const;
   Resolution& choice(std::size_t region);
   std::vector<Block> conflict_alignment(std::size_t conflict) const;
   std::optional<std::vector<Line>> resolved(std::size_t region, const Resolution& r) const;

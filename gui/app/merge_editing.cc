@@ -287,6 +287,13 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     // the mark of its Alt key.
     add(tr("%1 for this conflict").arg(take_all_button_->text().remove(QLatin1Char('&'))),
         keys::take_all(), [this] { take_all(); });
+    add(tr("Take every changed side, the other side first"), keys::take_all_other_first(),
+        [this] { take_all_other_first(); });
+    // From a pane: the lines selected there (or under the mouse).
+    if (!in_result) {
+      last_view_ = view;
+      add(tr("Take these lines"), keys::take_lines(), [this] { take_lines(); });
+    }
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.

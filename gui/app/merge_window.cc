@@ -4,6 +4,9 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -31,6 +34,7 @@
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
 #include "engine/inline_diff.h"
+#include "serve/files.h"
 #include "serve/xmlrpc.h"
 
 namespace marlow {
@@ -162,6 +166,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
       std::move(texts),
       IgnoreOptions{ignore_whitespace_preference(), ignore_line_ends_preference()});
   session_->set_observer(this);
+  session_->set_advance_after_take(advance_after_take_preference());
   plan_regions();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_conflict_bar());
@@ -440,6 +445,10 @@ QHBoxLayout* MergeWindow::make_actions() {
   save_unfinished_button_->setToolTip(
       tr("Write the result with the conflicts still open between conflict markers "
          "(<<<<<<< ... >>>>>>>), to finish later; the merge does not count as done"));
+  save_as_button_ = new QPushButton(tr("Save &as..."), this);
+  save_as_button_->setToolTip(
+      tr("Write a copy of the result to a file you choose, with the open conflicts between "
+         "conflict markers; the output is not written (Ctrl+Shift+S)"));
   save_close_button_ = new QPushButton(tr("Save and c&lose"), this);
   save_close_button_->setDefault(true);
   save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
@@ -453,6 +462,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   ignore->addWidget(tab_width);
   ignore->addStretch();
   options->addLayout(ignore);
+  options->addLayout(make_save_options());
   actions->addLayout(options);
   // Messages take one line above the buttons, as wide as the room right of
   // the options, shortened to fit: none widens the window or takes rows
@@ -471,6 +481,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   buttons->addWidget(redo_button_);
   buttons->addWidget(add_shortcuts_help(this));
   buttons->addWidget(save_unfinished_button_);
+  buttons->addWidget(save_as_button_);
   buttons->addWidget(save_button_);
   buttons->addWidget(save_close_button_);
   buttons->addWidget(close_button_);
@@ -493,6 +504,11 @@ void MergeWindow::connect_buttons() {
   connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
   connect(save_unfinished_button_, &QPushButton::clicked, this, [this] { save_unfinished(); });
+  connect(save_as_button_, &QPushButton::clicked, this, [this] { save_as(); });
+  connect(advance_box_, &QCheckBox::toggled, this, [this](bool on) {
+    set_advance_after_take_preference(on);
+    session_->set_advance_after_take(on);
+  });
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
   });
@@ -527,6 +543,14 @@ void MergeWindow::add_shortcuts() {
   shortcut(QKeySequence::Save, [this] { save(); });
   shortcut(keys::close(), [this] { close(); });
   shortcut(keys::take_all(), [this] { take_all(); });
+  shortcut(
+      keys::take_all_other_first(), [this] { take_all_other_first(); },
+      tr("Take every changed side's lines, the other side's first"));
+  shortcut(
+      keys::take_lines(), [this] { take_lines(); },
+      tr("Take the lines selected in a pane for the conflict (again: leave them out)"));
+  shortcut(
+      keys::save_as(), [this] { save_as(); }, tr("Save a copy of the result in a file you choose"));
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
     shortcut(keys::take(s), [this, s] { take(s); });
     const QString name = side_name(s);
@@ -828,9 +852,12 @@ void MergeWindow::colour_panes() {
           colour = c == current_conflict() ? kNotTakenCurrent : kNotTaken;
       }
       // Blocks chosen one by one show the same, block by block.
-      const std::vector<int> blocks = region.kind == RegionKind::conflict
-                                          ? session_->block_lines_taken(conflict_of_region(r), s)
-                                          : std::vector<int>();
+      // Lines picked one by one show it line by line.
+      std::vector<int> blocks;
+      if (region.kind == RegionKind::conflict) {
+        blocks = session_->block_lines_taken(conflict_of_region(r), s);
+        if (blocks.empty()) blocks = session_->picked_lines(conflict_of_region(r), s);
+      }
       const bool current =
           region.kind == RegionKind::conflict && conflict_of_region(r) == current_conflict();
       const std::size_t lines = region.sides[s].size();
@@ -1372,7 +1399,7 @@ bool MergeWindow::save() {
     return false;
   }
   std::string error;
-  if (!save_output(job_, *lines, &error)) {
+  if (!write_result(job_.request.out_path, *lines, &error)) {
     // Shown in the window rather than in a dialog: the window stays usable
     // and nothing waits on a modal box.
     show_message(tr("Not saved: %1").arg(q(error)));
@@ -1393,7 +1420,7 @@ bool MergeWindow::save_unfinished() {
   std::size_t open = 0;
   const std::vector<Line> lines = session_->merged_with_markers(job_.request.display_names, &open);
   std::string error;
-  if (!save_output(job_, lines, &error)) {
+  if (!write_result(job_.request.out_path, lines, &error)) {
     show_message(tr("Not saved: %1").arg(q(error)));
     return false;
   }
@@ -1487,6 +1514,152 @@ void MergeWindow::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+namespace {
+
+// The encodings saving offers beside the output's own.
+struct SavedEncoding {
+  const char* label;
+  Encoding encoding;
+  bool bom;
+};
+constexpr SavedEncoding kSavedEncodings[] = {
+    {"UTF-8", Encoding::utf8, false},
+    {"UTF-8 with BOM", Encoding::utf8, true},
+    {"Latin-1", Encoding::latin1, false},
+    {"UTF-16 LE with BOM", Encoding::utf16le, true},
+    {"UTF-16 BE with BOM", Encoding::utf16be, true},
+    {"UTF-32 LE with BOM", Encoding::utf32le, true},
+    {"UTF-32 BE with BOM", Encoding::utf32be, true},
+};
+
+}  // namespace
+
+QHBoxLayout* MergeWindow::make_save_options() {
+  auto* line = new QHBoxLayout();
+  advance_box_ = new QCheckBox(tr("After a take, go to the next unresol&ved conflict"), this);
+  advance_box_->setObjectName(QStringLiteral("advance_after_take"));
+  advance_box_->setToolTip(
+      tr("A side taken for a conflict moves on to the next conflict not "
+         "yet settled (remembered)"));
+  advance_box_->setChecked(session_->advance_after_take());
+  // What saving writes: the output's own encoding and the lines' own line
+  // ends unless chosen otherwise here, for this merge.
+  encoding_box_ = new QComboBox(this);
+  encoding_box_->setObjectName(QStringLiteral("saved_encoding"));
+  const TextDocument stored = output_document(job_, {});
+  QString own = QString::fromLatin1(encoding_name(stored.encoding));
+  if (stored.bom) own += QStringLiteral(" ") + tr("with BOM");
+  encoding_box_->addItem(tr("Save as %1 (the output's)").arg(own));
+  for (const SavedEncoding& choice : kSavedEncodings) {
+    encoding_box_->addItem(tr("Save as %1").arg(QString::fromLatin1(choice.label)));
+  }
+  encoding_box_->setToolTip(tr("The encoding Save, Save with markers and Save as write"));
+  saved_line_ends_box_ = new QComboBox(this);
+  saved_line_ends_box_->setObjectName(QStringLiteral("saved_line_ends"));
+  saved_line_ends_box_->addItems(
+      {tr("Line ends as merged"), tr("LF line ends"), tr("CRLF line ends"), tr("CR line ends")});
+  saved_line_ends_box_->setToolTip(
+      tr("The line ends saving gives every line that has one (as merged: each line its own)"));
+  line->addWidget(advance_box_);
+  line->addWidget(encoding_box_);
+  line->addWidget(saved_line_ends_box_);
+  line->addStretch();
+  return line;
+}
+
+TextDocument MergeWindow::saved_document(std::vector<Line> lines) const {
+  const auto ends = static_cast<SavedLineEnds>(std::max(0, saved_line_ends_box_->currentIndex()));
+  TextDocument doc = output_document(job_, with_line_ends(std::move(lines), ends));
+  const int chosen = encoding_box_->currentIndex() - 1;
+  if (chosen >= 0 && chosen < static_cast<int>(std::size(kSavedEncodings))) {
+    doc.encoding = kSavedEncodings[chosen].encoding;
+    doc.bom = kSavedEncodings[chosen].bom;
+  }
+  return doc;
+}
+
+bool MergeWindow::write_result(const std::string& path, std::vector<Line> lines,
+                               std::string* error) const {
+  const EncodeResult encoded = encode_text(saved_document(std::move(lines)));
+  if (!encoded.ok) {
+    *error = "cannot encode the result: " + encoded.error;
+    return false;
+  }
+  return real_files().replace_whole(path, encoded.bytes, error, kStalledWriteMs);
+}
+
+void MergeWindow::save_as() {
+  const QString path = QFileDialog::getSaveFileName(this, tr("Save a copy of the merged result"),
+                                                    q(job_.request.out_path));
+  if (!path.isEmpty()) save_copy_to(path);
+}
+
+bool MergeWindow::save_copy_to(const QString& path) {
+  // The output itself chosen: that is a save, which the merge answers for.
+  if (QFileInfo(path).absoluteFilePath() == QFileInfo(q(job_.request.out_path)).absoluteFilePath())
+    return unresolved_count() == 0 ? save() : save_unfinished();
+  std::size_t open = 0;
+  const std::optional<std::vector<Line>> lines = session_->merged();
+  std::string error;
+  if (!write_result(
+          path.toStdString(),
+          lines ? *lines : session_->merged_with_markers(job_.request.display_names, &open),
+          &error)) {
+    show_message(tr("Not saved: %1").arg(q(error)));
+    return false;
+  }
+  const QString out = q(job_.request.out_path);
+  show_message(open == 0 ? tr("Saved a copy to %1; the output %2 is not written.").arg(path, out)
+                         : tr("Saved a copy to %1 with %2 conflict(s) between conflict markers; "
+                              "the output %3 is not written.")
+                               .arg(path)
+                               .arg(open)
+                               .arg(out));
+  return true;
+}
+
+void MergeWindow::take_all_other_first() {
+  if (no_conflicts()) return;
+  if (done(session_->take_all(true))) refresh(true, true);
+}
+
+void MergeWindow::take_lines() {
+  if (no_conflicts()) return;
+  const auto pane = std::find(panes_.begin(), panes_.end(), last_view_);
+  const std::size_t c = current_conflict();
+  const std::size_t region = session_->region_of_conflict(c);
+  const Rows rows = pane_rows_[region];
+  bool taken = false;
+  if (pane != panes_.end()) {
+    const auto side = static_cast<std::size_t>(pane - panes_.begin());
+    const QTextCursor cursor = last_view_->textCursor();
+    const QTextDocument* doc = last_view_->document();
+    int top = doc->findBlock(cursor.selectionStart()).blockNumber();
+    int bottom = doc->findBlock(cursor.selectionEnd()).blockNumber();
+    // A selection that ends at the start of a row leaves that row out.
+    if (bottom > top && doc->findBlock(cursor.selectionEnd()).position() == cursor.selectionEnd())
+      --bottom;
+    top = std::max(top, rows.first) - rows.first;
+    bottom = std::min(bottom, rows.first + rows.count - 1) - rows.first;
+    const auto lines = static_cast<int>(plan().regions[region].sides[side].size());
+    bottom = std::min(bottom, lines - 1);
+    if (top <= bottom) {
+      const auto first = static_cast<std::size_t>(top);
+      const auto count = static_cast<std::size_t>(bottom - top + 1);
+      // Every one picked already: they are left out again.
+      const std::vector<int> picked = session_->picked_lines(c, side);
+      bool all = !picked.empty();
+      for (std::size_t i = first; all && i < first + count; ++i) all = picked[i] == 1;
+      taken = done(session_->pick_lines(side, first, count, !all));
+    }
+  }
+  if (!taken) {
+    show_message(tr("Select lines of conflict %1 in a pane to take them.").arg(c + 1));
+    return;
+  }
+  refresh(false, true);
 }
 
 void MergeWindow::closeEvent(QCloseEvent* event) {

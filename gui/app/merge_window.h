@@ -17,6 +17,7 @@
 #include "serve/serve.h"
 
 class QCheckBox;
+class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QMenu;
@@ -61,6 +62,16 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   // typed by hand (line feeds separate them).
   void take(std::size_t side);
   void take_all();
+  // Every changed contributor's lines, in the opposite order.
+  void take_all_other_first();
+  // The lines selected in the side pane used last (or the line under its
+  // cursor), within the current conflict: added to the lines the conflict
+  // holds, in their order down its rows, or taken out of them when every
+  // one is there already. One step of the history each.
+  void take_lines();
+  // Whether a take goes on to the next unresolved conflict (the window's
+  // check box, remembered).
+  QCheckBox* advance_box() const { return advance_box_; }
   void edit_result(const QString& text);
   // Settles every conflict still unsettled with one contributor's lines,
   // as one step that a single undo takes back.
@@ -146,6 +157,15 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   // unsaved and conflicts open offers it.
   bool save_unfinished();
   bool saved_unfinished() const { return saved_unfinished_; }
+  // Save as: a copy of the result (with markers while conflicts are open)
+  // in a file the user chooses; the output the merge answers for is not
+  // written, and the merge is not finished by it.
+  void save_as();
+  bool save_copy_to(const QString& path);
+  // The encoding and line ends saving gives the result; the first choice
+  // of each keeps the output's own.
+  QComboBox* encoding_box() const { return encoding_box_; }
+  QComboBox* saved_line_ends_box() const { return saved_line_ends_box_; }
   // The merged text once every conflict is settled, else empty.
   QString result_text() const;
 
@@ -215,6 +235,11 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   }
   // A refusal of the session told to the user where it needs telling.
   bool done(const support::Status& status);
+  // The result as saving writes it: the chosen line ends and encoding.
+  TextDocument saved_document(std::vector<Line> lines) const;
+  // Encodes and writes `lines` to `path`; false with the reason in `error`.
+  bool write_result(const std::string& path, std::vector<Line> lines, std::string* error) const;
+  QHBoxLayout* make_save_options();
   // Rows of a view as the lines' texts (carriage-return marks typed back).
   std::vector<std::string> typed_rows(const QStringList& rows) const;
   QString side_name(std::size_t side) const;
@@ -308,6 +333,10 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   QCheckBox* automatic_box_ = nullptr;
   QCheckBox* whitespace_box_ = nullptr;
   QCheckBox* line_ends_box_ = nullptr;
+  QCheckBox* advance_box_ = nullptr;
+  QComboBox* encoding_box_ = nullptr;
+  QComboBox* saved_line_ends_box_ = nullptr;
+  QPushButton* save_as_button_ = nullptr;
   QPushButton* close_button_ = nullptr;
   QPlainTextEdit* last_view_ = nullptr;  // the view last clicked or typed in
   QLabel* status_ = nullptr;

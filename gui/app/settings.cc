@@ -59,4 +59,12 @@ bool ignore_whitespace_preference() {
 
 void set_ignore_whitespace_preference(bool on) { settings().setValue(kIgnoreWhitespaceKey, on); }
 
+bool advance_after_take_preference() {
+  return settings().value(QStringLiteral("merge/advance_after_take"), false).toBool();
+}
+
+void set_advance_after_take_preference(bool on) {
+  settings().setValue(QStringLiteral("merge/advance_after_take"), on);
+}
+
 }  // namespace marlow

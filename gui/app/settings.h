@@ -31,5 +31,9 @@ bool ignore_whitespace_preference();
 int tab_width_preference();
 void set_tab_width_preference(int columns);
 void set_ignore_whitespace_preference(bool on);
+// Whether the merge window goes on to the next unresolved conflict after a
+// side is taken (off unless set).
+bool advance_after_take_preference();
+void set_advance_after_take_preference(bool on);
 
 }  // namespace marlow

@@ -268,13 +268,29 @@ TEST(MergeSession, LinesPickedFromEitherSideInTheirOrder) {
   EXPECT_TRUE(session.line_picks(0).empty());
   session.redo();
   EXPECT_EQ(text_of(session), "a\nC2\nz\n");
-  // Not a changed side, no such line.
-  EXPECT_EQ(session.pick_lines(0, 0, 1).code(), EINVAL);
+  // No such side, no such line.
+  EXPECT_EQ(session.pick_lines(3, 0, 1).code(), EINVAL);
   EXPECT_EQ(session.pick_lines(2, 1, 2).code(), EINVAL);
   // A take in between starts the picks afresh.
   ASSERT_TRUE(session.take(1).ok());
+  EXPECT_TRUE(session.line_picks(0).empty());
   ASSERT_TRUE(session.pick_lines(1, 1, 1).ok());
   EXPECT_EQ(text_of(session), "a\nB2\nz\n");
+  // So does typing; the base's lines may be picked too.
+  ASSERT_TRUE(session.edit_current(split_lines("typed\n")).ok());
+  EXPECT_TRUE(session.picked_lines(0, 1).empty());
+  ASSERT_TRUE(session.pick_lines(0, 0, 1).ok());
+  EXPECT_EQ(text_of(session), "a\nb\nz\n");
+  EXPECT_EQ(session.picked_lines(0, 0), (std::vector<int>{1, 0}));
+  EXPECT_EQ(session.picked_lines(0, 2), (std::vector<int>{0, 0}));
+}
+
+TEST(MergeSession, SavedLineEnds) {
+  const std::vector<Line> lines = split_lines("a\r\nb\nc");
+  EXPECT_EQ(join_lines(with_line_ends(lines, SavedLineEnds::as_merged)), "a\r\nb\nc");
+  EXPECT_EQ(join_lines(with_line_ends(lines, SavedLineEnds::lf)), "a\nb\nc");
+  EXPECT_EQ(join_lines(with_line_ends(lines, SavedLineEnds::crlf)), "a\r\nb\r\nc");
+  EXPECT_EQ(join_lines(with_line_ends(split_lines("a\nb\n"), SavedLineEnds::cr)), "a\rb\r");
 }
 
 TEST(MergeSession, PickedLastLineWithoutLineEndGetsOneBeforeAnother) {
