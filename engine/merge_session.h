@@ -97,6 +97,8 @@ class MergeSession {
   void replan(IgnoreOptions ignoring);
   IgnoreOptions ignoring() const { return ignoring_; }
 
+  // The contributors' lines as given.
+  const std::vector<std::vector<Line>>& texts() const { return texts_; }
   const MergePlan& plan() const { return plan_; }
   std::size_t region_count() const { return plan_.regions.size(); }
   std::size_t side_count() const { return texts_.size(); }

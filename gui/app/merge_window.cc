@@ -160,8 +160,20 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
+  // What the window shows of the files themselves, worked out before
+  // their lines move into the session: how each is stored, and how the
+  // output will be.
+  for (std::size_t s = 0; s < job_.docs.size(); ++s) {
+    const bool absent =
+        s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
+    file_notes_.push_back(file_note(job_.docs[s], absent));
+  }
+  const TextDocument stored = output_document(job_, {});
+  stored_.encoding = stored.encoding;
+  stored_.bom = stored.bom;
+  conversion_ = output_conversion(job_);
   std::vector<std::vector<Line>> texts;
-  for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
+  for (TextDocument& doc : job_.docs) texts.push_back(std::move(doc.lines));
   session_ = std::make_unique<MergeSession>(
       std::move(texts),
       IgnoreOptions{ignore_whitespace_preference(), ignore_line_ends_preference()});
@@ -203,8 +215,8 @@ MergeWindow::MergeWindow(Job job, Finish finish)
 
 void MergeWindow::plan_regions() {
   returns_inside_lines_ =
-      std::any_of(job_.docs.begin(), job_.docs.end(),
-                  [](const TextDocument& doc) { return has_returns_inside_lines(doc.lines); });
+      std::any_of(session_->texts().begin(), session_->texts().end(),
+                  [](const std::vector<Line>& lines) { return has_returns_inside_lines(lines); });
   clean_at_ = kNone;
   editing_clean_ = false;
 }
@@ -271,11 +283,9 @@ QHBoxLayout* MergeWindow::make_output_line() {
   // colours' legend, which keeps its room.
   auto* line = new QHBoxLayout();
   // How it will be stored; each line keeps the line end it has.
-  const TextDocument stored = output_document(job_, {});
-  QString how = QString::fromLatin1(encoding_name(stored.encoding));
-  if (stored.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
-  const std::string conversion = output_conversion(job_);
-  if (!conversion.empty()) how += QStringLiteral(" \u00B7 ") + q(conversion);
+  QString how = QString::fromLatin1(encoding_name(stored_.encoding));
+  if (stored_.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
+  if (!conversion_.empty()) how += QStringLiteral(" \u00B7 ") + q(conversion_);
   auto* output = new ElidedLabel(tr("Output: %1 (%2)").arg(q(job_.request.out_path), how), this);
   output->setObjectName(QStringLiteral("output"));
   line->addWidget(output, 1);
@@ -307,9 +317,7 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     head->addWidget(take_button);
     column->addLayout(head);
     // How the file is stored: encoding, byte-order mark, line ends.
-    const bool absent =
-        s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
-    auto* note = new ElidedLabel(file_note(job_.docs[s], absent), pane_area);
+    auto* note = new ElidedLabel(file_notes_[s], pane_area);
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
@@ -1408,10 +1416,9 @@ bool MergeWindow::save() {
   saved_ = true;
   saved_unfinished_ = false;
   session_->mark_saved();
-  const std::string conversion = output_conversion(job_);
-  show_message(conversion.empty()
+  show_message(conversion_.empty()
                    ? tr("Saved to %1.").arg(q(job_.request.out_path))
-                   : tr("Saved to %1; %2.").arg(q(job_.request.out_path), q(conversion)));
+                   : tr("Saved to %1; %2.").arg(q(job_.request.out_path), q(conversion_)));
   return true;
 }
 
@@ -1548,9 +1555,8 @@ QHBoxLayout* MergeWindow::make_save_options() {
   // ends unless chosen otherwise here, for this merge.
   encoding_box_ = new QComboBox(this);
   encoding_box_->setObjectName(QStringLiteral("saved_encoding"));
-  const TextDocument stored = output_document(job_, {});
-  QString own = QString::fromLatin1(encoding_name(stored.encoding));
-  if (stored.bom) own += QStringLiteral(" ") + tr("with BOM");
+  QString own = QString::fromLatin1(encoding_name(stored_.encoding));
+  if (stored_.bom) own += QStringLiteral(" ") + tr("with BOM");
   encoding_box_->addItem(tr("Save as %1 (the output's)").arg(own));
   for (const SavedEncoding& choice : kSavedEncodings) {
     encoding_box_->addItem(tr("Save as %1").arg(QString::fromLatin1(choice.label)));
@@ -1571,7 +1577,8 @@ QHBoxLayout* MergeWindow::make_save_options() {
 
 TextDocument MergeWindow::saved_document(std::vector<Line> lines) const {
   const auto ends = static_cast<SavedLineEnds>(std::max(0, saved_line_ends_box_->currentIndex()));
-  TextDocument doc = output_document(job_, with_line_ends(std::move(lines), ends));
+  TextDocument doc = stored_;
+  doc.lines = with_line_ends(std::move(lines), ends);
   const int chosen = encoding_box_->currentIndex() - 1;
   if (chosen >= 0 && chosen < static_cast<int>(std::size(kSavedEncodings))) {
     doc.encoding = kSavedEncodings[chosen].encoding;

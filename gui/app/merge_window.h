@@ -299,6 +299,13 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   Job job_;
   Finish finish_;
   std::unique_ptr<MergeSession> session_;
+  // The output's encoding and mark (no lines), and which contributors'
+  // lines it converts, in a sentence (empty for none).
+  TextDocument stored_;
+  std::string conversion_;
+  // How each contributor is stored, for its pane's header. The
+  // contributors' lines are the session's: job_.docs keeps none.
+  std::vector<QString> file_notes_;
   std::vector<Rows> pane_rows_;    // per region
   std::vector<Rows> result_rows_;  // per region, as the result view shows it now
   // The texts hold carriage returns inside lines, shown as marks: a mark
