@@ -31,6 +31,15 @@ inline QKeySequence previous_clean_change() {
 // Ctrl+W on every platform (the standard Close keys are only Ctrl+F4 on some).
 inline QKeySequence close() { return QKeySequence(Qt::CTRL | Qt::Key_W); }
 inline QKeySequence take_all() { return QKeySequence(Qt::CTRL | Qt::Key_B); }
+// Every changed side's lines, the other side's first.
+inline QKeySequence take_all_other_first() {
+  return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B);
+}
+// The lines selected in a side's pane, added to (or taken out of) the
+// lines the conflict holds.
+inline QKeySequence take_lines() { return QKeySequence(Qt::CTRL | Qt::Key_T); }
+// A copy of the merged result in a file of the user's choice.
+inline QKeySequence save_as() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S); }
 // The merge window's suggestions for the current conflict: accept the one
 // shown, or show the next or previous one.
 inline QKeySequence accept_suggestion() { return QKeySequence(Qt::ALT | Qt::Key_Return); }

@@ -75,4 +75,12 @@ void set_directory_exclude_preference(const QString& patterns) {
   settings().setValue(QStringLiteral("directories/exclude"), patterns);
 }
 
+bool advance_after_take_preference() {
+  return settings().value(QStringLiteral("merge/advance_after_take"), false).toBool();
+}
+
+void set_advance_after_take_preference(bool on) {
+  settings().setValue(QStringLiteral("merge/advance_after_take"), on);
+}
+
 }  // namespace marlow

@@ -31,6 +31,10 @@ bool ignore_whitespace_preference();
 int tab_width_preference();
 void set_tab_width_preference(int columns);
 void set_ignore_whitespace_preference(bool on);
+// Whether the merge window goes on to the next unresolved conflict after a
+// side is taken (off unless set).
+bool advance_after_take_preference();
+void set_advance_after_take_preference(bool on);
 
 // Whether the directory comparison shows the files in a state ("identical",
 // "different", "only_left", "only_right"; shown unless set), and the name

@@ -56,7 +56,7 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
   pane("Ctrl+0", "Text back to its first size");
   list.emplace_back(QWidget::tr("Right click, Menu key"),
                     QWidget::tr("The pane's menu: copy, go to a change, and in a merge take a side "
-                                "or a block, accept or reject a clean change"));
+                                "or a block or the selected lines, accept or reject a clean change"));
   return list;
 }
 
