@@ -38,22 +38,6 @@
 namespace marlow {
 namespace {
 
-// Sorted, merged union of ranges.
-std::vector<TextRange> merged(std::vector<TextRange> ranges) {
-  std::sort(ranges.begin(), ranges.end(),
-            [](const TextRange& a, const TextRange& b) { return a.start < b.start; });
-  std::vector<TextRange> out;
-  for (const TextRange& r : ranges) {
-    if (!out.empty() && r.start <= out.back().start + out.back().length) {
-      const std::size_t end = std::max(out.back().start + out.back().length, r.start + r.length);
-      out.back().length = end - out.back().start;
-    } else {
-      out.push_back(r);
-    }
-  }
-  return out;
-}
-
 QColor colour_of(CellKind kind) {
   switch (kind) {
     case CellKind::same:
@@ -75,6 +59,17 @@ QColor colour_of(CellKind kind) {
 CompareWindow::CompareWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
+  // The session owns the texts from here on; the job keeps the call.
+  std::vector<TextDocument> docs = std::move(job_.docs);
+  job_.docs.clear();
+  if (docs.empty()) docs.emplace_back();
+  session_ = std::move(CompareSession::open(std::move(docs),
+                                            IgnoreOptions{
+                                                .ignore_whitespace = ignore_whitespace_preference(),
+                                                .ignore_line_ends = ignore_line_ends_preference(),
+                                            })
+                           .value());
+  session_->add_observer(this);
   QStringList names;
   for (const std::string& name : job_.request.display_names) names << q(name);
   setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
@@ -90,7 +85,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   fit_to_screen(this, QStringLiteral("compare"),
                 QSize(160 + 480 * static_cast<int>(panes_.size()), 860));
   lay_out_rows();
-  if (!differences_.empty()) go_to_difference(0);
+  if (difference_count() > 0) go_to_difference(0);
 }
 
 QLayout* CompareWindow::make_bar() {
@@ -161,16 +156,16 @@ void CompareWindow::show_long_line_note(int rows) {
 }
 
 void CompareWindow::set_mark_long_lines(bool mark) {
-  if (mark == mark_long_lines_) return;
-  mark_long_lines_ = mark;
-  relayout_near_current();
+  session_->set_mark_long_lines(mark, top_row());
 }
+
+bool CompareWindow::mark_long_lines() const { return session_->mark_long_lines(); }
 
 QWidget* CompareWindow::make_panes(const QStringList& names) {
   auto* splitter = new QSplitter(Qt::Horizontal, this);
   splitter->setChildrenCollapsible(false);
   sync_ = new PaneSync(this);
-  const std::size_t n = job_.docs.size();
+  const std::size_t n = session_->text_count();
   for (std::size_t i = 0; i < n; ++i) {
     auto* column = new QWidget(splitter);
     auto* column_layout = new QVBoxLayout(column);
@@ -211,7 +206,7 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
   title->setFont(bold);
   const bool absent =
       i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
-  auto* note = new QLabel(file_note(job_.docs[i], absent), column);
+  auto* note = new QLabel(file_note(session_->text(i), absent), column);
   if (absent) note->setObjectName(QStringLiteral("absent"));
   note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   QFont small = note->font();
@@ -226,26 +221,26 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
 }
 
 void CompareWindow::connect_controls() {
-  connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
-  connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
+  connect(prev_, &QPushButton::clicked, this,
+          [this] { go_to_difference(current_difference() - 1); });
+  connect(next_, &QPushButton::clicked, this,
+          [this] { go_to_difference(current_difference() + 1); });
   const auto shortcut = [this](const QKeySequence& keys, int step) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this,
-            [this, step] { go_to_difference(current_ + step); });
+            [this, step] { go_to_difference(current_difference() + step); });
   };
   shortcut(keys::next(), 1);
   shortcut(keys::next_too(), 1);
   shortcut(keys::previous(), -1);
   shortcut(keys::previous_too(), -1);
+  ignore_eol_->setChecked(ignore_line_ends());
+  ignore_blanks_->setChecked(ignore_whitespace());
   connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
   connect(ignore_blanks_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_whitespace);
   connect(tab_width_, &QSpinBox::valueChanged, this, [this](int columns) {
     set_tab_width_preference(columns);
     for (DiffPane* pane : panes_) pane->set_tab_width(columns);
   });
-  ignore_line_ends_ = ignore_line_ends_preference();
-  ignore_whitespace_ = ignore_whitespace_preference();
-  ignore_eol_->setChecked(ignore_line_ends_);
-  ignore_blanks_->setChecked(ignore_whitespace_);
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
   for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
@@ -254,59 +249,62 @@ void CompareWindow::connect_controls() {
   add_compare_pane_menus(this);
 }
 
+int CompareWindow::difference_count() const {
+  return static_cast<int>(session_->differences().size());
+}
+
+int CompareWindow::current_difference() const {
+  return session_->current() ? static_cast<int>(*session_->current()) : -1;
+}
+
+bool CompareWindow::ignore_line_ends() const { return session_->options().ignore_line_ends; }
+bool CompareWindow::ignore_whitespace() const { return session_->options().ignore_whitespace; }
+
+int CompareWindow::top_row() const {
+  return std::max(0, panes_.front()->verticalScrollBar()->value());
+}
+
 void CompareWindow::lay_out_rows() {
-  current_ = -1;
   fill_panes();
   if (map_ != nullptr) {
     std::vector<OverviewStrip::Mark> marks;
-    for (const auto& [first, end] : differences_)
-      marks.push_back({first, end, QColor(230, 150, 40)});
+    for (const Difference& d : session_->differences())
+      marks.push_back({static_cast<int>(d.first), static_cast<int>(d.end), QColor(230, 150, 40)});
     static_cast<OverviewStrip*>(map_)->set(panes_.front()->blockCount(),
                                            panes_.front()->fontMetrics().lineSpacing(),
                                            std::move(marks));
-    map_->setVisible(!differences_.empty());
+    map_->setVisible(difference_count() > 0);
   }
   show_status();
 }
 
 void CompareWindow::set_ignore_line_ends(bool ignore) {
-  if (ignore == ignore_line_ends_) return;
-  ignore_line_ends_ = ignore;
-  set_ignore_line_ends_preference(ignore);
-  {
-    const QSignalBlocker quiet(ignore_eol_);
-    ignore_eol_->setChecked(ignore);
-  }
-  relayout_near_current();
+  set_options([ignore](IgnoreOptions& o) { o.ignore_line_ends = ignore; });
 }
 
 void CompareWindow::set_ignore_whitespace(bool ignore) {
-  if (ignore == ignore_whitespace_) return;
-  ignore_whitespace_ = ignore;
-  set_ignore_whitespace_preference(ignore);
-  {
-    const QSignalBlocker quiet(ignore_blanks_);
-    ignore_blanks_->setChecked(ignore);
-  }
-  relayout_near_current();
+  set_options([ignore](IgnoreOptions& o) { o.ignore_whitespace = ignore; });
 }
 
-void CompareWindow::relayout_near_current() {
-  // Stay near the place in view: the first difference that ends after the
-  // current one's start (or after the top row when there was none).
-  const int from = current_ >= 0 ? differences_[static_cast<std::size_t>(current_)].first
-                                 : panes_.front()->verticalScrollBar()->value();
-  lay_out_rows();
-  if (differences_.empty()) return;
-  int next = difference_count() - 1;
-  for (int i = 0; i < difference_count(); ++i) {
-    if (differences_[static_cast<std::size_t>(i)].second > from) {
-      next = i;
-      break;
-    }
+void CompareWindow::set_options(const std::function<void(IgnoreOptions&)>& change) {
+  IgnoreOptions options = session_->options();
+  change(options);
+  if (options == session_->options()) return;
+  // Kept as the preference for the next window, and shown by the controls.
+  set_ignore_line_ends_preference(options.ignore_line_ends);
+  set_ignore_whitespace_preference(options.ignore_whitespace);
+  {
+    const QSignalBlocker quiet_eol(ignore_eol_);
+    const QSignalBlocker quiet_blanks(ignore_blanks_);
+    ignore_eol_->setChecked(options.ignore_line_ends);
+    ignore_blanks_->setChecked(options.ignore_whitespace);
   }
-  go_to_difference(next);
+  session_->set_options(options, static_cast<std::size_t>(top_row()));
 }
+
+void CompareWindow::rows_changed(const CompareSession&) { lay_out_rows(); }
+
+void CompareWindow::current_changed(const CompareSession&) { show_current(); }
 
 void CompareWindow::keyPressEvent(QKeyEvent* event) {
   // Enter anywhere no control takes it is the default button's: Close.
@@ -321,98 +319,76 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
 QString CompareWindow::long_line_note_text() const { return long_note_text_->text(); }
 
 CompareWindow::~CompareWindow() {
+  session_->remove_observer(this);
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(true));
   give_back_freed_memory_soon();
 }
 
 void CompareWindow::fill_panes() {
-  std::vector<std::vector<Line>> texts;
-  texts.reserve(job_.docs.size());
-  for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  // The rows index the lines as they are, which the panes show.
-  const RowAlignment rows = align_rows(
-      texts, IgnoreOptions{.ignore_whitespace = ignore_whitespace_,
-                           .ignore_line_ends = ignore_line_ends_});
-  differences_.clear();
-  const std::size_t n = texts.size();
-
-  // Each contributor's changed characters against contributor 0; contributor
-  // 0 shows the characters that any of the others changed.
-  std::vector<std::vector<CharMark>> marks(n);
-  int coarse_rows = 0;
-  for (const auto& [first, end] : rows.differences) {
-    differences_.emplace_back(static_cast<int>(first), static_cast<int>(end));
-    for (std::size_t row = first; row < end; ++row) {
-      if (rows.kind[0][row] != CellKind::changed) continue;
-      const LineText& base = texts[0][rows.line[0][row]].text;
-      std::vector<TextRange> base_ranges;
-      bool coarse = false;
-      for (std::size_t s = 1; s < n; ++s) {
-        if (rows.kind[s][row] != CellKind::changed) continue;
-        const LineText& other = texts[s][rows.line[s][row]].text;
-        InlineDiff d = diff_chars_within_limit(base, other, mark_long_lines_, &coarse);
-        if (ignore_whitespace_) drop_blank_ranges(&d, base, other);
-        add_marks(&marks[s], static_cast<int>(row), other, d.other);
-        base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
-      }
-      add_marks(&marks[0], static_cast<int>(row), base, merged(std::move(base_ranges)));
-      if (coarse) ++coarse_rows;
-    }
-  }
-  show_long_line_note(coarse_rows);
-
-  // Rows whose line ends differ between the sides that have them show each
-  // side's line end: otherwise they would look identical.
-  std::vector<std::vector<std::pair<int, QString>>> eol_marks(n);
-  for (std::size_t row = 0; row < rows.rows; ++row) {
-    const LineEnd* first = nullptr;
-    bool differ = false;
-    for (std::size_t s = 0; s < n; ++s) {
-      if (rows.line[s][row] == kNoLine) continue;
-      const LineEnd& eol = texts[s][rows.line[s][row]].eol;
-      if (first == nullptr) first = &eol;
-      differ = differ || eol != *first;
-    }
-    if (!differ) continue;
-    for (std::size_t s = 0; s < n; ++s) {
-      if (rows.line[s][row] == kNoLine) continue;
-      eol_marks[s].emplace_back(static_cast<int>(row),
-                                line_end_label(texts[s][rows.line[s][row]].eol));
-    }
-  }
-
+  const CompareSession& session = *session_;
+  const RowAlignment& rows = session.rows();
+  const std::size_t n = session.text_count();
+  show_long_line_note(static_cast<int>(session.coarse_rows()));
   std::vector<QString> pane_texts(n);
-  std::vector<std::vector<int>> numbers(n, std::vector<int>(rows.rows, 0));
-  std::vector<std::vector<QColor>> backgrounds(n, std::vector<QColor>(rows.rows));
   for (std::size_t s = 0; s < n; ++s) {
+    const std::vector<Line>& lines = session.text(s).lines;
+    // The changed characters as the panes count them (UTF-16 units).
+    std::vector<CharMark> marks;
+    const std::vector<RowChars>& chars = session.changed_chars(s);
+    for (std::size_t i = 0; i < chars.size();) {
+      std::size_t j = i;
+      std::vector<TextRange> ranges;
+      for (; j < chars.size() && chars[j].row == chars[i].row; ++j)
+        ranges.push_back(chars[j].range);
+      add_marks(&marks, static_cast<int>(chars[i].row), lines[rows.line[s][chars[i].row]].text,
+                ranges);
+      i = j;
+    }
+    std::vector<std::pair<int, QString>> eol_marks;
+    for (const std::size_t row : session.line_end_rows(s)) {
+      eol_marks.emplace_back(static_cast<int>(row), line_end_label(lines[rows.line[s][row]].eol));
+    }
     // The rows' text joined in UTF-8 and turned into UTF-16 in one step.
+    std::vector<int> numbers(rows.rows, 0);
+    std::vector<QColor> backgrounds(rows.rows);
     std::string bytes;
     for (std::size_t row = 0; row < rows.rows; ++row) {
       if (row != 0) bytes += '\n';
       const std::size_t line = rows.line[s][row];
       if (line != kNoLine) {
-        const std::string_view text = texts[s][line].text;
+        const std::string_view text = lines[line].text;
         bytes.append(text.data(), text.size());
-        numbers[s][row] = static_cast<int>(line) + 1;
+        numbers[row] = static_cast<int>(line) + 1;
       }
-      backgrounds[s][row] = colour_of(rows.kind[s][row]);
+      backgrounds[row] = colour_of(rows.kind[s][row]);
     }
     pane_texts[s] = shown_text(bytes);
-  }
-  for (std::size_t s = 0; s < n; ++s) {
-    panes_[s]->set_row_marks(std::move(numbers[s]), std::move(backgrounds[s]), marks[s],
+    panes_[s]->set_row_marks(std::move(numbers), std::move(backgrounds), std::move(marks),
                              kChangedText);
-    panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
+    panes_[s]->set_line_end_marks(std::move(eol_marks));
   }
   DiffPane::set_texts(panes_, pane_texts);
-  marks_ = std::move(marks);
 }
 
 void CompareWindow::go_to_difference(int index) {
   if (index < 0 || index >= difference_count()) return;
-  current_ = index;
-  const auto [first, end] = differences_[static_cast<std::size_t>(index)];
+  // The same difference again is placed again (the panes may have a new size).
+  if (index == current_difference()) {
+    show_current();
+  } else {
+    static_cast<void>(session_->go_to(static_cast<std::size_t>(index)));  // in range: checked
+  }
+}
+
+void CompareWindow::show_current() {
+  if (!session_->current()) {
+    show_status();
+    return;
+  }
+  const Difference d = session_->differences()[*session_->current()];
+  const int first = static_cast<int>(d.first);
+  const int end = static_cast<int>(d.end);
   for (DiffPane* pane : panes_) {
     sync_->put_cursor(pane, first);
     pane->set_current_rows(first, end);
@@ -429,16 +405,18 @@ void CompareWindow::go_to_difference(int index) {
 }
 
 void CompareWindow::place_sideways() {
-  if (current_ < 0) return;
-  const auto [first, end] = differences_[static_cast<std::size_t>(current_)];
+  if (!session_->current()) return;
+  const Difference d = session_->differences()[*session_->current()];
+  const int first = static_cast<int>(d.first);
+  const int end = static_cast<int>(d.end);
   DiffPane* lead = panes_.front();
   // Sideways, the first changed character of the difference in any pane
   // (a whole changed row starts at its left edge).
   int x = -1;
-  for (std::size_t s = 0; s < panes_.size() && s < marks_.size(); ++s) {
-    for (const CharMark& mark : marks_[s]) {
+  for (DiffPane* pane : panes_) {
+    for (const CharMark& mark : pane->char_marks()) {
       if (mark.row < first || mark.row >= end) continue;
-      const int at = panes_[s]->column_x(mark.row, mark.start);
+      const int at = pane->column_x(mark.row, mark.start);
       if (at >= 0 && (x < 0 || at < x)) x = at;
     }
   }
@@ -451,32 +429,29 @@ void CompareWindow::resizeEvent(QResizeEvent* event) {
   // A position worked out for another width (before the window manager
   // gave the window its size, say) is worked out again from the left edge,
   // unless the user has scrolled sideways since.
-  if (current_ < 0 || panes_.front()->horizontalScrollBar()->value() != placed_left_) return;
+  if (!session_->current() || panes_.front()->horizontalScrollBar()->value() != placed_left_) {
+    return;
+  }
   sync_->set_left(0);
   place_sideways();
 }
 
 void CompareWindow::show_status() {
-  const auto same_lines = [this] {
-    for (const TextDocument& doc : job_.docs) {
-      if (doc.lines != job_.docs.front().lines) return false;
-    }
-    return true;
-  };
-  if (differences_.empty()) {
-    status_->setText(same_lines()         ? tr("The texts are identical")
-                     : ignore_whitespace_ ? tr("The texts differ only in what is ignored")
-                                          : tr("The texts differ only in their line ends"));
-  } else if (current_ < 0) {
+  const int current = current_difference();
+  if (difference_count() == 0) {
+    status_->setText(session_->texts_identical() ? tr("The texts are identical")
+                     : ignore_whitespace()       ? tr("The texts differ only in what is ignored")
+                                                 : tr("The texts differ only in their line ends"));
+  } else if (current < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));
   } else {
-    status_->setText(tr("Difference %1 of %2").arg(current_ + 1).arg(difference_count()));
+    status_->setText(tr("Difference %1 of %2").arg(current + 1).arg(difference_count()));
   }
   if (map_ != nullptr)
-    static_cast<OverviewStrip*>(map_)->set_current(current_, QColor(50, 110, 210));
-  prev_->setEnabled(current_ > 0);
-  next_->setEnabled(current_ + 1 < difference_count());
+    static_cast<OverviewStrip*>(map_)->set_current(current, QColor(50, 110, 210));
+  prev_->setEnabled(current > 0);
+  next_->setEnabled(current + 1 < difference_count());
 }
 
 void CompareWindow::showEvent(QShowEvent* event) {
@@ -484,9 +459,9 @@ void CompareWindow::showEvent(QShowEvent* event) {
   // Place the first difference again now that the panes have their size.
   // The sideways position worked out at the panes' first, smaller size is
   // dropped: kept, it would stay wherever it still shows the change.
-  if (!shown_ && current_ >= 0) {
+  if (!shown_ && session_->current()) {
     sync_->set_left(0);
-    go_to_difference(current_);
+    show_current();
   }
   shown_ = true;
 }

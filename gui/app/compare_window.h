@@ -4,6 +4,8 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "app/finish.h"
 #include "app/pane_sync.h"
 #include "app/panes.h"
+#include "engine/compare_session.h"
 #include "serve/serve.h"
 
 class QCheckBox;
@@ -24,21 +27,22 @@ namespace marlow {
 
 class FindBar;
 
-// One pane per contributor under its display name, rows aligned against
-// contributor 0 with blank fillers, changed lines and the changed characters
-// in them highlighted against contributor 0, scrolling shared by all panes,
-// next/previous difference, the current one framed in every pane. Lines
-// that differ only in their line ends, or only in blanks, may count as equal
-// (remembered for the next window). Closing (the Close button, the default:
-// Enter; Ctrl+W, Escape, or the window's own close) answers 1.
-class CompareWindow : public QWidget {
+// A view over a CompareSession: one pane per contributor under its display
+// name, showing the session's rows (fillers blank, changed lines and their
+// changed characters highlighted), scrolling shared by all panes,
+// next/previous difference, the current one framed in every pane. What is
+// ignored is the session's, remembered for the next window. Closing (the
+// Close button, the default: Enter; Ctrl+W, Escape, or the window's own
+// close) answers 1.
+class CompareWindow : public QWidget, private CompareObserver {
   Q_OBJECT
  public:
   CompareWindow(Job job, Finish finish);
   ~CompareWindow() override;
 
-  int difference_count() const { return static_cast<int>(differences_.size()); }
-  int current_difference() const { return current_; }
+  CompareSession& session() const { return *session_; }
+  int difference_count() const;
+  int current_difference() const;
   int pane_count() const { return static_cast<int>(panes_.size()); }
   DiffPane* pane(int i) const { return panes_.at(static_cast<std::size_t>(i)); }
   // Shows difference `index` (0-based) in every pane; out of range: no change.
@@ -47,16 +51,16 @@ class CompareWindow : public QWidget {
   // counted as equal (or not); the same as the check box, and kept as the
   // preference for the next window.
   void set_ignore_line_ends(bool ignore);
-  bool ignore_line_ends() const { return ignore_line_ends_; }
+  bool ignore_line_ends() const;
   // Lays the panes out again with lines that differ only in blanks (spaces
   // and tabs, anywhere in the line) counted as equal (or not).
   void set_ignore_whitespace(bool ignore);
-  bool ignore_whitespace() const { return ignore_whitespace_; }
+  bool ignore_whitespace() const;
   // Changed lines longer than kCharDiffLimit bytes get their changed
   // characters found too (or only the stretch where they change), and a
   // note says how many are marked only so; the same as its button.
   void set_mark_long_lines(bool mark);
-  bool mark_long_lines() const { return mark_long_lines_; }
+  bool mark_long_lines() const;
   QWidget* long_line_note() const { return long_note_; }
   QString long_line_note_text() const;
   // What keeps the panes in step (scrolling, zoom).
@@ -79,16 +83,24 @@ class CompareWindow : public QWidget {
   void connect_controls();
   void fill_panes();
   void lay_out_rows();
-  void relayout_near_current();
+  void show_current();
   void show_status();
+  // Changes the session's options as `change` does, and keeps them as the
+  // preferences.
+  void set_options(const std::function<void(IgnoreOptions&)>& change);
+  // The first row in view.
+  int top_row() const;
+  void rows_changed(const CompareSession& session) override;
+  void current_changed(const CompareSession& session) override;
   // Scrolls sideways to the current difference's first changed character,
   // from the left edge when that shows it.
   void place_sideways();
   QWidget* make_long_line_note();
   void show_long_line_note(int rows);
 
-  Job job_;
+  Job job_;  // the call; its texts are the session's
   Finish finish_;
+  std::unique_ptr<CompareSession> session_;
   std::vector<DiffPane*> panes_;
   QLabel* status_ = nullptr;
   QPushButton* prev_ = nullptr;
@@ -97,19 +109,13 @@ class CompareWindow : public QWidget {
   QCheckBox* ignore_eol_ = nullptr;
   QCheckBox* ignore_blanks_ = nullptr;
   QSpinBox* tab_width_ = nullptr;
-  QWidget* map_ = nullptr;                        // the overview of all differences
-  std::vector<std::pair<int, int>> differences_;  // rows [first, end) of each difference
-  int current_ = -1;
-  bool ignore_line_ends_ = false;
-  bool ignore_whitespace_ = false;
+  QWidget* map_ = nullptr;  // the overview of all differences
   PaneSync* sync_ = nullptr;
   FindBar* find_bar_ = nullptr;
-  std::vector<std::vector<CharMark>> marks_;  // per pane, as filled
   bool shown_ = false;
   // The sideways position the window last chose itself; while the panes
   // stay there, a new size places the difference again.
   int placed_left_ = -1;
-  bool mark_long_lines_ = false;
   QWidget* long_note_ = nullptr;
   QLabel* long_note_text_ = nullptr;
 };

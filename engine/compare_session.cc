@@ -1,0 +1,261 @@
+#include "engine/compare_session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace marlow {
+namespace {
+
+// Sorted, merged union of ranges.
+std::vector<TextRange> merged(std::vector<TextRange> ranges) {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const TextRange& a, const TextRange& b) { return a.start < b.start; });
+  std::vector<TextRange> out;
+  for (const TextRange& r : ranges) {
+    if (!out.empty() && r.start <= out.back().start + out.back().length) {
+      const std::size_t end = std::max(out.back().start + out.back().length, r.start + r.length);
+      out.back().length = end - out.back().start;
+    } else {
+      out.push_back(r);
+    }
+  }
+  return out;
+}
+
+bool row_less(const RowChars& a, const RowChars& b) { return a.row < b.row; }
+
+}  // namespace
+
+TextFacts text_facts(const TextDocument& doc) {
+  TextFacts facts;
+  facts.encoding = encoding_name(doc.encoding);
+  facts.bom = doc.bom;
+  facts.lines = doc.lines.size();
+  for (const Line& line : doc.lines) {
+    if (line.eol == "\r\n") ++facts.crlf;
+    if (line.eol == "\n") ++facts.lf;
+    if (line.eol == "\r") ++facts.cr;
+    if (!facts.returns_inside_lines && line.text.find('\r') != std::string_view::npos) {
+      facts.returns_inside_lines = true;
+    }
+  }
+  facts.no_end_at_end = !doc.lines.empty() && doc.lines.back().eol.empty();
+  return facts;
+}
+
+support::Result<std::unique_ptr<CompareSession>> CompareSession::open(
+    std::vector<TextDocument> texts, const IgnoreOptions& options) {
+  if (texts.empty()) return support::Status::posix("CompareSession::open", EINVAL);
+  return std::unique_ptr<CompareSession>(new CompareSession(std::move(texts), options));
+}
+
+CompareSession::CompareSession(std::vector<TextDocument> texts, const IgnoreOptions& options)
+    : texts_(std::move(texts)), options_(options) {
+  facts_.reserve(texts_.size());
+  for (const TextDocument& doc : texts_) facts_.push_back(text_facts(doc));
+  align();
+}
+
+void CompareSession::add_observer(CompareObserver* observer) {
+  if (std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
+    observers_.push_back(observer);
+  }
+}
+
+void CompareSession::remove_observer(CompareObserver* observer) {
+  observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+bool CompareSession::texts_identical() const {
+  return std::all_of(texts_.begin(), texts_.end(),
+                     [this](const TextDocument& doc) { return doc.lines == texts_[0].lines; });
+}
+
+void CompareSession::align() {
+  std::vector<std::vector<Line>> lines;
+  lines.reserve(texts_.size());
+  for (const TextDocument& doc : texts_) lines.push_back(doc.lines);
+  // The rows index the lines as they are, which the views show.
+  rows_ = align_rows(lines, options_);
+  differences_.clear();
+  differences_.reserve(rows_.differences.size());
+  for (const auto& [first, end] : rows_.differences) differences_.push_back({first, end});
+  current_.reset();
+  find_changed_chars();
+  find_line_end_rows();
+}
+
+void CompareSession::find_changed_chars() {
+  // Each text's changed characters against text 0; text 0 shows the
+  // characters that any of the others changed.
+  const std::size_t n = texts_.size();
+  changed_.assign(n, {});
+  coarse_rows_ = 0;
+  for (const Difference& d : differences_) {
+    for (std::size_t row = d.first; row < d.end; ++row) {
+      if (rows_.kind[0][row] != CellKind::changed) continue;
+      const LineText& base = texts_[0].lines[rows_.line[0][row]].text;
+      std::vector<TextRange> base_ranges;
+      bool coarse = false;
+      for (std::size_t s = 1; s < n; ++s) {
+        if (rows_.kind[s][row] != CellKind::changed) continue;
+        const LineText& other = texts_[s].lines[rows_.line[s][row]].text;
+        InlineDiff diff = diff_chars_within_limit(base, other, mark_long_lines_, &coarse);
+        if (options_.ignore_whitespace) drop_blank_ranges(&diff, base, other);
+        for (const TextRange& r : diff.other) changed_[s].push_back({row, r});
+        base_ranges.insert(base_ranges.end(), diff.base.begin(), diff.base.end());
+      }
+      for (const TextRange& r : merged(std::move(base_ranges))) changed_[0].push_back({row, r});
+      if (coarse) ++coarse_rows_;
+    }
+  }
+}
+
+void CompareSession::find_line_end_rows() {
+  // Rows whose line ends differ between the texts that have a line there
+  // show each text's line end: otherwise they would look identical.
+  const std::size_t n = texts_.size();
+  line_end_rows_.assign(n, {});
+  for (std::size_t row = 0; row < rows_.rows; ++row) {
+    const LineEnd* first = nullptr;
+    bool differ = false;
+    for (std::size_t s = 0; s < n && !differ; ++s) {
+      if (rows_.line[s][row] == kNoLine) continue;
+      const LineEnd& eol = texts_[s].lines[rows_.line[s][row]].eol;
+      if (first == nullptr) first = &eol;
+      differ = eol != *first;
+    }
+    if (!differ) continue;
+    for (std::size_t s = 0; s < n; ++s) {
+      if (rows_.line[s][row] != kNoLine) line_end_rows_[s].push_back(row);
+    }
+  }
+}
+
+Cell CompareSession::cell(std::size_t text, std::size_t row) const {
+  Cell cell;
+  if (text >= texts_.size() || row >= rows_.rows) return cell;
+  cell.line = rows_.line[text][row];
+  cell.kind = rows_.kind[text][row];
+  const std::vector<RowChars>& chars = changed_[text];
+  const auto [from, to] = std::equal_range(chars.begin(), chars.end(), RowChars{row, {}}, row_less);
+  cell.changed = std::span<const RowChars>(chars).subspan(
+      static_cast<std::size_t>(from - chars.begin()), static_cast<std::size_t>(to - from));
+  const std::vector<std::size_t>& ends = line_end_rows_[text];
+  if (std::binary_search(ends.begin(), ends.end(), row)) {
+    cell.line_end = texts_[text].lines[cell.line].eol;
+  }
+  return cell;
+}
+
+std::optional<std::size_t> CompareSession::row_of_line(std::size_t text, std::size_t line) const {
+  if (text >= texts_.size() || line >= texts_[text].lines.size()) return std::nullopt;
+  // Rows show a text's lines in order: the row is found by bisection.
+  const std::vector<std::size_t>& lines = rows_.line[text];
+  std::size_t low = 0;
+  std::size_t high = rows_.rows;
+  while (low < high) {
+    const std::size_t mid = low + (high - low) / 2;
+    // A filler row takes its place after the line above it.
+    std::size_t at = mid;
+    while (at < high && lines[at] == kNoLine) ++at;
+    if (at == high) {
+      high = mid;
+    } else if (lines[at] < line) {
+      low = at + 1;
+    } else if (lines[at] > line) {
+      high = mid;
+    } else {
+      return at;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> CompareSession::difference_at(std::size_t row) const {
+  const auto it = std::upper_bound(differences_.begin(), differences_.end(), row,
+                                   [](std::size_t r, const Difference& d) { return r < d.end; });
+  if (it == differences_.end() || row < it->first) return std::nullopt;
+  return static_cast<std::size_t>(it - differences_.begin());
+}
+
+std::optional<std::size_t> CompareSession::next_difference(std::size_t row) const {
+  const auto it = std::upper_bound(differences_.begin(), differences_.end(), row,
+                                   [](std::size_t r, const Difference& d) { return r < d.first; });
+  if (it == differences_.end()) return std::nullopt;
+  return static_cast<std::size_t>(it - differences_.begin());
+}
+
+std::optional<std::size_t> CompareSession::previous_difference(std::size_t row) const {
+  const auto it = std::lower_bound(differences_.begin(), differences_.end(), row,
+                                   [](const Difference& d, std::size_t r) { return d.first < r; });
+  if (it == differences_.begin()) return std::nullopt;
+  return static_cast<std::size_t>(it - differences_.begin()) - 1;
+}
+
+support::Status CompareSession::go_to(std::size_t index) {
+  if (index >= differences_.size()) return support::Status::posix("CompareSession::go_to", EINVAL);
+  if (current_ != index) {
+    current_ = index;
+    notify_current();
+  }
+  return {};
+}
+
+support::Status CompareSession::go_next() {
+  const std::size_t next = current_ ? *current_ + 1 : 0;
+  if (next >= differences_.size()) return support::Status::posix("CompareSession::go_next", ERANGE);
+  return go_to(next);
+}
+
+support::Status CompareSession::go_previous() {
+  if (differences_.empty() || (current_ && *current_ == 0)) {
+    return support::Status::posix("CompareSession::go_previous", ERANGE);
+  }
+  return go_to(current_ ? *current_ - 1 : differences_.size() - 1);
+}
+
+void CompareSession::set_options(const IgnoreOptions& options, std::size_t top_row) {
+  if (options == options_) return;
+  options_ = options;
+  relayout_near(top_row);
+}
+
+void CompareSession::set_mark_long_lines(bool mark, std::size_t top_row) {
+  if (mark == mark_long_lines_) return;
+  mark_long_lines_ = mark;
+  relayout_near(top_row);
+}
+
+void CompareSession::relayout_near(std::size_t top_row) {
+  const std::size_t from = current_ ? differences_[*current_].first : top_row;
+  align();
+  notify_rows();
+  if (differences_.empty()) {
+    notify_current();
+    return;
+  }
+  std::size_t next = differences_.size() - 1;
+  for (std::size_t i = 0; i < differences_.size(); ++i) {
+    if (differences_[i].end > from) {
+      next = i;
+      break;
+    }
+  }
+  current_ = next;
+  notify_current();
+}
+
+void CompareSession::notify_rows() {
+  // A copy: an observer may remove itself while told.
+  const std::vector<CompareObserver*> observers = observers_;
+  for (CompareObserver* o : observers) o->rows_changed(*this);
+}
+
+void CompareSession::notify_current() {
+  const std::vector<CompareObserver*> observers = observers_;
+  for (CompareObserver* o : observers) o->current_changed(*this);
+}
+
+}  // namespace marlow

@@ -1,0 +1,160 @@
+// A comparison of two or more texts as every front end shows it: the rows
+// the texts are aligned in, what kind each cell is, the changed characters
+// inside changed lines, the line ends worth showing, what each text is
+// stored as, and the differences with the one the user is at. A window is a
+// view over it: it draws what the session says and passes the user's
+// choices back. No toolkit types; failures are results, never exceptions.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/diff.h"
+#include "engine/ignore_options.h"
+#include "engine/inline_diff.h"
+#include "engine/text_codec.h"
+#include "support/status.h"
+
+namespace marlow {
+
+// What a text is stored as: its encoding and mark, and the line ends found.
+struct TextFacts {
+  std::string encoding;  // "UTF-8", "UTF-16LE", ... (encoding_name)
+  bool bom = false;
+  std::size_t lf = 0;  // lines ending in each kind of line end
+  std::size_t crlf = 0;
+  std::size_t cr = 0;
+  bool no_end_at_end = false;         // the last line has no line end
+  bool returns_inside_lines = false;  // a carriage return that ends no line
+  std::size_t lines = 0;
+};
+
+TextFacts text_facts(const TextDocument& doc);
+
+// Changed characters of one row: bytes of the line that row shows.
+struct RowChars {
+  std::size_t row = 0;
+  TextRange range;
+};
+
+// Rows [first, end) where some cell is not `same`.
+struct Difference {
+  std::size_t first = 0;
+  std::size_t end = 0;
+  bool operator==(const Difference&) const = default;
+};
+
+// What one pane shows in one row.
+struct Cell {
+  std::size_t line = kNoLine;  // 0-based line of that text, or kNoLine (a filler)
+  CellKind kind = CellKind::filler;
+  std::span<const RowChars> changed;  // the changed characters, in order
+  // The line end to show after the line: set only in rows where the texts
+  // that have a line there end it differently (they would look the same).
+  std::optional<LineEnd> line_end;
+};
+
+class CompareSession;
+
+// Told what changed; called on the thread that changed the session.
+class CompareObserver {
+ public:
+  virtual ~CompareObserver() = default;
+  // The rows were laid out again (options, marking of long lines): every
+  // row, cell and difference may differ. current_changed follows.
+  virtual void rows_changed(const CompareSession& session) = 0;
+  // The current difference is another one (or none).
+  virtual void current_changed(const CompareSession& session) = 0;
+};
+
+class CompareSession {
+ public:
+  // Aligns `texts` (text 0 is what the others are compared with). Fails
+  // (EINVAL) without any text.
+  static support::Result<std::unique_ptr<CompareSession>> open(std::vector<TextDocument> texts,
+                                                               const IgnoreOptions& options);
+  CompareSession(const CompareSession&) = delete;
+  CompareSession& operator=(const CompareSession&) = delete;
+
+  // Observers are told of changes until removed; the session does not own them.
+  void add_observer(CompareObserver* observer);
+  void remove_observer(CompareObserver* observer);
+
+  std::size_t text_count() const { return texts_.size(); }
+  const TextDocument& text(std::size_t index) const { return texts_.at(index); }
+  const TextFacts& facts(std::size_t index) const { return facts_.at(index); }
+  // Whether every text has the same lines, line ends included.
+  bool texts_identical() const;
+
+  // --- The rows.
+  std::size_t row_count() const { return rows_.rows; }
+  Cell cell(std::size_t text, std::size_t row) const;
+  // The same, for a view that takes every row at once.
+  const RowAlignment& rows() const { return rows_; }
+  // Every changed character of a text, by row.
+  const std::vector<RowChars>& changed_chars(std::size_t text) const { return changed_.at(text); }
+  // The rows where a text's line end is shown, in order.
+  const std::vector<std::size_t>& line_end_rows(std::size_t text) const {
+    return line_end_rows_.at(text);
+  }
+  // The row that shows line `line` of `text`, or nullopt.
+  std::optional<std::size_t> row_of_line(std::size_t text, std::size_t line) const;
+  // Changed rows whose lines are longer than kCharDiffLimit and only have
+  // the stretch from the first to the last changed character marked.
+  std::size_t coarse_rows() const { return coarse_rows_; }
+
+  // --- The differences and the one the user is at.
+  const std::vector<Difference>& differences() const { return differences_; }
+  // The difference holding `row`, or nullopt.
+  std::optional<std::size_t> difference_at(std::size_t row) const;
+  // The first difference that starts below `row`, and the last that starts
+  // above it.
+  std::optional<std::size_t> next_difference(std::size_t row) const;
+  std::optional<std::size_t> previous_difference(std::size_t row) const;
+  // The current difference, or nullopt (also while there is none).
+  std::optional<std::size_t> current() const { return current_; }
+  // Makes difference `index` current; out of range: EINVAL and no change.
+  support::Status go_to(std::size_t index);
+  // The next and previous difference from the current one (or, without
+  // one, the first and the last); ERANGE past either end.
+  support::Status go_next();
+  support::Status go_previous();
+
+  // --- What is ignored. Changing it lays the rows out again and keeps the
+  // user near where they were: the current difference becomes the first
+  // that ends below the old current one's start (or below `top_row`, the
+  // first row in view, when there was none), else the last.
+  const IgnoreOptions& options() const { return options_; }
+  void set_options(const IgnoreOptions& options, std::size_t top_row = 0);
+  // Changed lines longer than kCharDiffLimit get their characters compared
+  // too, or only the stretch where they change (the default).
+  bool mark_long_lines() const { return mark_long_lines_; }
+  void set_mark_long_lines(bool mark, std::size_t top_row = 0);
+
+ private:
+  CompareSession(std::vector<TextDocument> texts, const IgnoreOptions& options);
+  void align();
+  void relayout_near(std::size_t top_row);
+  void find_changed_chars();
+  void find_line_end_rows();
+  void notify_rows();
+  void notify_current();
+
+  std::vector<TextDocument> texts_;
+  std::vector<TextFacts> facts_;
+  IgnoreOptions options_;
+  bool mark_long_lines_ = false;
+  RowAlignment rows_;
+  std::vector<Difference> differences_;
+  std::vector<std::vector<RowChars>> changed_;           // per text, by row
+  std::vector<std::vector<std::size_t>> line_end_rows_;  // per text
+  std::size_t coarse_rows_ = 0;
+  std::optional<std::size_t> current_;
+  std::vector<CompareObserver*> observers_;
+};
+
+}  // namespace marlow
