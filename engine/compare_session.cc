@@ -101,8 +101,17 @@ void CompareSession::find_changed_chars() {
       for (std::size_t s = 1; s < n; ++s) {
         if (rows_.kind[s][row] != CellKind::changed) continue;
         const LineText& other = texts_[s].lines[rows_.line[s][row]].text;
-        InlineDiff diff = diff_chars_within_limit(base, other, mark_long_lines_, &coarse);
-        if (options_.ignore_whitespace) drop_blank_ranges(&diff, base, other);
+        InlineDiff diff;
+        if (options_.ignore_case) {
+          // Folding keeps every byte offset: the ranges fit the lines as they are.
+          diff = diff_chars_within_limit(folded_case(base), folded_case(other), mark_long_lines_,
+                                         &coarse);
+        } else {
+          diff = diff_chars_within_limit(base, other, mark_long_lines_, &coarse);
+        }
+        if (options_.ignore_whitespace || options_.ignore_whitespace_amount) {
+          drop_blank_ranges(&diff, base, other);
+        }
         for (const TextRange& r : diff.other) changed_[s].push_back({row, r});
         base_ranges.insert(base_ranges.end(), diff.base.begin(), diff.base.end());
       }
@@ -216,10 +225,14 @@ support::Status CompareSession::go_previous() {
   return go_to(current_ ? *current_ - 1 : differences_.size() - 1);
 }
 
-void CompareSession::set_options(const IgnoreOptions& options, std::size_t top_row) {
-  if (options == options_) return;
+support::Status CompareSession::set_options(const IgnoreOptions& options, std::size_t top_row) {
+  if (!valid_line_filter(options.line_filter)) {
+    return support::Status::posix("CompareSession::set_options", EINVAL);
+  }
+  if (options == options_) return {};
   options_ = options;
   relayout_near(top_row);
+  return {};
 }
 
 void CompareSession::set_mark_long_lines(bool mark, std::size_t top_row) {

@@ -128,8 +128,9 @@ class CompareSession {
   // user near where they were: the current difference becomes the first
   // that ends below the old current one's start (or below `top_row`, the
   // first row in view, when there was none), else the last.
+  // A line filter that is no valid regular expression: EINVAL, no change.
   const IgnoreOptions& options() const { return options_; }
-  void set_options(const IgnoreOptions& options, std::size_t top_row = 0);
+  support::Status set_options(const IgnoreOptions& options, std::size_t top_row = 0);
   // Changed lines longer than kCharDiffLimit get their characters compared
   // too, or only the stretch where they change (the default).
   bool mark_long_lines() const { return mark_long_lines_; }

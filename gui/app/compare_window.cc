@@ -5,9 +5,12 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -18,6 +21,7 @@
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -63,12 +67,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   std::vector<TextDocument> docs = std::move(job_.docs);
   job_.docs.clear();
   if (docs.empty()) docs.emplace_back();
-  session_ = std::move(CompareSession::open(std::move(docs),
-                                            IgnoreOptions{
-                                                .ignore_whitespace = ignore_whitespace_preference(),
-                                                .ignore_line_ends = ignore_line_ends_preference(),
-                                            })
-                           .value());
+  session_ = std::move(CompareSession::open(std::move(docs), ignore_options_preference()).value());
   session_->add_observer(this);
   QStringList names;
   for (const std::string& name : job_.request.display_names) names << q(name);
@@ -101,6 +100,14 @@ QLayout* CompareWindow::make_bar() {
          "the end) as equal"));
   ignore_blanks_ = new QCheckBox(tr("Ignore whitespace"), this);
   ignore_blanks_->setToolTip(tr("Count lines that differ only in spaces and tabs as equal"));
+  // A small button: the bar keeps the width it had.
+  more_ignoring_ = new QToolButton(this);
+  more_ignoring_->setText(tr("More"));
+  more_ignoring_->setPopupMode(QToolButton::InstantPopup);
+  more_ignoring_->setToolTip(
+      tr("More that may be ignored: case, the amount of whitespace, blank lines, lines "
+         "matching a filter"));
+  more_ignoring_->setMenu(ignore_menu(this, more_ignoring_));
   tab_width_ = new QSpinBox(this);
   tab_width_->setRange(1, 16);
   tab_width_->setValue(tab_width_preference());
@@ -115,11 +122,12 @@ QLayout* CompareWindow::make_bar() {
   // The status takes the room there is and never more: no message widens
   // the window.
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  status_->setMinimumWidth(120);
+  status_->setMinimumWidth(80);
   bar->addWidget(status_, 1);
   bar->addWidget(tab_width_);
   bar->addWidget(ignore_blanks_);
   bar->addWidget(ignore_eol_);
+  bar->addWidget(more_ignoring_);
   bar->addSpacing(12);
   bar->addWidget(add_shortcuts_help(this));
   bar->addWidget(close_);
@@ -241,6 +249,15 @@ void CompareWindow::connect_controls() {
     set_tab_width_preference(columns);
     for (DiffPane* pane : panes_) pane->set_tab_width(columns);
   });
+  const auto key = [this](const QKeySequence& keys, const QString& what, auto&& action) {
+    auto* entry = new QShortcut(keys, this);
+    entry->setWhatsThis(what);
+    connect(entry, &QShortcut::activated, this, std::forward<decltype(action)>(action));
+  };
+  key(keys::go_to_line(), tr("Go to a line of the focused pane's file"),
+      [this] { ask_go_to_line(); });
+  key(keys::next_pane(), tr("Focus to the next pane"), [this] { focus_pane(1); });
+  key(keys::previous_pane(), tr("Focus to the previous pane"), [this] { focus_pane(-1); });
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
   for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
@@ -279,27 +296,94 @@ void CompareWindow::lay_out_rows() {
 }
 
 void CompareWindow::set_ignore_line_ends(bool ignore) {
-  set_options([ignore](IgnoreOptions& o) { o.ignore_line_ends = ignore; });
+  IgnoreOptions options = session_->options();
+  options.ignore_line_ends = ignore;
+  set_ignore_options(options);
 }
 
 void CompareWindow::set_ignore_whitespace(bool ignore) {
-  set_options([ignore](IgnoreOptions& o) { o.ignore_whitespace = ignore; });
+  IgnoreOptions options = session_->options();
+  options.ignore_whitespace = ignore;
+  set_ignore_options(options);
 }
 
-void CompareWindow::set_options(const std::function<void(IgnoreOptions&)>& change) {
-  IgnoreOptions options = session_->options();
-  change(options);
-  if (options == session_->options()) return;
-  // Kept as the preference for the next window, and shown by the controls.
-  set_ignore_line_ends_preference(options.ignore_line_ends);
-  set_ignore_whitespace_preference(options.ignore_whitespace);
+IgnoreOptions CompareWindow::ignore_options() const { return session_->options(); }
+
+bool CompareWindow::set_ignore_options(const IgnoreOptions& options) {
+  if (!valid_line_filter(options.line_filter)) return false;
+  if (options == session_->options()) return true;
+  set_ignore_options_preference(options);
   {
     const QSignalBlocker quiet_eol(ignore_eol_);
     const QSignalBlocker quiet_blanks(ignore_blanks_);
     ignore_eol_->setChecked(options.ignore_line_ends);
     ignore_blanks_->setChecked(options.ignore_whitespace);
   }
-  session_->set_options(options, static_cast<std::size_t>(top_row()));
+  return session_->set_options(options, static_cast<std::size_t>(top_row())).ok();
+}
+
+void CompareWindow::ask_line_filter() {
+  QString pattern = q(session_->options().line_filter);
+  for (;;) {
+    bool ok = false;
+    pattern =
+        QInputDialog::getText(this, tr("Filter lines"),
+                              tr("Lines in which this regular expression matches are not compared\n"
+                                 "(empty: none), for example ^\\s*// for comment lines:"),
+                              QLineEdit::Normal, pattern, &ok);
+    if (!ok) return;
+    IgnoreOptions options = session_->options();
+    options.line_filter = pattern.toStdString();
+    if (set_ignore_options(options)) return;
+    QMessageBox::warning(this, tr("Filter lines"),
+                         tr("This is not a regular expression: %1").arg(pattern));
+  }
+}
+
+bool CompareWindow::go_to_line(int pane, int line) {
+  if (pane < 0 || pane >= pane_count() || line < 1) return false;
+  const std::optional<std::size_t> row =
+      session_->row_of_line(static_cast<std::size_t>(pane), static_cast<std::size_t>(line - 1));
+  if (!row) return false;
+  DiffPane* view = panes_[static_cast<std::size_t>(pane)];
+  // Every pane's cursor to the row, as for a difference.
+  for (DiffPane* each : panes_) sync_->put_cursor(each, static_cast<int>(*row));
+  const int visible = std::max(1, view->viewport()->height() / view->fontMetrics().lineSpacing());
+  sync_->set_top_row(std::max(0, static_cast<int>(*row) - visible / 2));
+  view->setFocus();
+  return true;
+}
+
+void CompareWindow::ask_go_to_line() {
+  const int pane = std::max(0, focused_pane());
+  const int lines = static_cast<int>(session_->text(static_cast<std::size_t>(pane)).lines.size());
+  if (lines == 0) return;
+  const int current = panes_[static_cast<std::size_t>(pane)]->line_number(
+      panes_[static_cast<std::size_t>(pane)]->textCursor().blockNumber());
+  bool ok = false;
+  const int line = QInputDialog::getInt(
+      this, tr("Go to line"),
+      tr("Line of %1 (1 to %2):")
+          .arg(pane < static_cast<int>(job_.request.display_names.size())
+                   ? q(job_.request.display_names[static_cast<std::size_t>(pane)])
+                   : tr("the pane"))
+          .arg(lines),
+      std::max(1, current), 1, lines, 1, &ok);
+  if (ok) go_to_line(pane, line);
+}
+
+int CompareWindow::focused_pane() const {
+  for (std::size_t i = 0; i < panes_.size(); ++i) {
+    if (panes_[i]->hasFocus()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void CompareWindow::focus_pane(int step) {
+  const int n = pane_count();
+  const int from = focused_pane();
+  const int to = from < 0 ? (step > 0 ? 0 : n - 1) : ((from + step) % n + n) % n;
+  panes_[static_cast<std::size_t>(to)]->setFocus(Qt::TabFocusReason);
 }
 
 void CompareWindow::rows_changed(const CompareSession&) { lay_out_rows(); }

@@ -22,6 +22,7 @@ class QLayout;
 class QPushButton;
 class QScrollBar;
 class QSpinBox;
+class QToolButton;
 
 namespace marlow {
 
@@ -56,6 +57,21 @@ class CompareWindow : public QWidget, private CompareObserver {
   // and tabs, anywhere in the line) counted as equal (or not).
   void set_ignore_whitespace(bool ignore);
   bool ignore_whitespace() const;
+  // Everything that is ignored; false (and no change) when the line filter
+  // is no regular expression. Kept as the preference for the next window.
+  IgnoreOptions ignore_options() const;
+  bool set_ignore_options(const IgnoreOptions& options);
+  // Puts the cursor of pane `pane` on line `line` (1-based) of its text and
+  // shows it; false when the text has no such line.
+  bool go_to_line(int pane, int line);
+  // Focus to the next (or previous) pane, round; the pane that has it.
+  void focus_pane(int step);
+  int focused_pane() const;
+  // Asks for a line number of the focused pane's text and goes there
+  // (Ctrl+L); asks for the line filter, again while it is no regular
+  // expression.
+  void ask_go_to_line();
+  void ask_line_filter();
   // Changed lines longer than kCharDiffLimit bytes get their changed
   // characters found too (or only the stretch where they change), and a
   // note says how many are marked only so; the same as its button.
@@ -85,9 +101,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   void lay_out_rows();
   void show_current();
   void show_status();
-  // Changes the session's options as `change` does, and keeps them as the
-  // preferences.
-  void set_options(const std::function<void(IgnoreOptions&)>& change);
+
   // The first row in view.
   int top_row() const;
   void rows_changed(const CompareSession& session) override;
@@ -108,6 +122,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   QPushButton* close_ = nullptr;
   QCheckBox* ignore_eol_ = nullptr;
   QCheckBox* ignore_blanks_ = nullptr;
+  QToolButton* more_ignoring_ = nullptr;  // the other options, in its menu
   QSpinBox* tab_width_ = nullptr;
   QWidget* map_ = nullptr;  // the overview of all differences
   PaneSync* sync_ = nullptr;

@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QString>
 
+#include "engine/ignore_options.h"
+
 namespace marlow {
 
 // The saved preference: write a merge without conflicts at once, without a
@@ -31,5 +33,8 @@ bool ignore_whitespace_preference();
 int tab_width_preference();
 void set_tab_width_preference(int columns);
 void set_ignore_whitespace_preference(bool on);
+// Everything the compare window ignores, the two above included.
+IgnoreOptions ignore_options_preference();
+void set_ignore_options_preference(const IgnoreOptions& options);
 
 }  // namespace marlow

@@ -97,7 +97,7 @@ TEST(CompareSession, LineEndsAreShownOnlyWhereTheyDifferAndCanBeIgnored) {
   EXPECT_EQ(s->cell(0, 2).line_end, LineEnd(""));
   EXPECT_FALSE(s->cell(0, 1).line_end.has_value());
   EXPECT_EQ(s->differences().size(), 2u);
-  s->set_options({.ignore_line_ends = true});
+  ASSERT_TRUE(s->set_options({.ignore_line_ends = true}).ok());
   EXPECT_TRUE(s->differences().empty());
   EXPECT_FALSE(s->texts_identical());
   // Still shown: the rows look the same but are not.
@@ -108,7 +108,7 @@ TEST(CompareSession, IgnoringWhitespaceDropsBlankOnlyChangedCharacters) {
   const auto s = open({doc("if (a) {\n  call(x);\n"), doc("if (a)  {\n  call(y);\n")});
   EXPECT_EQ(s->differences().size(), 1u);
   EXPECT_FALSE(s->cell(1, 0).changed.empty());
-  s->set_options({.ignore_whitespace = true});
+  ASSERT_TRUE(s->set_options({.ignore_whitespace = true}).ok());
   ASSERT_EQ(s->differences().size(), 1u);
   EXPECT_EQ(s->differences()[0], (Difference{1, 2}));
   // Row 0 now counts as same; in row 1 only the letter changed.
@@ -209,23 +209,23 @@ TEST(CompareSession, NewOptionsRealignAndKeepTheUserNearWhereTheyWere) {
   ASSERT_EQ(s->differences().size(), 1u);  // rows 0 to 4 all differ
   Recorder recorder;
   s->add_observer(&recorder);
-  s->set_options({.ignore_whitespace = true});
+  ASSERT_TRUE(s->set_options({.ignore_whitespace = true}).ok());
   ASSERT_EQ(s->differences(), (std::vector<Difference>{{1, 2}, {3, 4}}));
   // The old current one started at row 0 (none: the top row, 0): the first.
   EXPECT_EQ(s->current(), 0u);
   ASSERT_TRUE(s->go_to(1).ok());
   recorder.told.clear();
-  s->set_options({.ignore_whitespace = true, .ignore_line_ends = true}, 0);
+  ASSERT_TRUE(s->set_options({.ignore_whitespace = true, .ignore_line_ends = true}, 0).ok());
   // From the current one's start (row 3): the one ending below it.
   EXPECT_EQ(s->current(), 1u);
   EXPECT_EQ(recorder.told, (std::vector<std::string>{"rows 2", "current 1"}));
   // Same options: nothing laid out, nothing told.
   recorder.told.clear();
-  s->set_options({.ignore_whitespace = true, .ignore_line_ends = true}, 0);
+  ASSERT_TRUE(s->set_options({.ignore_whitespace = true, .ignore_line_ends = true}, 0).ok());
   EXPECT_TRUE(recorder.told.empty());
   // Without a current difference the top row in view decides.
   const auto t = open({doc("a b\nx\nc d\ny\n"), doc("a  b\nX\nc  d\nY\n")});
-  t->set_options({.ignore_whitespace = true}, 3);
+  ASSERT_TRUE(t->set_options({.ignore_whitespace = true}, 3).ok());
   EXPECT_EQ(t->current(), 1u);
   // Everything ignored away: none current, and the observers hear so.
   const auto u = open({doc("a b\n"), doc("a  b\n")});
@@ -233,9 +233,83 @@ TEST(CompareSession, NewOptionsRealignAndKeepTheUserNearWhereTheyWere) {
   u->add_observer(&quiet);
   ASSERT_TRUE(u->go_next().ok());
   quiet.told.clear();
-  u->set_options({.ignore_whitespace = true});
+  ASSERT_TRUE(u->set_options({.ignore_whitespace = true}).ok());
   EXPECT_EQ(u->current(), std::nullopt);
   EXPECT_EQ(quiet.told, (std::vector<std::string>{"rows 0", "current none"}));
+}
+
+// --- What may be ignored beside blanks and line ends.
+
+TEST(CompareSessionIgnoring, CaseFoldsLettersOfSeveralScriptsAndMarksOnlyRealChanges) {
+  EXPECT_EQ(folded_case("Hello \xC3\x84rger \xD0\x9F\xD0\x81 \xCE\xA3 \xC3\x97"),
+            "hello \xC3\xA4rger \xD0\xBF\xD1\x91 \xCF\x83 \xC3\x97");
+  const auto s = open(
+      {doc("Hello World\n\xC3\x84RGER\nFoo bar\n"), doc("hello world\n\xC3\xA4rger\nfoo baz\n")});
+  EXPECT_EQ(s->differences().size(), 1u);
+  ASSERT_TRUE(s->set_options({.ignore_case = true}).ok());
+  ASSERT_EQ(s->differences(), (std::vector<Difference>{{2, 3}}));
+  // Only what differs in more than case is marked.
+  EXPECT_EQ(changed_text(*s, 0, 2), std::vector<std::string>{"r"});
+  EXPECT_EQ(changed_text(*s, 1, 2), std::vector<std::string>{"z"});
+}
+
+TEST(CompareSessionIgnoring, TheAmountOfWhitespaceIsNotWhetherThereIsAny) {
+  const std::vector<TextDocument> texts{doc("a b\nx\ty\nab\nend\n"),
+                                        doc("a   b  \nx y\na b\nend\n")};
+  const auto amount = open(texts, {.ignore_whitespace_amount = true});
+  // "ab" against "a b" still differs; the other two do not.
+  EXPECT_EQ(amount->differences(), (std::vector<Difference>{{2, 3}}));
+  const auto all = open(texts, {.ignore_whitespace = true});
+  EXPECT_TRUE(all->differences().empty());
+  // Blanks added at the end of a line alone are no difference.
+  EXPECT_TRUE(
+      open({doc("v\n"), doc("v \t\n")}, {.ignore_whitespace_amount = true})->differences().empty());
+}
+
+TEST(CompareSessionIgnoring, BlankLinesTakeRowsOfTheirOwnAndAreNoDifference) {
+  const auto s = open({doc("a\n\nb\nc\n"), doc("a\nb\n  \n\nc\n"), doc("a\nb\nc\n\n")},
+                      {.ignore_blank_lines = true});
+  EXPECT_TRUE(s->differences().empty());
+  // Every line of every text is in some row, in order, once.
+  for (std::size_t t = 0; t < s->text_count(); ++t) {
+    std::size_t expect = 0;
+    for (std::size_t row = 0; row < s->row_count(); ++row) {
+      if (s->cell(t, row).line == kNoLine) continue;
+      EXPECT_EQ(s->cell(t, row).line, expect++) << t << " row " << row;
+    }
+    EXPECT_EQ(expect, s->text(t).lines.size()) << t;
+  }
+  // The compared lines stay side by side.
+  const std::optional<std::size_t> c = s->row_of_line(0, 3);
+  ASSERT_TRUE(c.has_value());
+  EXPECT_EQ(s->cell(1, *c).line, 4u);
+  EXPECT_EQ(s->cell(2, *c).line, 2u);
+  // A real change around a left-out line stays one difference.
+  const auto d = open({doc("a\nx\n\ny\nb\n"), doc("a\nX\nY\nb\n")}, {.ignore_blank_lines = true});
+  ASSERT_EQ(d->differences().size(), 1u);
+  EXPECT_EQ(d->cell(0, d->differences()[0].first).line, 1u);
+  EXPECT_EQ(d->cell(0, d->differences()[0].end - 1).line, 3u);
+}
+
+TEST(CompareSessionIgnoring, FilteredLinesAreNoDifferenceAndABadFilterChangesNothing) {
+  const auto s =
+      open({doc("int a;\n// old note\nint b;\n"), doc("int a;\n// new note\n// more\nint c;\n")});
+  ASSERT_EQ(s->differences().size(), 1u);
+  ASSERT_TRUE(s->set_options({.line_filter = "^\\s*//"}).ok());
+  // Only "int b;" against "int c;" is left.
+  ASSERT_EQ(s->differences().size(), 1u);
+  const Difference d = s->differences()[0];
+  EXPECT_EQ(d.end - d.first, 1u);
+  EXPECT_EQ(s->cell(0, d.first).line, 2u);
+  EXPECT_EQ(s->cell(1, d.first).line, 3u);
+  Recorder recorder;
+  s->add_observer(&recorder);
+  const support::Status bad = s->set_options({.line_filter = "(unclosed"});
+  EXPECT_EQ(bad.code(), EINVAL);
+  EXPECT_EQ(s->options().line_filter, "^\\s*//");
+  EXPECT_TRUE(recorder.told.empty());
+  EXPECT_FALSE(valid_line_filter("[z-a]"));
+  EXPECT_TRUE(valid_line_filter(""));
 }
 
 }  // namespace
