@@ -53,7 +53,11 @@ support::Result<std::unique_ptr<CompareSession>> CompareSession::open(
 CompareSession::CompareSession(std::vector<TextDocument> texts, const IgnoreOptions& options)
     : texts_(std::move(texts)), options_(options) {
   facts_.reserve(texts_.size());
-  for (const TextDocument& doc : texts_) facts_.push_back(text_facts(doc));
+  for (const TextDocument& doc : texts_) {
+    facts_.push_back(text_facts(doc));
+    saved_.push_back(doc.lines);
+  }
+  writable_.assign(texts_.size(), false);
   align();
 }
 
@@ -258,6 +262,173 @@ void CompareSession::relayout_near(std::size_t top_row) {
   }
   current_ = next;
   notify_current();
+}
+
+void CompareSession::set_writable(std::size_t text, bool writable) {
+  if (text < writable_.size()) writable_[text] = writable;
+}
+
+bool CompareSession::writable(std::size_t text) const {
+  return text < writable_.size() && writable_[text];
+}
+
+bool CompareSession::modified(std::size_t text) const {
+  return text < texts_.size() && texts_[text].lines != saved_[text];
+}
+
+void CompareSession::mark_saved(std::size_t text) {
+  if (text < texts_.size()) saved_[text] = texts_[text].lines;
+}
+
+LineEnd CompareSession::usual_line_end(std::size_t text) const {
+  if (text >= facts_.size()) return LineEnd("\n");
+  const TextFacts& f = facts_[text];
+  if (f.crlf > f.lf && f.crlf >= f.cr) return LineEnd("\r\n");
+  if (f.cr > f.lf && f.cr > f.crlf) return LineEnd("\r");
+  return LineEnd("\n");
+}
+
+support::Status CompareSession::replace_lines(std::size_t text, std::size_t first,
+                                              std::size_t count, std::vector<Line> lines) {
+  if (text >= texts_.size()) return support::Status::posix("CompareSession::replace_lines", EINVAL);
+  if (!writable(text)) return support::Status::posix("CompareSession::replace_lines", EROFS);
+  const std::vector<Line>& now = texts_[text].lines;
+  if (first > now.size() || count > now.size() - first) {
+    return support::Status::posix("CompareSession::replace_lines", EINVAL);
+  }
+  // No line may end up joined to the next one: every line that has another
+  // after it ends in a line end.
+  const LineEnd usual = usual_line_end(text);
+  const bool more_after = first + count < now.size();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].eol.empty() && (i + 1 < lines.size() || more_after)) lines[i].eol = usual;
+  }
+  TextEdit edit{text,
+                first,
+                {now.begin() + static_cast<std::ptrdiff_t>(first),
+                 now.begin() + static_cast<std::ptrdiff_t>(first + count)},
+                std::move(lines)};
+  // The line before the change ends in a line end when lines follow it.
+  if (first > 0 && now[first - 1].eol.empty() && !edit.inserted.empty()) {
+    edit.first = first - 1;
+    edit.removed.insert(edit.removed.begin(), now[first - 1]);
+    Line before = now[first - 1];
+    before.eol = usual;
+    edit.inserted.insert(edit.inserted.begin(), before);
+  }
+  if (edit.removed == edit.inserted) return {};
+  apply(edit, true);
+  undo_.push_back(std::move(edit));
+  redo_.clear();
+  return {};
+}
+
+support::Status CompareSession::copy_difference(std::size_t index, std::size_t from,
+                                                std::size_t to) {
+  if (index >= differences_.size() || from >= texts_.size() || to >= texts_.size() || from == to) {
+    return support::Status::posix("CompareSession::copy_difference", EINVAL);
+  }
+  if (!writable(to)) return support::Status::posix("CompareSession::copy_difference", EROFS);
+  const Difference d = differences_[index];
+  // The lines each text has in the rows, and where `to` would take lines
+  // when it has none there: before its next line below them.
+  const auto lines_in = [this, d](std::size_t text) {
+    std::size_t first = kNoLine;
+    std::size_t end = 0;
+    for (std::size_t row = d.first; row < d.end; ++row) {
+      const std::size_t line = rows_.line[text][row];
+      if (line == kNoLine) continue;
+      if (first == kNoLine) first = line;
+      end = line + 1;
+    }
+    if (first == kNoLine) {
+      first = texts_[text].lines.size();
+      for (std::size_t row = d.end; row < rows_.rows; ++row) {
+        if (rows_.line[text][row] != kNoLine) {
+          first = rows_.line[text][row];
+          break;
+        }
+      }
+      end = first;
+    }
+    return std::pair<std::size_t, std::size_t>(first, end);
+  };
+  const auto [from_first, from_end] = lines_in(from);
+  const auto [to_first, to_end] = lines_in(to);
+  const std::vector<Line>& source = texts_[from].lines;
+  std::vector<Line> lines(source.begin() + static_cast<std::ptrdiff_t>(from_first),
+                          source.begin() + static_cast<std::ptrdiff_t>(from_end));
+  // The copy takes the line ends of the text it goes into when that text
+  // ends all its lines alike.
+  const TextFacts& f = facts_[to];
+  const int kinds = (f.lf != 0 ? 1 : 0) + (f.crlf != 0 ? 1 : 0) + (f.cr != 0 ? 1 : 0);
+  if (kinds == 1) {
+    const LineEnd usual = usual_line_end(to);
+    for (Line& line : lines) {
+      if (!line.eol.empty()) line.eol = usual;
+    }
+  }
+  return replace_lines(to, to_first, to_end - to_first, std::move(lines));
+}
+
+void CompareSession::apply(const TextEdit& edit, bool forward) {
+  const std::vector<Line>& out = forward ? edit.removed : edit.inserted;
+  const std::vector<Line>& in = forward ? edit.inserted : edit.removed;
+  std::vector<Line>& lines = texts_[edit.text].lines;
+  const auto at = lines.begin() + static_cast<std::ptrdiff_t>(edit.first);
+  lines.erase(at, at + static_cast<std::ptrdiff_t>(out.size()));
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(edit.first), in.begin(), in.end());
+  facts_[edit.text] = text_facts(texts_[edit.text]);
+  // The user stays at the changed lines: the difference there, or the next.
+  const TextDocument& doc = texts_[edit.text];
+  align();
+  notify_rows();
+  std::optional<std::size_t> row;
+  for (std::size_t line = std::min(edit.first, doc.lines.size()); !row && line < doc.lines.size();
+       ++line) {
+    row = row_of_line(edit.text, line);
+  }
+  const std::size_t from = row ? *row : rows_.rows;
+  current_.reset();
+  for (std::size_t i = 0; i < differences_.size(); ++i) {
+    if (differences_[i].end > from) {
+      current_ = i;
+      break;
+    }
+  }
+  if (!current_ && !differences_.empty()) current_ = differences_.size() - 1;
+  notify_current();
+}
+
+support::Status CompareSession::undo() {
+  if (undo_.empty()) return support::Status::posix("CompareSession::undo", ERANGE);
+  TextEdit edit = std::move(undo_.back());
+  undo_.pop_back();
+  apply(edit, false);
+  redo_.push_back(std::move(edit));
+  return {};
+}
+
+support::Status CompareSession::redo() {
+  if (redo_.empty()) return support::Status::posix("CompareSession::redo", ERANGE);
+  TextEdit edit = std::move(redo_.back());
+  redo_.pop_back();
+  apply(edit, true);
+  undo_.push_back(std::move(edit));
+  return {};
+}
+
+support::Status CompareSession::reload(std::size_t text, TextDocument doc, std::size_t top_row) {
+  if (text >= texts_.size()) return support::Status::posix("CompareSession::reload", EINVAL);
+  texts_[text] = std::move(doc);
+  facts_[text] = text_facts(texts_[text]);
+  saved_[text] = texts_[text].lines;
+  // Edits of the old text no longer fit the new one.
+  const auto of_text = [text](const TextEdit& e) { return e.text == text; };
+  std::erase_if(undo_, of_text);
+  std::erase_if(redo_, of_text);
+  relayout_near(top_row);
+  return {};
 }
 
 void CompareSession::notify_rows() {

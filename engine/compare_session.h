@@ -71,6 +71,15 @@ class CompareObserver {
   virtual void current_changed(const CompareSession& session) = 0;
 };
 
+// One change of a text: lines [first, first + removed.size()) became
+// `inserted`. Undone by the reverse replacement.
+struct TextEdit {
+  std::size_t text = 0;
+  std::size_t first = 0;
+  std::vector<Line> removed;
+  std::vector<Line> inserted;
+};
+
 class CompareSession {
  public:
   // Aligns `texts` (text 0 is what the others are compared with). Fails
@@ -136,6 +145,36 @@ class CompareSession {
   bool mark_long_lines() const { return mark_long_lines_; }
   void set_mark_long_lines(bool mark, std::size_t top_row = 0);
 
+  // --- Editing. A text may be changed only once marked writable (its file
+  // can be written). Every change re-aligns the rows, makes the difference
+  // at or after the changed lines current, and can be undone.
+  void set_writable(std::size_t text, bool writable);
+  bool writable(std::size_t text) const;
+  // Whether the text differs from what it was when opened, reloaded or last
+  // marked saved.
+  bool modified(std::size_t text) const;
+  void mark_saved(std::size_t text);
+  // Lines [first, first + count) of `text` become `lines`. EROFS when the
+  // text is not writable, EINVAL when the lines are not in it. A line that
+  // would stand before another without a line end gets the text's.
+  support::Status replace_lines(std::size_t text, std::size_t first, std::size_t count,
+                                std::vector<Line> lines);
+  // The lines `from` has in the rows of difference `index` replace those
+  // `to` has there (inserted where `to` has none), with the line ends of
+  // `to` where all its lines end alike.
+  support::Status copy_difference(std::size_t index, std::size_t from, std::size_t to);
+  bool can_undo() const { return !undo_.empty(); }
+  bool can_redo() const { return !redo_.empty(); }
+  // ERANGE when there is nothing to undo or redo.
+  support::Status undo();
+  support::Status redo();
+  // The text read again (it changed on disk): it replaces the text, is not
+  // modified, and its edits can no longer be undone; the options stay and
+  // the user stays near `top_row` (or the current difference).
+  support::Status reload(std::size_t text, TextDocument doc, std::size_t top_row = 0);
+  // The line end the text's lines mostly end in ("\n" when none).
+  LineEnd usual_line_end(std::size_t text) const;
+
  private:
   CompareSession(std::vector<TextDocument> texts, const IgnoreOptions& options);
   void align();
@@ -144,6 +183,8 @@ class CompareSession {
   void find_line_end_rows();
   void notify_rows();
   void notify_current();
+  // Applies `edit` (removed -> inserted) and re-aligns near its lines.
+  void apply(const TextEdit& edit, bool forward);
 
   std::vector<TextDocument> texts_;
   std::vector<TextFacts> facts_;
@@ -156,6 +197,10 @@ class CompareSession {
   std::size_t coarse_rows_ = 0;
   std::optional<std::size_t> current_;
   std::vector<CompareObserver*> observers_;
+  std::vector<bool> writable_;
+  std::vector<std::vector<Line>> saved_;  // per text, as last saved or read
+  std::vector<TextEdit> undo_;
+  std::vector<TextEdit> redo_;
 };
 
 }  // namespace marlow

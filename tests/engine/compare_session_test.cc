@@ -312,5 +312,98 @@ TEST(CompareSessionIgnoring, FilteredLinesAreNoDifferenceAndABadFilterChangesNot
   EXPECT_TRUE(valid_line_filter(""));
 }
 
+// --- Editing: copying differences, typing, undo, reloading.
+
+std::string text_of(const CompareSession& s, std::size_t text) {
+  return join_lines(s.text(text).lines);
+}
+
+TEST(CompareSessionEditing, CopyingADifferenceEitherWayMakesTheTextsEqualThere) {
+  const auto s = open({doc("a\nold\nb\nonly left\nc\n"), doc("a\nnew\nmore\nb\nc\n")});
+  ASSERT_EQ(s->differences().size(), 2u);
+  // Read-only until the front end says the file can be written.
+  EXPECT_EQ(s->copy_difference(0, 1, 0).code(), EROFS);
+  s->set_writable(0, true);
+  EXPECT_EQ(s->copy_difference(0, 0, 0).code(), EINVAL);
+  EXPECT_EQ(s->copy_difference(2, 1, 0).code(), EINVAL);
+  ASSERT_TRUE(s->copy_difference(0, 1, 0).ok());
+  EXPECT_EQ(text_of(*s, 0), "a\nnew\nmore\nb\nonly left\nc\n");
+  ASSERT_EQ(s->differences().size(), 1u);
+  EXPECT_EQ(s->current(), 0u);
+  EXPECT_TRUE(s->modified(0));
+  EXPECT_FALSE(s->modified(1));
+  // A difference where the other text has no lines: they are taken out.
+  ASSERT_TRUE(s->copy_difference(0, 1, 0).ok());
+  EXPECT_EQ(text_of(*s, 0), text_of(*s, 1));
+  EXPECT_TRUE(s->differences().empty());
+  EXPECT_EQ(s->current(), std::nullopt);
+  // And back into the left, into a place where it has no lines.
+  s->set_writable(1, true);
+  const auto t = open({doc("a\nb\n"), doc("a\nnew\nb\n")});
+  t->set_writable(0, true);
+  ASSERT_TRUE(t->copy_difference(0, 1, 0).ok());
+  EXPECT_EQ(text_of(*t, 0), "a\nnew\nb\n");
+}
+
+TEST(CompareSessionEditing, CopiedLinesTakeTheLineEndsOfTheTextTheyGoInto) {
+  const auto s = open({doc("a\r\nb\r\nc\r\n"), doc("a\nB\nc\n"), doc("a\nb\nc")});
+  s->set_writable(0, true);
+  s->set_writable(2, true);
+  ASSERT_TRUE(s->copy_difference(0, 1, 0).ok());
+  EXPECT_EQ(text_of(*s, 0), "a\r\nB\r\nc\r\n");
+  // A text whose last line has no line end keeps it so; a copied last line
+  // put before other lines gets one.
+  const auto t = open({doc("x\ny"), doc("x\nz\ny")});
+  t->set_writable(0, true);
+  t->set_writable(1, true);
+  ASSERT_TRUE(t->copy_difference(0, 1, 0).ok());
+  EXPECT_EQ(text_of(*t, 0), "x\nz\ny");
+  const auto u = open({doc("p\nq"), doc("p\nq\nr")});
+  u->set_writable(0, true);
+  ASSERT_TRUE(u->replace_lines(0, 2, 0, {Line{"r", ""}}).ok());
+  EXPECT_EQ(text_of(*u, 0), "p\nq\nr");
+}
+
+TEST(CompareSessionEditing, EditsUndoAndRedoAndModifiedFollowsTheSavedText) {
+  const auto s = open({doc("one\ntwo\nthree\n"), doc("one\n2\nthree\n")});
+  s->set_writable(1, true);
+  EXPECT_EQ(s->replace_lines(1, 2, 5, {}).code(), EINVAL);
+  EXPECT_EQ(s->replace_lines(0, 0, 1, {}).code(), EROFS);
+  ASSERT_TRUE(s->replace_lines(1, 1, 1, {Line{"two", "\n"}}).ok());
+  EXPECT_TRUE(s->differences().empty());
+  EXPECT_TRUE(s->modified(1));
+  s->mark_saved(1);
+  EXPECT_FALSE(s->modified(1));
+  ASSERT_TRUE(s->replace_lines(1, 3, 0, {Line{"four", "\n"}}).ok());
+  EXPECT_EQ(text_of(*s, 1), "one\ntwo\nthree\nfour\n");
+  Recorder recorder;
+  s->add_observer(&recorder);
+  ASSERT_TRUE(s->undo().ok());
+  EXPECT_FALSE(s->modified(1));  // back to what was saved
+  ASSERT_TRUE(s->undo().ok());
+  EXPECT_EQ(text_of(*s, 1), "one\n2\nthree\n");
+  EXPECT_EQ(s->undo().code(), ERANGE);
+  ASSERT_TRUE(s->redo().ok());
+  EXPECT_EQ(text_of(*s, 1), "one\ntwo\nthree\n");
+  EXPECT_EQ(recorder.told.front(), "rows 0");  // after the first undo
+  // A new edit ends what could be redone.
+  ASSERT_TRUE(s->replace_lines(1, 0, 1, {Line{"ONE", "\n"}}).ok());
+  EXPECT_FALSE(s->can_redo());
+  EXPECT_EQ(s->redo().code(), ERANGE);
+}
+
+TEST(CompareSessionEditing, ReloadReplacesATextKeepsOptionsAndDropsItsEdits) {
+  const auto s = open({doc("a\nb\nc\n"), doc("a\nB\nc\n")}, {.ignore_case = true});
+  s->set_writable(0, true);
+  ASSERT_TRUE(s->replace_lines(0, 0, 1, {Line{"x", "\n"}}).ok());
+  ASSERT_TRUE(s->reload(0, doc("a\nb\nc\nd\n")).ok());
+  EXPECT_FALSE(s->modified(0));
+  EXPECT_FALSE(s->can_undo());
+  EXPECT_TRUE(s->options().ignore_case);
+  ASSERT_EQ(s->differences().size(), 1u);  // "d" only: case is still ignored
+  EXPECT_EQ(s->facts(0).lines, 4u);
+  EXPECT_EQ(s->reload(2, doc("")).code(), EINVAL);
+}
+
 }  // namespace
 }  // namespace marlow
