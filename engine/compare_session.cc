@@ -371,6 +371,60 @@ support::Status CompareSession::copy_difference(std::size_t index, std::size_t f
   return replace_lines(to, to_first, to_end - to_first, std::move(lines));
 }
 
+support::Status CompareSession::replace_rows(std::size_t text,
+                                             const std::vector<std::string>& rows) {
+  if (text >= texts_.size()) return support::Status::posix("CompareSession::replace_rows", EINVAL);
+  if (!writable(text)) return support::Status::posix("CompareSession::replace_rows", EROFS);
+  const std::vector<Line>& lines = texts_[text].lines;
+  const std::vector<std::size_t>& shown = rows_.line[text];
+  const auto old_row = [&](std::size_t row) {
+    return shown[row] == kNoLine ? std::string_view() : lines[shown[row]].text.view();
+  };
+  // The rows that changed: those between the common start and end.
+  const std::size_t old_count = rows_.rows;
+  const std::size_t new_count = rows.size();
+  std::size_t head = 0;
+  while (head < old_count && head < new_count && rows[head] == old_row(head)) ++head;
+  std::size_t tail = 0;
+  while (tail < old_count - head && tail < new_count - head &&
+         rows[new_count - 1 - tail] == old_row(old_count - 1 - tail)) {
+    ++tail;
+  }
+  if (head == old_count && head == new_count) return {};
+  // The lines in the changed rows, or where lines would go when none are.
+  std::size_t first = kNoLine;
+  std::size_t end = 0;
+  for (std::size_t row = head; row < old_count - tail; ++row) {
+    if (shown[row] == kNoLine) continue;
+    if (first == kNoLine) first = shown[row];
+    end = shown[row] + 1;
+  }
+  if (first == kNoLine) {
+    first = lines.size();
+    for (std::size_t row = old_count - tail; row < old_count; ++row) {
+      if (shown[row] != kNoLine) {
+        first = shown[row];
+        break;
+      }
+    }
+    end = first;
+  }
+  const LineEnd usual = usual_line_end(text);
+  std::vector<Line> typed;
+  for (std::size_t k = 0; head + k < new_count - tail; ++k) {
+    const std::size_t row = head + k;
+    const bool over_old = row < old_count - tail;
+    if (over_old && shown[row] == kNoLine && rows[row].empty()) continue;
+    const LineEnd eol = over_old && shown[row] != kNoLine ? lines[shown[row]].eol : usual;
+    typed.push_back(Line{LineText(rows[row]), eol});
+  }
+  // The text's last line keeps having no line end when it had none.
+  if (end == lines.size() && !lines.empty() && lines.back().eol.empty() && !typed.empty()) {
+    typed.back().eol = LineEnd();
+  }
+  return replace_lines(text, first, end - first, std::move(typed));
+}
+
 void CompareSession::apply(const TextEdit& edit, bool forward) {
   const std::vector<Line>& out = forward ? edit.removed : edit.inserted;
   const std::vector<Line>& in = forward ? edit.inserted : edit.removed;

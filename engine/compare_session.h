@@ -163,6 +163,11 @@ class CompareSession {
   // `to` has there (inserted where `to` has none), with the line ends of
   // `to` where all its lines end alike.
   support::Status copy_difference(std::size_t index, std::size_t from, std::size_t to);
+  // What a pane of `text` holds after the user typed in it: `rows` (UTF-8,
+  // one per row) against the rows it was given. The rows that changed
+  // become the lines of the text there; a filler row left empty stays a
+  // filler. Changed lines keep their line ends, new ones get the usual one.
+  support::Status replace_rows(std::size_t text, const std::vector<std::string>& rows);
   bool can_undo() const { return !undo_.empty(); }
   bool can_redo() const { return !redo_.empty(); }
   // ERANGE when there is nothing to undo or redo.

@@ -65,6 +65,26 @@ QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
   add(QObject::tr("Previous difference"), keys::previous(), current > 0,
       [window] { window->go_to_difference(window->current_difference() - 1); });
   menu->addSeparator();
+  int index = 0;
+  while (index < window->pane_count() && window->pane(index) != pane) ++index;
+  // Copying from this pane, to either side, where that file can be written.
+  add(QObject::tr("Copy the difference to the left"), keys::copy_to_left(),
+      index > 0 && window->session().writable(static_cast<std::size_t>(index - 1)), [window, pane] {
+        pane->setFocus();
+        window->copy_difference(-1);
+      });
+  add(QObject::tr("Copy the difference to the right"), keys::copy_to_right(),
+      index + 1 < window->pane_count() &&
+          window->session().writable(static_cast<std::size_t>(index + 1)),
+      [window, pane] {
+        pane->setFocus();
+        window->copy_difference(1);
+      });
+  add(QObject::tr("Undo"), QKeySequence::Undo, window->session().can_undo(),
+      [window] { window->undo(); });
+  add(QObject::tr("Save"), QKeySequence::Save, window->has_unsaved_edits(),
+      [window] { window->save(); });
+  menu->addSeparator();
   QAction* blanks = add(QObject::tr("Ignore whitespace"), QKeySequence(), true,
                         [window](bool on) { window->set_ignore_whitespace(on); });
   blanks->setCheckable(true);

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -21,9 +22,11 @@
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -69,6 +72,12 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   if (docs.empty()) docs.emplace_back();
   session_ = std::move(CompareSession::open(std::move(docs), ignore_options_preference()).value());
   session_->add_observer(this);
+  // A contributor can be edited where its file is a file the user may write.
+  for (std::size_t i = 0; i < session_->text_count() && i < job_.request.contributors.size(); ++i) {
+    const std::string& path = job_.request.contributors[i];
+    const QFileInfo file(q(path));
+    session_->set_writable(i, !is_absent(path) && file.isFile() && file.isWritable());
+  }
   QStringList names;
   for (const std::string& name : job_.request.display_names) names << q(name);
   setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
@@ -76,6 +85,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_bar());
   layout->addWidget(make_long_line_note());
+  layout->addWidget(make_edit_bar());
   layout->addWidget(make_panes(names), 1);
   find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
   layout->addWidget(find_bar_);
@@ -171,6 +181,12 @@ bool CompareWindow::mark_long_lines() const { return session_->mark_long_lines()
 
 QWidget* CompareWindow::make_panes(const QStringList& names) {
   auto* splitter = new QSplitter(Qt::Horizontal, this);
+  typed_.assign(session_->text_count(), false);
+  // What is typed goes into the session once typing pauses.
+  typing_timer_ = new QTimer(this);
+  typing_timer_->setSingleShot(true);
+  typing_timer_->setInterval(600);
+  connect(typing_timer_, &QTimer::timeout, this, &CompareWindow::take_typing);
   splitter->setChildrenCollapsible(false);
   sync_ = new PaneSync(this);
   const std::size_t n = session_->text_count();
@@ -201,6 +217,14 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     }
     panes_.push_back(pane);
     sync_->add_aligned(pane);
+    pane->installEventFilter(this);
+    if (session_->writable(i)) {
+      connect(pane, &QPlainTextEdit::textChanged, this, [this, i] {
+        if (filling_) return;
+        typed_[i] = true;
+        typing_timer_->start();
+      });
+    }
   }
   return splitter;
 }
@@ -259,6 +283,17 @@ void CompareWindow::connect_controls() {
   key(keys::next_pane(), tr("Focus to the next pane"), [this] { focus_pane(1); });
   key(keys::previous_pane(), tr("Focus to the previous pane"), [this] { focus_pane(-1); });
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
+  key(keys::copy_to_left(), tr("Copy the difference to the pane on the left"),
+      [this] { copy_difference(-1); });
+  key(keys::copy_to_right(), tr("Copy the difference to the pane on the right"),
+      [this] { copy_difference(1); });
+  key(QKeySequence::Save, tr("Save the edited files"), [this] { save(); });
+  key(keys::edit(), tr("Type in the panes of files that can be written, or stop"),
+      [this] { set_editing(!editing()); });
+  connect(copy_left_, &QPushButton::clicked, this, [this] { copy_difference(-1); });
+  connect(copy_right_, &QPushButton::clicked, this, [this] { copy_difference(1); });
+  connect(undo_, &QPushButton::clicked, this, &CompareWindow::undo);
+  connect(save_, &QPushButton::clicked, this, &CompareWindow::save);
   for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
@@ -388,7 +423,23 @@ void CompareWindow::focus_pane(int step) {
 
 void CompareWindow::rows_changed(const CompareSession&) { lay_out_rows(); }
 
-void CompareWindow::current_changed(const CompareSession&) { show_current(); }
+void CompareWindow::current_changed(const CompareSession&) {
+  if (!keep_view_) {
+    show_current();
+    return;
+  }
+  // After an edit the view stays where it is: only the frame moves.
+  const std::optional<std::size_t> current = session_->current();
+  for (DiffPane* pane : panes_) {
+    if (current) {
+      const Difference d = session_->differences()[*current];
+      pane->set_current_rows(static_cast<int>(d.first), static_cast<int>(d.end));
+    } else {
+      pane->set_current_rows(-1, -1);
+    }
+  }
+  show_status();
+}
 
 void CompareWindow::keyPressEvent(QKeyEvent* event) {
   // Enter anywhere no control takes it is the default button's: Close.
@@ -405,11 +456,12 @@ QString CompareWindow::long_line_note_text() const { return long_note_text_->tex
 CompareWindow::~CompareWindow() {
   session_->remove_observer(this);
   // A window destroyed without a close event (for example at exit) still answers.
-  if (finish_) finish_(boolean_reply(true));
+  answer();
   give_back_freed_memory_soon();
 }
 
 void CompareWindow::fill_panes() {
+  filling_ = true;
   const CompareSession& session = *session_;
   const RowAlignment& rows = session.rows();
   const std::size_t n = session.text_count();
@@ -453,6 +505,9 @@ void CompareWindow::fill_panes() {
     panes_[s]->set_line_end_marks(std::move(eol_marks));
   }
   DiffPane::set_texts(panes_, pane_texts);
+  filling_ = false;
+  std::fill(typed_.begin(), typed_.end(), false);
+  show_edit_state();
 }
 
 void CompareWindow::go_to_difference(int index) {
@@ -551,11 +606,208 @@ void CompareWindow::showEvent(QShowEvent* event) {
 }
 
 void CompareWindow::closeEvent(QCloseEvent* event) {
+  take_typing();
+  if (has_unsaved_edits()) {
+    UnsavedAnswer answer = unsaved_answer_;
+    if (answer == UnsavedAnswer::ask) {
+      const QMessageBox::StandardButton chosen = QMessageBox::question(
+          this, tr("Unsaved changes"), tr("Save the changes to the edited files?"),
+          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+      answer = chosen == QMessageBox::Save      ? UnsavedAnswer::save
+               : chosen == QMessageBox::Discard ? UnsavedAnswer::discard
+                                                : UnsavedAnswer::cancel;
+    }
+    // A save that fails keeps the window open with the edits.
+    if (answer == UnsavedAnswer::cancel || (answer == UnsavedAnswer::save && !save())) {
+      event->ignore();
+      return;
+    }
+  }
+  answer();
+  event->accept();
+}
+
+void CompareWindow::answer() {
   if (finish_) {
     finish_(boolean_reply(true));
     finish_ = nullptr;
   }
-  event->accept();
+}
+
+QWidget* CompareWindow::make_edit_bar() {
+  edit_bar_ = new QWidget(this);
+  edit_bar_->setObjectName(QStringLiteral("edit_bar"));
+  auto* row = new QHBoxLayout(edit_bar_);
+  row->setContentsMargins(0, 0, 0, 0);
+  copy_left_ = new QPushButton(tr("Copy to left"), edit_bar_);
+  copy_left_->setToolTip(tr("Copy the difference to the pane on the left (Alt+Left)"));
+  copy_right_ = new QPushButton(tr("Copy to right"), edit_bar_);
+  copy_right_->setToolTip(tr("Copy the difference to the pane on the right (Alt+Right)"));
+  undo_ = new QPushButton(tr("Undo"), edit_bar_);
+  undo_->setToolTip(tr("Undo the last copy or typing (Ctrl+Z; redo: Ctrl+Shift+Z, Ctrl+Y)"));
+  edit_ = new QPushButton(tr("Edit"), edit_bar_);
+  edit_->setCheckable(true);
+  edit_->setToolTip(tr("Type in the panes of files that can be written (Ctrl+E)"));
+  connect(edit_, &QPushButton::toggled, this, &CompareWindow::set_editing);
+  save_ = new QPushButton(tr("Save"), edit_bar_);
+  save_->setToolTip(tr("Write the edited files (Ctrl+S)"));
+  edit_note_ = new QLabel(edit_bar_);
+  edit_note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  row->addWidget(edit_);
+  row->addWidget(copy_left_);
+  row->addWidget(copy_right_);
+  row->addWidget(undo_);
+  row->addWidget(save_);
+  row->addWidget(edit_note_, 1);
+  bool any = false;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) any = any || session_->writable(i);
+  edit_bar_->setVisible(any);
+  return edit_bar_;
+}
+
+void CompareWindow::show_edit_state() {
+  if (save_ == nullptr) return;
+  QStringList changed;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) {
+    if (session_->modified(i) && i < job_.request.display_names.size()) {
+      changed << q(job_.request.display_names[i]);
+    }
+  }
+  save_->setEnabled(!changed.isEmpty());
+  undo_->setEnabled(session_->can_undo());
+  edit_note_->setText(
+      changed.isEmpty() ? QString() : tr("Not saved: %1").arg(changed.join(QStringLiteral(", "))));
+}
+
+QString CompareWindow::edit_message() const { return edit_note_->text(); }
+
+bool CompareWindow::has_unsaved_edits() const {
+  for (std::size_t i = 0; i < session_->text_count(); ++i) {
+    if (session_->modified(i)) return true;
+  }
+  return false;
+}
+
+void CompareWindow::set_editing(bool on) {
+  take_typing();
+  {
+    const QSignalBlocker quiet(edit_);
+    edit_->setChecked(on);
+  }
+  for (std::size_t i = 0; i < panes_.size(); ++i) {
+    panes_[i]->setReadOnly(!(on && session_->writable(i)));
+  }
+}
+
+bool CompareWindow::editing() const { return edit_->isChecked(); }
+
+bool CompareWindow::copy_difference(int step) {
+  take_typing();
+  const int n = pane_count();
+  int from = focused_pane();
+  if (from < 0) from = step < 0 ? n - 1 : 0;
+  const int to = from + step;
+  if (to < 0 || to >= n) return false;
+  // The difference at the cursor of the focused pane, else the current one.
+  std::optional<std::size_t> index = session_->current();
+  if (focused_pane() >= 0) {
+    const int row = panes_[static_cast<std::size_t>(from)]->textCursor().blockNumber();
+    if (const auto at = session_->difference_at(static_cast<std::size_t>(row))) index = at;
+  }
+  if (!index) return false;
+  const support::Status copied = session_->copy_difference(*index, static_cast<std::size_t>(from),
+                                                           static_cast<std::size_t>(to));
+  if (!copied.ok()) {
+    edit_note_->setText(copied.code() == EROFS ? tr("That file cannot be written")
+                                               : tr("Nothing to copy there"));
+    edit_bar_->setVisible(true);
+    return false;
+  }
+  return true;
+}
+
+void CompareWindow::undo() {
+  take_typing();
+  static_cast<void>(session_->undo());  // nothing to undo: nothing happens
+}
+
+void CompareWindow::redo() {
+  take_typing();
+  static_cast<void>(session_->redo());  // nothing to redo: nothing happens
+}
+
+void CompareWindow::take_typing() {
+  typing_timer_->stop();
+  for (std::size_t s = 0; s < typed_.size(); ++s) {
+    if (!typed_[s]) continue;
+    typed_[s] = false;
+    DiffPane* pane = panes_[s];
+    const bool returns = has_returns_inside_lines(session_->text(s).lines);
+    std::vector<std::string> rows;
+    rows.reserve(static_cast<std::size_t>(pane->blockCount()));
+    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
+      rows.push_back(typed_line(block.text(), returns));
+    }
+    // The cursor and the rows in view stay where they were.
+    const QTextCursor cursor = pane->textCursor();
+    const int row = cursor.blockNumber();
+    const int column = cursor.positionInBlock();
+    const int top = top_row();
+    const int line = pane->line_number(row);
+    keep_view_ = true;
+    const support::Status typed = session_->replace_rows(s, rows);
+    keep_view_ = false;
+    if (!typed.ok()) continue;
+    std::optional<std::size_t> back =
+        line > 0 ? session_->row_of_line(s, static_cast<std::size_t>(line - 1)) : std::nullopt;
+    const int at = back ? static_cast<int>(*back) : std::min(row, pane->blockCount() - 1);
+    QTextCursor place(pane->document()->findBlockByNumber(at));
+    place.setPosition(place.block().position() + std::min(column, place.block().length() - 1));
+    pane->setTextCursor(place);
+    sync_->set_top_row(top);
+  }
+}
+
+bool CompareWindow::save() {
+  take_typing();
+  QStringList failed;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) {
+    if (!session_->modified(i) || i >= job_.request.contributors.size()) continue;
+    const EncodeResult encoded = encode_text(session_->text(i));
+    std::string error;
+    if (!encoded.ok) {
+      error = "cannot encode the text: " + encoded.error;
+    } else if (files_->replace_whole(job_.request.contributors[i], encoded.bytes, &error,
+                                     kStalledWriteMs)) {
+      session_->mark_saved(i);
+      continue;
+    }
+    failed << q(error);
+  }
+  edit_note_->clear();
+  show_edit_state();
+  if (!failed.isEmpty()) {
+    edit_note_->setText(tr("Cannot save: %1").arg(failed.join(QStringLiteral("; "))));
+  }
+  return failed.isEmpty();
+}
+
+bool CompareWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Undo and redo in a pane are the window's (copies and typing alike),
+  // never the text view's own.
+  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool undoing = key->matches(QKeySequence::Undo);
+    const bool redoing = key->matches(QKeySequence::Redo) ||
+                         QKeySequence(key->keyCombination()) == keys::redo() ||
+                         QKeySequence(key->keyCombination()) == keys::redo_too();
+    if (undoing || redoing) {
+      if (event->type() == QEvent::KeyPress) undoing ? undo() : redo();
+      event->accept();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace marlow

@@ -14,6 +14,7 @@
 #include "app/pane_sync.h"
 #include "app/panes.h"
 #include "engine/compare_session.h"
+#include "serve/files.h"
 #include "serve/serve.h"
 
 class QCheckBox;
@@ -23,6 +24,7 @@ class QPushButton;
 class QScrollBar;
 class QSpinBox;
 class QToolButton;
+class QTimer;
 
 namespace marlow {
 
@@ -72,6 +74,35 @@ class CompareWindow : public QWidget, private CompareObserver {
   // expression.
   void ask_go_to_line();
   void ask_line_filter();
+
+  // --- Editing, where a contributor's file can be written.
+  // Typing in the panes of files that can be written, on or off (off at
+  // first: the panes take no keys of their own).
+  void set_editing(bool on);
+  bool editing() const;
+  // Copies the difference at the focused pane's cursor (else the current
+  // one) from that pane to the pane on its left (step -1) or right (+1);
+  // without a focused pane, from the pane on the other side. False when
+  // there is no such difference or pane, or that file cannot be written.
+  bool copy_difference(int step);
+  // Undoes and redoes copies and typing.
+  void undo();
+  void redo();
+  // Writes every changed text to its file (same encoding, mark and line
+  // ends), each replaced whole or not at all. False when any cannot be
+  // written; the message says which and why.
+  bool save();
+  bool has_unsaved_edits() const;
+  QString edit_message() const;
+  // What typing in a pane has done, into the session at once (it goes in
+  // by itself once typing pauses).
+  void take_typing();
+  // Instead of asking on closing with unsaved edits, answer `answer`
+  // (Save, Discard or Cancel); for tests.
+  enum class UnsavedAnswer { ask, save, discard, cancel };
+  void set_unsaved_answer(UnsavedAnswer answer) { unsaved_answer_ = answer; }
+  // Reads and writes through `files` (the system's unless set).
+  void set_files(Files& files) { files_ = &files; }
   // Changed lines longer than kCharDiffLimit bytes get their changed
   // characters found too (or only the stretch where they change), and a
   // note says how many are marked only so; the same as its button.
@@ -88,6 +119,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // The steps of making the window: the bar of buttons and options, a column
@@ -104,6 +136,10 @@ class CompareWindow : public QWidget, private CompareObserver {
 
   // The first row in view.
   int top_row() const;
+  QWidget* make_edit_bar();
+  void show_edit_state();
+  // Answers the call, once.
+  void answer();
   void rows_changed(const CompareSession& session) override;
   void current_changed(const CompareSession& session) override;
   // Scrolls sideways to the current difference's first changed character,
@@ -133,6 +169,19 @@ class CompareWindow : public QWidget, private CompareObserver {
   int placed_left_ = -1;
   QWidget* long_note_ = nullptr;
   QLabel* long_note_text_ = nullptr;
+  Files* files_ = &real_files();
+  QWidget* edit_bar_ = nullptr;
+  QPushButton* copy_left_ = nullptr;
+  QPushButton* copy_right_ = nullptr;
+  QPushButton* undo_ = nullptr;
+  QPushButton* save_ = nullptr;
+  QPushButton* edit_ = nullptr;
+  QLabel* edit_note_ = nullptr;
+  QTimer* typing_timer_ = nullptr;
+  std::vector<bool> typed_;  // per pane: typed into since the rows were filled
+  bool filling_ = false;     // the panes are being filled: no typing
+  bool keep_view_ = false;   // an edit goes in: the view stays where it is
+  UnsavedAnswer unsaved_answer_ = UnsavedAnswer::ask;
 };
 
 }  // namespace marlow

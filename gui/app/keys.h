@@ -54,6 +54,7 @@ inline QKeySequence next_pane() { return QKeySequence(Qt::Key_F6); }
 inline QKeySequence previous_pane() { return QKeySequence(Qt::SHIFT | Qt::Key_F6); }
 inline QKeySequence copy_to_left() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
 inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
+inline QKeySequence edit() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
 
 // Side `side` (counted from 0) with `modifiers` and its digit; the first
 // nine sides have keys, the others none.

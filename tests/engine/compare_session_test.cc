@@ -405,5 +405,51 @@ TEST(CompareSessionEditing, ReloadReplacesATextKeepsOptionsAndDropsItsEdits) {
   EXPECT_EQ(s->reload(2, doc("")).code(), EINVAL);
 }
 
+TEST(CompareSessionEditing, TypedRowsBecomeLinesAndFillersLeftEmptyStayFillers) {
+  const auto s = open({doc("a\nb\nc\nd"), doc("a\nc\nd")});
+  s->set_writable(1, true);
+  // Right pane rows: "a", filler, "c", "d".
+  ASSERT_EQ(s->row_count(), 4u);
+  const auto rows_of = [&s](std::size_t text) {
+    std::vector<std::string> rows;
+    for (std::size_t row = 0; row < s->row_count(); ++row) {
+      const Cell cell = s->cell(text, row);
+      rows.push_back(cell.line == kNoLine ? "" : s->text(text).lines[cell.line].text.str());
+    }
+    return rows;
+  };
+  EXPECT_EQ(s->replace_rows(0, rows_of(0)).code(), EROFS);
+  // Nothing typed: nothing changes.
+  ASSERT_TRUE(s->replace_rows(1, rows_of(1)).ok());
+  EXPECT_FALSE(s->can_undo());
+  // Typing into the filler makes it a line.
+  std::vector<std::string> rows = rows_of(1);
+  rows[1] = "b";
+  ASSERT_TRUE(s->replace_rows(1, rows).ok());
+  EXPECT_EQ(text_of(*s, 1), "a\nb\nc\nd");
+  EXPECT_TRUE(s->differences().empty());
+  // Changing the last line keeps it without a line end; a new row after it
+  // gives it one.
+  rows = rows_of(1);
+  rows[3] = "D";
+  ASSERT_TRUE(s->replace_rows(1, rows).ok());
+  EXPECT_EQ(text_of(*s, 1), "a\nb\nc\nD");
+  rows = rows_of(1);
+  rows.push_back("e");
+  ASSERT_TRUE(s->replace_rows(1, rows).ok());
+  EXPECT_EQ(text_of(*s, 1), "a\nb\nc\nD\ne");
+  // Joining two rows (a removed row) removes a line.
+  rows = rows_of(1);
+  rows.erase(rows.begin() + 1);
+  rows[0] = "ab";
+  ASSERT_TRUE(s->replace_rows(1, rows).ok());
+  EXPECT_EQ(text_of(*s, 1), "ab\nc\nD\ne");
+  // An edit that leaves a filler empty beside a typed row keeps the filler.
+  const auto t = open({doc("x\ny\nz\n"), doc("x\nz\n")});
+  t->set_writable(1, true);
+  ASSERT_TRUE(t->replace_rows(1, {"X", "", "z"}).ok());
+  EXPECT_EQ(text_of(*t, 1), "X\nz\n");
+}
+
 }  // namespace
 }  // namespace marlow
