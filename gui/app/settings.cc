@@ -83,4 +83,30 @@ void set_advance_after_take_preference(bool on) {
   settings().setValue(QStringLiteral("merge/advance_after_take"), on);
 }
 
+IgnoreOptions ignore_options_preference() {
+  const QSettings kept = settings();
+  IgnoreOptions options;
+  options.ignore_whitespace = kept.value(kIgnoreWhitespaceKey, false).toBool();
+  options.ignore_line_ends = kept.value(kIgnoreLineEndsKey, false).toBool();
+  options.ignore_case = kept.value(QStringLiteral("compare/ignore_case"), false).toBool();
+  options.ignore_whitespace_amount =
+      kept.value(QStringLiteral("compare/ignore_whitespace_amount"), false).toBool();
+  options.ignore_blank_lines =
+      kept.value(QStringLiteral("compare/ignore_blank_lines"), false).toBool();
+  options.line_filter =
+      kept.value(QStringLiteral("compare/line_filter"), QString()).toString().toStdString();
+  return options;
+}
+
+void set_ignore_options_preference(const IgnoreOptions& options) {
+  QSettings kept = settings();
+  kept.setValue(kIgnoreWhitespaceKey, options.ignore_whitespace);
+  kept.setValue(kIgnoreLineEndsKey, options.ignore_line_ends);
+  kept.setValue(QStringLiteral("compare/ignore_case"), options.ignore_case);
+  kept.setValue(QStringLiteral("compare/ignore_whitespace_amount"),
+                options.ignore_whitespace_amount);
+  kept.setValue(QStringLiteral("compare/ignore_blank_lines"), options.ignore_blank_lines);
+  kept.setValue(QStringLiteral("compare/line_filter"), QString::fromStdString(options.line_filter));
+}
+
 }  // namespace marlow

@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QString>
 
+#include "engine/ignore_options.h"
+
 namespace marlow {
 
 // The saved preference: write a merge without conflicts at once, without a
@@ -43,5 +45,9 @@ bool directory_shows_preference(const QString& state);
 void set_directory_shows_preference(const QString& state, bool shown);
 QString directory_exclude_preference();
 void set_directory_exclude_preference(const QString& patterns);
+
+// Everything the compare window ignores, the two above included.
+IgnoreOptions ignore_options_preference();
+void set_ignore_options_preference(const IgnoreOptions& options);
 
 }  // namespace marlow
