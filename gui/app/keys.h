@@ -66,12 +66,10 @@ inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Righ
 inline QKeySequence edit() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
 
 // The directory comparison: read both directories again, open or close
-// every folder, copy the chosen files to the other side.
+// every folder; copy_to_left/right copy the chosen files to the other side.
 inline QKeySequence refresh() { return QKeySequence(Qt::Key_F5); }
 inline QKeySequence expand_all() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
 inline QKeySequence collapse_all() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E); }
-inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
-inline QKeySequence copy_to_left() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
 
 // Side `side` (counted from 0) with `modifiers` and its digit; the first
 // nine sides have keys, the others none.
