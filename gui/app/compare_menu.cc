@@ -6,6 +6,7 @@
 #include "app/compare_window.h"
 #include "app/keys.h"
 #include "app/panes.h"
+#include "app/syntax_colours.h"
 
 namespace marlow {
 
@@ -34,6 +35,7 @@ QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
                       [window](bool on) { window->set_ignore_line_ends(on); });
   ends->setCheckable(true);
   ends->setChecked(window->ignore_line_ends());
+  add_syntax_highlighting_action(menu);
   return menu;
 }
 

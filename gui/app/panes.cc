@@ -132,6 +132,7 @@ QTextDocument* DiffPane::fresh_document() {
   lay_out_unbounded([this, doc] { setDocument(doc); });
   delete own_document_;
   own_document_ = doc;
+  if (syntax_) refresh_syntax_colours();
   return doc;
 }
 
@@ -303,6 +304,7 @@ void DiffPane::paint_under_text(QPaintEvent* event) {
 }
 
 void DiffPane::paintEvent(QPaintEvent* event) {
+  if (syntax_) colour_rows_in_view();
   if (!backgrounds_.empty() || !marks_.empty()) paint_under_text(event);
   QPlainTextEdit::paintEvent(event);
   if (!overlay_.empty()) paint_overlay();

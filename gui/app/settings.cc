@@ -59,4 +59,12 @@ bool ignore_whitespace_preference() {
 
 void set_ignore_whitespace_preference(bool on) { settings().setValue(kIgnoreWhitespaceKey, on); }
 
+bool syntax_highlighting_preference() {
+  return settings().value(QStringLiteral("view/syntax_highlighting"), true).toBool();
+}
+
+void set_syntax_highlighting_preference(bool on) {
+  settings().setValue(QStringLiteral("view/syntax_highlighting"), on);
+}
+
 }  // namespace marlow

@@ -31,5 +31,8 @@ bool ignore_whitespace_preference();
 int tab_width_preference();
 void set_tab_width_preference(int columns);
 void set_ignore_whitespace_preference(bool on);
+// Whether the panes colour the text by its syntax (on unless turned off).
+bool syntax_highlighting_preference();
+void set_syntax_highlighting_preference(bool on);
 
 }  // namespace marlow
