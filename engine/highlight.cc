@@ -246,9 +246,11 @@ std::string lower(std::string_view s) {
   return out;
 }
 
-// The joined text the parser reads, with where each line starts in it and
-// how long its text is without a carriage return at its end.
+// The joined text of lines [first_line, ...) that the parser reads, with
+// where each line starts in it and how long its text is without a carriage
+// return at its end.
 struct Source {
+  std::size_t first_line = 0;
   std::string text;
   std::vector<std::uint32_t> starts;
   std::vector<std::uint32_t> lengths;
@@ -258,8 +260,11 @@ struct Source {
   }
 };
 
-std::optional<Source> join(const std::vector<std::string_view>& lines) {
+std::optional<Source> join(const std::vector<std::string_view>& all, std::size_t first,
+                           std::size_t end) {
+  const std::span<const std::string_view> lines(all.data() + first, end - first);
   Source source;
+  source.first_line = first;
   std::size_t total = 0;
   for (std::string_view line : lines) total += line.size() + 1;
   // Tree-sitter counts bytes in 32 bits.
@@ -366,7 +371,7 @@ class Runs {
       if (line_start >= to) break;
       const std::uint32_t a = std::max(from, line_start);
       const std::uint32_t b = std::min(to, line_start + source_.lengths[line]);
-      if (b > a) out_->add(line, a - line_start, b - a, kind_here);
+      if (b > a) out_->add(source_.first_line + line, a - line_start, b - a, kind_here);
     }
   }
 
@@ -376,6 +381,38 @@ class Runs {
   std::uint32_t pos_ = 0;
   std::size_t line_ = 0;
 };
+
+// How many lines a piece of text parsed on its own has at least.
+constexpr std::size_t kPieceLines = 5000;
+
+// Whether line `i` may begin a piece parsed on its own: one at the left
+// edge after a blank line, where most languages begin a top-level item
+// (a function, a class); a closing bracket there ends one.
+bool starts_piece(const std::vector<std::string_view>& lines, std::size_t i) {
+  const auto blank = [](std::string_view line) {
+    return line.find_first_not_of(" \t\r\f\v") == std::string_view::npos;
+  };
+  if (i == 0 || i >= lines.size() || !blank(lines[i - 1]) || blank(lines[i])) return false;
+  const char c = lines[i][0];
+  return c != ' ' && c != '\t' && c != '}' && c != ')' && c != ']';
+}
+
+// Where a piece that should end near line `from` ends: at the first line
+// from there that may begin the next piece, at the latest a piece's length
+// further, or at the end of the text.
+std::size_t piece_end(const std::vector<std::string_view>& lines, std::size_t from) {
+  const std::size_t limit = std::min(lines.size(), from + kPieceLines);
+  for (std::size_t i = from; i < limit; ++i) {
+    if (starts_piece(lines, i)) return i;
+  }
+  return limit;
+}
+
+// Whether the last item of a parsed piece is broken.
+bool ends_broken(TSNode root) {
+  const std::uint32_t children = ts_node_child_count(root);
+  return children > 0 && ts_node_has_error(ts_node_child(root, children - 1));
+}
 
 }  // namespace
 
@@ -409,42 +446,57 @@ std::optional<LineTokens> highlight_lines(const SyntaxLanguage& language,
   };
   const TSQuery* query = language.query();
   if (query == nullptr) return std::nullopt;
-  std::optional<Source> source = join(lines);
-  if (!source) return std::nullopt;
-
   std::unique_ptr<TSParser, ParserDeleter> parser(ts_parser_new());
   if (!ts_parser_set_language(parser.get(), language.grammar().language())) return std::nullopt;
   // The parse stops every few milliseconds to look whether it is still
   // wanted, and goes on where it stopped when it is.
   ts_parser_set_timeout_micros(parser.get(), 20000);
-  std::unique_ptr<TSTree, TreeDeleter> tree;
-  while (!tree) {
-    if (cancelled()) return std::nullopt;
-    tree.reset(ts_parser_parse_string(parser.get(), nullptr, source->text.data(),
-                                      static_cast<std::uint32_t>(source->text.size())));
-  }
-  parser.reset();
-
-  LineTokensBuilder builder(lines.size());
-  Runs runs(*source, &builder);
   std::unique_ptr<TSQueryCursor, CursorDeleter> cursor(ts_query_cursor_new());
-  ts_query_cursor_exec(cursor.get(), query, ts_tree_root_node(tree.get()));
-  TSQueryMatch match;
-  std::uint32_t index = 0;
-  std::size_t seen = 0;
-  while (ts_query_cursor_next_capture(cursor.get(), &match, &index)) {
-    if (++seen % 4096 == 0 && cancelled()) return std::nullopt;
-    const std::vector<Predicate>& predicates = language.predicates(match.pattern_index);
-    if (!std::all_of(predicates.begin(), predicates.end(),
-                     [&](const Predicate& p) { return holds(p, match, *source); })) {
-      ts_query_cursor_remove_match(cursor.get(), match.id);
-      continue;
+  LineTokensBuilder builder(lines.size());
+
+  // The text is parsed a piece at a time: a syntax tree takes some thirty
+  // times the bytes of its text, and a piece's goes before the next is made.
+  std::size_t first = 0;
+  while (first < lines.size()) {
+    std::size_t end = piece_end(lines, first + kPieceLines);
+    std::optional<Source> source;
+    std::unique_ptr<TSTree, TreeDeleter> tree;
+    for (int tries = 0; tries < 2; ++tries) {
+      source = join(lines, first, end);
+      if (!source) return std::nullopt;
+      tree.reset();
+      ts_parser_reset(parser.get());
+      while (!tree) {
+        if (cancelled()) return std::nullopt;
+        tree.reset(ts_parser_parse_string(parser.get(), nullptr, source->text.data(),
+                                          static_cast<std::uint32_t>(source->text.size())));
+      }
+      // A piece whose end is broken was most likely cut inside something
+      // (a comment, a string, a function): it is parsed again twice as long.
+      if (end == lines.size() || !ends_broken(ts_tree_root_node(tree.get()))) break;
+      end = piece_end(lines, end + (end - first));
     }
-    const TSQueryCapture& capture = match.captures[index];
-    runs.capture(ts_node_start_byte(capture.node), ts_node_end_byte(capture.node),
-                 language.capture_class(capture.index));
+
+    Runs runs(*source, &builder);
+    ts_query_cursor_exec(cursor.get(), query, ts_tree_root_node(tree.get()));
+    TSQueryMatch match;
+    std::uint32_t index = 0;
+    std::size_t seen = 0;
+    while (ts_query_cursor_next_capture(cursor.get(), &match, &index)) {
+      if (++seen % 4096 == 0 && cancelled()) return std::nullopt;
+      const std::vector<Predicate>& predicates = language.predicates(match.pattern_index);
+      if (!std::all_of(predicates.begin(), predicates.end(),
+                       [&](const Predicate& p) { return holds(p, match, *source); })) {
+        ts_query_cursor_remove_match(cursor.get(), match.id);
+        continue;
+      }
+      const TSQueryCapture& capture = match.captures[index];
+      runs.capture(ts_node_start_byte(capture.node), ts_node_end_byte(capture.node),
+                   language.capture_class(capture.index));
+    }
+    runs.finish();
+    first = end;
   }
-  runs.finish();
   return builder.finish(lines.size());
 }
 

@@ -161,6 +161,27 @@ TEST(Highlight, CarriageReturnsAndMultiByteCharacters) {
   EXPECT_THAT(seen_crlf, Not(Contains(Seen{1, "# end\r", "comment"})));
 }
 
+TEST(Highlight, LongTextsAreParsedInPiecesThatKeepWhatSpansTheirEnds) {
+  // A text of many pieces; a comment opened before a likely end of a piece
+  // (a blank line, then a line at the left edge) and closed after it.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 4990; ++i) lines.push_back("int a" + std::to_string(i) + ";");
+  lines.push_back("/* open");
+  for (int i = 0; i < 9; ++i) lines.push_back("   inside");
+  lines.push_back("");
+  lines.push_back("left edge, still inside */");
+  lines.push_back("int after;");
+  for (int i = 0; i < 12000; ++i) {
+    lines.push_back(i % 50 == 0 ? "" : i % 50 == 1 ? "int f() {" : "  return \"s\";");
+  }
+  const auto seen = tokens_of("pieces.c", lines);
+  EXPECT_THAT(seen, Contains(Seen{5001, "left edge, still inside */", "comment"}));
+  EXPECT_THAT(seen, Contains(Seen{5002, "int", "type"}));
+  EXPECT_THAT(seen, Not(Contains(Seen{5001, "left", "type"})));
+  EXPECT_THAT(seen, Contains(Seen{lines.size() - 1, "\"s\"", "string"}));
+  EXPECT_THAT(seen, Contains(Seen{lines.size() - 1, "return", "keyword"}));
+}
+
 TEST(Highlight, TokenLongerThanALengthHolds) {
   const std::string body(70000, 'a');
   const std::vector<std::string> lines = {"char* s = \"" + body + "\";"};
