@@ -13,6 +13,10 @@
 #include <set>
 #include <utility>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "app/panes.h"
 #include "app/settings.h"
 
@@ -159,27 +163,41 @@ void DiffPane::highlight_syntax(const std::string& file_name, const std::vector<
   const unsigned run = ++syntax_->run;
   QPointer<DiffPane> pane(this);
   syntax_->cancel = cancel;
+  const bool large = bytes >= kIdleHighlighting;
   syntax_->worker.reset(
-      QThread::create([pane, language, text, ends = std::move(ends), cancel, run] {
-        std::vector<std::string_view> views;
-        views.reserve(ends.size());
-        std::size_t start = 0;
-        for (const std::size_t end : ends) {
-          views.emplace_back(text->data() + start, end - start);
-          start = end;
+      QThread::create([pane, language, text, ends = std::move(ends), cancel, run, large]() mutable {
+        std::optional<LineTokens> tokens;
+        {
+          std::vector<std::string_view> views;
+          views.reserve(ends.size());
+          std::size_t start = 0;
+          for (const std::size_t end : ends) {
+            views.emplace_back(text->data() + start, end - start);
+            start = end;
+          }
+          tokens = highlight_lines(*language, views, cancel.get());
         }
-        std::optional<LineTokens> tokens = highlight_lines(*language, views, cancel.get());
+        text.reset();
+        ends = {};
+#if defined(__GLIBC__)
+        // The syntax trees were made in this thread's own part of the heap:
+        // its free pages go back to the system rather than stay with the
+        // client for as long as it runs.
+        if (large) malloc_trim(0);
+#endif
         if (!tokens || *cancel) return;
         auto shared = std::make_shared<const LineTokens>(std::move(*tokens));
         // The pane waits for this thread before it goes, so it is still there.
         QMetaObject::invokeMethod(
             pane.data(),
             [pane, shared, run] {
-              if (pane && pane->syntax_ && pane->syntax_->run == run) pane->set_line_tokens(shared);
+              if (!pane || !pane->syntax_ || pane->syntax_->run != run) return;
+              pane->syntax_->stop();
+              pane->set_line_tokens(shared);
             },
             Qt::QueuedConnection);
       }));
-  syntax_->worker->start(bytes >= kIdleHighlighting ? QThread::IdlePriority : QThread::LowPriority);
+  syntax_->worker->start(large ? QThread::IdlePriority : QThread::LowPriority);
 }
 
 void DiffPane::set_line_tokens(std::shared_ptr<const LineTokens> tokens) {
