@@ -321,7 +321,9 @@ bool holds(const Predicate& p, const TSQueryMatch& match, const Source& source) 
 // the particular patterns before the general ones).
 class Runs {
  public:
-  Runs(const Source& source, LineTokensBuilder* out) : source_(source), out_(out) {}
+  // Tokens end at byte `limit` of the source.
+  Runs(const Source& source, LineTokensBuilder* out, std::uint32_t limit)
+      : source_(source), out_(out), limit_(limit) {}
 
   void capture(std::uint32_t start, std::uint32_t end, int kind) {
     if (end <= start) return;
@@ -360,6 +362,7 @@ class Runs {
 
   // [from, to) of the joined text in class `kind`, cut at line ends.
   void emit(std::uint32_t from, std::uint32_t to, int kind) {
+    to = std::min(to, limit_);
     if (kind == kPlain || to <= from) return;
     auto kind_here = static_cast<TokenClass>(kind);
     // Directives ("#include", "#define") are keywords to the C grammars.
@@ -378,12 +381,13 @@ class Runs {
   const Source& source_;
   LineTokensBuilder* out_;
   std::vector<Open> open_;
+  std::uint32_t limit_;
   std::uint32_t pos_ = 0;
   std::size_t line_ = 0;
 };
 
 // How many lines a piece of text parsed on its own has at least.
-constexpr std::size_t kPieceLines = 5000;
+constexpr std::size_t kPieceLines = 2000;
 
 // Whether line `i` may begin a piece parsed on its own: one at the left
 // edge after a blank line, where most languages begin a top-level item
@@ -408,10 +412,14 @@ std::size_t piece_end(const std::vector<std::string_view>& lines, std::size_t fr
   return limit;
 }
 
-// Whether the last item of a parsed piece is broken.
-bool ends_broken(TSNode root) {
+// The line (of the piece) where a parsed piece's last item begins when
+// that item is broken; nullopt when it is whole.
+std::optional<std::size_t> broken_end(TSNode root) {
   const std::uint32_t children = ts_node_child_count(root);
-  return children > 0 && ts_node_has_error(ts_node_child(root, children - 1));
+  if (children == 0) return std::nullopt;
+  const TSNode last = ts_node_child(root, children - 1);
+  if (!ts_node_has_error(last)) return std::nullopt;
+  return ts_node_start_point(last).row;
 }
 
 }  // namespace
@@ -459,9 +467,11 @@ std::optional<LineTokens> highlight_lines(const SyntaxLanguage& language,
   std::size_t first = 0;
   while (first < lines.size()) {
     std::size_t end = piece_end(lines, first + kPieceLines);
+    // Lines [first, keep) take this parse's tokens.
+    std::size_t keep = end;
     std::optional<Source> source;
     std::unique_ptr<TSTree, TreeDeleter> tree;
-    for (int tries = 0; tries < 2; ++tries) {
+    for (int tries = 0;; ++tries) {
       source = join(lines, first, end);
       if (!source) return std::nullopt;
       tree.reset();
@@ -471,13 +481,25 @@ std::optional<LineTokens> highlight_lines(const SyntaxLanguage& language,
         tree.reset(ts_parser_parse_string(parser.get(), nullptr, source->text.data(),
                                           static_cast<std::uint32_t>(source->text.size())));
       }
-      // A piece whose end is broken was most likely cut inside something
-      // (a comment, a string, a function): it is parsed again twice as long.
-      if (end == lines.size() || !ends_broken(ts_tree_root_node(tree.get()))) break;
+      keep = end;
+      if (end == lines.size()) break;
+      // A piece whose last item is broken was most likely cut inside it (a
+      // comment, a string, a function): the next piece begins with the line
+      // it begins on. A piece of one broken item is parsed again twice as
+      // long, up to twice.
+      const std::optional<std::size_t> broken = broken_end(ts_tree_root_node(tree.get()));
+      if (!broken) break;
+      if (*broken > 0) {
+        keep = first + *broken;
+        break;
+      }
+      if (tries == 2) break;
       end = piece_end(lines, end + (end - first));
     }
 
-    Runs runs(*source, &builder);
+    const std::uint32_t kept_bytes = keep == end ? UINT32_MAX : source->starts[keep - first];
+    Runs runs(*source, &builder, kept_bytes);
+    ts_query_cursor_set_byte_range(cursor.get(), 0, kept_bytes);
     ts_query_cursor_exec(cursor.get(), query, ts_tree_root_node(tree.get()));
     TSQueryMatch match;
     std::uint32_t index = 0;
@@ -495,7 +517,7 @@ std::optional<LineTokens> highlight_lines(const SyntaxLanguage& language,
                    language.capture_class(capture.index));
     }
     runs.finish();
-    first = end;
+    first = keep;
   }
   return builder.finish(lines.size());
 }

@@ -162,22 +162,26 @@ TEST(Highlight, CarriageReturnsAndMultiByteCharacters) {
 }
 
 TEST(Highlight, LongTextsAreParsedInPiecesThatKeepWhatSpansTheirEnds) {
-  // A text of many pieces; a comment opened before a likely end of a piece
-  // (a blank line, then a line at the left edge) and closed after it.
+  // A text of many pieces whose only likely ends of a piece (a blank line,
+  // then a line at the left edge) lie inside comments, one every thousand
+  // lines: wherever a piece is cut, the comment it was cut in stays whole.
   std::vector<std::string> lines;
-  for (int i = 0; i < 4990; ++i) lines.push_back("int a" + std::to_string(i) + ";");
-  lines.push_back("/* open");
-  for (int i = 0; i < 9; ++i) lines.push_back("   inside");
-  lines.push_back("");
-  lines.push_back("left edge, still inside */");
-  lines.push_back("int after;");
-  for (int i = 0; i < 12000; ++i) {
-    lines.push_back(i % 50 == 0 ? "" : i % 50 == 1 ? "int f() {" : "  return \"s\";");
+  std::vector<std::size_t> left_edges;
+  while (lines.size() < 20000) {
+    while (lines.size() % 1000 != 990)
+      lines.push_back("  int a" + std::to_string(lines.size()) + ";");
+    lines.push_back("/* open");
+    lines.push_back("");
+    left_edges.push_back(lines.size());
+    lines.push_back("left edge, still inside */");
+    lines.push_back("int after;");
   }
+  lines.push_back("int f() { return \"s\"; }");
   const auto seen = tokens_of("pieces.c", lines);
-  EXPECT_THAT(seen, Contains(Seen{5001, "left edge, still inside */", "comment"}));
-  EXPECT_THAT(seen, Contains(Seen{5002, "int", "type"}));
-  EXPECT_THAT(seen, Not(Contains(Seen{5001, "left", "type"})));
+  for (const std::size_t line : left_edges) {
+    EXPECT_THAT(seen, Contains(Seen{line, "left edge, still inside */", "comment"})) << line;
+    EXPECT_THAT(seen, Contains(Seen{line + 1, "int", "type"})) << line;
+  }
   EXPECT_THAT(seen, Contains(Seen{lines.size() - 1, "\"s\"", "string"}));
   EXPECT_THAT(seen, Contains(Seen{lines.size() - 1, "return", "keyword"}));
 }
