@@ -71,6 +71,7 @@ foreach(row IN LISTS tw_grammar_lines)
          "    {\"${name}\", ${function}, kQuery_${name}, sizeof(kQuery_${name}) - 1, \" ${extensions} \"},\n")
 endforeach()
 if(tw_grammars_missing)
+  list(JOIN tw_grammars_missing " " tw_grammars_missing)
   message(WARNING "Syntax highlighting without ${tw_grammars_missing}: not in ${TW_GRAMMAR_DIR} "
                   "(tools/install-deps.sh gui installs them)")
 endif()
