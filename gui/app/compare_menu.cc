@@ -6,6 +6,7 @@
 #include "app/compare_window.h"
 #include "app/keys.h"
 #include "app/panes.h"
+#include "app/syntax_colours.h"
 
 namespace marlow {
 
@@ -97,6 +98,7 @@ QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
   menu->addSeparator();
   add(QObject::tr("Go to line..."), keys::go_to_line(), true,
       [window] { window->ask_go_to_line(); });
+  add_syntax_highlighting_action(menu);
   return menu;
 }
 

@@ -199,6 +199,8 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
         static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
     add_pane_header(column, i, name);
     auto* pane = new DiffPane(column);
+    pane->highlight_syntax(i < job_.request.contributors.size() ? job_.request.contributors[i] : "",
+                           job_.docs[i].lines);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
     // there, so the last pane keeps its width whatever the rows.

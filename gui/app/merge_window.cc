@@ -321,6 +321,9 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
+    static_cast<DiffPane*>(panes_.back())
+        ->highlight_syntax(s < job_.request.contributors.size() ? job_.request.contributors[s] : "",
+                           job_.docs[s].lines);
     // A horizontal scroll bar in every pane at all times: one that came and
     // went with the widest line laid out would give its pane a row less,
     // and the panes would end on different rows.

@@ -133,6 +133,7 @@ QTextDocument* DiffPane::fresh_document() {
   lay_out_unbounded([this, doc] { setDocument(doc); });
   delete own_document_;
   own_document_ = doc;
+  if (syntax_) refresh_syntax_colours();
   return doc;
 }
 
@@ -304,6 +305,7 @@ void DiffPane::paint_under_text(QPaintEvent* event) {
 }
 
 void DiffPane::paintEvent(QPaintEvent* event) {
+  if (syntax_) colour_rows_in_view();
   if (!backgrounds_.empty() || !marks_.empty()) paint_under_text(event);
   QPlainTextEdit::paintEvent(event);
   if (!overlay_.empty()) paint_overlay();

@@ -109,4 +109,12 @@ void set_ignore_options_preference(const IgnoreOptions& options) {
   kept.setValue(QStringLiteral("compare/line_filter"), QString::fromStdString(options.line_filter));
 }
 
+bool syntax_highlighting_preference() {
+  return settings().value(QStringLiteral("view/syntax_highlighting"), true).toBool();
+}
+
+void set_syntax_highlighting_preference(bool on) {
+  settings().setValue(QStringLiteral("view/syntax_highlighting"), on);
+}
+
 }  // namespace marlow

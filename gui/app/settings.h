@@ -50,4 +50,8 @@ void set_directory_exclude_preference(const QString& patterns);
 IgnoreOptions ignore_options_preference();
 void set_ignore_options_preference(const IgnoreOptions& options);
 
+// Whether the panes colour the text by its syntax (on unless turned off).
+bool syntax_highlighting_preference();
+void set_syntax_highlighting_preference(bool on);
+
 }  // namespace marlow
