@@ -775,11 +775,11 @@ bool CompareWindow::save() {
   QStringList failed;
   for (std::size_t i = 0; i < session_->text_count(); ++i) {
     if (!session_->modified(i) || i >= job_.request.contributors.size()) continue;
-    const EncodeResult encoded = encode_text(session_->text(i));
+    const support::Result<std::string> encoded = encode_text(session_->text(i));
     std::string error;
-    if (!encoded.ok) {
-      error = "cannot encode the text: " + encoded.error;
-    } else if (files_->replace_whole(job_.request.contributors[i], encoded.bytes, &error,
+    if (!encoded) {
+      error = "cannot encode the text: " + encoded.status().text();
+    } else if (files_->replace_whole(job_.request.contributors[i], encoded.value(), &error,
                                      kStalledWriteMs)) {
       session_->mark_saved(i);
       continue;
