@@ -200,7 +200,7 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     add_pane_header(column, i, name);
     auto* pane = new DiffPane(column);
     pane->highlight_syntax(i < job_.request.contributors.size() ? job_.request.contributors[i] : "",
-                           job_.docs[i].lines);
+                           session_->text(i).lines);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
     // there, so the last pane keeps its width whatever the rows.
