@@ -142,7 +142,7 @@ bool is_directory_call(const CompareRequest& request) {
 }
 
 DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
-    : request_(std::move(request)), finish_(std::move(finish)) {
+    : request_(std::move(request)), answer_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   const QString left = q(request_.display_names.at(0));
   const QString right = q(request_.display_names.at(1));
@@ -270,9 +270,7 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   list_->setFocus();
 }
 
-DirectoryWindow::~DirectoryWindow() {
-  if (finish_) finish_(boolean_reply(true));
-}
+DirectoryWindow::~DirectoryWindow() { answer_.give(boolean_reply(true)); }
 
 QTreeWidgetItem* DirectoryWindow::add_node(const DirectoryNode& node, QTreeWidgetItem* parent) {
   auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(list_);
@@ -560,10 +558,7 @@ void DirectoryWindow::closeEvent(QCloseEvent* event) {
   for (const QPointer<QWidget>& window : opened_) {
     if (window) window->close();
   }
-  if (finish_) {
-    finish_(boolean_reply(true));
-    finish_ = nullptr;
-  }
+  answer_.give(boolean_reply(true));
   event->accept();
 }
 

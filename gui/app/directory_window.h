@@ -78,7 +78,7 @@ class DirectoryWindow : public QWidget {
   std::vector<std::size_t> selected_entries() const;
 
   CompareRequest request_;
-  Finish finish_;
+  Answer answer_;
   std::vector<DirectoryEntry> entries_;
   StateFilter shown_;
   QString exclude_;

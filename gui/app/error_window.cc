@@ -15,7 +15,7 @@ namespace marlow {
 
 ErrorWindow::ErrorWindow(const QString& title, const QString& message, std::string reply,
                          Finish finish)
-    : reply_(std::move(reply)), finish_(std::move(finish)) {
+    : reply_(std::move(reply)), answer_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(title);
   auto* layout = new QVBoxLayout(this);
@@ -49,12 +49,7 @@ ErrorWindow::~ErrorWindow() { answer(); }
 
 QString ErrorWindow::message() const { return message_->text(); }
 
-void ErrorWindow::answer() {
-  if (!finish_) return;
-  Finish finish = std::move(finish_);
-  finish_ = nullptr;
-  finish(reply_);
-}
+void ErrorWindow::answer() { answer_.give(reply_); }
 
 void ErrorWindow::closeEvent(QCloseEvent* event) {
   answer();

@@ -29,7 +29,7 @@ class ErrorWindow : public QWidget {
   void answer();
 
   std::string reply_;
-  Finish finish_;
+  Answer answer_;
   QLabel* message_ = nullptr;
 };
 
