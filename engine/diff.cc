@@ -1073,15 +1073,28 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
   return rows_of(sides, gap_rows);
 }
 
-RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const AlignOptions& options) {
-  if (!options.ignore_line_ends) return align_rows(texts);
-  // Every line gets the same line end; the number of lines, and so every
-  // line index of the result, stays as it was.
-  std::vector<std::vector<Line>> same_ends = texts;
-  for (std::vector<Line>& text : same_ends) {
-    for (Line& line : text) line.eol = "\n";
+Line line_as_compared(const Line& line, const IgnoreOptions& options) {
+  Line out = line;
+  if (options.ignore_whitespace &&
+      (line.text.find(' ') != std::string::npos || line.text.find('\t') != std::string::npos)) {
+    std::string text = line.text.str();
+    std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
+    out.text = LineText(std::move(text));
   }
-  return align_rows(same_ends);
+  // Every line gets the same line end (none would join lines in the diff).
+  if (options.ignore_line_ends) out.eol = LineEnd("\n");
+  return out;
+}
+
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const IgnoreOptions& options) {
+  if (options == IgnoreOptions{}) return align_rows(texts);
+  // The number of lines, and so every line index of the result, stays as
+  // it was: the rows index the texts as given.
+  std::vector<std::vector<Line>> compared = texts;
+  for (std::vector<Line>& text : compared) {
+    for (Line& line : text) line = line_as_compared(line, options);
+  }
+  return align_rows(compared);
 }
 
 }  // namespace marlow

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/ignore_options.h"
 #include "engine/settle.h"
 #include "engine/text_codec.h"
 
@@ -84,14 +85,12 @@ struct RowAlignment {
 
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts);
 
-struct AlignOptions {
-  // Lines that differ only in their line end (CRLF against LF, or none at
-  // the end of the text) count as equal.
-  bool ignore_line_ends = false;
-};
+// A line as `options` compares it: without its spaces and tabs when
+// whitespace is ignored, with "\n" as its end when line ends are.
+Line line_as_compared(const Line& line, const IgnoreOptions& options);
 
 // align_rows with options; the rows still index the texts as given.
-RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const AlignOptions& options);
+RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const IgnoreOptions& options);
 
 // ---------------------------------------------------------------------------
 // Merge.

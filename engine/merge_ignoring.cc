@@ -9,16 +9,8 @@
 namespace marlow {
 namespace {
 
-Line compared(const Line& line, const MergeCompareOptions& options) {
-  Line out = line;
-  if (options.ignore_whitespace) {
-    std::string text = line.text.str();
-    std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
-    out.text = LineText(std::move(text));
-  }
-  // Every line gets the same line end (none would join lines in the diff).
-  if (options.ignore_line_ends) out.eol = LineEnd("\n");
-  return out;
+Line compared(const Line& line, const IgnoreOptions& options) {
+  return line_as_compared(line, options);
 }
 
 // The contributor's own lines for a region side planned on compared lines.
@@ -56,7 +48,7 @@ std::optional<std::vector<Line>> own_settlement(
 }  // namespace
 
 MergePlan plan_merge_ignoring(const std::vector<std::vector<Line>>& contributors,
-                              const SettleOptions& settle, const MergeCompareOptions& options) {
+                              const SettleOptions& settle, const IgnoreOptions& options) {
   if (!options.ignore_whitespace && !options.ignore_line_ends)
     return plan_merge(contributors, settle);
   std::vector<std::vector<Line>> keys(contributors.size());

@@ -6,15 +6,9 @@
 #include <vector>
 
 #include "engine/diff.h"
+#include "engine/ignore_options.h"
 
 namespace marlow {
-
-struct MergeCompareOptions {
-  // Spaces and tabs anywhere in a line do not count.
-  bool ignore_whitespace = false;
-  // CRLF, LF, CR and no line end at all count as the same.
-  bool ignore_line_ends = false;
-};
 
 // plan_merge on the lines as compared under `options`, with every region's
 // sides holding the contributors' own lines. Where the sides differ only in
@@ -25,6 +19,6 @@ struct MergeCompareOptions {
 // A conflict the engine settled keeps its settlement only when every line
 // of it is some side's line; otherwise it is left to the user.
 MergePlan plan_merge_ignoring(const std::vector<std::vector<Line>>& contributors,
-                              const SettleOptions& settle, const MergeCompareOptions& options);
+                              const SettleOptions& settle, const IgnoreOptions& options);
 
 }  // namespace marlow

@@ -330,23 +330,10 @@ void CompareWindow::fill_panes() {
   std::vector<std::vector<Line>> texts;
   texts.reserve(job_.docs.size());
   for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  // Ignoring whitespace aligns lines with their blanks taken out; the rows
-  // index the lines as they are, which the panes show.
-  std::vector<std::vector<Line>> compared;
-  if (ignore_whitespace_) {
-    compared = texts;
-    for (std::vector<Line>& text : compared) {
-      for (Line& line : text) {
-        if (line.text.find(' ') == std::string::npos && line.text.find('\t') == std::string::npos)
-          continue;
-        std::string bare = line.text.str();
-        std::erase_if(bare, [](char c) { return c == ' ' || c == '\t'; });
-        line.text = std::move(bare);
-      }
-    }
-  }
-  const RowAlignment rows = align_rows(ignore_whitespace_ ? compared : texts,
-                                       AlignOptions{.ignore_line_ends = ignore_line_ends_});
+  // The rows index the lines as they are, which the panes show.
+  const RowAlignment rows = align_rows(
+      texts, IgnoreOptions{.ignore_whitespace = ignore_whitespace_,
+                           .ignore_line_ends = ignore_line_ends_});
   differences_.clear();
   const std::size_t n = texts.size();
 

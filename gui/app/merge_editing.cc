@@ -378,7 +378,7 @@ void MergeWindow::set_ignoring(bool whitespace, bool line_ends) {
   if (whitespace == ignoring_.ignore_whitespace && line_ends == ignoring_.ignore_line_ends) return;
   set_ignore_whitespace_preference(whitespace);
   set_ignore_line_ends_preference(line_ends);
-  ignoring_ = MergeCompareOptions{whitespace, line_ends};
+  ignoring_ = IgnoreOptions{whitespace, line_ends};
   replan();
 }
 

@@ -156,7 +156,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
-  ignoring_ = MergeCompareOptions{ignore_whitespace_preference(), ignore_line_ends_preference()};
+  ignoring_ = IgnoreOptions{ignore_whitespace_preference(), ignore_line_ends_preference()};
   plan_regions();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_conflict_bar());

@@ -94,7 +94,7 @@ class MergeWindow : public QWidget {
   // Merges again with whitespace or line ends ignored or not (the window's
   // check boxes, remembered); choices made so far are dropped.
   void set_ignoring(bool whitespace, bool line_ends);
-  MergeCompareOptions compare_options() const { return ignoring_; }
+  IgnoreOptions compare_options() const { return ignoring_; }
   // The menu a right click on a view of this window shows.
   QMenu* context_menu_for(QPlainTextEdit* view, int row);
   // For the scripted hook: types text at the end of the current conflict's
@@ -327,7 +327,7 @@ class MergeWindow : public QWidget {
   QCheckBox* line_ends_box_ = nullptr;
   QPushButton* close_button_ = nullptr;
   QPlainTextEdit* last_view_ = nullptr;  // the view last clicked or typed in
-  MergeCompareOptions ignoring_;         // what the plan was made ignoring
+  IgnoreOptions ignoring_;         // what the plan was made ignoring
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
   QString message_text_;  // the message in full

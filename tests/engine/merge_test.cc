@@ -76,10 +76,10 @@ TEST(GuiDiff, AlignedRowsCanIgnoreLineEnds) {
                                                 L("a\nb\nc\nd\ne\n")};
   // Counted, line ends make every line of the CRLF text a change and the
   // missing final line end a change of the third.
-  const RowAlignment strict = align_rows(texts, AlignOptions{});
+  const RowAlignment strict = align_rows(texts, IgnoreOptions{});
   EXPECT_EQ(strict.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 5}}));
   EXPECT_EQ(strict.kind[2][4], CellKind::changed);
-  const RowAlignment loose = align_rows(texts, AlignOptions{.ignore_line_ends = true});
+  const RowAlignment loose = align_rows(texts, IgnoreOptions{.ignore_line_ends = true});
   EXPECT_EQ(loose.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 2}, {4, 5}}));
   EXPECT_EQ(loose.kind[1][0], CellKind::same);
   EXPECT_EQ(loose.kind[1][1], CellKind::changed);
@@ -87,10 +87,27 @@ TEST(GuiDiff, AlignedRowsCanIgnoreLineEnds) {
   EXPECT_EQ(loose.line[1][4], 4u);
   // Real insertions still take rows of their own.
   const RowAlignment inserted =
-      align_rows({L("a\nb\n"), L("a\r\nnew\r\nb\r\n")}, AlignOptions{.ignore_line_ends = true});
+      align_rows({L("a\nb\n"), L("a\r\nnew\r\nb\r\n")}, IgnoreOptions{.ignore_line_ends = true});
   EXPECT_EQ(inserted.rows, 3u);
   EXPECT_EQ(inserted.kind[1][1], CellKind::added);
   EXPECT_EQ(inserted.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 2}}));
+}
+
+TEST(GuiDiff, AlignedRowsCanIgnoreWhitespaceAndKeepTheLinesAsTheyAre) {
+  const std::vector<std::vector<Line>> texts = {L("int a = 1;\n\tb();\nc\n"),
+                                                L("int a=1;\r\n    b( );\r\nC\r\n")};
+  const RowAlignment both =
+      align_rows(texts, IgnoreOptions{.ignore_whitespace = true, .ignore_line_ends = true});
+  EXPECT_EQ(both.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{2, 3}}));
+  // Whitespace alone leaves the CRLF lines changed.
+  const RowAlignment blanks = align_rows(texts, IgnoreOptions{.ignore_whitespace = true});
+  EXPECT_EQ(blanks.differences, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 3}}));
+  // A line is compared without its blanks but is otherwise its own.
+  const Line bare = line_as_compared(texts[1][1], IgnoreOptions{.ignore_whitespace = true});
+  EXPECT_EQ(bare.text.str(), "b();");
+  EXPECT_EQ(bare.eol.str(), "\r\n");
+  EXPECT_EQ(line_as_compared(texts[1][1], IgnoreOptions{.ignore_line_ends = true}).text.str(),
+            "    b( );");
 }
 
 // ---------------------------------------------------------------------------
