@@ -33,8 +33,6 @@ std::vector<ByteRange> byte_ranges(const std::vector<TextRange>& ranges) {
   return out;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
 
 CompareRows::CompareRows(std::vector<TextDocument> docs, CompareOptions options)
@@ -51,19 +49,9 @@ void CompareRows::lay_out() {
   std::vector<std::vector<Line>> texts;
   texts.reserve(docs_.size());
   for (const TextDocument& doc : docs_) texts.push_back(doc.lines);
-  // Ignoring whitespace aligns the lines with their blanks taken out; the
-  // rows still index the lines as they are, which the panes show.
-  if (options_.ignore_whitespace) {
-    for (std::vector<Line>& text : texts) {
-      for (Line& line : text) {
-        if (std::none_of(line.text.begin(), line.text.end(), is_blank)) continue;
-        std::string bare = line.text.str();
-        std::erase_if(bare, is_blank);
-        line.text = std::move(bare);
-      }
-    }
-  }
-  rows_ = align_rows(texts, AlignOptions{.ignore_line_ends = options_.ignore_line_ends});
+  // The rows index the lines as they are, which the panes show.
+  rows_ = align_rows(texts, IgnoreOptions{.ignore_whitespace = options_.ignore_whitespace,
+                                          .ignore_line_ends = options_.ignore_line_ends});
 
   // Each side's changed characters against side 0; side 0 shows those that
   // any of the others changed.
