@@ -83,6 +83,8 @@ class CompareWindow : public TopWindow {
     SetFocus(panes_.front()->hwnd());
     if (!rows_.differences().empty()) go_to_difference(0);
     show_status();
+    log_usable(std::to_string(rows_.rows()) + " rows, " +
+               std::to_string(rows_.differences().size()) + " differences");
     return true;
   }
 

@@ -34,6 +34,11 @@ enum Command : WORD {
   kFirstPane = 700,
 };
 
+constexpr UINT kLoadMore = WM_APP + 20;
+// Rows of the result loaded at once, and in each later slice.
+constexpr std::size_t kFirstSlice = 400;
+constexpr std::size_t kSlice = 1000;
+
 constexpr COLORREF kAutomaticRow = RGB(200, 225, 255);
 constexpr COLORREF kEditedRow = RGB(230, 215, 255);
 constexpr COLORREF kUnresolvedBar = RGB(220, 60, 60);
@@ -216,6 +221,8 @@ class MergeWindow : public TopWindow {
     }
     show_status();
     SetFocus(result_);
+    log_usable(std::to_string(model_->rows().size()) + " rows, " +
+               std::to_string(model_->conflict_count()) + " conflicts");
     return true;
   }
 
@@ -232,6 +239,11 @@ class MergeWindow : public TopWindow {
       case WM_MOUSEWHEEL:
         SendMessageW(panes_.front()->hwnd(), message, wparam, lparam);
         return 0;
+      case kLoadMore: {
+        append_slice(kSlice);
+        continue_loading();
+        return 0;
+      }
       default:
         break;
     }
@@ -242,7 +254,7 @@ class MergeWindow : public TopWindow {
     for (HWND control : controls_) use_font(control, ui_font());
     for (HWND label : labels_) use_font(label, bold_font());
     for (auto& pane : panes_) pane->set_font(mono_font());
-    if (result_ != nullptr && model_) {
+    if (result_ != nullptr && loaded_) {
       // The result's font follows the DPI through its rich text.
       load_result();
     }
@@ -602,9 +614,7 @@ class MergeWindow : public TopWindow {
     for (std::size_t i = first; i < end; ++i) {
       rows.push_back({all[i].text.view(), highlight_of(model_->look(model_->row_regions()[i]))});
     }
-    LOGFONTW font{};
-    GetObjectW(mono_font(), sizeof font, &font);
-    return rtf_document(rows, highlight_colours(), narrow(font.lfFaceName), 20);
+    return rtf_document(rows, highlight_colours(), font_face(), 20);
   }
 
   void stream(const std::string& rtf, bool selection) {
@@ -641,16 +651,86 @@ class MergeWindow : public TopWindow {
   }
 
   // Loads the whole result in one stream of rich text.
+  // Loads the whole result: the first rows at once in one stream of rich
+  // text, the others appended in slices while the window is already in use
+  // (a long text takes the rich edit seconds). Until the last slice is in,
+  // the result is read-only and steps wait to be shown in it.
   void load_result() {
-    stream(rtf_for(0, model_->rows().size()), false);
+    loaded_ = true;
+    loading_rows_ = model_->rows();
+    loading_colours_.clear();
+    for (std::size_t row = 0; row < loading_rows_.size(); ++row) {
+      loading_colours_.push_back(highlight_of(model_->look(model_->row_regions()[row])));
+    }
     shown_ = model_rows();
+    loaded_rows_ = 0;
+    SendMessageW(result_, EM_SETREADONLY, TRUE, 0);
+    append_slice(kFirstSlice);
+    continue_loading();
+  }
+
+  void continue_loading() {
+    if (loaded_rows_ < loading_rows_.size()) {
+      PostMessageW(hwnd(), kLoadMore, 0, 0);
+      return;
+    }
+    loading_rows_.clear();
+    loading_colours_.clear();
+    SendMessageW(result_, EM_SETREADONLY, FALSE, 0);
+    if (stale_) {
+      stale_ = false;
+      sync_result();
+    }
     InvalidateRect(result_, nullptr, TRUE);
+  }
+
+  void append_slice(std::size_t count) {
+    const std::size_t first = loaded_rows_;
+    const std::size_t end = std::min(loading_rows_.size(), first + count);
+    std::vector<RtfRow> rows;
+    rows.reserve(end - first + 1);
+    // After the rows already in, a slice starts with the paragraph mark
+    // that ends the last of them.
+    if (first != 0) rows.push_back({std::string_view(), 0});
+    for (std::size_t i = first; i < end; ++i) {
+      rows.push_back({loading_rows_[i].text.view(), loading_colours_[i]});
+    }
+    if (first != 0) {
+      GETTEXTLENGTHEX length{GTL_DEFAULT | GTL_NUMCHARS, 1200};
+      const LONG at = static_cast<LONG>(
+          SendMessageW(result_, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
+      CHARRANGE saved{};
+      SendMessageW(result_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&saved));
+      CHARRANGE range{at, at};
+      SendMessageW(result_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+      stream(rtf_document(rows, highlight_colours(), font_face(), 20), true);
+      SendMessageW(result_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&saved));
+    } else {
+      stream(rtf_document(rows, highlight_colours(), font_face(), 20), false);
+    }
+    loaded_rows_ = end;
+  }
+
+  // The face the fixed-pitch font really has (the one asked for may be missing).
+  std::string font_face() const {
+    HDC dc = GetDC(hwnd());
+    HGDIOBJ old = SelectObject(dc, mono_font());
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd(), dc);
+    return narrow(face);
   }
 
   // Replaces only the rows that changed (a take changes one region), so that
   // a step costs the same in a long text as in a short one; reloads all when
   // what the control then holds is not the model's text.
   void sync_result() {
+    if (!loading_rows_.empty()) {
+      stale_ = true;  // shown once the result is in
+      return;
+    }
+    if (!loaded_) return;
     const std::vector<std::string> wanted = model_rows();
     const std::size_t old_n = shown_.size();
     const std::size_t new_n = wanted.size();
@@ -783,6 +863,11 @@ class MergeWindow : public TopWindow {
   WNDPROC result_procedure_ = nullptr;
   std::size_t current_ = 0;
   bool loading_ = false;
+  bool loaded_ = false;
+  bool stale_ = false;              // steps not yet shown in the result
+  std::vector<Line> loading_rows_;  // the rows being loaded, and their colours
+  std::vector<int> loading_colours_;
+  std::size_t loaded_rows_ = 0;
   bool saved_ = false;
   bool unsaved_ = false;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "support/work_dir.h"
 #include "win32/settings.h"
 
 namespace marlow::win32 {
@@ -198,6 +199,14 @@ void TopWindow::answer(const std::string& reply) {
 void TopWindow::answer_and_close(const std::string& reply) {
   answer(reply);
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+void TopWindow::log_usable(const std::string& what) {
+  UpdateWindow(hwnd_);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - made_)
+                      .count();
+  support::log_line(kind_ + " window usable after " + std::to_string(ms) + " ms: " + what);
 }
 
 void TopWindow::make_fonts() {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,6 +61,10 @@ class TopWindow {
   // overrides it.
   virtual void close_asked();
 
+  // Paints the window now and writes to the program's log how long it took
+  // from the call's arrival on this thread until the window could be used.
+  void log_usable(const std::string& what);
+
   // Answers the call (only the first answer counts) and destroys the window.
   void answer_and_close(const std::string& reply);
   void answer(const std::string& reply);
@@ -82,6 +87,7 @@ class TopWindow {
   std::string kind_;
   Finish finish_;
   std::string unanswered_;
+  std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
   HWND hwnd_ = nullptr;
   HACCEL accelerators_ = nullptr;
   int dpi_ = 96;

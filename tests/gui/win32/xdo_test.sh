@@ -151,7 +151,12 @@ else
   xdotool windowactivate --sync "$w" >/dev/null 2>&1
   xdotool type --delay 60 "typed"
   keys "$w" ctrl+z
-  xdotool type --delay 60 "kept ü"
+  xdotool type --delay 60 "kept "
+  # A character beyond ASCII: xdotool maps a spare key code to it first, so
+  # it goes alone and slowly.
+  sleep 0.3
+  xdotool type --delay 300 "ü"
+  sleep 0.3
   keys "$w" ctrl+z ctrl+y
   # Conflict 2: theirs; saved, then closed.
   keys "$w" F8 ctrl+3
