@@ -5,7 +5,9 @@
 # starts the client. Checks: a compare is shown and closed (exit 0); the
 # panes scroll together; a conflicted merge is settled by keys and saved
 # (answered 1, output written); typing in the result and its undo and redo;
-# a merge closed unsaved (answered 0, exit -1, output untouched).
+# a merge closed unsaved (answered 0, exit -1, output untouched); Linux
+# git's mergetool, difftool and difftool -d with tarnwick-git-setup's
+# settings, through a `tarnwick` on the PATH that runs tarnwick.exe.
 # Screenshots go to SHOTS when given.
 # Usage: xdo_test.sh ROOT SCRATCH [SHOTS]      Exit 77: skipped (no Xvfb/xdotool/wine).
 set -u
@@ -58,9 +60,11 @@ wait_status() {
 }
 # The id of the visible window whose title starts with $1 (waits up to 60 s).
 window() {
+  local pattern
+  pattern=$(printf '%s' "$1" | sed 's/[][().*+?^$|\\]/\\&/g')
   for _ in $(seq 600); do
     local id
-    id=$(xdotool search --onlyvisible --name "^$1" 2>/dev/null | head -1)
+    id=$(xdotool search --onlyvisible --name "^$pattern" 2>/dev/null | head -1)
     [ -n "$id" ] && { echo "$id"; return; }
     sleep 0.1
   done
@@ -187,6 +191,91 @@ fi
 status=$(wait_status unsaved)
 [ "$status" = 255 ] || fail "merge closed unsaved: tarnwick ended with $status, not 255 (-1)"
 [ "$(cat "$files/kept.txt")" = "old output" ] || fail "the unsaved merge changed its output"
+
+# ---- git: mergetool, difftool and difftool -d with tarnwick-git-setup's settings ----------
+if command -v git >/dev/null; then
+  # The commands git's settings name, beside the set-up script: `tarnwick`
+  # runs tarnwick.exe under Wine. Git for Windows hands a Windows program
+  # paths with a drive (C:/Users/...); Linux git hands /tmp/...: such paths
+  # are turned into Wine's Z:\... form on the way, as a Windows program
+  # reads a path that starts with / as relative.
+  tools=$scratch/tools
+  mkdir -p "$tools"
+  for program in tarnwick tarnwickutf8; do
+    cat >"$tools/$program" <<WRAPPER
+#!/bin/sh
+for arg; do
+  case \$arg in /*) arg=\$(winepath -w "\$arg" 2>/dev/null) ;; esac
+  set -- "\$@" "\$arg"
+  shift
+done
+exec wine "$root/bin/$program.exe" "\$@" </dev/null
+WRAPPER
+  done
+  cp "$(dirname "$0")/../../../packaging/tarnwick-git-setup" "$tools/"
+  chmod +x "$tools"/*
+  export HOME=$scratch/home GIT_CONFIG_NOSYSTEM=1
+  mkdir -p "$HOME"
+  git config --global user.name test && git config --global user.email test@example.invalid
+  "$tools/tarnwick-git-setup" >"$scratch/git-setup.log" 2>&1 || fail "tarnwick-git-setup: $(cat "$scratch/git-setup.log")"
+  repo=$scratch/repo
+  git init -q -b main "$repo"
+  (cd "$repo" && printf 'a\nb\nc\n' >f.txt && git add f.txt && git commit -qm base &&
+   git checkout -qb other && printf 'a\nB-other\nc\n' >f.txt && git commit -qam other &&
+   git checkout -q main && printf 'a\nB-main\nc\n' >f.txt && git commit -qam main &&
+   git merge -q other >/dev/null 2>&1)
+  # git runs the tool in the background of this script; its status to a file.
+  run_git() {
+    local name=$1
+    shift
+    rm -f "$files/$name.status"
+    (cd "$repo" && PATH="$tools:$PATH" git "$@" </dev/null >"$files/$name.log" 2>&1
+     echo $? >"$files/$name.status") &
+  }
+  # mergetool: contributors base, local, remote; the remote side taken by keys.
+  run_git mergetool mergetool
+  w=$(window "Merge - f.txt (base)")
+  if [ -z "$w" ]; then
+    fail "git mergetool opened no merge window: $(cat "$files/mergetool.log")"
+  else
+    sleep 0.5
+    shot win-git-mergetool
+    keys "$w" ctrl+3 ctrl+s ctrl+w
+  fi
+  status=$(wait_status mergetool)
+  [ "$status" = 0 ] || fail "git mergetool ended with $status: $(cat "$files/mergetool.log")"
+  [ "$(cat "$repo/f.txt")" = "$(printf 'a\nB-other\nc')" ] || fail "git mergetool result: $(cat "$repo/f.txt")"
+  [ -z "$(cd "$repo" && git diff --name-only --diff-filter=U)" ] || fail "git mergetool left f.txt unmerged"
+  (cd "$repo" && git commit -qm merged)
+
+  # difftool: the compare of the file before and after the last commit.
+  (cd "$repo" && printf 'a\nB-changed\nc\n' >f.txt)
+  run_git difftool difftool -y
+  w=$(window "Compare - f.txt (old)")
+  [ -n "$w" ] || fail "git difftool opened no compare window: $(cat "$files/difftool.log")"
+  [ -z "$w" ] || keys "$w" Escape
+  status=$(wait_status difftool)
+  [ "$status" = 0 ] || fail "git difftool ended with $status: $(cat "$files/difftool.log")"
+
+  # difftool -d: the two directories, the file's compare opened from them.
+  run_git dirdiff difftool -d -y
+  w=$(window "Compare directories - ")
+  if [ -z "$w" ]; then
+    fail "git difftool -d opened no directory window: $(cat "$files/dirdiff.log")"
+  else
+    sleep 0.5
+    keys "$w" Return
+    c=$(window "Compare - old/f.txt")
+    [ -n "$c" ] || fail "the directory window opened no compare of f.txt"
+    shot win-git-dirdiff
+    [ -z "$c" ] || keys "$c" Escape
+    keys "$w" Escape
+  fi
+  status=$(wait_status dirdiff)
+  [ "$status" = 0 ] || fail "git difftool -d ended with $status: $(cat "$files/dirdiff.log")"
+else
+  echo "git is missing: git mergetool and difftool not checked"
+fi
 
 [ "$failures" = 0 ] || { echo "xdo test: $failures failures"; exit 1; }
 echo "xdo test: passed"
