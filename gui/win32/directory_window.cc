@@ -266,16 +266,16 @@ class DirectoryWindow : public TopWindow {
           remember_last_window();
           return;
         }
-        DecodeResult decoded = decode_text(std::move(bytes), encoding);
-        if (!decoded.ok) {
+        support::Result<TextDocument> decoded = decode_text(std::move(bytes), encoding);
+        if (!decoded) {
           open_error_window("Cannot compare",
                             names[side] + " cannot be read as " + encoding_name(encoding) + ": " +
-                                decoded.error + "\n(" + paths[side] + ")",
+                                decoded.status().text() + "\n(" + paths[side] + ")",
                             "", nullptr);
           remember_last_window();
           return;
         }
-        doc = std::move(decoded.doc);
+        doc = std::move(decoded).value();
       }
       job.docs.push_back(std::move(doc));
     }
