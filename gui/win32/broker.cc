@@ -1,5 +1,6 @@
 #include "win32/broker.h"
 
+#include <chrono>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -27,6 +28,7 @@ struct PendingCall {
   Preparation prep;
   bool directories = false;
   std::promise<std::string> answer;
+  std::chrono::steady_clock::time_point arrived = std::chrono::steady_clock::now();
 };
 
 }  // namespace
@@ -107,6 +109,7 @@ LRESULT CALLBACK Broker::procedure(HWND hwnd, UINT message, WPARAM wparam, LPARA
         call->answer.set_value(reply);
         PostMessageW(broker->hwnd_, kWindowClosed, 0, 0);
       };
+      set_call_arrival(call->arrived);
       Job& job = call->prep.job;
       const bool merge = job.request.method == Method::compare_merge;
       if (call->directories) {

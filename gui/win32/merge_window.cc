@@ -254,8 +254,10 @@ class MergeWindow : public TopWindow {
     for (HWND control : controls_) use_font(control, ui_font());
     for (HWND label : labels_) use_font(label, bold_font());
     for (auto& pane : panes_) pane->set_font(mono_font());
-    if (result_ != nullptr && loaded_) {
-      // The result's font follows the DPI through its rich text.
+    // The result's font follows the DPI through its rich text; a long text
+    // keeps its size, as loading it again would take the control seconds.
+    if (result_ != nullptr && loaded_ && loading_rows_.empty() &&
+        model_->rows().size() <= kFirstSlice * 10) {
       load_result();
     }
   }

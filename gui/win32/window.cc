@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "support/work_dir.h"
 #include "win32/settings.h"
@@ -32,7 +33,12 @@ void register_class() {
   done = true;
 }
 
+// Set and taken on the UI thread only.
+std::optional<std::chrono::steady_clock::time_point> next_arrival;
+
 }  // namespace
+
+void set_call_arrival(std::chrono::steady_clock::time_point arrived) { next_arrival = arrived; }
 
 int window_dpi(HWND hwnd) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -49,7 +55,12 @@ int window_dpi(HWND hwnd) {
 }
 
 TopWindow::TopWindow(std::string kind, Finish finish, std::string unanswered)
-    : kind_(std::move(kind)), finish_(std::move(finish)), unanswered_(std::move(unanswered)) {}
+    : kind_(std::move(kind)),
+      finish_(std::move(finish)),
+      unanswered_(std::move(unanswered)),
+      made_(next_arrival.value_or(std::chrono::steady_clock::now())) {
+  next_arrival.reset();
+}
 
 TopWindow::~TopWindow() {
   // A window destroyed without answering (the program ends) answers now.

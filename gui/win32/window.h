@@ -62,7 +62,7 @@ class TopWindow {
   virtual void close_asked();
 
   // Paints the window now and writes to the program's log how long it took
-  // from the call's arrival on this thread until the window could be used.
+  // from the call's arrival until the window could be used.
   void log_usable(const std::string& what);
 
   // Answers the call (only the first answer counts) and destroys the window.
@@ -87,7 +87,7 @@ class TopWindow {
   std::string kind_;
   Finish finish_;
   std::string unanswered_;
-  std::chrono::steady_clock::time_point made_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point made_;
   HWND hwnd_ = nullptr;
   HACCEL accelerators_ = nullptr;
   int dpi_ = 96;
@@ -97,6 +97,12 @@ class TopWindow {
   HFONT bold_font_ = nullptr;
   HFONT mono_font_ = nullptr;
 };
+
+// When the call that the next window opened answers arrived (the serving
+// thread sets it before the window is made; the window takes it, and counts
+// from its own making when none is set): its log line says how long the
+// call took to be usable, reading and decoding included.
+void set_call_arrival(std::chrono::steady_clock::time_point arrived);
 
 // The DPI of the monitor a window is on (96 where the system cannot say).
 int window_dpi(HWND hwnd);
