@@ -31,6 +31,15 @@ inline QKeySequence previous_clean_change() {
 // Ctrl+W on every platform (the standard Close keys are only Ctrl+F4 on some).
 inline QKeySequence close() { return QKeySequence(Qt::CTRL | Qt::Key_W); }
 inline QKeySequence take_all() { return QKeySequence(Qt::CTRL | Qt::Key_B); }
+// Every changed side's lines, the other side's first.
+inline QKeySequence take_all_other_first() {
+  return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B);
+}
+// The lines selected in a side's pane, added to (or taken out of) the
+// lines the conflict holds.
+inline QKeySequence take_lines() { return QKeySequence(Qt::CTRL | Qt::Key_T); }
+// A copy of the merged result in a file of the user's choice.
+inline QKeySequence save_as() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S); }
 // The merge window's suggestions for the current conflict: accept the one
 // shown, or show the next or previous one.
 inline QKeySequence accept_suggestion() { return QKeySequence(Qt::ALT | Qt::Key_Return); }
@@ -47,6 +56,22 @@ inline QKeySequence help() { return QKeySequence(Qt::Key_F1); }
 // Redo as Ctrl+Shift+Z and Ctrl+Y on every platform.
 inline QKeySequence redo() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z); }
 inline QKeySequence redo_too() { return QKeySequence(Qt::CTRL | Qt::Key_Y); }
+// In a comparison: go to a line, move between the panes, copy the current
+// difference to the pane on the left or on the right.
+inline QKeySequence go_to_line() { return QKeySequence(Qt::CTRL | Qt::Key_L); }
+inline QKeySequence next_pane() { return QKeySequence(Qt::Key_F6); }
+inline QKeySequence previous_pane() { return QKeySequence(Qt::SHIFT | Qt::Key_F6); }
+inline QKeySequence copy_to_left() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
+inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
+inline QKeySequence edit() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
+
+// The directory comparison: read both directories again, open or close
+// every folder, copy the chosen files to the other side.
+inline QKeySequence refresh() { return QKeySequence(Qt::Key_F5); }
+inline QKeySequence expand_all() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
+inline QKeySequence collapse_all() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E); }
+inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
+inline QKeySequence copy_to_left() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
 
 // Side `side` (counted from 0) with `modifiers` and its digit; the first
 // nine sides have keys, the others none.

@@ -21,25 +21,6 @@
 #include "app/settings.h"
 
 namespace marlow {
-namespace {
-
-// Two bits per block in a block-wise resolution's `side`: which of the two
-// changed sides a block takes (0: not chosen yet).
-constexpr std::size_t kMaxBlocks = sizeof(std::size_t) * 4;
-
-std::size_t block_choice(std::size_t mask, std::size_t block) { return (mask >> (2 * block)) & 3U; }
-
-std::size_t with_choice(std::size_t mask, std::size_t block, std::size_t choice) {
-  return (mask & ~(std::size_t{3} << (2 * block))) | (choice << (2 * block));
-}
-
-// The blocks in which the two changed sides differ.
-std::size_t changed_blocks(const std::vector<Block>& blocks) {
-  return static_cast<std::size_t>(std::count_if(
-      blocks.begin(), blocks.end(), [](const Block& b) { return b.kind != BlockKind::same; }));
-}
-
-}  // namespace
 
 int MergeWindow::region_at_result_row(int row) const {
   // The last region starting at or before the row; regions without rows
@@ -49,24 +30,6 @@ int MergeWindow::region_at_result_row(int row) const {
   auto region = static_cast<int>(after - result_rows_.begin()) - 1;
   while (region > 0 && result_rows_[static_cast<std::size_t>(region)].count == 0) --region;
   return std::max(0, region);
-}
-
-std::vector<Line> MergeWindow::lines_from_rows(const QStringList& rows,
-                                               std::size_t region_index) const {
-  std::vector<Line> lines;
-  lines.reserve(static_cast<std::size_t>(rows.size()));
-  for (const QString& row : rows)
-    lines.push_back(Line{typed_line(row, returns_inside_lines_), plan_.line_end});
-  // The text's last line ends as the last region's own lines end, so that
-  // a hand edit keeps (or leaves out) the final line end.
-  const Region& region = plan_.regions[region_index];
-  const bool sides_end_lines = std::any_of(
-      region.sides.begin(), region.sides.end(),
-      [](const std::vector<Line>& side) { return !side.empty() && !side.back().eol.empty(); });
-  if (!lines.empty() && region_index + 1 == plan_.regions.size() && !sides_end_lines) {
-    lines.back().eol.clear();
-  }
-  return lines;
 }
 
 void MergeWindow::result_typed(int position, int /*removed*/, int added) {
@@ -83,7 +46,7 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     if (doc->characterAt(i) == QChar::ParagraphSeparator) ++added_breaks;
   }
   const int first_row = doc->findBlock(position).blockNumber();
-  std::size_t r1 = plan_.regions.size() - 1;
+  std::size_t r1 = plan().regions.size() - 1;
   std::size_t r2 = r1;
   if (old_total > 0) {
     r1 = static_cast<std::size_t>(region_at_result_row(first_row));
@@ -103,10 +66,7 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     // Rows only taken out (a cut) are handled as anywhere else: a conflict
     // whose rows all went is settled with none.
     if (put.isEmpty()) break;
-    settle_many({{r, Resolution{Resolution::Kind::edited, 0,
-                                lines_from_rows(put.split(QLatin1Char('\n')), r)}}},
-                true, true);
-    current_ = conflict_of_region(r);
+    static_cast<void>(done(session_->put_on_conflict(r, lines_from_editor(put, r))));
     editing_clean_ = false;
     moving_ = true;
     build_result_view();
@@ -119,24 +79,13 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     update_views(false, false);
     return;
   }
-  // The old rows of the regions touched, each with its region and line.
-  QStringList old_rows;
-  std::vector<std::size_t> owner;
-  std::vector<std::optional<Line>> old_lines;
-  for (std::size_t r = r1; r <= r2; ++r) {
-    const std::optional<std::vector<Line>> lines = region_lines(r);
-    const QStringList rows = result_rows_of(r);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-      old_rows.append(rows[i]);
-      owner.push_back(r);
-      old_lines.push_back(lines ? std::optional<Line>((*lines)[static_cast<std::size_t>(i)])
-                                : std::nullopt);
-    }
-  }
+  // The rows that stand where the touched regions' rows stood.
+  int old_count = 0;
+  for (std::size_t r = r1; r <= r2; ++r) old_count += result_rows_[r].count;
   const int span_first = result_rows_[r1].first;
   const bool empty_document = doc->blockCount() == 1 && doc->firstBlock().text().isEmpty();
-  const int new_count = old_total == 0 ? (empty_document ? 0 : doc->blockCount())
-                                       : static_cast<int>(old_rows.size()) + delta;
+  const int new_count =
+      old_total == 0 ? (empty_document ? 0 : doc->blockCount()) : old_count + delta;
   QStringList new_rows;
   for (QTextBlock b = doc->findBlockByNumber(span_first);
        b.isValid() && new_rows.size() < new_count; b = b.next()) {
@@ -151,68 +100,14 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
     update_views(false, false);
     return;
   }
-  // Rows the same before and after at either end stay with their regions;
-  // the rows between go to the region where the change starts.
-  const auto n_old = static_cast<std::size_t>(old_rows.size());
-  const auto n_new = static_cast<std::size_t>(new_rows.size());
-  std::size_t head = 0;
-  while (head < n_old && head < n_new &&
-         old_rows[static_cast<qsizetype>(head)] == new_rows[static_cast<qsizetype>(head)])
-    ++head;
-  std::size_t tail = 0;
-  while (tail < n_old - head && tail < n_new - head &&
-         old_rows[static_cast<qsizetype>(n_old - 1 - tail)] ==
-             new_rows[static_cast<qsizetype>(n_new - 1 - tail)]) {
-    ++tail;
-  }
-  if (head == n_old && head == n_new) return;  // no row changed
-  std::size_t target = r1;
-  if (head < n_old - tail) {
-    target = owner[head];
-  } else if (head > 0 && owner[head - 1] != r1 && head < n_old) {
-    target = owner[head];  // rows put in before a region's first row
-  } else if (head > 0) {
-    target = owner[head - 1];
-  }
-  std::vector<std::vector<Line>> lines(r2 - r1 + 1);
-  std::vector<bool> changed(r2 - r1 + 1, false);
-  const auto keep = [&](std::size_t i) {
-    lines[owner[i] - r1].push_back(
-        old_lines[i] ? *old_lines[i]
-                     : Line{old_rows[static_cast<qsizetype>(i)].toStdString(), plan_.line_end});
-  };
-  for (std::size_t i = 0; i < head; ++i) keep(i);
-  QStringList typed;
-  for (std::size_t i = head; i < n_new - tail; ++i)
-    typed.append(new_rows[static_cast<qsizetype>(i)]);
-  const std::vector<Line> typed_lines = lines_from_rows(typed, target);
-  lines[target - r1].insert(lines[target - r1].end(), typed_lines.begin(), typed_lines.end());
-  changed[target - r1] = true;
-  for (std::size_t i = head; i < n_old - tail; ++i) changed[owner[i] - r1] = true;
-  for (std::size_t i = n_old - tail; i < n_old; ++i) keep(i);
-  std::vector<std::pair<std::size_t, Resolution>> changes;
-  for (std::size_t r = r1; r <= r2; ++r) {
-    if (!changed[r - r1]) continue;
-    std::vector<Line>& region = lines[r - r1];
-    // Every line but the text's very last ends in a line end.
-    const bool text_end = r + 1 == plan_.regions.size();
-    for (std::size_t i = 0; i < region.size(); ++i) {
-      if (region[i].eol.empty() && !(text_end && i + 1 == region.size()))
-        region[i].eol = plan_.line_end;
-    }
-    if (text_end && !region.empty()) region.back().eol = lines_from_rows({QString()}, r).back().eol;
-    changes.emplace_back(r, Resolution{Resolution::Kind::edited, 0, std::move(region)});
-  }
-  settle_many(std::move(changes), true, true);
+  const std::size_t target = session_->type_rows(r1, r2, typed_rows(new_rows));
+  if (target == MergeSession::kNone) return;  // no row changed
   for (std::size_t r = r1; r <= r2; ++r) {
     result_rows_[r].count = static_cast<int>(result_rows_of(r).size());
     if (r > 0) result_rows_[r].first = result_rows_[r - 1].first + result_rows_[r - 1].count;
   }
   for (std::size_t r = r2 + 1; r < result_rows_.size(); ++r) result_rows_[r].first += delta;
-  if (plan_.regions[target].kind == RegionKind::conflict) {
-    current_ = conflict_of_region(target);
-    editing_clean_ = false;
-  }
+  if (session_->is_conflict(target)) editing_clean_ = false;
   refill_editor();
   update_views(false, false);
 }
@@ -220,129 +115,30 @@ void MergeWindow::result_typed(int position, int /*removed*/, int added) {
 // ---------------------------------------------------------------------------
 // Blocks of a conflict.
 
-std::vector<Block> MergeWindow::conflict_alignment(std::size_t conflict) const {
-  const std::size_t first = plan_.has_base ? 1 : 0;
-  if (conflict >= conflict_regions_.size()) return {};
-  const Region& region = plan_.regions[conflict_regions_[conflict]];
-  if (region.sides.size() != first + 2) return {};
-  return align(region.sides[first], region.sides[first + 1]);
-}
-
-std::size_t MergeWindow::block_count(std::size_t conflict) const {
-  return changed_blocks(conflict_alignment(conflict));
-}
-
 void MergeWindow::take_block_at(std::size_t block, std::size_t side) {
-  if (conflict_regions_.empty()) return;
-  const std::size_t first = plan_.has_base ? 1 : 0;
-  const std::vector<Block> blocks = conflict_alignment(current_);
-  const std::size_t count = changed_blocks(blocks);
-  if (side < first || side > first + 1 || block >= count) return;
-  if (count > kMaxBlocks) {
-    show_message(
-        tr("This conflict has too many blocks to take one by one: take a side or edit it."));
-    return;
-  }
-  // The choices so far: a side taken whole counts for every block.
-  const Resolution& now = resolutions_[current_];
-  std::size_t mask = 0;
-  if (now.kind == Resolution::Kind::take && (now.side == first || now.side == first + 1)) {
-    for (std::size_t k = 0; k < count; ++k) mask = with_choice(mask, k, now.side - first + 1);
-  } else if (now.kind == Resolution::Kind::unresolved || now.kind == Resolution::Kind::edited) {
-    mask = now.side;
-  }
-  mask = with_choice(mask, block, side - first + 1);
-  const Region& region = plan_.regions[conflict_regions_[current_]];
-  std::vector<Line> lines;
-  bool complete = true;
-  std::size_t k = 0;
-  for (const Block& b : blocks) {
-    std::size_t from = first;
-    if (b.kind != BlockKind::same) {
-      const std::size_t choice = block_choice(mask, k++);
-      complete = complete && choice != 0;
-      from = choice == 2 ? first + 1 : first;
-    }
-    const std::vector<Line>& lines_of = region.sides[from];
-    const std::size_t start = from == first ? b.left_start : b.right_start;
-    const std::size_t n = from == first ? b.left_count : b.right_count;
-    lines.insert(lines.end(), lines_of.begin() + static_cast<std::ptrdiff_t>(start),
-                 lines_of.begin() + static_cast<std::ptrdiff_t>(start + n));
-  }
-  // Until every block is chosen the conflict stays unsettled, its choices
-  // kept; then it holds the lines the blocks make.
-  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    if (lines[i].eol.empty()) lines[i].eol = plan_.line_end;
-  }
-  settle(complete ? Resolution{Resolution::Kind::edited, mask, std::move(lines)}
-                  : Resolution{Resolution::Kind::unresolved, mask, {}});
-  refresh(true, true);
-}
-
-std::size_t MergeWindow::blocks_chosen(std::size_t conflict) const {
-  if (conflict >= resolutions_.size()) return 0;
-  const Resolution& r = resolutions_[conflict];
-  if (r.kind != Resolution::Kind::unresolved && r.kind != Resolution::Kind::edited) return 0;
-  std::size_t n = 0;
-  for (std::size_t k = 0; k < kMaxBlocks; ++k) n += block_choice(r.side, k) != 0 ? 1 : 0;
-  return n;
-}
-
-std::vector<int> MergeWindow::block_lines_taken(std::size_t conflict, std::size_t side) const {
-  const std::size_t first = plan_.has_base ? 1 : 0;
-  if (blocks_chosen(conflict) == 0 || side < first || side > first + 1) return {};
-  const Region& region = plan_.regions[conflict_regions_[conflict]];
-  std::vector<int> marks(region.sides[side].size(), -1);
-  std::size_t k = 0;
-  for (const Block& b : conflict_alignment(conflict)) {
-    if (b.kind == BlockKind::same) continue;
-    const std::size_t choice = block_choice(resolutions_[conflict].side, k++);
-    if (choice == 0) continue;
-    const std::size_t start = side == first ? b.left_start : b.right_start;
-    const std::size_t n = side == first ? b.left_count : b.right_count;
-    for (std::size_t i = start; i < start + n && i < marks.size(); ++i) {
-      marks[i] = choice == side - first + 1 ? 1 : 0;
-    }
-  }
-  return marks;
+  if (no_conflicts()) return;
+  if (done(session_->take_block(block, side))) refresh(true, true);
 }
 
 void MergeWindow::take_block(std::size_t side) {
-  if (conflict_regions_.empty()) return;
-  const std::size_t first = plan_.has_base ? 1 : 0;
-  const std::vector<Block> blocks = conflict_alignment(current_);
-  const std::size_t count = changed_blocks(blocks);
-  if (count == 0) return;
-  // The block under the cursor of a contributor's pane; else the first
-  // block not chosen yet.
-  std::size_t block = count;
+  if (no_conflicts()) return;
+  const std::size_t c = current_conflict();
+  if (block_count(c) == 0) return;
+  // The block under the cursor of a contributor's pane (the base's pane
+  // reads as the first changed side's); else the first block not chosen.
+  std::size_t block = MergeSession::kNone;
   const auto pane = std::find(panes_.begin(), panes_.end(), last_view_);
-  const Rows rows = pane_rows_[conflict_regions_[current_]];
+  const Rows rows = pane_rows_[session_->region_of_conflict(c)];
   if (pane != panes_.end()) {
     const int line = last_view_->textCursor().blockNumber() - rows.first;
-    const bool right = static_cast<std::size_t>(pane - panes_.begin()) == first + 1;
+    const std::size_t first = session_->first_changed_side();
+    const std::size_t here = static_cast<std::size_t>(pane - panes_.begin());
     if (line >= 0 && line < rows.count) {
-      std::size_t k = 0;
-      for (const Block& b : blocks) {
-        if (b.kind == BlockKind::same) continue;
-        const std::size_t start = right ? b.right_start : b.left_start;
-        const std::size_t n = right ? b.right_count : b.left_count;
-        if (static_cast<std::size_t>(line) < start + std::max<std::size_t>(n, 1)) {
-          block = k;
-          break;
-        }
-        ++k;
-      }
-      if (block == count) block = count - 1;
+      block = session_->block_at_line(c, here == first + 1 ? first + 1 : first,
+                                      static_cast<std::size_t>(line));
     }
   }
-  if (block == count) {
-    const std::size_t mask = resolutions_[current_].kind == Resolution::Kind::unresolved
-                                 ? resolutions_[current_].side
-                                 : 0;
-    block = 0;
-    while (block + 1 < count && block_choice(mask, block) != 0) ++block;
-  }
+  if (block == MergeSession::kNone) block = session_->first_open_block(c);
   take_block_at(block, side);
 }
 
@@ -350,19 +146,16 @@ void MergeWindow::take_block(std::size_t side) {
 // Clean changes one after the other.
 
 bool MergeWindow::go_to_clean_change(bool forward) {
-  const std::size_t n = plan_.regions.size();
-  std::size_t from = clean_at_ < n               ? clean_at_
-                     : conflict_regions_.empty() ? (forward ? n - 1 : 0)
-                                                 : conflict_regions_[current_];
-  for (std::size_t i = 1; i <= n; ++i) {
-    const std::size_t r = forward ? (from + i) % n : (from + n - i) % n;
-    if (plan_.regions[r].kind != RegionKind::changed) continue;
-    edit_clean_change(r);
-    show_region(r);
-    update_views(false, false);
-    return true;
-  }
-  return false;
+  const std::size_t n = plan().regions.size();
+  const std::size_t from = clean_at_ < n    ? clean_at_
+                           : no_conflicts() ? (forward ? n - 1 : 0)
+                                            : session_->region_of_conflict(current_conflict());
+  const std::size_t r = session_->next_clean_change(from, forward);
+  if (r == MergeSession::kNone) return false;
+  edit_clean_change(r);
+  show_region(r);
+  update_views(false, false);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -375,10 +168,11 @@ void MergeWindow::set_ignoring(bool whitespace, bool line_ends) {
     whitespace_box_->setChecked(whitespace);
     line_ends_box_->setChecked(line_ends);
   }
-  if (whitespace == ignoring_.ignore_whitespace && line_ends == ignoring_.ignore_line_ends) return;
+  const IgnoreOptions ignoring{whitespace, line_ends};
+  if (ignoring == session_->ignoring()) return;
   set_ignore_whitespace_preference(whitespace);
   set_ignore_line_ends_preference(line_ends);
-  ignoring_ = IgnoreOptions{whitespace, line_ends};
+  session_->replan(ignoring);
   replan();
 }
 
@@ -388,18 +182,18 @@ void MergeWindow::replan() {
   build_panes();
   build_result_view();
   moving_ = false;
-  const bool any = !conflict_regions_.empty();
+  const bool any = !no_conflicts();
   for (QPushButton* b : take_buttons_) b->setEnabled(any);
   take_all_button_->setEnabled(any);
   editor_->setEnabled(any);
   if (!any) disable_conflict_controls();
-  unsaved_choices_ = false;
   refresh(true, true);
-  show_message(tr("Merged again: %n conflict(s).", "", static_cast<int>(conflict_regions_.size())));
+  show_message(
+      tr("Merged again: %n conflict(s).", "", static_cast<int>(session_->conflict_count())));
 }
 
 bool MergeWindow::confirm_replan() {
-  if (!ask_on_close_ || !isVisible() || done_ == 0) return true;
+  if (!ask_on_close_ || !isVisible() || !session_->can_undo()) return true;
   return QMessageBox::question(this, tr("Merge again"),
                                tr("Merging again drops the choices made so far. Go on?")) ==
          QMessageBox::Yes;
@@ -429,9 +223,9 @@ void MergeWindow::add_context_menus() {
 }
 
 void MergeWindow::type_in_result(const QString& text) {
-  if (conflict_regions_.empty()) return;
-  QTextCursor cursor(
-      result_view_->document()->findBlockByNumber(result_rows_[conflict_regions_[current_]].first));
+  if (no_conflicts()) return;
+  QTextCursor cursor(result_view_->document()->findBlockByNumber(
+      result_rows_[session_->region_of_conflict(current_conflict())].first));
   cursor.movePosition(QTextCursor::EndOfBlock);
   result_view_->setFocus();
   result_view_->setTextCursor(cursor);
@@ -449,8 +243,8 @@ void MergeWindow::edit_through(QPlainTextEdit* view, bool cut) {
 }
 
 void MergeWindow::show_result_menu() {
-  if (conflict_regions_.empty()) return;
-  const int row = result_rows_[conflict_regions_[current_]].first;
+  if (no_conflicts()) return;
+  const int row = result_rows_[session_->region_of_conflict(current_conflict())].first;
   const QTextCursor cursor(result_view_->document()->findBlockByNumber(row));
   QMenu* menu = context_menu_for(result_view_, row);
   menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -472,20 +266,20 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
       if (rows[r].count > 0) break;
     }
   }
-  const bool conflict = region != kNone && plan_.regions[region].kind == RegionKind::conflict;
-  const bool clean = region != kNone && plan_.regions[region].kind == RegionKind::changed;
+  const bool conflict = region != kNone && plan().regions[region].kind == RegionKind::conflict;
+  const bool clean = region != kNone && plan().regions[region].kind == RegionKind::changed;
   const auto add = [menu](const QString& text, const QKeySequence& keys, auto&& action,
                           bool enabled = true) {
     return keys::add_to_menu(menu, text, keys, enabled, action);
   };
   if (conflict) {
     // The menu acts on the conflict under the mouse, as a click would.
-    if (conflict_of_region(region) != current_) {
-      current_ = conflict_of_region(region);
+    if (conflict_of_region(region) != current_conflict()) {
+      session_->set_current(conflict_of_region(region));
       refresh(!in_result, in_result);
     }
-    const std::size_t first = plan_.has_base ? 1 : 0;
-    const bool blocks = block_count(current_) > 1;
+    const std::size_t first = plan().has_base ? 1 : 0;
+    const bool blocks = block_count(current_conflict()) > 1;
     for (std::size_t s = 0; s < job_.docs.size(); ++s) {
       add(tr("Take %1 for this conflict").arg(side_name(s)), keys::take(s), [this, s] { take(s); });
     }
@@ -493,6 +287,13 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     // the mark of its Alt key.
     add(tr("%1 for this conflict").arg(take_all_button_->text().remove(QLatin1Char('&'))),
         keys::take_all(), [this] { take_all(); });
+    add(tr("Take every changed side, the other side first"), keys::take_all_other_first(),
+        [this] { take_all_other_first(); });
+    // From a pane: the lines selected there (or under the mouse).
+    if (!in_result) {
+      last_view_ = view;
+      add(tr("Take these lines"), keys::take_lines(), [this] { take_lines(); });
+    }
     if (blocks) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.
@@ -507,16 +308,18 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     }
     add(
         tr("Unresolve this conflict"), QKeySequence(), [this] { unresolve(); },
-        resolutions_[current_].kind != Resolution::Kind::unresolved);
-    if (!picks_.suggestions(current_).empty()) {
-      const bool accepted = picks_.settled_by_suggestion(current_, resolutions_[current_]);
-      const bool open = showing_suggestion(current_);
+        session_->resolution(current_conflict()).kind != Resolution::Kind::unresolved);
+    if (!session_->suggestion_picks().suggestions(current_conflict()).empty()) {
+      const bool accepted = session_->suggestion_picks().settled_by_suggestion(
+          current_conflict(), session_->resolution(current_conflict()));
+      const bool open = showing_suggestion(current_conflict());
       add(
           tr("Accept the suggestion shown"), keys::accept_suggestion(),
           [this] { accept_suggestion(); }, open);
       add(
           tr("Next suggestion"), keys::next_suggestion(), [this] { cycle_suggestion(1); },
-          (open || accepted) && picks_.suggestions(current_).size() > 1);
+          (open || accepted) &&
+              session_->suggestion_picks().suggestions(current_conflict()).size() > 1);
     }
   }
   if (clean) {
@@ -545,15 +348,15 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   add(tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); });
   menu->addSeparator();
   add(
-      tr("Next conflict"), keys::next(), [this] { go_to_conflict(current_ + 1); },
-      current_ + 1 < conflict_regions_.size());
+      tr("Next conflict"), keys::next(), [this] { go_to_conflict(current_conflict() + 1); },
+      current_conflict() + 1 < session_->conflict_count());
   add(
-      tr("Previous conflict"), keys::previous(), [this] { go_to_conflict(current_ - 1); },
-      current_ > 0);
+      tr("Previous conflict"), keys::previous(), [this] { go_to_conflict(current_conflict() - 1); },
+      current_conflict() > 0);
   add(
       tr("Next unresolved conflict"), keys::next_unresolved(), [this] { go_to_unresolved(true); },
       unresolved_count() > 0);
-  const bool any_clean = std::any_of(plan_.regions.begin(), plan_.regions.end(),
+  const bool any_clean = std::any_of(plan().regions.begin(), plan().regions.end(),
                                      [](const Region& r) { return r.kind == RegionKind::changed; });
   add(
       tr("Next clean change"), keys::next_clean_change(), [this] { go_to_clean_change(true); },

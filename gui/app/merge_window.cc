@@ -4,6 +4,9 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -21,6 +24,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 
 #include "app/find_bar.h"
 #include "app/keys.h"
@@ -29,8 +33,8 @@
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
-#include "engine/conflict_markers.h"
 #include "engine/inline_diff.h"
+#include "serve/files.h"
 #include "serve/xmlrpc.h"
 
 namespace marlow {
@@ -156,7 +160,25 @@ MergeWindow::MergeWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
-  ignoring_ = IgnoreOptions{ignore_whitespace_preference(), ignore_line_ends_preference()};
+  // What the window shows of the files themselves, worked out before
+  // their lines move into the session: how each is stored, and how the
+  // output will be.
+  for (std::size_t s = 0; s < job_.docs.size(); ++s) {
+    const bool absent =
+        s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
+    file_notes_.push_back(file_note(job_.docs[s], absent));
+  }
+  const TextDocument stored = output_document(job_, {});
+  stored_.encoding = stored.encoding;
+  stored_.bom = stored.bom;
+  conversion_ = output_conversion(job_);
+  std::vector<std::vector<Line>> texts;
+  for (TextDocument& doc : job_.docs) texts.push_back(std::move(doc.lines));
+  session_ = std::make_unique<MergeSession>(
+      std::move(texts),
+      IgnoreOptions{ignore_whitespace_preference(), ignore_line_ends_preference()});
+  session_->set_observer(this);
+  session_->set_advance_after_take(advance_after_take_preference());
   plan_regions();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_conflict_bar());
@@ -180,7 +202,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
 
   build_panes();
   build_result_view();
-  if (conflict_regions_.empty()) {
+  if (no_conflicts()) {
     disable_conflict_controls();
   } else {
     // The keys start in the first pane, where Tab goes on to the controls;
@@ -192,24 +214,11 @@ MergeWindow::MergeWindow(Job job, Finish finish)
 }
 
 void MergeWindow::plan_regions() {
-  std::vector<std::vector<Line>> texts;
-  for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  plan_ = plan_merge_ignoring(texts, {}, compare_options());
-  returns_inside_lines_ = std::any_of(texts.begin(), texts.end(), has_returns_inside_lines);
-  conflict_regions_.clear();
-  for (std::size_t i = 0; i < plan_.regions.size(); ++i) {
-    if (plan_.regions[i].kind == RegionKind::conflict) conflict_regions_.push_back(i);
-  }
-  // What the engine settled opens settled, marked as settled automatically.
-  resolutions_ = automatic_resolutions(plan_);
-  picks_.reset(plan_, conflict_regions_);
-  typing_over_ = kNone;
-  clean_.assign(plan_.regions.size(), Resolution{});
-  current_ = 0;
+  returns_inside_lines_ =
+      std::any_of(session_->texts().begin(), session_->texts().end(),
+                  [](const std::vector<Line>& lines) { return has_returns_inside_lines(lines); });
   clean_at_ = kNone;
   editing_clean_ = false;
-  history_.clear();
-  done_ = 0;
 }
 
 QHBoxLayout* MergeWindow::make_conflict_bar() {
@@ -220,7 +229,7 @@ QHBoxLayout* MergeWindow::make_conflict_bar() {
   prev_button_->setToolTip(tr("Go to the previous conflict (Alt+Up, Shift+F8)"));
   next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
   status_ = heading(QString(), this);
-  const std::size_t changed_sides = job_.docs.size() - (plan_.has_base ? 1 : 0);
+  const std::size_t changed_sides = job_.docs.size() - (plan().has_base ? 1 : 0);
   take_all_button_ =
       new QPushButton(changed_sides == 2 ? tr("Take &both") : tr("Take &all changes"), this);
   take_all_button_->setToolTip(
@@ -274,11 +283,9 @@ QHBoxLayout* MergeWindow::make_output_line() {
   // colours' legend, which keeps its room.
   auto* line = new QHBoxLayout();
   // How it will be stored; each line keeps the line end it has.
-  const TextDocument stored = output_document(job_, {});
-  QString how = QString::fromLatin1(encoding_name(stored.encoding));
-  if (stored.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
-  const std::string conversion = output_conversion(job_);
-  if (!conversion.empty()) how += QStringLiteral(" \u00B7 ") + q(conversion);
+  QString how = QString::fromLatin1(encoding_name(stored_.encoding));
+  if (stored_.bom) how += QStringLiteral(" \u00B7 ") + tr("BOM");
+  if (!conversion_.empty()) how += QStringLiteral(" \u00B7 ") + q(conversion_);
   auto* output = new ElidedLabel(tr("Output: %1 (%2)").arg(q(job_.request.out_path), how), this);
   output->setObjectName(QStringLiteral("output"));
   line->addWidget(output, 1);
@@ -293,7 +300,7 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
   auto* columns = new QHBoxLayout(pane_area);
   columns->setContentsMargins(0, 0, 0, 0);
   for (std::size_t s = 0; s < job_.docs.size(); ++s) {
-    const bool base = plan_.has_base && s == 0;
+    const bool base = plan().has_base && s == 0;
     auto* column = new QVBoxLayout();
     auto* head = new QHBoxLayout();
     const QString name = q(job_.request.display_names[s]);
@@ -310,9 +317,7 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     head->addWidget(take_button);
     column->addLayout(head);
     // How the file is stored: encoding, byte-order mark, line ends.
-    const bool absent =
-        s < job_.request.contributors.size() && is_absent(job_.request.contributors[s]);
-    auto* note = new ElidedLabel(file_note(job_.docs[s], absent), pane_area);
+    auto* note = new ElidedLabel(file_notes_[s], pane_area);
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
@@ -448,6 +453,10 @@ QHBoxLayout* MergeWindow::make_actions() {
   save_unfinished_button_->setToolTip(
       tr("Write the result with the conflicts still open between conflict markers "
          "(<<<<<<< ... >>>>>>>), to finish later; the merge does not count as done"));
+  save_as_button_ = new QPushButton(tr("Save &as..."), this);
+  save_as_button_->setToolTip(
+      tr("Write a copy of the result to a file you choose, with the open conflicts between "
+         "conflict markers; the output is not written (Ctrl+Shift+S)"));
   save_close_button_ = new QPushButton(tr("Save and c&lose"), this);
   save_close_button_->setDefault(true);
   save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
@@ -461,6 +470,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   ignore->addWidget(tab_width);
   ignore->addStretch();
   options->addLayout(ignore);
+  options->addLayout(make_save_options());
   actions->addLayout(options);
   // Messages take one line above the buttons, as wide as the room right of
   // the options, shortened to fit: none widens the window or takes rows
@@ -479,6 +489,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   buttons->addWidget(redo_button_);
   buttons->addWidget(add_shortcuts_help(this));
   buttons->addWidget(save_unfinished_button_);
+  buttons->addWidget(save_as_button_);
   buttons->addWidget(save_button_);
   buttons->addWidget(save_close_button_);
   buttons->addWidget(close_button_);
@@ -489,9 +500,10 @@ QHBoxLayout* MergeWindow::make_actions() {
 
 void MergeWindow::connect_buttons() {
   connect(prev_button_, &QPushButton::clicked, this, [this] {
-    if (current_ > 0) go_to_conflict(current_ - 1);
+    if (current_conflict() > 0) go_to_conflict(current_conflict() - 1);
   });
-  connect(next_button_, &QPushButton::clicked, this, [this] { go_to_conflict(current_ + 1); });
+  connect(next_button_, &QPushButton::clicked, this,
+          [this] { go_to_conflict(current_conflict() + 1); });
   connect(take_all_button_, &QPushButton::clicked, this, [this] { take_all(); });
   connect(unresolve_button_, &QPushButton::clicked, this, [this] { unresolve(); });
   connect(next_open_button_, &QPushButton::clicked, this, [this] { go_to_unresolved(true); });
@@ -500,6 +512,11 @@ void MergeWindow::connect_buttons() {
   connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
   connect(save_unfinished_button_, &QPushButton::clicked, this, [this] { save_unfinished(); });
+  connect(save_as_button_, &QPushButton::clicked, this, [this] { save_as(); });
+  connect(advance_box_, &QCheckBox::toggled, this, [this](bool on) {
+    set_advance_after_take_preference(on);
+    session_->set_advance_after_take(on);
+  });
   connect(save_close_button_, &QPushButton::clicked, this, [this] {
     if (save()) close();
   });
@@ -510,7 +527,7 @@ void MergeWindow::connect_buttons() {
     if (confirm_replan()) {
       set_ignoring(whitespace_box_->isChecked(), line_ends_box_->isChecked());
     } else {
-      set_ignoring(ignoring_.ignore_whitespace, ignoring_.ignore_line_ends);
+      set_ignoring(session_->ignoring().ignore_whitespace, session_->ignoring().ignore_line_ends);
     }
   };
   connect(whitespace_box_, &QCheckBox::toggled, this, ignoring_changed);
@@ -523,9 +540,9 @@ void MergeWindow::add_shortcuts() {
     if (!what.isEmpty()) s->setWhatsThis(what);
     connect(s, &QShortcut::activated, this, action);
   };
-  const auto next = [this] { go_to_conflict(current_ + 1); };
+  const auto next = [this] { go_to_conflict(current_conflict() + 1); };
   const auto prev = [this] {
-    if (current_ > 0) go_to_conflict(current_ - 1);
+    if (current_conflict() > 0) go_to_conflict(current_conflict() - 1);
   };
   shortcut(keys::next_too(), next);
   shortcut(keys::next(), next);
@@ -534,6 +551,14 @@ void MergeWindow::add_shortcuts() {
   shortcut(QKeySequence::Save, [this] { save(); });
   shortcut(keys::close(), [this] { close(); });
   shortcut(keys::take_all(), [this] { take_all(); });
+  shortcut(
+      keys::take_all_other_first(), [this] { take_all_other_first(); },
+      tr("Take every changed side's lines, the other side's first"));
+  shortcut(
+      keys::take_lines(), [this] { take_lines(); },
+      tr("Take the lines selected in a pane for the conflict (again: leave them out)"));
+  shortcut(
+      keys::save_as(), [this] { save_as(); }, tr("Save a copy of the result in a file you choose"));
   for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
     shortcut(keys::take(s), [this, s] { take(s); });
     const QString name = side_name(s);
@@ -541,7 +566,7 @@ void MergeWindow::add_shortcuts() {
         keys::take_remaining(s), [this, s] { take_remaining(s); },
         tr("Take %1 for every conflict still unresolved").arg(name));
     // A block of a conflict comes from one of the two sides that changed it.
-    const std::size_t first = plan_.has_base ? 1 : 0;
+    const std::size_t first = plan().has_base ? 1 : 0;
     if (s < first || s > first + 1) continue;
     shortcut(
         keys::take_block(s), [this, s] { take_block(s); },
@@ -592,6 +617,7 @@ void MergeWindow::disable_conflict_controls() {
 }
 
 MergeWindow::~MergeWindow() {
+  session_->set_observer(nullptr);
   // A window destroyed without a close event (for example at exit) still answers.
   if (finish_) finish_(boolean_reply(saved_));
   give_back_freed_memory_soon();
@@ -605,7 +631,7 @@ void MergeWindow::build_panes() {
   std::vector<std::vector<CharMark>> char_marks(panes_.size());
   pane_rows_.clear();
   int row = 0;
-  for (const Region& region : plan_.regions) {
+  for (const Region& region : plan().regions) {
     std::size_t height = 0;
     for (const std::vector<Line>& side : region.sides) height = std::max(height, side.size());
     pane_rows_.push_back(Rows{row, static_cast<int>(height)});
@@ -623,7 +649,7 @@ void MergeWindow::build_panes() {
           if (other == base) continue;
           // Long lines: the stretch where they change.
           InlineDiff d = diff_chars_within_limit(base, other, false, nullptr);
-          if (ignoring_.ignore_whitespace) drop_blank_ranges(&d, base, other);
+          if (session_->ignoring().ignore_whitespace) drop_blank_ranges(&d, base, other);
           add_marks(&char_marks[s], row + static_cast<int>(i), other, d.other);
           base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
         }
@@ -684,26 +710,20 @@ void MergeWindow::build_panes() {
   moving_ = false;
 }
 
-std::size_t MergeWindow::conflict_of_region(std::size_t region) const {
-  return static_cast<std::size_t>(
-      std::lower_bound(conflict_regions_.begin(), conflict_regions_.end(), region) -
-      conflict_regions_.begin());
-}
-
 int MergeWindow::pane_row_of_conflict(std::size_t conflict) const {
-  if (conflict >= conflict_regions_.size()) return -1;
-  return pane_rows_[conflict_regions_[conflict]].first;
+  if (conflict >= session_->conflict_count()) return -1;
+  return pane_rows_[session_->region_of_conflict(conflict)].first;
 }
 
 int MergeWindow::result_row_of_conflict(std::size_t conflict) const {
-  if (conflict >= conflict_regions_.size()) return -1;
-  return result_rows_[conflict_regions_[conflict]].first;
+  if (conflict >= session_->conflict_count()) return -1;
+  return result_rows_[session_->region_of_conflict(conflict)].first;
 }
 
 int MergeWindow::change_x() const {
-  if (conflict_regions_.empty()) return 0;
-  const std::size_t r = conflict_regions_[current_];
-  const Region& region = plan_.regions[r];
+  if (no_conflicts()) return 0;
+  const std::size_t r = session_->region_of_conflict(current_conflict());
+  const Region& region = plan().regions[r];
   // The leftmost column where the sides' lines part, over the conflict's
   // rows; a row some side lacks differs from its start.
   int x = -1;
@@ -740,37 +760,24 @@ int MergeWindow::change_x() const {
 }
 
 void MergeWindow::row_clicked(const std::vector<Rows>& rows, int row, bool in_result) {
-  for (std::size_t r = 0; r < rows.size() && r < plan_.regions.size(); ++r) {
+  for (std::size_t r = 0; r < rows.size() && r < plan().regions.size(); ++r) {
     if (row < rows[r].first || row >= rows[r].first + rows[r].count) continue;
-    if (plan_.regions[r].kind == RegionKind::changed) {
+    if (plan().regions[r].kind == RegionKind::changed) {
       if (!editing_clean_ || clean_at_ != r) edit_clean_change(r, !in_result);
       return;
     }
-    if (plan_.regions[r].kind != RegionKind::conflict) return;
+    if (plan().regions[r].kind != RegionKind::conflict) return;
     const std::size_t c = conflict_of_region(r);
-    if (c == current_ && !editing_clean_) return;
-    current_ = c;
+    if (c == current_conflict() && !editing_clean_) return;
+    session_->set_current(c);
     refresh(in_result, !in_result);
     return;
   }
 }
 
-bool MergeWindow::side_taken(std::size_t conflict, std::size_t side) const {
-  const Resolution& resolution = resolutions_[conflict];
-  const Region& region = plan_.regions[conflict_regions_[conflict]];
-  switch (resolution.kind) {
-    case Resolution::Kind::take:
-      return side == resolution.side;
-    case Resolution::Kind::take_all:
-      return region.changed_by[side] && !(plan_.has_base && side == 0);
-    default:
-      return true;  // unsettled, typed, or settled by the engine: no side alone
-  }
-}
-
 QColor MergeWindow::conflict_colour(std::size_t c) const {
-  const bool current = c == current_;
-  switch (resolutions_[c].kind) {
+  const bool current = c == current_conflict();
+  switch (session_->resolution(c).kind) {
     case Resolution::Kind::unresolved:
       return current ? kConflictCurrent : kConflict;
     case Resolution::Kind::automatic:
@@ -780,13 +787,8 @@ QColor MergeWindow::conflict_colour(std::size_t c) const {
   }
 }
 
-bool MergeWindow::settled_automatically(std::size_t conflict) const {
-  return conflict < resolutions_.size() &&
-         resolutions_[conflict].kind == Resolution::Kind::automatic;
-}
-
 QString MergeWindow::automatic_note(std::size_t conflict) const {
-  const Region& region = plan_.regions[conflict_regions_[conflict]];
+  const Region& region = plan().regions[session_->region_of_conflict(conflict)];
   const auto side = [&](std::size_t s) {
     const std::vector<Line>& lines = region.sides[s];
     const std::vector<Line>& base = region.sides[0];
@@ -833,15 +835,15 @@ QString MergeWindow::automatic_note(std::size_t conflict) const {
 }
 
 void MergeWindow::undo_automatic() {
-  if (conflict_regions_.empty() || !settled_automatically(current_)) return;
-  settle(Resolution{});
+  if (no_conflicts() || !settled_automatically(current_conflict())) return;
+  static_cast<void>(done(session_->undo_automatic()));
 }
 
 void MergeWindow::colour_panes() {
   for (std::size_t s = 0; s < panes_.size(); ++s) {
     std::vector<QColor> colours;
-    for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
-      const Region& region = plan_.regions[r];
+    for (std::size_t r = 0; r < plan().regions.size(); ++r) {
+      const Region& region = plan().regions[r];
       QColor colour;
       if (region.kind == RegionKind::changed) {
         if (clean_change_rejected(r)) {
@@ -854,13 +856,18 @@ void MergeWindow::colour_panes() {
         colour = conflict_colour(c);
         // A settled conflict shows which sides it took: blue on those,
         // grey on the others.
-        if (!side_taken(c, s)) colour = c == current_ ? kNotTakenCurrent : kNotTaken;
+        if (!session_->side_taken(c, s))
+          colour = c == current_conflict() ? kNotTakenCurrent : kNotTaken;
       }
       // Blocks chosen one by one show the same, block by block.
-      const std::vector<int> blocks = region.kind == RegionKind::conflict
-                                          ? block_lines_taken(conflict_of_region(r), s)
-                                          : std::vector<int>();
-      const bool current = region.kind == RegionKind::conflict && conflict_of_region(r) == current_;
+      // Lines picked one by one show it line by line.
+      std::vector<int> blocks;
+      if (region.kind == RegionKind::conflict) {
+        blocks = session_->block_lines_taken(conflict_of_region(r), s);
+        if (blocks.empty()) blocks = session_->picked_lines(conflict_of_region(r), s);
+      }
+      const bool current =
+          region.kind == RegionKind::conflict && conflict_of_region(r) == current_conflict();
       const std::size_t lines = region.sides[s].size();
       for (int i = 0; i < pane_rows_[r].count; ++i) {
         const auto line = static_cast<std::size_t>(i);
@@ -878,7 +885,7 @@ void MergeWindow::colour_panes() {
 
 QStringList MergeWindow::result_rows_of(std::size_t region) const {
   QStringList rows;
-  const std::optional<std::vector<Line>> lines = region_lines(region);
+  const std::optional<std::vector<Line>> lines = session_->region_lines(region);
   if (const Suggestion* suggestion = lines ? nullptr : suggestion_shown(region)) {
     // Its lines, painted as a suggestion (one empty row for none).
     for (const Line& line : suggestion->lines) rows.append(shown_text(line.text));
@@ -896,7 +903,7 @@ QStringList MergeWindow::result_rows_of(std::size_t region) const {
 void MergeWindow::build_result_view() {
   QStringList all;
   result_rows_.clear();
-  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+  for (std::size_t r = 0; r < plan().regions.size(); ++r) {
     const QStringList rows = result_rows_of(r);
     result_rows_.push_back(Rows{static_cast<int>(all.size()), static_cast<int>(rows.size())});
     all.append(rows);
@@ -965,18 +972,18 @@ void MergeWindow::decorate_result_view(bool scroll) {
   std::vector<int> numbers;
   std::vector<std::pair<int, QString>> notes;
   int line_number = 0;
-  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
-    const Region& region = plan_.regions[r];
+  for (std::size_t r = 0; r < plan().regions.size(); ++r) {
+    const Region& region = plan().regions[r];
     QColor colour;
     if (region.kind == RegionKind::changed) {
       colour = clean_change_kept(r) ? kCleanChange : clean_change_rejected(r) ? QColor() : kSettled;
-    } else if (region.kind == RegionKind::common && clean_[r].kind == Resolution::Kind::edited) {
+    } else if (region.kind == RegionKind::common && session_->region_edited(r)) {
       colour = kSettled;  // edited by hand
     }
     bool lines = true;
     if (region.kind == RegionKind::conflict) {
       const std::size_t c = conflict_of_region(r);
-      lines = resolutions_[c].kind != Resolution::Kind::unresolved;
+      lines = session_->resolution(c).kind != Resolution::Kind::unresolved;
       colour = conflict_colour(c);
       if (!lines) {
         notes.emplace_back(result_rows_[r].first, open_conflict_note(c));
@@ -990,8 +997,8 @@ void MergeWindow::decorate_result_view(bool scroll) {
   static_cast<DiffPane*>(result_view_)->set_numbers(std::move(numbers));
   static_cast<DiffPane*>(result_view_)->set_line_end_marks(std::move(notes));
   static_cast<DiffPane*>(result_view_)->set_row_backgrounds(std::move(colours));
-  if (scroll && !conflict_regions_.empty()) {
-    const Rows rows = result_rows_[conflict_regions_[current_]];
+  if (scroll && !no_conflicts()) {
+    const Rows rows = result_rows_[session_->region_of_conflict(current_conflict())];
     sync_->put_cursor(result_view_, rows.first);
     sync_->place_mapped(top_for_rows(result_view_, rows.first, std::max(1, rows.count)));
   }
@@ -1005,7 +1012,7 @@ QString MergeWindow::open_conflict_note(std::size_t c) const {
   if (showing_suggestion(c)) {
     return tr("conflict %1 not settled, showing %2 (%3 accepts, %4 next)")
         .arg(c + 1)
-        .arg(q(picks_.label(c)))
+        .arg(q(session_->suggestion_picks().label(c)))
         .arg(keys::accept_suggestion().toString(QKeySequence::NativeText))
         .arg(keys::next_suggestion().toString(QKeySequence::NativeText));
   }
@@ -1015,14 +1022,14 @@ QString MergeWindow::open_conflict_note(std::size_t c) const {
 void MergeWindow::update_overview() {
   std::vector<OverviewStrip::Mark> marks;
   std::vector<OverviewStrip::Mark> clean;
-  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
+  for (std::size_t r = 0; r < plan().regions.size(); ++r) {
     const Rows rows = pane_rows_[r];
-    if (plan_.regions[r].kind == RegionKind::changed) {
+    if (plan().regions[r].kind == RegionKind::changed) {
       clean.push_back({rows.first, rows.first + rows.count, QColor(90, 180, 90)});
-    } else if (plan_.regions[r].kind == RegionKind::conflict) {
+    } else if (plan().regions[r].kind == RegionKind::conflict) {
       // Stronger tones of the panes' colours: the strip is narrow.
       QColor colour;
-      switch (resolutions_[conflict_of_region(r)].kind) {
+      switch (session_->resolution(conflict_of_region(r)).kind) {
         case Resolution::Kind::unresolved:
           colour = QColor(220, 60, 60);
           break;
@@ -1037,45 +1044,37 @@ void MergeWindow::update_overview() {
   }
   overview_->set(pane_rows_.empty() ? 1 : pane_rows_.back().first + pane_rows_.back().count,
                  panes_.front()->fontMetrics().lineSpacing(), std::move(marks), std::move(clean));
-  overview_->set_current(static_cast<int>(current_));
+  overview_->set_current(static_cast<int>(current_conflict()));
 }
 
 void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   moving_ = true;
   // A suggestion that gave way to typing comes back once the user has gone
   // on to another conflict without typing anything there.
-  if (typing_over_ < resolutions_.size() &&
-      (typing_over_ != current_ ||
-       resolutions_[typing_over_].kind != Resolution::Kind::unresolved)) {
-    const std::size_t c = typing_over_;
-    typing_over_ = kNone;
-    if (resolutions_[c].kind == Resolution::Kind::unresolved)
-      replace_result_rows(conflict_regions_[c]);
-  }
+  const std::size_t typed_over = session_->restore_typed_over();
+  if (typed_over != MergeSession::kNone) replace_result_rows(typed_over);
   colour_panes();
   update_overview();
   decorate_result_view(scroll_result);
   const std::size_t open = unresolved_count();
-  if (conflict_regions_.empty()) {
+  if (no_conflicts()) {
     status_->setText(tr("No conflicts: every change merges cleanly"));
     automatic_note_->setVisible(false);
   } else {
-    status_->setText(
-        tr("Conflict %1 of %2, %3 unresolved, %4 settled automatically")
-            .arg(current_ + 1)
-            .arg(conflict_regions_.size())
-            .arg(open)
-            .arg(std::count_if(resolutions_.begin(), resolutions_.end(), [](const Resolution& r) {
-              return r.kind == Resolution::Kind::automatic;
-            })));
-    prev_button_->setEnabled(current_ > 0);
-    next_button_->setEnabled(current_ + 1 < conflict_regions_.size());
-    unresolve_button_->setEnabled(resolutions_[current_].kind != Resolution::Kind::unresolved);
+    status_->setText(tr("Conflict %1 of %2, %3 unresolved, %4 settled automatically")
+                         .arg(current_conflict() + 1)
+                         .arg(session_->conflict_count())
+                         .arg(open)
+                         .arg(session_->automatic_count()));
+    prev_button_->setEnabled(current_conflict() > 0);
+    next_button_->setEnabled(current_conflict() + 1 < session_->conflict_count());
+    unresolve_button_->setEnabled(session_->resolution(current_conflict()).kind !=
+                                  Resolution::Kind::unresolved);
     next_open_button_->setEnabled(open > 0);
-    const bool automatic = settled_automatically(current_);
+    const bool automatic = settled_automatically(current_conflict());
     unresolve_button_->setText(automatic ? tr("&Undo automatic settlement") : tr("&Unresolve"));
     automatic_note_->setVisible(automatic);
-    if (automatic) automatic_note_->setText(automatic_note(current_));
+    if (automatic) automatic_note_->setText(automatic_note(current_conflict()));
   }
   save_button_->setEnabled(open == 0);
   save_close_button_->setEnabled(open == 0);
@@ -1083,8 +1082,8 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
   undo_button_->setEnabled(can_undo());
   update_clean_button();
   redo_button_->setEnabled(can_redo());
-  if (scroll_panes && !conflict_regions_.empty()) {
-    const Rows rows = pane_rows_[conflict_regions_[current_]];
+  if (scroll_panes && !no_conflicts()) {
+    const Rows rows = pane_rows_[session_->region_of_conflict(current_conflict())];
     for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, rows.first);
     sync_->place_aligned(top_for_rows(panes_.front(), rows.first, rows.count));
     sync_->set_left(static_cast<DiffPane*>(panes_.front())->left_to_show(change_x()));
@@ -1097,7 +1096,7 @@ void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor)
   // The editor takes the clean change's lines as the result has them now.
   clean_at_ = region;
   editing_clean_ = true;
-  const std::optional<std::vector<Line>> lines = region_lines(region);
+  const std::optional<std::vector<Line>> lines = session_->region_lines(region);
   updating_ = true;
   editor_->setEnabled(true);
   editor_->setPlainText(lines ? shown(*lines) : QString());
@@ -1107,8 +1106,9 @@ void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor)
   // row above is no line.
   int line = 1;
   for (std::size_t r = 0; r < region; ++r) {
-    const bool open = plan_.regions[r].kind == RegionKind::conflict &&
-                      resolutions_[conflict_of_region(r)].kind == Resolution::Kind::unresolved;
+    const bool open =
+        plan().regions[r].kind == RegionKind::conflict &&
+        session_->resolution(conflict_of_region(r)).kind == Resolution::Kind::unresolved;
     if (!open) line += result_rows_[r].count;
   }
   editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)").arg(line));
@@ -1130,16 +1130,18 @@ void MergeWindow::refresh(bool scroll_panes, bool scroll_result) {
 
 void MergeWindow::refill_editor() {
   std::optional<std::vector<Line>> lines;
-  if (editing_clean_ && clean_at_ < plan_.regions.size()) {
-    lines = region_lines(clean_at_);
-  } else if (!conflict_regions_.empty()) {
-    lines = region_lines(conflict_regions_[current_]);
+  if (editing_clean_ && clean_at_ < plan().regions.size()) {
+    lines = session_->region_lines(clean_at_);
+  } else if (!no_conflicts()) {
+    lines = session_->region_lines(session_->region_of_conflict(current_conflict()));
     update_placeholder();
-    editor_label_->setText(picks_.settled_by_suggestion(current_, resolutions_[current_])
-                               ? tr("Result of conflict %1, settled with %2 (edit by hand)")
-                                     .arg(current_ + 1)
-                                     .arg(q(picks_.label(current_)))
-                               : tr("Result of conflict %1 (edit by hand)").arg(current_ + 1));
+    editor_label_->setText(
+        session_->suggestion_picks().settled_by_suggestion(current_conflict(),
+                                                           session_->resolution(current_conflict()))
+            ? tr("Result of conflict %1, settled with %2 (edit by hand)")
+                  .arg(current_conflict() + 1)
+                  .arg(q(session_->suggestion_picks().label(current_conflict())))
+            : tr("Result of conflict %1 (edit by hand)").arg(current_conflict() + 1));
   } else {
     return;
   }
@@ -1150,96 +1152,20 @@ void MergeWindow::refill_editor() {
   updating_ = false;
 }
 
-std::size_t MergeWindow::unresolved_count() const {
-  return static_cast<std::size_t>(
-      std::count_if(resolutions_.begin(), resolutions_.end(),
-                    [](const Resolution& r) { return r.kind == Resolution::Kind::unresolved; }));
-}
-
 void MergeWindow::go_to_conflict(std::size_t index) {
-  if (index >= conflict_regions_.size()) return;
-  current_ = index;
+  if (!session_->set_current(index)) return;
   refresh(true, true);
 }
 
-Resolution& MergeWindow::choice(std::size_t region) {
-  return plan_.regions[region].kind == RegionKind::conflict
-             ? resolutions_[conflict_of_region(region)]
-             : clean_[region];
-}
-
-void MergeWindow::apply(std::size_t region, const Resolution& resolution, bool shown,
-                        const SuggestionPick* pick) {
-  choice(region) = resolution;
-  if (plan_.regions[region].kind == RegionKind::conflict) {
-    const std::size_t c = conflict_of_region(region);
-    if (pick != nullptr) picks_.set_pick(c, *pick);
-    if (!shown && typing_over_ == c) typing_over_ = kNone;
-  }
-  if (shown) return;
-  moving_ = true;
-  replace_result_rows(region);
-  moving_ = false;
-}
-
-void MergeWindow::settle(Resolution resolution, bool typing) {
-  settle_many({{conflict_regions_[current_], std::move(resolution)}}, typing);
-}
-
-void MergeWindow::settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing,
-                              bool shown, const std::vector<SuggestionPick>* picks) {
-  if (changes.empty()) return;
-  // Typing on in the same conflict extends the step before, so that one
-  // undo takes back a run of typing, not one key.
-  Step* last = done_ > 0 ? &history_[done_ - 1] : nullptr;
-  const bool join = typing && last != nullptr && last->typing && changes.size() == 1 &&
-                    last->changes.size() == 1 &&
-                    last->changes.front().region == changes.front().first;
-  history_.resize(done_);
-  if (join) {
-    last = &history_[done_ - 1];
-    last->changes.front().after = changes.front().second;
-  } else {
-    Step step;
-    step.typing = typing;
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-      const std::size_t region = changes[i].first;
-      SuggestionPick before;
-      if (plan_.regions[region].kind == RegionKind::conflict)
-        before = picks_.pick(conflict_of_region(region));
-      // Any other settlement leaves the suggestion shown before, unaccepted.
-      const SuggestionPick after =
-          picks != nullptr && i < picks->size() ? (*picks)[i] : SuggestionPick{before.shown, false};
-      step.changes.push_back(Change{region, choice(region), changes[i].second, before, after});
-    }
-    history_.push_back(std::move(step));
-    done_ = history_.size();
-  }
-  const Step& made = history_[done_ - 1];
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    const SuggestionPick* pick = join ? nullptr : &made.changes[i].pick_after;
-    apply(changes[i].first, changes[i].second, shown, pick);
-  }
-  unsaved_choices_ = true;
-  show_message(QString());
-}
-
 void MergeWindow::step_back_or_forth(bool back) {
-  if (back ? !can_undo() : !can_redo()) return;
-  const Step& step = back ? history_[--done_] : history_[done_++];
-  for (const Change& change : step.changes) {
-    apply(change.region, back ? change.before : change.after, false,
-          back ? &change.pick_before : &change.pick_after);
-  }
-  unsaved_choices_ = true;
-  show_message(QString());
+  // The session shows the step's regions again through regions_changed.
+  const std::size_t region = back ? session_->undo() : session_->redo();
+  if (region == MergeSession::kNone) return;
   // What the step changed (its first region) comes into view; a conflict
-  // becomes the current one.
-  const std::size_t region = step.changes.front().region;
-  if (plan_.regions[region].kind == RegionKind::conflict) {
-    current_ = conflict_of_region(region);
+  // is the current one now.
+  if (session_->is_conflict(region)) {
     refresh(true, true);
-  } else if (plan_.regions[region].kind == RegionKind::changed) {
+  } else if (session_->is_clean_change(region)) {
     refresh(false, false);
     edit_clean_change(region);
     show_region(region);
@@ -1250,7 +1176,7 @@ void MergeWindow::step_back_or_forth(bool back) {
 }
 
 void MergeWindow::update_clean_button() {
-  const bool any = clean_at_ < plan_.regions.size();
+  const bool any = clean_at_ < plan().regions.size();
   clean_button_->setEnabled(any);
   clean_button_->setText(any && !clean_change_kept(clean_at_) ? tr("Accept clean change")
                                                               : tr("Reject clean change"));
@@ -1264,71 +1190,36 @@ void MergeWindow::show_region(std::size_t region) {
   sync_->place_mapped(top_for_rows(result_view_, result.first, std::max(1, result.count)));
 }
 
-bool MergeWindow::clean_change_rejected(std::size_t region) const {
-  return region < clean_.size() && clean_[region].kind == Resolution::Kind::take;
-}
-
-bool MergeWindow::clean_change_kept(std::size_t region) const {
-  return region < clean_.size() && clean_[region].kind == Resolution::Kind::unresolved;
-}
-
 void MergeWindow::toggle_clean_change() {
-  if (clean_at_ >= plan_.regions.size()) return;
-  // Rejected: the base's lines; accepted: the lines as merged.
-  // Rejected or edited: back to the lines as merged; as merged: rejected.
-  settle_many({{clean_at_, clean_change_kept(clean_at_) ? Resolution{Resolution::Kind::take, 0, {}}
-                                                        : Resolution{}}},
-              false);
+  if (clean_at_ >= plan().regions.size()) return;
+  // As merged: rejected; rejected or edited: back to the lines as merged.
+  static_cast<void>(done(session_->toggle_clean_change(clean_at_)));
   update_views(false, false);
   edit_clean_change(clean_at_);
 }
 
-std::optional<std::vector<Line>> MergeWindow::merged() const {
-  std::vector<Line> out;
-  for (std::size_t r = 0; r < plan_.regions.size(); ++r) {
-    const std::optional<std::vector<Line>> lines = region_lines(r);
-    if (!lines) return std::nullopt;
-    out.insert(out.end(), lines->begin(), lines->end());
-  }
-  return out;
+void MergeWindow::regions_changed(const std::vector<std::size_t>& regions) {
+  moving_ = true;
+  for (std::size_t region : regions) replace_result_rows(region);
+  moving_ = false;
 }
 
-std::optional<std::vector<Line>> MergeWindow::region_lines(std::size_t region) const {
-  const Region& r = plan_.regions[region];
-  if (r.kind == RegionKind::conflict) {
-    return resolve_region(plan_, r, resolutions_[conflict_of_region(region)]);
-  }
-  if (clean_change_rejected(region)) return r.sides[0];
-  if (clean_[region].kind == Resolution::Kind::edited) return clean_[region].lines;
-  return r.result;
-}
+void MergeWindow::history_changed() { show_message(QString()); }
 
 void MergeWindow::undo() { step_back_or_forth(true); }
 
 void MergeWindow::redo() { step_back_or_forth(false); }
 
 bool MergeWindow::go_to_unresolved(bool forward) {
-  const std::size_t n = resolutions_.size();
-  for (std::size_t i = 1; i <= n; ++i) {
-    const std::size_t c = forward ? (current_ + i) % n : (current_ + n - i) % n;
-    if (resolutions_[c].kind == Resolution::Kind::unresolved) {
-      go_to_conflict(c);
-      return true;
-    }
-  }
-  return false;
+  const std::size_t c = session_->next_unresolved(forward);
+  if (c == MergeSession::kNone) return false;
+  go_to_conflict(c);
+  return true;
 }
 
 void MergeWindow::take_remaining(std::size_t side) {
   if (side >= job_.docs.size()) return;
-  std::vector<std::pair<std::size_t, Resolution>> changes;
-  for (std::size_t c = 0; c < resolutions_.size(); ++c) {
-    if (resolutions_[c].kind == Resolution::Kind::unresolved) {
-      changes.emplace_back(conflict_regions_[c], Resolution{Resolution::Kind::take, side, {}});
-    }
-  }
-  settle_many(std::move(changes), false);
-  refresh(false, false);
+  if (done(session_->take_remaining(side))) refresh(false, false);
 }
 
 void MergeWindow::show_message(const QString& text) {
@@ -1403,44 +1294,59 @@ bool MergeWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MergeWindow::take(std::size_t side) {
-  if (conflict_regions_.empty() || side >= job_.docs.size()) return;
-  settle(Resolution{Resolution::Kind::take, side, {}});
-  refresh(true, true);
+  if (no_conflicts() || side >= job_.docs.size()) return;
+  if (done(session_->take(side))) refresh(true, true);
 }
 
 void MergeWindow::take_all() {
-  if (conflict_regions_.empty()) return;
-  settle(Resolution{Resolution::Kind::take_all, 0, {}});
-  refresh(true, true);
+  if (no_conflicts()) return;
+  if (done(session_->take_all())) refresh(true, true);
 }
 
 void MergeWindow::unresolve() {
-  if (conflict_regions_.empty()) return;
-  settle(Resolution{});
-  refresh(true, true);
+  if (no_conflicts()) return;
+  if (done(session_->unresolve())) refresh(true, true);
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text) const {
-  return lines_from_editor(text, editing_clean_ ? clean_at_ : conflict_regions_[current_]);
+  return lines_from_editor(
+      text, editing_clean_ ? clean_at_ : session_->region_of_conflict(current_conflict()));
 }
 
 std::vector<Line> MergeWindow::lines_from_editor(const QString& text,
                                                  std::size_t region_index) const {
   // The editor shows a region's lines joined by line feeds, so every row it
   // shows is a line, a last empty row included; no text is no lines.
-  return lines_from_rows(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n')),
-                         region_index);
+  return session_->lines_from_rows(
+      typed_rows(text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'))), region_index);
+}
+
+std::vector<std::string> MergeWindow::typed_rows(const QStringList& rows) const {
+  std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(rows.size()));
+  for (const QString& row : rows) out.push_back(typed_line(row, returns_inside_lines_));
+  return out;
+}
+
+bool MergeWindow::done(const support::Status& status) {
+  if (status.ok()) return true;
+  // The window offers only what the session can do: a refusal here is a
+  // limit of the merge, told to the user.
+  if (status.code() == E2BIG) {
+    show_message(
+        tr("This conflict has too many blocks to take one by one: take a side or edit it."));
+  }
+  return false;
 }
 
 void MergeWindow::edit_result(const QString& text) {
   if (editing_clean_) {
-    settle_many({{clean_at_, Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}}},
-                true);
+    static_cast<void>(done(session_->edit_region(clean_at_, lines_from_editor(text))));
     update_views(false, false);
     return;
   }
-  if (conflict_regions_.empty()) return;
-  settle(Resolution{Resolution::Kind::edited, 0, lines_from_editor(text)}, true);
+  if (no_conflicts()) return;
+  static_cast<void>(done(session_->edit_current(lines_from_editor(text))));
   if (typed_text(editor_) != text) {
     updating_ = true;
     editor_->setPlainText(text);
@@ -1454,18 +1360,18 @@ void MergeWindow::edit_result(const QString& text) {
 void MergeWindow::update_placeholder() {
   // Shown only while the editor is empty: an unsettled conflict, or one
   // settled with no lines at all (everything typed was deleted).
-  const bool open = resolutions_[current_].kind == Resolution::Kind::unresolved;
+  const bool open = session_->resolution(current_conflict()).kind == Resolution::Kind::unresolved;
   set_prompt(editor_,
-             open && showing_suggestion(current_)
+             open && showing_suggestion(current_conflict())
                  ? tr("Conflict %1 is not settled; the result shows %2 (%3 accepts it). "
                       "Take a side above, or type its result here.")
-                       .arg(current_ + 1)
-                       .arg(q(picks_.label(current_)))
+                       .arg(current_conflict() + 1)
+                       .arg(q(session_->suggestion_picks().label(current_conflict())))
                        .arg(keys::accept_suggestion().toString(QKeySequence::NativeText))
              : open ? tr("Conflict %1 is not settled. Take a side above, or type its result here.")
-                          .arg(current_ + 1)
+                          .arg(current_conflict() + 1)
                     : tr("Conflict %1 is settled with no lines. Unresolve it to choose again.")
-                          .arg(current_ + 1));
+                          .arg(current_conflict() + 1));
 }
 
 QString MergeWindow::result_note(int row) const {
@@ -1476,35 +1382,32 @@ QString MergeWindow::result_note(int row) const {
 }
 
 QString MergeWindow::side_name(std::size_t side) const {
-  return plan_.has_base && side == 0 ? tr("the base") : file_part(job_.request.display_names[side]);
+  return plan().has_base && side == 0 ? tr("the base")
+                                      : file_part(job_.request.display_names[side]);
 }
 
 QString MergeWindow::result_text() const {
-  const std::optional<std::vector<Line>> lines = merged();
+  const std::optional<std::vector<Line>> lines = session_->merged();
   return lines ? q(join_lines(*lines)) : QString();
 }
 
-bool MergeWindow::has_unsaved_choices() const {
-  const bool clean_rejected = std::any_of(clean_.begin(), clean_.end(), [](const Resolution& r) {
-    return r.kind != Resolution::Kind::unresolved;
-  });
-  return unsaved_choices_ && (unresolved_count() < resolutions_.size() || clean_rejected);
-}
+bool MergeWindow::has_unsaved_choices() const { return session_->has_unsaved_choices(); }
 
 bool MergeWindow::save() {
-  const std::optional<std::vector<Line>> lines = merged();
+  const std::optional<std::vector<Line>> lines = session_->merged();
   if (!lines) {
     // Shows one (the current conflict when it is one), so that Save leads
     // to what is left.
     const std::size_t open = unresolved_count();
-    if (resolutions_[current_].kind != Resolution::Kind::unresolved) go_to_unresolved(true);
+    if (session_->resolution(current_conflict()).kind != Resolution::Kind::unresolved)
+      go_to_unresolved(true);
     show_message(tr("Settle every conflict before saving: %1 unresolved, one is shown "
                     "(Ctrl+F8 for the next).")
                      .arg(open));
     return false;
   }
   std::string error;
-  if (!save_output(job_, *lines, &error)) {
+  if (!write_result(job_.request.out_path, *lines, &error)) {
     // Shown in the window rather than in a dialog: the window stays usable
     // and nothing waits on a modal box.
     show_message(tr("Not saved: %1").arg(q(error)));
@@ -1512,21 +1415,19 @@ bool MergeWindow::save() {
   }
   saved_ = true;
   saved_unfinished_ = false;
-  unsaved_choices_ = false;
-  const std::string conversion = output_conversion(job_);
-  show_message(conversion.empty()
+  session_->mark_saved();
+  show_message(conversion_.empty()
                    ? tr("Saved to %1.").arg(q(job_.request.out_path))
-                   : tr("Saved to %1; %2.").arg(q(job_.request.out_path), q(conversion)));
+                   : tr("Saved to %1; %2.").arg(q(job_.request.out_path), q(conversion_)));
   return true;
 }
 
 bool MergeWindow::save_unfinished() {
   if (unresolved_count() == 0) return save();
   std::size_t open = 0;
-  const std::vector<Line> lines = lines_with_conflict_markers(
-      plan_, job_.request.display_names, [this](std::size_t r) { return region_lines(r); }, &open);
+  const std::vector<Line> lines = session_->merged_with_markers(job_.request.display_names, &open);
   std::string error;
-  if (!save_output(job_, lines, &error)) {
+  if (!write_result(job_.request.out_path, lines, &error)) {
     show_message(tr("Not saved: %1").arg(q(error)));
     return false;
   }
@@ -1534,7 +1435,7 @@ bool MergeWindow::save_unfinished() {
   // caller does not take it for one.
   saved_ = false;
   saved_unfinished_ = true;
-  unsaved_choices_ = false;
+  session_->mark_saved();
   const QString out = q(job_.request.out_path);
   show_message(open == 1 ? tr("Saved to %1 with 1 conflict between conflict markers; the merge is "
                               "not finished.")
@@ -1565,8 +1466,8 @@ bool MergeWindow::ask_before_closing() {
     box.setDefaultButton(QMessageBox::Save);
   } else {
     box.setText(tr("%1 of %2 conflicts are settled, but the result has not been saved.")
-                    .arg(resolutions_.size() - open)
-                    .arg(resolutions_.size()));
+                    .arg(session_->conflict_count() - open)
+                    .arg(session_->conflict_count()));
     box.setInformativeText(
         tr("Save it to %1 with the open conflicts (%2) between conflict markers "
            "(<<<<<<< ... >>>>>>>), to finish later? The merge then does not count as "
@@ -1605,8 +1506,7 @@ void MergeWindow::resizeEvent(QResizeEvent* event) {
   // A position worked out for another width (before the window manager
   // gave the window its size, say) is worked out again from the left edge,
   // unless the user has scrolled sideways since.
-  if (conflict_regions_.empty() || panes_.front()->horizontalScrollBar()->value() != placed_left_)
-    return;
+  if (no_conflicts() || panes_.front()->horizontalScrollBar()->value() != placed_left_) return;
   sync_->set_left(0);
   sync_->set_left(static_cast<DiffPane*>(panes_.front())->left_to_show(change_x()));
   placed_left_ = panes_.front()->horizontalScrollBar()->value();
@@ -1621,6 +1521,152 @@ void MergeWindow::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+namespace {
+
+// The encodings saving offers beside the output's own.
+struct SavedEncoding {
+  const char* label;
+  Encoding encoding;
+  bool bom;
+};
+constexpr SavedEncoding kSavedEncodings[] = {
+    {"UTF-8", Encoding::utf8, false},
+    {"UTF-8 with BOM", Encoding::utf8, true},
+    {"Latin-1", Encoding::latin1, false},
+    {"UTF-16 LE with BOM", Encoding::utf16le, true},
+    {"UTF-16 BE with BOM", Encoding::utf16be, true},
+    {"UTF-32 LE with BOM", Encoding::utf32le, true},
+    {"UTF-32 BE with BOM", Encoding::utf32be, true},
+};
+
+}  // namespace
+
+QHBoxLayout* MergeWindow::make_save_options() {
+  auto* line = new QHBoxLayout();
+  advance_box_ = new QCheckBox(tr("After a take, go to the next unresol&ved conflict"), this);
+  advance_box_->setObjectName(QStringLiteral("advance_after_take"));
+  advance_box_->setToolTip(
+      tr("A side taken for a conflict moves on to the next conflict not "
+         "yet settled (remembered)"));
+  advance_box_->setChecked(session_->advance_after_take());
+  // What saving writes: the output's own encoding and the lines' own line
+  // ends unless chosen otherwise here, for this merge.
+  encoding_box_ = new QComboBox(this);
+  encoding_box_->setObjectName(QStringLiteral("saved_encoding"));
+  QString own = QString::fromLatin1(encoding_name(stored_.encoding));
+  if (stored_.bom) own += QStringLiteral(" ") + tr("with BOM");
+  encoding_box_->addItem(tr("Save as %1 (the output's)").arg(own));
+  for (const SavedEncoding& choice : kSavedEncodings) {
+    encoding_box_->addItem(tr("Save as %1").arg(QString::fromLatin1(choice.label)));
+  }
+  encoding_box_->setToolTip(tr("The encoding Save, Save with markers and Save as write"));
+  saved_line_ends_box_ = new QComboBox(this);
+  saved_line_ends_box_->setObjectName(QStringLiteral("saved_line_ends"));
+  saved_line_ends_box_->addItems(
+      {tr("Line ends as merged"), tr("LF line ends"), tr("CRLF line ends"), tr("CR line ends")});
+  saved_line_ends_box_->setToolTip(
+      tr("The line ends saving gives every line that has one (as merged: each line its own)"));
+  line->addWidget(advance_box_);
+  line->addWidget(encoding_box_);
+  line->addWidget(saved_line_ends_box_);
+  line->addStretch();
+  return line;
+}
+
+TextDocument MergeWindow::saved_document(std::vector<Line> lines) const {
+  const auto ends = static_cast<SavedLineEnds>(std::max(0, saved_line_ends_box_->currentIndex()));
+  TextDocument doc = stored_;
+  doc.lines = with_line_ends(std::move(lines), ends);
+  const int chosen = encoding_box_->currentIndex() - 1;
+  if (chosen >= 0 && chosen < static_cast<int>(std::size(kSavedEncodings))) {
+    doc.encoding = kSavedEncodings[chosen].encoding;
+    doc.bom = kSavedEncodings[chosen].bom;
+  }
+  return doc;
+}
+
+bool MergeWindow::write_result(const std::string& path, std::vector<Line> lines,
+                               std::string* error) const {
+  const EncodeResult encoded = encode_text(saved_document(std::move(lines)));
+  if (!encoded.ok) {
+    *error = "cannot encode the result: " + encoded.error;
+    return false;
+  }
+  return real_files().replace_whole(path, encoded.bytes, error, kStalledWriteMs);
+}
+
+void MergeWindow::save_as() {
+  const QString path = QFileDialog::getSaveFileName(this, tr("Save a copy of the merged result"),
+                                                    q(job_.request.out_path));
+  if (!path.isEmpty()) save_copy_to(path);
+}
+
+bool MergeWindow::save_copy_to(const QString& path) {
+  // The output itself chosen: that is a save, which the merge answers for.
+  if (QFileInfo(path).absoluteFilePath() == QFileInfo(q(job_.request.out_path)).absoluteFilePath())
+    return unresolved_count() == 0 ? save() : save_unfinished();
+  std::size_t open = 0;
+  const std::optional<std::vector<Line>> lines = session_->merged();
+  std::string error;
+  if (!write_result(
+          path.toStdString(),
+          lines ? *lines : session_->merged_with_markers(job_.request.display_names, &open),
+          &error)) {
+    show_message(tr("Not saved: %1").arg(q(error)));
+    return false;
+  }
+  const QString out = q(job_.request.out_path);
+  show_message(open == 0 ? tr("Saved a copy to %1; the output %2 is not written.").arg(path, out)
+                         : tr("Saved a copy to %1 with %2 conflict(s) between conflict markers; "
+                              "the output %3 is not written.")
+                               .arg(path)
+                               .arg(open)
+                               .arg(out));
+  return true;
+}
+
+void MergeWindow::take_all_other_first() {
+  if (no_conflicts()) return;
+  if (done(session_->take_all(true))) refresh(true, true);
+}
+
+void MergeWindow::take_lines() {
+  if (no_conflicts()) return;
+  const auto pane = std::find(panes_.begin(), panes_.end(), last_view_);
+  const std::size_t c = current_conflict();
+  const std::size_t region = session_->region_of_conflict(c);
+  const Rows rows = pane_rows_[region];
+  bool taken = false;
+  if (pane != panes_.end()) {
+    const auto side = static_cast<std::size_t>(pane - panes_.begin());
+    const QTextCursor cursor = last_view_->textCursor();
+    const QTextDocument* doc = last_view_->document();
+    int top = doc->findBlock(cursor.selectionStart()).blockNumber();
+    int bottom = doc->findBlock(cursor.selectionEnd()).blockNumber();
+    // A selection that ends at the start of a row leaves that row out.
+    if (bottom > top && doc->findBlock(cursor.selectionEnd()).position() == cursor.selectionEnd())
+      --bottom;
+    top = std::max(top, rows.first) - rows.first;
+    bottom = std::min(bottom, rows.first + rows.count - 1) - rows.first;
+    const auto lines = static_cast<int>(plan().regions[region].sides[side].size());
+    bottom = std::min(bottom, lines - 1);
+    if (top <= bottom) {
+      const auto first = static_cast<std::size_t>(top);
+      const auto count = static_cast<std::size_t>(bottom - top + 1);
+      // Every one picked already: they are left out again.
+      const std::vector<int> picked = session_->picked_lines(c, side);
+      bool all = !picked.empty();
+      for (std::size_t i = first; all && i < first + count; ++i) all = picked[i] == 1;
+      taken = done(session_->pick_lines(side, first, count, !all));
+    }
+  }
+  if (!taken) {
+    show_message(tr("Select lines of conflict %1 in a pane to take them.").arg(c + 1));
+    return;
+  }
+  refresh(false, true);
 }
 
 void MergeWindow::closeEvent(QCloseEvent* event) {

@@ -6,17 +6,18 @@
 #include <QColor>
 #include <QPlainTextEdit>
 #include <QWidget>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/finish.h"
 #include "app/pane_sync.h"
-#include "engine/merge_ignoring.h"
-#include "engine/suggestion_picks.h"
+#include "engine/merge_session.h"
 #include "serve/serve.h"
 
 class QCheckBox;
+class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QMenu;
@@ -44,21 +45,33 @@ class OverviewStrip;
 // regions whose rows it removed are left with fewer lines, a conflict among
 // them settled as edited by hand. Takes, typing and unsettling share one
 // history, so that Ctrl+Z takes back each of them in turn.
-class MergeWindow : public QWidget {
+class MergeWindow : public QWidget, private MergeSessionObserver {
   Q_OBJECT
  public:
   MergeWindow(Job job, Finish finish);
   ~MergeWindow() override;
 
-  std::size_t conflict_count() const { return resolutions_.size(); }
-  std::size_t current_conflict() const { return current_; }
-  std::size_t unresolved_count() const;
+  // The merge the window is a view of.
+  const MergeSession& session() const { return *session_; }
+  std::size_t conflict_count() const { return session_->conflict_count(); }
+  std::size_t current_conflict() const { return session_->current(); }
+  std::size_t unresolved_count() const { return session_->unresolved_count(); }
   void go_to_conflict(std::size_t index);
   // Settle the current conflict: one contributor's lines (0 is the base when
   // there is one), every changed contributor's lines in order, or lines
   // typed by hand (line feeds separate them).
   void take(std::size_t side);
   void take_all();
+  // Every changed contributor's lines, in the opposite order.
+  void take_all_other_first();
+  // The lines selected in the side pane used last (or the line under its
+  // cursor), within the current conflict: added to the lines the conflict
+  // holds, in their order down its rows, or taken out of them when every
+  // one is there already. One step of the history each.
+  void take_lines();
+  // Whether a take goes on to the next unresolved conflict (the window's
+  // check box, remembered).
+  QCheckBox* advance_box() const { return advance_box_; }
   void edit_result(const QString& text);
   // Settles every conflict still unsettled with one contributor's lines,
   // as one step that a single undo takes back.
@@ -74,8 +87,11 @@ class MergeWindow : public QWidget {
   // a suggestion types into an empty row, as on any unsettled conflict.
   void accept_suggestion();
   void cycle_suggestion(int step);
-  bool showing_suggestion(std::size_t conflict) const;
-  const SuggestionPicks& suggestion_picks() const { return picks_; }
+  bool showing_suggestion(std::size_t conflict) const {
+    return conflict < conflict_count() &&
+           suggestion_shown(session_->region_of_conflict(conflict)) != nullptr;
+  }
+  const SuggestionPicks& suggestion_picks() const { return session_->suggestion_picks(); }
   // The conflict block under the cursor of the view last used (a run of
   // rows the contributors changed, between rows they agree on): takes one
   // side's lines for that block only, the conflict's other blocks staying
@@ -86,15 +102,17 @@ class MergeWindow : public QWidget {
   // hand edit. A side taken whole counts as chosen for every block.
   void take_block(std::size_t side);
   void take_block_at(std::size_t block, std::size_t side);
-  std::size_t block_count(std::size_t conflict) const;
-  std::size_t blocks_chosen(std::size_t conflict) const;
+  std::size_t block_count(std::size_t conflict) const { return session_->block_count(conflict); }
+  std::size_t blocks_chosen(std::size_t conflict) const {
+    return session_->blocks_chosen(conflict);
+  }
   // Goes to the next (or previous) clean change after the one last shown,
   // going round the end; false when there is none.
   bool go_to_clean_change(bool forward);
   // Merges again with whitespace or line ends ignored or not (the window's
   // check boxes, remembered); choices made so far are dropped.
   void set_ignoring(bool whitespace, bool line_ends);
-  IgnoreOptions compare_options() const { return ignoring_; }
+  IgnoreOptions compare_options() const { return session_->ignoring(); }
   // The menu a right click on a view of this window shows.
   QMenu* context_menu_for(QPlainTextEdit* view, int row);
   // For the scripted hook: types text at the end of the current conflict's
@@ -107,8 +125,8 @@ class MergeWindow : public QWidget {
   // back with the undo of the take.
   void undo();
   void redo();
-  bool can_undo() const { return done_ > 0; }
-  bool can_redo() const { return done_ < history_.size(); }
+  bool can_undo() const { return session_->can_undo(); }
+  bool can_redo() const { return session_->can_redo(); }
   // The nearest unsettled conflict after (or before) the current one, going
   // round the end; false when none is left.
   bool go_to_unresolved(bool forward);
@@ -117,12 +135,16 @@ class MergeWindow : public QWidget {
   // edited by hand: a click on it in a pane or the result puts its lines in
   // the editor, and the button or Ctrl+R rejects it or accepts it again.
   std::size_t clean_change_at() const { return clean_at_; }
-  bool clean_change_rejected(std::size_t region) const;
+  bool clean_change_rejected(std::size_t region) const {
+    return session_->clean_change_rejected(region);
+  }
   void toggle_clean_change();
   QPushButton* clean_change_button() const { return clean_button_; }
   // Conflicts the merge engine settled open settled, in their own colour,
   // with a note on how and what each side did, until the user changes them.
-  bool settled_automatically(std::size_t conflict) const;
+  bool settled_automatically(std::size_t conflict) const {
+    return session_->settled_automatically(conflict);
+  }
   // Puts the current conflict, if the engine settled it, back to unsettled.
   void undo_automatic();
   QLabel* automatic_note_label() const { return automatic_note_; }
@@ -135,6 +157,15 @@ class MergeWindow : public QWidget {
   // unsaved and conflicts open offers it.
   bool save_unfinished();
   bool saved_unfinished() const { return saved_unfinished_; }
+  // Save as: a copy of the result (with markers while conflicts are open)
+  // in a file the user chooses; the output the merge answers for is not
+  // written, and the merge is not finished by it.
+  void save_as();
+  bool save_copy_to(const QString& path);
+  // The encoding and line ends saving gives the result; the first choice
+  // of each keeps the output's own.
+  QComboBox* encoding_box() const { return encoding_box_; }
+  QComboBox* saved_line_ends_box() const { return saved_line_ends_box_; }
   // The merged text once every conflict is settled, else empty.
   QString result_text() const;
 
@@ -192,17 +223,30 @@ class MergeWindow : public QWidget {
   void disable_conflict_controls();
   void replan();
   bool confirm_replan();
-  std::vector<Block> conflict_alignment(std::size_t conflict) const;
-  // Per line of a changed side in a conflict whose blocks are chosen one
-  // by one: 1 in a block taken from that side, 0 in one taken from the
-  // other, -1 elsewhere; empty when no block is chosen.
-  std::vector<int> block_lines_taken(std::size_t conflict, std::size_t side) const;
+  // The session's notifications: regions to show again in the result
+  // (unless typed there), and a new step (the message line clears).
+  void regions_changed(const std::vector<std::size_t>& regions) override;
+  void current_changed(std::size_t /*conflict*/) override {}
+  void history_changed() override;
+  const MergePlan& plan() const { return session_->plan(); }
+  bool no_conflicts() const { return session_->conflict_count() == 0; }
+  std::size_t conflict_of_region(std::size_t region) const {
+    return session_->conflict_of_region(region);
+  }
+  // A refusal of the session told to the user where it needs telling.
+  bool done(const support::Status& status);
+  // The result as saving writes it: the chosen line ends and encoding.
+  TextDocument saved_document(std::vector<Line> lines) const;
+  // Encodes and writes `lines` to `path`; false with the reason in `error`.
+  bool write_result(const std::string& path, std::vector<Line> lines, std::string* error) const;
+  QHBoxLayout* make_save_options();
+  // Rows of a view as the lines' texts (carriage-return marks typed back).
+  std::vector<std::string> typed_rows(const QStringList& rows) const;
   QString side_name(std::size_t side) const;
   // The document of the result view changed at `position`: by typing, a
   // paste or a cut. Gives each region it touched the rows it now has.
   void result_typed(int position, int removed, int added);
   int region_at_result_row(int row) const;
-  std::vector<Line> lines_from_rows(const QStringList& rows, std::size_t region) const;
   // The editor shows the current conflict's (or clean change's) lines again.
   void refill_editor();
   void build_panes();
@@ -212,7 +256,6 @@ class MergeWindow : public QWidget {
   void update_views(bool scroll_panes, bool scroll_result);
   void colour_panes();
   void update_overview();
-  bool side_taken(std::size_t conflict, std::size_t side) const;
   QColor conflict_colour(std::size_t conflict) const;
   QString automatic_note(std::size_t conflict) const;
   // The result view holds every region's rows; settling a conflict replaces
@@ -224,18 +267,10 @@ class MergeWindow : public QWidget {
   // A click on a conflict's row in a pane or the result makes it current;
   // the clicked view stays still and the others follow.
   void row_clicked(const std::vector<Rows>& rows, int row, bool in_result);
-  // Records and applies new resolutions of the given conflicts as one step;
-  // `typing` steps on the same conflict join the one before.
-  void settle(Resolution resolution, bool typing = false);
-  // `shown`: the result view already has the new rows (they were typed there).
-  // `picks`: per change, the conflict's suggestion pick after it (by
-  // default the same suggestion, not accepted).
-  void settle_many(std::vector<std::pair<std::size_t, Resolution>> changes, bool typing,
-                   bool shown = false, const std::vector<SuggestionPick>* picks = nullptr);
-  void apply(std::size_t region, const Resolution& resolution, bool shown = false,
-             const SuggestionPick* pick = nullptr);
   // The suggestion the result shows for a region, nullptr for none.
-  const Suggestion* suggestion_shown(std::size_t region) const;
+  const Suggestion* suggestion_shown(std::size_t region) const {
+    return session_->suggestion_shown(region);
+  }
   // Before an edit of the result touching rows [first, last]: a suggestion
   // shown there gives way to an empty row, so that what is typed is all
   // the conflict gets. The cursor stays where it was, or goes to that row.
@@ -244,11 +279,8 @@ class MergeWindow : public QWidget {
   void edit_through(QPlainTextEdit* view, bool cut);
   // The note beside an unsettled conflict's first row.
   QString open_conflict_note(std::size_t conflict) const;
-  Resolution& choice(std::size_t region);
   void show_region(std::size_t region);
   void update_clean_button();
-  std::optional<std::vector<Line>> region_lines(std::size_t region) const;
-  std::optional<std::vector<Line>> merged() const;
   void step_back_or_forth(bool back);
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool ask_before_closing();
@@ -260,41 +292,25 @@ class MergeWindow : public QWidget {
   std::vector<Line> lines_from_editor(const QString& text, std::size_t region) const;
   // `move_result_cursor`: false when the user stands in the result view.
   void edit_clean_change(std::size_t region, bool move_result_cursor = true);
-  bool clean_change_kept(std::size_t region) const;
-  std::size_t conflict_of_region(std::size_t region) const;
+  bool clean_change_kept(std::size_t region) const { return session_->clean_change_kept(region); }
   // The current conflict's first differing column: its pane row and x.
   int change_x() const;
 
   Job job_;
   Finish finish_;
-  MergePlan plan_;
-  std::vector<std::size_t> conflict_regions_;  // region index of each conflict
-  std::vector<Resolution> resolutions_;
-  SuggestionPicks picks_;
-  // The conflict whose suggestion gave way to an empty row for typing.
-  std::size_t typing_over_ = static_cast<std::size_t>(-1);
+  std::unique_ptr<MergeSession> session_;
+  // The output's encoding and mark (no lines), and which contributors'
+  // lines it converts, in a sentence (empty for none).
+  TextDocument stored_;
+  std::string conversion_;
+  // How each contributor is stored, for its pane's header. The
+  // contributors' lines are the session's: job_.docs keeps none.
+  std::vector<QString> file_notes_;
   std::vector<Rows> pane_rows_;    // per region
   std::vector<Rows> result_rows_;  // per region, as the result view shows it now
-  std::size_t current_ = 0;
   // The texts hold carriage returns inside lines, shown as marks: a mark
   // typed back is one again.
   bool returns_inside_lines_ = false;
-  // One undoable step: each changed conflict's resolution before and after.
-  struct Change {
-    std::size_t region = 0;  // a conflict's or a clean change's
-    Resolution before;
-    Resolution after;
-    SuggestionPick pick_before;  // a conflict's
-    SuggestionPick pick_after;
-  };
-  struct Step {
-    std::vector<Change> changes;
-    bool typing = false;
-  };
-  std::vector<Step> history_;
-  std::size_t done_ = 0;
-  // Per region: a clean change's choice (`take` of the base when rejected).
-  std::vector<Resolution> clean_;
   std::size_t clean_at_ = kNone;
   bool editing_clean_ = false;  // the editor holds clean_at_'s lines, not a conflict's
   bool saved_ = false;
@@ -303,7 +319,6 @@ class MergeWindow : public QWidget {
   // stay there, a new size places the conflict again.
   int placed_left_ = -1;  // the output holds conflict markers from this window
   QPushButton* save_unfinished_button_ = nullptr;
-  bool unsaved_choices_ = false;  // a conflict was settled or edited since the last save
   bool ask_on_close_ = true;
   bool updating_ = false;  // the editor is being filled, not typed in
   bool moving_ = false;    // the views are being rebuilt or scrolled
@@ -325,9 +340,12 @@ class MergeWindow : public QWidget {
   QCheckBox* automatic_box_ = nullptr;
   QCheckBox* whitespace_box_ = nullptr;
   QCheckBox* line_ends_box_ = nullptr;
+  QCheckBox* advance_box_ = nullptr;
+  QComboBox* encoding_box_ = nullptr;
+  QComboBox* saved_line_ends_box_ = nullptr;
+  QPushButton* save_as_button_ = nullptr;
   QPushButton* close_button_ = nullptr;
   QPlainTextEdit* last_view_ = nullptr;  // the view last clicked or typed in
-  IgnoreOptions ignoring_;         // what the plan was made ignoring
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;
   QString message_text_;  // the message in full

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -39,6 +40,8 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
     }
     list.emplace_back(keys, what);
   }
+  // The keys of the text panes, where the window has any.
+  if (window->findChild<QPlainTextEdit*>() == nullptr) return list;
   const auto pane = [&list](const char* keys, const char* what) {
     list.emplace_back(QKeySequence(QString::fromLatin1(keys)).toString(QKeySequence::NativeText),
                       QWidget::tr(what));
@@ -53,7 +56,7 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
   pane("Ctrl+0", "Text back to its first size");
   list.emplace_back(QWidget::tr("Right click, Menu key"),
                     QWidget::tr("The pane's menu: copy, go to a change, and in a merge take a side "
-                                "or a block, accept or reject a clean change"));
+                                "or a block or the selected lines, accept or reject a clean change"));
   return list;
 }
 

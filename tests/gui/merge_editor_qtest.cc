@@ -2,6 +2,7 @@
 // typing; conflicts still unresolved found and taken in one go.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include "app/keys.h"
 #include "app/merge_window.h"
 #include "app/overview.h"
 #include "app/panes.h"
@@ -51,6 +53,119 @@ class MergeEditorTest : public QObject, private testing::Files {
   }
 
  private slots:
+  // Lines selected in a side's pane are taken by Ctrl+T, from either side,
+  // in their order down the conflict; again on the same lines leaves them
+  // out; each is one undo. The panes show which lines were taken.
+  void lines_taken_from_either_side() {
+    MergeWindow* window =
+        shown(merge_of("a\nb\nc\nz\n", "a\nB1\nB2\nB3\nz\n", "a\nC1\nC2\nz\n"));
+    QCOMPARE(window->conflict_count(), std::size_t{1});
+    const int row = window->pane_row_of_conflict(0);
+    // B1..B2 selected in the first side's pane.
+    QPlainTextEdit* one = window->pane(1);
+    one->setFocus();
+    QTextCursor cursor(one->document()->findBlockByNumber(row));
+    cursor.setPosition(one->document()->findBlockByNumber(row + 1).position() + 1,
+                       QTextCursor::KeepAnchor);
+    one->setTextCursor(cursor);
+    QTest::keySequence(window, keys::take_lines());
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nB2\nz\n"));
+    // C1 (row 0) from the other side goes between B1 (row 0) and B2 (row 1).
+    QPlainTextEdit* other = window->pane(2);
+    other->setFocus();
+    click_row(other, row + 1);
+    click_row(other, row);
+    QTest::keySequence(window, keys::take_lines());
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nC1\nB2\nz\n"));
+    QCOMPARE(window->result_view()->toPlainText(), QStringLiteral("a\nB1\nC1\nB2\nz"));
+    QVERIFY(row_colour(one, row + 2) != row_colour(one, row));  // B3 not taken
+    // Again on C1: left out.
+    QTest::keySequence(window, keys::take_lines());
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nB2\nz\n"));
+    window->undo();
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB1\nC1\nB2\nz\n"));
+    window->undo();
+    window->undo();
+    QCOMPARE(window->unresolved_count(), std::size_t{1});
+    // From the menu of the pane.
+    click_row(one, row + 2);
+    QMenu* menu = window->context_menu_for(one, row + 2);
+    QAction* take = nullptr;
+    for (QAction* a : menu->actions()) {
+      if (a->text() == QStringLiteral("Take these lines")) take = a;
+    }
+    QVERIFY(take != nullptr);
+    QCOMPARE(take->shortcut(), keys::take_lines());
+    take->trigger();
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB3\nz\n"));
+    delete menu;
+    window->close_without_asking();
+  }
+
+  // Ctrl+Shift+B takes both sides, the other one first.
+  void both_sides_the_other_first() {
+    MergeWindow* window = shown(three_conflicts_job());
+    QTest::keySequence(window, keys::take_all_other_first());
+    QCOMPARE(window->unresolved_count(), std::size_t{2});
+    window->take_remaining(1);
+    QCOMPARE(window->result_text(), QStringLiteral("a\nB2\nB1\nc\nD1\ne\nF1\ng\n"));
+    window->close_without_asking();
+  }
+
+  // With the box checked (remembered), a take goes to the next conflict
+  // still unresolved, round the end.
+  void a_take_goes_on_to_the_next_unresolved() {
+    MergeWindow* window = shown(three_conflicts_job());
+    QVERIFY(!window->advance_box()->isChecked());
+    window->take(1);
+    QCOMPARE(window->current_conflict(), std::size_t{0});
+    window->advance_box()->setChecked(true);
+    window->go_to_conflict(2);
+    QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);
+    QCOMPARE(window->current_conflict(), std::size_t{1});
+    window->close_without_asking();
+    MergeWindow* again = shown(three_conflicts_job());
+    QVERIFY(again->advance_box()->isChecked());
+    again->take(2);
+    QCOMPARE(again->current_conflict(), std::size_t{1});
+    again->advance_box()->setChecked(false);
+    again->close_without_asking();
+  }
+
+  // Save as writes a copy (with markers while conflicts are open) and
+  // leaves the output alone; the encoding and line ends chosen apply to it
+  // and to Save.
+  void save_as_a_copy_in_the_chosen_encoding() {
+    write("out", "untouched");
+    MergeWindow* window = shown(three_conflicts_job());
+    window->take(1);
+    QVERIFY(window->save_copy_to(QString::fromStdString(path("copy"))));
+    QVERIFY(read("copy").find("<<<<<<<") != std::string::npos);
+    QCOMPARE(read("out"), std::string("untouched"));
+    QVERIFY(!window->saved() && !window->saved_unfinished());
+    window->take_remaining(2);
+    window->encoding_box()->setCurrentIndex(4);  // UTF-16 LE with BOM
+    window->saved_line_ends_box()->setCurrentIndex(2);  // CRLF
+    QVERIFY(window->save_copy_to(QString::fromStdString(path("copy"))));
+    const std::string crlf = "a\r\nB1\r\nc\r\nD2\r\ne\r\nF2\r\ng\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : crlf) utf16 += std::string{ch, '\0'};
+    QCOMPARE(read("copy"), utf16);
+    QCOMPARE(read("out"), std::string("untouched"));
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), utf16);
+    // Back to the output's own: as merged.
+    window->encoding_box()->setCurrentIndex(0);
+    window->saved_line_ends_box()->setCurrentIndex(0);
+    QVERIFY(window->save());
+    QCOMPARE(read("out"), std::string("a\nB1\nc\nD2\ne\nF2\ng\n"));
+    // The output itself chosen is a save.
+    window->unresolve();
+    QVERIFY(window->save_copy_to(QString::fromStdString(path("out"))));
+    QVERIFY(window->saved_unfinished());
+    window->close_without_asking();
+  }
+
   // Every control can be reached by key: the keys start outside the text
   // views, Tab goes through the window without typing into the result, and
   // Ctrl+Tab leaves a text view where Tab types a tab.
