@@ -1,7 +1,10 @@
-// The state of a merge as the Windows merge window edits it, without any
-// window: the plan's regions, how each conflict is settled, lines typed by
-// hand into any region, the merged result as rows (an unsettled conflict is
-// one empty row), and one history of takes and typing for undo and redo.
+// The merge as the Windows merge window shows it: a view over the engine's
+// MergeSession (which holds the plan, the settlements, the clean-change
+// choices and the one history of takes, blocks and typing) that lays the
+// whole result out as rows (an unsettled conflict is one empty row: the
+// session's suggestions are not shown in this window), knows
+// the region of every row, and turns what the user typed into the rows back
+// into the regions it touched.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "engine/diff.h"
+#include "engine/merge_session.h"
 
 namespace marlow::win32 {
 
@@ -27,11 +31,15 @@ class MergeModel {
  public:
   explicit MergeModel(const std::vector<std::vector<Line>>& contributors);
 
-  const MergePlan& plan() const { return plan_; }
-  std::size_t conflict_count() const { return conflict_regions_.size(); }
-  std::size_t unresolved_count() const;
-  std::size_t conflict_region(std::size_t conflict) const { return conflict_regions_[conflict]; }
-  const Resolution& resolution(std::size_t conflict) const { return state_.resolutions[conflict]; }
+  MergeSession& session() { return session_; }
+  const MergeSession& session() const { return session_; }
+  const MergePlan& plan() const { return session_.plan(); }
+  std::size_t conflict_count() const { return session_.conflict_count(); }
+  std::size_t unresolved_count() const { return session_.unresolved_count(); }
+  std::size_t conflict_region(std::size_t conflict) const {
+    return session_.region_of_conflict(conflict);
+  }
+  const Resolution& resolution(std::size_t conflict) const { return session_.resolution(conflict); }
   RegionLook look(std::size_t region) const;
 
   // The merged result, row by row, and the region each row belongs to.
@@ -43,44 +51,31 @@ class MergeModel {
     return first_rows_[region + 1] - first_rows_[region];
   }
 
-  // Steps, each one of the history.
+  // Steps of the session's history; each lays the rows out again.
   void take(std::size_t conflict, std::size_t side);
   void take_all(std::size_t conflict);
+  // The first block of the conflict not yet chosen takes `side`.
+  void take_block(std::size_t conflict, std::size_t side);
   // Every conflict still unsettled takes `side`, as one step.
   void take_remaining(std::size_t side);
   void unresolve(std::size_t conflict);
   // The user typed: `typed` is the whole result, row by row, as it now
-  // stands. The rows that changed go to the regions they were typed in (rows
-  // joined over several regions go to the first of them); a conflict among
-  // them counts as settled by hand with its lines. Afterwards rows() holds
-  // the typed rows. Typing that goes on in the same region is one step.
+  // stands. The regions whose rows changed get them as lines typed by hand
+  // (the session's rule); afterwards rows() holds the typed rows.
   void typed(const std::vector<std::string>& typed);
 
-  bool can_undo() const { return done_ > 1; }
-  bool can_redo() const { return done_ < history_.size(); }
+  bool can_undo() const { return session_.can_undo(); }
+  bool can_redo() const { return session_.can_redo(); }
   bool undo();
   bool redo();
 
   // The merged lines; nullopt while a conflict is unsettled.
-  std::optional<std::vector<Line>> merged() const;
+  std::optional<std::vector<Line>> merged() const { return session_.merged(); }
 
  private:
-  struct State {
-    std::vector<Resolution> resolutions;                  // per conflict
-    std::vector<std::optional<std::vector<Line>>> typed;  // per region: lines typed by hand
-  };
-  std::vector<Line> region_lines(std::size_t region, bool* placeholder) const;
   void rebuild_rows();
-  void push_step(bool typing, std::size_t typed_region);
 
-  MergePlan plan_;
-  std::vector<std::size_t> conflict_regions_;
-  std::vector<std::size_t> conflict_of_region_;  // region -> conflict, or npos
-  State state_;
-  std::vector<State> history_;  // history_[done_ - 1] is state_
-  std::size_t done_ = 0;
-  bool last_was_typing_ = false;
-  std::size_t last_typed_region_ = 0;
+  MergeSession session_;
   std::vector<Line> rows_;
   std::vector<std::size_t> row_regions_;
   std::vector<std::size_t> first_rows_;

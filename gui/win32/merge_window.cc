@@ -31,6 +31,7 @@ enum Command : WORD {
   kResult,
   kTake = 600,           // + side
   kTakeRemaining = 620,  // + side
+  kTakeBlock = 640,      // + side
   kFirstPane = 700,
 };
 
@@ -211,6 +212,7 @@ class MergeWindow : public TopWindow {
       const WORD digit = static_cast<WORD>('1' + s);
       keys.push_back({FCONTROL, digit, static_cast<WORD>(kTake + s)});
       keys.push_back({FCONTROL | FALT, digit, static_cast<WORD>(kTakeRemaining + s)});
+      keys.push_back({FCONTROL | FSHIFT, digit, static_cast<WORD>(kTakeBlock + s)});
     }
     if (!create(title, 200 + 420 * static_cast<int>(texts_.size()), 900, keys)) return false;
     make_controls();
@@ -400,6 +402,14 @@ class MergeWindow : public TopWindow {
       take(id - kTake);
       return true;
     }
+    if (id >= kTakeBlock && id < kTakeBlock + 9) {
+      if (current_ < model_->conflict_count()) {
+        model_->take_block(current_, id - kTakeBlock);
+        after_step("A block of conflict " + std::to_string(current_ + 1) + " took " +
+                   side_name(id - kTakeBlock) + ".");
+      }
+      return true;
+    }
     if (id >= kTakeRemaining && id < kTakeRemaining + 9) {
       model_->take_remaining(id - kTakeRemaining);
       after_step("Every unresolved conflict took " + side_name(id - kTakeRemaining) + ".");
@@ -460,6 +470,7 @@ class MergeWindow : public TopWindow {
             {L"Ctrl+1 ... Ctrl+" + std::to_wstring(std::min<std::size_t>(texts_.size(), 9)),
              L"Take that contributor's lines for the current conflict"},
             {L"Ctrl+Alt+1 ...", L"Take that contributor for every unresolved conflict"},
+            {L"Ctrl+Shift+1 ...", L"Take that contributor for the conflict's next open block"},
             {L"Ctrl+B", L"Take every changed side, one after the other"},
             {L"Ctrl+Z; Ctrl+Y, Ctrl+Shift+Z", L"Undo; redo (takes and typing alike)"},
             {L"Ctrl+S", L"Save (once every conflict is settled)"},
