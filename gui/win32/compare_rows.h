@@ -1,7 +1,8 @@
-// The rows a comparison window shows, worked out without any window: every
-// contributor aligned against contributor 0, each row's kind, the changed
-// characters of changed rows, the line ends where they differ, and the
-// differences as runs of rows. The window only paints what this holds.
+// The rows a comparison window paints, as the engine's CompareSession lays
+// them out (every contributor aligned against contributor 0, each row's
+// kind, the changed characters of changed rows, the line ends where they
+// differ, the differences), in the terms the panes draw in: a row's text,
+// its changed bytes, the note after it.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include <memory>
+
+#include "engine/compare_session.h"
 #include "engine/diff.h"
 #include "engine/text_codec.h"
 
@@ -34,14 +38,19 @@ class CompareRows {
  public:
   CompareRows(std::vector<TextDocument> docs, CompareOptions options);
 
-  std::size_t sides() const { return docs_.size(); }
-  std::size_t rows() const { return rows_.rows; }
+  std::size_t sides() const { return session_->text_count(); }
+  std::size_t rows() const { return session_->row_count(); }
   const CompareOptions& options() const { return options_; }
-  const TextDocument& document(std::size_t side) const { return docs_[side]; }
+  const TextDocument& document(std::size_t side) const { return session_->text(side); }
+  CompareSession& session() { return *session_; }
 
   // The line of `side` shown in `row` (0-based), or kNoLine for a filler.
-  std::size_t line(std::size_t side, std::size_t row) const { return rows_.line[side][row]; }
-  CellKind kind(std::size_t side, std::size_t row) const { return rows_.kind[side][row]; }
+  std::size_t line(std::size_t side, std::size_t row) const {
+    return session_->rows().line[side][row];
+  }
+  CellKind kind(std::size_t side, std::size_t row) const {
+    return session_->rows().kind[side][row];
+  }
   // The row's text on that side (empty for a filler), without its line end.
   std::string_view text(std::size_t side, std::size_t row) const;
   // The changed bytes of the row's text, sorted and apart; empty unless the
@@ -52,35 +61,27 @@ class CompareRows {
   std::string line_end_note(std::size_t side, std::size_t row) const;
 
   // Runs [first, end) of rows where some side differs, in order.
-  const std::vector<std::pair<std::size_t, std::size_t>>& differences() const {
-    return rows_.differences;
-  }
+  const std::vector<Difference>& differences() const { return session_->differences(); }
   // The difference that holds `row` or comes first after it; the count of
   // differences when none does.
   std::size_t difference_at_or_after(std::size_t row) const;
   // How many changed rows were marked only from their first to their last
   // changed character (too long to mark character by character).
-  std::size_t coarse_rows() const { return coarse_rows_; }
+  std::size_t coarse_rows() const { return session_->coarse_rows(); }
   // Whether the texts are equal line by line (line ends included).
   bool identical() const;
 
-  // Lays the rows out again with other options.
-  void set_options(CompareOptions options);
+  // Lays the rows out again with other options, staying near `top_row`.
+  void set_options(CompareOptions options, std::size_t top_row = 0);
 
  private:
-  void lay_out();
-
-  std::vector<TextDocument> docs_;
+  std::unique_ptr<CompareSession> session_;
   CompareOptions options_;
-  RowAlignment rows_;
-  // Changed bytes of the changed rows: [side] -> sorted (row, range) pairs.
-  std::vector<std::vector<std::pair<std::size_t, ByteRange>>> marks_;
-  std::size_t coarse_rows_ = 0;
 };
 
-// "UTF-8 · BOM · CRLF · 120 lines": how a file is stored, for the line over
-// its pane.
-std::string file_note(const TextDocument& doc, bool absent);
+// "UTF-8 · BOM · CRLF · 120 lines": how a file is stored (the session's
+// facts of it), for the line over its pane.
+std::string file_note(const TextFacts& facts, bool absent);
 
 // Whether a contributor's path names no file (an absent side).
 bool is_absent(const std::string& path);

@@ -188,7 +188,8 @@ class CompareWindow : public TopWindow {
                                    WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX, 0, 0, 10,
                                    10, hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
       titles_.push_back(title);
-      notes_.push_back(add(L"STATIC", wide(file_note(rows_.document(i), is_absent(path))).c_str(),
+      notes_.push_back(add(L"STATIC",
+                           wide(file_note(rows_.session().facts(i), is_absent(path))).c_str(),
                            SS_ENDELLIPSIS | SS_NOPREFIX, 0));
       Pane::Events events;
       events.wheel = [this](int lines) {

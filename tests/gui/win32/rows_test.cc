@@ -63,10 +63,10 @@ TEST(Win32CompareRows, FileNotesAndSearch) {
   TextDocument d = doc({{"a", "\r\n"}, {"b", "\n"}, {"c", ""}});
   d.bom = true;
   EXPECT_EQ(
-      file_note(d, false),
+      file_note(text_facts(d), false),
       "UTF-8 \xC2\xB7 BOM \xC2\xB7 mixed line ends (1 LF, 1 CRLF) \xC2\xB7 no line end at the "
       "end \xC2\xB7 3 lines");
-  EXPECT_EQ(file_note(d, true), "absent: no such file on this side");
+  EXPECT_EQ(file_note(text_facts(d), true), "absent: no such file on this side");
   EXPECT_EQ(find_ignoring_case("Hello World", "world"), 6u);
   EXPECT_EQ(find_ignoring_case("Hello World", "o", 5), 7u);
   EXPECT_EQ(find_ignoring_case("abc", "abcd"), std::string_view::npos);
