@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "client/catalogue.h"
 #include "client/request.h"
@@ -160,6 +162,10 @@ bool CompareOptions::validate(int* message_entry) {
     std::FILE* file = support::compat_fopen(contributor.c_str(), "r");
     if (file == nullptr) {
       const int cause = errno;
+      // Two directories are a call too (git difftool -d hands them): POSIX
+      // opens a directory for reading, Windows does not, so it passes here.
+      std::error_code ec;
+      if (std::filesystem::is_directory(contributor, ec)) continue;
       refusal = for_the_log(contributor) + " cannot be opened" +
                 (cause != 0 ? std::string(": ") + std::strerror(cause) : std::string());
       return false;

@@ -1,8 +1,8 @@
 # Installation layout: <prefix>/bin holds the three programs, the prompt
 # tool and the git set-up script, <prefix>/Brightdesk the graphical client:
-# the Qt one where it is built, else (Windows, or a Linux build without Qt)
-# the program that answers every call with a fault saying that this
-# installation has no graphical client. The tests' stand-in, which answers
+# on Windows the native one (gui/win32), on Linux the Qt one where it is
+# built, else (a Linux build without Qt) the program that answers every call
+# with a fault saying that this installation has no graphical client. The tests' stand-in, which answers
 # success, is never installed. The programs find the installation from
 # their own resolved path, so a link to them elsewhere works.
 #
@@ -19,7 +19,9 @@ if(WIN32)
 else()
   install(FILES LICENSE DESTINATION . COMPONENT archive)
 endif()
-if(TW_BUILD_GUI)
+if(WIN32)
+  install(TARGETS marlow_win32 RUNTIME DESTINATION Brightdesk)
+elseif(TW_BUILD_GUI)
   install(TARGETS marlow_gui RUNTIME DESTINATION Brightdesk)
 else()
   install(TARGETS marlow_noclient RUNTIME DESTINATION Brightdesk)
@@ -30,7 +32,9 @@ endif()
 # without the tests and benchmarks. The manual pages join below.
 add_custom_target(installation)
 add_dependencies(installation tarnwick hollin_service tarnwickutf8 fernask)
-if(TW_BUILD_GUI)
+if(WIN32)
+  add_dependencies(installation marlow_win32)
+elseif(TW_BUILD_GUI)
   add_dependencies(installation marlow_gui)
 else()
   add_dependencies(installation marlow_noclient)

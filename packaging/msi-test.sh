@@ -1,12 +1,14 @@
 #!/bin/sh
 # Checks the Windows installer under Wine, in a fresh prefix of its own:
 # a silent installation into Program Files in the layout the programs expect,
-# bin on the user's PATH, a merge found on that PATH and answered through the
-# installed service by the installed graphical client -- which, as the
-# package has none, answers with a fault: the merge must fail, write nothing
-# and leave the reason in the log --, tarnwickmerge found on the PATH, and a
-# silent removal that leaves no file, no PATH entry and no uninstall entry.
-# Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt, mine.txt, theirs.txt)
+# bin on the user's PATH, a compare found on that PATH and served through the
+# installed service by the installed graphical client in a window (on a
+# private Xvfb display, closed with xdotool: exit 0), a merge that merges
+# cleanly written by it (MARLOW_AUTOMATIC: without a window, exit 0, the
+# output as git merges it), tarnwickmerge found on the PATH, and a silent
+# removal that leaves no file, no PATH entry and no uninstall entry.
+# Usage: msi-test.sh MSI PREFIX FILES   (FILES holds base.txt, mine.txt, theirs.txt,
+#                                        mine and theirs each changing base apart)
 set -eu
 msi=$1 prefix=$2
 files=$(cd "$3" && pwd)
@@ -24,6 +26,23 @@ start_prefix() {
   wineboot -i </dev/null >/dev/null 2>&1
 }
 w() { wine "$@" </dev/null; }
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (tools/install-deps.sh all installs it)"
+done
+# A display of our own for the graphical client: the first free number from 70 on.
+display=70
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+end_all() {
+  end_prefix
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+}
+trap end_all EXIT
+export DISPLAY=":$display"
+# Calls that merge cleanly are written without a window.
+export MARLOW_AUTOMATIC=1
 rm -rf "$prefix"
 mkdir -p "$prefix"
 start_prefix
@@ -51,28 +70,43 @@ path=$(user_path)
 [ "$path" = 'C:\users\mine;C:\Program Files\tarnwick\bin' ] || fail "user PATH after installation: $path"
 [ "$(uninstall_entry)" = 1 ] || fail "no uninstall entry after installation"
 
-# A new process finds tarnwick on the PATH built from the registry. A merge
-# never ends with 0 without its output written; here, with no graphical
-# client installed, it ends with a failure and marlow.log says why.
-rm -f "$files/merged.txt"
-status=0
-(cd "$files" && w cmd /c tarnwick -out merged.txt base.txt mine.txt theirs.txt >"$files/msi-run.log" 2>&1) ||
-  status=$?
-if [ "$status" = 0 ]; then
-  [ -e "$files/merged.txt" ] || fail "the merge ended with 0 without writing its output"
-  fail "the merge ended with 0 although the package has no graphical client"
-fi
-[ ! -e "$files/merged.txt" ] || fail "the failed merge wrote its output"
+# A new process finds tarnwick on the PATH built from the registry. A
+# compare is shown in a window by the installed graphical client; closing it
+# ends tarnwick with 0.
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+rm -f "$files/compare.status"
+(cd "$files" && w cmd /c tarnwick base.txt mine.txt >"$files/msi-compare.log" 2>&1
+ echo $? >"$files/compare.status") &
+window=""
+for _ in $(seq 600); do
+  window=$(xdotool search --onlyvisible --name '^Compare - base.txt' 2>/dev/null | head -1)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || fail "no compare window appeared: $(cat "$files/msi-compare.log")"
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool key --clearmodifiers Escape
+for _ in $(seq 300); do [ -s "$files/compare.status" ] && break; sleep 0.1; done
+[ "$(cat "$files/compare.status" 2>/dev/null)" = 0 ] ||
+  fail "the compare ended with $(cat "$files/compare.status" 2>/dev/null), not 0"
 wd="$prefix/drive_c/users/$(id -un)/Temp/$(id -un).tarnwick"
-reason='this installation has no graphical client: nothing was compared or merged'
+tr -d '\r' <"$wd/marlow.log" 2>/dev/null | grep -q '^compare window usable after' ||
+  fail "the installed client showed no compare window: $(cat "$wd/marlow.log" 2>&1)"
 tr -d '\r' <"$wd/marlow.log" 2>/dev/null |
-  grep -qxF "RequestHandler.CompareMerge: answered with a fault: $reason" ||
-  fail "marlow.log does not say why the merge failed: $(cat "$wd/marlow.log" 2>&1)"
-tr -d '\r' <"$wd/tarnwick.log" 2>/dev/null |
-  grep -qxF "The graphical client refused the call: $reason" ||
-  fail "tarnwick.log does not say why the merge failed: $(cat "$wd/tarnwick.log" 2>&1)"
+  grep -qxF "RequestHandler.Compare of base.txt, mine.txt: answered 1" ||
+  fail "marlow.log does not show the compare answered: $(cat "$wd/marlow.log" 2>&1)"
 grep -qi 'Program Files\\tarnwick\\Brightdesk' "$wd/hollin_service.log" ||
   fail "the installed service did not start the installed client"
+
+# A merge that merges cleanly is written by the installed client and ends
+# with 0, the output as git merges it.
+rm -f "$files/merged.txt"
+(cd "$files" && w cmd /c tarnwick -out merged.txt base.txt mine.txt theirs.txt >"$files/msi-run.log" 2>&1) ||
+  fail "the merge ended with $?: $(cat "$files/msi-run.log")"
+git merge-file -p "$files/mine.txt" "$files/base.txt" "$files/theirs.txt" >"$files/expected.txt" ||
+  fail "git merge-file found a conflict in the test's files"
+cmp -s "$files/merged.txt" "$files/expected.txt" ||
+  fail "the installed client's merge differs from git's: $(cat "$files/merged.txt" 2>&1)"
 
 # The three-way merge found on the same PATH merges the clean case in place,
 # as git merge-file does, with the result's bytes as on Linux.
@@ -96,7 +130,7 @@ esac
 # Wine's removal keeps the separator before the part it takes out.
 [ "${path%;}" = 'C:\users\mine' ] || fail "the user's own PATH changed: $path"
 [ "$(uninstall_entry)" = 0 ] || fail "uninstall entry left after removal"
-end_prefix
+end_all
 trap - EXIT
 rm -rf "$prefix"
 echo "msi test: passed"

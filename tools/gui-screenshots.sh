@@ -12,10 +12,24 @@
 # windows; without xvfb-run it falls back to Qt's offscreen platform.
 # The screen is 1366x768, the smallest the windows are made for, unless
 # TW_SHOTS_SCREEN gives another (e.g. 1920x1080).
+#
+#   tools/gui-screenshots.sh --windows [outdir] [builddir]
+#
+# takes the same shots of the native Windows client (builddir defaults to
+# build/windows; its gui-root holds tarnwick.exe and marlow.exe) under Wine,
+# on a private Xvfb display in a Wine prefix of its own, each window driven
+# with xdotool and taken with ImageMagick's import; the PNGs are named win-*.
 set -eu
 cd "$(dirname "$0")/.."
+windows=
+if [ "${1:-}" = --windows ]; then
+  windows=1
+  shift
+  TW_SHOTS_INNER=windows
+fi
 outdir=${1:-build/screenshots}
 build=${2:-build/native}
+[ -z "$windows" ] || build=${2:-build/windows}
 if [ $# -lt 2 ] && [ ! -x "$build/gui-root/Brightdesk/marlow" ]; then
   newest=$(ls -td build/*/gui-root/Brightdesk/marlow 2>/dev/null | head -n 1)
   [ -n "$newest" ] && build=${newest%/gui-root/Brightdesk/marlow}
@@ -32,7 +46,12 @@ elif [ "$TW_SHOTS_INNER" = xvfb ]; then
 fi
 
 root="$build/gui-root"
-if [ ! -x "$root/bin/tarnwick" ] || [ ! -x "$root/Brightdesk/marlow" ]; then
+if [ -n "$windows" ]; then
+  if [ ! -f "$root/bin/tarnwick.exe" ] || [ ! -f "$root/Brightdesk/marlow.exe" ]; then
+    echo "error: $root is missing; build with: cmake --preset windows && cmake --build build/windows --target gui_root" >&2
+    exit 1
+  fi
+elif [ ! -x "$root/bin/tarnwick" ] || [ ! -x "$root/Brightdesk/marlow" ]; then
   echo "error: $root is missing; build with: cmake --preset native -B $build -DTW_BUILD_GUI=ON && cmake --build $build -j2" >&2
   exit 1
 fi
@@ -101,6 +120,98 @@ printf 'if ready:\n    start(fast=True)\n    wait()\nstop()\n' >"$files/ws-their
 printf '[compare]\nignore_whitespace=true\n' >"$files/settings-merge-whitespace"
 
 status=0
+
+# The Windows client: each shot is one tarnwick.exe run whose window is
+# taken once it shows, after the keys given, and then closed.
+if [ -n "$windows" ]; then
+  display=90
+  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+  Xvfb ":$display" -screen 0 "${TW_SHOTS_SCREEN:-1366x768}x24" -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  export DISPLAY=":$display" WINEPREFIX="$files/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  end_windows() {
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+    kill "$xvfb" 2>/dev/null || true
+    rm -rf "$files"
+  }
+  trap end_windows EXIT
+  trap 'exit 1' INT TERM
+  mkdir -p "$WINEPREFIX"
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wineboot -i </dev/null >/dev/null 2>&1
+  # win_shot NAME TITLE "KEYS" "CLOSE KEYS" ARGS...: KEYS before the shot
+  # ("type:TEXT" types TEXT), CLOSE KEYS after it.
+  win_shot() {
+    name=$1 title=$2 before=$3 after=$4
+    shift 4
+    # The window of the shot before has gone first (closing takes a moment).
+    for _ in $(seq 100); do
+      [ -z "$(xdotool search --onlyvisible --name . 2>/dev/null)" ] && break
+      sleep 0.1
+    done
+    (cd "$files" && wine "$root/bin/tarnwick.exe" "$@" </dev/null >"$files/$name.out" 2>&1) &
+    run=$!
+    window=""
+    for _ in $(seq 600); do
+      window=$(xdotool search --onlyvisible --name "^$title" 2>/dev/null | head -1)
+      [ -n "$window" ] && break
+      sleep 0.1
+    done
+    if [ -z "$window" ]; then
+      echo "$name: no window titled $title" >&2
+      kill "$run" 2>/dev/null || true
+      return
+    fi
+    xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+    sleep 0.5
+    for key in $before; do
+      case $key in
+        type:*) xdotool type --delay 50 "$(echo "${key#type:}" | tr _ ' ')" ;;
+        *) xdotool key --clearmodifiers "$key" ;;
+      esac
+      sleep 0.3
+    done
+    sleep 0.3
+    import -window root "$outdir/$name.png"
+    for key in $after; do
+      xdotool key --clearmodifiers "$key"
+      sleep 0.5
+    done
+    # A window that does not close is shown and its run ended.
+    for _ in $(seq 300); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$run" 2>/dev/null; then
+      import -window root "$outdir/$name-not-closed.png"
+      echo "$name: the window did not close (see $name-not-closed.png)" >&2
+      kill "$run" 2>/dev/null || true
+      status=1
+    fi
+    echo "$name: taken" >&2
+  }
+  win_shot win-compare-2way "Compare - base" "" Escape -fname base.txt -fname mine.txt base.txt mine.txt
+  win_shot win-compare-3way "Compare - base" F8 Escape \
+    -fname base.txt -fname mine.txt -fname theirs.txt base.txt mine.txt theirs.txt
+  win_shot win-merge-before "Merge - base" "" ctrl+w \
+    -fname base -fname mine -fname theirs -out merged.txt base.txt mine.txt theirs.txt
+  win_shot win-merge-after-one "Merge - base" "ctrl+2 F8" "ctrl+w Return" \
+    -fname base -fname mine -fname theirs -out merged.txt base.txt mine.txt theirs.txt
+  win_shot win-merge-typed "Merge - base" "type:host_=_10.0.0.1" "ctrl+w Return" \
+    -fname base -fname mine -fname theirs -out merged.txt base.txt mine.txt theirs.txt
+  win_shot win-compare-line-ends "Compare - base" "" Escape base.txt crlf.txt
+  win_shot win-unreadable-file "Cannot compare" "" Escape base.txt unreadable.txt
+  win_shot win-compare-directories "Compare directories" "" Escape old new
+  for png in win-compare-2way win-compare-3way win-merge-before win-merge-after-one win-merge-typed \
+    win-compare-line-ends win-unreadable-file win-compare-directories; do
+    if [ -s "$outdir/$png.png" ]; then
+      echo "$outdir/$png.png"
+    else
+      echo "missing: $outdir/$png.png" >&2
+      status=1
+    fi
+  done
+  exit $status
+fi
+
 # shot NAME SCRIPT ARGS...: one run of tarnwick in a fresh temporary directory,
 # so a service and marlow of its own that read SCRIPT; both are ended after.
 shot() {

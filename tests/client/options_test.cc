@@ -184,6 +184,16 @@ TEST_F(ValidateTest, FavorContribNumberFollowsAtoi) {
   }
 }
 
+TEST_F(ValidateTest, DirectoriesPassTheOpenTestOnEveryPlatform) {
+  // What git difftool -d hands the tool: two directories.
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.file("left")));
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.file("right")));
+  int entry = -2;
+  EXPECT_TRUE(check({"left", "right"}, &entry));
+  EXPECT_EQ(entry, -1);
+  EXPECT_EQ(entry_for({"left", "missing"}), -1);
+}
+
 TEST_F(ValidateTest, BlankIgnoreWithoutMergeIsAccepted) {
   int entry = -2;
   EXPECT_TRUE(check({"-blank_ignore", "f1", "f2"}, &entry));
