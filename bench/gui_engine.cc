@@ -65,7 +65,7 @@ std::vector<std::vector<marlow::Line>> decoded_texts(std::size_t lines, std::siz
   for (unsigned variant = 0; variant < 3; ++variant) {
     std::string bytes = text(lines, variant);
     *input_bytes += bytes.size();
-    texts.push_back(std::move(decode_text(std::move(bytes), Encoding::automatic).doc.lines));
+    texts.push_back(std::move(decode_text(std::move(bytes), Encoding::automatic).value().lines));
   }
   return texts;
 }
@@ -137,13 +137,13 @@ int main(int argc, char** argv) {
   const std::string base_bytes = text(lines, 0);
   const std::string mine_bytes = text(lines, 1);
   const std::string theirs_bytes = text(lines, 2);
-  const std::vector<Line> base = decode_text(base_bytes, Encoding::automatic).doc.lines;
-  const std::vector<Line> mine = decode_text(mine_bytes, Encoding::automatic).doc.lines;
-  const std::vector<Line> theirs = decode_text(theirs_bytes, Encoding::automatic).doc.lines;
-  TextDocument utf16 = decode_text(base_bytes, Encoding::utf8).doc;
+  const std::vector<Line> base = decode_text(base_bytes, Encoding::automatic).value().lines;
+  const std::vector<Line> mine = decode_text(mine_bytes, Encoding::automatic).value().lines;
+  const std::vector<Line> theirs = decode_text(theirs_bytes, Encoding::automatic).value().lines;
+  TextDocument utf16 = decode_text(base_bytes, Encoding::utf8).value();
   utf16.encoding = Encoding::utf16le;
   utf16.bom = true;
-  const std::string utf16_bytes = encode_text(utf16).bytes;
+  const std::string utf16_bytes = encode_text(utf16).value();
 
   std::size_t sink = 0;
   const double diff_ms = median_ms(runs, [&] { sink += diff_lines(base, mine).size(); });
@@ -154,10 +154,10 @@ int main(int argc, char** argv) {
     sink += plan_merge({base, mine, theirs}).regions.size();
   });
   const double decode_ms = median_ms(
-      runs, [&] { sink += decode_text(base_bytes, Encoding::automatic).doc.lines.size(); });
+      runs, [&] { sink += decode_text(base_bytes, Encoding::automatic).value().lines.size(); });
   const double decode16_ms = median_ms(
-      runs, [&] { sink += decode_text(utf16_bytes, Encoding::utf16le).doc.lines.size(); });
-  const double encode16_ms = median_ms(runs, [&] { sink += encode_text(utf16).bytes.size(); });
+      runs, [&] { sink += decode_text(utf16_bytes, Encoding::utf16le).value().lines.size(); });
+  const double encode16_ms = median_ms(runs, [&] { sink += encode_text(utf16).value().size(); });
   const double split_ms = median_ms(runs, [&] { sink += split_lines(base_bytes).size(); });
 
   std::printf("%zu lines (%.1f MB), %zu hunks between base and mine, median of %d runs.\n\n", lines,

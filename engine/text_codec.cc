@@ -388,8 +388,7 @@ std::string join_lines(const std::vector<Line>& lines) {
   return join_lines(lines, 0, lines.size());
 }
 
-DecodeResult decode_text(std::string bytes, Encoding encoding) {
-  DecodeResult result;
+support::Result<TextDocument> decode_text(std::string bytes, Encoding encoding) {
   if (encoding == Encoding::automatic) {
     // A UTF-32 or UTF-16 mark selects that encoding when the bytes are text
     // in it. The UTF-32LE mark begins with the UTF-16LE one, so it is tried
@@ -397,14 +396,14 @@ DecodeResult decode_text(std::string bytes, Encoding encoding) {
     for (Encoding e :
          {Encoding::utf32le, Encoding::utf32be, Encoding::utf16le, Encoding::utf16be}) {
       if (!starts_with(bytes, bom_bytes(e))) continue;
-      DecodeResult marked = decode_text(bytes, e);
-      if (marked.ok) return marked;
+      support::Result<TextDocument> marked = decode_text(bytes, e);
+      if (marked.ok()) return marked;
     }
     // Otherwise UTF-8 when valid, else Latin-1, which reads any bytes and
     // writes them back unchanged.
     encoding = is_valid_utf8(bytes) ? Encoding::utf8 : Encoding::latin1;
   }
-  TextDocument& doc = result.doc;
+  TextDocument doc;
   doc.encoding = encoding;
   const std::string bom = bom_bytes(encoding);
   doc.bom = !bom.empty() && starts_with(bytes, bom);
@@ -414,32 +413,33 @@ DecodeResult decode_text(std::string bytes, Encoding encoding) {
   switch (encoding) {
     case Encoding::utf8:
       if (!is_valid_utf8(body)) {
-        result.error = "the text is not valid UTF-8 at " + utf8_fault_position(body, skipped);
-        return result;
+        return support::Status::failure("the text is not valid UTF-8 at " +
+                                        utf8_fault_position(body, skipped));
       }
       // The lines view the bytes themselves, after the mark.
       doc.lines = split_shared(LineText::share_bytes(std::move(bytes)), skipped);
-      result.ok = true;
-      return result;
+      return doc;
     case Encoding::latin1:
       utf8.reserve(body.size());
       for (const char ch : body) append_utf8(utf8, static_cast<unsigned char>(ch));
       break;
-    default:
-      if (!decode_units(body, encoding, skipped, &utf8, &result.error)) return result;
+    default: {
+      std::string error;
+      if (!decode_units(body, encoding, skipped, &utf8, &error)) {
+        return support::Status::failure(std::move(error));
+      }
       break;
+    }
   }
   // The file's bytes are not needed once decoded.
   std::string().swap(bytes);
   doc.lines = split_lines(std::move(utf8));
-  result.ok = true;
-  return result;
+  return doc;
 }
 
-EncodeResult encode_text(const TextDocument& doc) {
-  EncodeResult result;
+support::Result<std::string> encode_text(const TextDocument& doc) {
   const Encoding encoding = doc.encoding == Encoding::automatic ? Encoding::utf8 : doc.encoding;
-  std::string& out = result.bytes;
+  std::string out;
   if (encoding == Encoding::utf8) {
     // Written straight after the mark: no second copy of the text.
     const std::string bom = doc.bom ? bom_bytes(encoding) : std::string();
@@ -453,17 +453,15 @@ EncodeResult encode_text(const TextDocument& doc) {
     }
     const std::string_view text = std::string_view(out).substr(bom.size());
     if (!is_valid_utf8(text)) {
-      result.error = "the text is not valid UTF-8 at " + utf8_fault_position(text, 0);
-      out.clear();
-      return result;
+      return support::Status::failure("the text is not valid UTF-8 at " +
+                                      utf8_fault_position(text, 0));
     }
-    result.ok = true;
-    return result;
+    return out;
   }
   const std::string utf8 = join_lines(doc.lines);
   if (!is_valid_utf8(utf8)) {
-    result.error = "the text is not valid UTF-8 at " + utf8_fault_position(utf8, 0);
-    return result;
+    return support::Status::failure("the text is not valid UTF-8 at " +
+                                    utf8_fault_position(utf8, 0));
   }
   if (doc.bom) out = bom_bytes(encoding);
   const std::size_t width = unit_width(encoding);
@@ -475,9 +473,9 @@ EncodeResult encode_text(const TextDocument& doc) {
     next_utf8(utf8, &pos, &c);
     if (encoding == Encoding::latin1) {
       if (c > 0xFF) {
-        result.error = "the text holds a character that Latin-1 cannot represent (" +
-                       hex_code_point(c) + " at " + position_after(utf8.substr(0, at)) + ")";
-        return result;
+        return support::Status::failure(
+            "the text holds a character that Latin-1 cannot represent (" + hex_code_point(c) +
+            " at " + position_after(utf8.substr(0, at)) + ")");
       }
       out += static_cast<char>(c);
     } else if (width == 2 && c >= 0x10000) {
@@ -488,8 +486,7 @@ EncodeResult encode_text(const TextDocument& doc) {
       write_unit(out, c, width, big);
     }
   }
-  result.ok = true;
-  return result;
+  return out;
 }
 
 MergeEncoding merge_encoding(const std::vector<TextDocument>& docs, Encoding named) {

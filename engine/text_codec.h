@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/status.h"
+
 namespace marlow {
 
 enum class Encoding { automatic, utf8, latin1, utf16le, utf16be, utf32le, utf32be };
@@ -140,18 +142,6 @@ struct TextDocument {
   std::vector<Line> lines;
 };
 
-struct DecodeResult {
-  bool ok = false;
-  std::string error;  // why the bytes are not text in that encoding
-  TextDocument doc;
-};
-
-struct EncodeResult {
-  bool ok = false;
-  std::string error;
-  std::string bytes;
-};
-
 // Decodes `bytes`. With `automatic`: a UTF-32 or UTF-16 byte order mark
 // selects that encoding; otherwise UTF-8 when the bytes are valid UTF-8
 // (with or without its mark), else Latin-1. With a named encoding, a leading
@@ -159,10 +149,12 @@ struct EncodeResult {
 // it are an error (never silently replaced, so that saving cannot corrupt).
 // The lines view one buffer: the bytes themselves when they are UTF-8
 // already (pass them moved to spare a copy), else their UTF-8 decoding.
-DecodeResult decode_text(std::string bytes, Encoding encoding);
-// Encodes the lines in `doc.encoding`, with the mark when `doc.bom`.
-// Characters the encoding cannot hold (Latin-1 above U+00FF) are an error.
-EncodeResult encode_text(const TextDocument& doc);
+// A failure's message says why the bytes are not text in that encoding.
+support::Result<TextDocument> decode_text(std::string bytes, Encoding encoding);
+// Encodes the lines in `doc.encoding`, with the mark when `doc.bom`: the
+// file's bytes. Characters the encoding cannot hold (Latin-1 above U+00FF)
+// are a failure whose message says which and where.
+support::Result<std::string> encode_text(const TextDocument& doc);
 
 // The encoding and mark that a merge of `docs` (the base first) is written
 // in, so that every contributor's lines keep their bytes where they can.

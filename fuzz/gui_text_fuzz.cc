@@ -18,18 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Encoding encoding = kEncodings[data[0] % (sizeof kEncodings / sizeof kEncodings[0])];
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  const marlow::DecodeResult decoded = marlow::decode_text(bytes, encoding);
-  if (!decoded.ok) {
+  const support::Result<marlow::TextDocument> decoded = marlow::decode_text(bytes, encoding);
+  if (!decoded.ok()) {
     fuzz::check(encoding != Encoding::automatic, "automatic decoding never fails");
-    fuzz::check(!decoded.error.empty(), "a failed decoding says why");
+    fuzz::check(!decoded.status().text().empty(), "a failed decoding says why");
     return 0;
   }
-  fuzz::check(decoded.doc.encoding != Encoding::automatic, "decoding settles the encoding");
-  const std::string utf8 = marlow::join_lines(decoded.doc.lines);
+  fuzz::check(decoded.value().encoding != Encoding::automatic, "decoding settles the encoding");
+  const std::string utf8 = marlow::join_lines(decoded.value().lines);
   fuzz::check(marlow::is_valid_utf8(utf8), "decoded text is valid UTF-8");
-  fuzz::check(marlow::split_lines(utf8) == decoded.doc.lines, "lines split and join losslessly");
-  const marlow::EncodeResult encoded = marlow::encode_text(decoded.doc);
-  fuzz::check(encoded.ok, "decoded text encodes again");
-  fuzz::check(encoded.bytes == bytes, "decoding then encoding gives back the same bytes");
+  fuzz::check(marlow::split_lines(utf8) == decoded.value().lines, "lines split and join losslessly");
+  const support::Result<std::string> encoded = marlow::encode_text(decoded.value());
+  fuzz::check(encoded.ok(), "decoded text encodes again");
+  fuzz::check(encoded.value() == bytes, "decoding then encoding gives back the same bytes");
   return 0;
 }

@@ -352,13 +352,15 @@ bool wide_encoding(const std::string* const inputs[3], marlow::TextDocument* wid
   bool known = false;
   for (const std::string* bytes : {inputs[1], inputs[0], inputs[2]}) {
     if (bytes->empty()) continue;
-    const marlow::DecodeResult decoded = marlow::decode_text(*bytes, Encoding::automatic);
-    const bool is_wide = decoded.ok && decoded.doc.encoding != Encoding::utf8 &&
-                         decoded.doc.encoding != Encoding::latin1;
-    if (!is_wide || (known && decoded.doc.encoding != wide->encoding)) return false;
+    const support::Result<marlow::TextDocument> decoded =
+        marlow::decode_text(*bytes, Encoding::automatic);
+    const marlow::TextDocument& doc = decoded.value();
+    const bool is_wide =
+        decoded.ok() && doc.encoding != Encoding::utf8 && doc.encoding != Encoding::latin1;
+    if (!is_wide || (known && doc.encoding != wide->encoding)) return false;
     if (!known) {
-      wide->encoding = decoded.doc.encoding;
-      wide->bom = decoded.doc.bom;
+      wide->encoding = doc.encoding;
+      wide->bom = doc.bom;
       known = true;
     }
   }
@@ -376,8 +378,10 @@ std::vector<std::vector<std::pair<std::string, std::string>>> suggestion_bytes(
     for (const marlow::Suggestion& s : list) {
       std::string bytes = marlow::join_lines(s.lines);
       if (wide_inputs > 0) {
+        // The lines are the sides' own, decoded from this encoding, so
+        // they encode back; a failure would leave the suggestion empty.
         marlow::TextDocument doc{wide.encoding, false, s.lines};
-        bytes = marlow::encode_text(doc).bytes;
+        bytes = marlow::encode_text(doc).value();
       }
       out.back().emplace_back(std::move(bytes), s.reason);
     }
@@ -470,12 +474,12 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
     for (const std::string* bytes : inputs) texts.push_back(marlow::split_lines(*bytes));
   } else if (wide_encoding(inputs, &wide)) {
     for (const std::string* bytes : inputs) {
-      marlow::DecodeResult decoded = marlow::decode_text(*bytes, wide.encoding);
-      if (!decoded.ok) {
+      support::Result<marlow::TextDocument> decoded = marlow::decode_text(*bytes, wide.encoding);
+      if (!decoded) {
         outcome.error = "cannot merge binary files";
         return outcome;
       }
-      texts.push_back(std::move(decoded.doc.lines));
+      texts.push_back(std::move(decoded.value().lines));
     }
   } else {
     outcome.error = "cannot merge binary files";
@@ -495,12 +499,12 @@ MergeOutcome merge_bytes(const std::string& current, const std::string& base,
     outcome.bytes = std::move(merged);
   } else {
     wide.lines = marlow::split_lines(merged);
-    marlow::EncodeResult encoded = marlow::encode_text(wide);
-    if (!encoded.ok) {
-      outcome.error = "cannot encode the result: " + encoded.error;
+    support::Result<std::string> encoded = marlow::encode_text(wide);
+    if (!encoded) {
+      outcome.error = "cannot encode the result: " + encoded.status().text();
       return outcome;
     }
-    outcome.bytes = std::move(encoded.bytes);
+    outcome.bytes = std::move(encoded).value();
   }
   outcome.ok = true;
   return outcome;

@@ -65,12 +65,13 @@ bool read_document(const std::string& path, Encoding encoding, TextDocument* doc
     *why = "cannot be read";
     return false;
   }
-  DecodeResult decoded = decode_text(bytes.str(), encoding);
-  if (!decoded.ok) {
-    *why = std::string("cannot be read as ") + encoding_name(encoding) + ": " + decoded.error;
+  support::Result<TextDocument> decoded = decode_text(bytes.str(), encoding);
+  if (!decoded) {
+    *why = std::string("cannot be read as ") + encoding_name(encoding) + ": " +
+           decoded.status().text();
     return false;
   }
-  *doc = std::move(decoded.doc);
+  *doc = std::move(decoded).value();
   return true;
 }
 

@@ -1589,12 +1589,12 @@ TextDocument MergeWindow::saved_document(std::vector<Line> lines) const {
 
 bool MergeWindow::write_result(const std::string& path, std::vector<Line> lines,
                                std::string* error) const {
-  const EncodeResult encoded = encode_text(saved_document(std::move(lines)));
-  if (!encoded.ok) {
-    *error = "cannot encode the result: " + encoded.error;
+  const support::Result<std::string> encoded = encode_text(saved_document(std::move(lines)));
+  if (!encoded.ok()) {
+    *error = "cannot encode the result: " + encoded.status().text();
     return false;
   }
-  return real_files().replace_whole(path, encoded.bytes, error, kStalledWriteMs);
+  return real_files().replace_whole(path, encoded.value(), error, kStalledWriteMs);
 }
 
 void MergeWindow::save_as() {

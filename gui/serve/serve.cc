@@ -100,12 +100,13 @@ std::string output_conversion(const Job& job) {
 }
 
 bool save_output(const Job& job, std::vector<Line> lines, std::string* error, Files& files) {
-  const EncodeResult encoded = encode_text(output_document(job, std::move(lines)));
-  if (!encoded.ok) {
-    *error = "cannot encode the result: " + encoded.error;
+  const support::Result<std::string> encoded =
+      encode_text(output_document(job, std::move(lines)));
+  if (!encoded) {
+    *error = "cannot encode the result: " + encoded.status().text();
     return false;
   }
-  return files.replace_whole(job.request.out_path, encoded.bytes, error, kStalledWriteMs);
+  return files.replace_whole(job.request.out_path, encoded.value(), error, kStalledWriteMs);
 }
 
 bool save_output(const Job& job, std::vector<Line> lines, std::string* error) {
@@ -140,12 +141,13 @@ Preparation prepare(const std::string& framed, bool automatic, Files& files) {
       return file_fault(name + " cannot be read: " + why + where,
                         "cannot read " + path + ": " + why);
     }
-    DecodeResult decoded = decode_text(bytes, encoding);
-    if (!decoded.ok) {
-      const std::string as = std::string(" as ") + encoding_name(encoding) + ": " + decoded.error;
+    support::Result<TextDocument> decoded = decode_text(bytes, encoding);
+    if (!decoded) {
+      const std::string as =
+          std::string(" as ") + encoding_name(encoding) + ": " + decoded.status().text();
       return file_fault(name + " cannot be read" + as + where, "cannot decode " + path + as);
     }
-    job.docs.push_back(std::move(decoded.doc));
+    job.docs.push_back(std::move(decoded).value());
   }
   if (automatic) {
     if (job.request.method == Method::compare_merge) {

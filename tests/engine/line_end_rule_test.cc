@@ -21,9 +21,9 @@ TEST(GuiLineEndRule, CrEndsLinesOnlyInATextWithoutLineFeeds) {
   // The bytes come back unchanged.
   for (const char* text : {"a\rb\r", "a\r\rb", "a\rb\nc\n", "\r", "x\r\r\r"}) {
     EXPECT_EQ(join_lines(L(text)), text);
-    DecodeResult decoded = decode_text(text, Encoding::automatic);
-    ASSERT_TRUE(decoded.ok);
-    EXPECT_EQ(encode_text(decoded.doc).bytes, text);
+    support::Result<TextDocument> decoded = decode_text(text, Encoding::automatic);
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_EQ(encode_text(decoded.value()).value(), text);
   }
 }
 

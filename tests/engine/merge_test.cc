@@ -47,8 +47,8 @@ TEST(GuiDiff, LinesReadInPlaceOrJoinedGiveTheSameHunks) {
   };
   for (const auto& [one, two] : texts) {
     SCOPED_TRACE(one + " | " + two);
-    const std::vector<Line> a = decode_text(one, Encoding::automatic).doc.lines;
-    const std::vector<Line> b = decode_text(two, Encoding::automatic).doc.lines;
+    const std::vector<Line> a = decode_text(one, Encoding::automatic).value().lines;
+    const std::vector<Line> b = decode_text(two, Encoding::automatic).value().lines;
     EXPECT_EQ(diff_lines(a, b), diff_lines(owned(a), owned(b)));
     EXPECT_EQ(diff_lines(a, owned(b)), diff_lines(owned(a), b));
   }

@@ -15,13 +15,13 @@ using namespace std::string_literals;
 // Decoding then encoding gives back the very same bytes.
 void expect_round_trip(const std::string& bytes, Encoding encoding, Encoding expect_encoding,
                        bool expect_bom) {
-  const DecodeResult decoded = decode_text(bytes, encoding);
-  ASSERT_TRUE(decoded.ok) << decoded.error;
-  EXPECT_EQ(decoded.doc.encoding, expect_encoding);
-  EXPECT_EQ(decoded.doc.bom, expect_bom);
-  const EncodeResult encoded = encode_text(decoded.doc);
-  ASSERT_TRUE(encoded.ok) << encoded.error;
-  EXPECT_EQ(encoded.bytes, bytes);
+  const support::Result<TextDocument> decoded = decode_text(bytes, encoding);
+  ASSERT_TRUE(decoded.ok()) << decoded.status().text();
+  EXPECT_EQ(decoded.value().encoding, expect_encoding);
+  EXPECT_EQ(decoded.value().bom, expect_bom);
+  const support::Result<std::string> encoded = encode_text(decoded.value());
+  ASSERT_TRUE(encoded.ok()) << encoded.status().text();
+  EXPECT_EQ(encoded.value(), bytes);
 }
 
 TEST(GuiTextCodec, TypeNamesSelectEncodings) {
@@ -69,15 +69,15 @@ TEST(GuiTextCodec, DecodedLinesViewTheBytesUpToEveryEdge) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));
-    DecodeResult decoded = decode_text(c.bytes, Encoding::automatic);
-    ASSERT_TRUE(decoded.ok) << decoded.error;
-    EXPECT_EQ(decoded.doc.lines, c.lines);
-    EXPECT_EQ(encode_text(decoded.doc).bytes, c.bytes);
+    support::Result<TextDocument> decoded = decode_text(c.bytes, Encoding::automatic);
+    ASSERT_TRUE(decoded.ok()) << decoded.status().text();
+    EXPECT_EQ(decoded.value().lines, c.lines);
+    EXPECT_EQ(encode_text(decoded.value()).value(), c.bytes);
     // The views lie one after the other: a diff reads them in place.
     const std::optional<std::string_view> bytes =
-        contiguous_bytes(decoded.doc.lines, 0, decoded.doc.lines.size());
+        contiguous_bytes(decoded.value().lines, 0, decoded.value().lines.size());
     ASSERT_TRUE(bytes.has_value());
-    EXPECT_EQ(*bytes, join_lines(decoded.doc.lines));
+    EXPECT_EQ(*bytes, join_lines(decoded.value().lines));
   }
 }
 
@@ -86,9 +86,9 @@ TEST(GuiTextCodec, DecodedLinesViewTheBytesUpToEveryEdge) {
 TEST(GuiTextCodec, LinesShareTheirBytesAndStayValid) {
   std::vector<Line> kept;
   {
-    DecodeResult decoded = decode_text("one\ntwo\r\nthree", Encoding::utf8);
-    ASSERT_TRUE(decoded.ok);
-    kept = decoded.doc.lines;
+    support::Result<TextDocument> decoded = decode_text("one\ntwo\r\nthree", Encoding::utf8);
+    ASSERT_TRUE(decoded.ok());
+    kept = decoded.value().lines;
     const std::vector<Line> copy = kept;
     EXPECT_TRUE(copy[0].text.shares_buffer_with(kept[2].text));
   }
@@ -132,11 +132,11 @@ TEST(GuiTextCodec, Utf16And32RoundTripWithAndWithoutMark) {
   expect_round_trip(be32, Encoding::utf32be, Encoding::utf32be, false);
   expect_round_trip("\0\0\xFE\xFF"s + be32, Encoding::utf32be, Encoding::utf32be, true);
 
-  const DecodeResult d = decode_text(le16, Encoding::utf16le);
-  ASSERT_EQ(d.doc.lines.size(), 3u);
-  EXPECT_EQ(d.doc.lines[0].text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E");
-  EXPECT_EQ(d.doc.lines[0].eol, "\r\n");
-  EXPECT_EQ(d.doc.lines[2].eol, "");
+  const support::Result<TextDocument> d = decode_text(le16, Encoding::utf16le);
+  ASSERT_EQ(d.value().lines.size(), 3u);
+  EXPECT_EQ(d.value().lines[0].text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E");
+  EXPECT_EQ(d.value().lines[0].eol, "\r\n");
+  EXPECT_EQ(d.value().lines[2].eol, "");
 }
 
 TEST(GuiTextCodec, AutomaticPicksMarkThenUtf8ThenLatin1) {
@@ -147,8 +147,8 @@ TEST(GuiTextCodec, AutomaticPicksMarkThenUtf8ThenLatin1) {
   expect_round_trip("h\xC3\xA9\r\n", Encoding::automatic, Encoding::utf8, false);
   expect_round_trip("caf\xE9\r\nna\xEFve\n", Encoding::automatic, Encoding::latin1, false);
   expect_round_trip("", Encoding::automatic, Encoding::utf8, false);
-  const DecodeResult latin = decode_text("caf\xE9", Encoding::automatic);
-  EXPECT_EQ(latin.doc.lines[0].text, "caf\xC3\xA9");
+  const support::Result<TextDocument> latin = decode_text("caf\xE9", Encoding::automatic);
+  EXPECT_EQ(latin.value().lines[0].text, "caf\xC3\xA9");
 }
 
 // Bytes that begin like a UTF-16 or UTF-32 mark but are no text in that
@@ -163,44 +163,44 @@ TEST(GuiTextCodec, AutomaticFallsBackWhenTheMarkLies) {
 }
 
 TEST(GuiTextCodec, InvalidBytesAreErrorsNotReplacements) {
-  EXPECT_FALSE(decode_text("abc", Encoding::utf16le).ok);           // odd length
-  EXPECT_FALSE(decode_text("\x00\xD8x\0"s, Encoding::utf16le).ok);  // lone high surrogate
-  EXPECT_FALSE(decode_text("\x00\xDC"s, Encoding::utf16le).ok);     // lone low surrogate
-  EXPECT_FALSE(decode_text("\0\0\x11\0"s, Encoding::utf32le).ok);   // above U+10FFFF
-  EXPECT_FALSE(decode_text("caf\xE9", Encoding::utf8).ok);
-  EXPECT_FALSE(decode_text("\xC0\xAF", Encoding::utf8).ok);         // overlong
-  EXPECT_FALSE(decode_text("\xED\xA0\x80", Encoding::utf8).ok);     // surrogate
-  EXPECT_FALSE(decode_text("\xE2\x82", Encoding::utf8).ok);         // cut short
-  EXPECT_TRUE(decode_text("\xF4\x8F\xBF\xBF", Encoding::utf8).ok);  // U+10FFFF
+  EXPECT_FALSE(decode_text("abc", Encoding::utf16le).ok());           // odd length
+  EXPECT_FALSE(decode_text("\x00\xD8x\0"s, Encoding::utf16le).ok());  // lone high surrogate
+  EXPECT_FALSE(decode_text("\x00\xDC"s, Encoding::utf16le).ok());     // lone low surrogate
+  EXPECT_FALSE(decode_text("\0\0\x11\0"s, Encoding::utf32le).ok());   // above U+10FFFF
+  EXPECT_FALSE(decode_text("caf\xE9", Encoding::utf8).ok());
+  EXPECT_FALSE(decode_text("\xC0\xAF", Encoding::utf8).ok());         // overlong
+  EXPECT_FALSE(decode_text("\xED\xA0\x80", Encoding::utf8).ok());     // surrogate
+  EXPECT_FALSE(decode_text("\xE2\x82", Encoding::utf8).ok());         // cut short
+  EXPECT_TRUE(decode_text("\xF4\x8F\xBF\xBF", Encoding::utf8).ok());  // U+10FFFF
 }
 
 // Errors say where: the line and the column in characters (both from 1),
 // and for bytes read, the byte in the file (from 1, after any mark).
 TEST(GuiTextCodec, ErrorsNameTheLineAndColumn) {
-  EXPECT_EQ(decode_text("ab\ncd\n\xC3\xA9x\xE9y\n", Encoding::utf8).error,
+  EXPECT_EQ(decode_text("ab\ncd\n\xC3\xA9x\xE9y\n", Encoding::utf8).status().text(),
             "the text is not valid UTF-8 at line 3, column 3 (byte 10)");
-  EXPECT_EQ(decode_text("\xEF\xBB\xBF\xFF", Encoding::utf8).error,
+  EXPECT_EQ(decode_text("\xEF\xBB\xBF\xFF", Encoding::utf8).status().text(),
             "the text is not valid UTF-8 at line 1, column 1 (byte 4)");
   // UTF-16LE "a\nb" then a lone low surrogate: line 2, column 2, byte 7.
-  EXPECT_EQ(decode_text("a\0\n\0b\0\x00\xDC"s, Encoding::utf16le).error,
+  EXPECT_EQ(decode_text("a\0\n\0b\0\x00\xDC"s, Encoding::utf16le).status().text(),
             "an invalid code unit at line 2, column 2 (byte 7)");
   EXPECT_EQ(decode_text("\xFF\xFE"
                         "a\0\x00\xD8"s,
                         Encoding::utf16le)
-                .error,
+                .status().text(),
             "a high surrogate ends the text at line 1, column 2 (byte 5)");
-  EXPECT_EQ(decode_text("a\0\n\0b"s, Encoding::utf16le).error,
+  EXPECT_EQ(decode_text("a\0\n\0b"s, Encoding::utf16le).status().text(),
             "the length is not a whole number of 2-byte units: a part of one ends the text at "
             "line 2, column 1");
   TextDocument doc;
   doc.encoding = Encoding::latin1;
   doc.lines = split_lines("caf\xC3\xA9\nA \xE2\x82\xAC sign\n");
   EXPECT_EQ(
-      encode_text(doc).error,
+      encode_text(doc).status().text(),
       "the text holds a character that Latin-1 cannot represent (U+20AC at line 2, column 3)");
   doc.lines = split_lines("\xF0\x9F\x98\x80");
   EXPECT_EQ(
-      encode_text(doc).error,
+      encode_text(doc).status().text(),
       "the text holds a character that Latin-1 cannot represent (U+1F600 at line 1, column 1)");
 }
 
@@ -208,11 +208,11 @@ TEST(GuiTextCodec, EncodingRejectsWhatTheTargetCannotHold) {
   TextDocument doc;
   doc.encoding = Encoding::latin1;
   doc.lines = split_lines("\xE2\x82\xAC\n");  // the euro sign
-  EXPECT_FALSE(encode_text(doc).ok);
+  EXPECT_FALSE(encode_text(doc).ok());
   doc.lines = split_lines("\xC3\xBF\n");  // U+00FF fits
-  const EncodeResult ok = encode_text(doc);
-  ASSERT_TRUE(ok.ok);
-  EXPECT_EQ(ok.bytes, "\xFF\n");
+  const support::Result<std::string> ok = encode_text(doc);
+  ASSERT_TRUE(ok.ok());
+  EXPECT_EQ(ok.value(), "\xFF\n");
 }
 
 // A merge's output takes the encoding that keeps every contributor's bytes:
@@ -220,14 +220,14 @@ TEST(GuiTextCodec, EncodingRejectsWhatTheTargetCannotHold) {
 // added to an ASCII base stays Latin-1, not the base's detected UTF-8.
 TEST(GuiTextCodec, MergeEncodingKeepsTheContributorsBytes) {
   const auto doc = [](const std::string& bytes) {
-    return decode_text(bytes, Encoding::automatic).doc;
+    return decode_text(bytes, Encoding::automatic).value();
   };
   const auto encoded = [](const MergeEncoding& chosen, const std::string& utf8) {
     TextDocument out;
     out.encoding = chosen.encoding;
     out.bom = chosen.bom;
     out.lines = split_lines(utf8);
-    return encode_text(out).bytes;
+    return encode_text(out).value();
   };
   const TextDocument ascii = doc("a\nb\n");
   const TextDocument latin1 = doc("a\nb\xE9\n");
