@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <regex>
 #include <string_view>
 #include <unordered_map>
 
@@ -1073,14 +1075,161 @@ RowAlignment align_rows(const std::vector<std::vector<Line>>& texts) {
   return rows_of(sides, gap_rows);
 }
 
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+bool blank_only(std::string_view text) { return std::all_of(text.begin(), text.end(), is_blank); }
+
+// The lines of each text that `options` leave out of the comparison, or
+// an empty vector when none are.
+std::vector<std::vector<bool>> left_out_lines(const std::vector<std::vector<Line>>& texts,
+                                              const IgnoreOptions& options) {
+  std::optional<std::regex> filter;
+  if (!options.line_filter.empty() && valid_line_filter(options.line_filter)) {
+    filter.emplace(options.line_filter, std::regex::ECMAScript | std::regex::optimize);
+  }
+  if (!filter && !options.ignore_blank_lines) return {};
+  std::vector<std::vector<bool>> out(texts.size());
+  bool any = false;
+  for (std::size_t s = 0; s < texts.size(); ++s) {
+    out[s].resize(texts[s].size(), false);
+    for (std::size_t i = 0; i < texts[s].size(); ++i) {
+      const std::string_view text = texts[s][i].text;
+      const bool left_out = (options.ignore_blank_lines && blank_only(text)) ||
+                            (filter && std::regex_search(text.begin(), text.end(), *filter));
+      out[s][i] = left_out;
+      any = any || left_out;
+    }
+  }
+  if (!any) return {};
+  return out;
+}
+
+// The rows of `inner` (an alignment of the compared lines only) with the
+// lines left out put back: each in a row of its own before the row of the
+// next compared line of its text (or at the end), beside fillers.
+RowAlignment with_left_out_lines(const RowAlignment& inner,
+                                 const std::vector<std::vector<std::size_t>>& original,
+                                 const std::vector<std::size_t>& sizes) {
+  const std::size_t n = sizes.size();
+  RowAlignment out;
+  out.line.assign(n, {});
+  out.kind.assign(n, {});
+  std::vector<bool> left_out_row;
+  std::vector<std::size_t> next(n, 0);  // the next line of each text to show
+  const auto flush = [&](const std::vector<std::size_t>& until) {
+    std::size_t rows = 0;
+    for (std::size_t s = 0; s < n; ++s) rows = std::max(rows, until[s] - next[s]);
+    for (std::size_t r = 0; r < rows; ++r) {
+      for (std::size_t s = 0; s < n; ++s) {
+        const bool has = next[s] < until[s];
+        out.line[s].push_back(has ? next[s] : kNoLine);
+        out.kind[s].push_back(has ? CellKind::same : CellKind::filler);
+        if (has) ++next[s];
+      }
+      left_out_row.push_back(true);
+    }
+  };
+  std::vector<std::size_t> until(n);
+  for (std::size_t row = 0; row < inner.rows; ++row) {
+    for (std::size_t s = 0; s < n; ++s) {
+      const std::size_t line = inner.line[s][row];
+      until[s] = line == kNoLine ? next[s] : original[s][line];
+    }
+    flush(until);
+    for (std::size_t s = 0; s < n; ++s) {
+      const std::size_t line = inner.line[s][row];
+      out.line[s].push_back(line == kNoLine ? kNoLine : original[s][line]);
+      out.kind[s].push_back(inner.kind[s][row]);
+      if (line != kNoLine) next[s] = original[s][line] + 1;
+    }
+    left_out_row.push_back(false);
+  }
+  flush(sizes);
+  out.rows = left_out_row.size();
+  // A difference: rows where some cell is not `same`, running on across
+  // rows of lines left out.
+  bool open = false;  // in a run, from `first`
+  std::size_t first = 0;
+  std::size_t last_differing = 0;
+  for (std::size_t row = 0; row < out.rows; ++row) {
+    if (left_out_row[row]) continue;
+    bool differs = false;
+    for (std::size_t s = 0; s < n && !differs; ++s) differs = out.kind[s][row] != CellKind::same;
+    if (differs) {
+      if (!open) first = row;
+      open = true;
+      last_differing = row;
+    } else if (open) {
+      out.differences.emplace_back(first, last_differing + 1);
+      open = false;
+    }
+  }
+  if (open) out.differences.emplace_back(first, last_differing + 1);
+  return out;
+}
+
+}  // namespace
+
+std::string folded_case(std::string_view text) {
+  std::string out(text);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto c = static_cast<unsigned char>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out[i] = static_cast<char>(c + 32);
+    } else if (c >= 0xC3 && c <= 0xD0 && i + 1 < out.size()) {
+      // Two-byte letters whose lower case is two bytes too.
+      const auto d = static_cast<unsigned char>(out[i + 1]);
+      const unsigned cp = ((c & 0x1Fu) << 6) | (d & 0x3Fu);
+      unsigned lower = cp;
+      if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) ||
+          (cp >= 0x410 && cp <= 0x42F)) {
+        lower = cp + 0x20;
+      } else if (cp >= 0x400 && cp <= 0x40F) {
+        lower = cp + 0x50;
+      }
+      if (lower != cp && (d & 0xC0) == 0x80) {
+        out[i] = static_cast<char>(0xC0 | (lower >> 6));
+        out[i + 1] = static_cast<char>(0x80 | (lower & 0x3F));
+      }
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool valid_line_filter(const std::string& pattern) {
+  try {
+    const std::regex compiled(pattern, std::regex::ECMAScript);
+    return true;
+  } catch (const std::regex_error&) {
+    return false;
+  }
+}
+
 Line line_as_compared(const Line& line, const IgnoreOptions& options) {
   Line out = line;
-  if (options.ignore_whitespace &&
-      (line.text.find(' ') != std::string::npos || line.text.find('\t') != std::string::npos)) {
+  const bool has_blank =
+      line.text.find(' ') != std::string::npos || line.text.find('\t') != std::string::npos;
+  if (options.ignore_whitespace && has_blank) {
     std::string text = line.text.str();
-    std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
+    std::erase_if(text, is_blank);
+    out.text = LineText(std::move(text));
+  } else if (options.ignore_whitespace_amount && has_blank) {
+    std::string text;
+    text.reserve(line.text.size());
+    for (const char c : line.text.view()) {
+      if (!is_blank(c)) {
+        text += c;
+      } else if (text.empty() || text.back() != ' ') {
+        text += ' ';
+      }
+    }
+    if (!text.empty() && text.back() == ' ') text.pop_back();
     out.text = LineText(std::move(text));
   }
+  if (options.ignore_case) out.text = LineText(folded_case(out.text));
   // Every line gets the same line end (none would join lines in the diff).
   if (options.ignore_line_ends) out.eol = LineEnd("\n");
   return out;
@@ -1088,13 +1237,23 @@ Line line_as_compared(const Line& line, const IgnoreOptions& options) {
 
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const IgnoreOptions& options) {
   if (options == IgnoreOptions{}) return align_rows(texts);
+  const std::vector<std::vector<bool>> left_out = left_out_lines(texts, options);
   // The number of lines, and so every line index of the result, stays as
   // it was: the rows index the texts as given.
-  std::vector<std::vector<Line>> compared = texts;
-  for (std::vector<Line>& text : compared) {
-    for (Line& line : text) line = line_as_compared(line, options);
+  std::vector<std::vector<Line>> compared(texts.size());
+  std::vector<std::vector<std::size_t>> original(texts.size());
+  std::vector<std::size_t> sizes(texts.size());
+  for (std::size_t s = 0; s < texts.size(); ++s) {
+    sizes[s] = texts[s].size();
+    compared[s].reserve(texts[s].size());
+    for (std::size_t i = 0; i < texts[s].size(); ++i) {
+      if (!left_out.empty() && left_out[s][i]) continue;
+      compared[s].push_back(line_as_compared(texts[s][i], options));
+      original[s].push_back(i);
+    }
   }
-  return align_rows(compared);
+  if (left_out.empty()) return align_rows(compared);
+  return with_left_out_lines(align_rows(compared), original, sizes);
 }
 
 }  // namespace marlow

@@ -86,10 +86,25 @@ struct RowAlignment {
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts);
 
 // A line as `options` compares it: without its spaces and tabs when
-// whitespace is ignored, with "\n" as its end when line ends are.
+// whitespace is ignored (runs of them as one space, none at the end, when
+// only their amount is), its letters in lower case when case is ignored,
+// with "\n" as its end when line ends are.
 Line line_as_compared(const Line& line, const IgnoreOptions& options);
 
-// align_rows with options; the rows still index the texts as given.
+// UTF-8 text with its upper case letters (ASCII, Latin-1, Greek, Cyrillic)
+// in lower case; every character keeps its byte length, so byte offsets
+// into the result are offsets into `text`.
+std::string folded_case(std::string_view text);
+
+// Whether `pattern` is a line filter that can be used (an ECMAScript
+// regular expression); an invalid one filters nothing.
+bool valid_line_filter(const std::string& pattern);
+
+// align_rows with options; the rows still index the texts as given. Lines
+// that the options leave out of the comparison (blank lines, the filter's)
+// take rows of their own, as `same` beside fillers, before the next line of
+// their text that is compared; such rows are never a difference alone, and
+// a difference runs on across them.
 RowAlignment align_rows(const std::vector<std::vector<Line>>& texts, const IgnoreOptions& options);
 
 // ---------------------------------------------------------------------------
@@ -138,6 +153,10 @@ struct MergePlan {
 // what a plan gives a line that has none.
 std::string first_line_end(const std::vector<std::vector<Line>>& texts);
 
+// The regions of a merge of `contributors` (the base first when there are
+// three or more), in order: every contributor's changes against the base
+// (with two contributors, their differences) cut into common, changed and
+// conflict regions, which together hold every line of every contributor.
 //
 // With a base and two sides, every conflict is then narrowed: lines that
 // both sides changed identically at its edges become changed regions of

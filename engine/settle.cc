@@ -536,32 +536,6 @@ bool only_versions_changed(const std::vector<Line>& base, const std::vector<Line
 
 }  // namespace
 
-const char* settle_rule_name(SettleRule rule) {
-  switch (rule) {
-    case SettleRule::none:
-      return "none";
-    case SettleRule::whitespace:
-      return "whitespace";
-    case SettleRule::words:
-      return "words";
-    case SettleRule::touching:
-      return "touching";
-    case SettleRule::characters:
-      return "characters";
-    case SettleRule::contained:
-      return "contained";
-    case SettleRule::versions:
-      return "versions";
-    case SettleRule::deletion:
-      return "deletion";
-    case SettleRule::bump:
-      return "bump";
-    case SettleRule::releases:
-      return "releases";
-  }
-  return "none";
-}
-
 std::optional<Settlement> settle_conflict(const std::vector<Line>& base,
                                           const std::vector<Line>& one,
                                           const std::vector<Line>& other,

@@ -30,8 +30,6 @@ enum class SettleRule {
   releases,    // both sides added a release section at one place: both stay, newest first
 };
 
-const char* settle_rule_name(SettleRule rule);
-
 // Which rules the engine may use.
 struct SettleOptions {
   // On by default: the rules that, measured conflict by conflict on real

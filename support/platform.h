@@ -5,8 +5,11 @@
 // files that implement it include OS headers: platform_posix_*.cc (pipes,
 // their sockets and registry, stale socket files, processes, files) with
 // platform_posix_internal.h, and platform_win32_*.cc (pipes, processes,
-// files) with platform_win32_internal.h. Each group below says which of its
-// calls may run on several threads at once.
+// files) with platform_win32_internal.h. Elsewhere, only the few files
+// named *_posix.cc or *_win32.cc (saving a file in one step, a binary
+// standard output) include them, each for what this interface does not
+// offer. Each group below says which of its calls may run on several threads
+// at once.
 //
 // Pipe ends are abstract classes so that the relay and the client channel can
 // be driven by fakes in tests.

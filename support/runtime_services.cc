@@ -86,13 +86,6 @@ std::FILE* compat_fopen(const char* path, const char* mode) { return std::fopen(
 
 int compat_fclose(std::FILE* stream) { return std::fclose(stream); }
 
-unsigned compat_sleep(unsigned seconds) {
-  platform::sleep_ms(seconds * 1000U);
-  return 0;
-}
-
-long long compat_time(void* /*unused*/) { return platform::now_seconds(); }
-
 const platform::PipeSecurity* owner_security_attributes(unsigned long access, int inherit) {
   return platform::owner_pipe_security(access, inherit != 0);
 }

@@ -50,10 +50,6 @@ const char* get_drive(const char* path);
 int compat_mkdir(const char* path, int mode);
 std::FILE* compat_fopen(const char* path, const char* mode);
 int compat_fclose(std::FILE* stream);
-// Suspends the calling thread for `seconds` seconds. Returns 0.
-unsigned compat_sleep(unsigned seconds);
-// The current time in whole seconds.
-long long compat_time(void* unused);
 // The security that grants the current user `access` on a pipe (Windows);
 // built once and reused. Null on POSIX, where pipes are protected by the
 // private work directory, file modes and peer credentials.

@@ -3,7 +3,8 @@
 # Usage: install-deps.sh [main|native|all|fuzz]
 #   main    what the main job needs to build the installation and merge:
 #           the compilers and build tools, GoogleTest (configuring the
-#           native preset asks for it), Qt 6 Widgets, libgit2, pugixml, git;
+#           native preset asks for it), Qt 6 Widgets, libgit2, pugixml, git,
+#           the tree-sitter runtime (the panes' syntax highlighting);
 #           dpkg-dev, which unpacks Debian's source package of libgit2,
 #           fetched into build/deb-sources (tools/build-deps.sh), from which
 #           tarnwickmerge's static libgit2 is built
@@ -13,7 +14,10 @@
 #           difftool the end-to-end tests drive; Xvfb for screenshots of real
 #           windows and xdotool to drive them with keys and mouse; dpkg-dev,
 #           which works out the package's dependencies; lintian and man-db,
-#           which check the .deb and its manual pages
+#           which check the .deb and its manual pages; the tree-sitter
+#           runtime, and (from npm, into build/tree-sitter-grammars) the
+#           grammars of cmake/tree-sitter-grammars.txt, which the panes
+#           highlight with
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
 #           which build the .msi; clang, which builds the clang preset; zlib
 #           for MinGW, and Debian's source packages of libgit2 and pugixml
@@ -25,10 +29,11 @@
 set -eu
 want=${1:-all}
 pkgs="cmake ninja-build g++ googletest libgtest-dev libgmock-dev procps
-  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev zlib1g-dev"
+  qt6-base-dev libgit2-dev libpugixml-dev pkg-config git dpkg-dev zlib1g-dev libtree-sitter-dev"
 case "$want" in
   main) ;;
-  native|gui|all|fuzz) pkgs="$pkgs dpkg-dev xvfb xauth xdotool lintian man-db" ;;
+  native|gui|all|fuzz) pkgs="$pkgs dpkg-dev xvfb xauth xdotool lintian man-db"
+    command -v npm >/dev/null 2>&1 || pkgs="$pkgs npm" ;;
 esac
 case "$want" in
   main|native|gui) ;;
@@ -49,6 +54,25 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
+# The grammars' npm packages, at the versions the list pins: their
+# generated parsers are compiled into the build (never committed).
+case "$want" in
+  native|gui|all|fuzz)
+    root="$(dirname "$0")/.."
+    grammars=$(grep -v '^#' "$root/cmake/tree-sitter-grammars.txt" | cut -d'|' -f1 | tr -d ' ')
+    stale=""
+    for g in $grammars; do
+      name=${g%@*}
+      grep -q "\"version\": \"${g##*@}\"" "$root/build/tree-sitter-grammars/node_modules/$name/package.json" \
+        2>/dev/null || stale="$stale $g"
+    done
+    if [ -n "$stale" ]; then
+      echo "installing grammars:$stale"
+      mkdir -p "$root/build/tree-sitter-grammars"
+      npm install --prefix "$root/build/tree-sitter-grammars" --ignore-scripts --legacy-peer-deps \
+        --no-audit --no-fund --no-save --loglevel=error $grammars >/dev/null
+    fi ;;
+esac
 # The Linux build's tarnwickmerge links a static libgit2 built from the same
 # source packages (tools/build-deps.sh), so every set fetches them.
 sh "$(dirname "$0")/build-deps.sh" fetch "$(dirname "$0")/../build/deb-sources"

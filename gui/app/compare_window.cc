@@ -4,10 +4,14 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -18,8 +22,11 @@
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -37,22 +44,6 @@
 
 namespace marlow {
 namespace {
-
-// Sorted, merged union of ranges.
-std::vector<TextRange> merged(std::vector<TextRange> ranges) {
-  std::sort(ranges.begin(), ranges.end(),
-            [](const TextRange& a, const TextRange& b) { return a.start < b.start; });
-  std::vector<TextRange> out;
-  for (const TextRange& r : ranges) {
-    if (!out.empty() && r.start <= out.back().start + out.back().length) {
-      const std::size_t end = std::max(out.back().start + out.back().length, r.start + r.length);
-      out.back().length = end - out.back().start;
-    } else {
-      out.push_back(r);
-    }
-  }
-  return out;
-}
 
 QColor colour_of(CellKind kind) {
   switch (kind) {
@@ -75,6 +66,18 @@ QColor colour_of(CellKind kind) {
 CompareWindow::CompareWindow(Job job, Finish finish)
     : job_(std::move(job)), finish_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
+  // The session owns the texts from here on; the job keeps the call.
+  std::vector<TextDocument> docs = std::move(job_.docs);
+  job_.docs.clear();
+  if (docs.empty()) docs.emplace_back();
+  session_ = std::move(CompareSession::open(std::move(docs), ignore_options_preference()).value());
+  session_->add_observer(this);
+  // A contributor can be edited where its file is a file the user may write.
+  for (std::size_t i = 0; i < session_->text_count() && i < job_.request.contributors.size(); ++i) {
+    const std::string& path = job_.request.contributors[i];
+    const QFileInfo file(q(path));
+    session_->set_writable(i, !is_absent(path) && file.isFile() && file.isWritable());
+  }
   QStringList names;
   for (const std::string& name : job_.request.display_names) names << q(name);
   setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
@@ -82,6 +85,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_bar());
   layout->addWidget(make_long_line_note());
+  layout->addWidget(make_edit_bar());
   layout->addWidget(make_panes(names), 1);
   find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
   layout->addWidget(find_bar_);
@@ -90,7 +94,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   fit_to_screen(this, QStringLiteral("compare"),
                 QSize(160 + 480 * static_cast<int>(panes_.size()), 860));
   lay_out_rows();
-  if (!differences_.empty()) go_to_difference(0);
+  if (difference_count() > 0) go_to_difference(0);
 }
 
 QLayout* CompareWindow::make_bar() {
@@ -106,6 +110,14 @@ QLayout* CompareWindow::make_bar() {
          "the end) as equal"));
   ignore_blanks_ = new QCheckBox(tr("Ignore whitespace"), this);
   ignore_blanks_->setToolTip(tr("Count lines that differ only in spaces and tabs as equal"));
+  // A small button: the bar keeps the width it had.
+  more_ignoring_ = new QToolButton(this);
+  more_ignoring_->setText(tr("More"));
+  more_ignoring_->setPopupMode(QToolButton::InstantPopup);
+  more_ignoring_->setToolTip(
+      tr("More that may be ignored: case, the amount of whitespace, blank lines, lines "
+         "matching a filter"));
+  more_ignoring_->setMenu(ignore_menu(this, more_ignoring_));
   tab_width_ = new QSpinBox(this);
   tab_width_->setRange(1, 16);
   tab_width_->setValue(tab_width_preference());
@@ -120,11 +132,12 @@ QLayout* CompareWindow::make_bar() {
   // The status takes the room there is and never more: no message widens
   // the window.
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  status_->setMinimumWidth(120);
+  status_->setMinimumWidth(80);
   bar->addWidget(status_, 1);
   bar->addWidget(tab_width_);
   bar->addWidget(ignore_blanks_);
   bar->addWidget(ignore_eol_);
+  bar->addWidget(more_ignoring_);
   bar->addSpacing(12);
   bar->addWidget(add_shortcuts_help(this));
   bar->addWidget(close_);
@@ -161,16 +174,22 @@ void CompareWindow::show_long_line_note(int rows) {
 }
 
 void CompareWindow::set_mark_long_lines(bool mark) {
-  if (mark == mark_long_lines_) return;
-  mark_long_lines_ = mark;
-  relayout_near_current();
+  session_->set_mark_long_lines(mark, top_row());
 }
+
+bool CompareWindow::mark_long_lines() const { return session_->mark_long_lines(); }
 
 QWidget* CompareWindow::make_panes(const QStringList& names) {
   auto* splitter = new QSplitter(Qt::Horizontal, this);
+  typed_.assign(session_->text_count(), false);
+  // What is typed goes into the session once typing pauses.
+  typing_timer_ = new QTimer(this);
+  typing_timer_->setSingleShot(true);
+  typing_timer_->setInterval(600);
+  connect(typing_timer_, &QTimer::timeout, this, &CompareWindow::take_typing);
   splitter->setChildrenCollapsible(false);
   sync_ = new PaneSync(this);
-  const std::size_t n = job_.docs.size();
+  const std::size_t n = session_->text_count();
   for (std::size_t i = 0; i < n; ++i) {
     auto* column = new QWidget(splitter);
     auto* column_layout = new QVBoxLayout(column);
@@ -180,6 +199,8 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
         static_cast<qsizetype>(i) < names.size() ? names[static_cast<qsizetype>(i)] : QString();
     add_pane_header(column, i, name);
     auto* pane = new DiffPane(column);
+    pane->highlight_syntax(i < job_.request.contributors.size() ? job_.request.contributors[i] : "",
+                           job_.docs[i].lines);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
     // there, so the last pane keeps its width whatever the rows.
@@ -198,6 +219,14 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     }
     panes_.push_back(pane);
     sync_->add_aligned(pane);
+    pane->installEventFilter(this);
+    if (session_->writable(i)) {
+      connect(pane, &QPlainTextEdit::textChanged, this, [this, i] {
+        if (filling_) return;
+        typed_[i] = true;
+        typing_timer_->start();
+      });
+    }
   }
   return splitter;
 }
@@ -211,7 +240,7 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
   title->setFont(bold);
   const bool absent =
       i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
-  auto* note = new QLabel(file_note(job_.docs[i], absent), column);
+  auto* note = new QLabel(file_note(session_->text(i), absent), column);
   if (absent) note->setObjectName(QStringLiteral("absent"));
   note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   QFont small = note->font();
@@ -226,27 +255,47 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
 }
 
 void CompareWindow::connect_controls() {
-  connect(prev_, &QPushButton::clicked, this, [this] { go_to_difference(current_ - 1); });
-  connect(next_, &QPushButton::clicked, this, [this] { go_to_difference(current_ + 1); });
+  connect(prev_, &QPushButton::clicked, this,
+          [this] { go_to_difference(current_difference() - 1); });
+  connect(next_, &QPushButton::clicked, this,
+          [this] { go_to_difference(current_difference() + 1); });
   const auto shortcut = [this](const QKeySequence& keys, int step) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this,
-            [this, step] { go_to_difference(current_ + step); });
+            [this, step] { go_to_difference(current_difference() + step); });
   };
   shortcut(keys::next(), 1);
   shortcut(keys::next_too(), 1);
   shortcut(keys::previous(), -1);
   shortcut(keys::previous_too(), -1);
+  ignore_eol_->setChecked(ignore_line_ends());
+  ignore_blanks_->setChecked(ignore_whitespace());
   connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
   connect(ignore_blanks_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_whitespace);
   connect(tab_width_, &QSpinBox::valueChanged, this, [this](int columns) {
     set_tab_width_preference(columns);
     for (DiffPane* pane : panes_) pane->set_tab_width(columns);
   });
-  ignore_line_ends_ = ignore_line_ends_preference();
-  ignore_whitespace_ = ignore_whitespace_preference();
-  ignore_eol_->setChecked(ignore_line_ends_);
-  ignore_blanks_->setChecked(ignore_whitespace_);
+  const auto key = [this](const QKeySequence& keys, const QString& what, auto&& action) {
+    auto* entry = new QShortcut(keys, this);
+    entry->setWhatsThis(what);
+    connect(entry, &QShortcut::activated, this, std::forward<decltype(action)>(action));
+  };
+  key(keys::go_to_line(), tr("Go to a line of the focused pane's file"),
+      [this] { ask_go_to_line(); });
+  key(keys::next_pane(), tr("Focus to the next pane"), [this] { focus_pane(1); });
+  key(keys::previous_pane(), tr("Focus to the previous pane"), [this] { focus_pane(-1); });
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
+  key(keys::copy_to_left(), tr("Copy the difference to the pane on the left"),
+      [this] { copy_difference(-1); });
+  key(keys::copy_to_right(), tr("Copy the difference to the pane on the right"),
+      [this] { copy_difference(1); });
+  key(QKeySequence::Save, tr("Save the edited files"), [this] { save(); });
+  key(keys::edit(), tr("Type in the panes of files that can be written, or stop"),
+      [this] { set_editing(!editing()); });
+  connect(copy_left_, &QPushButton::clicked, this, [this] { copy_difference(-1); });
+  connect(copy_right_, &QPushButton::clicked, this, [this] { copy_difference(1); });
+  connect(undo_, &QPushButton::clicked, this, &CompareWindow::undo);
+  connect(save_, &QPushButton::clicked, this, &CompareWindow::save);
   for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
@@ -254,58 +303,144 @@ void CompareWindow::connect_controls() {
   add_compare_pane_menus(this);
 }
 
+int CompareWindow::difference_count() const {
+  return static_cast<int>(session_->differences().size());
+}
+
+int CompareWindow::current_difference() const {
+  return session_->current() ? static_cast<int>(*session_->current()) : -1;
+}
+
+bool CompareWindow::ignore_line_ends() const { return session_->options().ignore_line_ends; }
+bool CompareWindow::ignore_whitespace() const { return session_->options().ignore_whitespace; }
+
+int CompareWindow::top_row() const {
+  return std::max(0, panes_.front()->verticalScrollBar()->value());
+}
+
 void CompareWindow::lay_out_rows() {
-  current_ = -1;
   fill_panes();
   if (map_ != nullptr) {
     std::vector<OverviewStrip::Mark> marks;
-    for (const auto& [first, end] : differences_)
-      marks.push_back({first, end, QColor(230, 150, 40)});
+    for (const Difference& d : session_->differences())
+      marks.push_back({static_cast<int>(d.first), static_cast<int>(d.end), QColor(230, 150, 40)});
     static_cast<OverviewStrip*>(map_)->set(panes_.front()->blockCount(),
                                            panes_.front()->fontMetrics().lineSpacing(),
                                            std::move(marks));
-    map_->setVisible(!differences_.empty());
+    map_->setVisible(difference_count() > 0);
   }
   show_status();
 }
 
 void CompareWindow::set_ignore_line_ends(bool ignore) {
-  if (ignore == ignore_line_ends_) return;
-  ignore_line_ends_ = ignore;
-  set_ignore_line_ends_preference(ignore);
-  {
-    const QSignalBlocker quiet(ignore_eol_);
-    ignore_eol_->setChecked(ignore);
-  }
-  relayout_near_current();
+  IgnoreOptions options = session_->options();
+  options.ignore_line_ends = ignore;
+  set_ignore_options(options);
 }
 
 void CompareWindow::set_ignore_whitespace(bool ignore) {
-  if (ignore == ignore_whitespace_) return;
-  ignore_whitespace_ = ignore;
-  set_ignore_whitespace_preference(ignore);
-  {
-    const QSignalBlocker quiet(ignore_blanks_);
-    ignore_blanks_->setChecked(ignore);
-  }
-  relayout_near_current();
+  IgnoreOptions options = session_->options();
+  options.ignore_whitespace = ignore;
+  set_ignore_options(options);
 }
 
-void CompareWindow::relayout_near_current() {
-  // Stay near the place in view: the first difference that ends after the
-  // current one's start (or after the top row when there was none).
-  const int from = current_ >= 0 ? differences_[static_cast<std::size_t>(current_)].first
-                                 : panes_.front()->verticalScrollBar()->value();
-  lay_out_rows();
-  if (differences_.empty()) return;
-  int next = difference_count() - 1;
-  for (int i = 0; i < difference_count(); ++i) {
-    if (differences_[static_cast<std::size_t>(i)].second > from) {
-      next = i;
-      break;
+IgnoreOptions CompareWindow::ignore_options() const { return session_->options(); }
+
+bool CompareWindow::set_ignore_options(const IgnoreOptions& options) {
+  if (!valid_line_filter(options.line_filter)) return false;
+  if (options == session_->options()) return true;
+  set_ignore_options_preference(options);
+  {
+    const QSignalBlocker quiet_eol(ignore_eol_);
+    const QSignalBlocker quiet_blanks(ignore_blanks_);
+    ignore_eol_->setChecked(options.ignore_line_ends);
+    ignore_blanks_->setChecked(options.ignore_whitespace);
+  }
+  return session_->set_options(options, static_cast<std::size_t>(top_row())).ok();
+}
+
+void CompareWindow::ask_line_filter() {
+  QString pattern = q(session_->options().line_filter);
+  for (;;) {
+    bool ok = false;
+    pattern =
+        QInputDialog::getText(this, tr("Filter lines"),
+                              tr("Lines in which this regular expression matches are not compared\n"
+                                 "(empty: none), for example ^\\s*// for comment lines:"),
+                              QLineEdit::Normal, pattern, &ok);
+    if (!ok) return;
+    IgnoreOptions options = session_->options();
+    options.line_filter = pattern.toStdString();
+    if (set_ignore_options(options)) return;
+    QMessageBox::warning(this, tr("Filter lines"),
+                         tr("This is not a regular expression: %1").arg(pattern));
+  }
+}
+
+bool CompareWindow::go_to_line(int pane, int line) {
+  if (pane < 0 || pane >= pane_count() || line < 1) return false;
+  const std::optional<std::size_t> row =
+      session_->row_of_line(static_cast<std::size_t>(pane), static_cast<std::size_t>(line - 1));
+  if (!row) return false;
+  DiffPane* view = panes_[static_cast<std::size_t>(pane)];
+  // Every pane's cursor to the row, as for a difference.
+  for (DiffPane* each : panes_) sync_->put_cursor(each, static_cast<int>(*row));
+  const int visible = std::max(1, view->viewport()->height() / view->fontMetrics().lineSpacing());
+  sync_->set_top_row(std::max(0, static_cast<int>(*row) - visible / 2));
+  view->setFocus();
+  return true;
+}
+
+void CompareWindow::ask_go_to_line() {
+  const int pane = std::max(0, focused_pane());
+  const int lines = static_cast<int>(session_->text(static_cast<std::size_t>(pane)).lines.size());
+  if (lines == 0) return;
+  const int current = panes_[static_cast<std::size_t>(pane)]->line_number(
+      panes_[static_cast<std::size_t>(pane)]->textCursor().blockNumber());
+  bool ok = false;
+  const int line = QInputDialog::getInt(
+      this, tr("Go to line"),
+      tr("Line of %1 (1 to %2):")
+          .arg(pane < static_cast<int>(job_.request.display_names.size())
+                   ? q(job_.request.display_names[static_cast<std::size_t>(pane)])
+                   : tr("the pane"))
+          .arg(lines),
+      std::max(1, current), 1, lines, 1, &ok);
+  if (ok) go_to_line(pane, line);
+}
+
+int CompareWindow::focused_pane() const {
+  for (std::size_t i = 0; i < panes_.size(); ++i) {
+    if (panes_[i]->hasFocus()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void CompareWindow::focus_pane(int step) {
+  const int n = pane_count();
+  const int from = focused_pane();
+  const int to = from < 0 ? (step > 0 ? 0 : n - 1) : ((from + step) % n + n) % n;
+  panes_[static_cast<std::size_t>(to)]->setFocus(Qt::TabFocusReason);
+}
+
+void CompareWindow::rows_changed(const CompareSession&) { lay_out_rows(); }
+
+void CompareWindow::current_changed(const CompareSession&) {
+  if (!keep_view_) {
+    show_current();
+    return;
+  }
+  // After an edit the view stays where it is: only the frame moves.
+  const std::optional<std::size_t> current = session_->current();
+  for (DiffPane* pane : panes_) {
+    if (current) {
+      const Difference d = session_->differences()[*current];
+      pane->set_current_rows(static_cast<int>(d.first), static_cast<int>(d.end));
+    } else {
+      pane->set_current_rows(-1, -1);
     }
   }
-  go_to_difference(next);
+  show_status();
 }
 
 void CompareWindow::keyPressEvent(QKeyEvent* event) {
@@ -321,98 +456,80 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
 QString CompareWindow::long_line_note_text() const { return long_note_text_->text(); }
 
 CompareWindow::~CompareWindow() {
+  session_->remove_observer(this);
   // A window destroyed without a close event (for example at exit) still answers.
-  if (finish_) finish_(boolean_reply(true));
+  answer();
   give_back_freed_memory_soon();
 }
 
 void CompareWindow::fill_panes() {
-  std::vector<std::vector<Line>> texts;
-  texts.reserve(job_.docs.size());
-  for (const TextDocument& doc : job_.docs) texts.push_back(doc.lines);
-  // The rows index the lines as they are, which the panes show.
-  const RowAlignment rows = align_rows(
-      texts, IgnoreOptions{.ignore_whitespace = ignore_whitespace_,
-                           .ignore_line_ends = ignore_line_ends_});
-  differences_.clear();
-  const std::size_t n = texts.size();
-
-  // Each contributor's changed characters against contributor 0; contributor
-  // 0 shows the characters that any of the others changed.
-  std::vector<std::vector<CharMark>> marks(n);
-  int coarse_rows = 0;
-  for (const auto& [first, end] : rows.differences) {
-    differences_.emplace_back(static_cast<int>(first), static_cast<int>(end));
-    for (std::size_t row = first; row < end; ++row) {
-      if (rows.kind[0][row] != CellKind::changed) continue;
-      const LineText& base = texts[0][rows.line[0][row]].text;
-      std::vector<TextRange> base_ranges;
-      bool coarse = false;
-      for (std::size_t s = 1; s < n; ++s) {
-        if (rows.kind[s][row] != CellKind::changed) continue;
-        const LineText& other = texts[s][rows.line[s][row]].text;
-        InlineDiff d = diff_chars_within_limit(base, other, mark_long_lines_, &coarse);
-        if (ignore_whitespace_) drop_blank_ranges(&d, base, other);
-        add_marks(&marks[s], static_cast<int>(row), other, d.other);
-        base_ranges.insert(base_ranges.end(), d.base.begin(), d.base.end());
-      }
-      add_marks(&marks[0], static_cast<int>(row), base, merged(std::move(base_ranges)));
-      if (coarse) ++coarse_rows;
-    }
-  }
-  show_long_line_note(coarse_rows);
-
-  // Rows whose line ends differ between the sides that have them show each
-  // side's line end: otherwise they would look identical.
-  std::vector<std::vector<std::pair<int, QString>>> eol_marks(n);
-  for (std::size_t row = 0; row < rows.rows; ++row) {
-    const LineEnd* first = nullptr;
-    bool differ = false;
-    for (std::size_t s = 0; s < n; ++s) {
-      if (rows.line[s][row] == kNoLine) continue;
-      const LineEnd& eol = texts[s][rows.line[s][row]].eol;
-      if (first == nullptr) first = &eol;
-      differ = differ || eol != *first;
-    }
-    if (!differ) continue;
-    for (std::size_t s = 0; s < n; ++s) {
-      if (rows.line[s][row] == kNoLine) continue;
-      eol_marks[s].emplace_back(static_cast<int>(row),
-                                line_end_label(texts[s][rows.line[s][row]].eol));
-    }
-  }
-
+  filling_ = true;
+  const CompareSession& session = *session_;
+  const RowAlignment& rows = session.rows();
+  const std::size_t n = session.text_count();
+  show_long_line_note(static_cast<int>(session.coarse_rows()));
   std::vector<QString> pane_texts(n);
-  std::vector<std::vector<int>> numbers(n, std::vector<int>(rows.rows, 0));
-  std::vector<std::vector<QColor>> backgrounds(n, std::vector<QColor>(rows.rows));
   for (std::size_t s = 0; s < n; ++s) {
+    const std::vector<Line>& lines = session.text(s).lines;
+    // The changed characters as the panes count them (UTF-16 units).
+    std::vector<CharMark> marks;
+    const std::vector<RowChars>& chars = session.changed_chars(s);
+    for (std::size_t i = 0; i < chars.size();) {
+      std::size_t j = i;
+      std::vector<TextRange> ranges;
+      for (; j < chars.size() && chars[j].row == chars[i].row; ++j)
+        ranges.push_back(chars[j].range);
+      add_marks(&marks, static_cast<int>(chars[i].row), lines[rows.line[s][chars[i].row]].text,
+                ranges);
+      i = j;
+    }
+    std::vector<std::pair<int, QString>> eol_marks;
+    for (const std::size_t row : session.line_end_rows(s)) {
+      eol_marks.emplace_back(static_cast<int>(row), line_end_label(lines[rows.line[s][row]].eol));
+    }
     // The rows' text joined in UTF-8 and turned into UTF-16 in one step.
+    std::vector<int> numbers(rows.rows, 0);
+    std::vector<QColor> backgrounds(rows.rows);
     std::string bytes;
     for (std::size_t row = 0; row < rows.rows; ++row) {
       if (row != 0) bytes += '\n';
       const std::size_t line = rows.line[s][row];
       if (line != kNoLine) {
-        const std::string_view text = texts[s][line].text;
+        const std::string_view text = lines[line].text;
         bytes.append(text.data(), text.size());
-        numbers[s][row] = static_cast<int>(line) + 1;
+        numbers[row] = static_cast<int>(line) + 1;
       }
-      backgrounds[s][row] = colour_of(rows.kind[s][row]);
+      backgrounds[row] = colour_of(rows.kind[s][row]);
     }
     pane_texts[s] = shown_text(bytes);
-  }
-  for (std::size_t s = 0; s < n; ++s) {
-    panes_[s]->set_row_marks(std::move(numbers[s]), std::move(backgrounds[s]), marks[s],
+    panes_[s]->set_row_marks(std::move(numbers), std::move(backgrounds), std::move(marks),
                              kChangedText);
-    panes_[s]->set_line_end_marks(std::move(eol_marks[s]));
+    panes_[s]->set_line_end_marks(std::move(eol_marks));
   }
   DiffPane::set_texts(panes_, pane_texts);
-  marks_ = std::move(marks);
+  filling_ = false;
+  std::fill(typed_.begin(), typed_.end(), false);
+  show_edit_state();
 }
 
 void CompareWindow::go_to_difference(int index) {
   if (index < 0 || index >= difference_count()) return;
-  current_ = index;
-  const auto [first, end] = differences_[static_cast<std::size_t>(index)];
+  // The same difference again is placed again (the panes may have a new size).
+  if (index == current_difference()) {
+    show_current();
+  } else {
+    static_cast<void>(session_->go_to(static_cast<std::size_t>(index)));  // in range: checked
+  }
+}
+
+void CompareWindow::show_current() {
+  if (!session_->current()) {
+    show_status();
+    return;
+  }
+  const Difference d = session_->differences()[*session_->current()];
+  const int first = static_cast<int>(d.first);
+  const int end = static_cast<int>(d.end);
   for (DiffPane* pane : panes_) {
     sync_->put_cursor(pane, first);
     pane->set_current_rows(first, end);
@@ -429,16 +546,18 @@ void CompareWindow::go_to_difference(int index) {
 }
 
 void CompareWindow::place_sideways() {
-  if (current_ < 0) return;
-  const auto [first, end] = differences_[static_cast<std::size_t>(current_)];
+  if (!session_->current()) return;
+  const Difference d = session_->differences()[*session_->current()];
+  const int first = static_cast<int>(d.first);
+  const int end = static_cast<int>(d.end);
   DiffPane* lead = panes_.front();
   // Sideways, the first changed character of the difference in any pane
   // (a whole changed row starts at its left edge).
   int x = -1;
-  for (std::size_t s = 0; s < panes_.size() && s < marks_.size(); ++s) {
-    for (const CharMark& mark : marks_[s]) {
+  for (DiffPane* pane : panes_) {
+    for (const CharMark& mark : pane->char_marks()) {
       if (mark.row < first || mark.row >= end) continue;
-      const int at = panes_[s]->column_x(mark.row, mark.start);
+      const int at = pane->column_x(mark.row, mark.start);
       if (at >= 0 && (x < 0 || at < x)) x = at;
     }
   }
@@ -451,32 +570,29 @@ void CompareWindow::resizeEvent(QResizeEvent* event) {
   // A position worked out for another width (before the window manager
   // gave the window its size, say) is worked out again from the left edge,
   // unless the user has scrolled sideways since.
-  if (current_ < 0 || panes_.front()->horizontalScrollBar()->value() != placed_left_) return;
+  if (!session_->current() || panes_.front()->horizontalScrollBar()->value() != placed_left_) {
+    return;
+  }
   sync_->set_left(0);
   place_sideways();
 }
 
 void CompareWindow::show_status() {
-  const auto same_lines = [this] {
-    for (const TextDocument& doc : job_.docs) {
-      if (doc.lines != job_.docs.front().lines) return false;
-    }
-    return true;
-  };
-  if (differences_.empty()) {
-    status_->setText(same_lines()         ? tr("The texts are identical")
-                     : ignore_whitespace_ ? tr("The texts differ only in what is ignored")
-                                          : tr("The texts differ only in their line ends"));
-  } else if (current_ < 0) {
+  const int current = current_difference();
+  if (difference_count() == 0) {
+    status_->setText(session_->texts_identical() ? tr("The texts are identical")
+                     : ignore_whitespace()       ? tr("The texts differ only in what is ignored")
+                                                 : tr("The texts differ only in their line ends"));
+  } else if (current < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));
   } else {
-    status_->setText(tr("Difference %1 of %2").arg(current_ + 1).arg(difference_count()));
+    status_->setText(tr("Difference %1 of %2").arg(current + 1).arg(difference_count()));
   }
   if (map_ != nullptr)
-    static_cast<OverviewStrip*>(map_)->set_current(current_, QColor(50, 110, 210));
-  prev_->setEnabled(current_ > 0);
-  next_->setEnabled(current_ + 1 < difference_count());
+    static_cast<OverviewStrip*>(map_)->set_current(current, QColor(50, 110, 210));
+  prev_->setEnabled(current > 0);
+  next_->setEnabled(current + 1 < difference_count());
 }
 
 void CompareWindow::showEvent(QShowEvent* event) {
@@ -484,19 +600,216 @@ void CompareWindow::showEvent(QShowEvent* event) {
   // Place the first difference again now that the panes have their size.
   // The sideways position worked out at the panes' first, smaller size is
   // dropped: kept, it would stay wherever it still shows the change.
-  if (!shown_ && current_ >= 0) {
+  if (!shown_ && session_->current()) {
     sync_->set_left(0);
-    go_to_difference(current_);
+    show_current();
   }
   shown_ = true;
 }
 
 void CompareWindow::closeEvent(QCloseEvent* event) {
+  take_typing();
+  if (has_unsaved_edits()) {
+    UnsavedAnswer answer = unsaved_answer_;
+    if (answer == UnsavedAnswer::ask) {
+      const QMessageBox::StandardButton chosen = QMessageBox::question(
+          this, tr("Unsaved changes"), tr("Save the changes to the edited files?"),
+          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+      answer = chosen == QMessageBox::Save      ? UnsavedAnswer::save
+               : chosen == QMessageBox::Discard ? UnsavedAnswer::discard
+                                                : UnsavedAnswer::cancel;
+    }
+    // A save that fails keeps the window open with the edits.
+    if (answer == UnsavedAnswer::cancel || (answer == UnsavedAnswer::save && !save())) {
+      event->ignore();
+      return;
+    }
+  }
+  answer();
+  event->accept();
+}
+
+void CompareWindow::answer() {
   if (finish_) {
     finish_(boolean_reply(true));
     finish_ = nullptr;
   }
-  event->accept();
+}
+
+QWidget* CompareWindow::make_edit_bar() {
+  edit_bar_ = new QWidget(this);
+  edit_bar_->setObjectName(QStringLiteral("edit_bar"));
+  auto* row = new QHBoxLayout(edit_bar_);
+  row->setContentsMargins(0, 0, 0, 0);
+  copy_left_ = new QPushButton(tr("Copy to left"), edit_bar_);
+  copy_left_->setToolTip(tr("Copy the difference to the pane on the left (Alt+Left)"));
+  copy_right_ = new QPushButton(tr("Copy to right"), edit_bar_);
+  copy_right_->setToolTip(tr("Copy the difference to the pane on the right (Alt+Right)"));
+  undo_ = new QPushButton(tr("Undo"), edit_bar_);
+  undo_->setToolTip(tr("Undo the last copy or typing (Ctrl+Z; redo: Ctrl+Shift+Z, Ctrl+Y)"));
+  edit_ = new QPushButton(tr("Edit"), edit_bar_);
+  edit_->setCheckable(true);
+  edit_->setToolTip(tr("Type in the panes of files that can be written (Ctrl+E)"));
+  connect(edit_, &QPushButton::toggled, this, &CompareWindow::set_editing);
+  save_ = new QPushButton(tr("Save"), edit_bar_);
+  save_->setToolTip(tr("Write the edited files (Ctrl+S)"));
+  edit_note_ = new QLabel(edit_bar_);
+  edit_note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  row->addWidget(edit_);
+  row->addWidget(copy_left_);
+  row->addWidget(copy_right_);
+  row->addWidget(undo_);
+  row->addWidget(save_);
+  row->addWidget(edit_note_, 1);
+  bool any = false;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) any = any || session_->writable(i);
+  edit_bar_->setVisible(any);
+  return edit_bar_;
+}
+
+void CompareWindow::show_edit_state() {
+  if (save_ == nullptr) return;
+  QStringList changed;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) {
+    if (session_->modified(i) && i < job_.request.display_names.size()) {
+      changed << q(job_.request.display_names[i]);
+    }
+  }
+  save_->setEnabled(!changed.isEmpty());
+  undo_->setEnabled(session_->can_undo());
+  edit_note_->setText(
+      changed.isEmpty() ? QString() : tr("Not saved: %1").arg(changed.join(QStringLiteral(", "))));
+}
+
+QString CompareWindow::edit_message() const { return edit_note_->text(); }
+
+bool CompareWindow::has_unsaved_edits() const {
+  for (std::size_t i = 0; i < session_->text_count(); ++i) {
+    if (session_->modified(i)) return true;
+  }
+  return false;
+}
+
+void CompareWindow::set_editing(bool on) {
+  take_typing();
+  {
+    const QSignalBlocker quiet(edit_);
+    edit_->setChecked(on);
+  }
+  for (std::size_t i = 0; i < panes_.size(); ++i) {
+    panes_[i]->setReadOnly(!(on && session_->writable(i)));
+  }
+}
+
+bool CompareWindow::editing() const { return edit_->isChecked(); }
+
+bool CompareWindow::copy_difference(int step) {
+  take_typing();
+  const int n = pane_count();
+  int from = focused_pane();
+  if (from < 0) from = step < 0 ? n - 1 : 0;
+  const int to = from + step;
+  if (to < 0 || to >= n) return false;
+  // The difference at the cursor of the focused pane, else the current one.
+  std::optional<std::size_t> index = session_->current();
+  if (focused_pane() >= 0) {
+    const int row = panes_[static_cast<std::size_t>(from)]->textCursor().blockNumber();
+    if (const auto at = session_->difference_at(static_cast<std::size_t>(row))) index = at;
+  }
+  if (!index) return false;
+  const support::Status copied = session_->copy_difference(*index, static_cast<std::size_t>(from),
+                                                           static_cast<std::size_t>(to));
+  if (!copied.ok()) {
+    edit_note_->setText(copied.code() == EROFS ? tr("That file cannot be written")
+                                               : tr("Nothing to copy there"));
+    edit_bar_->setVisible(true);
+    return false;
+  }
+  return true;
+}
+
+void CompareWindow::undo() {
+  take_typing();
+  static_cast<void>(session_->undo());  // nothing to undo: nothing happens
+}
+
+void CompareWindow::redo() {
+  take_typing();
+  static_cast<void>(session_->redo());  // nothing to redo: nothing happens
+}
+
+void CompareWindow::take_typing() {
+  typing_timer_->stop();
+  for (std::size_t s = 0; s < typed_.size(); ++s) {
+    if (!typed_[s]) continue;
+    typed_[s] = false;
+    DiffPane* pane = panes_[s];
+    const bool returns = has_returns_inside_lines(session_->text(s).lines);
+    std::vector<std::string> rows;
+    rows.reserve(static_cast<std::size_t>(pane->blockCount()));
+    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
+      rows.push_back(typed_line(block.text(), returns));
+    }
+    // The cursor and the rows in view stay where they were.
+    const QTextCursor cursor = pane->textCursor();
+    const int row = cursor.blockNumber();
+    const int column = cursor.positionInBlock();
+    const int top = top_row();
+    const int line = pane->line_number(row);
+    keep_view_ = true;
+    const support::Status typed = session_->replace_rows(s, rows);
+    keep_view_ = false;
+    if (!typed.ok()) continue;
+    std::optional<std::size_t> back =
+        line > 0 ? session_->row_of_line(s, static_cast<std::size_t>(line - 1)) : std::nullopt;
+    const int at = back ? static_cast<int>(*back) : std::min(row, pane->blockCount() - 1);
+    QTextCursor place(pane->document()->findBlockByNumber(at));
+    place.setPosition(place.block().position() + std::min(column, place.block().length() - 1));
+    pane->setTextCursor(place);
+    sync_->set_top_row(top);
+  }
+}
+
+bool CompareWindow::save() {
+  take_typing();
+  QStringList failed;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) {
+    if (!session_->modified(i) || i >= job_.request.contributors.size()) continue;
+    const support::Result<std::string> encoded = encode_text(session_->text(i));
+    std::string error;
+    if (!encoded) {
+      error = "cannot encode the text: " + encoded.status().text();
+    } else if (files_->replace_whole(job_.request.contributors[i], encoded.value(), &error,
+                                     kStalledWriteMs)) {
+      session_->mark_saved(i);
+      continue;
+    }
+    failed << q(error);
+  }
+  edit_note_->clear();
+  show_edit_state();
+  if (!failed.isEmpty()) {
+    edit_note_->setText(tr("Cannot save: %1").arg(failed.join(QStringLiteral("; "))));
+  }
+  return failed.isEmpty();
+}
+
+bool CompareWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Undo and redo in a pane are the window's (copies and typing alike),
+  // never the text view's own.
+  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool undoing = key->matches(QKeySequence::Undo);
+    const bool redoing = key->matches(QKeySequence::Redo) ||
+                         QKeySequence(key->keyCombination()) == keys::redo() ||
+                         QKeySequence(key->keyCombination()) == keys::redo_too();
+    if (undoing || redoing) {
+      if (event->type() == QEvent::KeyPress) undoing ? undo() : redo();
+      event->accept();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace marlow

@@ -1,14 +1,21 @@
 #include "app/directory_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QTime>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
@@ -19,41 +26,93 @@
 #include "app/error_window.h"
 #include "app/keys.h"
 #include "app/panes.h"
+#include "app/settings.h"
+#include "app/shortcuts_help.h"
 #include "app/window_fit.h"
 #include "engine/directory_compare.h"
 #include "engine/file_kind.h"
+#include "serve/files.h"
 #include "serve/serve.h"
 
 namespace marlow {
 namespace {
 
-QString state_text(DirectoryEntry::State state) {
+using State = DirectoryEntry::State;
+
+// The states in the order the window names them.
+constexpr State kStateOrder[] = {State::different, State::only_left, State::only_right,
+                                 State::identical};
+
+QString state_text(State state) {
   switch (state) {
-    case DirectoryEntry::State::only_left:
+    case State::only_left:
       return DirectoryWindow::tr("only left");
-    case DirectoryEntry::State::only_right:
+    case State::only_right:
       return DirectoryWindow::tr("only right");
-    case DirectoryEntry::State::identical:
+    case State::identical:
       return DirectoryWindow::tr("identical");
-    case DirectoryEntry::State::different:
+    case State::different:
       return DirectoryWindow::tr("different");
   }
   return QString();
 }
 
-QColor state_colour(DirectoryEntry::State state) {
+// The state's name among the preferences.
+QString state_key(State state) {
   switch (state) {
-    case DirectoryEntry::State::only_left:
+    case State::only_left:
+      return QStringLiteral("only_left");
+    case State::only_right:
+      return QStringLiteral("only_right");
+    case State::identical:
+      return QStringLiteral("identical");
+    case State::different:
+      return QStringLiteral("different");
+  }
+  return QString();
+}
+
+QColor state_colour(State state) {
+  switch (state) {
+    case State::only_left:
       return kRemoved;
-    case DirectoryEntry::State::only_right:
+    case State::only_right:
       return kAdded;
-    case DirectoryEntry::State::different:
+    case State::different:
       return kChanged;
-    case DirectoryEntry::State::identical:
+    case State::identical:
       break;
   }
   return QColor();
 }
+
+QString size_text(const FileFacts& facts) {
+  return facts.present ? QLocale().toString(static_cast<qulonglong>(facts.size)) : QString();
+}
+
+// Local time, to the second: two saves within a minute still differ.
+QString time_text(const FileFacts& facts) {
+  if (!facts.present) return QString();
+  return QDateTime::fromMSecsSinceEpoch(facts.modified_ns / 1000000)
+      .toLocalTime()
+      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString counts_text(const DirectoryNode& node) {
+  QStringList parts;
+  for (const State state : kStateOrder) {
+    parts << QStringLiteral("%1 %2").arg(node.count(state)).arg(state_text(state));
+  }
+  return parts.join(QStringLiteral(", "));
+}
+
+QString files_text(std::size_t count) {
+  return count == 1 ? DirectoryWindow::tr("1 file") : DirectoryWindow::tr("%1 files").arg(count);
+}
+
+QString key_text(const QKeySequence& keys) { return keys.toString(QKeySequence::PortableText); }
+
+bool is_folder(const QTreeWidgetItem* item) { return !item->data(0, Qt::UserRole).isValid(); }
 
 // Reads and decodes a file for a comparison; false with the reason.
 bool read_document(const std::string& path, Encoding encoding, TextDocument* doc,
@@ -89,52 +148,125 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   const QString right = q(request_.display_names.at(1));
   setWindowTitle(tr("Compare directories - %1 / %2").arg(left, right));
   auto* layout = new QVBoxLayout(this);
+
+  // The commands.
   auto* bar = new QHBoxLayout();
-  auto* open_button = new QPushButton(tr("&Compare file"), this);
-  open_button->setToolTip(tr("Open the comparison of the selected file (Enter, double click)"));
-  status_ = new QLabel(this);
-  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  show_identical_ = new QCheckBox(tr("Show &identical files"), this);
-  show_identical_->setChecked(true);
-  auto* close_button = new QPushButton(tr("C&lose"), this);
-  close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
-  bar->addWidget(open_button);
-  bar->addSpacing(12);
-  bar->addWidget(status_, 1);
-  bar->addWidget(show_identical_);
-  bar->addWidget(close_button);
-  layout->addLayout(bar);
-  auto* names = new ElidedLabel(tr("Left: %1    Right: %2").arg(left, right), this);
-  layout->addWidget(names);
-  list_ = new QTreeWidget(this);
-  list_->setRootIsDecorated(false);
-  list_->setUniformRowHeights(true);
-  list_->setHeaderLabels({tr("File"), tr("State")});
-  list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-  list_->header()->setStretchLastSection(false);
-  layout->addWidget(list_, 1);
-
-  entries_ = compare_directories(request_.contributors[0], request_.contributors[1]);
-  fill();
-
+  const auto button = [this, bar](const QString& text, const QString& tip, const QKeySequence& keys,
+                                  auto&& action) {
+    auto* made = new QPushButton(text, this);
+    made->setToolTip(keys.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, key_text(keys)));
+    connect(made, &QPushButton::clicked, this, action);
+    if (!keys.isEmpty()) {
+      connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
+    }
+    bar->addWidget(made);
+    return made;
+  };
   const auto open_current = [this] {
-    if (QTreeWidgetItem* item = list_->currentItem()) {
+    QTreeWidgetItem* item = list_->currentItem();
+    if (item == nullptr) return;
+    if (is_folder(item)) {
+      item->setExpanded(!item->isExpanded());
+    } else {
       open_entry(item->data(0, Qt::UserRole).toULongLong());
     }
   };
+  auto* open_button = new QPushButton(tr("&Compare file"), this);
+  open_button->setToolTip(tr("Open the comparison of the selected file (Enter, double click)"));
   connect(open_button, &QPushButton::clicked, this, open_current);
-  connect(list_, &QTreeWidget::itemActivated, this, open_current);
-  connect(show_identical_, &QCheckBox::toggled, this, &DirectoryWindow::set_show_identical);
+  bar->addWidget(open_button);
+  bar->addSpacing(12);
+  button(tr("Copy to right \u2192"), tr("Copy the selected files to the right"),
+         keys::copy_to_right(), [this] { copy_selected(CopyDirection::left_to_right); });
+  button(tr("\u2190 Copy to left"), tr("Copy the selected files to the left"), keys::copy_to_left(),
+         [this] { copy_selected(CopyDirection::right_to_left); });
+  bar->addSpacing(12);
+  button(tr("Expand all"), tr("Open every folder"), keys::expand_all(),
+         [this] { list_->expandAll(); });
+  button(tr("Collapse all"), tr("Close every folder"), keys::collapse_all(),
+         [this] { list_->collapseAll(); });
+  button(tr("Refresh"), tr("Read both directories again"), keys::refresh(), [this] { refresh(); });
+  bar->addStretch(1);
+  bar->addWidget(add_shortcuts_help(this));
+  auto* close_button = new QPushButton(tr("C&lose"), this);
+  close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
   connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+  bar->addWidget(close_button);
+  layout->addLayout(bar);
+
+  // The filters, as the user left them last.
+  auto* filters = new QHBoxLayout();
+  filters->addWidget(new QLabel(tr("Show:"), this));
+  const QString box_texts[] = {tr("&Different"), tr("Only l&eft"), tr("Only ri&ght"),
+                               tr("&Identical")};
+  for (std::size_t i = 0; i < std::size(kStateOrder); ++i) {
+    const State state = kStateOrder[i];
+    auto* box = new QCheckBox(box_texts[i], this);
+    box->setObjectName(QStringLiteral("show_") + state_key(state));
+    const bool shown = directory_shows_preference(state_key(state));
+    box->setChecked(shown);
+    shown_.set(state, shown);
+    connect(box, &QCheckBox::toggled, this, [this, state](bool on) { set_shown(state, on); });
+    state_boxes_[static_cast<std::size_t>(state)] = box;
+    filters->addWidget(box);
+  }
+  filters->addSpacing(12);
+  auto* exclude_label = new QLabel(tr("E&xclude:"), this);
+  exclude_field_ = new QLineEdit(this);
+  exclude_field_->setObjectName(QStringLiteral("exclude"));
+  exclude_field_->setPlaceholderText(tr("*.o; build/"));
+  exclude_field_->setToolTip(
+      tr("Names to leave out, separated by ';': * and ? within a name, ** across folders, "
+         "a trailing / for folders only"));
+  exclude_ = directory_exclude_preference();
+  exclude_field_->setText(exclude_);
+  exclude_label->setBuddy(exclude_field_);
+  connect(exclude_field_, &QLineEdit::editingFinished, this,
+          [this] { set_exclude(exclude_field_->text()); });
+  filters->addWidget(exclude_label);
+  filters->addWidget(exclude_field_, 1);
+  layout->addLayout(filters);
+
+  auto* names = new ElidedLabel(tr("Left: %1    Right: %2").arg(left, right), this);
+  layout->addWidget(names);
+
+  list_ = new QTreeWidget(this);
+  list_->setUniformRowHeights(true);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // Enter and a double click toggle a folder here (below), not twice.
+  list_->setExpandsOnDoubleClick(false);
+  list_->setHeaderLabels({tr("Name"), tr("State"), tr("Left size"), tr("Left modified"),
+                          tr("Right size"), tr("Right modified")});
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setSectionResizeMode(kName, QHeaderView::Stretch);
+  for (int column = kState; column < kColumns; ++column) {
+    list_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  layout->addWidget(list_, 1);
+
+  auto* bottom = new QHBoxLayout();
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("status"));
+  note_ = new QLabel(this);
+  note_->setObjectName(QStringLiteral("note"));
+  note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  note_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  bottom->addWidget(status_);
+  bottom->addWidget(note_, 1);
+  layout->addLayout(bottom);
+
+  entries_ = compare_directories(request_.contributors[0], request_.contributors[1],
+                                 NameFilter(exclude_.toStdString()));
+  fill();
+
+  connect(list_, &QTreeWidget::itemActivated, this, open_current);
   for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   }
-  fit_to_screen(this, QStringLiteral("directories"), QSize(900, 700));
-  // The list has the keys from the start: Up and Down move in it, Enter
+  fit_to_screen(this, QStringLiteral("directories"), QSize(1000, 700));
+  // The tree has the keys from the start: Up and Down move in it, Enter
   // opens the file.
   setTabOrder(list_, open_button);
-  setTabOrder(open_button, show_identical_);
-  setTabOrder(show_identical_, close_button);
   list_->setFocus();
 }
 
@@ -142,40 +274,233 @@ DirectoryWindow::~DirectoryWindow() {
   if (finish_) finish_(boolean_reply(true));
 }
 
-void DirectoryWindow::fill() {
-  list_->clear();
-  std::size_t counts[4] = {};
-  QTreeWidgetItem* first_change = nullptr;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const DirectoryEntry& entry = entries_[i];
-    ++counts[static_cast<int>(entry.state)];
-    if (entry.state == DirectoryEntry::State::identical && !show_identical_->isChecked()) continue;
-    auto* item = new QTreeWidgetItem(list_, {q(entry.path), state_text(entry.state)});
-    item->setData(0, Qt::UserRole, static_cast<qulonglong>(i));
-    if (const QColor colour = state_colour(entry.state); colour.isValid()) {
-      item->setBackground(0, colour);
-      item->setBackground(1, colour);
-    }
-    if (first_change == nullptr && entry.state != DirectoryEntry::State::identical)
-      first_change = item;
+QTreeWidgetItem* DirectoryWindow::add_node(const DirectoryNode& node, QTreeWidgetItem* parent) {
+  auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(list_);
+  item->setText(kName, q(node.name));
+  item->setText(kState, state_text(node.state));
+  item->setData(0, kPathRole, q(node.path));
+  item->setData(0, kStateRole, static_cast<int>(node.state));
+  const QColor colour = state_colour(node.state);
+  if (node.folder) {
+    item->setIcon(kName, style()->standardIcon(QStyle::SP_DirIcon));
+    item->setToolTip(kState, counts_text(node));
+    if (colour.isValid()) item->setBackground(kState, colour);
+    for (const DirectoryNode& child : node.children) add_node(child, item);
+    return item;
   }
-  // The first file that is not identical is selected, so Enter opens it.
-  if (QTreeWidgetItem* start = first_change != nullptr ? first_change : list_->topLevelItem(0)) {
-    list_->setCurrentItem(start);
+  const DirectoryEntry& entry = entries_[node.entry];
+  item->setIcon(kName, style()->standardIcon(QStyle::SP_FileIcon));
+  item->setData(0, Qt::UserRole, static_cast<qulonglong>(node.entry));
+  item->setText(kLeftSize, size_text(entry.left));
+  item->setText(kLeftTime, time_text(entry.left));
+  item->setText(kRightSize, size_text(entry.right));
+  item->setText(kRightTime, time_text(entry.right));
+  item->setTextAlignment(kLeftSize, Qt::AlignRight | Qt::AlignVCenter);
+  item->setTextAlignment(kRightSize, Qt::AlignRight | Qt::AlignVCenter);
+  if (colour.isValid()) {
+    for (int column = 0; column < kColumns; ++column) item->setBackground(column, colour);
   }
-  status_->setText(tr("%1 different, %2 only left, %3 only right, %4 identical")
-                       .arg(counts[static_cast<int>(DirectoryEntry::State::different)])
-                       .arg(counts[static_cast<int>(DirectoryEntry::State::only_left)])
-                       .arg(counts[static_cast<int>(DirectoryEntry::State::only_right)])
-                       .arg(counts[static_cast<int>(DirectoryEntry::State::identical)]));
+  return item;
 }
 
-void DirectoryWindow::set_show_identical(bool show) {
-  if (show_identical_->isChecked() != show) {
-    show_identical_->setChecked(show);  // comes back here through the signal
+void DirectoryWindow::fill() {
+  // What the user had open and chosen, by path: it stays across a refresh,
+  // a copy or a change of filter.
+  QSet<QString> expanded;
+  QSet<QString> selected;
+  QString current;
+  if (filled_) {
+    for (QTreeWidgetItemIterator it(list_); *it != nullptr; ++it) {
+      const QString path = (*it)->data(0, kPathRole).toString();
+      if ((*it)->isExpanded()) expanded.insert(path);
+      if ((*it)->isSelected()) selected.insert(path);
+    }
+    if (list_->currentItem() != nullptr)
+      current = list_->currentItem()->data(0, kPathRole).toString();
+  }
+  list_->clear();
+  const DirectoryNode root = directory_tree(entries_, shown_);
+  for (const DirectoryNode& node : root.children) add_node(node, nullptr);
+
+  std::size_t shown_files = 0;
+  QTreeWidgetItem* first_change = nullptr;
+  QTreeWidgetItem* keep = nullptr;
+  for (QTreeWidgetItemIterator it(list_); *it != nullptr; ++it) {
+    QTreeWidgetItem* item = *it;
+    const QString path = item->data(0, kPathRole).toString();
+    if (filled_ && path == current) keep = item;
+    if (is_folder(item)) {
+      // At first the folders that hold a difference are open.
+      item->setExpanded(filled_ ? expanded.contains(path)
+                                : item->data(0, kStateRole).toInt() !=
+                                      static_cast<int>(State::identical));
+      continue;
+    }
+    ++shown_files;
+    const auto index = item->data(0, Qt::UserRole).toULongLong();
+    if (first_change == nullptr && entries_[index].state != State::identical) first_change = item;
+  }
+  // The first file that is not identical is current at first, so that
+  // Enter opens it; later the current file stays where it is.
+  QTreeWidgetItem* start = keep != nullptr           ? keep
+                           : first_change != nullptr ? first_change
+                                                     : list_->topLevelItem(0);
+  if (start != nullptr) {
+    for (QTreeWidgetItem* up = start->parent(); up != nullptr; up = up->parent()) {
+      up->setExpanded(true);
+    }
+    list_->setCurrentItem(start);
+  }
+  for (QTreeWidgetItemIterator it(list_); *it != nullptr; ++it) {
+    if (selected.contains((*it)->data(0, kPathRole).toString())) (*it)->setSelected(true);
+  }
+  filled_ = true;
+
+  std::size_t total = 0;
+  for (const std::size_t count : root.counts) total += count;
+  QString status = counts_text(root);
+  if (shown_files < total) status += tr("; %1 not shown").arg(total - shown_files);
+  status_->setText(status);
+}
+
+QTreeWidgetItem* DirectoryWindow::item_of(const QString& path) const {
+  for (QTreeWidgetItemIterator it(list_); *it != nullptr; ++it) {
+    if ((*it)->data(0, kPathRole).toString() == path) return *it;
+  }
+  return nullptr;
+}
+
+void DirectoryWindow::set_shown(State state, bool show) {
+  QCheckBox* box = state_boxes_[static_cast<std::size_t>(state)];
+  if (box->isChecked() != show) {
+    box->setChecked(show);  // comes back here through the signal
     return;
   }
+  if (shown_.shows(state) == show) return;
+  shown_.set(state, show);
+  set_directory_shows_preference(state_key(state), show);
   fill();
+}
+
+void DirectoryWindow::set_exclude(const QString& patterns) {
+  if (exclude_field_->text() != patterns) exclude_field_->setText(patterns);
+  if (patterns == exclude_) return;
+  exclude_ = patterns;
+  set_directory_exclude_preference(patterns);
+  // Excluded folders are not even read: the directories are read again.
+  refresh();
+}
+
+void DirectoryWindow::refresh() {
+  entries_ = compare_directories(request_.contributors[0], request_.contributors[1],
+                                 NameFilter(exclude_.toStdString()));
+  fill();
+  note_->setText(
+      tr("Read again at %1").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+}
+
+std::vector<std::size_t> DirectoryWindow::selected_entries() const {
+  std::vector<std::size_t> chosen;
+  for (QTreeWidgetItem* item : list_->selectedItems()) {
+    // A folder stands for the files shown under it.
+    for (QTreeWidgetItemIterator it(item); *it != nullptr; ++it) {
+      if (*it != item && !(*it)
+                              ->data(0, kPathRole)
+                              .toString()
+                              .startsWith(item->data(0, kPathRole).toString() + QLatin1Char('/'))) {
+        break;
+      }
+      if (!is_folder(*it)) chosen.push_back((*it)->data(0, Qt::UserRole).toULongLong());
+    }
+  }
+  return chosen;
+}
+
+void DirectoryWindow::copy_selected(CopyDirection direction) {
+  const bool to_right = direction == CopyDirection::left_to_right;
+  const QString from_side = to_right ? tr("left") : tr("right");
+  const QString to_side = to_right ? tr("right") : tr("left");
+  const std::vector<std::size_t> chosen = selected_entries();
+  const CopyPlan plan = plan_copy(entries_, chosen, direction);
+  if (plan.empty()) {
+    note_->setText(chosen.empty()
+                       ? tr("Nothing to copy: select files or folders first")
+                       : tr("Nothing to copy to the %1: the selected files are identical, or "
+                            "not on the %2")
+                             .arg(to_side, from_side));
+    return;
+  }
+  if (plan.replace.empty()) {
+    run_copy(plan, direction);
+    return;
+  }
+  // The question names every file it replaces, with what it holds now and
+  // what it will hold.
+  QStringList lines;
+  constexpr std::size_t kNamed = 20;
+  for (std::size_t i = 0; i < plan.replace.size() && i < kNamed; ++i) {
+    const DirectoryEntry& entry = entries_[plan.replace[i]];
+    const FileFacts& from = to_right ? entry.left : entry.right;
+    const FileFacts& to = to_right ? entry.right : entry.left;
+    lines << tr("%1\n    now %2 bytes of %3,\n    then %4 bytes of %5 from the %6")
+                 .arg(q(entry.path), size_text(to), time_text(to), size_text(from), time_text(from),
+                      from_side);
+  }
+  if (plan.replace.size() > kNamed) lines << tr("and %1 more").arg(plan.replace.size() - kNamed);
+  QString text = tr("Replace %1 on the %2 with the %3's?")
+                     .arg(files_text(plan.replace.size()), to_side, from_side);
+  if (!plan.create.empty()) {
+    text += QLatin1Char('\n') +
+            tr("%1 only on the %2 copied as well.").arg(files_text(plan.create.size()), from_side);
+  }
+  auto* question = new QMessageBox(QMessageBox::Question, tr("Replace files"), text,
+                                   QMessageBox::Yes | QMessageBox::Cancel, this);
+  question->setObjectName(QStringLiteral("copy_question"));
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  question->setInformativeText(lines.join(QLatin1Char('\n')));
+  question->button(QMessageBox::Yes)->setText(tr("Replace"));
+  question->setDefaultButton(QMessageBox::Cancel);
+  connect(question, &QMessageBox::finished, this, [this, question, plan, direction] {
+    if (question->clickedButton() == question->button(QMessageBox::Yes)) run_copy(plan, direction);
+  });
+  question->open();
+}
+
+void DirectoryWindow::run_copy(const CopyPlan& plan, CopyDirection direction) {
+  const ReplaceFile replace = [](const std::string& path, const std::string& bytes,
+                                 std::string* error) {
+    return real_files().replace_whole(path, bytes, error, kStalledWriteMs);
+  };
+  QStringList errors;
+  std::size_t copied = 0;
+  for (const std::vector<std::size_t>* part : {&plan.create, &plan.replace}) {
+    for (const std::size_t index : *part) {
+      if (index >= entries_.size()) continue;
+      const support::Status outcome = copy_entry(request_.contributors[0], request_.contributors[1],
+                                                 &entries_[index], direction, replace);
+      if (outcome.ok()) {
+        ++copied;
+      } else {
+        errors << q(outcome.text());
+      }
+    }
+  }
+  fill();
+  const QString to_side = direction == CopyDirection::left_to_right ? tr("right") : tr("left");
+  QString note = tr("Copied %1 to the %2").arg(files_text(copied), to_side);
+  if (!errors.isEmpty()) note += tr("; %1 failed").arg(errors.size());
+  note_->setText(note);
+  if (errors.isEmpty()) return;
+  // Every failure, in a message that stays until it is closed.
+  auto* failed =
+      new QMessageBox(QMessageBox::Warning, tr("Copy failed"),
+                      tr("%1 could not be copied to the %2:")
+                          .arg(files_text(static_cast<std::size_t>(errors.size())), to_side),
+                      QMessageBox::Ok, this);
+  failed->setObjectName(QStringLiteral("copy_errors"));
+  failed->setAttribute(Qt::WA_DeleteOnClose);
+  failed->setInformativeText(errors.join(QLatin1Char('\n')));
+  failed->open();
 }
 
 QWidget* DirectoryWindow::open_entry(std::size_t index) {
@@ -191,8 +516,8 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
   bool binary = false;
   for (std::size_t side = 0; side < 2; ++side) {
     names[side] = request_.display_names[side] + "/" + entry.path;
-    const bool absent = (side == 0 && entry.state == DirectoryEntry::State::only_right) ||
-                        (side == 1 && entry.state == DirectoryEntry::State::only_left);
+    const bool absent = (side == 0 && entry.state == State::only_right) ||
+                        (side == 1 && entry.state == State::only_left);
     if (absent) continue;
     paths[side] = (std::filesystem::path(request_.contributors[side]) / entry.path).string();
     binary = binary || file_is_binary(paths[side]);
@@ -206,11 +531,12 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
     return note;
   }
   for (std::size_t side = 0; side < 2; ++side) {
-    const std::string path = (std::filesystem::path(request_.contributors[side]) / entry.path).string();
+    const std::string path =
+        (std::filesystem::path(request_.contributors[side]) / entry.path).string();
     job.request.contributors[side] = path;
     job.request.display_names[side] = request_.display_names[side] + "/" + entry.path;
-    const bool absent = (side == 0 && entry.state == DirectoryEntry::State::only_right) ||
-                        (side == 1 && entry.state == DirectoryEntry::State::only_left);
+    const bool absent = (side == 0 && entry.state == State::only_right) ||
+                        (side == 1 && entry.state == State::only_left);
     TextDocument doc;
     std::string why;
     if (!absent && !read_document(path, encoding, &doc, &why)) {

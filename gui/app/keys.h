@@ -56,6 +56,20 @@ inline QKeySequence help() { return QKeySequence(Qt::Key_F1); }
 // Redo as Ctrl+Shift+Z and Ctrl+Y on every platform.
 inline QKeySequence redo() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z); }
 inline QKeySequence redo_too() { return QKeySequence(Qt::CTRL | Qt::Key_Y); }
+// In a comparison: go to a line, move between the panes, copy the current
+// difference to the pane on the left or on the right.
+inline QKeySequence go_to_line() { return QKeySequence(Qt::CTRL | Qt::Key_L); }
+inline QKeySequence next_pane() { return QKeySequence(Qt::Key_F6); }
+inline QKeySequence previous_pane() { return QKeySequence(Qt::SHIFT | Qt::Key_F6); }
+inline QKeySequence copy_to_left() { return QKeySequence(Qt::ALT | Qt::Key_Left); }
+inline QKeySequence copy_to_right() { return QKeySequence(Qt::ALT | Qt::Key_Right); }
+inline QKeySequence edit() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
+
+// The directory comparison: read both directories again, open or close
+// every folder; copy_to_left/right copy the chosen files to the other side.
+inline QKeySequence refresh() { return QKeySequence(Qt::Key_F5); }
+inline QKeySequence expand_all() { return QKeySequence(Qt::CTRL | Qt::Key_E); }
+inline QKeySequence collapse_all() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E); }
 
 // Side `side` (counted from 0) with `modifiers` and its digit; the first
 // nine sides have keys, the others none.

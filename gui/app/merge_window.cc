@@ -328,6 +328,9 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     note->setObjectName(QStringLiteral("file_note"));
     column->addWidget(note);
     panes_.push_back(new DiffPane(pane_area));
+    static_cast<DiffPane*>(panes_.back())
+        ->highlight_syntax(s < job_.request.contributors.size() ? job_.request.contributors[s] : "",
+                           job_.docs[s].lines);
     // A horizontal scroll bar in every pane at all times: one that came and
     // went with the widest line laid out would give its pane a row less,
     // and the panes would end on different rows.
@@ -1599,7 +1602,7 @@ TextDocument MergeWindow::saved_document(std::vector<Line> lines) const {
 bool MergeWindow::write_result(const std::string& path, std::vector<Line> lines,
                                std::string* error) const {
   const support::Result<std::string> encoded = encode_text(saved_document(std::move(lines)));
-  if (!encoded.ok()) {
+  if (!encoded) {
     *error = "cannot encode the result: " + encoded.status().text();
     return false;
   }

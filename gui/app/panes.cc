@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/settings.h"
+#include "engine/compare_session.h"
 
 namespace marlow {
 
@@ -132,6 +133,7 @@ QTextDocument* DiffPane::fresh_document() {
   lay_out_unbounded([this, doc] { setDocument(doc); });
   delete own_document_;
   own_document_ = doc;
+  if (syntax_) refresh_syntax_colours();
   return doc;
 }
 
@@ -303,6 +305,7 @@ void DiffPane::paint_under_text(QPaintEvent* event) {
 }
 
 void DiffPane::paintEvent(QPaintEvent* event) {
+  if (syntax_) colour_rows_in_view();
   if (!backgrounds_.empty() || !marks_.empty()) paint_under_text(event);
   QPlainTextEdit::paintEvent(event);
   if (!overlay_.empty()) paint_overlay();
@@ -474,28 +477,19 @@ QString file_note(const TextDocument& doc, bool absent) {
   QStringList parts;
   parts << QString::fromLatin1(encoding_name(doc.encoding));
   if (doc.bom) parts << QWidget::tr("BOM");
-  std::size_t lf = 0;
-  std::size_t crlf = 0;
-  std::size_t cr = 0;
-  for (const Line& line : doc.lines) {
-    if (line.eol == "\r\n") ++crlf;
-    if (line.eol == "\n") ++lf;
-    if (line.eol == "\r") ++cr;
-  }
-  if (lf != 0 && crlf != 0) {
-    parts << QWidget::tr("mixed line ends (%1 LF, %2 CRLF)").arg(lf).arg(crlf);
-  } else if (crlf != 0) {
+  const TextFacts facts = text_facts(doc);
+  if (facts.lf != 0 && facts.crlf != 0) {
+    parts << QWidget::tr("mixed line ends (%1 LF, %2 CRLF)").arg(facts.lf).arg(facts.crlf);
+  } else if (facts.crlf != 0) {
     parts << QStringLiteral("CRLF");
-  } else if (lf != 0) {
+  } else if (facts.lf != 0) {
     parts << QStringLiteral("LF");
   }
-  if (cr != 0) parts << QStringLiteral("CR");
-  if (has_returns_inside_lines(doc.lines)) {
+  if (facts.cr != 0) parts << QStringLiteral("CR");
+  if (facts.returns_inside_lines) {
     parts << QWidget::tr("carriage returns inside lines, shown as %1").arg(kCarriageReturnMark);
   }
-  if (!doc.lines.empty() && doc.lines.back().eol.empty()) {
-    parts << QWidget::tr("no line end at the end");
-  }
+  if (facts.no_end_at_end) parts << QWidget::tr("no line end at the end");
   parts << (doc.lines.size() == 1 ? QWidget::tr("1 line")
                                   : QWidget::tr("%1 lines").arg(doc.lines.size()));
   return parts.join(QStringLiteral(" \u00B7 "));

@@ -8,11 +8,13 @@
 #include <QString>
 #include <QTextBlock>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "engine/highlight.h"
 #include "engine/inline_diff.h"
 #include "engine/text_codec.h"
 
@@ -88,6 +90,7 @@ void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
 class DiffPane : public QPlainTextEdit {
  public:
   explicit DiffPane(QWidget* parent);
+  ~DiffPane() override;
 
   // What goes with the rows: numbers[i] is the line number the gutter shows
   // beside row i, 0 for none; backgrounds[i] the colour of row i (invalid:
@@ -134,6 +137,19 @@ class DiffPane : public QPlainTextEdit {
   // panes whose rows are coloured by the window as it goes.
   void set_overlay_marks(std::vector<CharMark> marks, const QColor& colour);
   const std::vector<CharMark>& overlay_marks() const { return overlay_; }
+  // Syntax colouring (app/syntax_colours.cc): `lines`, the lines of file
+  // `file_name` that the gutter numbers, are highlighted on a thread of
+  // their own, and the text of the rows in view then takes their tokens'
+  // colours, over the rows' colours and marks. Nothing for a file of no
+  // known kind.
+  void highlight_syntax(const std::string& file_name, const std::vector<Line>& lines);
+  // The tokens of the file's lines (row r shows line line_number(r) - 1);
+  // null: none.
+  void set_line_tokens(std::shared_ptr<const LineTokens> tokens);
+  const LineTokens* line_tokens() const;
+  // Colours the rows by their tokens again, or takes the colours away, as
+  // the preference now says.
+  void refresh_syntax_colours();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -173,6 +189,13 @@ class DiffPane : public QPlainTextEdit {
   std::vector<CharMark> marks_;      // sorted by row, from set_row_marks
   QColor mark_colour_;
   void paint_overlay();
+  struct Syntax;
+  struct SyntaxDeleter {
+    void operator()(Syntax* syntax) const;
+  };
+  std::unique_ptr<Syntax, SyntaxDeleter> syntax_;
+  // Gives the rows in view their tokens' colours, once per row.
+  void colour_rows_in_view();
 };
 
 // Puts `text` at the start of `doc` without laying out any row, so that no

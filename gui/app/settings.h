@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QString>
 
+#include "engine/ignore_options.h"
+
 namespace marlow {
 
 // The saved preference: write a merge without conflicts at once, without a
@@ -35,5 +37,21 @@ void set_ignore_whitespace_preference(bool on);
 // side is taken (off unless set).
 bool advance_after_take_preference();
 void set_advance_after_take_preference(bool on);
+
+// Whether the directory comparison shows the files in a state ("identical",
+// "different", "only_left", "only_right"; shown unless set), and the name
+// patterns it leaves out (none unless set).
+bool directory_shows_preference(const QString& state);
+void set_directory_shows_preference(const QString& state, bool shown);
+QString directory_exclude_preference();
+void set_directory_exclude_preference(const QString& patterns);
+
+// Everything the compare window ignores, the two above included.
+IgnoreOptions ignore_options_preference();
+void set_ignore_options_preference(const IgnoreOptions& options);
+
+// Whether the panes colour the text by its syntax (on unless turned off).
+bool syntax_highlighting_preference();
+void set_syntax_highlighting_preference(bool on);
 
 }  // namespace marlow

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -39,6 +40,8 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
     }
     list.emplace_back(keys, what);
   }
+  // The keys of the text panes, where the window has any.
+  if (window->findChild<QPlainTextEdit*>() == nullptr) return list;
   const auto pane = [&list](const char* keys, const char* what) {
     list.emplace_back(QKeySequence(QString::fromLatin1(keys)).toString(QKeySequence::NativeText),
                       QWidget::tr(what));

@@ -1,12 +1,16 @@
-// The comparison of two directories, with names outside ASCII and files
-// that differ only far into their bytes.
+// The comparison of two directories (names outside ASCII, files that differ
+// only far into their bytes, sizes and times), the patterns that leave names
+// out, the tree of folders, and copying files from one side to the other.
 #include "engine/directory_compare.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
+#include "serve/serve.h"
 #include "tests/testlib/testlib.h"
 
 namespace marlow {
@@ -24,10 +28,16 @@ void put(const std::string& path, const std::string& bytes) {
 TEST(DirectoryCompare, NamesOutsideAsciiKeepTheirUtf8Bytes) {
   testlib::TempDir dir;
   // "Grüße/€uro.txt" and a name from outside any one code page.
-  const std::string gruesse = "Gr\xC3\xBC\xC3\x9F" "e";
-  const std::string euro = "\xE2\x82\xAC" "uro.txt";
+  const std::string gruesse =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e";
+  const std::string euro =
+      "\xE2\x82\xAC"
+      "uro.txt";
   const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC.txt";
-  const std::string left = dir.file("l\xC3\xA9" "ft");
+  const std::string left = dir.file(
+      "l\xC3\xA9"
+      "ft");
   const std::string right = dir.file("right");
   put(left + "/" + gruesse + "/" + euro, "same\n");
   put(right + "/" + gruesse + "/" + euro, "same\n");
@@ -68,6 +78,310 @@ TEST(DirectoryCompare, AMissingDirectoryListsTheOtherSideOnly) {
       compare_directories(dir.file("a"), dir.file("missing"));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].state, DirectoryEntry::State::only_left);
+}
+
+fs::path at(const std::string& path) { return utf8(path); }
+
+std::string read(const std::string& path) {
+  std::ifstream in(utf8(path), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The saving the windows use: a temporary file in the target's folder put
+// in its place in one step.
+const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes,
+                                std::string* error) {
+  return write_file_replacing(path, bytes, error);
+};
+
+TEST(DirectoryCompare, SizesAndTimesOfEachSide) {
+  testlib::TempDir dir;
+  put(dir.file("a/f.txt"), "four");
+  put(dir.file("b/f.txt"), "seven!!");
+  // In whole seconds: the MinGW runtime sets times to the second.
+  const fs::file_time_type when =
+      std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) -
+      std::chrono::hours(50);
+  fs::last_write_time(at(dir.file("a/f.txt")), when);
+  const std::vector<DirectoryEntry> entries = compare_directories(dir.file("a"), dir.file("b"));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].left.present);
+  EXPECT_EQ(entries[0].left.size, 4u);
+  EXPECT_EQ(entries[0].right.size, 7u);
+  const auto expected = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::file_clock::to_sys(when).time_since_epoch());
+  EXPECT_EQ(entries[0].left.modified_ns, expected.count());
+  // Seconds since 1970: within a minute of now less 50 hours on the clock.
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  EXPECT_NEAR(static_cast<double>(entries[0].left.modified_ns / 1000000000),
+              static_cast<double>(now - 50 * 3600), 60.0);
+  EXPECT_GT(entries[0].right.modified_ns, entries[0].left.modified_ns);
+}
+
+TEST(DirectoryNameFilter, GlobsAndWhereTheyApply) {
+  EXPECT_TRUE(glob_matches("*.o", "main.o"));
+  EXPECT_FALSE(glob_matches("*.o", "main.obj"));
+  EXPECT_FALSE(glob_matches("*.o", "sub/main.o"));  // '*' stays within a part
+  EXPECT_TRUE(glob_matches("**.o", "sub/main.o"));
+  EXPECT_TRUE(glob_matches("**/x", "x"));
+  EXPECT_TRUE(glob_matches("**/x", "a/b/x"));
+  EXPECT_FALSE(glob_matches("**/x", "ax"));
+  EXPECT_TRUE(glob_matches("?.txt", "\xC3\xA9.txt"));  // one character, two bytes
+  EXPECT_FALSE(glob_matches("?.txt", "ab.txt"));
+  EXPECT_FALSE(glob_matches("?", "/"));
+  EXPECT_TRUE(glob_matches("", ""));
+  // Many stars against a long name that fails only at its end.
+  EXPECT_FALSE(glob_matches("*a*a*a*a*a*a*a*a*a*a*b", std::string(3000, 'a')));
+
+  const NameFilter filter(" *.o ; build/;docs/api/*.html;/top.txt;;");
+  EXPECT_TRUE(filter.excludes_file("main.o"));
+  EXPECT_TRUE(filter.excludes_file("deep/er/main.o"));
+  EXPECT_FALSE(filter.excludes_file("build"));  // a folder pattern: a file so named stays
+  EXPECT_TRUE(filter.excludes_folder("build"));
+  EXPECT_TRUE(filter.excludes_folder("src/build"));
+  EXPECT_TRUE(filter.excludes_file("docs/api/index.html"));
+  EXPECT_FALSE(filter.excludes_file("other/docs/api/index.html"));
+  EXPECT_TRUE(filter.excludes_file("top.txt"));
+  EXPECT_FALSE(filter.excludes_file("sub/top.txt"));
+  EXPECT_FALSE(filter.excludes_file("main.c"));
+  EXPECT_TRUE(NameFilter(" ; ").empty());
+}
+
+TEST(DirectoryNameFilter, ExcludedNamesAreNotComparedNorEntered) {
+  testlib::TempDir dir;
+  put(dir.file("a/main.c"), "1");
+  put(dir.file("b/main.c"), "2");
+  put(dir.file("a/main.o"), "x");
+  put(dir.file("a/build/out.txt"), "x");
+  put(dir.file("b/src/build/out.txt"), "x");
+  put(dir.file("b/Build.txt"), "x");
+  const std::vector<DirectoryEntry> entries =
+      compare_directories(dir.file("a"), dir.file("b"), NameFilter("*.o;build/"));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].path, "Build.txt");
+  EXPECT_EQ(entries[1].path, "main.c");
+}
+
+using S = DirectoryEntry::State;
+
+std::vector<DirectoryEntry> entries_of(const std::vector<std::pair<std::string, S>>& list) {
+  std::vector<DirectoryEntry> entries;
+  for (const auto& [path, state] : list) entries.push_back({path, state, {}, {}});
+  return entries;
+}
+
+TEST(DirectoryTree, FoldersSumUpWhatIsUnderThem) {
+  const std::vector<DirectoryEntry> entries = entries_of({{"a.txt", S::identical},
+                                                          {"lib/new/x.c", S::only_right},
+                                                          {"lib/new/y.c", S::only_right},
+                                                          {"lib/old.c", S::only_left},
+                                                          {"lib/same.c", S::identical},
+                                                          {"src/deep/z.c", S::identical},
+                                                          {"src/m.c", S::different}});
+  const DirectoryNode root = directory_tree(entries, StateFilter());
+  EXPECT_TRUE(root.folder);
+  EXPECT_EQ(root.count(S::identical), 3u);
+  EXPECT_EQ(root.count(S::only_right), 2u);
+  // Folders first, then files.
+  ASSERT_EQ(root.children.size(), 3u);
+  EXPECT_EQ(root.children[0].name, "lib");
+  EXPECT_EQ(root.children[1].name, "src");
+  EXPECT_EQ(root.children[2].name, "a.txt");
+  EXPECT_EQ(root.children[2].entry, 0u);
+  const DirectoryNode& lib = root.children[0];
+  EXPECT_EQ(lib.state, S::different);  // mixed: something under it differs
+  ASSERT_EQ(lib.children.size(), 3u);
+  EXPECT_EQ(lib.children[0].path, "lib/new");
+  EXPECT_EQ(lib.children[0].state, S::only_right);  // all of it is new
+  EXPECT_EQ(lib.children[0].count(S::only_right), 2u);
+  EXPECT_EQ(lib.children[1].path, "lib/old.c");
+  EXPECT_EQ(lib.children[1].state, S::only_left);
+  const DirectoryNode& src = root.children[1];
+  EXPECT_EQ(src.state, S::different);
+  ASSERT_EQ(src.children.size(), 2u);
+  EXPECT_EQ(src.children[0].state, S::identical);
+  EXPECT_TRUE(src.children[0].folder);
+  EXPECT_EQ(src.children[1].entry, 6u);
+}
+
+TEST(DirectoryTree, HiddenStatesLeaveOutFilesAndEmptiedFolders) {
+  const std::vector<DirectoryEntry> entries = entries_of({{"a.txt", S::identical},
+                                                          {"same/x", S::identical},
+                                                          {"mixed/y", S::identical},
+                                                          {"mixed/z", S::different},
+                                                          {"gone/w", S::only_left}});
+  StateFilter filter;
+  filter.set(S::identical, false);
+  filter.set(S::only_left, false);
+  const DirectoryNode root = directory_tree(entries, filter);
+  ASSERT_EQ(root.children.size(), 1u);
+  EXPECT_EQ(root.children[0].name, "mixed");
+  ASSERT_EQ(root.children[0].children.size(), 1u);
+  EXPECT_EQ(root.children[0].children[0].name, "z");
+  // The counts are of everything, shown or not.
+  EXPECT_EQ(root.count(S::identical), 3u);
+  EXPECT_EQ(root.children[0].count(S::identical), 1u);
+  EXPECT_TRUE(directory_tree({}, StateFilter()).children.empty());
+}
+
+class DirectoryCopy : public ::testing::Test {
+ protected:
+  std::string left() const { return dir_.file("left"); }
+  std::string right() const { return dir_.file("right"); }
+  DirectoryEntry entry(const std::string& path) const {
+    for (const DirectoryEntry& one : compare_directories(left(), right())) {
+      if (one.path == path) return one;
+    }
+    ADD_FAILURE() << path << " is not compared";
+    return {};
+  }
+  testlib::TempDir dir_;
+};
+
+TEST_F(DirectoryCopy, PlanSaysWhatIsCreatedReplacedAndLeft) {
+  const std::vector<DirectoryEntry> entries = entries_of(
+      {{"l", S::only_left}, {"r", S::only_right}, {"s", S::identical}, {"d", S::different}});
+  std::vector<DirectoryEntry> sided = entries;
+  sided[0].left.present = true;
+  sided[1].right.present = true;
+  sided[2].left.present = sided[2].right.present = true;
+  sided[3].left.present = sided[3].right.present = true;
+  const CopyPlan to_right = plan_copy(sided, {3, 0, 1, 2, 0, 9}, CopyDirection::left_to_right);
+  EXPECT_EQ(to_right.create, std::vector<std::size_t>{0});
+  EXPECT_EQ(to_right.replace, std::vector<std::size_t>{3});
+  EXPECT_EQ(to_right.skip, (std::vector<std::size_t>{1, 2}));
+  const CopyPlan to_left = plan_copy(sided, {0, 1}, CopyDirection::right_to_left);
+  EXPECT_EQ(to_left.create, std::vector<std::size_t>{1});
+  EXPECT_TRUE(to_left.replace.empty());
+  EXPECT_FALSE(to_left.empty());
+  EXPECT_TRUE(plan_copy(sided, {2}, CopyDirection::right_to_left).empty());
+}
+
+TEST_F(DirectoryCopy, CreatesFoldersReplacesAndUpdatesTheEntry) {
+  // A name outside ASCII in a folder that the other side lacks.
+  const std::string name = "n\xC3\xA9u/\xE6\x97\xA5\xE6\x9C\xAC.txt";
+  put(left() + "/" + name, "new file\n");
+  put(right() + "/other.txt", "x");
+  put(left() + "/changed.txt", "left\n");
+  put(right() + "/changed.txt", "right side\n");
+  DirectoryEntry added = entry(name);
+  ASSERT_EQ(added.state, S::only_left);
+  ASSERT_TRUE(copy_entry(left(), right(), &added, CopyDirection::left_to_right, kReplace).ok());
+  EXPECT_EQ(read(right() + "/" + name), "new file\n");
+  EXPECT_EQ(added.state, S::identical);
+  EXPECT_TRUE(added.right.present);
+  EXPECT_EQ(added.right.size, 9u);
+
+  DirectoryEntry changed = entry("changed.txt");
+  ASSERT_EQ(changed.state, S::different);
+  const support::Status back =
+      copy_entry(left(), right(), &changed, CopyDirection::right_to_left, kReplace);
+  ASSERT_TRUE(back.ok()) << back.text();
+  EXPECT_EQ(read(left() + "/changed.txt"), "right side\n");
+  EXPECT_EQ(changed.state, S::identical);
+  EXPECT_EQ(changed.left.size, 11u);
+  // No temporary file is left beside it.
+  std::size_t files = 0;
+  for (const auto& one : fs::directory_iterator(at(left()))) files += one.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+#ifndef _WIN32
+TEST_F(DirectoryCopy, ANewFileKeepsItsSourcesPermissions) {
+  put(left() + "/run.sh", "#!/bin/sh\n");
+  fs::create_directories(at(right()));
+  fs::permissions(at(left() + "/run.sh"), fs::perms::owner_all | fs::perms::group_read);
+  DirectoryEntry script = entry("run.sh");
+  ASSERT_TRUE(copy_entry(left(), right(), &script, CopyDirection::left_to_right, kReplace).ok());
+  EXPECT_EQ(fs::status(at(right() + "/run.sh")).permissions(),
+            fs::perms::owner_all | fs::perms::group_read);
+}
+#endif
+
+TEST_F(DirectoryCopy, RefusedCopiesLeaveEverythingAsItWas) {
+  put(left() + "/ro.txt", "new\n");
+  put(right() + "/ro.txt", "kept\n");
+  put(left() + "/later.txt", "mine\n");
+  put(right() + "/later.txt", "theirs\n");
+  put(left() + "/only.txt", "only\n");
+  fs::create_directories(at(right()));
+  put(left() + "/\xC3\xBC/f.txt", "x");
+  put(right() + "/\xC3\xBC/g.txt", "x");
+
+  // A read-only target.
+  DirectoryEntry read_only = entry("ro.txt");
+  fs::permissions(at(right() + "/ro.txt"),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  support::Status outcome =
+      copy_entry(left(), right(), &read_only, CopyDirection::left_to_right, kReplace);
+  fs::permissions(at(right() + "/ro.txt"), fs::perms::owner_all);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("ro.txt is read-only"), std::string::npos) << outcome.text();
+  EXPECT_EQ(read(right() + "/ro.txt"), "kept\n");
+  EXPECT_EQ(read_only.state, S::different);
+
+  // A target changed since the comparison, and one that appeared since.
+  DirectoryEntry later = entry("later.txt");
+  put(right() + "/later.txt", "theirs, edited\n");
+  outcome = copy_entry(left(), right(), &later, CopyDirection::left_to_right, kReplace);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("changed since"), std::string::npos) << outcome.text();
+  EXPECT_EQ(read(right() + "/later.txt"), "theirs, edited\n");
+  DirectoryEntry only = entry("only.txt");
+  put(right() + "/only.txt", "appeared\n");
+  EXPECT_FALSE(copy_entry(left(), right(), &only, CopyDirection::left_to_right, kReplace).ok());
+  EXPECT_EQ(read(right() + "/only.txt"), "appeared\n");
+
+  // Nothing to copy from the side where it is absent.
+  DirectoryEntry absent = entry("\xC3\xBC/f.txt");
+  outcome = copy_entry(left(), right(), &absent, CopyDirection::right_to_left, kReplace);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("\xC3\xBC/f.txt does not exist"), std::string::npos)
+      << outcome.text();
+
+  // A path leading out of the folders: the source outside one, the target
+  // outside the other.
+  put(dir_.file("escape.txt"), "x");
+  fs::create_directories(at(dir_.file("deep/r")));
+  DirectoryEntry outside{"../escape.txt", S::only_left, {true, 1, 0}, {}};
+  EXPECT_FALSE(
+      copy_entry(left(), dir_.file("deep/r"), &outside, CopyDirection::left_to_right, kReplace)
+          .ok());
+  EXPECT_FALSE(fs::exists(at(dir_.file("deep/escape.txt"))));
+}
+
+TEST_F(DirectoryCopy, AFailedSaveIsReportedAndTheEntryKept) {
+  put(left() + "/f.txt", "new\n");
+  put(right() + "/f.txt", "old\n");
+  DirectoryEntry changed = entry("f.txt");
+  const DirectoryEntry before = changed;
+  const ReplaceFile full_disk = [](const std::string& path, const std::string&,
+                                   std::string* error) {
+    *error = "cannot write " + path + ": No space left on device";
+    return false;
+  };
+  const support::Status outcome =
+      copy_entry(left(), right(), &changed, CopyDirection::left_to_right, full_disk);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.text().find("No space left"), std::string::npos);
+  EXPECT_NE(outcome.text().find("f.txt"), std::string::npos);
+  EXPECT_EQ(changed.state, S::different);
+  EXPECT_EQ(changed.right, before.right);
+  EXPECT_EQ(read(right() + "/f.txt"), "old\n");
+
+  // A folder that cannot be made: a file stands where it would go.
+  put(left() + "/sub/g.txt", "g");
+  put(right() + "/sub", "a file");
+  DirectoryEntry blocked = entry("sub/g.txt");
+  const support::Status made =
+      copy_entry(left(), right(), &blocked, CopyDirection::left_to_right, kReplace);
+  EXPECT_FALSE(made.ok());
+  EXPECT_NE(made.text().find("cannot create the folder"), std::string::npos) << made.text();
+  EXPECT_EQ(read(right() + "/sub"), "a file");
 }
 
 }  // namespace

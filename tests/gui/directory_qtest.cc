@@ -1,14 +1,24 @@
-// The comparison of two directories on Qt's offscreen platform.
+// The comparison of two directories on Qt's offscreen platform: the tree
+// and its columns, its keys, the filters, copying and reading again.
+#include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
 #include <QTreeWidget>
+#include <filesystem>
 
 #include "app/compare_window.h"
 #include "app/directory_window.h"
 #include "app/error_window.h"
+#include "app/settings.h"
+#include "app/shortcuts_help.h"
 #include "tests/gui/qtest_files.h"
 
 namespace marlow {
@@ -27,6 +37,14 @@ class DirectoryTest : public QObject, private testing::Files {
   }
 
  private slots:
+  // Each test starts with every state shown and no name left out.
+  void cleanup() {
+    for (const char* state : {"identical", "different", "only_left", "only_right"}) {
+      set_directory_shows_preference(QString::fromLatin1(state), true);
+    }
+    set_directory_exclude_preference(QString());
+  }
+
   void initTestCase() {
     make("old/sub/deep");
     make("new/sub/deep");
@@ -90,12 +108,24 @@ class DirectoryTest : public QObject, private testing::Files {
     auto* window = new DirectoryWindow(request(), [&reply](const std::string& r) { reply += r; });
     window->show();
     QTreeWidget* list = window->list();
-    QCOMPARE(list->topLevelItemCount(), 5);
-    QCOMPARE(list->topLevelItem(3)->text(1), QStringLiteral("different"));
-    // The first file that is not identical is current: Enter opens it.
-    QCOMPARE(list->currentItem()->text(0), QStringLiteral("added.txt"));
-    window->set_show_identical(false);
+    // Folders first, then files; a folder with a difference under it is
+    // marked as such, and open.
     QCOMPARE(list->topLevelItemCount(), 4);
+    QCOMPARE(list->topLevelItem(0)->text(DirectoryWindow::kName), QStringLiteral("sub"));
+    QCOMPARE(list->topLevelItem(0)->text(DirectoryWindow::kState), QStringLiteral("different"));
+    QVERIFY(list->topLevelItem(0)->isExpanded());
+    QTreeWidgetItem* deep = window->item_of(QStringLiteral("sub/deep"));
+    QVERIFY(deep != nullptr);
+    QCOMPARE(deep->text(DirectoryWindow::kState), QStringLiteral("only left"));
+    QCOMPARE(window->item_of(QStringLiteral("size.bin"))->text(DirectoryWindow::kState),
+             QStringLiteral("different"));
+    auto* status = window->findChild<QLabel*>(QStringLiteral("status"));
+    QCOMPARE(status->text(), QStringLiteral("2 different, 1 only left, 1 only right, 1 identical"));
+    // The first file that is not identical is current: Enter opens it.
+    QCOMPARE(list->currentItem()->text(0), QStringLiteral("gone.txt"));
+    window->set_shown(DirectoryEntry::State::identical, false);
+    QVERIFY(window->item_of(QStringLiteral("same.txt")) == nullptr);
+    QVERIFY(status->text().endsWith(QStringLiteral("; 1 not shown")));
 
     auto* changed = qobject_cast<CompareWindow*>(window->open_entry(3));
     QVERIFY(changed != nullptr);
@@ -118,20 +148,209 @@ class DirectoryTest : public QObject, private testing::Files {
     QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
   }
 
-  // The list has the keys as the window opens: Down moves in it, Enter
-  // opens the comparison of the current file.
-  void the_list_has_the_keys_from_the_start() {
+  // Size and modification time of each side, in local time; nothing on the
+  // side where a file is absent.
+  void the_columns_show_sizes_and_times() {
+    const auto set_time = [this](const char* file, const QDateTime& when) {
+      std::filesystem::last_write_time(
+          path(file),
+          std::chrono::file_clock::from_sys(std::chrono::sys_time<std::chrono::milliseconds>(
+              std::chrono::milliseconds(when.toMSecsSinceEpoch()))));
+    };
+    set_time("old/size.bin", QDateTime(QDate(2024, 2, 29), QTime(13, 5, 9)));
+    set_time("new/size.bin", QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58)));
+    auto* window = new DirectoryWindow(request(), [](const std::string&) {});
+    QTreeWidgetItem* size = window->item_of(QStringLiteral("size.bin"));
+    QCOMPARE(size->text(DirectoryWindow::kLeftSize), QLocale().toString(70000));
+    QCOMPARE(size->text(DirectoryWindow::kRightSize), QLocale().toString(70000));
+    QCOMPARE(size->text(DirectoryWindow::kLeftTime), QStringLiteral("2024-02-29 13:05:09"));
+    QCOMPARE(size->text(DirectoryWindow::kRightTime), QStringLiteral("2025-12-31 23:59:58"));
+    QTreeWidgetItem* added = window->item_of(QStringLiteral("added.txt"));
+    QVERIFY(added->text(DirectoryWindow::kLeftSize).isEmpty());
+    QVERIFY(added->text(DirectoryWindow::kLeftTime).isEmpty());
+    QCOMPARE(added->text(DirectoryWindow::kRightSize), QStringLiteral("6"));
+    // A folder has no size of its own.
+    QVERIFY(window->item_of(QStringLiteral("sub"))->text(DirectoryWindow::kLeftSize).isEmpty());
+    window->close();
+  }
+
+  // The tree has the keys as the window opens: Down moves in it, Enter
+  // opens the comparison of a file and opens or closes a folder, Left and
+  // Right close and open folders, Ctrl+E and Ctrl+Shift+E all of them.
+  void the_tree_has_the_keys_from_the_start() {
     auto* window = new DirectoryWindow(request(), [](const std::string&) {});
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QTreeWidget* list = window->list();
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
-    QCOMPARE(list->currentItem()->text(0), QStringLiteral("added.txt"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-    QCOMPARE(list->currentItem()->text(0), QStringLiteral("same.txt"));
+    QCOMPARE(list->currentItem()->text(0), QStringLiteral("gone.txt"));
+    QTest::keyClick(list, Qt::Key_Up);
+    QTreeWidgetItem* deep = window->item_of(QStringLiteral("sub/deep"));
+    QCOMPARE(list->currentItem(), deep);
+    QVERIFY(deep->isExpanded());
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(!deep->isExpanded());
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(deep->isExpanded());
+    QTest::keyClick(list, Qt::Key_Left);
+    QVERIFY(!deep->isExpanded());
+    QTest::keyClick(list, Qt::Key_Right);
+    QVERIFY(deep->isExpanded());
+    QTest::keyClick(list, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(!deep->isExpanded());
+    QVERIFY(!window->item_of(QStringLiteral("sub"))->isExpanded());
+    QTest::keyClick(list, Qt::Key_E, Qt::ControlModifier);
+    QVERIFY(deep->isExpanded());
+    QVERIFY(window->item_of(QStringLiteral("sub"))->isExpanded());
+
+    // The list of keys (F1) names them, and none of the text panes' keys,
+    // which this window has not.
+    QStringList listed;
+    for (const auto& [keys, what] : shortcut_list(window)) listed << keys + QLatin1Char('=') + what;
+    for (const char* expected : {"F5=Refresh", "Alt+Right=Copy to right \u2192",
+                                 "Ctrl+E=Expand all", "Ctrl+Shift+E=Collapse all"}) {
+      QVERIFY2(listed.contains(QString::fromUtf8(expected)),
+               qPrintable(listed.join(QLatin1Char(';'))));
+    }
+    QVERIFY(!listed.join(QLatin1Char(';')).contains(QStringLiteral("PgUp")));
+
+    list->setCurrentItem(window->item_of(QStringLiteral("same.txt")));
     const int before = static_cast<int>(QApplication::topLevelWidgets().size());
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(list, Qt::Key_Return);
     QTRY_VERIFY(QApplication::topLevelWidgets().size() > before);
+    window->close();
+  }
+
+  // Which states show and what names are left out are kept for the next
+  // window; a folder with nothing shown under it goes too.
+  void the_filters_hide_and_are_remembered() {
+    auto* window = new DirectoryWindow(request(), [](const std::string&) {});
+    window->findChild<QCheckBox*>(QStringLiteral("show_only_left"))->click();
+    QVERIFY(window->item_of(QStringLiteral("sub/deep")) == nullptr);
+    QVERIFY(window->item_of(QStringLiteral("sub/changed.txt")) != nullptr);
+    auto* exclude = window->findChild<QLineEdit*>(QStringLiteral("exclude"));
+    exclude->setFocus();
+    exclude->setText(QStringLiteral("*.bin; sub/"));
+    QTest::keyClick(exclude, Qt::Key_Return);
+    QCOMPARE(window->entries().size(), std::size_t{2});
+    QVERIFY(window->item_of(QStringLiteral("size.bin")) == nullptr);
+    QVERIFY(window->item_of(QStringLiteral("sub")) == nullptr);
+    window->close();
+
+    auto* again = new DirectoryWindow(request(), [](const std::string&) {});
+    QVERIFY(!again->findChild<QCheckBox*>(QStringLiteral("show_only_left"))->isChecked());
+    QVERIFY(again->findChild<QCheckBox*>(QStringLiteral("show_identical"))->isChecked());
+    QCOMPARE(again->findChild<QLineEdit*>(QStringLiteral("exclude"))->text(),
+             QStringLiteral("*.bin; sub/"));
+    QCOMPARE(again->entries().size(), std::size_t{2});
+    again->set_exclude(QString());
+    QCOMPARE(again->entries().size(), std::size_t{5});
+    again->close();
+  }
+
+  // A file only on one side is copied at once; a file that differs is
+  // replaced after a question that names it; a copy that fails says why.
+  void copies_go_to_the_other_side() {
+    make("copy/l/sub");
+    make("copy/r");
+    write("copy/l/sub/new \xC3\xA9.txt", "fresh\n");
+    write("copy/l/changed.txt", "left\n");
+    write("copy/r/changed.txt", "right\n");
+    write("copy/l/locked.txt", "left\n");
+    write("copy/r/locked.txt", "right\n");
+    CompareRequest r = request();
+    r.contributors = {path("copy/l"), path("copy/r")};
+    auto* window = new DirectoryWindow(r, [](const std::string&) {});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTreeWidget* list = window->list();
+
+    // The folder stands for the file under it.
+    list->setCurrentItem(window->item_of(QStringLiteral("sub")));
+    QTest::keyClick(list, Qt::Key_Right, Qt::AltModifier);
+    QCOMPARE(read("copy/r/sub/new \xC3\xA9.txt"), std::string("fresh\n"));
+    QCOMPARE(
+        window->item_of(QString::fromUtf8("sub/new \xC3\xA9.txt"))->text(DirectoryWindow::kState),
+        QStringLiteral("identical"));
+    QCOMPARE(list->currentItem(), window->item_of(QStringLiteral("sub")));
+
+    // Replacing asks; Cancel leaves the file as it was.
+    list->setCurrentItem(window->item_of(QStringLiteral("changed.txt")));
+    QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
+    QMessageBox* question = nullptr;
+    QTRY_VERIFY((question = window->findChild<QMessageBox*>(QStringLiteral("copy_question"))));
+    QVERIFY2(
+        question->text().startsWith(QStringLiteral("Replace 1 file on the left with the right's")),
+        qPrintable(question->text()));
+    QVERIFY2(question->informativeText().startsWith(
+                 QStringLiteral("changed.txt\n    now 5 bytes of ")) &&
+                 question->informativeText().contains(QStringLiteral("then 6 bytes of ")),
+             qPrintable(question->informativeText()));
+    question->button(QMessageBox::Cancel)->click();
+    QCOMPARE(read("copy/l/changed.txt"), std::string("left\n"));
+    QTRY_VERIFY(window->findChild<QMessageBox*>(QStringLiteral("copy_question")) == nullptr);
+    // The offscreen platform gives no window the focus back, as a window
+    // manager would.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(list, Qt::Key_Left, Qt::AltModifier);
+    QTRY_VERIFY((question = window->findChild<QMessageBox*>(QStringLiteral("copy_question"))));
+    question->button(QMessageBox::Yes)->click();
+    QCOMPARE(read("copy/l/changed.txt"), std::string("right\n"));
+    QTRY_VERIFY(window->findChild<QMessageBox*>(QStringLiteral("copy_question")) == nullptr);
+    QCOMPARE(window->item_of(QStringLiteral("changed.txt"))->text(DirectoryWindow::kState),
+             QStringLiteral("identical"));
+
+    // A read-only target: the failure is shown, with the file's name.
+    QFile::setPermissions(QString::fromStdString(path("copy/r/locked.txt")),
+                          QFileDevice::ReadOwner);
+    list->setCurrentItem(window->item_of(QStringLiteral("locked.txt")));
+    window->copy_selected(CopyDirection::left_to_right);
+    QTRY_VERIFY((question = window->findChild<QMessageBox*>(QStringLiteral("copy_question"))));
+    question->button(QMessageBox::Yes)->click();
+    QMessageBox* failed = nullptr;
+    QTRY_VERIFY((failed = window->findChild<QMessageBox*>(QStringLiteral("copy_errors"))));
+    QVERIFY2(failed->informativeText().contains(QStringLiteral("locked.txt is read-only")),
+             qPrintable(failed->informativeText()));
+    QVERIFY(window->findChild<QLabel*>(QStringLiteral("note"))
+                ->text()
+                .contains(QStringLiteral("1 failed")));
+    QCOMPARE(read("copy/r/locked.txt"), std::string("right\n"));
+    failed->close();
+    window->close();
+  }
+
+  // F5 reads both directories again; the open folders, the current file
+  // and the selection stay.
+  void refresh_keeps_what_is_open_and_chosen() {
+    make("again/l/a");
+    make("again/l/b");
+    make("again/r/a");
+    make("again/r/b");
+    write("again/l/a/x.txt", "1\n");
+    write("again/r/a/x.txt", "2\n");
+    write("again/l/b/y.txt", "1\n");
+    write("again/r/b/y.txt", "2\n");
+    CompareRequest r = request();
+    r.contributors = {path("again/l"), path("again/r")};
+    auto* window = new DirectoryWindow(r, [](const std::string&) {});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTreeWidget* list = window->list();
+    window->item_of(QStringLiteral("a"))->setExpanded(false);
+    list->setCurrentItem(window->item_of(QStringLiteral("b/y.txt")));
+    window->item_of(QStringLiteral("a/x.txt"))->setSelected(true);
+    write("again/r/b/y.txt", "1\n");
+    write("again/r/b/z.txt", "new\n");
+    QTest::keyClick(list, Qt::Key_F5);
+    QCOMPARE(window->item_of(QStringLiteral("b/y.txt"))->text(DirectoryWindow::kState),
+             QStringLiteral("identical"));
+    QVERIFY(window->item_of(QStringLiteral("b/z.txt")) != nullptr);
+    QVERIFY(!window->item_of(QStringLiteral("a"))->isExpanded());
+    QVERIFY(window->item_of(QStringLiteral("b"))->isExpanded());
+    QCOMPARE(list->currentItem(), window->item_of(QStringLiteral("b/y.txt")));
+    QVERIFY(window->item_of(QStringLiteral("a/x.txt"))->isSelected());
+    QVERIFY(!window->item_of(QStringLiteral("b/z.txt"))->isSelected());
     window->close();
   }
 
