@@ -239,6 +239,12 @@ QHBoxLayout* MergeWindow::make_conflict_bar() {
   unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
   next_open_button_ = new QPushButton(tr("Next unresol&ved"), this);
   next_open_button_->setToolTip(tr("Go to the next conflict not yet settled (Ctrl+F8)"));
+  advance_box_ = new QCheckBox(tr("&Go on after a take"), this);
+  advance_box_->setObjectName(QStringLiteral("advance_after_take"));
+  advance_box_->setToolTip(
+      tr("A side taken for a conflict moves on to the next conflict not "
+         "yet settled (remembered)"));
+  advance_box_->setChecked(session_->advance_after_take());
   bar->addWidget(prev_button_);
   bar->addWidget(next_button_);
   bar->addWidget(next_open_button_);
@@ -247,6 +253,7 @@ QHBoxLayout* MergeWindow::make_conflict_bar() {
   bar->addStretch();
   bar->addWidget(take_all_button_);
   bar->addWidget(unresolve_button_);
+  bar->addWidget(advance_box_);
   return bar;
 }
 
@@ -456,7 +463,7 @@ QHBoxLayout* MergeWindow::make_actions() {
   save_unfinished_button_->setToolTip(
       tr("Write the result with the conflicts still open between conflict markers "
          "(<<<<<<< ... >>>>>>>), to finish later; the merge does not count as done"));
-  save_as_button_ = new QPushButton(tr("Save &as..."), this);
+  save_as_button_ = new QPushButton(tr("Save as cop&y..."), this);
   save_as_button_->setToolTip(
       tr("Write a copy of the result to a file you choose, with the open conflicts between "
          "conflict markers; the output is not written (Ctrl+Shift+S)"));
@@ -492,7 +499,6 @@ QHBoxLayout* MergeWindow::make_actions() {
   buttons->addWidget(redo_button_);
   buttons->addWidget(add_shortcuts_help(this));
   buttons->addWidget(save_unfinished_button_);
-  buttons->addWidget(save_as_button_);
   buttons->addWidget(save_button_);
   buttons->addWidget(save_close_button_);
   buttons->addWidget(close_button_);
@@ -1544,34 +1550,37 @@ constexpr SavedEncoding kSavedEncodings[] = {
     {"UTF-32 BE with BOM", Encoding::utf32be, true},
 };
 
+// A box as narrow as a few characters, its list as wide as its entries:
+// the options beside it keep the window within a small screen.
+void make_narrow(QComboBox* box, int characters) {
+  box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  box->setMinimumContentsLength(characters);
+}
+
 }  // namespace
 
 QHBoxLayout* MergeWindow::make_save_options() {
   auto* line = new QHBoxLayout();
-  advance_box_ = new QCheckBox(tr("After a take, go to the next unresol&ved conflict"), this);
-  advance_box_->setObjectName(QStringLiteral("advance_after_take"));
-  advance_box_->setToolTip(
-      tr("A side taken for a conflict moves on to the next conflict not "
-         "yet settled (remembered)"));
-  advance_box_->setChecked(session_->advance_after_take());
   // What saving writes: the output's own encoding and the lines' own line
   // ends unless chosen otherwise here, for this merge.
   encoding_box_ = new QComboBox(this);
   encoding_box_->setObjectName(QStringLiteral("saved_encoding"));
   QString own = QString::fromLatin1(encoding_name(stored_.encoding));
   if (stored_.bom) own += QStringLiteral(" ") + tr("with BOM");
-  encoding_box_->addItem(tr("Save as %1 (the output's)").arg(own));
+  encoding_box_->addItem(tr("%1 (the output's)").arg(own));
   for (const SavedEncoding& choice : kSavedEncodings) {
-    encoding_box_->addItem(tr("Save as %1").arg(QString::fromLatin1(choice.label)));
+    encoding_box_->addItem(QString::fromLatin1(choice.label));
   }
   encoding_box_->setToolTip(tr("The encoding Save, Save with markers and Save as write"));
+  make_narrow(encoding_box_, 10);
   saved_line_ends_box_ = new QComboBox(this);
   saved_line_ends_box_->setObjectName(QStringLiteral("saved_line_ends"));
   saved_line_ends_box_->addItems(
       {tr("Line ends as merged"), tr("LF line ends"), tr("CRLF line ends"), tr("CR line ends")});
   saved_line_ends_box_->setToolTip(
       tr("The line ends saving gives every line that has one (as merged: each line its own)"));
-  line->addWidget(advance_box_);
+  make_narrow(saved_line_ends_box_, 8);
+  line->addWidget(save_as_button_);
   line->addWidget(encoding_box_);
   line->addWidget(saved_line_ends_box_);
   line->addStretch();

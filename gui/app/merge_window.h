@@ -37,14 +37,11 @@ class OverviewStrip;
 // Save writes the output once every conflict is settled; the window answers
 // 1 when it closes after a save, else 0.
 //
-// Typing in the result changes the regions whose rows it touches: each such
-// region holds the rows it has afterwards, as lines edited by hand. So an
-// edit inside an unsettled conflict's row settles that conflict as edited by
-// hand (its lines are what was typed), and an edit that joins rows of
-// several regions gives the changed rows to the region where they start;
-// regions whose rows it removed are left with fewer lines, a conflict among
-// them settled as edited by hand. Takes, typing and unsettling share one
-// history, so that Ctrl+Z takes back each of them in turn.
+// The window is a view of a MergeSession, which holds the merge: the
+// settlements, the one history of takes, typing and unsettling, and which
+// regions the rows typed in the result belong to (MergeSession::type_rows).
+// The window passes it keys, clicks and the result's rows, and shows again
+// the regions it reports changed.
 class MergeWindow : public QWidget, private MergeSessionObserver {
   Q_OBJECT
  public:

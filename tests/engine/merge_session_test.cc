@@ -357,6 +357,27 @@ TEST(MergeSession, SuggestionsShownAcceptedCycledAndTypedOver) {
   EXPECT_EQ(session.cycle_suggestion(1).code(), ENOENT);
 }
 
+TEST(MergeSession, ASuggestionTypedOverComesBackElsewhere) {
+  MergeSession session(two_conflicts_and_a_clean_change(), {});
+  const std::size_t first = session.region_of_conflict(0);
+  ASSERT_NE(session.suggestion_shown(first), nullptr);
+  session.type_over_suggestion(0);
+  ASSERT_TRUE(session.set_current(1));
+  // Nothing typed, and the user is elsewhere: it shows again.
+  EXPECT_EQ(session.restore_typed_over(), first);
+  EXPECT_NE(session.suggestion_shown(first), nullptr);
+  EXPECT_EQ(session.restore_typed_over(), MergeSession::kNone);
+  // Text put on its rows by other means than keys settles it by hand, and
+  // the view that put it there hears only of the step.
+  Recorder heard;
+  session.set_observer(&heard);
+  ASSERT_TRUE(session.put_on_conflict(first, split_lines("put\n")).ok());
+  EXPECT_EQ(join_lines(*session.region_lines(first)), "put\n");
+  EXPECT_EQ(session.current(), 0U);
+  EXPECT_EQ(heard.events, (std::vector<std::string>{"history", "current 0"}));
+  EXPECT_EQ(session.put_on_conflict(0, {}).code(), EINVAL);  // not a conflict
+}
+
 // ---------------------------------------------------------------------------
 // Typed rows to regions.
 
