@@ -137,8 +137,9 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   }
   void toggle_clean_change();
   QPushButton* clean_change_button() const { return clean_button_; }
-  // Conflicts the merge engine settled open settled, in their own colour,
-  // with a note on how and what each side did, until the user changes them.
+  // A conflict the merge engine settled opens settled, shown in its own
+  // colour with a note on how it was settled and what each side did, and
+  // stays so until the user changes it.
   bool settled_automatically(std::size_t conflict) const {
     return session_->settled_automatically(conflict);
   }
@@ -311,10 +312,10 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   std::size_t clean_at_ = kNone;
   bool editing_clean_ = false;  // the editor holds clean_at_'s lines, not a conflict's
   bool saved_ = false;
-  bool saved_unfinished_ = false;
+  bool saved_unfinished_ = false;  // the output holds conflict markers from this window
   // The sideways position the window last chose itself; while the panes
   // stay there, a new size places the conflict again.
-  int placed_left_ = -1;  // the output holds conflict markers from this window
+  int placed_left_ = -1;
   QPushButton* save_unfinished_button_ = nullptr;
   bool ask_on_close_ = true;
   bool updating_ = false;  // the editor is being filled, not typed in
