@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -86,6 +87,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   layout->addLayout(make_bar());
   layout->addWidget(make_long_line_note());
   layout->addWidget(make_edit_bar());
+  layout->addWidget(make_reload_bar());
   layout->addWidget(make_panes(names), 1);
   find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
   layout->addWidget(find_bar_);
@@ -239,6 +241,7 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
   const bool absent =
       i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
   auto* note = new QLabel(file_note(session_->text(i), absent), column);
+  notes_.push_back(note);
   if (absent) note->setObjectName(QStringLiteral("absent"));
   note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   QFont small = note->font();
@@ -421,7 +424,15 @@ void CompareWindow::focus_pane(int step) {
   panes_[static_cast<std::size_t>(to)]->setFocus(Qt::TabFocusReason);
 }
 
-void CompareWindow::rows_changed(const CompareSession&) { lay_out_rows(); }
+void CompareWindow::rows_changed(const CompareSession&) {
+  lay_out_rows();
+  // What the files hold may have changed (edits, a reload): the notes say it.
+  for (std::size_t i = 0; i < notes_.size() && i < session_->text_count(); ++i) {
+    if (notes_[i]->objectName() != QStringLiteral("absent")) {
+      notes_[i]->setText(file_note(session_->text(i), false));
+    }
+  }
+}
 
 void CompareWindow::current_changed(const CompareSession&) {
   if (!keep_view_) {
@@ -688,6 +699,119 @@ bool CompareWindow::has_unsaved_edits() const {
   return false;
 }
 
+QWidget* CompareWindow::make_reload_bar() {
+  reload_bar_ = new QWidget(this);
+  reload_bar_->setObjectName(QStringLiteral("reload_bar"));
+  auto* row = new QHBoxLayout(reload_bar_);
+  row->setContentsMargins(0, 0, 0, 0);
+  reload_note_ = new QLabel(reload_bar_);
+  reload_note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  auto* again = new QPushButton(tr("&Reload"), reload_bar_);
+  again->setToolTip(tr("Read the changed files again, keeping the place and the options"));
+  auto* keep = new QPushButton(tr("Keep as shown"), reload_bar_);
+  keep->setToolTip(tr("Go on with the texts as they were read"));
+  connect(again, &QPushButton::clicked, this, [this] { reload(); });
+  connect(keep, &QPushButton::clicked, this, [this] {
+    for (std::size_t i = 0; i < stamps_.size(); ++i) stamps_[i] = disk_stamp(i);
+    std::fill(changed_on_disk_.begin(), changed_on_disk_.end(), false);
+    reload_bar_->setVisible(false);
+  });
+  row->addWidget(reload_note_, 1);
+  row->addWidget(again);
+  row->addWidget(keep);
+  reload_bar_->setVisible(false);
+  for (std::size_t i = 0; i < session_->text_count(); ++i) stamps_.push_back(disk_stamp(i));
+  changed_on_disk_.assign(stamps_.size(), false);
+  // A look at the files every few seconds; nothing is read unless they changed.
+  auto* poll = new QTimer(this);
+  poll->setInterval(3000);
+  connect(poll, &QTimer::timeout, this, [this] {
+    if (isActiveWindow()) check_files_on_disk();
+  });
+  poll->start();
+  return reload_bar_;
+}
+
+std::pair<qint64, qint64> CompareWindow::disk_stamp(std::size_t i) const {
+  if (i >= job_.request.contributors.size() || is_absent(job_.request.contributors[i])) {
+    return {-1, 0};
+  }
+  const QFileInfo file(q(job_.request.contributors[i]));
+  if (!file.exists()) return {-1, 0};
+  return {file.size(), file.lastModified().toMSecsSinceEpoch()};
+}
+
+bool CompareWindow::check_files_on_disk() {
+  QStringList names;
+  for (std::size_t i = 0; i < stamps_.size(); ++i) {
+    if (stamps_[i].first < 0) continue;  // never a file: nothing to read again
+    if (disk_stamp(i) != stamps_[i]) changed_on_disk_[i] = true;
+    if (changed_on_disk_[i] && i < job_.request.display_names.size()) {
+      names << q(job_.request.display_names[i]);
+    }
+  }
+  if (names.isEmpty()) return false;
+  reload_note_->setText(tr("Changed on disk: %1").arg(names.join(QStringLiteral(", "))));
+  reload_bar_->setVisible(true);
+  return true;
+}
+
+bool CompareWindow::reload() {
+  take_typing();
+  bool all = true;
+  const Encoding encoding = encoding_for_type(job_.request.type_name);
+  for (std::size_t i = 0; i < changed_on_disk_.size(); ++i) {
+    if (!changed_on_disk_[i]) continue;
+    if (session_->modified(i)) {
+      UnsavedAnswer answer = unsaved_answer_;
+      if (answer == UnsavedAnswer::ask) {
+        answer =
+            QMessageBox::question(this, tr("Reload"),
+                                  tr("%1 has unsaved edits. Drop them and read the file again?")
+                                      .arg(q(job_.request.display_names[i])),
+                                  QMessageBox::Discard | QMessageBox::Cancel,
+                                  QMessageBox::Cancel) == QMessageBox::Discard
+                ? UnsavedAnswer::discard
+                : UnsavedAnswer::cancel;
+      }
+      if (answer != UnsavedAnswer::discard) {
+        all = false;
+        continue;
+      }
+    }
+    const std::pair<qint64, qint64> stamp = disk_stamp(i);
+    std::string bytes;
+    std::string why;
+    if (!files_->read_whole(job_.request.contributors[i], &bytes, &why)) {
+      reload_note_->setText(tr("Cannot read %1: %2").arg(q(job_.request.display_names[i]), q(why)));
+      all = false;
+      continue;
+    }
+    DecodeResult decoded = decode_text(std::move(bytes), encoding);
+    if (!decoded.ok) {
+      reload_note_->setText(
+          tr("Cannot read %1: %2").arg(q(job_.request.display_names[i]), q(decoded.error)));
+      all = false;
+      continue;
+    }
+    if (!session_->reload(i, std::move(decoded.doc), static_cast<std::size_t>(top_row())).ok()) {
+      all = false;
+      continue;
+    }
+    stamps_[i] = stamp;
+    changed_on_disk_[i] = false;
+  }
+  if (all) reload_bar_->setVisible(false);
+  show_edit_state();
+  return all;
+}
+
+void CompareWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // Back to the window: the files may have changed meanwhile.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) check_files_on_disk();
+}
+
 void CompareWindow::set_editing(bool on) {
   take_typing();
   {
@@ -780,6 +904,8 @@ bool CompareWindow::save() {
     } else if (files_->replace_whole(job_.request.contributors[i], encoded.bytes, &error,
                                      kStalledWriteMs)) {
       session_->mark_saved(i);
+      // Our own write is no change on disk to offer to reload.
+      if (i < stamps_.size()) stamps_[i] = disk_stamp(i);
       continue;
     }
     failed << q(error);
