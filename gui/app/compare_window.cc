@@ -587,9 +587,13 @@ void CompareWindow::resizeEvent(QResizeEvent* event) {
 void CompareWindow::show_status() {
   const int current = current_difference();
   if (difference_count() == 0) {
+    // Line ends alone are named; anything else ignored is "what is ignored".
+    IgnoreOptions beside_line_ends = session_->options();
+    beside_line_ends.ignore_line_ends = false;
     status_->setText(session_->texts_identical() ? tr("The texts are identical")
-                     : ignore_whitespace()       ? tr("The texts differ only in what is ignored")
-                                                 : tr("The texts differ only in their line ends"));
+                     : beside_line_ends != IgnoreOptions{}
+                         ? tr("The texts differ only in what is ignored")
+                         : tr("The texts differ only in their line ends"));
   } else if (current < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));

@@ -3,6 +3,7 @@
 // between panes.
 #include <unistd.h>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -67,6 +68,13 @@ class CompareEditTest : public QObject, private testing::Files {
     filtered.line_filter = "^//";
     QVERIFY(window->set_ignore_options(filtered));
     QCOMPARE(window->difference_count(), 0);
+    // The status says so, not that only line ends differ.
+    bool says_ignored = false;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+      says_ignored = says_ignored ||
+                     label->text() == QStringLiteral("The texts differ only in what is ignored");
+    }
+    QVERIFY(says_ignored);
     // No regular expression: refused, nothing changes.
     filtered.line_filter = "(";
     QVERIFY(!window->set_ignore_options(filtered));
