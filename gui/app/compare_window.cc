@@ -26,7 +26,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -44,6 +44,16 @@
 
 namespace marlow {
 namespace {
+
+// Changes when a text's lines do: an edit or a reload gives every line it
+// touches a buffer of its own.
+std::size_t text_fingerprint(const std::vector<Line>& lines) {
+  std::size_t print = lines.size();
+  for (const Line& line : lines) {
+    print = print * 31 + reinterpret_cast<std::uintptr_t>(line.text.data()) + line.text.size();
+  }
+  return print;
+}
 
 QColor colour_of(CellKind kind) {
   switch (kind) {
@@ -64,7 +74,7 @@ QColor colour_of(CellKind kind) {
 }  // namespace
 
 CompareWindow::CompareWindow(Job job, Finish finish)
-    : job_(std::move(job)), finish_(std::move(finish)) {
+    : job_(std::move(job)), answer_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   // The session owns the texts from here on; the job keeps the call.
   std::vector<TextDocument> docs = std::move(job_.docs);
@@ -86,6 +96,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   layout->addLayout(make_bar());
   layout->addWidget(make_long_line_note());
   layout->addWidget(make_edit_bar());
+  layout->addWidget(make_reload_bar());
   layout->addWidget(make_panes(names), 1);
   find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
   layout->addWidget(find_bar_);
@@ -201,6 +212,7 @@ QWidget* CompareWindow::make_panes(const QStringList& names) {
     auto* pane = new DiffPane(column);
     pane->highlight_syntax(i < job_.request.contributors.size() ? job_.request.contributors[i] : "",
                            session_->text(i).lines);
+    highlighted_.push_back(text_fingerprint(session_->text(i).lines));
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // One vertical scroll bar, on the right, moves all panes. It is always
     // there, so the last pane keeps its width whatever the rows.
@@ -241,6 +253,7 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
   const bool absent =
       i < job_.request.contributors.size() && is_absent(job_.request.contributors[i]);
   auto* note = new QLabel(file_note(session_->text(i), absent), column);
+  notes_.push_back(note);
   if (absent) note->setObjectName(QStringLiteral("absent"));
   note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   QFont small = note->font();
@@ -423,7 +436,25 @@ void CompareWindow::focus_pane(int step) {
   panes_[static_cast<std::size_t>(to)]->setFocus(Qt::TabFocusReason);
 }
 
-void CompareWindow::rows_changed(const CompareSession&) { lay_out_rows(); }
+void CompareWindow::rows_changed(const CompareSession&) {
+  lay_out_rows();
+  // The syntax colours follow the texts as they are now.
+  highlighted_.resize(panes_.size(), 0);
+  for (std::size_t i = 0; i < panes_.size() && i < session_->text_count(); ++i) {
+    const std::size_t print = text_fingerprint(session_->text(i).lines);
+    if (print == highlighted_[i]) continue;
+    highlighted_[i] = print;
+    panes_[i]->highlight_syntax(
+        i < job_.request.contributors.size() ? job_.request.contributors[i] : "",
+        session_->text(i).lines);
+  }
+  // What the files hold may have changed (edits, a reload): the notes say it.
+  for (std::size_t i = 0; i < notes_.size() && i < session_->text_count(); ++i) {
+    if (notes_[i]->objectName() != QStringLiteral("absent")) {
+      notes_[i]->setText(file_note(session_->text(i), false));
+    }
+  }
+}
 
 void CompareWindow::current_changed(const CompareSession&) {
   if (!keep_view_) {
@@ -580,9 +611,13 @@ void CompareWindow::resizeEvent(QResizeEvent* event) {
 void CompareWindow::show_status() {
   const int current = current_difference();
   if (difference_count() == 0) {
+    // Line ends alone are named; anything else ignored is "what is ignored".
+    IgnoreOptions beside_line_ends = session_->options();
+    beside_line_ends.ignore_line_ends = false;
     status_->setText(session_->texts_identical() ? tr("The texts are identical")
-                     : ignore_whitespace()       ? tr("The texts differ only in what is ignored")
-                                                 : tr("The texts differ only in their line ends"));
+                     : beside_line_ends != IgnoreOptions{}
+                         ? tr("The texts differ only in what is ignored")
+                         : tr("The texts differ only in their line ends"));
   } else if (current < 0) {
     status_->setText(difference_count() == 1 ? tr("1 difference")
                                              : tr("%1 differences").arg(difference_count()));
@@ -627,189 +662,6 @@ void CompareWindow::closeEvent(QCloseEvent* event) {
   }
   answer();
   event->accept();
-}
-
-void CompareWindow::answer() {
-  if (finish_) {
-    finish_(boolean_reply(true));
-    finish_ = nullptr;
-  }
-}
-
-QWidget* CompareWindow::make_edit_bar() {
-  edit_bar_ = new QWidget(this);
-  edit_bar_->setObjectName(QStringLiteral("edit_bar"));
-  auto* row = new QHBoxLayout(edit_bar_);
-  row->setContentsMargins(0, 0, 0, 0);
-  copy_left_ = new QPushButton(tr("Copy to left"), edit_bar_);
-  copy_left_->setToolTip(tr("Copy the difference to the pane on the left (Alt+Left)"));
-  copy_right_ = new QPushButton(tr("Copy to right"), edit_bar_);
-  copy_right_->setToolTip(tr("Copy the difference to the pane on the right (Alt+Right)"));
-  undo_ = new QPushButton(tr("Undo"), edit_bar_);
-  undo_->setToolTip(tr("Undo the last copy or typing (Ctrl+Z; redo: Ctrl+Shift+Z, Ctrl+Y)"));
-  edit_ = new QPushButton(tr("Edit"), edit_bar_);
-  edit_->setCheckable(true);
-  edit_->setToolTip(tr("Type in the panes of files that can be written (Ctrl+E)"));
-  connect(edit_, &QPushButton::toggled, this, &CompareWindow::set_editing);
-  save_ = new QPushButton(tr("Save"), edit_bar_);
-  save_->setToolTip(tr("Write the edited files (Ctrl+S)"));
-  edit_note_ = new QLabel(edit_bar_);
-  edit_note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  row->addWidget(edit_);
-  row->addWidget(copy_left_);
-  row->addWidget(copy_right_);
-  row->addWidget(undo_);
-  row->addWidget(save_);
-  row->addWidget(edit_note_, 1);
-  bool any = false;
-  for (std::size_t i = 0; i < session_->text_count(); ++i) any = any || session_->writable(i);
-  edit_bar_->setVisible(any);
-  return edit_bar_;
-}
-
-void CompareWindow::show_edit_state() {
-  if (save_ == nullptr) return;
-  QStringList changed;
-  for (std::size_t i = 0; i < session_->text_count(); ++i) {
-    if (session_->modified(i) && i < job_.request.display_names.size()) {
-      changed << q(job_.request.display_names[i]);
-    }
-  }
-  save_->setEnabled(!changed.isEmpty());
-  undo_->setEnabled(session_->can_undo());
-  edit_note_->setText(
-      changed.isEmpty() ? QString() : tr("Not saved: %1").arg(changed.join(QStringLiteral(", "))));
-}
-
-QString CompareWindow::edit_message() const { return edit_note_->text(); }
-
-bool CompareWindow::has_unsaved_edits() const {
-  for (std::size_t i = 0; i < session_->text_count(); ++i) {
-    if (session_->modified(i)) return true;
-  }
-  return false;
-}
-
-void CompareWindow::set_editing(bool on) {
-  take_typing();
-  {
-    const QSignalBlocker quiet(edit_);
-    edit_->setChecked(on);
-  }
-  for (std::size_t i = 0; i < panes_.size(); ++i) {
-    panes_[i]->setReadOnly(!(on && session_->writable(i)));
-  }
-}
-
-bool CompareWindow::editing() const { return edit_->isChecked(); }
-
-bool CompareWindow::copy_difference(int step) {
-  take_typing();
-  const int n = pane_count();
-  int from = focused_pane();
-  if (from < 0) from = step < 0 ? n - 1 : 0;
-  const int to = from + step;
-  if (to < 0 || to >= n) return false;
-  // The difference at the cursor of the focused pane, else the current one.
-  std::optional<std::size_t> index = session_->current();
-  if (focused_pane() >= 0) {
-    const int row = panes_[static_cast<std::size_t>(from)]->textCursor().blockNumber();
-    if (const auto at = session_->difference_at(static_cast<std::size_t>(row))) index = at;
-  }
-  if (!index) return false;
-  const support::Status copied = session_->copy_difference(*index, static_cast<std::size_t>(from),
-                                                           static_cast<std::size_t>(to));
-  if (!copied.ok()) {
-    edit_note_->setText(copied.code() == EROFS ? tr("That file cannot be written")
-                                               : tr("Nothing to copy there"));
-    edit_bar_->setVisible(true);
-    return false;
-  }
-  return true;
-}
-
-void CompareWindow::undo() {
-  take_typing();
-  static_cast<void>(session_->undo());  // nothing to undo: nothing happens
-}
-
-void CompareWindow::redo() {
-  take_typing();
-  static_cast<void>(session_->redo());  // nothing to redo: nothing happens
-}
-
-void CompareWindow::take_typing() {
-  typing_timer_->stop();
-  for (std::size_t s = 0; s < typed_.size(); ++s) {
-    if (!typed_[s]) continue;
-    typed_[s] = false;
-    DiffPane* pane = panes_[s];
-    const bool returns = has_returns_inside_lines(session_->text(s).lines);
-    std::vector<std::string> rows;
-    rows.reserve(static_cast<std::size_t>(pane->blockCount()));
-    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
-      rows.push_back(typed_line(block.text(), returns));
-    }
-    // The cursor and the rows in view stay where they were.
-    const QTextCursor cursor = pane->textCursor();
-    const int row = cursor.blockNumber();
-    const int column = cursor.positionInBlock();
-    const int top = top_row();
-    const int line = pane->line_number(row);
-    keep_view_ = true;
-    const support::Status typed = session_->replace_rows(s, rows);
-    keep_view_ = false;
-    if (!typed.ok()) continue;
-    std::optional<std::size_t> back =
-        line > 0 ? session_->row_of_line(s, static_cast<std::size_t>(line - 1)) : std::nullopt;
-    const int at = back ? static_cast<int>(*back) : std::min(row, pane->blockCount() - 1);
-    QTextCursor place(pane->document()->findBlockByNumber(at));
-    place.setPosition(place.block().position() + std::min(column, place.block().length() - 1));
-    pane->setTextCursor(place);
-    sync_->set_top_row(top);
-  }
-}
-
-bool CompareWindow::save() {
-  take_typing();
-  QStringList failed;
-  for (std::size_t i = 0; i < session_->text_count(); ++i) {
-    if (!session_->modified(i) || i >= job_.request.contributors.size()) continue;
-    const support::Result<std::string> encoded = encode_text(session_->text(i));
-    std::string error;
-    if (!encoded) {
-      error = "cannot encode the text: " + encoded.status().text();
-    } else if (files_->replace_whole(job_.request.contributors[i], encoded.value(), &error,
-                                     kStalledWriteMs)) {
-      session_->mark_saved(i);
-      continue;
-    }
-    failed << q(error);
-  }
-  edit_note_->clear();
-  show_edit_state();
-  if (!failed.isEmpty()) {
-    edit_note_->setText(tr("Cannot save: %1").arg(failed.join(QStringLiteral("; "))));
-  }
-  return failed.isEmpty();
-}
-
-bool CompareWindow::eventFilter(QObject* watched, QEvent* event) {
-  // Undo and redo in a pane are the window's (copies and typing alike),
-  // never the text view's own.
-  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
-    auto* key = static_cast<QKeyEvent*>(event);
-    const bool undoing = key->matches(QKeySequence::Undo);
-    const bool redoing = key->matches(QKeySequence::Redo) ||
-                         QKeySequence(key->keyCombination()) == keys::redo() ||
-                         QKeySequence(key->keyCombination()) == keys::redo_too();
-    if (undoing || redoing) {
-      if (event->type() == QEvent::KeyPress) undoing ? undo() : redo();
-      event->accept();
-      return true;
-    }
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace marlow

@@ -101,6 +101,15 @@ class CompareWindow : public QWidget, private CompareObserver {
   // (Save, Discard or Cancel); for tests.
   enum class UnsavedAnswer { ask, save, discard, cancel };
   void set_unsaved_answer(UnsavedAnswer answer) { unsaved_answer_ = answer; }
+  // Looks whether a contributor's file changed on disk since it was read
+  // (its size or time of change; also when the window gets the focus, and
+  // every few seconds): if so the reload bar offers to read it again.
+  bool check_files_on_disk();
+  QWidget* reload_bar() const { return reload_bar_; }
+  // Reads the changed files again, keeping the options and the place; a
+  // file with unsaved edits is read again only when the user lets them go
+  // (the unsaved answer Discard). False when some file was not read.
+  bool reload();
   // Reads and writes through `files` (the system's unless set).
   void set_files(Files& files) { files_ = &files; }
   // Changed lines longer than kCharDiffLimit bytes get their changed
@@ -119,6 +128,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -137,6 +147,10 @@ class CompareWindow : public QWidget, private CompareObserver {
   // The first row in view.
   int top_row() const;
   QWidget* make_edit_bar();
+  QWidget* make_reload_bar();
+  // The size and time of change of contributor i's file now ({-1, 0} when
+  // there is none).
+  std::pair<qint64, qint64> disk_stamp(std::size_t i) const;
   void show_edit_state();
   // Answers the call, once.
   void answer();
@@ -149,7 +163,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   void show_long_line_note(int rows);
 
   Job job_;  // the call; its texts are the session's
-  Finish finish_;
+  Answer answer_;
   std::unique_ptr<CompareSession> session_;
   std::vector<DiffPane*> panes_;
   QLabel* status_ = nullptr;
@@ -182,6 +196,14 @@ class CompareWindow : public QWidget, private CompareObserver {
   bool filling_ = false;     // the panes are being filled: no typing
   bool keep_view_ = false;   // an edit goes in: the view stays where it is
   UnsavedAnswer unsaved_answer_ = UnsavedAnswer::ask;
+  QWidget* reload_bar_ = nullptr;
+  QLabel* reload_note_ = nullptr;
+  std::vector<std::pair<qint64, qint64>> stamps_;  // per contributor, as last read
+  std::vector<bool> changed_on_disk_;
+  std::vector<QLabel*> notes_;  // per pane: how its file is stored
+  // Per pane: a fingerprint of the text its syntax colours were found for;
+  // an edit or a reload changes it, and the text is highlighted again.
+  std::vector<std::size_t> highlighted_;
 };
 
 }  // namespace marlow

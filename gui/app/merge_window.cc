@@ -157,7 +157,7 @@ QLabel* heading(const QString& text, QWidget* parent) {
 }  // namespace
 
 MergeWindow::MergeWindow(Job job, Finish finish)
-    : job_(std::move(job)), finish_(std::move(finish)) {
+    : job_(std::move(job)), answer_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Merge - %1").arg(q(job_.request.out_path)));
   // What the window shows of the files themselves, worked out before
@@ -628,7 +628,7 @@ void MergeWindow::disable_conflict_controls() {
 MergeWindow::~MergeWindow() {
   session_->set_observer(nullptr);
   // A window destroyed without a close event (for example at exit) still answers.
-  if (finish_) finish_(boolean_reply(saved_));
+  answer_.give(boolean_reply(saved_));
   give_back_freed_memory_soon();
 }
 
@@ -1686,10 +1686,7 @@ void MergeWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (finish_) {
-    finish_(boolean_reply(saved_));
-    finish_ = nullptr;
-  }
+  answer_.give(boolean_reply(saved_));
   event->accept();
 }
 

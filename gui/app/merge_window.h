@@ -295,7 +295,7 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   int change_x() const;
 
   Job job_;
-  Finish finish_;
+  Answer answer_;
   std::unique_ptr<MergeSession> session_;
   // The output's encoding and mark (no lines), and which contributors'
   // lines it converts, in a sentence (empty for none).

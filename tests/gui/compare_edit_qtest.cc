@@ -3,6 +3,7 @@
 // between panes.
 #include <unistd.h>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -67,6 +68,13 @@ class CompareEditTest : public QObject, private testing::Files {
     filtered.line_filter = "^//";
     QVERIFY(window->set_ignore_options(filtered));
     QCOMPARE(window->difference_count(), 0);
+    // The status says so, not that only line ends differ.
+    bool says_ignored = false;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+      says_ignored = says_ignored ||
+                     label->text() == QStringLiteral("The texts differ only in what is ignored");
+    }
+    QVERIFY(says_ignored);
     // No regular expression: refused, nothing changes.
     filtered.line_filter = "(";
     QVERIFY(!window->set_ignore_options(filtered));
@@ -238,6 +246,47 @@ class CompareEditTest : public QObject, private testing::Files {
     QTest::keyClick(right, Qt::Key_Y, Qt::ControlModifier);
     QVERIFY(window->save());
     QCOMPARE(read("typed_right"), std::string("alpha\nbeta\ngamma\n"));
+    window->close();
+  }
+
+  void a_file_changed_on_disk_is_offered_for_reload_in_place() {
+    std::string left;
+    for (int i = 1; i <= 200; ++i) left += "row " + std::to_string(i) + "\n";
+    std::string right = left;
+    right.replace(right.find("row 150\n"), 8, "row 150 changed\n");
+    write("disk_left", left);
+    write("disk_right", right);
+    CompareWindow* window = compare({path("disk_left"), path("disk_right")});
+    QVERIFY(!window->check_files_on_disk());
+    QVERIFY(!window->reload_bar()->isVisible());
+    QCOMPARE(window->current_difference(), 0);
+    // Another program changes the right file: a change above the first.
+    write("disk_right", "row 0 new\n" + right);
+    QVERIFY(window->check_files_on_disk());
+    QVERIFY(window->reload_bar()->isVisible());
+    QVERIFY(window->reload());
+    QVERIFY(!window->reload_bar()->isVisible());
+    QCOMPARE(window->difference_count(), 2);
+    // The user stays at the difference they were at.
+    QCOMPARE(window->current_difference(), 1);
+    QCOMPARE(window->pane(1)->line_number(window->pane(0)->current_rows().first), 151);
+    // With unsaved edits the file is read again only when they may go.
+    window->set_editing(true);
+    QVERIFY(window->copy_difference(-1));
+    write("disk_left", left + "tail\n");
+    QVERIFY(window->check_files_on_disk());
+    window->set_unsaved_answer(CompareWindow::UnsavedAnswer::cancel);
+    QVERIFY(!window->reload());
+    QVERIFY(window->has_unsaved_edits());
+    QVERIFY(window->reload_bar()->isVisible());
+    window->set_unsaved_answer(CompareWindow::UnsavedAnswer::discard);
+    QVERIFY(window->reload());
+    QVERIFY(!window->has_unsaved_edits());
+    QCOMPARE(window->pane(0)->line_number(window->pane(0)->blockCount() - 1), 201);
+    // The window's own save is no change to offer.
+    QVERIFY(window->copy_difference(1));
+    QVERIFY(window->save());
+    QVERIFY(!window->check_files_on_disk());
     window->close();
   }
 };
