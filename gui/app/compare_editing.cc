@@ -164,14 +164,16 @@ bool CompareWindow::reload() {
       all = false;
       continue;
     }
-    DecodeResult decoded = decode_text(std::move(bytes), encoding);
-    if (!decoded.ok) {
-      reload_note_->setText(
-          tr("Cannot read %1: %2").arg(q(job_.request.display_names[i]), q(decoded.error)));
+    support::Result<TextDocument> decoded = decode_text(std::move(bytes), encoding);
+    if (!decoded) {
+      reload_note_->setText(tr("Cannot read %1: %2")
+                                .arg(q(job_.request.display_names[i]),
+                                     q(decoded.status().text())));
       all = false;
       continue;
     }
-    if (!session_->reload(i, std::move(decoded.doc), static_cast<std::size_t>(top_row())).ok()) {
+    if (!session_->reload(i, std::move(decoded).value(), static_cast<std::size_t>(top_row()))
+             .ok()) {
       all = false;
       continue;
     }
