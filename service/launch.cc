@@ -1,5 +1,6 @@
 #include "service/launch.h"
 
+#include <atomic>
 #include <utility>
 
 namespace hollin_service {
@@ -85,7 +86,14 @@ platform::Status launch_hollin(const std::string& directory, ServiceState& state
   return platform::Status();
 }
 
+namespace {
+std::atomic<bool> ending{false};
+}  // namespace
+
+void service_is_ending() { ending.store(true); }
+
 void graphical_client_ended(int status, support::Log& log) {
+  if (ending.load()) return;
   // On POSIX -1 means the wait itself failed (statuses are 0 to 255): the
   // process may still run, so leave it to the notice write to notice a loss.
   if (status == -1 && !platform::kWindows) return;

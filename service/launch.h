@@ -52,6 +52,13 @@ struct GuiLaunch {
 // ends: the service logs "HOLLIN quit unexpectedly...exiting" to `log` and
 // ends with -1, so that waiting clients fail at once and the next one starts
 // a fresh service. A failed wait on POSIX (-1) is no end and changes nothing.
+// Once the service has begun ending for a reason of its own (it gives up the
+// wrapper pipe, so the graphical client ends too), the client's end changes
+// nothing either: the service's own last line must not be cut off by it.
 void graphical_client_ended(int status, support::Log& log);
+
+// The service ends for a reason it logs itself; from now on the graphical
+// client's end is expected. Any thread may call it.
+void service_is_ending();
 
 }  // namespace hollin_service

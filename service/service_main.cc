@@ -188,6 +188,7 @@ bool make_request_instance(const std::string& request_name,
 // or fail; the next client starts a service of its own instead. The
 // wrapper pipe is given up first, so that the log can be opened. False.
 bool too_few_descriptors(ServiceState& state, const ServiceDeps& deps) {
+  service_is_ending();
   state.wrapper_pipe.reset();
   deps.log.write(kTooFewDescriptorsLine);
   return false;

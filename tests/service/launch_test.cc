@@ -116,6 +116,18 @@ TEST_F(Launch, DebugModePrintsTheWrapperNameAndStartsNothing) {
   EXPECT_EQ(sys.record.journal.back(), "wrapper.connect");
 }
 
+// A service ending for lack of descriptors gives up the wrapper pipe, and
+// the graphical client then ends: its end must neither log nor end the
+// process before the service has said why it ends (the process would end
+// here, and the test with it).
+TEST(GraphicalClientEnded, ChangesNothingOnceTheServiceIsEnding) {
+  testfakes::RecordingLog log;
+  service_is_ending();
+  graphical_client_ended(0, log);
+  graphical_client_ended(1, log);
+  EXPECT_THAT(log.lines, IsEmpty());
+}
+
 }  // namespace
 
 }  // namespace hollin_service
