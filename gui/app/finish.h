@@ -25,7 +25,6 @@ class Answer {
     finish_ = nullptr;
     finish(reply);
   }
-  bool given() const { return !finish_; }
 
  private:
   Finish finish_;
