@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "engine/utf8_path.h"
+
 namespace marlow {
 
 namespace {
@@ -15,7 +17,7 @@ bool starts_with(std::string_view bytes, std::string_view prefix) {
 
 bool is_directory(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_directory(utf8_path(path), ec);
 }
 
 }  // namespace
@@ -31,7 +33,7 @@ bool is_binary(std::string_view bytes) {
 }
 
 bool file_is_binary(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(utf8_path(path), std::ios::binary);
   if (!in) return false;
   std::string bytes(kBinaryProbeBytes, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -43,8 +45,8 @@ namespace {
 
 // Whether two files hold the same bytes; false when either cannot be read.
 bool same_bytes(const std::string& a, const std::string& b) {
-  std::ifstream in_a(a, std::ios::binary);
-  std::ifstream in_b(b, std::ios::binary);
+  std::ifstream in_a(utf8_path(a), std::ios::binary);
+  std::ifstream in_b(utf8_path(b), std::ios::binary);
   if (!in_a || !in_b) return false;
   char buffer_a[65536];
   char buffer_b[65536];

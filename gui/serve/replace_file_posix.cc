@@ -404,6 +404,31 @@ bool save(const std::string& path, const std::string& bytes, int stalled_ms, Des
 
 }  // namespace
 
+support::Result<std::string> read_file_whole(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return support::Status::posix("open", errno);
+  std::string out;
+  support::Status failed;
+  struct stat facts {};
+  if (::fstat(fd, &facts) != 0) {
+    failed = support::Status::posix("fstat", errno);
+  } else if (S_ISDIR(facts.st_mode)) {
+    failed = support::Status::posix("read", EISDIR);
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) failed = support::Status::posix("read", errno);
+      if (got <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(fd);
+  if (!failed) return failed;
+  return out;
+}
+
 support::Status write_file_replacing(const std::string& path, const std::string& bytes,
                                      int stalled_write_ms) {
   Destination to;

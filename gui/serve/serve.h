@@ -109,6 +109,9 @@ std::string output_conversion(const Job& job);
 // FIFO that no process reads is refused at once, and one whose reader stops
 // reading for `stalled_write_ms` fails the save.
 inline constexpr int kStalledWriteMs = 5000;
+// The whole file's bytes, or why not: the system's reason, "Is a directory"
+// for a folder. `path` is UTF-8 on every platform.
+support::Result<std::string> read_file_whole(const std::string& path);
 // A failure's text names the file and says why.
 support::Status write_file_replacing(const std::string& path, const std::string& bytes,
                                      int stalled_write_ms = kStalledWriteMs);

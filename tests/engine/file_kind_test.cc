@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/utf8_path.h"
 #include "tests/testlib/testlib.h"
 
 namespace marlow {
@@ -47,6 +48,15 @@ TEST(FileKind, BinaryNoteSaysWhetherTheBytesAreEqual) {
   EXPECT_NE(differ.find("they differ"), std::string::npos) << differ;
   const std::string alone = binary_comparison_note({"A", "C"}, {dir.file("a"), ""});
   EXPECT_NE(alone.find("A is a binary file, on one side only"), std::string::npos) << alone;
+
+  // Names outside the ANSI code page (Windows) are read by their UTF-8 bytes.
+  const std::string greek = dir.file("\u03a6\u0430-\u65e5\u672c.bin");
+  const std::string copy = dir.file("\u03a6\u0430-\u65e5\u672c \U0001F600.bin");
+  std::ofstream(utf8_path(greek), std::ios::binary) << "x\0y"s;
+  std::ofstream(utf8_path(copy), std::ios::binary) << "x\0y"s;
+  EXPECT_TRUE(file_is_binary(greek));
+  EXPECT_NE(binary_comparison_note({"G", "C"}, {greek, copy}).find("they are identical"),
+            std::string::npos);
 }
 
 class DirectoryCalls : public ::testing::Test {

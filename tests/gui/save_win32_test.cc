@@ -89,6 +89,11 @@ TEST_F(GuiSaveWindows, NamesInAnyScript) {
   EXPECT_EQ(read(out), "made");
   ASSERT_EQ(write_file_replacing(utf8(out), "replaced").text(), "");
   EXPECT_EQ(read(out), "replaced");
+  // Read back by its UTF-8 name, as a contributor is (not through the ANSI
+  // code page, which has none of these characters).
+  const support::Result<std::string> back = read_file_whole(utf8(out));
+  ASSERT_TRUE(back.ok()) << back.status().text();
+  EXPECT_EQ(back.value(), "replaced");
   int entries = 0;
   for (const auto& entry : fs::directory_iterator(folder)) {
     EXPECT_EQ(entry.path().filename(), out.filename());

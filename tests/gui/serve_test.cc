@@ -372,6 +372,12 @@ TEST_F(GuiPrepare, FileFaultsAreShownAndBadCallsAnsweredAtOnce) {
   EXPECT_TRUE(missing.shows_error);
   EXPECT_EQ(missing.message.rfind("gone.txt cannot be read: No such file or directory", 0), 0u)
       << missing.message;
+  // A folder where a file belongs is called one, on every platform.
+  fs::create_directories(path("folder.txt"));
+  Preparation folder =
+      prepare(call("RequestHandler.Compare", "", {"theirs.txt", "folder.txt"}, ""), true);
+  EXPECT_EQ(folder.message.rfind("folder.txt cannot be read: Is a directory", 0), 0u)
+      << folder.message;
 
   for (const std::string& bad :
        {std::string("<methodCall><methodName>Other</methodName><params/></methodCall>"),
