@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -164,6 +165,10 @@ TEST_F(GuiSaveWindows, ReadOnlyFilesAndFoldersAreRefused) {
   EXPECT_FALSE(error.empty());
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(fs::is_empty(folder));
+  // Read as a contributor: a folder and a missing file are said to be what
+  // they are, with the codes POSIX gives.
+  EXPECT_EQ(read_file_whole(utf8(folder)).status().code(), EISDIR);
+  EXPECT_EQ(read_file_whole(utf8(dir_ / "none.txt")).status().code(), ENOENT);
 
   // A folder that does not exist: nothing is made.
   error = write_file_replacing(utf8(dir_ / "missing" / "out.txt"), "x").text();
