@@ -136,8 +136,8 @@ Sameness compare_sides(const fs::path* paths, FileFacts* facts, const bool* gone
         if (got[i] == 0 && got[j] == 0 && in[i].eof() && in[j].eof()) {
           alike[i][j] = true;  // both ended together, every block equal
           open[i][j] = false;
-        } else if (got[i] != got[j] || !std::equal(buffer[i].begin(), buffer[i].begin() + got[i],
-                                                   buffer[j].begin())) {
+        } else if (got[i] != got[j] ||
+                   !std::equal(buffer[i].begin(), buffer[i].begin() + got[i], buffer[j].begin())) {
           open[i][j] = false;
         } else {
           more = true;
@@ -399,7 +399,8 @@ std::vector<DirectoryEntry> compare_directories(const std::vector<std::string>& 
 }
 
 bool is_three_way(DirectoryEntry::State state) {
-  return static_cast<std::size_t>(state) >= static_cast<std::size_t>(DirectoryEntry::State::first_differs);
+  return static_cast<std::size_t>(state) >=
+         static_cast<std::size_t>(DirectoryEntry::State::first_differs);
 }
 
 std::string state_name(const DirectoryEntry& entry) {
