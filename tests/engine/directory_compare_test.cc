@@ -95,17 +95,18 @@ std::string read(const std::string& path) {
 // counts its calls, so a test sees what the copy asked of it.
 struct FakeReplace {
   std::vector<std::string> paths;
-  bool operator()(const std::string& path, const std::string& bytes, std::string* error) {
+  support::Status operator()(const std::string& path, const std::string& bytes) {
     paths.push_back(path);
     std::ofstream out(utf8(path), std::ios::binary | std::ios::trunc);
     out << bytes;
-    if (!out) *error = "cannot write " + path;
-    return static_cast<bool>(out);
+    if (!out) return support::Status::failure("cannot write " + path);
+    return support::Status();
   }
 };
 FakeReplace fake_replace;
-const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes,
-                                std::string* error) { return fake_replace(path, bytes, error); };
+const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes) {
+  return fake_replace(path, bytes);
+};
 
 TEST(DirectoryCompare, SizesAndTimesOfEachSide) {
   testlib::TempDir dir;
@@ -378,10 +379,8 @@ TEST_F(DirectoryCopy, AFailedSaveIsReportedAndTheEntryKept) {
   put(right() + "/f.txt", "old\n");
   DirectoryEntry changed = entry("f.txt");
   const DirectoryEntry before = changed;
-  const ReplaceFile full_disk = [](const std::string& path, const std::string&,
-                                   std::string* error) {
-    *error = "cannot write " + path + ": No space left on device";
-    return false;
+  const ReplaceFile full_disk = [](const std::string& path, const std::string&) {
+    return support::Status::failure("cannot write " + path + ": No space left on device");
   };
   const support::Status outcome =
       copy_entry(left(), right(), &changed, CopyDirection::left_to_right, full_disk);

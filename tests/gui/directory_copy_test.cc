@@ -30,9 +30,8 @@ std::string read(const std::string& path) {
   return bytes.str();
 }
 
-const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes,
-                                std::string* error) {
-  return write_file_replacing(path, bytes, error);
+const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes) {
+  return write_file_replacing(path, bytes);
 };
 
 TEST(DirectoryCopyReplacing, ReplacesWholeAndLeavesNoTemporaryFile) {
