@@ -385,7 +385,12 @@ QTreeWidgetItem* DirectoryWindow::add_node(const DirectoryNode& node, QTreeWidge
   item->setText(kState, node.folder ? state_text(node.state) : state_text(entries_[node.entry]));
   item->setData(0, kPathRole, q(node.path));
   item->setData(0, kStateRole, static_cast<int>(node.state));
-  const QColor colour = state_colour(node.state);
+  QColor colour = state_colour(node.state);
+  // A folder with A's and B's changes but no file both changed: a mixture,
+  // not a conflict.
+  if (node.folder && node.state == State::all_differ && node.count(State::all_differ) == 0) {
+    colour = kChanged;
+  }
   if (node.folder) {
     item->setIcon(kName, style()->standardIcon(QStyle::SP_DirIcon));
     item->setToolTip(kState, counts_text(node, sides()));

@@ -58,13 +58,17 @@ class DirectoryTest : public QObject, private testing::Files {
     put3("added_a.txt", nullptr, "new\n", nullptr);
     put3("sub/deleted_b.txt", "old\n", "old\n", nullptr);
     put3("sub/same.txt", "s\n", "s\n", "s\n");
+    make("three/base/mixed");
+    make("three/a/mixed");
+    make("three/b/mixed");
+    put3("mixed/x.txt", "x\n", "x in A\n", "x\n");
+    put3("mixed/y.txt", "y\n", "y\n", "y in B\n");
     CompareRequest r;
     r.method = Method::compare;
     r.contributors = {path("three/base"), path("three/a"), path("three/b")};
     r.display_names = {"base", "mine", "theirs"};
     return r;
   }
-
 
  private slots:
   // Each test starts with every state shown and no name left out.
@@ -439,6 +443,11 @@ class DirectoryTest : public QObject, private testing::Files {
     QCOMPARE(state("added_a.txt"), QStringLiteral("added in A"));
     QCOMPARE(state("sub/deleted_b.txt"), QStringLiteral("deleted in B"));
     QCOMPARE(state("sub"), QStringLiteral("changed in B"));
+    // A folder of A's change and B's: changed in both, without a conflict's colour.
+    QTreeWidgetItem* mixed_folder = window->item_of(QStringLiteral("mixed"));
+    QCOMPARE(mixed_folder->text(DirectoryWindow::kState), QStringLiteral("changed in both"));
+    QVERIFY(mixed_folder->background(DirectoryWindow::kState).color() !=
+            window->item_of(QStringLiteral("conflict.txt"))->background(0).color());
     // Each side's size in its own column; nothing where the side lacks the file.
     QTreeWidgetItem* changed_b = window->item_of(QStringLiteral("changed_b.txt"));
     QCOMPARE(changed_b->text(DirectoryWindow::size_column(0)), QStringLiteral("2"));
@@ -449,7 +458,7 @@ class DirectoryTest : public QObject, private testing::Files {
     QVERIFY(added->text(DirectoryWindow::time_column(2)).isEmpty());
     auto* status = window->findChild<QLabel*>(QStringLiteral("status"));
     QVERIFY2(
-        status->text().startsWith(QStringLiteral("2 changed in A, 2 changed in B, 1 changed "
+        status->text().startsWith(QStringLiteral("3 changed in A, 3 changed in B, 1 changed "
                                                  "in both, 1 same change in both, 1 identical")),
         qPrintable(status->text()));
 
