@@ -95,7 +95,9 @@ std::optional<std::string> directory_call_problem(const std::vector<std::string>
     first = std::min(first, i);
   }
   if (directories == 0) return std::nullopt;
-  if (!merge && directories == 2 && contributors.size() == 2) return std::nullopt;
+  if (!merge && (directories == 2 || directories == 3) && contributors.size() == directories) {
+    return std::nullopt;
+  }
   const std::string name = first < names.size() ? names[first] : contributors[first];
   const std::string what = directories == 1 ? name + " is a directory"
                                             : std::to_string(directories) +
@@ -108,8 +110,9 @@ std::optional<std::string> directory_call_problem(const std::vector<std::string>
                                    ? std::to_string(directories) + " directories"
                                    : "directories and files together";
   return what +
-         ". A comparison takes either two directories (their files are listed to "
-         "compare one by one) or files only, not " +
+         ". A comparison takes either two or three directories (their files are listed to "
+         "compare one by one; of three, the first is the base of the other two) or files only, "
+         "not " +
          not_this + ".";
 }
 
