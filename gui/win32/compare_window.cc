@@ -4,10 +4,12 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "engine/inline_diff.h"
 #include "serve/xmlrpc.h"
+#include "support/work_dir.h"
 #include "win32/compare_rows.h"
 #include "win32/pane.h"
 #include "win32/settings.h"
@@ -121,6 +123,12 @@ class CompareWindow : public TopWindow {
         return 0;
       case kSyntaxDone:
         if (syntax_) syntax_->take(wparam);
+        support::log_line("compare window: text " + std::to_string(wparam + 1) +
+                          " highlighted after " +
+                          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - highlight_start_)
+                                             .count()) +
+                          " ms");
         if (wparam < panes_.size()) panes_[wparam]->refresh();
         return 0;
       case kSyntaxSwitched:
@@ -316,6 +324,7 @@ class CompareWindow : public TopWindow {
   // Highlights every side's text as the file it names.
   void start_highlighting() {
     highlighted_ = true;
+    highlight_start_ = std::chrono::steady_clock::now();
     std::vector<std::string> names;
     std::vector<const TextDocument*> texts;
     for (std::size_t i = 0; i < rows_.sides(); ++i) {
@@ -620,6 +629,7 @@ class CompareWindow : public TopWindow {
   CompareRows rows_;
   std::unique_ptr<SyntaxHighlighter> syntax_;
   bool highlighted_ = false;  // whether the highlighter was started
+  std::chrono::steady_clock::time_point highlight_start_;
   CompareSource source_;
   PanePosition position_;
   std::vector<std::unique_ptr<Pane>> panes_;
