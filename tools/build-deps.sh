@@ -71,6 +71,7 @@ fetch() {
     dsc="$old/${p%%=*}_${p#*=}.dsc"
     [ -f "$dsc" ] || continue
     files=$(sed -n '/^Files:/,/^[^ ]/s/^ [0-9a-f]* [0-9]* //p' "$dsc")
+    # shellcheck disable=SC2086 # the package's file names, one word each
     (cd "$old" && cp "$dsc" $files "$sources"/)
   done
   missing=$(missing_sources "$sources")
