@@ -10,21 +10,11 @@
 #include <system_error>
 
 #include "engine/file_kind.h"
+#include "engine/utf8_path.h"
 
 namespace marlow {
 namespace fs = std::filesystem;
 namespace {
-
-// A UTF-8 path as the file system's own: on Windows a narrow string would
-// be read in the ANSI code page, losing any name outside it.
-fs::path from_utf8(std::string_view path) {
-  return fs::path(std::u8string(path.begin(), path.end()));
-}
-
-std::string to_utf8(const fs::path& path) {
-  const std::u8string text = path.generic_u8string();
-  return std::string(text.begin(), text.end());
-}
 
 // What `path` holds now, following links: absent unless a regular file.
 FileFacts facts_of(const fs::path& path) {
@@ -49,11 +39,11 @@ FileFacts facts_of(const fs::path& path) {
 std::map<std::string, fs::path> files_under(const std::string& root, const NameFilter& filter) {
   std::map<std::string, fs::path> files;
   std::error_code ec;
-  const fs::path top = from_utf8(root).lexically_normal();
+  const fs::path top = utf8_path(root).lexically_normal();
   fs::recursive_directory_iterator it(top, fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
-    const std::string relative = to_utf8(it->path().lexically_relative(top));
+    const std::string relative = utf8_name(it->path().lexically_relative(top));
     if (it->is_directory(type_ec)) {
       // An excluded folder is not read at all: a build folder may hold many
       // large files that no one wants compared.
@@ -459,7 +449,7 @@ std::string folder_state_name(DirectoryEntry::State state) {
 
 bool is_directory(const std::string& path) {
   std::error_code ec;
-  return fs::is_directory(from_utf8(path), ec);
+  return fs::is_directory(utf8_path(path), ec);
 }
 
 DirectoryNode directory_tree(const std::vector<DirectoryEntry>& entries,
@@ -509,9 +499,9 @@ support::Status copy_entry(const std::string& left_root, const std::string& righ
                            DirectoryEntry* entry, CopyDirection direction,
                            const ReplaceFile& replace) {
   const bool to_right = direction == CopyDirection::left_to_right;
-  const fs::path relative = from_utf8(entry->path);
-  const fs::path left = from_utf8(left_root) / relative;
-  const fs::path right = from_utf8(right_root) / relative;
+  const fs::path relative = utf8_path(entry->path);
+  const fs::path left = utf8_path(left_root) / relative;
+  const fs::path right = utf8_path(right_root) / relative;
   const fs::path& source = to_right ? left : right;
   const fs::path& target = to_right ? right : left;
   const FileFacts& from = to_right ? entry->left : entry->right;
@@ -523,19 +513,19 @@ support::Status copy_entry(const std::string& left_root, const std::string& righ
   if (!stays_inside(relative)) return refused(entry->path + " is not a path inside the folders");
   if (entry->state == DirectoryEntry::State::identical) return support::Status();
   if (!from.present) {
-    return refused(to_utf8(source) + " does not exist: there is nothing to copy");
+    return refused(utf8_name(source) + " does not exist: there is nothing to copy");
   }
   // What the user saw is what gets replaced, or nothing: a file that
   // appeared, went or changed since the comparison would be lost unseen.
   if (facts_of(target) != to) {
-    return refused(to_utf8(target) +
+    return refused(utf8_name(target) +
                    " has changed since the folders were compared; compare them again first");
   }
   std::error_code ec;
   if (to.present) {
     const fs::perms perms = fs::status(target, ec).permissions();
     if (!ec && (perms & fs::perms::owner_write) == fs::perms::none) {
-      return refused(to_utf8(target) + " is read-only");
+      return refused(utf8_name(target) + " is read-only");
     }
   }
 
@@ -545,15 +535,15 @@ support::Status copy_entry(const std::string& left_root, const std::string& righ
   if (in) bytes << in.rdbuf();
   if (!in || in.bad()) {
     const int code = errno;
-    return refused("cannot read " + to_utf8(source) + ": " +
+    return refused("cannot read " + utf8_name(source) + ": " +
                    (code != 0 ? std::generic_category().message(code) : "read error"));
   }
   fs::create_directories(target.parent_path(), ec);
   if (ec) {
-    return refused("cannot create the folder " + to_utf8(target.parent_path()) + ": " +
+    return refused("cannot create the folder " + utf8_name(target.parent_path()) + ": " +
                    ec.message());
   }
-  if (support::Status replaced = replace(to_utf8(target), bytes.str()); !replaced)
+  if (support::Status replaced = replace(utf8_name(target), bytes.str()); !replaced)
     return refused(replaced.text());
   // A new file takes the permissions of the one it copies (a script stays
   // executable); a replaced one keeps its own.

@@ -9,6 +9,7 @@
 
 #include "engine/directory_compare.h"
 #include "engine/file_kind.h"
+#include "engine/utf8_path.h"
 #include "serve/files.h"
 #include "serve/serve.h"
 #include "win32/compare_window.h"
@@ -41,9 +42,7 @@ COLORREF state_colour(DirectoryEntry::State state) {
 }
 
 std::string joined_path(const std::string& directory, const std::string& relative) {
-  std::filesystem::path path =
-      std::filesystem::path(std::u8string(directory.begin(), directory.end())) /
-      std::filesystem::path(std::u8string(relative.begin(), relative.end()));
+  std::filesystem::path path = utf8_path(directory) / utf8_path(relative);
   const std::u8string text = path.make_preferred().u8string();
   return std::string(text.begin(), text.end());
 }
