@@ -211,6 +211,8 @@ bool CompareWindow::copy_difference(int step) {
   if (!index) return false;
   const support::Status copied = session_->copy_difference(*index, static_cast<std::size_t>(from),
                                                            static_cast<std::size_t>(to));
+  // The session tells of the new rows before its history has the step.
+  update_actions();
   if (!copied.ok()) {
     edit_note_->setText(copied.code() == EROFS ? tr("That file cannot be written")
                                                : tr("Nothing to copy there"));
@@ -223,11 +225,13 @@ bool CompareWindow::copy_difference(int step) {
 void CompareWindow::undo() {
   take_typing();
   static_cast<void>(session_->undo());  // nothing to undo: nothing happens
+  update_actions();
 }
 
 void CompareWindow::redo() {
   take_typing();
   static_cast<void>(session_->redo());  // nothing to redo: nothing happens
+  update_actions();
 }
 
 void CompareWindow::take_typing() {
@@ -251,6 +255,7 @@ void CompareWindow::take_typing() {
     keep_view_ = true;
     const support::Status typed = session_->replace_rows(s, rows);
     keep_view_ = false;
+    update_actions();
     if (!typed.ok()) continue;
     std::optional<std::size_t> back =
         line > 0 ? session_->row_of_line(s, static_cast<std::size_t>(line - 1)) : std::nullopt;
