@@ -400,8 +400,8 @@ support::Status copy_entry(const std::string& left_root, const std::string& righ
     return refused("cannot create the folder " + to_utf8(target.parent_path()) + ": " +
                    ec.message());
   }
-  std::string error;
-  if (!replace(to_utf8(target), bytes.str(), &error)) return refused(error);
+  if (support::Status replaced = replace(to_utf8(target), bytes.str()); !replaced)
+    return refused(replaced.text());
   // A new file takes the permissions of the one it copies (a script stays
   // executable); a replaced one keeps its own.
   if (!to.present) {

@@ -125,10 +125,10 @@ CopyPlan plan_copy(const std::vector<DirectoryEntry>& entries,
                    const std::vector<std::size_t>& chosen, CopyDirection direction);
 
 // Saves `bytes` as the file `path` whole or not at all (a temporary file
-// beside it, put in its place in one step); false with a sentence that
-// names the file and the reason in `*error`.
+// beside it, put in its place in one step); a failure's text is a sentence
+// that names the file and the reason.
 using ReplaceFile =
-    std::function<bool(const std::string& path, const std::string& bytes, std::string* error)>;
+    std::function<support::Status(const std::string& path, const std::string& bytes)>;
 
 // Copies the file of `*entry` from one root to the other through `replace`
 // (folders it needs are made), then reads both sides again into `*entry`.

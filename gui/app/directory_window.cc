@@ -465,9 +465,8 @@ void DirectoryWindow::copy_selected(CopyDirection direction) {
 }
 
 void DirectoryWindow::run_copy(const CopyPlan& plan, CopyDirection direction) {
-  const ReplaceFile replace = [](const std::string& path, const std::string& bytes,
-                                 std::string* error) {
-    return real_files().replace_whole(path, bytes, error, kStalledWriteMs);
+  const ReplaceFile replace = [](const std::string& path, const std::string& bytes) {
+    return real_files().replace_whole(path, bytes, kStalledWriteMs);
   };
   QStringList errors;
   std::size_t copied = 0;

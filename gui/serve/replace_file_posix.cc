@@ -404,14 +404,14 @@ bool save(const std::string& path, const std::string& bytes, int stalled_ms, Des
 
 }  // namespace
 
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
-                          int stalled_write_ms) {
+support::Status write_file_replacing(const std::string& path, const std::string& bytes,
+                                     int stalled_write_ms) {
   Destination to;
   Failure failure;
-  if (save(path, bytes, stalled_write_ms, &to, &failure)) return true;
-  *error = failure.what + to.shown.string() + ": " + errno_text(failure.code);
-  if (failure.why != nullptr) *error += std::string(" (") + failure.why + ")";
-  return false;
+  if (save(path, bytes, stalled_write_ms, &to, &failure)) return {};
+  std::string error = failure.what + to.shown.string() + ": " + errno_text(failure.code);
+  if (failure.why != nullptr) error += std::string(" (") + failure.why + ")";
+  return support::Status::failure(std::move(error));
 }
 
 }  // namespace marlow

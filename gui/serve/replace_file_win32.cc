@@ -373,20 +373,18 @@ bool replace(const Destination& to, const std::string& bytes, Failure* failure) 
 
 }  // namespace
 
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
-                          int /*stalled_write_ms*/) {
+support::Status write_file_replacing(const std::string& path, const std::string& bytes,
+                                     int /*stalled_write_ms*/) {
   bool ok = false;
   const std::wstring wide = widen(path, &ok);
-  if (!ok || wide.empty()) {
-    *error = "cannot write " + path + ": the name is not valid UTF-8";
-    return false;
-  }
+  if (!ok || wide.empty())
+    return support::Status::failure("cannot write " + path + ": the name is not valid UTF-8");
   Destination to;
   Failure failure;
-  if (locate(wide, &to, &failure) && replace(to, bytes, &failure)) return true;
-  *error = failure.what + path + ": " + error_text(failure.code);
-  if (failure.why != nullptr) *error += std::string(" (") + failure.why + ")";
-  return false;
+  if (locate(wide, &to, &failure) && replace(to, bytes, &failure)) return {};
+  std::string error = failure.what + path + ": " + error_text(failure.code);
+  if (failure.why != nullptr) error += std::string(" (") + failure.why + ")";
+  return support::Status::failure(std::move(error));
 }
 
 }  // namespace marlow

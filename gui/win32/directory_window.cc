@@ -257,16 +257,16 @@ class DirectoryWindow : public TopWindow {
       job.request.display_names[side] = names[side];
       TextDocument doc;
       if (!absent[side]) {
-        std::string bytes;
-        std::string why;
-        if (!real_files().read_whole(paths[side], &bytes, &why)) {
+        support::Result<std::string> bytes = real_files().read_whole(paths[side]);
+        if (!bytes) {
           open_error_window("Cannot compare",
-                            names[side] + " cannot be read: " + why + "\n(" + paths[side] + ")", "",
-                            nullptr);
+                            names[side] + " cannot be read: " + bytes.status().reason() + "\n(" +
+                                paths[side] + ")",
+                            "", nullptr);
           remember_last_window();
           return;
         }
-        support::Result<TextDocument> decoded = decode_text(std::move(bytes), encoding);
+        support::Result<TextDocument> decoded = decode_text(std::move(bytes).value(), encoding);
         if (!decoded) {
           open_error_window("Cannot compare",
                             names[side] + " cannot be read as " + encoding_name(encoding) + ": " +

@@ -605,9 +605,8 @@ class MergeWindow : public TopWindow {
           " unresolved, one is shown (Ctrl+F8 for the next).");
       return false;
     }
-    std::string error;
-    if (!save_output(job_, *lines, &error)) {
-      say("Not saved: " + error);
+    if (const support::Status saved = save_output(job_, *lines); !saved) {
+      say("Not saved: " + saved.text());
       return false;
     }
     saved_ = true;

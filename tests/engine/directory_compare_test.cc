@@ -91,9 +91,8 @@ std::string read(const std::string& path) {
 
 // The saving the windows use: a temporary file in the target's folder put
 // in its place in one step.
-const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes,
-                                std::string* error) {
-  return write_file_replacing(path, bytes, error);
+const ReplaceFile kReplace = [](const std::string& path, const std::string& bytes) {
+  return write_file_replacing(path, bytes);
 };
 
 TEST(DirectoryCompare, SizesAndTimesOfEachSide) {
@@ -359,10 +358,8 @@ TEST_F(DirectoryCopy, AFailedSaveIsReportedAndTheEntryKept) {
   put(right() + "/f.txt", "old\n");
   DirectoryEntry changed = entry("f.txt");
   const DirectoryEntry before = changed;
-  const ReplaceFile full_disk = [](const std::string& path, const std::string&,
-                                   std::string* error) {
-    *error = "cannot write " + path + ": No space left on device";
-    return false;
+  const ReplaceFile full_disk = [](const std::string& path, const std::string&) {
+    return support::Status::failure("cannot write " + path + ": No space left on device");
   };
   const support::Status outcome =
       copy_entry(left(), right(), &changed, CopyDirection::left_to_right, full_disk);
