@@ -10,7 +10,12 @@ namespace marlow {
 QAction* make_command(QWidget* window, const QString& text, const QList<QKeySequence>& keys,
                       const QString& what) {
   auto* action = new QAction(text, window);
-  action->setShortcuts(keys);
+  // A key that is not there (a side past the ninth has none) is left out.
+  QList<QKeySequence> given;
+  for (const QKeySequence& key : keys) {
+    if (!key.isEmpty()) given << key;
+  }
+  action->setShortcuts(given);
   action->setShortcutContext(Qt::WindowShortcut);
   if (!what.isEmpty()) action->setWhatsThis(what);
   window->addAction(action);
