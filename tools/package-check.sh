@@ -60,7 +60,9 @@ grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/
   grep -q "^License: Expat\$" "$out/copyright" && grep -q "^Copyright: 2026 The tarnwick authors\$" "$out/copyright" ||
   fail "the .deb's copyright file does not give the MIT (Expat) licence"
 sed -n '/^Permission/,$p' LICENSE >"$out/license.text"
-sed -n '/^ Permission/,$p' "$out/copyright" | sed 's/^ //; s/^\.$//' >"$out/copyright.text"
+# The first licence paragraph is ours; those after it are of what is linked in.
+awk '/^ Permission/ { on = 1 } on && /^$/ { exit } on' "$out/copyright" |
+  sed 's/^ //; s/^\.$//' >"$out/copyright.text"
 cmp -s "$out/license.text" "$out/copyright.text" || fail "the .deb's licence text differs from LICENSE"
 # The .tar.gz takes nothing outside its installation.
 if grep -q "^[^/]*/usr/" "$out/tgz.list"; then fail "$tgz has files outside opt/tarnwick"; fi
