@@ -19,6 +19,29 @@ if(WIN32)
 else()
   install(FILES LICENSE DESTINATION . COMPONENT archive)
 endif()
+# The programs link libraries statically (libgit2 and http-parser into
+# tarnwickmerge, the tree-sitter runtime and grammars into the graphical
+# client; on Windows pcre2, pugixml and zlib as well): their copyright and
+# licence files go in the folder "licenses", one file each (in the .deb in
+# its documentation folder, beside its copyright file).
+if(DEFINED TW_DEB_SOURCES_DIR)
+  set(tw_notices "${CMAKE_BINARY_DIR}/licenses")
+  execute_process(
+    COMMAND sh "${PROJECT_SOURCE_DIR}/tools/build-deps.sh" notices "${TW_DEB_SOURCES_DIR}"
+            "${tw_notices}"
+    RESULT_VARIABLE tw_notices_status)
+  if(NOT tw_notices_status EQUAL 0)
+    message(FATAL_ERROR "tools/build-deps.sh notices failed (${tw_notices_status})")
+  endif()
+  if(WIN32)
+    install(DIRECTORY "${tw_notices}/" DESTINATION licenses PATTERN stamp EXCLUDE)
+  else()
+    install(DIRECTORY "${tw_notices}/" DESTINATION licenses COMPONENT archive
+            PATTERN stamp EXCLUDE)
+    install(DIRECTORY "${tw_notices}/" DESTINATION /usr/share/doc/tarnwick/licenses
+            COMPONENT debian EXCLUDE_FROM_ALL PATTERN stamp EXCLUDE)
+  endif()
+endif()
 if(WIN32)
   install(TARGETS marlow_win32 RUNTIME DESTINATION Brightdesk)
 elseif(TW_BUILD_GUI)

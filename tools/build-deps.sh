@@ -20,6 +20,13 @@
 #        build-deps.sh build SOURCES PREFIX TOOLCHAIN_FILE   (Windows)
 #        build-deps.sh build SOURCES PREFIX native           (Linux)
 #        build-deps.sh unpack-tree-sitter SOURCES DIR
+#        build-deps.sh notices SOURCES DIR
+#
+# notices writes into DIR the copyright and licence file (Debian's
+# debian/copyright) of every library the Windows programs link statically,
+# one file each, for the Windows packages to carry beside our own licence:
+# the source packages above, zlib's binary package and the grammars' npm
+# packages.
 #
 # fetch downloads the source packages into SOURCES (once) with apt-get
 # through a private source list and private package lists under
@@ -36,7 +43,7 @@
 set -eu
 usage() {
   echo "usage: build-deps.sh fetch SOURCES | build SOURCES PREFIX TOOLCHAIN_FILE|native" \
-    "| unpack-tree-sitter SOURCES DIR" >&2
+    "| unpack-tree-sitter SOURCES DIR | notices SOURCES DIR" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
@@ -108,6 +115,29 @@ case "$action" in
     mkdir -p "$(dirname "$dir")"
     dpkg-source --no-check -x "$sources/tree-sitter_$TREE_SITTER.dsc" "$dir" >/dev/null
     echo "tree-sitter=$TREE_SITTER" >"$dir/stamp"
+    exit 0
+    ;;
+  notices)
+    [ $# -eq 3 ] || usage
+    dir=$3
+    [ -f "$dir/stamp" ] && [ "$(cat "$dir/stamp")" = "$packages" ] && exit 0
+    fetch
+    rm -rf "$dir" "$dir.work"
+    mkdir -p "$dir" "$dir.work"
+    for p in $packages; do
+      name=${p%%=*}
+      dpkg-source --no-check -x "$sources/${name}_${p#*=}.dsc" "$dir.work/$name" >/dev/null
+      cp "$dir.work/$name/debian/copyright" "$dir/$name.txt"
+    done
+    rm -rf "$dir.work"
+    zlib=/usr/share/doc/libz-mingw-w64-dev/copyright
+    [ ! -f "$zlib" ] || cp "$zlib" "$dir/zlib.txt"
+    grammars=$(cd "$(dirname "$0")/.." && pwd)/build/tree-sitter-grammars/node_modules
+    for licence in "$grammars"/tree-sitter-*/LICENSE; do
+      [ -f "$licence" ] || continue
+      cp "$licence" "$dir/$(basename "$(dirname "$licence")").txt"
+    done
+    echo "$packages" >"$dir/stamp"
     exit 0
     ;;
   build) [ $# -eq 4 ] || usage ;;

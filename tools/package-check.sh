@@ -54,6 +54,16 @@ grep -q "/bin/tarnwick-git-setup\$" "$out/zip.list" || fail "tarnwick-git-setup 
 grep -q "/opt/tarnwick/LICENSE\$" "$out/tgz.list" || fail "LICENSE missing from $tgz"
 grep -q "^[^/]*/LICENSE\.txt\$" "$out/zip.list" || fail "LICENSE.txt missing from $zip"
 grep -q "^LICENSE\.txt\$" "$out/msi.list" || fail "LICENSE.txt missing from $msi"
+# And the licences of what the programs link statically.
+for f in libgit2 pcre2 http-parser pugixml zlib tree-sitter tree-sitter-c; do
+  grep -q "/licenses/$f\.txt\$" "$out/zip.list" || fail "licenses/$f.txt missing from $zip"
+  grep -q "^$f\.txt\$" "$out/msi.list" || fail "$f.txt missing from $msi"
+done
+for f in libgit2 http-parser tree-sitter tree-sitter-c; do
+  grep -q "/opt/tarnwick/licenses/$f\.txt\$" "$out/tgz.list" || fail "licenses/$f.txt missing from $tgz"
+  grep -q "/usr/share/doc/tarnwick/licenses/$f\.txt\$" "$out/deb.list" ||
+    fail "licenses/$f.txt missing from $deb"
+done
 if grep -q "LICENSE" "$out/deb.list"; then fail "$deb has a licence file beside its copyright file"; fi
 dpkg-deb --fsys-tarfile "$deb" | tar xOf - ./usr/share/doc/tarnwick/copyright >"$out/copyright"
 grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\$" "$out/copyright" &&
