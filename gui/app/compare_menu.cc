@@ -45,6 +45,8 @@ QMenu* ignore_menu(CompareWindow* window, QWidget* parent) {
   QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, window] {
     menu->clear();
     add_more_ignoring(menu, window);
+    menu->addSeparator();
+    menu->addAction(window->wrap_action());
   });
   return menu;
 }
@@ -95,6 +97,7 @@ QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
   ends->setCheckable(true);
   ends->setChecked(window->ignore_line_ends());
   add_more_ignoring(menu, window);
+  menu->addAction(window->wrap_action());
   menu->addSeparator();
   add(QObject::tr("Go to line..."), keys::go_to_line(), true,
       [window] { window->ask_go_to_line(); });

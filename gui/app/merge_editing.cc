@@ -364,6 +364,8 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   add(
       tr("Previous clean change"), keys::previous_clean_change(),
       [this] { go_to_clean_change(false); }, any_clean);
+  menu->addSeparator();
+  menu->addAction(wrap_);
   return menu;
 }
 

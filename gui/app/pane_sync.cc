@@ -9,6 +9,9 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "app/panes.h"
+#include "app/wrap.h"
+
 namespace marlow {
 namespace {
 
@@ -22,7 +25,46 @@ constexpr const char* kBaseSize = "marlow_base_point_size";
 
 }  // namespace
 
-PaneSync::PaneSync(QObject* parent) : QObject(parent) {}
+PaneSync::PaneSync(QObject* parent) : QObject(parent), heights_(std::make_unique<RowHeights>()) {}
+
+PaneSync::~PaneSync() = default;
+
+int PaneSync::line_of_row(const QPlainTextEdit* view, int row) {
+  if (row <= 0) return 0;
+  const QTextBlock block = view->document()->findBlockByNumber(row);
+  // Past the last row: a position the scroll bar bounds to its end.
+  return block.isValid() ? block.firstLineNumber() : view->document()->lineCount() + row;
+}
+
+int PaneSync::row_of_line(const QPlainTextEdit* view, int line) {
+  if (line <= 0) return 0;
+  const QTextBlock block = view->document()->findBlockByLineNumber(line);
+  return block.isValid() ? block.blockNumber() : view->document()->blockCount() - 1;
+}
+
+void PaneSync::set_wrapping(bool on) {
+  const int row = top_row();
+  const int mapped_row =
+      mapped_ != nullptr ? row_of_line(mapped_, mapped_->verticalScrollBar()->value()) : 0;
+  wrapping_ = on;
+  heights_->set_views(aligned_);
+  unfollowed([&] {
+    for (QPlainTextEdit* view : aligned_) {
+      if (auto* pane = dynamic_cast<DiffPane*>(view)) {
+        pane->set_wrapping(on, heights_.get());
+      } else {
+        view->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+      }
+    }
+    if (auto* pane = dynamic_cast<DiffPane*>(mapped_)) {
+      pane->set_wrapping(on, nullptr);
+    } else if (mapped_ != nullptr) {
+      mapped_->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    }
+  });
+  place_aligned(row);
+  place_mapped(mapped_row);
+}
 
 void PaneSync::watch(QPlainTextEdit* view) {
   view->setProperty(kBaseSize, view->font().pointSizeF());
@@ -58,7 +100,8 @@ void PaneSync::add_aligned(QPlainTextEdit* view) {
   // position the others have.
   connect(vertical, &QScrollBar::rangeChanged, this, [this, vertical] {
     if (!moving_ && aligned_.size() > 1 && vertical != aligned_.front()->verticalScrollBar()) {
-      aligned_moved(aligned_.front()->verticalScrollBar(), true, top_row());
+      aligned_moved(aligned_.front()->verticalScrollBar(), true,
+                    aligned_.front()->verticalScrollBar()->value());
     }
   });
 }
@@ -83,10 +126,15 @@ void PaneSync::set_mapped(QPlainTextEdit* view, std::function<int(int)> to_view,
 }
 
 int PaneSync::top_row() const {
-  return aligned_.empty() ? 0 : aligned_.front()->verticalScrollBar()->value();
+  return aligned_.empty()
+             ? 0
+             : row_of_line(aligned_.front(), aligned_.front()->verticalScrollBar()->value());
 }
 
-void PaneSync::set_top_row(int row) { aligned_moved(nullptr, true, std::max(0, row)); }
+void PaneSync::set_top_row(int row) {
+  if (aligned_.empty()) return;
+  aligned_moved(nullptr, true, line_of_row(aligned_.front(), std::max(0, row)));
+}
 
 void PaneSync::set_left(int x) { aligned_moved(nullptr, false, std::max(0, x)); }
 
@@ -105,14 +153,14 @@ void PaneSync::put_cursor(QPlainTextEdit* view, int row) {
 void PaneSync::place_aligned(int row) {
   if (moving_) return;
   moving_ = true;
-  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(std::max(0, row));
+  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(line_of_row(view, row));
   moving_ = false;
 }
 
 void PaneSync::place_mapped(int row) {
   if (moving_ || mapped_ == nullptr) return;
   moving_ = true;
-  mapped_->verticalScrollBar()->setValue(std::max(0, row));
+  mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, row));
   moving_ = false;
 }
 
@@ -125,7 +173,9 @@ void PaneSync::aligned_moved(QScrollBar* from, bool vertical, int value) {
   }
   if (mapped_ != nullptr) {
     if (vertical) {
-      if (to_mapped_) mapped_->verticalScrollBar()->setValue(to_mapped_(top_row()));
+      if (to_mapped_) {
+        mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, to_mapped_(top_row())));
+      }
     } else if (from != nullptr || mapped_->horizontalScrollBar()->value() != value) {
       mapped_->horizontalScrollBar()->setValue(value);
     }
@@ -136,8 +186,8 @@ void PaneSync::aligned_moved(QScrollBar* from, bool vertical, int value) {
 void PaneSync::mapped_moved(int value) {
   if (moving_ || !from_mapped_ || aligned_.empty()) return;
   moving_ = true;
-  const int row = from_mapped_(value);
-  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(row);
+  const int row = from_mapped_(row_of_line(mapped_, value));
+  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(line_of_row(view, row));
   moving_ = false;
 }
 
