@@ -1,5 +1,6 @@
 #include "app/panes.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
@@ -426,6 +427,55 @@ void DiffPane::changeEvent(QEvent* event) {
     place_gutter();
     set_tab_width(tab_columns_);
   }
+}
+
+QPointF DiffPane::onto_text(const QPointF& at) const {
+  if (!wrapping_) return at;
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = row_area(block);
+    if (area.top() > at.y()) break;
+    if (at.y() >= area.bottom()) continue;
+    const int added = RowLayout::added_lines(block);
+    const QTextLayout* layout = block.layout();
+    if (added == 0 || layout == nullptr || layout->lineCount() <= added) return at;
+    // The text's last line ends in the first of the empty lines' breaks:
+    // past the text, a point would be after that break.
+    const QTextLine last = layout->lineAt(layout->lineCount() - added - 1);
+    const qreal end = area.left() + last.cursorToX(block.length() - 1);
+    const bool below = at.y() >= area.top() + last.y() + last.height();
+    const bool on_last = !below && at.y() >= area.top() + last.y();
+    if (!below && !(on_last && at.x() > end - 1)) return at;
+    return {std::min(at.x(), end - 1), area.top() + last.y() + last.height() / 2};
+  }
+  return at;
+}
+
+void DiffPane::pass_on(QMouseEvent* event, const std::function<void(QMouseEvent*)>& handle) {
+  const QPointF at = onto_text(event->position());
+  if (at == event->position()) {
+    handle(event);
+    return;
+  }
+  QMouseEvent moved(event->type(), at, event->scenePosition(), event->globalPosition(),
+                    event->button(), event->buttons(), event->modifiers());
+  handle(&moved);
+  event->setAccepted(moved.isAccepted());
+}
+
+void DiffPane::mousePressEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mousePressEvent(e); });
+}
+
+void DiffPane::mouseMoveEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mouseMoveEvent(e); });
+}
+
+void DiffPane::mouseReleaseEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mouseReleaseEvent(e); });
+}
+
+void DiffPane::mouseDoubleClickEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mouseDoubleClickEvent(e); });
 }
 
 void DiffPane::set_wrapping(bool on, RowHeights* heights) {

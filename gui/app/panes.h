@@ -164,8 +164,17 @@ class DiffPane : public QPlainTextEdit {
   void changeEvent(QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  // Where a point of the viewport falls in the text: a point on the empty
+  // lines after a wrapped row's text is on its last line of text (the view
+  // would put it in a row further down).
+  QPointF onto_text(const QPointF& at) const;
+  void pass_on(QMouseEvent* event, const std::function<void(QMouseEvent*)>& handle);
   class Gutter;
   void paint_gutter(QPaintEvent* event);
   void place_gutter();

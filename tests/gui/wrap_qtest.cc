@@ -193,6 +193,20 @@ class WrapTest : public QObject, private testing::Files {
     QCOMPARE(misaligned(views), QString());
     QVERIFY(screen_top(window->pane(1), 49) <
             window->pane(1)->viewport()->mapToGlobal(QPoint()).y());
+    // A click on the short side's empty lines beside the long row is on
+    // that row, not one further down.
+    window->sync()->set_top_row(45);
+    settle();
+    DiffPane* right = window->pane(1);
+    const QRectF beside = right->row_area(49);
+    QTest::mouseClick(right->viewport(), Qt::LeftButton, {},
+                      QPoint(200, static_cast<int>(beside.bottom()) - 3));
+    QCOMPARE(right->textCursor().blockNumber(), 49);
+    QCOMPARE(right->textCursor().positionInBlock(), right->textCursor().block().length() - 1);
+    // And past the end of its text on its one line of text.
+    QTest::mouseClick(right->viewport(), Qt::LeftButton, {},
+                      QPoint(300, static_cast<int>(beside.top()) + 3));
+    QCOMPARE(right->textCursor().blockNumber(), 49);
     // Keys turn pages in step too.
     window->pane(1)->setFocus();
     QTest::keyClick(window->pane(1), Qt::Key_PageDown);
@@ -218,6 +232,55 @@ class WrapTest : public QObject, private testing::Files {
     settle();
     QTRY_VERIFY(row_height(window->pane(1), 49) < tall);
     QCOMPARE(misaligned(views), QString());
+    window->close();
+  }
+
+  // Typing in a pane: a short row beside a long one keeps its empty lines
+  // after what is typed, a long row that grows makes the row beside it
+  // taller at once, and the rows stay side by side before and after the
+  // window takes the typing in.
+  void typing_keeps_rows_side_by_side() {
+    set_wrap_lines_preference(true);
+    write_long_lines();
+    CompareWindow* window = compare();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const std::vector<QPlainTextEdit*> views = panes(window);
+    window->set_editing(true);
+    QVERIFY(window->editing());
+    window->sync()->set_top_row(45);
+    settle();
+    DiffPane* left = window->pane(0);
+    DiffPane* right = window->pane(1);
+    QTextCursor end(right->document()->findBlockByNumber(49));
+    end.movePosition(QTextCursor::EndOfBlock);
+    right->setFocus();
+    right->setTextCursor(end);
+    QTest::keyClicks(right, QStringLiteral(" typed"));
+    settle();
+    const QTextBlock typed = right->document()->findBlockByNumber(49);
+    QCOMPARE(typed.text(), QStringLiteral("line 50 typed"));
+    QVERIFY(typed.layout()->lineAt(0).textLength() >= typed.length() - 1);
+    QCOMPARE(misaligned(views), QString());
+    window->take_typing();
+    settle();
+    QCOMPARE(right->document()->findBlockByNumber(49).text(), QStringLiteral("line 50 typed"));
+    QCOMPARE(misaligned(views), QString());
+    // Many more words at the end of the long row: more lines in both.
+    const int before = row_height(right, 49);
+    QTextCursor long_end(left->document()->findBlockByNumber(49));
+    long_end.movePosition(QTextCursor::EndOfBlock);
+    left->setFocus();
+    left->setTextCursor(long_end);
+    QTest::keyClicks(left, QString::fromStdString(" " + prose("more")));
+    settle();
+    QVERIFY(row_height(right, 49) > before);
+    QCOMPARE(misaligned(views), QString());
+    window->take_typing();
+    settle();
+    QVERIFY(left->document()->findBlockByNumber(49).text().endsWith(QStringLiteral("more")));
+    QCOMPARE(misaligned(views), QString());
+    QCOMPARE(row_height(right, 49), row_height(left, 49));
+    window->set_unsaved_answer(CompareWindow::UnsavedAnswer::discard);
     window->close();
   }
 
