@@ -1,5 +1,6 @@
 #include "app/pane_sync.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -40,6 +41,30 @@ int PaneSync::row_of_line(const QPlainTextEdit* view, int line) {
   if (line <= 0) return 0;
   const QTextBlock block = view->document()->findBlockByLineNumber(line);
   return block.isValid() ? block.blockNumber() : view->document()->blockCount() - 1;
+}
+
+int PaneSync::top_showing_cursor(const QPlainTextEdit* view, int top) const {
+  if (!wrapping_) return top;
+  const QTextBlock cursor = view->textCursor().block();
+  if (cursor.blockNumber() < top) return top;
+  QAbstractTextDocumentLayout* layout = view->document()->documentLayout();
+  const qreal room = view->viewport()->height();
+  qreal bottom = 0;
+  for (QTextBlock block = view->document()->findBlockByNumber(std::max(0, top));
+       block.isValid() && block.blockNumber() <= cursor.blockNumber(); block = block.next()) {
+    bottom += layout->blockBoundingRect(block).height();
+    if (bottom > room) break;
+  }
+  if (bottom <= room) return top;
+  // The cursor's row a third of the way down, or at the top.
+  int shown = cursor.blockNumber();
+  qreal above = 0;
+  for (QTextBlock block = cursor.previous(); block.isValid(); block = block.previous()) {
+    above += layout->blockBoundingRect(block).height();
+    if (above > room / 3) break;
+    shown = block.blockNumber();
+  }
+  return shown;
 }
 
 void PaneSync::set_wrapping(bool on) {
@@ -133,7 +158,8 @@ int PaneSync::top_row() const {
 
 void PaneSync::set_top_row(int row) {
   if (aligned_.empty()) return;
-  aligned_moved(nullptr, true, line_of_row(aligned_.front(), std::max(0, row)));
+  row = top_showing_cursor(aligned_.front(), std::max(0, row));
+  aligned_moved(nullptr, true, line_of_row(aligned_.front(), row));
 }
 
 void PaneSync::set_left(int x) { aligned_moved(nullptr, false, std::max(0, x)); }
@@ -151,7 +177,8 @@ void PaneSync::put_cursor(QPlainTextEdit* view, int row) {
 }
 
 void PaneSync::place_aligned(int row) {
-  if (moving_) return;
+  if (moving_ || aligned_.empty()) return;
+  row = top_showing_cursor(aligned_.front(), row);
   moving_ = true;
   for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(line_of_row(view, row));
   moving_ = false;
@@ -159,6 +186,7 @@ void PaneSync::place_aligned(int row) {
 
 void PaneSync::place_mapped(int row) {
   if (moving_ || mapped_ == nullptr) return;
+  row = top_showing_cursor(mapped_, row);
   moving_ = true;
   mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, row));
   moving_ = false;

@@ -44,6 +44,7 @@ class PaneSync : public QObject {
   int top_row() const;
   void set_top_row(int row);
   void set_left(int x);
+  // While rows wrap, placing a view keeps the row of its cursor in view.
   // Places the aligned views, or the mapped view, without moving the other
   // kind: for a window that puts each where it shows the same change best.
   // The next scroll of either brings the other along again.
@@ -80,6 +81,11 @@ class PaneSync : public QObject {
   // row at the top for a scroll position.
   static int line_of_row(const QPlainTextEdit* view, int row);
   static int row_of_line(const QPlainTextEdit* view, int line);
+  // A window counts the rows it puts above the one it shows as lines; when
+  // rows wrap they may be taller, and the row it shows (where it put the
+  // view's cursor) would fall below the view. The top row that shows the
+  // cursor's row then, else `top`.
+  int top_showing_cursor(const QPlainTextEdit* view, int top) const;
 
   std::vector<QPlainTextEdit*> aligned_;
   QPlainTextEdit* mapped_ = nullptr;

@@ -103,7 +103,8 @@ class WrapTest : public QObject, private testing::Files {
     return window;
   }
   // 200 lines. Line 10 is long on both sides, its last word changed; line
-  // 50 is long on the left only, line 120 on the right only.
+  // 50 is long on the left only, line 120 on the right only; lines 60 to 80
+  // are long and the same on both sides, and line 82 differs.
   void write_long_lines() {
     std::string left = numbered(200, "line ");
     std::string right = left;
@@ -111,6 +112,11 @@ class WrapTest : public QObject, private testing::Files {
     replace_line(&right, "line ", 10, prose("closing"));
     replace_line(&left, "line ", 50, prose("left"));
     replace_line(&right, "line ", 120, prose("right"));
+    for (int line = 60; line <= 80; ++line) {
+      replace_line(&left, "line ", line, prose(std::to_string(line)));
+      replace_line(&right, "line ", line, prose(std::to_string(line)));
+    }
+    replace_line(&right, "line ", 82, "line 82 changed");
     write("left", left);
     write("right", right);
   }
@@ -297,6 +303,18 @@ class WrapTest : public QObject, private testing::Files {
     QCOMPARE(window->pane(0)->current_rows(), std::make_pair(9, 10));
     QCOMPARE(window->pane(0)->horizontalScrollBar()->value(), 0);
     QCOMPARE(misaligned(panes(window)), QString());
+    // Below many tall rows, the difference is still in view.
+    window->go_to_difference(2);
+    settle();
+    QCOMPARE(window->pane(1)->current_rows(), std::make_pair(81, 82));
+    for (DiffPane* pane : {window->pane(0), window->pane(1)}) {
+      const QRectF area = pane->row_area(81);
+      QVERIFY(area.top() >= 0);
+      QVERIFY(area.bottom() <= pane->viewport()->height());
+    }
+    QCOMPARE(misaligned(panes(window)), QString());
+    window->go_to_difference(0);
+    settle();
     for (DiffPane* pane : {window->pane(0), window->pane(1)}) {
       const QRectF area = pane->row_area(9);
       QVERIFY(area.height() > 3 * pane->fontMetrics().lineSpacing());
