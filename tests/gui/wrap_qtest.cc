@@ -241,6 +241,35 @@ class WrapTest : public QObject, private testing::Files {
     window->close();
   }
 
+  // Three texts: a long line in each of two of them, and in none.
+  void three_panes_stay_side_by_side() {
+    set_wrap_lines_preference(true);
+    std::string base = numbered(80, "line ");
+    std::string one = base;
+    std::string other = base;
+    replace_line(&base, "line ", 5, prose("base"));
+    replace_line(&one, "line ", 20, prose("one"));
+    replace_line(&other, "line ", 5, prose("other") + " " + prose("longer"));
+    write("base", base);
+    write("one", one);
+    write("other", other);
+    Preparation prep = prepare(
+        call("RequestHandler.Compare", "", {path("base"), path("one"), path("other")}), false);
+    QVERIFY(prep.needs_window);
+    auto* window = new CompareWindow(prep.job, [](const std::string&) {});
+    window->resize(1300, 700);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCOMPARE(window->pane_count(), 3);
+    const std::vector<QPlainTextEdit*> views = {window->pane(0), window->pane(1), window->pane(2)};
+    for (int row : {0, 3, 18, 40}) {
+      window->sync()->set_top_row(row);
+      settle();
+      QCOMPARE(misaligned(views), QString());
+    }
+    window->close();
+  }
+
   // Typing in a pane: a short row beside a long one keeps its empty lines
   // after what is typed, a long row that grows makes the row beside it
   // taller at once, and the rows stay side by side before and after the
