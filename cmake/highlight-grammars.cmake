@@ -5,11 +5,9 @@
 # a grammar missing there is left out with a warning, and its files are
 # then not highlighted.
 #
-# Linux only for now: the Windows build has no tree-sitter runtime yet.
-# The runtime's static library (libtree-sitter-dev): the program then needs
-# no shared library of it at run time.
-find_path(TW_TREE_SITTER_INCLUDE tree_sitter/api.h REQUIRED)
-find_library(TW_TREE_SITTER_LIB NAMES libtree-sitter.a tree-sitter REQUIRED)
+# The same for Linux and for the Windows cross build: only the runtime
+# comes from elsewhere (cmake/tree-sitter-runtime.cmake).
+include("${CMAKE_CURRENT_LIST_DIR}/tree-sitter-runtime.cmake")
 
 set(TW_GRAMMAR_DIR "${PROJECT_SOURCE_DIR}/build/tree-sitter-grammars/node_modules"
     CACHE PATH "Where the grammars' npm packages are (tools/install-deps.sh)")
@@ -52,9 +50,16 @@ foreach(row IN LISTS tw_grammar_lines)
     continue()
   endif()
   list(APPEND tw_grammar_sources "${parser}")
+  # Its sources (and headers shared between grammars of one package) take
+  # <tree_sitter/parser.h> from the grammar's own src: the header its parser
+  # was generated with, and the only one a cross build has.
+  set(grammar_files "${parser}")
   if(EXISTS "${TW_GRAMMAR_DIR}/${dir}/src/scanner.c")
     list(APPEND tw_grammar_sources "${TW_GRAMMAR_DIR}/${dir}/src/scanner.c")
+    list(APPEND grammar_files "${TW_GRAMMAR_DIR}/${dir}/src/scanner.c")
   endif()
+  set_source_files_properties(${grammar_files} PROPERTIES INCLUDE_DIRECTORIES
+                              "${TW_GRAMMAR_DIR}/${dir}/src")
   set(text "")
   foreach(query IN LISTS queries)
     file(READ "${TW_GRAMMAR_DIR}/${query}" one)
@@ -101,8 +106,7 @@ target_include_directories(tw_highlight_grammars PRIVATE "${PROJECT_SOURCE_DIR}"
 set_source_files_properties(${tw_grammar_sources} PROPERTIES COMPILE_OPTIONS "-w;-O1;-g0")
 set_target_properties(tw_highlight_grammars PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
-add_library(tw_highlight STATIC "${PROJECT_SOURCE_DIR}/engine/highlight.cc")
+add_library(tw_highlight STATIC "${PROJECT_SOURCE_DIR}/engine/highlight.cc"
+                                "${PROJECT_SOURCE_DIR}/engine/highlight_palette.cc")
 target_include_directories(tw_highlight PUBLIC "${PROJECT_SOURCE_DIR}")
-target_include_directories(tw_highlight SYSTEM PRIVATE "${TW_TREE_SITTER_INCLUDE}")
-target_link_libraries(tw_highlight PUBLIC tw_settings PRIVATE tw_highlight_grammars
-                                                              "${TW_TREE_SITTER_LIB}")
+target_link_libraries(tw_highlight PUBLIC tw_settings PRIVATE tw_highlight_grammars tw_tree_sitter)

@@ -5,7 +5,12 @@
 #include <utility>
 
 namespace marlow {
+
 namespace {
+
+// A request the session cannot carry out: what is wrong, and the errno
+// value a front end tells the kinds apart by.
+support::Status refused(const char* why, int code) { return support::Status::failure(why, code); }
 
 // Sorted, merged union of ranges.
 std::vector<TextRange> merged(std::vector<TextRange> ranges) {
@@ -46,7 +51,7 @@ TextFacts text_facts(const TextDocument& doc) {
 
 support::Result<std::unique_ptr<CompareSession>> CompareSession::open(
     std::vector<TextDocument> texts, const IgnoreOptions& options) {
-  if (texts.empty()) return support::Status::posix("CompareSession::open", EINVAL);
+  if (texts.empty()) return refused("there is no text to compare", EINVAL);
   return std::unique_ptr<CompareSession>(new CompareSession(std::move(texts), options));
 }
 
@@ -208,7 +213,7 @@ std::optional<std::size_t> CompareSession::previous_difference(std::size_t row) 
 }
 
 support::Status CompareSession::go_to(std::size_t index) {
-  if (index >= differences_.size()) return support::Status::posix("CompareSession::go_to", EINVAL);
+  if (index >= differences_.size()) return refused("there is no such difference", EINVAL);
   if (current_ != index) {
     current_ = index;
     notify_current();
@@ -218,20 +223,20 @@ support::Status CompareSession::go_to(std::size_t index) {
 
 support::Status CompareSession::go_next() {
   const std::size_t next = current_ ? *current_ + 1 : 0;
-  if (next >= differences_.size()) return support::Status::posix("CompareSession::go_next", ERANGE);
+  if (next >= differences_.size()) return refused("there is no difference further down", ERANGE);
   return go_to(next);
 }
 
 support::Status CompareSession::go_previous() {
   if (differences_.empty() || (current_ && *current_ == 0)) {
-    return support::Status::posix("CompareSession::go_previous", ERANGE);
+    return refused("there is no difference further up", ERANGE);
   }
   return go_to(current_ ? *current_ - 1 : differences_.size() - 1);
 }
 
 support::Status CompareSession::set_options(const IgnoreOptions& options, std::size_t top_row) {
   if (!valid_line_filter(options.line_filter)) {
-    return support::Status::posix("CompareSession::set_options", EINVAL);
+    return refused("the line filter is not a valid pattern", EINVAL);
   }
   if (options == options_) return {};
   options_ = options;
@@ -290,11 +295,11 @@ LineEnd CompareSession::usual_line_end(std::size_t text) const {
 
 support::Status CompareSession::replace_lines(std::size_t text, std::size_t first,
                                               std::size_t count, std::vector<Line> lines) {
-  if (text >= texts_.size()) return support::Status::posix("CompareSession::replace_lines", EINVAL);
-  if (!writable(text)) return support::Status::posix("CompareSession::replace_lines", EROFS);
+  if (text >= texts_.size()) return refused("there are no such lines", EINVAL);
+  if (!writable(text)) return refused("that file cannot be written", EROFS);
   const std::vector<Line>& now = texts_[text].lines;
   if (first > now.size() || count > now.size() - first) {
-    return support::Status::posix("CompareSession::replace_lines", EINVAL);
+    return refused("there are no such lines", EINVAL);
   }
   // No line may end up joined to the next one: every line that has another
   // after it ends in a line end.
@@ -326,9 +331,9 @@ support::Status CompareSession::replace_lines(std::size_t text, std::size_t firs
 support::Status CompareSession::copy_difference(std::size_t index, std::size_t from,
                                                 std::size_t to) {
   if (index >= differences_.size() || from >= texts_.size() || to >= texts_.size() || from == to) {
-    return support::Status::posix("CompareSession::copy_difference", EINVAL);
+    return refused("there is no such difference or side", EINVAL);
   }
-  if (!writable(to)) return support::Status::posix("CompareSession::copy_difference", EROFS);
+  if (!writable(to)) return refused("that file cannot be written", EROFS);
   const Difference d = differences_[index];
   // The lines each text has in the rows, and where `to` would take lines
   // when it has none there: before its next line below them.
@@ -373,8 +378,8 @@ support::Status CompareSession::copy_difference(std::size_t index, std::size_t f
 
 support::Status CompareSession::replace_rows(std::size_t text,
                                              const std::vector<std::string>& rows) {
-  if (text >= texts_.size()) return support::Status::posix("CompareSession::replace_rows", EINVAL);
-  if (!writable(text)) return support::Status::posix("CompareSession::replace_rows", EROFS);
+  if (text >= texts_.size()) return refused("there is no such text", EINVAL);
+  if (!writable(text)) return refused("that file cannot be written", EROFS);
   const std::vector<Line>& lines = texts_[text].lines;
   const std::vector<std::size_t>& shown = rows_.line[text];
   const auto old_row = [&](std::size_t row) {
@@ -455,7 +460,7 @@ void CompareSession::apply(const TextEdit& edit, bool forward) {
 }
 
 support::Status CompareSession::undo() {
-  if (undo_.empty()) return support::Status::posix("CompareSession::undo", ERANGE);
+  if (undo_.empty()) return refused("there is nothing to undo", ERANGE);
   TextEdit edit = std::move(undo_.back());
   undo_.pop_back();
   apply(edit, false);
@@ -464,7 +469,7 @@ support::Status CompareSession::undo() {
 }
 
 support::Status CompareSession::redo() {
-  if (redo_.empty()) return support::Status::posix("CompareSession::redo", ERANGE);
+  if (redo_.empty()) return refused("there is nothing to redo", ERANGE);
   TextEdit edit = std::move(redo_.back());
   redo_.pop_back();
   apply(edit, true);
@@ -473,7 +478,7 @@ support::Status CompareSession::redo() {
 }
 
 support::Status CompareSession::reload(std::size_t text, TextDocument doc, std::size_t top_row) {
-  if (text >= texts_.size()) return support::Status::posix("CompareSession::reload", EINVAL);
+  if (text >= texts_.size()) return refused("there is no such text", EINVAL);
   texts_[text] = std::move(doc);
   facts_[text] = text_facts(texts_[text]);
   saved_[text] = texts_[text].lines;

@@ -9,20 +9,12 @@
 #include <sstream>
 #include <system_error>
 
+#include "engine/file_kind.h"
+#include "engine/utf8_path.h"
+
 namespace marlow {
 namespace fs = std::filesystem;
 namespace {
-
-// A UTF-8 path as the file system's own: on Windows a narrow string would
-// be read in the ANSI code page, losing any name outside it.
-fs::path from_utf8(std::string_view path) {
-  return fs::path(std::u8string(path.begin(), path.end()));
-}
-
-std::string to_utf8(const fs::path& path) {
-  const std::u8string text = path.generic_u8string();
-  return std::string(text.begin(), text.end());
-}
 
 // What `path` holds now, following links: absent unless a regular file.
 FileFacts facts_of(const fs::path& path) {
@@ -47,11 +39,11 @@ FileFacts facts_of(const fs::path& path) {
 std::map<std::string, fs::path> files_under(const std::string& root, const NameFilter& filter) {
   std::map<std::string, fs::path> files;
   std::error_code ec;
-  const fs::path top = from_utf8(root).lexically_normal();
+  const fs::path top = utf8_path(root).lexically_normal();
   fs::recursive_directory_iterator it(top, fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code type_ec;
-    const std::string relative = to_utf8(it->path().lexically_relative(top));
+    const std::string relative = utf8_name(it->path().lexically_relative(top));
     if (it->is_directory(type_ec)) {
       // An excluded folder is not read at all: a build folder may hold many
       // large files that no one wants compared.
@@ -64,31 +56,104 @@ std::map<std::string, fs::path> files_under(const std::string& root, const NameF
   return files;
 }
 
-bool same_bytes(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  if (fs::file_size(a, ec) != fs::file_size(b, ec) || ec) return false;
-  std::ifstream in_a(a, std::ios::binary);
-  std::ifstream in_b(b, std::ios::binary);
-  if (!in_a || !in_b) return false;
-  std::vector<char> buf_a(1 << 16);
-  std::vector<char> buf_b(1 << 16);
-  while (in_a && in_b) {
-    in_a.read(buf_a.data(), static_cast<std::streamsize>(buf_a.size()));
-    in_b.read(buf_b.data(), static_cast<std::streamsize>(buf_b.size()));
-    if (in_a.gcount() != in_b.gcount() ||
-        !std::equal(buf_a.begin(), buf_a.begin() + in_a.gcount(), buf_b.begin())) {
-      return false;
+// Which sides hold the same bytes, with absence as one more content: two
+// sides without the file are alike. Only files that share their size with
+// another side are read, each once, all of them together block by block,
+// until no pair is left open; what was read of a file says whether it is
+// text or binary.
+using Sameness = std::array<std::array<bool, DirectoryEntry::kMaxSides>, DirectoryEntry::kMaxSides>;
+
+Sameness compare_sides(const fs::path* paths, FileFacts* facts, const bool* gone,
+                       std::size_t sides) {
+  Sameness alike{};
+  // open[i][j]: sides i and j may still hold the same bytes.
+  Sameness open{};
+  for (std::size_t i = 0; i < sides; ++i) {
+    alike[i][i] = true;
+    // An empty file is text without a read.
+    if (facts[i].present && facts[i].size == 0) facts[i].content = Content::text;
+    for (std::size_t j = i + 1; j < sides; ++j) {
+      if (!facts[i].present || !facts[j].present) {
+        alike[i][j] = !facts[i].present && !facts[j].present;
+      } else if (facts[i].size == facts[j].size && !gone[i] && !gone[j]) {
+        alike[i][j] = facts[i].size == 0;
+        open[i][j] = facts[i].size != 0;
+      }
     }
   }
-  return in_a.eof() && in_b.eof();
+  std::array<std::ifstream, DirectoryEntry::kMaxSides> in;
+  std::array<std::vector<char>, DirectoryEntry::kMaxSides> buffer;
+  std::array<std::streamsize, DirectoryEntry::kMaxSides> got{};
+  const auto wanted = [&](std::size_t i) {
+    for (std::size_t j = 0; j < sides; ++j) {
+      if (open[std::min(i, j)][std::max(i, j)]) return true;
+    }
+    return false;
+  };
+  const auto close_pairs = [&](std::size_t i) {
+    for (std::size_t j = 0; j < sides; ++j) open[std::min(i, j)][std::max(i, j)] = false;
+  };
+  for (std::size_t i = 0; i < sides; ++i) {
+    if (!wanted(i)) continue;
+    in[i].open(paths[i], std::ios::binary);
+    // A file that cannot be read is like no other.
+    if (!in[i]) close_pairs(i);
+    buffer[i].resize(1 << 16);
+  }
+  bool first = true;
+  for (;;) {
+    bool any = false;
+    for (std::size_t i = 0; i < sides; ++i) {
+      got[i] = 0;
+      if (!wanted(i)) continue;
+      any = true;
+      in[i].read(buffer[i].data(), static_cast<std::streamsize>(buffer[i].size()));
+      got[i] = in[i].gcount();
+      if (in[i].bad()) close_pairs(i);
+      if (first) {
+        facts[i].content =
+            is_binary(std::string_view(buffer[i].data(), static_cast<std::size_t>(got[i])))
+                ? Content::binary
+                : Content::text;
+      }
+    }
+    first = false;
+    if (!any) break;
+    bool more = false;
+    for (std::size_t i = 0; i < sides; ++i) {
+      for (std::size_t j = i + 1; j < sides; ++j) {
+        if (!open[i][j]) continue;
+        if (got[i] == 0 && got[j] == 0 && in[i].eof() && in[j].eof()) {
+          alike[i][j] = true;  // both ended together, every block equal
+          open[i][j] = false;
+        } else if (got[i] != got[j] ||
+                   !std::equal(buffer[i].begin(), buffer[i].begin() + got[i], buffer[j].begin())) {
+          open[i][j] = false;
+        } else {
+          more = true;
+        }
+      }
+    }
+    if (!more) break;
+  }
+  return alike;
 }
 
-// The state of two sides' facts, reading the bytes when both are there.
-DirectoryEntry::State state_of(const FileFacts& left, const FileFacts& right, const fs::path& a,
-                               const fs::path& b) {
-  if (!right.present) return DirectoryEntry::State::only_left;
-  if (!left.present) return DirectoryEntry::State::only_right;
-  return same_bytes(a, b) ? DirectoryEntry::State::identical : DirectoryEntry::State::different;
+// The state of the sides' facts, reading the bytes where sizes leave it open.
+DirectoryEntry::State state_of(const fs::path* paths, FileFacts* facts, const bool* gone,
+                               std::size_t sides) {
+  using State = DirectoryEntry::State;
+  const Sameness alike = compare_sides(paths, facts, gone, sides);
+  if (sides == 2) {
+    if (!facts[1].present) return State::only_left;
+    if (!facts[0].present) return State::only_right;
+    return alike[0][1] ? State::identical : State::different;
+  }
+  if (alike[0][1] && alike[0][2]) return State::identical;
+  if (alike[1][2]) return State::first_differs;
+  if (alike[0][2]) return State::second_differs;
+  if (alike[0][1]) return State::third_differs;
+  return State::all_differ;
 }
 
 // A glob split into what it matches one by one.
@@ -188,14 +253,25 @@ struct Folder {
 };
 
 DirectoryEntry::State summary(const std::array<std::size_t, DirectoryEntry::kStates>& counts) {
+  using State = DirectoryEntry::State;
   std::size_t total = 0;
-  for (const std::size_t count : counts) total += count;
-  for (const DirectoryEntry::State whole :
-       {DirectoryEntry::State::identical, DirectoryEntry::State::only_left,
-        DirectoryEntry::State::only_right}) {
-    if (counts[static_cast<std::size_t>(whole)] == total) return whole;
+  bool three = false;
+  for (std::size_t state = 0; state < counts.size(); ++state) {
+    total += counts[state];
+    three = three || (counts[state] != 0 && is_three_way(static_cast<State>(state)));
   }
-  return DirectoryEntry::State::different;
+  if (!three) {
+    for (const State whole : {State::identical, State::only_left, State::only_right}) {
+      if (counts[static_cast<std::size_t>(whole)] == total) return whole;
+    }
+    return State::different;
+  }
+  // Of three: the one kind of change under the folder, or a mixture.
+  const std::size_t changed = total - counts[static_cast<std::size_t>(State::identical)];
+  for (const State one : {State::first_differs, State::second_differs, State::third_differs}) {
+    if (counts[static_cast<std::size_t>(one)] == changed) return one;
+  }
+  return State::all_differ;
 }
 
 DirectoryNode shown_node(const Folder& folder, std::string name, std::string path,
@@ -275,41 +351,105 @@ bool glob_matches(std::string_view glob, std::string_view text) {
 
 std::vector<DirectoryEntry> compare_directories(const std::string& left, const std::string& right,
                                                 const NameFilter& filter) {
-  const std::map<std::string, fs::path> a = files_under(left, filter);
-  const std::map<std::string, fs::path> b = files_under(right, filter);
+  return compare_directories(std::vector<std::string>{left, right}, filter);
+}
+
+std::vector<DirectoryEntry> compare_directories(const std::vector<std::string>& roots,
+                                                const NameFilter& filter) {
   std::vector<DirectoryEntry> entries;
-  auto i = a.begin();
-  auto j = b.begin();
-  while (i != a.end() || j != b.end()) {
-    DirectoryEntry entry;
-    fs::path left_path;
-    fs::path right_path;
-    if (j == b.end() || (i != a.end() && i->first < j->first)) {
-      entry.path = i->first;
-      left_path = (i++)->second;
-    } else if (i == a.end() || j->first < i->first) {
-      entry.path = j->first;
-      right_path = (j++)->second;
-    } else {
-      entry.path = i->first;
-      left_path = (i++)->second;
-      right_path = (j++)->second;
+  const std::size_t sides = roots.size();
+  if (sides < 2 || sides > DirectoryEntry::kMaxSides) return entries;
+  // Relative path -> the full path on each side that has it.
+  std::map<std::string, std::array<fs::path, DirectoryEntry::kMaxSides>> merged;
+  for (std::size_t side = 0; side < sides; ++side) {
+    for (auto& [relative, path] : files_under(roots[side], filter)) {
+      merged[relative][side] = std::move(path);
     }
-    if (!left_path.empty()) entry.left = facts_of(left_path);
-    if (!right_path.empty()) entry.right = facts_of(right_path);
-    // A file that went between the listing and now is still listed where
-    // it was found, as there.
-    entry.left.present = !left_path.empty();
-    entry.right.present = !right_path.empty();
-    entry.state = state_of(entry.left, entry.right, left_path, right_path);
+  }
+  entries.reserve(merged.size());
+  for (const auto& [relative, paths] : merged) {
+    DirectoryEntry entry;
+    entry.path = relative;
+    entry.sides = sides;
+    std::array<FileFacts, DirectoryEntry::kMaxSides> facts{};
+    std::array<bool, DirectoryEntry::kMaxSides> gone{};
+    for (std::size_t side = 0; side < sides; ++side) {
+      if (paths[side].empty()) continue;
+      facts[side] = facts_of(paths[side]);
+      // A file that went between the listing and now is still listed where
+      // it was found, as there, and is like no other side.
+      gone[side] = !facts[side].present;
+      facts[side].present = true;
+    }
+    entry.state = state_of(paths.data(), facts.data(), gone.data(), sides);
+    for (std::size_t side = 0; side < sides; ++side) entry.side(side) = facts[side];
     entries.push_back(std::move(entry));
   }
   return entries;
 }
 
+bool is_three_way(DirectoryEntry::State state) {
+  return static_cast<std::size_t>(state) >=
+         static_cast<std::size_t>(DirectoryEntry::State::first_differs);
+}
+
+std::string state_name(const DirectoryEntry& entry) {
+  using State = DirectoryEntry::State;
+  const bool base = entry.left.present;
+  const bool a = entry.right.present;
+  const bool b = entry.third.present;
+  switch (entry.state) {
+    case State::only_left:
+      return "only left";
+    case State::only_right:
+      return "only right";
+    case State::identical:
+      return "identical";
+    case State::different:
+      return "different";
+    case State::first_differs:
+      if (!base) return "added in both";
+      if (!a) return "deleted in both";
+      return "same change in both";
+    case State::second_differs:
+      if (!base) return "added in A";
+      if (!a) return "deleted in A";
+      return "changed in A";
+    case State::third_differs:
+      if (!base) return "added in B";
+      if (!b) return "deleted in B";
+      return "changed in B";
+    case State::all_differ:
+      if (!base) return "added in both (differently)";
+      if (!a) return "deleted in A, changed in B";
+      if (!b) return "changed in A, deleted in B";
+      return "changed in both (differently)";
+  }
+  return std::string();
+}
+
+std::string folder_state_name(DirectoryEntry::State state) {
+  using State = DirectoryEntry::State;
+  switch (state) {
+    case State::first_differs:
+      return "same change in both";
+    case State::second_differs:
+      return "changed in A";
+    case State::third_differs:
+      return "changed in B";
+    case State::all_differ:
+      return "changed in both";
+    default:
+      break;
+  }
+  DirectoryEntry entry;
+  entry.state = state;
+  return state_name(entry);
+}
+
 bool is_directory(const std::string& path) {
   std::error_code ec;
-  return fs::is_directory(from_utf8(path), ec);
+  return fs::is_directory(utf8_path(path), ec);
 }
 
 DirectoryNode directory_tree(const std::vector<DirectoryEntry>& entries,
@@ -359,30 +499,33 @@ support::Status copy_entry(const std::string& left_root, const std::string& righ
                            DirectoryEntry* entry, CopyDirection direction,
                            const ReplaceFile& replace) {
   const bool to_right = direction == CopyDirection::left_to_right;
-  const fs::path relative = from_utf8(entry->path);
-  const fs::path left = from_utf8(left_root) / relative;
-  const fs::path right = from_utf8(right_root) / relative;
+  const fs::path relative = utf8_path(entry->path);
+  const fs::path left = utf8_path(left_root) / relative;
+  const fs::path right = utf8_path(right_root) / relative;
   const fs::path& source = to_right ? left : right;
   const fs::path& target = to_right ? right : left;
   const FileFacts& from = to_right ? entry->left : entry->right;
   const FileFacts& to = to_right ? entry->right : entry->left;
   const auto refused = [](std::string why) { return support::Status::failure(std::move(why)); };
+  if (entry->sides != 2) {
+    return refused(entry->path + " is compared on three sides: files are copied between two");
+  }
   if (!stays_inside(relative)) return refused(entry->path + " is not a path inside the folders");
   if (entry->state == DirectoryEntry::State::identical) return support::Status();
   if (!from.present) {
-    return refused(to_utf8(source) + " does not exist: there is nothing to copy");
+    return refused(utf8_name(source) + " does not exist: there is nothing to copy");
   }
   // What the user saw is what gets replaced, or nothing: a file that
   // appeared, went or changed since the comparison would be lost unseen.
   if (facts_of(target) != to) {
-    return refused(to_utf8(target) +
+    return refused(utf8_name(target) +
                    " has changed since the folders were compared; compare them again first");
   }
   std::error_code ec;
   if (to.present) {
     const fs::perms perms = fs::status(target, ec).permissions();
     if (!ec && (perms & fs::perms::owner_write) == fs::perms::none) {
-      return refused(to_utf8(target) + " is read-only");
+      return refused(utf8_name(target) + " is read-only");
     }
   }
 
@@ -392,25 +535,28 @@ support::Status copy_entry(const std::string& left_root, const std::string& righ
   if (in) bytes << in.rdbuf();
   if (!in || in.bad()) {
     const int code = errno;
-    return refused("cannot read " + to_utf8(source) + ": " +
+    return refused("cannot read " + utf8_name(source) + ": " +
                    (code != 0 ? std::generic_category().message(code) : "read error"));
   }
   fs::create_directories(target.parent_path(), ec);
   if (ec) {
-    return refused("cannot create the folder " + to_utf8(target.parent_path()) + ": " +
+    return refused("cannot create the folder " + utf8_name(target.parent_path()) + ": " +
                    ec.message());
   }
-  std::string error;
-  if (!replace(to_utf8(target), bytes.str(), &error)) return refused(error);
+  if (support::Status replaced = replace(utf8_name(target), bytes.str()); !replaced)
+    return refused(replaced.text());
   // A new file takes the permissions of the one it copies (a script stays
   // executable); a replaced one keeps its own.
   if (!to.present) {
     const fs::perms perms = fs::status(source, ec).permissions();
     if (!ec) fs::permissions(target, perms, ec);
   }
-  entry->left = facts_of(left);
-  entry->right = facts_of(right);
-  entry->state = state_of(entry->left, entry->right, left, right);
+  const std::array<fs::path, 2> paths{left, right};
+  std::array<FileFacts, 2> facts{facts_of(left), facts_of(right)};
+  const std::array<bool, 2> gone{};
+  entry->state = state_of(paths.data(), facts.data(), gone.data(), 2);
+  entry->left = facts[0];
+  entry->right = facts[1];
   return support::Status();
 }
 

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "engine/utf8_path.h"
+
 namespace marlow {
 
 namespace {
@@ -15,7 +17,7 @@ bool starts_with(std::string_view bytes, std::string_view prefix) {
 
 bool is_directory(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_directory(utf8_path(path), ec);
 }
 
 }  // namespace
@@ -31,7 +33,7 @@ bool is_binary(std::string_view bytes) {
 }
 
 bool file_is_binary(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(utf8_path(path), std::ios::binary);
   if (!in) return false;
   std::string bytes(kBinaryProbeBytes, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -43,8 +45,8 @@ namespace {
 
 // Whether two files hold the same bytes; false when either cannot be read.
 bool same_bytes(const std::string& a, const std::string& b) {
-  std::ifstream in_a(a, std::ios::binary);
-  std::ifstream in_b(b, std::ios::binary);
+  std::ifstream in_a(utf8_path(a), std::ios::binary);
+  std::ifstream in_b(utf8_path(b), std::ios::binary);
   if (!in_a || !in_b) return false;
   char buffer_a[65536];
   char buffer_b[65536];
@@ -93,7 +95,9 @@ std::optional<std::string> directory_call_problem(const std::vector<std::string>
     first = std::min(first, i);
   }
   if (directories == 0) return std::nullopt;
-  if (!merge && directories == 2 && contributors.size() == 2) return std::nullopt;
+  if (!merge && (directories == 2 || directories == 3) && contributors.size() == directories) {
+    return std::nullopt;
+  }
   const std::string name = first < names.size() ? names[first] : contributors[first];
   const std::string what = directories == 1 ? name + " is a directory"
                                             : std::to_string(directories) +
@@ -106,8 +110,9 @@ std::optional<std::string> directory_call_problem(const std::vector<std::string>
                                    ? std::to_string(directories) + " directories"
                                    : "directories and files together";
   return what +
-         ". A comparison takes either two directories (their files are listed to "
-         "compare one by one) or files only, not " +
+         ". A comparison takes either two or three directories (their files are listed to "
+         "compare one by one; of three, the first is the base of the other two) or files only, "
+         "not " +
          not_this + ".";
 }
 

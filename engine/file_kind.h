@@ -30,8 +30,8 @@ std::string binary_comparison_note(const std::vector<std::string>& names,
 
 // Why a call with these contributors (paths, in order) cannot be served
 // because of directories among them, or nullopt when it can: only a
-// comparison of exactly two directories compares directories, and a merge
-// never does.
+// comparison of two or three directories (and nothing else) compares
+// directories, and a merge never does.
 std::optional<std::string> directory_call_problem(const std::vector<std::string>& contributors,
                                                   const std::vector<std::string>& names,
                                                   bool merge);

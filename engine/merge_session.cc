@@ -10,7 +10,9 @@
 namespace marlow {
 namespace {
 
-support::Status refused(const char* what, int code) { return support::Status::posix(what, code); }
+// A request the session cannot carry out: what is wrong, and the errno
+// value a front end tells the kinds apart by.
+support::Status refused(const char* why, int code) { return support::Status::failure(why, code); }
 
 // `take_all` with this in `side` puts the changed sides in the opposite order.
 constexpr std::size_t kOtherFirst = 1;
@@ -126,13 +128,13 @@ Resolution& MergeSession::choice(std::size_t region) {
 }
 
 support::Status MergeSession::settle_current(Resolution resolution, bool typing) {
-  if (conflict_regions_.empty()) return refused("settle", EINVAL);
+  if (conflict_regions_.empty()) return refused("there is no conflict to settle", EINVAL);
   settle({Settle{conflict_regions_[current_], std::move(resolution), {}, {}}}, typing);
   return {};
 }
 
 support::Status MergeSession::take(std::size_t side) {
-  if (side >= texts_.size()) return refused("take", EINVAL);
+  if (side >= texts_.size()) return refused("there is no such side to take", EINVAL);
   support::Status done = settle_current(Resolution{Resolution::Kind::take, side, {}});
   if (done) advance();
   return done;
@@ -148,7 +150,8 @@ support::Status MergeSession::take_all(bool other_first) {
 support::Status MergeSession::unresolve() { return settle_current(Resolution{}); }
 
 support::Status MergeSession::undo_automatic() {
-  if (!settled_automatically(current_)) return refused("undo_automatic", EINVAL);
+  if (!settled_automatically(current_))
+    return refused("this conflict was not settled automatically", EINVAL);
   return settle_current(Resolution{});
 }
 
@@ -157,7 +160,7 @@ support::Status MergeSession::edit_current(std::vector<Line> lines) {
 }
 
 support::Status MergeSession::take_remaining(std::size_t side) {
-  if (side >= texts_.size()) return refused("take_remaining", EINVAL);
+  if (side >= texts_.size()) return refused("there is no such side to take", EINVAL);
   std::vector<Settle> changes;
   for (std::size_t c = 0; c < resolutions_.size(); ++c) {
     if (resolutions_[c].kind == Resolution::Kind::unresolved) {
@@ -272,7 +275,7 @@ bool MergeSession::region_edited(std::size_t region) const {
 }
 
 support::Status MergeSession::toggle_clean_change(std::size_t region) {
-  if (!is_clean_change(region)) return refused("toggle_clean_change", EINVAL);
+  if (!is_clean_change(region)) return refused("that is not a change of one side alone", EINVAL);
   // As merged: rejected (the base's lines); rejected or edited: as merged.
   settle(
       {Settle{region,
@@ -285,7 +288,7 @@ support::Status MergeSession::toggle_clean_change(std::size_t region) {
 
 support::Status MergeSession::edit_region(std::size_t region, std::vector<Line> lines,
                                           bool typing) {
-  if (region >= plan_.regions.size()) return refused("edit_region", EINVAL);
+  if (region >= plan_.regions.size()) return refused("there is no such part of the result", EINVAL);
   settle({Settle{region, Resolution{Resolution::Kind::edited, 0, std::move(lines)}, {}, {}}},
          typing);
   return {};
@@ -316,25 +319,27 @@ const Suggestion* MergeSession::suggestion_shown(std::size_t region) const {
 }
 
 support::Status MergeSession::accept_suggestion() {
-  if (conflict_regions_.empty()) return refused("accept_suggestion", EINVAL);
+  if (conflict_regions_.empty()) return refused("there is no conflict to settle", EINVAL);
   const std::size_t c = current_;
   // One that gave way to typing, with nothing typed yet, may still be taken.
   const std::optional<Resolution> accepted =
       picks_.shown(c, resolutions_[c]) != nullptr ? picks_.accepted_resolution(c) : std::nullopt;
-  if (!accepted) return refused("accept_suggestion", ENOENT);
+  if (!accepted) return refused("there is no suggestion for this conflict", ENOENT);
   settle({Settle{conflict_regions_[c], *accepted, SuggestionPick{picks_.pick(c).shown, true}, {}}},
          false);
   return {};
 }
 
 support::Status MergeSession::cycle_suggestion(int step) {
-  if (conflict_regions_.empty()) return refused("cycle_suggestion", EINVAL);
+  if (conflict_regions_.empty()) return refused("there is no conflict to settle", EINVAL);
   const std::size_t c = current_;
   const Resolution& now = resolutions_[c];
   const bool accepted = picks_.settled_by_suggestion(c, now);
-  if (!accepted && picks_.shown(c, now) == nullptr) return refused("cycle_suggestion", ENOENT);
+  if (!accepted && picks_.shown(c, now) == nullptr)
+    return refused("there is no suggestion for this conflict", ENOENT);
   const SuggestionPick next = picks_.cycled(c, step);
-  if (next == picks_.pick(c)) return refused("cycle_suggestion", EALREADY);
+  if (next == picks_.pick(c))
+    return refused("there is no other suggestion for this conflict", EALREADY);
   // Once one is accepted, the next is accepted in its place.
   Resolution resolution = now;
   if (accepted) {
@@ -449,7 +454,7 @@ std::size_t MergeSession::type_rows(std::size_t first, std::size_t last,
 }
 
 support::Status MergeSession::put_on_conflict(std::size_t region, std::vector<Line> lines) {
-  if (!is_conflict(region)) return refused("put_on_conflict", EINVAL);
+  if (!is_conflict(region)) return refused("that part of the result is no conflict", EINVAL);
   settle({Settle{region, Resolution{Resolution::Kind::edited, 0, std::move(lines)}, {}, {}}}, true,
          true);
   set_current(conflict_of_region(region));

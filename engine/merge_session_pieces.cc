@@ -25,7 +25,9 @@ std::size_t changed_blocks(const std::vector<Block>& blocks) {
       blocks.begin(), blocks.end(), [](const Block& b) { return b.kind != BlockKind::same; }));
 }
 
-support::Status refused(const char* what, int code) { return support::Status::posix(what, code); }
+// A request the session cannot carry out: what is wrong, and the errno
+// value a front end tells the kinds apart by.
+support::Status refused(const char* why, int code) { return support::Status::failure(why, code); }
 
 }  // namespace
 
@@ -70,10 +72,10 @@ std::vector<int> MergeSession::picked_lines(std::size_t conflict, std::size_t si
 
 support::Status MergeSession::pick_lines(std::size_t side, std::size_t first, std::size_t count,
                                          bool picked) {
-  if (conflict_regions_.empty()) return refused("pick_lines", EINVAL);
+  if (conflict_regions_.empty()) return refused("there is no conflict to take lines into", EINVAL);
   const Region& region = plan_.regions[conflict_regions_[current_]];
   if (side >= region.sides.size() || count == 0 || first + count > region.sides[side].size()) {
-    return refused("pick_lines", EINVAL);
+    return refused("those lines are not in this conflict", EINVAL);
   }
   std::vector<LinePick> picks = line_picks(current_);
   for (std::size_t i = first; i < first + count; ++i) {
@@ -106,12 +108,14 @@ std::size_t MergeSession::block_count(std::size_t conflict) const {
 }
 
 support::Status MergeSession::take_block(std::size_t block, std::size_t side) {
-  if (conflict_regions_.empty()) return refused("take_block", EINVAL);
+  if (conflict_regions_.empty()) return refused("there is no such block in this conflict", EINVAL);
   const std::size_t first = first_changed_side();
   const std::vector<Block> blocks = conflict_alignment(current_);
   const std::size_t count = changed_blocks(blocks);
-  if (side < first || side > first + 1 || block >= count) return refused("take_block", EINVAL);
-  if (count > kMaxBlocks) return refused("take_block", E2BIG);
+  if (side < first || side > first + 1 || block >= count)
+    return refused("there is no such block in this conflict", EINVAL);
+  if (count > kMaxBlocks)
+    return refused("this conflict has too many blocks to take one by one", E2BIG);
   // The choices so far: a side taken whole counts for every block.
   const Resolution& now = resolutions_[current_];
   std::size_t mask = 0;

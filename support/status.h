@@ -28,9 +28,11 @@ class [[nodiscard]] Status {
   static Status posix(const char* call, int code) { return Status(call, code, false); }
   static Status win32(const char* call, int code) { return Status(call, code, true); }
   // A failure of no system call: `message` is the whole reason, in the
-  // words a user or a log reader needs. It must not be empty.
-  static Status failure(std::string message) {
-    Status status(kNoCall, 0, false);
+  // words a user or a log reader needs. It must not be empty. `code`, an
+  // errno value, tells a caller which kind of refusal it is where the
+  // caller acts on that (ERANGE: nothing further that way), 0 otherwise.
+  static Status failure(std::string message, int code = 0) {
+    Status status(kNoCall, code, false);
     status.message_ = message.empty() ? std::string("failed") : std::move(message);
     return status;
   }

@@ -12,9 +12,14 @@
 #     library that has its own security updates beyond libgit2's, of which
 #     only the line diff is used.
 #
+# And the tree-sitter runtime (the panes' syntax highlighting) for the
+# Windows build: its source package is only unpacked here; the build
+# compiles its one C file (cmake/tree-sitter-runtime.cmake).
+#
 # Usage: build-deps.sh fetch SOURCES
 #        build-deps.sh build SOURCES PREFIX TOOLCHAIN_FILE   (Windows)
 #        build-deps.sh build SOURCES PREFIX native           (Linux)
+#        build-deps.sh unpack-tree-sitter SOURCES DIR
 #
 # fetch downloads the source packages into SOURCES (once) with apt-get
 # through a private source list and private package lists under
@@ -30,7 +35,8 @@
 # libz-mingw-w64-dev.
 set -eu
 usage() {
-  echo "usage: build-deps.sh fetch SOURCES | build SOURCES PREFIX TOOLCHAIN_FILE|native" >&2
+  echo "usage: build-deps.sh fetch SOURCES | build SOURCES PREFIX TOOLCHAIN_FILE|native" \
+    "| unpack-tree-sitter SOURCES DIR" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
@@ -45,22 +51,32 @@ HTTP_PARSER=2.9.4-5
 PUGIXML=1.13-0.2
 want="libgit2=$LIBGIT2 pcre2=$PCRE2 http-parser=$HTTP_PARSER pugixml=$PUGIXML"
 
-have_sources() { # DIR: whether DIR holds every source package
-  for dsc in "libgit2_$LIBGIT2.dsc" "pcre2_$PCRE2.dsc" "http-parser_$HTTP_PARSER.dsc" \
-    "pugixml_$PUGIXML.dsc"; do
-    [ -f "$1/$dsc" ] || return 1
+# The same version as the Linux build's libtree-sitter-dev.
+TREE_SITTER=0.20.7-1
+# Every source package, as NAME=VERSION.
+packages="$want tree-sitter=$TREE_SITTER"
+
+missing_sources() { # DIR: the packages whose source DIR does not hold yet
+  for p in $packages; do
+    [ -f "$1/${p%%=*}_${p#*=}.dsc" ] || printf '%s ' "$p"
   done
 }
 fetch() {
-  ! have_sources "$sources" || return 0
+  missing=$(missing_sources "$sources")
+  [ -n "$missing" ] || return 0
   # Checkouts set up before the native build used these sources kept them
-  # in build/mingw-sources: they are taken from there rather than fetched.
+  # in build/mingw-sources: what is there is taken rather than fetched.
   old=$(dirname "$sources")/mingw-sources
-  if have_sources "$old"; then
-    cp "$old"/*.dsc "$old"/*.tar.* "$old"/*.diff.gz "$sources"/
-    return 0
-  fi
-  echo "build-deps: fetching Debian sources: $want"
+  for p in $missing; do
+    dsc="$old/${p%%=*}_${p#*=}.dsc"
+    [ -f "$dsc" ] || continue
+    files=$(sed -n '/^Files:/,/^[^ ]/s/^ [0-9a-f]* [0-9]* //p' "$dsc")
+    # shellcheck disable=SC2086 # the package's file names, one word each
+    (cd "$old" && cp "$dsc" $files "$sources"/)
+  done
+  missing=$(missing_sources "$sources")
+  [ -n "$missing" ] || return 0
+  echo "build-deps: fetching Debian sources: $missing"
   apt_dir=$sources/apt
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
   echo "deb-src http://deb.debian.org/debian bookworm main" >"$apt_dir/sources.list"
@@ -70,13 +86,28 @@ fetch() {
   # shellcheck disable=SC2086
   apt-get $apt_opts update
   # shellcheck disable=SC2086
-  (cd "$sources" && apt-get $apt_opts source --download-only $want)
+  (cd "$sources" && apt-get $apt_opts source --download-only $missing)
 }
 
 case "$action" in
   fetch)
     [ $# -eq 2 ] || usage
     fetch
+    exit 0
+    ;;
+  unpack-tree-sitter)
+    # DIR gets the runtime's sources with Debian's patches applied; a second
+    # run with the same version does nothing.
+    [ $# -eq 3 ] || usage
+    dir=$3
+    if [ -f "$dir/stamp" ] && [ "$(cat "$dir/stamp")" = "tree-sitter=$TREE_SITTER" ]; then
+      exit 0
+    fi
+    fetch
+    rm -rf "$dir"
+    mkdir -p "$(dirname "$dir")"
+    dpkg-source --no-check -x "$sources/tree-sitter_$TREE_SITTER.dsc" "$dir" >/dev/null
+    echo "tree-sitter=$TREE_SITTER" >"$dir/stamp"
     exit 0
     ;;
   build) [ $# -eq 4 ] || usage ;;

@@ -21,7 +21,8 @@
 #   all     native, and the Windows cross build and Wine; wixl and msitools,
 #           which build the .msi; clang, which builds the clang preset; zlib
 #           for MinGW, and Debian's source packages of libgit2 and pugixml
-#           (with pcre2 and http-parser), fetched into build/deb-sources
+#           (with pcre2 and http-parser) and of tree-sitter (the runtime the
+#           Windows panes highlight with), fetched into build/deb-sources
 #           through a private source list (tools/build-deps.sh), from
 #           which the Windows build makes its static libraries; ccache,
 #           which tools/test-all.sh uses where it is present

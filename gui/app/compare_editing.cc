@@ -157,18 +157,17 @@ bool CompareWindow::reload() {
       }
     }
     const std::pair<qint64, qint64> stamp = disk_stamp(i);
-    std::string bytes;
-    std::string why;
-    if (!files_->read_whole(job_.request.contributors[i], &bytes, &why)) {
-      reload_note_->setText(tr("Cannot read %1: %2").arg(q(job_.request.display_names[i]), q(why)));
+    support::Result<std::string> bytes = files_->read_whole(job_.request.contributors[i]);
+    if (!bytes) {
+      reload_note_->setText(tr("Cannot read %1: %2")
+                                .arg(q(job_.request.display_names[i]), q(bytes.status().reason())));
       all = false;
       continue;
     }
-    support::Result<TextDocument> decoded = decode_text(std::move(bytes), encoding);
+    support::Result<TextDocument> decoded = decode_text(std::move(bytes).value(), encoding);
     if (!decoded) {
       reload_note_->setText(tr("Cannot read %1: %2")
-                                .arg(q(job_.request.display_names[i]),
-                                     q(decoded.status().text())));
+                                .arg(q(job_.request.display_names[i]), q(decoded.status().text())));
       all = false;
       continue;
     }
@@ -277,17 +276,19 @@ bool CompareWindow::save() {
   for (std::size_t i = 0; i < session_->text_count(); ++i) {
     if (!session_->modified(i) || i >= job_.request.contributors.size()) continue;
     const support::Result<std::string> encoded = encode_text(session_->text(i));
-    std::string error;
     if (!encoded) {
-      error = "cannot encode the text: " + encoded.status().text();
-    } else if (files_->replace_whole(job_.request.contributors[i], encoded.value(), &error,
-                                     kStalledWriteMs)) {
-      session_->mark_saved(i);
-      // Our own write is no change on disk to offer to reload.
-      if (i < stamps_.size()) stamps_[i] = disk_stamp(i);
+      failed << q("cannot encode the text: " + encoded.status().text());
       continue;
     }
-    failed << q(error);
+    const support::Status saved =
+        files_->replace_whole(job_.request.contributors[i], encoded.value(), kStalledWriteMs);
+    if (!saved) {
+      failed << q(saved.text());
+      continue;
+    }
+    session_->mark_saved(i);
+    // Our own write is no change on disk to offer to reload.
+    if (i < stamps_.size()) stamps_[i] = disk_stamp(i);
   }
   edit_note_->clear();
   show_edit_state();

@@ -1,5 +1,6 @@
 #include "app/directory_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,9 +12,9 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QTime>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
@@ -39,10 +40,14 @@ namespace {
 
 using State = DirectoryEntry::State;
 
-// The states in the order the window names them.
+// The states in the order the window names them, of two and of three
+// directories.
 constexpr State kStateOrder[] = {State::different, State::only_left, State::only_right,
                                  State::identical};
+constexpr State kThreeStateOrder[] = {State::second_differs, State::third_differs,
+                                      State::all_differ, State::first_differs, State::identical};
 
+// A folder's state, or a file's without what its sides hold.
 QString state_text(State state) {
   switch (state) {
     case State::only_left:
@@ -53,8 +58,18 @@ QString state_text(State state) {
       return DirectoryWindow::tr("identical");
     case State::different:
       return DirectoryWindow::tr("different");
+    case State::first_differs:
+    case State::second_differs:
+    case State::third_differs:
+    case State::all_differ:
+      break;
   }
-  return QString();
+  return q(folder_state_name(state));
+}
+
+// A file's state: of three, with what its sides hold ("added in A").
+QString state_text(const DirectoryEntry& entry) {
+  return is_three_way(entry.state) ? q(state_name(entry)) : state_text(entry.state);
 }
 
 // The state's name among the preferences.
@@ -68,6 +83,14 @@ QString state_key(State state) {
       return QStringLiteral("identical");
     case State::different:
       return QStringLiteral("different");
+    case State::first_differs:
+      return QStringLiteral("same_change");
+    case State::second_differs:
+      return QStringLiteral("changed_a");
+    case State::third_differs:
+      return QStringLiteral("changed_b");
+    case State::all_differ:
+      return QStringLiteral("changed_both");
   }
   return QString();
 }
@@ -77,9 +100,15 @@ QColor state_colour(State state) {
     case State::only_left:
       return kRemoved;
     case State::only_right:
+    case State::third_differs:
       return kAdded;
     case State::different:
+    case State::first_differs:
       return kChanged;
+    case State::second_differs:
+      return QColor(205, 225, 255);
+    case State::all_differ:
+      return kRemoved;
     case State::identical:
       break;
   }
@@ -98,9 +127,12 @@ QString time_text(const FileFacts& facts) {
       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-QString counts_text(const DirectoryNode& node) {
+QString counts_text(const DirectoryNode& node, std::size_t sides) {
   QStringList parts;
-  for (const State state : kStateOrder) {
+  const auto order =
+      sides == 3 ? std::vector<State>(std::begin(kThreeStateOrder), std::end(kThreeStateOrder))
+                 : std::vector<State>(std::begin(kStateOrder), std::end(kStateOrder));
+  for (const State state : order) {
     parts << QStringLiteral("%1 %2").arg(node.count(state)).arg(state_text(state));
   }
   return parts.join(QStringLiteral(", "));
@@ -137,72 +169,105 @@ bool read_document(const std::string& path, Encoding encoding, TextDocument* doc
 }  // namespace
 
 bool is_directory_call(const CompareRequest& request) {
-  return request.method == Method::compare && request.contributors.size() == 2 &&
-         is_directory(request.contributors[0]) && is_directory(request.contributors[1]);
+  const std::size_t sides = request.contributors.size();
+  if (request.method != Method::compare || sides < 2 || sides > 3) return false;
+  return std::all_of(request.contributors.begin(), request.contributors.end(),
+                     [](const std::string& path) { return is_directory(path); });
 }
 
 DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
     : request_(std::move(request)), answer_(std::move(finish)) {
   setAttribute(Qt::WA_DeleteOnClose);
-  const QString left = q(request_.display_names.at(0));
-  const QString right = q(request_.display_names.at(1));
-  setWindowTitle(tr("Compare directories - %1 / %2").arg(left, right));
+  const bool three = sides() == 3;
+  QStringList names;
+  for (const std::string& name : request_.display_names) names << q(name);
+  setWindowTitle(tr("Compare directories - %1").arg(names.join(QStringLiteral(" / "))));
   auto* layout = new QVBoxLayout(this);
 
-  // The commands.
-  auto* bar = new QHBoxLayout();
-  const auto button = [this, bar](const QString& text, const QString& tip, const QKeySequence& keys,
-                                  auto&& action) {
-    auto* made = new QPushButton(text, this);
-    made->setToolTip(keys.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, key_text(keys)));
-    connect(made, &QPushButton::clicked, this, action);
-    if (!keys.isEmpty()) {
-      connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
+  // The commands: one action each, shared by its button, its keys and the
+  // tree's menu.
+  make_action(Command::open, tr("&Compare file"),
+              tr("Open the comparison of the selected file (Enter, double click)"), {},
+              [this] { open_current(); });
+  make_action(Command::copy_to_right, tr("Copy to right \u2192"),
+              tr("Copy the selected files to the right"), {keys::copy_to_right()},
+              [this] { copy_selected(CopyDirection::left_to_right); });
+  make_action(Command::copy_to_left, tr("\u2190 Copy to left"),
+              tr("Copy the selected files to the left"), {keys::copy_to_left()},
+              [this] { copy_selected(CopyDirection::right_to_left); });
+  make_action(Command::expand_all, tr("Expand all"), tr("Open every folder"), {keys::expand_all()},
+              [this] { list_->expandAll(); });
+  make_action(Command::collapse_all, tr("Collapse all"), tr("Close every folder"),
+              {keys::collapse_all()}, [this] { list_->collapseAll(); });
+  make_action(Command::refresh, tr("Refresh"),
+              three ? tr("Read the three directories again") : tr("Read both directories again"),
+              {keys::refresh()}, [this] { refresh(); });
+  make_action(Command::close, tr("C&lose"), tr("Close the window"),
+              {keys::close(), keys::dismiss()}, [this] { close(); });
+  if (three) {
+    // Of a base and two trees, a copy has no one other side: it is left to
+    // a comparison of the two directories concerned.
+    for (const Command copy : {Command::copy_to_right, Command::copy_to_left}) {
+      action(copy)->setEnabled(false);
+      action(copy)->setToolTip(
+          tr("Copying works between two directories: compare the two you want to copy between"));
     }
+  }
+  auto* bar = new QHBoxLayout();
+  const auto button = [this, bar](Command command) {
+    auto* made = new QToolButton(this);
+    made->setDefaultAction(action(command));
+    made->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    made->setObjectName(action(command)->objectName());
     bar->addWidget(made);
     return made;
   };
-  const auto open_current = [this] {
-    QTreeWidgetItem* item = list_->currentItem();
-    if (item == nullptr) return;
-    if (is_folder(item)) {
-      item->setExpanded(!item->isExpanded());
-    } else {
-      open_entry(item->data(0, Qt::UserRole).toULongLong());
-    }
-  };
-  auto* open_button = new QPushButton(tr("&Compare file"), this);
-  open_button->setToolTip(tr("Open the comparison of the selected file (Enter, double click)"));
-  connect(open_button, &QPushButton::clicked, this, open_current);
-  bar->addWidget(open_button);
+  QToolButton* open_button = button(Command::open);
   bar->addSpacing(12);
-  button(tr("Copy to right \u2192"), tr("Copy the selected files to the right"),
-         keys::copy_to_right(), [this] { copy_selected(CopyDirection::left_to_right); });
-  button(tr("\u2190 Copy to left"), tr("Copy the selected files to the left"), keys::copy_to_left(),
-         [this] { copy_selected(CopyDirection::right_to_left); });
+  button(Command::copy_to_right);
+  button(Command::copy_to_left);
   bar->addSpacing(12);
-  button(tr("Expand all"), tr("Open every folder"), keys::expand_all(),
-         [this] { list_->expandAll(); });
-  button(tr("Collapse all"), tr("Close every folder"), keys::collapse_all(),
-         [this] { list_->collapseAll(); });
-  button(tr("Refresh"), tr("Read both directories again"), keys::refresh(), [this] { refresh(); });
+  button(Command::expand_all);
+  button(Command::collapse_all);
+  button(Command::refresh);
   bar->addStretch(1);
   bar->addWidget(add_shortcuts_help(this));
-  auto* close_button = new QPushButton(tr("C&lose"), this);
-  close_button->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
-  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-  bar->addWidget(close_button);
+  button(Command::close);
   layout->addLayout(bar);
 
   // The filters, as the user left them last.
   auto* filters = new QHBoxLayout();
   filters->addWidget(new QLabel(tr("Show:"), this));
-  const QString box_texts[] = {tr("&Different"), tr("Only l&eft"), tr("Only ri&ght"),
-                               tr("&Identical")};
-  for (std::size_t i = 0; i < std::size(kStateOrder); ++i) {
-    const State state = kStateOrder[i];
-    auto* box = new QCheckBox(box_texts[i], this);
+  struct Box {
+    State state;
+    QString text;
+    QString tip;
+  };
+  std::vector<Box> boxes;
+  const auto add_box = [&boxes](State state, const QString& text, const QString& tip) {
+    boxes.push_back(Box{state, text, tip});
+  };
+  if (three) {
+    add_box(State::second_differs, tr("Changed in &A"),
+            tr("Files only A changed (added or deleted in A among them)"));
+    add_box(State::third_differs, tr("Changed in &B"),
+            tr("Files only B changed (added or deleted in B among them)"));
+    add_box(State::all_differ, tr("Changed in b&oth, differently"),
+            tr("Files A and B changed each in its own way"));
+    add_box(State::first_differs, tr("&Same change in both"),
+            tr("Files A and B changed alike (added or deleted in both)"));
+    add_box(State::identical, tr("&Identical"), tr("Files the same in all three"));
+  } else {
+    add_box(State::different, tr("&Different"), QString());
+    add_box(State::only_left, tr("Only l&eft"), QString());
+    add_box(State::only_right, tr("Only ri&ght"), QString());
+    add_box(State::identical, tr("&Identical"), QString());
+  }
+  for (const Box& one : boxes) {
+    const State state = one.state;
+    auto* box = new QCheckBox(one.text, this);
     box->setObjectName(QStringLiteral("show_") + state_key(state));
+    box->setToolTip(one.tip);
     const bool shown = directory_shows_preference(state_key(state));
     box->setChecked(shown);
     shown_.set(state, shown);
@@ -227,20 +292,36 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   filters->addWidget(exclude_field_, 1);
   layout->addLayout(filters);
 
-  auto* names = new ElidedLabel(tr("Left: %1    Right: %2").arg(left, right), this);
-  layout->addWidget(names);
+  const QString side_names =
+      three ? tr("Base: %1    A: %2    B: %3").arg(names[0], names[1], names[2])
+            : tr("Left: %1    Right: %2").arg(names[0], names[1]);
+  auto* names_label = new ElidedLabel(side_names, this);
+  names_label->setObjectName(QStringLiteral("sides"));
+  layout->addWidget(names_label);
 
   list_ = new QTreeWidget(this);
   list_->setUniformRowHeights(true);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   // Enter and a double click toggle a folder here (below), not twice.
   list_->setExpandsOnDoubleClick(false);
-  list_->setHeaderLabels({tr("Name"), tr("State"), tr("Left size"), tr("Left modified"),
-                          tr("Right size"), tr("Right modified")});
+  QStringList headers{tr("Name"), tr("State")};
+  const QStringList side_titles =
+      three ? QStringList{tr("Base"), tr("A"), tr("B")} : QStringList{tr("Left"), tr("Right")};
+  for (const QString& side : side_titles) {
+    headers << tr("%1 size").arg(side) << tr("%1 modified").arg(side);
+  }
+  list_->setColumnCount(static_cast<int>(headers.size()));
+  list_->setHeaderLabels(headers);
   list_->header()->setStretchLastSection(false);
   list_->header()->setSectionResizeMode(kName, QHeaderView::Stretch);
-  for (int column = kState; column < kColumns; ++column) {
+  for (int column = kState; column < list_->columnCount(); ++column) {
     list_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  // The tree's menu holds the same actions as the bar.
+  list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  for (const Command command : {Command::open, Command::copy_to_right, Command::copy_to_left,
+                                Command::expand_all, Command::collapse_all, Command::refresh}) {
+    list_->addAction(action(command));
   }
   layout->addWidget(list_, 1);
 
@@ -255,19 +336,45 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
   bottom->addWidget(note_, 1);
   layout->addLayout(bottom);
 
-  entries_ = compare_directories(request_.contributors[0], request_.contributors[1],
-                                 NameFilter(exclude_.toStdString()));
+  entries_ = compare_directories(request_.contributors, NameFilter(exclude_.toStdString()));
   fill();
 
-  connect(list_, &QTreeWidget::itemActivated, this, open_current);
-  for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
-    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
-  }
-  fit_to_screen(this, QStringLiteral("directories"), QSize(1000, 700));
+  connect(list_, &QTreeWidget::itemActivated, this, [this] { open_current(); });
+  fit_to_screen(this, QStringLiteral("directories"), QSize(three ? 1200 : 1000, 700));
   // The tree has the keys from the start: Up and Down move in it, Enter
   // opens the file.
   setTabOrder(list_, open_button);
   list_->setFocus();
+}
+
+QAction* DirectoryWindow::make_action(Command command, const QString& text, const QString& tip,
+                                      const QList<QKeySequence>& keys,
+                                      std::function<void()> handler) {
+  auto* made = new QAction(text, this);
+  static const char* const kNames[] = {
+      "open", "copy_to_right", "copy_to_left", "expand_all", "collapse_all", "refresh", "close"};
+  made->setObjectName(QString::fromLatin1(kNames[static_cast<int>(command)]));
+  made->setShortcuts(keys);
+  made->setShortcutContext(Qt::WindowShortcut);
+  QStringList named;
+  for (const QKeySequence& key : keys) named << key_text(key);
+  made->setToolTip(
+      named.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, named.join(QStringLiteral(", "))));
+  made->setWhatsThis(QString(text).remove(QLatin1Char('&')));
+  connect(made, &QAction::triggered, this, std::move(handler));
+  addAction(made);
+  actions_[command] = made;
+  return made;
+}
+
+void DirectoryWindow::open_current() {
+  QTreeWidgetItem* item = list_->currentItem();
+  if (item == nullptr) return;
+  if (is_folder(item)) {
+    item->setExpanded(!item->isExpanded());
+  } else {
+    open_entry(item->data(0, Qt::UserRole).toULongLong());
+  }
 }
 
 DirectoryWindow::~DirectoryWindow() { answer_.give(boolean_reply(true)); }
@@ -275,13 +382,18 @@ DirectoryWindow::~DirectoryWindow() { answer_.give(boolean_reply(true)); }
 QTreeWidgetItem* DirectoryWindow::add_node(const DirectoryNode& node, QTreeWidgetItem* parent) {
   auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(list_);
   item->setText(kName, q(node.name));
-  item->setText(kState, state_text(node.state));
+  item->setText(kState, node.folder ? state_text(node.state) : state_text(entries_[node.entry]));
   item->setData(0, kPathRole, q(node.path));
   item->setData(0, kStateRole, static_cast<int>(node.state));
-  const QColor colour = state_colour(node.state);
+  QColor colour = state_colour(node.state);
+  // A folder with A's and B's changes but no file both changed: a mixture,
+  // not a conflict.
+  if (node.folder && node.state == State::all_differ && node.count(State::all_differ) == 0) {
+    colour = kChanged;
+  }
   if (node.folder) {
     item->setIcon(kName, style()->standardIcon(QStyle::SP_DirIcon));
-    item->setToolTip(kState, counts_text(node));
+    item->setToolTip(kState, counts_text(node, sides()));
     if (colour.isValid()) item->setBackground(kState, colour);
     for (const DirectoryNode& child : node.children) add_node(child, item);
     return item;
@@ -289,14 +401,18 @@ QTreeWidgetItem* DirectoryWindow::add_node(const DirectoryNode& node, QTreeWidge
   const DirectoryEntry& entry = entries_[node.entry];
   item->setIcon(kName, style()->standardIcon(QStyle::SP_FileIcon));
   item->setData(0, Qt::UserRole, static_cast<qulonglong>(node.entry));
-  item->setText(kLeftSize, size_text(entry.left));
-  item->setText(kLeftTime, time_text(entry.left));
-  item->setText(kRightSize, size_text(entry.right));
-  item->setText(kRightTime, time_text(entry.right));
-  item->setTextAlignment(kLeftSize, Qt::AlignRight | Qt::AlignVCenter);
-  item->setTextAlignment(kRightSize, Qt::AlignRight | Qt::AlignVCenter);
+  for (std::size_t side = 0; side < sides(); ++side) {
+    item->setText(size_column(side), size_text(entry.side(side)));
+    item->setText(time_column(side), time_text(entry.side(side)));
+    item->setTextAlignment(size_column(side), Qt::AlignRight | Qt::AlignVCenter);
+    if (entry.side(side).content == Content::binary) {
+      item->setToolTip(size_column(side), tr("binary"));
+    }
+  }
   if (colour.isValid()) {
-    for (int column = 0; column < kColumns; ++column) item->setBackground(column, colour);
+    for (int column = 0; column < list_->columnCount(); ++column) {
+      item->setBackground(column, colour);
+    }
   }
   return item;
 }
@@ -356,7 +472,7 @@ void DirectoryWindow::fill() {
 
   std::size_t total = 0;
   for (const std::size_t count : root.counts) total += count;
-  QString status = counts_text(root);
+  QString status = counts_text(root, sides());
   if (shown_files < total) status += tr("; %1 not shown").arg(total - shown_files);
   status_->setText(status);
 }
@@ -370,6 +486,7 @@ QTreeWidgetItem* DirectoryWindow::item_of(const QString& path) const {
 
 void DirectoryWindow::set_shown(State state, bool show) {
   QCheckBox* box = state_boxes_[static_cast<std::size_t>(state)];
+  if (box == nullptr) return;  // not a state of this many sides
   if (box->isChecked() != show) {
     box->setChecked(show);  // comes back here through the signal
     return;
@@ -390,8 +507,7 @@ void DirectoryWindow::set_exclude(const QString& patterns) {
 }
 
 void DirectoryWindow::refresh() {
-  entries_ = compare_directories(request_.contributors[0], request_.contributors[1],
-                                 NameFilter(exclude_.toStdString()));
+  entries_ = compare_directories(request_.contributors, NameFilter(exclude_.toStdString()));
   fill();
   note_->setText(
       tr("Read again at %1").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
@@ -418,6 +534,10 @@ void DirectoryWindow::copy_selected(CopyDirection direction) {
   const bool to_right = direction == CopyDirection::left_to_right;
   const QString from_side = to_right ? tr("left") : tr("right");
   const QString to_side = to_right ? tr("right") : tr("left");
+  if (sides() != 2) {
+    note_->setText(tr("Copying works between two directories"));
+    return;
+  }
   const std::vector<std::size_t> chosen = selected_entries();
   const CopyPlan plan = plan_copy(entries_, chosen, direction);
   if (plan.empty()) {
@@ -465,9 +585,8 @@ void DirectoryWindow::copy_selected(CopyDirection direction) {
 }
 
 void DirectoryWindow::run_copy(const CopyPlan& plan, CopyDirection direction) {
-  const ReplaceFile replace = [](const std::string& path, const std::string& bytes,
-                                 std::string* error) {
-    return real_files().replace_whole(path, bytes, error, kStalledWriteMs);
+  const ReplaceFile replace = [](const std::string& path, const std::string& bytes) {
+    return real_files().replace_whole(path, bytes, kStalledWriteMs);
   };
   QStringList errors;
   std::size_t copied = 0;
@@ -509,16 +628,16 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
   const Encoding encoding = encoding_for_type(request_.type_name);
   // Binary files are not shown as text: the window says what they are and
   // whether their bytes are equal.
-  std::vector<std::string> names(2);
-  std::vector<std::string> paths(2);
+  const std::size_t count = sides();
+  std::vector<std::string> names(count);
+  std::vector<std::string> paths(count);
   bool binary = false;
-  for (std::size_t side = 0; side < 2; ++side) {
+  for (std::size_t side = 0; side < count; ++side) {
     names[side] = request_.display_names[side] + "/" + entry.path;
-    const bool absent = (side == 0 && entry.state == State::only_right) ||
-                        (side == 1 && entry.state == State::only_left);
-    if (absent) continue;
+    if (!entry.side(side).present) continue;
     paths[side] = (std::filesystem::path(request_.contributors[side]) / entry.path).string();
-    binary = binary || file_is_binary(paths[side]);
+    binary = binary || entry.side(side).content == Content::binary ||
+             (entry.side(side).content == Content::unread && file_is_binary(paths[side]));
   }
   if (binary) {
     auto* note = new ErrorWindow(tr("Binary files"), q(binary_comparison_note(names, paths)),
@@ -528,16 +647,14 @@ QWidget* DirectoryWindow::open_entry(std::size_t index) {
     opened_.push_back(note);
     return note;
   }
-  for (std::size_t side = 0; side < 2; ++side) {
+  for (std::size_t side = 0; side < count; ++side) {
     const std::string path =
         (std::filesystem::path(request_.contributors[side]) / entry.path).string();
     job.request.contributors[side] = path;
-    job.request.display_names[side] = request_.display_names[side] + "/" + entry.path;
-    const bool absent = (side == 0 && entry.state == State::only_right) ||
-                        (side == 1 && entry.state == State::only_left);
+    job.request.display_names[side] = names[side];
     TextDocument doc;
     std::string why;
-    if (!absent && !read_document(path, encoding, &doc, &why)) {
+    if (entry.side(side).present && !read_document(path, encoding, &doc, &why)) {
       auto* error = new ErrorWindow(
           tr("Cannot compare"), q(job.request.display_names[side] + " " + why + "\n(" + path + ")"),
           std::string(), nullptr);

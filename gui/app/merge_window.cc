@@ -1610,7 +1610,9 @@ bool MergeWindow::write_result(const std::string& path, std::vector<Line> lines,
     *error = "cannot encode the result: " + encoded.status().text();
     return false;
   }
-  return real_files().replace_whole(path, encoded.value(), error, kStalledWriteMs);
+  const support::Status saved = real_files().replace_whole(path, encoded.value(), kStalledWriteMs);
+  if (!saved) *error = saved.text();
+  return saved.ok();
 }
 
 void MergeWindow::save_as() {

@@ -1,6 +1,7 @@
 #include "app/shortcuts_help.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -40,6 +41,17 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
     }
     list.emplace_back(keys, what);
   }
+  // The window's actions that have keys.
+  for (QAction* action : window->actions()) {
+    QStringList all;
+    for (const QKeySequence& key : action->shortcuts())
+      all << key.toString(QKeySequence::NativeText);
+    if (all.isEmpty()) continue;
+    const QString what = !action->whatsThis().isEmpty()
+                             ? action->whatsThis()
+                             : QString(action->text()).remove(QLatin1Char('&'));
+    list.emplace_back(all.join(QStringLiteral(", ")), what);
+  }
   // The keys of the text panes, where the window has any.
   if (window->findChild<QPlainTextEdit*>() == nullptr) return list;
   const auto pane = [&list](const char* keys, const char* what) {
@@ -54,9 +66,10 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
   pane("Ctrl++", "Larger text in every pane (also Ctrl+wheel)");
   pane("Ctrl+-", "Smaller text in every pane");
   pane("Ctrl+0", "Text back to its first size");
-  list.emplace_back(QWidget::tr("Right click, Menu key"),
-                    QWidget::tr("The pane's menu: copy, go to a change, and in a merge take a side "
-                                "or a block or the selected lines, accept or reject a clean change"));
+  list.emplace_back(
+      QWidget::tr("Right click, Menu key"),
+      QWidget::tr("The pane's menu: copy, go to a change, and in a merge take a side "
+                  "or a block or the selected lines, accept or reject a clean change"));
   return list;
 }
 

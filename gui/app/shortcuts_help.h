@@ -13,7 +13,8 @@ namespace marlow {
 
 // Every shortcut of `window` with what it does: the shortcut's own
 // description (its whatsThis), else the text of the button whose tool tip
-// names the keys; then the keys every text pane knows. In the order made.
+// names the keys; then the window's actions with keys (their whatsThis, else
+// their text); then the keys every text pane knows. In the order made.
 std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window);
 
 // A "Keys" button for the window's bar that shows the list, as F1 does.

@@ -8,7 +8,6 @@
 #include <QTextLayout>
 #include <QThread>
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <set>
 #include <utility>
@@ -19,6 +18,7 @@
 
 #include "app/panes.h"
 #include "app/settings.h"
+#include "engine/highlight_palette.h"
 
 namespace marlow {
 
@@ -87,17 +87,8 @@ class Utf16Positions {
 }  // namespace
 
 QColor token_colour(TokenClass kind) {
-  static const std::array<QColor, kTokenClassCount> kColours = {
-      QColor(0, 0, 190),     // keyword
-      QColor(0, 105, 115),   // type
-      QColor(110, 40, 150),  // function
-      QColor(165, 20, 20),   // string
-      QColor(0, 115, 0),     // comment
-      QColor(150, 70, 0),    // number
-      QColor(140, 0, 110),   // constant
-      QColor(120, 90, 0),    // preprocessor
-  };
-  return kColours[static_cast<std::size_t>(kind)];
+  const Rgb rgb = token_rgb(kind);
+  return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
 bool syntax_highlighting_on() {

@@ -13,8 +13,7 @@ class QWidget;
 
 namespace marlow {
 
-// The text colour of a token of class `kind`: dark enough to read on every
-// row colour and on the changed characters' marks.
+// The text colour of a token of class `kind` (engine/highlight_palette.h).
 QColor token_colour(TokenClass kind);
 
 // Whether the panes colour their text now, and turning it on or off in

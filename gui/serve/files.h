@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "support/status.h"
+
 namespace marlow {
 
 class Files {
@@ -21,16 +23,16 @@ class Files {
   Files(const Files&) = delete;
   Files& operator=(const Files&) = delete;
 
-  // Reads the whole file into `*out`; false with the system's reason in
-  // `*why` when it cannot (a directory cannot be read either).
-  [[nodiscard]] virtual bool read_whole(const std::string& path, std::string* out,
-                                        std::string* why) = 0;
+  // The whole file's bytes, or the system's reason why not (a directory
+  // cannot be read either).
+  [[nodiscard]] virtual support::Result<std::string> read_whole(const std::string& path) = 0;
   // Saves `bytes` as the file `path`, whole or not at all: a save that fails
-  // leaves what was there as it was. False with a sentence in `*error` that
-  // names the file and the reason. `stalled_write_ms` bounds the wait on a
-  // FIFO's reader (write_file_replacing).
-  [[nodiscard]] virtual bool replace_whole(const std::string& path, const std::string& bytes,
-                                           std::string* error, int stalled_write_ms) = 0;
+  // leaves what was there as it was, and its text names the file and the
+  // reason. `stalled_write_ms` bounds the wait on a FIFO's reader
+  // (write_file_replacing).
+  [[nodiscard]] virtual support::Status replace_whole(const std::string& path,
+                                                      const std::string& bytes,
+                                                      int stalled_write_ms) = 0;
 };
 
 // The system's files (write_file_replacing for saving). Process-wide.
@@ -41,13 +43,12 @@ class Files {
 class FilesWrapper : public Files {
  public:
   explicit FilesWrapper(Files& target) : target_(target) {}
-  [[nodiscard]] bool read_whole(const std::string& path, std::string* out,
-                                std::string* why) override {
-    return target_.read_whole(path, out, why);
+  [[nodiscard]] support::Result<std::string> read_whole(const std::string& path) override {
+    return target_.read_whole(path);
   }
-  [[nodiscard]] bool replace_whole(const std::string& path, const std::string& bytes,
-                                   std::string* error, int stalled_write_ms) override {
-    return target_.replace_whole(path, bytes, error, stalled_write_ms);
+  [[nodiscard]] support::Status replace_whole(const std::string& path, const std::string& bytes,
+                                              int stalled_write_ms) override {
+    return target_.replace_whole(path, bytes, stalled_write_ms);
   }
 
  private:

@@ -404,14 +404,39 @@ bool save(const std::string& path, const std::string& bytes, int stalled_ms, Des
 
 }  // namespace
 
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
-                          int stalled_write_ms) {
+support::Result<std::string> read_file_whole(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return support::Status::posix("open", errno);
+  std::string out;
+  support::Status failed;
+  struct stat facts {};
+  if (::fstat(fd, &facts) != 0) {
+    failed = support::Status::posix("fstat", errno);
+  } else if (S_ISDIR(facts.st_mode)) {
+    failed = support::Status::posix("read", EISDIR);
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) failed = support::Status::posix("read", errno);
+      if (got <= 0) break;
+      out.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(fd);
+  if (!failed) return failed;
+  return out;
+}
+
+support::Status write_file_replacing(const std::string& path, const std::string& bytes,
+                                     int stalled_write_ms) {
   Destination to;
   Failure failure;
-  if (save(path, bytes, stalled_write_ms, &to, &failure)) return true;
-  *error = failure.what + to.shown.string() + ": " + errno_text(failure.code);
-  if (failure.why != nullptr) *error += std::string(" (") + failure.why + ")";
-  return false;
+  if (save(path, bytes, stalled_write_ms, &to, &failure)) return {};
+  std::string error = failure.what + to.shown.string() + ": " + errno_text(failure.code);
+  if (failure.why != nullptr) error += std::string(" (") + failure.why + ")";
+  return support::Status::failure(std::move(error));
 }
 
 }  // namespace marlow

@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -373,20 +374,50 @@ bool replace(const Destination& to, const std::string& bytes, Failure* failure) 
 
 }  // namespace
 
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
-                          int /*stalled_write_ms*/) {
+support::Result<std::string> read_file_whole(const std::string& path) {
   bool ok = false;
   const std::wstring wide = widen(path, &ok);
-  if (!ok || wide.empty()) {
-    *error = "cannot write " + path + ": the name is not valid UTF-8";
-    return false;
+  if (!ok || wide.empty()) return support::Status::failure("the name is not valid UTF-8", EINVAL);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  // Opening a folder as a file is refused as access denied: say what it is.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return support::Status::posix("read", EISDIR);
+  // Others may go on reading, writing or renaming it meanwhile: an editor
+  // that holds the file open must not make it unreadable here.
+  Handle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD code = ::GetLastError();
+    // A missing file is ENOENT on every platform, for callers that test it.
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+      return support::Status::posix("CreateFileW", ENOENT);
+    return support::Status::win32("CreateFileW", static_cast<int>(code));
   }
+  std::string out;
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+      return support::Status::win32("ReadFile", static_cast<int>(::GetLastError()));
+    if (got == 0) break;
+    out.append(buffer, got);
+  }
+  return out;
+}
+
+support::Status write_file_replacing(const std::string& path, const std::string& bytes,
+                                     int /*stalled_write_ms*/) {
+  bool ok = false;
+  const std::wstring wide = widen(path, &ok);
+  if (!ok || wide.empty())
+    return support::Status::failure("cannot write " + path + ": the name is not valid UTF-8");
   Destination to;
   Failure failure;
-  if (locate(wide, &to, &failure) && replace(to, bytes, &failure)) return true;
-  *error = failure.what + path + ": " + error_text(failure.code);
-  if (failure.why != nullptr) *error += std::string(" (") + failure.why + ")";
-  return false;
+  if (locate(wide, &to, &failure) && replace(to, bytes, &failure)) return {};
+  std::string error = failure.what + path + ": " + error_text(failure.code);
+  if (failure.why != nullptr) error += std::string(" (") + failure.why + ")";
+  return support::Status::failure(std::move(error));
 }
 
 }  // namespace marlow

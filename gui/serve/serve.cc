@@ -99,18 +99,15 @@ std::string output_conversion(const Job& job) {
   return text;
 }
 
-bool save_output(const Job& job, std::vector<Line> lines, std::string* error, Files& files) {
-  const support::Result<std::string> encoded =
-      encode_text(output_document(job, std::move(lines)));
-  if (!encoded) {
-    *error = "cannot encode the result: " + encoded.status().text();
-    return false;
-  }
-  return files.replace_whole(job.request.out_path, encoded.value(), error, kStalledWriteMs);
+support::Status save_output(const Job& job, std::vector<Line> lines, Files& files) {
+  const support::Result<std::string> encoded = encode_text(output_document(job, std::move(lines)));
+  if (!encoded)
+    return support::Status::failure("cannot encode the result: " + encoded.status().text());
+  return files.replace_whole(job.request.out_path, encoded.value(), kStalledWriteMs);
 }
 
-bool save_output(const Job& job, std::vector<Line> lines, std::string* error) {
-  return save_output(job, std::move(lines), error, real_files());
+support::Status save_output(const Job& job, std::vector<Line> lines) {
+  return save_output(job, std::move(lines), real_files());
 }
 
 Preparation prepare(const std::string& framed, bool automatic, Files& files) {
@@ -135,13 +132,13 @@ Preparation prepare(const std::string& framed, bool automatic, Files& files) {
     const std::string& name = job.request.display_names[i];
     // The display name says which file to the user; the path says where.
     const std::string where = name == path ? std::string() : "\n(" + path + ")";
-    std::string bytes;
-    std::string why;
-    if (!files.read_whole(path, &bytes, &why)) {
+    support::Result<std::string> bytes = files.read_whole(path);
+    if (!bytes) {
+      const std::string why = bytes.status().reason();
       return file_fault(name + " cannot be read: " + why + where,
                         "cannot read " + path + ": " + why);
     }
-    support::Result<TextDocument> decoded = decode_text(bytes, encoding);
+    support::Result<TextDocument> decoded = decode_text(bytes.value(), encoding);
     if (!decoded) {
       const std::string as =
           std::string(" as ") + encoding_name(encoding) + ": " + decoded.status().text();
@@ -157,10 +154,9 @@ Preparation prepare(const std::string& framed, bool automatic, Files& files) {
       // encoding is not written unseen: the window says so before saving.
       std::optional<std::vector<Line>> merged = automatic_merge(plan_merge(texts));
       if (merged && output_conversion(job).empty()) {
-        std::string error;
-        if (!save_output(job, std::move(*merged), &error, files)) {
-          return file_fault("The merged result cannot be saved: " + error, error);
-        }
+        const support::Status saved = save_output(job, std::move(*merged), files);
+        if (!saved)
+          return file_fault("The merged result cannot be saved: " + saved.text(), saved.text());
         prep.reply = boolean_reply(true);
         return prep;
       }

@@ -13,10 +13,11 @@
 
 #include "engine/diff.h"
 #include "engine/text_codec.h"
-#include "serve/xmlrpc.h"
 #include "serve/files.h"
+#include "serve/xmlrpc.h"
 #include "support/graphical_client.h"
 #include "support/platform.h"
+#include "support/status.h"
 
 namespace marlow {
 
@@ -108,12 +109,16 @@ std::string output_conversion(const Job& job);
 // FIFO that no process reads is refused at once, and one whose reader stops
 // reading for `stalled_write_ms` fails the save.
 inline constexpr int kStalledWriteMs = 5000;
-bool write_file_replacing(const std::string& path, const std::string& bytes, std::string* error,
-                          int stalled_write_ms = kStalledWriteMs);
+// The whole file's bytes, or why not: the system's reason, "Is a directory"
+// for a folder. `path` is UTF-8 on every platform.
+support::Result<std::string> read_file_whole(const std::string& path);
+// A failure's text names the file and says why.
+support::Status write_file_replacing(const std::string& path, const std::string& bytes,
+                                     int stalled_write_ms = kStalledWriteMs);
 
 // Encodes and writes a merge result through `files` (the system's without
-// it); false with a reason when it cannot, the output then as it was.
-bool save_output(const Job& job, std::vector<Line> lines, std::string* error, Files& files);
-bool save_output(const Job& job, std::vector<Line> lines, std::string* error);
+// it); a failure says why, the output then as it was.
+support::Status save_output(const Job& job, std::vector<Line> lines, Files& files);
+support::Status save_output(const Job& job, std::vector<Line> lines);
 
 }  // namespace marlow

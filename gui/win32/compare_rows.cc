@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/utf8_path.h"
+
 namespace marlow::win32 {
 
 CompareRows::CompareRows(std::vector<TextDocument> docs, CompareOptions options)
@@ -93,8 +95,7 @@ std::string file_note(const TextFacts& facts, bool absent) {
 bool is_absent(const std::string& path) {
   if (path == "/dev/null" || path == "nul" || path == "NUL") return true;
   std::error_code ec;
-  return !std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                  ec);
+  return !std::filesystem::exists(utf8_path(path), ec);
 }
 
 std::size_t find_ignoring_case(std::string_view text, std::string_view needle, std::size_t from) {

@@ -4,13 +4,16 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "engine/inline_diff.h"
 #include "serve/xmlrpc.h"
+#include "support/work_dir.h"
 #include "win32/compare_rows.h"
 #include "win32/pane.h"
 #include "win32/settings.h"
+#include "win32/syntax.h"
 #include "win32/wide.h"
 
 namespace marlow::win32 {
@@ -29,13 +32,19 @@ enum Command : WORD {
   kMarkLong,
   kVertical,
   kHorizontal,
+  kSyntax,
   kFirstPane = 300,
 };
 
-// The rows of a comparison as the panes paint them.
+// A side's tokens are ready (wparam: the side).
+constexpr UINT kSyntaxDone = WM_APP + 30;
+
+// The rows of a comparison as the panes paint them, coloured by the
+// highlighter's tokens while the switch is on.
 class CompareSource : public PaneSource {
  public:
-  explicit CompareSource(const CompareRows* rows) : rows_(rows) {}
+  CompareSource(const CompareRows* rows, const std::unique_ptr<SyntaxHighlighter>* syntax)
+      : rows_(rows), syntax_(syntax) {}
   std::size_t row_count() const override { return rows_->rows(); }
   PaneRow row(std::size_t side, std::size_t r) const override {
     PaneRow out;
@@ -45,6 +54,8 @@ class CompareSource : public PaneSource {
     out.background = row_colour(rows_->kind(side, r));
     out.marks = rows_->changed_bytes(side, r);
     out.note = rows_->line_end_note(side, r);
+    if (line != kNoLine && *syntax_ && syntax_highlighting_on())
+      out.tokens = (*syntax_)->tokens(side, line);
     return out;
   }
   std::size_t largest_number(std::size_t side) const override {
@@ -53,6 +64,7 @@ class CompareSource : public PaneSource {
 
  private:
   const CompareRows* rows_;
+  const std::unique_ptr<SyntaxHighlighter>* syntax_;
 };
 
 class CompareWindow : public TopWindow {
@@ -63,7 +75,7 @@ class CompareWindow : public TopWindow {
         rows_(std::move(job.docs),
               CompareOptions{.ignore_line_ends = ignore_line_ends_preference(),
                              .ignore_whitespace = ignore_whitespace_preference()}),
-        source_(&rows_) {}
+        source_(&rows_, &syntax_) {}
 
   bool open() {
     std::wstring title = L"Compare - ";
@@ -79,12 +91,17 @@ class CompareWindow : public TopWindow {
                                    {0, VK_F3, kFindNext},      {FSHIFT, VK_F3, kFindPrevious}};
     if (!create(title, 160 + 480 * sides, 860, keys)) return false;
     make_controls();
+    syntax_.reset(new SyntaxHighlighter(hwnd(), kSyntaxDone));
+    listen_to_syntax_switch(hwnd());
     show();
     SetFocus(panes_.front()->hwnd());
     if (!rows_.differences().empty()) go_to_difference(0);
     show_status();
     log_usable(std::to_string(rows_.rows()) + " rows, " +
                std::to_string(rows_.differences().size()) + " differences");
+    // The texts are highlighted once the window is up, away from its
+    // thread; each pane is coloured when its text is done.
+    if (syntax_highlighting_on()) start_highlighting();
     return true;
   }
 
@@ -104,6 +121,26 @@ class CompareWindow : public TopWindow {
         // A wheel over the window's face (or the scroll bar) moves the panes.
         SendMessageW(panes_.front()->hwnd(), message, wparam, lparam);
         return 0;
+      case kSyntaxDone:
+        if (syntax_) syntax_->take(wparam);
+        support::log_line("compare window: text " + std::to_string(wparam + 1) +
+                          " highlighted after " +
+                          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - highlight_start_)
+                                             .count()) +
+                          " ms");
+        if (wparam < panes_.size()) panes_[wparam]->refresh();
+        return 0;
+      case kSyntaxSwitched:
+        Button_SetCheck(syntax_box_, wparam != 0 ? BST_CHECKED : BST_UNCHECKED);
+        if (wparam != 0 && !highlighted_) start_highlighting();
+        for (auto& pane : panes_) pane->refresh();
+        return 0;
+      case WM_DESTROY:
+        // The thread stops before the window goes.
+        stop_listening_to_syntax_switch(hwnd());
+        syntax_.reset();
+        break;
       default:
         break;
     }
@@ -131,12 +168,13 @@ class CompareWindow : public TopWindow {
     };
     place(previous_, px(130));
     place(next_, px(110));
-    const int right_w = px(150) + px(130) + px(120) + px(60) + px(80) + margin * 5;
+    const int right_w = px(150) + px(130) + px(120) + px(140) + px(60) + px(80) + margin * 6;
     const int status_w = std::max(px(80), width - x - right_w - margin);
     place(status_, status_w);
     place(find_box_, px(150));
     place(ignore_whitespace_, px(130));
     place(ignore_line_ends_, px(120));
+    place(syntax_box_, px(140));
     place(keys_, px(60));
     place(close_, px(80));
     int y = margin * 2 + bar_h;
@@ -173,6 +211,8 @@ class CompareWindow : public TopWindow {
         add(L"BUTTON", L"Ignore &whitespace", BS_AUTOCHECKBOX | WS_TABSTOP, kIgnoreWhitespace);
     ignore_line_ends_ =
         add(L"BUTTON", L"Ignore line &ends", BS_AUTOCHECKBOX | WS_TABSTOP, kIgnoreLineEnds);
+    syntax_box_ = add(L"BUTTON", L"&Syntax highlighting", BS_AUTOCHECKBOX | WS_TABSTOP, kSyntax);
+    Button_SetCheck(syntax_box_, syntax_highlighting_on() ? BST_CHECKED : BST_UNCHECKED);
     keys_ = add(L"BUTTON", L"&Keys", BS_PUSHBUTTON | WS_TABSTOP, kKeys);
     close_ = add(L"BUTTON", L"Close", BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK);
     long_note_ = add(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_ENDELLIPSIS, 0);
@@ -235,6 +275,11 @@ class CompareWindow : public TopWindow {
         relayout(options);
         return true;
       }
+      case kSyntax:
+        // Every window follows, this one included (kSyntaxSwitched).
+        if (code == BN_CLICKED)
+          set_syntax_highlighting(Button_GetCheck(syntax_box_) == BST_CHECKED);
+        return true;
       case kKeys:
         show_keys(hwnd(), L"Keyboard shortcuts", key_list());
         return true;
@@ -274,6 +319,19 @@ class CompareWindow : public TopWindow {
             {L"Left, Right, Shift+wheel", L"Scroll sideways"},
             {L"Enter, Ctrl+W, Escape", L"Close the window"},
             {L"F1", L"This list"}};
+  }
+
+  // Highlights every side's text as the file it names.
+  void start_highlighting() {
+    highlighted_ = true;
+    highlight_start_ = std::chrono::steady_clock::now();
+    std::vector<std::string> names;
+    std::vector<const TextDocument*> texts;
+    for (std::size_t i = 0; i < rows_.sides(); ++i) {
+      names.push_back(i < request_.contributors.size() ? request_.contributors[i] : "");
+      texts.push_back(&rows_.document(i));
+    }
+    syntax_->start(names, texts);
   }
 
   // ---- position -----------------------------------------------------------
@@ -569,6 +627,9 @@ class CompareWindow : public TopWindow {
 
   CompareRequest request_;
   CompareRows rows_;
+  std::unique_ptr<SyntaxHighlighter> syntax_;
+  bool highlighted_ = false;  // whether the highlighter was started
+  std::chrono::steady_clock::time_point highlight_start_;
   CompareSource source_;
   PanePosition position_;
   std::vector<std::unique_ptr<Pane>> panes_;
@@ -581,6 +642,7 @@ class CompareWindow : public TopWindow {
   HWND find_box_ = nullptr;
   HWND ignore_whitespace_ = nullptr;
   HWND ignore_line_ends_ = nullptr;
+  HWND syntax_box_ = nullptr;
   HWND keys_ = nullptr;
   HWND close_ = nullptr;
   HWND long_note_ = nullptr;

@@ -4,9 +4,12 @@
 #include <windowsx.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "engine/directory_compare.h"
 #include "engine/file_kind.h"
+#include "engine/utf8_path.h"
 #include "serve/files.h"
 #include "serve/serve.h"
 #include "win32/compare_window.h"
@@ -19,28 +22,19 @@ namespace {
 
 enum Command : WORD { kList = 400, kOpen, kShowIdentical, kKeys };
 
-const wchar_t* state_text(DirectoryEntry::State state) {
-  switch (state) {
-    case DirectoryEntry::State::only_left:
-      return L"only left";
-    case DirectoryEntry::State::only_right:
-      return L"only right";
-    case DirectoryEntry::State::identical:
-      return L"identical";
-    case DirectoryEntry::State::different:
-      return L"different";
-  }
-  return L"";
-}
-
 COLORREF state_colour(DirectoryEntry::State state) {
   switch (state) {
     case DirectoryEntry::State::only_left:
+    case DirectoryEntry::State::all_differ:
       return kRemovedRow;
     case DirectoryEntry::State::only_right:
+    case DirectoryEntry::State::third_differs:
       return kAddedRow;
     case DirectoryEntry::State::different:
+    case DirectoryEntry::State::first_differs:
       return kChangedRow;
+    case DirectoryEntry::State::second_differs:
+      return RGB(205, 225, 255);
     case DirectoryEntry::State::identical:
       break;
   }
@@ -48,9 +42,7 @@ COLORREF state_colour(DirectoryEntry::State state) {
 }
 
 std::string joined_path(const std::string& directory, const std::string& relative) {
-  std::filesystem::path path =
-      std::filesystem::path(std::u8string(directory.begin(), directory.end())) /
-      std::filesystem::path(std::u8string(relative.begin(), relative.end()));
+  std::filesystem::path path = utf8_path(directory) / utf8_path(relative);
   const std::u8string text = path.make_preferred().u8string();
   return std::string(text.begin(), text.end());
 }
@@ -61,9 +53,11 @@ class DirectoryWindow : public TopWindow {
       : TopWindow("directory", std::move(finish), boolean_reply(true)), request_(request) {}
 
   bool open() {
-    entries_ = compare_directories(request_.contributors[0], request_.contributors[1]);
-    const std::wstring title = L"Compare directories - " + wide(request_.display_names[0]) +
-                               L" / " + wide(request_.display_names[1]);
+    entries_ = compare_directories(request_.contributors);
+    std::wstring title = L"Compare directories - ";
+    for (std::size_t side = 0; side < request_.display_names.size(); ++side) {
+      title += (side == 0 ? L"" : L" / ") + wide(request_.display_names[side]);
+    }
     const std::vector<Key> keys = {
         {FCONTROL, 'W', IDCANCEL}, {0, VK_ESCAPE, IDCANCEL}, {0, VK_F1, kKeys}};
     if (!create(title, 900, 700, keys)) return false;
@@ -71,6 +65,7 @@ class DirectoryWindow : public TopWindow {
     show_identical_ =
         add(L"BUTTON", L"Show &identical files", BS_AUTOCHECKBOX | WS_TABSTOP, kShowIdentical);
     status_ = add(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_ENDELLIPSIS, 0);
+    sides_ = add(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_ENDELLIPSIS, 0);
     close_ = add(L"BUTTON", L"Close", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL);
     list_ = add(WC_LISTVIEWW, L"",
                 LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP | WS_BORDER, kList);
@@ -80,9 +75,16 @@ class DirectoryWindow : public TopWindow {
     column.cx = px(600);
     column.pszText = const_cast<wchar_t*>(L"File");
     ListView_InsertColumn(list_, 0, &column);
-    column.cx = px(140);
+    column.cx = px(200);
     column.pszText = const_cast<wchar_t*>(L"State");
     ListView_InsertColumn(list_, 1, &column);
+    // Of three directories, which side is which.
+    if (request_.contributors.size() == 3) {
+      const std::wstring sides = L"Base: " + wide(request_.display_names[0]) + L"    A: " +
+                                 wide(request_.display_names[1]) + L"    B: " +
+                                 wide(request_.display_names[2]);
+      SetWindowTextW(sides_, sides.c_str());
+    }
     fill();
     show();
     SetFocus(list_);
@@ -161,8 +163,10 @@ class DirectoryWindow : public TopWindow {
     MoveWindow(status_, margin * 3 + px(290), margin,
                std::max(px(40), width - px(290) - px(80) - margin * 5), bar_h, TRUE);
     MoveWindow(close_, width - margin - px(80), margin, px(80), bar_h, TRUE);
-    MoveWindow(list_, margin, margin * 2 + bar_h, width - margin * 2, height - margin * 3 - bar_h,
-               TRUE);
+    const int sides_h = request_.contributors.size() == 3 ? bar_h : 0;
+    MoveWindow(sides_, margin, margin * 2 + bar_h, width - margin * 2, sides_h, TRUE);
+    const int top = margin * 2 + bar_h + sides_h;
+    MoveWindow(list_, margin, top, width - margin * 2, height - top - margin, TRUE);
   }
 
  private:
@@ -175,7 +179,7 @@ class DirectoryWindow : public TopWindow {
   void fill() {
     const bool identical = Button_GetCheck(show_identical_) == BST_CHECKED;
     ListView_DeleteAllItems(list_);
-    std::size_t counts[4] = {};
+    std::size_t counts[DirectoryEntry::kStates] = {};
     int first_change = -1;
     int row = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -189,7 +193,8 @@ class DirectoryWindow : public TopWindow {
       item.pszText = const_cast<wchar_t*>(path.c_str());
       item.lParam = static_cast<LPARAM>(i);
       const int at = ListView_InsertItem(list_, &item);
-      ListView_SetItemText(list_, at, 1, const_cast<wchar_t*>(state_text(entry.state)));
+      const std::wstring state = wide(state_name(entry));
+      ListView_SetItemText(list_, at, 1, const_cast<wchar_t*>(state.c_str()));
       if (first_change < 0 && entry.state != DirectoryEntry::State::identical) first_change = at;
       ++row;
     }
@@ -200,14 +205,19 @@ class DirectoryWindow : public TopWindow {
                             LVIS_SELECTED | LVIS_FOCUSED);
       ListView_EnsureVisible(list_, start, FALSE);
     }
-    const auto count = [&](DirectoryEntry::State s) {
-      return std::to_string(counts[static_cast<int>(s)]);
-    };
-    SetWindowTextW(status_, wide(count(DirectoryEntry::State::different) + " different, " +
-                                 count(DirectoryEntry::State::only_left) + " only left, " +
-                                 count(DirectoryEntry::State::only_right) + " only right, " +
-                                 count(DirectoryEntry::State::identical) + " identical")
-                                .c_str());
+    using State = DirectoryEntry::State;
+    const std::vector<State> order =
+        request_.contributors.size() == 3
+            ? std::vector<State>{State::second_differs, State::third_differs, State::all_differ,
+                                 State::first_differs, State::identical}
+            : std::vector<State>{State::different, State::only_left, State::only_right,
+                                 State::identical};
+    std::string status;
+    for (const State state : order) {
+      if (!status.empty()) status += ", ";
+      status += std::to_string(counts[static_cast<int>(state)]) + " " + folder_state_name(state);
+    }
+    SetWindowTextW(status_, wide(status).c_str());
   }
 
   void open_selected() {
@@ -231,42 +241,39 @@ class DirectoryWindow : public TopWindow {
     Job job;
     job.request = request_;
     const Encoding encoding = encoding_for_type(request_.type_name);
-    std::vector<std::string> names(2);
-    std::vector<std::string> paths(2);
-    std::vector<bool> absent(2);
+    const std::size_t count = request_.contributors.size();
+    std::vector<std::string> names(count);
+    std::vector<std::string> paths(count);
+    std::vector<std::string> present_paths(count);
     bool binary = false;
-    for (std::size_t side = 0; side < 2; ++side) {
+    for (std::size_t side = 0; side < count; ++side) {
       names[side] = request_.display_names[side] + "/" + entry.path;
       paths[side] = joined_path(request_.contributors[side], entry.path);
-      absent[side] = (side == 0 && entry.state == DirectoryEntry::State::only_right) ||
-                     (side == 1 && entry.state == DirectoryEntry::State::only_left);
-      if (!absent[side]) binary = binary || file_is_binary(paths[side]);
+      if (!entry.side(side).present) continue;
+      present_paths[side] = paths[side];
+      binary = binary || file_is_binary(paths[side]);
     }
     // Binary files are not shown as text: the window says what they are.
     if (binary) {
-      std::vector<std::string> present_paths = paths;
-      for (std::size_t side = 0; side < 2; ++side) {
-        if (absent[side]) present_paths[side].clear();
-      }
       open_error_window("Binary files", binary_comparison_note(names, present_paths), "", nullptr);
       remember_last_window();
       return;
     }
-    for (std::size_t side = 0; side < 2; ++side) {
+    for (std::size_t side = 0; side < count; ++side) {
       job.request.contributors[side] = paths[side];
       job.request.display_names[side] = names[side];
       TextDocument doc;
-      if (!absent[side]) {
-        std::string bytes;
-        std::string why;
-        if (!real_files().read_whole(paths[side], &bytes, &why)) {
+      if (entry.side(side).present) {
+        support::Result<std::string> bytes = real_files().read_whole(paths[side]);
+        if (!bytes) {
           open_error_window("Cannot compare",
-                            names[side] + " cannot be read: " + why + "\n(" + paths[side] + ")", "",
-                            nullptr);
+                            names[side] + " cannot be read: " + bytes.status().reason() + "\n(" +
+                                paths[side] + ")",
+                            "", nullptr);
           remember_last_window();
           return;
         }
-        support::Result<TextDocument> decoded = decode_text(std::move(bytes), encoding);
+        support::Result<TextDocument> decoded = decode_text(std::move(bytes).value(), encoding);
         if (!decoded) {
           open_error_window("Cannot compare",
                             names[side] + " cannot be read as " + encoding_name(encoding) + ": " +
@@ -290,6 +297,7 @@ class DirectoryWindow : public TopWindow {
   HWND open_ = nullptr;
   HWND show_identical_ = nullptr;
   HWND status_ = nullptr;
+  HWND sides_ = nullptr;
   HWND close_ = nullptr;
   HWND list_ = nullptr;
 };
@@ -297,8 +305,12 @@ class DirectoryWindow : public TopWindow {
 }  // namespace
 
 bool is_directory_call(const CompareRequest& request) {
-  return request.method == Method::compare && request.contributors.size() == 2 &&
-         is_directory(request.contributors[0]) && is_directory(request.contributors[1]);
+  const std::size_t sides = request.contributors.size();
+  if (request.method != Method::compare || sides < 2 || sides > 3) return false;
+  for (const std::string& path : request.contributors) {
+    if (!is_directory(path)) return false;
+  }
+  return true;
 }
 
 void open_directory_window(const CompareRequest& request, Finish finish) {

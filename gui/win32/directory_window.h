@@ -1,7 +1,10 @@
-// The comparison of two directories (what git difftool -d asks for): every
-// file under either, by its relative path, marked as only left, only right,
-// identical or different; Enter or a double click opens the file's
-// comparison. Closing it answers 1.
+// The comparison of two directories (what git difftool -d asks for) or of
+// three (a base and two trees changed from it): every file under any of
+// them, by its relative path, marked by its state (only left, only right,
+// identical or different; of three, changed in A, changed in B, the same
+// change in both, changed in both differently, with what was added or
+// deleted); Enter or a double click opens the file's comparison of two or
+// three. Closing it answers 1.
 #pragma once
 
 #include "serve/xmlrpc.h"
@@ -9,7 +12,7 @@
 
 namespace marlow::win32 {
 
-// Whether the call compares two directories.
+// Whether the call compares two or three directories.
 bool is_directory_call(const CompareRequest& request);
 
 // Opens the window for `request`; it deletes itself when it closes.

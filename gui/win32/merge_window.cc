@@ -11,6 +11,7 @@
 #include "win32/merge_model.h"
 #include "win32/pane.h"
 #include "win32/rtf.h"
+#include "win32/syntax.h"
 #include "win32/wide.h"
 
 namespace marlow::win32 {
@@ -36,6 +37,8 @@ enum Command : WORD {
 };
 
 constexpr UINT kLoadMore = WM_APP + 20;
+// A contributor's tokens are ready (wparam: the side).
+constexpr UINT kSyntaxDone = WM_APP + 30;
 // Rows of the result loaded at once, and in each later slice.
 constexpr std::size_t kFirstSlice = 400;
 constexpr std::size_t kSlice = 1000;
@@ -121,8 +124,9 @@ DWORD CALLBACK stream_in(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* giv
 // The contributors' texts as the panes paint them, coloured by region.
 class ContributorSource : public PaneSource {
  public:
-  ContributorSource(const MergeModel* model, const std::vector<std::vector<Line>>* texts)
-      : model_(model), texts_(texts) {
+  ContributorSource(const MergeModel* model, const std::vector<std::vector<Line>>* texts,
+                    const std::unique_ptr<SyntaxHighlighter>* syntax)
+      : model_(model), texts_(texts), syntax_(syntax) {
     line_regions_.resize(texts->size());
     for (std::size_t s = 0; s < texts->size(); ++s) {
       line_regions_[s].assign((*texts)[s].size(), 0);
@@ -147,6 +151,7 @@ class ContributorSource : public PaneSource {
     if (r >= rows_of(side)) return out;
     out.text = (*texts_)[side][r].text.view();
     out.number = r + 1;
+    if (*syntax_ && syntax_highlighting_on()) out.tokens = (*syntax_)->tokens(side, r);
     const std::size_t region = line_regions_[side][r];
     const Region& reg = model_->plan().regions[region];
     if (reg.kind == RegionKind::changed) {
@@ -173,6 +178,7 @@ class ContributorSource : public PaneSource {
  private:
   const MergeModel* model_;
   const std::vector<std::vector<Line>>* texts_;
+  const std::unique_ptr<SyntaxHighlighter>* syntax_;
   std::vector<std::vector<std::size_t>> line_regions_;
   std::size_t largest_ = 0;
 };
@@ -183,7 +189,7 @@ class MergeWindow : public TopWindow {
       : TopWindow("merge", std::move(finish), boolean_reply(false)), job_(std::move(job)) {
     for (const TextDocument& doc : job_.docs) texts_.push_back(doc.lines);
     model_ = std::make_unique<MergeModel>(texts_);
-    source_ = std::make_unique<ContributorSource>(model_.get(), &texts_);
+    source_ = std::make_unique<ContributorSource>(model_.get(), &texts_, &syntax_);
     source_->set_largest();
   }
 
@@ -216,6 +222,8 @@ class MergeWindow : public TopWindow {
     }
     if (!create(title, 200 + 420 * static_cast<int>(texts_.size()), 900, keys)) return false;
     make_controls();
+    syntax_ = std::make_unique<SyntaxHighlighter>(hwnd(), kSyntaxDone);
+    listen_to_syntax_switch(hwnd());
     show();
     load_result();
     if (model_->conflict_count() != 0) {
@@ -225,6 +233,8 @@ class MergeWindow : public TopWindow {
     SetFocus(result_);
     log_usable(std::to_string(model_->rows().size()) + " rows, " +
                std::to_string(model_->conflict_count()) + " conflicts");
+    // The contributors are highlighted once the window is up, on a thread.
+    if (syntax_highlighting_on()) start_highlighting();
     return true;
   }
 
@@ -246,10 +256,35 @@ class MergeWindow : public TopWindow {
         continue_loading();
         return 0;
       }
+      case kSyntaxDone:
+        if (syntax_) syntax_->take(wparam);
+        if (wparam < panes_.size()) panes_[wparam]->refresh();
+        return 0;
+      case kSyntaxSwitched:
+        if (wparam != 0 && !highlighted_) start_highlighting();
+        for (auto& pane : panes_) pane->refresh();
+        return 0;
+      case WM_DESTROY:
+        // The thread stops before the window goes.
+        stop_listening_to_syntax_switch(hwnd());
+        syntax_.reset();
+        break;
       default:
         break;
     }
     return TopWindow::handle(message, wparam, lparam);
+  }
+
+  // Highlights every contributor as the file it names.
+  void start_highlighting() {
+    highlighted_ = true;
+    std::vector<std::string> names;
+    std::vector<const TextDocument*> texts;
+    for (std::size_t i = 0; i < job_.docs.size(); ++i) {
+      names.push_back(i < job_.request.contributors.size() ? job_.request.contributors[i] : "");
+      texts.push_back(&job_.docs[i]);
+    }
+    syntax_->start(names, texts);
   }
 
   void fonts_changed() override {
@@ -605,9 +640,8 @@ class MergeWindow : public TopWindow {
           " unresolved, one is shown (Ctrl+F8 for the next).");
       return false;
     }
-    std::string error;
-    if (!save_output(job_, *lines, &error)) {
-      say("Not saved: " + error);
+    if (const support::Status saved = save_output(job_, *lines); !saved) {
+      say("Not saved: " + saved.text());
       return false;
     }
     saved_ = true;
@@ -854,6 +888,8 @@ class MergeWindow : public TopWindow {
   Job job_;
   std::vector<std::vector<Line>> texts_;
   std::unique_ptr<MergeModel> model_;
+  std::unique_ptr<SyntaxHighlighter> syntax_;
+  bool highlighted_ = false;  // whether the highlighter was started
   std::unique_ptr<ContributorSource> source_;
   std::vector<std::unique_ptr<PanePosition>> positions_;
   std::vector<std::unique_ptr<Pane>> panes_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/highlight_palette.h"
 #include "win32/wide.h"
 
 namespace marlow::win32 {
@@ -40,6 +41,11 @@ void fill(HDC dc, const RECT& r, COLORREF colour) {
 }
 
 }  // namespace
+
+COLORREF token_colour(TokenClass kind) {
+  const Rgb rgb = token_rgb(kind);
+  return RGB(rgb.red, rgb.green, rgb.blue);
+}
 
 COLORREF row_colour(CellKind kind) {
   switch (kind) {
@@ -233,8 +239,7 @@ void Pane::paint(HDC dc, const RECT& area) {
     for (const ByteRange& range : row.marks) mark(range, kChangedText);
     if (position_->found_side == side_ && position_->found_row == r)
       mark(position_->found, kFoundText);
-    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-    TextOutW(dc, x0, y, shown.text.c_str(), static_cast<int>(shown.text.size()));
+    draw_text(dc, x0, y, shown, row.text.size(), row.tokens);
     if (!row.note.empty()) {
       const std::wstring note = wide(row.note);
       SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
@@ -264,6 +269,42 @@ void Pane::paint(HDC dc, const RECT& area) {
     DrawFocusRect(dc, &focus);
   }
   SelectObject(dc, old_font);
+}
+
+void Pane::draw_text(HDC dc, int x, int y, const ShownRow& shown, std::size_t bytes,
+                     std::span<const Token> tokens) const {
+  const COLORREF plain = GetSysColor(COLOR_WINDOWTEXT);
+  const int units = static_cast<int>(shown.text.size());
+  if (tokens.empty() || units == 0) {
+    SetTextColor(dc, plain);
+    TextOutW(dc, x, y, shown.text.c_str(), units);
+    return;
+  }
+  // Each piece starts where the whole row's text would put it, so that
+  // the colours never shift the text against the marks under it.
+  std::vector<int> ends(static_cast<std::size_t>(units));
+  SIZE size{};
+  GetTextExtentExPointW(dc, shown.text.c_str(), units, 0, nullptr, ends.data(), &size);
+  const auto x_of = [&](std::size_t unit) {
+    return unit == 0 ? 0 : ends[std::min(unit, ends.size()) - 1];
+  };
+  const auto piece = [&](std::size_t from, std::size_t to, COLORREF colour) {
+    if (to <= from) return;
+    SetTextColor(dc, colour);
+    TextOutW(dc, x + x_of(from), y, shown.text.c_str() + from, static_cast<int>(to - from));
+  };
+  std::size_t done = 0;  // units drawn so far
+  for (const Token& token : tokens) {
+    const std::size_t start = std::min<std::size_t>(token.start, bytes);
+    const std::size_t end = std::min<std::size_t>(start + token.length, bytes);
+    const std::size_t from = std::max(done, shown.units[start]);
+    const std::size_t to = shown.units[end];
+    if (to <= from) continue;
+    piece(done, from, plain);
+    piece(from, to, token_colour(token.kind));
+    done = to;
+  }
+  piece(done, static_cast<std::size_t>(units), plain);
 }
 
 }  // namespace marlow::win32

@@ -1,6 +1,7 @@
 // A read-only pane of rows painted with GDI: line numbers in a gutter, each
-// row's background by its kind, the changed characters of a row marked, a
-// note after a row (its line end), and a frame around the current rows.
+// row's background by its kind, the changed characters of a row marked, the
+// text coloured by its tokens' classes, a note after a row (its line end),
+// and a frame around the current rows.
 // Only the rows in view are painted, so a pane of 100,000 rows costs no
 // more than one of 100. The window that owns the panes keeps their shared
 // position (the top row and how far they are scrolled sideways) and forwards
@@ -11,11 +12,14 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/highlight.h"
 #include "win32/compare_rows.h"
+#include "win32/wide.h"
 
 namespace marlow::win32 {
 
@@ -37,9 +41,13 @@ struct PaneRow {
   std::string_view text;   // UTF-8, without its line end
   std::size_t number = 0;  // 1-based line number; 0: none (a filler)
   COLORREF background = kNoColour;
-  std::vector<ByteRange> marks;  // changed bytes of `text`
-  std::string note;              // shown after the text, greyed (a line end)
+  std::vector<ByteRange> marks;   // changed bytes of `text`
+  std::string note;               // shown after the text, greyed (a line end)
+  std::span<const Token> tokens;  // bytes of `text` in a token class's colour
 };
+
+// The colour a pane paints a token of class `kind` in.
+COLORREF token_colour(TokenClass kind);
 
 // Where the rows come from; a pane asks only for the rows in view.
 class PaneSource {
@@ -100,9 +108,15 @@ class Pane {
   std::size_t painted_first() const { return painted_first_; }
   std::size_t painted_count() const { return painted_count_; }
 
+  // Paints the rows in view into `dc` (a memory bitmap the size of the pane).
+  void paint(HDC dc, const RECT& area);
+
  private:
   static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-  void paint(HDC dc, const RECT& area);
+  // Draws `shown` at (x, y): the bytes of `tokens` in their colours, the
+  // rest in the text colour.
+  void draw_text(HDC dc, int x, int y, const ShownRow& shown, std::size_t bytes,
+                 std::span<const Token> tokens) const;
 
   HWND hwnd_ = nullptr;
   const PaneSource* source_;

@@ -46,6 +46,14 @@ void set_ignore_line_ends_preference(bool on) { write_number("ignore_line_ends",
 bool ignore_whitespace_preference() { return read_flag("ignore_whitespace"); }
 void set_ignore_whitespace_preference(bool on) { write_number("ignore_whitespace", on ? 1 : 0); }
 
+bool syntax_highlighting_preference() {
+  DWORD value = 1;
+  return !read_number("syntax_highlighting", &value) || value != 0;
+}
+void set_syntax_highlighting_preference(bool on) {
+  write_number("syntax_highlighting", on ? 1 : 0);
+}
+
 int tab_width_preference() {
   DWORD value = 0;
   if (!read_number("tab_width", &value) || value < 1 || value > 16) return 8;

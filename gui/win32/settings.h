@@ -15,6 +15,9 @@ bool ignore_line_ends_preference();
 void set_ignore_line_ends_preference(bool on);
 bool ignore_whitespace_preference();
 void set_ignore_whitespace_preference(bool on);
+// Whether the panes colour their text by its syntax (on unless turned off).
+bool syntax_highlighting_preference();
+void set_syntax_highlighting_preference(bool on);
 // How many columns a tab takes in the panes (1 to 16; 8 unless set).
 int tab_width_preference();
 

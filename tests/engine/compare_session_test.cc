@@ -383,6 +383,7 @@ TEST(CompareSessionEditing, EditsUndoAndRedoAndModifiedFollowsTheSavedText) {
   ASSERT_TRUE(s->undo().ok());
   EXPECT_EQ(text_of(*s, 1), "one\n2\nthree\n");
   EXPECT_EQ(s->undo().code(), ERANGE);
+  EXPECT_EQ(s->undo().text(), "there is nothing to undo");  // said, not a system call's text
   ASSERT_TRUE(s->redo().ok());
   EXPECT_EQ(text_of(*s, 1), "one\ntwo\nthree\n");
   EXPECT_EQ(recorder.told.front(), "rows 0");  // after the first undo

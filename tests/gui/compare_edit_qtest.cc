@@ -204,9 +204,8 @@ class CompareEditTest : public QObject, private testing::Files {
     // A save that fails keeps the window and the edits, and says why.
     struct Refusing : FilesWrapper {
       using FilesWrapper::FilesWrapper;
-      bool replace_whole(const std::string&, const std::string&, std::string* error, int) override {
-        *error = "disk full";
-        return false;
+      support::Status replace_whole(const std::string&, const std::string&, int) override {
+        return support::Status::failure("disk full");
       }
     } refusing(real_files());
     window->set_files(refusing);

@@ -1,9 +1,12 @@
-// The comparison of two directories on Qt's offscreen platform: the tree
-// and its columns, its keys, the filters, copying and reading again.
+// The comparison of two and of three directories on Qt's offscreen
+// platform: the tree and its columns, its keys and actions, the filters,
+// copying and reading again.
+#include <QAction>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -11,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -36,10 +40,41 @@ class DirectoryTest : public QObject, private testing::Files {
     return r;
   }
 
+  // A base and two trees changed from it.
+  CompareRequest three_way() {
+    make("three/base/sub");
+    make("three/a/sub");
+    make("three/b/sub");
+    const auto put3 = [this](const std::string& name, const char* base, const char* a,
+                             const char* b) {
+      if (base != nullptr) write(("three/base/" + name).c_str(), base);
+      if (a != nullptr) write(("three/a/" + name).c_str(), a);
+      if (b != nullptr) write(("three/b/" + name).c_str(), b);
+    };
+    put3("changed_a.txt", "1\n", "1 in A\n", "1\n");
+    put3("changed_b.txt", "1\n", "1\n", "1 in B!\n");
+    put3("both.txt", "1\n", "2\n", "2\n");
+    put3("conflict.txt", "one\ntwo\n", "one\nA\n", "one\nB\n");
+    put3("added_a.txt", nullptr, "new\n", nullptr);
+    put3("sub/deleted_b.txt", "old\n", "old\n", nullptr);
+    put3("sub/same.txt", "s\n", "s\n", "s\n");
+    make("three/base/mixed");
+    make("three/a/mixed");
+    make("three/b/mixed");
+    put3("mixed/x.txt", "x\n", "x in A\n", "x\n");
+    put3("mixed/y.txt", "y\n", "y\n", "y in B\n");
+    CompareRequest r;
+    r.method = Method::compare;
+    r.contributors = {path("three/base"), path("three/a"), path("three/b")};
+    r.display_names = {"base", "mine", "theirs"};
+    return r;
+  }
+
  private slots:
   // Each test starts with every state shown and no name left out.
   void cleanup() {
-    for (const char* state : {"identical", "different", "only_left", "only_right"}) {
+    for (const char* state : {"identical", "different", "only_left", "only_right", "same_change",
+                              "changed_a", "changed_b", "changed_both"}) {
       set_directory_shows_preference(QString::fromLatin1(state), true);
     }
     set_directory_exclude_preference(QString());
@@ -377,6 +412,149 @@ class DirectoryTest : public QObject, private testing::Files {
     QVERIFY(same != nullptr);
     QVERIFY2(same->message().contains(QStringLiteral("identical")), qPrintable(same->message()));
     window->close();
+  }
+
+  // A base and two trees changed from it: a column pair per side, states
+  // that say which tree changed what, and a comparison of three files.
+  void three_directories_show_each_side_and_what_changed() {
+    const CompareRequest r = three_way();
+    QVERIFY(is_directory_call(r));
+    CompareRequest mixed = r;
+    mixed.contributors[2] = path("three/b/both.txt");
+    QVERIFY(!is_directory_call(mixed));
+    std::string reply;
+    auto* window = new DirectoryWindow(r, [&reply](const std::string& text) { reply += text; });
+    window->show();
+    QTreeWidget* list = window->list();
+    QCOMPARE(list->columnCount(), 8);
+    QCOMPARE(list->headerItem()->text(DirectoryWindow::size_column(0)),
+             QStringLiteral("Base size"));
+    QCOMPARE(list->headerItem()->text(DirectoryWindow::time_column(2)),
+             QStringLiteral("B modified"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Compare directories - base / mine / theirs"));
+    const auto state = [&](const char* name) {
+      QTreeWidgetItem* item = window->item_of(QString::fromLatin1(name));
+      return item != nullptr ? item->text(DirectoryWindow::kState) : QStringLiteral("(not shown)");
+    };
+    QCOMPARE(state("changed_a.txt"), QStringLiteral("changed in A"));
+    QCOMPARE(state("changed_b.txt"), QStringLiteral("changed in B"));
+    QCOMPARE(state("both.txt"), QStringLiteral("same change in both"));
+    QCOMPARE(state("conflict.txt"), QStringLiteral("changed in both (differently)"));
+    QCOMPARE(state("added_a.txt"), QStringLiteral("added in A"));
+    QCOMPARE(state("sub/deleted_b.txt"), QStringLiteral("deleted in B"));
+    QCOMPARE(state("sub"), QStringLiteral("changed in B"));
+    // A folder of A's change and B's: changed in both, without a conflict's colour.
+    QTreeWidgetItem* mixed_folder = window->item_of(QStringLiteral("mixed"));
+    QCOMPARE(mixed_folder->text(DirectoryWindow::kState), QStringLiteral("changed in both"));
+    QVERIFY(mixed_folder->background(DirectoryWindow::kState).color() !=
+            window->item_of(QStringLiteral("conflict.txt"))->background(0).color());
+    // Each side's size in its own column; nothing where the side lacks the file.
+    QTreeWidgetItem* changed_b = window->item_of(QStringLiteral("changed_b.txt"));
+    QCOMPARE(changed_b->text(DirectoryWindow::size_column(0)), QStringLiteral("2"));
+    QCOMPARE(changed_b->text(DirectoryWindow::size_column(2)), QStringLiteral("8"));
+    QTreeWidgetItem* added = window->item_of(QStringLiteral("added_a.txt"));
+    QVERIFY(added->text(DirectoryWindow::size_column(0)).isEmpty());
+    QCOMPARE(added->text(DirectoryWindow::size_column(1)), QStringLiteral("4"));
+    QVERIFY(added->text(DirectoryWindow::time_column(2)).isEmpty());
+    auto* status = window->findChild<QLabel*>(QStringLiteral("status"));
+    QVERIFY2(
+        status->text().startsWith(QStringLiteral("3 changed in A, 3 changed in B, 1 changed "
+                                                 "in both, 1 same change in both, 1 identical")),
+        qPrintable(status->text()));
+
+    // The state filters of three sides.
+    QVERIFY(window->findChild<QCheckBox*>(QStringLiteral("show_only_left")) == nullptr);
+    window->findChild<QCheckBox*>(QStringLiteral("show_changed_b"))->click();
+    QCOMPARE(state("changed_b.txt"), QStringLiteral("(not shown)"));
+    QCOMPARE(state("sub/deleted_b.txt"), QStringLiteral("(not shown)"));
+    QCOMPARE(state("sub"), QStringLiteral("changed in B"));  // its identical file is still shown
+    QCOMPARE(state("changed_a.txt"), QStringLiteral("changed in A"));
+    window->set_shown(DirectoryEntry::State::third_differs, true);
+    QCOMPARE(state("sub/deleted_b.txt"), QStringLiteral("deleted in B"));
+    window->close();
+    QVERIFY(reply.find("<boolean>1</boolean>") != std::string::npos);
+  }
+
+  void three_way_files_open_in_a_comparison_of_three() {
+    auto* window = new DirectoryWindow(three_way(), [](const std::string&) {});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTreeWidget* list = window->list();
+    list->setCurrentItem(window->item_of(QStringLiteral("conflict.txt")));
+    const int before = static_cast<int>(QApplication::topLevelWidgets().size());
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_VERIFY(QApplication::topLevelWidgets().size() > before);
+    CompareWindow* conflict = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* one = qobject_cast<CompareWindow*>(top); one != nullptr && one->isVisible()) {
+        conflict = one;
+      }
+    }
+    QVERIFY(conflict != nullptr);
+    QCOMPARE(conflict->pane_count(), 3);
+    QCOMPARE(conflict->pane(1)->document()->toPlainText(), QStringLiteral("one\nA"));
+    QCOMPARE(conflict->pane(2)->document()->toPlainText(), QStringLiteral("one\nB"));
+
+    // A file in A alone: the base and B are there, absent.
+    std::size_t added_index = 0;
+    while (window->entries()[added_index].path != "added_a.txt") ++added_index;
+    auto* added = qobject_cast<CompareWindow*>(window->open_entry(added_index));
+    QVERIFY(added != nullptr);
+    QCOMPARE(added->pane_count(), 3);
+    QCOMPARE(added->findChildren<QLabel*>(QStringLiteral("absent")).size(), qsizetype{2});
+    QCOMPARE(added->pane(1)->document()->toPlainText(), QStringLiteral("new"));
+    QPointer<CompareWindow> opened(added);
+    window->close();
+    QTRY_VERIFY(opened.isNull());
+  }
+
+  // Each command is one action of the window: its button, its key and the
+  // tree's menu carry out the same one, and a disabled copy says why.
+  void commands_are_the_windows_actions() {
+    auto* window = new DirectoryWindow(three_way(), [](const std::string&) {});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTreeWidget* list = window->list();
+    using Command = DirectoryWindow::Command;
+    QAction* refresh = window->action(Command::refresh);
+    QCOMPARE(refresh->shortcut(), QKeySequence(Qt::Key_F5));
+    QVERIFY(list->actions().contains(refresh));
+    bool found_button = false;
+    for (QToolButton* button : window->findChildren<QToolButton*>()) {
+      found_button = found_button || button->defaultAction() == refresh;
+    }
+    QVERIFY(found_button);
+
+    int triggered = 0;
+    connect(refresh, &QAction::triggered, this, [&triggered] { ++triggered; });
+    write("three/b/changed_a.txt", "1 in A\n");  // now the same change in both
+    QTest::keyClick(list, Qt::Key_F5);
+    QCOMPARE(triggered, 1);
+    QCOMPARE(window->item_of(QStringLiteral("changed_a.txt"))->text(DirectoryWindow::kState),
+             QStringLiteral("same change in both"));
+    write("three/b/changed_a.txt", "1\n");
+
+    window->action(Command::collapse_all)->trigger();
+    QVERIFY(!window->item_of(QStringLiteral("sub"))->isExpanded());
+    QTest::keyClick(list, Qt::Key_E, Qt::ControlModifier);
+    QVERIFY(window->item_of(QStringLiteral("sub"))->isExpanded());
+
+    // Copying has no one other side among three: disabled, with the reason.
+    for (const Command copy : {Command::copy_to_right, Command::copy_to_left}) {
+      QVERIFY(!window->action(copy)->isEnabled());
+      QVERIFY2(window->action(copy)->toolTip().contains(QStringLiteral("two directories")),
+               qPrintable(window->action(copy)->toolTip()));
+    }
+    list->setCurrentItem(window->item_of(QStringLiteral("changed_a.txt")));
+    list->currentItem()->setSelected(true);
+    QTest::keyClick(list, Qt::Key_Right, Qt::AltModifier);
+    QVERIFY(window->findChild<QMessageBox*>(QStringLiteral("copy_question")) == nullptr);
+    QCOMPARE(read("three/b/changed_a.txt"), std::string("1\n"));
+
+    // Escape closes the window through its action.
+    QPointer<DirectoryWindow> alive(window);
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTRY_VERIFY(alive.isNull());
   }
 };
 

@@ -32,38 +32,30 @@ class FakeFiles : public Files {
   std::vector<std::string> saves;
   std::vector<std::string> dropped_temporaries;
 
-  bool read_whole(const std::string& path, std::string* out, std::string* why) override {
+  support::Result<std::string> read_whole(const std::string& path) override {
     reads.push_back(path);
-    if (const auto fault = read_faults.find(path); fault != read_faults.end()) {
-      *why = text(fault->second);
-      return false;
-    }
+    if (const auto fault = read_faults.find(path); fault != read_faults.end())
+      return support::Status::posix("fread", fault->second);
     const auto found = contents.find(path);
-    if (found == contents.end()) {
-      *why = text(ENOENT);
-      return false;
-    }
-    *out = found->second;
-    return true;
+    if (found == contents.end()) return support::Status::posix("fopen", ENOENT);
+    return found->second;
   }
 
-  bool replace_whole(const std::string& path, const std::string& bytes, std::string* error,
-                     int /*stalled_write_ms*/) override {
+  support::Status replace_whole(const std::string& path, const std::string& bytes,
+                                int /*stalled_write_ms*/) override {
     saves.push_back(path);
     std::string temporary = bytes;
     if (space_left && bytes.size() > *space_left) {
       temporary.resize(*space_left);
       dropped_temporaries.push_back(temporary);
-      *error = "cannot write " + path + ": " + text(ENOSPC);
-      return false;
+      return support::Status::failure("cannot write " + path + ": " + text(ENOSPC));
     }
     if (rename_fault != 0) {
       dropped_temporaries.push_back(temporary);
-      *error = "cannot replace " + path + ": " + text(rename_fault);
-      return false;
+      return support::Status::failure("cannot replace " + path + ": " + text(rename_fault));
     }
     contents[path] = temporary;
-    return true;
+    return {};
   }
 
   static std::string text(int code) { return std::generic_category().message(code); }

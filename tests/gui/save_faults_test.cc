@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "serve/xmlrpc.h"
 #include "fake_files.h"
 #include "serve/serve.h"
+#include "serve/xmlrpc.h"
 
 namespace marlow {
 namespace {
@@ -106,15 +106,13 @@ TEST_F(GuiSaveFaults, SavingAResultReportsTheFailure) {
   Preparation prep = prepare(merge_call(), false, files_);
   ASSERT_TRUE(prep.needs_window);
   const std::vector<Line> lines = prep.job.docs[1].lines;
-  std::string error;
   files_.space_left = 1;
-  EXPECT_FALSE(save_output(prep.job, lines, &error, files_));
-  EXPECT_EQ(error, "cannot write /w/out: " + FakeFiles::text(ENOSPC));
+  EXPECT_EQ(save_output(prep.job, lines, files_).text(),
+            "cannot write /w/out: " + FakeFiles::text(ENOSPC));
   EXPECT_EQ(files_.contents["/w/out"], "old");
 
   files_.space_left.reset();
-  error.clear();
-  EXPECT_TRUE(save_output(prep.job, lines, &error, files_)) << error;
+  EXPECT_EQ(save_output(prep.job, lines, files_).text(), "");
   EXPECT_EQ(files_.contents["/w/out"], "A\nx\nb\n");
 }
 

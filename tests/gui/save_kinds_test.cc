@@ -54,7 +54,7 @@ TEST_F(SaveToSpecialFile, AFifoWithAReaderGetsTheTextAndStaysAFifo) {
     SCOPED_TRACE(name);
     const int fd = reader(out);
     std::string error;
-    EXPECT_TRUE(write_file_replacing(name, text, &error)) << error;
+    EXPECT_EQ(write_file_replacing(name, text).text(), "");
     EXPECT_EQ(drain(fd), text);
     ::close(fd);
     EXPECT_TRUE(fs::is_fifo(fs::symlink_status(out)));
@@ -68,7 +68,8 @@ TEST_F(SaveToSpecialFile, AFifoNoOneReadsOrWhoseReaderStopsFailsTheSave) {
   const std::string out = fifo("out");
   std::string error;
   // No reader at all: refused at once, not waited for.
-  EXPECT_FALSE(write_file_replacing(out, "merged\n", &error));
+  error = write_file_replacing(out, "merged\n").text();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("cannot write " + out + ": "), std::string::npos) << error;
   EXPECT_NE(error.find("no process reads the FIFO"), std::string::npos) << error;
   EXPECT_TRUE(fs::is_fifo(fs::symlink_status(out)));
@@ -78,7 +79,8 @@ TEST_F(SaveToSpecialFile, AFifoNoOneReadsOrWhoseReaderStopsFailsTheSave) {
   const std::string big(4 << 20, 'x');
   const int idle = reader(out);
   error.clear();
-  EXPECT_FALSE(write_file_replacing(out, big, &error, 20));
+  error = write_file_replacing(out, big, 20).text();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("stopped reading"), std::string::npos) << error;
   ::close(idle);
   EXPECT_TRUE(fs::is_fifo(fs::symlink_status(out)));
@@ -97,7 +99,8 @@ TEST_F(SaveToSpecialFile, AFifoNoOneReadsOrWhoseReaderStopsFailsTheSave) {
     ::close(once);
   });
   error.clear();
-  EXPECT_FALSE(write_file_replacing(out, big, &error));
+  error = write_file_replacing(out, big).text();
+  EXPECT_FALSE(error.empty());
   ::close(holder);  // ends the reader's wait if the save never wrote
   taker.join();
   EXPECT_NE(error.find("Broken pipe"), std::string::npos) << error;
@@ -113,7 +116,7 @@ TEST_F(SaveToSpecialFile, ACharacterDeviceIsWrittenInto) {
     ASSERT_EQ(::mknod(out.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << "mknod";
   }
   std::string error;
-  EXPECT_TRUE(write_file_replacing(out, "merged\n", &error)) << error;
+  EXPECT_EQ(write_file_replacing(out, "merged\n").text(), "");
   EXPECT_TRUE(fs::is_character_file(fs::symlink_status(out)));
 }
 
@@ -124,7 +127,8 @@ TEST_F(SaveToSpecialFile, ABlockDeviceIsRefused) {
   const std::string disk = path("disk");
   ASSERT_EQ(::mknod(disk.c_str(), S_IFBLK | 0600, makedev(7, 0)), 0) << "mknod";
   std::string error;
-  EXPECT_FALSE(write_file_replacing(disk, "merged\n", &error));
+  error = write_file_replacing(disk, "merged\n").text();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("cannot write " + disk + ": "), std::string::npos) << error;
   EXPECT_TRUE(fs::is_block_file(fs::symlink_status(disk)));
 }

@@ -130,7 +130,8 @@ class SaveInSharedDir : public ::testing::Test {
       char byte = 0;
       if (::read(go[0], &byte, 1) != 1 || !become(*saver_)) return 2;
       std::string error;
-      if (write_file_replacing(out, kMerged, &error)) return 0;
+      error = write_file_replacing(out, kMerged).text();
+      if (error.empty()) return 0;
       std::fprintf(stderr, "save failed: %s\n", error.c_str());
       return 1;
     });
@@ -219,7 +220,8 @@ class SaveInSharedDir : public ::testing::Test {
       ::close(pipe_ends[0]);
       if (user != nullptr && !become(*user)) return 2;
       std::string error;
-      const bool ok = write_file_replacing(out, text, &error);
+      error = write_file_replacing(out, text).text();
+      const bool ok = error.empty();
       if (::write(pipe_ends[1], error.data(), error.size()) < 0) return 3;
       return ok ? 0 : 1;
     });

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -65,15 +66,15 @@ TEST_F(GuiSaveWindows, ReplacesTheFileWholeKeepingItsAttributes) {
   write(out, "old text\r\n");
   ASSERT_TRUE(::SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
   std::string error;
-  ASSERT_TRUE(write_file_replacing(utf8(out), "new\r\ntext\n", &error)) << error;
+  ASSERT_EQ(write_file_replacing(utf8(out), "new\r\ntext\n").text(), "");
   EXPECT_EQ(read(out), "new\r\ntext\n");
   EXPECT_NE(::GetFileAttributesW(out.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(others(out), "");
 
   // A new output is made, and a second save replaces it again.
   const fs::path fresh = dir_ / "fresh.txt";
-  ASSERT_TRUE(write_file_replacing(utf8(fresh), "one", &error)) << error;
-  ASSERT_TRUE(write_file_replacing(utf8(fresh), "two", &error)) << error;
+  ASSERT_EQ(write_file_replacing(utf8(fresh), "one").text(), "");
+  ASSERT_EQ(write_file_replacing(utf8(fresh), "two").text(), "");
   EXPECT_EQ(read(fresh), "two");
   EXPECT_EQ(others(out), "fresh.txt ");
 }
@@ -85,10 +86,15 @@ TEST_F(GuiSaveWindows, NamesInAnyScript) {
   fs::create_directories(folder);
   const fs::path out = folder / fs::path(u8"merge-\u00df-\U0001F600.txt");
   std::string error;
-  ASSERT_TRUE(write_file_replacing(utf8(out), "made", &error)) << error;
+  ASSERT_EQ(write_file_replacing(utf8(out), "made").text(), "");
   EXPECT_EQ(read(out), "made");
-  ASSERT_TRUE(write_file_replacing(utf8(out), "replaced", &error)) << error;
+  ASSERT_EQ(write_file_replacing(utf8(out), "replaced").text(), "");
   EXPECT_EQ(read(out), "replaced");
+  // Read back by its UTF-8 name, as a contributor is (not through the ANSI
+  // code page, which has none of these characters).
+  const support::Result<std::string> back = read_file_whole(utf8(out));
+  ASSERT_TRUE(back.ok()) << back.status().text();
+  EXPECT_EQ(back.value(), "replaced");
   int entries = 0;
   for (const auto& entry : fs::directory_iterator(folder)) {
     EXPECT_EQ(entry.path().filename(), out.filename());
@@ -97,7 +103,8 @@ TEST_F(GuiSaveWindows, NamesInAnyScript) {
   EXPECT_EQ(entries, 1);
 
   // Bytes that are not UTF-8 name no file: refused, not guessed at.
-  EXPECT_FALSE(write_file_replacing(utf8(dir_) + "\\bad\xff.txt", "x", &error));
+  error = write_file_replacing(utf8(dir_) + "\\bad\xff.txt", "x").text();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;
 }
 
@@ -112,7 +119,8 @@ TEST_F(GuiSaveWindows, FileOpenForReading) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    const bool saved = write_file_replacing(utf8(out), "new", &error);
+    error = write_file_replacing(utf8(out), "new").text();
+    const bool saved = error.empty();
     char buffer[8] = {};
     DWORD got = 0;
     EXPECT_TRUE(::ReadFile(reader, buffer, sizeof buffer, &got, nullptr));
@@ -129,7 +137,8 @@ TEST_F(GuiSaveWindows, FileOpenForReading) {
     HANDLE reader = ::CreateFileW(out.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    const bool saved = write_file_replacing(utf8(out), "newer", &error);
+    error = write_file_replacing(utf8(out), "newer").text();
+    const bool saved = error.empty();
     ::CloseHandle(reader);
     EXPECT_FALSE(saved);
     EXPECT_NE(error.find("open.txt"), std::string::npos) << error;
@@ -143,7 +152,8 @@ TEST_F(GuiSaveWindows, ReadOnlyFilesAndFoldersAreRefused) {
   write(out, "keep me");
   ASSERT_TRUE(::SetFileAttributesW(out.c_str(), FILE_ATTRIBUTE_READONLY));
   std::string error;
-  EXPECT_FALSE(write_file_replacing(utf8(out), "lost", &error));
+  error = write_file_replacing(utf8(out), "lost").text();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("read-only"), std::string::npos) << error;
   EXPECT_EQ(read(out), "keep me");
   EXPECT_NE(::GetFileAttributesW(out.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -151,12 +161,18 @@ TEST_F(GuiSaveWindows, ReadOnlyFilesAndFoldersAreRefused) {
 
   const fs::path folder = dir_ / "folder";
   fs::create_directories(folder);
-  EXPECT_FALSE(write_file_replacing(utf8(folder), "x", &error));
+  error = write_file_replacing(utf8(folder), "x").text();
+  EXPECT_FALSE(error.empty());
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(fs::is_empty(folder));
+  // Read as a contributor: a folder and a missing file are said to be what
+  // they are, with the codes POSIX gives.
+  EXPECT_EQ(read_file_whole(utf8(folder)).status().code(), EISDIR);
+  EXPECT_EQ(read_file_whole(utf8(dir_ / "none.txt")).status().code(), ENOENT);
 
   // A folder that does not exist: nothing is made.
-  EXPECT_FALSE(write_file_replacing(utf8(dir_ / "missing" / "out.txt"), "x", &error));
+  error = write_file_replacing(utf8(dir_ / "missing" / "out.txt"), "x").text();
+  EXPECT_FALSE(error.empty());
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "serve/xmlrpc.h"
 #include "serve/serve.h"
+#include "serve/xmlrpc.h"
 #include "support/platform.h"
 
 namespace marlow {
@@ -372,6 +372,12 @@ TEST_F(GuiPrepare, FileFaultsAreShownAndBadCallsAnsweredAtOnce) {
   EXPECT_TRUE(missing.shows_error);
   EXPECT_EQ(missing.message.rfind("gone.txt cannot be read: No such file or directory", 0), 0u)
       << missing.message;
+  // A folder where a file belongs is called one, on every platform.
+  fs::create_directories(path("folder.txt"));
+  Preparation folder =
+      prepare(call("RequestHandler.Compare", "", {"theirs.txt", "folder.txt"}, ""), true);
+  EXPECT_EQ(folder.message.rfind("folder.txt cannot be read: Is a directory", 0), 0u)
+      << folder.message;
 
   for (const std::string& bad :
        {std::string("<methodCall><methodName>Other</methodName><params/></methodCall>"),
@@ -405,7 +411,7 @@ TEST_F(GuiPrepare, ReplacingKeepsPermissionsAndFollowsLinks) {
   std::string error;
   write("script.sh", "old");
   fs::permissions(path("script.sh"), fs::perms(0750));
-  ASSERT_TRUE(write_file_replacing(path("script.sh"), "#!/bin/sh\n", &error)) << error;
+  ASSERT_EQ(write_file_replacing(path("script.sh"), "#!/bin/sh\n").text(), "");
   EXPECT_EQ(read("script.sh"), "#!/bin/sh\n");
   EXPECT_EQ(fs::status(path("script.sh")).permissions(), fs::perms(0750));
 
@@ -416,7 +422,7 @@ TEST_F(GuiPrepare, ReplacingKeepsPermissionsAndFollowsLinks) {
   fs::permissions(path("real/target.txt"), fs::perms(0604));
   fs::create_symlink("real/target.txt", path("inner"));
   fs::create_symlink("inner", path("outer"));
-  ASSERT_TRUE(write_file_replacing(path("outer"), "new", &error)) << error;
+  ASSERT_EQ(write_file_replacing(path("outer"), "new").text(), "");
   EXPECT_TRUE(fs::is_symlink(path("outer")));
   EXPECT_TRUE(fs::is_symlink(path("inner")));
   EXPECT_EQ(read("real/target.txt"), "new");
@@ -424,7 +430,7 @@ TEST_F(GuiPrepare, ReplacingKeepsPermissionsAndFollowsLinks) {
 
   // A dangling link: the file it names is created.
   fs::create_symlink("real/new.txt", path("dangling"));
-  ASSERT_TRUE(write_file_replacing(path("dangling"), "made", &error)) << error;
+  ASSERT_EQ(write_file_replacing(path("dangling"), "made").text(), "");
   EXPECT_TRUE(fs::is_symlink(path("dangling")));
   EXPECT_EQ(read("real/new.txt"), "made");
 

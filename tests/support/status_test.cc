@@ -29,6 +29,11 @@ TEST(Status, SystemCallsAndMessagesSayWhatFailed) {
   EXPECT_EQ(message.code(), 0);
   EXPECT_FALSE(support::Status::failure("").ok());
   EXPECT_FALSE(support::Status::failure("").text().empty());
+  // A refusal's code tells its kind apart; its text stays the message.
+  const support::Status refusal = support::Status::failure("there is nothing to undo", ERANGE);
+  EXPECT_FALSE(refusal.ok());
+  EXPECT_EQ(refusal.code(), ERANGE);
+  EXPECT_EQ(refusal.text(), "there is nothing to undo");
 }
 
 TEST(Status, AResultCarriesItsValueOrItsFailure) {
