@@ -87,8 +87,13 @@ void PaneSync::set_wrapping(bool on) {
       mapped_->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     }
   });
-  place_aligned(row);
-  place_mapped(mapped_row);
+  // The same rows at the top as before, wherever the cursors are.
+  unfollowed([&] {
+    for (QPlainTextEdit* view : aligned_)
+      view->verticalScrollBar()->setValue(line_of_row(view, row));
+    if (mapped_ != nullptr)
+      mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, mapped_row));
+  });
 }
 
 void PaneSync::watch(QPlainTextEdit* view) {
@@ -232,7 +237,7 @@ void PaneSync::zoom_by(int steps) {
     view->setFont(font);
   }
   // The views lay their rows out again; they keep showing the same rows.
-  set_top_row(row);
+  if (!aligned_.empty()) aligned_moved(nullptr, true, line_of_row(aligned_.front(), row));
 }
 
 QPlainTextEdit* PaneSync::view_of(QObject* watched) const {
