@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "app/commands.h"
 #include "app/compare_window.h"
 #include "app/keys.h"
 #include "serve/xmlrpc.h"
@@ -27,25 +28,19 @@ QWidget* CompareWindow::make_edit_bar() {
   edit_bar_->setObjectName(QStringLiteral("edit_bar"));
   auto* row = new QHBoxLayout(edit_bar_);
   row->setContentsMargins(0, 0, 0, 0);
-  copy_left_ = new QPushButton(tr("Copy to left"), edit_bar_);
-  copy_left_->setToolTip(tr("Copy the difference to the pane on the left (Alt+Left)"));
-  copy_right_ = new QPushButton(tr("Copy to right"), edit_bar_);
-  copy_right_->setToolTip(tr("Copy the difference to the pane on the right (Alt+Right)"));
-  undo_ = new QPushButton(tr("Undo"), edit_bar_);
-  undo_->setToolTip(tr("Undo the last copy or typing (Ctrl+Z; redo: Ctrl+Shift+Z, Ctrl+Y)"));
-  edit_ = new QPushButton(tr("Edit"), edit_bar_);
-  edit_->setCheckable(true);
-  edit_->setToolTip(tr("Type in the panes of files that can be written (Ctrl+E)"));
-  connect(edit_, &QPushButton::toggled, this, &CompareWindow::set_editing);
-  save_ = new QPushButton(tr("Save"), edit_bar_);
-  save_->setToolTip(tr("Write the edited files (Ctrl+S)"));
+  const Commands& c = commands_;
+  QPushButton* copy_left = command_button(c.copy_left, edit_bar_);
+  QPushButton* copy_right = command_button(c.copy_right, edit_bar_);
+  QPushButton* undo = command_button(c.undo, edit_bar_);
+  QPushButton* edit = command_button(c.edit, edit_bar_);
+  QPushButton* save = command_button(c.save, edit_bar_);
   edit_note_ = new QLabel(edit_bar_);
   edit_note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  row->addWidget(edit_);
-  row->addWidget(copy_left_);
-  row->addWidget(copy_right_);
-  row->addWidget(undo_);
-  row->addWidget(save_);
+  row->addWidget(edit);
+  row->addWidget(copy_left);
+  row->addWidget(copy_right);
+  row->addWidget(undo);
+  row->addWidget(save);
   row->addWidget(edit_note_, 1);
   bool any = false;
   for (std::size_t i = 0; i < session_->text_count(); ++i) any = any || session_->writable(i);
@@ -54,15 +49,14 @@ QWidget* CompareWindow::make_edit_bar() {
 }
 
 void CompareWindow::show_edit_state() {
-  if (save_ == nullptr) return;
+  if (edit_note_ == nullptr) return;
   QStringList changed;
   for (std::size_t i = 0; i < session_->text_count(); ++i) {
     if (session_->modified(i) && i < job_.request.display_names.size()) {
       changed << q(job_.request.display_names[i]);
     }
   }
-  save_->setEnabled(!changed.isEmpty());
-  undo_->setEnabled(session_->can_undo());
+  update_actions();
   edit_note_->setText(
       changed.isEmpty() ? QString() : tr("Not saved: %1").arg(changed.join(QStringLiteral(", "))));
 }
@@ -192,16 +186,13 @@ void CompareWindow::changeEvent(QEvent* event) {
 
 void CompareWindow::set_editing(bool on) {
   take_typing();
-  {
-    const QSignalBlocker quiet(edit_);
-    edit_->setChecked(on);
-  }
+  commands_.edit->setChecked(on);
   for (std::size_t i = 0; i < panes_.size(); ++i) {
     panes_[i]->setReadOnly(!(on && session_->writable(i)));
   }
 }
 
-bool CompareWindow::editing() const { return edit_->isChecked(); }
+bool CompareWindow::editing() const { return commands_.edit->isChecked(); }
 
 bool CompareWindow::copy_difference(int step) {
   take_typing();
@@ -219,6 +210,8 @@ bool CompareWindow::copy_difference(int step) {
   if (!index) return false;
   const support::Status copied = session_->copy_difference(*index, static_cast<std::size_t>(from),
                                                            static_cast<std::size_t>(to));
+  // The session tells of the new rows before its history has the step.
+  update_actions();
   if (!copied.ok()) {
     edit_note_->setText(copied.code() == EROFS ? tr("That file cannot be written")
                                                : tr("Nothing to copy there"));
@@ -231,11 +224,13 @@ bool CompareWindow::copy_difference(int step) {
 void CompareWindow::undo() {
   take_typing();
   static_cast<void>(session_->undo());  // nothing to undo: nothing happens
+  update_actions();
 }
 
 void CompareWindow::redo() {
   take_typing();
   static_cast<void>(session_->redo());  // nothing to redo: nothing happens
+  update_actions();
 }
 
 void CompareWindow::take_typing() {
@@ -259,6 +254,7 @@ void CompareWindow::take_typing() {
     keep_view_ = true;
     const support::Status typed = session_->replace_rows(s, rows);
     keep_view_ = false;
+    update_actions();
     if (!typed.ok()) continue;
     std::optional<std::size_t> back =
         line > 0 ? session_->row_of_line(s, static_cast<std::size_t>(line - 1)) : std::nullopt;

@@ -4,7 +4,6 @@
 #include <QMenu>
 
 #include "app/compare_window.h"
-#include "app/keys.h"
 #include "app/panes.h"
 #include "app/syntax_colours.h"
 
@@ -52,55 +51,30 @@ QMenu* ignore_menu(CompareWindow* window, QWidget* parent) {
 }
 
 QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
+  // The menu's pane is the focused one, as after a right click: the copies
+  // go from it, and their state says whether they can.
+  pane->setFocus();
+  window->update_actions();
   auto* menu = new QMenu(window);
   menu->setObjectName(QStringLiteral("compare_menu"));
-  const auto add = [menu](const QString& text, const QKeySequence& keys, bool enabled,
-                          auto&& action) {
-    return keys::add_to_menu(menu, text, keys, enabled, action);
-  };
-  add(QObject::tr("Copy"), QKeySequence::Copy, pane->textCursor().hasSelection(),
-      [pane] { pane->copy(); });
-  add(QObject::tr("Select all"), QKeySequence::SelectAll, true, [pane] { pane->selectAll(); });
+  // The pane's own: its selection.
+  QAction* copy = menu->addAction(QObject::tr("Copy"), pane, &DiffPane::copy);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setEnabled(pane->textCursor().hasSelection());
+  QAction* all = menu->addAction(QObject::tr("Select all"), pane, &DiffPane::selectAll);
+  all->setShortcut(QKeySequence::SelectAll);
+  // The window's commands, as its buttons and keys have them.
+  const CompareWindow::Commands& c = window->commands();
   menu->addSeparator();
-  const int current = window->current_difference();
-  add(QObject::tr("Next difference"), keys::next(), current + 1 < window->difference_count(),
-      [window] { window->go_to_difference(window->current_difference() + 1); });
-  add(QObject::tr("Previous difference"), keys::previous(), current > 0,
-      [window] { window->go_to_difference(window->current_difference() - 1); });
+  menu->addActions({c.next, c.previous});
   menu->addSeparator();
-  int index = 0;
-  while (index < window->pane_count() && window->pane(index) != pane) ++index;
-  // Copying from this pane, to either side, where that file can be written.
-  add(QObject::tr("Copy the difference to the left"), keys::copy_to_left(),
-      index > 0 && window->session().writable(static_cast<std::size_t>(index - 1)), [window, pane] {
-        pane->setFocus();
-        window->copy_difference(-1);
-      });
-  add(QObject::tr("Copy the difference to the right"), keys::copy_to_right(),
-      index + 1 < window->pane_count() &&
-          window->session().writable(static_cast<std::size_t>(index + 1)),
-      [window, pane] {
-        pane->setFocus();
-        window->copy_difference(1);
-      });
-  add(QObject::tr("Undo"), QKeySequence::Undo, window->session().can_undo(),
-      [window] { window->undo(); });
-  add(QObject::tr("Save"), QKeySequence::Save, window->has_unsaved_edits(),
-      [window] { window->save(); });
+  menu->addActions({c.copy_left, c.copy_right, c.undo, c.save});
   menu->addSeparator();
-  QAction* blanks = add(QObject::tr("Ignore whitespace"), QKeySequence(), true,
-                        [window](bool on) { window->set_ignore_whitespace(on); });
-  blanks->setCheckable(true);
-  blanks->setChecked(window->ignore_whitespace());
-  QAction* ends = add(QObject::tr("Ignore line ends"), QKeySequence(), true,
-                      [window](bool on) { window->set_ignore_line_ends(on); });
-  ends->setCheckable(true);
-  ends->setChecked(window->ignore_line_ends());
+  menu->addActions({c.ignore_whitespace, c.ignore_line_ends});
   add_more_ignoring(menu, window);
   menu->addAction(window->wrap_action());
   menu->addSeparator();
-  add(QObject::tr("Go to line..."), keys::go_to_line(), true,
-      [window] { window->ask_go_to_line(); });
+  menu->addAction(c.go_to_line);
   add_syntax_highlighting_action(menu);
   return menu;
 }

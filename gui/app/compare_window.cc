@@ -2,6 +2,7 @@
 
 #include "app/give_back_memory.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTextBlock>
@@ -26,11 +26,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 
+#include "app/commands.h"
 #include "app/compare_menu.h"
 #include "app/find_bar.h"
 #include "app/keys.h"
@@ -93,6 +94,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   for (const std::string& name : job_.request.display_names) names << q(name);
   setWindowTitle(tr("Compare - %1").arg(names.join(QStringLiteral(" / "))));
 
+  make_commands();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_bar());
   layout->addWidget(make_long_line_note());
@@ -110,20 +112,94 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   if (difference_count() > 0) go_to_difference(0);
 }
 
+void CompareWindow::make_commands() {
+  Commands& c = commands_;
+  c.previous = add_command(
+      this, tr("Previous difference"), {keys::previous(), keys::previous_too()},
+      [this] { go_to_difference(current_difference() - 1); }, tr("Go to the previous difference"));
+  c.next = add_command(
+      this, tr("Next difference"), {keys::next(), keys::next_too()},
+      [this] { go_to_difference(current_difference() + 1); }, tr("Go to the next difference"));
+  c.copy_left = add_command(
+      this, tr("Copy the difference to the left"), {keys::copy_to_left()},
+      [this] { copy_difference(-1); }, tr("Copy the difference to the pane on the left"));
+  c.copy_left->setIconText(tr("Copy to left"));
+  c.copy_right = add_command(
+      this, tr("Copy the difference to the right"), {keys::copy_to_right()},
+      [this] { copy_difference(1); }, tr("Copy the difference to the pane on the right"));
+  c.copy_right->setIconText(tr("Copy to right"));
+  c.undo = add_command(
+      this, tr("Undo"), QKeySequence::keyBindings(QKeySequence::Undo), [this] { undo(); },
+      tr("Undo the last copy or typing"));
+  c.redo = add_command(
+      this, tr("Redo"), {keys::redo(), keys::redo_too()}, [this] { redo(); },
+      tr("Do again the copy or typing undone"));
+  c.save = add_command(
+      this, tr("Save"), QKeySequence::keyBindings(QKeySequence::Save), [this] { save(); },
+      tr("Write the edited files"));
+  c.edit = add_command(
+      this, tr("Edit"), {keys::edit()}, [this](bool on) { set_editing(on); },
+      tr("Type in the panes of files that can be written, or stop"));
+  c.edit->setCheckable(true);
+  c.ignore_whitespace = add_command(
+      this, tr("Ignore whitespace"), {}, [this](bool on) { set_ignore_whitespace(on); },
+      tr("Count lines that differ only in spaces and tabs as equal"));
+  c.ignore_whitespace->setCheckable(true);
+  c.ignore_line_ends = add_command(
+      this, tr("Ignore line ends"), {}, [this](bool on) { set_ignore_line_ends(on); },
+      tr("Count lines that differ only in their line ends (CRLF, LF, none at the end) as equal"));
+  c.ignore_line_ends->setCheckable(true);
+  c.go_to_line = add_command(
+      this, tr("Go to line..."), {keys::go_to_line()}, [this] { ask_go_to_line(); },
+      tr("Go to a line of the focused pane's file"));
+  c.next_pane = add_command(
+      this, tr("Next pane"), {keys::next_pane()}, [this] { focus_pane(1); },
+      tr("Focus to the next pane"));
+  c.previous_pane = add_command(
+      this, tr("Previous pane"), {keys::previous_pane()}, [this] { focus_pane(-1); },
+      tr("Focus to the previous pane"));
+  c.close = add_command(
+      this, tr("Close"), {keys::close(), keys::dismiss()}, [this] { close(); },
+      tr("Close the window"));
+}
+
+void CompareWindow::update_actions() {
+  const Commands& c = commands_;
+  if (c.close == nullptr || panes_.empty()) return;  // still being made
+  const int current = current_difference();
+  c.previous->setEnabled(current > 0);
+  c.next->setEnabled(current + 1 < difference_count());
+  c.copy_left->setEnabled(can_copy(-1));
+  c.copy_right->setEnabled(can_copy(1));
+  c.undo->setEnabled(session_->can_undo());
+  c.redo->setEnabled(session_->can_redo());
+  c.save->setEnabled(has_unsaved_edits());
+  bool any = false;
+  for (std::size_t i = 0; i < session_->text_count(); ++i) any = any || session_->writable(i);
+  c.edit->setEnabled(any);
+  c.ignore_whitespace->setChecked(ignore_whitespace());
+  c.ignore_line_ends->setChecked(ignore_line_ends());
+}
+
+bool CompareWindow::can_copy(int step) const {
+  const int n = pane_count();
+  int from = focused_pane();
+  if (from < 0) from = step < 0 ? n - 1 : 0;
+  const int to = from + step;
+  return difference_count() > 0 && to >= 0 && to < n &&
+         session_->writable(static_cast<std::size_t>(to));
+}
+
 QLayout* CompareWindow::make_bar() {
   auto* bar = new QHBoxLayout();
-  prev_ = new QPushButton(tr("Previous difference"), this);
-  next_ = new QPushButton(tr("Next difference"), this);
-  prev_->setToolTip(tr("Go to the previous difference (Shift+F8, Alt+Up)"));
-  next_->setToolTip(tr("Go to the next difference (F8, Alt+Down)"));
+  QPushButton* prev = command_button(commands_.previous, this);
+  QPushButton* next = command_button(commands_.next, this);
   status_ = new QLabel(this);
   wrap_ = make_wrap_action(this, [this](bool on) { sync_->set_wrapping(on); });
-  ignore_eol_ = new QCheckBox(tr("Ignore line ends"), this);
-  ignore_eol_->setToolTip(
-      tr("Count lines that differ only in their line ends (CRLF, LF, none at "
-         "the end) as equal"));
-  ignore_blanks_ = new QCheckBox(tr("Ignore whitespace"), this);
-  ignore_blanks_->setToolTip(tr("Count lines that differ only in spaces and tabs as equal"));
+  ignore_eol_ = new QCheckBox(this);
+  show_command(ignore_eol_, commands_.ignore_line_ends);
+  ignore_blanks_ = new QCheckBox(this);
+  show_command(ignore_blanks_, commands_.ignore_whitespace);
   // A small button: the bar keeps the width it had.
   more_ignoring_ = new QToolButton(this);
   more_ignoring_->setText(tr("More"));
@@ -137,11 +213,10 @@ QLayout* CompareWindow::make_bar() {
   tab_width_->setValue(tab_width_preference());
   tab_width_->setPrefix(tr("Tab width "));
   tab_width_->setToolTip(tr("How many columns a tab takes in the panes"));
-  close_ = new QPushButton(tr("Close"), this);
-  close_->setDefault(true);
-  close_->setToolTip(tr("Close the window (Ctrl+W, Escape)"));
-  bar->addWidget(prev_);
-  bar->addWidget(next_);
+  QPushButton* close = command_button(commands_.close, this);
+  close->setDefault(true);
+  bar->addWidget(prev);
+  bar->addWidget(next);
   bar->addSpacing(12);
   // The status takes the room there is and never more: no message widens
   // the window.
@@ -154,7 +229,7 @@ QLayout* CompareWindow::make_bar() {
   bar->addWidget(more_ignoring_);
   bar->addSpacing(12);
   bar->addWidget(add_shortcuts_help(this));
-  bar->addWidget(close_);
+  bar->addWidget(close);
   return bar;
 }
 
@@ -271,51 +346,12 @@ void CompareWindow::add_pane_header(QWidget* column, std::size_t i, const QStrin
 }
 
 void CompareWindow::connect_controls() {
-  connect(prev_, &QPushButton::clicked, this,
-          [this] { go_to_difference(current_difference() - 1); });
-  connect(next_, &QPushButton::clicked, this,
-          [this] { go_to_difference(current_difference() + 1); });
-  const auto shortcut = [this](const QKeySequence& keys, int step) {
-    connect(new QShortcut(keys, this), &QShortcut::activated, this,
-            [this, step] { go_to_difference(current_difference() + step); });
-  };
-  shortcut(keys::next(), 1);
-  shortcut(keys::next_too(), 1);
-  shortcut(keys::previous(), -1);
-  shortcut(keys::previous_too(), -1);
-  ignore_eol_->setChecked(ignore_line_ends());
-  ignore_blanks_->setChecked(ignore_whitespace());
-  connect(ignore_eol_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_line_ends);
-  connect(ignore_blanks_, &QCheckBox::toggled, this, &CompareWindow::set_ignore_whitespace);
   connect(tab_width_, &QSpinBox::valueChanged, this, [this](int columns) {
     set_tab_width_preference(columns);
     for (DiffPane* pane : panes_) pane->set_tab_width(columns);
   });
-  const auto key = [this](const QKeySequence& keys, const QString& what, auto&& action) {
-    auto* entry = new QShortcut(keys, this);
-    entry->setWhatsThis(what);
-    connect(entry, &QShortcut::activated, this, std::forward<decltype(action)>(action));
-  };
-  key(keys::go_to_line(), tr("Go to a line of the focused pane's file"),
-      [this] { ask_go_to_line(); });
-  key(keys::next_pane(), tr("Focus to the next pane"), [this] { focus_pane(1); });
-  key(keys::previous_pane(), tr("Focus to the previous pane"), [this] { focus_pane(-1); });
-  connect(close_, &QPushButton::clicked, this, &QWidget::close);
-  key(keys::copy_to_left(), tr("Copy the difference to the pane on the left"),
-      [this] { copy_difference(-1); });
-  key(keys::copy_to_right(), tr("Copy the difference to the pane on the right"),
-      [this] { copy_difference(1); });
-  key(QKeySequence::Save, tr("Save the edited files"), [this] { save(); });
-  key(keys::edit(), tr("Type in the panes of files that can be written, or stop"),
-      [this] { set_editing(!editing()); });
-  connect(copy_left_, &QPushButton::clicked, this, [this] { copy_difference(-1); });
-  connect(copy_right_, &QPushButton::clicked, this, [this] { copy_difference(1); });
-  connect(undo_, &QPushButton::clicked, this, &CompareWindow::undo);
-  connect(save_, &QPushButton::clicked, this, &CompareWindow::save);
-  for (const QKeySequence& keys : {keys::close(), keys::dismiss()}) {
-    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
-  }
-
+  // The copies go from the focused pane: their state follows the focus.
+  focus_watch_ = connect(qApp, &QApplication::focusChanged, this, [this] { update_actions(); });
   add_compare_pane_menus(this);
 }
 
@@ -364,13 +400,9 @@ bool CompareWindow::set_ignore_options(const IgnoreOptions& options) {
   if (!valid_line_filter(options.line_filter)) return false;
   if (options == session_->options()) return true;
   set_ignore_options_preference(options);
-  {
-    const QSignalBlocker quiet_eol(ignore_eol_);
-    const QSignalBlocker quiet_blanks(ignore_blanks_);
-    ignore_eol_->setChecked(options.ignore_line_ends);
-    ignore_blanks_->setChecked(options.ignore_whitespace);
-  }
-  return session_->set_options(options, static_cast<std::size_t>(top_row())).ok();
+  const bool set = session_->set_options(options, static_cast<std::size_t>(top_row())).ok();
+  update_actions();
+  return set;
 }
 
 void CompareWindow::ask_line_filter() {
@@ -488,6 +520,7 @@ void CompareWindow::keyPressEvent(QKeyEvent* event) {
 QString CompareWindow::long_line_note_text() const { return long_note_text_->text(); }
 
 CompareWindow::~CompareWindow() {
+  disconnect(focus_watch_);
   session_->remove_observer(this);
   // A window destroyed without a close event (for example at exit) still answers.
   answer();
@@ -627,8 +660,7 @@ void CompareWindow::show_status() {
   }
   if (map_ != nullptr)
     static_cast<OverviewStrip*>(map_)->set_current(current, QColor(50, 110, 210));
-  prev_->setEnabled(current > 0);
-  next_->setEnabled(current + 1 < difference_count());
+  update_actions();
 }
 
 void CompareWindow::showEvent(QShowEvent* event) {

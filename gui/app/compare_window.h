@@ -125,6 +125,29 @@ class CompareWindow : public QWidget, private CompareObserver {
   QAction* wrap_action() const { return wrap_; }
   FindBar* find_bar() const { return find_bar_; }
 
+  // The window's commands, one action each: its keys work anywhere in the
+  // window, and its buttons and the panes' menu show the same action.
+  struct Commands {
+    QAction* previous = nullptr;
+    QAction* next = nullptr;
+    QAction* copy_left = nullptr;
+    QAction* copy_right = nullptr;
+    QAction* undo = nullptr;
+    QAction* redo = nullptr;
+    QAction* save = nullptr;
+    QAction* edit = nullptr;               // checkable
+    QAction* ignore_whitespace = nullptr;  // checkable
+    QAction* ignore_line_ends = nullptr;   // checkable
+    QAction* go_to_line = nullptr;
+    QAction* next_pane = nullptr;
+    QAction* previous_pane = nullptr;
+    QAction* close = nullptr;
+  };
+  const Commands& commands() const { return commands_; }
+  // Enables (and checks) the commands as the session, the edits and the
+  // focused pane are now; called whenever one of them changes.
+  void update_actions();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -137,6 +160,9 @@ class CompareWindow : public QWidget, private CompareObserver {
   // The steps of making the window: the bar of buttons and options, a column
   // per contributor (its name, how its file is stored, its pane; the
   // overview beside the last), and the buttons' and keys' connections.
+  void make_commands();
+  // Whether copy_difference(step) has a pane to copy to that can be written.
+  bool can_copy(int step) const;
   QLayout* make_bar();
   QWidget* make_panes(const QStringList& names);
   void add_pane_header(QWidget* column, std::size_t i, const QString& name);
@@ -169,9 +195,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   std::unique_ptr<CompareSession> session_;
   std::vector<DiffPane*> panes_;
   QLabel* status_ = nullptr;
-  QPushButton* prev_ = nullptr;
-  QPushButton* next_ = nullptr;
-  QPushButton* close_ = nullptr;
+  Commands commands_;
   QCheckBox* ignore_eol_ = nullptr;
   QCheckBox* ignore_blanks_ = nullptr;
   QToolButton* more_ignoring_ = nullptr;  // the other options, in its menu
@@ -189,16 +213,15 @@ class CompareWindow : public QWidget, private CompareObserver {
   QLabel* long_note_text_ = nullptr;
   Files* files_ = &real_files();
   QWidget* edit_bar_ = nullptr;
-  QPushButton* copy_left_ = nullptr;
-  QPushButton* copy_right_ = nullptr;
-  QPushButton* undo_ = nullptr;
-  QPushButton* save_ = nullptr;
-  QPushButton* edit_ = nullptr;
   QLabel* edit_note_ = nullptr;
   QTimer* typing_timer_ = nullptr;
   std::vector<bool> typed_;  // per pane: typed into since the rows were filled
   bool filling_ = false;     // the panes are being filled: no typing
-  bool keep_view_ = false;   // an edit goes in: the view stays where it is
+  // The application's focus changes, followed while the window lives: the
+  // base class's destructor still moves the focus, after this class's
+  // members are gone.
+  QMetaObject::Connection focus_watch_;
+  bool keep_view_ = false;  // an edit goes in: the view stays where it is
   UnsavedAnswer unsaved_answer_ = UnsavedAnswer::ask;
   QWidget* reload_bar_ = nullptr;
   QLabel* reload_note_ = nullptr;

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/commands.h"
 #include "app/compare_window.h"
 #include "app/error_window.h"
 #include "app/keys.h"
@@ -141,8 +142,6 @@ QString counts_text(const DirectoryNode& node, std::size_t sides) {
 QString files_text(std::size_t count) {
   return count == 1 ? DirectoryWindow::tr("1 file") : DirectoryWindow::tr("%1 files").arg(count);
 }
-
-QString key_text(const QKeySequence& keys) { return keys.toString(QKeySequence::PortableText); }
 
 bool is_folder(const QTreeWidgetItem* item) { return !item->data(0, Qt::UserRole).isValid(); }
 
@@ -350,19 +349,14 @@ DirectoryWindow::DirectoryWindow(CompareRequest request, Finish finish)
 QAction* DirectoryWindow::make_action(Command command, const QString& text, const QString& tip,
                                       const QList<QKeySequence>& keys,
                                       std::function<void()> handler) {
-  auto* made = new QAction(text, this);
+  QAction* made =
+      add_command(this, text, keys, std::move(handler), QString(text).remove(QLatin1Char('&')));
   static const char* const kNames[] = {
       "open", "copy_to_right", "copy_to_left", "expand_all", "collapse_all", "refresh", "close"};
   made->setObjectName(QString::fromLatin1(kNames[static_cast<int>(command)]));
-  made->setShortcuts(keys);
-  made->setShortcutContext(Qt::WindowShortcut);
-  QStringList named;
-  for (const QKeySequence& key : keys) named << key_text(key);
-  made->setToolTip(
-      named.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, named.join(QStringLiteral(", "))));
-  made->setWhatsThis(QString(text).remove(QLatin1Char('&')));
-  connect(made, &QAction::triggered, this, std::move(handler));
-  addAction(made);
+  // The tool buttons show the action's own tool tip: what it does, and its keys.
+  const QString named = key_text(keys);
+  made->setToolTip(named.isEmpty() ? tip : QStringLiteral("%1 (%2)").arg(tip, named));
   actions_[command] = made;
   return made;
 }

@@ -5,10 +5,10 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/commands.h"
 #include "app/keys.h"
 
 namespace marlow {
@@ -34,15 +34,14 @@ ErrorWindow::ErrorWindow(const QString& title, const QString& message, std::stri
   row->addWidget(message_, 1);
   layout->addLayout(row);
   auto* buttons = new QHBoxLayout();
-  auto* close_button = new QPushButton(tr("Close"), this);
+  QAction* close_command = add_command(
+      this, tr("Close"), {keys::dismiss()}, [this] { close(); }, tr("Close the window"));
+  auto* close_button = command_button(close_command, this);
   close_button->setDefault(true);
   close_button->setFocus();
   buttons->addStretch();
   buttons->addWidget(close_button);
   layout->addLayout(buttons);
-  connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-  auto* escape = new QShortcut(keys::dismiss(), this);
-  connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 ErrorWindow::~ErrorWindow() { answer(); }

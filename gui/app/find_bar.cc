@@ -8,11 +8,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
 
+#include "app/commands.h"
 #include "app/keys.h"
 
 namespace marlow {
@@ -32,10 +32,27 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
   field_ = new QLineEdit(this);
   field_->setPlaceholderText(tr("Find in the pane last used"));
   field_->setClearButtonEnabled(true);
-  auto* previous = new QPushButton(tr("Previous"), this);
-  previous->setToolTip(tr("Find the previous match (Shift+F3, Shift+Enter)"));
-  auto* next = new QPushButton(tr("Next"), this);
-  next->setToolTip(tr("Find the next match (F3, Enter)"));
+  // The window's commands: their keys work wherever the focus is in it.
+  find_ = add_command(
+      window, tr("Find..."), QKeySequence::keyBindings(QKeySequence::Find), [this] { open(); },
+      tr("Search in the pane last used"));
+  const auto step = [this](bool backwards) {
+    if (field_->text().isEmpty()) {
+      open();
+    } else {
+      find(backwards);
+    }
+  };
+  find_next_ = add_command(
+      window, tr("Find next"), {keys::find_next()}, [step] { step(false); },
+      tr("Find the next match"));
+  find_next_->setIconText(tr("Next"));
+  find_previous_ = add_command(
+      window, tr("Find previous"), {keys::find_previous()}, [step] { step(true); },
+      tr("Find the previous match"));
+  find_previous_->setIconText(tr("Previous"));
+  auto* previous = command_button(find_previous_, this);
+  auto* next = command_button(find_next_, this);
   match_case_ = new QCheckBox(tr("Match case"), this);
   whole_words_ = new QCheckBox(tr("Whole words"), this);
   auto* hide_button = new QPushButton(tr("Close search"), this);
@@ -50,8 +67,6 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
   layout->addWidget(whole_words_);
   layout->addWidget(note_, 1);
   layout->addWidget(hide_button);
-  connect(previous, &QPushButton::clicked, this, [this] { find(true); });
-  connect(next, &QPushButton::clicked, this, [this] { find(false); });
   connect(hide_button, &QPushButton::clicked, this, [this] {
     hide();
     if (view_) view_->setFocus();
@@ -63,26 +78,6 @@ FindBar::FindBar(QWidget* window, std::vector<QPlainTextEdit*> views)
   field_->installEventFilter(this);
   for (QPlainTextEdit* view : views_) view->installEventFilter(this);
 
-  const auto shortcut = [window](const QKeySequence& keys, const QString& what, auto&& action) {
-    auto* s = new QShortcut(keys, window);
-    s->setWhatsThis(what);
-    connect(s, &QShortcut::activated, window, action);
-  };
-  shortcut(QKeySequence::Find, tr("Search in the pane last used"), [this] { open(); });
-  shortcut(keys::find_next(), tr("Find the next match"), [this] {
-    if (field_->text().isEmpty()) {
-      open();
-    } else {
-      find(false);
-    }
-  });
-  shortcut(keys::find_previous(), tr("Find the previous match"), [this] {
-    if (field_->text().isEmpty()) {
-      open();
-    } else {
-      find(true);
-    }
-  });
   hide();
 }
 

@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <vector>
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -22,7 +23,7 @@ namespace marlow {
 class FindBar : public QWidget {
   Q_OBJECT
  public:
-  // `window` gets the shortcuts; `views` are searched, the first one until
+  // `window` gets the commands (their keys); `views` are searched, the first one until
   // another is used.
   FindBar(QWidget* window, std::vector<QPlainTextEdit*> views);
 
@@ -34,6 +35,10 @@ class FindBar : public QWidget {
   QLineEdit* field() const { return field_; }
   QCheckBox* match_case_box() const { return match_case_; }
   QCheckBox* whole_words_box() const { return whole_words_; }
+  // The window's commands: open the bar, the next and the previous match.
+  QAction* find_command() const { return find_; }
+  QAction* find_next_command() const { return find_next_; }
+  QAction* find_previous_command() const { return find_previous_; }
   // What the bar says of the last search: "3 of 12", where it wrapped round,
   // or that nothing was found.
   QString note() const;
@@ -48,6 +53,9 @@ class FindBar : public QWidget {
   QCheckBox* match_case_ = nullptr;
   QCheckBox* whole_words_ = nullptr;
   QLabel* note_ = nullptr;
+  QAction* find_ = nullptr;
+  QAction* find_next_ = nullptr;
+  QAction* find_previous_ = nullptr;
 
   // Where the matches of the last search start, counted once per text,
   // options and document rather than at every step through them (a pass

@@ -1,16 +1,10 @@
-// The keys of the windows' commands, in one place: the shortcuts that carry
-// them out and the context menus that show them take their keys from here,
-// so that a menu never shows a key that does something else. Standard keys
+// The keys of the windows' commands, in one place: each window gives its
+// commands (QActions, see commands.h) their keys from here. Standard keys
 // (copy, undo, save, ...) are Qt's own.
 #pragma once
 
-#include <QAction>
 #include <QKeySequence>
-#include <QMenu>
-#include <QObject>
-#include <QString>
 #include <cstddef>
-#include <utility>
 
 namespace marlow::keys {
 
@@ -85,19 +79,6 @@ inline QKeySequence take_remaining(std::size_t side) {
 }
 inline QKeySequence take_block(std::size_t side) {
   return side_key(Qt::ControlModifier | Qt::ShiftModifier, side);
-}
-
-// Adds a command to a context menu: its text, the key shown beside it (the
-// window's shortcut carries the key out), whether it can be chosen now, and
-// what it does.
-template <typename Action>
-QAction* add_to_menu(QMenu* menu, const QString& text, const QKeySequence& keys, bool enabled,
-                     Action&& action) {
-  QAction* entry = menu->addAction(text);
-  entry->setShortcut(keys);
-  entry->setEnabled(enabled);
-  QObject::connect(entry, &QAction::triggered, menu, std::forward<Action>(action));
-  return entry;
 }
 
 }  // namespace marlow::keys

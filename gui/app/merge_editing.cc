@@ -15,7 +15,6 @@
 #include <QTextDocument>
 #include <algorithm>
 
-#include "app/keys.h"
 #include "app/merge_window.h"
 #include "app/panes.h"
 #include "app/settings.h"
@@ -183,8 +182,6 @@ void MergeWindow::replan() {
   build_result_view();
   moving_ = false;
   const bool any = !no_conflicts();
-  for (QPushButton* b : take_buttons_) b->setEnabled(any);
-  take_all_button_->setEnabled(any);
   editor_->setEnabled(any);
   if (!any) disable_conflict_controls();
   refresh(true, true);
@@ -268,10 +265,7 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   }
   const bool conflict = region != kNone && plan().regions[region].kind == RegionKind::conflict;
   const bool clean = region != kNone && plan().regions[region].kind == RegionKind::changed;
-  const auto add = [menu](const QString& text, const QKeySequence& keys, auto&& action,
-                          bool enabled = true) {
-    return keys::add_to_menu(menu, text, keys, enabled, action);
-  };
+  const Commands& c = commands_;
   if (conflict) {
     // The menu acts on the conflict under the mouse, as a click would.
     if (conflict_of_region(region) != current_conflict()) {
@@ -279,22 +273,14 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
       refresh(!in_result, in_result);
     }
     const std::size_t first = plan().has_base ? 1 : 0;
-    const bool blocks = block_count(current_conflict()) > 1;
-    for (std::size_t s = 0; s < job_.docs.size(); ++s) {
-      add(tr("Take %1 for this conflict").arg(side_name(s)), keys::take(s), [this, s] { take(s); });
-    }
-    // Named as its button is ("Take both" for two changed sides), without
-    // the mark of its Alt key.
-    add(tr("%1 for this conflict").arg(take_all_button_->text().remove(QLatin1Char('&'))),
-        keys::take_all(), [this] { take_all(); });
-    add(tr("Take every changed side, the other side first"), keys::take_all_other_first(),
-        [this] { take_all_other_first(); });
+    menu->addActions(QList<QAction*>(c.take.begin(), c.take.end()));
+    menu->addActions({c.take_all, c.take_all_other_first});
     // From a pane: the lines selected there (or under the mouse).
     if (!in_result) {
       last_view_ = view;
-      add(tr("Take these lines"), keys::take_lines(), [this] { take_lines(); });
+      menu->addAction(c.take_lines);
     }
-    if (blocks) {
+    if (block_count(current_conflict()) > 1) {
       // From a contributor's pane, that side's lines for the block under
       // the mouse; from the others, either side's.
       const auto pane = std::find(panes_.begin(), panes_.end(), view);
@@ -302,39 +288,30 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
           pane == panes_.end() ? kNone : static_cast<std::size_t>(pane - panes_.begin());
       for (std::size_t s = first; s < first + 2; ++s) {
         if (here != kNone && here >= first && here != s) continue;
-        add(tr("Take %1 for this block only").arg(side_name(s)), keys::take_block(s),
-            [this, s] { take_block(s); });
+        menu->addAction(c.take_block[s]);
       }
     }
-    add(
-        tr("Unresolve this conflict"), QKeySequence(), [this] { unresolve(); },
-        session_->resolution(current_conflict()).kind != Resolution::Kind::unresolved);
+    menu->addAction(c.unresolve);
     if (!session_->suggestion_picks().suggestions(current_conflict()).empty()) {
-      const bool accepted = session_->suggestion_picks().settled_by_suggestion(
-          current_conflict(), session_->resolution(current_conflict()));
-      const bool open = showing_suggestion(current_conflict());
-      add(
-          tr("Accept the suggestion shown"), keys::accept_suggestion(),
-          [this] { accept_suggestion(); }, open);
-      add(
-          tr("Next suggestion"), keys::next_suggestion(), [this] { cycle_suggestion(1); },
-          (open || accepted) &&
-              session_->suggestion_picks().suggestions(current_conflict()).size() > 1);
+      menu->addActions({c.accept_suggestion, c.next_suggestion});
     }
   }
   if (clean) {
-    add(clean_change_kept(region) ? tr("Reject this clean change") : tr("Accept this clean change"),
-        keys::toggle_clean_change(), [this, region] {
-          if (clean_at_ != region) edit_clean_change(region);
-          toggle_clean_change();
-        });
+    // The menu acts on the clean change under the mouse.
+    if (clean_at_ != region) edit_clean_change(region);
+    menu->addAction(c.toggle_clean_change);
   }
   if (conflict || clean) menu->addSeparator();
+  // The view's own editing, with the window's history.
+  const auto add = [menu](const QString& text, const QKeySequence& keys, auto&& action,
+                          bool enabled) {
+    QAction* entry = menu->addAction(text);
+    entry->setShortcut(keys);
+    entry->setEnabled(enabled);
+    connect(entry, &QAction::triggered, menu, std::forward<decltype(action)>(action));
+  };
   if (in_result) {
-    add(
-        tr("Undo"), QKeySequence::Undo, [this] { undo(); }, can_undo());
-    add(
-        tr("Redo"), keys::redo(), [this] { redo(); }, can_redo());
+    menu->addActions({c.undo, c.redo});
     add(
         tr("Cut"), QKeySequence::Cut, [this, view] { edit_through(view, true); },
         view->textCursor().hasSelection());
@@ -345,25 +322,11 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
     add(
         tr("Paste"), QKeySequence::Paste, [this, view] { edit_through(view, false); },
         view->canPaste());
-  add(tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); });
+  add(
+      tr("Select all"), QKeySequence::SelectAll, [view] { view->selectAll(); }, true);
   menu->addSeparator();
-  add(
-      tr("Next conflict"), keys::next(), [this] { go_to_conflict(current_conflict() + 1); },
-      current_conflict() + 1 < session_->conflict_count());
-  add(
-      tr("Previous conflict"), keys::previous(), [this] { go_to_conflict(current_conflict() - 1); },
-      current_conflict() > 0);
-  add(
-      tr("Next unresolved conflict"), keys::next_unresolved(), [this] { go_to_unresolved(true); },
-      unresolved_count() > 0);
-  const bool any_clean = std::any_of(plan().regions.begin(), plan().regions.end(),
-                                     [](const Region& r) { return r.kind == RegionKind::changed; });
-  add(
-      tr("Next clean change"), keys::next_clean_change(), [this] { go_to_clean_change(true); },
-      any_clean);
-  add(
-      tr("Previous clean change"), keys::previous_clean_change(),
-      [this] { go_to_clean_change(false); }, any_clean);
+  menu->addActions({c.next, c.previous, c.next_unresolved, c.next_clean_change,
+                    c.previous_clean_change});
   menu->addSeparator();
   menu->addAction(wrap_);
   return menu;

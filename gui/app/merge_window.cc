@@ -15,7 +15,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStringList>
@@ -26,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "app/commands.h"
 #include "app/find_bar.h"
 #include "app/keys.h"
 #include "app/overview.h"
@@ -181,6 +181,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   session_->set_observer(this);
   session_->set_advance_after_take(advance_after_take_preference());
   plan_regions();
+  make_commands();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(make_conflict_bar());
   layout->addWidget(make_automatic_note());
@@ -198,7 +199,6 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   layout->addWidget(find_bar_);
   layout->addLayout(make_actions());
   connect_buttons();
-  add_shortcuts();
   add_context_menus();
 
   if (wrap_->isChecked()) sync_->set_wrapping(true);
@@ -223,37 +223,189 @@ void MergeWindow::plan_regions() {
   editing_clean_ = false;
 }
 
+void MergeWindow::make_commands() {
+  Commands& c = commands_;
+  const auto command = [this](const QString& text, const QList<QKeySequence>& keys,
+                              const QString& what, auto&& slot) {
+    return add_command(this, text, keys, std::forward<decltype(slot)>(slot), what);
+  };
+  c.previous = command(tr("Previous conflict"), {keys::previous(), keys::previous_too()},
+                       tr("Go to the previous conflict"), [this] {
+                         if (current_conflict() > 0) go_to_conflict(current_conflict() - 1);
+                       });
+  c.previous->setIconText(tr("&Previous conflict"));
+  c.next = command(tr("Next conflict"), {keys::next(), keys::next_too()},
+                   tr("Go to the next conflict"),
+                   [this] { go_to_conflict(current_conflict() + 1); });
+  c.next->setIconText(tr("&Next conflict"));
+  c.next_unresolved =
+      command(tr("Next unresolved conflict"), {keys::next_unresolved()},
+              tr("Go to the next conflict not yet settled"), [this] { go_to_unresolved(true); });
+  c.next_unresolved->setIconText(tr("Next unresol&ved"));
+  c.previous_unresolved = command(tr("Previous unresolved conflict"), {keys::previous_unresolved()},
+                                  tr("Go to the previous conflict not yet settled"),
+                                  [this] { go_to_unresolved(false); });
+  c.next_clean_change = command(tr("Next clean change"), {keys::next_clean_change()},
+                                tr("Go to the next clean change"),
+                                [this] { go_to_clean_change(true); });
+  c.previous_clean_change = command(tr("Previous clean change"), {keys::previous_clean_change()},
+                                    tr("Go to the previous clean change"),
+                                    [this] { go_to_clean_change(false); });
+  const std::size_t first = plan().has_base ? 1 : 0;
+  for (std::size_t s = 0; s < job_.docs.size(); ++s) {
+    const QString name = side_name(s);
+    QAction* taking = command(tr("Take %1 for this conflict").arg(name), {keys::take(s)},
+                            tr("Keep the lines of %1 for this conflict")
+                                .arg(q(job_.request.display_names[s])),
+                            [this, s] { take(s); });
+    taking->setIconText(plan().has_base && s == 0
+                          ? tr("Take base")
+                          : tr("Take %1").arg(file_part(job_.request.display_names[s])));
+    c.take.push_back(taking);
+    c.take_remaining.push_back(
+        command(tr("Take %1 for every conflict still unresolved").arg(name),
+                {keys::take_remaining(s)},
+                tr("Take %1 for every conflict still unresolved").arg(name),
+                [this, s] { take_remaining(s); }));
+    // A block of a conflict comes from one of the two sides that changed it.
+    c.take_block.push_back(
+        s < first || s > first + 1
+            ? nullptr
+            : command(tr("Take %1 for this block only").arg(name), {keys::take_block(s)},
+                      tr("Take %1 for the block of the conflict under the cursor only").arg(name),
+                      [this, s] { take_block(s); }));
+  }
+  const std::size_t changed_sides = job_.docs.size() - first;
+  const QString take_all_text = changed_sides == 2 ? tr("Take &both") : tr("Take &all changes");
+  c.take_all = command(tr("%1 for this conflict").arg(QString(take_all_text).remove('&')),
+                       {keys::take_all()},
+                       tr("Keep the lines of every contributor that changed this conflict, one "
+                          "after the other in their order"),
+                       [this] { take_all(); });
+  c.take_all->setIconText(take_all_text);
+  c.take_all_other_first = command(tr("Take every changed side, the other side first"),
+                                   {keys::take_all_other_first()},
+                                   tr("Take every changed side's lines, the other side's first"),
+                                   [this] { take_all_other_first(); });
+  c.take_lines = command(
+      tr("Take these lines"), {keys::take_lines()},
+      tr("Take the lines selected in a pane for the conflict (again: leave them out)"),
+      [this] { take_lines(); });
+  c.unresolve = command(tr("Unresolve this conflict"), {}, tr("Put this conflict back to unsettled"),
+                        [this] { unresolve(); });
+  c.unresolve->setIconText(tr("&Unresolve"));
+  c.accept_suggestion = command(tr("Accept the suggestion shown"), {keys::accept_suggestion()},
+                                tr("Accept the suggestion shown for the conflict"),
+                                [this] { accept_suggestion(); });
+  c.next_suggestion = command(tr("Next suggestion"), {keys::next_suggestion()},
+                              tr("Show the conflict's next suggestion"),
+                              [this] { cycle_suggestion(1); });
+  c.previous_suggestion = command(tr("Previous suggestion"), {keys::previous_suggestion()},
+                                  tr("Show the conflict's previous suggestion"),
+                                  [this] { cycle_suggestion(-1); });
+  // Described by what it does either way: its text turns with the choice.
+  c.toggle_clean_change = command(tr("Reject this clean change"), {keys::toggle_clean_change()},
+                                  tr("Keep the base's lines instead of the clean change last "
+                                     "clicked in a pane or the result, or accept it again"),
+                                  [this] { toggle_clean_change(); });
+  c.toggle_clean_change->setIconText(tr("Reject clean c&hange"));
+  c.undo = command(tr("Undo"), QKeySequence::keyBindings(QKeySequence::Undo),
+                   tr("Take back the last take, unsettling or typing"), [this] { undo(); });
+  c.undo->setIconText(tr("Un&do"));
+  c.redo = command(tr("Redo"), {keys::redo(), keys::redo_too()},
+                   tr("Do again what was taken back"), [this] { redo(); });
+  c.redo->setIconText(tr("&Redo"));
+  // With conflicts open, saving shows one of them and says how many.
+  c.save = command(tr("Save"), QKeySequence::keyBindings(QKeySequence::Save),
+                   tr("Write the merged result to the output"), [this] { save(); });
+  c.save->setIconText(tr("&Save"));
+  c.save_unfinished = command(tr("Save with markers"), {},
+                              tr("Write the result with the conflicts still open between conflict "
+                                 "markers (<<<<<<< ... >>>>>>>), to finish later; the merge does "
+                                 "not count as done"),
+                              [this] { save_unfinished(); });
+  c.save_unfinished->setIconText(tr("Save with mar&kers"));
+  c.save_as = command(tr("Save as copy..."), {keys::save_as()},
+                      tr("Write a copy of the result to a file you choose, with the open "
+                         "conflicts between conflict markers; the output is not written"),
+                      [this] { save_as(); });
+  c.save_as->setIconText(tr("Save as cop&y..."));
+  c.save_and_close = command(tr("Save and close"), {},
+                             tr("Write the merged result and close (Enter)"), [this] {
+                               if (save()) close();
+                             });
+  c.save_and_close->setIconText(tr("Save and c&lose"));
+  c.close = command(tr("Close"), {keys::close()},
+                    tr("Close; the output is left as it is unless saved"), [this] { close(); });
+  c.close->setIconText(tr("&Close"));
+}
+
+void MergeWindow::update_actions() {
+  const Commands& c = commands_;
+  if (c.close == nullptr) return;  // still being made
+  const bool any = !no_conflicts();
+  const std::size_t current = current_conflict();
+  const std::size_t open = unresolved_count();
+  c.previous->setEnabled(any && current > 0);
+  c.next->setEnabled(any && current + 1 < session_->conflict_count());
+  c.next_unresolved->setEnabled(open > 0);
+  c.previous_unresolved->setEnabled(open > 0);
+  const bool any_clean = std::any_of(plan().regions.begin(), plan().regions.end(),
+                                     [](const Region& r) { return r.kind == RegionKind::changed; });
+  c.next_clean_change->setEnabled(any_clean);
+  c.previous_clean_change->setEnabled(any_clean);
+  for (QAction* taking : c.take) taking->setEnabled(any);
+  for (QAction* taking : c.take_remaining) taking->setEnabled(open > 0);
+  for (QAction* taking : c.take_block) {
+    if (taking != nullptr) taking->setEnabled(any);
+  }
+  c.take_all->setEnabled(any);
+  c.take_all_other_first->setEnabled(any);
+  c.take_lines->setEnabled(any);
+  const bool settled = any && session_->resolution(current).kind != Resolution::Kind::unresolved;
+  const bool automatic = any && settled_automatically(current);
+  c.unresolve->setEnabled(settled);
+  c.unresolve->setText(automatic ? tr("Undo automatic settlement")
+                                 : tr("Unresolve this conflict"));
+  c.unresolve->setIconText(automatic ? tr("&Undo automatic settlement") : tr("&Unresolve"));
+  const SuggestionPicks& picks = session_->suggestion_picks();
+  const bool showing = any && showing_suggestion(current);
+  const bool accepted = any && picks.settled_by_suggestion(current, session_->resolution(current));
+  const bool several = any && picks.suggestions(current).size() > 1;
+  c.accept_suggestion->setEnabled(showing);
+  c.next_suggestion->setEnabled((showing || accepted) && several);
+  c.previous_suggestion->setEnabled((showing || accepted) && several);
+  const bool clean = clean_at_ < plan().regions.size();
+  const bool accept = clean && !clean_change_kept(clean_at_);
+  c.toggle_clean_change->setEnabled(clean);
+  c.toggle_clean_change->setText(accept ? tr("Accept this clean change")
+                                        : tr("Reject this clean change"));
+  c.toggle_clean_change->setIconText(accept ? tr("Accept clean change")
+                                            : tr("Reject clean c&hange"));
+  c.undo->setEnabled(can_undo());
+  c.redo->setEnabled(can_redo());
+  c.save_unfinished->setEnabled(open > 0);
+  c.save_and_close->setEnabled(open == 0);
+}
+
 QHBoxLayout* MergeWindow::make_conflict_bar() {
   // Navigation, status and the choices for the current conflict.
   auto* bar = new QHBoxLayout();
-  prev_button_ = new QPushButton(tr("&Previous conflict"), this);
-  next_button_ = new QPushButton(tr("&Next conflict"), this);
-  prev_button_->setToolTip(tr("Go to the previous conflict (Alt+Up, Shift+F8)"));
-  next_button_->setToolTip(tr("Go to the next conflict (Alt+Down, F8)"));
   status_ = heading(QString(), this);
-  const std::size_t changed_sides = job_.docs.size() - (plan().has_base ? 1 : 0);
-  take_all_button_ =
-      new QPushButton(changed_sides == 2 ? tr("Take &both") : tr("Take &all changes"), this);
-  take_all_button_->setToolTip(
-      tr("Keep the lines of every contributor that changed this conflict, one after the "
-         "other in their order (Ctrl+B)"));
-  unresolve_button_ = new QPushButton(tr("&Unresolve"), this);
-  unresolve_button_->setToolTip(tr("Put this conflict back to unsettled"));
-  next_open_button_ = new QPushButton(tr("Next unresol&ved"), this);
-  next_open_button_->setToolTip(tr("Go to the next conflict not yet settled (Ctrl+F8)"));
+  unresolve_button_ = command_button(commands_.unresolve, this);
   advance_box_ = new QCheckBox(tr("&Go on after a take"), this);
   advance_box_->setObjectName(QStringLiteral("advance_after_take"));
   advance_box_->setToolTip(
       tr("A side taken for a conflict moves on to the next conflict not "
          "yet settled (remembered)"));
   advance_box_->setChecked(session_->advance_after_take());
-  bar->addWidget(prev_button_);
-  bar->addWidget(next_button_);
-  bar->addWidget(next_open_button_);
+  bar->addWidget(command_button(commands_.previous, this));
+  bar->addWidget(command_button(commands_.next, this));
+  bar->addWidget(command_button(commands_.next_unresolved, this));
   bar->addSpacing(12);
   bar->addWidget(status_);
   bar->addStretch();
-  bar->addWidget(take_all_button_);
+  bar->addWidget(command_button(commands_.take_all, this));
   bar->addWidget(unresolve_button_);
   bar->addWidget(advance_box_);
   return bar;
@@ -314,15 +466,8 @@ void MergeWindow::make_pane_area(QSplitter* splitter) {
     auto* head = new QHBoxLayout();
     const QString name = q(job_.request.display_names[s]);
     head->addWidget(new ElidedLabel(base ? tr("Base: %1").arg(name) : name, pane_area), 1);
-    auto* take_button = new QPushButton(
-        base ? tr("Take base") : tr("Take %1").arg(file_part(job_.request.display_names[s])),
-        pane_area);
-    take_button->setToolTip(tr("Keep the lines of %1 for this conflict (Ctrl+%2)")
-                                .arg(name)
-                                .arg(static_cast<int>(s) + 1));
+    QPushButton* take_button = command_button(commands_.take[s], pane_area);
     take_button->setMaximumWidth(220);
-    connect(take_button, &QPushButton::clicked, this, [this, s] { take(s); });
-    take_buttons_.push_back(take_button);
     head->addWidget(take_button);
     column->addLayout(head);
     // How the file is stored: encoding, byte-order mark, line ends.
@@ -451,29 +596,10 @@ QHBoxLayout* MergeWindow::make_actions() {
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("message"));
   message_->setTextFormat(Qt::PlainText);
-  undo_button_ = new QPushButton(tr("Un&do"), this);
-  undo_button_->setToolTip(tr("Take back the last take, unsettling or typing (Ctrl+Z)"));
-  redo_button_ = new QPushButton(tr("&Redo"), this);
-  redo_button_->setToolTip(tr("Do again what was taken back (Ctrl+Shift+Z, Ctrl+Y)"));
-  clean_button_ = new QPushButton(tr("Reject clean c&hange"), this);
-  clean_button_->setToolTip(
-      tr("Keep the base's lines instead of the clean change last clicked "
-         "in a pane or the result, or accept it again (Ctrl+R)"));
-  save_button_ = new QPushButton(tr("&Save"), this);
-  save_button_->setToolTip(tr("Write the merged result to the output (Ctrl+S)"));
-  save_unfinished_button_ = new QPushButton(tr("Save with mar&kers"), this);
-  save_unfinished_button_->setToolTip(
-      tr("Write the result with the conflicts still open between conflict markers "
-         "(<<<<<<< ... >>>>>>>), to finish later; the merge does not count as done"));
-  save_as_button_ = new QPushButton(tr("Save as cop&y..."), this);
-  save_as_button_->setToolTip(
-      tr("Write a copy of the result to a file you choose, with the open conflicts between "
-         "conflict markers; the output is not written (Ctrl+Shift+S)"));
-  save_close_button_ = new QPushButton(tr("Save and c&lose"), this);
+  clean_button_ = command_button(commands_.toggle_clean_change, this);
+  save_unfinished_button_ = command_button(commands_.save_unfinished, this);
+  save_close_button_ = command_button(commands_.save_and_close, this);
   save_close_button_->setDefault(true);
-  save_close_button_->setToolTip(tr("Write the merged result and close (Enter)"));
-  close_button_ = new QPushButton(tr("&Close"), this);
-  close_button_->setToolTip(tr("Close; the output is left as it is unless saved (Ctrl+W)"));
   auto* options = new QVBoxLayout();
   options->addWidget(automatic_box_);
   auto* ignore = new QHBoxLayout();
@@ -499,41 +625,23 @@ QHBoxLayout* MergeWindow::make_actions() {
   auto* buttons = new QHBoxLayout();
   buttons->addStretch();
   buttons->addWidget(clean_button_);
-  buttons->addWidget(undo_button_);
-  buttons->addWidget(redo_button_);
+  buttons->addWidget(command_button(commands_.undo, this));
+  buttons->addWidget(command_button(commands_.redo, this));
   buttons->addWidget(add_shortcuts_help(this));
   buttons->addWidget(save_unfinished_button_);
-  buttons->addWidget(save_button_);
+  buttons->addWidget(command_button(commands_.save, this));
   buttons->addWidget(save_close_button_);
-  buttons->addWidget(close_button_);
+  buttons->addWidget(command_button(commands_.close, this));
   right->addLayout(buttons);
   actions->addLayout(right, 1);
   return actions;
 }
 
 void MergeWindow::connect_buttons() {
-  connect(prev_button_, &QPushButton::clicked, this, [this] {
-    if (current_conflict() > 0) go_to_conflict(current_conflict() - 1);
-  });
-  connect(next_button_, &QPushButton::clicked, this,
-          [this] { go_to_conflict(current_conflict() + 1); });
-  connect(take_all_button_, &QPushButton::clicked, this, [this] { take_all(); });
-  connect(unresolve_button_, &QPushButton::clicked, this, [this] { unresolve(); });
-  connect(next_open_button_, &QPushButton::clicked, this, [this] { go_to_unresolved(true); });
-  connect(undo_button_, &QPushButton::clicked, this, [this] { undo(); });
-  connect(clean_button_, &QPushButton::clicked, this, [this] { toggle_clean_change(); });
-  connect(redo_button_, &QPushButton::clicked, this, [this] { redo(); });
-  connect(save_button_, &QPushButton::clicked, this, [this] { save(); });
-  connect(save_unfinished_button_, &QPushButton::clicked, this, [this] { save_unfinished(); });
-  connect(save_as_button_, &QPushButton::clicked, this, [this] { save_as(); });
   connect(advance_box_, &QCheckBox::toggled, this, [this](bool on) {
     set_advance_after_take_preference(on);
     session_->set_advance_after_take(on);
   });
-  connect(save_close_button_, &QPushButton::clicked, this, [this] {
-    if (save()) close();
-  });
-  connect(close_button_, &QPushButton::clicked, this, &QWidget::close);
   // Merging again drops the choices made: the user is asked first, and the
   // box goes back when the answer is no.
   const auto ignoring_changed = [this] {
@@ -547,81 +655,7 @@ void MergeWindow::connect_buttons() {
   connect(line_ends_box_, &QCheckBox::toggled, this, ignoring_changed);
 }
 
-void MergeWindow::add_shortcuts() {
-  const auto shortcut = [this](const QKeySequence& keys, auto&& action, const QString& what = {}) {
-    auto* s = new QShortcut(keys, this);
-    if (!what.isEmpty()) s->setWhatsThis(what);
-    connect(s, &QShortcut::activated, this, action);
-  };
-  const auto next = [this] { go_to_conflict(current_conflict() + 1); };
-  const auto prev = [this] {
-    if (current_conflict() > 0) go_to_conflict(current_conflict() - 1);
-  };
-  shortcut(keys::next_too(), next);
-  shortcut(keys::next(), next);
-  shortcut(keys::previous_too(), prev);
-  shortcut(keys::previous(), prev);
-  shortcut(QKeySequence::Save, [this] { save(); });
-  shortcut(keys::close(), [this] { close(); });
-  shortcut(keys::take_all(), [this] { take_all(); });
-  shortcut(
-      keys::take_all_other_first(), [this] { take_all_other_first(); },
-      tr("Take every changed side's lines, the other side's first"));
-  shortcut(
-      keys::take_lines(), [this] { take_lines(); },
-      tr("Take the lines selected in a pane for the conflict (again: leave them out)"));
-  shortcut(
-      keys::save_as(), [this] { save_as(); }, tr("Save a copy of the result in a file you choose"));
-  for (std::size_t s = 0; s < job_.docs.size() && s < 9; ++s) {
-    shortcut(keys::take(s), [this, s] { take(s); });
-    const QString name = side_name(s);
-    shortcut(
-        keys::take_remaining(s), [this, s] { take_remaining(s); },
-        tr("Take %1 for every conflict still unresolved").arg(name));
-    // A block of a conflict comes from one of the two sides that changed it.
-    const std::size_t first = plan().has_base ? 1 : 0;
-    if (s < first || s > first + 1) continue;
-    shortcut(
-        keys::take_block(s), [this, s] { take_block(s); },
-        tr("Take %1 for the block of the conflict under the cursor only").arg(name));
-  }
-  // Undo and redo where no editor takes the keys first (the editors pass
-  // them to the window through eventFilter).
-  shortcut(QKeySequence::Undo, [this] { undo(); });
-  shortcut(keys::redo(), [this] { redo(); });
-  shortcut(keys::redo_too(), [this] { redo(); });
-  shortcut(keys::next_unresolved(), [this] { go_to_unresolved(true); });
-  shortcut(
-      keys::accept_suggestion(), [this] { accept_suggestion(); },
-      tr("Accept the suggestion shown for the conflict"));
-  shortcut(
-      keys::next_suggestion(), [this] { cycle_suggestion(1); },
-      tr("Show the conflict's next suggestion"));
-  shortcut(
-      keys::previous_suggestion(), [this] { cycle_suggestion(-1); },
-      tr("Show the conflict's previous suggestion"));
-  // Described here, not by the button, whose text turns with the choice.
-  shortcut(
-      keys::toggle_clean_change(), [this] { toggle_clean_change(); },
-      tr("Reject the clean change last clicked, or accept it again"));
-  shortcut(
-      keys::previous_unresolved(), [this] { go_to_unresolved(false); },
-      tr("Go to the previous conflict not yet settled"));
-  shortcut(
-      keys::next_clean_change(), [this] { go_to_clean_change(true); },
-      tr("Go to the next clean change"));
-  shortcut(
-      keys::previous_clean_change(), [this] { go_to_clean_change(false); },
-      tr("Go to the previous clean change"));
-}
-
 void MergeWindow::disable_conflict_controls() {
-  for (QPushButton* b : take_buttons_) b->setEnabled(false);
-  take_all_button_->setEnabled(false);
-  unresolve_button_->setEnabled(false);
-  next_open_button_->setEnabled(false);
-  prev_button_->setEnabled(false);
-  next_button_->setEnabled(false);
   editor_->setEnabled(false);
   set_prompt(editor_, tr("Nothing to settle."));
   editor_label_->setText(tr("No conflicts"));
@@ -1079,22 +1113,12 @@ void MergeWindow::update_views(bool scroll_panes, bool scroll_result) {
                          .arg(session_->conflict_count())
                          .arg(open)
                          .arg(session_->automatic_count()));
-    prev_button_->setEnabled(current_conflict() > 0);
-    next_button_->setEnabled(current_conflict() + 1 < session_->conflict_count());
-    unresolve_button_->setEnabled(session_->resolution(current_conflict()).kind !=
-                                  Resolution::Kind::unresolved);
-    next_open_button_->setEnabled(open > 0);
     const bool automatic = settled_automatically(current_conflict());
-    unresolve_button_->setText(automatic ? tr("&Undo automatic settlement") : tr("&Unresolve"));
     automatic_note_->setVisible(automatic);
     if (automatic) automatic_note_->setText(automatic_note(current_conflict()));
   }
-  save_button_->setEnabled(open == 0);
-  save_close_button_->setEnabled(open == 0);
   save_unfinished_button_->setVisible(open > 0);
-  undo_button_->setEnabled(can_undo());
-  update_clean_button();
-  redo_button_->setEnabled(can_redo());
+  update_actions();
   if (scroll_panes && !no_conflicts()) {
     const Rows rows = pane_rows_[session_->region_of_conflict(current_conflict())];
     for (QPlainTextEdit* pane : panes_) sync_->put_cursor(pane, rows.first);
@@ -1125,7 +1149,7 @@ void MergeWindow::edit_clean_change(std::size_t region, bool move_result_cursor)
     if (!open) line += result_rows_[r].count;
   }
   editor_label_->setText(tr("Clean change at line %1 of the result (edit by hand)").arg(line));
-  update_clean_button();
+  update_actions();
   // Every view's cursor stands on the change, so that a later click on the
   // conflict that was current still moves a cursor and gives it the editor.
   const bool was_moving = moving_;
@@ -1188,13 +1212,6 @@ void MergeWindow::step_back_or_forth(bool back) {
   }
 }
 
-void MergeWindow::update_clean_button() {
-  const bool any = clean_at_ < plan().regions.size();
-  clean_button_->setEnabled(any);
-  clean_button_->setText(any && !clean_change_kept(clean_at_) ? tr("Accept clean change")
-                                                              : tr("Reject clean change"));
-}
-
 void MergeWindow::show_region(std::size_t region) {
   // The panes and the merged result both, each with the region in its middle.
   const Rows rows = pane_rows_[region];
@@ -1217,7 +1234,10 @@ void MergeWindow::regions_changed(const std::vector<std::size_t>& regions) {
   moving_ = false;
 }
 
-void MergeWindow::history_changed() { show_message(QString()); }
+void MergeWindow::history_changed() {
+  show_message(QString());
+  update_actions();
+}
 
 void MergeWindow::undo() { step_back_or_forth(true); }
 
@@ -1530,7 +1550,7 @@ void MergeWindow::keyPressEvent(QKeyEvent* event) {
   // default button's: Save and close.
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       event->modifiers() == Qt::NoModifier) {
-    if (save_close_button_->isEnabled()) save_close_button_->click();
+    commands_.save_and_close->trigger();  // nothing while conflicts are open
     return;
   }
   QWidget::keyPressEvent(event);
@@ -1584,7 +1604,7 @@ QHBoxLayout* MergeWindow::make_save_options() {
   saved_line_ends_box_->setToolTip(
       tr("The line ends saving gives every line that has one (as merged: each line its own)"));
   make_narrow(saved_line_ends_box_, 8);
-  line->addWidget(save_as_button_);
+  line->addWidget(command_button(commands_.save_as, this));
   line->addWidget(encoding_box_);
   line->addWidget(saved_line_ends_box_);
   line->addStretch();

@@ -196,6 +196,40 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   FindBar* find_bar() const { return find_bar_; }
   OverviewStrip* overview() const { return overview_; }
 
+  // The window's commands, one action each: its keys work anywhere in the
+  // window, and its buttons and the views' menus show the same action.
+  struct Commands {
+    QAction* previous = nullptr;
+    QAction* next = nullptr;
+    QAction* next_unresolved = nullptr;
+    QAction* previous_unresolved = nullptr;
+    QAction* next_clean_change = nullptr;
+    QAction* previous_clean_change = nullptr;
+    std::vector<QAction*> take;            // per side
+    std::vector<QAction*> take_remaining;  // per side
+    std::vector<QAction*> take_block;      // per side; null for a side without blocks
+    QAction* take_all = nullptr;
+    QAction* take_all_other_first = nullptr;
+    QAction* take_lines = nullptr;
+    QAction* unresolve = nullptr;
+    QAction* accept_suggestion = nullptr;
+    QAction* next_suggestion = nullptr;
+    QAction* previous_suggestion = nullptr;
+    QAction* toggle_clean_change = nullptr;
+    QAction* undo = nullptr;
+    QAction* redo = nullptr;
+    QAction* save = nullptr;
+    QAction* save_unfinished = nullptr;
+    QAction* save_as = nullptr;
+    QAction* save_and_close = nullptr;
+    QAction* close = nullptr;
+  };
+  const Commands& commands() const { return commands_; }
+  // Enables the commands (and names the ones whose text turns) as the merge
+  // is now: the current conflict, the clean change last clicked, the
+  // history, what is left unsettled. Called whenever one of them changes.
+  void update_actions();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -210,6 +244,7 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   // The steps of building the window.
   void plan_regions();
+  void make_commands();
   QHBoxLayout* make_conflict_bar();
   QLabel* make_automatic_note();
   QLabel* make_legend();
@@ -218,7 +253,6 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   void make_result_area(QSplitter* splitter);
   QHBoxLayout* make_actions();
   void connect_buttons();
-  void add_shortcuts();
   void add_context_menus();
   void disable_conflict_controls();
   void replan();
@@ -280,7 +314,6 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   // The note beside an unsettled conflict's first row.
   QString open_conflict_note(std::size_t conflict) const;
   void show_region(std::size_t region);
-  void update_clean_button();
   void step_back_or_forth(bool back);
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool ask_before_closing();
@@ -323,19 +356,12 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   bool updating_ = false;  // the editor is being filled, not typed in
   bool moving_ = false;    // the views are being rebuilt or scrolled
   std::vector<QPlainTextEdit*> panes_;
-  std::vector<QPushButton*> take_buttons_;
-  QPushButton* take_all_button_ = nullptr;
+  Commands commands_;
   QPushButton* unresolve_button_ = nullptr;
-  QPushButton* next_open_button_ = nullptr;
-  QPushButton* undo_button_ = nullptr;
   QPushButton* clean_button_ = nullptr;
-  QPushButton* redo_button_ = nullptr;
-  QPushButton* prev_button_ = nullptr;
-  QPushButton* next_button_ = nullptr;
   QPlainTextEdit* result_view_ = nullptr;
   QPlainTextEdit* editor_ = nullptr;
   QLabel* editor_label_ = nullptr;
-  QPushButton* save_button_ = nullptr;
   QPushButton* save_close_button_ = nullptr;
   QCheckBox* automatic_box_ = nullptr;
   QCheckBox* whitespace_box_ = nullptr;
@@ -344,8 +370,6 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   QCheckBox* advance_box_ = nullptr;
   QComboBox* encoding_box_ = nullptr;
   QComboBox* saved_line_ends_box_ = nullptr;
-  QPushButton* save_as_button_ = nullptr;
-  QPushButton* close_button_ = nullptr;
   QPlainTextEdit* last_view_ = nullptr;  // the view last clicked or typed in
   QLabel* status_ = nullptr;
   QLabel* message_ = nullptr;

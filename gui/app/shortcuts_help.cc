@@ -16,17 +16,27 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/commands.h"
 #include "app/keys.h"
 
 namespace marlow {
 
 std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
   std::vector<std::pair<QString, QString>> list;
+  // The window's commands, each with its keys and what it does.
+  for (const QAction* action : window->actions()) {
+    const QString keys = key_text(action->shortcuts());
+    if (keys.isEmpty()) continue;
+    QString what = action->whatsThis();
+    if (what.isEmpty()) what = QString(action->text()).remove(QLatin1Char('&'));
+    list.emplace_back(keys, what);
+  }
+  // Keys a window still carries out through shortcuts of its own: the
+  // shortcut's description, else the text of the button whose tool tip
+  // names the keys.
   const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
-  for (QShortcut* shortcut : window->findChildren<QShortcut*>()) {
-    QStringList all;
-    for (const QKeySequence& key : shortcut->keys()) all << key.toString(QKeySequence::NativeText);
-    const QString keys = all.join(QStringLiteral(", "));
+  for (const QShortcut* shortcut : window->findChildren<QShortcut*>()) {
+    const QString keys = key_text(shortcut->keys());
     if (keys.isEmpty()) continue;
     QString what = shortcut->whatsThis();
     for (qsizetype i = 0; what.isEmpty() && i < buttons.size(); ++i) {
@@ -40,17 +50,6 @@ std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window) {
       }
     }
     list.emplace_back(keys, what);
-  }
-  // The window's actions that have keys.
-  for (QAction* action : window->actions()) {
-    QStringList all;
-    for (const QKeySequence& key : action->shortcuts())
-      all << key.toString(QKeySequence::NativeText);
-    if (all.isEmpty()) continue;
-    const QString what = !action->whatsThis().isEmpty()
-                             ? action->whatsThis()
-                             : QString(action->text()).remove(QLatin1Char('&'));
-    list.emplace_back(all.join(QStringLiteral(", ")), what);
   }
   // The keys of the text panes, where the window has any.
   if (window->findChild<QPlainTextEdit*>() == nullptr) return list;
@@ -119,13 +118,10 @@ void show_list(QWidget* window) {
 }  // namespace
 
 QPushButton* add_shortcuts_help(QWidget* window) {
-  auto* button = new QPushButton(QWidget::tr("Keys"), window);
-  button->setToolTip(QWidget::tr("List the keyboard shortcuts (F1)"));
-  QObject::connect(button, &QPushButton::clicked, window, [window] { show_list(window); });
-  auto* f1 = new QShortcut(keys::help(), window);
-  f1->setWhatsThis(QWidget::tr("List the keyboard shortcuts"));
-  QObject::connect(f1, &QShortcut::activated, window, [window] { show_list(window); });
-  return button;
+  QAction* help = add_command(
+      window, QWidget::tr("Keys"), {keys::help()}, [window] { show_list(window); },
+      QWidget::tr("List the keyboard shortcuts"));
+  return command_button(help, window);
 }
 
 }  // namespace marlow

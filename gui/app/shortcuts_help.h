@@ -11,13 +11,14 @@ class QWidget;
 
 namespace marlow {
 
-// Every shortcut of `window` with what it does: the shortcut's own
-// description (its whatsThis), else the text of the button whose tool tip
-// names the keys; then the window's actions with keys (their whatsThis, else
-// their text); then the keys every text pane knows. In the order made.
+// Every key of `window` with what it does: its commands' keys (the
+// action's description, else its text), then keys it carries out through
+// shortcuts of its own, then the keys every text pane knows. In the order
+// made.
 std::vector<std::pair<QString, QString>> shortcut_list(QWidget* window);
 
-// A "Keys" button for the window's bar that shows the list, as F1 does.
+// The window's command that shows the list (F1), and a "Keys" button for
+// the window's bar that shows it.
 QPushButton* add_shortcuts_help(QWidget* window);
 
 }  // namespace marlow

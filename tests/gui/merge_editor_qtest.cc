@@ -2,6 +2,7 @@
 // typing; conflicts still unresolved found and taken in one go.
 #include <QApplication>
 #include <QCheckBox>
+#include <QMenu>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>

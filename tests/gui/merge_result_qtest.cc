@@ -272,6 +272,7 @@ class MergeResultTest : public QObject, private testing::Files {
     const auto shortcuts_of = [](QWidget* window) {
       QList<QKeySequence> keys;
       for (const QShortcut* shortcut : window->findChildren<QShortcut*>()) keys << shortcut->keys();
+      for (const QAction* command : window->actions()) keys << command->shortcuts();
       for (const auto standard : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
                                   QKeySequence::SelectAll, QKeySequence::Undo}) {
         keys << QKeySequence::keyBindings(standard);

@@ -2,6 +2,7 @@
 // whitespace and line ends (remembered), tab width, Enter, and the list of
 // shortcuts.
 #include <QApplication>
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -276,8 +277,12 @@ class OptionsTest : public QObject, private testing::Files {
     MergeWindow* merge_window = merge(&reply);
     for (QWidget* w : {static_cast<QWidget*>(window), static_cast<QWidget*>(merge_window)}) {
       const auto list = shortcut_list(w);
-      for (QShortcut* shortcut : w->findChildren<QShortcut*>()) {
-        const QString keys = shortcut->key().toString(QKeySequence::NativeText);
+      QList<QKeySequence> all;
+      for (QShortcut* shortcut : w->findChildren<QShortcut*>()) all << shortcut->key();
+      for (QAction* command : w->actions()) all << command->shortcuts();
+      QVERIFY(all.size() > 8);
+      for (const QKeySequence& key : all) {
+        const QString keys = key.toString(QKeySequence::NativeText);
         bool described = false;
         for (const auto& [listed, what] : list) {
           described =
