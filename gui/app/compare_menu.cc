@@ -44,6 +44,8 @@ QMenu* ignore_menu(CompareWindow* window, QWidget* parent) {
   QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, window] {
     menu->clear();
     add_more_ignoring(menu, window);
+    menu->addSeparator();
+    menu->addAction(window->wrap_action());
   });
   return menu;
 }
@@ -70,6 +72,7 @@ QMenu* compare_pane_menu(CompareWindow* window, DiffPane* pane) {
   menu->addSeparator();
   menu->addActions({c.ignore_whitespace, c.ignore_line_ends});
   add_more_ignoring(menu, window);
+  menu->addAction(window->wrap_action());
   menu->addSeparator();
   menu->addAction(c.go_to_line);
   add_syntax_highlighting_action(menu);

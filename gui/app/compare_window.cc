@@ -39,6 +39,7 @@
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
+#include "app/wrap.h"
 #include "engine/diff.h"
 #include "engine/inline_diff.h"
 #include "serve/xmlrpc.h"
@@ -100,6 +101,7 @@ CompareWindow::CompareWindow(Job job, Finish finish)
   layout->addWidget(make_edit_bar());
   layout->addWidget(make_reload_bar());
   layout->addWidget(make_panes(names), 1);
+  if (wrap_->isChecked()) sync_->set_wrapping(true);
   find_bar_ = new FindBar(this, std::vector<QPlainTextEdit*>(panes_.begin(), panes_.end()));
   layout->addWidget(find_bar_);
   connect_controls();
@@ -193,6 +195,7 @@ QLayout* CompareWindow::make_bar() {
   QPushButton* prev = command_button(commands_.previous, this);
   QPushButton* next = command_button(commands_.next, this);
   status_ = new QLabel(this);
+  wrap_ = make_wrap_action(this, [this](bool on) { sync_->set_wrapping(on); });
   ignore_eol_ = new QCheckBox(this);
   show_command(ignore_eol_, commands_.ignore_line_ends);
   ignore_blanks_ = new QCheckBox(this);
@@ -203,7 +206,7 @@ QLayout* CompareWindow::make_bar() {
   more_ignoring_->setPopupMode(QToolButton::InstantPopup);
   more_ignoring_->setToolTip(
       tr("More that may be ignored: case, the amount of whitespace, blank lines, lines "
-         "matching a filter"));
+         "matching a filter; wrapping long lines"));
   more_ignoring_->setMenu(ignore_menu(this, more_ignoring_));
   tab_width_ = new QSpinBox(this);
   tab_width_->setRange(1, 16);
@@ -363,9 +366,7 @@ int CompareWindow::current_difference() const {
 bool CompareWindow::ignore_line_ends() const { return session_->options().ignore_line_ends; }
 bool CompareWindow::ignore_whitespace() const { return session_->options().ignore_whitespace; }
 
-int CompareWindow::top_row() const {
-  return std::max(0, panes_.front()->verticalScrollBar()->value());
-}
+int CompareWindow::top_row() const { return sync_->top_row(); }
 
 void CompareWindow::lay_out_rows() {
   fill_panes();

@@ -122,6 +122,7 @@ class CompareWindow : public QWidget, private CompareObserver {
   QString long_line_note_text() const;
   // What keeps the panes in step (scrolling, zoom).
   PaneSync* sync() const { return sync_; }
+  QAction* wrap_action() const { return wrap_; }
   FindBar* find_bar() const { return find_bar_; }
 
   // The window's commands, one action each: its keys work anywhere in the
@@ -201,6 +202,8 @@ class CompareWindow : public QWidget, private CompareObserver {
   QSpinBox* tab_width_ = nullptr;
   QWidget* map_ = nullptr;  // the overview of all differences
   PaneSync* sync_ = nullptr;
+  QAction* wrap_ = nullptr;  // "Wrap lines"
+
   FindBar* find_bar_ = nullptr;
   bool shown_ = false;
   // The sideways position the window last chose itself; while the panes

@@ -327,6 +327,8 @@ QMenu* MergeWindow::context_menu_for(QPlainTextEdit* view, int row) {
   menu->addSeparator();
   menu->addActions({c.next, c.previous, c.next_unresolved, c.next_clean_change,
                     c.previous_clean_change});
+  menu->addSeparator();
+  menu->addAction(wrap_);
   return menu;
 }
 

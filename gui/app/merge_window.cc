@@ -33,6 +33,7 @@
 #include "app/settings.h"
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
+#include "app/wrap.h"
 #include "engine/inline_diff.h"
 #include "serve/files.h"
 #include "serve/xmlrpc.h"
@@ -200,6 +201,7 @@ MergeWindow::MergeWindow(Job job, Finish finish)
   connect_buttons();
   add_context_menus();
 
+  if (wrap_->isChecked()) sync_->set_wrapping(true);
   build_panes();
   build_result_view();
   if (no_conflicts()) {
@@ -604,6 +606,8 @@ QHBoxLayout* MergeWindow::make_actions() {
   ignore->addWidget(whitespace_box_);
   ignore->addWidget(line_ends_box_);
   ignore->addWidget(tab_width);
+  wrap_ = make_wrap_action(this, [this](bool on) { sync_->set_wrapping(on); });
+  ignore->addWidget(wrap_box(wrap_, this));
   ignore->addStretch();
   options->addLayout(ignore);
   options->addLayout(make_save_options());

@@ -192,6 +192,7 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   int result_row_of_conflict(std::size_t conflict) const;
   // What keeps the panes and the result in step (scrolling, zoom).
   PaneSync* sync() const { return sync_; }
+  QAction* wrap_action() const { return wrap_; }
   FindBar* find_bar() const { return find_bar_; }
   OverviewStrip* overview() const { return overview_; }
 
@@ -364,6 +365,7 @@ class MergeWindow : public QWidget, private MergeSessionObserver {
   QPushButton* save_close_button_ = nullptr;
   QCheckBox* automatic_box_ = nullptr;
   QCheckBox* whitespace_box_ = nullptr;
+  QAction* wrap_ = nullptr;  // "Wrap lines"
   QCheckBox* line_ends_box_ = nullptr;
   QCheckBox* advance_box_ = nullptr;
   QComboBox* encoding_box_ = nullptr;

@@ -1,5 +1,6 @@
 #include "app/pane_sync.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -8,6 +9,9 @@
 #include <QTextCursor>
 #include <QWheelEvent>
 #include <algorithm>
+
+#include "app/panes.h"
+#include "app/wrap.h"
 
 namespace marlow {
 namespace {
@@ -22,7 +26,75 @@ constexpr const char* kBaseSize = "marlow_base_point_size";
 
 }  // namespace
 
-PaneSync::PaneSync(QObject* parent) : QObject(parent) {}
+PaneSync::PaneSync(QObject* parent) : QObject(parent), heights_(std::make_unique<RowHeights>()) {}
+
+PaneSync::~PaneSync() = default;
+
+int PaneSync::line_of_row(const QPlainTextEdit* view, int row) {
+  if (row <= 0) return 0;
+  const QTextBlock block = view->document()->findBlockByNumber(row);
+  // Past the last row: a position the scroll bar bounds to its end.
+  return block.isValid() ? block.firstLineNumber() : view->document()->lineCount() + row;
+}
+
+int PaneSync::row_of_line(const QPlainTextEdit* view, int line) {
+  if (line <= 0) return 0;
+  const QTextBlock block = view->document()->findBlockByLineNumber(line);
+  return block.isValid() ? block.blockNumber() : view->document()->blockCount() - 1;
+}
+
+int PaneSync::top_showing_cursor(const QPlainTextEdit* view, int top) const {
+  if (!wrapping_) return top;
+  const QTextBlock cursor = view->textCursor().block();
+  if (cursor.blockNumber() < top) return top;
+  QAbstractTextDocumentLayout* layout = view->document()->documentLayout();
+  const qreal room = view->viewport()->height();
+  qreal bottom = 0;
+  for (QTextBlock block = view->document()->findBlockByNumber(std::max(0, top));
+       block.isValid() && block.blockNumber() <= cursor.blockNumber(); block = block.next()) {
+    bottom += layout->blockBoundingRect(block).height();
+    if (bottom > room) break;
+  }
+  if (bottom <= room) return top;
+  // The cursor's row a third of the way down, or at the top.
+  int shown = cursor.blockNumber();
+  qreal above = 0;
+  for (QTextBlock block = cursor.previous(); block.isValid(); block = block.previous()) {
+    above += layout->blockBoundingRect(block).height();
+    if (above > room / 3) break;
+    shown = block.blockNumber();
+  }
+  return shown;
+}
+
+void PaneSync::set_wrapping(bool on) {
+  const int row = top_row();
+  const int mapped_row =
+      mapped_ != nullptr ? row_of_line(mapped_, mapped_->verticalScrollBar()->value()) : 0;
+  wrapping_ = on;
+  heights_->set_views(aligned_);
+  unfollowed([&] {
+    for (QPlainTextEdit* view : aligned_) {
+      if (auto* pane = dynamic_cast<DiffPane*>(view)) {
+        pane->set_wrapping(on, heights_.get());
+      } else {
+        view->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+      }
+    }
+    if (auto* pane = dynamic_cast<DiffPane*>(mapped_)) {
+      pane->set_wrapping(on, nullptr);
+    } else if (mapped_ != nullptr) {
+      mapped_->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    }
+  });
+  // The same rows at the top as before, wherever the cursors are.
+  unfollowed([&] {
+    for (QPlainTextEdit* view : aligned_)
+      view->verticalScrollBar()->setValue(line_of_row(view, row));
+    if (mapped_ != nullptr)
+      mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, mapped_row));
+  });
+}
 
 void PaneSync::watch(QPlainTextEdit* view) {
   view->setProperty(kBaseSize, view->font().pointSizeF());
@@ -58,7 +130,8 @@ void PaneSync::add_aligned(QPlainTextEdit* view) {
   // position the others have.
   connect(vertical, &QScrollBar::rangeChanged, this, [this, vertical] {
     if (!moving_ && aligned_.size() > 1 && vertical != aligned_.front()->verticalScrollBar()) {
-      aligned_moved(aligned_.front()->verticalScrollBar(), true, top_row());
+      aligned_moved(aligned_.front()->verticalScrollBar(), true,
+                    aligned_.front()->verticalScrollBar()->value());
     }
   });
 }
@@ -83,10 +156,16 @@ void PaneSync::set_mapped(QPlainTextEdit* view, std::function<int(int)> to_view,
 }
 
 int PaneSync::top_row() const {
-  return aligned_.empty() ? 0 : aligned_.front()->verticalScrollBar()->value();
+  return aligned_.empty()
+             ? 0
+             : row_of_line(aligned_.front(), aligned_.front()->verticalScrollBar()->value());
 }
 
-void PaneSync::set_top_row(int row) { aligned_moved(nullptr, true, std::max(0, row)); }
+void PaneSync::set_top_row(int row) {
+  if (aligned_.empty()) return;
+  row = top_showing_cursor(aligned_.front(), std::max(0, row));
+  aligned_moved(nullptr, true, line_of_row(aligned_.front(), row));
+}
 
 void PaneSync::set_left(int x) { aligned_moved(nullptr, false, std::max(0, x)); }
 
@@ -103,16 +182,18 @@ void PaneSync::put_cursor(QPlainTextEdit* view, int row) {
 }
 
 void PaneSync::place_aligned(int row) {
-  if (moving_) return;
+  if (moving_ || aligned_.empty()) return;
+  row = top_showing_cursor(aligned_.front(), row);
   moving_ = true;
-  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(std::max(0, row));
+  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(line_of_row(view, row));
   moving_ = false;
 }
 
 void PaneSync::place_mapped(int row) {
   if (moving_ || mapped_ == nullptr) return;
+  row = top_showing_cursor(mapped_, row);
   moving_ = true;
-  mapped_->verticalScrollBar()->setValue(std::max(0, row));
+  mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, row));
   moving_ = false;
 }
 
@@ -125,7 +206,9 @@ void PaneSync::aligned_moved(QScrollBar* from, bool vertical, int value) {
   }
   if (mapped_ != nullptr) {
     if (vertical) {
-      if (to_mapped_) mapped_->verticalScrollBar()->setValue(to_mapped_(top_row()));
+      if (to_mapped_) {
+        mapped_->verticalScrollBar()->setValue(line_of_row(mapped_, to_mapped_(top_row())));
+      }
     } else if (from != nullptr || mapped_->horizontalScrollBar()->value() != value) {
       mapped_->horizontalScrollBar()->setValue(value);
     }
@@ -136,8 +219,8 @@ void PaneSync::aligned_moved(QScrollBar* from, bool vertical, int value) {
 void PaneSync::mapped_moved(int value) {
   if (moving_ || !from_mapped_ || aligned_.empty()) return;
   moving_ = true;
-  const int row = from_mapped_(value);
-  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(row);
+  const int row = from_mapped_(row_of_line(mapped_, value));
+  for (QPlainTextEdit* view : aligned_) view->verticalScrollBar()->setValue(line_of_row(view, row));
   moving_ = false;
 }
 
@@ -154,7 +237,7 @@ void PaneSync::zoom_by(int steps) {
     view->setFont(font);
   }
   // The views lay their rows out again; they keep showing the same rows.
-  set_top_row(row);
+  if (!aligned_.empty()) aligned_moved(nullptr, true, line_of_row(aligned_.front(), row));
 }
 
 QPlainTextEdit* PaneSync::view_of(QObject* watched) const {

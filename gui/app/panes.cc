@@ -1,5 +1,6 @@
 #include "app/panes.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "app/settings.h"
+#include "app/wrap.h"
 #include "engine/compare_session.h"
 
 namespace marlow {
@@ -125,12 +127,18 @@ QTextDocument* DiffPane::fresh_document() {
   // would make a text layout for every row at once).
   auto* doc = new QTextDocument(this);
   doc->setUndoRedoEnabled(false);
-  doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
+  doc->setDocumentLayout(new RowLayout(doc, [this](const QTextBlock& block) {
+    if (wrapping_ && heights_ != nullptr) heights_->even_out(block.blockNumber());
+  }));
   doc->setDefaultFont(font());
   QTextOption option = doc->defaultTextOption();
   option.setTabStopDistance(tabStopDistance());
   doc->setDefaultTextOption(option);
-  lay_out_unbounded([this, doc] { setDocument(doc); });
+  if (wrapping_) {
+    setDocument(doc);
+  } else {
+    lay_out_unbounded([this, doc] { setDocument(doc); });
+  }
   delete own_document_;
   own_document_ = doc;
   if (syntax_) refresh_syntax_colours();
@@ -275,12 +283,29 @@ void DiffPane::for_each_mark_box(
     if (at == marks.end() || at->row != row) continue;
     const QTextLayout* layout = block.layout();
     if (layout == nullptr || layout->lineCount() == 0) continue;
-    const QTextLine line = layout->lineAt(0);
     for (; at != marks.end() && at->row == row; ++at) {
-      // cursorToX counts from the block's left edge, margin included.
-      const qreal x0 = line.cursorToX(at->start);
-      const qreal x1 = line.cursorToX(at->start + at->length);
-      paint(*at, QRectF(area.left() + x0, area.top(), x1 - x0, area.height()), block.length() - 1);
+      const int end = at->start + at->length;
+      if (layout->lineCount() == 1) {
+        // cursorToX counts from the block's left edge, margin included.
+        const QTextLine line = layout->lineAt(0);
+        const qreal x0 = line.cursorToX(at->start);
+        const qreal x1 = line.cursorToX(end);
+        paint(*at, QRectF(area.left() + x0, area.top(), x1 - x0, area.height()),
+              block.length() - 1);
+        continue;
+      }
+      // A wrapped row: a box on each of its lines the marked characters reach.
+      for (int i = layout->lineForTextPosition(at->start).lineNumber();
+           i >= 0 && i < layout->lineCount(); ++i) {
+        const QTextLine line = layout->lineAt(i);
+        const int line_end = line.textStart() + line.textLength();
+        if (line.textStart() >= end && at->length > 0) break;
+        const qreal x0 = line.cursorToX(std::max(at->start, line.textStart()));
+        const qreal x1 = line.cursorToX(std::min(end, line_end));
+        paint(*at, QRectF(area.left() + x0, area.top() + line.y(), x1 - x0, line.height()),
+              block.length() - 1);
+        if (end <= line_end) break;
+      }
     }
   }
 }
@@ -322,13 +347,18 @@ void DiffPane::paintEvent(QPaintEvent* event) {
       const auto at = std::lower_bound(eol_marks_.begin(), eol_marks_.end(), block.blockNumber(),
                                        [](const auto& mark, int row) { return mark.first < row; });
       if (at == eol_marks_.end() || at->first != block.blockNumber()) continue;
-      const qreal text_width = block.layout() != nullptr && block.layout()->lineCount() > 0
-                                   ? block.layout()->lineAt(0).naturalTextWidth()
-                                   : 0;
+      // After the text's last line: a wrapped row may have empty lines below.
+      const QTextLayout* layout = block.layout();
+      QTextLine last;
+      if (layout != nullptr && layout->lineCount() > 0)
+        last = layout->lineForTextPosition(block.length() - 1);
+      const qreal text_width = last.isValid() ? last.naturalTextWidth() : 0;
+      const qreal line_top = last.isValid() && layout->lineCount() > 1 ? last.y() : 0;
+      const qreal line_height =
+          last.isValid() && layout->lineCount() > 1 ? last.height() : area.height();
       const int x = static_cast<int>(area.left() + document()->documentMargin() + text_width) + 4;
-      const QRect box(x, static_cast<int>(area.top()) + 2,
-                      metrics.horizontalAdvance(at->second) + 6,
-                      static_cast<int>(area.height()) - 4);
+      const QRect box(x, static_cast<int>(area.top() + line_top) + 2,
+                      metrics.horizontalAdvance(at->second) + 6, static_cast<int>(line_height) - 4);
       painter.setPen(Qt::NoPen);
       painter.setBrush(QColor(255, 235, 200));
       painter.drawRoundedRect(box, 3, 3);
@@ -380,8 +410,13 @@ void DiffPane::resizeEvent(QResizeEvent* event) {
   // layout made for every row, kept until the pane goes); rows laid out at no
   // width (lay_out_unbounded) do not depend on it, so the view is told
   // only of the change of height and adjusts its scroll bars.
-  QResizeEvent same_width(event->size(), QSize(event->size().width(), event->oldSize().height()));
-  QPlainTextEdit::resizeEvent(&same_width);
+  // Wrapped rows do: the view lays them out again at the new width.
+  if (wrapping_) {
+    QPlainTextEdit::resizeEvent(event);
+  } else {
+    QResizeEvent same_width(event->size(), QSize(event->size().width(), event->oldSize().height()));
+    QPlainTextEdit::resizeEvent(&same_width);
+  }
   place_gutter();
 }
 
@@ -392,6 +427,75 @@ void DiffPane::changeEvent(QEvent* event) {
     place_gutter();
     set_tab_width(tab_columns_);
   }
+}
+
+QPointF DiffPane::onto_text(const QPointF& at) const {
+  if (!wrapping_) return at;
+  for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+    const QRectF area = row_area(block);
+    if (area.top() > at.y()) break;
+    if (at.y() >= area.bottom()) continue;
+    const int added = RowLayout::added_lines(block);
+    const QTextLayout* layout = block.layout();
+    if (added == 0 || layout == nullptr || layout->lineCount() <= added) return at;
+    // The text's last line ends in the first of the empty lines' breaks:
+    // past the text, a point would be after that break.
+    const QTextLine last = layout->lineAt(layout->lineCount() - added - 1);
+    const qreal end = area.left() + last.cursorToX(block.length() - 1);
+    const bool below = at.y() >= area.top() + last.y() + last.height();
+    const bool on_last = !below && at.y() >= area.top() + last.y();
+    if (!below && !(on_last && at.x() > end - 1)) return at;
+    return {std::min(at.x(), end - 1), area.top() + last.y() + last.height() / 2};
+  }
+  return at;
+}
+
+void DiffPane::pass_on(QMouseEvent* event, const std::function<void(QMouseEvent*)>& handle) {
+  const QPointF at = onto_text(event->position());
+  if (at == event->position()) {
+    handle(event);
+    return;
+  }
+  QMouseEvent moved(event->type(), at, event->scenePosition(), event->globalPosition(),
+                    event->button(), event->buttons(), event->modifiers());
+  handle(&moved);
+  event->setAccepted(moved.isAccepted());
+}
+
+void DiffPane::mousePressEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mousePressEvent(e); });
+}
+
+void DiffPane::mouseMoveEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mouseMoveEvent(e); });
+}
+
+void DiffPane::mouseReleaseEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mouseReleaseEvent(e); });
+}
+
+void DiffPane::mouseDoubleClickEvent(QMouseEvent* event) {
+  pass_on(event, [this](QMouseEvent* e) { QPlainTextEdit::mouseDoubleClickEvent(e); });
+}
+
+void DiffPane::set_wrapping(bool on, RowHeights* heights) {
+  heights_ = on ? heights : nullptr;
+  if (on == wrapping_) return;
+  wrapping_ = on;
+  if (on) {
+    sideways_policy_ = horizontalScrollBarPolicy();
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    horizontalScrollBar()->setValue(0);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  } else {
+    if (auto* layout = dynamic_cast<RowLayout*>(document()->documentLayout()))
+      layout->remove_added_lines();
+    lay_out_unbounded([this] { setLineWrapMode(QPlainTextEdit::NoWrap); });
+    setHorizontalScrollBarPolicy(sideways_policy_);
+  }
+  place_gutter();
+  viewport()->update();
 }
 
 void DiffPane::set_tab_width(int columns) {
@@ -428,6 +532,7 @@ int DiffPane::side_room() const {
 }
 
 int DiffPane::left_to_show(int x) const {
+  if (wrapping_) return 0;
   const int now = horizontalScrollBar()->value();
   const int width = viewport()->width();
   const int room = side_room();
@@ -451,7 +556,11 @@ void DiffPane::paint_gutter(QPaintEvent* event) {
     const qreal height = area.height();
     if (top > event->rect().bottom()) break;
     const int row = block.blockNumber();
-    const QRectF line(0, top, gutter_->width() - 6, height);
+    // The number beside a wrapped row's first line.
+    const QTextLayout* layout = block.layout();
+    const qreal first_height =
+        layout != nullptr && layout->lineCount() > 1 ? layout->lineAt(0).height() : height;
+    const QRectF line(0, top, gutter_->width() - 6, first_height);
     if (row >= current_first_ && row < current_end_) {
       painter.fillRect(QRectF(0, top, gutter_->width() - 1, height), kCurrentGutter);
       painter.fillRect(QRectF(0, top, 4, height), kCurrent);

@@ -20,6 +20,8 @@
 
 namespace marlow {
 
+class RowHeights;
+
 QString q(std::string_view utf8);
 
 // A carriage return inside a line is shown as this mark: the text views
@@ -83,10 +85,10 @@ void add_marks(std::vector<CharMark>* marks, int row, std::string_view text,
 // A read-only pane of rows with line numbers in a gutter on its left. The
 // rows go into a fresh document in one step; their colours and the marked
 // characters are kept beside it and painted under the text of the rows in
-// view, so a pane costs the same however many rows are coloured. Rows are
-// never wrapped, so the text is laid out once at no width at all: a change
-// of the pane's width lays out nothing again (Qt would otherwise make a
-// text layout for every row of the document on each one).
+// view, so a pane costs the same however many rows are coloured. Unless
+// the pane wraps its rows, the text is laid out once at no width at all: a
+// change of the pane's width lays out nothing again (Qt would otherwise
+// make a text layout for every row of the document on each one).
 class DiffPane : public QPlainTextEdit {
  public:
   explicit DiffPane(QWidget* parent);
@@ -150,14 +152,29 @@ class DiffPane : public QPlainTextEdit {
   // Colours the rows by their tokens again, or takes the colours away, as
   // the preference now says.
   void refresh_syntax_colours();
+  // Wraps long rows at the pane's width (at word boundaries, anywhere in a
+  // word longer than the pane), or shows each row on one line again.
+  // `heights`: the aligned panes whose rows take the same height as this
+  // pane's (null: none). Nothing scrolls sideways while rows wrap.
+  void set_wrapping(bool on, RowHeights* heights);
+  bool wrapping() const { return wrapping_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  // Where a point of the viewport falls in the text: a point on the empty
+  // lines after a wrapped row's text is on its last line of text (the view
+  // would put it in a row further down).
+  QPointF onto_text(const QPointF& at) const;
+  void pass_on(QMouseEvent* event, const std::function<void(QMouseEvent*)>& handle);
   class Gutter;
   void paint_gutter(QPaintEvent* event);
   void place_gutter();
@@ -176,6 +193,9 @@ class DiffPane : public QPlainTextEdit {
 
   QWidget* gutter_ = nullptr;
   QTextDocument* own_document_ = nullptr;
+  bool wrapping_ = false;
+  RowHeights* heights_ = nullptr;
+  Qt::ScrollBarPolicy sideways_policy_ = Qt::ScrollBarAsNeeded;  // kept while wrapping
   std::vector<int> numbers_;
   int largest_number_ = 1;
   int current_first_ = -1;

@@ -117,4 +117,12 @@ void set_syntax_highlighting_preference(bool on) {
   settings().setValue(QStringLiteral("view/syntax_highlighting"), on);
 }
 
+bool wrap_lines_preference() {
+  return settings().value(QStringLiteral("view/wrap_lines"), false).toBool();
+}
+
+void set_wrap_lines_preference(bool on) {
+  settings().setValue(QStringLiteral("view/wrap_lines"), on);
+}
+
 }  // namespace marlow

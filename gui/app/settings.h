@@ -54,4 +54,8 @@ void set_ignore_options_preference(const IgnoreOptions& options);
 bool syntax_highlighting_preference();
 void set_syntax_highlighting_preference(bool on);
 
+// Whether the compare and merge windows wrap long lines (off unless turned on).
+bool wrap_lines_preference();
+void set_wrap_lines_preference(bool on);
+
 }  // namespace marlow
