@@ -378,8 +378,34 @@ support::Status CompareSession::copy_difference(std::size_t index, std::size_t f
 
 support::Status CompareSession::replace_rows(std::size_t text,
                                              const std::vector<std::string>& rows) {
-  if (text >= texts_.size()) return refused("there is no such text", EINVAL);
-  if (!writable(text)) return refused("that file cannot be written", EROFS);
+  return replace_typed_rows({{text, rows}});
+}
+
+support::Status CompareSession::replace_typed_rows(
+    const std::vector<std::pair<std::size_t, std::vector<std::string>>>& typed) {
+  std::vector<bool> seen(texts_.size());
+  for (const auto& [text, rows] : typed) {
+    if (text >= texts_.size() || seen[text]) return refused("there is no such text", EINVAL);
+    if (!writable(text)) return refused("that file cannot be written", EROFS);
+    seen[text] = true;
+  }
+  std::vector<std::pair<std::size_t, RowsChange>> changes;
+  for (const auto& [text, rows] : typed) {
+    if (std::optional<RowsChange> change = rows_change(text, rows))
+      changes.emplace_back(text, std::move(*change));
+  }
+  // Each change is to a text of its own: its line numbers stay valid
+  // whatever the others do to the rows.
+  for (auto& [text, change] : changes) {
+    const support::Status done =
+        replace_lines(text, change.first, change.count, std::move(change.lines));
+    if (!done) return done;
+  }
+  return {};
+}
+
+std::optional<CompareSession::RowsChange> CompareSession::rows_change(
+    std::size_t text, const std::vector<std::string>& rows) const {
   const std::vector<Line>& lines = texts_[text].lines;
   const std::vector<std::size_t>& shown = rows_.line[text];
   const auto old_row = [&](std::size_t row) {
@@ -395,7 +421,7 @@ support::Status CompareSession::replace_rows(std::size_t text,
          rows[new_count - 1 - tail] == old_row(old_count - 1 - tail)) {
     ++tail;
   }
-  if (head == old_count && head == new_count) return {};
+  if (head == old_count && head == new_count) return std::nullopt;
   // The lines in the changed rows, or where lines would go when none are.
   std::size_t first = kNoLine;
   std::size_t end = 0;
@@ -427,7 +453,7 @@ support::Status CompareSession::replace_rows(std::size_t text,
   if (end == lines.size() && !lines.empty() && lines.back().eol.empty() && !typed.empty()) {
     typed.back().eol = LineEnd();
   }
-  return replace_lines(text, first, end - first, std::move(typed));
+  return RowsChange{first, end - first, std::move(typed)};
 }
 
 void CompareSession::apply(const TextEdit& edit, bool forward) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/diff.h"
@@ -168,6 +169,12 @@ class CompareSession {
   // become the lines of the text there; a filler row left empty stays a
   // filler. Changed lines keep their line ends, new ones get the usual one.
   support::Status replace_rows(std::size_t text, const std::vector<std::string>& rows);
+  // The same for several texts typed in at once, each pair a text and its
+  // pane's rows: all are read against the rows the panes were given, so
+  // that the first text's new lines do not move the rows of the others.
+  // Nothing is changed when any of them is refused. One undo step a text.
+  support::Status replace_typed_rows(
+      const std::vector<std::pair<std::size_t, std::vector<std::string>>>& typed);
   bool can_undo() const { return !undo_.empty(); }
   bool can_redo() const { return !redo_.empty(); }
   // ERANGE when there is nothing to undo or redo.
@@ -190,6 +197,15 @@ class CompareSession {
   void notify_current();
   // Applies `edit` (removed -> inserted) and re-aligns near its lines.
   void apply(const TextEdit& edit, bool forward);
+  // The lines of `text` that its pane's `rows` replace: [first, first +
+  // count) by `lines`; nothing when no row changed.
+  struct RowsChange {
+    std::size_t first = 0;
+    std::size_t count = 0;
+    std::vector<Line> lines;
+  };
+  std::optional<RowsChange> rows_change(std::size_t text,
+                                        const std::vector<std::string>& rows) const;
 
   std::vector<TextDocument> texts_;
   std::vector<TextFacts> facts_;

@@ -235,6 +235,17 @@ void CompareWindow::redo() {
 
 void CompareWindow::take_typing() {
   typing_timer_->stop();
+  // Every pane typed in is read before any of it goes to the session: the
+  // first one's new lines fill the panes again, which would drop what the
+  // others hold.
+  struct Where {
+    std::size_t pane;
+    int row;
+    int column;
+    int line;
+  };
+  std::vector<std::pair<std::size_t, std::vector<std::string>>> typed;
+  std::vector<Where> cursors;
   for (std::size_t s = 0; s < typed_.size(); ++s) {
     if (!typed_[s]) continue;
     typed_[s] = false;
@@ -245,25 +256,31 @@ void CompareWindow::take_typing() {
     for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
       rows.push_back(typed_line(block.text(), returns));
     }
-    // The cursor and the rows in view stay where they were.
+    typed.emplace_back(s, std::move(rows));
     const QTextCursor cursor = pane->textCursor();
-    const int row = cursor.blockNumber();
-    const int column = cursor.positionInBlock();
-    const int top = top_row();
-    const int line = pane->line_number(row);
-    keep_view_ = true;
-    const support::Status typed = session_->replace_rows(s, rows);
-    keep_view_ = false;
-    update_actions();
-    if (!typed.ok()) continue;
-    std::optional<std::size_t> back =
-        line > 0 ? session_->row_of_line(s, static_cast<std::size_t>(line - 1)) : std::nullopt;
-    const int at = back ? static_cast<int>(*back) : std::min(row, pane->blockCount() - 1);
-    QTextCursor place(pane->document()->findBlockByNumber(at));
-    place.setPosition(place.block().position() + std::min(column, place.block().length() - 1));
-    pane->setTextCursor(place);
-    sync_->set_top_row(top);
+    cursors.push_back({s, cursor.blockNumber(), cursor.positionInBlock(),
+                       pane->line_number(cursor.blockNumber())});
   }
+  if (typed.empty()) return;
+  // The cursors and the rows in view stay where they were.
+  const int top = top_row();
+  keep_view_ = true;
+  const support::Status taken = session_->replace_typed_rows(typed);
+  keep_view_ = false;
+  update_actions();
+  if (!taken.ok()) return;
+  for (const Where& where : cursors) {
+    DiffPane* pane = panes_[where.pane];
+    std::optional<std::size_t> back =
+        where.line > 0 ? session_->row_of_line(where.pane, static_cast<std::size_t>(where.line - 1))
+                       : std::nullopt;
+    const int at = back ? static_cast<int>(*back) : std::min(where.row, pane->blockCount() - 1);
+    QTextCursor place(pane->document()->findBlockByNumber(at));
+    place.setPosition(place.block().position() +
+                      std::min(where.column, place.block().length() - 1));
+    pane->setTextCursor(place);
+  }
+  sync_->set_top_row(top);
 }
 
 bool CompareWindow::save() {

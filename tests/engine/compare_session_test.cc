@@ -452,5 +452,27 @@ TEST(CompareSessionEditing, TypedRowsBecomeLinesAndFillersLeftEmptyStayFillers) 
   EXPECT_EQ(text_of(*t, 1), "X\nz\n");
 }
 
+TEST(CompareSessionEditing, TwoPanesTypedInAtOnceKeepBothEdits) {
+  // Rows: "a"/"a", "b"/filler, "c"/"c". The left pane gets a new line
+  // before "c", which moves the rows; the right pane's typing was against
+  // the rows as they were and must land on its own lines all the same.
+  const auto s = open({doc("a\nb\nc\n"), doc("a\nc\n")});
+  s->set_writable(0, true);
+  s->set_writable(1, true);
+  ASSERT_EQ(s->row_count(), 3u);
+  ASSERT_TRUE(s->replace_typed_rows({{0, {"a", "b", "new", "c"}}, {1, {"a", "", "C"}}}).ok());
+  EXPECT_EQ(text_of(*s, 0), "a\nb\nnew\nc\n");
+  EXPECT_EQ(text_of(*s, 1), "a\nC\n");
+  // One undo step a text.
+  ASSERT_TRUE(s->undo().ok());
+  ASSERT_TRUE(s->undo().ok());
+  EXPECT_EQ(text_of(*s, 0), "a\nb\nc\n");
+  EXPECT_EQ(text_of(*s, 1), "a\nc\n");
+  // A refused text among them changes nothing.
+  s->set_writable(1, false);
+  EXPECT_EQ(s->replace_typed_rows({{0, {"A", "b", "c"}}, {1, {"A", "", "c"}}}).code(), EROFS);
+  EXPECT_EQ(text_of(*s, 0), "a\nb\nc\n");
+}
+
 }  // namespace
 }  // namespace marlow

@@ -250,6 +250,23 @@ class CompareEditTest : public QObject, private testing::Files {
     QTest::keyClick(right, Qt::Key_Y, Qt::ControlModifier);
     QVERIFY(window->save());
     QCOMPARE(read("typed_right"), std::string("alpha\nbeta\ngamma\n"));
+
+    // Typing in both panes before the typing is taken keeps both: the left
+    // pane's new line moves the rows, the right pane's text must stay.
+    QTextCursor left_end(window->pane(0)->document()->findBlockByNumber(2));
+    left_end.movePosition(QTextCursor::EndOfBlock);
+    window->pane(0)->setTextCursor(left_end);
+    window->pane(0)->setFocus();
+    QTest::keyClick(window->pane(0), Qt::Key_Return);
+    QTest::keyClicks(window->pane(0), QStringLiteral("delta"));
+    QTextCursor right_start(right->document()->findBlockByNumber(0));
+    right->setTextCursor(right_start);
+    right->setFocus();
+    QTest::keyClicks(right, QStringLiteral("A"));
+    window->take_typing();
+    QVERIFY(window->save());
+    QCOMPARE(read("typed_left"), std::string("alpha\nbeta\ngamma\ndelta\n"));
+    QCOMPARE(read("typed_right"), std::string("Aalpha\nbeta\ngamma\n"));
     window->close();
   }
 
