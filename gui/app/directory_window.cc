@@ -19,9 +19,6 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/commands.h"
 #include "app/compare_window.h"
@@ -32,7 +29,7 @@
 #include "app/shortcuts_help.h"
 #include "app/window_fit.h"
 #include "engine/directory_compare.h"
-#include "engine/file_kind.h"
+#include "serve/directory_entry.h"
 #include "serve/files.h"
 #include "serve/serve.h"
 
@@ -144,26 +141,6 @@ QString files_text(std::size_t count) {
 }
 
 bool is_folder(const QTreeWidgetItem* item) { return !item->data(0, Qt::UserRole).isValid(); }
-
-// Reads and decodes a file for a comparison; false with the reason.
-bool read_document(const std::string& path, Encoding encoding, TextDocument* doc,
-                   std::string* why) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  if (!in || in.bad()) {
-    *why = "cannot be read";
-    return false;
-  }
-  support::Result<TextDocument> decoded = decode_text(bytes.str(), encoding);
-  if (!decoded) {
-    *why = std::string("cannot be read as ") + encoding_name(encoding) + ": " +
-           decoded.status().text();
-    return false;
-  }
-  *doc = std::move(decoded).value();
-  return true;
-}
 
 }  // namespace
 
@@ -616,49 +593,14 @@ void DirectoryWindow::run_copy(const CopyPlan& plan, CopyDirection direction) {
 
 QWidget* DirectoryWindow::open_entry(std::size_t index) {
   if (index >= entries_.size()) return nullptr;
-  const DirectoryEntry& entry = entries_[index];
-  Job job;
-  job.request = request_;
-  const Encoding encoding = encoding_for_type(request_.type_name);
-  // Binary files are not shown as text: the window says what they are and
-  // whether their bytes are equal.
-  const std::size_t count = sides();
-  std::vector<std::string> names(count);
-  std::vector<std::string> paths(count);
-  bool binary = false;
-  for (std::size_t side = 0; side < count; ++side) {
-    names[side] = request_.display_names[side] + "/" + entry.path;
-    if (!entry.side(side).present) continue;
-    paths[side] = (std::filesystem::path(request_.contributors[side]) / entry.path).string();
-    binary = binary || entry.side(side).content == Content::binary ||
-             (entry.side(side).content == Content::unread && file_is_binary(paths[side]));
+  EntryOpening opening = open_directory_entry(request_, entries_[index], real_files());
+  QWidget* window = nullptr;
+  if (opening.job) {
+    window = new CompareWindow(std::move(*opening.job), nullptr);
+  } else {
+    window = new ErrorWindow(q(opening.title), q(opening.message), std::string(), nullptr);
+    if (opening.title == "Binary files") window->setObjectName(QStringLiteral("binary"));
   }
-  if (binary) {
-    auto* note = new ErrorWindow(tr("Binary files"), q(binary_comparison_note(names, paths)),
-                                 std::string(), nullptr);
-    note->setObjectName(QStringLiteral("binary"));
-    note->show();
-    opened_.push_back(note);
-    return note;
-  }
-  for (std::size_t side = 0; side < count; ++side) {
-    const std::string path =
-        (std::filesystem::path(request_.contributors[side]) / entry.path).string();
-    job.request.contributors[side] = path;
-    job.request.display_names[side] = names[side];
-    TextDocument doc;
-    std::string why;
-    if (entry.side(side).present && !read_document(path, encoding, &doc, &why)) {
-      auto* error = new ErrorWindow(
-          tr("Cannot compare"), q(job.request.display_names[side] + " " + why + "\n(" + path + ")"),
-          std::string(), nullptr);
-      error->show();
-      opened_.push_back(error);
-      return error;
-    }
-    job.docs.push_back(std::move(doc));
-  }
-  auto* window = new CompareWindow(std::move(job), nullptr);
   window->show();
   opened_.push_back(window);
   return window;

@@ -3,13 +3,11 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/directory_compare.h"
-#include "engine/file_kind.h"
-#include "engine/utf8_path.h"
+#include "serve/directory_entry.h"
 #include "serve/files.h"
 #include "serve/serve.h"
 #include "win32/compare_window.h"
@@ -39,12 +37,6 @@ COLORREF state_colour(DirectoryEntry::State state) {
       break;
   }
   return kNoColour;
-}
-
-std::string joined_path(const std::string& directory, const std::string& relative) {
-  std::filesystem::path path = utf8_path(directory) / utf8_path(relative);
-  const std::u8string text = path.make_preferred().u8string();
-  return std::string(text.begin(), text.end());
 }
 
 class DirectoryWindow : public TopWindow {
@@ -237,56 +229,12 @@ class DirectoryWindow : public TopWindow {
 
   void open_entry(std::size_t index) {
     if (index >= entries_.size()) return;
-    const DirectoryEntry& entry = entries_[index];
-    Job job;
-    job.request = request_;
-    const Encoding encoding = encoding_for_type(request_.type_name);
-    const std::size_t count = request_.contributors.size();
-    std::vector<std::string> names(count);
-    std::vector<std::string> paths(count);
-    std::vector<std::string> present_paths(count);
-    bool binary = false;
-    for (std::size_t side = 0; side < count; ++side) {
-      names[side] = request_.display_names[side] + "/" + entry.path;
-      paths[side] = joined_path(request_.contributors[side], entry.path);
-      if (!entry.side(side).present) continue;
-      present_paths[side] = paths[side];
-      binary = binary || file_is_binary(paths[side]);
+    EntryOpening opening = open_directory_entry(request_, entries_[index], real_files());
+    if (opening.job) {
+      open_compare_window(std::move(*opening.job), nullptr);
+    } else {
+      open_error_window(opening.title, opening.message, "", nullptr);
     }
-    // Binary files are not shown as text: the window says what they are.
-    if (binary) {
-      open_error_window("Binary files", binary_comparison_note(names, present_paths), "", nullptr);
-      remember_last_window();
-      return;
-    }
-    for (std::size_t side = 0; side < count; ++side) {
-      job.request.contributors[side] = paths[side];
-      job.request.display_names[side] = names[side];
-      TextDocument doc;
-      if (entry.side(side).present) {
-        support::Result<std::string> bytes = real_files().read_whole(paths[side]);
-        if (!bytes) {
-          open_error_window("Cannot compare",
-                            names[side] + " cannot be read: " + bytes.status().reason() + "\n(" +
-                                paths[side] + ")",
-                            "", nullptr);
-          remember_last_window();
-          return;
-        }
-        support::Result<TextDocument> decoded = decode_text(std::move(bytes).value(), encoding);
-        if (!decoded) {
-          open_error_window("Cannot compare",
-                            names[side] + " cannot be read as " + encoding_name(encoding) + ": " +
-                                decoded.status().text() + "\n(" + paths[side] + ")",
-                            "", nullptr);
-          remember_last_window();
-          return;
-        }
-        doc = std::move(decoded).value();
-      }
-      job.docs.push_back(std::move(doc));
-    }
-    open_compare_window(std::move(job), nullptr);
     remember_last_window();
   }
 
