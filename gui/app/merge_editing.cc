@@ -207,7 +207,8 @@ void MergeWindow::add_context_menus() {
     connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& at) {
       // The row under the mouse becomes the cursor's, so that the menu acts
       // on it; a selection in the result stays for Copy and Cut.
-      const QTextCursor under = view->cursorForPosition(at);
+      auto* pane = dynamic_cast<DiffPane*>(view);
+      const QTextCursor under = pane != nullptr ? pane->cursor_at(at) : view->cursorForPosition(at);
       if (!view->textCursor().hasSelection()) {
         view->setTextCursor(under);
         last_view_ = view;

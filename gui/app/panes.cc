@@ -1,5 +1,6 @@
 #include "app/panes.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -460,6 +461,80 @@ void DiffPane::pass_on(QMouseEvent* event, const std::function<void(QMouseEvent*
                     event->button(), event->buttons(), event->modifiers());
   handle(&moved);
   event->setAccepted(moved.isAccepted());
+}
+
+QTextCursor DiffPane::cursor_at(const QPoint& at) const {
+  return cursorForPosition(onto_text(QPointF(at)).toPoint());
+}
+
+bool DiffPane::step_over_added_lines(const QKeyEvent* event) {
+  const bool down = event->key() == Qt::Key_Down;
+  if (!wrapping_ || isReadOnly() || !(down || event->key() == Qt::Key_Up)) return false;
+  const Qt::KeyboardModifiers keys = event->modifiers() & ~Qt::KeypadModifier;
+  if (keys != Qt::NoModifier && keys != Qt::ShiftModifier) return false;
+  QTextCursor cursor = textCursor();
+  const QTextBlock from = cursor.block();
+  const QTextBlock to = down ? from.next() : from.previous();
+  // Empty lines lie in between only after this row's text going down, or
+  // after the row above's going up.
+  if (!to.isValid() || RowLayout::added_lines(down ? from : to) == 0) return false;
+  const QTextLayout* layout = from.layout();
+  const QTextLine line = layout->lineForTextPosition(cursor.positionInBlock());
+  if (!line.isValid()) return false;
+  const int own = layout->lineCount() - RowLayout::added_lines(from);
+  if (down ? line.lineNumber() + 1 < own : line.lineNumber() > 0) return false;
+  // The row stepped to may not be laid out yet.
+  static_cast<void>(document()->documentLayout()->blockBoundingRect(to));
+  const QTextLayout* target = to.layout();
+  if (target->lineCount() == 0) return false;
+  const int target_line =
+      down ? 0 : std::max(0, target->lineCount() - RowLayout::added_lines(to) - 1);
+  // The column kept across steps, as the view's own steps keep it.
+  const int x = cursor.verticalMovementX() >= 0
+                    ? cursor.verticalMovementX()
+                    : static_cast<int>(line.cursorToX(cursor.positionInBlock()));
+  const int in_row = std::min(target->lineAt(target_line).xToCursor(x), to.length() - 1);
+  cursor.setPosition(to.position() + in_row,
+                     keys == Qt::ShiftModifier ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
+  cursor.setVerticalMovementX(x);
+  setTextCursor(cursor);
+  ensureCursorVisible();
+  return true;
+}
+
+bool DiffPane::turn_page_over_added_lines(const QKeyEvent* event) {
+  const bool down = event->key() == Qt::Key_PageDown;
+  if (!wrapping_ || isReadOnly() || !(down || event->key() == Qt::Key_PageUp)) return false;
+  const Qt::KeyboardModifiers keys = event->modifiers() & ~Qt::KeypadModifier;
+  if (keys != Qt::NoModifier && keys != Qt::ShiftModifier) return false;
+  const QTextCursor::MoveMode mode =
+      keys == Qt::ShiftModifier ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+  QTextCursor cursor = textCursor();
+  const QPoint at = cursorRect(cursor).center();
+  QScrollBar* bar = verticalScrollBar();
+  const int before = bar->value();
+  bar->triggerAction(down ? QAbstractSlider::SliderPageStepAdd
+                          : QAbstractSlider::SliderPageStepSub);
+  if (bar->value() == before) {
+    // No page further: to the end or the start, as the view does.
+    cursor.movePosition(down ? QTextCursor::End : QTextCursor::Start, mode);
+  } else {
+    const int x = cursor.verticalMovementX() >= 0 ? cursor.verticalMovementX() : at.x();
+    const int y = std::clamp(at.y(), 0, std::max(0, viewport()->height() - 1));
+    cursor.setPosition(cursor_at(QPoint(at.x(), y)).position(), mode);
+    cursor.setVerticalMovementX(x);
+  }
+  setTextCursor(cursor);
+  ensureCursorVisible();
+  return true;
+}
+
+void DiffPane::keyPressEvent(QKeyEvent* event) {
+  if (step_over_added_lines(event) || turn_page_over_added_lines(event)) {
+    event->accept();
+    return;
+  }
+  QPlainTextEdit::keyPressEvent(event);
 }
 
 void DiffPane::mousePressEvent(QMouseEvent* event) {

@@ -158,6 +158,9 @@ class DiffPane : public QPlainTextEdit {
   // pane's (null: none). Nothing scrolls sideways while rows wrap.
   void set_wrapping(bool on, RowHeights* heights);
   bool wrapping() const { return wrapping_; }
+  // The cursor at a point of the viewport: on the empty lines after a
+  // wrapped row's text, at the end of that row's text.
+  QTextCursor cursor_at(const QPoint& at) const;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -168,6 +171,7 @@ class DiffPane : public QPlainTextEdit {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Where a point of the viewport falls in the text: a point on the empty
@@ -175,6 +179,16 @@ class DiffPane : public QPlainTextEdit {
   // would put it in a row further down).
   QPointF onto_text(const QPointF& at) const;
   void pass_on(QMouseEvent* event, const std::function<void(QMouseEvent*)>& handle);
+  // Up or Down (Shift: selecting) from a row's text to the next row's when
+  // the empty lines of a wrapped row lie between them: the view would step
+  // onto those lines, which belong to no row. False when the view's own
+  // step is right.
+  bool step_over_added_lines(const QKeyEvent* event);
+  // Page Up or Page Down (Shift: selecting) with wrapped rows: the view's
+  // own steps line by line onto those empty lines, and can go round for
+  // ever. A page is scrolled and the cursor put at the same height in the
+  // view, on the text there. False when the view's own step is right.
+  bool turn_page_over_added_lines(const QKeyEvent* event);
   class Gutter;
   void paint_gutter(QPaintEvent* event);
   void place_gutter();

@@ -241,6 +241,47 @@ class WrapTest : public QObject, private testing::Files {
     window->close();
   }
 
+  // While typing is on, Up and Down go from row to row on the side whose
+  // row has empty lines added, never onto those lines, and pages turn.
+  void cursor_keys_keep_off_added_lines() {
+    set_wrap_lines_preference(true);
+    write_long_lines();
+    CompareWindow* window = compare();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->sync()->set_top_row(45);
+    settle();
+    window->set_editing(true);
+    DiffPane* right = window->pane(1);
+    right->setFocus();
+    right->setTextCursor(QTextCursor(right->document()->findBlockByNumber(47)));
+    const auto row_after = [&](Qt::Key key) {
+      QTest::keyClick(right, key);
+      settle();
+      return right->textCursor().blockNumber();
+    };
+    QCOMPARE(row_after(Qt::Key_Down), 48);
+    QCOMPARE(row_after(Qt::Key_Down), 49);
+    QCOMPARE(row_after(Qt::Key_Down), 50);
+    QCOMPARE(row_after(Qt::Key_Up), 49);
+    QCOMPARE(row_after(Qt::Key_Up), 48);
+    // Selecting down across the padded row ends on the row after it.
+    QTest::keyClick(right, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(right, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(right->textCursor().blockNumber(), 50);
+    QCOMPARE(right->document()->findBlock(right->textCursor().anchor()).blockNumber(), 48);
+    // Pages turn either way, the cursor on the rows' text (the view's own
+    // page steps went round for ever among the empty lines).
+    right->setTextCursor(QTextCursor(right->document()->findBlockByNumber(40)));
+    int last = 40;
+    for (const Qt::Key key : {Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_PageDown,
+                              Qt::Key_PageUp, Qt::Key_PageUp, Qt::Key_PageUp}) {
+      const int now = row_after(key);
+      QVERIFY2(key == Qt::Key_PageDown ? now > last : now < last, qPrintable(QString::number(now)));
+      last = now;
+    }
+    window->close();
+  }
+
   // Three texts: a long line in each of two of them, and in none.
   void three_panes_stay_side_by_side() {
     set_wrap_lines_preference(true);
@@ -406,6 +447,16 @@ class WrapTest : public QObject, private testing::Files {
     settle();
     QCOMPARE(window->sync()->top_row(), 22);
     QCOMPARE(misaligned(views), QString());
+    // A right click on the empty lines beside row 20 ("one only", long) in
+    // the base's pane opens the menu of that row, not of one below.
+    window->sync()->set_top_row(15);
+    settle();
+    auto* base_pane = static_cast<DiffPane*>(window->pane(0));
+    const QRectF padded = base_pane->row_area(19);
+    QVERIFY(padded.height() > 2 * base_pane->row_area(18).height());
+    emit base_pane->customContextMenuRequested(QPoint(40, static_cast<int>(padded.bottom()) - 3));
+    QCOMPARE(base_pane->textCursor().blockNumber(), 19);
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
 
     // Typing on the second conflict's row, below the wrapped rows, settles
     // that conflict and leaves the first open.
