@@ -107,6 +107,11 @@ echo "new" >"$files/new/src/added.txt"
 # working tree's files: listed under its own name.
 cp "$files/base.txt" "$files/old/linked.conf"
 ln -s "$files/mine.txt" "$files/new/linked.conf"
+# A third directory, for a comparison of three: app.conf as mine, and
+# without the file the second one added.
+cp -R "$files/new" "$files/other"
+cp "$files/mine.txt" "$files/other/app.conf"
+rm "$files/other/src/added.txt"
 mkdir "$files/unreadable.txt"   # a directory: the client can open it, marlow cannot read it
 # A conflict of two blocks: both sides changed three lines and agree on the middle one.
 printf 'def connect(host, port):\n    timeout = 10\n    retries = 3\n    return open(host, port)\n' >"$files/blocks-base.py"
@@ -200,8 +205,9 @@ if [ -n "$windows" ]; then
   win_shot win-compare-line-ends "Compare - base" "" Escape base.txt crlf.txt
   win_shot win-unreadable-file "Cannot compare" "" Escape base.txt unreadable.txt
   win_shot win-compare-directories "Compare directories" "" Escape old new
+  win_shot win-compare-directories-3 "Compare directories" "" Escape old new other
   for png in win-compare-2way win-compare-3way win-merge-before win-merge-after-one win-merge-typed \
-    win-compare-line-ends win-unreadable-file win-compare-directories; do
+    win-compare-line-ends win-unreadable-file win-compare-directories win-compare-directories-3; do
     if [ -s "$outdir/$png.png" ]; then
       echo "$outdir/$png.png"
     else

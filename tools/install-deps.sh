@@ -25,7 +25,9 @@
 #           Windows panes highlight with), fetched into build/deb-sources
 #           through a private source list (tools/build-deps.sh), from
 #           which the Windows build makes its static libraries; ccache,
-#           which tools/test-all.sh uses where it is present
+#           which tools/test-all.sh uses where it is present; ImageMagick,
+#           whose import takes the Windows windows' screenshots
+#           (tools/gui-screenshots.sh --windows)
 #   fuzz    native, and clang with its sanitizer and libFuzzer runtimes
 set -eu
 want=${1:-all}
@@ -39,7 +41,7 @@ esac
 case "$want" in
   main|native|gui) ;;
   all) pkgs="$pkgs g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine
-    wixl msitools clang libz-mingw-w64-dev ccache" ;;
+    wixl msitools clang libz-mingw-w64-dev ccache imagemagick" ;;
   # The runtimes are only a recommendation of clang's packages.
   fuzz) pkgs="$pkgs clang libclang-rt-14-dev" ;;
   *) echo "usage: install-deps.sh [main|native|all|fuzz]" >&2; exit 2 ;;

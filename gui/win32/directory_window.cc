@@ -152,13 +152,15 @@ class DirectoryWindow : public TopWindow {
     const int bar_h = px(26);
     MoveWindow(open_, margin, margin, px(120), bar_h, TRUE);
     MoveWindow(show_identical_, margin * 2 + px(120), margin, px(170), bar_h, TRUE);
-    MoveWindow(status_, margin * 3 + px(290), margin,
-               std::max(px(40), width - px(290) - px(80) - margin * 5), bar_h, TRUE);
     MoveWindow(close_, width - margin - px(80), margin, px(80), bar_h, TRUE);
     const int sides_h = request_.contributors.size() == 3 ? bar_h : 0;
     MoveWindow(sides_, margin, margin * 2 + bar_h, width - margin * 2, sides_h, TRUE);
     const int top = margin * 2 + bar_h + sides_h;
-    MoveWindow(list_, margin, top, width - margin * 2, height - top - margin, TRUE);
+    // The counts have a line of their own under the list: with three
+    // directories they name five states, too long for the bar.
+    const int status_top = std::max(top, height - margin - bar_h);
+    MoveWindow(list_, margin, top, width - margin * 2, status_top - top - margin, TRUE);
+    MoveWindow(status_, margin, status_top, width - margin * 2, bar_h, TRUE);
   }
 
  private:
