@@ -92,7 +92,6 @@ class CompareWindow : public TopWindow {
     if (!create(title, 160 + 480 * sides, 860, keys)) return false;
     make_controls();
     syntax_.reset(new SyntaxHighlighter(hwnd(), kSyntaxDone));
-    listen_to_syntax_switch(hwnd());
     show();
     SetFocus(panes_.front()->hwnd());
     if (!rows_.differences().empty()) go_to_difference(0);
@@ -133,12 +132,12 @@ class CompareWindow : public TopWindow {
         return 0;
       case kSyntaxSwitched:
         Button_SetCheck(syntax_box_, wparam != 0 ? BST_CHECKED : BST_UNCHECKED);
-        if (wparam != 0 && !highlighted_) start_highlighting();
+        if (wparam != 0 && syntax_ && !syntax_->started()) start_highlighting();
         for (auto& pane : panes_) pane->refresh();
         return 0;
       case WM_DESTROY:
-        // The thread stops before the window goes.
-        stop_listening_to_syntax_switch(hwnd());
+        // The thread stops, and the switch is no longer heard, before the
+        // window goes.
         syntax_.reset();
         break;
       default:
@@ -323,7 +322,6 @@ class CompareWindow : public TopWindow {
 
   // Highlights every side's text as the file it names.
   void start_highlighting() {
-    highlighted_ = true;
     highlight_start_ = std::chrono::steady_clock::now();
     std::vector<std::string> names;
     std::vector<const TextDocument*> texts;
@@ -628,7 +626,6 @@ class CompareWindow : public TopWindow {
   CompareRequest request_;
   CompareRows rows_;
   std::unique_ptr<SyntaxHighlighter> syntax_;
-  bool highlighted_ = false;  // whether the highlighter was started
   std::chrono::steady_clock::time_point highlight_start_;
   CompareSource source_;
   PanePosition position_;

@@ -223,7 +223,6 @@ class MergeWindow : public TopWindow {
     if (!create(title, 200 + 420 * static_cast<int>(texts_.size()), 900, keys)) return false;
     make_controls();
     syntax_ = std::make_unique<SyntaxHighlighter>(hwnd(), kSyntaxDone);
-    listen_to_syntax_switch(hwnd());
     show();
     load_result();
     if (model_->conflict_count() != 0) {
@@ -261,12 +260,12 @@ class MergeWindow : public TopWindow {
         if (wparam < panes_.size()) panes_[wparam]->refresh();
         return 0;
       case kSyntaxSwitched:
-        if (wparam != 0 && !highlighted_) start_highlighting();
+        if (wparam != 0 && syntax_ && !syntax_->started()) start_highlighting();
         for (auto& pane : panes_) pane->refresh();
         return 0;
       case WM_DESTROY:
-        // The thread stops before the window goes.
-        stop_listening_to_syntax_switch(hwnd());
+        // The thread stops, and the switch is no longer heard, before the
+        // window goes.
         syntax_.reset();
         break;
       default:
@@ -277,7 +276,6 @@ class MergeWindow : public TopWindow {
 
   // Highlights every contributor as the file it names.
   void start_highlighting() {
-    highlighted_ = true;
     std::vector<std::string> names;
     std::vector<const TextDocument*> texts;
     for (std::size_t i = 0; i < job_.docs.size(); ++i) {
@@ -889,7 +887,6 @@ class MergeWindow : public TopWindow {
   std::vector<std::vector<Line>> texts_;
   std::unique_ptr<MergeModel> model_;
   std::unique_ptr<SyntaxHighlighter> syntax_;
-  bool highlighted_ = false;  // whether the highlighter was started
   std::unique_ptr<ContributorSource> source_;
   std::vector<std::unique_ptr<PanePosition>> positions_;
   std::vector<std::unique_ptr<Pane>> panes_;

@@ -33,7 +33,15 @@ void listen_to_syntax_switch(HWND window) { listeners().push_back(window); }
 
 void stop_listening_to_syntax_switch(HWND window) { std::erase(listeners(), window); }
 
-SyntaxHighlighter::~SyntaxHighlighter() { stop(); }
+SyntaxHighlighter::SyntaxHighlighter(HWND window, UINT message)
+    : window_(window), message_(message) {
+  listen_to_syntax_switch(window_);
+}
+
+SyntaxHighlighter::~SyntaxHighlighter() {
+  stop();
+  stop_listening_to_syntax_switch(window_);
+}
 
 void SyntaxHighlighter::stop() {
   if (cancel_) *cancel_ = true;
@@ -43,6 +51,7 @@ void SyntaxHighlighter::stop() {
 
 void SyntaxHighlighter::start(const std::vector<std::string>& names,
                               const std::vector<const TextDocument*>& texts) {
+  started_ = true;
   stop();
   tokens_.clear();
   tokens_.resize(texts.size());

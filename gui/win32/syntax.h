@@ -34,18 +34,22 @@ void stop_listening_to_syntax_switch(HWND window);
 
 // The tokens of a window's texts, found on a thread of its own. Each text
 // that is done is announced to the window by `message` (wparam: the side);
-// take() then hands it over on the window's thread.
+// take() then hands it over on the window's thread. While it lives, the
+// window listens to the switch.
 class SyntaxHighlighter {
  public:
-  SyntaxHighlighter(HWND window, UINT message) : window_(window), message_(message) {}
+  SyntaxHighlighter(HWND window, UINT message);
   SyntaxHighlighter(const SyntaxHighlighter&) = delete;
   SyntaxHighlighter& operator=(const SyntaxHighlighter&) = delete;
-  // Stops the thread and waits for it.
+  // Stops the thread and waits for it; the window stops listening.
   ~SyntaxHighlighter();
 
   // Highlights each of `texts` as a file named by `names` (same index;
   // texts of no known kind get no tokens). A run under way is stopped.
   void start(const std::vector<std::string>& names, const std::vector<const TextDocument*>& texts);
+  // Whether start() was called: a window highlights its texts once, when
+  // it opens or when the switch is first turned on.
+  bool started() const { return started_; }
   // On the message: takes over what the thread finished for `side`.
   void take(std::size_t side);
   // The tokens of a line of `side`; none before they are taken.
@@ -62,6 +66,7 @@ class SyntaxHighlighter {
 
   HWND window_;
   UINT message_;
+  bool started_ = false;
   std::vector<std::unique_ptr<const LineTokens>> tokens_;
   // Shared with the thread: what it finished, by side.
   std::mutex lock_;

@@ -205,6 +205,28 @@ TEST(Win32SyntaxSwitch, TellsEveryListeningWindowAndIsKept) {
   DestroyWindow(window);
 }
 
+TEST(Win32SyntaxSwitch, AWindowsHighlighterHearsItAsLongAsItLives) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  const bool was = syntax_highlighting_preference();
+  MSG msg;
+  {
+    SyntaxHighlighter highlighter(window, WM_APP + 1);
+    EXPECT_FALSE(highlighter.started());
+    set_syntax_highlighting(!was);
+    msg = wait_for(window, kSyntaxSwitched);
+    EXPECT_EQ(msg.wParam != 0, !was);
+    set_syntax_highlighting(was);
+    msg = wait_for(window, kSyntaxSwitched);
+  }
+  set_syntax_highlighting(!was);
+  set_syntax_highlighting(was);
+  EXPECT_EQ(PeekMessageW(&msg, window, kSyntaxSwitched, kSyntaxSwitched, PM_REMOVE), FALSE)
+      << "heard after its highlighter went";
+  DestroyWindow(window);
+}
+
 TEST(Win32SyntaxSwitch, OnUnlessTurnedOff) {
   // The value the switch keeps, removed: the colours are on.
   HKEY key = nullptr;
