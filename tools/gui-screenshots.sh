@@ -123,6 +123,12 @@ printf 'if ready:\n    start()\n    wait()\nstop()\n' >"$files/ws-base.py"
 printf 'if ready:\n        start()\n        wait()\nstop()\n' >"$files/ws-mine.py"
 printf 'if ready:\n    start(fast=True)\n    wait()\nstop()\n' >"$files/ws-theirs.py"
 printf '[compare]\nignore_whitespace=true\n' >"$files/settings-merge-whitespace"
+# Long lines, one of them longer on one side, wrapped (the preference).
+long='This sentence is long enough to need more than one line of a pane at the size the window opens with, so that it wraps.'
+printf 'short line\n%s\nthe same\n%s Twice.\nlast\n' "$long" "$long" >"$files/long-old.txt"
+printf 'short line, changed\n%s It got longer still: wrapped on one more line than the other side.\nthe same\n%s Twice.\nlast\n' \
+  "$long" "$long" >"$files/long-new.txt"
+printf '[view]\nwrap_lines=true\n' >"$files/settings-compare-wrapped"
 
 status=0
 
@@ -266,10 +272,12 @@ shot merge-whitespace "shot $outdir/merge-whitespace.png; close" \
 shot compare-line-ends "shot $outdir/compare-line-ends.png; close" base.txt crlf.txt
 shot unreadable "shot $outdir/unreadable-file.png; close" base.txt unreadable.txt
 shot directories "shot $outdir/compare-directories.png; close" old new
+shot directories-3 "shot $outdir/compare-directories-3.png; close" old new other
+shot compare-wrapped "shot $outdir/compare-wrapped.png; close" long-old.txt long-new.txt
 
 for png in compare-2way compare-3way merge-before merge-after-one merge-undo merge-taken merge-line-ends \
   merge-typed merge-menu merge-block-one merge-blocks merge-whitespace \
-  compare-line-ends unreadable-file compare-directories; do
+  compare-line-ends unreadable-file compare-directories compare-directories-3 compare-wrapped; do
   if [ -s "$outdir/$png.png" ]; then
     echo "$outdir/$png.png"
   else
