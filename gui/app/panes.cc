@@ -504,7 +504,10 @@ bool DiffPane::step_over_added_lines(const QKeyEvent* event) {
 
 bool DiffPane::turn_page_over_added_lines(const QKeyEvent* event) {
   const bool down = event->key() == Qt::Key_PageDown;
-  if (!wrapping_ || isReadOnly() || !(down || event->key() == Qt::Key_PageUp)) return false;
+  // Only aligned panes have rows with added lines (a view of its own, as
+  // the merged result, keeps the view's page step).
+  if (heights_ == nullptr || isReadOnly() || !(down || event->key() == Qt::Key_PageUp))
+    return false;
   const Qt::KeyboardModifiers keys = event->modifiers() & ~Qt::KeypadModifier;
   if (keys != Qt::NoModifier && keys != Qt::ShiftModifier) return false;
   const QTextCursor::MoveMode mode =
@@ -521,7 +524,7 @@ bool DiffPane::turn_page_over_added_lines(const QKeyEvent* event) {
   } else {
     const int x = cursor.verticalMovementX() >= 0 ? cursor.verticalMovementX() : at.x();
     const int y = std::clamp(at.y(), 0, std::max(0, viewport()->height() - 1));
-    cursor.setPosition(cursor_at(QPoint(at.x(), y)).position(), mode);
+    cursor.setPosition(cursor_at(QPoint(x, y)).position(), mode);
     cursor.setVerticalMovementX(x);
   }
   setTextCursor(cursor);

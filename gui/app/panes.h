@@ -184,9 +184,9 @@ class DiffPane : public QPlainTextEdit {
   // onto those lines, which belong to no row. False when the view's own
   // step is right.
   bool step_over_added_lines(const QKeyEvent* event);
-  // Page Up or Page Down (Shift: selecting) with wrapped rows: the view's
-  // own steps line by line onto those empty lines, and can go round for
-  // ever. A page is scrolled and the cursor put at the same height in the
+  // Page Up or Page Down (Shift: selecting) in an aligned pane with wrapped
+  // rows: the view's own step goes line by line onto those empty lines,
+  // and can go round for ever. A page is scrolled and the cursor put at the same height in the
   // view, on the text there. False when the view's own step is right.
   bool turn_page_over_added_lines(const QKeyEvent* event);
   class Gutter;
