@@ -250,11 +250,24 @@ void CompareWindow::take_typing() {
     if (!typed_[s]) continue;
     typed_[s] = false;
     DiffPane* pane = panes_[s];
-    const bool returns = has_returns_inside_lines(session_->text(s).lines);
+    const std::vector<Line>& lines = session_->text(s).lines;
+    const bool returns = has_returns_inside_lines(lines);
     std::vector<std::string> rows;
     rows.reserve(static_cast<std::size_t>(pane->blockCount()));
     for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
-      rows.push_back(typed_line(block.text(), returns));
+      const QString row = block.text();
+      // The mark stands for a carriage return, or is a character of the
+      // line itself: a row still as it was shown keeps its line's bytes, so
+      // only rows typed in read the marks as carriage returns.
+      if (returns && row.contains(kCarriageReturnMark)) {
+        const int number = pane->line_number(block.blockNumber());
+        if (number > 0 && static_cast<std::size_t>(number) <= lines.size() &&
+            row == shown_text(lines[static_cast<std::size_t>(number) - 1].text)) {
+          rows.push_back(lines[static_cast<std::size_t>(number) - 1].text.str());
+          continue;
+        }
+      }
+      rows.push_back(typed_line(row, returns));
     }
     typed.emplace_back(s, std::move(rows));
     const QTextCursor cursor = pane->textCursor();

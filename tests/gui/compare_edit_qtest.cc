@@ -268,6 +268,25 @@ class CompareEditTest : public QObject, private testing::Files {
     QCOMPARE(read("typed_left"), std::string("alpha\nbeta\ngamma\ndelta\n"));
     QCOMPARE(read("typed_right"), std::string("Aalpha\nbeta\ngamma\n"));
     window->close();
+
+    // A file with a carriage return inside a line (shown as the mark) and
+    // the mark itself as a character of another line: typing elsewhere
+    // leaves both as they were.
+    const std::string mark = "\xE2\x90\x8D";  // U+240D in UTF-8
+    write("marks_left", "a\rb\nthe mark " + mark + " itself\nc\n");
+    write("marks_right", "a\rb\nthe mark " + mark + " itself\nC\n");
+    window = compare({path("marks_left"), path("marks_right")});
+    activate(window);
+    window->set_editing(true);
+    QTextCursor c_row(window->pane(0)->document()->findBlockByNumber(2));
+    c_row.movePosition(QTextCursor::EndOfBlock);
+    window->pane(0)->setFocus();
+    window->pane(0)->setTextCursor(c_row);
+    QTest::keyClicks(window->pane(0), QStringLiteral("c"));
+    window->take_typing();
+    QVERIFY(window->save());
+    QCOMPARE(read("marks_left"), "a\rb\nthe mark " + mark + " itself\ncc\n");
+    window->close();
   }
 
   void a_file_changed_on_disk_is_offered_for_reload_in_place() {
