@@ -4,6 +4,7 @@
 // (through a stand-in for the safe replacement the windows hand it; the
 // real one is tested with the serving layer that owns it).
 #include "engine/directory_compare.h"
+#include "engine/utf8_path.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path utf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
-
 void put(const std::string& path, const std::string& bytes) {
-  fs::create_directories(utf8(path).parent_path());
-  std::ofstream(utf8(path), std::ios::binary) << bytes;
+  fs::create_directories(utf8_path(path).parent_path());
+  std::ofstream(utf8_path(path), std::ios::binary) << bytes;
 }
 
 TEST(DirectoryCompare, NamesOutsideAsciiKeepTheirUtf8Bytes) {
@@ -82,10 +81,10 @@ TEST(DirectoryCompare, AMissingDirectoryListsTheOtherSideOnly) {
   EXPECT_EQ(entries[0].state, DirectoryEntry::State::only_left);
 }
 
-fs::path at(const std::string& path) { return utf8(path); }
+fs::path at(const std::string& path) { return utf8_path(path); }
 
 std::string read(const std::string& path) {
-  std::ifstream in(utf8(path), std::ios::binary);
+  std::ifstream in(utf8_path(path), std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
@@ -97,7 +96,7 @@ struct FakeReplace {
   std::vector<std::string> paths;
   support::Status operator()(const std::string& path, const std::string& bytes) {
     paths.push_back(path);
-    std::ofstream out(utf8(path), std::ios::binary | std::ios::trunc);
+    std::ofstream out(utf8_path(path), std::ios::binary | std::ios::trunc);
     out << bytes;
     if (!out) return support::Status::failure("cannot write " + path);
     return support::Status();

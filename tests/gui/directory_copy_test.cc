@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "engine/directory_compare.h"
+#include "engine/utf8_path.h"
 #include "serve/serve.h"
 #include "tests/testlib/testlib.h"
 
@@ -16,15 +17,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path utf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
-
 void put(const std::string& path, const std::string& bytes) {
-  fs::create_directories(utf8(path).parent_path());
-  std::ofstream(utf8(path), std::ios::binary) << bytes;
+  fs::create_directories(utf8_path(path).parent_path());
+  std::ofstream(utf8_path(path), std::ios::binary) << bytes;
 }
 
 std::string read(const std::string& path) {
-  std::ifstream in(utf8(path), std::ios::binary);
+  std::ifstream in(utf8_path(path), std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
@@ -41,7 +40,7 @@ TEST(DirectoryCopyReplacing, ReplacesWholeAndLeavesNoTemporaryFile) {
   put(left + "/changed.txt", "left\n");
   put(right + "/changed.txt", "right side\n");
   put(left + "/n\xC3\xA9u/new.txt", "new file\n");
-  fs::create_directories(utf8(right));
+  fs::create_directories(utf8_path(right));
   std::vector<DirectoryEntry> entries = compare_directories(left, right);
   ASSERT_EQ(entries.size(), 2u);
   ASSERT_EQ(entries[0].state, DirectoryEntry::State::different);
@@ -62,7 +61,7 @@ TEST(DirectoryCopyReplacing, ReplacesWholeAndLeavesNoTemporaryFile) {
   // Nothing but the compared files in either folder.
   for (const std::string& root : {left, right}) {
     std::size_t files = 0;
-    for (const auto& one : fs::recursive_directory_iterator(utf8(root))) {
+    for (const auto& one : fs::recursive_directory_iterator(utf8_path(root))) {
       files += one.is_regular_file();
     }
     EXPECT_EQ(files, 2u) << root;

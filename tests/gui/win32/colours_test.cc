@@ -140,6 +140,12 @@ TEST(Win32PaneColours, KeywordColouredOverAChangedRowWhoseMarksStay) {
 }
 
 // Waits for the window's next `message` (the test's watchdog ends a hang).
+// A message-only window: it needs no display.
+HWND message_window() {
+  return CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
 MSG wait_for(HWND window, UINT message) {
   MSG msg{};
   while (GetMessageW(&msg, window, message, message) > 0) {
@@ -150,9 +156,7 @@ MSG wait_for(HWND window, UINT message) {
 
 TEST(Win32SyntaxHighlighter, HandsEachKnownTextsTokensOverByAMessage) {
   SKIP_WITHOUT_C_GRAMMAR();
-  // A message-only window: it needs no display.
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+  HWND window = message_window();
   ASSERT_NE(window, nullptr);
   constexpr UINT kDone = WM_APP + 7;
   TextDocument c;
@@ -183,8 +187,7 @@ TEST(Win32SyntaxHighlighter, HandsEachKnownTextsTokensOverByAMessage) {
 }
 
 TEST(Win32SyntaxSwitch, TellsEveryListeningWindowAndIsKept) {
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+  HWND window = message_window();
   ASSERT_NE(window, nullptr);
   const bool was = syntax_highlighting_preference();
   listen_to_syntax_switch(window);
@@ -206,8 +209,7 @@ TEST(Win32SyntaxSwitch, TellsEveryListeningWindowAndIsKept) {
 }
 
 TEST(Win32SyntaxSwitch, AWindowsHighlighterHearsItAsLongAsItLives) {
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+  HWND window = message_window();
   ASSERT_NE(window, nullptr);
   const bool was = syntax_highlighting_preference();
   MSG msg;
